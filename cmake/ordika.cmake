@@ -1,0 +1,34 @@
+# One static library per subsystem folder: its sources are every *.cc in the
+# folder, and it links only the subsystems below it.
+function(ordika_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cc)
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ex}")
+  endforeach()
+  if(NOT srcs)
+    add_library(ordika_${name} INTERFACE)
+    target_include_directories(ordika_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(ordika_${name} INTERFACE ${ARG_DEPS})
+  else()
+    add_library(ordika_${name} STATIC ${srcs})
+    target_include_directories(ordika_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(ordika_${name} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# A test program per folder of tests/: every *.cc in it, linked with GoogleTest.
+function(ordika_test_dir dir)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cc)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(test_${dir} ${srcs})
+  target_link_libraries(test_${dir} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(test_${dir} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(test_${dir} PRIVATE
+    ORDIKA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ORDIKA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(test_${dir} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

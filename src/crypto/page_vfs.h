@@ -1,0 +1,31 @@
+// Page encryption for SQLite databases, as a layer below the engine: every
+// page of the database file and of its rollback journal is encrypted at its
+// own offset, page 1 keeping 16 leading bytes (salt or random) in place of
+// the engine's magic text.
+#pragma once
+
+#include <cstdint>
+
+struct sqlite3;
+
+// Opens (flags as sqlite3_open_v2) a connection whose files go through a
+// page-encrypting layer of their own. Until a key is installed pages are
+// stored plain (with random bytes in place of the magic). Returns the SQLite
+// code; *db is set even on failure, as sqlite3_open_v2 does.
+int page_db_open(const char* path, sqlite3** db, int flags);
+
+// Installs the key of the main database: 32 bytes (no plain prefix) or 48
+// bytes (32-byte key then the 16-byte salt, kept plain at the start of page 1).
+// Any other length installs nothing and still returns 0. Call right after
+// page_db_open, before any statement. Databases attached later without a key
+// get the main key's 32 bytes with no plain prefix.
+int page_db_key(sqlite3* db, const uint8_t* key, int key_len);
+// The same for the attached database of that name (main when absent).
+int page_db_key_v2(sqlite3* db, const char* name, const uint8_t* key, int key_len);
+
+// The 32-byte key of the main database, or nullptr when unkeyed.
+const uint8_t* page_db_get_key(sqlite3* db);
+
+// Transform of one page as stored: encrypt (direction 0) or decrypt (1)
+// page_size bytes from `skip` on, AES-256-CBC keyed by SHA-256 of key, zero IV.
+void page_transform(const uint8_t key[32], uint8_t* page, int page_size, int skip, int direction);
