@@ -1,0 +1,50 @@
+// The undo/redo journal of a repository database (table t5): every change to
+// t1..t4 is recorded inside a group; one group is one transaction and one
+// undo step.
+//
+// t5 holds the cursor row (rowid 1: c6 position = rowid of the last applied
+// entry, c7 end = rowid of the last entry), then groups in order, each a
+// marker (c6 = 0, other columns NULL) followed by its entries (c1 first key,
+// c2 second key, c3, c4, c5, c6 operation, c7 table).
+//
+// Groups are never nested and only one is open in the whole process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct sqlite3;
+
+enum JournalOp {
+  JOURNAL_INSERT = 1,  // the row was inserted (t1 with c3 = 1: a current version became history)
+  JOURNAL_DELETE = 2,  // the row was deleted
+};
+
+// Opens a group and a transaction, dropping the undone (redo) tail. Fails
+// when the cursor row is missing or a transaction is already open.
+int journal_begin(sqlite3* db);
+// Records one change. key2 is 20 bytes for tables 1 and 3, else 16. c4/c5
+// are stored only when given and non-empty.
+int journal_append(sqlite3* db, int op, int table, const uint8_t* key1, const uint8_t* key2, int c3,
+                   const uint8_t* c4, size_t c4_len, const uint8_t* c5, size_t c5_len);
+// Moves the cursor to the end of the group and commits; -1 when no
+// transaction is open. Any failure rolls the whole group back.
+int journal_commit(sqlite3* db);
+// Rolls the open group back (data changes and journal rows together).
+int journal_rollback(sqlite3* db);
+// Empties the journal, leaving only the cursor row; run inside the caller's
+// transaction.
+int journal_reset(sqlite3* db);
+// 1 when undo is possible, plus 2 when redo is possible; 0 when the cursor
+// row cannot be read.
+int journal_state(sqlite3* db);
+// One step back / forward; 0 on success or when there is nothing to do.
+// Failure leaves database and journal unchanged.
+int journal_undo(sqlite3* db);
+int journal_redo(sqlite3* db);
+// Rowid of the last journal row written in this process.
+int64_t journal_last();
+
+// Called after a commit, an undo and a redo with the new undo/redo state.
+using UndoStateFn = void (*)(sqlite3* db, bool undo_possible, bool redo_possible);
+void journal_set_notify(UndoStateFn fn);

@@ -1,0 +1,62 @@
+// Small RAII and binding helpers around the SQLite C interface, shared by the
+// storage layer and its callers. Header only.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+// A prepared statement, finalized when it goes out of scope.
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+// A connection, closed when it goes out of scope (release() hands it on).
+using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
+
+// Prepares one statement; returns the SQLite code (SQLITE_OK on success).
+inline int stmt_prepare(sqlite3* db, const char* sql, Stmt* out) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+  out->reset(s);
+  if (rc == SQLITE_OK && !s) rc = SQLITE_MISUSE;  // empty text
+  return rc;
+}
+
+// Binds a blob copied by SQLite; a null pointer binds NULL. A zero-length
+// blob is bound as an empty blob, not NULL.
+inline int bind_blob(sqlite3_stmt* s, int i, const void* p, size_t n) {
+  if (!p) return sqlite3_bind_null(s, i);
+  return sqlite3_bind_blob64(s, i, n ? p : "", n, SQLITE_TRANSIENT);
+}
+// Binds NULL when the blob is absent or empty (journal columns c4, c5).
+inline int bind_blob_or_null(sqlite3_stmt* s, int i, const void* p, size_t n) {
+  if (!p || !n) return sqlite3_bind_null(s, i);
+  return sqlite3_bind_blob64(s, i, p, n, SQLITE_TRANSIENT);
+}
+inline int bind_text(sqlite3_stmt* s, int i, const char* text) {
+  return sqlite3_bind_text(s, i, text, -1, SQLITE_TRANSIENT);
+}
+
+// Column i as bytes (empty for NULL).
+inline std::string column_bytes(sqlite3_stmt* s, int i) {
+  const void* p = sqlite3_column_blob(s, i);
+  int n = sqlite3_column_bytes(s, i);
+  return p && n > 0 ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+}
+// Pointer to column i when it is a blob of exactly n bytes, else nullptr.
+inline const uint8_t* column_fixed(sqlite3_stmt* s, int i, int n) {
+  const void* p = sqlite3_column_blob(s, i);
+  if (!p || sqlite3_column_bytes(s, i) != n) return nullptr;
+  return static_cast<const uint8_t*>(p);
+}
+
+// Runs one or more statements without results (sqlite3_exec); SQLite code.
+inline int db_exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
