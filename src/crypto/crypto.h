@@ -12,16 +12,20 @@ enum { CIPHER_ENCRYPT = 0, CIPHER_DECRYPT = 1 };
 enum { MODE_ECB = 0, MODE_CBC = 1 };
 
 // AES key and a chaining value that carries across calls, so consecutive CBC
-// calls on one context form one stream. Owns a libcrypto context (released and
-// the key wiped on destruction); not copyable.
+// calls on one context form one stream. Owns a libcrypto context, allocated by
+// the first aes_set_key and reused by every later one (re-keying with the same
+// key length allocates nothing), so keep a context per long-lived owner (a
+// page codec, a connection) rather than one per page. Released and the key
+// wiped on destruction; not copyable.
 struct CipherContext {
   CipherContext();
   ~CipherContext();
   CipherContext(const CipherContext&) = delete;
   CipherContext& operator=(const CipherContext&) = delete;
 
-  evp_cipher_ctx_st* evp = nullptr;  // raw block transform in the key's direction
-  int key_len = 0;                   // 0 while unset
+  evp_cipher_ctx_st* evp = nullptr;  // AES-CBC in the key's direction
+  int evp_key_len = 0;               // key length of the cipher loaded in evp
+  int key_len = 0;                   // 0 while unset (cipher calls then fail)
   int rounds = 0;
   int direction = CIPHER_ENCRYPT;
   uint8_t chain[16] = {};

@@ -1,0 +1,246 @@
+// SHA-1 and SHA-256 (FIPS 180-4), HMAC-SHA-256 (RFC 2104) and one block of
+// PBKDF2-HMAC-SHA-256 (RFC 8018). Written here rather than taken from
+// libcrypto because callers hold the contexts by value and resume them (for
+// example derive_key_continue), which needs a plain, copyable state.
+#include <openssl/crypto.h>
+
+#include <cstring>
+
+#include "crypto/crypto.h"
+
+namespace {
+
+inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+inline uint32_t load_be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+inline void store_be32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+inline void store_be64(uint8_t* p, uint64_t v) {
+  store_be32(p, uint32_t(v >> 32));
+  store_be32(p + 4, uint32_t(v));
+}
+
+void sha1_compress(uint32_t h[5], const uint8_t* block) {
+  uint32_t w[80];
+  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
+  for (int t = 16; t < 80; t++) w[t] = rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  for (int t = 0; t < 80; t++) {
+    uint32_t f, k;
+    if (t < 20) {
+      f = (b & c) | (~b & d);
+      k = 0x5a827999;
+    } else if (t < 40) {
+      f = b ^ c ^ d;
+      k = 0x6ed9eba1;
+    } else if (t < 60) {
+      f = (b & c) | (b & d) | (c & d);
+      k = 0x8f1bbcdc;
+    } else {
+      f = b ^ c ^ d;
+      k = 0xca62c1d6;
+    }
+    uint32_t temp = rotl(a, 5) + f + e + k + w[t];
+    e = d;
+    d = c;
+    c = rotl(b, 30);
+    b = a;
+    a = temp;
+  }
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
+}
+
+const uint32_t kSha256K[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+void sha256_compress(uint32_t h[8], const uint8_t* block) {
+  uint32_t w[64];
+  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
+  for (int t = 16; t < 64; t++) {
+    uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+    uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+  }
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+  for (int t = 0; t < 64; t++) {
+    uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kSha256K[t] + w[t];
+    uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    hh = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
+  h[5] += f;
+  h[6] += g;
+  h[7] += hh;
+}
+
+// Shared Merkle-Damgard buffering for both hashes (64-byte blocks).
+template <typename Ctx, void (*Compress)(uint32_t*, const uint8_t*)>
+void md_update(Ctx* c, const void* data, size_t len) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  size_t used = size_t(c->count % 64);
+  c->count += len;
+  if (used) {
+    size_t take = 64 - used < len ? 64 - used : len;
+    memcpy(c->block + used, p, take);
+    p += take;
+    len -= take;
+    if (used + take < 64) return;
+    Compress(c->h, c->block);
+  }
+  for (; len >= 64; p += 64, len -= 64) Compress(c->h, p);
+  if (len) memcpy(c->block, p, len);
+}
+
+template <typename Ctx, void (*Compress)(uint32_t*, const uint8_t*)>
+void md_pad(Ctx* c) {
+  uint64_t bits = c->count * 8;
+  size_t used = size_t(c->count % 64);
+  c->block[used++] = 0x80;
+  if (used > 56) {
+    memset(c->block + used, 0, 64 - used);
+    Compress(c->h, c->block);
+    used = 0;
+  }
+  memset(c->block + used, 0, 56 - used);
+  store_be64(c->block + 56, bits);
+  Compress(c->h, c->block);
+}
+
+}  // namespace
+
+void sha1_init(Sha1Context* c) {
+  static const uint32_t iv[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
+  memcpy(c->h, iv, sizeof iv);
+  c->count = 0;
+}
+
+void sha1_update(Sha1Context* c, const void* data, size_t len) {
+  if (len) md_update<Sha1Context, sha1_compress>(c, data, len);
+}
+
+void sha1_final(Sha1Context* c, uint8_t digest[20]) {
+  md_pad<Sha1Context, sha1_compress>(c);
+  for (int i = 0; i < 5; i++) store_be32(digest + 4 * i, c->h[i]);
+  OPENSSL_cleanse(c, sizeof *c);
+}
+
+void sha1(uint8_t digest[20], const void* data, size_t len) {
+  Sha1Context c;
+  sha1_init(&c);
+  sha1_update(&c, data, len);
+  sha1_final(&c, digest);
+}
+
+void sha256_init(Sha256Context* c) {
+  static const uint32_t iv[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  memcpy(c->h, iv, sizeof iv);
+  c->count = 0;
+}
+
+void sha256_update(Sha256Context* c, const void* data, size_t len) {
+  if (len) md_update<Sha256Context, sha256_compress>(c, data, len);
+}
+
+void sha256_final(Sha256Context* c, uint8_t digest[32]) {
+  md_pad<Sha256Context, sha256_compress>(c);
+  for (int i = 0; i < 8; i++) store_be32(digest + 4 * i, c->h[i]);
+  OPENSSL_cleanse(c, sizeof *c);
+}
+
+void sha256(uint8_t digest[32], const void* data, size_t len) {
+  Sha256Context c;
+  sha256_init(&c);
+  sha256_update(&c, data, len);
+  sha256_final(&c, digest);
+}
+
+void hmac_sha256_init(HmacSha256Context* c, const void* key, size_t key_len) {
+  uint8_t k[64] = {};
+  if (key_len > 64) {
+    sha256(k, key, key_len);
+  } else if (key_len) {
+    memcpy(k, key, key_len);
+  }
+  uint8_t pad[64];
+  for (int i = 0; i < 64; i++) pad[i] = k[i] ^ 0x36;
+  sha256_init(&c->inner);
+  sha256_update(&c->inner, pad, 64);
+  for (int i = 0; i < 64; i++) pad[i] = k[i] ^ 0x5c;
+  sha256_init(&c->outer);
+  sha256_update(&c->outer, pad, 64);
+  OPENSSL_cleanse(k, sizeof k);
+  OPENSSL_cleanse(pad, sizeof pad);
+}
+
+void hmac_sha256_update(HmacSha256Context* c, const void* data, size_t len) {
+  sha256_update(&c->inner, data, len);
+}
+
+void hmac_sha256_final(HmacSha256Context* c, uint8_t tag[32]) {
+  uint8_t inner[32];
+  sha256_final(&c->inner, inner);
+  sha256_update(&c->outer, inner, sizeof inner);
+  sha256_final(&c->outer, tag);
+  OPENSSL_cleanse(inner, sizeof inner);
+}
+
+void pbkdf2_sha256(const char* password, const uint8_t* salt, size_t salt_len, uint32_t iterations,
+                   uint8_t out[32]) {
+  // The keyed state is computed once and copied for every HMAC, which halves
+  // the work of the iterations.
+  HmacSha256Context keyed;
+  hmac_sha256_init(&keyed, password, password ? strlen(password) : 0);
+
+  static const uint8_t block_index[4] = {0, 0, 0, 1};
+  HmacSha256Context h = keyed;
+  if (salt && salt_len) hmac_sha256_update(&h, salt, salt_len);
+  hmac_sha256_update(&h, block_index, sizeof block_index);
+  uint8_t u[32];
+  hmac_sha256_final(&h, u);
+  uint8_t t[32];
+  memcpy(t, u, sizeof t);
+  for (uint32_t i = 1; i < iterations; i++) {
+    h = keyed;
+    hmac_sha256_update(&h, u, sizeof u);
+    hmac_sha256_final(&h, u);
+    for (int j = 0; j < 32; j++) t[j] ^= u[j];
+  }
+  memcpy(out, t, sizeof t);
+  OPENSSL_cleanse(&keyed, sizeof keyed);
+  OPENSSL_cleanse(&h, sizeof h);
+  OPENSSL_cleanse(u, sizeof u);
+  OPENSSL_cleanse(t, sizeof t);
+}
