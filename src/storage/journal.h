@@ -27,6 +27,9 @@ int journal_begin(sqlite3* db);
 // are stored only when given and non-empty.
 int journal_append(sqlite3* db, int op, int table, const uint8_t* key1, const uint8_t* key2, int c3,
                    const uint8_t* c4, size_t c4_len, const uint8_t* c5, size_t c5_len);
+// Records that the current version of `uuid` (if any) is about to become a
+// history version: a t1 entry with operation insert and c3 = 1.
+int journal_append_demotion(sqlite3* db, const uint8_t uuid[16]);
 // Moves the cursor to the end of the group and commits; -1 when no
 // transaction is open. Any failure rolls the whole group back.
 int journal_commit(sqlite3* db);
