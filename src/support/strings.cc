@@ -1,0 +1,207 @@
+#include "support/strings.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "support/log.h"
+
+// Generated at build time from resources/strings.txt.
+extern const unsigned char ordika_strings_data[];
+extern const size_t ordika_strings_size;
+
+namespace {
+
+const char kLanguageCodes[] = "enfresderu";
+const char kCountryCodes[] = "BYCADEESFRGBITRUUAUSZZ";
+
+// Layout index per country 0..10; -1 is the default layout.
+const int kCountryLayout[COUNTRY_COUNT] = {0, 1, 2, 0, 2, 3, 0, 4, 1, 5, -1};
+
+const AddressRow kDefaultLayout[ADDRESS_ROWS] = {
+    {141, 0}, {142, 1}, {143, 2}, {144, 3}, {147, 4}, {150, 5}, {153, 6}};
+const AddressRow kLayouts[6][ADDRESS_ROWS] = {
+    {{143, 2}, {150, 5}, {144, 3}, {148, 4}, {153, 6}, {-1, -1}, {-1, -1}},
+    {{143, 2}, {144, 3}, {148, 4}, {150, 5}, {153, 6}, {-1, -1}, {-1, -1}},
+    {{143, 2}, {150, 5}, {144, 3}, {153, 6}, {-1, -1}, {-1, -1}, {-1, -1}},
+    {{143, 2}, {144, 3}, {146, 4}, {151, 5}, {153, 6}, {-1, -1}, {-1, -1}},
+    {{143, 2}, {145, 3}, {148, 4}, {153, 6}, {150, 5}, {-1, -1}, {-1, -1}},
+    {{143, 2}, {144, 3}, {149, 4}, {152, 5}, {153, 6}, {-1, -1}, {-1, -1}},
+};
+
+enum LoadState { NOT_LOADED, LOADED, REJECTED };
+
+struct StringTable {
+  LoadState state = NOT_LOADED;
+  std::vector<std::string> entries;  // STRING_ENTRY_COUNT once loaded
+  const char* current[STRING_COUNT] = {};
+  int language = 0;
+  bool sorted_ready = false;
+  int sorted[SORTED_COUNTRY_COUNT] = {};
+};
+
+StringTable& table() {
+  static StringTable t;
+  return t;
+}
+
+size_t entry_index(int lang, int id) {
+  // Group g holds id 2g in every language, then id 2g + 1.
+  return static_cast<size_t>(id / 2) * 10 + static_cast<size_t>(id % 2) * 5 +
+         static_cast<size_t>(lang);
+}
+
+}  // namespace
+
+int strings_parse(const char* text, size_t len, std::vector<std::string>* out) {
+  out->clear();
+  out->reserve(STRING_ENTRY_COUNT);
+  std::string entry;
+  bool escaped = false;
+  size_t i = 0;
+  for (; i < len && out->size() < STRING_ENTRY_COUNT; i++) {
+    char c = text[i];
+    if (c == '\r') continue;
+    if (escaped) {
+      escaped = false;
+      if (c == 'n')
+        entry += "\r\n";
+      else
+        entry += c;
+      continue;
+    }
+    if (c == '\\') {
+      escaped = true;
+    } else if (c == '\n') {
+      // Every escape yields a character, so an entry is empty only when its
+      // line was: such lines are skipped.
+      if (!entry.empty()) out->push_back(std::move(entry));
+      entry.clear();
+    } else if (c == '|') {
+      entry += '\n';
+    } else {
+      entry += c;
+    }
+  }
+  if (!entry.empty() && out->size() < STRING_ENTRY_COUNT) out->push_back(std::move(entry));
+  if (out->size() < STRING_ENTRY_COUNT) {
+    out->clear();
+    return -1;
+  }
+  return 0;
+}
+
+int strings_set_language(int lang) {
+  StringTable& t = table();
+  if (t.state == NOT_LOADED) {
+    if (strings_parse(reinterpret_cast<const char*>(ordika_strings_data), ordika_strings_size, &t.entries) == 0) {
+      t.state = LOADED;
+    } else {
+      t.state = REJECTED;
+      log_message(LOG_ERROR, "strings_set_language: string table rejected");
+    }
+  }
+  if (t.state != LOADED) return 0;
+  if (lang < 0 || lang >= LANGUAGE_COUNT) lang = 0;
+  t.language = lang;
+  for (int id = 0; id < STRING_COUNT; id++) t.current[id] = t.entries[entry_index(lang, id)].c_str();
+  return 1;
+}
+
+int strings_language() { return table().language; }
+
+const char* ui_string(int id) {
+  if (id < 0 || id >= STRING_COUNT) return nullptr;
+  return table().current[id];
+}
+
+const char* ui_string_in(int lang, int id) {
+  const StringTable& t = table();
+  if (t.state != LOADED || id < 0 || id >= STRING_COUNT || lang < 0 || lang >= LANGUAGE_COUNT)
+    return nullptr;
+  return t.entries[entry_index(lang, id)].c_str();
+}
+
+std::string ui_string_line(int id) {
+  const char* text = ui_string(id);
+  std::string line;
+  if (!text) return line;
+  for (const char* p = text; *p; p++) {
+    if (*p == '\r' && p[1] == '\n') continue;  // CR LF is one break
+    line += (*p == '\n' || *p == '\r') ? ' ' : *p;
+  }
+  return line;
+}
+
+std::string ui_vformat(int id, va_list args) {
+  const char* text = ui_string(id);
+  if (!text) return std::string();
+  va_list sizing;
+  va_copy(sizing, args);
+  int n = vsnprintf(nullptr, 0, text, sizing);
+  va_end(sizing);
+  if (n < 0) return std::string(text);
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  vsnprintf(out.data(), out.size(), text, args);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string ui_format(int id, ...) {
+  va_list args;
+  va_start(args, id);
+  std::string out = ui_vformat(id, args);
+  va_end(args);
+  return out;
+}
+
+int language_from_locale(const char* text) {
+  if (!text || !text[0] || !text[1]) return 0;
+  for (int i = 0; i < LANGUAGE_COUNT; i++)
+    if (text[0] == kLanguageCodes[2 * i] && text[1] == kLanguageCodes[2 * i + 1]) return i;
+  return 0;
+}
+
+int country_from_code(const char* text) {
+  if (!text || !text[0] || !text[1]) return -1;
+  for (int i = 0; i < COUNTRY_COUNT; i++)
+    if (text[0] == kCountryCodes[2 * i] && text[1] == kCountryCodes[2 * i + 1]) return i;
+  return -1;
+}
+
+const char* language_code(int index) {
+  static const char codes[LANGUAGE_COUNT][3] = {"en", "fr", "es", "de", "ru"};
+  if (index < 0 || index >= LANGUAGE_COUNT) return nullptr;
+  return codes[index];
+}
+
+const char* country_code(int index) {
+  static const char codes[COUNTRY_COUNT][3] = {"BY", "CA", "DE", "ES", "FR", "GB",
+                                               "IT", "RU", "UA", "US", "ZZ"};
+  if (index < 0 || index >= COUNTRY_COUNT) return nullptr;
+  return codes[index];
+}
+
+const int* countries_sorted() {
+  StringTable& t = table();
+  if (t.sorted_ready) return t.sorted;
+  for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) t.sorted[i] = i;
+  // Without a table there are no names to order by: give the index order but
+  // keep trying, so the first real ordering uses real names.
+  if (t.state != LOADED) return t.sorted;
+  for (int i = 1; i < SORTED_COUNTRY_COUNT; i++) {
+    int v = t.sorted[i];
+    int j = i;
+    while (j > 0 && strcmp(t.current[t.sorted[j - 1]], t.current[v]) > 0) {
+      t.sorted[j] = t.sorted[j - 1];
+      j--;
+    }
+    t.sorted[j] = v;
+  }
+  t.sorted_ready = true;
+  return t.sorted;
+}
+
+const AddressRow* address_layout(int country) {
+  if (country < 0 || country >= COUNTRY_COUNT || kCountryLayout[country] < 0) return kDefaultLayout;
+  return kLayouts[kCountryLayout[country]];
+}

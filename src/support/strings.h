@@ -1,0 +1,68 @@
+// Localized user-visible texts: 346 string ids in five languages, the
+// language and country codes, and the address layouts of the contact dialogs.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+enum {
+  STRING_COUNT = 346,
+  LANGUAGE_COUNT = 5,  // 0 en, 1 fr, 2 es, 3 de, 4 ru
+  COUNTRY_COUNT = 11,  // 0..9 real countries, 10 "ZZ" (none)
+  SORTED_COUNTRY_COUNT = 10,
+  STRING_ENTRY_COUNT = STRING_COUNT * LANGUAGE_COUNT,
+  ADDRESS_ROWS = 7,
+};
+
+// Loads the compiled-in table on first use (a rejected table is never tried
+// again) and makes `lang` current; an index outside 0..4 selects English.
+// Returns 1 on success, 0 when the table was rejected.
+int strings_set_language(int lang);
+// The current language index (0 until a language is set).
+int strings_language();
+
+// Text of the id in the current language, owned by the table; nullptr when
+// the id is outside 0..345 or no table is loaded.
+const char* ui_string(int id);
+// Text of the id in any language regardless of the current one (nullptr as
+// above, or for a language outside 0..4).
+const char* ui_string_in(int lang, int id);
+// Copy with every line break (LF, CR LF or CR) turned into one space.
+std::string ui_string_line(int id);
+// The text used as a printf format. When formatting fails the unformatted
+// text is returned; an invalid id gives "".
+std::string ui_format(int id, ...);
+std::string ui_vformat(int id, va_list args);
+
+// Index of the language named by the first two characters ("fr_FR.UTF-8"
+// gives 1); 0 for anything else.
+int language_from_locale(const char* text);
+// Index of the country whose code is the first two characters, or -1.
+int country_from_code(const char* text);
+// Two-letter codes; nullptr outside 0..4 and 0..10.
+const char* language_code(int index);
+const char* country_code(int index);
+
+// The country indexes 0..9 ordered by strcmp of their names in the language
+// current at the first call with a loaded table; the order is kept after
+// later language changes.
+const int* countries_sorted();
+
+// One row of an address dialog: the label string id and the address
+// component (0..6) it edits; both -1 for an unused row.
+struct AddressRow {
+  int label_id;
+  int component;
+};
+// The seven rows for a country index; any index without a layout of its own
+// (10, -1, out of range) gives the default layout.
+const AddressRow* address_layout(int country);
+
+// Parses the table's text form: entries separated by line breaks, "|" a line
+// break inside an entry, backslash-n CR LF, backslash + other char that char,
+// carriage returns ignored, empty lines skipped, nothing read after entry
+// 1730. Returns 0 with exactly 1730 entries in *out, or -1 (out cleared) when
+// the text holds fewer.
+int strings_parse(const char* text, size_t len, std::vector<std::string>* out);
