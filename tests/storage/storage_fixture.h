@@ -1,0 +1,185 @@
+// Shared set-up for the storage tests: a fresh repository database in a
+// temporary directory, padded texts, hashes and table dumps.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "crypto/crypto.h"
+#include "crypto/page_vfs.h"
+#include "storage/db.h"
+#include "storage/journal.h"
+
+namespace storage_test {
+
+// Text padded with zeros to the next multiple of 16 leaving room for a zero.
+inline std::string pad(const std::string& text) {
+  std::string p = text;
+  p.resize((text.size() + 16) & ~size_t{15}, '\0');
+  return p;
+}
+
+inline const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+struct Version {
+  std::string header, body;  // padded
+  uint8_t hash[20];
+  Version(const std::string& h, const std::string& b = std::string()) : header(pad(h)), body(b.empty() ? "" : pad(b)) {
+    std::string all = h + b;
+    sha1(hash, all.data(), all.size());
+  }
+};
+
+inline void fill_uuid(uint8_t uuid[16], int n) {
+  std::memset(uuid, 0, 16);
+  uuid[0] = 0xA5;
+  uuid[15] = static_cast<uint8_t>(n);
+}
+
+// Every row of a table, columns rendered as text (blobs in hex), in rowid
+// order; enough to compare states of the database.
+inline std::vector<std::string> dump_table(sqlite3* db, const std::string& table) {
+  std::vector<std::string> rows;
+  std::string sql = "SELECT rowid, * FROM " + table + " ORDER BY rowid";
+  sqlite3_stmt* s = nullptr;
+  EXPECT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr)) << sql;
+  while (s && sqlite3_step(s) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(s); ++i) {
+      switch (sqlite3_column_type(s, i)) {
+        case SQLITE_NULL: row += "NULL"; break;
+        case SQLITE_INTEGER: row += std::to_string(sqlite3_column_int64(s, i)); break;
+        default: {
+          const uint8_t* p = static_cast<const uint8_t*>(sqlite3_column_blob(s, i));
+          int n = sqlite3_column_bytes(s, i);
+          static const char hx[] = "0123456789abcdef";
+          row += "x'";
+          for (int k = 0; k < n; ++k) {
+            row += hx[p[k] >> 4];
+            row += hx[p[k] & 15];
+          }
+          row += "'";
+        }
+      }
+      row += "|";
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(s);
+  return rows;
+}
+
+// t1..t4 without rowids of the data tables mattering: rows sorted by content.
+inline std::vector<std::string> dump_data(sqlite3* db) {
+  std::vector<std::string> all;
+  for (const char* t : {"t1", "t2", "t3", "t4"}) {
+    std::string sql = std::string("SELECT '") + t + "', * FROM " + t;
+    sqlite3_stmt* s = nullptr;
+    EXPECT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr));
+    std::vector<std::string> rows;
+    while (s && sqlite3_step(s) == SQLITE_ROW) {
+      std::string row;
+      for (int i = 0; i < sqlite3_column_count(s); ++i) {
+        const unsigned char* p = sqlite3_column_text(s, i);
+        if (sqlite3_column_type(s, i) == SQLITE_BLOB) {
+          const uint8_t* b = static_cast<const uint8_t*>(sqlite3_column_blob(s, i));
+          for (int k = 0; k < sqlite3_column_bytes(s, i); ++k) row += std::to_string(b[k]) + ".";
+        } else {
+          row += p ? reinterpret_cast<const char*>(p) : "NULL";
+        }
+        row += "|";
+      }
+      rows.push_back(row);
+    }
+    sqlite3_finalize(s);
+    std::sort(rows.begin(), rows.end());
+    all.insert(all.end(), rows.begin(), rows.end());
+  }
+  return all;
+}
+
+inline int count_rows(sqlite3* db, const std::string& where_sql) {
+  std::string sql = "SELECT count(*) FROM " + where_sql;
+  sqlite3_stmt* s = nullptr;
+  int n = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+    n = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  return n;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "ordika-storage-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    path_ = mkdtemp(buf.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string file(const char* name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A fresh repository database "data" with a random key.
+class RepoFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, random_bytes(key, 32));
+    file = dir.file("data");
+    db = db_create_repo(file.c_str(), key);
+    ASSERT_NE(nullptr, db);
+    repo = RepoDb{db, key, false};
+    fill_uuid(item, 1);
+    fill_uuid(tag, 2);
+  }
+  void TearDown() override { db_close(db); }
+
+  void reopen() {
+    db_close(db);
+    db = db_open(file.c_str());
+    ASSERT_NE(nullptr, db);
+    ASSERT_EQ(0, page_db_key(db, key, 32));
+    repo.db = db;
+  }
+
+  // One journal group around f; asserts it commits.
+  template <class F>
+  void group(F f) {
+    ASSERT_EQ(0, journal_begin(db));
+    int rc = f();
+    if (rc != 0) {
+      journal_rollback(db);
+      FAIL() << "group failed: " << rc;
+    }
+    ASSERT_EQ(0, journal_commit(db));
+  }
+
+  int write(const Version& v, bool keep = false) {
+    return object_write(repo, item, v.hash, u8(v.header), v.header.size(), v.body.empty() ? nullptr : u8(v.body),
+                        v.body.size(), keep);
+  }
+
+  TempDir dir;
+  std::string file;
+  uint8_t key[32];
+  sqlite3* db = nullptr;
+  RepoDb repo;
+  uint8_t item[16], tag[16];
+};
+
+}  // namespace storage_test
