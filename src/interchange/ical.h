@@ -1,0 +1,113 @@
+// iCalendar (RFC 5545) subset: time, duration and rule parsing, the TEXT
+// writer with folding, the component reader, and the VEVENT/VTODO writer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Written after the at sign of exported UIDs; imports recognise it to update
+// the item with that uuid.
+extern const char kIcalVendorDomain[];
+
+// "YYYYMMDD" (local midnight), "YYYYMMDDTHHMMSS" (local) or the same with
+// "Z" (UTC). 0 and *out set, or -1. Times before 1970 are negative, so the
+// result is kept apart from the status.
+int ical_parse_time(const char* text, size_t len, int64_t* out);
+// "[+|-]P[nW][nD][T[nH][nM][nS]]" to signed seconds; 0 when it does not match
+// or a part exceeds its limit (52 W, 365 D, 8760 H, 525600 M).
+int64_t ical_parse_duration(const char* text, size_t len);
+
+enum { RECUR_END_COUNT = 1, RECUR_END_UNTIL = 2 };
+
+struct IcalRule {
+  int freq = 0;      // 1 daily, 2 weekly, 3 monthly, 4 yearly
+  int interval = 0;  // 0 when absent
+  int by_day = 0;    // weekday bits, bit 0 Sunday
+  int end_kind = 0;  // RECUR_END_COUNT or RECUR_END_UNTIL
+  int count = 0;
+  int64_t until = 0;
+};
+// The RRULE value [text, end). 0, or -1 for a part without "=", a trailing
+// ";" or a bad UNTIL.
+int ical_parse_rrule(const char* text, const char* end, IcalRule* rule);
+
+// "%Y%m%dT%H%M%SZ" in UTC; empty for 0.
+std::string ical_format_time(int64_t t);
+// Appends raw bytes as one content line, folded at 75 octets (never before
+// a space or inside a UTF-8 sequence), ending in CR LF. `column` is where
+// the line already stands.
+void ical_append_folded(std::string* out, const char* text, size_t len, size_t column);
+// Appends name (e.g. "SUMMARY:") and the text escaped as TEXT, folded.
+void ical_write_text(std::string* out, const char* name, const char* text);
+// TEXT escaping: LF as "\n", backslash before ",", ";" and backslash, CR dropped.
+std::string ical_escape_text(const char* text);
+// Undoes TEXT escaping: "\n"/"\N" LF, "\r" nothing, "\t" TAB, other escapes
+// the character itself.
+std::string ical_unescape_text(const char* text, size_t len);
+
+// Reminder lead time as the largest unit dividing it: weeks, days, hours,
+// else minutes (truncated). Unit letters "W", "D", "H", "M".
+void ical_reminder_unit(int64_t offset, int* count, char* unit);
+
+// Largest component or vCard kept on import; a larger one is skipped (logged).
+constexpr size_t kInterchangeItemMax = 1 << 20;
+
+enum IcalKind { ICAL_EVENT = 1, ICAL_TODO = 0 };
+
+// One VEVENT or VTODO as collected from a file: its unfolded content lines
+// (nested components included, so VALARM lines are there).
+struct IcalComponent {
+  IcalKind kind = ICAL_EVENT;
+  std::vector<std::string> lines;
+};
+// Splits the text of a calendar file into its VEVENT and VTODO components.
+// Folded lines are joined (exactly one leading space or tab removed). Lines
+// outside those components are ignored; a component larger than
+// kInterchangeItemMax or not valid UTF-8 is skipped.
+std::vector<IcalComponent> ical_read_components(const char* data, size_t len);
+
+// What a component says, ready to become a task or event.
+struct IcalEntry {
+  IcalKind kind = ICAL_EVENT;
+  std::string uid;  // may be empty
+  std::string title;
+  std::string body;
+  int64_t start = 0;  // event start / task due
+  int64_t end = 0;    // events only
+  bool completed = false;
+  bool has_rule = false;
+  IcalRule rule;
+  bool has_reminder = false;
+  int64_t remind_offset = 0;  // seconds before start; 0 = at the start
+};
+// 0, or -1 when the component breaks a rule (missing SUMMARY, no start, a
+// bad time or rule, a content line without ":").
+int ical_parse_component(const IcalComponent& c, IcalEntry* out);
+// The uuid named by a UID of ours ("<32 hex digits>@<vendor domain>"): 0, or -1.
+int ical_uid_uuid(const std::string& uid, uint8_t uuid[16]);
+
+// The fields of a task or event that the writer needs.
+struct IcalItem {
+  uint8_t uuid[16] = {};
+  bool is_event = false;
+  bool completed = false;
+  int64_t due = 0;
+  int64_t end = 0;
+  int freq = 0;
+  int interval_minus_one = 0;
+  int by_day = 0;
+  int end_kind = 0;
+  int recur_count = 0;
+  int64_t last_occurrence = 0;
+  int64_t remind_offset = 0;
+  int64_t created = 0;
+  int64_t modified = 0;
+  std::string title;
+  std::string body;
+};
+void ical_begin_calendar(std::string* out);
+void ical_end_calendar(std::string* out);
+// One VEVENT or VTODO; `now` is the DTSTAMP.
+void ical_write_item(std::string* out, const IcalItem& item, int64_t now);
