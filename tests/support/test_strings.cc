@@ -47,20 +47,28 @@ const std::set<int> kInMarkup = {
 
 // Texts that are rightly the same in a translation as in English.
 const std::set<std::pair<int, int>> kSameAsEnglish = {
-    {0, 3},                                     // Belarus
-    {1, 1},                                     // Canada
-    {4, 1},                                     // France
-    {8, 1},   {8, 3},                           // Ukraine
-    {26, 1},  {26, 2},  {26, 3},                // OK
-    {308, 1}, {308, 2}, {308, 3},               // OK
-    {307, 1}, {307, 2}, {307, 3}, {307, 4},     // program name
-    {225, 1}, {225, 2}, {225, 3}, {225, 4},     // language names in their own language
-    {186, 1}, {186, 2}, {186, 3}, {186, 4},     // numbers
-    {234, 1}, {234, 2}, {234, 3}, {234, 4},     // numbers
-    {102, 1}, {103, 1},                         // Notes, Contacts
-    {134, 3}, {222, 3},                         // Name
-    {147, 3},                                   // Region
-    {259, 3},                                   // Server
+    {0, 3},                                  // Belarus
+    {1, 1},                                  // Canada
+    {4, 1},                                  // France
+    {8, 1},   {8, 3},                        // Ukraine
+    {26, 1},  {26, 3},  {308, 1}, {308, 3},  // OK
+    {307, 1}, {307, 2}, {307, 3}, {307, 4},  // program name
+    {225, 1}, {225, 2}, {225, 3}, {225, 4},  // language names, each in its own language
+    {186, 1}, {186, 2}, {186, 3}, {186, 4},  // numbers
+    {234, 1}, {234, 2}, {234, 3}, {234, 4},  // numbers
+    {102, 1}, {238, 1},                      // Notes
+    {103, 1},                                // Contacts
+    {136, 1},                                // Note
+    {157, 1},                                // Contact
+    {109, 1},                                // Type
+    {111, 1},                                // Date
+    {164, 1},                                // minutes
+    {219, 2},                                // General
+    {330, 2},                                // Personal
+    {332, 2},                                // Ideas
+    {134, 3}, {222, 3},                      // Name
+    {147, 3},                                // Region
+    {259, 3},                                // Server
 };
 
 class StringsTest : public ::testing::Test {
