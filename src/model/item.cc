@@ -1,0 +1,374 @@
+#include "model/item.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "crypto/crypto.h"
+#include "model/model.h"
+#include "model/recur.h"
+#include "support/log.h"
+
+int32_t recurrence_pack(const Recurrence& r) {
+  uint32_t v = uint32_t(r.freq) | uint32_t(r.interval_minus_one) << 8 | uint32_t(r.by_day) << 16 |
+               uint32_t(r.end_kind) << 24;
+  return static_cast<int32_t>(v);
+}
+
+Recurrence recurrence_unpack(int32_t value) {
+  uint32_t v = static_cast<uint32_t>(value);
+  Recurrence r;
+  r.freq = v & 0xff;
+  r.interval_minus_one = (v >> 8) & 0xff;
+  r.by_day = (v >> 16) & 0xff;
+  r.end_kind = (v >> 24) & 0xff;
+  return r;
+}
+
+// --- Serialized forms ---------------------------------------------------------
+
+std::string item_header_format(const Item& item) {
+  long long field7 = 0;
+  if (item.recurrence.end_kind == RECUR_COUNT)
+    field7 = item.recur_count;
+  else if (item.recurrence.end_kind == RECUR_UNTIL)
+    field7 = item.last_occurrence;
+  char prefix[256];
+  int n = snprintf(prefix, sizeof prefix, "%d:%d:%d:%lld:%lld:%d;%lld:%d;%lld:%lld:%lld:", item.type, item.flags,
+                   item.markup, (long long)item.due, (long long)item.end, recurrence_pack(item.recurrence), field7,
+                   item.remind_offset, (long long)item.next_remind, (long long)item.created,
+                   (long long)item.modified);
+  std::string s(prefix, n > 0 ? size_t(n) : 0);
+  s += item.title;
+  return s;
+}
+
+std::string body_to_storage(const std::string& body) {
+  std::string out;
+  out.reserve(body.size() + body.size() / 16 + 1);
+  for (size_t i = 0; i < body.size(); i++) {
+    if (body[i] == '\n' && (i == 0 || body[i - 1] != '\r')) out += '\r';
+    out += body[i];
+  }
+  return out;
+}
+
+std::string body_from_storage(const char* data, size_t len) {
+  std::string out;
+  if (!data) return out;
+  out.reserve(len);
+  for (size_t i = 0; i < len && data[i]; i++)
+    if (data[i] != '\r') out += data[i];
+  return out;
+}
+
+size_t padded_length(size_t len) { return (len + 16) & ~size_t(15); }
+
+std::vector<uint8_t> pad16(const std::string& text) {
+  std::vector<uint8_t> buf(padded_length(text.size()), 0);
+  memcpy(buf.data(), text.data(), text.size());
+  return buf;
+}
+
+void item_version_hash(const std::string& header, const std::string& stored_body, uint8_t hash[20]) {
+  Sha1Context c;
+  sha1_init(&c);
+  sha1_update(&c, header.data(), header.size());
+  sha1_update(&c, stored_body.data(), stored_body.size());
+  sha1_final(&c, hash);
+}
+
+// --- Header parsing -----------------------------------------------------------
+
+// A decimal integer filling the whole range: optional "-", then digits.
+static bool parse_number(const char* s, const char* e, int64_t* out) {
+  const char* p = s;
+  if (p < e && *p == '-') p++;
+  if (p == e) return false;
+  for (const char* q = p; q < e; q++)
+    if (*q < '0' || *q > '9') return false;
+  std::string text(s, e);
+  errno = 0;
+  long long v = strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE) return false;
+  *out = v;
+  return true;
+}
+
+static bool fits32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+struct HeaderFields {
+  int64_t type, flags, markup, due, end, recurrence, remind_offset, created, modified;
+  bool has_field7 = false, has_field9 = false;
+  int64_t field7 = 0, field9 = 0;
+  const char* title = nullptr;
+};
+
+// Splits the nine numeric tokens and the title. Tokens 6 and 7 may carry a
+// second number after ";". Returns false for a missing or malformed token.
+static bool split_header(const char* header, HeaderFields* f) {
+  if (!header) return false;
+  const char* p = header;
+  int64_t* plain[9] = {&f->type, &f->flags, &f->markup, &f->due, &f->end, &f->recurrence, &f->remind_offset,
+                       &f->created, &f->modified};
+  for (int i = 0; i < 9; i++) {
+    const char* colon = strchr(p, ':');
+    if (!colon) return false;
+    const char* end = colon;
+    if (i == 5 || i == 6) {
+      const char* semi = static_cast<const char*>(memchr(p, ';', size_t(colon - p)));
+      if (semi) {
+        int64_t second;
+        if (!parse_number(semi + 1, colon, &second)) return false;
+        if (i == 5) {
+          f->has_field7 = true;
+          f->field7 = second;
+        } else {
+          f->has_field9 = true;
+          f->field9 = second;
+        }
+        end = semi;
+      }
+    }
+    if (!parse_number(p, end, plain[i])) return false;
+    p = colon + 1;
+  }
+  f->title = p;
+  return true;
+}
+
+static SlotArray* active_items() {
+  Model& m = model();
+  return m.history_open ? m.history_items : m.items;
+}
+
+static Item* append_item(int64_t* slot) {
+  Model& m = model();
+  int64_t s;
+  void* p = slot_array_add(active_items(), &s);
+  if (!p) return nullptr;
+  Item* item = new (p) Item{};
+  if (slot) *slot = s;
+  (void)m;
+  return item;
+}
+
+static void index_item(const Item* item, int64_t slot) {
+  Model& m = model();
+  if (m.history_open) return;
+  m.item_index[std::string(reinterpret_cast<const char*>(item->uuid), 16)] = slot;
+}
+
+Item* items_add_from_str(int repo, const uint8_t uuid[16], const char* header, int64_t* slot) {
+  HeaderFields f;
+  bool ok = split_header(header, &f);
+  if (ok) {
+    ok = f.type >= 0 && f.type <= 4 && f.flags >= 0 && f.flags <= 4 && f.due >= 0 && f.end >= 0 &&
+         f.recurrence >= 0 && f.remind_offset >= 0 && f.created > 0 && f.modified > 0 && f.created <= f.modified;
+    // Fields that are 32 bits wide in the record cannot hold more.
+    ok = ok && fits32(f.markup) && fits32(f.recurrence) && fits32(f.remind_offset);
+  }
+  Recurrence rec;
+  if (ok) {
+    rec = recurrence_unpack(static_cast<int32_t>(f.recurrence));
+    if (rec.freq != 0 && f.has_field7 && rec.end_kind == RECUR_COUNT) ok = fits32(f.field7);
+  }
+  if (!ok) {
+    log_message(LOG_ERROR, "items_add_from_str(%d, %s)", repo, uuid_to_hex(uuid).c_str());
+    return nullptr;
+  }
+  int64_t s;
+  Item* item = append_item(&s);
+  if (!item) return nullptr;
+  memcpy(item->uuid, uuid, 16);
+  item->repo = static_cast<int8_t>(repo);
+  item->type = static_cast<int8_t>(f.type);
+  item->flags = static_cast<int8_t>(f.flags);
+  item->markup = static_cast<int8_t>(f.markup);
+  item->due = f.due;
+  item->end = f.end;
+  item->recurrence = rec;
+  item->remind_offset = static_cast<int32_t>(f.remind_offset);
+  item->created = f.created;
+  item->modified = f.modified;
+  item->title = f.title;
+  if (rec.freq != 0 && f.has_field7) {
+    if (rec.end_kind == RECUR_COUNT)
+      item->recur_count = static_cast<int32_t>(f.field7);
+    else if (rec.end_kind == RECUR_UNTIL)
+      item->last_occurrence = f.field7;
+  }
+  item->next_remind = f.has_field9 ? f.field9 : 0;
+  index_item(item, s);
+  if (slot) *slot = s;
+  return item;
+}
+
+int item_parse_header(const char* header, Item* record) {
+  HeaderFields f;
+  if (!split_header(header, &f)) return -1;
+  record->type = static_cast<int8_t>(f.type);
+  record->flags = static_cast<int8_t>(f.flags);
+  record->markup = static_cast<int8_t>(f.markup);
+  record->due = f.due;
+  record->end = f.end;
+  record->recurrence = recurrence_unpack(static_cast<int32_t>(f.recurrence));
+  record->recur_count = 0;
+  record->remind_offset = static_cast<int32_t>(f.remind_offset);
+  record->next_remind = 0;
+  record->created = f.created;
+  record->modified = f.modified;
+  record->title = f.title;
+  return 0;
+}
+
+// --- Key bodies -----------------------------------------------------------------
+
+void key_body_parse(const char* body, KeyBody* out) {
+  *out = KeyBody{};
+  if (!body) return;
+  std::string* fields[3] = {&out->url, &out->user, &out->password};
+  const char* p = body;
+  for (int i = 0; i < 4; i++) {
+    const char* lf = strchr(p, '\n');
+    if (!lf) return;
+    if (i < 3) {
+      fields[i]->assign(p, lf);
+    } else {
+      std::string date(p, lf);
+      out->date = strtoll(date.c_str(), nullptr, 0);
+    }
+    p = lf + 1;
+  }
+  out->notes = p;
+}
+
+std::string key_body_format(const KeyBody& key) {
+  std::string s = key.url;
+  s += '\n';
+  s += key.user;
+  s += '\n';
+  s += key.password;
+  s += '\n';
+  s += std::to_string(static_cast<long long>(key.date));
+  s += '\n';
+  s += key.notes;
+  if (s.size() > KEY_BODY_MAX) {
+    size_t cut = KEY_BODY_MAX;
+    // Never leave half a UTF-8 sequence at the end.
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) cut--;
+    s.resize(cut);
+  }
+  return s;
+}
+
+// --- The item collection ----------------------------------------------------------
+
+Item* item_new(int64_t* slot) {
+  uint8_t uuid[16];
+  if (random_uuid(uuid) != 0) {
+    log_message(LOG_ERROR, "item_new: no random bytes");
+    return nullptr;
+  }
+  int64_t s;
+  Item* item = append_item(&s);
+  if (!item) return nullptr;
+  memcpy(item->uuid, uuid, 16);
+  index_item(item, s);
+  if (slot) *slot = s;
+  return item;
+}
+
+int64_t item_find(const uint8_t uuid[16]) {
+  Model& m = model();
+  if (!m.history_open) {
+    auto it = m.item_index.find(std::string(reinterpret_cast<const char*>(uuid), 16));
+    return it == m.item_index.end() ? -1 : it->second;
+  }
+  int64_t cursor = -1;
+  while (Item* item = slot_next<Item>(m.history_items, &cursor))
+    if (memcmp(item->uuid, uuid, 16) == 0) return cursor;
+  return -1;
+}
+
+int64_t item_find_hex(const char* text) {
+  uint8_t uuid[16];
+  if (hex_to_uuid(text, uuid) != 0) return -1;
+  return item_find(uuid);
+}
+
+Item* item_get(int64_t slot) {
+  if (slot < 0) return nullptr;
+  return slot_get<Item>(active_items(), slot);
+}
+
+void items_remove_slot(int64_t slot) {
+  Model& m = model();
+  Item* item = item_get(slot);
+  if (!item) return;
+  if (!m.history_open) m.item_index.erase(std::string(reinterpret_cast<const char*>(item->uuid), 16));
+  std::string().swap(item->title);
+  item->flags |= ITEM_DELETED;
+  slot_array_remove(active_items(), slot);
+}
+
+static void free_items(SlotArray* array) {
+  if (!array) return;
+  int64_t cursor = -1;
+  while (Item* item = slot_next<Item>(array, &cursor)) item->~Item();
+  slot_array_free(array);
+}
+
+void items_reset() {
+  Model& m = model();
+  free_items(m.items);
+  m.items = slot_array_new(sizeof(Item));
+  m.item_index.clear();
+}
+
+void items_count_reset() {
+  for (int32_t& c : model().type_counts) c = 0;
+}
+
+void items_inc_count(int type) {
+  if (type < 0 || type > 4) {
+    log_message(LOG_ERROR, "items_inc_count: type %d does not exist", type);
+    return;
+  }
+  model().type_counts[type]++;
+}
+
+void item_set_last_occurrence(Item* item) {
+  const Recurrence& r = item->recurrence;
+  if (!recur_active(r)) {
+    item->last_occurrence = item->due;
+    return;
+  }
+  switch (r.end_kind) {
+    case RECUR_UNTIL:
+      break;  // the stored until time
+    case RECUR_COUNT:
+      item->last_occurrence = item->due ? recur_advance(item->due, r, item->recur_count - 1) : 0;
+      break;
+    default:
+      item->last_occurrence = RECUR_FOREVER_TIME;
+      break;
+  }
+}
+
+void history_begin() {
+  Model& m = model();
+  if (m.history_open) history_end();
+  m.history_items = slot_array_new(sizeof(Item));
+  m.history_open = true;
+}
+
+void history_end() {
+  Model& m = model();
+  free_items(m.history_items);
+  m.history_items = nullptr;
+  m.history_open = false;
+}

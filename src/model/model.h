@@ -1,0 +1,102 @@
+// The in-memory item model shared by every part of the program: the
+// collections of items, tags, tag links and reminder entries of all mounted
+// repositories, the view state that decides which occurrence of an item is
+// shown, and the hooks through which the model reaches the repository table
+// and tells the window about changes.
+//
+// Everything here belongs to the main thread (or to the one worker of a long
+// operation while the main thread waits); nothing is locked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "storage/db.h"
+#include "support/slot_array.h"
+
+struct Item;
+
+// View selection values below 1 (tag slots are 1 and above).
+enum {
+  VIEW_SEARCH = -1,     // hits of the text search (pseudo tag slot of links)
+  VIEW_REMINDERS = -2,  // items whose reminders have come (pseudo tag slot of links)
+  VIEW_TRASH = -3,
+  VIEW_FIXED = -4,  // one of the fixed lists, by `fixed_kind`
+};
+
+// Fixed lists of VIEW_FIXED.
+enum {
+  FIXED_UPCOMING = 0,
+  FIXED_CALENDAR_DAY = 1,
+  FIXED_TASKS = 2,
+  // 3..6: events, notes, contacts, keys (type = kind - 2)
+  FIXED_UNTAGGED = 7,
+  FIXED_ALL = 8,
+};
+
+// What the model needs from one entry of the repository table: the
+// connection with its key and sync flag (null db while not mounted), and
+// whether the repository is hidden.
+struct RepoRef {
+  RepoDb store;
+  bool hidden = false;
+};
+
+// Fills *out for repository index `repo`; 0, or -1 when there is no such
+// entry. Installed by the code that owns the repository table (mounting).
+using RepoLookup = int (*)(int repo, RepoRef* out);
+// Item-changed notification: kind 0 list only, 1 due state changed, 2 text changed.
+using ItemChangedFn = void (*)(Item* item, int kind);
+// Called when a reminder entry is added, changed or removed.
+using ReminderChangedFn = void (*)();
+
+struct Model {
+  // Collections (SlotArray of Item, Tag, TagLink, Reminder; see item.h, tag.h,
+  // recur.h). Slots are the handles of records everywhere.
+  SlotArray* items = nullptr;          // all items of the mounted repositories
+  SlotArray* tags = nullptr;           // slot 0: the zero root entry
+  SlotArray* tag_links = nullptr;      // stored links plus pseudo links (-1, -2)
+  SlotArray* reminders = nullptr;      // one entry per item with a pending reminder
+  SlotArray* history_items = nullptr;  // versions of one item while its history is open
+  bool history_open = false;           // slot lookups then work on history_items
+
+  // uuid (16 raw bytes) -> slot in `items`, kept by the item functions.
+  std::unordered_map<std::string, int64_t> item_index;
+
+  int32_t type_counts[5] = {};  // listed items per type, filled by the list view
+  bool duplicate_tag = false;   // raised by tags_add_from_str, cleared by the shell
+
+  // View state (set by the tag tree and the calendar of the main window).
+  int32_t view = VIEW_REMINDERS;  // tag slot, or one of the VIEW_ values
+  int32_t fixed_kind = FIXED_UPCOMING;
+  int64_t selected_item = -1;
+  int64_t calendar_day = 0;  // selected calendar day, local 00:00
+  int64_t upcoming_from = 0;
+  int64_t upcoming_to = 0;
+  int32_t upcoming_days = 5;  // setting "ui.upcoming_days"
+  bool show_hidden = false;
+  bool show_completed = true;  // setting "ui.show_completed"
+
+  // Hooks installed by the shell and the repository code; any may be null.
+  RepoLookup repo_lookup = nullptr;
+  ItemChangedFn item_changed = nullptr;
+  ReminderChangedFn reminder_changed = nullptr;
+};
+
+// The process-wide model; the collections exist from the first call on (tags
+// with the zero root entry in slot 0).
+Model& model();
+
+// True when items of this repository count for lists, reminders, calendar
+// marks and timers: it is not hidden, or hidden repositories are shown. A
+// repository unknown to the lookup counts.
+bool repo_counts(int repo);
+// The repository entry, or -1 when there is none or its database is not open.
+int repo_ref(int repo, RepoRef* out);
+
+// Uuids in text: 32 lowercase hexadecimal digits.
+std::string uuid_to_hex(const uint8_t uuid[16]);
+// Accepts upper- and lowercase digits; 0 only for exactly 32 digits, else -1.
+int hex_to_uuid(const char* text, uint8_t uuid[16]);
+bool uuid_is_zero(const uint8_t uuid[16]);
