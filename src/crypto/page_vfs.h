@@ -2,11 +2,21 @@
 // page of the database file and of its rollback journal is encrypted at its
 // own offset, page 1 keeping 16 leading bytes (salt or random) in place of
 // the engine's magic text.
+//
+// Each connection opened by page_db_open gets a VFS of its own (a shim over
+// the default unix VFS); it is unregistered and freed when the connection is
+// closed with sqlite3_close/sqlite3_close_v2. Temporary files of such a
+// connection (statement journals, temp tables, sorter) stay in memory, and
+// WAL is refused, so no plaintext page reaches the disk.
 #pragma once
 
 #include <cstdint>
 
 struct sqlite3;
+struct evp_cipher_ctx_st;
+
+// Size of every page of an encrypted database.
+enum { PAGE_VFS_PAGE_SIZE = 1024 };
 
 // Opens (flags as sqlite3_open_v2) a connection whose files go through a
 // page-encrypting layer of their own. Until a key is installed pages are
@@ -23,9 +33,37 @@ int page_db_key(sqlite3* db, const uint8_t* key, int key_len);
 // The same for the attached database of that name (main when absent).
 int page_db_key_v2(sqlite3* db, const char* name, const uint8_t* key, int key_len);
 
+// Runs "ATTACH path AS name" with its own key (32 or 48 bytes) instead of the
+// inherited one: the engine reads the schema during ATTACH, so a database
+// under another key cannot be keyed afterwards. Returns the SQLite code.
+int page_db_attach(sqlite3* db, const char* path, const char* name, const uint8_t* key, int key_len);
+
 // The 32-byte key of the main database, or nullptr when unkeyed.
 const uint8_t* page_db_get_key(sqlite3* db);
 
 // Transform of one page as stored: encrypt (direction 0) or decrypt (1)
 // page_size bytes from `skip` on, AES-256-CBC keyed by SHA-256 of key, zero IV.
 void page_transform(const uint8_t key[32], uint8_t* page, int page_size, int skip, int direction);
+
+// AES-256-CBC with the key schedule of SHA-256(key) prepared once; every call
+// starts again from a zero chaining value. Owns two libcrypto contexts (freed
+// and the key wiped on destruction); not copyable.
+struct PageCodec {
+  PageCodec() = default;
+  ~PageCodec();
+  PageCodec(const PageCodec&) = delete;
+  PageCodec& operator=(const PageCodec&) = delete;
+
+  // 0, or -1 when libcrypto fails (the codec is then unkeyed).
+  int set_key(const uint8_t key[32]);
+  void clear();
+  bool keyed() const { return active; }
+  // len a multiple of 16; in and out may be equal. 0, or -1.
+  int encrypt(const uint8_t* in, uint8_t* out, int len);
+  int decrypt(const uint8_t* in, uint8_t* out, int len);
+
+  evp_cipher_ctx_st* enc = nullptr;
+  evp_cipher_ctx_st* dec = nullptr;
+  uint8_t key[32] = {};  // the database key as given (not its hash)
+  bool active = false;
+};
