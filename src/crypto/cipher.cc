@@ -35,13 +35,22 @@ const EVP_CIPHER* cbc_cipher(int key_len) {
   return nullptr;
 }
 
-// Points libcrypto's running IV at `iv` without touching the key schedule.
-bool set_iv(CipherContext* ctx, const uint8_t* iv) {
-  return EVP_CipherInit_ex2(ctx->evp, nullptr, nullptr, iv, -1, nullptr) == 1;
+// Makes libcrypto's running IV equal `iv`, without touching the key schedule.
+// Skipped when it already is (after a CBC call it is the chaining value).
+bool sync_iv(CipherContext* ctx, const uint8_t* iv) {
+  if (ctx->evp_iv_valid && memcmp(ctx->evp_iv, iv, 16) == 0) return true;
+  ctx->evp_iv_valid = false;
+  if (EVP_CipherInit_ex2(ctx->evp, nullptr, nullptr, iv, -1, nullptr) != 1) return false;
+  memcpy(ctx->evp_iv, iv, 16);
+  ctx->evp_iv_valid = true;
+  return true;
 }
 
 // Runs whole blocks through the loaded CBC transform, continuing its IV.
-bool run_blocks(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
+// `next_iv` is the block libcrypto chains on afterwards (the last ciphertext
+// block), which the caller saves before an in-place decryption.
+bool run_blocks(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len, const uint8_t* next_iv) {
+  ctx->evp_iv_valid = false;
   while (len) {
     size_t piece = len < kMaxPiece ? len : kMaxPiece;
     int outl = 0;
@@ -50,12 +59,18 @@ bool run_blocks(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len)
     out += piece;
     len -= piece;
   }
+  memcpy(ctx->evp_iv, next_iv, 16);
+  ctx->evp_iv_valid = true;
   return true;
 }
 
-// One block with a zero IV: plain ECB on the CBC transform.
+// One block under a zero IV: plain ECB on the CBC transform.
 bool run_single(CipherContext* ctx, const uint8_t* in, uint8_t* out) {
-  return set_iv(ctx, kZeroBlock) && run_blocks(ctx, in, out, 16);
+  if (!sync_iv(ctx, kZeroBlock)) return false;
+  if (ctx->direction == CIPHER_ENCRYPT) return run_blocks(ctx, in, out, 16, out);
+  uint8_t saved[16];
+  memcpy(saved, in, 16);
+  return run_blocks(ctx, in, out, 16, saved);
 }
 
 bool usable(const CipherContext* ctx, int direction) {
@@ -70,6 +85,7 @@ CipherContext::~CipherContext() {
   // Freeing the libcrypto context clears its key schedule.
   EVP_CIPHER_CTX_free(evp);
   OPENSSL_cleanse(chain, sizeof chain);
+  OPENSSL_cleanse(evp_iv, sizeof evp_iv);
 }
 
 int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8_t* iv, int direction) {
@@ -98,11 +114,19 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
       return -1;
     }
   }
-  if (EVP_CipherInit_ex2(ctx->evp, cipher, key, kZeroBlock, direction == CIPHER_ENCRYPT ? 1 : 0, nullptr) != 1) {
+  if (iv) {
+    memmove(ctx->chain, iv, sizeof ctx->chain);
+  } else {
+    memset(ctx->chain, 0, sizeof ctx->chain);
+  }
+  ctx->evp_iv_valid = false;
+  if (EVP_CipherInit_ex2(ctx->evp, cipher, key, ctx->chain, direction == CIPHER_ENCRYPT ? 1 : 0, nullptr) != 1) {
     ctx->evp_key_len = 0;
     log_message(LOG_ERROR, "aes_set_key: init %d", key_len);
     return -1;
   }
+  memcpy(ctx->evp_iv, ctx->chain, 16);
+  ctx->evp_iv_valid = true;
   if (cipher) {
     // Without this, decryption would hold back the last block for unpadding.
     EVP_CIPHER_CTX_set_padding(ctx->evp, 0);
@@ -110,11 +134,6 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
   }
   ctx->rounds = key_len / 4 + 6;
   ctx->direction = direction;
-  if (iv) {
-    memcpy(ctx->chain, iv, sizeof ctx->chain);
-  } else {
-    memset(ctx->chain, 0, sizeof ctx->chain);
-  }
   ctx->key_len = key_len;
   return 0;
 }
@@ -128,9 +147,9 @@ long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
   uint8_t work[16];
   bool ok = true;
   if (mode == MODE_CBC) {
-    ok = set_iv(ctx, ctx->chain);
+    ok = sync_iv(ctx, ctx->chain);
     if (ok && whole) {
-      ok = run_blocks(ctx, in, out, whole);
+      ok = run_blocks(ctx, in, out, whole, out + whole - 16);
       if (ok) memcpy(ctx->chain, out + whole - 16, 16);
     }
     if (ok && rest) {
@@ -139,7 +158,7 @@ long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
       // chaining bytes themselves. The chaining value stays as it was.
       memcpy(work, in + whole, rest);
       memcpy(work + rest, ctx->chain + rest, 16 - rest);
-      ok = run_blocks(ctx, work, out + whole, 16);
+      ok = run_blocks(ctx, work, out + whole, 16, out + whole);
     }
   } else {
     for (size_t off = 0; ok && off < whole; off += 16) ok = run_single(ctx, in + off, out + off);
@@ -169,7 +188,7 @@ long aes_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
     // in-place decryption overwrites it.
     uint8_t next[16];
     memcpy(next, in + len - 16, 16);
-    ok = set_iv(ctx, ctx->chain) && run_blocks(ctx, in, out, len);
+    ok = sync_iv(ctx, ctx->chain) && run_blocks(ctx, in, out, len, next);
     if (ok) memcpy(ctx->chain, next, 16);
   } else {
     for (size_t off = 0; ok && off < len; off += 16) ok = run_single(ctx, in + off, out + off);

@@ -25,6 +25,8 @@ struct CipherContext {
 
   evp_cipher_ctx_st* evp = nullptr;  // AES-CBC in the key's direction
   int evp_key_len = 0;               // key length of the cipher loaded in evp
+  bool evp_iv_valid = false;         // evp_iv mirrors libcrypto's running IV
+  uint8_t evp_iv[16] = {};           // (saves re-setting it on every call)
   int key_len = 0;                   // 0 while unset (cipher calls then fail)
   int rounds = 0;
   int direction = CIPHER_ENCRYPT;
@@ -60,6 +62,10 @@ void sha256_init(Sha256Context* c);
 void sha256_update(Sha256Context* c, const void* data, size_t len);
 void sha256_final(Sha256Context* c, uint8_t digest[32]);
 void sha256(uint8_t digest[32], const void* data, size_t len);
+// SHA-256 runs on the CPU's SHA extensions when present. Tests force the
+// portable code with true so both paths get checked; returns whether the
+// extensions are present.
+bool sha256_use_portable(bool portable);
 
 struct HmacSha256Context {
   Sha256Context inner;

@@ -162,6 +162,36 @@ TEST(Cbc, ConsecutiveCallsFormOneStream) {
   EXPECT_EQ(parts, data);
 }
 
+// The chaining value alone decides what the next CBC call continues from:
+// neither a partial block nor ECB work in between moves it.
+TEST(Cbc, ChainSurvivesPartialBlocksAndEcbInBetween) {
+  auto key = pattern(32, 23);
+  auto iv = pattern(16, 29);
+  auto data = pattern(48, 31);
+  auto want = ref_aes256(key.data(), iv.data(), data.data(), 32, true);
+
+  CipherContext ctx;
+  ASSERT_EQ(0, aes_set_key(&ctx, key.data(), 32, iv.data(), CIPHER_ENCRYPT));
+  std::vector<uint8_t> out(48), scratch(48);
+  ASSERT_EQ(16, aes_encrypt(&ctx, data.data() + 32, scratch.data(), 5, MODE_CBC));
+  ASSERT_EQ(16, aes_encrypt(&ctx, data.data(), out.data(), 16, MODE_CBC));
+  ASSERT_EQ(32, aes_encrypt(&ctx, data.data() + 16, scratch.data(), 32, MODE_ECB));
+  ASSERT_EQ(16, aes_encrypt(&ctx, data.data() + 16, out.data() + 16, 16, MODE_CBC));
+  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 32), want);
+
+  CipherContext dec;
+  ASSERT_EQ(0, aes_set_key(&dec, key.data(), 32, iv.data(), CIPHER_DECRYPT));
+  ASSERT_EQ(16, cbc_decrypt_inplace(&dec, out.data(), 16));
+  ASSERT_EQ(32, aes_decrypt(&dec, want.data(), scratch.data(), 32, MODE_ECB));
+  ASSERT_EQ(16, cbc_decrypt_inplace(&dec, out.data() + 16, 16));
+  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 32), std::vector<uint8_t>(data.begin(), data.begin() + 32));
+
+  // A caller may also set the chaining value directly.
+  memcpy(ctx.chain, iv.data(), 16);
+  ASSERT_EQ(32, aes_encrypt(&ctx, data.data(), out.data(), 32, MODE_CBC));
+  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 32), want);
+}
+
 TEST(Cbc, DecryptOfPartialLengthWritesNothing) {
   auto key = pattern(32, 2);
   CipherContext ctx;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,11 +50,23 @@ TEST(Sha, Sha256KnownAnswers) {
   EXPECT_EQ(sha256_hex(kMsg448), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
   EXPECT_EQ(sha256_hex(std::string(1000000, 'a')),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  Sha256Context c;
+  sha256_init(&c);
+  std::string chunk(1001, 'a');
+  size_t left = 1000000;
+  while (left) {
+    size_t n = std::min(left, chunk.size());
+    sha256_update(&c, chunk.data(), n);
+    left -= n;
+  }
+  uint8_t d[32];
+  sha256_final(&c, d);
+  EXPECT_EQ(to_hex(d, 32), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 // Every length around the padding boundaries, hashed whole and byte by byte,
 // against libcrypto's digests.
-TEST(Sha, MatchesLibcryptoAtEveryLengthAndSplit) {
+void check_every_length_and_split() {
   std::vector<uint8_t> data(300);
   for (size_t i = 0; i < data.size(); i++) data[i] = uint8_t(i * 7 + 3);
   for (size_t len = 0; len <= data.size(); len++) {
@@ -68,8 +81,22 @@ TEST(Sha, MatchesLibcryptoAtEveryLengthAndSplit) {
     ASSERT_EQ(0, memcmp(got1, want1, 20)) << len;
     ASSERT_EQ(0, memcmp(got256, want256, 32)) << len;
 
+    // The contexts, fed the whole buffer at once after a 3-byte start, and
+    // then byte by byte.
     Sha1Context c1;
     Sha256Context c256;
+    size_t head = std::min<size_t>(len, 3);
+    sha1_init(&c1);
+    sha256_init(&c256);
+    sha1_update(&c1, data.data(), head);
+    sha256_update(&c256, data.data(), head);
+    sha1_update(&c1, data.data() + head, len - head);
+    sha256_update(&c256, data.data() + head, len - head);
+    sha1_final(&c1, got1);
+    sha256_final(&c256, got256);
+    ASSERT_EQ(0, memcmp(got1, want1, 20)) << len;
+    ASSERT_EQ(0, memcmp(got256, want256, 32)) << len;
+
     sha1_init(&c1);
     sha256_init(&c256);
     for (size_t i = 0; i < len; i++) {
@@ -82,6 +109,27 @@ TEST(Sha, MatchesLibcryptoAtEveryLengthAndSplit) {
     ASSERT_EQ(0, memcmp(got256, want256, 32)) << len;
   }
 }
+
+// Both SHA-256 block functions (hardware extensions and portable).
+class ShaPaths : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    bool have_ni = sha256_use_portable(GetParam());
+    if (!GetParam() && !have_ni) GTEST_SKIP() << "no SHA extensions on this CPU";
+  }
+  void TearDown() override { sha256_use_portable(false); }
+};
+
+TEST_P(ShaPaths, MatchesLibcryptoAtEveryLengthAndSplit) { check_every_length_and_split(); }
+
+TEST_P(ShaPaths, Sha256MillionA) {
+  EXPECT_EQ(sha256_hex(std::string(1000000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_EQ(sha256_hex(kMsg448), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockFunction, ShaPaths, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Portable" : "Hardware"; });
 
 std::string hmac_hex(const std::vector<uint8_t>& key, const std::string& data) {
   HmacSha256Context c;
