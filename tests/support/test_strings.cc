@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -252,6 +253,37 @@ TEST_F(StringsTest, LookupsAndFormatting) {
   ASSERT_EQ(strings_set_language(9), 1);
   EXPECT_EQ(strings_language(), 0);
   EXPECT_STREQ(ui_string(39), ui_string_in(0, 39));
+}
+
+// The compiled-in table must match the per-language sources it is generated
+// from, so an edit without rerunning tools/gen_strings.py is caught.
+TEST_F(StringsTest, CompiledTableMatchesTheLanguageSources) {
+  std::vector<std::vector<std::string>> sources(LANGUAGE_COUNT);
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    std::ifstream in(std::string(ORDIKA_SOURCE_DIR) + "/resources/strings/" + kLangNames[lang] + ".txt");
+    ASSERT_TRUE(in) << kLangNames[lang];
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.empty() || line[0] == '#') continue;
+      size_t sep = line.find_first_of(" \t");
+      ASSERT_NE(sep, std::string::npos) << line;
+      ASSERT_EQ(std::stoi(line.substr(0, sep)), static_cast<int>(sources[lang].size())) << line;
+      sources[lang].push_back(line.substr(sep + 1));
+    }
+    ASSERT_EQ(sources[lang].size(), static_cast<size_t>(STRING_COUNT)) << kLangNames[lang];
+  }
+  // Regroup the id-ordered sources into the text form's pairs of ids.
+  std::string grouped;
+  for (int first = 0; first < STRING_COUNT; first += 2)
+    for (int id = first; id < first + 2; id++)
+      for (int lang = 0; lang < LANGUAGE_COUNT; lang++) grouped += sources[lang][id] + "\n";
+  std::vector<std::string> parsed;
+  ASSERT_EQ(strings_parse(grouped.data(), grouped.size(), &parsed), 0);
+  for (int id = 0; id < STRING_COUNT; id++)
+    for (int lang = 0; lang < LANGUAGE_COUNT; lang++)
+      EXPECT_EQ(parsed[static_cast<size_t>(id / 2 * 10 + id % 2 * 5 + lang)], ui_string_in(lang, id))
+          << "resources/strings.txt is stale at " << kLangNames[lang] << " id " << id
+          << "; run tools/gen_strings.py";
 }
 
 TEST(StringsParse, LineBreaksEscapesAndCarriageReturns) {
