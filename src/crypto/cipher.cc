@@ -1,8 +1,8 @@
 // AES in CBC and ECB modes on a context whose chaining value carries across
-// calls. The block work is done by libcrypto's AES-CBC (hardware accelerated);
-// the chaining value lives in the context and is handed to libcrypto as the IV
-// of every call, so the stream survives re-keying of other contexts and the
-// partial-block rule below stays ours.
+// calls. The block work is done by libcrypto's AES-CBC (hardware accelerated).
+// The chaining value is ours and lives in the context; libcrypto's running IV
+// is reset to it whenever the two differ, which keeps the partial-block rule
+// (the chaining value does not advance) in our hands.
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
@@ -64,13 +64,25 @@ bool run_blocks(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len,
   return true;
 }
 
-// One block under a zero IV: plain ECB on the CBC transform.
+// One ECB block on the CBC transform. CBC with running IV v computes
+// E(P ^ v) or D(C) ^ v; cancelling v here gives plain ECB without resetting
+// libcrypto's IV for every block (derive_key runs two thousand of them).
 bool run_single(CipherContext* ctx, const uint8_t* in, uint8_t* out) {
-  if (!sync_iv(ctx, kZeroBlock)) return false;
-  if (ctx->direction == CIPHER_ENCRYPT) return run_blocks(ctx, in, out, 16, out);
-  uint8_t saved[16];
-  memcpy(saved, in, 16);
-  return run_blocks(ctx, in, out, 16, saved);
+  if (!ctx->evp_iv_valid && !sync_iv(ctx, kZeroBlock)) return false;
+  uint8_t v[16], block[16];
+  memcpy(v, ctx->evp_iv, 16);
+  bool ok;
+  if (ctx->direction == CIPHER_ENCRYPT) {
+    for (int i = 0; i < 16; i++) block[i] = in[i] ^ v[i];
+    ok = run_blocks(ctx, block, out, 16, out);
+  } else {
+    memcpy(block, in, 16);
+    ok = run_blocks(ctx, block, out, 16, block);
+    if (ok)
+      for (int i = 0; i < 16; i++) out[i] ^= v[i];
+  }
+  OPENSSL_cleanse(block, sizeof block);
+  return ok;
 }
 
 bool usable(const CipherContext* ctx, int direction) {
