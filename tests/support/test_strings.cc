@@ -199,6 +199,20 @@ TEST_F(StringsTest, TranslationsDifferFromEnglish) {
   }
 }
 
+TEST_F(StringsTest, CheatSheetShowsEveryMarkupConstruct) {
+  static const char* const constructs[] = {
+      "**", "//", "\n= ", "\n== ", "\n=== ", "\n* ", "\n** ", "\n# ", "\n## ",
+      "\n|= ", " | ", "[[", "|", "]]", "{{{", "}}}", "<<", ">>", "\\\\",
+  };
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    std::string sheet = ui_string_in(lang, 108);
+    for (const char* c : constructs)
+      EXPECT_NE(sheet.find(c), std::string::npos) << kLangNames[lang] << " lacks " << c;
+    // Shown as plain text in a narrow panel: short lines, no CR LF.
+    for (const std::string& line : split_lines(sheet.c_str())) EXPECT_LE(utf8_chars(line), 44u) << line;
+  }
+}
+
 TEST_F(StringsTest, CompositeLabelsStayWithinTheirBuffers) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
     std::string where = kLangNames[lang];
