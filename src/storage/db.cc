@@ -349,6 +349,7 @@ int setting_put(sqlite3* cfg, const char* name, const void* bytes, size_t len) {
   Stmt s;
   int rc = stmt_prepare(cfg, "INSERT OR REPLACE INTO t3 VALUES (?,?)", &s);
   if (rc != SQLITE_OK) return rc;
+  if (!bytes) len = 0;
   if ((rc = bind_text(s.get(), 1, name)) != SQLITE_OK || (rc = bind_blob(s.get(), 2, bytes ? bytes : "", len)) != SQLITE_OK)
     return rc;
   rc = step_done(s.get());
@@ -382,17 +383,28 @@ int config_record_get(sqlite3* cfg, int number, uint8_t* buf, size_t len) {
 }
 
 int config_record_put(sqlite3* cfg, int number, const uint8_t* bytes, size_t len) {
-  Stmt s;
-  int rc = stmt_prepare(cfg, "DELETE FROM t1 WHERE c1=?", &s);
+  if (!bytes) return -1;
+  // Delete and insert together: a failed insert must not lose the record.
+  int rc = db_exec(cfg, "SAVEPOINT config_record_put;");
   if (rc != SQLITE_OK) return rc;
-  sqlite3_bind_int(s.get(), 1, number);
-  if ((rc = step_done(s.get())) != 0) return rc;
-  rc = stmt_prepare(cfg, "INSERT INTO t1 VALUES (?,?)", &s);
-  if (rc != SQLITE_OK) return rc;
-  sqlite3_bind_int(s.get(), 1, number);
-  if ((rc = bind_blob(s.get(), 2, bytes, len)) != SQLITE_OK) return rc;
-  rc = step_done(s.get());
-  if (rc != 0) log_message(LOG_ERROR, "config_record_put(%d): %d", number, rc);
+  auto replace = [&]() -> int {
+    Stmt s;
+    int rc = stmt_prepare(cfg, "DELETE FROM t1 WHERE c1=?", &s);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_bind_int(s.get(), 1, number);
+    if ((rc = step_done(s.get())) != 0) return rc;
+    rc = stmt_prepare(cfg, "INSERT INTO t1 VALUES (?,?)", &s);
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_bind_int(s.get(), 1, number);
+    if ((rc = bind_blob(s.get(), 2, bytes, len)) != SQLITE_OK) return rc;
+    return step_done(s.get());
+  };
+  rc = replace();
+  if (rc != 0) {
+    log_message(LOG_ERROR, "config_record_put(%d): %d", number, rc);
+    db_exec(cfg, "ROLLBACK TO config_record_put;");
+  }
+  db_exec(cfg, "RELEASE config_record_put;");
   return rc;
 }
 

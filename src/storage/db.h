@@ -31,7 +31,8 @@ void db_close(sqlite3* db);
 // PBKDF2 key, 48-byte codec key, schema, verified key check. With key_out
 // the 32-byte key is copied there and master_key is left alone; without it
 // key and salt become master_key. Returns the open handle, or nullptr after
-// removing the half-made file.
+// removing the half-made file. An existing file is never overwritten (the
+// call fails): remove a stale temporary such as "config.tmp" first.
 sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* key_out);
 // db_create_config_v2 of "config" inside `config_dir`, the key becoming
 // master_key. `config_dir` may also name the file itself (ending in

@@ -562,6 +562,15 @@ TEST_F(ConfigTest, RecordsAndRepositoryList) {
   cbc_decrypt_inplace(&ctx, check.data(), check.size());
   EXPECT_EQ(account, check);
 
+  // A replacement that cannot be inserted keeps the old record.
+  ASSERT_EQ(0, db_exec(cfg, "CREATE TRIGGER refuse BEFORE INSERT ON t1 BEGIN SELECT RAISE(ABORT, 'no'); END;"));
+  std::vector<uint8_t> other(1024, 7);
+  EXPECT_NE(0, config_record_put(cfg, 0, other.data(), other.size()));
+  ASSERT_EQ(0, config_record_get(cfg, 0, rec, sizeof rec));
+  EXPECT_EQ(0, std::memcmp(rec, stored.data(), 1024));
+  EXPECT_TRUE(sqlite3_get_autocommit(cfg));
+  ASSERT_EQ(0, db_exec(cfg, "DROP TRIGGER refuse;"));
+
   int64_t a = 0, b = 0, c = 0;
   std::string r1(32, 'a'), r2(48, 'b'), r3(16, 'c');
   ASSERT_EQ(0, repo_list_add(cfg, u8(r1), r1.size(), &a));
