@@ -1,0 +1,141 @@
+#include "model/search.h"
+
+#include <glib.h>
+
+#include <cstring>
+
+#include "model/item.h"
+#include "model/model.h"
+#include "model/ops.h"
+#include "support/log.h"
+
+namespace {
+
+std::string g_search_text;
+int g_search_case_sensitive = 0;
+
+inline bool is_continuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+
+// Case-folds text the way g_utf8_casefold does (folding is per character),
+// with a fast path for ASCII. When `char_of_byte` is given it receives, for
+// every byte of the folded text, the index of the original character it came
+// from. Bytes that are not valid UTF-8 are kept as they are, one character
+// each, so nothing is lost and offsets stay meaningful.
+void fold_text(const char* text, size_t len, std::string* out, std::vector<long>* char_of_byte) {
+  out->clear();
+  out->reserve(len);
+  if (char_of_byte) {
+    char_of_byte->clear();
+    char_of_byte->reserve(len);
+  }
+  long ch = 0;
+  size_t i = 0;
+  while (i < len) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t before = out->size();
+    if (c < 0x80) {
+      out->push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : static_cast<char>(c));
+      i++;
+    } else {
+      gunichar u = g_utf8_get_char_validated(text + i, static_cast<gssize>(len - i));
+      if (u == static_cast<gunichar>(-1) || u == static_cast<gunichar>(-2)) {
+        out->push_back(static_cast<char>(c));
+        i++;
+      } else {
+        const char* next = g_utf8_next_char(text + i);
+        size_t n = static_cast<size_t>(next - (text + i));
+        char* folded = g_utf8_casefold(text + i, static_cast<gssize>(n));
+        out->append(folded);
+        g_free(folded);
+        i += n;
+      }
+    }
+    if (char_of_byte) char_of_byte->insert(char_of_byte->end(), out->size() - before, ch);
+    ch++;
+  }
+}
+
+bool text_contains(const std::string& text, const std::string& pattern, int case_sensitive,
+                   const std::string& folded_pattern, std::string* scratch) {
+  if (case_sensitive) return text.find(pattern) != std::string::npos;
+  fold_text(text.data(), text.size(), scratch, nullptr);
+  return scratch->find(folded_pattern) != std::string::npos;
+}
+
+}  // namespace
+
+const std::string& search_text() { return g_search_text; }
+int search_case_sensitive() { return g_search_case_sensitive; }
+
+void search_state_set(const char* pattern, int case_sensitive) {
+  g_search_text = pattern ? pattern : "";
+  g_search_case_sensitive = case_sensitive ? 1 : 0;
+}
+
+int items_search(const char* pattern, int case_sensitive) {
+  search_state_set(pattern, case_sensitive);
+  tag_links_drop(VIEW_SEARCH);
+  const std::string& pat = g_search_text;
+  if (pat.empty()) return 0;
+  std::string folded_pattern;
+  if (!case_sensitive) fold_text(pat.data(), pat.size(), &folded_pattern, nullptr);
+
+  Model& m = model();
+  std::string scratch;
+  std::vector<int32_t> found;
+  int64_t cursor = -1;
+  while (Item* item = slot_next<Item>(m.items, &cursor)) {
+    bool hit = text_contains(item->title, pat, case_sensitive, folded_pattern, &scratch);
+    if (!hit) {
+      std::string body = item_body_load(item);
+      hit = text_contains(body, pat, case_sensitive, folded_pattern, &scratch);
+    }
+    if (hit) found.push_back(static_cast<int32_t>(cursor));
+  }
+  // Links are added after the walk: appending to tag_links while walking the
+  // items would be harmless, but keeping the two apart makes the order plain.
+  for (int32_t slot : found) create_tag_item(VIEW_SEARCH, slot);
+  log_message(LOG_DEBUG, "items_search: %d", static_cast<int>(found.size()));
+  return static_cast<int>(found.size());
+}
+
+std::vector<SearchHit> text_hits(const char* text, const char* pattern, int case_sensitive) {
+  std::vector<SearchHit> hits;
+  if (text && pattern && *pattern) {
+    size_t len = strlen(text);
+    std::string hay, needle;
+    std::vector<long> char_of_byte;
+    if (case_sensitive) {
+      hay.assign(text, len);
+      needle = pattern;
+      char_of_byte.resize(len);
+      long ch = -1;
+      for (size_t i = 0; i < len; i++) {
+        if (!is_continuation(static_cast<unsigned char>(text[i])) || ch < 0) ch++;
+        char_of_byte[i] = ch;
+      }
+    } else {
+      fold_text(text, len, &hay, &char_of_byte);
+      fold_text(pattern, strlen(pattern), &needle, nullptr);
+    }
+    if (!needle.empty()) {
+      size_t pos = 0;
+      while ((pos = hay.find(needle, pos)) != std::string::npos) {
+        size_t last = pos + needle.size() - 1;
+        long start = char_of_byte[pos];
+        long end = char_of_byte[last] + 1;
+        // A match that starts inside the expansion of one character (the
+        // second "s" of a folded "ß") begins at that character; a later match
+        // may not reuse it.
+        if (hits.empty() || start >= hits.back().end) hits.push_back({start, end});
+        pos += needle.size();
+      }
+    }
+  }
+  hits.push_back({-1, -1});
+  return hits;
+}
+
+std::vector<SearchHit> search_hits(const char* text) {
+  return text_hits(text, g_search_text.c_str(), g_search_case_sensitive);
+}
