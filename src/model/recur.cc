@@ -257,14 +257,20 @@ static int64_t estimate_index(const Series& s, int64_t day) {
 
 // First occurrence at or after `from`, starting the search at idx; sets *at to
 // its index. 0 when the series has none.
-static int64_t series_from(const Series& s, int64_t from, int64_t* at = nullptr, int64_t* actual_day = nullptr) {
+// `from_local`, when given, is the local time of `from` (callers that look at
+// many items work it out once).
+static int64_t series_from(const Series& s, int64_t from, int64_t* at = nullptr, int64_t* actual_day = nullptr,
+                           const LocalTime* from_local = nullptr) {
   if (from <= s.anchor) {
     if (at) *at = 0;
     if (actual_day) *actual_day = s.a.day;
     return s.anchor;
   }
   LocalTime f;
-  if (!local_of(from, &f)) return 0;
+  if (from_local)
+    f = *from_local;
+  else if (!local_of(from, &f))
+    return 0;
   for (int64_t idx = estimate_index(s, f.day);; idx++) {
     int64_t day;
     int c = candidate_day(s, idx, &day);
@@ -339,13 +345,18 @@ int64_t recur_advance(int64_t due, const Recurrence& r, int64_t steps) {
   return t;
 }
 
-int64_t item_occurrence_from(const Item* item, int64_t from) {
+static int64_t occurrence_from(const Item* item, int64_t from, const LocalTime* from_local) {
   if (!item->due) return 0;
   if (!recur_active(item->recurrence)) return item->due >= from ? item->due : 0;
-  int64_t t = recur_first_at_or_after(item->due, item->recurrence, from);
+  Series s;
+  const Recurrence& r = item->recurrence;
+  if (!series_init(&s, item->due, r.freq, r.interval_minus_one, r.by_day)) return 0;
+  int64_t t = series_from(s, from, nullptr, nullptr, from_local);
   if (!t || t > item->last_occurrence) return 0;
   return t;
 }
+
+int64_t item_occurrence_from(const Item* item, int64_t from) { return occurrence_from(item, from, nullptr); }
 
 // --- Default due time -------------------------------------------------------------
 
@@ -534,7 +545,9 @@ int due_move(int64_t slot, int days) { return due_move_at(slot, days, time(nullp
 // --- Timer and calendar --------------------------------------------------------------------
 
 int64_t get_next_timer(int64_t now) {
-  int64_t best = local_midnight_after(now, 1) - now;
+  LocalTime now_local;
+  if (!local_of(now, &now_local)) return 86400 + 2;
+  int64_t best = local_make(now_local.day + 1, 0, 0, 0, now_local.gmtoff) - now;
   if (best <= 0) best = 86400;
   Model& m = model();
   int64_t cursor = -1;
@@ -545,7 +558,8 @@ int64_t get_next_timer(int64_t now) {
     int64_t occ = item->due;
     if (recur_active(item->recurrence) && item->due < now) {
       occ = 0;
-      if (item->last_occurrence >= item->due && item->last_occurrence >= now) occ = item_occurrence_from(item, now);
+      if (item->last_occurrence >= item->due && item->last_occurrence >= now)
+        occ = occurrence_from(item, now, &now_local);
     }
     if (!occ || occ < now) continue;
     if (item->type != ITEM_TASK && item->type != ITEM_EVENT) continue;
@@ -563,6 +577,8 @@ uint32_t calendar_month_marks(int year, int month) {
   int64_t first = local_time_of(year, month, 1, 0, 0, 0);
   int64_t next = local_time_of(year, month + 1, 1, 0, 0, 0);
   const uint32_t all = (1u << days_in_month(year, month)) - 1;
+  LocalTime first_local;
+  if (!first || !local_of(first, &first_local)) return 0;
   uint32_t marks = 0;
   Model& m = model();
   int64_t cursor = -1;
@@ -580,7 +596,7 @@ uint32_t calendar_month_marks(int year, int month) {
                      item->recurrence.by_day))
       continue;
     int64_t idx, day;
-    int64_t t = series_from(s, first, &idx, &day);
+    int64_t t = series_from(s, first, &idx, &day, &first_local);
     if (!t) continue;
     while (t < next && t <= item->last_occurrence) {
       if (day >= first_day && day < next_day) marks |= 1u << (day - first_day);
