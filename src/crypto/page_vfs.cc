@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -63,6 +64,7 @@ struct FileState {
   uint8_t page_buffer[kPage] = {};
   uint8_t probe[kPage] = {};
   FileState* journal = nullptr;
+  struct ShimFile* file = nullptr;  // this database's own file
 
   // Journal files.
   FileState* owner = nullptr;
@@ -317,14 +319,7 @@ int journal_write(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 of
     memcpy(out, in, kPage);
     int skip = 0;
     if (page1) {
-      if (!db->header_known) {
-        // The engine has page 1 in its cache, so the header is normally known.
-        if (db->has_salt)
-          memcpy(db->header, db->salt, 16);
-        else
-          sqlite3_randomness(16, db->header);
-        db->header_known = true;
-      }
+      ensure_header(db->file);
       memcpy(out, db->header, 16);
       skip = db->prefix;
     }
@@ -455,11 +450,16 @@ int pass_check_reserved(sqlite3_file* file, int* out) {
 
 int pass_file_control(sqlite3_file* file, int op, void* arg) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
-  if (op == SQLITE_FCNTL_PRAGMA) {
-    // WAL would write pages outside the rollback journal scheme.
+  if (op == SQLITE_FCNTL_PRAGMA && f->st->kind == KIND_DB) {
+    // WAL would write pages outside the rollback journal, and the file
+    // format has one page size.
     char** az = static_cast<char**>(arg);
     if (az[1] && az[2] && sqlite3_stricmp(az[1], "journal_mode") == 0 && sqlite3_stricmp(az[2], "wal") == 0) {
       az[0] = sqlite3_mprintf("journal_mode WAL is not available for encrypted databases");
+      return SQLITE_ERROR;
+    }
+    if (az[1] && az[2] && sqlite3_stricmp(az[1], "page_size") == 0 && atoi(az[2]) != kPage) {
+      az[0] = sqlite3_mprintf("the page size of encrypted databases is %d", kPage);
       return SQLITE_ERROR;
     }
   }
@@ -617,6 +617,7 @@ int shim_open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
   f->st = s;
   if (flags & SQLITE_OPEN_MAIN_DB) {
     s->kind = KIND_DB;
+    s->file = f;
     f->base.pMethods = &kDbMethods;
     v->dbs.push_back(s);
     if (!v->main_db && v->dbs.size() == 1 && v->pending_len == 0) {

@@ -648,15 +648,54 @@ TEST(PageVfs, TemporaryFilesNeverReachTheDisk) {
   EXPECT_EQ(dir.names(), std::vector<std::string>{"data"});
 }
 
-TEST(PageVfs, WalIsRefused) {
+TEST(PageVfs, WalAndOtherPageSizesAreRefused) {
   TempDir dir;
   Db d;
   ASSERT_EQ(open_keyed(d, dir.file("data"), make_key(32, 3)), 0);
+  EXPECT_NE(exec(d.db, "PRAGMA page_size=4096"), SQLITE_OK);
+  EXPECT_EQ(exec(d.db, "PRAGMA page_size=1024"), SQLITE_OK);
   fill(d.db, 5);
   EXPECT_NE(exec(d.db, "PRAGMA journal_mode=WAL"), SQLITE_OK);
+  EXPECT_EQ(exec(d.db, "PRAGMA locking_mode=EXCLUSIVE"), SQLITE_OK);
+  EXPECT_NE(exec(d.db, "PRAGMA journal_mode=WAL"), SQLITE_OK);
+  EXPECT_NE(exec(d.db, "PRAGMA page_size=8192; VACUUM;"), SQLITE_OK);
   EXPECT_EQ(query(d.db, "PRAGMA journal_mode"), "delete");
   ASSERT_EQ(exec(d.db, "INSERT INTO t(v) VALUES(1)"), SQLITE_OK);
+  EXPECT_EQ(query(d.db, "PRAGMA page_size"), "1024");
   EXPECT_FALSE(exists(dir.file("data-wal")));
+}
+
+TEST(PageVfs, ConnectionsOnOneFileSeeEachOthersCommits) {
+  TempDir dir;
+  Bytes key = make_key(32, 12);
+  Db a, b;
+  ASSERT_EQ(open_keyed(a, dir.file("data"), key), 0);
+  ASSERT_EQ(open_keyed(b, dir.file("data"), key), 0);
+  fill(a.db, 10);
+  EXPECT_EQ(query(b.db, "SELECT count(*) FROM t"), "10");
+  fill(b.db, 5);
+  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t"), "15");
+  ASSERT_EQ(exec(a.db, "BEGIN IMMEDIATE"), SQLITE_OK);
+  EXPECT_EQ(exec(b.db, "INSERT INTO t(v) VALUES(1)"), SQLITE_BUSY);
+  ASSERT_EQ(exec(a.db, "DELETE FROM t WHERE id < 5; COMMIT"), SQLITE_OK);
+  EXPECT_EQ(query(b.db, "SELECT count(*) FROM t"), "11");
+  EXPECT_EQ(query(b.db, "PRAGMA integrity_check"), "ok");
+}
+
+TEST(PageVfs, VacuumKeepsTheFormat) {
+  TempDir dir;
+  std::string path = dir.file("data");
+  Bytes key = make_key(48, 13);
+  Db d;
+  ASSERT_EQ(open_keyed(d, path, key), 0);
+  fill(d.db, 300);
+  ASSERT_EQ(exec(d.db, "DELETE FROM t WHERE id % 2 = 0; VACUUM;"), SQLITE_OK);
+  EXPECT_EQ(query(d.db, "SELECT count(*) FROM t"), "150");
+  Bytes file = read_all(path);
+  EXPECT_EQ(memcmp(file.data(), key.data() + 32, 16), 0);
+  expect_all_ciphertext(file);
+  EXPECT_EQ(decrypt_page1(file, key.data(), 16)[16], 4);
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"data"});
 }
 
 }  // namespace
