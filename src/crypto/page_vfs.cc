@@ -328,7 +328,8 @@ int journal_write(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 of
     s->pending_off = off + kPage;
     return f->real->pMethods->xWrite(f->real, out, kPage, off);
   }
-  if (db && page1 && amt >= 16 && memcmp(in, kMagic, 16) == 0 && db->header_known) {
+  if (db && page1 && amt >= 16 && memcmp(in, kMagic, 16) == 0) {
+    ensure_header(db->file);
     if (s->scratch.size() < size_t(amt)) s->scratch.resize(size_t(amt));
     memcpy(s->scratch.data(), in, size_t(amt));
     memcpy(s->scratch.data(), db->header, 16);
@@ -870,7 +871,10 @@ int page_db_key_v2(sqlite3* db, const char* name, const uint8_t* key, int key_le
     log_message(LOG_ERROR, "page_db_key_v2: not a page_db_open connection");
     return SQLITE_MISUSE;
   }
-  if (key_len != 32 && key_len != 48) return 0;
+  if (key_len != 32 && key_len != 48) {
+    log_message(LOG_WARNING, "page_db_key_v2: key length %d, database left unencrypted", key_len);
+    return 0;
+  }
   if (!key) return SQLITE_MISUSE;
   FileState* s = name ? connection_file(db, name) : nullptr;
   if (!s) s = connection_file(db, "main");

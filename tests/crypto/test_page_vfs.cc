@@ -248,6 +248,9 @@ TEST(PageVfs, KeyOfOtherLengthStoresPlainWithoutMagic) {
     EXPECT_EQ(file[17], 0);
     first16.assign(file.begin(), file.begin() + 16);
     fill(d.db, 20);
+    ASSERT_EQ(exec(d.db, "PRAGMA cache_size=2; BEGIN; CREATE TABLE u(x); UPDATE t SET v = randomblob(600);"), SQLITE_OK);
+    EXPECT_FALSE(contains(read_all(path + "-journal"), std::string(kMagic, 15)));
+    ASSERT_EQ(exec(d.db, "ROLLBACK"), SQLITE_OK);
   }
   Bytes file = read_all(path);
   EXPECT_EQ(Bytes(file.begin(), file.begin() + 16), first16);
