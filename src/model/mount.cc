@@ -1,0 +1,216 @@
+// Mounting the repositories into the item model.
+#include "model/mount.h"
+
+#include <openssl/crypto.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "crypto/crypto.h"
+#include "model/item.h"
+#include "model/model.h"
+#include "model/ops.h"
+#include "model/recur.h"
+#include "model/tag.h"
+#include "storage/db.h"
+#include "storage/journal.h"
+#include "storage/repo.h"
+#include "support/log.h"
+#include "support/strings.h"
+
+namespace {
+
+int lookup(int repo, RepoRef* out) {
+  if (repo < 0 || repo >= static_cast<int>(repo_table.size())) return -1;
+  const RepoEntry& e = repo_table[repo];
+  out->store = RepoDb{e.db, e.key, !e.server_id.empty()};
+  out->hidden = e.hidden;
+  return 0;
+}
+
+// Deciphers the stored header of each current version into one reused buffer
+// and hands it to the item or tag parser: no allocation per row here.
+struct Loader {
+  int repo;
+  const uint8_t* key;
+  std::vector<uint8_t> buf;
+  std::vector<int64_t> roots;  // tags of this repository whose parent is zero
+
+  void operator()(int, const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* c4, size_t len) {
+    if (!c4 || len == 0 || len % 16) {
+      log_message(LOG_WARNING, "repo_mount_all: row of %d with %zu bytes", repo, len);
+      return;
+    }
+    if (buf.size() < len + 1) buf.resize(len + 1);
+    std::memcpy(buf.data(), c4, len);
+    buf[len] = 0;
+    if (row_decipher(key, uuid, hash, buf.data(), len, nullptr, 0) != 0) return;
+    const char* text = reinterpret_cast<const char*>(buf.data());
+    if (text[0] && text[1] == ':') {
+      if (Item* item = items_add_from_str(repo, uuid, text)) item_set_last_occurrence(item);
+    } else {
+      int64_t slot = tags_add_from_str(repo, uuid, text);
+      if (slot > 0) {
+        const Tag* tag = tag_get(slot);
+        if (tag && uuid_is_zero(tag->parent)) roots.push_back(slot);
+      }
+    }
+  }
+
+  ~Loader() {
+    if (!buf.empty()) OPENSSL_cleanse(buf.data(), buf.size());
+  }
+};
+
+// Loads one opened repository; false when it must be left out.
+bool load_repo(int index) {
+  RepoEntry& e = repo_table[index];
+  Loader loader{index, e.key, {}, {}};
+  RepoDb r{e.db, e.key, !e.server_id.empty()};
+  int rc = objects_load_current(r, index, std::ref(loader));
+  if (rc == 0) rc = links_load(r, [](const uint8_t tag[16], const uint8_t item[16]) { tag_link_add(tag, item); });
+  if (rc != 0) {
+    log_message(LOG_ERROR, "repo_mount_all: %d: %d", index, rc);
+    return false;
+  }
+  if (model().duplicate_tag) return false;
+  for (int64_t slot : loader.roots) {
+    if (Tag* tag = tag_get(slot)) tag->name = e.name;
+  }
+  return true;
+}
+
+int db_create_hook(int index) { return repo_db_create(index); }
+
+}  // namespace
+
+void mount_init() {
+  model().repo_lookup = lookup;
+  RepoHooks hooks;
+  hooks.db_create = db_create_hook;
+  repo_set_hooks(hooks);
+}
+
+int repo_db_create(int index) {
+  mount_init();
+  if (index < 0 || index >= static_cast<int>(repo_table.size())) return -1;
+  sqlite3* db = nullptr;
+  int rc = repo_db_create_file(&repo_table[index], &db);
+  if (rc != 0) return rc;
+  sqlite3* previous = repo_table[index].db;
+  repo_table[index].db = db;
+
+  Tag root;
+  rc = random_uuid(root.uuid);
+  root.name = "/";
+  root.repo = index;
+  if (rc == 0) rc = tags_save_tag(&root);
+  if (rc == 0 && repo_table.size() == 1) {
+    static const int kDefaultTags[] = {103, 330, 104, 331};
+    for (int id : kDefaultTags) {
+      Tag tag;
+      if ((rc = random_uuid(tag.uuid)) != 0) break;
+      std::memcpy(tag.parent, root.uuid, 16);
+      const char* name = ui_string(id);
+      tag.name = name ? name : "";
+      tag.repo = index;
+      if ((rc = tags_save_tag(&tag)) != 0) break;
+    }
+  }
+  // A new repository starts with nothing to undo.
+  if (rc == 0) rc = db_exec(db, "BEGIN;");
+  if (rc == 0) rc = journal_reset(db);
+  if (rc == 0) rc = db_exec(db, "COMMIT;");
+  if (rc != 0 && !sqlite3_get_autocommit(db)) db_exec(db, "ROLLBACK;");
+  db_close(db);
+  repo_table[index].db = previous;
+  if (rc != 0) {
+    log_message(LOG_ERROR, "repo_db_create: %d", rc);
+    ::unlink((repo_table[index].path + "/data").c_str());
+  }
+  return rc;
+}
+
+int repo_mount_all() {
+  mount_init();
+  Model& m = model();
+  std::vector<bool> left_out(repo_table.size(), false);
+  int failed = 0;
+  bool saw_duplicate = false;
+  for (;;) {
+    m.duplicate_tag = false;
+    items_reset();
+    tags_reset();
+    m.selected_item = -1;
+    bool restart = false;
+    for (size_t i = 0; i < repo_table.size() && !restart; i++) {
+      RepoEntry& e = repo_table[i];
+      int index = static_cast<int>(i);
+      if (!e.enabled || left_out[i]) {
+        log_message(LOG_NOTICE, "skipping: %d", index);
+        repo_close(&e);
+        continue;
+      }
+      log_message(LOG_NOTICE, "mounting: %d", index);
+      bool ok = repo_open(&e) == 0;
+      if (ok && !load_repo(index)) {
+        ok = false;
+        if (m.duplicate_tag) {
+          // Its tags are partly loaded: start again without it.
+          left_out[i] = true;
+          restart = true;
+          saw_duplicate = true;
+        }
+      }
+      log_message(LOG_NOTICE, ok ? "mounted" : "not mounted");
+      e.mounted = ok;
+      if (!ok) {
+        repo_close(&e);
+        left_out[i] = true;
+      }
+    }
+    if (!restart) break;
+  }
+  for (size_t i = 0; i < repo_table.size(); i++) {
+    if (repo_table[i].enabled && left_out[i]) failed++;
+  }
+  if (failed) last_error = -1;
+  // Each pass starts with the flag cleared; the shell still has to hear of it.
+  if (saw_duplicate) m.duplicate_tag = true;
+  reminders_rebuild();
+  if (m.reminder_changed) m.reminder_changed();
+  return failed;
+}
+
+void repo_remount() {
+  Model& m = model();
+  uint8_t tag_uuid[16], item_uuid[16];
+  bool had_tag = false, had_item = false;
+  if (m.view > 0) {
+    if (const Tag* tag = tag_get(m.view)) {
+      std::memcpy(tag_uuid, tag->uuid, 16);
+      had_tag = true;
+    }
+  }
+  if (const Item* item = item_get(m.selected_item)) {
+    std::memcpy(item_uuid, item->uuid, 16);
+    had_item = true;
+  }
+  m.view = VIEW_REMINDERS;
+  repo_mount_all();
+  if (had_tag) {
+    int64_t slot = tag_find(tag_uuid);
+    if (slot > 0) m.view = static_cast<int32_t>(slot);
+  }
+  if (had_item) m.selected_item = item_find(item_uuid);
+  clipboard_clear();
+}
+
+void clean_data() {
+  repo_reset_journals();
+  for (auto& e : repo_table) repo_close(&e);
+  items_reset();
+  tags_reset();
+  reminders_rebuild();
+}
