@@ -2,11 +2,15 @@
 
 #include <glib.h>
 
+#include <openssl/crypto.h>
+
 #include <cstring>
+#include <set>
 
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
+#include "storage/db.h"
 #include "support/log.h"
 
 namespace {
@@ -72,31 +76,101 @@ void search_state_set(const char* pattern, int case_sensitive) {
   g_search_case_sensitive = case_sensitive ? 1 : 0;
 }
 
+namespace {
+
+void wipe(std::string* s) {
+  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
+}
+
+struct Matcher {
+  const std::string& pattern;
+  int case_sensitive;
+  std::string folded_pattern;
+  std::string scratch;
+  bool operator()(const std::string& text) {
+    return text_contains(text, pattern, case_sensitive, folded_pattern, &scratch);
+  }
+};
+
+// Checks the stored bodies of the pending items of one repository in one
+// pass over its current versions (one statement rather than one lookup per
+// item). Clears the pending flag of every item it checked; 0, or -1 when the
+// repository could not be read (the caller falls back to single reads).
+int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vector<char>* hit) {
+  RepoRef ref;
+  if (repo_ref(repo, &ref) != 0) return -1;
+  Stmt stmt;
+  if (stmt_prepare(ref.store.db, "SELECT c1, c2, c3, c4, c5 FROM t1 WHERE c3=0 AND c5 IS NOT NULL", &stmt) !=
+      SQLITE_OK)
+    return -1;
+  for (;;) {
+    ObjectRow row;
+    int rc = row_read(stmt.get(), ref.store.key, &row, true);
+    if (rc == 1) break;
+    if (rc != 0) {
+      log_message(LOG_WARNING, "items_search: %d", repo);
+      return -1;
+    }
+    int64_t slot = item_find(row.uuid);
+    const Item* item = item_get(slot);
+    if (item && item->repo == repo && static_cast<size_t>(slot) < pending->size() && (*pending)[slot]) {
+      std::string body = body_from_storage(row.body.data(), row.body.size());
+      (*hit)[slot] = (*match)(body);
+      (*pending)[slot] = 0;
+      wipe(&body);
+    }
+    wipe(&row.header);
+    wipe(&row.body);
+  }
+  return 0;
+}
+
+}  // namespace
+
 int items_search(const char* pattern, int case_sensitive) {
   search_state_set(pattern, case_sensitive);
   tag_links_drop(VIEW_SEARCH);
   const std::string& pat = g_search_text;
   if (pat.empty()) return 0;
-  std::string folded_pattern;
-  if (!case_sensitive) fold_text(pat.data(), pat.size(), &folded_pattern, nullptr);
+  Matcher match{pat, g_search_case_sensitive, {}, {}};
+  if (!match.case_sensitive) fold_text(pat.data(), pat.size(), &match.folded_pattern, nullptr);
 
+  // Titles first; the items whose title does not match wait for their body.
   Model& m = model();
-  std::string scratch;
-  std::vector<int32_t> found;
+  size_t slots = static_cast<size_t>(m.items->block_count) * 32;
+  std::vector<char> hit(slots, 0), pending(slots, 0);
+  std::set<int> repos;
   int64_t cursor = -1;
-  while (Item* item = slot_next<Item>(m.items, &cursor)) {
-    bool hit = text_contains(item->title, pat, case_sensitive, folded_pattern, &scratch);
-    if (!hit) {
-      std::string body = item_body_load(item);
-      hit = text_contains(body, pat, case_sensitive, folded_pattern, &scratch);
+  while (const Item* item = slot_next<Item>(m.items, &cursor)) {
+    if (match(item->title)) {
+      hit[cursor] = 1;
+    } else {
+      pending[cursor] = 1;
+      repos.insert(item->repo);
     }
-    if (hit) found.push_back(static_cast<int32_t>(cursor));
   }
-  // Links are added after the walk: appending to tag_links while walking the
-  // items would be harmless, but keeping the two apart makes the order plain.
-  for (int32_t slot : found) create_tag_item(VIEW_SEARCH, slot);
-  log_message(LOG_DEBUG, "items_search: %d", static_cast<int>(found.size()));
-  return static_cast<int>(found.size());
+  for (int repo : repos) scan_bodies(repo, &match, &pending, &hit);
+  // Items the scans did not reach: read one by one (the body of an item
+  // without a stored version is empty and matches nothing).
+  cursor = -1;
+  while (const Item* item = slot_next<Item>(m.items, &cursor)) {
+    if (!pending[cursor]) continue;
+    RepoRef ref;
+    if (repo_ref(item->repo, &ref) != 0) continue;
+    std::string body = item_body_load(item);
+    hit[cursor] = match(body);
+    wipe(&body);
+  }
+  wipe(&match.scratch);
+
+  int found = 0;
+  for (size_t s = 0; s < slots; s++)
+    if (hit[s]) {
+      create_tag_item(VIEW_SEARCH, static_cast<int32_t>(s));
+      found++;
+    }
+  log_message(LOG_DEBUG, "items_search: %d", found);
+  return found;
 }
 
 std::vector<SearchHit> text_hits(const char* text, const char* pattern, int case_sensitive) {
