@@ -611,6 +611,16 @@ int object_write(const RepoDb& r, const uint8_t uuid[16], const uint8_t hash[20]
   Stmt s;
   int rc;
   if (keep_history) {
+    // The same version saved again (same hash) is already the current row;
+    // demoting it would leave a history and a current row with one hash,
+    // and a later save would then fail on the key of t1.
+    if ((rc = stmt_prepare(db, "SELECT 1 FROM t1 WHERE c1=? AND c2=? AND c3=0", &s)) != SQLITE_OK) return rc;
+    bind_blob(s.get(), 1, uuid, 16);
+    bind_blob(s.get(), 2, hash, 20);
+    rc = sqlite3_step(s.get());
+    s.reset();
+    if (rc == SQLITE_ROW) return 0;
+    if (rc != SQLITE_DONE) return rc;
     if ((rc = journal_append_demotion(db, uuid)) != 0) return rc;
     if ((rc = stmt_prepare(db, "UPDATE t1 SET c3=1 WHERE c1=? AND c3=0", &s)) != SQLITE_OK) return rc;
     if ((rc = bind_blob(s.get(), 1, uuid, 16)) != SQLITE_OK) return rc;

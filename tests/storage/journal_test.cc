@@ -101,18 +101,31 @@ TEST_F(JournalTest, UndoRedoKeepHistory) {
   EXPECT_EQ("body 1", object_read_version(repo, item, v1.hash));
 }
 
-TEST_F(JournalTest, UndoKeepHistorySaveOfUnchangedVersionKeepsIt) {
-  // Saving the same content again (same hash) with keep-history puts a
-  // history and a current row with one hash side by side; undo must take
-  // back only the new current row.
+TEST_F(JournalTest, KeepHistorySaveOfTheCurrentVersionChangesNothing) {
   group([&] { return write(v1); });
-  auto before = dump_data(db);
+  auto data = dump_data(db);
   group([&] { return write(v1, true); });
+  group([&] { return write(v1, true); });
+  EXPECT_EQ(data, dump_data(db));
+  EXPECT_FALSE(object_has_history(repo, item));
+}
+
+TEST_F(JournalTest, UndoKeepsAHistoryRowThatSharesTheHash) {
+  // Going back to an earlier version's content puts a history row and the
+  // current row with one hash side by side; undo takes back only the
+  // current one.
+  group([&] { return write(v1); });
+  group([&] { return write(v2, true); });
+  auto before = dump_data(db);
+  group([&] { return write(v1); });
   EXPECT_EQ(2, count_rows(db, "t1"));
+  auto after = dump_data(db);
   ASSERT_EQ(0, journal_undo(db));
   EXPECT_EQ(before, dump_data(db));
-  EXPECT_EQ("body 1", object_read_current(repo, item));
+  EXPECT_EQ("body 2", object_read_current(repo, item));
+  EXPECT_EQ("body 1", object_read_version(repo, item, v1.hash));
   ASSERT_EQ(0, journal_redo(db));
+  EXPECT_EQ(after, dump_data(db));
   EXPECT_EQ(1, count_rows(db, "t1 WHERE c3=1"));
   EXPECT_EQ(1, count_rows(db, "t1 WHERE c3=0"));
 }
