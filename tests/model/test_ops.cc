@@ -303,6 +303,22 @@ TEST_F(OpsTest, ServerLinkedRepositoryLogsLinkChangesAndUndoesThem) {
     ASSERT_EQ(group_end(1, 0), 0);
   });
   EXPECT_EQ(count(db(1), "t4"), 0);  // added and removed again before a sync
+
+  // Storing a new item logs its version and link; one undo takes all back.
+  int64_t slot = -1;
+  expect_one_undo_step(1, [&] { slot = make_item(t, ITEM_TASK, "synced task", "x", lt(2037, 1, 1)); });
+  EXPECT_GE(slot, 0);
+  // So does deleting the tag with its relinking to the root.
+  expect_one_undo_step(1, [&] { ASSERT_EQ(delete_tag(t), 0); });
+  EXPECT_TRUE(tag_link_exists(static_cast<int32_t>(g_repos[1].root), static_cast<int32_t>(slot)));
+}
+
+TEST_F(OpsTest, CreatingATagIsOneUndoStep) {
+  int64_t t = -1;
+  expect_one_undo_step(0, [&] { t = tag_create(0, g_repos[0].root, "fresh"); });
+  ASSERT_GE(t, 1);
+  EXPECT_EQ(tag_get(t)->repo, 0);
+  EXPECT_EQ(0, memcmp(tag_get(t)->parent, tag_get(g_repos[0].root)->uuid, 16));
 }
 
 // --- Tags ----------------------------------------------------------------------------
