@@ -586,9 +586,10 @@ int markup_parse(const char* text, MarkupResult* out) {
     valid = g_utf8_make_valid(text, static_cast<gssize>(len));
     text = valid;
     len = std::strlen(text);
-    log_message(LOG_WARNING, "markup_parse: invalid UTF-8 replaced");
+    log_message(LOG_INFO, "markup_parse: invalid UTF-8 replaced");
   }
 
+  int rc = 0;
   Parser count;
   parse_pass(text, len, nullptr, 0, &count);
 
@@ -605,10 +606,11 @@ int markup_parse(const char* text, MarkupResult* out) {
       write.link_count != count.link_count) {
     log_message(LOG_ERROR, "markup_parse: passes differ: %u %u", write.tb.len, count.tb.len);
     out->text.resize(std::min(write.tb.len, count.tb.len));
+    rc = -1;
   }
   if (write.capped) log_message(LOG_WARNING, "markup_parse: text cut at %u characters", MARKUP_MAX_OFFSET);
   g_free(valid);
-  return 0;
+  return rc;
 }
 
 const char* markup_style_tag(uint32_t style) {

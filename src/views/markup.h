@@ -47,7 +47,8 @@ struct MarkupResult {
 // Parses markup into *out (replacing what it held). An absent text gives an
 // empty result. Invalid UTF-8 is replaced by U+FFFD first, and the plain text
 // stops at MARKUP_MAX_OFFSET characters so that every offset fits its record.
-// Returns 0.
+// Returns 0, or -1 when the counting and the writing pass disagree (a fault
+// of the parser; the result is then cut to what both agree on).
 int markup_parse(const char* text, MarkupResult* out);
 
 // Name of the text tag ("f0".."f7") that shows a style index (0..15).
