@@ -1,0 +1,118 @@
+// Accounts (keys) to and from JSON files.
+#include <openssl/crypto.h>
+
+#include <vector>
+
+#include "interchange/accounts_json.h"
+#include "interchange/interchange.h"
+#include "model/item.h"
+#include "model/ops.h"
+#include "support/log.h"
+#include "support/text.h"
+
+namespace {
+
+void wipe(std::string* s) {
+  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
+  s->clear();
+}
+
+void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
+
+}  // namespace
+
+std::string accounts_text(int64_t item_slot, int repo, int* count) {
+  std::vector<int64_t> slots;
+  if (item_slot >= 0) {
+    const Item* item = item_get(item_slot);
+    if (item && item->type == ITEM_KEY) slots.push_back(item_slot);
+  } else {
+    int64_t root = repo_root_tag(repo);
+    if (root >= 1) items_under_tag(root, 1 << ITEM_KEY, collect, &slots);
+  }
+  std::string entries;
+  int n = 0;
+  for (int64_t slot : slots) {
+    const Item* item = item_get(slot);
+    if (!item) continue;
+    std::string body = item_body_load(item);
+    KeyBody key;
+    key_body_parse(body.c_str(), &key);
+    wipe(&body);
+    AccountRecord rec;
+    rec.title = item->title;
+    rec.url = key.url;
+    rec.username = key.user;
+    rec.password = key.password;
+    rec.notes = key.notes;
+    rec.expires = key.date;
+    if (n > 0) entries += ",";
+    std::string entry = accounts_json_entry(rec);
+    entries += entry;
+    wipe(&entry);
+    wipe(&rec.password);
+    wipe(&key.password);
+    n++;
+  }
+  std::string out = accounts_json_file(entries);
+  wipe(&entries);
+  if (count) *count = n;
+  return out;
+}
+
+int export_accounts(int64_t item_slot, int repo, const char* path) {
+  int count = 0;
+  std::string text = accounts_text(item_slot, repo, &count);
+  int rc = write_file_all(path, text);
+  wipe(&text);
+  if (rc != 0) {
+    log_message(LOG_ERROR, "export_accounts: cannot write the file");
+    return -1;
+  }
+  log_message(LOG_INFO, "export_accounts: %d", count);
+  return count;
+}
+
+int key_import_text(const char* data, size_t len) {
+  if (!utf8_valid_n(data, len) || std::string(data, len).find('\0') != std::string::npos) {
+    log_message(LOG_ERROR, "key_import: invalid UTF-8");
+    return -1;
+  }
+  int created = 0;
+  int rc = accounts_json_read(data, len, [&created](const AccountRecord& rec) {
+    KeyBody key;
+    key.url = rec.url;
+    key.user = rec.username;
+    key.password = rec.password;
+    key.date = rec.expires > 0 ? rec.expires : 0;
+    key.notes = rec.notes;
+    ItemForm f;
+    f.title = rec.title;
+    f.body = key_body_format(key);
+    f.markup = 1;
+    if (key.date != 0) {
+      f.due = key.date;
+      f.remind_unit = 3;  // days
+      f.remind_count = 3;
+    }
+    if (item_store(-1, ITEM_KEY, f, 0) >= 0) created++;
+    wipe(&f.body);
+    wipe(&key.password);
+  });
+  if (rc < 0) log_message(LOG_ERROR, "key_import: JSON parsing error");
+  log_message(LOG_INFO, "key_import: %d keys imported", created);
+  return created;
+}
+
+int key_import(const char* path) {
+  std::string text;
+  if (read_file_all(path, &text) != 0) {
+    log_message(LOG_ERROR, "key_import: cannot read the file");
+    return -1;
+  }
+  int n = key_import_text(text.data(), text.size());
+  wipe(&text);
+  return n;
+}
+
+int import_accounts(const char* path) { return key_import(path); }

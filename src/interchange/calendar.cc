@@ -1,0 +1,203 @@
+// Tasks and events to and from iCalendar files.
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+#include "interchange/ical.h"
+#include "interchange/interchange.h"
+#include "model/item.h"
+#include "model/model.h"
+#include "model/ops.h"
+#include "model/recur.h"
+#include "support/log.h"
+
+namespace {
+
+constexpr int kCalendarMask = 1 << ITEM_TASK | 1 << ITEM_EVENT;
+// Bounds the walk of a rule from an old start towards 1970.
+constexpr int64_t kMaxSteps = 1000000;
+
+IcalItem ical_item_of(const Item& item) {
+  IcalItem it;
+  std::copy(item.uuid, item.uuid + 16, it.uuid);
+  it.is_event = item.type == ITEM_EVENT;
+  it.completed = item.flags & ITEM_COMPLETED;
+  it.due = item.due;
+  it.end = item.end;
+  it.freq = item.recurrence.freq;
+  it.interval_minus_one = item.recurrence.interval_minus_one;
+  it.by_day = item.recurrence.by_day;
+  it.end_kind = item.recurrence.end_kind;
+  it.recur_count = item.recur_count;
+  it.last_occurrence = item.last_occurrence;
+  it.remind_offset = item.remind_offset;
+  it.created = item.created;
+  it.modified = item.modified;
+  it.title = item.title;
+  it.body = item_body_load(&item);
+  return it;
+}
+
+struct Collect {
+  std::vector<int64_t> slots;
+};
+
+void collect(int64_t slot, Item*, void* ctx) { static_cast<Collect*>(ctx)->slots.push_back(slot); }
+
+// Drops NUL bytes: stored texts end at the first one.
+std::string no_nul(std::string s) {
+  s.erase(std::remove(s.begin(), s.end(), '\0'), s.end());
+  return s;
+}
+
+// Moves an entry dated before 1970 to its first occurrence on or after
+// 1 January 1970 (UTC). 0, or -1 when it has none (one-off, or the rule ends
+// before then).
+int move_to_epoch(IcalEntry* e, ItemForm* f) {
+  if (e->start >= 0) return 0;
+  if (f->freq == FREQ_NONE) return -1;
+  int64_t t = e->start;
+  int64_t left = f->end_kind == RECUR_COUNT ? f->recur_count : -1;
+  int64_t steps = 0;
+  while (t < 0) {
+    if (left == 0 || ++steps > kMaxSteps) return -1;
+    int64_t next = recur_step(t, f->freq, f->interval_minus_one, f->by_day);
+    if (next <= t) return -1;
+    t = next;
+    if (left > 0) left--;
+  }
+  if (f->end_kind == RECUR_UNTIL && t > f->until) return -1;
+  if (f->end_kind == RECUR_COUNT) {
+    if (left <= 0) return -1;
+    f->recur_count = static_cast<int32_t>(left);
+  }
+  if (e->end) e->end += t - e->start;
+  e->start = t;
+  return 0;
+}
+
+// The form of an imported entry; -1 when it cannot be stored.
+int form_of(IcalEntry* e, ItemForm* f) {
+  *f = ItemForm{};
+  f->title = no_nul(e->title);
+  f->body = no_nul(e->body);
+  if (e->has_rule && e->rule.freq >= FREQ_DAILY && e->rule.freq <= FREQ_YEARLY) {
+    f->freq = e->rule.freq;
+    // The record holds intervals 1..128.
+    int interval = e->rule.interval;
+    if (interval < 1) interval = 1;
+    if (interval > 128) interval = 128;
+    f->interval_minus_one = interval - 1;
+    if (f->freq == FREQ_WEEKLY) f->by_day = e->rule.by_day & 0x7F;
+    else if (f->freq == FREQ_MONTHLY) f->by_day = e->rule.by_day ? 1 : 0;
+    if (e->rule.end_kind == RECUR_END_COUNT) {
+      f->end_kind = RECUR_COUNT;
+      f->recur_count = e->rule.count < 1 ? 1 : e->rule.count;
+    } else if (e->rule.end_kind == RECUR_END_UNTIL) {
+      if (e->rule.until < 0) return -1;  // every occurrence before 1970
+      f->end_kind = RECUR_UNTIL;
+      f->until = e->rule.until;
+    }
+  }
+  if (move_to_epoch(e, f) != 0) return -1;
+  f->due = e->start;
+  if (e->kind == ICAL_EVENT) f->end = e->end > 0 ? e->end : 0;
+  if (e->has_reminder) {
+    if (e->remind_offset <= 0) {
+      f->remind_unit = 1;  // at the start
+      f->remind_count = 0;
+    } else {
+      remind_split(e->remind_offset, &f->remind_unit, &f->remind_count);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string calendar_text(int repo, int64_t item_slot, int* count) {
+  std::vector<int64_t> slots;
+  if (item_slot >= 0) {
+    if (item_get(item_slot)) slots.push_back(item_slot);
+  } else {
+    int64_t root = repo_root_tag(repo);
+    Collect c;
+    if (root >= 1) items_under_tag(root, kCalendarMask, collect, &c);
+    slots = std::move(c.slots);
+  }
+  std::string out;
+  ical_begin_calendar(&out);
+  int64_t now = time(nullptr);
+  int n = 0;
+  for (int64_t slot : slots) {
+    const Item* item = item_get(slot);
+    if (!item) continue;
+    ical_write_item(&out, ical_item_of(*item), now);
+    n++;
+  }
+  ical_end_calendar(&out);
+  if (count) *count = n;
+  return out;
+}
+
+int export_calendar(const char* path, int repo, int64_t item_slot) {
+  int count = 0;
+  std::string text = calendar_text(repo, item_slot, &count);
+  if (write_file_all(path, text) != 0) {
+    log_message(LOG_ERROR, "export_calendar: cannot write the file");
+    return -1;
+  }
+  log_message(LOG_INFO, "export_calendar: %d", count);
+  return count;
+}
+
+int import_calendar_text(const char* data, size_t len, ImportReport* report) {
+  ImportReport r;
+  for (const IcalComponent& c : ical_read_components(data, len)) {
+    IcalEntry e;
+    ItemForm f;
+    if (ical_parse_component(c, &e) != 0 || form_of(&e, &f) != 0) {
+      r.skipped++;
+      continue;
+    }
+    int type = e.kind == ICAL_EVENT ? ITEM_EVENT : ITEM_TASK;
+    int64_t slot = -1;
+    uint8_t uuid[16];
+    if (!e.uid.empty() && ical_uid_uuid(e.uid, uuid) == 0) {
+      int64_t found = item_find(uuid);
+      const Item* item = item_get(found);
+      // Only a task or an event is taken over; a uuid of another kind of
+      // item gets a new item rather than turning that item into a task.
+      if (item && (item->type == ITEM_TASK || item->type == ITEM_EVENT)) {
+        slot = found;
+        f.markup = static_cast<uint8_t>(item->markup);
+      }
+    }
+    if (e.completed) f.flags = ITEM_COMPLETED;
+    int64_t stored = item_store(slot, type, f, 0);
+    if (stored < 0) {
+      r.skipped++;
+      continue;
+    }
+    // A form cannot clear flags; an update that reopens a task does it here.
+    Item* item = item_get(stored);
+    if (slot >= 0 && item && !e.completed && (item->flags & ITEM_COMPLETED))
+      item_set_flags(stored, item->flags & ~ITEM_COMPLETED);
+    r.imported++;
+    if (slot >= 0) r.updated++;
+  }
+  if (r.skipped) log_message(LOG_NOTICE, "import_calendar: %d components skipped", r.skipped);
+  log_message(LOG_INFO, "import_calendar: %d imported", r.imported);
+  if (report) *report = r;
+  return r.imported;
+}
+
+int import_calendar(const char* path, ImportReport* report) {
+  std::string text;
+  if (read_file_all(path, &text) != 0) {
+    log_message(LOG_ERROR, "import_calendar: cannot read the file");
+    if (report) *report = ImportReport{};
+    return -1;
+  }
+  return import_calendar_text(text.data(), text.size(), report);
+}

@@ -1,0 +1,140 @@
+// Contacts to and from vCard files, and the contact store operation.
+#include <ctime>
+#include <vector>
+
+#include "interchange/interchange.h"
+#include "model/item.h"
+#include "model/ops.h"
+#include "model/recur.h"
+#include "support/log.h"
+#include "support/text.h"
+
+namespace {
+
+void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
+
+std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
+  std::vector<int64_t> slots;
+  if (item_slot >= 0) {
+    const Item* item = item_get(item_slot);
+    if (item && item->type == ITEM_VCARD) slots.push_back(item_slot);
+    return slots;
+  }
+  int64_t root = repo_root_tag(repo);
+  if (root >= 1) items_under_tag(root, 1 << ITEM_VCARD, collect, &slots);
+  return slots;
+}
+
+std::string trimmed(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+std::string vcard_title(const VCardRecord& rec) {
+  std::string title = trimmed(vcard_formatted_name(rec));
+  if (!title.empty()) return title;
+  std::string given = trimmed(vcard_given_name(rec)), family = trimmed(vcard_family_name(rec));
+  title = given;
+  if (!given.empty() && !family.empty()) title += " ";
+  title += family;
+  if (!title.empty()) return title;
+  for (const VCardTyped& e : rec.emails) {
+    title = trimmed(vcard_unescape(e.value));
+    if (!title.empty()) return title;
+  }
+  for (const VCardTyped& p : rec.phones) {
+    title = trimmed(vcard_unescape(p.value));
+    if (!title.empty()) return title;
+  }
+  return std::string();
+}
+
+int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text) {
+  ItemForm f;
+  if (slot >= 0) item_form_fill(slot, ITEM_VCARD, &f);
+  f.title = vcard_title(rec);
+  f.body = text;
+  f.due = f.end = 0;
+  f.freq = f.interval_minus_one = f.by_day = f.end_kind = f.recur_count = 0;
+  f.until = 0;
+  f.remind_unit = f.remind_count = 0;
+  if (rec.birthday != 0) {
+    int month = rec.birthday / 100 % 100, day = rec.birthday % 100;
+    time_t now = time(nullptr);
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    int64_t due = local_time_of(tm.tm_year + 1900, month, day, 0, 0, 0);
+    if (due <= now) due = local_time_of(tm.tm_year + 1901, month, day, 0, 0, 0);
+    f.due = due;
+    f.freq = FREQ_YEARLY;
+    f.remind_unit = 3;  // days
+    f.remind_count = 1;
+  }
+  return item_store(slot, ITEM_VCARD, f, 0);
+}
+
+std::string contacts_text(int64_t item_slot, int repo, int* count) {
+  std::string out;
+  int n = 0;
+  for (int64_t slot : contact_slots(item_slot, repo)) {
+    std::string card = vcard_export_text(item_body_load(item_get(slot)));
+    if (card.empty()) continue;  // a body that is no vCard
+    out += card;
+    n++;
+  }
+  if (count) *count = n;
+  return out;
+}
+
+int export_contacts(int64_t item_slot, int repo, const char* path) {
+  int count = 0;
+  std::string text = contacts_text(item_slot, repo, &count);
+  if (write_file_all(path, text) != 0) {
+    log_message(LOG_ERROR, "export_contacts: cannot write the file");
+    return -1;
+  }
+  log_message(LOG_INFO, "export_contacts: %d", count);
+  return count;
+}
+
+int import_contacts_text(const char* data, size_t len, ImportReport* report) {
+  ImportReport r;
+  for (const std::string& card : vcard_import_cards(data, len)) {
+    VCardRecord rec;
+    if (vcard_parse(card.data(), card.size(), &rec) != 0) {
+      r.skipped++;
+      continue;
+    }
+    // A card without a formatted name is named from its other fields rather
+    // than lost.
+    std::string title = vcard_title(rec);
+    if (title.empty()) {
+      r.skipped++;
+      continue;
+    }
+    if (trimmed(vcard_formatted_name(rec)).empty()) rec.fn = vcard_escape(title.c_str());
+    if (vcard_store(-1, rec, vcard_compose_full(rec)) < 0) {
+      r.skipped++;
+      continue;
+    }
+    r.imported++;
+  }
+  if (r.skipped) log_message(LOG_NOTICE, "import_contacts: %d cards skipped", r.skipped);
+  log_message(LOG_INFO, "import_contacts: %d imported", r.imported);
+  if (report) *report = r;
+  return r.imported;
+}
+
+int import_contacts(const char* path, ImportReport* report) {
+  std::string text;
+  if (read_file_all(path, &text) != 0) {
+    log_message(LOG_ERROR, "import_contacts: cannot read the file");
+    if (report) *report = ImportReport{};
+    return -1;
+  }
+  return import_contacts_text(text.data(), text.size(), report);
+}

@@ -1,0 +1,94 @@
+// Import and export of items as files of other programs: iCalendar for tasks
+// and events, vCard for contacts, JSON for accounts, plain text for notes.
+//
+// Imports store through item_store, so new items go into the selected tag
+// (model().view must be a real tag) and every item is one undo step. Each
+// import returns the number of items it created or updated (what the
+// command-line tool prints), or -1 when the file cannot be read at all.
+// Exports return the number of items written, or -1 when the file cannot be
+// written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "interchange/vcard.h"
+
+// What an import did, for callers that want more than the count.
+struct ImportReport {
+  int imported = 0;  // created or updated
+  int updated = 0;   // of those, existing items updated by their UID
+  int skipped = 0;   // components or cards that broke a rule
+};
+
+// The slot of repository `repo`'s root tag, or -1 when it is not mounted.
+int64_t repo_root_tag(int repo);
+
+// --- Files ------------------------------------------------------------------
+
+// Reads a whole file. 0 and *text (an empty file gives an empty text), or -1
+// (text empty) when it cannot be opened or read whole.
+int read_file_all(const char* path, std::string* text);
+// Writes bytes to a file opened "wb". 0 or -1.
+int write_file_all(const char* path, const std::string& bytes);
+
+// --- iCalendar (tasks and events) --------------------------------------------
+
+// Writes the item at item_slot (>= 0), or every task and event of repository
+// `repo` (item_slot -1), as a calendar file.
+int export_calendar(const char* path, int repo, int64_t item_slot);
+// The calendar text of the same selection (what export_calendar writes).
+std::string calendar_text(int repo, int64_t item_slot, int* count);
+// Creates or updates tasks and events from the VEVENT and VTODO components of
+// a file. A UID of ours ("<uuid>@" + vendor domain) naming an existing task or
+// event updates it. Items dated before 1970 are moved to their first
+// occurrence after 1 January 1970, or skipped when they do not repeat.
+int import_calendar(const char* path, ImportReport* report = nullptr);
+int import_calendar_text(const char* data, size_t len, ImportReport* report = nullptr);
+
+// --- vCard (contacts) ----------------------------------------------------------
+
+// The contact store operation: title from the formatted name (unescaped),
+// body the vCard text, and for a birthday a yearly due date at the next
+// birthday with a reminder one day before. slot -1 creates a contact in the
+// selected tag. Returns the slot or -1.
+int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text);
+// The title a card gets: the formatted name, else "given family" from N,
+// else the first e-mail, else the first phone; empty when it has none.
+std::string vcard_title(const VCardRecord& rec);
+int export_contacts(int64_t item_slot, int repo, const char* path);
+std::string contacts_text(int64_t item_slot, int repo, int* count);
+int import_contacts(const char* path, ImportReport* report = nullptr);
+int import_contacts_text(const char* data, size_t len, ImportReport* report = nullptr);
+
+// --- Accounts (keys) as JSON ----------------------------------------------------
+
+int export_accounts(int64_t item_slot, int repo, const char* path);
+std::string accounts_text(int64_t item_slot, int repo, int* count);
+// key_import: logs "key_import: invalid UTF-8" (and returns -1), "key_import:
+// JSON parsing error" on a syntax error or unknown key (accounts before it
+// stay), and always "key_import: %d keys imported".
+int import_accounts(const char* path);
+int key_import(const char* path);
+int key_import_text(const char* data, size_t len);
+
+// --- Notes as text files ----------------------------------------------------------
+
+// A file name made from a title that stays inside its folder: "/", "\" and
+// control characters become "_", a leading "." becomes "_", the length is
+// bounded (cut at a character boundary), and an empty title gives "Note".
+std::string note_file_name(const std::string& title);
+// Writes the note at item_slot, or every note of repository `repo` (item_slot
+// -1), into folder `dir`, one file per note named after its title (or after
+// name_override when given); an existing file is never replaced: " (1)" to
+// " (99)" is appended, and a note without a free name is skipped (logged).
+int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override = nullptr);
+// Writes one item to path in its natural format: tasks and events as a
+// calendar, contacts as a vCard, notes and accounts as their body text.
+// 0 or -1.
+int save_item_as(int64_t item_slot, const char* path);
+// Imports a text file as a note titled with the path (a leading UTF-8 byte
+// order mark is dropped). Returns 1 when imported, 0 when refused (not
+// UTF-8, over the item size limit, holding NUL bytes), -1 when unreadable.
+int import_note(const char* path);

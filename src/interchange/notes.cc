@@ -1,0 +1,141 @@
+// Notes as text files, and saving any one item to a file.
+#include <openssl/crypto.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "interchange/ical.h"
+#include "interchange/interchange.h"
+#include "model/item.h"
+#include "model/ops.h"
+#include "support/log.h"
+#include "support/text.h"
+
+namespace {
+
+// Room for " (99)" within the usual 255-byte limit of a file name.
+constexpr size_t kNameMax = 200;
+
+void wipe(std::string* s) {
+  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
+  s->clear();
+}
+
+void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
+
+// Creates the file only when nothing of that name exists (no overwriting, no
+// following a planted link). 0, 1 when the name is taken, -1 on failure.
+int write_new_file(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wbx");
+  if (!f) return errno == EEXIST ? 1 : -1;
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) std::remove(path.c_str());
+  return ok ? 0 : -1;
+}
+
+// Writes the note body under the first free name: name, "name (1)" ... "name (99)".
+int write_note(const std::string& dir, const std::string& name, const std::string& body) {
+  std::string base = dir.empty() ? name : dir + (dir.back() == '/' ? "" : "/") + name;
+  for (int i = 0; i <= 99; i++) {
+    std::string path = base;
+    if (i > 0) path += " (" + std::to_string(i) + ")";
+    int rc = write_new_file(path, body);
+    if (rc == 0) return 0;
+    if (rc < 0) {
+      log_message(LOG_ERROR, "export_notes: cannot write a file (%d)", errno);
+      return -1;
+    }
+  }
+  log_message(LOG_WARNING, "export_notes: no free file name");
+  return -1;
+}
+
+}  // namespace
+
+std::string note_file_name(const std::string& title) {
+  std::string name;
+  for (size_t i = 0; i < title.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(title[i]);
+    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') c = '_';
+    name += static_cast<char>(c);
+  }
+  // Cut at a character boundary.
+  if (name.size() > kNameMax) {
+    size_t cut = kNameMax;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) cut--;
+    name.resize(cut);
+  }
+  // Neither "." nor ".." nor a hidden file.
+  if (!name.empty() && name[0] == '.') name[0] = '_';
+  if (name.find_first_not_of(' ') == std::string::npos) name = "Note";
+  return name;
+}
+
+int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override) {
+  std::vector<int64_t> slots;
+  if (item_slot >= 0) {
+    const Item* item = item_get(item_slot);
+    if (item && item->type == ITEM_NOTE) slots.push_back(item_slot);
+  } else {
+    int64_t root = repo_root_tag(repo);
+    if (root >= 1) items_under_tag(root, 1 << ITEM_NOTE, collect, &slots);
+  }
+  std::string folder = dir && *dir ? dir : ".";
+  int written = 0;
+  for (int64_t slot : slots) {
+    const Item* item = item_get(slot);
+    if (!item) continue;
+    std::string name = note_file_name(name_override && *name_override ? name_override : item->title);
+    std::string body = item_body_load(item);
+    if (write_note(folder, name, body) == 0) written++;
+    wipe(&body);
+  }
+  log_message(LOG_INFO, "export_notes: %d", written);
+  return written;
+}
+
+int save_item_as(int64_t item_slot, const char* path) {
+  const Item* item = item_get(item_slot);
+  if (!item || !path) return -1;
+  switch (item->type) {
+    case ITEM_TASK:
+    case ITEM_EVENT:
+      return export_calendar(path, item->repo, item_slot) == 1 ? 0 : -1;
+    case ITEM_VCARD:
+      return export_contacts(item_slot, item->repo, path) == 1 ? 0 : -1;
+    default: {
+      std::string body = item_body_load(item);
+      int rc = write_file_all(path, body);
+      wipe(&body);
+      if (rc != 0) log_message(LOG_ERROR, "save_item_as: cannot write the file");
+      return rc;
+    }
+  }
+}
+
+int import_note(const char* path) {
+  std::string text;
+  if (read_file_all(path, &text) != 0) {
+    log_message(LOG_ERROR, "import_note: cannot read the file");
+    return -1;
+  }
+  if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.erase(0, 3);
+  int rc = 0;
+  if (text.size() > kInterchangeItemMax) {
+    log_message(LOG_WARNING, "import_note: over %zu bytes, not imported", kInterchangeItemMax);
+  } else if (text.find('\0') != std::string::npos) {
+    // Stored texts end at the first NUL; the rest would be lost.
+    log_message(LOG_WARNING, "import_note: binary file not imported");
+  } else {
+    ItemForm f;
+    f.title = path;
+    f.body = text;
+    rc = item_store(-1, ITEM_NOTE, f, 0) >= 0 ? 1 : 0;
+    wipe(&f.body);
+  }
+  wipe(&text);
+  return rc;
+}
