@@ -57,6 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     prev = l.end;
   }
 
+  uint32_t covered = 0;
+  for (const MarkupRange& run : markup_style_runs(r.records)) {
+    if (run.start != covered || run.end <= run.start || run.style > 15) abort();
+    covered = run.end;
+  }
+  if (covered != chars) abort();
+  for (const MarkupRange& block : markup_table_blocks(r.records)) {
+    if (block.start > block.end || block.end > chars) abort();
+  }
+
   // Every table block splits into lines whose tab stops can be computed.
   uint32_t block_start = 0;
   for (size_t i = 0; i + 1 < r.records.size(); i++) {

@@ -619,6 +619,40 @@ const char* markup_style_tag(uint32_t style) {
   return kTags[style & 15];
 }
 
+std::vector<MarkupRange> markup_style_runs(const std::vector<uint32_t>& records) {
+  std::vector<MarkupRange> runs;
+  bool open = false;
+  MarkupRange run;
+  for (uint32_t w : records) {
+    if (w == MARKUP_RECORD_END) break;
+    if (markup_record_kind(w) != MARKUP_STYLE) continue;
+    uint32_t off = markup_record_offset(w);
+    if (open && off > run.start) runs.push_back({run.start, off, run.style});
+    run.start = off;
+    run.style = markup_record_style(w);
+    open = true;
+  }
+  return runs;
+}
+
+std::vector<MarkupRange> markup_table_blocks(const std::vector<uint32_t>& records) {
+  std::vector<MarkupRange> blocks;
+  bool open = false;
+  uint32_t start = 0;
+  for (uint32_t w : records) {
+    if (w == MARKUP_RECORD_END) break;
+    uint32_t kind = markup_record_kind(w);
+    if (kind == MARKUP_TABLE_START) {
+      start = markup_record_offset(w);
+      open = true;
+    } else if (kind == MARKUP_TABLE_END && open) {
+      blocks.push_back({start, markup_record_offset(w), 0});
+      open = false;
+    }
+  }
+  return blocks;
+}
+
 std::vector<MarkupTableLine> markup_table_lines(std::string_view block) {
   std::vector<MarkupTableLine> lines;
   size_t pos = 0;

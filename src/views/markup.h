@@ -54,6 +54,20 @@ int markup_parse(const char* text, MarkupResult* out);
 // Name of the text tag ("f0".."f7") that shows a style index (0..15).
 const char* markup_style_tag(uint32_t style);
 
+// A character range [start, end) of the plain text; style is the style
+// index for a style run and 0 for a table block.
+struct MarkupRange {
+  uint32_t start = 0;
+  uint32_t end = 0;
+  uint32_t style = 0;
+};
+
+// The non-empty ranges between consecutive style changes, each with the
+// style of the change that opens it.
+std::vector<MarkupRange> markup_style_runs(const std::vector<uint32_t>& records);
+// The table blocks, from each table start to its table end.
+std::vector<MarkupRange> markup_table_blocks(const std::vector<uint32_t>& records);
+
 // One line of a table block: its cells (split at tabs) and their pixel
 // widths, which the view measures.
 struct MarkupTableLine {

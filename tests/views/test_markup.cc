@@ -467,6 +467,32 @@ TEST(MarkupParse, OutputIsConsistentForArbitraryInput) {
   }
 }
 
+TEST(MarkupRanges, StyleRunsAndTableBlocks) {
+  MarkupResult r = parse("a **b**\n|=X|Y|\n|1|2|\n= h\n|z|");
+  EXPECT_EQ("a b\nX\tY\n1\t2\nh\nz", r.text);
+  std::vector<MarkupRange> runs = markup_style_runs(r.records);
+  ASSERT_EQ(7u, runs.size());
+  auto same = [](const MarkupRange& a, uint32_t start, uint32_t end, uint32_t style) {
+    return a.start == start && a.end == end && a.style == style;
+  };
+  EXPECT_TRUE(same(runs[0], 0, 2, 0));
+  EXPECT_TRUE(same(runs[1], 2, 3, B));
+  EXPECT_TRUE(same(runs[2], 3, 4, 0));
+  EXPECT_TRUE(same(runs[3], 4, 7, B));
+  EXPECT_TRUE(same(runs[4], 7, 12, 0));
+  EXPECT_TRUE(same(runs[5], 12, 13, H(3) | B));
+  EXPECT_TRUE(same(runs[6], 13, 15, 0));
+  // Style changes at one offset leave no empty run.
+  runs = markup_style_runs(parse("==\nx").records);
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_TRUE(same(runs[0], 0, 2, 0));
+  std::vector<MarkupRange> blocks = markup_table_blocks(r.records);
+  ASSERT_EQ(2u, blocks.size());
+  EXPECT_TRUE(same(blocks[0], 4, 12, 0));
+  EXPECT_TRUE(same(blocks[1], 14, 15, 0));
+  EXPECT_TRUE(markup_style_runs({MARKUP_RECORD_END}).empty());
+}
+
 TEST(MarkupTabStops, TableWithMeasuredWidths) {
   MarkupResult r = parse("|=A|B|\n|1|2|\n");
   std::vector<Rec> x = recs(r);
