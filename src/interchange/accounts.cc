@@ -17,6 +17,18 @@ void wipe(std::string* s) {
   s->clear();
 }
 
+// The key body keeps one field a line: a line break inside the address, user
+// name or password would shift every later field.
+std::string one_line(const std::string& s, bool* changed) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    if (c == '\r' || c == '\n') *changed = true;
+    else out += c;
+  }
+  return out;
+}
+
 void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
 
 }  // namespace
@@ -76,14 +88,17 @@ int export_accounts(int64_t item_slot, int repo, const char* path) {
 int key_import_text(const char* data, size_t len) {
   if (!utf8_valid_n(data, len) || std::string(data, len).find('\0') != std::string::npos) {
     log_message(LOG_ERROR, "key_import: invalid UTF-8");
+    log_message(LOG_INFO, "key_import: %d keys imported", 0);
     return -1;
   }
   int created = 0;
   int rc = accounts_json_read(data, len, [&created](const AccountRecord& rec) {
     KeyBody key;
-    key.url = rec.url;
-    key.user = rec.username;
-    key.password = rec.password;
+    bool changed = false;
+    key.url = one_line(rec.url, &changed);
+    key.user = one_line(rec.username, &changed);
+    key.password = one_line(rec.password, &changed);
+    if (changed) log_message(LOG_WARNING, "key_import: line breaks dropped from a single-line field");
     key.date = rec.expires > 0 ? rec.expires : 0;
     key.notes = rec.notes;
     ItemForm f;
