@@ -208,8 +208,12 @@ TEST_F(Stored, FailuresLeaveTheDatabaseUnchanged) {
   item->title = "changed";
   EXPECT_NE(0, item_update(item));
   journal_rollback(g_db);
+  uint8_t uuid[16];
+  memcpy(uuid, item->uuid, 16);
   reload();
-  EXPECT_EQ(item_get(item_find(item->uuid)) ? item_get(item_find(item->uuid))->title : "", "kept");
+  Item* back = item_get(item_find(uuid));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->title, "kept");
 }
 
 struct Notified {
@@ -254,8 +258,10 @@ TEST_F(Stored, DueMoveAndNextReminderStoreAndNotify) {
   EXPECT_EQ(task->remind_offset, 0);
   EXPECT_EQ(reminder_find(slot), nullptr);
 
+  uint8_t uuid[16];
+  memcpy(uuid, task->uuid, 16);
   reload();
-  Item* back = item_get(item_find(task->uuid));
+  Item* back = item_get(item_find(uuid));
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(back->due, lt(2026, 3, 28, 11));
   EXPECT_EQ(back->remind_offset, 0);
