@@ -25,7 +25,6 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // One run of the state machine over the whole text. The first run only
 // counts; the second writes into storage sized from the first.
 struct Parser {
-  const char* src = nullptr;
   const char* end = nullptr;
   const char* p = nullptr;
 
@@ -62,7 +61,7 @@ struct Parser {
   bool at_start = true;    // no line produced yet
   bool last_empty = false;  // the previous output line came from an empty line
 
-  char peek(size_t k) const { return p + k < end ? p[k] : '\0'; }
+  char peek(size_t k) const { return k < static_cast<size_t>(end - p) ? p[k] : '\0'; }
   uint32_t offset() const { return static_cast<uint32_t>(tb.units); }
 
   void put(char c) {
@@ -563,7 +562,6 @@ struct Parser {
 };
 
 void parse_pass(const char* text, size_t len, char* buf, unsigned capacity, Parser* ps) {
-  ps->src = text;
   ps->end = text + len;
   ps->p = text;
   tb_init(&ps->tb, buf, capacity);
