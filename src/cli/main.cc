@@ -1,21 +1,400 @@
-// ordika-cli: the command-line companion of the Ordika window.
-#include <cstdio>
-#include <cstring>
+// ordika-cli: the command-line companion of the Ordika window. It works on
+// the same profile, configuration database and repositories, and every
+// change is one journal group, exactly as the window's command.
+#include <sys/stat.h>
+#include <unistd.h>
 
-static void usage(FILE* out) {
-  std::fputs(
-      "Usage: ordika-cli [--profile NAME] COMMAND [ARGUMENTS]\n"
-      "\n"
-      "The command-line companion of Ordika, working on the same profile and\n"
-      "repositories as the window.\n",
-      out);
+#include <clocale>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/prompt.h"
+#include "crypto/crypto.h"
+#include "interchange/ical.h"
+#include "model/app_core.h"
+#include "model/item.h"
+#include "model/list_order.h"
+#include "model/model.h"
+#include "model/mount.h"
+#include "model/ops.h"
+#include "model/recur.h"
+#include "model/search.h"
+#include "model/tag.h"
+#include "storage/db.h"
+#include "storage/journal.h"
+#include "storage/repo.h"
+#include "support/log.h"
+#include "support/strings.h"
+#include "support/thread.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: ordika-cli [--profile NAME] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "The command-line companion of Ordika. It uses the window's profile\n"
+    "($HOME/.config/NAME, default \"Ordika\") and its repositories.\n"
+    "\n"
+    "Commands:\n"
+    "  init                          create a new profile with its default repository\n"
+    "  repos                         list repositories: INDEX NAME PATH SERVER_ID FLAGS\n"
+    "  repo-add NAME                 create a repository; prints its INDEX\n"
+    "  repo-export INDEX FILE        write a repository file\n"
+    "  tags                          list tags: UUID PARENT_UUID REPO DEPTH NAME\n"
+    "  tag-add PARENT_UUID NAME      create a tag; prints its UUID\n"
+    "  tag-rm UUID                   delete a tag and its subtree\n"
+    "  items [VIEW]                  list items: UUID TYPE FLAGS LIST_TIME TITLE\n"
+    "  show UUID                     an item's detail text\n"
+    "  add TYPE TAG_UUID --title T [OPTIONS]   store a new item; prints its UUID\n"
+    "  edit UUID [OPTIONS] [--keep-history]    change an item\n"
+    "  done UUID | trash UUID | rm UUID        toggle completed, toggle trashed, delete\n"
+    "  link UUID TAG_UUID | unlink UUID TAG_UUID\n"
+    "  history UUID                  stored versions: HASH MODIFIED TITLE\n"
+    "  import ics|vcf|json FILE TAG_UUID, import note FILE... TAG_UUID\n"
+    "  export ics|vcf|json TAG_UUID FILE, export notes TAG_UUID DIR\n"
+    "  undo INDEX | redo INDEX       one journal step on a repository\n"
+    "  passwd                        change the master password\n"
+    "\n"
+    "Run 'ordika-cli help COMMAND' for the details of a command.\n";
+
+struct CommandHelp {
+  const char* name;
+  const char* text;
+};
+
+const CommandHelp kHelp[] = {
+    {"init",
+     "ordika-cli init\n"
+     "  Creates the profile: the configuration database under a new master password\n"
+     "  (ORDIKA_PASSWORD, else asked twice; at least 10 characters with upper case,\n"
+     "  lower case and digits) and the default repository with a generated password\n"
+     "  and the default tags. Fails when the profile exists.\n"},
+    {"repos",
+     "ordika-cli repos\n"
+     "  One line per repository: INDEX, NAME, PATH, SERVER_ID, FLAGS (e enabled,\n"
+     "  h hidden, m mounted).\n"},
+    {"repo-add",
+     "ordika-cli repo-add NAME\n"
+     "  Creates a repository under the repository root with a generated password\n"
+     "  and prints its INDEX.\n"},
+    {"repo-export",
+     "ordika-cli repo-export INDEX FILE\n"
+     "  Writes the repository file of repository INDEX, encrypted under an export\n"
+     "  password (ORDIKA_EXPORT_PASSWORD, else asked).\n"},
+    {"tags",
+     "ordika-cli tags\n"
+     "  Every tag in tree order: UUID, PARENT_UUID (empty for a repository's root\n"
+     "  tag), REPO, DEPTH, NAME (a root tag shows its repository's name).\n"},
+    {"tag-add", "ordika-cli tag-add PARENT_UUID NAME\n  Creates a tag below the parent and prints its UUID.\n"},
+    {"tag-rm",
+     "ordika-cli tag-rm UUID\n"
+     "  Deletes the tag and its subtree; items left without a tag are linked to the\n"
+     "  deleted tag's parent.\n"},
+    {"items",
+     "ordika-cli items [VIEW]\n"
+     "  The items of a view in list order: UUID, TYPE (task, event, note, contact,\n"
+     "  key), FLAGS (c completed, t trashed), LIST_TIME, TITLE. VIEW is all (default),\n"
+     "  tag:UUID, trash, reminders, search:TEXT, upcoming, day:YYYY-MM-DD, tasks,\n"
+     "  events, notes, contacts, keys or untagged.\n"},
+    {"show", "ordika-cli show UUID\n  Prints the item's detail text in the markup language.\n"},
+    {"add",
+     "ordika-cli add TYPE TAG_UUID --title T [OPTIONS]\n"
+     "  Stores a new item of TYPE (task, event, note, contact, key) under the tag and\n"
+     "  prints its UUID. Options:\n"
+     "    --body-file F      the body (a contact's body is a vCard)\n"
+     "    --due TIME         due time of a task, start of an event (\"\" for none)\n"
+     "    --end TIME         end of an event\n"
+     "    --remind N(m,h,d,w) reminder lead time, e.g. 10m; 0 for none\n"
+     "    --rrule RRULE      recurrence as in iCalendar, e.g. FREQ=WEEKLY;BYDAY=MO\n"
+     "    --markup           the body is markup\n"
+     "    --url U --user U --password P --expires YYYY-MM-DD --notes N   (keys)\n"
+     "  TIME is \"YYYY-MM-DD HH:MM\" local time. Tasks and events without --due get\n"
+     "  the next half hour and a 10-minute reminder, as in the window.\n"},
+    {"edit",
+     "ordika-cli edit UUID [OPTIONS] [--keep-history]\n"
+     "  Changes an item with the options of 'add' (and --title); --keep-history keeps\n"
+     "  the previous version.\n"},
+    {"done", "ordika-cli done UUID\n  Toggles the completed flag.\n"},
+    {"trash", "ordika-cli trash UUID\n  Moves the item to the trash, or back.\n"},
+    {"rm", "ordika-cli rm UUID\n  Deletes the item with all its versions.\n"},
+    {"link", "ordika-cli link UUID TAG_UUID\n  Tags the item.\n"},
+    {"unlink", "ordika-cli unlink UUID TAG_UUID\n  Untags the item.\n"},
+    {"history", "ordika-cli history UUID\n  The item's stored earlier versions: HASH, MODIFIED, TITLE.\n"},
+    {"import",
+     "ordika-cli import ics|vcf|json FILE TAG_UUID\n"
+     "ordika-cli import note FILE... TAG_UUID\n"
+     "  Imports into the tag's repository and prints the number of items imported.\n"},
+    {"export",
+     "ordika-cli export ics|vcf|json TAG_UUID FILE\n"
+     "ordika-cli export notes TAG_UUID DIR\n"
+     "  Exports the tasks and events, contacts, keys or notes of the tag's repository.\n"},
+    {"undo", "ordika-cli undo INDEX\n  Takes back the last change of repository INDEX.\n"},
+    {"redo", "ordika-cli redo INDEX\n  Applies again the last change taken back.\n"},
+    {"passwd",
+     "ordika-cli passwd\n"
+     "  Changes the master password (new one from ORDIKA_NEW_PASSWORD, else asked\n"
+     "  twice).\n"},
+};
+
+const char* const kTypeNames[] = {"task", "event", "note", "contact", "key"};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Shared helpers
+
+int cli_fail(const char* format, ...) {
+  std::fputs("ordika-cli: ", stderr);
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(stderr, format, ap);
+  va_end(ap);
+  std::fputc('\n', stderr);
+  return 1;
 }
 
-int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    usage(stdout);
-    return argc < 2 ? 2 : 0;
-  }
-  std::fprintf(stderr, "ordika-cli: unknown command '%s'\n", argv[1]);
+int cli_usage(const char* command) {
+  for (auto& h : kHelp)
+    if (command && std::strcmp(h.name, command) == 0) {
+      std::fputs(h.text, stderr);
+      return 2;
+    }
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+std::string cli_field(const std::string& s) {
+  std::string out = s;
+  for (auto& c : out)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return out;
+}
+
+std::string cli_time(int64_t t) {
+  if (t == 0) return std::string();
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  localtime_r(&tt, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
+
+int cli_parse_time(const char* text, int64_t* out) {
+  int y, mo, d, h, mi;
+  char tail;
+  if (std::strlen(text) != 16 || std::sscanf(text, "%4d-%2d-%2d %2d:%2d%c", &y, &mo, &d, &h, &mi, &tail) != 5)
+    return -1;
+  if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || h < 0 || mi < 0) return -1;
+  struct tm tm {};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_isdst = -1;
+  time_t t = mktime(&tm);
+  if (t == static_cast<time_t>(-1) || tm.tm_mday != d) return -1;
+  *out = t;
+  return 0;
+}
+
+int cli_parse_date(const char* text, int* y, int* m, int* d) {
+  char tail;
+  if (std::strlen(text) != 10 || std::sscanf(text, "%4d-%2d-%2d%c", y, m, d, &tail) != 3) return -1;
+  if (*y < 1970 || *m < 1 || *m > 12 || *d < 1 || *d > 31) return -1;
+  return 0;
+}
+
+int cli_parse_index(const char* text, int* index) {
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (!*text || *end || v < 0 || v >= static_cast<long>(repo_table.size())) return -1;
+  *index = static_cast<int>(v);
+  return 0;
+}
+
+int64_t cli_item(const char* uuid) {
+  int64_t slot = item_find_hex(uuid);
+  if (slot < 0) cli_fail("no item with uuid %s", uuid);
+  return slot;
+}
+
+int64_t cli_tag(const char* uuid) {
+  int64_t slot = tag_find_hex(uuid);
+  if (slot < 1) {
+    cli_fail("no tag with uuid %s", uuid);
+    return -1;
+  }
+  return slot;
+}
+
+const char* cli_type_name(int type) { return type >= 0 && type < 5 ? kTypeNames[type] : "?"; }
+
+int cli_type_from_name(const char* name) {
+  for (int i = 0; i < 5; i++)
+    if (std::strcmp(name, kTypeNames[i]) == 0) return i;
+  return -1;
+}
+
+std::string cli_repo_name(int repo) {
+  return repo >= 0 && repo < static_cast<int>(repo_table.size()) ? repo_table[repo].name : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// Profile and start-up
+
+namespace {
+
+struct Session {
+  std::string profile = "Ordika";
+  bool wrong_password = false;
+  bool started = false;
+};
+
+Session g_session;
+
+std::string home_dir() {
+  const char* h = std::getenv("HOME");
+  return h ? h : "";
+}
+
+std::string profile_config_file(const std::string& profile) {
+  return home_dir() + "/.config/" + profile + "/config";
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+int locale_language() {
+  const char* names[] = {std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")};
+  for (const char* n : names)
+    if (n && *n) return language_from_locale(n);
+  return 0;
+}
+
+void show_startup_message(int id) {
+  // A wrong password is reported once by the caller.
+  if (id == 250) return;
+  const char* text = ui_string(id);
+  if (text && *text) std::fprintf(stderr, "ordika-cli: %s\n", ui_string_line(id).c_str());
+}
+
+// Starts the session on an existing profile (create = false) or makes a new
+// one. Returns 0, or the exit status.
+int start(bool create) {
+  std::string config = profile_config_file(g_session.profile);
+  if (home_dir().empty()) return cli_fail("HOME is not set");
+  if (!create && !file_exists(config)) return cli_fail("profile '%s' not found", g_session.profile.c_str());
+  if (create && file_exists(config)) return cli_fail("profile '%s' exists already", g_session.profile.c_str());
+  StartupIO io;
+  io.ask_password = [](int attempt, std::string* pw) {
+    if (attempt > 1) {
+      g_session.wrong_password = true;
+      return 1;
+    }
+    return read_secret("ORDIKA_PASSWORD", "Master password: ", pw) == 0 ? 0 : 1;
+  };
+  io.ask_new_password = [](int attempt, std::string* pw) {
+    if (attempt > 1) return 1;
+    return read_secret("ORDIKA_PASSWORD", "New master password: ", pw) == 0 ? 0 : 1;
+  };
+  io.ask_confirmation = [](int, std::string* pw) {
+    if (const char* v = std::getenv("ORDIKA_PASSWORD")) {
+      *pw = v;
+      return 0;
+    }
+    return read_secret(nullptr, "Repeat the master password: ", pw) == 0 ? 0 : 1;
+  };
+  io.show_message = show_startup_message;
+  int rc = app_startup(g_session.profile.c_str(), nullptr, locale_language(), io);
+  if (rc != STARTUP_READY) {
+    if (g_session.wrong_password) return cli_fail("wrong master password");
+    if (create) return cli_fail("the profile was not created");
+    return cli_fail("cannot open profile '%s'", g_session.profile.c_str());
+  }
+  g_session.started = true;
+  return 0;
+}
+
+// The tool keeps the journals so that 'undo' in a later run takes back the
+// last command: it closes without the window's clean-up.
+void finish() {
+  if (!g_session.started) return;
+  log_message(LOG_INFO, "ordika-cli: finished");
+  repo_table_clear();
+  items_reset();
+  tags_reset();
+  config_set(nullptr, app_core().config_dir);
+  log_stop();
+  g_session.started = false;
+}
+
+int run_command(int argc, char** argv) {
+  const char* cmd = argv[0];
+  if (std::strcmp(cmd, "init") == 0) {
+    if (argc != 1) return cli_usage(cmd);
+    return start(true);
+  }
+  auto it = cli_commands().find(cmd);
+  if (it == cli_commands().end()) {
+    cli_fail("unknown command '%s'", cmd);
+    return cli_usage(nullptr);
+  }
+  const CliCommand& c = it->second;
+  if (argc - 1 < c.min_args || (c.max_args >= 0 && argc - 1 > c.max_args)) return cli_usage(cmd);
+  int rc = start(false);
+  if (rc != 0) return rc;
+  log_message(LOG_INFO, "ordika-cli: %s", cmd);
+  return c.run(argc, argv);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  block_all_signals();
+  int i = 1;
+  while (i < argc && argv[i][0] == '-') {
+    if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
+      g_session.profile = argv[i + 1];
+      i += 2;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      cli_fail("unknown option '%s'", argv[i]);
+      return cli_usage(nullptr);
+    }
+  }
+  if (i >= argc) return cli_usage(nullptr);
+  if (std::strcmp(argv[i], "help") == 0) {
+    if (i + 1 < argc) {
+      for (auto& h : kHelp)
+        if (std::strcmp(h.name, argv[i + 1]) == 0) {
+          std::fputs(h.text, stdout);
+          return 0;
+        }
+      return cli_usage(nullptr);
+    }
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (g_session.profile.empty() || g_session.profile.find('/') != std::string::npos || g_session.profile == "." ||
+      g_session.profile == "..") {
+    cli_fail("invalid profile name '%s'", g_session.profile.c_str());
+    return 2;
+  }
+  int rc = run_command(argc - i, argv + i);
+  finish();
+  return rc;
 }

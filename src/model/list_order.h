@@ -1,0 +1,30 @@
+// The order in which the item list and the tag tree show their rows, shared
+// by the window and the command-line tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ListRow {
+  int64_t slot;  // item slot
+  int64_t time;  // list time, 0 = none
+  int group;     // 1..9 by day when ordered by date, else 10
+};
+
+// The list's sort column: 2 (date) for the reminders view and the upcoming
+// list, else the "ui.sort_by" setting.
+int list_sort_column(int sort_by);
+// The items of the current view (model().view, fixed_kind) in list order:
+// by day group, then by the sort column (2 date with undated last, 0 type,
+// 1 none), ties by title collation.
+std::vector<ListRow> list_rows(int sort_column, int64_t now);
+
+struct TagRow {
+  int64_t slot;
+  int depth;  // 0 for a repository's root tag
+};
+// Every tag in tree order: each parent before its children, siblings by the
+// collation of their shown names (a root tag shows its repository's name,
+// given by repo_name).
+std::vector<TagRow> tag_tree_rows(std::string (*repo_name)(int repo));
