@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <set>
+#include <unordered_map>
 
 #include "model/item.h"
 #include "model/model.h"
@@ -19,6 +20,20 @@ std::string g_search_text;
 int g_search_case_sensitive = 0;
 
 inline bool is_continuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+
+// Folded form of one character; folding is the slow part of a search, and
+// texts use few distinct characters, so the results are kept.
+const std::string& fold_char(gunichar u, const char* p, size_t n) {
+  static std::unordered_map<gunichar, std::string> cache;
+  auto it = cache.find(u);
+  if (it != cache.end()) return it->second;
+  if (cache.size() > 4096) cache.clear();
+  char* folded = g_utf8_casefold(p, static_cast<gssize>(n));
+  std::string& slot = cache[u];
+  slot = folded;
+  g_free(folded);
+  return slot;
+}
 
 // Case-folds text the way g_utf8_casefold does (folding is per character),
 // with a fast path for ASCII. When `char_of_byte` is given it receives, for
@@ -48,9 +63,7 @@ void fold_text(const char* text, size_t len, std::string* out, std::vector<long>
       } else {
         const char* next = g_utf8_next_char(text + i);
         size_t n = static_cast<size_t>(next - (text + i));
-        char* folded = g_utf8_casefold(text + i, static_cast<gssize>(n));
-        out->append(folded);
-        g_free(folded);
+        out->append(fold_char(u, text + i, n));
         i += n;
       }
     }
