@@ -1,0 +1,270 @@
+// Detail texts of items, keys, contacts and history versions, in English.
+#include <fstream>
+#include <functional>
+
+#include "interchange/vcard.h"
+#include "model/test_ops_fixture.h"
+#include "support/log.h"
+#include "support/strings.h"
+#include "support/text.h"
+#include "views/detail_text.h"
+#include "views/markup.h"
+
+namespace {
+
+std::string L(int id) { return ui_string(id); }
+std::string line_of(int id, int n) {
+  const char* s;
+  const char* e;
+  text_line(ui_string(id), n, &s, &e);
+  std::string out(s, e);
+  while (!out.empty() && out.back() == '\r') out.pop_back();
+  return out;
+}
+std::string row(int id, const std::string& value) { return "|**" + L(id) + "**|" + value + "\n"; }
+
+class DetailTest : public RepoModelTest {
+ protected:
+  void SetUp() override {
+    RepoModelTest::SetUp();
+    ASSERT_EQ(strings_set_language(0), 1);
+    model().view = static_cast<int32_t>(g_repos[0].root);
+  }
+  int64_t store(int type, const std::string& title, const std::string& body, int markup = 0) {
+    ItemForm f;
+    f.title = title;
+    f.body = body;
+    f.markup = static_cast<uint8_t>(markup);
+    return item_store(-1, type, f, 0);
+  }
+  ScopedTz tz{"Europe/Berlin"};
+};
+
+TEST_F(DetailTest, ReminderPhrases) {
+  EXPECT_EQ(reminder_text(5400), "90 " + L(164));
+  EXPECT_EQ(reminder_text(7200), "2 " + L(165));
+  EXPECT_EQ(reminder_text(2 * 86400), "2 " + L(166));
+  EXPECT_EQ(reminder_text(2 * 604800), "2 " + L(167));
+  EXPECT_EQ(reminder_text(1), "0 " + L(164));  // at the due time
+  EXPECT_EQ(reminder_text(0), L(48));
+  EXPECT_EQ(reminder_text(-60), L(48));
+  EXPECT_EQ(reminder_text(5400), "90 minutes");
+}
+
+TEST_F(DetailTest, RecurrencePhrases) {
+  int64_t monday = lt(2030, 3, 4, 10);
+  // Every 2 weeks on Monday and Wednesday until a date.
+  Recurrence w = rule(FREQ_WEEKLY, 1, 2 | 8, RECUR_UNTIL);
+  EXPECT_EQ(recurrence_text(w, 0, lt(2030, 6, 30, 10), monday),
+            ui_format(190, 2) + " " + L(200) + " " + L(170) + ", " + L(172) + ", " + ui_format(194, "2030-06-30"));
+  // No weekday set: the start's.
+  EXPECT_EQ(recurrence_text(rule(FREQ_WEEKLY), 0, 0, monday), L(200) + " " + L(170));
+  // Monthly on the second Tuesday, every 3 months, 5 times.
+  int64_t tuesday = lt(2030, 3, 12, 18);
+  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 2, 1, RECUR_COUNT), 5, 0, tuesday),
+            ui_format(191, 3) + " " + L(203) + " " + L(171) + ", " + ui_format(193, 5));
+  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY), 0, 0, lt(2030, 3, 31)), ui_format(201, 31));
+  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)), L(206) + " " + L(176));  // 5th Sunday
+  EXPECT_EQ(recurrence_text(rule(FREQ_DAILY), 0, 0, monday), "");
+  EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_format(189, 3));
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_format(193, 7));
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 1), 0, 0, monday), ui_format(192, 2));
+  EXPECT_EQ(recurrence_text(rule(FREQ_NONE), 0, 0, monday), "");
+}
+
+TEST_F(DetailTest, EventLinesAndVerbatimBody) {
+  ItemForm f;
+  f.title = "Standup";
+  f.body = "Room 4\n**not bold**";
+  f.due = lt(2030, 3, 4, 10);
+  f.end = lt(2030, 3, 4, 11, 30);
+  f.freq = FREQ_WEEKLY;
+  f.interval_minus_one = 1;
+  f.by_day = 2 | 8;
+  f.end_kind = RECUR_UNTIL;
+  f.until = lt(2030, 6, 30, 10);
+  f.remind_unit = 1;
+  f.remind_count = 90;
+  int64_t s = item_store(-1, ITEM_EVENT, f, 0);
+  ASSERT_GE(s, 0);
+  std::string text = item_detail_text(item_get(s));
+  EXPECT_EQ(text, row(119, "2030-03-04 10:00") + row(120, "2030-03-04 11:30") + row(125, "90 " + L(164)) +
+                      row(121, L(161) + ", " + recurrence_text(item_get(s)->recurrence, 0, item_get(s)->last_occurrence,
+                                                               f.due)) +
+                      "\n{{{Room 4\n**not bold**}}}");
+  EXPECT_NE(text.find(ui_format(194, "2030-06-30")), std::string::npos);
+
+  // A task without reminder or body; an event without recurrence.
+  ItemForm t;
+  t.title = "Task";
+  t.due = lt(2030, 1, 2, 8);
+  int64_t ts = item_store(-1, ITEM_TASK, t, 0);
+  EXPECT_EQ(item_detail_text(item_get(ts)), row(118, "2030-01-02 08:00"));
+  ItemForm e;
+  e.title = "Once";
+  e.due = lt(2030, 1, 2, 8);
+  int64_t es = item_store(-1, ITEM_EVENT, e, 0);
+  EXPECT_EQ(item_detail_text(item_get(es)), row(119, "2030-01-02 08:00") + row(121, L(48)));
+  // A note with markup on: the body as it is.
+  int64_t ns = store(ITEM_NOTE, "N", "== Heading\ntext", 1);
+  EXPECT_EQ(item_detail_text(item_get(ns)), "\n== Heading\ntext");
+  EXPECT_EQ(item_detail_text(item_get(store(ITEM_NOTE, "Empty", ""))), "");
+}
+
+TEST_F(DetailTest, LinkedItemsExpandOneLevelAndMissingOnesVanish) {
+  int64_t b = store(ITEM_NOTE, "B", "bee");
+  std::string link_b = "[[ordika:" + uuid_to_hex(item_get(b)->uuid) + "]]\r\n";
+  int64_t a = store(ITEM_NOTE, "A", link_b + "ay", 1);  // A links B in turn
+  std::string link_a = "[[ordika:" + uuid_to_hex(item_get(a)->uuid) + "]]\r\n";
+  std::string dead = "[[ordika:" + std::string(32, 'f') + "]]\r\n";
+  int64_t top = store(ITEM_NOTE, "Top", link_a + link_b + dead + "rest", 1);
+  std::string sep = "\n\n" + std::string() ;
+  for (int i = 0; i < 16; i++) sep += "\xE2\x80\x94";
+  sep += "\n";
+  EXPECT_EQ(sep.size(), 51u);
+  std::string header_a = "**" + L(136) + ": A**\n\n", header_b = "**" + L(136) + ": B**\n\n";
+  EXPECT_EQ(linked_item_header(item_get(a)), header_a);
+  // A's own link to B is not expanded inside Top.
+  EXPECT_EQ(item_detail_text(item_get(top)), "\nrest" + sep + header_a + "\nay" + sep + header_b + "\n{{{bee}}}");
+  // Only links: no body text, just the linked items.
+  int64_t only = store(ITEM_NOTE, "Only", link_b, 0);
+  EXPECT_EQ(item_detail_text(item_get(only)), sep + header_b + "\n{{{bee}}}");
+  // After B is deleted, its link disappears without a trace.
+  ASSERT_EQ(item_remove(b), 0);
+  EXPECT_EQ(item_detail_text(item_get(top)), "\nrest" + sep + header_a + "\nay");
+  // A link that is no link (too short, wrong closing) stays text.
+  int64_t odd = store(ITEM_NOTE, "Odd", "[[ordika:123]]", 1);
+  EXPECT_EQ(item_detail_text(item_get(odd)), "\n[[ordika:123]]");
+}
+
+TEST_F(DetailTest, KeyMarkup) {
+  KeyBody k;
+  k.url = "https://bank.example";
+  k.user = "me";
+  k.password = "pw";
+  k.date = lt(2030, 1, 15, 12);
+  k.notes = "PIN below";
+  std::string dots = "\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F";
+  EXPECT_EQ(key_markup(key_body_format(k)), row(236, "[[https://bank.example]]") + row(239, "{{{me}}}") + "|**" +
+                                                 L(240) + "**|[[password:7077|" + dots + "]]\n" +
+                                                 row(253, "2030-01-15") + "\nPIN below\n");
+  KeyBody bare;
+  EXPECT_EQ(key_markup(key_body_format(bare)), row(236, ""));
+  // The rendered link carries the password, which decodes back.
+  MarkupResult r;
+  ASSERT_EQ(markup_parse(key_markup(key_body_format(k)).c_str(), &r), 0);
+  ASSERT_EQ(r.links.size(), 2u);
+  char pw[16];
+  EXPECT_EQ(password_link_decode(r.links[1].target.c_str(), pw, sizeof pw), 2);
+  EXPECT_STREQ(pw, "pw");
+
+  // Over the buffer: cut and logged.
+  KeyBody big = k;
+  big.notes = std::string(4000, 'n');
+  std::string log_path = dir.file("log");
+  log_stop();
+  log_reenable();
+  log_set_file(log_path.c_str());
+  std::string text = key_markup(key_body_format(big));
+  log_flush();
+  log_stop();
+  log_reenable();
+  EXPECT_EQ(text.size(), 4095u);
+  std::ifstream in(log_path);
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(log.find("Buffer overrun in key_markup"), std::string::npos);
+
+  // Contacts and keys with an empty body show nothing.
+  int64_t ks = store(ITEM_KEY, "Empty key", "");
+  EXPECT_EQ(item_detail_text(item_get(ks)), "");
+  int64_t ks2 = store(ITEM_KEY, "Key", key_body_format(k), 1);
+  EXPECT_EQ(item_detail_text(item_get(ks2)), key_markup(key_body_format(k)));
+}
+
+TEST(PasswordLink, Decode) {
+  char buf[4];
+  EXPECT_EQ(password_link_decode("password:616263", buf, sizeof buf), 3);
+  EXPECT_STREQ(buf, "abc");
+  EXPECT_EQ(password_link_decode("password:61626364", buf, sizeof buf), -1);  // no room for the terminator
+  EXPECT_EQ(password_link_decode("password:616", buf, sizeof buf), -1);
+  EXPECT_EQ(password_link_decode("password:zz", buf, sizeof buf), -1);
+  EXPECT_EQ(password_link_decode("https://x", buf, sizeof buf), -1);
+  EXPECT_EQ(password_link_decode("password:", buf, sizeof buf), 0);
+  EXPECT_EQ(password_link_decode(nullptr, buf, sizeof buf), -1);
+}
+
+TEST_F(DetailTest, VcardMarkup) {
+  std::string card =
+      "BEGIN:VCARD\nVERSION:3.0\nN:Doe;John\nFN:John Doe\nBDAY:19800517\nURL:https://example.org\n"
+      "TEL;TYPE=CELL:1\nTEL;TYPE=HOME;TYPE=FAX:2\nTEL;TYPE=WORK;TYPE=FAX:3\nTEL;TYPE=FAX:4\nTEL;TYPE=HOME:5\n"
+      "TEL;TYPE=WORK:6\nTEL;TYPE=PREF:7\nTEL;TYPE=PAGER:8\nTEL;TYPE=VOICE:9\n"
+      "EMAIL;TYPE=INTERNET;TYPE=HOME:h@x\nEMAIL;TYPE=INTERNET;TYPE=WORK:w@x\nEMAIL;TYPE=INTERNET:o@x\n"
+      "ADR;TYPE=HOME:;;1 Main St\\, Apt 2;Springfield;;12345;USA;US\nNOTE:first\\nsecond\\tx\\;y\nEND:VCARD\n";
+  std::string expect = "==Doe, John\n||\n" + row(237, "1980-05-17") + row(236, "[[https://example.org]]") + "||\n";
+  int kinds[] = {0, 4, 5, 6, 1, 2, 3, 7, 8};
+  for (int i = 0; i < 9; i++) expect += "|**" + line_of(154, kinds[i]) + ":**|" + std::to_string(i + 1) + "\n";
+  expect += "||\n";
+  expect += "|**" + line_of(155, 0) + ":**|h@x\n|**" + line_of(155, 1) + ":**|w@x\n|**" + line_of(155, 2) + ":**|o@x\n||\n";
+  VCardRecord rec;
+  ASSERT_EQ(vcard_parse(card.data(), card.size(), &rec), 0);
+  expect += "|**" + line_of(156, 0) + ":**|" + vcard_address_text(rec.addresses[0]) + "\n||\n";
+  expect += "first\nsecond\tx;y";
+  EXPECT_EQ(vcard_markup(card), expect);
+  EXPECT_NE(expect.find("1 Main St, Apt 2"), std::string::npos);
+
+  // Name only; a birthday without a web address.
+  EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:;Ann\nFN:Ann\nEND:VCARD\n"), "==Ann\n||\n");
+  EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:Roe\nBDAY:2001-02-03\nEND:VCARD\n"),
+            "==Roe\n||\n" + row(237, "2001-02-03") + "||\n");
+  EXPECT_EQ(vcard_markup("not a card"), "");
+}
+
+TEST_F(DetailTest, HistoryTexts) {
+  Item ev;
+  ev.type = ITEM_EVENT;
+  ev.markup = 0;
+  ev.due = lt(2030, 3, 4, 10);
+  ev.end = lt(2030, 3, 4, 11);
+  ev.recurrence = rule(FREQ_DAILY, 0, 0, RECUR_COUNT);
+  ev.recur_count = 4;
+  ev.remind_offset = 600;
+  ev.created = lt(2030, 1, 1);
+  ev.modified = lt(2030, 1, 2, 9, 15);
+  ev.title = "Old title";
+  std::string header = item_header_format(ev);
+  EXPECT_EQ(history_detail_text(header.c_str(), "was\nthis"),
+            row(117, "Old title") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(159) + "\n" + "|**" +
+                L(126) + ":**|" + L(48) + "\n" + row(125, "10 " + L(164)) + row(119, "2030-03-04 10:00") +
+                row(120, "2030-03-04 11:00") + row(121, L(160) + ", " + ui_format(193, 4)) + "\n{{{was\nthis}}}");
+
+  Item key;
+  key.type = ITEM_KEY;
+  key.created = key.modified = lt(2030, 1, 2, 9, 15);
+  key.title = "K";
+  KeyBody kb;
+  kb.password = "pw";
+  header = item_header_format(key);
+  EXPECT_EQ(history_detail_text(header.c_str(), key_body_format(kb)),
+            row(117, "K") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(263) + "\n\n" +
+                key_markup(key_body_format(kb)));
+
+  Tag tag;
+  tag.name = "Projects";
+  tag.modified = lt(2030, 1, 2, 9, 15);
+  std::string ts = tag_string_format(tag);
+  EXPECT_EQ(history_detail_text(ts.c_str(), ""),
+            "|**" + L(109) + ":**|" + L(70) + "\n" + row(222, "Projects") + row(44, "2030-01-02 09:15"));
+  tag.modified = 0;
+  ts = tag_string_format(tag);
+  EXPECT_EQ(history_detail_text(ts.c_str(), ""),
+            "|**" + L(109) + ":**|" + L(70) + "\n" + row(222, "Projects") + row(44, ""));
+}
+
+TEST_F(DetailTest, OtherLanguagesGiveTheirLabels) {
+  ASSERT_EQ(strings_set_language(3), 1);
+  EXPECT_EQ(reminder_text(7200), "2 " + std::string(ui_string_in(3, 165)));
+  EXPECT_NE(std::string(ui_string_in(3, 165)), std::string(ui_string_in(0, 165)));
+  strings_set_language(0);
+}
+
+}  // namespace
