@@ -1,0 +1,60 @@
+// The account server: accounts, server repositories with their versions,
+// links, key checks and state identifiers in one SQLite database under the
+// data directory, and the protocol service answering the client's requests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ServerConfig {
+  std::string data_dir;       // holds "server.db", "server.log", "tmp/", "traces/"
+  std::string listen_host = "0.0.0.0";
+  int port = 443;             // 0 picks a free port (tests)
+  std::string update_dir;     // optional: "version", "notes", "lin64", "lin32"
+  int max_clients = 64;       // connections served at once; more are closed
+  int io_timeout = 60;        // seconds a read or write may wait
+  uint64_t max_object = 512ull << 20;   // largest file object received
+  uint64_t max_request = 64ull << 20;   // largest "sync.objs"
+  uint64_t trace_cap = 1u << 20;        // bytes of traces kept per account
+  bool log_to_file = true;    // "server.log" in the data directory
+};
+
+// Status bytes of the replies.
+enum {
+  SRV_OK = 0,
+  SRV_NOT_FOUND = 1,     // no such repository / account
+  SRV_STALE = 2,         // "put sync": state moved since "get list"
+  SRV_EXISTS = 3,        // "create repo": identifier taken
+  SRV_KEY_MISMATCH = 4,  // key check differs from the stored one
+  SRV_BAD_REQUEST = 5,
+  SRV_FAILED = 255,
+};
+
+struct Server;
+
+// Opens (creating) the data directory and database and binds the listening
+// socket. nullptr on failure (logged, and printed to stderr).
+Server* server_create(const ServerConfig& cfg);
+// The bound port.
+int server_port(const Server* s);
+// Serves until server_stop; returns 0, or -1 when accepting fails.
+int server_run(Server* s);
+// Asks server_run to return (any thread); connections in progress finish.
+void server_stop(Server* s);
+// Waits for the connection threads and frees everything.
+void server_destroy(Server* s);
+
+// Administration on the data directory (the server may be running).
+// New account with a fresh number (1..2^30-1, so that a login frame never
+// starts like an anonymous request). 0, 1 when the name exists, -1.
+int server_user_add(const std::string& data_dir, const std::string& name, const std::string& password,
+                    int32_t* id_out);
+// Removes the account with its repositories. 0, 1 unknown name, -1.
+int server_user_del(const std::string& data_dir, const std::string& name);
+struct ServerUser {
+  int32_t id = 0;
+  std::string name;
+  int repos = 0;
+};
+int server_users(const std::string& data_dir, std::vector<ServerUser>* out);

@@ -1,0 +1,133 @@
+// ordika-server: the account server and its administration commands.
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "server.h"
+#include "support/log.h"
+#include "sync/conn.h"
+
+namespace {
+
+Server* g_server = nullptr;
+
+void on_term(int) {
+  if (g_server) server_stop(g_server);
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: ordika-server serve --listen ADDR:PORT --data DIR [--updates DIR] [--max-clients N]\n"
+               "                          [--timeout SECONDS]\n"
+               "       ordika-server useradd NAME --data DIR\n"
+               "       ordika-server userdel NAME --data DIR\n"
+               "       ordika-server users --data DIR\n"
+               "The password of useradd comes from ORDIKA_ACCOUNT_PASSWORD or is asked for.\n");
+  return 2;
+}
+
+std::string ask_password(const char* prompt) {
+  std::string pw;
+  if (const char* env = std::getenv("ORDIKA_ACCOUNT_PASSWORD")) return env;
+  std::fputs(prompt, stderr);
+  struct termios old, quiet;
+  bool tty = tcgetattr(STDIN_FILENO, &old) == 0;
+  if (tty) {
+    quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  int ch;
+  while ((ch = std::fgetc(stdin)) != EOF && ch != '\n') pw.push_back(static_cast<char>(ch));
+  if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &old);
+  std::fputc('\n', stderr);
+  return pw;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  std::string cmd = argv[1];
+  ServerConfig cfg;
+  std::string listen = "0.0.0.0:443";
+  std::string name;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--data") {
+      if (!value(&cfg.data_dir)) return usage();
+    } else if (a == "--listen") {
+      if (!value(&listen)) return usage();
+    } else if (a == "--updates") {
+      if (!value(&cfg.update_dir)) return usage();
+    } else if (a == "--max-clients") {
+      if (!value(&v)) return usage();
+      cfg.max_clients = std::max(1, std::atoi(v.c_str()));
+    } else if (a == "--timeout") {
+      if (!value(&v)) return usage();
+      cfg.io_timeout = std::max(1, std::atoi(v.c_str()));
+    } else if (name.empty() && a.rfind("--", 0) != 0) {
+      name = a;
+    } else {
+      return usage();
+    }
+  }
+  if (cfg.data_dir.empty()) return usage();
+  if (cmd == "serve") {
+    if (conn_split_host(listen.c_str(), 443, &cfg.listen_host, &cfg.port) != 0) return usage();
+    signal(SIGPIPE, SIG_IGN);
+    g_server = server_create(cfg);
+    if (!g_server) return 1;
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_term;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    int rc = server_run(g_server);
+    server_destroy(g_server);
+    g_server = nullptr;
+    log_stop();
+    return rc == 0 ? 0 : 1;
+  }
+  cfg.log_to_file = false;
+  log_set_file((cfg.data_dir + "/server.log").c_str());
+  int rc = 0;
+  if (cmd == "useradd") {
+    if (name.empty()) return usage();
+    std::string pw = ask_password("Password: ");
+    if (pw.empty()) {
+      std::fprintf(stderr, "ordika-server: empty password\n");
+      return 1;
+    }
+    int32_t id = 0;
+    rc = server_user_add(cfg.data_dir, name, pw, &id);
+    std::fill(pw.begin(), pw.end(), '\0');
+    if (rc == 0)
+      std::printf("%d\n", id);
+    else
+      std::fprintf(stderr, "ordika-server: %s\n", rc == 1 ? "user exists" : "cannot add user");
+  } else if (cmd == "userdel") {
+    if (name.empty()) return usage();
+    rc = server_user_del(cfg.data_dir, name);
+    if (rc != 0) std::fprintf(stderr, "ordika-server: %s\n", rc == 1 ? "no such user" : "cannot delete user");
+  } else if (cmd == "users") {
+    std::vector<ServerUser> users;
+    rc = server_users(cfg.data_dir, &users);
+    for (const ServerUser& u : users) std::printf("%d\t%s\t%d\n", u.id, u.name.c_str(), u.repos);
+  } else {
+    return usage();
+  }
+  log_stop();
+  return rc == 0 ? 0 : 1;
+}
