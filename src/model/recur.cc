@@ -325,8 +325,12 @@ int64_t recur_advance(int64_t due, const Recurrence& r, int64_t steps) {
       int64_t week = 1 + rest / per_week;
       int64_t left = rest % per_week;
       idx = week * 7 - s.a.wday;
-      int64_t day;
-      while (candidate_day(s, idx, &day) != CAND_OK || left-- > 0) idx++;
+      for (;; idx++) {
+        int64_t day;
+        int c = candidate_day(s, idx, &day);
+        if (c == CAND_END) return RECUR_FOREVER_TIME;
+        if (c == CAND_OK && left-- == 0) break;
+      }
     }
   } else if (s.freq == FREQ_MONTHLY && !s.by_day && s.a.mday > 28) {
     // Months without the day do not count; walk them by date only.

@@ -151,6 +151,14 @@ TEST(Recur, LastOccurrenceFollowsTheEndOfTheRule) {
   item_set_last_occurrence(&item);
   EXPECT_EQ(item.last_occurrence, RECUR_FOREVER_TIME);
 
+  for (int freq = FREQ_DAILY; freq <= FREQ_YEARLY; freq++) {
+    for (int by_day : {0, 0x22}) {
+      item.recurrence = rule(freq, 0, by_day, RECUR_COUNT);
+      item_set_last_occurrence(&item);
+      EXPECT_GE(item.last_occurrence, RECUR_FOREVER_TIME) << freq;
+    }
+  }
+
   item.recurrence = rule(FREQ_DAILY, 0, 0, RECUR_FOREVER);
   item_set_last_occurrence(&item);
   EXPECT_EQ(item.last_occurrence, RECUR_FOREVER_TIME);
