@@ -98,6 +98,10 @@ int read_new_password(const char* env, const char* prompt, std::string* out) {
 int cmd_repo_export(int, char** argv) {
   int index;
   if (cli_parse_index(argv[1], &index) != 0) return cli_fail("no repository %s", argv[1]);
+  // The file hands a server repository (account, server id, password) to
+  // another profile; a local repository has nothing to hand over.
+  if (repo_table[index].server_id.empty() || repo_table[index].account_id == 0)
+    return cli_fail("repository %d is not on a server; only server repositories can be exported", index);
   std::string pw;
   int rc = read_new_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", &pw);
   if (rc != 0) return rc;

@@ -86,8 +86,9 @@ const CommandHelp kHelp[] = {
      "  and prints its INDEX.\n"},
     {"repo-export",
      "ordika-cli repo-export INDEX FILE\n"
-     "  Writes the repository file of repository INDEX, encrypted under an export\n"
-     "  password (ORDIKA_EXPORT_PASSWORD, else asked).\n"},
+     "  Writes the repository file of server repository INDEX (account, server id\n"
+     "  and repository password, for another profile to clone it), encrypted under\n"
+     "  an export password (ORDIKA_EXPORT_PASSWORD, else asked twice).\n"},
     {"tags",
      "ordika-cli tags\n"
      "  Every tag in tree order: UUID, PARENT_UUID (empty for a repository's root\n"
