@@ -1,0 +1,307 @@
+// The single requests end to end against ordika-server on loopback.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "repo_helpers.h"
+#include "server_fixture.h"
+#include "crypto/page_vfs.h"
+#include "storage/repo.h"
+
+namespace {
+
+std::string slurp(const std::string& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool exists(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0;
+}
+
+// A local repository directory with a database holding a root tag, an item
+// and a link, under the key derived from password.
+void make_repo(const std::string& dir, const char* password, uint8_t key[32]) {
+  derive_key(password, key);
+  DbHandle db(db_create_repo((dir + "/data").c_str(), key));
+  ASSERT_TRUE(db);
+  ASSERT_EQ(0, put_object(db.get(), key, false, 1, tag_string(zero_hex(), 10, "/"), nullptr));
+  ASSERT_EQ(0, put_object(db.get(), key, false, 2, item_header("note", 11), "body text"));
+  ASSERT_EQ(0, put_object(db.get(), key, false, 2, item_header("note v2", 12), "body text 2", true));
+  ASSERT_EQ(0, put_link(db.get(), key, false, 1, 2));
+}
+
+bool never_there(const uint8_t*) { return false; }
+bool always_there(const uint8_t*) { return true; }
+
+}  // namespace
+
+using Requests = ServerFixture;
+
+TEST_F(Requests, PasswordChangeNeedsTheCurrentPassword) {
+  EXPECT_NE(0, server_password_change(host_.c_str(), "alice", "not-it", "new-pw"));
+  EXPECT_NE(0, server_password_change(host_.c_str(), "nobody", "pw-alice", "new-pw"));
+  EXPECT_EQ(0, server_password_change(host_.c_str(), "alice", "pw-alice", "new-pw"));
+  std::vector<std::string> ids;
+  // the old login no longer works, the new one does
+  EXPECT_EQ(-1, server_list_repos(alice_, &ids));
+  EXPECT_EQ(0, server_list_repos(Login("alice", alice_id_, "new-pw"), &ids));
+  // a login with the right password but another account number fails
+  EXPECT_EQ(-1, server_list_repos(Login("alice", alice_id_ + 1, "new-pw"), &ids));
+}
+
+TEST_F(Requests, CreateListCloneDelete) {
+  std::vector<std::string> ids;
+  ASSERT_EQ(0, server_list_repos(alice_, &ids));
+  EXPECT_TRUE(ids.empty());
+
+  std::string src = dir_.subdir("src");
+  uint8_t key[32];
+  make_repo(src, "repo-pw", key);
+  ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
+  EXPECT_EQ(20u, slurp(src + "/list.hash").size());
+  EXPECT_EQ(SRV_EXISTS, server_create_repo(alice_, "work", src.c_str(), key));
+  ASSERT_EQ(0, server_create_repo(alice_, "a", src.c_str(), key));
+  ASSERT_EQ(0, server_list_repos(alice_, &ids));
+  EXPECT_EQ((std::vector<std::string>{"a", "work"}), ids);
+
+  // clone: wrong password, already there, then a good copy
+  std::string d1 = dir_.subdir("c1"), d2 = dir_.subdir("c2"), d3 = dir_.subdir("c3");
+  EXPECT_EQ(CLONE_WRONG_PASSWORD, server_clone_repo(alice_, "work", "bad-pw", d1.c_str(), never_there));
+  EXPECT_EQ(CLONE_ALREADY_THERE, server_clone_repo(alice_, "work", "repo-pw", d2.c_str(), always_there));
+  EXPECT_EQ(CLONE_BAD_REPLY, server_clone_repo(alice_, "nothing", "repo-pw", d3.c_str(), never_there));
+  std::string d4 = dir_.subdir("c4");
+  ASSERT_EQ(0, server_clone_repo(alice_, "work", "repo-pw", d4.c_str(), never_there));
+  EXPECT_EQ(slurp(src + "/list.hash").size(), slurp(d4 + "/list.hash").size());
+  {
+    DbHandle db(db_open((d4 + "/data").c_str()));
+    ASSERT_TRUE(db);
+    page_db_key(db.get(), key, 32);
+    uint8_t check[64];
+    ASSERT_EQ(0, key_check_read(db.get(), check));
+    EXPECT_EQ(0, key_check_verify(key, check));
+    EXPECT_EQ(3, count_rows(db.get(), "SELECT * FROM t1"));
+    EXPECT_EQ(1, count_rows(db.get(), "SELECT * FROM t1 WHERE c3=1"));
+    EXPECT_EQ(1, count_rows(db.get(), "SELECT * FROM t2"));
+    EXPECT_EQ(0, count_rows(db.get(), "SELECT * FROM t3"));
+    EXPECT_EQ(1, count_rows(db.get(), "SELECT * FROM t5"));
+    RepoDb r{db.get(), key, true};
+    uint8_t u[16];
+    uuid_of(u, 2);
+    EXPECT_EQ("body text 2", object_read_current(r, u).substr(0, 11));
+  }
+  // the clone's file is page-encrypted: no plain text of the header inside
+  EXPECT_EQ(std::string::npos, slurp(d4 + "/data").find("SQLite format"));
+
+  EXPECT_EQ(0, server_delete_repo(alice_, "work"));
+  EXPECT_EQ(SRV_NOT_FOUND, server_delete_repo(alice_, "work"));
+  ASSERT_EQ(0, server_list_repos(alice_, &ids));
+  EXPECT_EQ((std::vector<std::string>{"a"}), ids);
+}
+
+TEST_F(Requests, AccountsSeeOnlyTheirOwnRepositories) {
+  int32_t bob_id = 0;
+  ASSERT_EQ(0, server_user_add(cfg_.data_dir, "bob", "pw-bob", &bob_id));
+  EXPECT_EQ(1, server_user_add(cfg_.data_dir, "bob", "other", nullptr));
+  ServerLogin bob = Login("bob", bob_id, "pw-bob");
+  std::string src = dir_.subdir("src");
+  uint8_t key[32];
+  make_repo(src, "repo-pw", key);
+  ASSERT_EQ(0, server_create_repo(alice_, "shared-name", src.c_str(), key));
+  std::vector<std::string> ids;
+  ASSERT_EQ(0, server_list_repos(bob, &ids));
+  EXPECT_TRUE(ids.empty());
+  EXPECT_NE(0, server_delete_repo(bob, "shared-name"));
+  std::string d = dir_.subdir("c");
+  EXPECT_NE(0, server_clone_repo(bob, "shared-name", "repo-pw", d.c_str(), never_there));
+  std::vector<ServerUser> users;
+  ASSERT_EQ(0, server_users(cfg_.data_dir, &users));
+  ASSERT_EQ(2u, users.size());
+  EXPECT_EQ("alice", users[0].name);
+  EXPECT_EQ(1, users[0].repos);
+  EXPECT_EQ(0, server_user_del(cfg_.data_dir, "alice"));
+  EXPECT_EQ(1, server_user_del(cfg_.data_dir, "alice"));
+  EXPECT_EQ(-1, server_list_repos(alice_, &ids));
+}
+
+TEST_F(Requests, CreateInterruptedMidUploadLeavesNoRepository) {
+  std::string src = dir_.subdir("src");
+  uint8_t key[32];
+  make_repo(src, "repo-pw", key);
+  {
+    Connection c;
+    ASSERT_EQ(0, server_connect(&c, alice_));
+    ASSERT_EQ(0, conn_put_text(&c, "create repo\nhalf\n"));
+    ASSERT_EQ(0, conn_send(&c));
+    ASSERT_EQ(0, conn_recv(&c));
+    ASSERT_EQ(1, c.recv_size);
+    EXPECT_EQ(0, c.recv_frame[CONN_HEADER]);
+    // entry of a 4096-byte "data" then only part of the body
+    uint8_t e[8] = {0, 0, 0, 5, 0, 0, 0x10, 0};
+    conn_put(&c, e, 8);
+    conn_put(&c, "data", 5);
+    std::string part(1000, 'x');
+    conn_put(&c, part.data(), part.size());
+    conn_send(&c);
+    conn_close(&c);
+  }
+  std::vector<std::string> ids;
+  for (int i = 0; i < 50; ++i) {  // the server notices the close asynchronously
+    ASSERT_EQ(0, server_list_repos(alice_, &ids));
+    if (ids.empty()) break;
+  }
+  EXPECT_TRUE(ids.empty());
+  ASSERT_EQ(0, server_create_repo(alice_, "half", src.c_str(), key));
+}
+
+TEST_F(Requests, GarbageAndSilentClientsAreDropped) {
+  // a client that sends random bytes instead of the first frame
+  {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(server_port(server_)));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    uint8_t junk[80];
+    random_bytes(junk, sizeof junk);
+    ::send(fd, junk, sizeof junk, 0);
+    char b;
+    EXPECT_LE(::recv(fd, &b, 1, 0), 0);  // closed without a salt
+    ::close(fd);
+  }
+  // an anonymous client asking for something other than a password change
+  {
+    Connection c;
+    ASSERT_EQ(0, conn_connect(&c, host_.c_str(), 443, 0, nullptr, nullptr));
+    conn_put_text(&c, "ls\n.\n");
+    conn_send(&c);
+    EXPECT_EQ(-1, conn_recv(&c));
+  }
+  // the server still serves
+  std::vector<std::string> ids;
+  EXPECT_EQ(0, server_list_repos(alice_, &ids));
+}
+
+TEST_F(Requests, ManyClientsAtOnce) {
+  std::string src = dir_.subdir("src");
+  uint8_t key[32];
+  make_repo(src, "repo-pw", key);
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      std::string id = "r" + std::to_string(t);
+      std::string d = dir_.subdir("t" + std::to_string(t));
+      if (std::system(("cp '" + src + "/data' '" + d + "/data'").c_str()) != 0) return;
+      if (server_create_repo(alice_, id.c_str(), d.c_str(), key) == 0) ok++;
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(8, ok.load());
+  std::vector<std::string> ids;
+  ASSERT_EQ(0, server_list_repos(alice_, &ids));
+  EXPECT_EQ(8u, ids.size());
+}
+
+class UpdateRequests : public ServerFixture {
+ protected:
+  void Configure(ServerConfig* cfg) override {
+    cfg->update_dir = dir_.subdir("updates");
+    std::ofstream(cfg->update_dir + "/version") << "1.4.0\n92\n";
+    std::ofstream(cfg->update_dir + "/notes") << "**New** things";
+    std::ofstream(cfg->update_dir + "/lin64", std::ios::binary) << std::string(5000, 'g');
+  }
+};
+
+TEST_F(UpdateRequests, VersionOfferDownloadAndScript) {
+  char name[16];
+  std::string notes;
+  ASSERT_EQ(0, update_get_version(alice_, "en", name, sizeof name, &notes));
+  EXPECT_STREQ("1.4.0", name);
+  EXPECT_EQ("**New** things", notes);
+  // a name that does not fit the caller's buffer offers nothing
+  char tiny[4] = "x";
+  EXPECT_NE(0, update_get_version(alice_, "en", tiny, sizeof tiny, &notes));
+  EXPECT_STREQ("", tiny);
+
+  std::string dl = dir_.subdir("dl");
+  std::string file;
+  std::vector<int> progress;
+  ASSERT_EQ(0, update_download(alice_, "lin64", dl.c_str(), [&](int p) { progress.push_back(p); }, &file));
+  EXPECT_EQ("ordika.gz", file);
+  EXPECT_EQ(std::string(5000, 'g'), slurp(dl + "/" + file));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(100, progress.back());
+  EXPECT_NE(0, update_download(alice_, "lin32", dl.c_str(), nullptr, &file));
+
+  ASSERT_EQ(0, update_write_script(dl.c_str(), "ordika.gz"));
+  EXPECT_EQ("gunzip -N 'ordika.gz'\nchmod 700 ordika\nmv ordika \"$(which ordika)\"\nordika\n",
+            slurp(dl + "/ordika-updater"));
+  ::unlink((dl + "/ordika-updater").c_str());
+  for (const char* bad : {"x; rm -rf ~.gz", "$(id).gz", "../ordika.gz", "-f.gz", "ordika", "a'b.gz", ""}) {
+    EXPECT_EQ(-1, update_write_script(dl.c_str(), bad)) << bad;
+    EXPECT_FALSE(exists(dl + "/ordika-updater")) << bad;
+  }
+}
+
+TEST_F(Requests, NoUpdateWithoutPackages) {
+  char name[16] = "junk";
+  std::string notes;
+  EXPECT_EQ(0, update_get_version(alice_, "en", name, sizeof name, &notes));
+  EXPECT_STREQ("", name);
+}
+
+TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
+  std::string work = dir_.subdir("work");
+  std::string log = work + "/ordika.log";
+  // exactly 32000 bytes: whole; 32001: from the first line start within the last 32000
+  std::string text;
+  for (int i = 0; text.size() < 32000; ++i) text += "line " + std::to_string(i) + "\n";
+  text.resize(32000);
+  std::ofstream(log, std::ios::binary) << text;
+  std::string got;
+  ASSERT_EQ(0, trace_extract(log.c_str(), &got));
+  EXPECT_EQ(text, got);
+  std::ofstream(log, std::ios::binary) << "X" + text;
+  ASSERT_EQ(0, trace_extract(log.c_str(), &got));
+  size_t first_nl = text.find('\n');
+  EXPECT_EQ(text.substr(first_nl + 1), got);
+
+  std::ofstream(log, std::ios::binary) << "short trace\n";
+  ASSERT_EQ(0, trace_send(alice_, log.c_str(), work.c_str()));
+  std::string dir = cfg_.data_dir + "/traces/" + std::to_string(alice_id_);
+  std::string listing;
+  for (int i = 0; i < 100 && listing.empty(); ++i) {
+    usleep(20000);
+    if (DIR* d = ::opendir(dir.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') listing = dir + "/" + e->d_name;
+      ::closedir(d);
+    }
+  }
+  ASSERT_FALSE(listing.empty());
+  EXPECT_EQ("short trace\n", slurp(listing));
+  // the temporary "%lld.log" is gone from the work directory
+  int left = 0;
+  if (DIR* d = ::opendir(work.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (std::string(e->d_name).find(".log") != std::string::npos && std::string(e->d_name) != "ordika.log") ++left;
+    ::closedir(d);
+  }
+  EXPECT_EQ(0, left);
+  // a trace over the cap (4096 here) is refused
+  std::ofstream(log, std::ios::binary) << std::string(8000, 'z');
+  trace_send(alice_, log.c_str(), work.c_str());
+}
