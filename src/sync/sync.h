@@ -1,0 +1,104 @@
+// Synchronisation of one repository with its server copy, in three stages:
+//   1. recv_repo_list (worker): the server's listing into "list", the
+//      differences against "data", the changed server versions into "sync_1";
+//   2. conflict stage (main thread): begin, then next/decide per conflict
+//      (versions that differ only in their modification time are settled
+//      in favour of the server without asking), end;
+//   3. send_sync_objs (worker): apply everything to "data" in one
+//      transaction (the undo journal is emptied), upload the local changes
+//      as "sync_2" and empty the change logs once the server accepted them.
+// All files live in the repository's directory.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "storage/sqlite_util.h"
+#include "sync/record_set.h"
+#include "sync/requests.h"
+
+struct RepoEntry;
+struct Account;
+
+// 19-byte decision record.
+struct SyncDecision {
+  uint8_t uuid[16];
+  uint8_t remote_exists;
+  uint8_t local_exists;
+  uint8_t choice;  // 1 take the server's version, 2 keep the local one
+};
+static_assert(sizeof(SyncDecision) == 19, "decision records are 19 bytes");
+
+enum { SYNC_TAKE_SERVER = 1, SYNC_KEEP_LOCAL = 2 };
+
+// One conflict to put before the user: both current versions, deciphered.
+struct SyncConflict {
+  uint8_t uuid[16] = {};
+  bool remote_exists = false;
+  bool local_exists = false;
+  bool remote_has_body = false;  // an item (a tag has no body)
+  bool local_has_body = false;
+  std::string remote_header, remote_body;
+  std::string local_header, local_body;
+};
+
+struct SyncSession {
+  SyncSession() = default;
+  ~SyncSession();
+  SyncSession(const SyncSession&) = delete;
+  SyncSession& operator=(const SyncSession&) = delete;
+
+  // Set up by the caller (or sync_session_setup).
+  std::string dir;        // repository directory
+  uint8_t key[32] = {};   // repository key
+  std::string server_id;  // identifier of the server repository
+  ServerLogin login;
+  std::atomic<bool> cancel{false};  // checked before "sync_1" is received
+
+  // Stage 1 results, kept until sync_free.
+  bool have_sets = false;
+  RecordSet s3, s2, conflicts;
+
+  // Stage 2.
+  RecordSet decisions;
+  DbHandle stage2_db;
+  Stmt remote_stmt, local_stmt;
+  SyncDecision pending{};
+  bool asking = false;
+};
+
+// Fills a session for repository entry `e`, logged in as its owner.
+int sync_session_setup(SyncSession* s, const RepoEntry& e, const Account& signed_in);
+
+// Stage 1: 0, a server status byte, or -1. On 0 the sets are ready
+// (s->have_sets).
+int recv_repo_list(SyncSession* s);
+
+// Stage 2. begin: 0 or -1. next: 0 when every conflict is settled, 1 when
+// *out must be put before the user (answer with decide), -1 on failure.
+// decide: answer 1 or 2, a negative answer cancels the sync (returns -1).
+int sync_conflicts_begin(SyncSession* s);
+int sync_conflicts_next(SyncSession* s, SyncConflict* out);
+int sync_conflicts_decide(SyncSession* s, int answer);
+void sync_conflicts_end(SyncSession* s);
+
+// Stage 3: 0 success, 1 the server's data changed meanwhile (sync again),
+// -1 or an engine code on failure.
+int send_sync_objs(SyncSession* s);
+
+// Frees the sets of stages 1 and 2.
+void sync_free(SyncSession* s);
+
+// True when two deciphered versions differ at most in the modification
+// time: the ninth ":"-separated token of an item header, the second of a
+// tag string, at the same offset, everything else byte for byte, bodies
+// equal (or both absent).
+bool sync_versions_equal(const std::string& h1, const std::string* b1, const std::string& h2,
+                         const std::string* b2);
+
+// All three stages; resolve answers each conflict (1, 2, or negative to
+// cancel). 0, 1 (server changed, sync again), or a failure.
+using SyncResolver = std::function<int(const SyncConflict&)>;
+int sync_run(SyncSession* s, const SyncResolver& resolve);
