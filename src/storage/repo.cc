@@ -978,7 +978,9 @@ int change_master_password(const char* new_password) {
   // master_key now holds the new key; the old connection goes.
   config_set(n, g_config_dir);
   ::unlink(bak.c_str());
-  repo_table_reread();
+  // At start (the old-scheme conversion) there is no table yet; it is read
+  // later, once the account record is known.
+  if (!repo_table.empty()) repo_table_reread();
   return 0;
 }
 
