@@ -354,6 +354,15 @@ int trace_send(const ServerLogin& login, const char* log_file, const char* dir) 
   return rc;
 }
 
+int account_password_change(const char* new_password) {
+  const Account& a = signed_in_account();
+  if (a.id <= 0 || !new_password || std::strchr(new_password, '\n')) return -1;
+  Account copy = a;
+  int rc = server_password_change(nullptr, copy.user.c_str(), copy.password.c_str(), new_password);
+  if (rc != 0) return rc;
+  return account_store(copy.id, copy.user.c_str(), new_password, copy.host.c_str());
+}
+
 int repo_put_on_server(int index, const char* id) {
   if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
   RepoEntry& e = repo_table[static_cast<size_t>(index)];

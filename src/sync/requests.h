@@ -99,6 +99,10 @@ int trace_extract(const char* log_file, std::string* out);
 // Entry points on the repository table (configuration database open,
 // account signed in).
 
+// Changes the signed-in account's password on the default server and, once
+// the server accepted it, stores the account record with it. 0, the
+// server's byte, or -1.
+int account_password_change(const char* new_password);
 // Puts repository `index` on the server as `id` (empty: its name), then
 // records the link (server_id, owner) in the entry and its record.
 int repo_put_on_server(int index, const char* id);

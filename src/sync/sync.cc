@@ -659,3 +659,12 @@ int sync_run(SyncSession* s, const SyncResolver& resolve) {
   sync_free(s);
   return rc;
 }
+
+int sync_repository(int index, const SyncResolver& resolve) {
+  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
+  SyncSession s;
+  if (sync_session_setup(&s, repo_table[static_cast<size_t>(index)], signed_in_account()) != 0) return -1;
+  int rc = sync_run(&s, resolve);
+  log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "sync_repository: %d %d", index, rc);
+  return rc;
+}

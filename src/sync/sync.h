@@ -102,3 +102,7 @@ bool sync_versions_equal(const std::string& h1, const std::string* b1, const std
 // cancel). 0, 1 (server changed, sync again), or a failure.
 using SyncResolver = std::function<int(const SyncConflict&)>;
 int sync_run(SyncSession* s, const SyncResolver& resolve);
+
+// sync_run for repository table entry `index`, logged in as its owner. The
+// caller remounts afterwards.
+int sync_repository(int index, const SyncResolver& resolve);

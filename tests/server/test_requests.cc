@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -304,4 +305,21 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
   // a trace over the cap (4096 here) is refused
   std::ofstream(log, std::ios::binary) << std::string(8000, 'z');
   trace_send(alice_, log.c_str(), work.c_str());
+}
+
+class ShortTimeout : public ServerFixture {
+ protected:
+  void Configure(ServerConfig* cfg) override { cfg->io_timeout = 1; }
+};
+
+TEST_F(ShortTimeout, IdleConnectionsAreClosed) {
+  Connection c;
+  ASSERT_EQ(0, server_connect(&c, alice_));
+  timeval tv{10, 0};  // the client itself would wait much longer
+  setsockopt(c.socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(-1, conn_recv(&c));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  std::vector<std::string> ids;
+  EXPECT_EQ(0, server_list_repos(alice_, &ids));
 }

@@ -1,6 +1,8 @@
 // Connection: handshake bytes, login keys, frame limits, file objects and
 // hostile input, over loopback TCP.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -10,6 +12,7 @@
 
 #include "peer.h"
 #include "storage/repo.h"
+#include "support/thread.h"
 #include "sync/conn.h"
 
 namespace {
@@ -456,4 +459,53 @@ TEST(ConnObjects, BodyLimitRefusesOversizedObjects) {
   conn_close(&c);
   peer.reset();
   EXPECT_EQ(-1, got);
+}
+
+namespace {
+
+struct CancelState {
+  std::atomic<bool> started{false};
+  std::atomic<bool> done{false};
+  std::atomic<int> rc{0};
+  std::atomic<int> code{0};
+  pthread_t tid{};
+  std::string host;
+};
+
+void* connect_worker(void* p) {
+  auto* st = static_cast<CancelState*>(p);
+  st->tid = pthread_self();
+  st->started = true;
+  Connection c;
+  st->rc = conn_connect(&c, st->host.c_str(), 443, 0, nullptr, nullptr);
+  st->code = last_error;
+  st->done = true;
+  return nullptr;
+}
+
+}  // namespace
+
+// A cancel sends SIGALRM to the worker; its blocking wait for the salt
+// returns and the connection fails like any receive error.
+TEST(ConnCancel, SigalrmInterruptsABlockingReceive) {
+  std::atomic<bool> release{false};
+  LoopbackPeer peer([&](int fd) {
+    uint8_t f[80];
+    read_exact(fd, f, 80);
+    for (int i = 0; i < 500 && !release; ++i) usleep(10000);  // never sends the salt
+  });
+  CancelState st;
+  st.host = peer.host();
+  ASSERT_EQ(0, start_worker(connect_worker, &st));
+  for (int i = 0; i < 500 && !st.started; ++i) usleep(1000);
+  ASSERT_TRUE(st.started);
+  for (int i = 0; i < 200 && !st.done; ++i) {
+    usleep(20000);
+    pthread_kill(st.tid, SIGALRM);
+  }
+  for (int i = 0; i < 100 && !st.done; ++i) usleep(10000);
+  release = true;
+  ASSERT_TRUE(st.done);
+  EXPECT_EQ(-1, st.rc.load());
+  EXPECT_EQ(CONN_ERR_SALT, st.code.load());
 }

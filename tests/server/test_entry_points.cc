@@ -1,0 +1,127 @@
+// The entry points on the repository table and the signed-in account:
+// put on server, clone, sync and account password change.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "crypto/page_vfs.h"
+#include "repo_helpers.h"
+#include "server_fixture.h"
+#include "storage/repo.h"
+#include "sync/sync.h"
+
+namespace {
+
+int count_dirs(const std::string& root) {
+  int n = 0;
+  if (DIR* d = ::opendir(root.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+class EntryPoints : public ServerFixture {
+ protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    std::string cfg_dir = dir_.subdir("profile");
+    root_ = dir_.subdir("repos");
+    sqlite3* cfg = config_create(cfg_dir.c_str(), "master");
+    ASSERT_NE(nullptr, cfg);
+    config_set(cfg, cfg_dir);
+    ASSERT_EQ(0, setting_put_str(cfg, "repo_root", root_.c_str()));
+    ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
+    ::setenv("ORDIKA_SERVER", host_.c_str(), 1);
+  }
+  void TearDown() override {
+    repo_table_clear();
+    config_set(nullptr, "");
+    ::unsetenv("ORDIKA_SERVER");
+    ServerFixture::TearDown();
+  }
+  std::string root_;
+};
+
+}  // namespace
+
+TEST_F(EntryPoints, PutOnServerCloneAndSync) {
+  std::string path;
+  ASSERT_EQ(0, repo_create_dir(root_.c_str(), &path));
+  RepoRecord rec;
+  rec.name = "Mine";
+  rec.path = path;
+  rec.password = "repo-pw";
+  int idx = -1;
+  ASSERT_EQ(0, repo_register(rec, &idx));
+  {
+    RepoEntry& e = repo_table[idx];
+    ASSERT_EQ(0, repo_open(&e));
+    ASSERT_EQ(0, put_object(e.db, e.key, false, 1, tag_string(zero_hex(), 1, "/"), nullptr));
+    ASSERT_EQ(0, put_object(e.db, e.key, false, 2, item_header("n", 2), "text"));
+    repo_close(&e);
+  }
+  ASSERT_EQ(0, repo_put_on_server(idx, "mine"));
+  EXPECT_EQ("mine", repo_table[idx].server_id);
+  EXPECT_EQ(alice_id_, repo_table[idx].account_id);
+  EXPECT_EQ(-1, repo_put_on_server(idx, "again"));  // already linked
+
+  int before = count_dirs(root_);
+  int j = -1;
+  EXPECT_EQ(CLONE_ALREADY_THERE, repo_clone_from_server("mine", "repo-pw", &j));
+  EXPECT_EQ(before, count_dirs(root_));
+
+  // the item travels into a fresh clone after the original syncs a change
+  {
+    RepoEntry& e = repo_table[idx];
+    ASSERT_EQ(0, repo_open(&e));
+    ASSERT_EQ(0, put_object(e.db, e.key, true, 2, item_header("n", 3), "changed", true));
+    repo_close(&e);
+  }
+  ASSERT_EQ(0, sync_repository(idx, nullptr));
+  ASSERT_EQ(0, repo_delete(idx));
+  EXPECT_EQ(CLONE_WRONG_PASSWORD, repo_clone_from_server("mine", "bad", &j));
+  EXPECT_EQ(before - 1, count_dirs(root_));
+  ASSERT_EQ(0, repo_clone_from_server("mine", "repo-pw", &j));
+  ASSERT_GE(j, 0);
+  RepoEntry& c = repo_table[j];
+  EXPECT_EQ("mine", c.server_id);
+  ASSERT_EQ(0, repo_open(&c));
+  uint8_t u[16];
+  uuid_of(u, 2);
+  RepoDb r{c.db, c.key, true};
+  EXPECT_EQ("changed", object_read_current(r, u).substr(0, 7));
+  repo_close(&c);
+  EXPECT_EQ(0, sync_repository(j, nullptr));
+}
+
+TEST_F(EntryPoints, AccountPasswordChangeStoresTheNewPassword) {
+  ASSERT_EQ(0, account_password_change("pw-new"));
+  EXPECT_EQ("pw-new", signed_in_account().password);
+  ASSERT_EQ(0, parse_cert());
+  EXPECT_EQ("pw-new", signed_in_account().password);
+  ServerLogin l;
+  ASSERT_EQ(0, login_for_account(signed_in_account(), &l));
+  std::vector<std::string> ids;
+  EXPECT_EQ(0, server_list_repos(l, &ids));
+  // a wrong current password leaves the record alone
+  ASSERT_EQ(0, account_store(alice_id_, "alice", "not-current", host_.c_str()));
+  EXPECT_NE(0, account_password_change("other"));
+  EXPECT_EQ("not-current", signed_in_account().password);
+}
+
+TEST_F(EntryPoints, RequestsWithoutAccountFailWithCode1) {
+  config_record_put(config_db(), 0, reinterpret_cast<const uint8_t*>(""), 0);
+  parse_cert();
+  ASSERT_FALSE(has_signed_in_account());
+  int j = -1;
+  last_error = 0;
+  EXPECT_EQ(-1, repo_clone_from_server("mine", "pw", &j));
+  EXPECT_EQ(1, last_error);
+  ServerLogin l;
+  last_error = 0;
+  EXPECT_EQ(-1, login_for_account(signed_in_account(), &l));
+  EXPECT_EQ(1, last_error);
+}
