@@ -574,7 +574,9 @@ class Written:
     pass
 
 
-def write_profile(home):
+def write_profile(home, legacy=False):
+    """A whole profile; with `legacy` the config is in the old scheme (key
+    derive_key(password), page 1 wholly encrypted, no salt)."""
     w = Written()
     now = int(time.time())
     w.t0 = now - 86400
@@ -583,7 +585,7 @@ def write_profile(home):
     os.makedirs(cfgdir, mode=0o700)
     os.makedirs(root, mode=0o700)
     w.salt = os.urandom(16)
-    w.master_key = F.pbkdf2(MASTER, w.salt)
+    w.master_key = F.derive_key(MASTER) if legacy else F.pbkdf2(MASTER, w.salt)
     w.account = (4711, "alice", "Secret-42", "sync.example.test")
     w.repos = [
         dict(account_id=0, host="", user="", account_key=bytes(32), server_id="",
@@ -610,7 +612,7 @@ def write_profile(home):
             db.execute("INSERT INTO t3 VALUES (?,?)", (k, v.encode() + b"\x00"))
     plain = F.build_plain_db(F.CONFIG_SCHEMA, fill_config)
     with open(os.path.join(cfgdir, "config"), "wb") as f:
-        f.write(F.encrypt_db(plain, w.master_key, w.salt, 16))
+        f.write(F.encrypt_db(plain, w.master_key, w.salt, 0 if legacy else 16))
 
     # The local repository with tags, items, links, a reminder and a history version.
     rk = F.derive_key(w.repos[0]["password"])
@@ -638,6 +640,10 @@ def write_profile(home):
     I["event"] = (1, 0, 0, ev_start, ev_start + 5400, F.recurrence_value(2, 0, 0, 1), 4,
                   0, 0, "Py event", "", [w.projects])
     # a key's expiry is also its due time, as the key editor stores it
+    until_start = calendar.timegm((2044, 12, 30, 12, 0, 0))
+    w.until = calendar.timegm((2045, 1, 2, 12, 0, 0))
+    I["until"] = (1, 0, 0, until_start, until_start + 3600, F.recurrence_value(1, 0, 0, 2),
+                  w.until, 0, 0, "Daily until 2045", "", [w.root])
     I["key"] = (4, 0, 1, expires, 0, 0, 0, 0, 0, "Py key",
                 "https://key.test/\nkeyuser\nkeypass\n%d\nkey notes" % expires, [w.root])
     I["contact"] = (3, 0, 0, 0, 0, 0, 0, 0, 0, "Py contact",
@@ -732,7 +738,14 @@ def check_written_profile(cli, r):
         expect_eq(proj, want, "'items tag:Projects'")
         colon = [l[0] for l in cli.lines("items", "tag:" + w.colon.hex())]
         expect_eq(colon, [w.uuids["task2040"].hex()], "'items tag:a:b tag'")
-    r.run("2.4 reminder and tag views follow the written links and reminder times", views)
+        until = w.uuids["until"].hex()
+        day = cli.lines("items", "day:2045-01-02")
+        expect_eq([(l[0], l[3]) for l in day], [(until, "2045-01-02 12:00")],
+                  "'items day:2045-01-02' (last day of a daily event until 2045)")
+        expect_eq(cli.lines("items", "day:2045-01-03"), [],
+                  "'items day:2045-01-03' (after the until time stored in the header)")
+    r.run("2.4 reminder, tag and day views follow the written links, reminder and until "
+          "times", views)
 
     def show():
         out = cli.ok("show", w.uuids["note"].hex())
@@ -775,9 +788,16 @@ def check_written_profile(cli, r):
             rep.db.close()
         listed = {l[0]: l[4] for l in cli.lines("items")}
         expect_eq(listed[target.hex()], "Edited by the tool", "'items' after the edit")
+        edited = t1_rows(w.repo_file, w.repo_key)
         cli.ok("undo", "0")
         expect(t1_rows(w.repo_file, w.repo_key) == before,
                "t1 after undo is not byte for byte the written rows")
+        cli.ok("redo", "0")
+        expect(t1_rows(w.repo_file, w.repo_key) == edited,
+               "t1 after redo is not byte for byte the edited rows")
+        cli.ok("undo", "0")
+        expect(t1_rows(w.repo_file, w.repo_key) == before,
+               "t1 after a second undo is not byte for byte the written rows")
         rep.db = F.PlainDb(F.decrypt_db(open(w.repo_file, "rb").read(), w.repo_key, 0)[0])
         try:
             pos, end, _ = read_journal(rep)
@@ -786,8 +806,8 @@ def check_written_profile(cli, r):
             rep.db.close()
         listed = {l[0]: l[4] for l in cli.lines("items")}
         expect_eq(listed[target.hex()], "Due after 2038", "'items' after the undo")
-    r.run("2.7 ordika-cli edit then undo: new version readable here, undo restores the "
-          "written rows exactly", edit_undo)
+    r.run("2.7 ordika-cli edit, undo, redo, undo: new version readable here, undo restores "
+          "the written rows exactly", edit_undo)
 
     def export():
         f1 = os.path.join(home, "shared.repo")
@@ -941,6 +961,41 @@ def check_master_change(cli, w, r):
           "(records, account, settings)", passwd)
 
 
+def check_legacy_config(cli, r):
+    """A config in the old scheme opens with the master password and is
+    rewritten in the current scheme with the same contents."""
+    def legacy():
+        w = write_profile(cli.home, legacy=True)
+        old = Profile(cli.home)
+        raw = open(old.config_path, "rb").read()
+        plain, _ = F.decrypt_db(raw, w.master_key, 0)
+        with F.PlainDb(plain) as pdb:
+            old.cfg, old.master_key = pdb, w.master_key
+            old_records = read_repo_records(old)
+            old_settings = read_settings(old)
+        listed = cli.lines("items")
+        expect_eq(len(listed), len(w.item_defs), "items listed from an old-scheme config")
+        prof = Profile(cli.home)
+        read_config(prof)
+        try:
+            check_config_schema(prof)
+            check_key_check(prof.cfg, prof.master_key, "converted config")
+            strip = lambda rs: [{k: v for k, v in x.items() if k != "rowid"} for x in rs]  # noqa
+            expect_eq(strip(read_repo_records(prof)), strip(old_records),
+                      "repository records after the conversion")
+            expect_eq(read_settings(prof), old_settings, "settings after the conversion")
+            rows = prof.cfg.rows("SELECT c1, c2 FROM t1")
+            acc = F.parse_account_record(F.page_decrypt(prof.master_key, rows[0][1]))
+            expect_eq(acc, dict(zip(("number", "user", "password", "host"), w.account)),
+                      "account record after the conversion")
+        finally:
+            prof.cfg.close()
+        expect_eq(len(cli.lines("items")), len(w.item_defs), "items after the conversion")
+        expect(not os.path.exists(prof.config_path + ".tmp"), "config.tmp left behind")
+    r.run("2.10 an old-scheme config (derive_key, no salt) opens and is rewritten in the "
+          "current scheme", legacy)
+
+
 # ====================================================================
 
 def main():
@@ -966,6 +1021,9 @@ def main():
         if w:
             check_damage(cli2, w, r)
             check_master_change(cli2, w, r)
+        home3 = os.path.join(work, "home3")
+        os.makedirs(home3)
+        check_legacy_config(Cli(exe, home3), r)
     finally:
         if args.keep:
             print("kept", work)
