@@ -22,6 +22,8 @@
 
 namespace {
 
+constexpr int kMaxRepoIndex = 127;
+
 int lookup(int repo, RepoRef* out) {
   if (repo < 0 || repo >= static_cast<int>(repo_table.size())) return -1;
   const RepoEntry& e = repo_table[repo];
@@ -201,7 +203,8 @@ int repo_mount_all() {
         continue;
       }
       log_message(LOG_NOTICE, "mounting: %d", index);
-      bool ok = repo_open(&e) == 0;
+      // Items keep their repository index in a signed byte.
+      bool ok = index <= kMaxRepoIndex && repo_open(&e) == 0;
       if (ok && !load_repo(index)) {
         ok = false;
         if (m.duplicate_tag) {

@@ -540,6 +540,11 @@ int repo_db_create_file(const RepoEntry* e, sqlite3** out_db) {
 
 int repo_register(const RepoRecord& rec, int* index) {
   if (!g_config || rec.path.empty()) return -1;
+  // Items carry their repository index in a signed byte.
+  if (repo_table.size() >= 128) {
+    log_message(LOG_ERROR, "repo_register: %zu repositories", repo_table.size());
+    return -1;
+  }
   RepoEntry e;
   e.account_id = rec.account_id;
   if (rec.account_id != 0 && rec.account_id != g_account.id) {

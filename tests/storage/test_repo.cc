@@ -388,6 +388,21 @@ TEST_F(CrashTest, TempWithoutDataIsUsedOnlyWhenComplete) {
   expect_new_password();
 }
 
+TEST_F(CrashTest, MissingDirectoryKeepsThePendingRecordForLater) {
+  committed_rekey();
+  std::string path = e->path;
+  ASSERT_EQ(0, rename(path.c_str(), (path + ".away").c_str()));
+  ASSERT_EQ(0, repo_table_load());
+  EXPECT_FALSE(repo_table[0].enabled);
+  std::string pw, pending;
+  stored_passwords(repo_table[0].config_row, &pw, &pending);
+  EXPECT_EQ(kOld, pw);
+  EXPECT_EQ(kNew, pending);
+  // Back in place, the next start finishes the change.
+  ASSERT_EQ(0, rename((path + ".away").c_str(), path.c_str()));
+  expect_new_password();
+}
+
 TEST_F(CrashTest, UnrelatedKeyLeavesOldPasswordAndNothingLost) {
   // The pending password is not the one the file was re-keyed with.
   ASSERT_EQ(0, repo_store_pending(e, "Some-Other-Password-1!"));
