@@ -593,7 +593,7 @@ def write_profile(home, legacy=False):
              password="Repo-Pw:1 with spaces", flags=1),
         dict(account_id=4711, host="", user="", account_key=bytes(32), server_id="srv-b-0001",
              name="Shared", path=os.path.join(root, "deadbeef"), password="B-password-22",
-             flags=0),
+             flags=1),
         dict(account_id=99, host="other.example.test", user="bob",
              account_key=F.login_key("bobs-secret"), server_id="srv-c-0002",
              name="Foreign", path=os.path.join(root, "00ff00ff"), password="C-password-33",
@@ -672,18 +672,32 @@ def write_profile(home, legacy=False):
     w.t1.append(w.hist_row)
     w.links = [(t, w.uuids[k]) for k, d in I.items() for t in d[11]]
 
+    w.repo_file = write_repo_db(w.repos[0]["path"], rk, w.t1, w.links)
+
+    # The server-linked repository of the signed-in account: its root tag only.
+    w.b_key = F.derive_key(w.repos[1]["password"])
+    w.b_root = u()
+    text = F.format_tag(F.ZERO_UUID, w.t0, "/")
+    vhash = F.version_hash(text)
+    w.b_t1 = [(w.b_root, vhash, 0, F.object_encrypt(w.b_key, w.b_root, vhash,
+                                                    F.pad16(text))[0], None)]
+    w.b_file = write_repo_db(w.repos[1]["path"], w.b_key, w.b_t1, [])
+    return w
+
+
+def write_repo_db(directory, key, t1, links):
     def fill_repo(db):
-        chk = F.key_check_make(rk)
+        chk = F.key_check_make(key)
         db.execute("INSERT INTO t0 VALUES (?,?)", (chk[:32], chk[32:]))
-        db.executemany("INSERT INTO t1 VALUES (?,?,?,?,?)", w.t1)
-        db.executemany("INSERT INTO t2 VALUES (?,?)", w.links)
+        db.executemany("INSERT INTO t1 VALUES (?,?,?,?,?)", t1)
+        db.executemany("INSERT INTO t2 VALUES (?,?)", links)
         db.execute("INSERT INTO t5 (c6,c7) VALUES (1,1)")
     plain = F.build_plain_db(F.REPO_SCHEMA, fill_repo)
-    os.makedirs(w.repos[0]["path"], mode=0o700)
-    w.repo_file = os.path.join(w.repos[0]["path"], "data")
-    with open(w.repo_file, "wb") as f:
-        f.write(F.encrypt_db(plain, rk, os.urandom(16), 0))
-    return w
+    os.makedirs(directory, mode=0o700)
+    path = os.path.join(directory, "data")
+    with open(path, "wb") as f:
+        f.write(F.encrypt_db(plain, key, os.urandom(16), 0))
+    return path
 
 
 def t1_rows(path, key):
@@ -703,7 +717,7 @@ def check_written_profile(cli, r):
     def repos():
         lines = cli.lines("repos")
         expect_eq(len(lines), 3, "'repos' lines")
-        want_flags = ["em", "", "h"]
+        want_flags = ["em", "em", "h"]
         for line, rec, fl in zip(lines, w.repos, want_flags):
             expect_eq(line[1:], [rec["name"], rec["path"], rec["server_id"], fl],
                       "'repos' line %s" % line[0])
@@ -714,7 +728,8 @@ def check_written_profile(cli, r):
         got = [(l[0], l[1], l[2], l[3], l[4]) for l in lines]
         want = [(w.root.hex(), "", "0", "0", "Py repo"),
                 (w.projects.hex(), w.root.hex(), "0", "1", "Projects"),
-                (w.colon.hex(), w.projects.hex(), "0", "2", "a:b tag")]
+                (w.colon.hex(), w.projects.hex(), "0", "2", "a:b tag"),
+                (w.b_root.hex(), "", "1", "0", "Shared")]
         expect_eq(got, want, "'tags'")
     r.run("2.2 ordika-cli tags lists the written tag tree", tags)
 
@@ -923,6 +938,39 @@ def check_damage(cli, w, r):
           "nothing changes", repo_damage)
 
 
+def check_change_logs(cli, w, r):
+    """In a server-linked repository every change is also kept in t3/t4."""
+    def logs():
+        item = bytes.fromhex(cli.ok("add", "note", w.b_root.hex(), "--title", "Synced note")
+                             .strip())
+        rep = Repo()
+        rep.key, rep.path = w.b_key, w.b_file
+        rep.db = F.PlainDb(F.decrypt_db(open(w.b_file, "rb").read(), w.b_key, 0)[0])
+        try:
+            read_objects(rep)
+            expect_eq(set(rep.items), {item}, "items of the linked repository")
+            h = rep.items[item]["hash"]
+            expect_eq(rep.db.rows("SELECT c1, c2, c3 FROM t3"), [(item, h, 1)],
+                      "t3 change log after adding an item")
+            expect_eq(rep.db.rows("SELECT c1, c2, c3 FROM t4"), [(w.b_root, item, 1)],
+                      "t4 change log after adding an item")
+            pos, end, entries = read_journal(rep, linked=True)
+            got = sorted((e[6], e[7], e[3]) for e in entries)
+            expect_eq(got, [(1, 1, 0), (1, 2, 0), (1, 3, 1), (1, 4, 1)],
+                      "journal entries (operation, table, c3) of the add")
+        finally:
+            rep.db.close()
+        cli.ok("undo", "1")
+        expect(t1_rows(w.b_file, w.b_key) == sorted(w.b_t1),
+               "t1 of the linked repository after undo differs from the written rows")
+        raw = open(w.b_file, "rb").read()
+        with F.PlainDb(F.decrypt_db(raw, w.b_key, 0)[0]) as pdb:
+            expect_eq(pdb.rows("SELECT count(*) FROM t3")[0][0] +
+                      pdb.rows("SELECT count(*) FROM t4")[0][0], 0, "t3/t4 rows after undo")
+    r.run("2.11 server-linked repository: t3/t4 change logs and their journal entries",
+          logs)
+
+
 def check_master_change(cli, w, r):
     """The tool rewrites the config under a new master password; this reader
     finds the same records, account and settings under a new salt."""
@@ -1020,6 +1068,7 @@ def main():
         w = check_written_profile(cli2, r)
         if w:
             check_damage(cli2, w, r)
+            check_change_logs(cli2, w, r)
             check_master_change(cli2, w, r)
         home3 = os.path.join(work, "home3")
         os.makedirs(home3)
