@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/crypto.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -421,6 +422,10 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
   }
   c->socket = fd;
   log_message(LOG_INFO, "conn_connect: %d", fd);
+  // Every send is a whole frame (at most 1408 bytes, within one segment);
+  // holding it back for the peer's acknowledgement only adds latency.
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
   page_cipher(&c->send_cipher, conn_bootstrap_key(), CIPHER_ENCRYPT);
   uint8_t r[32];
@@ -640,6 +645,8 @@ int conn_accept(Connection* c, int fd, const ConnLookup& lookup, bool* anonymous
   conn_close(c);
   c->socket = fd;
   c->strict = true;
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   page_cipher(&c->recv_cipher, conn_bootstrap_key(), CIPHER_DECRYPT);
   if (conn_recv(c) != 0 || c->recv_size != 64) {
     log_message(LOG_NOTICE, "conn_accept: first frame");
