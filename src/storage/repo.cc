@@ -931,9 +931,8 @@ int change_master_password(const char* new_password) {
     return -1;
   }
   int rc = copy_config_tables(g_config, t, new_key);
-  static const char* const kCounts[][2] = {{"SELECT count(*) FROM t1;", "t1"},
-                                           {"SELECT count(*) FROM t2;", "t2"},
-                                           {"SELECT count(*) FROM t3;", "t3"}};
+  static const char* const kCounts[] = {"SELECT count(*) FROM t1;", "SELECT count(*) FROM t2;",
+                                        "SELECT count(*) FROM t3;"};
   db_close(t);
   restore_master();
   if (rc != 0) {
@@ -946,7 +945,7 @@ int change_master_password(const char* new_password) {
   int scheme = -1;
   sqlite3* n = config_open(tmp.c_str(), new_password, &scheme);
   bool ok = n && scheme == CONFIG_SCHEME_CURRENT;
-  for (int i = 0; ok && i < 3; i++) ok = count_rows(n, kCounts[i][0]) == count_rows(g_config, kCounts[i][0]);
+  for (const char* sql : kCounts) ok = ok && count_rows(n, sql) == count_rows(g_config, sql);
   db_close(n);
   restore_master();
   if (!ok) {
