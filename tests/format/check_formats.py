@@ -16,6 +16,7 @@ import calendar
 import hashlib
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -938,6 +939,87 @@ def check_damage(cli, w, r):
           "nothing changes", repo_damage)
 
 
+JOURNAL_MAGIC = bytes.fromhex("d9d505f920a163d7")
+
+
+def parse_journal(raw):
+    """(header fields, [(page number, page bytes, checksum)]) of a rollback journal."""
+    expect(len(raw) >= 28 and raw[:8] == JOURNAL_MAGIC,
+           "journal does not start with the plain rollback journal magic")
+    n_rec, nonce, orig_pages, sector, page_size = struct.unpack(">IIIII", raw[8:28])
+    expect_eq(page_size, F.PAGE_SIZE, "journal page size")
+    recs = []
+    off = sector
+    while off + 8 + page_size <= len(raw) and len(recs) < n_rec:
+        pgno = struct.unpack(">I", raw[off:off + 4])[0]
+        data = raw[off + 4:off + 4 + page_size]
+        cksum = struct.unpack(">I", raw[off + 4 + page_size:off + 8 + page_size])[0]
+        recs.append((pgno, data, cksum))
+        off += 8 + page_size
+    expect_eq(len(recs), n_rec, "journal records against the header's count")
+    return {"nonce": nonce, "orig_pages": orig_pages}, recs
+
+
+def journal_checksum(nonce, data):
+    c = nonce
+    i = len(data) - 200
+    while i > 0:
+        c += data[i]
+        i -= 200
+    return c & 0xFFFFFFFF
+
+
+def check_hot_journal(cli, w, r, work):
+    """A crash right after a commit wrote the database leaves the rollback
+    journal behind: its pages must be enciphered exactly as in the database
+    file, and the next start must roll the file back to the old bytes."""
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if not cc:
+        print("skip  3.4 hot rollback journal (no C compiler for the crash shim)")
+        return
+    shim = os.path.join(work, "crash_at_journal.so")
+    src = os.path.join(os.path.dirname(os.path.abspath(__file__)), "crash_at_journal.c")
+    p = subprocess.run([cc, "-shared", "-fPIC", "-O1", "-o", shim, src, "-ldl"],
+                       capture_output=True, text=True)
+    if p.returncode != 0:
+        print("skip  3.4 hot rollback journal (shim does not build: %s)" % p.stderr.strip())
+        return
+
+    def hot_journal():
+        before = open(w.repo_file, "rb").read()
+        journal = w.repo_file + "-journal"
+        asan = os.environ.get("ASAN_OPTIONS", "")
+        extra = {"LD_PRELOAD": shim,
+                 "ASAN_OPTIONS": (asan + ":" if asan else "") + "verify_asan_link_order=0"}
+        target = w.uuids["note"].hex()
+        p = cli.raw("edit", target, "--title", "Interrupted edit", extra=extra)
+        expect_eq(p.returncode, 70, "exit status of the edit stopped at the journal "
+                  "deletion (stderr %r)" % p.stderr)
+        expect(os.path.exists(journal), "no data-journal left by the interrupted edit")
+        after = open(w.repo_file, "rb").read()
+        expect(after != before, "the interrupted edit did not write the database file")
+        raw = open(journal, "rb").read()
+        hdr, recs = parse_journal(raw)
+        expect(recs, "the journal holds no page")
+        expect_eq(hdr["orig_pages"], len(before) // F.PAGE_SIZE, "journal's original page count")
+        for pgno, data, cksum in recs:
+            expect(1 <= pgno <= len(before) // F.PAGE_SIZE, "journal page number %d" % pgno)
+            old = before[(pgno - 1) * F.PAGE_SIZE:pgno * F.PAGE_SIZE]
+            expect(data == old, "journal record of page %d is not the page as enciphered "
+                   "in the file (page cipher, zero IV)%s" % (
+                       pgno, "; it is the plaintext" if data == F.decrypt_db(
+                           old, w.repo_key, 0)[0] else ""))
+            expect_eq(cksum, journal_checksum(hdr["nonce"], data),
+                      "checksum of journal page %d over its stored (enciphered) bytes" % pgno)
+        listed = {l[0]: l[4] for l in cli.lines("items")}
+        expect_eq(listed.get(target), "Py note: colon", "title after the hot journal rollback")
+        expect(not os.path.exists(journal), "data-journal still there after the rollback")
+        expect(open(w.repo_file, "rb").read() == before,
+               "the database file after the rollback is not the bytes before the edit")
+    r.run("3.4 hot rollback journal: pages enciphered as in the file, rolled back at the "
+          "next start", hot_journal)
+
+
 def check_change_logs(cli, w, r):
     """In a server-linked repository every change is also kept in t3/t4."""
     def logs():
@@ -1068,6 +1150,7 @@ def main():
         w = check_written_profile(cli2, r)
         if w:
             check_damage(cli2, w, r)
+            check_hot_journal(cli2, w, r, work)
             check_change_logs(cli2, w, r)
             check_master_change(cli2, w, r)
         home3 = os.path.join(work, "home3")
