@@ -575,9 +575,13 @@ class Written:
     pass
 
 
-def write_profile(home, legacy=False):
+def write_profile(home, legacy=False, pending=None, state=None):
     """A whole profile; with `legacy` the config is in the old scheme (key
-    derive_key(password), page 1 wholly encrypted, no salt)."""
+    derive_key(password), page 1 wholly encrypted, no salt). With `pending`
+    the first repository's record carries an unfinished password change, its
+    file being in `state`: "old" (nothing changed yet), "rows" (rows and key
+    check under the new key, pages still under the old one), "new" (all under
+    the new key) or "temp" (all under the new key, still named "temp")."""
     w = Written()
     now = int(time.time())
     w.t0 = now - 86400
@@ -600,6 +604,8 @@ def write_profile(home, legacy=False):
              name="Foreign", path=os.path.join(root, "00ff00ff"), password="C-password-33",
              flags=2),
     ]
+    if pending:
+        w.repos[0]["pending"] = pending
 
     def fill_config(db):
         chk = F.key_check_make(w.master_key)
@@ -616,7 +622,9 @@ def write_profile(home, legacy=False):
         f.write(F.encrypt_db(plain, w.master_key, w.salt, 0 if legacy else 16))
 
     # The local repository with tags, items, links, a reminder and a history version.
-    rk = F.derive_key(w.repos[0]["password"])
+    old_key = F.derive_key(w.repos[0]["password"])
+    rk = F.derive_key(pending) if state in ("rows", "new", "temp") else old_key
+    pk = F.derive_key(pending) if state in ("new", "temp") else old_key
     w.repo_key = rk
     u = lambda: os.urandom(16)  # noqa: E731
     w.root, w.projects, w.colon = u(), u(), u()
@@ -673,7 +681,10 @@ def write_profile(home, legacy=False):
     w.t1.append(w.hist_row)
     w.links = [(t, w.uuids[k]) for k, d in I.items() for t in d[11]]
 
-    w.repo_file = write_repo_db(w.repos[0]["path"], rk, w.t1, w.links)
+    w.repo_file = write_repo_db(w.repos[0]["path"], rk, w.t1, w.links, pk,
+                                "temp" if state == "temp" else "data")
+    if state == "temp":
+        w.repo_file = os.path.join(w.repos[0]["path"], "data")
 
     # The server-linked repository of the signed-in account: its root tag only.
     w.b_key = F.derive_key(w.repos[1]["password"])
@@ -686,7 +697,7 @@ def write_profile(home, legacy=False):
     return w
 
 
-def write_repo_db(directory, key, t1, links):
+def write_repo_db(directory, key, t1, links, page_key=None, name="data"):
     def fill_repo(db):
         chk = F.key_check_make(key)
         db.execute("INSERT INTO t0 VALUES (?,?)", (chk[:32], chk[32:]))
@@ -695,9 +706,9 @@ def write_repo_db(directory, key, t1, links):
         db.execute("INSERT INTO t5 (c6,c7) VALUES (1,1)")
     plain = F.build_plain_db(F.REPO_SCHEMA, fill_repo)
     os.makedirs(directory, mode=0o700)
-    path = os.path.join(directory, "data")
+    path = os.path.join(directory, name)
     with open(path, "wb") as f:
-        f.write(F.encrypt_db(plain, key, os.urandom(16), 0))
+        f.write(F.encrypt_db(plain, page_key or key, os.urandom(16), 0))
     return path
 
 
@@ -1126,6 +1137,42 @@ def check_legacy_config(cli, r):
           "current scheme", legacy)
 
 
+def check_pending_password(exe, work, r):
+    """A record with a pending password: the next start finishes or drops
+    the change according to the state of the repository file."""
+    new_pw = "New-repo-Pw:7"
+    for state, kept in (("old", "Repo-Pw:1 with spaces"), ("rows", new_pw), ("new", new_pw),
+                        ("temp", new_pw)):
+        def pending():
+            home = os.path.join(work, "home-pending-" + state)
+            os.makedirs(home)
+            cli = Cli(exe, home)
+            w = write_profile(home, pending=new_pw, state=state)
+            listed = cli.lines("items")
+            expect_eq(len(listed), len(w.item_defs), "items listed")
+            prof = Profile(home)
+            read_config(prof)
+            try:
+                rec = read_repo_records(prof)[0]
+            finally:
+                prof.cfg.close()
+            expect_eq((rec["password"], rec["pending"]), (kept, ""),
+                      "record password and pending password afterwards")
+            rep = read_repo(rec)
+            try:
+                check_key_check(rep.db, rep.key, "repository")
+                read_objects(rep)
+                expect_eq(len(rep.items), len(w.item_defs), "items readable under the "
+                          "record's key")
+                pos, end, _ = read_journal(rep)
+            finally:
+                rep.db.close()
+            expect(not os.path.exists(os.path.join(rec["path"], "temp")), "temp left behind")
+        r.run("2.12 unfinished repository password change, file state '%s': record keeps "
+              "%s password, file readable under it" % (state, "the old" if state == "old"
+                                                       else "the new"), pending)
+
+
 # ====================================================================
 
 def main():
@@ -1156,6 +1203,7 @@ def main():
         home3 = os.path.join(work, "home3")
         os.makedirs(home3)
         check_legacy_config(Cli(exe, home3), r)
+        check_pending_password(exe, work, r)
     finally:
         if args.keep:
             print("kept", work)
