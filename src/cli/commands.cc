@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "cli/cli_io.h"
+#include "cli/cli_sync.h"
 #include "cli/prompt.h"
 #include "crypto/crypto.h"
 #include "interchange/ical.h"
@@ -516,6 +517,9 @@ const std::map<std::string, CliCommand> kCommands = {
     {"show", {1, 1, cmd_show}},
     {"import", {3, -1, cmd_import}},
     {"export", {3, 3, cmd_export}},
+    {"account", {1, 4, cli_sync_command}},
+    {"server", {1, 2, cli_sync_command}},
+    {"sync", {0, 3, cli_sync_command}},
 };
 
 }  // namespace

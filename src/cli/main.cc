@@ -61,6 +61,9 @@ const char kUsage[] =
     "  export ics|vcf|json TAG_UUID FILE, export notes TAG_UUID DIR\n"
     "  undo INDEX | redo INDEX       one journal step on a repository\n"
     "  passwd                        change the master password\n"
+    "  account set NUMBER USER HOST[:PORT] | account show | account passwd\n"
+    "  server ls | server create INDEX | server clone ID | server rm ID\n"
+    "  sync [INDEX] [--prefer server|local]   synchronise with the account server\n"
     "\n"
     "Run 'ordika-cli help COMMAND' for the details of a command.\n";
 
@@ -138,6 +141,32 @@ const CommandHelp kHelp[] = {
      "  Exports the tasks and events, contacts, keys or notes of the tag's repository.\n"},
     {"undo", "ordika-cli undo INDEX\n  Takes back the last change of repository INDEX.\n"},
     {"redo", "ordika-cli redo INDEX\n  Applies again the last change taken back.\n"},
+    {"account",
+     "ordika-cli account set NUMBER USER HOST[:PORT]\n"
+     "  Stores the sync account the server's administrator gave you (password from\n"
+     "  ORDIKA_ACCOUNT_PASSWORD, else asked). HOST may carry :PORT (default 443).\n"
+     "ordika-cli account show\n"
+     "  NUMBER, USER, HOST of the stored account.\n"
+     "ordika-cli account passwd\n"
+     "  Changes the account password on the server (new one from\n"
+     "  ORDIKA_NEW_ACCOUNT_PASSWORD, else asked twice) and stores it.\n"},
+    {"server",
+     "ordika-cli server ls\n"
+     "  The identifiers of the account's repositories on the server.\n"
+     "ordika-cli server create INDEX\n"
+     "  Puts local repository INDEX on the server and links it; prints its ID.\n"
+     "ordika-cli server clone ID\n"
+     "  Clones a server repository (password from ORDIKA_REPO_PASSWORD, else asked)\n"
+     "  into a new local repository and prints its INDEX.\n"
+     "ordika-cli server rm ID\n"
+     "  Deletes a repository on the server (local copies stay).\n"},
+    {"sync",
+     "ordika-cli sync [INDEX] [--prefer server|local]\n"
+     "  Synchronises repository INDEX, or every repository linked to a server, with\n"
+     "  the server. Versions that differ only in their modification time are settled\n"
+     "  by themselves; other conflicts take the server's or the local version with\n"
+     "  --prefer. Without it the sync of that repository stops, changes nothing and\n"
+     "  lists the conflicts: UUID, INDEX, LOCAL_TITLE, SERVER_TITLE (exit status 1).\n"},
     {"passwd",
      "ordika-cli passwd\n"
      "  Changes the master password (new one from ORDIKA_NEW_PASSWORD, else asked\n"

@@ -45,9 +45,10 @@ struct Logger {
   int read_index = 0;
   uint64_t flush_requests = 0;
   uint64_t flush_done = 0;
-  std::string file_name = "ordika.log";
+  std::string file_name = "ordika.log";  // guarded by the mutex
   std::atomic<int> level{7};
   // Writer thread only.
+  std::string open_name;  // the name the open file was opened under
   std::unique_ptr<FILE, FileCloser> file;
   time_t flush_deadline = 0;
   time_t last_size_check = 0;
@@ -82,22 +83,31 @@ void enqueue_locked(Logger& l, std::unique_ptr<Entry> e) {
   }
 }
 
-void write_line(Logger& l, const std::string& text) {
+// `name` is the file name as it stood when the entry was taken.
+void write_line(Logger& l, const std::string& text, const std::string& name) {
   time_t now = std::time(nullptr);
   if (now != l.cached_second) {
     localtime_r(&now, &l.cached_tm);
     l.cached_second = now;
   }
-  if (!l.file_name.empty()) {
+  if (l.file && name != l.open_name) {
+    // The file was renamed (another profile): lines go to the new one.
+    l.file.reset();
+    l.last_size_check = 0;
+  }
+  if (!name.empty()) {
     if (l.file && now - l.last_size_check > kRotateCheck) {
       l.last_size_check = now;
       if (std::ftell(l.file.get()) > kRotateSize) {
         l.file.reset();
-        std::string old = l.file_name + ".0";
-        std::rename(l.file_name.c_str(), old.c_str());
+        std::string old = name + ".0";
+        std::rename(name.c_str(), old.c_str());
       }
     }
-    if (!l.file) l.file.reset(std::fopen(l.file_name.c_str(), "a"));
+    if (!l.file) {
+      l.file.reset(std::fopen(name.c_str(), "a"));
+      l.open_name = name;
+    }
   }
   if (!l.file) return;  // dropped; opening is tried again with the next line
   char stamp[80];
@@ -130,6 +140,7 @@ void* logger_thread(void*) {
     while (l.read_index != l.write_index) {
       std::unique_ptr<Entry> e = std::move(l.queue[l.read_index]);
       l.read_index = (l.read_index + 1) % kSlots;
+      std::string name = l.file_name;
       lock.unlock();
       if (!e || e->kind == ENTRY_STOP) {
         l.file.reset();
@@ -153,7 +164,7 @@ void* logger_thread(void*) {
         l.flushed.notify_all();
         continue;
       }
-      write_line(l, e->text);
+      write_line(l, e->text, name);
       lock.lock();
     }
   }

@@ -22,8 +22,8 @@ void log_stop();
 void log_reenable();
 
 // Current level (lines above it are dropped) and file name. The file name is
-// taken relative to the working directory unless absolute; changing it takes
-// effect when the writer next opens the file.
+// taken relative to the working directory unless absolute; a running writer
+// switches to a new name with its next line.
 void log_set_level(int level);
 int log_get_level();
 void log_set_file(const char* name);

@@ -155,6 +155,20 @@ TEST_F(LogTest, UnopenableFileDropsLinesAndRetries) {
   EXPECT_NE(lines[0].find("kept"), std::string::npos);
 }
 
+TEST_F(LogTest, RunningWriterSwitchesToANewFileName) {
+  log_message(LOG_INFO, "first file");
+  ASSERT_EQ(log_flush(), 0);
+  std::string other = dir + "/other.log";
+  log_set_file(other.c_str());
+  log_message(LOG_INFO, "second file");
+  ASSERT_EQ(log_flush(), 0);
+  EXPECT_EQ(read_lines(path).size(), 1u);
+  auto lines = read_lines(other);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("second file"), std::string::npos);
+  std::remove(other.c_str());
+}
+
 TEST_F(LogTest, ManyThreadsLogConcurrently) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; t++)
