@@ -996,39 +996,54 @@ def check_hot_journal(cli, w, r, work):
         print("skip  3.4 hot rollback journal (shim does not build: %s)" % p.stderr.strip())
         return
 
-    def hot_journal():
-        before = open(w.repo_file, "rb").read()
-        journal = w.repo_file + "-journal"
+    def crash_and_recover(path, args, what, page1_prefix):
+        """Runs the command up to its journal deletion, checks the journal left
+        behind, lets the next start roll it back; returns nothing."""
+        before = open(path, "rb").read()
+        journal = path + "-journal"
         asan = os.environ.get("ASAN_OPTIONS", "")
-        extra = {"LD_PRELOAD": shim,
+        extra = {"LD_PRELOAD": shim, "ORDIKA_CRASH_JOURNAL": "/" + os.path.basename(journal),
                  "ASAN_OPTIONS": (asan + ":" if asan else "") + "verify_asan_link_order=0"}
-        target = w.uuids["note"].hex()
-        p = cli.raw("edit", target, "--title", "Interrupted edit", extra=extra)
-        expect_eq(p.returncode, 70, "exit status of the edit stopped at the journal "
-                  "deletion (stderr %r)" % p.stderr)
-        expect(os.path.exists(journal), "no data-journal left by the interrupted edit")
-        after = open(w.repo_file, "rb").read()
-        expect(after != before, "the interrupted edit did not write the database file")
-        raw = open(journal, "rb").read()
-        hdr, recs = parse_journal(raw)
-        expect(recs, "the journal holds no page")
+        p = cli.raw(*args, extra=extra)
+        expect_eq(p.returncode, 70, "exit status of %s stopped at the journal deletion "
+                  "(stderr %r)" % (what, p.stderr))
+        expect(os.path.exists(journal), "no %s left by %s" % (os.path.basename(journal), what))
+        expect(open(path, "rb").read() != before, "%s did not write %s" % (what, path))
+        hdr, recs = parse_journal(open(journal, "rb").read())
+        expect(recs, "the journal of %s holds no page" % what)
         expect_eq(hdr["orig_pages"], len(before) // F.PAGE_SIZE, "journal's original page count")
         for pgno, data, cksum in recs:
             expect(1 <= pgno <= len(before) // F.PAGE_SIZE, "journal page number %d" % pgno)
             old = before[(pgno - 1) * F.PAGE_SIZE:pgno * F.PAGE_SIZE]
-            expect(data == old, "journal record of page %d is not the page as enciphered "
-                   "in the file (page cipher, zero IV)%s" % (
-                       pgno, "; it is the plaintext" if data == F.decrypt_db(
-                           old, w.repo_key, 0)[0] else ""))
+            expect(data == old, "%s: journal record of page %d is not the page as enciphered "
+                   "in the file (page cipher, zero IV, %d plain bytes on page 1)"
+                   % (what, pgno, page1_prefix))
             expect_eq(cksum, journal_checksum(hdr["nonce"], data),
                       "checksum of journal page %d over its stored (enciphered) bytes" % pgno)
+        return before, journal
+
+    def hot_journal():
+        target = w.uuids["note"].hex()
+        before, journal = crash_and_recover(w.repo_file, ("edit", target, "--title", "Cut"),
+                                            "an edit", 0)
         listed = {l[0]: l[4] for l in cli.lines("items")}
         expect_eq(listed.get(target), "Py note: colon", "title after the hot journal rollback")
         expect(not os.path.exists(journal), "data-journal still there after the rollback")
         expect(open(w.repo_file, "rb").read() == before,
                "the database file after the rollback is not the bytes before the edit")
-    r.run("3.4 hot rollback journal: pages enciphered as in the file, rolled back at the "
-          "next start", hot_journal)
+    r.run("3.4 hot rollback journal of a repository: pages enciphered as in the file, rolled "
+          "back at the next start", hot_journal)
+
+    def hot_config_journal():
+        cfg = os.path.join(cli.home, ".config", "Ordika", "config")
+        repos = cli.lines("repos")
+        before, journal = crash_and_recover(cfg, ("repo-add", "Never added"), "repo-add", 16)
+        expect_eq(cli.lines("repos"), repos, "'repos' after the config rollback")
+        expect(not os.path.exists(journal), "config-journal still there after the rollback")
+        expect(open(cfg, "rb").read() == before,
+               "the config after the rollback is not the bytes before repo-add")
+    r.run("3.5 hot rollback journal of the config: page 1 keeps the salt in plain, rolled "
+          "back at the next start", hot_config_journal)
 
 
 def check_change_logs(cli, w, r):
