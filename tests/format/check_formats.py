@@ -1200,6 +1200,9 @@ def main():
         print("FAIL: %s is not an executable" % exe)
         return 1
     work = tempfile.mkdtemp(prefix="ordika-format-")
+    # decrypted images go below the work directory too, so that every path
+    # removes them
+    tempfile.tempdir = work
     r = Runner()
     start = time.time()
     try:
