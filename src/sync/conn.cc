@@ -572,7 +572,7 @@ int recv_obj(Connection* c, std::string* name_out, const ConnProgress& progress,
     memory->reserve(b);
     c->memory_target = memory;
   } else {
-    if (!conn_name_allowed(name)) {
+    if (!conn_name_allowed(name) || (c->accept_name && !c->accept_name(name))) {
       log_message(LOG_ERROR, "recv_obj: name refused: %s", name);
       end_transfer(c);
       return -1;

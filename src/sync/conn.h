@@ -94,6 +94,9 @@ struct Connection {
   std::string dir;
   // Largest body recv_obj accepts; 0 means no limit.
   uint64_t max_body = 0;
+  // Further check of the names recv_obj may write (the exact name a request
+  // expects, or a pattern); absent: any allowed name.
+  std::function<bool(const char* name)> accept_name;
   // Refuse frames whose header padding is not zero (the server uses this to
   // notice a wrong login key at the first frame).
   bool strict = false;

@@ -177,6 +177,7 @@ int server_clone_repo(const ServerLogin& login, const char* id, const char* pass
     } else {
       conn_skip_frame(&c);
       c.dir = dir;
+      c.accept_name = [](const char* name) { return std::strcmp(name, "data") == 0; };
       if (write_bytes(join(dir, "list.hash"), c.recv_frame + CONN_HEADER, CONN_DIGEST) == 0 &&
           recv_obj_paged(&c, key, &name) == 0 && name == "data")
         rc = 0;
@@ -261,6 +262,9 @@ int update_download(const ServerLogin& login, const char* package, const char* d
       rc = payload(c)[0] ? static_cast<uint8_t>(payload(c)[0]) : -1;
     } else {
       c.dir = dir;
+      // The package lands beside the configuration: only a name the
+      // update script can take, never one of the program's own files.
+      c.accept_name = [](const char* name) { return update_name_ok(name); };
       rc = recv_obj(&c, file_name, progress, 0);
     }
   }
@@ -271,7 +275,7 @@ int update_download(const ServerLogin& login, const char* package, const char* d
 
 const char* update_package_name() { return sizeof(void*) == 8 ? "lin64" : "lin32"; }
 
-int update_write_script(const char* dir, const char* file_name) {
+bool update_name_ok(const char* file_name) {
   size_t n = file_name ? std::strlen(file_name) : 0;
   bool ok = n > 3 && n < CONN_NAME_MAX && file_name[0] != '.' && file_name[0] != '-' &&
             std::strcmp(file_name + n - 3, ".gz") == 0;
@@ -280,7 +284,11 @@ int update_write_script(const char* dir, const char* file_name) {
     ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '.' ||
          ch == '_' || ch == '-' || ch == '+';
   }
-  if (!ok) {
+  return ok;
+}
+
+int update_write_script(const char* dir, const char* file_name) {
+  if (!update_name_ok(file_name)) {
     log_message(LOG_ERROR, "update_write_script: refused name %s", file_name ? file_name : "");
     return -1;
   }

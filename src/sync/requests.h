@@ -80,9 +80,11 @@ int update_download(const ServerLogin& login, const char* package, const char* d
                     std::string* file_name);
 // The package name for this build.
 const char* update_package_name();
-// Writes dir/"ordika-updater" for the received file. The name must be a
-// plain file name of [A-Za-z0-9._+-] characters ending in ".gz" and is
-// quoted in the script. 0 or -1 (nothing written).
+// True for a name an update package may arrive under: a plain file name of
+// [A-Za-z0-9._+-] characters, not starting with "." or "-", ending in ".gz".
+bool update_name_ok(const char* name);
+// Writes dir/"ordika-updater" for the received file (a name accepted by
+// update_name_ok, quoted in the script). 0 or -1 (nothing written).
 int update_write_script(const char* dir, const char* file_name);
 // Starts the child that waits for this process to end and then runs the
 // script in dir. 0 in the parent, -1 when fork fails.

@@ -245,6 +245,7 @@ int recv_repo_list(SyncSession* s) {
         if (f && std::fclose(f) != 0) ok = false;
         conn_skip_frame(&c);
         c.dir = s->dir;
+        c.accept_name = [](const char* n) { return std::strcmp(n, "list") == 0; };
         std::string name;
         if (ok && recv_obj_paged(&c, s->key, &name) == 0 && name == "list" && file_exists(path_in(s, "list")))
           result = 0;
@@ -304,6 +305,7 @@ int recv_repo_list(SyncSession* s) {
     if (repo_request(s, &c, "get sync", data.get()) == 0 && conn_send_file(&c, objs.c_str(), "sync.objs") == 0 &&
         conn_send(&c) == 0 && conn_recv(&c) == 0 && c.recv_size != 1 && !s->cancel) {
       c.dir = s->dir;
+      c.accept_name = [](const char* n) { return std::strcmp(n, "sync_1") == 0; };
       std::string name;
       if (recv_obj_paged(&c, s->key, &name) == 0 && name == "sync_1" && file_exists(sync1)) rc = 0;
     }
@@ -427,7 +429,9 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
       for (size_t k = 0; k < s->s2.count; ++k) {
         const uint8_t* link = s->s2.at(k);
         if (std::memcmp(link, u, 16) != 0 && std::memcmp(link + 16, u, 16) != 0) continue;
-        if ((rc = exec_pair(db, "INSERT INTO t2 VALUES (?,?)", link, 16, link + 16, 16)) != 0) return rc;
+        // a link that is already here is what the server has too
+        rc = exec_pair(db, "INSERT INTO t2 VALUES (?,?)", link, 16, link + 16, 16);
+        if (rc != 0 && rc != SQLITE_CONSTRAINT) return rc;
       }
       if ((rc = exec_uuid(db, "DELETE FROM t3 WHERE c1=?", u)) != 0) return rc;
       if ((rc = exec_uuid_all(db, "DELETE FROM t4 WHERE c1=? OR c2=?", u)) != 0) return rc;
