@@ -1,6 +1,6 @@
 """A second, independent reading and writing of Ordika's stored formats.
 
-Written from the format description alone, on Python's standard library and
+Written apart from the C++ code, on Python's standard library and
 the `cryptography` package, so that the C++ program can be checked against it
 in both directions: files written by the program are taken apart here, and
 files built here are handed to the program.
