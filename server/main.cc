@@ -23,7 +23,7 @@ void on_term(int) {
 int usage() {
   std::fprintf(stderr,
                "usage: ordika-server serve --listen ADDR:PORT --data DIR [--updates DIR] [--max-clients N]\n"
-               "                          [--timeout SECONDS]\n"
+               "                          [--timeout SECONDS] [--max-session SECONDS]\n"
                "       ordika-server useradd NAME --data DIR\n"
                "       ordika-server userdel NAME --data DIR\n"
                "       ordika-server users --data DIR\n"
@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
     } else if (a == "--timeout") {
       if (!value(&v)) return usage();
       cfg.io_timeout = std::max(1, std::atoi(v.c_str()));
+    } else if (a == "--max-session") {
+      if (!value(&v)) return usage();
+      cfg.max_session = std::max(1, std::atoi(v.c_str()));
     } else if (name.empty() && a.rfind("--", 0) != 0) {
       name = a;
     } else {

@@ -429,6 +429,7 @@ struct Server {
   std::condition_variable cv;
   int active = 0;
   std::map<int64_t, std::shared_ptr<std::mutex>> repo_locks;
+  std::map<int, time_t> sessions;  // socket -> start, for the session deadline
   std::atomic<uint64_t> tmp_counter{0};
 };
 
@@ -806,6 +807,13 @@ int handle_put_trace(Session* ss) {
   return 0;
 }
 
+// Drops the deadline entry of a socket before it is closed (and its number
+// can be reused).
+void forget_session(Server* srv, int fd) {
+  std::lock_guard<std::mutex> g(srv->mu);
+  srv->sessions.erase(fd);
+}
+
 void serve_connection(Server* srv, int fd, std::string peer) {
   Session ss;
   ss.srv = srv;
@@ -813,6 +821,7 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   int rc = open_store(srv->cfg.data_dir, &ss.db);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "serve: open store: %d", rc);
+    forget_session(srv, fd);
     ::close(fd);
     return;
   }
@@ -830,12 +839,14 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   };
   if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
     log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
+    forget_session(srv, fd);
     conn_close(&ss.conn);
     return;
   }
   std::string command;
   if (conn_read_line(&ss.conn, &command, 32) != 0) {
     log_message(LOG_NOTICE, "serve %s: no request (wrong password?) %s", peer.c_str(), ss.user.c_str());
+    forget_session(srv, fd);
     conn_close(&ss.conn);
     return;
   }
@@ -868,6 +879,7 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   if (rc != 0) log_message(LOG_NOTICE, "serve %s: %s failed", peer.c_str(), command.c_str());
   // Let the client read the last reply before the close.
   ::shutdown(ss.conn.socket, SHUT_WR);
+  forget_session(srv, fd);
   conn_close(&ss.conn);
 }
 
@@ -928,7 +940,19 @@ int server_port(const Server* s) {
 int server_run(Server* s) {
   while (!s->stopping) {
     struct pollfd p[2] = {{s->listen_fd, POLLIN, 0}, {s->wake[0], POLLIN, 0}};
-    int n = ::poll(p, 2, -1);
+    int n = ::poll(p, 2, 1000);
+    {
+      // Conversations past their deadline are cut: their thread's next read
+      // or write fails and it closes the socket.
+      std::lock_guard<std::mutex> g(s->mu);
+      time_t now = std::time(nullptr);
+      for (auto& [sock, start] : s->sessions)
+        if (start && now - start >= s->cfg.max_session) {
+          log_message(LOG_NOTICE, "server: session %d over time", sock);
+          ::shutdown(sock, SHUT_RDWR);
+          start = 0;
+        }
+    }
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -954,6 +978,10 @@ int server_run(Server* s) {
     struct timeval tv = {s->cfg.io_timeout, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    {
+      std::lock_guard<std::mutex> g(s->mu);
+      s->sessions[fd] = std::time(nullptr);
+    }
     std::thread([s, fd, who] {
       serve_connection(s, fd, who);
       std::lock_guard<std::mutex> g(s->mu);

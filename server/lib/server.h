@@ -14,6 +14,7 @@ struct ServerConfig {
   std::string update_dir;     // optional: "version", "notes", "lin64", "lin32"
   int max_clients = 64;       // connections served at once; more are closed
   int io_timeout = 60;        // seconds a read or write may wait
+  int max_session = 3600;     // seconds a whole conversation may take
   uint64_t max_object = 512ull << 20;   // largest file object received
   uint64_t max_request = 64ull << 20;   // largest "sync.objs"
   uint64_t trace_cap = 1u << 20;        // bytes of traces kept per account

@@ -323,3 +323,36 @@ TEST_F(ShortTimeout, IdleConnectionsAreClosed) {
   std::vector<std::string> ids;
   EXPECT_EQ(0, server_list_repos(alice_, &ids));
 }
+
+class ShortSession : public ServerFixture {
+ protected:
+  void Configure(ServerConfig* cfg) override { cfg->max_session = 1; }
+};
+
+TEST_F(ShortSession, TricklingClientsAreCutAtTheDeadline) {
+  Connection c;
+  ASSERT_EQ(0, server_connect(&c, alice_));
+  ASSERT_EQ(0, conn_put_text(&c, "create repo\nslow\n"));
+  ASSERT_EQ(0, conn_send(&c));
+  ASSERT_EQ(0, conn_recv(&c));
+  uint8_t e[8] = {0, 0, 0, 5, 0, 0x10, 0, 0};
+  conn_put(&c, e, 8);
+  conn_put(&c, "data", 5);
+  ASSERT_EQ(0, conn_send(&c));
+  auto start = std::chrono::steady_clock::now();
+  bool cut = false;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(8)) {
+    uint8_t chunk[16] = {};
+    if (conn_put(&c, chunk, sizeof chunk) != 0 || conn_send(&c) != 0) {
+      cut = true;
+      break;
+    }
+    usleep(200000);
+  }
+  EXPECT_TRUE(cut);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  conn_close(&c);
+  std::vector<std::string> ids;
+  EXPECT_EQ(0, server_list_repos(alice_, &ids));
+  EXPECT_TRUE(ids.empty());
+}
