@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -506,6 +507,7 @@ int handle_password(Session* ss) {
   }
   OPENSSL_cleanse(hashes, sizeof hashes);
   log_message(LOG_NOTICE, "password %s: %d", user.c_str(), status);
+  if (status != SRV_OK) std::this_thread::sleep_for(std::chrono::seconds(1));  // slows guessing
   return reply_byte(ss, status);
 }
 
@@ -839,6 +841,7 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   };
   if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
     log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // slows guessing
     forget_session(srv, fd);
     conn_close(&ss.conn);
     return;
@@ -846,6 +849,7 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   std::string command;
   if (conn_read_line(&ss.conn, &command, 32) != 0) {
     log_message(LOG_NOTICE, "serve %s: no request (wrong password?) %s", peer.c_str(), ss.user.c_str());
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // slows guessing
     forget_session(srv, fd);
     conn_close(&ss.conn);
     return;
