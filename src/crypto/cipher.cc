@@ -1,18 +1,185 @@
 // AES in CBC and ECB modes on a context whose chaining value carries across
-// calls. The block work is done by libcrypto's AES-CBC (hardware accelerated).
-// The chaining value is ours and lives in the context; libcrypto's running IV
-// is reset to it whenever the two differ, which keeps the partial-block rule
-// (the chaining value does not advance) in our hands.
+// calls. With the CPU's AES instructions, 128- and 256-bit keys are scheduled
+// and run here: libcrypto's re-initialisation costs far more than the key
+// schedule itself, and every stored object has a key of its own. Otherwise
+// the block work is done by libcrypto's AES-CBC. The chaining value is ours
+// and lives in the context; libcrypto's running IV is reset to it whenever
+// the two differ, which keeps the partial-block rule (the chaining value does
+// not advance) in our hands.
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <climits>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 #include "crypto/crypto.h"
 #include "support/log.h"
 
 namespace {
+
+#if defined(__x86_64__)
+
+#define ORDIKA_AESNI __attribute__((target("aes,sse4.1")))
+
+bool cpu_has_aes_ni() {
+  unsigned a, b, c, d;
+  return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_AES) && (c & bit_SSE4_1);
+}
+
+const bool kHaveAesNi = cpu_has_aes_ni();
+
+ORDIKA_AESNI inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+ORDIKA_AESNI inline void store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// w ^ (w << 32) ^ (w << 64) ^ (w << 96): the running XOR of a schedule row.
+ORDIKA_AESNI inline __m128i prefix_xor(__m128i w) {
+  w = _mm_xor_si128(w, _mm_slli_si128(w, 4));
+  w = _mm_xor_si128(w, _mm_slli_si128(w, 4));
+  return _mm_xor_si128(w, _mm_slli_si128(w, 4));
+}
+
+// FIPS-197 key expansion; rk receives rounds + 1 round keys.
+ORDIKA_AESNI void expand_128(const uint8_t* key, __m128i* rk) {
+  __m128i k = load(key);
+  rk[0] = k;
+#define ORDIKA_K128(i, rcon)                                                                          \
+  k = _mm_xor_si128(prefix_xor(k), _mm_shuffle_epi32(_mm_aeskeygenassist_si128(k, rcon), 0xff)); \
+  rk[i] = k;
+  ORDIKA_K128(1, 0x01)
+  ORDIKA_K128(2, 0x02)
+  ORDIKA_K128(3, 0x04)
+  ORDIKA_K128(4, 0x08)
+  ORDIKA_K128(5, 0x10)
+  ORDIKA_K128(6, 0x20)
+  ORDIKA_K128(7, 0x40)
+  ORDIKA_K128(8, 0x80)
+  ORDIKA_K128(9, 0x1b)
+  ORDIKA_K128(10, 0x36)
+#undef ORDIKA_K128
+}
+
+ORDIKA_AESNI void expand_256(const uint8_t* key, __m128i* rk) {
+  __m128i a = load(key), b = load(key + 16);
+  rk[0] = a;
+  rk[1] = b;
+#define ORDIKA_K256(i, rcon)                                                                          \
+  a = _mm_xor_si128(prefix_xor(a), _mm_shuffle_epi32(_mm_aeskeygenassist_si128(b, rcon), 0xff)); \
+  rk[i] = a;                                                                                          \
+  if (i < 14) {                                                                                       \
+    b = _mm_xor_si128(prefix_xor(b), _mm_shuffle_epi32(_mm_aeskeygenassist_si128(a, 0), 0xaa));  \
+    rk[i + 1] = b;                                                                                    \
+  }
+  ORDIKA_K256(2, 0x01)
+  ORDIKA_K256(4, 0x02)
+  ORDIKA_K256(6, 0x04)
+  ORDIKA_K256(8, 0x08)
+  ORDIKA_K256(10, 0x10)
+  ORDIKA_K256(12, 0x20)
+  ORDIKA_K256(14, 0x40)
+#undef ORDIKA_K256
+}
+
+// Schedules the key into ctx->round_keys, for decryption in the order and
+// form (InvMixColumns) of the equivalent inverse cipher.
+ORDIKA_AESNI void native_set_key(CipherContext* ctx, const uint8_t* key, int key_len, int direction) {
+  int rounds = key_len / 4 + 6;
+  __m128i rk[15];
+  if (key_len == 16)
+    expand_128(key, rk);
+  else
+    expand_256(key, rk);
+  uint8_t* out = ctx->round_keys;
+  if (direction == CIPHER_ENCRYPT) {
+    for (int i = 0; i <= rounds; i++) store(out + 16 * i, rk[i]);
+  } else {
+    store(out, rk[rounds]);
+    for (int i = 1; i < rounds; i++) store(out + 16 * i, _mm_aesimc_si128(rk[rounds - i]));
+    store(out + 16 * rounds, rk[0]);
+  }
+  OPENSSL_cleanse(rk, sizeof rk);
+}
+
+ORDIKA_AESNI inline __m128i encrypt_block(const uint8_t* rk, int rounds, __m128i x) {
+  x = _mm_xor_si128(x, load(rk));
+  for (int i = 1; i < rounds; i++) x = _mm_aesenc_si128(x, load(rk + 16 * i));
+  return _mm_aesenclast_si128(x, load(rk + 16 * rounds));
+}
+
+ORDIKA_AESNI inline __m128i decrypt_block(const uint8_t* rk, int rounds, __m128i x) {
+  x = _mm_xor_si128(x, load(rk));
+  for (int i = 1; i < rounds; i++) x = _mm_aesdec_si128(x, load(rk + 16 * i));
+  return _mm_aesdeclast_si128(x, load(rk + 16 * rounds));
+}
+
+// CBC encryption of whole blocks from ctx->chain, which it advances.
+ORDIKA_AESNI void native_cbc_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
+  __m128i v = load(ctx->chain);
+  for (size_t off = 0; off < len; off += 16) {
+    v = encrypt_block(ctx->round_keys, ctx->rounds, _mm_xor_si128(v, load(in + off)));
+    store(out + off, v);
+  }
+  store(ctx->chain, v);
+}
+
+// CBC decryption of whole blocks (in may equal out), four at a time so the
+// independent blocks overlap in the pipeline; advances ctx->chain.
+ORDIKA_AESNI void native_cbc_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
+  const uint8_t* rk = ctx->round_keys;
+  const int rounds = ctx->rounds;
+  __m128i prev = load(ctx->chain);
+  size_t off = 0;
+  for (; off + 64 <= len; off += 64) {
+    __m128i c0 = load(in + off), c1 = load(in + off + 16), c2 = load(in + off + 32), c3 = load(in + off + 48);
+    __m128i k = load(rk);
+    __m128i x0 = _mm_xor_si128(c0, k), x1 = _mm_xor_si128(c1, k), x2 = _mm_xor_si128(c2, k),
+            x3 = _mm_xor_si128(c3, k);
+    for (int i = 1; i < rounds; i++) {
+      k = load(rk + 16 * i);
+      x0 = _mm_aesdec_si128(x0, k);
+      x1 = _mm_aesdec_si128(x1, k);
+      x2 = _mm_aesdec_si128(x2, k);
+      x3 = _mm_aesdec_si128(x3, k);
+    }
+    k = load(rk + 16 * rounds);
+    store(out + off, _mm_xor_si128(_mm_aesdeclast_si128(x0, k), prev));
+    store(out + off + 16, _mm_xor_si128(_mm_aesdeclast_si128(x1, k), c0));
+    store(out + off + 32, _mm_xor_si128(_mm_aesdeclast_si128(x2, k), c1));
+    store(out + off + 48, _mm_xor_si128(_mm_aesdeclast_si128(x3, k), c2));
+    prev = c3;
+  }
+  for (; off < len; off += 16) {
+    __m128i c = load(in + off);
+    store(out + off, _mm_xor_si128(decrypt_block(rk, rounds, c), prev));
+    prev = c;
+  }
+  store(ctx->chain, prev);
+}
+
+// One block (in may equal out): E(in ^ mask) when encrypting, D(in) ^ mask
+// when decrypting; mask absent means zero (ECB).
+ORDIKA_AESNI void native_block(const CipherContext* ctx, const uint8_t* in, uint8_t* out, const uint8_t* mask) {
+  __m128i m = mask ? load(mask) : _mm_setzero_si128();
+  if (ctx->direction == CIPHER_ENCRYPT)
+    store(out, encrypt_block(ctx->round_keys, ctx->rounds, _mm_xor_si128(load(in), m)));
+  else
+    store(out, _mm_xor_si128(decrypt_block(ctx->round_keys, ctx->rounds, load(in)), m));
+}
+
+#else
+
+const bool kHaveAesNi = false;
+
+void native_set_key(CipherContext*, const uint8_t*, int, int) {}
+void native_cbc_encrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
+void native_cbc_decrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
+void native_block(const CipherContext*, const uint8_t*, uint8_t*, const uint8_t*) {}
+
+#endif
 
 const uint8_t kZeroBlock[16] = {};
 
@@ -86,7 +253,7 @@ bool run_single(CipherContext* ctx, const uint8_t* in, uint8_t* out) {
 }
 
 bool usable(const CipherContext* ctx, int direction) {
-  return ctx->key_len != 0 && ctx->evp && ctx->direction == direction;
+  return ctx->key_len != 0 && (ctx->native || ctx->evp) && ctx->direction == direction;
 }
 
 }  // namespace
@@ -96,6 +263,7 @@ CipherContext::CipherContext() = default;
 CipherContext::~CipherContext() {
   // Freeing the libcrypto context clears its key schedule.
   EVP_CIPHER_CTX_free(evp);
+  OPENSSL_cleanse(round_keys, sizeof round_keys);
   OPENSSL_cleanse(chain, sizeof chain);
   OPENSSL_cleanse(evp_iv, sizeof evp_iv);
 }
@@ -107,6 +275,20 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
       (direction != CIPHER_ENCRYPT && direction != CIPHER_DECRYPT)) {
     log_message(LOG_ERROR, "aes_set_key: %d %d", key_len, direction);
     return -1;
+  }
+  ctx->native = false;
+  if (kHaveAesNi && key_len != 24) {
+    if (iv) {
+      memmove(ctx->chain, iv, sizeof ctx->chain);
+    } else {
+      memset(ctx->chain, 0, sizeof ctx->chain);
+    }
+    native_set_key(ctx, key, key_len, direction);
+    ctx->native = true;
+    ctx->rounds = key_len / 4 + 6;
+    ctx->direction = direction;
+    ctx->key_len = key_len;
+    return 0;
   }
   if (!ctx->evp) {
     ctx->evp = EVP_CIPHER_CTX_new();
@@ -158,7 +340,22 @@ long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
   size_t rest = len - whole;
   uint8_t work[16];
   bool ok = true;
-  if (mode == MODE_CBC) {
+  if (ctx->native) {
+    if (mode == MODE_CBC) {
+      if (whole) native_cbc_encrypt(ctx, in, out, whole);
+    } else {
+      for (size_t off = 0; off < whole; off += 16) native_block(ctx, in + off, out + off, nullptr);
+    }
+    if (rest) {
+      // CBC: the tail XOR the chaining value, zero beyond it; the chaining
+      // value does not advance. ECB: the tail zero-filled.
+      memcpy(work, in + whole, rest);
+      memset(work + rest, 0, 16 - rest);
+      if (mode == MODE_CBC)
+        for (size_t i = 0; i < rest; i++) work[i] ^= ctx->chain[i];
+      native_block(ctx, work, out + whole, nullptr);
+    }
+  } else if (mode == MODE_CBC) {
     ok = sync_iv(ctx, ctx->chain);
     if (ok && whole) {
       ok = run_blocks(ctx, in, out, whole, out + whole - 16);
@@ -195,7 +392,13 @@ long aes_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
   if (len == 0) return 0;
   if (!usable(ctx, CIPHER_DECRYPT)) return -1;
   bool ok = true;
-  if (mode == MODE_CBC) {
+  if (ctx->native) {
+    if (mode == MODE_CBC) {
+      native_cbc_decrypt(ctx, in, out, len);
+    } else {
+      for (size_t off = 0; off < len; off += 16) native_block(ctx, in + off, out + off, nullptr);
+    }
+  } else if (mode == MODE_CBC) {
     // The next chaining value is the last ciphertext block, saved before an
     // in-place decryption overwrites it.
     uint8_t next[16];

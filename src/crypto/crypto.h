@@ -12,18 +12,23 @@ enum { CIPHER_ENCRYPT = 0, CIPHER_DECRYPT = 1 };
 enum { MODE_ECB = 0, MODE_CBC = 1 };
 
 // AES key and a chaining value that carries across calls, so consecutive CBC
-// calls on one context form one stream. Owns a libcrypto context, allocated by
-// the first aes_set_key and reused by every later one (re-keying with the same
-// key length allocates nothing), so keep a context per long-lived owner (a
-// page codec, a connection) rather than one per page. Released and the key
-// wiped on destruction; not copyable.
+// calls on one context form one stream. On CPUs with AES instructions 128- and
+// 256-bit keys are scheduled into the context itself (re-keying costs a few
+// dozen cycles, which matters when every stored object has its own key);
+// otherwise a libcrypto context is allocated by the first aes_set_key and
+// reused by every later one (re-keying with the same key length allocates
+// nothing), so keep a context per long-lived owner (a page codec, a
+// connection) rather than one per page. Released and the key wiped on
+// destruction; not copyable.
 struct CipherContext {
   CipherContext();
   ~CipherContext();
   CipherContext(const CipherContext&) = delete;
   CipherContext& operator=(const CipherContext&) = delete;
 
-  evp_cipher_ctx_st* evp = nullptr;  // AES-CBC in the key's direction
+  alignas(16) uint8_t round_keys[240] = {};  // in the key's direction, when `native`
+  bool native = false;                       // round_keys in use instead of evp
+  evp_cipher_ctx_st* evp = nullptr;          // AES-CBC in the key's direction
   int evp_key_len = 0;               // key length of the cipher loaded in evp
   bool evp_iv_valid = false;         // evp_iv mirrors libcrypto's running IV
   uint8_t evp_iv[16] = {};           // (saves re-setting it on every call)

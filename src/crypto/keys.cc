@@ -12,16 +12,23 @@ uint8_t master_key[48];
 namespace {
 
 // Per-thread context for the short-lived seed ciphers, so that keying one
-// stored object allocates nothing. Re-keyed with zeros after each use so no
-// schedule outlives the call.
+// stored object allocates nothing. Wiped (or re-keyed with zeros) after each
+// use so no schedule outlives the call.
 CipherContext& scratch_context() {
   thread_local CipherContext ctx;
   return ctx;
 }
 
 void scratch_release() {
+  CipherContext& sc = scratch_context();
+  if (sc.native) {
+    // The schedule lives in the context: wiping it is enough.
+    OPENSSL_cleanse(sc.round_keys, sizeof sc.round_keys);
+    sc.key_len = 0;
+    return;
+  }
   static const uint8_t zero_key[32] = {};
-  aes_set_key(&scratch_context(), zero_key, 32, nullptr, CIPHER_ENCRYPT);
+  aes_set_key(&sc, zero_key, 32, nullptr, CIPHER_ENCRYPT);
 }
 
 // K = AES-256-ECB(key) under `seed`: the key of one object or key check.
