@@ -356,3 +356,30 @@ TEST_F(ShortSession, TricklingClientsAreCutAtTheDeadline) {
   EXPECT_EQ(0, server_list_repos(alice_, &ids));
   EXPECT_TRUE(ids.empty());
 }
+
+TEST_F(Requests, RandomRequestsAfterLoginDoNotHurtTheServer) {
+  const char* commands[] = {"ls\n", "create repo\n", "clone repo\n", "del repo\n", "get list\n",
+                            "get sync\n", "put sync\n", "get version\n", "get update\n", "put trace\n", ""};
+  for (int i = 0; i < 40; ++i) {
+    Connection c;
+    ASSERT_EQ(0, server_connect(&c, alice_));
+    uint8_t rnd[1400];
+    random_bytes(rnd, sizeof rnd);
+    conn_put_text(&c, commands[i % 11]);
+    size_t len = 1 + rnd[0] * 5 % 1300;
+    conn_put(&c, rnd + 1, len);
+    conn_send(&c);
+    if (rnd[1] & 1) {
+      conn_put(&c, rnd + 100, 1000);
+      conn_send(&c);
+    }
+    // whatever comes back (a status, or the close) is fine; the server must stay up
+    ::shutdown(c.socket, SHUT_WR);
+    for (int k = 0; k < 3 && conn_recv(&c) == 0; ++k) {
+    }
+    conn_close(&c);
+  }
+  std::vector<std::string> ids;
+  EXPECT_EQ(0, server_list_repos(alice_, &ids));
+  EXPECT_TRUE(ids.empty());
+}
