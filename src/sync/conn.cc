@@ -569,7 +569,7 @@ int recv_obj(Connection* c, std::string* name_out, const ConnProgress& progress,
       return -1;
     }
     memory->clear();
-    memory->reserve(b);
+    memory->reserve(std::min<uint32_t>(b, 1u << 20));  // grows with what really arrives
     c->memory_target = memory;
   } else {
     if (!conn_name_allowed(name) || (c->accept_name && !c->accept_name(name))) {

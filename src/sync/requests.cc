@@ -234,6 +234,7 @@ int update_get_version(const ServerLogin& login, const char* language, char* nam
         log_message(LOG_NOTICE, "update_get_version: %s", offered.c_str());
         if (len + 1 <= size) {
           c.recv_pos = static_cast<int>(len + 1);
+          c.max_body = 1u << 20;  // release notes, shown in a dialog
           std::string text_notes;
           if (recv_obj(&c, nullptr, nullptr, 1, &text_notes) == 0) {
             std::memcpy(name, offered.c_str(), len + 1);
