@@ -1,5 +1,7 @@
 #include "interchange/accounts_json.h"
 
+#include <openssl/crypto.h>
+
 #include <cstring>
 #include <ctime>
 
@@ -166,6 +168,13 @@ int64_t parse_expires(const std::string& v) {
 
 }  // namespace
 
+namespace {
+// Passwords do not stay behind in freed memory.
+void wipe_record(AccountRecord* rec) {
+  if (!rec->password.empty()) OPENSSL_cleanse(rec->password.data(), rec->password.size());
+}
+}  // namespace
+
 int accounts_json_read(const char* text, size_t len, const std::function<void(const AccountRecord&)>& on_account) {
   int state = KEY_NONE;
   int delivered = 0;
@@ -173,6 +182,7 @@ int accounts_json_read(const char* text, size_t len, const std::function<void(co
   int rc = json_scan(text, len, [&](JsonToken kind, const std::string& value) {
     switch (kind) {
       case JSON_OBJECT_START:
+        wipe_record(&rec);
         rec = AccountRecord();
         state = KEY_EXPECT;
         return 0;
@@ -217,6 +227,7 @@ int accounts_json_read(const char* text, size_t len, const std::function<void(co
     }
     return 0;
   });
+  wipe_record(&rec);
   return rc < 0 ? -1 - delivered : delivered;
 }
 

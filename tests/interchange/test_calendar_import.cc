@@ -161,6 +161,19 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
   EXPECT_EQ(linked_items(static_cast<int32_t>(g_repos[0].root)).size(), 6u);
 }
 
+TEST_F(CalendarTest, IntervalsOutsideTheRecordAreClamped) {
+  std::string cal = vcalendar(
+      "BEGIN:VEVENT\nDTSTART:20300101T080000Z\nRRULE:FREQ=DAILY;INTERVAL=0\nSUMMARY:Zero\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nDTSTART:20300101T080000Z\nRRULE:FREQ=DAILY;INTERVAL=-5\nSUMMARY:Negative\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nDTSTART:20300101T080000Z\nRRULE:FREQ=YEARLY;INTERVAL=128\nSUMMARY:Max\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nDTSTART:20300101T080000Z\nRRULE:FREQ=DAILY;COUNT=0\nSUMMARY:NoCount\nEND:VEVENT\n");
+  EXPECT_EQ(import_ics(cal), 4);
+  EXPECT_EQ(titled("Zero")->recurrence.interval_minus_one, 0);
+  EXPECT_EQ(titled("Negative")->recurrence.interval_minus_one, 0);
+  EXPECT_EQ(titled("Max")->recurrence.interval_minus_one, 127);
+  EXPECT_EQ(titled("NoCount")->recur_count, 1);
+}
+
 TEST_F(CalendarTest, OurUidOfAnotherKindOfItemGivesANewItem) {
   ItemForm note;
   note.title = "a note";

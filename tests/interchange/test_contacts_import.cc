@@ -151,6 +151,20 @@ TEST_F(ContactsTest, ExportFoldsNormalisesAndRoundTrips) {
   EXPECT_EQ(read(path).find("Second"), std::string::npos);
 }
 
+TEST_F(ContactsTest, OversizedCardIsSkippedAndTheOthersStay) {
+  std::string big(kInterchangeItemMax + 100, 'x');
+  std::string vcf = "BEGIN:VCARD\nVERSION:3.0\nFN:Small\nEND:VCARD\n"
+                    "BEGIN:VCARD\nVERSION:3.0\nFN:Big\nNOTE:" + big + "\nEND:VCARD\n"
+                    "BEGIN:VCARD\nVERSION:3.0\nFN:Medium\nNOTE:" + std::string(20000, 'm') + "\nEND:VCARD\n";
+  EXPECT_EQ(import_vcf(vcf), 2);
+  EXPECT_TRUE(titled("Small"));
+  EXPECT_FALSE(titled("Big"));
+  ASSERT_TRUE(titled("Medium"));
+  // Cards beyond the 4 KiB of old are kept whole.
+  VCardRecord rec = parse_body(titled("Medium"));
+  EXPECT_EQ(rec.note, std::string(20000, 'm'));
+}
+
 TEST_F(ContactsTest, StoreUpdatesAnExistingContact) {
   ASSERT_EQ(import_vcf("BEGIN:VCARD\nVERSION:3.0\nFN:Before\nBDAY:19800101\nEND:VCARD\n"), 1);
   Item* item = titled("Before");
