@@ -1,6 +1,5 @@
 #include "model/item.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -83,18 +82,25 @@ void item_version_hash(const std::string& header, const std::string& stored_body
 
 // --- Header parsing -----------------------------------------------------------
 
-// A decimal integer filling the whole range: optional "-", then digits.
-static bool parse_number(const char* s, const char* e, int64_t* out) {
-  const char* p = s;
-  if (p < e && *p == '-') p++;
-  if (p == e) return false;
-  for (const char* q = p; q < e; q++)
-    if (*q < '0' || *q > '9') return false;
-  std::string text(s, e);
-  errno = 0;
-  long long v = strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE) return false;
-  *out = v;
+// A decimal integer: optional "-", then at least one digit, within 64 bits
+// (what strtoll reads without ERANGE). *p is left on the first character
+// after it; false when there is no digit or the value does not fit.
+static bool scan_number(const char** p, int64_t* out) {
+  const char* q = *p;
+  bool negative = *q == '-';
+  if (negative) q++;
+  const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
+  uint64_t v = 0;
+  const char* digits = q;
+  for (;; q++) {
+    unsigned d = unsigned(static_cast<unsigned char>(*q)) - unsigned('0');
+    if (d > 9) break;
+    if (v > (limit - d) / 10) return false;
+    v = v * 10 + d;
+  }
+  if (q == digits) return false;
+  *out = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+  *p = q;
   return true;
 }
 
@@ -107,37 +113,119 @@ struct HeaderFields {
   const char* title = nullptr;
 };
 
-// Splits the nine numeric tokens and the title. Tokens 6 and 7 may carry a
-// second number after ";". Returns false for a missing or malformed token.
+// Splits the nine numeric tokens, each ended by ":", and the title. Tokens 6
+// and 7 may carry a second number after ";". Returns false for a missing or
+// malformed token. One pass, no copies.
 static bool split_header(const char* header, HeaderFields* f) {
   if (!header) return false;
   const char* p = header;
   int64_t* plain[9] = {&f->type, &f->flags, &f->markup, &f->due, &f->end, &f->recurrence, &f->remind_offset,
                        &f->created, &f->modified};
   for (int i = 0; i < 9; i++) {
-    const char* colon = strchr(p, ':');
-    if (!colon) return false;
-    const char* end = colon;
-    if (i == 5 || i == 6) {
-      const char* semi = static_cast<const char*>(memchr(p, ';', size_t(colon - p)));
-      if (semi) {
-        int64_t second;
-        if (!parse_number(semi + 1, colon, &second)) return false;
-        if (i == 5) {
-          f->has_field7 = true;
-          f->field7 = second;
-        } else {
-          f->has_field9 = true;
-          f->field9 = second;
-        }
-        end = semi;
+    if (!scan_number(&p, plain[i])) return false;
+    if (*p == ';' && (i == 5 || i == 6)) {
+      p++;
+      int64_t second;
+      if (!scan_number(&p, &second)) return false;
+      if (i == 5) {
+        f->has_field7 = true;
+        f->field7 = second;
+      } else {
+        f->has_field9 = true;
+        f->field9 = second;
       }
     }
-    if (!parse_number(p, end, plain[i])) return false;
-    p = colon + 1;
+    if (*p != ':') return false;
+    p++;
   }
   f->title = p;
   return true;
+}
+
+// --- uuid -> slot map ---------------------------------------------------------
+
+static uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  return v;
+}
+
+// Uuids are mostly random, but not all writers made them so: mix both halves.
+static size_t uuid_hash(const uint8_t uuid[16]) {
+  uint64_t h = load64(uuid) * 0x9E3779B97F4A7C15ull ^ load64(uuid + 8);
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return static_cast<size_t>(h);
+}
+
+static bool uuid_equal(const uint8_t* a, const uint8_t* b) {
+  return (load64(a) ^ load64(b)) == 0 && (load64(a + 8) ^ load64(b + 8)) == 0;
+}
+
+// Index of the uuid's entry, or of the empty entry where it would go. The
+// table is never full (at most 3/4 used).
+static size_t uuid_map_probe(const UuidSlotMap& map, const uint8_t uuid[16]) {
+  size_t mask = map.entries.size() - 1;
+  size_t i = uuid_hash(uuid) & mask;
+  while (map.entries[i].slot >= 0 && !uuid_equal(map.entries[i].uuid, uuid)) i = (i + 1) & mask;
+  return i;
+}
+
+static void uuid_map_rehash(UuidSlotMap* map, size_t capacity) {
+  std::vector<UuidSlotMap::Entry> old;
+  old.swap(map->entries);
+  map->entries.assign(capacity, UuidSlotMap::Entry{{}, -1});
+  for (const auto& e : old) {
+    if (e.slot >= 0) map->entries[uuid_map_probe(*map, e.uuid)] = e;
+  }
+}
+
+void uuid_map_reserve(UuidSlotMap* map, size_t n) {
+  size_t capacity = map->entries.empty() ? 16 : map->entries.size();
+  while (n > capacity / 4 * 3) capacity *= 2;
+  if (capacity != map->entries.size()) uuid_map_rehash(map, capacity);
+}
+
+int64_t uuid_map_find(const UuidSlotMap& map, const uint8_t uuid[16]) {
+  if (map.count == 0) return -1;
+  return map.entries[uuid_map_probe(map, uuid)].slot;
+}
+
+void uuid_map_set(UuidSlotMap* map, const uint8_t uuid[16], int64_t slot) {
+  if (slot < 0) return;
+  uuid_map_reserve(map, map->count + 1);
+  UuidSlotMap::Entry& e = map->entries[uuid_map_probe(*map, uuid)];
+  if (e.slot < 0) {
+    memcpy(e.uuid, uuid, 16);
+    map->count++;
+  }
+  e.slot = slot;
+}
+
+void uuid_map_erase(UuidSlotMap* map, const uint8_t uuid[16]) {
+  if (map->count == 0) return;
+  size_t mask = map->entries.size() - 1;
+  size_t hole = uuid_map_probe(*map, uuid);
+  if (map->entries[hole].slot < 0) return;
+  map->count--;
+  // Backward shift: move up every later entry of the run whose home is not
+  // between the hole and itself, so that no probe sequence is broken.
+  for (size_t i = (hole + 1) & mask; map->entries[i].slot >= 0; i = (i + 1) & mask) {
+    size_t home = uuid_hash(map->entries[i].uuid) & mask;
+    if (((i - home) & mask) >= ((i - hole) & mask)) {
+      map->entries[hole] = map->entries[i];
+      hole = i;
+    }
+  }
+  map->entries[hole].slot = -1;
+}
+
+void uuid_map_clear(UuidSlotMap* map) {
+  if (map->count) {
+    for (auto& e : map->entries) e.slot = -1;
+  }
+  map->count = 0;
 }
 
 static SlotArray* active_items() {
@@ -159,7 +247,7 @@ static Item* append_item(int64_t* slot) {
 static void index_item(const Item* item, int64_t slot) {
   Model& m = model();
   if (m.history_open) return;
-  m.item_index[std::string(reinterpret_cast<const char*>(item->uuid), 16)] = slot;
+  uuid_map_set(&m.item_index, item->uuid, slot);
 }
 
 Item* items_add_from_str(int repo, const uint8_t uuid[16], const char* header, int64_t* slot) {
@@ -285,8 +373,7 @@ Item* item_new(int64_t* slot) {
 int64_t item_find(const uint8_t uuid[16]) {
   Model& m = model();
   if (!m.history_open) {
-    auto it = m.item_index.find(std::string(reinterpret_cast<const char*>(uuid), 16));
-    return it == m.item_index.end() ? -1 : it->second;
+    return uuid_map_find(m.item_index, uuid);
   }
   int64_t cursor = -1;
   while (Item* item = slot_next<Item>(m.history_items, &cursor))
@@ -309,7 +396,7 @@ void items_remove_slot(int64_t slot) {
   Model& m = model();
   Item* item = item_get(slot);
   if (!item) return;
-  if (!m.history_open) m.item_index.erase(std::string(reinterpret_cast<const char*>(item->uuid), 16));
+  if (!m.history_open) uuid_map_erase(&m.item_index, item->uuid);
   std::string().swap(item->title);
   item->flags |= ITEM_DELETED;
   slot_array_remove(active_items(), slot);
@@ -326,7 +413,7 @@ void items_reset() {
   Model& m = model();
   free_items(m.items);
   m.items = slot_array_new(sizeof(Item));
-  m.item_index.clear();
+  uuid_map_clear(&m.item_index);
 }
 
 void items_count_reset() {

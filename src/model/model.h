@@ -8,9 +8,10 @@
 // operation while the main thread waits); nothing is locked.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "storage/db.h"
 #include "support/slot_array.h"
@@ -51,6 +52,27 @@ using ItemChangedFn = void (*)(Item* item, int kind);
 // Called when a reminder entry is added, changed or removed.
 using ReminderChangedFn = void (*)();
 
+// uuid (16 raw bytes) -> slot: open addressing with linear probing in one
+// flat table, so that inserting and finding allocate nothing per entry (a
+// uuid as a std::string key is just past the small-string limit).
+struct UuidSlotMap {
+  struct Entry {
+    uint8_t uuid[16];
+    int64_t slot;  // -1: empty
+  };
+  std::vector<Entry> entries;  // size 0 or a power of two
+  size_t count = 0;
+};
+// Slot for the uuid, or -1.
+int64_t uuid_map_find(const UuidSlotMap& map, const uint8_t uuid[16]);
+// Adds the uuid or replaces its slot (slot >= 0).
+void uuid_map_set(UuidSlotMap* map, const uint8_t uuid[16], int64_t slot);
+void uuid_map_erase(UuidSlotMap* map, const uint8_t uuid[16]);
+// Empties the map; keeps the table for the next fill.
+void uuid_map_clear(UuidSlotMap* map);
+// Room for n entries without growing.
+void uuid_map_reserve(UuidSlotMap* map, size_t n);
+
 struct Model {
   // Collections (SlotArray of Item, Tag, TagLink, Reminder; see item.h, tag.h,
   // recur.h). Slots are the handles of records everywhere.
@@ -62,7 +84,7 @@ struct Model {
   bool history_open = false;           // slot lookups then work on history_items
 
   // uuid (16 raw bytes) -> slot in `items`, kept by the item functions.
-  std::unordered_map<std::string, int64_t> item_index;
+  UuidSlotMap item_index;
 
   int32_t type_counts[5] = {};  // listed items per type, filled by the list view
   bool duplicate_tag = false;   // raised by tags_add_from_str, cleared by the shell

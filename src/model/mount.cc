@@ -4,7 +4,6 @@
 #include <openssl/crypto.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -32,32 +31,18 @@ int lookup(int repo, RepoRef* out) {
   return 0;
 }
 
-// A uuid and the slot it was loaded into; sorted for the link pass.
-struct SlotOf {
-  uint8_t uuid[16];
-  int32_t slot;
-};
-
-bool uuid_less(const SlotOf& a, const SlotOf& b) { return std::memcmp(a.uuid, b.uuid, 16) < 0; }
-
-int32_t find_slot(const std::vector<SlotOf>& v, const uint8_t uuid[16]) {
-  SlotOf probe;
-  std::memcpy(probe.uuid, uuid, 16);
-  auto it = std::lower_bound(v.begin(), v.end(), probe, uuid_less);
-  return it != v.end() && std::memcmp(it->uuid, uuid, 16) == 0 ? it->slot : -1;
-}
-
 // Deciphers the stored header of each current version into one reused buffer
 // with one reused cipher context and hands it to the item or tag parser; the
-// slots are remembered so that links resolve without searching the model.
-// No allocation per row here beyond what the records themselves keep.
+// slots of this repository's rows are remembered so that its links resolve
+// without searching the model (nor finding another repository's copy). No
+// allocation per row here beyond what the records themselves keep.
 struct Loader {
   int repo;
   const uint8_t* key;
   CipherContext cipher;
   std::vector<uint8_t> buf;
-  std::vector<SlotOf> items;
-  std::vector<SlotOf> tags;
+  UuidSlotMap items;
+  UuidSlotMap tags;
   std::vector<int64_t> roots;  // tags of this repository whose parent is zero
 
   void object(const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* c4, size_t len) {
@@ -73,20 +58,16 @@ struct Loader {
         cbc_decrypt_inplace(&cipher, buf.data(), len) != static_cast<long>(len))
       return;
     const char* text = reinterpret_cast<const char*>(buf.data());
-    SlotOf entry;
-    std::memcpy(entry.uuid, uuid, 16);
     if (text[0] && text[1] == ':') {
       int64_t slot = -1;
       if (Item* item = items_add_from_str(repo, uuid, text, &slot)) {
         item_set_last_occurrence(item);
-        entry.slot = static_cast<int32_t>(slot);
-        items.push_back(entry);
+        uuid_map_set(&items, uuid, slot);
       }
     } else {
       int64_t slot = tags_add_from_str(repo, uuid, text);
       if (slot > 0) {
-        entry.slot = static_cast<int32_t>(slot);
-        tags.push_back(entry);
+        uuid_map_set(&tags, uuid, slot);
         const Tag* tag = tag_get(slot);
         if (tag && uuid_is_zero(tag->parent)) roots.push_back(slot);
       }
@@ -94,11 +75,11 @@ struct Loader {
   }
 
   void link(const uint8_t tag_uuid[16], const uint8_t item_uuid[16]) {
-    int32_t tag = find_slot(tags, tag_uuid);
+    int64_t tag = uuid_map_find(tags, tag_uuid);
     if (tag < 0) return;
-    int32_t item = find_slot(items, item_uuid);
+    int64_t item = uuid_map_find(items, item_uuid);
     if (item < 0) return;
-    tag_link_append(tag, item);
+    tag_link_append(static_cast<int32_t>(tag), static_cast<int32_t>(item));
   }
 
   ~Loader() {
@@ -116,8 +97,6 @@ bool load_repo(int index) {
   int rc = objects_load_current(r, index, [&loader](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4,
                                                     size_t len) { loader.object(uuid, hash, c4, len); });
   if (rc == 0 && !model().duplicate_tag) {
-    std::sort(loader.items.begin(), loader.items.end(), uuid_less);
-    std::sort(loader.tags.begin(), loader.tags.end(), uuid_less);
     rc = links_load(r, [&loader](const uint8_t tag[16], const uint8_t item[16]) { loader.link(tag, item); });
   }
   if (rc != 0) {
