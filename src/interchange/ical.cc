@@ -378,7 +378,7 @@ int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
     } else if (has_start) {
       out->start = start + duration;
     } else {
-      return -1;
+      out->start = 0;  // a task without a date is still a task
     }
   }
   return 0;
@@ -441,6 +441,15 @@ void write_rrule(std::string* out, const IcalItem& it) {
   *out += "\r\n";
 }
 
+// A time of 0 (not set) leaves the property out: an empty value is invalid
+// for other readers and for our own, which would drop the whole item.
+void write_time(std::string* out, const char* name, int64_t t) {
+  if (t == 0) return;
+  *out += name;
+  *out += ical_format_time(t);
+  *out += "\r\n";
+}
+
 void write_uid(std::string* out, const IcalItem& it) {
   *out += "UID:" + hex_encode(it.uuid, 16) + "@" + kIcalVendorDomain + "\r\n";
 }
@@ -451,26 +460,27 @@ void ical_write_item(std::string* out, const IcalItem& it, int64_t now) {
   if (it.is_event) {
     *out += "BEGIN:VEVENT\r\n";
     write_uid(out, it);
-    *out += "DTSTART:" + ical_format_time(it.due) + "\r\n";
-    if (it.end != 0) *out += "DTEND:" + ical_format_time(it.end) + "\r\n";
+    write_time(out, "DTSTART:", it.due);
+    write_time(out, "DTEND:", it.end);
     write_rrule(out, it);
-    *out += "DTSTAMP:" + ical_format_time(now) + "\r\n";
-    *out += "CREATED:" + ical_format_time(it.created) + "\r\n";
-    *out += "LAST-MODIFIED:" + ical_format_time(it.modified) + "\r\n";
+    write_time(out, "DTSTAMP:", now);
+    write_time(out, "CREATED:", it.created);
+    write_time(out, "LAST-MODIFIED:", it.modified);
     *out += "STATUS:CONFIRMED\r\nTRANSP:OPAQUE\r\n";
   } else {
     *out += "BEGIN:VTODO\r\n";
     write_uid(out, it);
-    *out += "DUE:" + ical_format_time(it.due) + "\r\n";
+    write_time(out, "DUE:", it.due);
     // Tasks keep their recurrence too, so re-importing an export of ours
     // does not wipe it.
     write_rrule(out, it);
-    *out += "DTSTAMP:" + ical_format_time(now) + "\r\n";
-    *out += "CREATED:" + ical_format_time(it.created) + "\r\n";
-    *out += "LAST-MODIFIED:" + ical_format_time(it.modified) + "\r\n";
-    if (it.completed)
-      *out += "STATUS:COMPLETED\r\nCOMPLETED:" + ical_format_time(it.due) + "\r\n";
-    else
+    write_time(out, "DTSTAMP:", now);
+    write_time(out, "CREATED:", it.created);
+    write_time(out, "LAST-MODIFIED:", it.modified);
+    if (it.completed) {
+      *out += "STATUS:COMPLETED\r\n";
+      write_time(out, "COMPLETED:", it.due);
+    } else
       *out += "STATUS:NEEDS-ACTION\r\n";
   }
   ical_write_text(out, "SUMMARY:", it.title.c_str());

@@ -82,8 +82,9 @@ struct IcalEntry {
   bool has_reminder = false;
   int64_t remind_offset = 0;  // seconds before start; 0 = at the start
 };
-// 0, or -1 when the component breaks a rule (missing SUMMARY, no start, a
-// bad time or rule, a content line without ":").
+// 0, or -1 when the component breaks a rule (missing SUMMARY, an event
+// without DTSTART, a bad time or rule, a content line without ":"). A task
+// without DUE and DTSTART has start 0 (no due date).
 int ical_parse_component(const IcalComponent& c, IcalEntry* out);
 // The uuid named by a UID of ours ("<32 hex digits>@<vendor domain>"): 0, or -1.
 int ical_uid_uuid(const std::string& uid, uint8_t uuid[16]);

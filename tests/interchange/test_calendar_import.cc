@@ -97,7 +97,7 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
       "BEGIN:VEVENT\nUID:ended\nDTSTART:19691201T120000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Ended\nEND:VEVENT\n"
       // A task due from DTSTART plus DURATION.
       "BEGIN:VTODO\nUID:t1\nDTSTART:20300101T080000Z\nDURATION:PT2H\nSUMMARY:Task\nEND:VTODO\n"
-      // A task without DUE or DTSTART: skipped.
+      // A task without DUE or DTSTART: a task without a date.
       "BEGIN:VTODO\nUID:t2\nSUMMARY:Undated\nEND:VTODO\n"
       // A rule ending in ";": skipped.
       "BEGIN:VEVENT\nUID:bad\nDTSTART:20300101T080000Z\nRRULE:FREQ=DAILY;\nSUMMARY:Bad\nEND:VEVENT\n"
@@ -108,9 +108,9 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
       "BEGIN:VEVENT\nUID:m\nDTSTART:20300312T180000Z\nRRULE:FREQ=MONTHLY;BYDAY=2TU;UNTIL=20301231T000000Z\n"
       "SUMMARY:Club\nEND:VEVENT\n");
   ImportReport r;
-  EXPECT_EQ(import_ics(cal, &r), 6);
-  EXPECT_EQ(r.imported, 6);
-  EXPECT_EQ(r.skipped, 4);
+  EXPECT_EQ(import_ics(cal, &r), 7);
+  EXPECT_EQ(r.imported, 7);
+  EXPECT_EQ(r.skipped, 3);
   EXPECT_EQ(r.updated, 0);
 
   Item* standup = titled("Standup");
@@ -141,7 +141,9 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
   ASSERT_TRUE(task);
   EXPECT_EQ(task->type, ITEM_TASK);
   EXPECT_EQ(task->due, 1893492000);  // 2030-01-01 10:00 UTC
-  EXPECT_EQ(titled("Undated"), nullptr);
+  ASSERT_TRUE(titled("Undated"));
+  EXPECT_EQ(titled("Undated")->due, 0);
+  EXPECT_EQ(titled("Undated")->type, ITEM_TASK);
   EXPECT_EQ(titled("Bad"), nullptr);
 
   Item* done = titled("Done");
@@ -158,7 +160,7 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
   EXPECT_EQ(club->recurrence.end_kind, RECUR_UNTIL);
 
   // New items went into the selected tag.
-  EXPECT_EQ(linked_items(static_cast<int32_t>(g_repos[0].root)).size(), 6u);
+  EXPECT_EQ(linked_items(static_cast<int32_t>(g_repos[0].root)).size(), 7u);
 }
 
 TEST_F(CalendarTest, IntervalsOutsideTheRecordAreClamped) {
@@ -230,6 +232,26 @@ TEST_F(CalendarTest, FilesThatCannotBeReadOrWritten) {
   ImportReport r;
   EXPECT_EQ(import_ics(vcalendar("BEGIN:VEVENT\nDTSTART:20300101T080000Z\nSUMMARY:x\nEND:VEVENT\n"), &r), 0);
   EXPECT_EQ(r.skipped, 1);
+}
+
+TEST_F(CalendarTest, UndatedTasksRoundTrip) {
+  ItemForm t;
+  t.title = "Someday";
+  t.flags = ITEM_COMPLETED;
+  int64_t s = item_store(-1, ITEM_TASK, t, 0);
+  ASSERT_GE(s, 0);
+  ASSERT_EQ(item_get(s)->due, 0);
+  std::string path = dir.file("undated.ics");
+  ASSERT_EQ(export_calendar(path.c_str(), 0, -1), 1);
+  std::string text = read(path);
+  // No empty values: other readers reject them, and so would we.
+  EXPECT_EQ(text.find("DUE:"), std::string::npos);
+  EXPECT_EQ(text.find("COMPLETED:"), std::string::npos);
+  ImportReport r;
+  EXPECT_EQ(import_ics(text, &r), 1);
+  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(item_get(s)->due, 0);
+  EXPECT_TRUE(item_get(s)->flags & ITEM_COMPLETED);
 }
 
 TEST_F(CalendarTest, SingleItemExport) {

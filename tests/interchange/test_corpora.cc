@@ -221,9 +221,12 @@ TEST_F(CorporaFileTest, DurationsTextsAndSkippedComponents) {
   EXPECT_EQ(load("icalendar-bom_calendar.ics", &r), 0);
   EXPECT_EQ(r.skipped, 0);
   EXPECT_EQ(load("icaljs-blank_line_mid.ics", &r), 0);
-  // A task with neither due date nor start is skipped; the events come in.
-  EXPECT_EQ(load("icalendar-issue_1050_calendar_with_events_and_todos.ics", &r), 2);
-  EXPECT_EQ(r.skipped, 1);
+  // A task with neither due date nor start comes in without a date.
+  EXPECT_EQ(load("icalendar-issue_1050_calendar_with_events_and_todos.ics", &r), 3);
+  EXPECT_EQ(r.skipped, 0);
+  ASSERT_TRUE(titled("Test Todo 1"));
+  EXPECT_EQ(titled("Test Todo 1")->type, ITEM_TASK);
+  EXPECT_EQ(titled("Test Todo 1")->due, 0);
 }
 
 TEST_F(CorporaFileTest, PhonesNamesAndAddressesFromAddressBooks) {

@@ -242,8 +242,10 @@ TEST(IcalComponent, TaskDueRulesAndDrops) {
   IcalEntry e = parse("SUMMARY:t\r\nDTSTART:20240101T100000Z\r\nDURATION:PT2H\r\n", ICAL_TODO, &rc);
   ASSERT_EQ(rc, 0);
   EXPECT_EQ(e.start, 1704103200 + 7200);
-  parse("SUMMARY:t\r\nSTATUS:COMPLETED\r\n", ICAL_TODO, &rc);
-  EXPECT_EQ(rc, -1);  // neither DUE nor DTSTART
+  e = parse("SUMMARY:t\r\nSTATUS:COMPLETED\r\n", ICAL_TODO, &rc);
+  ASSERT_EQ(rc, 0);  // neither DUE nor DTSTART: a task without a date
+  EXPECT_EQ(e.start, 0);
+  EXPECT_TRUE(e.completed);
   e = parse("SUMMARY:t\r\nDUE:20240101T100000Z\r\nstatus:completed\r\nRRULE:FREQ=DAILY\r\n", ICAL_TODO, &rc);
   ASSERT_EQ(rc, 0);
   EXPECT_TRUE(e.completed);

@@ -28,7 +28,7 @@ for c in cal.walk():
         start = c.get('DTSTART') or c.get('DUE')
         rrule = c.get('RRULE')
         alarms = [str(a.get('TRIGGER').dt) for a in c.walk('VALARM')]
-        print('ICAL|%s|%s|%s|%s|%s|%s' % (c.name, c.get('SUMMARY'), start.dt.isoformat(),
+        print('ICAL|%s|%s|%s|%s|%s|%s' % (c.name, c.get('SUMMARY'), start.dt.isoformat() if start else '',
               ';'.join(sorted(rrule.to_ical().decode().split(';'))) if rrule else '', ','.join(alarms), c.get('DESCRIPTION')))
 for comp in vobject.readComponents(data.decode('utf-8')):
     for ev in comp.components():
@@ -69,6 +69,10 @@ TEST_F(IndependentParsersTest, IcalendarAndVobjectReadOurExports) {
   task.remind_unit = 3;
   task.remind_count = 2;
   ASSERT_GE(item_store(-1, ITEM_TASK, task, 0), 0);
+  ItemForm undated;
+  undated.title = "Someday";
+  undated.flags = ITEM_COMPLETED;
+  ASSERT_GE(item_store(-1, ITEM_TASK, undated, 0), 0);
   ASSERT_EQ(import_vcf("BEGIN:VCARD\nVERSION:3.0\nN:Doe;John\nFN:Doe\\, John\nTEL;TYPE=HOME;TYPE=CELL:+1 555 0100\n"
                        "EMAIL;TYPE=INTERNET:john@example.org\nADR;TYPE=WORK:;;1 Main St\\, Apt 2;Springfield;;12345;;\n"
                        "NOTE:" + std::string(90, 'n') + "\\nsecond line\nEND:VCARD\n"),
@@ -76,7 +80,7 @@ TEST_F(IndependentParsersTest, IcalendarAndVobjectReadOurExports) {
 
   std::string ics = dir.file("out.ics"), vcf = dir.file("out.vcf"), py = dir.file("check.py"),
               out = dir.file("check.out");
-  ASSERT_EQ(export_calendar(ics.c_str(), 0, -1), 2);
+  ASSERT_EQ(export_calendar(ics.c_str(), 0, -1), 3);
   ASSERT_EQ(export_contacts(-1, 0, vcf.c_str()), 1);
   write("check.py", kScript);
   std::string cmd = std::string(python()) + " " + py + " " + ics + " " + vcf + " > " + out + " 2>&1";
@@ -94,6 +98,7 @@ TEST_F(IndependentParsersTest, IcalendarAndVobjectReadOurExports) {
                         "0:00:00|\n"),
             std::string::npos)
       << result;
+  EXPECT_NE(result.find("ICAL|VTODO|Someday||||\n"), std::string::npos) << result;
   EXPECT_NE(result.find("VOBJ|VEVENT|" + ev.title + "\n"), std::string::npos) << result;
   EXPECT_NE(result.find("VOBJ|VTODO|Monthly report\n"), std::string::npos) << result;
   EXPECT_NE(result.find("VCARD|Doe, John|Doe|+1 555 0100/CELL+HOME|john@example.org|1 Main St, Apt 2|" +
