@@ -43,45 +43,43 @@ ORDIKA_AESNI inline __m128i prefix_xor(__m128i w) {
   return _mm_xor_si128(w, _mm_slli_si128(w, 4));
 }
 
+// SubWord(RotWord(w3)) ^ rcon, or SubWord(w3) without rotation and rcon, in
+// every word: a byte shuffle broadcasts the word, and AESENCLAST on four equal
+// columns is SubBytes alone (ShiftRows has no effect) followed by the XOR.
+// Much cheaper than AESKEYGENASSIST, whose latency dominates a schedule.
+ORDIKA_AESNI inline __m128i sub_rot_word(__m128i w, int rcon) {
+  const __m128i rot = _mm_set1_epi32(0x0c0f0e0d);
+  return _mm_aesenclast_si128(_mm_shuffle_epi8(w, rot), _mm_set1_epi32(rcon));
+}
+
+ORDIKA_AESNI inline __m128i sub_word(__m128i w) {
+  const __m128i last = _mm_set1_epi32(0x0f0e0d0c);
+  return _mm_aesenclast_si128(_mm_shuffle_epi8(w, last), _mm_setzero_si128());
+}
+
 // FIPS-197 key expansion; rk receives rounds + 1 round keys.
 ORDIKA_AESNI void expand_128(const uint8_t* key, __m128i* rk) {
+  static const int rcon[10] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36};
   __m128i k = load(key);
   rk[0] = k;
-#define ORDIKA_K128(i, rcon)                                                                          \
-  k = _mm_xor_si128(prefix_xor(k), _mm_shuffle_epi32(_mm_aeskeygenassist_si128(k, rcon), 0xff)); \
-  rk[i] = k;
-  ORDIKA_K128(1, 0x01)
-  ORDIKA_K128(2, 0x02)
-  ORDIKA_K128(3, 0x04)
-  ORDIKA_K128(4, 0x08)
-  ORDIKA_K128(5, 0x10)
-  ORDIKA_K128(6, 0x20)
-  ORDIKA_K128(7, 0x40)
-  ORDIKA_K128(8, 0x80)
-  ORDIKA_K128(9, 0x1b)
-  ORDIKA_K128(10, 0x36)
-#undef ORDIKA_K128
+  for (int i = 1; i <= 10; i++) {
+    k = _mm_xor_si128(prefix_xor(k), sub_rot_word(k, rcon[i - 1]));
+    rk[i] = k;
+  }
 }
 
 ORDIKA_AESNI void expand_256(const uint8_t* key, __m128i* rk) {
   __m128i a = load(key), b = load(key + 16);
   rk[0] = a;
   rk[1] = b;
-#define ORDIKA_K256(i, rcon)                                                                          \
-  a = _mm_xor_si128(prefix_xor(a), _mm_shuffle_epi32(_mm_aeskeygenassist_si128(b, rcon), 0xff)); \
-  rk[i] = a;                                                                                          \
-  if (i < 14) {                                                                                       \
-    b = _mm_xor_si128(prefix_xor(b), _mm_shuffle_epi32(_mm_aeskeygenassist_si128(a, 0), 0xaa));  \
-    rk[i + 1] = b;                                                                                    \
+  int rcon = 1;
+  for (int i = 2; i < 14; i += 2, rcon <<= 1) {
+    a = _mm_xor_si128(prefix_xor(a), sub_rot_word(b, rcon));
+    rk[i] = a;
+    b = _mm_xor_si128(prefix_xor(b), sub_word(a));
+    rk[i + 1] = b;
   }
-  ORDIKA_K256(2, 0x01)
-  ORDIKA_K256(4, 0x02)
-  ORDIKA_K256(6, 0x04)
-  ORDIKA_K256(8, 0x08)
-  ORDIKA_K256(10, 0x10)
-  ORDIKA_K256(12, 0x20)
-  ORDIKA_K256(14, 0x40)
-#undef ORDIKA_K256
+  rk[14] = _mm_xor_si128(prefix_xor(a), sub_rot_word(b, rcon));
 }
 
 // Schedules the key into ctx->round_keys, for decryption in the order and

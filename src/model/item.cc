@@ -221,6 +221,11 @@ void uuid_map_erase(UuidSlotMap* map, const uint8_t uuid[16]) {
   map->entries[hole].slot = -1;
 }
 
+void uuid_map_prefetch(const UuidSlotMap& map, const uint8_t uuid[16]) {
+  if (map.entries.empty()) return;
+  __builtin_prefetch(&map.entries[uuid_hash(uuid) & (map.entries.size() - 1)]);
+}
+
 void uuid_map_clear(UuidSlotMap* map) {
   if (map->count) {
     for (auto& e : map->entries) e.slot = -1;

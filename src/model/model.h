@@ -68,6 +68,9 @@ int64_t uuid_map_find(const UuidSlotMap& map, const uint8_t uuid[16]);
 // Adds the uuid or replaces its slot (slot >= 0).
 void uuid_map_set(UuidSlotMap* map, const uint8_t uuid[16], int64_t slot);
 void uuid_map_erase(UuidSlotMap* map, const uint8_t uuid[16]);
+// Hint that the uuid is about to be looked up or added: a large table misses
+// the cache on every probe, and the load has other work to overlap with it.
+void uuid_map_prefetch(const UuidSlotMap& map, const uint8_t uuid[16]);
 // Empties the map; keeps the table for the next fill.
 void uuid_map_clear(UuidSlotMap* map);
 // Room for n entries without growing.

@@ -32,24 +32,32 @@ int lookup(int repo, RepoRef* out) {
 }
 
 // Deciphers the stored header of each current version into one reused buffer
-// with one reused cipher context and hands it to the item or tag parser; the
-// slots of this repository's rows are remembered so that its links resolve
-// without searching the model (nor finding another repository's copy). No
-// allocation per row here beyond what the records themselves keep.
+// with one reused cipher context and hands it to the item or tag parser.
+// Links resolve through the item index, taking only slots this load filled
+// (not another repository's copy of a uuid), and the repository's own tag
+// table. No allocation per row here beyond what the records themselves keep.
+//
+// The item index is too large for the cache at this size, so each uuid's
+// entry is prefetched one step ahead of its use: before deciphering a row,
+// and one link behind the database's reading of the next.
 struct Loader {
   int repo;
   const uint8_t* key;
   CipherContext cipher;
   std::vector<uint8_t> buf;
-  UuidSlotMap items;
+  std::vector<bool> mine;  // by item slot: loaded from this repository
   UuidSlotMap tags;
   std::vector<int64_t> roots;  // tags of this repository whose parent is zero
+  bool link_pending = false;
+  uint8_t pending_tag[16];
+  uint8_t pending_item[16];
 
   void object(const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* c4, size_t len) {
     if (!c4 || len == 0 || len % 16) {
       log_message(LOG_WARNING, "repo_mount_all: row of %d with %zu bytes", repo, len);
       return;
     }
+    uuid_map_prefetch(model().item_index, uuid);
     if (buf.size() < len + 1) buf.resize(len + 1);
     std::memcpy(buf.data(), c4, len);
     buf[len] = 0;
@@ -62,7 +70,8 @@ struct Loader {
       int64_t slot = -1;
       if (Item* item = items_add_from_str(repo, uuid, text, &slot)) {
         item_set_last_occurrence(item);
-        uuid_map_set(&items, uuid, slot);
+        if (mine.size() <= static_cast<size_t>(slot)) mine.resize(static_cast<size_t>(slot) + 1 + mine.size() / 2);
+        mine[static_cast<size_t>(slot)] = true;
       }
     } else {
       int64_t slot = tags_add_from_str(repo, uuid, text);
@@ -74,11 +83,22 @@ struct Loader {
     }
   }
 
+  // Queues the link and resolves the one before it.
   void link(const uint8_t tag_uuid[16], const uint8_t item_uuid[16]) {
-    int64_t tag = uuid_map_find(tags, tag_uuid);
+    uuid_map_prefetch(model().item_index, item_uuid);
+    flush_link();
+    std::memcpy(pending_tag, tag_uuid, 16);
+    std::memcpy(pending_item, item_uuid, 16);
+    link_pending = true;
+  }
+
+  void flush_link() {
+    if (!link_pending) return;
+    link_pending = false;
+    int64_t tag = uuid_map_find(tags, pending_tag);
     if (tag < 0) return;
-    int64_t item = uuid_map_find(items, item_uuid);
-    if (item < 0) return;
+    int64_t item = uuid_map_find(model().item_index, pending_item);
+    if (item < 0 || static_cast<size_t>(item) >= mine.size() || !mine[static_cast<size_t>(item)]) return;
     tag_link_append(static_cast<int32_t>(tag), static_cast<int32_t>(item));
   }
 
@@ -98,6 +118,7 @@ bool load_repo(int index) {
                                                     size_t len) { loader.object(uuid, hash, c4, len); });
   if (rc == 0 && !model().duplicate_tag) {
     rc = links_load(r, [&loader](const uint8_t tag[16], const uint8_t item[16]) { loader.link(tag, item); });
+    loader.flush_link();
   }
   if (rc != 0) {
     log_message(LOG_ERROR, "repo_mount_all: %d: %d", index, rc);
