@@ -25,6 +25,8 @@ std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
   return slots;
 }
 
+bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
 std::string trimmed(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return std::string();
@@ -67,8 +69,18 @@ int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& tex
     time_t now = time(nullptr);
     struct tm tm {};
     localtime_r(&now, &tm);
-    int64_t due = local_time_of(tm.tm_year + 1900, month, day, 0, 0, 0);
-    if (due <= now) due = local_time_of(tm.tm_year + 1901, month, day, 0, 0, 0);
+    int year = tm.tm_year + 1900;
+    int64_t due;
+    if (month == 2 && day == 29) {
+      // The series starts on the last 29 February, so that leap years keep
+      // the day and the others fall on 1 March; starting in a common year
+      // would move it to 1 March for good.
+      while (!is_leap(year)) year--;
+      due = local_time_of(year, 2, 29, 0, 0, 0);
+    } else {
+      due = local_time_of(year, month, day, 0, 0, 0);
+      if (due <= now) due = local_time_of(year + 1, month, day, 0, 0, 0);
+    }
     f.due = due;
     f.freq = FREQ_YEARLY;
     f.remind_unit = 3;  // days

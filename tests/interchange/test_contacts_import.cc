@@ -76,6 +76,20 @@ TEST_F(ContactsTest, BirthdayGivesAYearlyDueWithADayReminder) {
   EXPECT_EQ(parse_body(f).birthday, 19750000 + (later.tm_mon + 1) * 100 + later.tm_mday);
 }
 
+TEST_F(ContactsTest, LeapDayBirthdayKeepsItsDayInLeapYears) {
+  ASSERT_EQ(import_vcf("BEGIN:VCARD\nVERSION:3.0\nFN:Leap\nBDAY:19960229\nEND:VCARD\n"), 1);
+  Item* item = titled("Leap");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->recurrence.freq, FREQ_YEARLY);
+  EXPECT_EQ(fmt(item->due).substr(4), "-02-29 00:00:00");
+  EXPECT_LE(item->due, time(nullptr));
+  // The next occurrences: 1 March in common years, 29 February in leap years.
+  EXPECT_EQ(fmt(recur_first_at_or_after(item->due, item->recurrence, lt(2027, 1, 1))), "2027-03-01 00:00:00");
+  EXPECT_EQ(fmt(recur_first_at_or_after(item->due, item->recurrence, lt(2028, 1, 1))), "2028-02-29 00:00:00");
+  // The view shows the coming birthday.
+  EXPECT_GT(displayed_occurrence(item), time(nullptr));
+}
+
 TEST_F(ContactsTest, QuotedPrintableAndOtherCharsets) {
   std::string vcf =
       "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J=FCrgen\r\n"
