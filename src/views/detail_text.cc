@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include "interchange/interchange.h"
 #include "interchange/vcard.h"
 #include "model/recur.h"
 #include "support/log.h"
@@ -242,7 +243,10 @@ std::string vcard_markup(const std::string& body) {
   if (vcard_parse(body.data(), body.size(), &rec) != 0) return std::string();
   std::string out;
   std::string family = vcard_family_name(rec), given = vcard_given_name(rec);
-  out += "==" + family + (!family.empty() && !given.empty() ? ", " : "") + given + "\n||\n";
+  std::string heading = family + (!family.empty() && !given.empty() ? ", " : "") + given;
+  // Cards without N (common from phones) are headed by what names them.
+  if (heading.empty()) heading = vcard_title(rec);
+  out += "==" + heading + "\n||\n";
   if (rec.birthday) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%d-%02d-%02d", rec.birthday / 10000, rec.birthday / 100 % 100,

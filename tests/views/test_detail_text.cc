@@ -217,6 +217,10 @@ TEST_F(DetailTest, VcardMarkup) {
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:Roe\nBDAY:2001-02-03\nEND:VCARD\n"),
             "==Roe\n||\n" + row(237, "2001-02-03") + "||\n");
   EXPECT_EQ(vcard_markup("not a card"), "");
+  // Without N the heading is the formatted name, else the first e-mail.
+  EXPECT_EQ(vcard_markup("BEGIN:VCARD\nFN:Ann Lee\nEND:VCARD\n"), "==Ann Lee\n||\n");
+  EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:;\nEMAIL:a@x\nEND:VCARD\n"),
+            "==a@x\n||\n|**" + line_of(155, 2) + ":**|a@x\n||\n");
 }
 
 TEST_F(DetailTest, HistoryTexts) {
