@@ -227,8 +227,8 @@ int sync_one(int index, int prefer) {
     if (!undecided.empty()) {
       for (auto& l : undecided) std::printf("%s\n", l.c_str());
       sync_free(&s);
-      cli_fail("repository %d: %zu conflict%s need a decision; nothing was changed (use --prefer server|local)",
-               index, undecided.size(), undecided.size() == 1 ? "" : "s");
+      cli_fail("repository %d: %zu conflict%s a decision; nothing was changed (use --prefer server|local)",
+               index, undecided.size(), undecided.size() == 1 ? " needs" : "s need");
       return 3;
     }
     rc = send_sync_objs(&s);
@@ -243,6 +243,28 @@ int sync_one(int index, int prefer) {
   }
   cli_fail("repository %d: the server's copy keeps changing; try again later", index);
   return 1;
+}
+
+int cmd_repo_import(int argc, char** argv) {
+  if (argc != 2) return cli_usage("repo-import");
+  if (int rc = need_account()) return rc;
+  std::string pw;
+  int rc = read_checked_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", false, &pw);
+  if (rc != 0) return rc;
+  RepoRecord rec;
+  rc = parse_repo_import(pw.c_str(), argv[1], &rec);
+  wipe(&pw);
+  if (rc != 0) return cli_fail("cannot read the repository file %s (wrong export password or not a repository file)",
+                               argv[1]);
+  int index = -1;
+  rc = repo_clone_record(rec, &index);
+  wipe(&rec.password);
+  if (rc == CLONE_ALREADY_THERE) return cli_fail("this repository is here already");
+  if (rc == CLONE_WRONG_PASSWORD) return cli_fail("the repository file holds a password the server copy refuses");
+  if (rc != 0 || index < 0) return cli_fail("cannot clone '%s': %s (%d)", rec.server_id.c_str(), server_reason(rc), rc);
+  repo_remount();
+  std::printf("%d\n", index);
+  return 0;
 }
 
 int cmd_sync(int argc, char** argv) {
@@ -285,5 +307,6 @@ int cli_sync_command(int argc, char** argv) {
   std::string cmd = argv[0];
   if (cmd == "account") return cmd_account(argc, argv);
   if (cmd == "server") return cmd_server(argc, argv);
+  if (cmd == "repo-import") return cmd_repo_import(argc, argv);
   return cmd_sync(argc, argv);
 }

@@ -520,6 +520,7 @@ const std::map<std::string, CliCommand> kCommands = {
     {"account", {1, 4, cli_sync_command}},
     {"server", {1, 2, cli_sync_command}},
     {"sync", {0, 3, cli_sync_command}},
+    {"repo-import", {1, 1, cli_sync_command}},
 };
 
 }  // namespace

@@ -47,6 +47,7 @@ const char kUsage[] =
     "  repos                         list repositories: INDEX NAME PATH SERVER_ID FLAGS\n"
     "  repo-add NAME                 create a repository; prints its INDEX\n"
     "  repo-export INDEX FILE        write a repository file\n"
+    "  repo-import FILE              clone the server repository a repository file names\n"
     "  tags                          list tags: UUID PARENT_UUID REPO DEPTH NAME\n"
     "  tag-add PARENT_UUID NAME      create a tag; prints its UUID\n"
     "  tag-rm UUID                   delete a tag and its subtree\n"
@@ -92,6 +93,11 @@ const CommandHelp kHelp[] = {
      "  Writes the repository file of server repository INDEX (account, server id\n"
      "  and repository password, for another profile to clone it), encrypted under\n"
      "  an export password (ORDIKA_EXPORT_PASSWORD, else asked twice).\n"},
+    {"repo-import",
+     "ordika-cli repo-import FILE\n"
+     "  Reads a repository file written by repo-export (export password from\n"
+     "  ORDIKA_EXPORT_PASSWORD, else asked), clones that server repository into a\n"
+     "  new local repository and prints its INDEX. Needs a sync account.\n"},
     {"tags",
      "ordika-cli tags\n"
      "  Every tag in tree order: UUID, PARENT_UUID (empty for a repository's root\n"

@@ -391,22 +391,34 @@ int repo_put_on_server(int index, const char* id) {
 }
 
 int repo_clone_from_server(const char* id, const char* password, int* index) {
+  if (!id || !password) return -1;
+  RepoRecord rec;
+  rec.account_id = signed_in_account().id;
+  rec.server_id = id;
+  rec.password = password;
+  return repo_clone_record(rec, index);
+}
+
+int repo_clone_record(const RepoRecord& from, int* index) {
   sqlite3* cfg = config_db();
-  if (!cfg || !arg_ok(id) || !password) return -1;
+  if (!cfg || !arg_ok(from.server_id.c_str()) || from.password.empty()) return -1;
+  // The owner's login: the signed-in account, or the one the record carries.
+  RepoEntry owner;
+  owner.account_id = from.account_id;
+  owner.account_host = from.account_host;
+  owner.account_user = from.account_user;
+  std::memcpy(owner.account_key, from.account_key, 32);
   ServerLogin login;
-  if (login_for_account(signed_in_account(), &login) != 0) return -1;
+  if (login_for_repo(owner, signed_in_account(), &login) != 0) return -1;
   std::string root = setting_get(cfg, "repo_root");
   std::string dir;
   int rc = repo_create_dir(root.c_str(), &dir);
   if (rc != 0) return rc;
-  rc = server_clone_repo(login, id, password, dir.c_str(), repo_find_by_check);
+  rc = server_clone_repo(login, from.server_id.c_str(), from.password.c_str(), dir.c_str(), repo_find_by_check);
   if (rc == 0) {
-    RepoRecord rec;
-    rec.account_id = signed_in_account().id;
-    rec.server_id = id;
-    rec.name = id;
+    RepoRecord rec = from;
+    rec.name = from.name.empty() ? from.server_id : from.name;
     rec.path = dir;
-    rec.password = password;
     rc = repo_register(rec, index);
   }
   if (rc != 0) {

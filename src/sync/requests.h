@@ -112,3 +112,7 @@ int repo_put_on_server(int index, const char* id);
 // root ("repo_root" setting) and registers it. The directory is removed on
 // failure. *index receives the new entry.
 int repo_clone_from_server(const char* id, const char* password, int* index);
+// The same for a record read from a repository file (parse_repo_import): the
+// owner's login comes from the record when it names another account.
+struct RepoRecord;
+int repo_clone_record(const RepoRecord& rec, int* index);

@@ -1,0 +1,232 @@
+// The account, server and sync commands against a real ordika-server on
+// the loopback interface.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli_runner.h"
+
+namespace {
+
+int free_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+bool port_open(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return ok;
+}
+
+std::string run_capture(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  pclose(p);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// A server with one account, and two profiles (two devices of one person).
+class CliSync : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    data = a.home() + "/server";
+    mkdir(data.c_str(), 0700);
+    account = run_capture("ORDIKA_ACCOUNT_PASSWORD=Alice123pw '" + std::string(ORDIKA_SERVER_BIN) + "' useradd alice --data '" +
+                          data + "' 2>/dev/null");
+    ASSERT_FALSE(account.empty());
+    port = free_port();
+    server = fork();
+    if (server == 0) {
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      std::string listen = "127.0.0.1:" + std::to_string(port);
+      execl(ORDIKA_SERVER_BIN, ORDIKA_SERVER_BIN, "serve", "--listen", listen.c_str(), "--data", data.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 100 && !port_open(port); i++) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(port_open(port));
+    host = "127.0.0.1:" + std::to_string(port);
+    for (CliHome* h : {&a, &b}) {
+      h->set_env("ORDIKA_ACCOUNT_PASSWORD", "Alice123pw");
+      ASSERT_EQ(h->run({"init"}).status, 0);
+      CliResult r = h->run({"account", "set", account, "alice", host});
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+  }
+  void TearDown() override {
+    if (server > 0) {
+      kill(server, SIGTERM);
+      int st;
+      waitpid(server, &st, 0);
+    }
+  }
+
+  static std::string root_tag(const CliHome& h, const std::string& repo) {
+    for (auto& l : h.run({"tags"}).lines()) {
+      auto f = split_tabs(l);
+      if (f[2] == repo && f[3] == "0") return f[0];
+    }
+    return std::string();
+  }
+  static std::map<std::string, std::string> titles(const CliHome& h) {
+    std::map<std::string, std::string> m;
+    for (auto& l : h.run({"items"}).lines()) m[split_tabs(l)[0]] = split_tabs(l)[4];
+    return m;
+  }
+
+  // Puts a's default repository on the server and clones it into b through
+  // a repository file; returns b's index of the clone.
+  std::string share() {
+    CliResult c = a.run({"server", "create", "0"});
+    EXPECT_EQ(c.status, 0) << c.err;
+    server_id = c.line(0);
+    a.set_env("ORDIKA_EXPORT_PASSWORD", "Export123pw");
+    EXPECT_EQ(a.run({"repo-export", "0", a.path("share.repo")}).status, 0);
+    std::string file = CliHome::slurp(a.path("share.repo"));
+    b.write("share.repo", file);
+    b.set_env("ORDIKA_EXPORT_PASSWORD", "Export123pw");
+    CliResult r = b.run({"repo-import", b.path("share.repo")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.line(0);
+  }
+
+  CliHome a, b;
+  std::string data, account, host, server_id;
+  int port = 0;
+  pid_t server = -1;
+};
+
+TEST_F(CliSync, AccountIsStoredAndShown) {
+  CliResult r = a.run({"account", "show"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.line(0), account + "\talice\t" + host);
+  EXPECT_EQ(a.run({"account", "set", "0", "alice", host}).status, 1);
+  EXPECT_EQ(a.run({"account", "set", account, "alice", "host:99999"}).status, 1);
+  EXPECT_EQ(a.run({"account", "show"}).line(0), account + "\talice\t" + host);
+}
+
+TEST_F(CliSync, CreateListCloneAndSyncBothWays) {
+  std::string note = a.run({"add", "note", root_tag(a, "0"), "--title", "Shared"}).line(0);
+  std::string idx = share();
+  ASSERT_EQ(idx, "1");
+  CliResult ls = a.run({"server", "ls"});
+  ASSERT_EQ(ls.status, 0);
+  EXPECT_EQ(ls.line(0), server_id);
+  EXPECT_EQ(titles(b)[note], "Shared");
+  EXPECT_EQ(split_tabs(b.run({"repos"}).line(1))[3], server_id);
+
+  // Changes on both sides meet.
+  std::string task = b.run({"add", "task", root_tag(b, idx), "--title", "From B", "--due", "2031-01-01 10:00"}).line(0);
+  ASSERT_EQ(b.run({"sync"}).status, 0);
+  ASSERT_EQ(a.run({"edit", note, "--title", "Edited on A"}).status, 0);
+  ASSERT_EQ(a.run({"sync", "0"}).status, 0);
+  ASSERT_EQ(b.run({"sync", idx}).status, 0);
+  EXPECT_EQ(titles(a)[task], "From B");
+  EXPECT_EQ(titles(b)[note], "Edited on A");
+
+  // A deletion travels too.
+  ASSERT_EQ(b.run({"rm", task}).status, 0);
+  ASSERT_EQ(b.run({"sync"}).status, 0);
+  ASSERT_EQ(a.run({"sync"}).status, 0);
+  EXPECT_EQ(titles(a).count(task), 0u);
+
+  // Cloning it again is refused: the repository is here already.
+  b.set_env("ORDIKA_REPO_PASSWORD", "whatever");
+  CliResult again = b.run({"repo-import", b.path("share.repo")});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("here already"), std::string::npos);
+}
+
+TEST_F(CliSync, ConflictsStopWithoutPreferenceAndFollowIt) {
+  std::string note = a.run({"add", "note", root_tag(a, "0"), "--title", "Base"}).line(0);
+  std::string idx = share();
+  ASSERT_EQ(a.run({"edit", note, "--title", "A side"}).status, 0);
+  ASSERT_EQ(b.run({"edit", note, "--title", "B side"}).status, 0);
+  ASSERT_EQ(a.run({"sync"}).status, 0);
+  CliResult stop = b.run({"sync"});
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_NE(stop.err.find("conflict"), std::string::npos);
+  auto f = split_tabs(stop.line(0));
+  ASSERT_EQ(f.size(), 4u) << stop.out;
+  EXPECT_EQ(f[0], note);
+  EXPECT_EQ(f[2], "B side");
+  EXPECT_EQ(f[3], "A side");
+  EXPECT_EQ(titles(b)[note], "B side");  // nothing changed
+  ASSERT_EQ(b.run({"sync", "--prefer", "local"}).status, 0);
+  EXPECT_EQ(titles(b)[note], "B side");
+  ASSERT_EQ(a.run({"sync"}).status, 0);
+  EXPECT_EQ(titles(a)[note], "B side");
+  ASSERT_EQ(a.run({"edit", note, "--title", "A again"}).status, 0);
+  ASSERT_EQ(b.run({"edit", note, "--title", "B again"}).status, 0);
+  ASSERT_EQ(a.run({"sync"}).status, 0);
+  ASSERT_EQ(b.run({"sync", "--prefer", "server"}).status, 0);
+  EXPECT_EQ(titles(b)[note], "A again");
+  EXPECT_EQ(b.run({"sync", "--prefer", "sideways"}).status, 2);
+}
+
+TEST_F(CliSync, WrongPasswordsAndServerErrors) {
+  ASSERT_EQ(a.run({"add", "note", root_tag(a, "0"), "--title", "Kept"}).status, 0);
+  std::string idx = share();
+  b.set_env("ORDIKA_EXPORT_PASSWORD", "Wrong123pwx");
+  EXPECT_EQ(b.run({"repo-import", b.path("share.repo")}).status, 1);
+  EXPECT_EQ(b.run({"repos"}).lines().size(), 2u);  // nothing half-made was kept
+
+  CliHome c;
+  ASSERT_EQ(c.run({"init"}).status, 0);
+  c.set_env("ORDIKA_ACCOUNT_PASSWORD", "Alice123pw");
+  ASSERT_EQ(c.run({"account", "set", account, "alice", host}).status, 0);
+  c.set_env("ORDIKA_REPO_PASSWORD", "NotThePassword1");
+  CliResult wrong = c.run({"server", "clone", server_id});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("wrong repository password"), std::string::npos);
+  EXPECT_EQ(c.run({"repos"}).lines().size(), 1u);
+
+  c.set_env("ORDIKA_ACCOUNT_PASSWORD", "Wrong123pw");
+  ASSERT_EQ(c.run({"account", "set", account, "alice", host}).status, 0);
+  CliResult denied = c.run({"server", "ls"});
+  EXPECT_EQ(denied.status, 1);
+  EXPECT_EQ(c.run({"sync"}).status, 0);  // nothing linked: nothing to do
+  EXPECT_EQ(c.run({"sync", "0"}).status, 1);
+
+  ASSERT_EQ(a.run({"server", "rm", server_id}).status, 0);
+  EXPECT_EQ(a.run({"server", "ls"}).out, "");
+  EXPECT_EQ(b.run({"sync", idx}).status, 1);  // its server copy is gone
+  EXPECT_EQ(titles(b).size(), 1u);            // the local copy stays
+}
+
+TEST_F(CliSync, NoAccountGivesAClearError) {
+  CliHome c;
+  ASSERT_EQ(c.run({"init"}).status, 0);
+  for (auto args : std::vector<std::vector<std::string>>{{"server", "ls"}, {"sync"}, {"account", "show"}}) {
+    CliResult r = c.run(args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_NE(r.err.find("account"), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace
