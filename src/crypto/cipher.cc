@@ -83,23 +83,23 @@ ORDIKA_AESNI void expand_256(const uint8_t* key, __m128i* rk) {
 }
 
 // Schedules the key into ctx->round_keys, for decryption in the order and
-// form (InvMixColumns) of the equivalent inverse cipher.
+// form (InvMixColumns) of the equivalent inverse cipher. Works in the context
+// itself so that no copy of the schedule is left elsewhere.
 ORDIKA_AESNI void native_set_key(CipherContext* ctx, const uint8_t* key, int key_len, int direction) {
   int rounds = key_len / 4 + 6;
-  __m128i rk[15];
+  __m128i* rk = reinterpret_cast<__m128i*>(ctx->round_keys);
   if (key_len == 16)
     expand_128(key, rk);
   else
     expand_256(key, rk);
-  uint8_t* out = ctx->round_keys;
-  if (direction == CIPHER_ENCRYPT) {
-    for (int i = 0; i <= rounds; i++) store(out + 16 * i, rk[i]);
-  } else {
-    store(out, rk[rounds]);
-    for (int i = 1; i < rounds; i++) store(out + 16 * i, _mm_aesimc_si128(rk[rounds - i]));
-    store(out + 16 * rounds, rk[0]);
+  if (direction == CIPHER_DECRYPT) {
+    for (int i = 0, j = rounds; i < j; i++, j--) {
+      __m128i t = rk[i];
+      rk[i] = rk[j];
+      rk[j] = t;
+    }
+    for (int i = 1; i < rounds; i++) rk[i] = _mm_aesimc_si128(rk[i]);
   }
-  OPENSSL_cleanse(rk, sizeof rk);
 }
 
 ORDIKA_AESNI inline __m128i encrypt_block(const uint8_t* rk, int rounds, __m128i x) {
@@ -158,14 +158,28 @@ ORDIKA_AESNI void native_cbc_decrypt(CipherContext* ctx, const uint8_t* in, uint
   store(ctx->chain, prev);
 }
 
-// One block (in may equal out): E(in ^ mask) when encrypting, D(in) ^ mask
-// when decrypting; mask absent means zero (ECB).
-ORDIKA_AESNI void native_block(const CipherContext* ctx, const uint8_t* in, uint8_t* out, const uint8_t* mask) {
-  __m128i m = mask ? load(mask) : _mm_setzero_si128();
-  if (ctx->direction == CIPHER_ENCRYPT)
-    store(out, encrypt_block(ctx->round_keys, ctx->rounds, _mm_xor_si128(load(in), m)));
-  else
-    store(out, _mm_xor_si128(decrypt_block(ctx->round_keys, ctx->rounds, load(in)), m));
+// ECB over whole blocks, two at a time so that they overlap in the pipeline.
+ORDIKA_AESNI void native_ecb(const CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
+  const uint8_t* rk = ctx->round_keys;
+  const int rounds = ctx->rounds;
+  const bool enc = ctx->direction == CIPHER_ENCRYPT;
+  size_t off = 0;
+  for (; off + 32 <= len; off += 32) {
+    __m128i k = load(rk);
+    __m128i x0 = _mm_xor_si128(load(in + off), k), x1 = _mm_xor_si128(load(in + off + 16), k);
+    for (int i = 1; i < rounds; i++) {
+      k = load(rk + 16 * i);
+      x0 = enc ? _mm_aesenc_si128(x0, k) : _mm_aesdec_si128(x0, k);
+      x1 = enc ? _mm_aesenc_si128(x1, k) : _mm_aesdec_si128(x1, k);
+    }
+    k = load(rk + 16 * rounds);
+    store(out + off, enc ? _mm_aesenclast_si128(x0, k) : _mm_aesdeclast_si128(x0, k));
+    store(out + off + 16, enc ? _mm_aesenclast_si128(x1, k) : _mm_aesdeclast_si128(x1, k));
+  }
+  for (; off < len; off += 16) {
+    __m128i x = load(in + off);
+    store(out + off, enc ? encrypt_block(rk, rounds, x) : decrypt_block(rk, rounds, x));
+  }
 }
 
 #else
@@ -175,7 +189,7 @@ const bool kHaveAesNi = false;
 void native_set_key(CipherContext*, const uint8_t*, int, int) {}
 void native_cbc_encrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 void native_cbc_decrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
-void native_block(const CipherContext*, const uint8_t*, uint8_t*, const uint8_t*) {}
+void native_ecb(const CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 
 #endif
 
@@ -341,8 +355,8 @@ long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
   if (ctx->native) {
     if (mode == MODE_CBC) {
       if (whole) native_cbc_encrypt(ctx, in, out, whole);
-    } else {
-      for (size_t off = 0; off < whole; off += 16) native_block(ctx, in + off, out + off, nullptr);
+    } else if (whole) {
+      native_ecb(ctx, in, out, whole);
     }
     if (rest) {
       // CBC: the tail XOR the chaining value, zero beyond it; the chaining
@@ -351,7 +365,7 @@ long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
       memset(work + rest, 0, 16 - rest);
       if (mode == MODE_CBC)
         for (size_t i = 0; i < rest; i++) work[i] ^= ctx->chain[i];
-      native_block(ctx, work, out + whole, nullptr);
+      native_ecb(ctx, work, out + whole, 16);
     }
   } else if (mode == MODE_CBC) {
     ok = sync_iv(ctx, ctx->chain);
@@ -394,7 +408,7 @@ long aes_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
     if (mode == MODE_CBC) {
       native_cbc_decrypt(ctx, in, out, len);
     } else {
-      for (size_t off = 0; off < len; off += 16) native_block(ctx, in + off, out + off, nullptr);
+      native_ecb(ctx, in, out, len);
     }
   } else if (mode == MODE_CBC) {
     // The next chaining value is the last ciphertext block, saved before an

@@ -59,11 +59,10 @@ struct Loader {
     }
     uuid_map_prefetch(model().item_index, uuid);
     if (buf.size() < len + 1) buf.resize(len + 1);
-    std::memcpy(buf.data(), c4, len);
     buf[len] = 0;
     // The row cipher: c4 is the start of the row's CBC stream.
     if (object_cipher(&cipher, key, uuid, hash, CIPHER_DECRYPT) != 0 ||
-        cbc_decrypt_inplace(&cipher, buf.data(), len) != static_cast<long>(len))
+        aes_decrypt(&cipher, c4, buf.data(), len, MODE_CBC) != static_cast<long>(len))
       return;
     const char* text = reinterpret_cast<const char*>(buf.data());
     if (text[0] && text[1] == ':') {
