@@ -134,10 +134,6 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   char cwd[PATH_MAX];
   a.config_dir = ::getcwd(cwd, sizeof cwd) ? cwd : dir;
   log_set_file((a.config_dir + "/ordika.log").c_str());
-  // A writer that is already running keeps its open file: restart it so the
-  // next line goes to the profile's log.
-  log_stop();
-  log_reenable();
   config_set(nullptr, a.config_dir);
 
   struct stat st;
