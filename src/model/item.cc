@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+
 #include "crypto/crypto.h"
 #include "model/model.h"
 #include "model/recur.h"
@@ -92,9 +94,13 @@ static bool scan_number(const char** p, int64_t* out) {
   const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
   uint64_t v = 0;
   const char* digits = q;
-  for (;; q++) {
-    unsigned d = unsigned(static_cast<unsigned char>(*q)) - unsigned('0');
-    if (d > 9) break;
+  // Eighteen digits cannot overflow; only longer numbers need the check.
+  unsigned d;
+  while ((d = unsigned(static_cast<unsigned char>(*q)) - unsigned('0')) <= 9 && q - digits < 18) {
+    v = v * 10 + d;
+    q++;
+  }
+  for (; (d = unsigned(static_cast<unsigned char>(*q)) - unsigned('0')) <= 9; q++) {
     if (v > (limit - d) / 10) return false;
     v = v * 10 + d;
   }
@@ -166,25 +172,51 @@ static bool uuid_equal(const uint8_t* a, const uint8_t* b) {
 // Index of the uuid's entry, or of the empty entry where it would go. The
 // table is never full (at most 3/4 used).
 static size_t uuid_map_probe(const UuidSlotMap& map, const uint8_t uuid[16]) {
-  size_t mask = map.entries.size() - 1;
+  size_t mask = map.capacity - 1;
   size_t i = uuid_hash(uuid) & mask;
   while (map.entries[i].slot >= 0 && !uuid_equal(map.entries[i].uuid, uuid)) i = (i + 1) & mask;
   return i;
 }
 
+constexpr size_t kHugePage = size_t(2) << 20;
+
+static UuidSlotMap::Entry* table_alloc(size_t capacity) {
+  size_t bytes = capacity * sizeof(UuidSlotMap::Entry);
+  bool huge = bytes >= kHugePage;
+  // aligned_alloc wants a multiple of the alignment; capacities are powers of two.
+  void* p = aligned_alloc(huge ? kHugePage : 64, huge ? (bytes + kHugePage - 1) & ~(kHugePage - 1) : bytes);
+  if (!p) return nullptr;
+#ifdef MADV_HUGEPAGE
+  if (huge) madvise(p, bytes, MADV_HUGEPAGE);  // only a hint; fine if refused
+#endif
+  auto* e = static_cast<UuidSlotMap::Entry*>(p);
+  for (size_t i = 0; i < capacity; i++) e[i].slot = -1;
+  return e;
+}
+
+UuidSlotMap::~UuidSlotMap() { free(entries); }
+
 static void uuid_map_rehash(UuidSlotMap* map, size_t capacity) {
-  std::vector<UuidSlotMap::Entry> old;
-  old.swap(map->entries);
-  map->entries.assign(capacity, UuidSlotMap::Entry{{}, -1});
-  for (const auto& e : old) {
-    if (e.slot >= 0) map->entries[uuid_map_probe(*map, e.uuid)] = e;
+  UuidSlotMap::Entry* fresh = table_alloc(capacity);
+  if (!fresh) {
+    // Out of memory: keep the old table, which still has room for one more.
+    log_message(LOG_ERROR, "uuid_map_rehash: %zu", capacity);
+    return;
   }
+  UuidSlotMap::Entry* old = map->entries;
+  size_t old_capacity = map->capacity;
+  map->entries = fresh;
+  map->capacity = capacity;
+  for (size_t i = 0; i < old_capacity; i++) {
+    if (old[i].slot >= 0) map->entries[uuid_map_probe(*map, old[i].uuid)] = old[i];
+  }
+  free(old);
 }
 
 void uuid_map_reserve(UuidSlotMap* map, size_t n) {
-  size_t capacity = map->entries.empty() ? 16 : map->entries.size();
+  size_t capacity = map->capacity ? map->capacity : 16;
   while (n > capacity / 4 * 3) capacity *= 2;
-  if (capacity != map->entries.size()) uuid_map_rehash(map, capacity);
+  if (capacity != map->capacity) uuid_map_rehash(map, capacity);
 }
 
 int64_t uuid_map_find(const UuidSlotMap& map, const uint8_t uuid[16]) {
@@ -195,6 +227,8 @@ int64_t uuid_map_find(const UuidSlotMap& map, const uint8_t uuid[16]) {
 void uuid_map_set(UuidSlotMap* map, const uint8_t uuid[16], int64_t slot) {
   if (slot < 0) return;
   uuid_map_reserve(map, map->count + 1);
+  // A failed growth leaves at least one empty entry, so probing ends.
+  if (!map->entries || map->count + 1 >= map->capacity) return;
   UuidSlotMap::Entry& e = map->entries[uuid_map_probe(*map, uuid)];
   if (e.slot < 0) {
     memcpy(e.uuid, uuid, 16);
@@ -205,7 +239,7 @@ void uuid_map_set(UuidSlotMap* map, const uint8_t uuid[16], int64_t slot) {
 
 void uuid_map_erase(UuidSlotMap* map, const uint8_t uuid[16]) {
   if (map->count == 0) return;
-  size_t mask = map->entries.size() - 1;
+  size_t mask = map->capacity - 1;
   size_t hole = uuid_map_probe(*map, uuid);
   if (map->entries[hole].slot < 0) return;
   map->count--;
@@ -222,13 +256,12 @@ void uuid_map_erase(UuidSlotMap* map, const uint8_t uuid[16]) {
 }
 
 void uuid_map_prefetch(const UuidSlotMap& map, const uint8_t uuid[16]) {
-  if (map.entries.empty()) return;
-  __builtin_prefetch(&map.entries[uuid_hash(uuid) & (map.entries.size() - 1)]);
+  if (map.capacity) __builtin_prefetch(&map.entries[uuid_hash(uuid) & (map.capacity - 1)]);
 }
 
 void uuid_map_clear(UuidSlotMap* map) {
   if (map->count) {
-    for (auto& e : map->entries) e.slot = -1;
+    for (size_t i = 0; i < map->capacity; i++) map->entries[i].slot = -1;
   }
   map->count = 0;
 }

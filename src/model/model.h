@@ -54,13 +54,21 @@ using ReminderChangedFn = void (*)();
 
 // uuid (16 raw bytes) -> slot: open addressing with linear probing in one
 // flat table, so that inserting and finding allocate nothing per entry (a
-// uuid as a std::string key is just past the small-string limit).
+// uuid as a std::string key is just past the small-string limit). Tables of
+// megabytes sit on huge pages where the system allows: their probes land on
+// random pages, and TLB misses cost more than the probes themselves.
 struct UuidSlotMap {
   struct Entry {
     uint8_t uuid[16];
     int64_t slot;  // -1: empty
   };
-  std::vector<Entry> entries;  // size 0 or a power of two
+  UuidSlotMap() = default;
+  ~UuidSlotMap();
+  UuidSlotMap(const UuidSlotMap&) = delete;
+  UuidSlotMap& operator=(const UuidSlotMap&) = delete;
+
+  Entry* entries = nullptr;  // `capacity` entries
+  size_t capacity = 0;       // 0 or a power of two
   size_t count = 0;
 };
 // Slot for the uuid, or -1.
