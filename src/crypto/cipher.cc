@@ -31,6 +31,8 @@ bool cpu_has_aes_ni() {
   return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_AES) && (c & bit_SSE4_1);
 }
 
+// A static initialiser that keys a context before this is set merely gets
+// libcrypto.
 const bool kHaveAesNi = cpu_has_aes_ni();
 
 ORDIKA_AESNI inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -288,7 +290,6 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
     log_message(LOG_ERROR, "aes_set_key: %d %d", key_len, direction);
     return -1;
   }
-  ctx->native = false;
   if (kHaveAesNi && key_len != 24) {
     if (iv) {
       memmove(ctx->chain, iv, sizeof ctx->chain);
@@ -301,6 +302,11 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
     ctx->direction = direction;
     ctx->key_len = key_len;
     return 0;
+  }
+  if (ctx->native) {
+    // Over to libcrypto: the old schedule must not stay behind.
+    ctx->native = false;
+    OPENSSL_cleanse(ctx->round_keys, sizeof ctx->round_keys);
   }
   if (!ctx->evp) {
     ctx->evp = EVP_CIPHER_CTX_new();
