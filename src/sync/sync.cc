@@ -625,8 +625,17 @@ int send_sync_objs(SyncSession* s) {
         log_message(LOG_ERROR, "send_sync_objs: remote data changed - repeat sync");
         result = 1;
       } else if (conn_send_file_paged(&c, sync2.c_str(), s->key, "sync_2") == 0 && conn_recv(&c) == 0 &&
-                 c.recv_size == 1 && c.recv_frame[CONN_HEADER] == 0) {
-        result = 0;
+                 c.recv_size == 1) {
+        // The server checks its state again once the upload is in: another
+        // client may have been faster while this one was sending. That is
+        // the same "sync again" as a refusal before the upload.
+        status = c.recv_frame[CONN_HEADER];
+        if (status == 0) {
+          result = 0;
+        } else if (status != 255) {
+          log_message(LOG_ERROR, "send_sync_objs: remote data changed - repeat sync");
+          result = 1;
+        }
       }
     }
     if (result < 0) log_message(LOG_ERROR, "send_sync_objs");
