@@ -257,6 +257,8 @@ int recv_repo_list(SyncSession* s) {
       }
     }
     if (result != 0) log_message(LOG_ERROR, "recv_repo_list: %d", result);
+    if (result == SYNC_STATUS_KEY_CHANGED)
+      log_message(LOG_ERROR, "recv_repo_list: the server's copy has another key check (password changed here?)");
     conn_close(&c);
   }
   if (result != 0) return result;
@@ -320,6 +322,25 @@ int recv_repo_list(SyncSession* s) {
   }
   s->have_sets = true;
   return 0;
+}
+
+const char* sync_list_status_text(int rc) {
+  switch (rc) {
+    case 0:
+      return "the server's copy was read";
+    case SYNC_STATUS_NOT_FOUND:
+      return "the repository is not on the server";
+    case SYNC_STATUS_KEY_CHANGED:
+      return "the server's copy is under another repository password (the password was changed after the "
+             "repository was put on the server); the local data is kept: put the repository on the server again "
+             "under a new name";
+    case SYNC_STATUS_FAILED:
+      return "the server failed";
+    default:
+      break;
+  }
+  if (rc < 0) return "the server could not be reached or answered badly";
+  return "the server refused the request";
 }
 
 int sync_conflicts_begin(SyncSession* s) {

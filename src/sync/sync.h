@@ -88,6 +88,17 @@ void sync_conflicts_end(SyncSession* s);
 // -1 or an engine code on failure.
 int send_sync_objs(SyncSession* s);
 
+// Status bytes of "get list" (stage 1 results above 0).
+enum {
+  SYNC_STATUS_NOT_FOUND = 1,    // no such repository of this account on the server
+  SYNC_STATUS_KEY_CHANGED = 4,  // the key check differs: the password changed here
+  SYNC_STATUS_FAILED = 255,
+};
+
+// A sentence for the user about a stage 1 result (recv_repo_list); never
+// null.
+const char* sync_list_status_text(int rc);
+
 // Frees the sets of stages 1 and 2.
 void sync_free(SyncSession* s);
 

@@ -305,3 +305,28 @@ TEST_F(SyncTest, UploadDroppedMidTransferLeavesTheServerUnchanged) {
   EXPECT_EQ(0, Sync(&b_));
   EXPECT_EQ(a_.versions(), b_.versions());
 }
+
+// A password changed here after the repository went to the server: the
+// server keeps its rows under the old key and refuses the copy (status 4).
+// The client says why, and the local database is left as it was.
+TEST_F(SyncTest, PasswordChangedLocallyIsRefusedClearlyAndLosesNothing) {
+  ASSERT_EQ(0, put_object(a_.db.get(), a_.key, true, 2, item_header("note", 70), "before rekey", true));
+  uint8_t fresh[32];
+  derive_key("another-pw", fresh);
+  ASSERT_EQ(SQLITE_OK, db_exec(a_.db.get(), "BEGIN;"));
+  ASSERT_EQ(0, repo_rekey(a_.db.get(), a_.key, fresh));
+  ASSERT_EQ(SQLITE_OK, db_exec(a_.db.get(), "COMMIT;"));
+  a_.close();
+  std::string before = slurp(a_.dir + "/data");
+
+  int rc = Sync(&a_);  // pages still under the old key, rows and key check under the new one
+  EXPECT_EQ(SYNC_STATUS_KEY_CHANGED, rc);
+  EXPECT_NE(std::string::npos, std::string(sync_list_status_text(rc)).find("password"));
+  EXPECT_EQ(before, slurp(a_.dir + "/data")) << "a refused sync changes nothing here";
+  a_.open();
+  std::memcpy(a_.key, fresh, 32);
+  EXPECT_EQ("before rekey", a_.current_body(2));
+  // the other copy still syncs with the server
+  EXPECT_EQ(0, Sync(&b_));
+  EXPECT_EQ("first", b_.current_body(2));
+}
