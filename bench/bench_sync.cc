@@ -1,6 +1,9 @@
 // Sync throughput: file objects through encrypted frames over loopback TCP
 // (plain and page mode, 4 MiB per transfer), the handshake with login, and
-// the record-set merges of stage 1 on 100,000 version records.
+// the record-set merges of stage 1 on 100,000 version records; end to end
+// through a server on loopback: create and clone of 10,000 items, syncs of
+// 1,000 changed items, one loopback round trip (to weigh the round trips of
+// a sync), and the throughput of the server with 20 clients.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -15,8 +18,16 @@
 #include <thread>
 
 #include "crypto/crypto.h"
+#include "storage/db.h"
+#include "storage/journal.h"
 #include "sync/conn.h"
 #include "sync/record_set.h"
+#include "sync/requests.h"
+#include "sync/sync.h"
+
+// The account server runs in this process (the benchmark programs link
+// only the client libraries).
+#include "../server/lib/server.cc"
 
 namespace {
 
@@ -147,6 +158,350 @@ void BM_StageOneSets(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StageOneSets)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// End to end through a server on 127.0.0.1.
+
+struct BenchServer {
+  std::string dir;
+  Server* srv = nullptr;
+  std::thread th;
+  ServerLogin login;
+  BenchServer() {
+    char tmpl[] = "/tmp/ordika-bench-sync-XXXXXX";
+    dir = ::mkdtemp(tmpl);
+    ServerConfig cfg;
+    cfg.data_dir = dir + "/data";
+    cfg.listen_host = "127.0.0.1";
+    cfg.port = 0;
+    cfg.log_to_file = false;
+    int32_t id = 0;
+    ::mkdir(cfg.data_dir.c_str(), 0700);
+    server_user_add(cfg.data_dir, "bench", "bench-pw", &id);
+    srv = server_create(cfg);
+    th = std::thread([this] { server_run(srv); });
+    login.host = "127.0.0.1:" + std::to_string(server_port(srv));
+    login.account_id = static_cast<uint32_t>(id);
+    login.user = "bench";
+    sha256(login.user_hash, "bench-pw", 8);
+  }
+  ~BenchServer() {
+    server_stop(srv);
+    th.join();
+    server_destroy(srv);
+    if (std::system(("rm -rf '" + dir + "'").c_str()) != 0) {
+    }
+  }
+  std::string fresh_dir(const std::string& name) {
+    std::string d = dir + "/" + name;
+    if (std::system(("rm -rf '" + d + "'").c_str()) != 0) {
+    }
+    ::mkdir(d.c_str(), 0700);
+    return d;
+  }
+};
+
+BenchServer& bench_server() {
+  static BenchServer s;
+  return s;
+}
+
+const uint8_t* repo_key() {
+  static uint8_t k[32];
+  static bool made = false;
+  if (!made) {
+    derive_key("bench-repo-pw", k);
+    made = true;
+  }
+  return k;
+}
+
+void item_uuid(uint8_t u[16], int n) {
+  std::memset(u, 0, 16);
+  u[0] = 0x42;
+  u[1] = static_cast<uint8_t>(n >> 16);
+  u[2] = static_cast<uint8_t>(n >> 8);
+  u[3] = static_cast<uint8_t>(n);
+}
+
+// Writes items [first, first+count) (new or changed), each with a link to
+// the root tag for new ones, in one journal group.
+int write_items(sqlite3* db, bool sync, int first, int count, int round, bool link) {
+  const uint8_t* key = repo_key();
+  RepoDb r{db, key, sync};
+  if (journal_begin(db) != 0) return -1;
+  uint8_t root[16] = {0x01};
+  for (int i = first; i < first + count; ++i) {
+    uint8_t u[16];
+    item_uuid(u, i);
+    std::string header = "2:0:1:0:0:0;0:0;0:100:" + std::to_string(1000 + round) + ":300:item " + std::to_string(i);
+    std::string body = "Body of item " + std::to_string(i) + " round " + std::to_string(round) +
+                       " with some text to make it a typical note of about two hundred bytes. " +
+                       std::string(100, 'x');
+    std::string all = header + body;
+    uint8_t hash[20];
+    sha1(hash, all.data(), all.size());
+    header.resize((header.size() + 16) & ~size_t(15), '\0');
+    body.resize((body.size() + 16) & ~size_t(15), '\0');
+    if (object_write(r, u, hash, reinterpret_cast<const uint8_t*>(header.data()), header.size(),
+                     reinterpret_cast<const uint8_t*>(body.data()), body.size(), false) != 0 ||
+        (link && link_add(r, root, u) != 0)) {
+      journal_rollback(db);
+      return -1;
+    }
+  }
+  return journal_commit(db);
+}
+
+// dir/"data" with a root tag and n items.
+int make_local_repo(const std::string& dir, int n) {
+  DbHandle db(db_create_repo((dir + "/data").c_str(), repo_key()));
+  if (!db) return -1;
+  std::string tag = std::string(32, '0') + ":10:/";
+  uint8_t hash[20];
+  sha1(hash, tag.data(), tag.size());
+  tag.resize((tag.size() + 16) & ~size_t(15), '\0');
+  uint8_t root[16] = {0x01};
+  RepoDb r{db.get(), repo_key(), false};
+  if (journal_begin(db.get()) != 0 ||
+      object_write(r, root, hash, reinterpret_cast<const uint8_t*>(tag.data()), tag.size(), nullptr, 0, false) != 0 ||
+      journal_commit(db.get()) != 0)
+    return -1;
+  return write_items(db.get(), false, 0, n, 0, true);
+}
+
+bool never_there(const uint8_t*) { return false; }
+
+int run_sync(const std::string& dir, const std::string& id, const ServerLogin& login) {
+  for (int i = 0; i < 20; ++i) {
+    SyncSession s;
+    s.dir = dir;
+    std::memcpy(s.key, repo_key(), 32);
+    s.server_id = id;
+    s.login = login;
+    int rc = sync_run(&s, [](const SyncConflict&) { return SYNC_TAKE_SERVER; });
+    if (rc != 1) return rc;
+  }
+  return 1;
+}
+
+// Create on the server and clone a repository of 10,000 items.
+void BM_CreateAndClone10k(benchmark::State& state) {
+  BenchServer& bs = bench_server();
+  std::string src = bs.fresh_dir("src10k");
+  if (make_local_repo(src, 10000) != 0) {
+    state.SkipWithError("local repository");
+    return;
+  }
+  int n = 0;
+  for (auto _ : state) {
+    std::string id = "c" + std::to_string(n++);
+    std::string dst = bs.fresh_dir("clone10k");
+    if (server_create_repo(bs.login, id.c_str(), src.c_str(), repo_key()) != 0 ||
+        server_clone_repo(bs.login, id.c_str(), "bench-repo-pw", dst.c_str(), never_there) != 0) {
+      state.SkipWithError("create or clone");
+      return;
+    }
+    state.PauseTiming();
+    server_delete_repo(bs.login, id.c_str());
+    state.ResumeTiming();
+  }
+  state.counters["items/s"] = benchmark::Counter(10000.0 * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_CreateAndClone10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// A repository of 10,000 items on the server and two clones: A changes
+// 1,000 items and syncs them up, B syncs them down.
+struct TwoClones {
+  std::string a, b, id = "s10k";
+  bool ok = false;
+  TwoClones() {
+    BenchServer& bs = bench_server();
+    std::string src = bs.fresh_dir("seed-s10k");
+    a = bs.fresh_dir("a-s10k");
+    b = bs.fresh_dir("b-s10k");
+    ok = make_local_repo(src, 10000) == 0 && server_create_repo(bs.login, id.c_str(), src.c_str(), repo_key()) == 0 &&
+         server_clone_repo(bs.login, id.c_str(), "bench-repo-pw", a.c_str(), never_there) == 0 &&
+         server_clone_repo(bs.login, id.c_str(), "bench-repo-pw", b.c_str(), never_there) == 0;
+  }
+};
+
+TwoClones& two_clones() {
+  static TwoClones t;
+  return t;
+}
+
+int change_items(const std::string& dir, int round) {
+  DbHandle db(db_open((dir + "/data").c_str()));
+  if (!db || page_db_key(db.get(), repo_key(), 32) != 0) return -1;
+  return write_items(db.get(), true, (round * 1000) % 10000, 1000, round, false);
+}
+
+int g_round = 1;
+
+// Mean request/reply round trip on loopback inside an open connection, in
+// seconds (1-byte frames, 2000 exchanges).
+double measured_rtt() {
+  static double rtt = [] {
+    Listener l;
+    std::thread peer([&] {
+      accept_and(&l, [&](Connection* c) {
+        while (conn_recv(c) == 0) {
+          uint8_t b = 0;
+          conn_put(c, &b, 1);
+          if (conn_send(c) != 0) break;
+        }
+      });
+    });
+    Connection c;
+    conn_connect(&c, l.host().c_str(), 443, 1, "bench", kHash);
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2000; ++i) {
+      uint8_t b = 1;
+      conn_put(&c, &b, 1);
+      conn_send(&c);
+      conn_recv(&c);
+    }
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / 2000;
+    conn_close(&c);
+    peer.join();
+    return s;
+  }();
+  return rtt;
+}
+
+// Round trips of a sync that fetches and uploads: three connections of
+// connect, first frame / salt and request / reply each, and the second
+// reply of "put sync".
+constexpr int kSyncRoundTrips = 3 * 3 + 1;
+
+void report_rtt_share(benchmark::State& state, double seconds_per_sync) {
+  state.counters["round_trips"] = kSyncRoundTrips;
+  state.counters["rtt_us"] = measured_rtt() * 1e6;
+  state.counters["rtt_share_%"] = 100.0 * kSyncRoundTrips * measured_rtt() / seconds_per_sync;
+}
+
+void BM_Sync1000ChangedUp(benchmark::State& state) {
+  TwoClones& t = two_clones();
+  if (!t.ok) {
+    state.SkipWithError("setup");
+    return;
+  }
+  double spent = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    change_items(t.a, g_round++);
+    state.ResumeTiming();
+    auto t0 = std::chrono::steady_clock::now();
+    if (run_sync(t.a, t.id, bench_server().login) != 0) state.SkipWithError("sync");
+    spent += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    state.PauseTiming();
+    run_sync(t.b, t.id, bench_server().login);  // keeps B one step behind only
+    state.ResumeTiming();
+  }
+  report_rtt_share(state, spent / static_cast<double>(state.iterations()));
+}
+BENCHMARK(BM_Sync1000ChangedUp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void BM_Sync1000ChangedDown(benchmark::State& state) {
+  TwoClones& t = two_clones();
+  if (!t.ok) {
+    state.SkipWithError("setup");
+    return;
+  }
+  double spent = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    change_items(t.a, g_round++);
+    run_sync(t.a, t.id, bench_server().login);
+    state.ResumeTiming();
+    auto t0 = std::chrono::steady_clock::now();
+    if (run_sync(t.b, t.id, bench_server().login) != 0) state.SkipWithError("sync");
+    spent += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  report_rtt_share(state, spent / static_cast<double>(state.iterations()));
+}
+BENCHMARK(BM_Sync1000ChangedDown)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// An unchanged repository of 10,000 items: one connection ("get list") and
+// the local stage-1 work; what is left of a sync when nothing moves.
+void BM_SyncUnchanged10k(benchmark::State& state) {
+  TwoClones& t = two_clones();
+  for (auto _ : state)
+    if (run_sync(t.b, t.id, bench_server().login) != 0) state.SkipWithError("sync");
+}
+BENCHMARK(BM_SyncUnchanged10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// One request/reply round trip on loopback inside an open connection (a
+// 1-byte frame each way), the unit of the round-trip share.
+void BM_LoopbackRoundTrip(benchmark::State& state) {
+  Listener l;
+  std::atomic<bool> done{false};
+  std::thread peer([&] {
+    accept_and(&l, [&](Connection* c) {
+      while (conn_recv(c) == 0) {
+        uint8_t b = 0;
+        conn_put(c, &b, 1);
+        if (conn_send(c) != 0) break;
+      }
+    });
+  });
+  Connection c;
+  conn_connect(&c, l.host().c_str(), 443, 1, "bench", kHash);
+  for (auto _ : state) {
+    uint8_t b = 1;
+    conn_put(&c, &b, 1);
+    conn_send(&c);
+    conn_recv(&c);
+  }
+  conn_close(&c);
+  peer.join();
+}
+BENCHMARK(BM_LoopbackRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Server throughput: 20 clients, each with a repository of its own (100
+// items), each changing 10 items and syncing, all at once.
+void BM_Server20Clients(benchmark::State& state) {
+  BenchServer& bs = bench_server();
+  constexpr int kClients = 20;
+  static std::vector<std::string> dirs;
+  if (dirs.empty()) {
+    for (int i = 0; i < kClients; ++i) {
+      std::string seed = bs.fresh_dir("seed20-" + std::to_string(i));
+      std::string d = bs.fresh_dir("c20-" + std::to_string(i));
+      std::string id = "t" + std::to_string(i);
+      if (make_local_repo(seed, 100) != 0 || server_create_repo(bs.login, id.c_str(), seed.c_str(), repo_key()) != 0 ||
+          server_clone_repo(bs.login, id.c_str(), "bench-repo-pw", d.c_str(), never_there) != 0) {
+        state.SkipWithError("setup");
+        return;
+      }
+      dirs.push_back(d);
+    }
+  }
+  int round = 0;
+  int64_t syncs = 0;
+  for (auto _ : state) {
+    ++round;
+    std::vector<std::thread> th;
+    std::atomic<int> bad{0};
+    for (int i = 0; i < kClients; ++i)
+      th.emplace_back([&, i] {
+        DbHandle db(db_open((dirs[i] + "/data").c_str()));
+        if (!db || page_db_key(db.get(), repo_key(), 32) != 0 ||
+            write_items(db.get(), true, (round * 10) % 100, 10, round, false) != 0) {
+          bad++;
+          return;
+        }
+        db.reset();
+        if (run_sync(dirs[i], "t" + std::to_string(i), bs.login) != 0) bad++;
+      });
+    for (auto& t : th) t.join();
+    if (bad) state.SkipWithError("sync");
+    syncs += kClients;
+  }
+  state.counters["syncs/s"] = benchmark::Counter(static_cast<double>(syncs), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Server20Clients)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace
 
