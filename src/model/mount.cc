@@ -37,9 +37,9 @@ int lookup(int repo, RepoRef* out) {
 // (not another repository's copy of a uuid), and the repository's own tag
 // table. No allocation per row here beyond what the records themselves keep.
 //
-// The item index is too large for the cache at this size, so each uuid's
-// entry is prefetched one step ahead of its use: before deciphering a row,
-// and one link behind the database's reading of the next.
+// With many items the index outgrows the cache, so each uuid's entry is
+// prefetched ahead of its use: before deciphering a row, and for links one
+// link ahead (the database reads the next while the entry arrives).
 struct Loader {
   int repo;
   const uint8_t* key;
