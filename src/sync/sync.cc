@@ -284,8 +284,13 @@ int recv_repo_list(SyncSession* s) {
   RecordSet del_remote = recordset_difference(recordset_difference(base_u, recordset_uuids(s->s3)), del_local);
   RecordSet mod_remote = recordset_intersection(recordset_uuids(fresh), base_u);
   RecordSet del_mod = recordset_intersection(del_local, mod_remote);
-  RecordSet fetch = recordset_union(fresh, del_mod);
   s->conflicts = recordset_union(del_mod, recordset_intersection(mod_local, recordset_union(del_remote, mod_remote)));
+  // Every version of a conflicting object, not only the new ones: the
+  // server's current version may be one this copy already holds (as an
+  // older version, demoted by a local edit) while only older versions are
+  // new. Without it the conflict would show the object as deleted on the
+  // server, and taking the server's side would delete it here.
+  RecordSet fetch = recordset_union(fresh, s->conflicts);
   recordset_rewind(&s->conflicts);
 
   std::string objs = path_in(s, "sync.objs");
@@ -472,6 +477,10 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
         return rc;
       }
       st.reset();
+      // The server's current version may be here already as an older one.
+      if ((rc = exec_uuid_all(db, "DELETE FROM t1 WHERE c1=? AND c2 IN (SELECT c2 FROM sync1.s1 WHERE c1=? AND c3=0)",
+                              u)) != 0)
+        return rc;
       if ((rc = exec_uuid(db, "INSERT INTO t1 SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", u)) != 0) return rc;
     } else if (!d.local_exists) {
       // keeping the local state of a deleted object: the deletion stands

@@ -133,3 +133,65 @@ TEST_F(Load, TwentyFourClientsConverge) {
   RecordProperty("stale_refusals", stale.load());
   std::printf("load: %d stale refusals retried\n", stale.load());
 }
+
+// Clients taking turns at random (several edits between syncs, conflicts
+// answered at random, no concurrency): every sync succeeds, every object
+// keeps exactly one current version, and all copies end equal.
+TEST_F(Load, RandomTurnsConverge) {
+  uint8_t key[32];
+  derive_key("turns-pw", key);
+  std::string seed = dir_.subdir("turns-seed");
+  constexpr int kObjects = 4;
+  {
+    DbHandle db(db_create_repo((seed + "/data").c_str(), key));
+    ASSERT_TRUE(db);
+    ASSERT_EQ(0, put_object(db.get(), key, false, 1, tag_string(zero_hex(), 10, "/"), nullptr));
+    for (int o = 0; o < kObjects; ++o) {
+      uint8_t u[16];
+      client_uuid(u, 100, o);
+      ASSERT_EQ(0, put_item(db.get(), key, u, item_header("obj", 11), "start " + std::to_string(o)));
+    }
+  }
+  ASSERT_EQ(0, server_create_repo(alice_, "turns", seed.c_str(), key));
+  std::vector<SyncClient> cs(3);
+  for (size_t i = 0; i < cs.size(); ++i) {
+    cs[i].dir = dir_.subdir("turns" + std::to_string(i));
+    std::memcpy(cs[i].key, key, 32);
+    ASSERT_EQ(0, server_clone_repo(alice_, "turns", "turns-pw", cs[i].dir.c_str(), never_there));
+    ASSERT_TRUE(cs[i].open());
+  }
+  auto one_current_each = [&](const SyncClient& c) {
+    return count_rows(c.db.get(), "SELECT c1 FROM t1 GROUP BY c1 HAVING sum(c3=0) != 1");
+  };
+  uint32_t x = std::getenv("ORDIKA_TURNS_SEED") ? static_cast<uint32_t>(std::atoi(std::getenv("ORDIKA_TURNS_SEED"))) : 12345;
+  auto rnd = [&](uint32_t n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 16) % n;
+  };
+  int edits = 0;
+  for (int step = 0; step < 80; ++step) {
+    int who = static_cast<int>(rnd(3));
+    SyncClient& c = cs[who];
+    SCOPED_TRACE("step " + std::to_string(step));
+    bool trace = std::getenv("ORDIKA_TURNS_TRACE") != nullptr;
+    if (rnd(3) != 0) {
+      uint8_t u[16];
+      client_uuid(u, 100, static_cast<int>(rnd(kObjects)));
+      ++edits;
+      if (trace) std::printf("%d: client %d edits object %d -> edit %d\n", step, who, u[3], edits);
+      ASSERT_EQ(0, put_item(c.db.get(), c.key, u, item_header("obj", 100 + edits), "edit " + std::to_string(edits)));
+    } else {
+      int answer = rnd(2) ? SYNC_TAKE_SERVER : SYNC_KEEP_LOCAL;
+      if (trace) std::printf("%d: client %d syncs, answering %d\n", step, who, answer);
+      ASSERT_EQ(0, sync_once(c, alice_, "turns", answer));
+      EXPECT_EQ(0, c.pending());
+    }
+    ASSERT_EQ(0, one_current_each(c)) << "an object without (or with two) current versions";
+  }
+  for (int pass = 0; pass < 2; ++pass)
+    for (auto& c : cs) ASSERT_EQ(0, sync_once(c, alice_, "turns", SYNC_TAKE_SERVER));
+  for (auto& c : cs) {
+    EXPECT_EQ(0, one_current_each(c));
+    EXPECT_TRUE(cs[0].rows() == c.rows()) << c.dir;
+  }
+}

@@ -330,3 +330,26 @@ TEST_F(SyncTest, PasswordChangedLocallyIsRefusedClearlyAndLosesNothing) {
   EXPECT_EQ(0, Sync(&b_));
   EXPECT_EQ("first", b_.current_body(2));
 }
+
+// The server's current version is one this copy holds as an older version
+// (its own edit demoted it) and only an older version is new: the conflict
+// shows the server's current version, and taking it restores it here
+// instead of deleting the object.
+TEST_F(SyncTest, ServerCurrentHeldHereAsOlderVersionIsRestored) {
+  ASSERT_EQ(0, put_object(a_.db.get(), a_.key, true, 2, item_header("note", 40), "a1", true));
+  ASSERT_EQ(0, put_object(b_.db.get(), b_.key, true, 2, item_header("note", 41), "b1", true));
+  ASSERT_EQ(0, put_object(b_.db.get(), b_.key, true, 2, item_header("note", 42), "b2", true));
+  ASSERT_EQ(0, Sync(&a_));
+  ASSERT_EQ(0, Sync(&b_, SYNC_TAKE_SERVER));  // b1 goes up as an older version
+  EXPECT_EQ("a1", b_.current_body(2));
+  ASSERT_EQ(0, put_object(a_.db.get(), a_.key, true, 2, item_header("note", 43), "a3", true));
+  asked_.clear();
+  ASSERT_EQ(0, Sync(&a_, SYNC_TAKE_SERVER));
+  ASSERT_EQ(1u, asked_.size());
+  EXPECT_TRUE(asked_[0].remote_exists);
+  EXPECT_EQ("a1", asked_[0].remote_body.substr(0, asked_[0].remote_body.find('\0')));
+  EXPECT_EQ("a1", a_.current_body(2));
+  EXPECT_EQ(1, count_rows(a_.db.get(), "SELECT 1 FROM t1 WHERE c3=0 AND c1=(SELECT c1 FROM t1 WHERE c3=0 AND c5 IS NOT NULL LIMIT 1)"));
+  ASSERT_EQ(0, Sync(&b_));
+  EXPECT_EQ(a_.versions(), b_.versions());
+}
