@@ -132,6 +132,17 @@ TEST_F(DetailTest, LinkedItemsExpandOneLevelAndMissingOnesVanish) {
   // After B is deleted, its link disappears without a trace.
   ASSERT_EQ(item_remove(b), 0);
   EXPECT_EQ(item_detail_text(item_get(top)), "\nrest" + sep + header_a + "\nay");
+  // At most 64 links are expanded; the rest are dropped.
+  int64_t c = store(ITEM_NOTE, "C", "see");
+  std::string link_c = "[[ordika:" + uuid_to_hex(item_get(c)->uuid) + "]]\n";
+  std::string many;
+  for (int i = 0; i < 70; i++) many += link_c;
+  int64_t hub = store(ITEM_NOTE, "Hub", many + "end", 1);
+  std::string text = item_detail_text(item_get(hub));
+  size_t seps = 0;
+  for (size_t p = text.find(sep); p != std::string::npos; p = text.find(sep, p + 1)) seps++;
+  EXPECT_EQ(seps, 64u);
+  EXPECT_EQ(text.rfind("\nend", 0), 0u);
   // A link that is no link (too short, wrong closing) stays text.
   int64_t odd = store(ITEM_NOTE, "Odd", "[[ordika:123]]", 1);
   EXPECT_EQ(item_detail_text(item_get(odd)), "\n[[ordika:123]]");
