@@ -56,15 +56,37 @@ std::string no_nul(std::string s) {
 int move_to_epoch(IcalEntry* e, ItemForm* f) {
   if (e->start >= 0) return 0;
   if (f->freq == FREQ_NONE) return -1;
+  // A time of 0 would read as "no date", so the first occurrence after it.
   int64_t t = e->start;
   int64_t left = f->end_kind == RECUR_COUNT ? f->recur_count : -1;
+  if (left < 0) {
+    Recurrence r;
+    r.freq = static_cast<uint8_t>(f->freq);
+    r.interval_minus_one = static_cast<uint8_t>(f->interval_minus_one);
+    r.by_day = static_cast<uint8_t>(f->by_day);
+    t = recur_first_at_or_after(e->start, r, 1);
+    if (t <= 0) t = e->start;  // not found that way: walk the series
+  }
+  // A counted series uses up the occurrences it had before 1970.
   int64_t steps = 0;
-  while (t < 0) {
+  while (t <= 0) {
     if (left == 0 || ++steps > kMaxSteps) return -1;
     int64_t next = recur_step(t, f->freq, f->interval_minus_one, f->by_day);
-    if (next <= t) return -1;
+    int used = 1;
+    if (next <= t) {
+      // The recurrence code takes an occurrence at exactly 0 for none; the
+      // one after it is two steps on.
+      Recurrence r;
+      r.freq = static_cast<uint8_t>(f->freq);
+      r.interval_minus_one = static_cast<uint8_t>(f->interval_minus_one);
+      r.by_day = static_cast<uint8_t>(f->by_day);
+      next = recur_advance(t, r, 2);
+      used = 2;
+      if (next <= t || next == RECUR_FOREVER_TIME) return -1;
+    }
     t = next;
-    if (left > 0) left--;
+    if (left > 0) left = left > used ? left - used : 0;
+    if (left == 0 && f->end_kind == RECUR_COUNT) return -1;
   }
   if (f->end_kind == RECUR_UNTIL && t > f->until) return -1;
   if (f->end_kind == RECUR_COUNT) {

@@ -87,6 +87,10 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
       "DTEND;TZID=Europe/Paris:20300301T100000\nRRULE:FREQ=WEEKLY;BYDAY=MO,WE,FR;INTERVAL=500\n"
       "SUMMARY:Standup\nBEGIN:VALARM\nACTION:DISPLAY\nSUMMARY:Alarm title\nDESCRIPTION:Alarm text\n"
       "TRIGGER:-PT15M\nEND:VALARM\nEND:VEVENT\n"
+      // A yearly series reaching 1970 at midnight UTC: the next one, as 0 means no date.
+      "BEGIN:VEVENT\nDTSTART:19650101T000000Z\nRRULE:FREQ=YEARLY\nSUMMARY:Epoch\nEND:VEVENT\n"
+      // A daily series from the year 1000 moves without walking every day.
+      "BEGIN:VEVENT\nDTSTART:10000101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=3\nSUMMARY:Ancient\nEND:VEVENT\n"
       // No UID, a birthday from before 1970.
       "BEGIN:VEVENT\nDTSTART;VALUE=DATE:19650704\nRRULE:FREQ=YEARLY\nSUMMARY:Birthday\nEND:VEVENT\n"
       // A one-off event before 1970: skipped.
@@ -108,8 +112,8 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
       "BEGIN:VEVENT\nUID:m\nDTSTART:20300312T180000Z\nRRULE:FREQ=MONTHLY;BYDAY=2TU;UNTIL=20301231T000000Z\n"
       "SUMMARY:Club\nEND:VEVENT\n");
   ImportReport r;
-  EXPECT_EQ(import_ics(cal, &r), 7);
-  EXPECT_EQ(r.imported, 7);
+  EXPECT_EQ(import_ics(cal, &r), 9);
+  EXPECT_EQ(r.imported, 9);
   EXPECT_EQ(r.skipped, 3);
   EXPECT_EQ(r.updated, 0);
 
@@ -130,6 +134,13 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
   EXPECT_EQ(bday->recurrence.freq, FREQ_YEARLY);
 
   EXPECT_EQ(titled("Old"), nullptr);
+  ASSERT_TRUE(titled("Epoch"));
+  EXPECT_EQ(titled("Epoch")->due, 31536000);  // 1 January 1971, 00:00 UTC
+  Item* ancient = titled("Ancient");
+  ASSERT_TRUE(ancient);
+  EXPECT_GE(ancient->due, 0);
+  EXPECT_LT(ancient->due, 3 * 86400 + 86400);
+  EXPECT_EQ(ancient->recurrence.interval_minus_one, 2);
   EXPECT_EQ(titled("Ended"), nullptr);
   Item* count = titled("Count");
   ASSERT_TRUE(count);
@@ -160,7 +171,7 @@ TEST_F(CalendarTest, ImportRulesAndMendedFaults) {
   EXPECT_EQ(club->recurrence.end_kind, RECUR_UNTIL);
 
   // New items went into the selected tag.
-  EXPECT_EQ(linked_items(static_cast<int32_t>(g_repos[0].root)).size(), 7u);
+  EXPECT_EQ(linked_items(static_cast<int32_t>(g_repos[0].root)).size(), 9u);
 }
 
 TEST_F(CalendarTest, IntervalsOutsideTheRecordAreClamped) {
