@@ -9,6 +9,7 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -197,6 +198,13 @@ void native_ecb(const CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 
 const uint8_t kZeroBlock[16] = {};
 
+// Cleared by tests so the libcrypto path runs on machines with AES instructions.
+std::atomic<bool> allow_native{true};
+
+bool use_native(int key_len) {
+  return kHaveAesNi && key_len != 24 && allow_native.load(std::memory_order_relaxed);
+}
+
 // EVP_CipherUpdate takes an int length; larger buffers go in pieces of this
 // size (a multiple of the block size).
 constexpr size_t kMaxPiece = size_t(1) << 30;
@@ -290,7 +298,14 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
     log_message(LOG_ERROR, "aes_set_key: %d %d", key_len, direction);
     return -1;
   }
-  if (kHaveAesNi && key_len != 24) {
+  if (use_native(key_len)) {
+    if (ctx->evp && ctx->evp_key_len) {
+      // Over from libcrypto: its schedule of the previous key must not stay
+      // behind either.
+      EVP_CIPHER_CTX_reset(ctx->evp);
+      ctx->evp_key_len = 0;
+      ctx->evp_iv_valid = false;
+    }
     if (iv) {
       memmove(ctx->chain, iv, sizeof ctx->chain);
     } else {
@@ -439,4 +454,10 @@ long cbc_encrypt_inplace(CipherContext* ctx, uint8_t* buf, size_t len) {
 
 long cbc_decrypt_inplace(CipherContext* ctx, uint8_t* buf, size_t len) {
   return aes_decrypt(ctx, buf, buf, len, MODE_CBC);
+}
+
+bool aes_use_native(bool use) {
+  bool previous = kHaveAesNi && allow_native.load(std::memory_order_relaxed);
+  allow_native.store(use, std::memory_order_relaxed);
+  return previous;
 }

@@ -47,6 +47,11 @@ long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len
 long aes_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len, int mode);
 long cbc_encrypt_inplace(CipherContext* ctx, uint8_t* buf, size_t len);
 long cbc_decrypt_inplace(CipherContext* ctx, uint8_t* buf, size_t len);
+// With false, contexts keyed from then on use libcrypto even where the CPU
+// has AES instructions, so tests can check both paths; a context keeps the
+// path it was keyed on until its next aes_set_key. Returns whether the native
+// path was in use before the call (always false without AES instructions).
+bool aes_use_native(bool use);
 
 struct Sha1Context {
   uint32_t h[5];

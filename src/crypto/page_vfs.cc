@@ -4,7 +4,6 @@
 #include "crypto/page_vfs.h"
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -23,7 +22,6 @@ namespace {
 constexpr int kPage = PAGE_VFS_PAGE_SIZE;
 constexpr int kSector = 512;  // keeps journal headers smaller than a page
 const uint8_t kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', 0};
-const uint8_t kZeroIv[16] = {};
 
 uint32_t get_be32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
@@ -60,6 +58,12 @@ struct FileState {
   bool has_salt = false;
   uint8_t header[16] = {};  // the file's own leading 16 bytes
   bool header_known = false;
+  // The file's size as last seen. Another connection can only change it while
+  // this one holds no lock, so it is taken afresh when the engine locks or
+  // unlocks, asks for the size, truncates or sends a file control (a size hint
+  // may extend the file), and is carried along by our own writes.
+  sqlite3_int64 size = 0;
+  bool size_known = false;
   std::vector<uint8_t> scratch;  // decoded reads; grows to the largest read once
   uint8_t page_buffer[kPage] = {};
   uint8_t probe[kPage] = {};
@@ -137,7 +141,23 @@ void maybe_free(PageVfs* v) {
 // ---------------------------------------------------------------------------
 // Database files
 
-int raw_size(ShimFile* f, sqlite3_int64* size) { return f->real->pMethods->xFileSize(f->real, size); }
+// The size from the file system, remembered for later reads.
+int raw_size(ShimFile* f, sqlite3_int64* size) {
+  FileState* s = f->st;
+  s->size_known = false;
+  int rc = f->real->pMethods->xFileSize(f->real, size);
+  if (rc == SQLITE_OK) {
+    s->size = *size;
+    s->size_known = true;
+  }
+  return rc;
+}
+
+int known_size(ShimFile* f, sqlite3_int64* size) {
+  if (!f->st->size_known) return raw_size(f, size);
+  *size = f->st->size;
+  return SQLITE_OK;
+}
 
 // Turns one page read from disk into the engine's page (in place).
 void decode_page(FileState* s, uint8_t* page, sqlite3_int64 pgno) {
@@ -201,16 +221,16 @@ int db_read_probe(ShimFile* f, uint8_t* buf, int amt) {
   return SQLITE_OK;
 }
 
-// Reads the pages covering [off, off+amt) into s->scratch, decoded.
-int db_read_pages(ShimFile* f, sqlite3_int64 off, int amt, sqlite3_int64* first_out, sqlite3_int64* size_out) {
+// Reads the whole pages covering [off, off+amt) into data (room for all of
+// them), decoded in place.
+int db_read_pages(ShimFile* f, sqlite3_int64 off, int amt, uint8_t* data, sqlite3_int64* first_out,
+                  sqlite3_int64* size_out) {
   FileState* s = f->st;
   sqlite3_int64 first = off / kPage;
   sqlite3_int64 last = (off + amt - 1) / kPage;
   size_t n = size_t(last - first + 1);
-  if (s->scratch.size() < n * kPage) s->scratch.resize(n * kPage);
-  uint8_t* data = s->scratch.data();
   sqlite3_int64 size = 0;
-  int rc = raw_size(f, &size);
+  int rc = known_size(f, &size);
   if (rc != SQLITE_OK) return rc;
   rc = f->real->pMethods->xRead(f->real, data, int(n * kPage), first * kPage);
   if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) return rc;
@@ -229,14 +249,28 @@ int db_read_pages(ShimFile* f, sqlite3_int64 off, int amt, sqlite3_int64* first_
   return SQLITE_OK;
 }
 
+// Reads the pages covering [off, off+amt) into s->scratch, decoded.
+int db_read_scratch(ShimFile* f, sqlite3_int64 off, int amt, sqlite3_int64* first_out, sqlite3_int64* size_out) {
+  FileState* s = f->st;
+  size_t n = size_t((off + amt - 1) / kPage - off / kPage + 1);
+  if (s->scratch.size() < n * kPage) s->scratch.resize(n * kPage);
+  return db_read_pages(f, off, amt, s->scratch.data(), first_out, size_out);
+}
+
 int db_read(sqlite3_file* file, void* buf, int amt, sqlite3_int64 off) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
   if (amt <= 0) return SQLITE_OK;
   if (off == 0 && amt < kPage) return db_read_probe(f, static_cast<uint8_t*>(buf), amt);
   sqlite3_int64 first = 0, size = 0;
-  int rc = db_read_pages(f, off, amt, &first, &size);
-  if (rc != SQLITE_OK) return rc;
-  memcpy(buf, f->st->scratch.data() + (off - first * kPage), size_t(amt));
+  if (off % kPage == 0 && amt % kPage == 0) {
+    // Whole pages, the engine's usual read: decoded in its own buffer.
+    int rc = db_read_pages(f, off, amt, static_cast<uint8_t*>(buf), &first, &size);
+    if (rc != SQLITE_OK) return rc;
+  } else {
+    int rc = db_read_scratch(f, off, amt, &first, &size);
+    if (rc != SQLITE_OK) return rc;
+    memcpy(buf, f->st->scratch.data() + (off - first * kPage), size_t(amt));
+  }
   return off + amt <= size ? SQLITE_OK : SQLITE_IOERR_SHORT_READ;
 }
 
@@ -250,7 +284,19 @@ int encode_page(ShimFile* f, const uint8_t* in, uint8_t* out, sqlite3_int64 pgno
   return s->codec.encrypt(out + s->prefix, out + s->prefix, kPage - s->prefix);
 }
 
+int db_write_pages(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off);
+
 int db_write(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off) {
+  FileState* s = reinterpret_cast<ShimFile*>(file)->st;
+  int rc = db_write_pages(file, buf, amt, off);
+  if (rc != SQLITE_OK)
+    s->size_known = false;  // part of it may have landed
+  else if (s->size_known && amt > 0 && off + amt > s->size)
+    s->size = off + amt;
+  return rc;
+}
+
+int db_write_pages(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
   FileState* s = f->st;
   const uint8_t* in = static_cast<const uint8_t*>(buf);
@@ -275,7 +321,7 @@ int db_write(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off) {
   }
   // A write that is not whole pages: read, patch and rewrite the pages.
   sqlite3_int64 first = 0, size = 0;
-  int rc = db_read_pages(f, off, amt, &first, &size);
+  int rc = db_read_scratch(f, off, amt, &first, &size);
   if (rc != SQLITE_OK) return rc;
   std::vector<uint8_t> pages(s->scratch.begin(),
                              s->scratch.begin() + ((off + amt - 1) / kPage - first + 1) * kPage);
@@ -469,6 +515,31 @@ int pass_file_control(sqlite3_file* file, int op, void* arg) {
 
 int shim_sector_size(sqlite3_file*) { return kSector; }
 
+int db_truncate(sqlite3_file* file, sqlite3_int64 size) {
+  ShimFile* f = reinterpret_cast<ShimFile*>(file);
+  f->st->size_known = false;  // the parent may round up to its chunk size
+  return f->real->pMethods->xTruncate(f->real, size);
+}
+
+int db_file_size(sqlite3_file* file, sqlite3_int64* size) { return raw_size(reinterpret_cast<ShimFile*>(file), size); }
+
+int db_lock(sqlite3_file* file, int level) {
+  ShimFile* f = reinterpret_cast<ShimFile*>(file);
+  f->st->size_known = false;
+  return f->real->pMethods->xLock(f->real, level);
+}
+
+int db_unlock(sqlite3_file* file, int level) {
+  ShimFile* f = reinterpret_cast<ShimFile*>(file);
+  f->st->size_known = false;
+  return f->real->pMethods->xUnlock(f->real, level);
+}
+
+int db_file_control(sqlite3_file* file, int op, void* arg) {
+  reinterpret_cast<ShimFile*>(file)->st->size_known = false;
+  return pass_file_control(file, op, arg);
+}
+
 int pass_device_characteristics(sqlite3_file* file) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
   return f->real->pMethods->xDeviceCharacteristics(f->real) & ~SQLITE_IOCAP_BATCH_ATOMIC;
@@ -477,8 +548,8 @@ int pass_device_characteristics(sqlite3_file* file) {
 // Version 1: no shared memory (no WAL) and no memory mapping, so every page
 // goes through xRead and xWrite.
 const sqlite3_io_methods kDbMethods = {
-    1,         shim_close,          db_read,       db_write,           pass_truncate, pass_sync,
-    pass_file_size, pass_lock,      pass_unlock,   pass_check_reserved, pass_file_control,
+    1,         shim_close,          db_read,       db_write,           db_truncate,  pass_sync,
+    db_file_size, db_lock,          db_unlock,     pass_check_reserved, db_file_control,
     shim_sector_size, pass_device_characteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
@@ -755,34 +826,22 @@ FileState* connection_file(sqlite3* db, const char* name) {
 // ---------------------------------------------------------------------------
 // PageCodec
 
-PageCodec::~PageCodec() {
-  clear();
-  EVP_CIPHER_CTX_free(enc);
-  EVP_CIPHER_CTX_free(dec);
-}
+PageCodec::~PageCodec() { clear(); }
 
 void PageCodec::clear() {
-  if (enc) EVP_CIPHER_CTX_reset(enc);
-  if (dec) EVP_CIPHER_CTX_reset(dec);
+  // The contexts wipe their schedules when re-keyed or destroyed; unset, they
+  // refuse to run.
+  enc.key_len = 0;
+  dec.key_len = 0;
   OPENSSL_cleanse(key, sizeof key);
   active = false;
 }
 
 int PageCodec::set_key(const uint8_t k[32]) {
   clear();
-  if (!enc) enc = EVP_CIPHER_CTX_new();
-  if (!dec) dec = EVP_CIPHER_CTX_new();
-  if (!enc || !dec) return -1;
-  uint8_t hashed[32];
-  unsigned int n = 0;
-  int ok = EVP_Digest(k, 32, hashed, &n, EVP_sha256(), nullptr) == 1 && n == 32 &&
-           EVP_EncryptInit_ex(enc, EVP_aes_256_cbc(), nullptr, hashed, kZeroIv) == 1 &&
-           EVP_DecryptInit_ex(dec, EVP_aes_256_cbc(), nullptr, hashed, kZeroIv) == 1 &&
-           EVP_CIPHER_CTX_set_padding(enc, 0) == 1 && EVP_CIPHER_CTX_set_padding(dec, 0) == 1;
-  OPENSSL_cleanse(hashed, sizeof hashed);
-  if (!ok) {
+  if (page_cipher(&enc, k, CIPHER_ENCRYPT) != 0 || page_cipher(&dec, k, CIPHER_DECRYPT) != 0) {
     clear();
-    log_message(LOG_ERROR, "page_codec_set_key: libcrypto");
+    log_message(LOG_ERROR, "page_codec_set_key: cipher");
     return -1;
   }
   memcpy(key, k, 32);
@@ -790,21 +849,17 @@ int PageCodec::set_key(const uint8_t k[32]) {
   return 0;
 }
 
+// Every page starts from a zero chaining value; the key schedule stays.
 int PageCodec::encrypt(const uint8_t* in, uint8_t* out, int len) {
-  int n = 0;
-  // Only the chaining value is reset; the key schedule stays.
-  if (!active || (len & 15) || EVP_EncryptInit_ex(enc, nullptr, nullptr, nullptr, kZeroIv) != 1 ||
-      EVP_EncryptUpdate(enc, out, &n, in, len) != 1 || n != len)
-    return -1;
-  return 0;
+  if (!active || len < 0 || (len & 15)) return -1;
+  memset(enc.chain, 0, sizeof enc.chain);
+  return aes_encrypt(&enc, in, out, size_t(len), MODE_CBC) == len ? 0 : -1;
 }
 
 int PageCodec::decrypt(const uint8_t* in, uint8_t* out, int len) {
-  int n = 0;
-  if (!active || (len & 15) || EVP_DecryptInit_ex(dec, nullptr, nullptr, nullptr, kZeroIv) != 1 ||
-      EVP_DecryptUpdate(dec, out, &n, in, len) != 1 || n != len)
-    return -1;
-  return 0;
+  if (!active || len < 0 || (len & 15)) return -1;
+  memset(dec.chain, 0, sizeof dec.chain);
+  return aes_decrypt(&dec, in, out, size_t(len), MODE_CBC) == len ? 0 : -1;
 }
 
 // ---------------------------------------------------------------------------

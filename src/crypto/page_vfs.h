@@ -12,8 +12,9 @@
 
 #include <cstdint>
 
+#include "crypto/crypto.h"
+
 struct sqlite3;
-struct evp_cipher_ctx_st;
 
 // Size of every page of an encrypted database.
 enum { PAGE_VFS_PAGE_SIZE = 1024 };
@@ -46,15 +47,15 @@ const uint8_t* page_db_get_key(sqlite3* db);
 void page_transform(const uint8_t key[32], uint8_t* page, int page_size, int skip, int direction);
 
 // AES-256-CBC with the key schedule of SHA-256(key) prepared once; every call
-// starts again from a zero chaining value. Owns two libcrypto contexts (freed
-// and the key wiped on destruction); not copyable.
+// starts again from a zero chaining value. Owns two cipher contexts (the key
+// wiped on destruction); not copyable.
 struct PageCodec {
   PageCodec() = default;
   ~PageCodec();
   PageCodec(const PageCodec&) = delete;
   PageCodec& operator=(const PageCodec&) = delete;
 
-  // 0, or -1 when libcrypto fails (the codec is then unkeyed).
+  // 0, or -1 when the cipher cannot be keyed (the codec is then unkeyed).
   int set_key(const uint8_t key[32]);
   void clear();
   bool keyed() const { return active; }
@@ -62,8 +63,8 @@ struct PageCodec {
   int encrypt(const uint8_t* in, uint8_t* out, int len);
   int decrypt(const uint8_t* in, uint8_t* out, int len);
 
-  evp_cipher_ctx_st* enc = nullptr;
-  evp_cipher_ctx_st* dec = nullptr;
+  CipherContext enc;
+  CipherContext dec;
   uint8_t key[32] = {};  // the database key as given (not its hash)
   bool active = false;
 };
