@@ -221,6 +221,7 @@ void sync_free(SyncSession* s) {
   recordset_free(&s->s3);
   recordset_free(&s->s2);
   recordset_free(&s->conflicts);
+  recordset_free(&s->current);
   recordset_free(&s->decisions);
   s->have_sets = false;
   s->asking = false;
@@ -269,6 +270,7 @@ int recv_repo_list(SyncSession* s) {
     int rc = list ? 0 : -1;
     if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s3 ORDER BY rowid", REC_VERSION, &s->s3);
     if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s2 ORDER BY rowid", REC_LINK, &s->s2);
+    if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s3 WHERE c3=0 ORDER BY rowid", REC_VERSION, &s->current);
     if (rc == 0) rc = load_local(data.get(), &t1, &a, &r);
     if (rc != 0) {
       log_message(LOG_ERROR, "recv_repo_list: load: %d", rc);
@@ -492,7 +494,13 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
       if ((rc = exec_uuid(db, "INSERT INTO t3 SELECT c1, c2, 1 FROM t1 WHERE c1=?", u)) != 0) return rc;
       if ((rc = exec_uuid_all(db, "INSERT INTO t4 SELECT c1, c2, 1 FROM t2 WHERE c1=? OR c2=?", u)) != 0) return rc;
     } else {
-      if ((rc = exec_uuid(db, "INSERT INTO t3 SELECT c1, c2, 0 FROM sync1.s1 WHERE c1=? AND c3=0", u)) != 0)
+      // Already recorded when an earlier attempt was refused as stale.
+      if ((rc = exec_uuid(db, "INSERT OR IGNORE INTO t3 SELECT c1, c2, 0 FROM sync1.s1 WHERE c1=? AND c3=0", u)) != 0)
+        return rc;
+      // The version kept may be one the server already has (an older one
+      // there); sending it again makes it the server's current version,
+      // which would otherwise be left without any.
+      if ((rc = exec_uuid(db, "INSERT OR IGNORE INTO t3 SELECT c1, c2, 1 FROM t1 WHERE c1=? AND c3=0", u)) != 0)
         return rc;
     }
   }
@@ -530,6 +538,34 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
     st.reset();
     if ((rc = exec_pair(db, "INSERT INTO t1 SELECT * FROM sync1.s1 WHERE c1=? AND c2=?", v, 16, v + 16, 20)) != 0)
       return rc;
+  }
+
+  // Which version is current travels only with new versions: when the
+  // server's current version is one this copy holds as an older one, the
+  // flags are set as the server has them, unless the local current version
+  // is still to be sent (the upload makes it the server's).
+  for (size_t i = 0; i < s->current.count; ++i) {
+    const uint8_t* v = s->current.at(i);
+    Stmt mine;
+    if ((rc = stmt_prepare(db,
+                           "SELECT 1 FROM t1 INNER JOIN t3 ON (t1.c1=t3.c1 AND t1.c2=t3.c2) WHERE t1.c1=? AND "
+                           "t1.c3=0 AND t3.c3=1",
+                           &mine)) != SQLITE_OK)
+      return rc;
+    bind_blob(mine.get(), 1, v, 16);
+    rc = sqlite3_step(mine.get());
+    if (rc == SQLITE_ROW) continue;
+    if (rc != SQLITE_DONE) return rc;
+    Stmt held;
+    if ((rc = stmt_prepare(db, "SELECT c3 FROM t1 WHERE c1=? AND c2=?", &held)) != SQLITE_OK) return rc;
+    bind_blob(held.get(), 1, v, 16);
+    bind_blob(held.get(), 2, v + 16, 20);
+    rc = sqlite3_step(held.get());
+    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && sqlite3_column_int(held.get(), 0) == 0)) continue;
+    if (rc != SQLITE_ROW) return rc;
+    held.reset();
+    if ((rc = exec_uuid(db, "UPDATE t1 SET c3=1 WHERE c1=? AND c3=0", v)) != 0) return rc;
+    if ((rc = exec_pair(db, "UPDATE t1 SET c3=0 WHERE c1=? AND c2=?", v, 16, v + 16, 20)) != 0) return rc;
   }
 
   // Tag links.

@@ -60,6 +60,9 @@ struct SyncSession {
   // Stage 1 results, kept until sync_free.
   bool have_sets = false;
   RecordSet s3, s2, conflicts;
+  // The versions the server marks current (c3 = 0 in its listing; empty
+  // when a server leaves that column unset).
+  RecordSet current;
 
   // Stage 2.
   RecordSet decisions;

@@ -353,3 +353,49 @@ TEST_F(SyncTest, ServerCurrentHeldHereAsOlderVersionIsRestored) {
   ASSERT_EQ(0, Sync(&b_));
   EXPECT_EQ(a_.versions(), b_.versions());
 }
+
+// A copy whose current version is an older one on the server (it took the
+// server's side, then was overtaken) keeps it in the next conflict: the
+// server must end with that version as current, and the other copy must
+// follow although it holds that version already.
+TEST_F(SyncTest, KeepingAVersionTheServerHoldsAsOlderMakesItCurrentEverywhere) {
+  ASSERT_EQ(0, put_object(b_.db.get(), b_.key, true, 2, item_header("note", 60), "b1", true));
+  ASSERT_EQ(0, Sync(&b_));
+  ASSERT_EQ(0, put_object(a_.db.get(), a_.key, true, 2, item_header("note", 61), "a1", true));
+  ASSERT_EQ(0, put_object(a_.db.get(), a_.key, true, 2, item_header("note", 62), "a2", true));
+  {
+    SyncSession s;
+    s.dir = a_.dir;
+    std::memcpy(s.key, a_.key, 32);
+    s.server_id = "r";
+    s.login = alice_;
+    ASSERT_EQ(0, recv_repo_list(&s));
+    ASSERT_EQ(0, sync_conflicts_begin(&s));
+    SyncConflict k;
+    ASSERT_EQ(1, sync_conflicts_next(&s, &k));
+    ASSERT_EQ(0, sync_conflicts_decide(&s, SYNC_TAKE_SERVER));
+    ASSERT_EQ(0, sync_conflicts_next(&s, &k));
+    sync_conflicts_end(&s);
+    // overtaken by B
+    ASSERT_EQ(0, put_object(b_.db.get(), b_.key, true, 2, item_header("note", 63), "b2", true));
+    ASSERT_EQ(0, Sync(&b_));
+    ASSERT_EQ(1, send_sync_objs(&s));
+  }
+  EXPECT_EQ("b1", a_.current_body(2));
+  ASSERT_EQ(0, Sync(&a_, SYNC_KEEP_LOCAL));
+  EXPECT_EQ("b1", a_.current_body(2));
+  ASSERT_EQ(0, Sync(&b_));
+  EXPECT_EQ("b1", b_.current_body(2));
+  const char* one_current = "SELECT c1 FROM t1 GROUP BY c1 HAVING sum(c3=0) != 1";
+  EXPECT_EQ(0, count_rows(a_.db.get(), one_current));
+  EXPECT_EQ(0, count_rows(b_.db.get(), one_current));
+  // a fresh clone has what the server has
+  Client c;
+  c.dir = dir_.subdir("c");
+  std::memcpy(c.key, a_.key, 32);
+  ASSERT_EQ(0, server_clone_repo(alice_, "r", "repo-pw", c.dir.c_str(), never_there));
+  c.open();
+  EXPECT_EQ("b1", c.current_body(2));
+  EXPECT_EQ(a_.versions(), b_.versions());
+  EXPECT_EQ(a_.versions(), c.versions());
+}
