@@ -26,11 +26,9 @@ constexpr int kRepos = 4;
 constexpr int kPerRepo = 6;  // 24 clients
 constexpr int kRounds = 3;
 
-// Conflicts on the shared item: every client takes the server's version;
-// with ORDIKA_LOAD_KEEP_LOCAL set, odd clients keep their own instead.
-int answer_for(int client) {
-  return std::getenv("ORDIKA_LOAD_KEEP_LOCAL") && client % 2 ? SYNC_KEEP_LOCAL : SYNC_TAKE_SERVER;
-}
+// Conflicts on the shared item: even clients take the server's version,
+// odd clients keep their own.
+int answer_for(int client) { return client % 2 ? SYNC_KEEP_LOCAL : SYNC_TAKE_SERVER; }
 
 class Load : public ServerFixture {
  protected:
