@@ -171,25 +171,8 @@ void ical_append_folded(std::string* out, const char* text, size_t len, size_t c
 }
 
 std::string ical_escape_text(const char* text) {
-  std::string out;
-  for (const char* p = text ? text : ""; *p; p++) {
-    switch (*p) {
-      case '\r':
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case ',':
-      case ';':
-      case '\\':
-        out += '\\';
-        out += *p;
-        break;
-      default:
-        out += *p;
-    }
-  }
-  return out;
+  // TEXT escaping is the same as a vCard value's.
+  return vcard_escape(text);
 }
 
 void ical_write_text(std::string* out, const char* name, const char* text) {
