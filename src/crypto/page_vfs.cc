@@ -21,6 +21,10 @@ namespace {
 
 constexpr int kPage = PAGE_VFS_PAGE_SIZE;
 constexpr int kSector = 512;  // keeps journal headers smaller than a page
+constexpr int kAheadPages = 64;  // read in one call when pages come in order
+// Pages skipped forward between two reads that still count as in order: rows
+// of tables filled together interleave their pages.
+constexpr int kAheadGap = 16;
 const uint8_t kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', 0};
 
 uint32_t get_be32(const uint8_t* p) {
@@ -64,6 +68,13 @@ struct FileState {
   // may extend the file), and is carried along by our own writes.
   sqlite3_int64 size = 0;
   bool size_known = false;
+  // Stored pages read ahead while the engine asks for pages in order (a table
+  // scan): one system call for many pages. Kept, like the size, only while
+  // the file cannot change under it.
+  std::vector<uint8_t> ahead;
+  sqlite3_int64 ahead_first = 0;  // page index of ahead[0]
+  int ahead_count = 0;
+  sqlite3_int64 next_index = -1;  // the index following the last page read
   std::vector<uint8_t> scratch;  // decoded reads; grows to the largest read once
   uint8_t page_buffer[kPage] = {};
   uint8_t probe[kPage] = {};
@@ -159,15 +170,28 @@ int known_size(ShimFile* f, sqlite3_int64* size) {
   return SQLITE_OK;
 }
 
-// Turns one page read from disk into the engine's page (in place).
-void decode_page(FileState* s, uint8_t* page, sqlite3_int64 pgno) {
+// Turns one page as stored into the engine's page (in may equal out).
+void decode_page_to(FileState* s, const uint8_t* in, uint8_t* out, sqlite3_int64 pgno) {
   int skip = pgno == 1 ? s->prefix : 0;
-  if (s->codec.keyed()) s->codec.decrypt(page + skip, page + skip, kPage - skip);
-  if (pgno == 1) {
-    memcpy(s->header, page, 16);
-    s->header_known = true;
-    memcpy(page, kMagic, 16);
+  if (s->codec.keyed()) {
+    if (skip && in != out) memcpy(out, in, size_t(skip));
+    s->codec.decrypt(in + skip, out + skip, kPage - skip);
+  } else if (in != out) {
+    memcpy(out, in, kPage);
   }
+  if (pgno == 1) {
+    memcpy(s->header, out, 16);
+    s->header_known = true;
+    memcpy(out, kMagic, 16);
+  }
+}
+
+void decode_page(FileState* s, uint8_t* page, sqlite3_int64 pgno) { decode_page_to(s, page, page, pgno); }
+
+// The file may change from here on: size and pages read ahead are stale.
+void forget_file(FileState* s) {
+  s->size_known = false;
+  s->ahead_count = 0;
 }
 
 // Makes sure the file's own 16 leading bytes are known before page 1 is
@@ -257,10 +281,35 @@ int db_read_scratch(ShimFile* f, sqlite3_int64 off, int amt, sqlite3_int64* firs
   return db_read_pages(f, off, amt, s->scratch.data(), first_out, size_out);
 }
 
+// One whole page from the pages read ahead, refilled when the engine reads in
+// order. False when the page is not there and is better read alone (random
+// access, the last pages of the file, a failed read).
+bool db_read_ahead(ShimFile* f, uint8_t* buf, sqlite3_int64 index) {
+  FileState* s = f->st;
+  bool in_order = index >= s->next_index && index <= s->next_index + kAheadGap;
+  s->next_index = index + 1;
+  if (index < s->ahead_first || index >= s->ahead_first + s->ahead_count) {
+    sqlite3_int64 size = 0;
+    if (!in_order || known_size(f, &size) != SQLITE_OK) return false;
+    sqlite3_int64 whole = size / kPage - index;
+    if (whole < 2) return false;
+    int count = int(std::min<sqlite3_int64>(whole, kAheadPages));
+    if (s->ahead.size() < size_t(kAheadPages) * kPage) s->ahead.resize(size_t(kAheadPages) * kPage);
+    s->ahead_count = 0;
+    if (f->real->pMethods->xRead(f->real, s->ahead.data(), count * kPage, index * kPage) != SQLITE_OK) return false;
+    s->ahead_first = index;
+    s->ahead_count = count;
+  }
+  decode_page_to(s, s->ahead.data() + (index - s->ahead_first) * kPage, buf, index + 1);
+  return true;
+}
+
 int db_read(sqlite3_file* file, void* buf, int amt, sqlite3_int64 off) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
   if (amt <= 0) return SQLITE_OK;
   if (off == 0 && amt < kPage) return db_read_probe(f, static_cast<uint8_t*>(buf), amt);
+  if (amt == kPage && off % kPage == 0 && db_read_ahead(f, static_cast<uint8_t*>(buf), off / kPage))
+    return SQLITE_OK;
   sqlite3_int64 first = 0, size = 0;
   if (off % kPage == 0 && amt % kPage == 0) {
     // Whole pages, the engine's usual read: decoded in its own buffer.
@@ -288,6 +337,7 @@ int db_write_pages(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 o
 
 int db_write(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off) {
   FileState* s = reinterpret_cast<ShimFile*>(file)->st;
+  s->ahead_count = 0;
   int rc = db_write_pages(file, buf, amt, off);
   if (rc != SQLITE_OK)
     s->size_known = false;  // part of it may have landed
@@ -517,7 +567,7 @@ int shim_sector_size(sqlite3_file*) { return kSector; }
 
 int db_truncate(sqlite3_file* file, sqlite3_int64 size) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
-  f->st->size_known = false;  // the parent may round up to its chunk size
+  forget_file(f->st);  // the parent may round up to its chunk size
   return f->real->pMethods->xTruncate(f->real, size);
 }
 
@@ -525,18 +575,18 @@ int db_file_size(sqlite3_file* file, sqlite3_int64* size) { return raw_size(rein
 
 int db_lock(sqlite3_file* file, int level) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
-  f->st->size_known = false;
+  forget_file(f->st);
   return f->real->pMethods->xLock(f->real, level);
 }
 
 int db_unlock(sqlite3_file* file, int level) {
   ShimFile* f = reinterpret_cast<ShimFile*>(file);
-  f->st->size_known = false;
+  forget_file(f->st);
   return f->real->pMethods->xUnlock(f->real, level);
 }
 
 int db_file_control(sqlite3_file* file, int op, void* arg) {
-  reinterpret_cast<ShimFile*>(file)->st->size_known = false;
+  forget_file(reinterpret_cast<ShimFile*>(file)->st);
   return pass_file_control(file, op, arg);
 }
 

@@ -685,6 +685,50 @@ TEST(PageVfs, ConnectionsOnOneFileSeeEachOthersCommits) {
   EXPECT_EQ(query(b.db, "PRAGMA integrity_check"), "ok");
 }
 
+// Each connection keeps the file size and pages read ahead between locks;
+// another connection growing, rewriting or shrinking the file must still be
+// seen, as must this connection's own writes in the middle of a scan.
+TEST(PageVfs, ScansSeeOtherConnectionsGrowAndShrinkTheFile) {
+  TempDir dir;
+  Bytes key = make_key(48, 14);
+  Db a, b;
+  ASSERT_EQ(open_keyed(a, dir.file("data"), key), 0);
+  ASSERT_EQ(open_keyed(b, dir.file("data"), key), 0);
+  ASSERT_EQ(exec(a.db, "PRAGMA cache_size=5"), SQLITE_OK);
+  fill(a.db, 2000);
+  const char* sum = "SELECT count(*) || ':' || sum(length(v)) FROM t";
+  std::string before = query(a.db, sum);
+  EXPECT_EQ(query(b.db, sum), before);
+  fill(b.db, 3000);  // beyond a's last known size
+  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t"), "5000");
+  EXPECT_EQ(query(a.db, "SELECT max(id) FROM t"), "5000");
+  ASSERT_EQ(exec(b.db, "UPDATE t SET v = 'changed-' || id WHERE id % 3 = 0"), SQLITE_OK);
+  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t WHERE v LIKE 'changed-%'"), "1666");
+  ASSERT_EQ(exec(b.db, "DELETE FROM t WHERE id > 100; VACUUM"), SQLITE_OK);
+  EXPECT_EQ(query(a.db, sum), query(b.db, sum));
+  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t"), "100");
+  EXPECT_EQ(query(a.db, "PRAGMA integrity_check"), "ok");
+
+  // Writes in the middle of a read: the pages read ahead must not hide them.
+  fill(a.db, 2000);
+  ASSERT_EQ(exec(a.db, "BEGIN"), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(a.db, "SELECT id FROM t ORDER BY id", -1, &st, nullptr), SQLITE_OK);
+  int rows = 0;
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    if (++rows == 500) {
+      ASSERT_EQ(exec(a.db, "UPDATE t SET v = 'late' WHERE id % 7 = 0"), SQLITE_OK);
+    }
+  }
+  sqlite3_finalize(st);
+  EXPECT_EQ(rows, 2100);
+  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t WHERE v = 'late'"), "300");
+  ASSERT_EQ(exec(a.db, "COMMIT"), SQLITE_OK);
+  EXPECT_EQ(query(b.db, "SELECT count(*) FROM t WHERE v = 'late'"), "300");
+  EXPECT_EQ(query(b.db, "PRAGMA integrity_check"), "ok");
+  expect_all_ciphertext(read_all(dir.file("data")));
+}
+
 TEST(PageVfs, VacuumKeepsTheFormat) {
   TempDir dir;
   std::string path = dir.file("data");
