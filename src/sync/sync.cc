@@ -544,8 +544,12 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
   // server's current version is one this copy holds as an older one, the
   // flags are set as the server has them, unless the local current version
   // is still to be sent (the upload makes it the server's).
-  for (size_t i = 0; i < s->current.count; ++i) {
-    const uint8_t* v = s->current.at(i);
+  RecordSet local_current;
+  if ((rc = load_set(db, "SELECT c1, c2 FROM t1 WHERE c3=0 ORDER BY 1, 2", REC_VERSION, &local_current)) != 0)
+    return rc;
+  RecordSet differing = recordset_difference(s->current, local_current);
+  for (size_t i = 0; i < differing.count; ++i) {
+    const uint8_t* v = differing.at(i);
     Stmt mine;
     if ((rc = stmt_prepare(db,
                            "SELECT 1 FROM t1 INNER JOIN t3 ON (t1.c1=t3.c1 AND t1.c2=t3.c2) WHERE t1.c1=? AND "
