@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,10 @@
 #include "test_util.h"
 
 namespace {
+
+CIPHER_PATHS(Aes);
+CIPHER_PATHS(Cbc);
+CIPHER_PATHS(Ecb);
 
 const char* const kPlain = "00112233445566778899aabbccddeeff";
 
@@ -30,7 +35,7 @@ std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
 
 // One context re-keyed across all key lengths and both directions, so that
 // re-keying in place is exercised together with the known answers.
-TEST(Aes, Fips197EcbAndCbcOnOneContext) {
+TEST_P(Aes, Fips197EcbAndCbcOnOneContext) {
   CipherContext ctx;
   for (int mode : {MODE_ECB, MODE_CBC}) {
     for (const auto& tc : kFips197) {
@@ -39,6 +44,7 @@ TEST(Aes, Fips197EcbAndCbcOnOneContext) {
       uint8_t buf[16];
       ASSERT_EQ(0, aes_set_key(&ctx, key.data(), int(key.size()), nullptr, CIPHER_ENCRYPT));
       EXPECT_EQ(ctx.rounds, int(key.size()) / 4 + 6);
+      EXPECT_EQ(ctx.native, native && key.size() != 24);
       ASSERT_EQ(16, aes_encrypt(&ctx, plain.data(), buf, 16, mode));
       EXPECT_EQ(to_hex(buf, 16), tc.cipher) << key.size() << " mode " << mode;
       ASSERT_EQ(0, aes_set_key(&ctx, key.data(), int(key.size()), nullptr, CIPHER_DECRYPT));
@@ -50,7 +56,7 @@ TEST(Aes, Fips197EcbAndCbcOnOneContext) {
 
 // NIST SP 800-38A F.2.1/F.2.2: four-block CBC with an IV, through the
 // in-place helpers.
-TEST(Aes, Sp80038aCbc) {
+TEST_P(Aes, Sp80038aCbc) {
   auto key = from_hex("2b7e151628aed2a6abf7158809cf4f3c");
   auto iv = from_hex("000102030405060708090a0b0c0d0e0f");
   const std::string plain =
@@ -70,7 +76,7 @@ TEST(Aes, Sp80038aCbc) {
   EXPECT_EQ(to_hex(buf), plain);
 }
 
-TEST(Aes, MisuseIsRefused) {
+TEST_P(Aes, MisuseIsRefused) {
   CipherContext ctx;
   uint8_t key[32] = {}, buf[32] = {};
   EXPECT_EQ(-1, aes_encrypt(&ctx, buf, buf, 16, MODE_CBC)) << "unset context";
@@ -91,7 +97,7 @@ TEST(Aes, MisuseIsRefused) {
   EXPECT_EQ(-1, aes_encrypt(&ctx, buf, buf, 16, MODE_CBC));
 }
 
-TEST(Cbc, PartialBlockIsZeroFilledAndKeepsChain) {
+TEST_P(Cbc, PartialBlockIsZeroFilledAndKeepsChain) {
   auto key = pattern(32, 1);
   auto iv = pattern(16, 99);
   CipherContext enc, dec;
@@ -112,7 +118,7 @@ TEST(Cbc, PartialBlockIsZeroFilledAndKeepsChain) {
   EXPECT_EQ(0, memcmp(buf + 5, iv.data() + 5, 11)) << "tail holds the chaining value";
 }
 
-TEST(Cbc, PartialBlockAfterWholeBlocksUsesRunningChain) {
+TEST_P(Cbc, PartialBlockAfterWholeBlocksUsesRunningChain) {
   auto key = pattern(16, 5);
   auto data = pattern(37, 40);
   CipherContext ctx;
@@ -135,7 +141,7 @@ TEST(Cbc, PartialBlockAfterWholeBlocksUsesRunningChain) {
   EXPECT_EQ(0, memcmp(out.data() + 37, c1 + 5, 11));
 }
 
-TEST(Cbc, ConsecutiveCallsFormOneStream) {
+TEST_P(Cbc, ConsecutiveCallsFormOneStream) {
   auto key = pattern(32, 7);
   auto iv = pattern(16, 3);
   auto data = pattern(32, 11);
@@ -164,7 +170,7 @@ TEST(Cbc, ConsecutiveCallsFormOneStream) {
 
 // The chaining value alone decides what the next CBC call continues from:
 // neither a partial block nor ECB work in between moves it.
-TEST(Cbc, ChainSurvivesPartialBlocksAndEcbInBetween) {
+TEST_P(Cbc, ChainSurvivesPartialBlocksAndEcbInBetween) {
   auto key = pattern(32, 23);
   auto iv = pattern(16, 29);
   auto data = pattern(48, 31);
@@ -192,7 +198,7 @@ TEST(Cbc, ChainSurvivesPartialBlocksAndEcbInBetween) {
   EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 32), want);
 }
 
-TEST(Cbc, DecryptOfPartialLengthWritesNothing) {
+TEST_P(Cbc, DecryptOfPartialLengthWritesNothing) {
   auto key = pattern(32, 2);
   CipherContext ctx;
   ASSERT_EQ(0, aes_set_key(&ctx, key.data(), 32, nullptr, CIPHER_DECRYPT));
@@ -206,7 +212,7 @@ TEST(Cbc, DecryptOfPartialLengthWritesNothing) {
   EXPECT_EQ(0, aes_decrypt(&ctx, in.data(), out.data(), 0, MODE_CBC));
 }
 
-TEST(Ecb, BlocksAreIndependentAndChainUntouched) {
+TEST_P(Ecb, BlocksAreIndependentAndChainUntouched) {
   auto key = pattern(32, 4);
   auto iv = pattern(16, 6);
   auto data = pattern(32, 9);
@@ -223,7 +229,7 @@ TEST(Ecb, BlocksAreIndependentAndChainUntouched) {
 }
 
 // Large buffers against libcrypto, in place and out of place.
-TEST(Cbc, LongBuffersMatchLibcrypto) {
+TEST_P(Cbc, LongBuffersMatchLibcrypto) {
   auto key = pattern(32, 13);
   auto iv = pattern(16, 17);
   auto data = pattern(1024 * 64, 21);
@@ -235,6 +241,108 @@ TEST(Cbc, LongBuffersMatchLibcrypto) {
   EXPECT_EQ(out, want);
   ASSERT_EQ(0, aes_set_key(&ctx, key.data(), 32, iv.data(), CIPHER_DECRYPT));
   ASSERT_EQ(long(out.size()), cbc_decrypt_inplace(&ctx, out.data(), out.size()));
+  EXPECT_EQ(out, data);
+}
+
+bool native_available() {
+  aes_use_native(true);
+  return aes_use_native(true);
+}
+
+// Both paths side by side on random work: keys of every length, IVs present
+// or absent, lengths with and without a partial block, both modes, in place
+// and not, several calls chained on one context. Outputs, return values and
+// chaining values must be byte-identical.
+TEST(CipherPathsAgree, RandomisedDifferential) {
+  if (!native_available()) GTEST_SKIP() << "no AES instructions";
+  std::mt19937 rng(20261207);
+  auto bytes = [&](size_t n) {
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) b = uint8_t(rng());
+    return v;
+  };
+  const int kLens[] = {16, 24, 32};
+  for (int round = 0; round < 400; round++) {
+    SCOPED_TRACE(round);
+    int key_len = kLens[rng() % 3];
+    int direction = int(rng() % 2);
+    auto key = bytes(size_t(key_len));
+    auto iv = bytes(16);
+    const uint8_t* ivp = rng() % 8 ? iv.data() : nullptr;
+    CipherContext a, b;
+    aes_use_native(true);
+    ASSERT_EQ(0, aes_set_key(&a, key.data(), key_len, ivp, direction));
+    aes_use_native(false);
+    ASSERT_EQ(0, aes_set_key(&b, key.data(), key_len, ivp, direction));
+    aes_use_native(true);
+    ASSERT_EQ(a.native, key_len != 24);
+    ASSERT_FALSE(b.native);
+    int calls = 1 + int(rng() % 6);
+    for (int c = 0; c < calls; c++) {
+      int mode = int(rng() % 2);
+      bool in_place = rng() % 2;
+      size_t len = rng() % 4 == 0 ? rng() % 5000 : rng() % 100;
+      if (direction == CIPHER_DECRYPT) len &= ~size_t(15);
+      auto in = bytes(len + 16);  // never empty: a null buffer is refused even for 0 bytes
+      size_t out_len = (len + 15) & ~size_t(15);
+      std::vector<uint8_t> out_a(out_len + 16, 0xa5), out_b(out_len + 16, 0xa5);
+      long ra, rb;
+      if (in_place) {
+        std::copy(in.begin(), in.begin() + long(len), out_a.begin());
+        std::copy(in.begin(), in.begin() + long(len), out_b.begin());
+      }
+      const uint8_t* src_a = in_place ? out_a.data() : in.data();
+      const uint8_t* src_b = in_place ? out_b.data() : in.data();
+      if (direction == CIPHER_ENCRYPT) {
+        ra = aes_encrypt(&a, src_a, out_a.data(), len, mode);
+        rb = aes_encrypt(&b, src_b, out_b.data(), len, mode);
+      } else {
+        ra = aes_decrypt(&a, src_a, out_a.data(), len, mode);
+        rb = aes_decrypt(&b, src_b, out_b.data(), len, mode);
+      }
+      ASSERT_EQ(ra, long(out_len)) << "len " << len << " mode " << mode;
+      ASSERT_EQ(ra, rb);
+      ASSERT_EQ(to_hex(out_a), to_hex(out_b)) << "len " << len << " mode " << mode << " key " << key_len;
+      ASSERT_EQ(to_hex(a.chain, 16), to_hex(b.chain, 16));
+    }
+  }
+}
+
+// The switch takes effect at a context's next aes_set_key: a context keyed
+// on one path keeps it, so a stream in progress runs on unbroken, and a
+// re-key that carries the chaining value over continues it on the new path.
+TEST(CipherPathsAgree, SwitchingLeavesLiveContextsOnTheirPath) {
+  if (!native_available()) GTEST_SKIP() << "no AES instructions";
+  auto key = pattern(32, 41);
+  auto iv = pattern(16, 43);
+  auto data = pattern(128, 47);
+  auto want = ref_aes256(key.data(), iv.data(), data.data(), data.size(), true);
+
+  std::vector<uint8_t> out(128);
+  CipherContext enc;
+  ASSERT_EQ(0, aes_set_key(&enc, key.data(), 32, iv.data(), CIPHER_ENCRYPT));
+  ASSERT_EQ(32, aes_encrypt(&enc, data.data(), out.data(), 32, MODE_CBC));
+  aes_use_native(false);
+  EXPECT_TRUE(enc.native);
+  ASSERT_EQ(32, aes_encrypt(&enc, data.data() + 32, out.data() + 32, 32, MODE_CBC));
+  ASSERT_EQ(0, aes_set_key(&enc, key.data(), 32, enc.chain, CIPHER_ENCRYPT));
+  EXPECT_FALSE(enc.native);
+  ASSERT_EQ(32, aes_encrypt(&enc, data.data() + 64, out.data() + 64, 32, MODE_CBC));
+  aes_use_native(true);
+  ASSERT_EQ(0, aes_set_key(&enc, key.data(), 32, enc.chain, CIPHER_ENCRYPT));
+  EXPECT_TRUE(enc.native);
+  ASSERT_EQ(32, aes_encrypt(&enc, data.data() + 96, out.data() + 96, 32, MODE_CBC));
+  EXPECT_EQ(to_hex(out), to_hex(want));
+
+  aes_use_native(false);
+  CipherContext dec;
+  ASSERT_EQ(0, aes_set_key(&dec, key.data(), 32, iv.data(), CIPHER_DECRYPT));
+  aes_use_native(true);
+  EXPECT_FALSE(dec.native);
+  ASSERT_EQ(64, cbc_decrypt_inplace(&dec, out.data(), 64));
+  ASSERT_EQ(0, aes_set_key(&dec, key.data(), 32, dec.chain, CIPHER_DECRYPT));
+  EXPECT_TRUE(dec.native);
+  ASSERT_EQ(64, cbc_decrypt_inplace(&dec, out.data() + 64, 64));
   EXPECT_EQ(out, data);
 }
 

@@ -15,6 +15,11 @@
 
 namespace {
 
+CIPHER_PATHS(DeriveKey);
+CIPHER_PATHS(PageCipher);
+CIPHER_PATHS(ObjectCipher);
+CIPHER_PATHS(KeyCheck);
+
 std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; i++) v[i] = uint8_t(seed * 3 + i * 13 + (i >> 2));
@@ -41,7 +46,7 @@ std::vector<uint8_t> ref_derive(const std::string& password, const std::vector<u
   return x;
 }
 
-TEST(DeriveKey, ZeroRoundsIsSha256OfPasswordAndSalt) {
+TEST_P(DeriveKey, ZeroRoundsIsSha256OfPasswordAndSalt) {
   const std::vector<uint8_t> salt = pattern(16, 1);
   uint8_t out[32];
   derive_key_salted("secret", salt.data(), salt.size(), 0, out);
@@ -51,7 +56,7 @@ TEST(DeriveKey, ZeroRoundsIsSha256OfPasswordAndSalt) {
   EXPECT_EQ(to_hex(out, 32), "2bb80d537b1da3e38bd30361aa855686bde0eacd7162fef6a25fe97bf527a25b");
 }
 
-TEST(DeriveKey, RoundsAreEcbUnderTheFixedHash) {
+TEST_P(DeriveKey, RoundsAreEcbUnderTheFixedHash) {
   const std::vector<uint8_t> salt = pattern(7, 2);
   uint8_t out[32];
   derive_key_salted("pässword", salt.data(), salt.size(), 5, out);
@@ -61,7 +66,7 @@ TEST(DeriveKey, RoundsAreEcbUnderTheFixedHash) {
   EXPECT_EQ(to_hex(out, 32), to_hex(ref_derive("repository password", {}, 1000)));
 }
 
-TEST(DeriveKey, ContinueResumesAStartedHash) {
+TEST_P(DeriveKey, ContinueResumesAStartedHash) {
   const std::vector<uint8_t> salt = pattern(16, 3);
   Sha256Context c;
   sha256_init(&c);
@@ -73,7 +78,7 @@ TEST(DeriveKey, ContinueResumesAStartedHash) {
   EXPECT_EQ(to_hex(out, 32), to_hex(want, 32));
 }
 
-TEST(DeriveKey, AbsentOutputWritesMasterKey) {
+TEST_P(DeriveKey, AbsentOutputWritesMasterKey) {
   MasterKeyGuard guard;
   memset(master_key, 0x5a, 48);
   derive_key("master", nullptr);
@@ -82,7 +87,7 @@ TEST(DeriveKey, AbsentOutputWritesMasterKey) {
       << "the salt half is not touched";
 }
 
-TEST(PageCipher, KeyIsSha256OfKeyWithZeroIv) {
+TEST_P(PageCipher, KeyIsSha256OfKeyWithZeroIv) {
   auto key = pattern(32, 4);
   auto page = pattern(1024, 5);
   auto aes_key = ref_sha256(key.data(), 32);
@@ -103,7 +108,7 @@ TEST(PageCipher, KeyIsSha256OfKeyWithZeroIv) {
   EXPECT_EQ(buf, want);
 }
 
-TEST(PageCipher, AbsentKeyMeansMasterKey) {
+TEST_P(PageCipher, AbsentKeyMeansMasterKey) {
   MasterKeyGuard guard;
   auto key = pattern(32, 6);
   memcpy(master_key, key.data(), 32);
@@ -117,7 +122,7 @@ TEST(PageCipher, AbsentKeyMeansMasterKey) {
   EXPECT_EQ(a, b);
 }
 
-TEST(ObjectCipher, ConstructionAndChainAcrossBlobs) {
+TEST_P(ObjectCipher, ConstructionAndChainAcrossBlobs) {
   auto repo_key = pattern(32, 8);
   auto uuid = pattern(16, 9);
   auto hash = pattern(20, 10);
@@ -169,7 +174,7 @@ TEST(ObjectCipher, ConstructionAndChainAcrossBlobs) {
   }
 }
 
-TEST(ObjectCipher, AbsentKeyMeansMasterKeyAndMissingInputsFail) {
+TEST_P(ObjectCipher, AbsentKeyMeansMasterKeyAndMissingInputsFail) {
   MasterKeyGuard guard;
   auto key = pattern(32, 13);
   memcpy(master_key, key.data(), 32);
@@ -190,7 +195,7 @@ TEST(ObjectCipher, AbsentKeyMeansMasterKeyAndMissingInputsFail) {
   EXPECT_EQ(-1, object_cipher(nullptr, key.data(), uuid.data(), hash.data(), CIPHER_ENCRYPT));
 }
 
-TEST(KeyCheck, RecordLayoutAndVerification) {
+TEST_P(KeyCheck, RecordLayoutAndVerification) {
   auto key = pattern(32, 17);
   uint8_t record[64];
   key_check_make(key.data(), record);
@@ -224,7 +229,7 @@ TEST(KeyCheck, RecordLayoutAndVerification) {
   EXPECT_EQ(0, key_check_verify(key.data(), other));
 }
 
-TEST(KeyCheck, AbsentKeyMeansMasterKey) {
+TEST_P(KeyCheck, AbsentKeyMeansMasterKey) {
   MasterKeyGuard guard;
   auto key = pattern(32, 18);
   memcpy(master_key, key.data(), 32);

@@ -17,8 +17,12 @@
 
 #include "crypto/crypto.h"
 #include "crypto/page_vfs.h"
+#include "test_util.h"
 
 namespace {
+
+// Every page goes through a cipher context: both of its paths.
+CIPHER_PATHS(PageVfs);
 
 using Bytes = std::vector<uint8_t>;
 constexpr int kPage = 1024;
@@ -159,7 +163,7 @@ void expect_all_ciphertext(const Bytes& file) {
   EXPECT_FALSE(contains(file, std::string(kMagic, 15)));
 }
 
-TEST(PageVfs, Key48KeepsSaltPlainAndEncryptsTheRest) {
+TEST_P(PageVfs, Key48KeepsSaltPlainAndEncryptsTheRest) {
   TempDir dir;
   std::string path = dir.file("config");
   Bytes key = make_key(48, 1);
@@ -191,7 +195,7 @@ TEST(PageVfs, Key48KeepsSaltPlainAndEncryptsTheRest) {
   EXPECT_EQ(query(d.db, "PRAGMA integrity_check"), "ok");
 }
 
-TEST(PageVfs, Key32HasNoReadableByteAndKeepsItsRandomHeader) {
+TEST_P(PageVfs, Key32HasNoReadableByteAndKeepsItsRandomHeader) {
   TempDir dir;
   std::string path = dir.file("data");
   Bytes key = make_key(32, 9);
@@ -229,7 +233,7 @@ TEST(PageVfs, Key32HasNoReadableByteAndKeepsItsRandomHeader) {
   EXPECT_NE(Bytes(p1b.begin(), p1b.begin() + 16), header);
 }
 
-TEST(PageVfs, KeyOfOtherLengthStoresPlainWithoutMagic) {
+TEST_P(PageVfs, KeyOfOtherLengthStoresPlainWithoutMagic) {
   TempDir dir;
   std::string path = dir.file("plain");
   Bytes key = make_key(40, 3);
@@ -259,7 +263,7 @@ TEST(PageVfs, KeyOfOtherLengthStoresPlainWithoutMagic) {
   EXPECT_EQ(query(d.db, "SELECT count(*) FROM t"), "40");
 }
 
-TEST(PageVfs, AttachedDatabasesInheritTheMainKeyWithoutPrefix) {
+TEST_P(PageVfs, AttachedDatabasesInheritTheMainKeyWithoutPrefix) {
   TempDir dir;
   Bytes key = make_key(48, 5);
   std::string main_path = dir.file("config"), att_path = dir.file("sync_1");
@@ -291,7 +295,7 @@ TEST(PageVfs, AttachedDatabasesInheritTheMainKeyWithoutPrefix) {
   EXPECT_EQ(query(d.db, "SELECT count(*) FROM s"), "11");
 }
 
-TEST(PageVfs, AttachWithItsOwnKey) {
+TEST_P(PageVfs, AttachWithItsOwnKey) {
   TempDir dir;
   Bytes main_key = make_key(32, 1), other_key = make_key(32, 77);
   std::string other = dir.file("other");
@@ -311,7 +315,7 @@ TEST(PageVfs, AttachWithItsOwnKey) {
   EXPECT_EQ(query(d.db, "SELECT count(*) FROM main.t"), "1");
 }
 
-TEST(PageVfs, WrongKeyFailsCleanly) {
+TEST_P(PageVfs, WrongKeyFailsCleanly) {
   TempDir dir;
   std::string p32 = dir.file("a"), p48 = dir.file("b");
   Bytes k32 = make_key(32, 1), k48 = make_key(48, 2);
@@ -341,7 +345,7 @@ TEST(PageVfs, WrongKeyFailsCleanly) {
   EXPECT_EQ(read_all(p48), before48);
 }
 
-TEST(PageVfs, RollbackRestoresLargeTransactions) {
+TEST_P(PageVfs, RollbackRestoresLargeTransactions) {
   TempDir dir;
   std::string path = dir.file("data");
   Bytes key = make_key(32, 4);
@@ -369,7 +373,7 @@ TEST(PageVfs, RollbackRestoresLargeTransactions) {
   EXPECT_FALSE(exists(path + "-journal"));
 }
 
-TEST(PageVfs, HotJournalOfAKilledWriterIsRolledBack) {
+TEST_P(PageVfs, HotJournalOfAKilledWriterIsRolledBack) {
   TempDir dir;
   std::string path = dir.file("data");
   Bytes key = make_key(48, 8);
@@ -445,7 +449,7 @@ TEST(PageVfs, HotJournalOfAKilledWriterIsRolledBack) {
   EXPECT_EQ(after, header);
 }
 
-TEST(PageVfs, TruncatedOrCorruptFilesFailCleanly) {
+TEST_P(PageVfs, TruncatedOrCorruptFilesFailCleanly) {
   TempDir dir;
   std::string path = dir.file("data");
   Bytes key = make_key(32, 6);
@@ -484,7 +488,7 @@ int registered_vfs_count() {
   return n;
 }
 
-TEST(PageVfs, ConnectionsReleaseTheirVfsOnClose) {
+TEST_P(PageVfs, ConnectionsReleaseTheirVfsOnClose) {
   TempDir dir;
   Bytes key = make_key(32, 2);
   {
@@ -530,7 +534,7 @@ Bytes encrypt_stock_file(const Bytes& plain, const Bytes& key, const uint8_t hea
   return out;
 }
 
-TEST(PageVfs, OpensFilesWrittenByAnIndependentEncoder) {
+TEST_P(PageVfs, OpensFilesWrittenByAnIndependentEncoder) {
   TempDir dir;
   std::string stock = dir.file("stock");
   {
@@ -568,7 +572,7 @@ TEST(PageVfs, OpensFilesWrittenByAnIndependentEncoder) {
   }
 }
 
-TEST(PageVfs, PagesDecryptWithPageCipher) {
+TEST_P(PageVfs, PagesDecryptWithPageCipher) {
   TempDir dir;
   std::string path = dir.file("data");
   Bytes key = make_key(32, 21);
@@ -592,7 +596,7 @@ TEST(PageVfs, PagesDecryptWithPageCipher) {
   EXPECT_EQ(query(d.db, "PRAGMA integrity_check"), "ok");
 }
 
-TEST(PageVfs, PageTransformMatchesTheFormat) {
+TEST_P(PageVfs, PageTransformMatchesTheFormat) {
   Bytes key = make_key(32, 40);
   Bytes page(kPage);
   for (int i = 0; i < kPage; i++) page[size_t(i)] = uint8_t(i * 13);
@@ -628,7 +632,7 @@ int open_fds_matching(const char* text) {
   return n;
 }
 
-TEST(PageVfs, TemporaryFilesNeverReachTheDisk) {
+TEST_P(PageVfs, TemporaryFilesNeverReachTheDisk) {
   TempDir dir;
   Db d;
   ASSERT_EQ(open_keyed(d, dir.file("data"), make_key(32, 3)), 0);
@@ -651,7 +655,7 @@ TEST(PageVfs, TemporaryFilesNeverReachTheDisk) {
   EXPECT_EQ(dir.names(), std::vector<std::string>{"data"});
 }
 
-TEST(PageVfs, WalAndOtherPageSizesAreRefused) {
+TEST_P(PageVfs, WalAndOtherPageSizesAreRefused) {
   TempDir dir;
   Db d;
   ASSERT_EQ(open_keyed(d, dir.file("data"), make_key(32, 3)), 0);
@@ -668,7 +672,7 @@ TEST(PageVfs, WalAndOtherPageSizesAreRefused) {
   EXPECT_FALSE(exists(dir.file("data-wal")));
 }
 
-TEST(PageVfs, ConnectionsOnOneFileSeeEachOthersCommits) {
+TEST_P(PageVfs, ConnectionsOnOneFileSeeEachOthersCommits) {
   TempDir dir;
   Bytes key = make_key(32, 12);
   Db a, b;
@@ -688,7 +692,7 @@ TEST(PageVfs, ConnectionsOnOneFileSeeEachOthersCommits) {
 // Each connection keeps the file size and pages read ahead between locks;
 // another connection growing, rewriting or shrinking the file must still be
 // seen, as must this connection's own writes in the middle of a scan.
-TEST(PageVfs, ScansSeeOtherConnectionsGrowAndShrinkTheFile) {
+TEST_P(PageVfs, ScansSeeOtherConnectionsGrowAndShrinkTheFile) {
   TempDir dir;
   Bytes key = make_key(48, 14);
   Db a, b;
@@ -729,7 +733,7 @@ TEST(PageVfs, ScansSeeOtherConnectionsGrowAndShrinkTheFile) {
   expect_all_ciphertext(read_all(dir.file("data")));
 }
 
-TEST(PageVfs, VacuumKeepsTheFormat) {
+TEST_P(PageVfs, VacuumKeepsTheFormat) {
   TempDir dir;
   std::string path = dir.file("data");
   Bytes key = make_key(48, 13);

@@ -2,11 +2,14 @@
 // computed directly with libcrypto, independent of the code under test.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "crypto/crypto.h"
 
 inline std::vector<uint8_t> from_hex(const std::string& hex) {
   std::vector<uint8_t> out;
@@ -46,3 +49,24 @@ inline std::vector<uint8_t> ref_aes256(const uint8_t* key, const uint8_t* iv, co
   out.resize(size_t(n));
   return out;
 }
+
+// Fixture of cipher tests that must hold on both paths of CipherContext: the
+// CPU's AES instructions (where present) and libcrypto. `native` tells which
+// path contexts keyed in the test take.
+class CipherPaths : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    aes_use_native(true);
+    native = aes_use_native(GetParam()) && GetParam();
+  }
+  void TearDown() override { aes_use_native(true); }
+  bool native = false;
+};
+
+inline std::string cipher_path_name(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "native" : "libcrypto";
+}
+
+#define CIPHER_PATHS(suite)                  \
+  class suite : public CipherPaths {};       \
+  INSTANTIATE_TEST_SUITE_P(Paths, suite, ::testing::Bool(), cipher_path_name)
