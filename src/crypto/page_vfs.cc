@@ -879,10 +879,12 @@ FileState* connection_file(sqlite3* db, const char* name) {
 PageCodec::~PageCodec() { clear(); }
 
 void PageCodec::clear() {
-  // The contexts wipe their schedules when re-keyed or destroyed; unset, they
-  // refuse to run.
+  // Unset, the contexts refuse to run; a libcrypto schedule goes with the
+  // next key or the context.
   enc.key_len = 0;
   dec.key_len = 0;
+  OPENSSL_cleanse(enc.round_keys, sizeof enc.round_keys);
+  OPENSSL_cleanse(dec.round_keys, sizeof dec.round_keys);
   OPENSSL_cleanse(key, sizeof key);
   active = false;
 }
