@@ -21,7 +21,11 @@ namespace {
 
 constexpr int kPage = PAGE_VFS_PAGE_SIZE;
 constexpr int kSector = 512;  // keeps journal headers smaller than a page
-constexpr int kAheadPages = 64;  // read in one call when pages come in order
+// Pages read in one call when pages come in order: a few at first, twice as
+// many each time the engine reads on past them, so that a random read that
+// happens to follow another costs little.
+constexpr int kAheadFirst = 8;
+constexpr int kAheadPages = 64;
 // Pages skipped forward between two reads that still count as in order: rows
 // of tables filled together interleave their pages.
 constexpr int kAheadGap = 16;
@@ -74,6 +78,7 @@ struct FileState {
   std::vector<uint8_t> ahead;
   sqlite3_int64 ahead_first = 0;  // page index of ahead[0]
   int ahead_count = 0;
+  int ahead_span = kAheadFirst;  // pages to read at the next refill
   sqlite3_int64 next_index = -1;  // the index following the last page read
   std::vector<uint8_t> scratch;  // decoded reads; grows to the largest read once
   uint8_t page_buffer[kPage] = {};
@@ -290,10 +295,13 @@ bool db_read_ahead(ShimFile* f, uint8_t* buf, sqlite3_int64 index) {
   s->next_index = index + 1;
   if (index < s->ahead_first || index >= s->ahead_first + s->ahead_count) {
     sqlite3_int64 size = 0;
+    sqlite3_int64 end = s->ahead_first + s->ahead_count;
+    bool streaming = s->ahead_count > 0 && index >= end && index <= end + kAheadGap;
+    s->ahead_span = streaming ? std::min(s->ahead_span * 2, kAheadPages) : kAheadFirst;
     if (!in_order || known_size(f, &size) != SQLITE_OK) return false;
     sqlite3_int64 whole = size / kPage - index;
     if (whole < 2) return false;
-    int count = int(std::min<sqlite3_int64>(whole, kAheadPages));
+    int count = int(std::min<sqlite3_int64>(whole, s->ahead_span));
     if (s->ahead.size() < size_t(kAheadPages) * kPage) s->ahead.resize(size_t(kAheadPages) * kPage);
     s->ahead_count = 0;
     if (f->real->pMethods->xRead(f->real, s->ahead.data(), count * kPage, index * kPage) != SQLITE_OK) return false;
