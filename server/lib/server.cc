@@ -507,7 +507,8 @@ int handle_password(Session* ss) {
   }
   OPENSSL_cleanse(hashes, sizeof hashes);
   log_message(LOG_NOTICE, "password %s: %d", user.c_str(), status);
-  if (status != SRV_OK) std::this_thread::sleep_for(std::chrono::seconds(1));  // slows guessing
+  if (status != SRV_OK)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ss->srv->cfg.fail_delay_ms));  // slows guessing
   return reply_byte(ss, status);
 }
 
@@ -841,7 +842,7 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   };
   if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
     log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // slows guessing
+    std::this_thread::sleep_for(std::chrono::milliseconds(srv->cfg.fail_delay_ms));  // slows guessing
     forget_session(srv, fd);
     conn_close(&ss.conn);
     return;
@@ -849,7 +850,7 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   std::string command;
   if (conn_read_line(&ss.conn, &command, 32) != 0) {
     log_message(LOG_NOTICE, "serve %s: no request (wrong password?) %s", peer.c_str(), ss.user.c_str());
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // slows guessing
+    std::this_thread::sleep_for(std::chrono::milliseconds(srv->cfg.fail_delay_ms));  // slows guessing
     forget_session(srv, fd);
     conn_close(&ss.conn);
     return;
@@ -994,6 +995,11 @@ int server_run(Server* s) {
     }).detach();
   }
   return 0;
+}
+
+int server_active(Server* s) {
+  std::lock_guard<std::mutex> g(s->mu);
+  return s->active;
 }
 
 void server_stop(Server* s) {

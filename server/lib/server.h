@@ -19,6 +19,7 @@ struct ServerConfig {
   uint64_t max_request = 64ull << 20;   // largest "sync.objs"
   uint64_t trace_cap = 1u << 20;        // bytes of traces kept per account
   bool log_to_file = true;    // "server.log" in the data directory
+  int fail_delay_ms = 1000;   // wait before closing after a failed login or password change
 };
 
 // Status bytes of the replies.
@@ -41,6 +42,9 @@ Server* server_create(const ServerConfig& cfg);
 int server_port(const Server* s);
 // Serves until server_stop; returns 0, or -1 when accepting fails.
 int server_run(Server* s);
+// Connections being served right now (a request may still be finishing
+// after its client has gone).
+int server_active(Server* s);
 // Asks server_run to return (any thread); connections in progress finish.
 void server_stop(Server* s);
 // Waits for the connection threads and frees everything.
