@@ -706,12 +706,32 @@ TEST_P(PageVfs, ScansSeeOtherConnectionsGrowAndShrinkTheFile) {
   fill(b.db, 3000);  // beyond a's last known size
   EXPECT_EQ(query(a.db, "SELECT count(*) FROM t"), "5000");
   EXPECT_EQ(query(a.db, "SELECT max(id) FROM t"), "5000");
-  ASSERT_EQ(exec(b.db, "UPDATE t SET v = 'changed-' || id WHERE id % 3 = 0"), SQLITE_OK);
-  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t WHERE v LIKE 'changed-%'"), "1666");
+  // Rewritten in place, the size unchanged: a streams through the last
+  // pages, b rewrites them, a reads them again.
+  const char* tail = "SELECT count(*) FROM t WHERE id > 4800 AND v LIKE 'changed-%'";
+  EXPECT_EQ(query(a.db, tail), "0");
+  ASSERT_EQ(exec(b.db, "UPDATE t SET v = 'changed-' || substr(v, 9) WHERE id > 4800"), SQLITE_OK);
+  EXPECT_EQ(query(a.db, tail), "200");
+  ASSERT_EQ(exec(b.db, "UPDATE t SET v = 'changed-' || substr(v, 9) WHERE id % 3 = 0"), SQLITE_OK);
+  EXPECT_EQ(query(a.db, "SELECT count(*) FROM t WHERE v LIKE 'changed-%'"), "1800");
   ASSERT_EQ(exec(b.db, "DELETE FROM t WHERE id > 100; VACUUM"), SQLITE_OK);
   EXPECT_EQ(query(a.db, sum), query(b.db, sum));
   EXPECT_EQ(query(a.db, "SELECT count(*) FROM t"), "100");
   EXPECT_EQ(query(a.db, "PRAGMA integrity_check"), "ok");
+
+  // A small file that one read-ahead covers whole: rewritten by b, it must
+  // be read afresh by c, root page and leaves alike.
+  Db c;
+  ASSERT_EQ(open_keyed(c, dir.file("small"), key), 0);
+  fill(c.db, 200);
+  Db e;
+  ASSERT_EQ(open_keyed(e, dir.file("small"), key), 0);
+  const char* changed = "SELECT count(*) FROM t WHERE v LIKE 'changed-%'";
+  EXPECT_EQ(query(e.db, changed), "0");
+  ASSERT_EQ(exec(c.db, "UPDATE t SET v = 'changed-' || substr(v, 9) WHERE id % 2 = 0"), SQLITE_OK);
+  EXPECT_EQ(query(e.db, changed), "100");
+  ASSERT_EQ(exec(c.db, "DELETE FROM t WHERE id > 20"), SQLITE_OK);
+  EXPECT_EQ(query(e.db, "SELECT count(*) FROM t"), "20");
 
   // Writes in the middle of a read: the pages read ahead must not hide them.
   fill(a.db, 2000);
