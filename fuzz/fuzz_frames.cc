@@ -22,12 +22,14 @@ namespace {
 
 const uint8_t kKey[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
 
+char g_scratch[64];
+
 const std::string& scratch() {
   static std::string dir = [] {
-    char tmpl[] = "/tmp/fuzz-frames-XXXXXX";
-    const char* d = ::mkdtemp(tmpl);
-    if (!d) std::abort();
-    return std::string(d);
+    std::snprintf(g_scratch, sizeof g_scratch, "/tmp/fuzz-frames-XXXXXX");
+    if (!::mkdtemp(g_scratch)) std::abort();
+    std::atexit([] { ::rmdir(g_scratch); });
+    return std::string(g_scratch);
   }();
   return dir;
 }
