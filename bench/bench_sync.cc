@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "crypto/crypto.h"
+#include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/journal.h"
 #include "sync/conn.h"
@@ -25,9 +26,8 @@
 #include "sync/requests.h"
 #include "sync/sync.h"
 
-// The account server runs in this process (the benchmark programs link
-// only the client libraries).
-#include "../server/lib/server.cc"
+// The account server runs in this process.
+#include "server.h"
 
 namespace {
 
