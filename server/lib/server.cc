@@ -290,35 +290,37 @@ int apply_sync(sqlite3* store, const std::string& file, int64_t repo) {
   return rc == SQLITE_DONE ? 0 : rc;
 }
 
+// Copies every row that `select_sql` (binding the repository as ?1) yields
+// from src into dst through `insert_sql`, column by column. SQLITE_DONE's 0,
+// or the failing code.
+int copy_rows(sqlite3* src, const char* select_sql, int64_t repo, sqlite3* dst, const char* insert_sql,
+              int columns) {
+  Stmt in, out;
+  int rc = stmt_prepare(src, select_sql, &in);
+  if (rc == SQLITE_OK) rc = stmt_prepare(dst, insert_sql, &out);
+  if (rc != SQLITE_OK) return rc;
+  sqlite3_bind_int64(in.get(), 1, repo);
+  while ((rc = sqlite3_step(in.get())) == SQLITE_ROW) {
+    sqlite3_reset(out.get());
+    for (int i = 0; i < columns; ++i) sqlite3_bind_value(out.get(), i + 1, sqlite3_column_value(in.get(), i));
+    if ((rc = sqlite3_step(out.get())) != SQLITE_DONE) return rc;
+  }
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 // Writes "list": s3 every version sorted by uuid and hash, s2 every link
 // sorted. Runs inside the caller's read transaction.
 int build_list(sqlite3* store, int64_t repo, const std::string& file) {
   DbHandle dst(db_create_snapshot(file.c_str(), nullptr));
   if (!dst) return -1;
   int rc = db_exec(dst.get(), "BEGIN;");
-  Stmt in, out;
   if (rc == SQLITE_OK)
-    rc = stmt_prepare(store, "SELECT uuid, hash, current FROM versions WHERE repo=? ORDER BY uuid, hash", &in);
-  if (rc == SQLITE_OK) rc = stmt_prepare(dst.get(), "INSERT INTO s3 VALUES (?,?,?)", &out);
+    rc = copy_rows(store, "SELECT uuid, hash, current FROM versions WHERE repo=? ORDER BY uuid, hash", repo,
+                   dst.get(), "INSERT INTO s3 VALUES (?,?,?)", 3);
+  if (rc == SQLITE_OK)
+    rc = copy_rows(store, "SELECT a, b FROM links WHERE repo=? ORDER BY a, b", repo, dst.get(),
+                   "INSERT INTO s2 VALUES (?,?)", 2);
   if (rc != SQLITE_OK) return rc;
-  sqlite3_bind_int64(in.get(), 1, repo);
-  while ((rc = sqlite3_step(in.get())) == SQLITE_ROW) {
-    sqlite3_reset(out.get());
-    for (int i = 0; i < 3; ++i) sqlite3_bind_value(out.get(), i + 1, sqlite3_column_value(in.get(), i));
-    if ((rc = sqlite3_step(out.get())) != SQLITE_DONE) return rc;
-  }
-  if (rc != SQLITE_DONE) return rc;
-  if ((rc = stmt_prepare(store, "SELECT a, b FROM links WHERE repo=? ORDER BY a, b", &in)) != SQLITE_OK) return rc;
-  if ((rc = stmt_prepare(dst.get(), "INSERT INTO s2 VALUES (?,?)", &out)) != SQLITE_OK) return rc;
-  sqlite3_bind_int64(in.get(), 1, repo);
-  while ((rc = sqlite3_step(in.get())) == SQLITE_ROW) {
-    sqlite3_reset(out.get());
-    for (int i = 0; i < 2; ++i) sqlite3_bind_value(out.get(), i + 1, sqlite3_column_value(in.get(), i));
-    if ((rc = sqlite3_step(out.get())) != SQLITE_DONE) return rc;
-  }
-  if (rc != SQLITE_DONE) return rc;
-  in.reset();
-  out.reset();
   return db_exec(dst.get(), "COMMIT;");
 }
 
@@ -373,29 +375,12 @@ int build_clone(sqlite3* store, int64_t repo, const uint8_t key_check[64], const
   if (rc == SQLITE_OK) rc = db_exec(dst.get(), kRepoSchema);
   if (rc == SQLITE_OK) rc = key_check_write(dst.get(), key_check);
   if (rc == SQLITE_OK) rc = db_exec(dst.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
-  Stmt in, out;
   if (rc == SQLITE_OK)
-    rc = stmt_prepare(store, "SELECT uuid, hash, current, header, body FROM versions WHERE repo=?", &in);
-  if (rc == SQLITE_OK) rc = stmt_prepare(dst.get(), "INSERT INTO t1 VALUES (?,?,?,?,?)", &out);
+    rc = copy_rows(store, "SELECT uuid, hash, current, header, body FROM versions WHERE repo=?", repo, dst.get(),
+                   "INSERT INTO t1 VALUES (?,?,?,?,?)", 5);
+  if (rc == SQLITE_OK)
+    rc = copy_rows(store, "SELECT a, b FROM links WHERE repo=?", repo, dst.get(), "INSERT INTO t2 VALUES (?,?)", 2);
   if (rc != SQLITE_OK) return rc;
-  sqlite3_bind_int64(in.get(), 1, repo);
-  while ((rc = sqlite3_step(in.get())) == SQLITE_ROW) {
-    sqlite3_reset(out.get());
-    for (int i = 0; i < 5; ++i) sqlite3_bind_value(out.get(), i + 1, sqlite3_column_value(in.get(), i));
-    if ((rc = sqlite3_step(out.get())) != SQLITE_DONE) return rc;
-  }
-  if (rc != SQLITE_DONE) return rc;
-  if ((rc = stmt_prepare(store, "SELECT a, b FROM links WHERE repo=?", &in)) != SQLITE_OK) return rc;
-  if ((rc = stmt_prepare(dst.get(), "INSERT INTO t2 VALUES (?,?)", &out)) != SQLITE_OK) return rc;
-  sqlite3_bind_int64(in.get(), 1, repo);
-  while ((rc = sqlite3_step(in.get())) == SQLITE_ROW) {
-    sqlite3_reset(out.get());
-    for (int i = 0; i < 2; ++i) sqlite3_bind_value(out.get(), i + 1, sqlite3_column_value(in.get(), i));
-    if ((rc = sqlite3_step(out.get())) != SQLITE_DONE) return rc;
-  }
-  if (rc != SQLITE_DONE) return rc;
-  in.reset();
-  out.reset();
   return db_exec(dst.get(), "COMMIT;");
 }
 
