@@ -85,55 +85,37 @@ int run_entry_sql(sqlite3* db, const char* sql, sqlite3_stmt* row, bool bind_c3,
 
 // The t1 statements name c3 so that a history row and a current row with
 // the same hash (an unchanged save with keep-history) stay apart.
-int undo_entry(sqlite3* db, sqlite3_stmt* row) {
+// Undo applies the inverse of an entry, redo the entry itself: an inserted
+// row is deleted again, a deleted row inserted again. The demotion of a
+// current version to history (t1, inserted, c3 1) flips c3 instead.
+int apply_entry(sqlite3* db, sqlite3_stmt* row, bool undo) {
   int op = sqlite3_column_int(row, 5);
   int table = sqlite3_column_int(row, 6);
   int c3 = sqlite3_column_int(row, 2);
-  if (op == JOURNAL_INSERT) {
-    switch (table) {
-      case 1:
-        if (c3 == 1) return run_entry_sql(db, "UPDATE t1 SET c3=0 WHERE c1=? AND c2=? AND c3=1", row, false, false);
-        return run_entry_sql(db, "DELETE FROM t1 WHERE c1=? AND c2=? AND c3=?", row, true, false);
-      case 2: return run_entry_sql(db, "DELETE FROM t2 WHERE c1=? AND c2=?", row, false, false);
-      case 3: return run_entry_sql(db, "DELETE FROM t3 WHERE c1=? AND c2=?", row, false, false);
-      case 4: return run_entry_sql(db, "DELETE FROM t4 WHERE c1=? AND c2=?", row, false, false);
-    }
-  } else if (op == JOURNAL_DELETE) {
-    switch (table) {
-      case 1: return run_entry_sql(db, "INSERT INTO t1 VALUES (?,?,?,?,?)", row, true, true);
-      case 2: return run_entry_sql(db, "INSERT INTO t2 VALUES (?,?)", row, false, false);
-      case 3: return run_entry_sql(db, "INSERT INTO t3 VALUES (?,?,?)", row, true, false);
-      case 4: return run_entry_sql(db, "INSERT INTO t4 VALUES (?,?,?)", row, true, false);
-    }
+  const char* who = undo ? "journal_undo" : "journal_redo";
+  if ((op != JOURNAL_INSERT && op != JOURNAL_DELETE) || table < 1 || table > 4) {
+    log_message(LOG_ERROR, "%s: bad entry %d %d", who, op, table);
+    return -1;
   }
-  log_message(LOG_ERROR, "journal_undo: bad entry %d %d", op, table);
-  return -1;
+  if (table == 1 && op == JOURNAL_INSERT && c3 == 1)
+    return run_entry_sql(db, undo ? "UPDATE t1 SET c3=0 WHERE c1=? AND c2=? AND c3=1"
+                                  : "UPDATE t1 SET c3=1 WHERE c1=? AND c2=? AND c3=0",
+                         row, false, false);
+  bool insert = (op == JOURNAL_INSERT) != undo;
+  static const char* const kInsert[] = {"INSERT INTO t1 VALUES (?,?,?,?,?)", "INSERT INTO t2 VALUES (?,?)",
+                                        "INSERT INTO t3 VALUES (?,?,?)", "INSERT INTO t4 VALUES (?,?,?)"};
+  static const char* const kDelete[] = {"DELETE FROM t1 WHERE c1=? AND c2=? AND c3=?",
+                                        "DELETE FROM t2 WHERE c1=? AND c2=?", "DELETE FROM t3 WHERE c1=? AND c2=?",
+                                        "DELETE FROM t4 WHERE c1=? AND c2=?"};
+  // Which columns the statement binds beyond the two keys: c3 for t1, t3 and
+  // t4 inserts and for the t1 delete; c4 and c5 for t1 inserts.
+  bool bind_c3 = insert ? table != 2 : table == 1;
+  bool bind_blobs = insert && table == 1;
+  return run_entry_sql(db, insert ? kInsert[table - 1] : kDelete[table - 1], row, bind_c3, bind_blobs);
 }
 
-int redo_entry(sqlite3* db, sqlite3_stmt* row) {
-  int op = sqlite3_column_int(row, 5);
-  int table = sqlite3_column_int(row, 6);
-  int c3 = sqlite3_column_int(row, 2);
-  if (op == JOURNAL_INSERT) {
-    switch (table) {
-      case 1:
-        if (c3 == 1) return run_entry_sql(db, "UPDATE t1 SET c3=1 WHERE c1=? AND c2=? AND c3=0", row, false, false);
-        return run_entry_sql(db, "INSERT INTO t1 VALUES (?,?,?,?,?)", row, true, true);
-      case 2: return run_entry_sql(db, "INSERT INTO t2 VALUES (?,?)", row, false, false);
-      case 3: return run_entry_sql(db, "INSERT INTO t3 VALUES (?,?,?)", row, true, false);
-      case 4: return run_entry_sql(db, "INSERT INTO t4 VALUES (?,?,?)", row, true, false);
-    }
-  } else if (op == JOURNAL_DELETE) {
-    switch (table) {
-      case 1: return run_entry_sql(db, "DELETE FROM t1 WHERE c1=? AND c2=? AND c3=?", row, true, false);
-      case 2: return run_entry_sql(db, "DELETE FROM t2 WHERE c1=? AND c2=?", row, false, false);
-      case 3: return run_entry_sql(db, "DELETE FROM t3 WHERE c1=? AND c2=?", row, false, false);
-      case 4: return run_entry_sql(db, "DELETE FROM t4 WHERE c1=? AND c2=?", row, false, false);
-    }
-  }
-  log_message(LOG_ERROR, "journal_redo: bad entry %d %d", op, table);
-  return -1;
-}
+int undo_entry(sqlite3* db, sqlite3_stmt* row) { return apply_entry(db, row, true); }
+int redo_entry(sqlite3* db, sqlite3_stmt* row) { return apply_entry(db, row, false); }
 
 bool is_marker(sqlite3_stmt* row) {
   return sqlite3_column_type(row, 5) == SQLITE_INTEGER && sqlite3_column_int(row, 5) == 0;
