@@ -188,6 +188,10 @@ void decode_page_to(FileState* s, const uint8_t* in, uint8_t* out, sqlite3_int64
     memcpy(s->header, out, 16);
     s->header_known = true;
     memcpy(out, kMagic, 16);
+    // Our files never use WAL. A page 1 that claims it is noise (a wrong
+    // key) or foreign: make the engine report "not a database" instead of
+    // trying to open a WAL file.
+    if (out[18] == 2 || out[19] == 2) out[19] = 0xFF;
   }
 }
 

@@ -315,6 +315,28 @@ TEST_P(PageVfs, AttachWithItsOwnKey) {
   EXPECT_EQ(query(d.db, "SELECT count(*) FROM main.t"), "1");
 }
 
+// Noise under a wrong key sometimes reads as a header claiming WAL; the
+// engine would then fail with "unable to open" instead of "not a database".
+TEST_P(PageVfs, HeaderClaimingWalReadsAsNotADatabase) {
+  TempDir dir;
+  std::string p = dir.file("plain");
+  Bytes odd = make_key(40, 3);  // installs no key: pages stay plain
+  {
+    Db d;
+    ASSERT_EQ(open_keyed(d, p, odd), 0);
+    fill(d.db, 5);
+  }
+  Bytes data = read_all(p);
+  ASSERT_GE(data.size(), 1024u);
+  data[18] = 2;
+  data[19] = 2;
+  write_all(p, data);
+  Db d;
+  ASSERT_EQ(page_db_open(p.c_str(), &d.db, SQLITE_OPEN_READWRITE), SQLITE_OK);
+  EXPECT_EQ(query(d.db, "SELECT count(*) FROM t"), "ERR:" + std::to_string(SQLITE_NOTADB));
+  EXPECT_EQ(read_all(p), data);
+}
+
 TEST_P(PageVfs, WrongKeyFailsCleanly) {
   TempDir dir;
   std::string p32 = dir.file("a"), p48 = dir.file("b");
