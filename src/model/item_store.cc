@@ -1,10 +1,9 @@
 // Items in the repository databases: saving versions, deleting, bodies and
 // the stored history of an item.
-#include <openssl/crypto.h>
-
 #include <cstring>
 #include <ctime>
 
+#include "crypto/wipe.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "storage/journal.h"
@@ -13,12 +12,9 @@
 namespace {
 // Plaintext buffers (bodies hold passwords) are wiped when they go.
 struct WipedBuffer {
-  std::vector<uint8_t> bytes;
-  explicit WipedBuffer(const std::string& text) : bytes(pad16(text)) {}
-  ~WipedBuffer() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+  WipedBytes b;
+  explicit WipedBuffer(const std::string& text) : b(pad16(text)) {}
 };
-
-void wipe(std::string* s) { OPENSSL_cleanse(s->data(), s->size()); }
 
 bool has_version_hash(const Item* item) {
   for (uint8_t b : item->version_hash)
@@ -54,7 +50,7 @@ int item_save(Item* item, const std::string& body, int keep_history) {
     rc = -1;
   } else {
     WipedBuffer h(header), b(stored);
-    rc = object_write(ref.store, item->uuid, hash, h.bytes.data(), h.bytes.size(), b.bytes.data(), b.bytes.size(),
+    rc = object_write(ref.store, item->uuid, hash, h.b.v.data(), h.b.v.size(), b.b.v.data(), b.b.v.size(),
                       keep_history != 0);
   }
   wipe(&stored);

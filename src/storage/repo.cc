@@ -16,8 +16,10 @@
 
 #include "crypto/crypto.h"
 #include "crypto/page_vfs.h"
+#include "crypto/wipe.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"
@@ -42,53 +44,6 @@ struct DbCloseFn {
 };
 using OwnedDb = std::unique_ptr<sqlite3, DbCloseFn>;
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using OwnedFile = std::unique_ptr<FILE, FileCloser>;
-
-void wipe_string(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(&(*s)[0], s->size());
-  s->clear();
-}
-
-// Wipes a buffer when it goes out of scope.
-struct Wipe {
-  void* p;
-  size_t n;
-  ~Wipe() { OPENSSL_cleanse(p, n); }
-};
-
-std::string join(const std::string& dir, const char* name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
-bool path_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-bool is_dir(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void sync_dir(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-std::string parent_dir(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string truncate_password(const char* password) {
   if (!password) return std::string();
   size_t n = strnlen(password, kPasswordMax);
@@ -111,10 +66,6 @@ bool split_lf(const char* text, size_t len, int count, std::vector<std::string>*
   }
   if (rest) rest->assign(p, end);
   return true;
-}
-
-void wipe_fields(std::vector<std::string>* fields) {
-  for (auto& f : *fields) wipe_string(&f);
 }
 
 // A decimal number that fills the whole field.
@@ -151,14 +102,14 @@ void detach_from_server(RepoEntry* e) {
   e->server_id.clear();
   e->account_host.clear();
   e->account_user.clear();
-  OPENSSL_cleanse(e->account_key, sizeof e->account_key);
+  wipe(e->account_key, sizeof e->account_key);
 }
 
 int finish_change(RepoEntry* e, const std::string& new_password) {
   detach_from_server(e);
   repo_set_password(e, new_password.c_str());
   int rc = repo_store(e);
-  std::string temp = join(e->path, "temp");
+  std::string temp = path_join(e->path, "temp");
   if (path_exists(temp)) ::unlink(temp.c_str());
   return rc;
 }
@@ -168,10 +119,10 @@ int finish_change(RepoEntry* e, const std::string& new_password) {
 // the new password), -1 when it is not.
 int recover_password_change(RepoEntry* e, const std::string& pending) {
   uint8_t new_key[32];
-  Wipe wipe_key{new_key, sizeof new_key};
+  WipeOnExit wipe_key(new_key, sizeof new_key);
   derive_key(pending.c_str(), new_key);
-  std::string data = join(e->path, "data");
-  std::string temp = join(e->path, "temp");
+  std::string data = path_join(e->path, "data");
+  std::string temp = path_join(e->path, "temp");
   uint8_t check[64];
 
   if (!path_exists(data)) {
@@ -184,7 +135,7 @@ int recover_password_change(RepoEntry* e, const std::string& pending) {
       log_message(LOG_ERROR, "parse_repo: temp -> data: %d", errno);
       return -1;
     }
-    sync_dir(e->path);
+    dir_sync(e->path);
     return finish_change(e, pending) == 0 ? 0 : -1;
   }
 
@@ -229,8 +180,7 @@ int copy_file(const std::string& from, const std::string& to) {
   }
   if (std::ferror(in.get())) return -1;
   if (std::fflush(out.get()) != 0 || ::fsync(fileno(out.get())) != 0) return -1;
-  FILE* f = out.release();
-  return std::fclose(f) == 0 ? 0 : -1;
+  return file_close(&out);
 }
 
 // Copies the rows of configuration table t1/t2 with their blobs re-enciphered
@@ -293,7 +243,7 @@ int copy_config_tables(sqlite3* from, sqlite3* to, const uint8_t new_key[32]) {
       sqlite3_reset(ins.get());
     }
   }
-  if (!buf.empty()) OPENSSL_cleanse(buf.data(), buf.size());
+  if (!buf.empty()) wipe(buf.data(), buf.size());
   if (rc == SQLITE_OK) rc = db_exec(to, "COMMIT;");
   if (rc != SQLITE_OK && !sqlite3_get_autocommit(to)) db_exec(to, "ROLLBACK;");
   return rc;
@@ -344,33 +294,33 @@ bool is_repo_dir_name(const std::string& path) {
 // names them is removed with all its contents; any other (a record pointing
 // somewhere unexpected) loses only the files a repository keeps.
 void remove_repo_dir(const std::string& path) {
-  if (path.empty() || !is_dir(path)) return;
+  if (path.empty() || !dir_exists(path)) return;
   if (is_repo_dir_name(path)) {
     nftw(path.c_str(), remove_entry_cb, 16, FTW_DEPTH | FTW_PHYS);
     return;
   }
   static const char* const kFiles[] = {"data", "data-journal", "temp", "list", "list.hash", "sync.objs", "sync_1",
                                        "sync_2", "file.tmp"};
-  for (const char* f : kFiles) ::unlink(join(path, f).c_str());
+  for (const char* f : kFiles) ::unlink(path_join(path, f).c_str());
   if (::rmdir(path.c_str()) != 0) log_message(LOG_WARNING, "repo_delete: %s left in place", path.c_str());
 }
 
 }  // namespace
 
 RepoEntry::~RepoEntry() {
-  OPENSSL_cleanse(password, sizeof password);
-  OPENSSL_cleanse(key, sizeof key);
-  OPENSSL_cleanse(account_key, sizeof account_key);
+  wipe(password, sizeof password);
+  wipe(key, sizeof key);
+  wipe(account_key, sizeof account_key);
 }
 
 RepoRecord::~RepoRecord() {
-  wipe_string(&password);
-  OPENSSL_cleanse(account_key, sizeof account_key);
+  wipe(&password);
+  wipe(account_key, sizeof account_key);
 }
 
 Account::~Account() {
-  wipe_string(&password);
-  OPENSSL_cleanse(user_hash, sizeof user_hash);
+  wipe(&password);
+  wipe(user_hash, sizeof user_hash);
 }
 
 Account& signed_in_account() { return g_account; }
@@ -383,7 +333,7 @@ void config_set(sqlite3* db, const std::string& dir) {
   g_config = db;
   g_config_dir = dir;
 }
-std::string config_file_path() { return join(g_config_dir, "config"); }
+std::string config_file_path() { return path_join(g_config_dir, "config"); }
 
 void repo_set_hooks(const RepoHooks& hooks) { g_hooks = hooks; }
 
@@ -396,8 +346,8 @@ int repo_record_format(const RepoEntry& e, const char* password, const char* pen
   if (has_lf(e.account_host) || has_lf(e.account_user) || has_lf(e.server_id) || has_lf(e.name) || has_lf(e.path) ||
       has_lf(pw) || has_lf(pend)) {
     log_message(LOG_ERROR, "repo_record_format: line feed in a field");
-    wipe_string(&pw);
-    wipe_string(&pend);
+    wipe(&pw);
+    wipe(&pend);
     return -1;
   }
   std::string text;
@@ -413,19 +363,19 @@ int repo_record_format(const RepoEntry& e, const char* password, const char* pen
   text += pw + "\n";
   text += std::to_string((e.hidden ? 2 : 0) + (e.enabled ? 1 : 0)) + "\n";
   text += pend;
-  wipe_string(&pw);
-  wipe_string(&pend);
+  wipe(&pw);
+  wipe(&pend);
   size_t padded = (text.size() + 16) & ~static_cast<size_t>(15);
   if (padded > kRecordMax) {
     log_message(LOG_ERROR, "repo_record_format: %zu bytes", text.size());
-    wipe_string(&text);
+    wipe(&text);
     return -1;
   }
   out->assign(padded, 0);
   std::memcpy(out->data(), text.data(), text.size());
-  wipe_string(&text);
+  wipe(&text);
   if (secret_encipher(out->data(), out->size()) != 0) {
-    OPENSSL_cleanse(out->data(), out->size());
+    wipe(out->data(), out->size());
     out->clear();
     return -1;
   }
@@ -454,9 +404,9 @@ int repo_record_parse(const char* text, size_t len, RepoEntry* e, std::string* p
     e->enabled = (flags & 1) != 0;
     *pending = rest.substr(0, kPasswordMax);
   }
-  OPENSSL_cleanse(key, sizeof key);
-  wipe_fields(&f);
-  wipe_string(&rest);
+  wipe(key, sizeof key);
+  wipe(&f);
+  wipe(&rest);
   return ok ? 0 : -1;
 }
 
@@ -465,7 +415,7 @@ static int store_record(const RepoEntry* e, const char* pending) {
   std::string pw = repo_password(e);
   std::vector<uint8_t> rec;
   int rc = repo_record_format(*e, pw.c_str(), pending, &rec);
-  wipe_string(&pw);
+  wipe(&pw);
   if (rc == 0) rc = repo_list_update(g_config, e->config_row, rec.data(), rec.size());
   if (rc != 0) log_message(LOG_ERROR, "repo_store: %lld: %d", static_cast<long long>(e->config_row), rc);
   return rc;
@@ -480,7 +430,7 @@ std::string repo_password(const RepoEntry* e) {
   std::memcpy(buf, e->password, sizeof buf);
   std::string out;
   if (secret_decipher(buf, sizeof buf) == 0) out.assign(reinterpret_cast<char*>(buf), strnlen(reinterpret_cast<char*>(buf), 63));
-  OPENSSL_cleanse(buf, sizeof buf);
+  wipe(buf, sizeof buf);
   return out;
 }
 
@@ -490,7 +440,7 @@ void repo_set_password(RepoEntry* e, const char* password) {
   std::memcpy(e->password, pw.data(), pw.size());
   secret_encipher(e->password, sizeof e->password);
   derive_key(pw.c_str(), e->key);
-  wipe_string(&pw);
+  wipe(&pw);
 }
 
 // ---------------------------------------------------------------------------
@@ -501,9 +451,9 @@ int repo_create_dir(const char* root, std::string* path) {
   for (int attempt = 0; attempt < 10; attempt++) {
     uint8_t rnd[4];
     if (random_bytes(rnd, sizeof rnd) != 0) return -1;
-    std::string candidate = join(root, hex_encode(rnd, 4).c_str());
+    std::string candidate = path_join(root, hex_encode(rnd, 4).c_str());
     if (candidate.size() > 4080) return REPO_DIR_TOO_LONG;
-    if (!is_dir(root)) return REPO_DIR_NO_ROOT;
+    if (!dir_exists(root)) return REPO_DIR_NO_ROOT;
     if (path_exists(candidate)) continue;
     int rc = ::mkdir(candidate.c_str(), 0700);
     log_message(LOG_NOTICE, "Creating repository: %s (%d)", candidate.c_str(), rc);
@@ -519,7 +469,7 @@ int repo_create_dir(const char* root, std::string* path) {
 
 int repo_db_create_file(const RepoEntry* e, sqlite3** out_db) {
   if (out_db) *out_db = nullptr;
-  std::string file = join(e->path, "data");
+  std::string file = path_join(e->path, "data");
   if (path_exists(file)) {
     // Never key or overwrite a database that is already there.
     log_message(LOG_ERROR, "repo_db_create: %s exists", file.c_str());
@@ -560,7 +510,7 @@ int repo_register(const RepoRecord& rec, int* index) {
   std::string pw = truncate_password(rec.password.c_str());
   std::vector<uint8_t> buf;
   int rc = repo_record_format(e, pw.c_str(), "", &buf);
-  wipe_string(&pw);
+  wipe(&pw);
   int64_t rowid = 0;
   if (rc == 0) rc = repo_list_add(g_config, buf.data(), buf.size(), &rowid);
   if (rc != 0) {
@@ -598,7 +548,7 @@ int repo_create_default(const char* root) {
   char pw[21];
   password_generate(pw, 20, 15);
   rec.password = pw;
-  OPENSSL_cleanse(pw, sizeof pw);
+  wipe(pw, sizeof pw);
   rc = repo_register(rec, nullptr);
   if (rc != 0) ::rmdir(path.c_str());
   return rc;
@@ -629,7 +579,7 @@ int parse_repo(int64_t rowid, const uint8_t* rec, size_t len) {
     std::vector<uint8_t> buf(rec, rec + len);
     if (secret_decipher(buf.data(), buf.size()) == 0)
       rc = repo_record_parse(reinterpret_cast<const char*>(buf.data()), buf.size(), e, &password, &pending);
-    OPENSSL_cleanse(buf.data(), buf.size());
+    wipe(buf.data(), buf.size());
   }
   if (rc == 0) {
     repo_set_password(e, password.c_str());
@@ -640,8 +590,8 @@ int parse_repo(int64_t rowid, const uint8_t* rec, size_t len) {
   } else {
     log_message(LOG_ERROR, "parse_repo");
   }
-  wipe_string(&password);
-  wipe_string(&pending);
+  wipe(&password);
+  wipe(&pending);
   if (rc != 0) {
     // Unusable for this run; the stored record is left as it is.
     *e = RepoEntry();
@@ -654,7 +604,7 @@ int repo_open(RepoEntry* e) {
   if (!e) return -1;
   if (e->db) return 0;
   if (e->path.empty()) return -1;
-  std::string file = join(e->path, "data");
+  std::string file = path_join(e->path, "data");
   if (!path_exists(file)) return -1;
   OwnedDb db(db_open(file.c_str()));
   if (!db) return -1;
@@ -676,16 +626,16 @@ int change_repo_password(RepoEntry* e, const char* new_password) {
   if (!e || !new_password || !*new_password || e->path.empty()) return -1;
   std::string pw = truncate_password(new_password);
   if (has_lf(pw)) {
-    wipe_string(&pw);
+    wipe(&pw);
     return -1;
   }
   if (repo_open(e) != 0) {
     log_message(LOG_ERROR, "change_repo_password: cannot open %s", e->path.c_str());
-    wipe_string(&pw);
+    wipe(&pw);
     return -1;
   }
   uint8_t old_key[32], new_key[32];
-  Wipe w1{old_key, sizeof old_key}, w2{new_key, sizeof new_key};
+  WipeOnExit w1(old_key, sizeof old_key), w2(new_key, sizeof new_key);
   std::memcpy(old_key, e->key, 32);
   derive_key(pw.c_str(), new_key);
 
@@ -706,26 +656,26 @@ int change_repo_password(RepoEntry* e, const char* new_password) {
   repo_close(e);
   if (rc != 0) {
     log_message(LOG_ERROR, "change_repo_password: %d", rc);
-    wipe_string(&pw);
+    wipe(&pw);
     return rc;
   }
   rc = reencode_dbfile(e->path.c_str(), old_key, new_key);
   if (rc != 0) {
     // The pending password stays in the record: the next start finishes.
     log_message(LOG_ERROR, "change_repo_password: reencode_dbfile: %d", rc);
-    wipe_string(&pw);
+    wipe(&pw);
     return rc;
   }
   rc = finish_change(e, pw);
-  wipe_string(&pw);
+  wipe(&pw);
   return rc;
 }
 
 int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t new_key[32]) {
-  std::string data = join(dir, "data");
-  std::string temp = join(dir, "temp");
+  std::string data = path_join(dir, "data");
+  std::string temp = path_join(dir, "temp");
   struct stat st;
-  if (::stat(join(dir, "data-journal").c_str(), &st) == 0 && st.st_size > 0) {
+  if (::stat(path_join(dir, "data-journal").c_str(), &st) == 0 && st.st_size > 0) {
     // A hot journal belongs to the old key: roll it back first (open the
     // database under the old key), never re-encode around it.
     log_message(LOG_ERROR, "reencode_dbfile: journal present");
@@ -736,7 +686,7 @@ int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t ne
   OwnedFile out(std::fopen(temp.c_str(), "wb"));
   bool ok = out != nullptr;
   uint8_t block[1024];
-  Wipe wipe_block{block, sizeof block};
+  WipeOnExit wipe_block(block, sizeof block);
   while (ok) {
     size_t n = std::fread(block, 1, sizeof block, in.get());
     if (n == 0) {
@@ -752,7 +702,7 @@ int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t ne
     ok = std::fwrite(block, 1, sizeof block, out.get()) == sizeof block;
   }
   if (ok) ok = std::fflush(out.get()) == 0 && ::fsync(fileno(out.get())) == 0;
-  if (out) ok = (std::fclose(out.release()) == 0) && ok;
+  if (out) ok = file_close(&out) == 0 && ok;
   if (!ok) {
     log_message(LOG_ERROR, "reencode_dbfile: data -> temp");
     ::unlink(temp.c_str());
@@ -763,7 +713,7 @@ int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t ne
     log_message(LOG_ERROR, "reencode_dbfile: temp -> data");
     return rc;
   }
-  sync_dir(dir);
+  dir_sync(dir);
   return 0;
 }
 
@@ -825,7 +775,7 @@ bool repo_find_by_check(const uint8_t check[64]) {
   for (auto& e : repo_table) {
     if (e.path.empty()) continue;
     uint8_t c[64];
-    int rc = e.db ? key_check_read(e.db, c) : db_get_sign_path(join(e.path, "data").c_str(), c, e.key);
+    int rc = e.db ? key_check_read(e.db, c) : db_get_sign_path(path_join(e.path, "data").c_str(), c, e.key);
     if (rc == 0 && std::memcmp(c, check, 64) == 0) return true;
   }
   return false;
@@ -838,7 +788,7 @@ int account_store(int32_t number, const char* user, const char* password, const 
   if (number <= 0 || !user || !password || !host || !g_config) return -1;
   if (std::strchr(user, '\n') || std::strchr(password, '\n') || std::strchr(host, '\n')) return -1;
   uint8_t buf[kAccountRecord] = {};
-  Wipe wipe{buf, sizeof buf};
+  WipeOnExit wipe_buf(buf, sizeof buf);
   int n = std::snprintf(reinterpret_cast<char*>(buf), sizeof buf, "%d\n%s\n%s\n%s\n", number, user, password, host);
   if (n < 0 || static_cast<size_t>(n) >= sizeof buf) return -1;
   if (secret_encipher(buf, sizeof buf) != 0) return -1;
@@ -849,7 +799,7 @@ int account_store(int32_t number, const char* user, const char* password, const 
   }
   g_account.id = number;
   g_account.user = user;
-  wipe_string(&g_account.password);
+  wipe(&g_account.password);
   g_account.password = password;
   g_account.host = host;
   sha256(g_account.user_hash, password, std::strlen(password));
@@ -860,7 +810,7 @@ int parse_cert() {
   g_account = Account();
   if (!g_config) return -1;
   uint8_t buf[kAccountRecord];
-  Wipe wipe{buf, sizeof buf};
+  WipeOnExit wipe_buf(buf, sizeof buf);
   if (config_record_get(g_config, 0, buf, sizeof buf) != 0) return -1;
   if (secret_decipher(buf, sizeof buf) != 0) return -1;
   std::vector<std::string> f;
@@ -877,7 +827,7 @@ int parse_cert() {
   } else {
     log_message(LOG_ERROR, "parse_cert");
   }
-  wipe_fields(&f);
+  wipe(&f);
   return ok ? 0 : -1;
 }
 
@@ -895,7 +845,7 @@ int config_unlock(const char* password) {
     log_message(LOG_NOTICE, "config_unlock: converting the configuration database");
     if (change_master_password(password) != 0) {
       config_set(nullptr, g_config_dir);
-      OPENSSL_cleanse(master_key, sizeof master_key);
+      wipe(master_key, sizeof master_key);
       return -1;
     }
   }
@@ -907,20 +857,20 @@ int master_password_check(const char* password) {
   uint8_t key[32];
   pbkdf2_sha256(password, master_key + 32, 16, kPbkdf2Rounds, key);
   int rc = CRYPTO_memcmp(key, master_key, 32) == 0 ? 0 : -1;
-  OPENSSL_cleanse(key, sizeof key);
+  wipe(key, sizeof key);
   return rc;
 }
 
 int change_master_password(const char* new_password) {
   if (!g_config || !new_password) return -1;
   std::string file = config_file_path();
-  std::string tmp = join(g_config_dir, "config.tmp");
-  std::string bak = join(g_config_dir, "config.bak");
+  std::string tmp = path_join(g_config_dir, "config.tmp");
+  std::string bak = path_join(g_config_dir, "config.bak");
   ::unlink(tmp.c_str());
   ::unlink((tmp + "-journal").c_str());
 
   uint8_t old_master[48], new_key[32];
-  Wipe w1{old_master, sizeof old_master}, w2{new_key, sizeof new_key};
+  WipeOnExit w1(old_master, sizeof old_master), w2(new_key, sizeof new_key);
   std::memcpy(old_master, master_key, sizeof old_master);
   auto restore_master = [&] { std::memcpy(master_key, old_master, sizeof old_master); };
 
@@ -969,7 +919,7 @@ int change_master_password(const char* new_password) {
     ::unlink(tmp.c_str());
     return -1;
   }
-  sync_dir(g_config_dir.empty() ? parent_dir(file) : g_config_dir);
+  dir_sync(g_config_dir.empty() ? path_parent(file) : g_config_dir);
   n = config_open(file.c_str(), new_password, &scheme);
   if (!n || scheme != CONFIG_SCHEME_CURRENT) {
     db_close(n);
@@ -1002,22 +952,22 @@ int repo_export(const RepoEntry* e, const char* export_password, const char* fil
   text.reserve(REPO_EXPORT_SIZE + 256);
   text += "1\n" + std::to_string(e->account_id) + "\n" + host + "\n" + user + "\n" + hex_encode(login, 32) + "\n" +
           e->server_id + "\n" + pw + "\n";
-  wipe_string(&pw);
+  wipe(&pw);
   uint8_t buf[REPO_EXPORT_SIZE] = {};
   uint8_t key[32];
-  Wipe w1{buf, sizeof buf}, w2{key, sizeof key};
+  WipeOnExit w1(buf, sizeof buf), w2(key, sizeof key);
   if (text.size() >= REPO_EXPORT_SIZE - 16) {
-    wipe_string(&text);
+    wipe(&text);
     return -1;
   }
   std::memcpy(buf + 16, text.data(), text.size());
-  wipe_string(&text);
+  wipe(&text);
   if (random_bytes(buf, 16) != 0) return -1;
   pbkdf2_sha256(export_password, buf, 16, kPbkdf2Rounds, key);
   if (secret_encipher(buf + 16, REPO_EXPORT_SIZE - 16, key) != 0) return -1;
   OwnedFile f(std::fopen(file, "wb"));
   bool ok = f && std::fwrite(buf, 1, sizeof buf, f.get()) == sizeof buf;
-  if (f) ok = (std::fclose(f.release()) == 0) && ok;
+  if (f) ok = file_close(&f) == 0 && ok;
   if (!ok) {
     log_message(LOG_ERROR, "repo_export: %s", file);
     ::unlink(file);
@@ -1030,7 +980,7 @@ int parse_repo_import(const char* export_password, const char* file, RepoRecord*
   if (g_account.id <= 0 || !export_password || !file || !out) return -1;
   uint8_t buf[REPO_EXPORT_SIZE + 1];
   uint8_t key[32];
-  Wipe w1{buf, sizeof buf}, w2{key, sizeof key};
+  WipeOnExit w1(buf, sizeof buf), w2(key, sizeof key);
   size_t n = 0;
   {
     OwnedFile f(std::fopen(file, "rb"));
@@ -1047,13 +997,13 @@ int parse_repo_import(const char* export_password, const char* file, RepoRecord*
   std::vector<std::string> f;
   long version = 0, number = 0;
   uint8_t login[32];
-  Wipe w3{login, sizeof login};
+  WipeOnExit w3(login, sizeof login);
   bool ok = split_lf(text, strnlen(text, REPO_EXPORT_SIZE - 16), 7, &f, nullptr) && parse_int(f[0], &version) &&
             version > 0 && parse_int(f[1], &number) && number > 0 && number <= INT32_MAX && f[4].size() == 64 &&
             hex_decode(f[4].c_str(), login, 32) == 0;
   if (!ok) {
     log_message(LOG_ERROR, "parse_repo_import");
-    wipe_fields(&f);
+    wipe(&f);
     return -1;
   }
   *out = RepoRecord();
@@ -1065,7 +1015,7 @@ int parse_repo_import(const char* export_password, const char* file, RepoRecord*
   }
   out->server_id = f[5];
   out->password = f[6].substr(0, kPasswordMax);
-  wipe_fields(&f);
+  wipe(&f);
   return 0;
 }
 

@@ -2,7 +2,6 @@
 #include "sync/sync.h"
 
 #include <openssl/crypto.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,20 +10,13 @@
 #include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/repo.h"
+#include "support/files.h"
 #include "support/log.h"
 #include "support/text.h"
 
 namespace {
 
-std::string path_in(const SyncSession* s, const char* name) {
-  if (s->dir.empty()) return name;
-  return s->dir.back() == '/' ? s->dir + name : s->dir + "/" + name;
-}
-
-bool file_exists(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+std::string path_in(const SyncSession* s, const char* name) { return path_join(s->dir, name); }
 
 void remove_db(const std::string& p) {
   std::remove(p.c_str());

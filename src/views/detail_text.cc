@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
 #include "model/recur.h"
@@ -79,10 +80,6 @@ void cap_structured(std::string* text, const char* who) {
   while (cut > 0 && (static_cast<unsigned char>((*text)[cut]) & 0xC0) == 0x80) cut--;
   OPENSSL_cleanse(text->data() + cut, text->size() - cut);
   text->resize(cut);
-}
-
-void wipe(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
 }
 
 // The recurrence line's value for an event.
