@@ -6,6 +6,7 @@
 #include "crypto/wipe.h"
 #include "model/item.h"
 #include "model/model.h"
+#include "storage/db.h"
 #include "storage/journal.h"
 #include "support/log.h"
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "storage/db.h"
+#include "storage/repo_db.h"
 #include "support/slot_array.h"
 
 struct Item;

@@ -181,6 +181,13 @@ int find_root_tag(sqlite3* db, const uint8_t key[32], uint8_t out[16]) {
 
 }  // namespace
 
+struct SyncSession::Stage2 {
+  DbHandle db;
+  Stmt remote_stmt, local_stmt;
+};
+
+SyncSession::SyncSession() = default;
+
 SyncSession::~SyncSession() {
   sync_free(this);
   OPENSSL_cleanse(key, sizeof key);
@@ -207,9 +214,7 @@ bool sync_versions_equal(const std::string& h1, const std::string* b1, const std
 }
 
 void sync_free(SyncSession* s) {
-  s->remote_stmt.reset();
-  s->local_stmt.reset();
-  s->stage2_db.reset();
+  s->stage2.reset();
   recordset_free(&s->s3);
   recordset_free(&s->s2);
   recordset_free(&s->conflicts);
@@ -348,13 +353,18 @@ int sync_conflicts_begin(SyncSession* s) {
   s->asking = false;
   recordset_rewind(&s->conflicts);
   if (s->conflicts.count == 0) return 0;
-  s->stage2_db = open_keyed(s, "data");
-  if (!s->stage2_db) return -1;
+  s->stage2 = std::make_unique<SyncSession::Stage2>();
+  SyncSession::Stage2& st = *s->stage2;
+  st.db = open_keyed(s, "data");
+  if (!st.db) {
+    s->stage2.reset();
+    return -1;
+  }
   std::string sync1 = path_in(s, "sync_1");
   int rc = SQLITE_OK;
-  if (file_exists(sync1)) rc = page_db_attach(s->stage2_db.get(), sync1.c_str(), "sync1", s->key, 32);
-  if (rc == SQLITE_OK) rc = stmt_prepare(s->stage2_db.get(), "SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", &s->remote_stmt);
-  if (rc == SQLITE_OK) rc = stmt_prepare(s->stage2_db.get(), "SELECT * FROM t1 WHERE c1=? AND c3=0", &s->local_stmt);
+  if (file_exists(sync1)) rc = page_db_attach(st.db.get(), sync1.c_str(), "sync1", s->key, 32);
+  if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", &st.remote_stmt);
+  if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM t1 WHERE c1=? AND c3=0", &st.local_stmt);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "sync_conflicts_begin: %d", rc);
     sync_conflicts_end(s);
@@ -366,11 +376,11 @@ int sync_conflicts_begin(SyncSession* s) {
 int sync_conflicts_next(SyncSession* s, SyncConflict* out) {
   if (!s->have_sets || s->asking) return -1;
   while (const uint8_t* uuid = recordset_next(&s->conflicts)) {
-    if (!s->remote_stmt || !s->local_stmt) return -1;
+    if (!s->stage2 || !s->stage2->remote_stmt || !s->stage2->local_stmt) return -1;
     SyncConflict k;
     std::memcpy(k.uuid, uuid, 16);
     for (int side = 0; side < 2; ++side) {
-      sqlite3_stmt* st = side == 0 ? s->remote_stmt.get() : s->local_stmt.get();
+      sqlite3_stmt* st = side == 0 ? s->stage2->remote_stmt.get() : s->stage2->local_stmt.get();
       sqlite3_reset(st);
       bind_blob(st, 1, uuid, 16);
       int rc = sqlite3_step(st);
@@ -416,10 +426,11 @@ int sync_conflicts_decide(SyncSession* s, int answer) {
 }
 
 void sync_conflicts_end(SyncSession* s) {
-  s->remote_stmt.reset();
-  s->local_stmt.reset();
-  if (s->stage2_db) db_exec(s->stage2_db.get(), "DETACH sync1;");
-  s->stage2_db.reset();
+  if (!s->stage2) return;
+  s->stage2->remote_stmt.reset();
+  s->stage2->local_stmt.reset();
+  if (s->stage2->db) db_exec(s->stage2->db.get(), "DETACH sync1;");
+  s->stage2.reset();
 }
 
 namespace {
