@@ -1,5 +1,6 @@
 // Items in the repository databases: saving versions, deleting, bodies and
 // the stored history of an item.
+
 #include <cstring>
 #include <ctime>
 
@@ -120,9 +121,13 @@ int history_load(const Item* item) {
       log_message(LOG_ERROR, "history_load: %d", rc);
       return -1;
     }
-    Item* version = items_add_from_str(repo, row.uuid, row.header.c_str());
+    int64_t slot = -1;
+    Item* version = items_add_from_str(repo, row.uuid, row.header.c_str(), &slot);
     if (!version) continue;
     memcpy(version->version_hash, row.hash, 20);
+    std::vector<std::string>& headers = model().history_headers;
+    if (headers.size() <= static_cast<size_t>(slot)) headers.resize(static_cast<size_t>(slot) + 1);
+    headers[static_cast<size_t>(slot)] = row.header;
     item_set_last_occurrence(version);
     count++;
   }
@@ -141,5 +146,14 @@ int history_remove(int64_t slot) {
     return rc;
   }
   items_remove_slot(slot);
+  if (static_cast<size_t>(slot) < m.history_headers.size()) m.history_headers[static_cast<size_t>(slot)].clear();
   return 0;
+}
+
+const std::string* history_header(int64_t slot) {
+  const Model& m = model();
+  if (!m.history_open || slot < 0 || static_cast<size_t>(slot) >= m.history_headers.size() || !item_get(slot))
+    return nullptr;
+  const std::string& h = m.history_headers[static_cast<size_t>(slot)];
+  return h.empty() ? nullptr : &h;
 }
