@@ -186,7 +186,7 @@ int sync_one(int index, int prefer) {
   for (int attempt = 0; attempt < 3; attempt++) {
     int rc = recv_repo_list(&s);
     if (rc != 0) {
-      cli_fail("repository %d: %s (%d)", index, sync_list_status_text(rc), rc);
+      cli_fail("repository %d: %s (%d)", index, sync_list_status_text(rc).c_str(), rc);
       sync_free(&s);
       return 1;
     }

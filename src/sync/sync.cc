@@ -10,9 +10,12 @@
 #include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/repo.h"
+#include "support/extra_texts.h"
 #include "support/files.h"
 #include "support/log.h"
+#include "support/strings.h"
 #include "support/text.h"
+#include "sync/error_text.h"
 
 namespace {
 
@@ -328,23 +331,20 @@ int recv_repo_list(SyncSession* s) {
   return 0;
 }
 
-const char* sync_list_status_text(int rc) {
+std::string sync_list_status_text(int rc) {
   switch (rc) {
     case 0:
-      return "the server's copy was read";
+      return std::string();
     case SYNC_STATUS_NOT_FOUND:
-      return "the repository is not on the server";
+      return extra_text(EXTRA_SYNC_NOT_ON_SERVER);
     case SYNC_STATUS_KEY_CHANGED:
-      return "the server's copy is under another repository password (the password was changed after the "
-             "repository was put on the server); the local data is kept: put the repository on the server again "
-             "under a new name";
-    case SYNC_STATUS_FAILED:
-      return "the server failed";
+      return extra_text(EXTRA_SYNC_KEY_CHANGED);
     default:
       break;
   }
-  if (rc < 0) return "the server could not be reached or answered badly";
-  return "the server refused the request";
+  // The connection's own cause, as the sync dialog shows it.
+  if (rc < 0) return ui_format(257, error_code_text(last_error).c_str());
+  return ui_string_line(291);
 }
 
 int sync_conflicts_begin(SyncSession* s) {

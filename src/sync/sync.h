@@ -101,9 +101,10 @@ enum {
   SYNC_STATUS_FAILED = 255,
 };
 
-// A sentence for the user about a stage 1 result (recv_repo_list); never
-// null.
-const char* sync_list_status_text(int rc);
+// What to tell the user about a failed stage 1 (recv_repo_list), in the
+// current language: for a connection failure the sync failure message with
+// the connection's code, for a refusal the server's reason. Empty for 0.
+std::string sync_list_status_text(int rc);
 
 // Frees the sets of stages 1 and 2.
 void sync_free(SyncSession* s);
