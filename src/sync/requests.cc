@@ -16,6 +16,7 @@
 #include "storage/repo.h"
 #include "support/files.h"
 #include "support/log.h"
+#include "support/version.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ int update_get_version(const ServerLogin& login, const char* language, char* nam
   name[0] = 0;
   if (notes) notes->clear();
   char text[64];
-  int n = std::snprintf(text, sizeof text, "get version\n%s\n%d\n%s\n", CLIENT_PLATFORM, CLIENT_BUILD,
+  int n = std::snprintf(text, sizeof text, "get version\n%s\n%d\n%s\n", CLIENT_PLATFORM, program_build_number(),
                         language && *language ? language : "en");
   if (n < 0 || n >= 32) return -1;
   Connection c;

@@ -23,6 +23,7 @@
 #include "support/strings.h"
 #include "support/text.h"
 #include "support/thread.h"
+#include "support/version.h"
 #include "sync/error_text.h"
 #include "sync/requests.h"
 #include "sync/sync.h"
