@@ -1,12 +1,17 @@
 // The worker behind the progress dialog: events, result, and cancelling a
 // blocking call with SIGALRM.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -57,7 +62,7 @@ TEST(Worker, ReportsChangedPercentagesThenTheResultOnce) {
 // goes on reading until a byte arrives.
 struct Blocker {
   int fds[2] = {-1, -1};
-  std::atomic<bool> reading{false};
+  std::atomic<pid_t> tid{0};
   std::atomic<int> interrupted{0};
   std::atomic<bool> saw_cancel{false};
   bool stop_on_cancel = true;
@@ -72,8 +77,8 @@ struct Blocker {
 intptr_t block_on_read(Worker* w, void* arg) {
   auto* b = static_cast<Blocker*>(arg);
   char c;
+  b->tid = static_cast<pid_t>(syscall(SYS_gettid));
   for (;;) {
-    b->reading = true;
     ssize_t n = read(b->fds[0], &c, 1);
     if (n == 1) return 1;
     if (n < 0 && errno == EINTR) {
@@ -84,6 +89,16 @@ intptr_t block_on_read(Worker* w, void* arg) {
     }
     return -2;
   }
+}
+
+// True when the thread sleeps in the kernel: the blocker's read(), as it
+// makes no other blocking call.
+bool sleeping(pid_t tid) {
+  if (tid == 0) return false;
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t paren = text.rfind(')');
+  return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] == 'S';
 }
 
 // Waits up to five seconds for a condition.
@@ -100,8 +115,7 @@ TEST(Worker, CancelInterruptsABlockingCall) {
   Blocker b;
   auto w = worker_start(block_on_read, &b);
   ASSERT_TRUE(w);
-  ASSERT_TRUE(eventually([&] { return b.reading.load(); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // inside read()
+  ASSERT_TRUE(eventually([&] { return sleeping(b.tid.load()); })) << "the worker never blocked in read()";
   EXPECT_TRUE(worker_cancel(w.get()));
   if (!eventually([&] { return worker_finished(w.get()); })) {
     b.release();  // do not leave the thread blocked
@@ -117,8 +131,7 @@ TEST(Worker, OnlyTheFirstCancelSendsASignal) {
   b.stop_on_cancel = false;
   auto w = worker_start(block_on_read, &b);
   ASSERT_TRUE(w);
-  ASSERT_TRUE(eventually([&] { return b.reading.load(); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(eventually([&] { return sleeping(b.tid.load()); })) << "the worker never blocked in read()";
   EXPECT_TRUE(worker_cancel(w.get()));
   EXPECT_FALSE(worker_cancel(w.get()));
   EXPECT_TRUE(eventually([&] { return b.interrupted.load() >= 1; }));
