@@ -1,0 +1,120 @@
+// Internal pieces of the account server shared by its files: the store
+// (server.db and the snapshot files built from it), the request handlers and
+// the connection service.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "server.h"
+#include "storage/sqlite_util.h"
+#include "sync/conn.h"
+
+struct Server {
+  ServerConfig cfg;
+  int listen_fd = -1;
+  int wake[2] = {-1, -1};
+  std::atomic<bool> stopping{false};
+  std::mutex mu;
+  std::condition_variable cv;
+  int active = 0;
+  std::map<int64_t, std::shared_ptr<std::mutex>> repo_locks;
+  std::map<int, time_t> sessions;  // socket -> start, for the session deadline
+  std::atomic<uint64_t> tmp_counter{0};
+};
+
+namespace srv {
+
+// ---- store (server_store.cc)
+
+// The repository database as clients store it (what a clone delivers).
+extern const char kRepoSchema[];
+constexpr size_t kIdMax = 255;
+
+std::string join(const std::string& a, const std::string& b);
+bool file_exists(const std::string& path);
+std::string read_small_file(const std::string& path, size_t max);
+
+// A directory removed with its files when it goes out of scope.
+struct TempDir {
+  std::string path;
+  ~TempDir();
+};
+
+// Opens (creating) server.db with its schema.
+int open_store(const std::string& data_dir, DbHandle* out);
+bool id_ok(const std::string& id);
+bool is_zero(const uint8_t* p, size_t n);
+
+struct RepoRow {
+  int64_t id = 0;
+  uint8_t key_check[64] = {};
+  uint8_t state[20] = {};
+};
+
+// 0 found, 1 none, else a SQLite code.
+int find_repo(sqlite3* db, int64_t account, const std::string& name, RepoRow* row);
+int new_state(sqlite3* db, int64_t repo, uint8_t state[20]);
+int delete_repo_rows(sqlite3* db, int64_t repo);
+
+// Rolls back unless committed.
+struct Txn {
+  sqlite3* db;
+  bool open = false;
+  int begin(const char* sql = "BEGIN IMMEDIATE;") {
+    int rc = db_exec(db, sql);
+    open = rc == SQLITE_OK;
+    return rc;
+  }
+  int commit() {
+    int rc = db_exec(db, "COMMIT;");
+    if (rc == SQLITE_OK) open = false;
+    return rc;
+  }
+  ~Txn() {
+    if (open) db_exec(db, "ROLLBACK;");
+  }
+};
+
+// Opens a plain (unkeyed) database file of the page layer.
+int open_plain(const std::string& file, int flags, DbHandle* out);
+// Copies t0, t1 and t2 of an uploaded repository database into a new
+// server repository (inside the caller's transaction).
+int import_repo_db(sqlite3* store, const std::string& file, int64_t repo, uint8_t key_check[64]);
+// Applies an uploaded "sync_2" snapshot: removed versions, added versions
+// (a new current version demotes the previous one), link changes.
+int apply_sync(sqlite3* store, const std::string& file, int64_t repo);
+// Writes "list": s3 every version sorted by uuid and hash, s2 every link
+// sorted. Runs inside the caller's read transaction.
+int build_list(sqlite3* store, int64_t repo, const std::string& file);
+// Writes "sync_1": s1 with each requested version; a zero hash asks for
+// every version of the uuid.
+int build_sync1(sqlite3* store, int64_t repo, const std::string& request, const std::string& file);
+// Writes the repository database a clone receives (plain pages).
+int build_clone(sqlite3* store, int64_t repo, const uint8_t key_check[64], const std::string& file);
+
+// ---- requests (server_requests.cc)
+
+// One client conversation.
+struct Session {
+  Server* srv;
+  DbHandle db;
+  Connection conn;
+  uint32_t account = 0;
+  std::string user;
+  std::string peer;
+};
+
+// Answers one request of a logged-in (or, for "password", anonymous)
+// client. 0, or -1 when the conversation failed.
+int handle_request(Session* ss, const std::string& command, bool anonymous);
+
+}  // namespace srv
