@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -13,10 +14,21 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "server.h"
 #include "storage/sqlite_util.h"
+#include "storage/untrusted.h"
 #include "sync/conn.h"
+
+// A connection being served: its deadline (the login deadline until the
+// client has logged in, then the session's) and the peer's address.
+struct SessionSlot {
+  time_t deadline = 0;  // 0: already cut
+  std::string address;
+  bool logged_in = false;
+};
 
 struct Server {
   ServerConfig cfg;
@@ -27,8 +39,13 @@ struct Server {
   std::condition_variable cv;
   int active = 0;
   std::map<int64_t, std::shared_ptr<std::mutex>> repo_locks;
-  std::map<int, time_t> sessions;  // socket -> start, for the session deadline
+  std::map<int, struct SessionSlot> sessions;  // by socket
   std::atomic<uint64_t> tmp_counter{0};
+  // Sockets of failed logins, closed by the accept loop when their delay
+  // has passed (the delay holds no connection slot and no thread).
+  std::vector<std::pair<std::chrono::steady_clock::time_point, int>> delayed_close;
+  // Times of failed password changes by "u:NAME" and "a:ADDRESS".
+  std::map<std::string, std::vector<time_t>> password_failures;
 };
 
 namespace srv {
@@ -63,7 +80,8 @@ struct RepoRow {
 // 0 found, 1 none, else a SQLite code.
 int find_repo(sqlite3* db, int64_t account, const std::string& name, RepoRow* row);
 int new_state(sqlite3* db, int64_t repo, uint8_t state[20]);
-int delete_repo_rows(sqlite3* db, int64_t repo);
+// Removes the repository's versions and links, and its record unless kept.
+int delete_repo_rows(sqlite3* db, int64_t repo, bool keep_record = false);
 
 // Rolls back unless committed.
 struct Txn {
@@ -84,14 +102,38 @@ struct Txn {
   }
 };
 
+// Largest stored header or body of one version (an item is at most 1 MiB).
+constexpr size_t kRowMax = 2u << 20;
+
+// Bounds the SQLite work of a request: a connection with the limit installed
+// stops with SQLITE_INTERRUPT past `until` or once the server stops.
+struct WorkLimit {
+  std::chrono::steady_clock::time_point until;
+  const std::atomic<bool>* stopping = nullptr;
+};
+// Installs (nullptr: removes) the limit on a connection.
+void work_limit_install(sqlite3* db, WorkLimit* w);
+
 // Opens a plain (unkeyed) database file of the page layer.
 int open_plain(const std::string& file, int flags, DbHandle* out);
+// Opens a received file (DB_SCHEMA_REPO or DB_SCHEMA_SNAPSHOT) read-only as
+// hostile: 0, or non-zero (schema not the format's, unreadable).
+int open_upload(const std::string& file, int kind, WorkLimit* w, DbHandle* out);
+// Reads every row the request will use before anything is stored: 0 with
+// *bytes the stored size of its versions, SRV_BAD_REQUEST (foreign schema,
+// malformed or oversized rows), or -1 (unreadable, over the work limit).
+int check_upload(const std::string& file, int kind, WorkLimit* w, uint64_t* bytes, uint8_t key_check[64] = nullptr);
+// Bytes of versions the account stores, leaving out repository `except`.
+int account_usage(sqlite3* store, int64_t account, int64_t except, uint64_t* out);
+// 0 when every version and link the server holds for `repo` is also in the
+// uploaded repository database; 1 when not; else a code.
+int upload_covers(sqlite3* store, int64_t repo, const std::string& file, WorkLimit* w);
 // Copies t0, t1 and t2 of an uploaded repository database into a new
 // server repository (inside the caller's transaction).
-int import_repo_db(sqlite3* store, const std::string& file, int64_t repo, uint8_t key_check[64]);
+int import_repo_db(sqlite3* store, const std::string& file, int64_t repo, uint8_t key_check[64], WorkLimit* w);
 // Applies an uploaded "sync_2" snapshot: removed versions, added versions
 // (a new current version demotes the previous one), link changes.
-int apply_sync(sqlite3* store, const std::string& file, int64_t repo);
+int apply_sync(sqlite3* store, const std::string& file, int64_t repo, WorkLimit* w);
 // Writes "list": s3 every version sorted by uuid and hash, s2 every link
 // sorted. Runs inside the caller's read transaction.
 int build_list(sqlite3* store, int64_t repo, const std::string& file);
@@ -110,8 +152,15 @@ struct Session {
   Connection conn;
   uint32_t account = 0;
   std::string user;
-  std::string peer;
+  std::string peer;     // "address:port"
+  std::string address;  // the peer's address alone
+  WorkLimit work;
 };
+
+// Starts the work budget of one request's database phase.
+void work_begin(Session* ss);
+// A name or identifier for the log: control characters and "\\" escaped.
+std::string log_safe(const std::string& text);
 
 // Answers one request of a logged-in (or, for "password", anonymous)
 // client. 0, or -1 when the conversation failed.

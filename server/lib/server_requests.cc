@@ -58,15 +58,49 @@ int make_tmp(Session* ss, TempDir* t) {
   return 0;
 }
 
+// True when the key (account or address) has used up its failed password
+// changes within the window. Called with srv->mu held.
+bool password_blocked(Server* srv, const std::string& key, time_t now) {
+  auto it = srv->password_failures.find(key);
+  if (it == srv->password_failures.end()) return false;
+  auto& times = it->second;
+  times.erase(std::remove_if(times.begin(), times.end(),
+                             [&](time_t t) { return now - t >= srv->cfg.password_window; }),
+              times.end());
+  return static_cast<int>(times.size()) >= srv->cfg.password_attempts;
+}
+
+void password_failed(Server* srv, const std::string& key, time_t now) {
+  // Bounded memory under a flood of invented names: expired entries go first.
+  if (srv->password_failures.size() > 4096) {
+    for (auto it = srv->password_failures.begin(); it != srv->password_failures.end();) {
+      bool old = it->second.empty() || now - it->second.back() >= srv->cfg.password_window;
+      it = old ? srv->password_failures.erase(it) : std::next(it);
+    }
+  }
+  srv->password_failures[key].push_back(now);
+}
+
+// The anonymous password change. An unknown name, a wrong password and a
+// blocked account or address all get the same answer, so the request cannot
+// tell which names exist.
 int handle_password(Session* ss) {
   std::string user;
   uint8_t hashes[64];
   if (conn_read_line(&ss->conn, &user, CONN_USER_MAX) != 0 || conn_read(&ss->conn, hashes, 64) != 0) return -1;
-  int status = SRV_NOT_FOUND;
+  Server* srv = ss->srv;
+  time_t now = std::time(nullptr);
+  bool blocked;
+  {
+    std::lock_guard<std::mutex> g(srv->mu);
+    blocked = password_blocked(srv, "u:" + user, now) || password_blocked(srv, "a:" + ss->address, now);
+  }
+  int status = SRV_KEY_MISMATCH;
   Stmt s;
-  if (stmt_prepare(ss->db.get(), "SELECT id, hash FROM accounts WHERE name=?", &s) == SQLITE_OK) {
+  if (!blocked && stmt_prepare(ss->db.get(), "SELECT id, hash FROM accounts WHERE name=?", &s) == SQLITE_OK) {
     bind_text(s.get(), 1, user.c_str());
-    if (sqlite3_step(s.get()) == SQLITE_ROW) {
+    int step = sqlite3_step(s.get());
+    if (step == SQLITE_ROW) {
       int64_t id = sqlite3_column_int64(s.get(), 0);
       const uint8_t* h = column_fixed(s.get(), 1, 32);
       if (h && CRYPTO_memcmp(h, hashes, 32) == 0) {
@@ -78,15 +112,19 @@ int handle_password(Session* ss) {
           sqlite3_bind_int64(u.get(), 2, id);
           if (sqlite3_step(u.get()) == SQLITE_DONE) status = SRV_OK;
         }
-      } else {
-        status = SRV_KEY_MISMATCH;
       }
+    } else if (step != SQLITE_DONE) {
+      status = SRV_FAILED;
     }
   }
   OPENSSL_cleanse(hashes, sizeof hashes);
-  log_message(LOG_NOTICE, "password %s: %d", user.c_str(), status);
-  if (status != SRV_OK)
-    std::this_thread::sleep_for(std::chrono::milliseconds(ss->srv->cfg.fail_delay_ms));  // slows guessing
+  if (status == SRV_KEY_MISMATCH && !blocked) {
+    std::lock_guard<std::mutex> g(srv->mu);
+    password_failed(srv, "u:" + user, now);
+    password_failed(srv, "a:" + ss->address, now);
+  }
+  log_message(LOG_NOTICE, "password %s from %s: %d%s", log_safe(user).c_str(), ss->peer.c_str(), status,
+              blocked ? " (too many attempts)" : "");
   return reply_byte(ss, status);
 }
 
@@ -111,14 +149,29 @@ int handle_ls(Session* ss) {
   return reply_bytes(ss, text.data(), text.size());
 }
 
+// 0 when `bytes` more fit the account's quota (leaving out repository
+// `except`, which the upload replaces); else the status to answer.
+int quota_status(Session* ss, int64_t except, uint64_t bytes) {
+  uint64_t used = 0;
+  if (account_usage(ss->db.get(), ss->account, except, &used) != 0) return SRV_FAILED;
+  if (used + bytes <= ss->srv->cfg.quota) return 0;
+  log_message(LOG_WARNING, "quota: account %u would store %llu bytes", ss->account,
+              static_cast<unsigned long long>(used + bytes));
+  return SRV_BAD_REQUEST;
+}
+
+// "create repo". A taken identifier still receives the upload: when it
+// carries the key check of the repository stored under that identifier and
+// the server holds nothing the upload lacks, this is a retry of a creation
+// whose reply was lost, and the upload replaces the copy; otherwise the
+// identifier is taken.
 int handle_create(Session* ss) {
   std::string id;
   if (conn_read_line(&ss->conn, &id, 1000) != 0) return -1;
   if (!id_ok(id)) return reply_byte(ss, SRV_BAD_REQUEST);
   RepoRow row;
   int rc = find_repo(ss->db.get(), ss->account, id, &row);
-  if (rc == 0) return reply_byte(ss, SRV_EXISTS);
-  if (rc != 1) return reply_byte(ss, SRV_FAILED);
+  if (rc != 0 && rc != 1) return reply_byte(ss, SRV_FAILED);
   TempDir tmp;
   if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
   if (reply_byte(ss, SRV_OK) != 0) return -1;
@@ -126,37 +179,58 @@ int handle_create(Session* ss) {
   ss->conn.max_body = ss->srv->cfg.max_object;
   std::string name;
   if (recv_obj(&ss->conn, &name, nullptr, 0) != 0 || name.empty()) return -1;
+  std::string file = join(tmp.path, name);
+  work_begin(ss);
+  uint64_t bytes = 0;
+  uint8_t key_check[64];
+  int status = check_upload(file, DB_SCHEMA_REPO, &ss->work, &bytes, key_check);
+  if (status != 0) {
+    log_message(LOG_WARNING, "create repo %u %s: upload refused (%d)", ss->account, log_safe(id).c_str(), status);
+    return reply_byte(ss, status < 0 ? SRV_FAILED : status);
+  }
   uint8_t state[20];
-  int status = SRV_FAILED;
+  status = SRV_FAILED;
   {
+    // Serialised with every other change of this identifier's repository.
+    auto lock = repo_lock(ss->srv, rc == 0 ? row.id : 0);
+    std::lock_guard<std::mutex> g(*lock);
+    work_begin(ss);
     Txn t{ss->db.get()};
-    uint8_t key_check[64];
-    Stmt s;
     rc = t.begin();
-    if (rc == SQLITE_OK) rc = stmt_prepare(ss->db.get(), "INSERT INTO repos(account, name, key_check, state) VALUES (?,?,?,?)", &s);
+    RepoRow now;
+    int found = rc == SQLITE_OK ? find_repo(ss->db.get(), ss->account, id, &now) : rc;
     int64_t repo = 0;
-    if (rc == SQLITE_OK) {
-      random_bytes(state, sizeof state);
-      sqlite3_bind_int64(s.get(), 1, ss->account);
-      bind_text(s.get(), 2, id.c_str());
-      bind_blob(s.get(), 3, state, 20);  // replaced below
-      bind_blob(s.get(), 4, state, 20);
-      rc = sqlite3_step(s.get());
-      if (rc == SQLITE_CONSTRAINT) status = SRV_EXISTS;
-      rc = rc == SQLITE_DONE ? 0 : rc;
-      repo = sqlite3_last_insert_rowid(ss->db.get());
+    if (found == 0) {
+      // a retry of the same creation, or a taken identifier
+      rc = CRYPTO_memcmp(now.key_check, key_check, 64) == 0 ? upload_covers(ss->db.get(), now.id, file, &ss->work) : 1;
+      if (rc == 1) status = SRV_EXISTS;
+      if (rc == 0 && (status = quota_status(ss, now.id, bytes)) != 0) rc = -1;
+      if (rc == 0) rc = delete_repo_rows(ss->db.get(), now.id, true);
+      repo = now.id;
+    } else if (found == 1) {
+      rc = (status = quota_status(ss, 0, bytes)) == 0 ? 0 : -1;
+      Stmt s;
+      if (rc == 0)
+        rc = stmt_prepare(ss->db.get(), "INSERT INTO repos(account, name, key_check, state) VALUES (?,?,?,?)", &s);
+      if (rc == SQLITE_OK) {
+        random_bytes(state, sizeof state);
+        sqlite3_bind_int64(s.get(), 1, ss->account);
+        bind_text(s.get(), 2, id.c_str());
+        bind_blob(s.get(), 3, key_check, 64);
+        bind_blob(s.get(), 4, state, 20);
+        rc = sqlite3_step(s.get()) == SQLITE_DONE ? 0 : -1;
+        repo = sqlite3_last_insert_rowid(ss->db.get());
+      }
+    } else {
+      rc = -1;
     }
-    s.reset();
-    if (rc == 0) rc = import_repo_db(ss->db.get(), join(tmp.path, name), repo, key_check);
-    if (rc == 0 && (rc = stmt_prepare(ss->db.get(), "UPDATE repos SET key_check=? WHERE id=?", &s)) == SQLITE_OK) {
-      bind_blob(s.get(), 1, key_check, 64);
-      sqlite3_bind_int64(s.get(), 2, repo);
-      rc = sqlite3_step(s.get()) == SQLITE_DONE ? 0 : -1;
-      s.reset();
-    }
+    uint8_t kc[64];
+    if (rc == 0) rc = import_repo_db(ss->db.get(), file, repo, kc, &ss->work);
+    if (rc == 0) rc = new_state(ss->db.get(), repo, state);
     if (rc == 0) rc = t.commit();
     if (rc == 0) status = SRV_OK;
-    log_message(LOG_NOTICE, "create repo %u %s: %d", ss->account, id.c_str(), rc);
+    log_message(LOG_NOTICE, "create repo %u %s%s: %d", ss->account, log_safe(id).c_str(),
+                found == 0 ? " (again)" : "", status);
   }
   if (status != SRV_OK) return reply_byte(ss, status);
   return reply_bytes(ss, state, 20);
@@ -178,7 +252,7 @@ int handle_clone(Session* ss) {
     if (rc == 0) rc = build_clone(ss->db.get(), row.id, row.key_check, file);
     if (rc == 0) rc = t.commit();
   }
-  log_message(LOG_NOTICE, "clone repo %u %s: %d", ss->account, id.c_str(), rc);
+  log_message(LOG_NOTICE, "clone repo %u %s: %d", ss->account, log_safe(id).c_str(), rc);
   if (rc != 0) return reply_byte(ss, SRV_FAILED);
   if (reply_bytes(ss, row.state, 20) != 0) return -1;
   return conn_send_file(&ss->conn, file.c_str(), "data");
@@ -197,7 +271,7 @@ int handle_del(Session* ss) {
   rc = t.begin();
   if (rc == SQLITE_OK) rc = delete_repo_rows(ss->db.get(), row.id);
   if (rc == 0) rc = t.commit();
-  log_message(LOG_NOTICE, "del repo %u %s: %d", ss->account, id.c_str(), rc);
+  log_message(LOG_NOTICE, "del repo %u %s: %d", ss->account, log_safe(id).c_str(), rc);
   return reply_byte(ss, rc == 0 ? SRV_OK : SRV_FAILED);
 }
 
@@ -235,7 +309,7 @@ int handle_get_list(Session* ss) {
     if (rc == 0) rc = t.commit();
   }
   if (rc != 0) {
-    log_message(LOG_ERROR, "get list %u %s: %d", ss->account, id.c_str(), rc);
+    log_message(LOG_ERROR, "get list %u %s: %d", ss->account, log_safe(id).c_str(), rc);
     return reply_byte(ss, SRV_FAILED);
   }
   if (reply_bytes(ss, row.state, 20) != 0) return -1;
@@ -263,7 +337,7 @@ int handle_get_sync(Session* ss) {
     if (rc == 0) rc = t.commit();
   }
   if (rc != 0) {
-    log_message(LOG_ERROR, "get sync %u %s: %d", ss->account, id.c_str(), rc);
+    log_message(LOG_ERROR, "get sync %u %s: %d", ss->account, log_safe(id).c_str(), rc);
     return reply_byte(ss, SRV_FAILED);
   }
   return conn_send_file(&ss->conn, file.c_str(), "sync_1");
@@ -276,7 +350,7 @@ int handle_put_sync(Session* ss) {
   if (st < 0) return -1;
   uint8_t state[20];
   if (conn_read(&ss->conn, state, 20) != 0) return -1;
-  if (st != 0) return reply_byte(ss, SRV_FAILED);
+  if (st != 0) return reply_byte(ss, st);
   if (std::memcmp(state, row.state, 20) != 0) return reply_byte(ss, SRV_STALE);
   TempDir tmp;
   if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
@@ -285,9 +359,19 @@ int handle_put_sync(Session* ss) {
   ss->conn.max_body = ss->srv->cfg.max_object;
   std::string name;
   if (recv_obj(&ss->conn, &name, nullptr, 0) != 0 || name.empty()) return -1;
+  std::string file = join(tmp.path, name);
+  work_begin(ss);
+  uint64_t bytes = 0;
+  int status = check_upload(file, DB_SCHEMA_SNAPSHOT, &ss->work, &bytes);
+  if (status == 0) status = quota_status(ss, -1, bytes);
+  if (status != 0) {
+    log_message(LOG_WARNING, "put sync %u %s: upload refused (%d)", ss->account, log_safe(id).c_str(), status);
+    return reply_byte(ss, status < 0 ? SRV_FAILED : status);
+  }
   auto lock = repo_lock(ss->srv, row.id);
   std::lock_guard<std::mutex> g(*lock);
-  int status = SRV_FAILED;
+  work_begin(ss);
+  status = SRV_FAILED;
   int rc;
   {
     Txn t{ss->db.get()};
@@ -298,13 +382,13 @@ int handle_put_sync(Session* ss) {
       status = SRV_STALE;
       rc = -1;
     }
-    if (rc == 0) rc = apply_sync(ss->db.get(), join(tmp.path, name), row.id);
+    if (rc == 0) rc = apply_sync(ss->db.get(), file, row.id, &ss->work);
     uint8_t next[20];
     if (rc == 0) rc = new_state(ss->db.get(), row.id, next);
     if (rc == 0) rc = t.commit();
     if (rc == 0) status = SRV_OK;
   }
-  log_message(LOG_NOTICE, "put sync %u %s: %d", ss->account, id.c_str(), status);
+  log_message(LOG_NOTICE, "put sync %u %s: %d", ss->account, log_safe(id).c_str(), status);
   return reply_byte(ss, status);
 }
 
@@ -383,13 +467,32 @@ int handle_put_trace(Session* ss) {
   std::snprintf(stamp, sizeof stamp, "%lld-", static_cast<long long>(std::time(nullptr)));
   std::string target = join(dir, stamp + name);
   if (std::rename(join(tmp.path, name).c_str(), target.c_str()) != 0) return -1;
-  log_message(LOG_NOTICE, "put trace %u %s", ss->account, name.c_str());
+  log_message(LOG_NOTICE, "put trace %u %s", ss->account, log_safe(name).c_str());
   prune_traces(dir, ss->srv->cfg.trace_cap);
   return 0;
 }
 
 
 }  // namespace
+
+void work_begin(Session* ss) {
+  ss->work.until = std::chrono::steady_clock::now() + std::chrono::seconds(ss->srv->cfg.work_limit);
+  ss->work.stopping = &ss->srv->stopping;
+}
+
+std::string log_safe(const std::string& text) {
+  std::string out;
+  for (unsigned char ch : text) {
+    if (ch < 0x20 || ch == 0x7f || ch == '\\') {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02x", ch);
+      out += esc;
+    } else {
+      out.push_back(static_cast<char>(ch));
+    }
+  }
+  return out;
+}
 
 int handle_request(Session* ss, const std::string& command, bool anonymous) {
   if (anonymous) return command == "password" ? handle_password(ss) : -1;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <algorithm>
 
 #include "server_internal.h"
 #include "support/log.h"
@@ -29,10 +30,46 @@ void forget_session(Server* srv, int fd) {
   srv->sessions.erase(fd);
 }
 
-void serve_connection(Server* srv, int fd, std::string peer) {
+// After a failed login the socket stays open for the failure delay (slowing
+// guesses) but gives its slot back at once: the accept loop closes it.
+void close_later(Server* srv, Connection* c, int fd) {
+  forget_session(srv, fd);
+  int sock = c->socket;
+  c->socket = -1;
+  conn_close(c);
+  if (sock < 0) return;
+  std::lock_guard<std::mutex> g(srv->mu);
+  if (srv->cfg.fail_delay_ms <= 0 || srv->stopping) {
+    ::close(sock);
+    return;
+  }
+  ::shutdown(sock, SHUT_RD);
+  srv->delayed_close.emplace_back(
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(srv->cfg.fail_delay_ms), sock);
+}
+
+void logged_in(Server* srv, int fd) {
+  std::lock_guard<std::mutex> g(srv->mu);
+  auto it = srv->sessions.find(fd);
+  if (it == srv->sessions.end() || it->second.deadline == 0) return;
+  it->second.logged_in = true;
+  it->second.deadline = std::time(nullptr) + srv->cfg.max_session;
+}
+
+// Waits for a busy store (another connection's write) within the request's
+// work budget, and not at all once the server stops.
+int on_busy(void* arg, int) {
+  const WorkLimit* w = static_cast<const WorkLimit*>(arg);
+  if ((w->stopping && w->stopping->load()) || std::chrono::steady_clock::now() > w->until) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return 1;
+}
+
+void serve_connection(Server* srv, int fd, std::string peer, std::string address) {
   Session ss;
   ss.srv = srv;
   ss.peer = peer;
+  ss.address = address;
   int rc = open_store(srv->cfg.data_dir, &ss.db);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "serve: open store: %d", rc);
@@ -40,6 +77,9 @@ void serve_connection(Server* srv, int fd, std::string peer) {
     ::close(fd);
     return;
   }
+  work_begin(&ss);
+  work_limit_install(ss.db.get(), &ss.work);
+  sqlite3_busy_handler(ss.db.get(), on_busy, &ss.work);
   bool anonymous = false;
   auto lookup = [&](uint32_t id, const std::string& user, uint8_t hash[32]) {
     Stmt s;
@@ -54,25 +94,35 @@ void serve_connection(Server* srv, int fd, std::string peer) {
   };
   if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
     log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
-    std::this_thread::sleep_for(std::chrono::milliseconds(srv->cfg.fail_delay_ms));  // slows guessing
-    forget_session(srv, fd);
-    conn_close(&ss.conn);
+    close_later(srv, &ss.conn, fd);
     return;
   }
   std::string command;
   if (conn_read_line(&ss.conn, &command, 32) != 0) {
-    log_message(LOG_NOTICE, "serve %s: no request (wrong password?) %s", peer.c_str(), ss.user.c_str());
-    std::this_thread::sleep_for(std::chrono::milliseconds(srv->cfg.fail_delay_ms));  // slows guessing
-    forget_session(srv, fd);
-    conn_close(&ss.conn);
+    log_message(LOG_NOTICE, "serve %s: no request (wrong password?) %s", peer.c_str(), log_safe(ss.user).c_str());
+    close_later(srv, &ss.conn, fd);
     return;
   }
+  // The anonymous password change stays under the login deadline.
+  if (!anonymous) logged_in(srv, fd);
   rc = handle_request(&ss, command, anonymous);
-  if (rc != 0) log_message(LOG_NOTICE, "serve %s: %s failed", peer.c_str(), command.c_str());
+  if (rc != 0) log_message(LOG_NOTICE, "serve %s: %s failed", peer.c_str(), log_safe(command).c_str());
   // Let the client read the last reply before the close.
   ::shutdown(ss.conn.socket, SHUT_WR);
   forget_session(srv, fd);
   conn_close(&ss.conn);
+}
+
+// Cuts every conversation: its thread's next read or write fails. Called
+// with srv->mu held.
+void cut_all(Server* s) {
+  for (auto& [sock, slot] : s->sessions)
+    if (slot.deadline) {
+      ::shutdown(sock, SHUT_RDWR);
+      slot.deadline = 0;
+    }
+  for (auto& [when, sock] : s->delayed_close) ::close(sock);
+  s->delayed_close.clear();
 }
 
 }  // namespace
@@ -131,20 +181,35 @@ int server_port(const Server* s) {
 
 int server_run(Server* s) {
   while (!s->stopping) {
-    struct pollfd p[2] = {{s->listen_fd, POLLIN, 0}, {s->wake[0], POLLIN, 0}};
-    int n = ::poll(p, 2, 1000);
+    int wait_ms = 1000;
     {
-      // Conversations past their deadline are cut: their thread's next read
-      // or write fails and it closes the socket.
+      // Conversations past their deadline (login or session) are cut: their
+      // thread's next read or write fails and it closes the socket. Failed
+      // logins whose delay has passed are closed.
       std::lock_guard<std::mutex> g(s->mu);
       time_t now = std::time(nullptr);
-      for (auto& [sock, start] : s->sessions)
-        if (start && now - start >= s->cfg.max_session) {
-          log_message(LOG_NOTICE, "server: session %d over time", sock);
+      for (auto& [sock, slot] : s->sessions)
+        if (slot.deadline && now >= slot.deadline) {
+          log_message(LOG_NOTICE, "server: %s %d over time", slot.logged_in ? "session" : "login", sock);
           ::shutdown(sock, SHUT_RDWR);
-          start = 0;
+          slot.deadline = 0;
         }
+      auto tick = std::chrono::steady_clock::now();
+      auto& late = s->delayed_close;
+      for (size_t i = 0; i < late.size();) {
+        if (late[i].first <= tick) {
+          ::close(late[i].second);
+          late[i] = late.back();
+          late.pop_back();
+          continue;
+        }
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(late[i].first - tick).count() + 1;
+        if (ms < wait_ms) wait_ms = static_cast<int>(ms);
+        ++i;
+      }
     }
+    struct pollfd p[2] = {{s->listen_fd, POLLIN, 0}, {s->wake[0], POLLIN, 0}};
+    int n = ::poll(p, 2, wait_ms);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -165,22 +230,35 @@ int server_run(Server* s) {
         ::close(fd);
         continue;
       }
+      // One host cannot hold every slot with connections that never log in.
+      int waiting = 0;
+      for (auto& [sock, slot] : s->sessions)
+        if (!slot.logged_in && slot.address == ip) ++waiting;
+      int limit = s->cfg.max_unauth_per_host > 0 ? s->cfg.max_unauth_per_host : std::max(1, s->cfg.max_clients / 2);
+      if (waiting >= limit) {
+        log_message(LOG_WARNING, "server: too many logins from %s, refused", ip);
+        ::close(fd);
+        continue;
+      }
       s->active++;
+      SessionSlot& slot = s->sessions[fd];
+      slot.deadline = std::time(nullptr) + std::max(1, s->cfg.login_timeout);
+      slot.address = ip;
+      slot.logged_in = false;
     }
     struct timeval tv = {s->cfg.io_timeout, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    {
-      std::lock_guard<std::mutex> g(s->mu);
-      s->sessions[fd] = std::time(nullptr);
-    }
-    std::thread([s, fd, who] {
-      serve_connection(s, fd, who);
+    std::string address = ip;
+    std::thread([s, fd, who, address] {
+      serve_connection(s, fd, who, address);
       std::lock_guard<std::mutex> g(s->mu);
       s->active--;
       s->cv.notify_all();
     }).detach();
   }
+  std::lock_guard<std::mutex> g(s->mu);
+  cut_all(s);
   return 0;
 }
 
@@ -198,9 +276,14 @@ void server_stop(Server* s) {
 
 void server_destroy(Server* s) {
   if (!s) return;
+  s->stopping = true;
   {
+    // Conversations still running are cut; database work stops at its next
+    // progress check and rolls back.
     std::unique_lock<std::mutex> g(s->mu);
+    cut_all(s);
     s->cv.wait(g, [s] { return s->active == 0; });
+    cut_all(s);
   }
   if (s->listen_fd >= 0) ::close(s->listen_fd);
   for (int fd : s->wake)

@@ -13,6 +13,8 @@
 #include "crypto/page_vfs.h"
 #include "server_internal.h"
 #include "storage/db.h"
+#include "storage/untrusted.h"
+#include "support/log.h"
 
 namespace srv {
 
@@ -116,10 +118,11 @@ int new_state(sqlite3* db, int64_t repo, uint8_t state[20]) {
 }
 
 // Rolls back unless committed.
-int delete_repo_rows(sqlite3* db, int64_t repo) {
+int delete_repo_rows(sqlite3* db, int64_t repo, bool keep_record) {
   const char* sqls[] = {"DELETE FROM versions WHERE repo=?", "DELETE FROM links WHERE repo=?",
                         "DELETE FROM repos WHERE id=?"};
   for (const char* sql : sqls) {
+    if (keep_record && sql == sqls[2]) break;
     Stmt s;
     int rc = stmt_prepare(db, sql, &s);
     if (rc != SQLITE_OK) return rc;
@@ -137,12 +140,133 @@ int open_plain(const std::string& file, int flags, DbHandle* out) {
   return rc;
 }
 
+namespace {
+
+int on_progress(void* arg) {
+  const WorkLimit* w = static_cast<const WorkLimit*>(arg);
+  if (w->stopping && w->stopping->load()) return 1;
+  return std::chrono::steady_clock::now() > w->until ? 1 : 0;
+}
+
+bool blob_or_null(sqlite3_stmt* s, int i) {
+  int t = sqlite3_column_type(s, i);
+  return t == SQLITE_NULL || (t == SQLITE_BLOB && static_cast<size_t>(sqlite3_column_bytes(s, i)) <= kRowMax);
+}
+
+// Marks a received file refused for its content (not a failure to read it).
+constexpr int kRefused = -2;
+
+// Checks every row of `sql` with `ok`; adds the stored size of columns from
+// `sized` on to *bytes. 0, kRefused, or the SQLite code.
+template <typename Ok>
+int check_rows(sqlite3* db, const char* sql, int sized, uint64_t* bytes, Ok ok) {
+  Stmt s;
+  int rc = stmt_prepare(db, sql, &s);
+  if (rc != SQLITE_OK) return rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    if (!ok(s.get())) return kRefused;
+    for (int i = sized; i < sqlite3_column_count(s.get()); ++i) *bytes += sqlite3_column_bytes(s.get(), i);
+  }
+  return rc == SQLITE_DONE ? 0 : rc;
+}
+
+bool version_row(sqlite3_stmt* s) {
+  int c3 = sqlite3_column_int(s, 2);
+  return column_fixed(s, 0, 16) && column_fixed(s, 1, 20) && sqlite3_column_type(s, 2) == SQLITE_INTEGER &&
+         (c3 == 0 || c3 == 1) && blob_or_null(s, 3) && blob_or_null(s, 4);
+}
+
+bool link_row(sqlite3_stmt* s) { return column_fixed(s, 0, 16) && column_fixed(s, 1, 16); }
+
+}  // namespace
+
+void work_limit_install(sqlite3* db, WorkLimit* w) {
+  if (w)
+    sqlite3_progress_handler(db, 1000, on_progress, w);
+  else
+    sqlite3_progress_handler(db, 0, nullptr, nullptr);
+}
+
+int open_upload(const std::string& file, int kind, WorkLimit* w, DbHandle* out) {
+  int rc = open_plain(file, SQLITE_OPEN_READONLY, out);
+  if (rc != SQLITE_OK) return -1;
+  if (w) work_limit_install(out->get(), w);
+  if (db_distrust(out->get()) != SQLITE_OK) return -1;
+  if (db_schema_exact(out->get(), "main", kind) != 0) return kRefused;
+  return 0;
+}
+
+int check_upload(const std::string& file, int kind, WorkLimit* w, uint64_t* bytes, uint8_t key_check[64]) {
+  *bytes = 0;
+  DbHandle db;
+  int rc = open_upload(file, kind, w, &db);
+  if (rc == kRefused) return SRV_BAD_REQUEST;
+  if (rc != 0) return -1;
+  if (kind == DB_SCHEMA_REPO) {
+    uint8_t kc[64];
+    if (key_check_read(db.get(), kc) != 0) return SRV_BAD_REQUEST;  // t0 without the check
+    if (key_check) std::memcpy(key_check, kc, 64);
+    rc = check_rows(db.get(), "SELECT c1, c2, c3, c4, c5 FROM t1", 3, bytes, version_row);
+    if (rc == 0) rc = check_rows(db.get(), "SELECT c1, c2 FROM t2", 2, bytes, link_row);
+  } else {
+    rc = check_rows(db.get(), "SELECT c1, c2, c3, c4, c5 FROM s1", 3, bytes, version_row);
+    if (rc == 0)
+      rc = check_rows(db.get(), "SELECT c1, c2, c3 FROM s3", 3, bytes, [](sqlite3_stmt* s) {
+        return column_fixed(s, 0, 16) && column_fixed(s, 1, 20) && sqlite3_column_type(s, 2) == SQLITE_INTEGER;
+      });
+    if (rc == 0)
+      rc = check_rows(db.get(), "SELECT c1, c2, c3 FROM s4", 3, bytes, [](sqlite3_stmt* s) {
+        return link_row(s) && sqlite3_column_type(s, 2) == SQLITE_INTEGER;
+      });
+  }
+  if (rc == SQLITE_INTERRUPT) log_message(LOG_WARNING, "check_upload: over the work limit");
+  if (rc == kRefused) return SRV_BAD_REQUEST;
+  return rc == 0 ? 0 : -1;
+}
+
+int account_usage(sqlite3* store, int64_t account, int64_t except, uint64_t* out) {
+  Stmt s;
+  int rc = stmt_prepare(store,
+                        "SELECT total(length(header)) + total(length(body)) FROM versions WHERE repo IN "
+                        "(SELECT id FROM repos WHERE account=? AND id<>?)",
+                        &s);
+  if (rc != SQLITE_OK) return rc;
+  sqlite3_bind_int64(s.get(), 1, account);
+  sqlite3_bind_int64(s.get(), 2, except);
+  if ((rc = sqlite3_step(s.get())) != SQLITE_ROW) return rc;
+  *out = static_cast<uint64_t>(sqlite3_column_double(s.get(), 0));
+  return 0;
+}
+
+int upload_covers(sqlite3* store, int64_t repo, const std::string& file, WorkLimit* w) {
+  DbHandle src;
+  int rc = open_upload(file, DB_SCHEMA_REPO, w, &src);
+  if (rc != 0) return rc;
+  std::set<std::string> versions, links;
+  Stmt s;
+  if ((rc = stmt_prepare(src.get(), "SELECT c1, c2 FROM t1", &s)) != SQLITE_OK) return rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) versions.insert(column_bytes(s.get(), 0) + column_bytes(s.get(), 1));
+  if (rc != SQLITE_DONE) return rc;
+  if ((rc = stmt_prepare(src.get(), "SELECT c1, c2 FROM t2", &s)) != SQLITE_OK) return rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) links.insert(column_bytes(s.get(), 0) + column_bytes(s.get(), 1));
+  if (rc != SQLITE_DONE) return rc;
+  const char* sqls[2] = {"SELECT uuid, hash FROM versions WHERE repo=?", "SELECT a, b FROM links WHERE repo=?"};
+  for (int i = 0; i < 2; ++i) {
+    if ((rc = stmt_prepare(store, sqls[i], &s)) != SQLITE_OK) return rc;
+    sqlite3_bind_int64(s.get(), 1, repo);
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+      if (!(i ? links : versions).count(column_bytes(s.get(), 0) + column_bytes(s.get(), 1))) return 1;
+    if (rc != SQLITE_DONE) return rc;
+  }
+  return 0;
+}
+
 // Copies t0, t1 and t2 of an uploaded repository database into a new
 // server repository (inside the caller's transaction).
-int import_repo_db(sqlite3* store, const std::string& file, int64_t repo, uint8_t key_check[64]) {
+int import_repo_db(sqlite3* store, const std::string& file, int64_t repo, uint8_t key_check[64], WorkLimit* w) {
   DbHandle src;
-  int rc = open_plain(file, SQLITE_OPEN_READONLY, &src);
-  if (rc != SQLITE_OK) return rc;
+  int rc = open_upload(file, DB_SCHEMA_REPO, w, &src);
+  if (rc != 0) return rc;
   if ((rc = key_check_read(src.get(), key_check)) != 0) return rc;
   Stmt in, out;
   if ((rc = stmt_prepare(src.get(), "SELECT c1, c2, c3, c4, c5 FROM t1", &in)) != SQLITE_OK) return rc;
@@ -179,10 +303,10 @@ int import_repo_db(sqlite3* store, const std::string& file, int64_t repo, uint8_
 
 // Applies an uploaded "sync_2" snapshot: removed versions, added versions
 // (a new current version demotes the previous one), link changes.
-int apply_sync(sqlite3* store, const std::string& file, int64_t repo) {
+int apply_sync(sqlite3* store, const std::string& file, int64_t repo, WorkLimit* w) {
   DbHandle src;
-  int rc = open_plain(file, SQLITE_OPEN_READONLY, &src);
-  if (rc != SQLITE_OK) return rc;
+  int rc = open_upload(file, DB_SCHEMA_SNAPSHOT, w, &src);
+  if (rc != 0) return rc;
   Stmt s3, s1, del, demote, ins;
   if ((rc = stmt_prepare(src.get(), "SELECT c1, c2, c3 FROM s3 ORDER BY c3, rowid", &s3)) != SQLITE_OK) return rc;
   if ((rc = stmt_prepare(src.get(), "SELECT c3, c4, c5 FROM s1 WHERE c1=? AND c2=?", &s1)) != SQLITE_OK) return rc;
