@@ -68,6 +68,7 @@ std::string shown_name(const std::string& header, bool item) {
 }
 
 const char* server_reason(int rc) {
+  if (rc < 0 && conn_timed_out()) return "the server did not answer in time";
   switch (last_error) {
     case 1: return "no account";
     default: break;
@@ -186,7 +187,8 @@ int sync_one(int index, int prefer) {
   for (int attempt = 0; attempt < 3; attempt++) {
     int rc = recv_repo_list(&s);
     if (rc != 0) {
-      cli_fail("repository %d: %s (%d)", index, sync_list_status_text(rc), rc);
+      cli_fail("repository %d: %s (%d)", index,
+               conn_timed_out() ? "the server did not answer in time" : sync_list_status_text(rc), rc);
       sync_free(&s);
       return 1;
     }
@@ -252,7 +254,7 @@ int cmd_repo_import(int argc, char** argv) {
   int rc = read_checked_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", false, &pw);
   if (rc != 0) return rc;
   RepoRecord rec;
-  rc = parse_repo_import(pw.c_str(), argv[1], &rec);
+  rc = parse_repo_import(pw.c_str(), cli_path(argv[1]).c_str(), &rec);
   wipe(&pw);
   if (rc != 0) return cli_fail("cannot read the repository file %s (wrong export password or not a repository file)",
                                argv[1]);
