@@ -19,7 +19,7 @@ struct ServerConfig {
   uint64_t max_request = 64ull << 20;   // largest "sync.objs"
   uint64_t trace_cap = 1u << 20;        // bytes of traces kept per account
   bool log_to_file = true;    // "server.log" in the data directory
-  int fail_delay_ms = 1000;   // wait before closing after a failed login or password change
+  int fail_delay_ms = 1000;   // a failed login is closed this much later (holding no slot)
   uint64_t quota = 1ull << 30;          // bytes of stored versions per account
   int work_limit = 30;        // seconds of database work one request may take
   int login_timeout = 10;     // seconds for the handshake, login and request line

@@ -204,11 +204,17 @@ int handle_create(Session* ss) {
       // a retry of the same creation, or a taken identifier
       rc = CRYPTO_memcmp(now.key_check, key_check, 64) == 0 ? upload_covers(ss->db.get(), now.id, file, &ss->work) : 1;
       if (rc == 1) status = SRV_EXISTS;
-      if (rc == 0 && (status = quota_status(ss, now.id, bytes)) != 0) rc = -1;
+      int over = rc == 0 ? quota_status(ss, now.id, bytes) : 0;
+      if (over) {
+        status = over;
+        rc = -1;
+      }
       if (rc == 0) rc = delete_repo_rows(ss->db.get(), now.id, true);
       repo = now.id;
     } else if (found == 1) {
-      rc = (status = quota_status(ss, 0, bytes)) == 0 ? 0 : -1;
+      int over = quota_status(ss, 0, bytes);
+      if (over) status = over;
+      rc = over ? -1 : 0;
       Stmt s;
       if (rc == 0)
         rc = stmt_prepare(ss->db.get(), "INSERT INTO repos(account, name, key_check, state) VALUES (?,?,?,?)", &s);

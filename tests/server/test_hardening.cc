@@ -224,6 +224,44 @@ TEST_F(Hardening, PutSyncAnswersTheDocumentedStatuses) {
   wrong[10] ^= 1;
   EXPECT_EQ(SRV_KEY_MISMATCH, put_sync("work", wrong));
   EXPECT_EQ(SRV_NOT_FOUND, put_sync("none", check));
+
+  // snapshots outside the format are refused after the upload
+  auto put_snapshot = [&](const std::string& file) {
+    Connection c;
+    if (server_connect(&c, alice_) != 0) return -1;
+    std::string text = "put sync\nwork\n";
+    conn_put(&c, text.data(), text.size());
+    conn_put(&c, check, 64);
+    conn_put(&c, state.data(), 20);
+    int rc = -1;
+    if (conn_send(&c) == 0 && conn_recv(&c) == 0 && c.recv_size == 1 && c.recv_frame[CONN_HEADER] == 0 &&
+        conn_send_file(&c, file.c_str(), "sync_2") == 0 && conn_recv(&c) == 0 && c.recv_size == 1)
+      rc = c.recv_frame[CONN_HEADER];
+    conn_close(&c);
+    return rc;
+  };
+  const char* extras[] = {
+      "CREATE VIEW v AS SELECT 1;",
+      "DROP TABLE s3; CREATE VIEW s3(c1, c2, c3) AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r "
+      "LIMIT 2000) SELECT randomblob(16), randomblob(20), 1 FROM r;",
+      "INSERT INTO s1 VALUES (randomblob(16), randomblob(20), 0, zeroblob(16), zeroblob(3145728));",
+  };
+  long long before = store_size();
+  int n = 0;
+  for (const char* extra : extras) {
+    std::string file = dir_.file("snap" + std::to_string(n++));
+    {
+      DbHandle snap(db_create_snapshot(file.c_str(), nullptr));
+      ASSERT_TRUE(snap);
+      ASSERT_EQ(SQLITE_OK, db_exec(snap.get(), extra)) << extra;
+    }
+    EXPECT_EQ(SRV_BAD_REQUEST, put_snapshot(file)) << extra;
+  }
+  EXPECT_LT(store_size() - before, 64 * 1024);
+  // the repository is as it was: same state, a clone has its rows
+  std::string d = dir_.subdir("clone");
+  ASSERT_EQ(0, server_clone_repo(alice_, "work", "repo-pw", d.c_str(), nullptr));
+  EXPECT_EQ(state, slurp(d + "/list.hash"));
 }
 
 TEST_F(Hardening, PasswordChangeGivesOneAnswerAndLimitsGuesses) {
