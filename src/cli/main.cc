@@ -39,7 +39,9 @@
 
 namespace {
 
-constexpr int kNetTimeout = 30;  // seconds a server may take to answer
+// Seconds a server may take to answer: above its own bound on the work of
+// one request, so that a slow but successful reply is still read.
+constexpr int kNetTimeout = 60;
 
 const char kUsage[] =
     "Usage: ordika-cli [--profile NAME] COMMAND [ARGUMENTS]\n"

@@ -420,3 +420,60 @@ TEST_F(Hardening, StopEndsConversationsInProgressAndKeepsTheStoreWhole) {
   ASSERT_EQ(SQLITE_ROW, sqlite3_step(s.get()));
   EXPECT_EQ("ok", column_bytes(s.get(), 0));
 }
+
+// The client reads a cloned database as hostile too: one with an object the
+// format does not have is a bad reply, not a repository.
+TEST_F(Hardening, ACloneOutsideTheFormatIsNotTaken) {
+  uint8_t key[32];
+  derive_key("repo-pw", key);
+  std::string file = dir_.file("hostile-data");
+  {
+    sqlite3* raw = nullptr;
+    page_db_open(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    DbHandle db(raw);
+    ASSERT_EQ(SQLITE_OK, db_exec(db.get(), db_repo_schema()));
+    uint8_t check[64];
+    key_check_make(key, check);
+    ASSERT_EQ(0, key_check_write(db.get(), check));
+    ASSERT_EQ(SQLITE_OK, db_exec(db.get(), "CREATE TRIGGER x AFTER INSERT ON t1 BEGIN DELETE FROM t2; END;"));
+  }
+  int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::listen(lfd, 1));
+  socklen_t len = sizeof a;
+  ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+  std::thread fake([&] {
+    int fd = ::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    Connection c;
+    bool anon = false;
+    uint32_t id = 0;
+    std::string user, command, repo;
+    auto lookup = [&](uint32_t, const std::string&, uint8_t out[32]) {
+      std::memcpy(out, alice_.user_hash, 32);
+      return 0;
+    };
+    if (conn_accept(&c, fd, lookup, &anon, &id, &user) == 0 && conn_read_line(&c, &command, 32) == 0 &&
+        conn_read_line(&c, &repo, 1000) == 0) {
+      std::string state(20, 's');
+      conn_put(&c, state.data(), 20);
+      conn_send(&c);
+      conn_send_file(&c, file.c_str(), "data");
+      ::shutdown(c.socket, SHUT_WR);
+      char b;
+      while (::recv(c.socket, &b, 1, 0) > 0) {
+      }
+    }
+  });
+  ServerLogin via = alice_;
+  via.host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  std::string d = dir_.subdir("clone");
+  EXPECT_EQ(CLONE_BAD_REPLY, server_clone_repo(via, "x", "repo-pw", d.c_str(), nullptr));
+  fake.join();
+  ::close(lfd);
+}
