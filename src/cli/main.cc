@@ -155,7 +155,10 @@ const CommandHelp kHelp[] = {
     {"export",
      "ordika-cli export ics|vcf|json TAG_UUID FILE\n"
      "ordika-cli export notes TAG_UUID DIR\n"
-     "  Exports the tasks and events, contacts, keys or notes of the tag's repository.\n"},
+     "  Exports the tasks and events, contacts, keys or notes of the tag's repository.\n"
+     "  Files are created readable by you only (mode 0600); an existing FILE is\n"
+     "  replaced whole through a temporary file. Nothing is written into the\n"
+     "  profile directory or a repository's directory.\n"},
     {"undo", "ordika-cli undo INDEX\n  Takes back the last change of repository INDEX.\n"},
     {"redo", "ordika-cli redo INDEX\n  Applies again the last change taken back.\n"},
     {"account",

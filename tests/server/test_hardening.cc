@@ -5,7 +5,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -476,4 +479,117 @@ TEST_F(Hardening, ACloneOutsideTheFormatIsNotTaken) {
   EXPECT_EQ(CLONE_BAD_REPLY, server_clone_repo(via, "x", "repo-pw", d.c_str(), nullptr));
   fake.join();
   ::close(lfd);
+}
+
+// The executable under SIGTERM while clients hold conversations open: it
+// ends within seconds and server.db stays whole.
+TEST(ServerProcess, SigtermUnderLoadEndsWithinSeconds) {
+  std::string binary = std::string(ORDIKA_BINARY_DIR) + "/server/ordika-server";
+  struct stat st;
+  if (::stat(binary.c_str(), &st) != 0) GTEST_SKIP() << "ordika-server not built";
+  ScratchDir dir("sigterm");
+  std::string data = dir.subdir("data");
+  int32_t id = 0;
+  ASSERT_EQ(0, server_user_add(data, "alice", "pw-alice", &id));
+  // A free port (asked of the kernel, then handed over; a lost race is
+  // retried), and the server listening on it.
+  pid_t pid = -1;
+  int port = 0;
+  for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
+    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    ::close(probe);
+    std::string listen = "127.0.0.1:" + std::to_string(port);
+    pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(binary.c_str(), binary.c_str(), "serve", "--listen", listen.c_str(), "--data", data.c_str(), nullptr);
+      _exit(127);
+    }
+    // Up when it answers; gone when the port was taken meanwhile.
+    ServerLogin probe_login;
+    probe_login.host = listen;
+    probe_login.account_id = static_cast<uint32_t>(id);
+    probe_login.user = "alice";
+    sha256(probe_login.user_hash, "pw-alice", 8);
+    bool up = false;
+    for (int i = 0; i < 250 && !up; ++i) {
+      int st = 0;
+      if (waitpid(pid, &st, WNOHANG) == pid) break;
+      std::vector<std::string> none;
+      up = server_list_repos(probe_login, &none) == 0;
+      if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!up) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+  }
+  ASSERT_GT(pid, 0) << "the server did not start";
+  // Never left running, whatever fails below.
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reap{pid};
+  ServerLogin alice;
+  alice.host = "127.0.0.1:" + std::to_string(port);
+  alice.account_id = static_cast<uint32_t>(id);
+  alice.user = "alice";
+  sha256(alice.user_hash, "pw-alice", 8);
+  std::vector<std::string> ids;
+  ASSERT_EQ(0, server_list_repos(alice, &ids));
+  std::vector<Connection> quiet(3);
+  for (auto& c : quiet) ASSERT_EQ(0, server_connect(&c, alice));
+  Connection upload;
+  ASSERT_EQ(0, server_connect(&upload, alice));
+  ASSERT_EQ(0, conn_put_text(&upload, "create repo\nhalf\n"));
+  ASSERT_EQ(0, conn_send(&upload));
+  ASSERT_EQ(0, conn_recv(&upload));
+  uint8_t e[8] = {0, 0, 0, 5, 0, 0, 0x10, 0};
+  conn_put(&upload, e, 8);
+  conn_put(&upload, "data", 5);
+  conn_send(&upload);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto start = Clock::now();
+  ASSERT_EQ(0, kill(pid, SIGTERM));
+  int status = -1;
+  while (seconds_since(start) < 10) {
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  bool ended = seconds_since(start) < 10;
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  reap.pid = -1;
+  EXPECT_TRUE(ended) << "still running 10 s after SIGTERM";
+  EXPECT_LT(seconds_since(start), 5.0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (auto& c : quiet) conn_close(&c);
+  conn_close(&upload);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2((data + "/server.db").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr));
+  DbHandle db(raw);
+  EXPECT_EQ(1, count_rows(db.get(), "SELECT * FROM accounts"));
+  EXPECT_EQ(0, count_rows(db.get(), "SELECT * FROM repos"));
+  Stmt s;
+  ASSERT_EQ(SQLITE_OK, stmt_prepare(db.get(), "PRAGMA integrity_check", &s));
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(s.get()));
+  EXPECT_EQ("ok", column_bytes(s.get(), 0));
 }
