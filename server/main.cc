@@ -20,10 +20,21 @@ void on_term(int) {
   if (g_server) server_stop(g_server);
 }
 
+// "123", "64M", "2G": bytes; 0 when malformed.
+uint64_t parse_size(const std::string& text) {
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (end == text.c_str()) return 0;
+  std::string unit = end;
+  int shift = unit.empty() ? 0 : unit == "K" ? 10 : unit == "M" ? 20 : unit == "G" ? 30 : -1;
+  if (shift < 0 || v > (~0ull >> shift)) return 0;
+  return static_cast<uint64_t>(v) << shift;
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: ordika-server serve --listen ADDR:PORT --data DIR [--updates DIR] [--max-clients N]\n"
-               "                          [--timeout SECONDS] [--max-session SECONDS]\n"
+               "                          [--timeout SECONDS] [--max-session SECONDS] [--quota BYTES[K|M|G]]\n"
                "       ordika-server useradd NAME --data DIR\n"
                "       ordika-server userdel NAME --data DIR\n"
                "       ordika-server users --data DIR\n"
@@ -80,6 +91,8 @@ int main(int argc, char** argv) {
     } else if (a == "--max-session") {
       if (!value(&v)) return usage();
       cfg.max_session = std::max(1, std::atoi(v.c_str()));
+    } else if (a == "--quota") {
+      if (!value(&v) || (cfg.quota = parse_size(v)) == 0) return usage();
     } else if (name.empty() && a.rfind("--", 0) != 0) {
       name = a;
     } else {

@@ -19,7 +19,13 @@ struct ServerConfig {
   uint64_t max_request = 64ull << 20;   // largest "sync.objs"
   uint64_t trace_cap = 1u << 20;        // bytes of traces kept per account
   bool log_to_file = true;    // "server.log" in the data directory
-  int fail_delay_ms = 1000;   // wait before closing after a failed login or password change
+  int fail_delay_ms = 1000;   // a failed login is closed this much later (holding no slot)
+  uint64_t quota = 1ull << 30;          // bytes of stored versions per account
+  int work_limit = 30;        // seconds of database work one request may take
+  int login_timeout = 10;     // seconds for the handshake, login and request line
+  int max_unauth_per_host = 0;  // connections of one address not yet logged in (0: half of max_clients)
+  int password_attempts = 5;  // failed password changes per account or address ...
+  int password_window = 600;  // ... within this many seconds; then refused
 };
 
 // Status bytes of the replies.
@@ -45,7 +51,8 @@ int server_run(Server* s);
 // Connections being served right now (a request may still be finishing
 // after its client has gone).
 int server_active(Server* s);
-// Asks server_run to return (any thread); connections in progress finish.
+// Asks server_run to return (any thread; safe in a signal handler). Open
+// conversations are then cut and their uncommitted work rolled back.
 void server_stop(Server* s);
 // Waits for the connection threads and frees everything.
 void server_destroy(Server* s);

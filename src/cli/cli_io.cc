@@ -15,7 +15,7 @@
 int cmd_show(int, char** argv) {
   int64_t slot = cli_item(argv[1]);
   if (slot < 0) return 1;
-  std::string text = item_detail_text(item_get(slot));
+  std::string text = cli_text(item_detail_text(item_get(slot)));
   std::fputs(text.c_str(), stdout);
   if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
   return 0;
@@ -29,10 +29,10 @@ int cmd_import(int argc, char** argv) {
   model().view = static_cast<int32_t>(tag);
   if (std::strcmp(kind, "note") == 0) {
     for (int i = 2; i < argc - 1; i++)
-      if (!file_exists(argv[i])) return cli_fail("cannot read %s", argv[i]);
+      if (!file_exists(cli_path(argv[i]).c_str())) return cli_fail("cannot read %s", argv[i]);
     int count = 0;
     for (int i = 2; i < argc - 1; i++) {
-      int rc = import_note(argv[i]);
+      int rc = import_note(cli_path(argv[i]).c_str());
       if (rc < 0) return cli_fail("cannot read %s", argv[i]);
       if (rc == 0) cli_fail("%s is not a text file that can be a note; skipped", argv[i]);
       count += rc > 0 ? 1 : 0;
@@ -41,8 +41,9 @@ int cmd_import(int argc, char** argv) {
     return 0;
   }
   if (argc != 4) return cli_usage("import");
-  const char* file = argv[2];
-  if (!file_exists(file)) return cli_fail("cannot read %s", file);
+  std::string path = cli_path(argv[2]);
+  const char* file = path.c_str();
+  if (!file_exists(file)) return cli_fail("cannot read %s", argv[2]);
   int n;
   if (std::strcmp(kind, "ics") == 0) {
     n = import_calendar(file);
@@ -54,7 +55,7 @@ int cmd_import(int argc, char** argv) {
     cli_fail("unknown import kind '%s'", kind);
     return cli_usage("import");
   }
-  if (n < 0) return cli_fail("cannot import %s", file);
+  if (n < 0) return cli_fail("cannot import %s", argv[2]);
   std::printf("%d\n", n);
   return 0;
 }
@@ -63,7 +64,9 @@ int cmd_export(int, char** argv) {
   const char* kind = argv[1];
   int64_t tag = cli_tag(argv[2]);
   if (tag < 0) return 1;
-  const char* target = argv[3];
+  std::string path = cli_path(argv[3]);
+  const char* target = path.c_str();
+  if (cli_export_target_ok(path, std::strcmp(kind, "notes") == 0) != 0) return 1;
   int repo = tag_get(tag)->repo;
   int n;
   if (std::strcmp(kind, "ics") == 0) {
@@ -73,12 +76,12 @@ int cmd_export(int, char** argv) {
   } else if (std::strcmp(kind, "json") == 0) {
     n = export_accounts(-1, repo, target);
   } else if (std::strcmp(kind, "notes") == 0) {
-    if (!dir_exists(target)) return cli_fail("%s is not a folder", target);
+    if (!dir_exists(target)) return cli_fail("%s is not a folder", argv[3]);
     n = export_notes(-1, repo, target);
   } else {
     cli_fail("unknown export kind '%s'", kind);
     return cli_usage("export");
   }
-  if (n < 0) return cli_fail("cannot write %s", target);
+  if (n < 0) return cli_fail("cannot write %s", argv[3]);
   return 0;
 }

@@ -68,6 +68,7 @@ std::string shown_name(const std::string& header, bool item) {
 }
 
 const char* server_reason(int rc) {
+  if (rc < 0 && conn_timed_out()) return "the server did not answer in time";
   switch (last_error) {
     case 1: return "no account";
     default: break;
@@ -187,7 +188,7 @@ int sync_one(int index, int prefer) {
     int rc = recv_repo_list(&s);
     if (rc != 0) {
       // One line: the table's texts may hold line breaks.
-      std::string why = sync_list_status_text(rc);
+      std::string why = conn_timed_out() ? std::string("the server did not answer in time") : sync_list_status_text(rc);
       for (char& ch : why)
         if (ch == '\n' || ch == '\r') ch = ' ';
       cli_fail("repository %d: %s (%d)", index, why.c_str(), rc);
@@ -256,7 +257,7 @@ int cmd_repo_import(int argc, char** argv) {
   int rc = read_checked_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", false, &pw);
   if (rc != 0) return rc;
   RepoRecord rec;
-  rc = parse_repo_import(pw.c_str(), argv[1], &rec);
+  rc = parse_repo_import(pw.c_str(), cli_path(argv[1]).c_str(), &rec);
   wipe(&pw);
   if (rc != 0) return cli_fail("cannot read the repository file %s (wrong export password or not a repository file)",
                                argv[1]);

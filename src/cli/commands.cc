@@ -1,5 +1,7 @@
 // The commands of ordika-cli that read and change the model.
 #include <openssl/crypto.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -106,9 +108,26 @@ int cmd_repo_export(int, char** argv) {
   std::string pw;
   int rc = read_new_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", &pw);
   if (rc != 0) return rc;
-  rc = repo_export(&repo_table[index], pw.c_str(), argv[2]);
+  std::string target = cli_path(argv[2]);
+  if (cli_export_target_ok(target, false) != 0) {
+    wipe(&pw);
+    return 1;
+  }
+  // Written as a private temporary beside the target, then renamed over it.
+  std::string temp = target + ".tmp-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    wipe(&pw);
+    return cli_fail("cannot write %s", argv[2]);
+  }
+  ::close(fd);
+  rc = repo_export(&repo_table[index], pw.c_str(), temp.c_str());
   wipe(&pw);
-  if (rc != 0) return cli_fail("cannot write %s", argv[2]);
+  if (rc == 0) rc = std::rename(temp.c_str(), target.c_str());
+  if (rc != 0) {
+    std::remove(temp.c_str());
+    return cli_fail("cannot write %s", argv[2]);
+  }
   return 0;
 }
 
@@ -268,7 +287,24 @@ struct ItemOptions {
   const char* password = nullptr;
   const char* expires = nullptr;
   const char* notes = nullptr;
+  const char* password_file = nullptr;
+  std::string secret;  // the password read from a file or standard input
+  ~ItemOptions() { wipe(&secret); }
 };
+
+// The first line of a file ("-": standard input) without its line end.
+int read_password_line(const char* from, std::string* out) {
+  bool stdin_ = std::strcmp(from, "-") == 0;
+  std::string path = stdin_ ? std::string() : cli_path(from);
+  FILE* f = stdin_ ? stdin : std::fopen(path.c_str(), "rb");
+  if (!f) return cli_fail("cannot read %s", from);
+  out->clear();
+  int ch;
+  while ((ch = std::fgetc(f)) != EOF && ch != '\n') out->push_back(static_cast<char>(ch));
+  if (!stdin_) std::fclose(f);
+  if (!out->empty() && out->back() == '\r') out->pop_back();
+  return 0;
+}
 
 // 0, or the exit status.
 int parse_options(int argc, char** argv, int first, bool edit, ItemOptions* o) {
@@ -278,7 +314,7 @@ int parse_options(int argc, char** argv, int first, bool edit, ItemOptions* o) {
   } opts[] = {{"--title", &o->title},     {"--body-file", &o->body_file}, {"--due", &o->due},
               {"--end", &o->end},         {"--remind", &o->remind},       {"--rrule", &o->rrule},
               {"--url", &o->url},         {"--user", &o->user},           {"--password", &o->password},
-              {"--expires", &o->expires}, {"--notes", &o->notes}};
+              {"--expires", &o->expires}, {"--notes", &o->notes}, {"--password-file", &o->password_file}};
   for (int i = first; i < argc; i++) {
     if (std::strcmp(argv[i], "--markup") == 0) {
       o->markup = true;
@@ -303,6 +339,19 @@ int parse_options(int argc, char** argv, int first, bool edit, ItemOptions* o) {
       cli_fail("unknown option '%s'", argv[i]);
       return 2;
     }
+  }
+  if (o->password_file && o->password) {
+    cli_fail("--password and --password-file exclude each other");
+    return 2;
+  }
+  // "--password -" and --password-file keep the password out of the
+  // process list.
+  const char* from = o->password_file ? o->password_file
+                     : o->password && std::strcmp(o->password, "-") == 0 ? "-"
+                                                                          : nullptr;
+  if (from) {
+    if (read_password_line(from, &o->secret) != 0) return 1;
+    o->password = o->secret.c_str();
   }
   return 0;
 }
@@ -376,7 +425,7 @@ std::string default_vcard(const std::string& name) {
 int apply_options(const ItemOptions& o, int type, ItemForm* f) {
   if (o.title) f->title = o.title;
   if (o.body_file) {
-    int rc = read_text_file(o.body_file, &f->body);
+    int rc = read_text_file(cli_path(o.body_file).c_str(), &f->body);
     if (rc != 0) return rc;
   }
   if (o.markup) f->markup = 1;

@@ -1,6 +1,9 @@
 // ordika-cli: the command-line companion of the Ordika window. It works on
 // the same profile, configuration database and repositories, and every
 // change is one journal group, exactly as the window's command.
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -33,8 +36,13 @@
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/thread.h"
+#include "sync/conn.h"
 
 namespace {
+
+// Seconds a server may take to answer: above its own bound on the work of
+// one request, so that a slow but successful reply is still read.
+constexpr int kNetTimeout = 60;
 
 const char kUsage[] =
     "Usage: ordika-cli [--profile NAME] COMMAND [ARGUMENTS]\n"
@@ -124,7 +132,11 @@ const CommandHelp kHelp[] = {
      "    --remind N(m,h,d,w) reminder lead time, e.g. 10m; 0 for none\n"
      "    --rrule RRULE      recurrence as in iCalendar, e.g. FREQ=WEEKLY;BYDAY=MO\n"
      "    --markup           the body is markup\n"
-     "    --url U --user U --password P --expires YYYY-MM-DD --notes N   (keys)\n"
+     "    --url U --user U --expires YYYY-MM-DD --notes N   (keys)\n"
+     "    --password-file F  the key's password: the first line of F\n"
+     "    --password -       the key's password: the first line of standard input\n"
+     "    --password P       the key's password (visible to other users in the\n"
+     "                       process list; prefer the two above)\n"
      "  TIME is \"YYYY-MM-DD HH:MM\" local time. Tasks and events without --due get\n"
      "  the next half hour and a 10-minute reminder, as in the window.\n"},
     {"edit",
@@ -144,7 +156,10 @@ const CommandHelp kHelp[] = {
     {"export",
      "ordika-cli export ics|vcf|json TAG_UUID FILE\n"
      "ordika-cli export notes TAG_UUID DIR\n"
-     "  Exports the tasks and events, contacts, keys or notes of the tag's repository.\n"},
+     "  Exports the tasks and events, contacts, keys or notes of the tag's repository.\n"
+     "  Files are created readable by you only (mode 0600); an existing FILE is\n"
+     "  replaced whole through a temporary file. Nothing is written into the\n"
+     "  profile directory or a repository's directory.\n"},
     {"undo", "ordika-cli undo INDEX\n  Takes back the last change of repository INDEX.\n"},
     {"redo", "ordika-cli redo INDEX\n  Applies again the last change taken back.\n"},
     {"account",
@@ -206,12 +221,34 @@ int cli_usage(const char* command) {
   return 2;
 }
 
-std::string cli_field(const std::string& s) {
-  std::string out = s;
-  for (auto& c : out)
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+namespace {
+
+// Control characters (C0, DEL and the UTF-8 forms of C1) become spaces, so
+// that a title from an imported file cannot drive the terminal; `keep` are
+// left as they are.
+std::string printable(const std::string& s, const char* keep) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
+      out.push_back(' ');
+      ++i;
+    } else if ((c < 0x20 || c == 0x7f) && !(c && std::strchr(keep, c))) {
+      out.push_back(' ');
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
   return out;
 }
+
+}  // namespace
+
+std::string cli_field(const std::string& s) { return printable(s, ""); }
+
+std::string cli_text(const std::string& s) { return printable(s, "\n\t"); }
 
 std::string cli_time(int64_t t) {
   if (t == 0) return std::string();
@@ -282,6 +319,39 @@ int cli_type_from_name(const char* name) {
 
 std::string cli_repo_name(int repo) {
   return repo >= 0 && repo < static_cast<int>(repo_table.size()) ? repo_table[repo].name : std::string();
+}
+
+namespace {
+std::string g_start_dir;  // the working directory the tool was started in
+}  // namespace
+
+std::string cli_path(const char* arg) {
+  if (!arg || !*arg || arg[0] == '/' || g_start_dir.empty()) return arg ? arg : "";
+  return g_start_dir + "/" + arg;
+}
+
+int cli_export_target_ok(const std::string& path, bool dir) {
+  // The folder that would receive the file(s), compared by identity so that
+  // links and "." or ".." spellings do not hide it.
+  std::string folder = path;
+  if (!dir) {
+    size_t slash = path.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  }
+  struct stat target {};
+  if (::stat(folder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+    if (dir) return cli_fail("%s is not a folder", path.c_str());
+    return cli_fail("cannot write %s: %s is not a folder", path.c_str(), folder.c_str());
+  }
+  auto same = [&](const std::string& p) {
+    struct stat st {};
+    return !p.empty() && ::stat(p.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
+  };
+  if (same(app_core().config_dir))
+    return cli_fail("%s is in the profile directory; exports are not written there", path.c_str());
+  for (const RepoEntry& e : repo_table)
+    if (same(e.path)) return cli_fail("%s is in a repository's directory; exports are not written there", path.c_str());
+  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -394,6 +464,27 @@ int run_command(int argc, char** argv) {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   block_all_signals();
+  // The tool has no dialog to cancel from: interrupting, terminating or
+  // closing the terminal ends it at once (an open transaction is rolled back
+  // by the next open, so every repository stays as it was).
+  {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+  }
+  // Nor does it wait forever for a server that does not answer.
+  {
+    const char* t = std::getenv("ORDIKA_NET_TIMEOUT");
+    int seconds = t && *t ? std::atoi(t) : 0;
+    conn_set_timeout(seconds > 0 ? seconds : kNetTimeout);
+  }
+  {
+    std::vector<char> cwd(4096);
+    if (::getcwd(cwd.data(), cwd.size())) g_start_dir = cwd.data();
+  }
   int i = 1;
   while (i < argc && argv[i][0] == '-') {
     if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {

@@ -14,8 +14,6 @@
 namespace {
 
 constexpr int kCalendarMask = 1 << ITEM_TASK | 1 << ITEM_EVENT;
-// Bounds the walk of a rule from an old start towards 1970.
-constexpr int64_t kMaxSteps = 1000000;
 
 IcalItem ical_item_of(const Item& item) {
   IcalItem it;
@@ -56,43 +54,38 @@ std::string no_nul(std::string s) {
 int move_to_epoch(IcalEntry* e, ItemForm* f) {
   if (e->start >= 0) return 0;
   if (f->freq == FREQ_NONE) return -1;
-  // A time of 0 would read as "no date", so the first occurrence after it.
-  int64_t t = e->start;
-  int64_t left = f->end_kind == RECUR_COUNT ? f->recur_count : -1;
-  if (left < 0) {
-    Recurrence r;
-    r.freq = static_cast<uint8_t>(f->freq);
-    r.interval_minus_one = static_cast<uint8_t>(f->interval_minus_one);
-    r.by_day = static_cast<uint8_t>(f->by_day);
-    t = recur_first_at_or_after(e->start, r, 1);
-    if (t <= 0) t = e->start;  // not found that way: walk the series
-  }
+  Recurrence r;
+  r.freq = static_cast<uint8_t>(f->freq);
+  r.interval_minus_one = static_cast<uint8_t>(f->interval_minus_one);
+  r.by_day = static_cast<uint8_t>(f->by_day);
+  // The k-th occurrence after the start rises with k, and occurrences are at
+  // most one a day: the first one after 0 (a time of 0 would read as "no
+  // date") is found by bisection instead of a walk over centuries.
+  auto occurrence = [&](int64_t k) { return recur_advance(e->start, r, k); };
+  bool counted = f->end_kind == RECUR_COUNT;
   // A counted series uses up the occurrences it had before 1970.
-  int64_t steps = 0;
-  while (t <= 0) {
-    if (left == 0 || ++steps > kMaxSteps) return -1;
-    int64_t next = recur_step(t, f->freq, f->interval_minus_one, f->by_day);
-    int used = 1;
-    if (next <= t) {
-      // The recurrence code takes an occurrence at exactly 0 for none; the
-      // one after it is two steps on.
-      Recurrence r;
-      r.freq = static_cast<uint8_t>(f->freq);
-      r.interval_minus_one = static_cast<uint8_t>(f->interval_minus_one);
-      r.by_day = static_cast<uint8_t>(f->by_day);
-      next = recur_advance(t, r, 2);
-      used = 2;
-      if (next <= t || next == RECUR_FOREVER_TIME) return -1;
-    }
-    t = next;
-    if (left > 0) left = left > used ? left - used : 0;
-    if (left == 0 && f->end_kind == RECUR_COUNT) return -1;
+  int64_t hi = -e->start / 86400 + 3;
+  if (counted && hi > int64_t(f->recur_count) - 1) hi = int64_t(f->recur_count) - 1;
+  if (hi < 1 || occurrence(hi) <= 0) return -1;
+  int64_t lo = 1;
+  while (lo < hi) {
+    int64_t mid = lo + (hi - lo) / 2;
+    if (occurrence(mid) > 0)
+      hi = mid;
+    else
+      lo = mid + 1;
   }
+  int64_t k = lo;
+  int64_t t = occurrence(k);
+  if (t == RECUR_FOREVER_TIME) {
+    // The recurrence code takes an occurrence at exactly 0 for none; the
+    // one after it is a step further.
+    t = occurrence(++k);
+    if (t <= 0 || t == RECUR_FOREVER_TIME) return -1;
+  }
+  if (counted && k >= f->recur_count) return -1;
   if (f->end_kind == RECUR_UNTIL && t > f->until) return -1;
-  if (f->end_kind == RECUR_COUNT) {
-    if (left <= 0) return -1;
-    f->recur_count = static_cast<int32_t>(left);
-  }
+  if (counted) f->recur_count = static_cast<int32_t>(f->recur_count - k);
   if (e->end) e->end += t - e->start;
   e->start = t;
   return 0;

@@ -1,5 +1,10 @@
 // File helpers shared by the imports and exports.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <cstdio>
 #include <memory>
@@ -37,13 +42,41 @@ int read_file_all(const char* path, std::string* text) {
   return 0;
 }
 
+// Exports may hold every password in clear: the file is made 0600 (the user
+// can widen it) as a temporary beside the target, synced and renamed over
+// it, so that an interrupted export never leaves half a file in place of
+// the old one.
 int write_file_all(const char* path, const std::string& bytes) {
-  if (!path) return -1;
-  OwnedFile f(std::fopen(path, "wb"));
-  if (!f) {
-    log_message(LOG_WARNING, "write_file_all: cannot open");
+  if (!path || !*path) return -1;
+  std::string target = path;
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  std::string temp = target + ".tmp-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    log_message(LOG_WARNING, "write_file_all: cannot create a file (%d)", errno);
     return -1;
   }
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return -1;
-  return file_close(&f);
+  ::fchmod(fd, 0600);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok && std::rename(temp.c_str(), target.c_str()) != 0) ok = false;
+  if (!ok) {
+    log_message(LOG_WARNING, "write_file_all: cannot write the file (%d)", errno);
+    std::remove(temp.c_str());
+    return -1;
+  }
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return 0;
 }

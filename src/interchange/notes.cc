@@ -1,4 +1,7 @@
 // Notes as text files, and saving any one item to a file.
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,8 +26,14 @@ void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*
 // Creates the file only when nothing of that name exists (no overwriting, no
 // following a planted link). 0, 1 when the name is taken, -1 on failure.
 int write_new_file(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wbx");
-  if (!f) return errno == EEXIST ? 1 : -1;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == EEXIST ? 1 : -1;
+  FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    std::remove(path.c_str());
+    return -1;
+  }
   bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (std::fclose(f) != 0) ok = false;
   if (!ok) std::remove(path.c_str());

@@ -833,3 +833,6 @@ int db_exec_uuid_uuid(sqlite3* db, const char* sql, const uint8_t a[16], const u
   if ((rc = bind_blob(s.get(), 1, a, 16)) != SQLITE_OK || (rc = bind_blob(s.get(), 2, b, 16)) != SQLITE_OK) return rc;
   return step_done(s.get());
 }
+
+const char* db_repo_schema() { return kRepoSchema; }
+const char* db_snapshot_schema() { return kSnapshotSchema; }

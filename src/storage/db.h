@@ -61,6 +61,9 @@ sqlite3* db_create_repo(const char* file, const uint8_t key[32]);
 // Creates a snapshot database (tables s1..s4), replacing any old file; keyed
 // when key (32 bytes) is given. nullptr on failure, the file removed.
 sqlite3* db_create_snapshot(const char* file, const uint8_t* key);
+// The CREATE statements of a repository database and of a sync snapshot.
+const char* db_repo_schema();
+const char* db_snapshot_schema();
 
 // t0: "INSERT INTO t0 VALUES (?,?)" with the two 32-byte halves.
 int key_check_write(sqlite3* db, const uint8_t check[64]);

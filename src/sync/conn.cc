@@ -2,6 +2,8 @@
 #include "sync/conn.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 #include "storage/repo.h"
@@ -35,12 +38,45 @@ uint32_t get_be32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
+std::atomic<int> g_timeout{0};
+thread_local bool t_timed_out = false;
+
+// Connects within the timeout (none: a plain blocking connect).
+int connect_within(int fd, const struct sockaddr_in& addr, int seconds) {
+  if (seconds <= 0) return ::connect(fd, reinterpret_cast<const struct sockaddr*>(&addr), sizeof addr);
+  int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  int rc = ::connect(fd, reinterpret_cast<const struct sockaddr*>(&addr), sizeof addr);
+  if (rc != 0 && errno == EINPROGRESS) {
+    struct pollfd p = {fd, POLLOUT, 0};
+    int n = ::poll(&p, 1, seconds * 1000);
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (n == 0) {
+      t_timed_out = true;
+      rc = -1;
+    } else if (n > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) {
+      rc = 0;
+    } else {
+      rc = -1;
+    }
+  }
+  ::fcntl(fd, F_SETFL, flags);
+  if (rc == 0) {
+    struct timeval tv = {seconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  }
+  return rc;
+}
+
 // Reads exactly n bytes; returns n, the count read before the peer closed,
 // or -1 on a receive error.
 long read_full(int fd, uint8_t* buf, size_t n) {
   size_t got = 0;
   while (got < n) {
     ssize_t r = ::recv(fd, buf + got, n - got, 0);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) t_timed_out = true;
     if (r < 0) return -1;  // EINTR included: a cancel interrupts the wait
     if (r == 0) break;
     got += static_cast<size_t>(r);
@@ -50,6 +86,7 @@ long read_full(int fd, uint8_t* buf, size_t n) {
 
 bool send_full(int fd, const uint8_t* buf, size_t n) {
   ssize_t r = ::send(fd, buf, n, MSG_NOSIGNAL);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) t_timed_out = true;
   return r == static_cast<ssize_t>(n);
 }
 
@@ -363,9 +400,16 @@ void conn_close(Connection* c) {
   c->recv_size = c->recv_pos = 0;
 }
 
+void conn_set_timeout(int seconds) { g_timeout = seconds > 0 ? seconds : 0; }
+
+int conn_get_timeout() { return g_timeout.load(); }
+
+bool conn_timed_out() { return t_timed_out; }
+
 int conn_connect(Connection* c, const char* host, int port, uint32_t account_id, const char* user,
                  const uint8_t* user_hash) {
   last_error = 0;
+  t_timed_out = false;
   conn_close(c);
   std::string name;
   if (!host || !*host || conn_split_host(host, port, &name, &port) != 0) {
@@ -404,8 +448,8 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
     last_error = CONN_ERR_SOCKET;
     return -1;
   }
-  if (::connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
-    log_message(LOG_ERROR, "conn_connect: connect");
+  if (connect_within(fd, addr, g_timeout.load()) != 0) {
+    log_message(LOG_ERROR, "conn_connect: connect%s", t_timed_out ? " (timed out)" : "");
     ::close(fd);
     last_error = CONN_ERR_CONNECT;
     return -1;

@@ -109,6 +109,15 @@ const uint8_t* conn_bootstrap_key();
 // -1 for an empty host or a bad port.
 int conn_split_host(const char* text, int def, std::string* host, int* port);
 
+// Seconds that connecting, and then each read or write, may wait; 0 (the
+// default) sets no limit: the window interrupts with SIGALRM instead.
+// Process-wide; the command-line tool sets it.
+void conn_set_timeout(int seconds);
+int conn_get_timeout();
+// True when the calling thread's last conversation failed on a timeout
+// (cleared by conn_connect).
+bool conn_timed_out();
+
 // Connects and keys the connection; logs in when user is given (then
 // user_hash, 32 bytes, is required). The host may carry ":PORT", which
 // overrides port. 0, or -1 with last_error set and the socket closed.

@@ -12,7 +12,9 @@
 #include <ctime>
 
 #include "crypto/crypto.h"
+#include "crypto/page_vfs.h"
 #include "storage/db.h"
+#include "storage/untrusted.h"
 #include "storage/repo.h"
 #include "support/files.h"
 #include "support/log.h"
@@ -184,11 +186,20 @@ int server_clone_repo(const ServerLogin& login, const char* id, const char* pass
   if (rc == 0) {
     uint8_t check[64];
     std::string data = path_join(dir, "data");
-    if (db_get_sign_path(data.c_str(), check, key) != 0) {
+    // The received database is read as hostile: pages that do not decrypt
+    // are a wrong password, a schema other than the format's a bad reply.
+    DbHandle db(db_open(data.c_str()));
+    if (!db || page_db_key(db.get(), key, 32) != 0 || db_query_state(db.get(), "SELECT 1 FROM sqlite_master") < 0) {
+      rc = CLONE_WRONG_PASSWORD;
+    } else if (db_open_untrusted_check(db.get(), "main", DB_SCHEMA_REPO) != 0) {
+      rc = CLONE_BAD_REPLY;
+    }
+    db.reset();
+    if (rc == 0 && db_get_sign_path(data.c_str(), check, key) != 0) {
       rc = CLONE_WRONG_PASSWORD;  // pages that do not decrypt under the key
-    } else if (already_there && already_there(check)) {
+    } else if (rc == 0 && already_there && already_there(check)) {
       rc = CLONE_ALREADY_THERE;
-    } else if (key_check_verify(key, check) != 0) {
+    } else if (rc == 0 && key_check_verify(key, check) != 0) {
       rc = CLONE_WRONG_PASSWORD;
     }
   }

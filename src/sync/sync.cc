@@ -9,6 +9,7 @@
 #include "crypto/crypto.h"
 #include "crypto/page_vfs.h"
 #include "storage/db.h"
+#include "storage/untrusted.h"
 #include "storage/repo.h"
 #include "support/extra_texts.h"
 #include "support/files.h"
@@ -33,6 +34,15 @@ DbHandle open_keyed(const SyncSession* s, const char* name) {
   DbHandle db(db_open(p.c_str()));
   if (db && page_db_key(db.get(), s->key, 32) != 0) db.reset();
   return db;
+}
+
+// Attaches the server's "sync_1" to the connection, which from then on reads
+// as hostile input: only the snapshot's own tables are accepted.
+int attach_sync1(sqlite3* db, const std::string& file, const uint8_t key[32]) {
+  if (db_distrust(db) != SQLITE_OK) return SQLITE_ERROR;
+  int rc = page_db_attach(db, file.c_str(), "sync1", key, 32);
+  if (rc == SQLITE_OK && db_schema_exact(db, "sync1", DB_SCHEMA_SNAPSHOT) != 0) rc = SQLITE_CORRUPT;
+  return rc;
 }
 
 // Loads (c1, c2) rows: c1 16 bytes, c2 size - 16 bytes; sorted afterwards.
@@ -268,6 +278,7 @@ int recv_repo_list(SyncSession* s) {
   {
     DbHandle list = open_keyed(s, "list");
     int rc = list ? 0 : -1;
+    if (rc == 0) rc = db_open_untrusted_check(list.get(), "main", DB_SCHEMA_SNAPSHOT);
     if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s3 ORDER BY rowid", REC_VERSION, &s->s3);
     if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s2 ORDER BY rowid", REC_LINK, &s->s2);
     if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s3 WHERE c3=0 ORDER BY rowid", REC_VERSION, &s->current);
@@ -362,7 +373,7 @@ int sync_conflicts_begin(SyncSession* s) {
   }
   std::string sync1 = path_in(s, "sync_1");
   int rc = SQLITE_OK;
-  if (file_exists(sync1)) rc = page_db_attach(st.db.get(), sync1.c_str(), "sync1", s->key, 32);
+  if (file_exists(sync1)) rc = attach_sync1(st.db.get(), sync1, s->key);
   if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", &st.remote_stmt);
   if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM t1 WHERE c1=? AND c3=0", &st.local_stmt);
   if (rc != SQLITE_OK) {
@@ -641,7 +652,7 @@ int send_sync_objs(SyncSession* s) {
   }
   sqlite3* db = data.get();
   std::string sync1 = path_in(s, "sync_1");
-  int rc = page_db_attach(db, sync1.c_str(), "sync1", s->key, 32);
+  int rc = attach_sync1(db, sync1, s->key);
   if (rc == SQLITE_OK) rc = apply_stage3(s, db);
   db_exec(db, "DETACH sync1;");
   if (rc != 0) {

@@ -377,3 +377,35 @@ TEST_F(HostileSync, BadRepliesLoseNothingAndTheRealServerGetsTheChange) {
   uuid_of(u, 2);
   EXPECT_EQ("pending change", b.body(u));
 }
+
+// Listings and snapshots outside the format (a view, a trigger, a table of
+// the wrong shape) are read as bad replies: the sync goes no further and
+// nothing here changes.
+TEST_F(HostileSync, ServerFilesOutsideTheFormatAreNotRead) {
+  const char* extras[] = {"CREATE VIEW v AS SELECT 1;", "CREATE TRIGGER x AFTER INSERT ON s2 BEGIN SELECT 1; END;",
+                          "DROP TABLE s1; CREATE TABLE s1(c1, c2, c3 INT, c4, c5, c6);"};
+  int n = 0;
+  for (const char* extra : extras) {
+    SCOPED_TRACE(extra);
+    std::string bad = dir_.file("bad-list-" + std::to_string(n++));
+    ASSERT_EQ(0, std::system(("cp '" + list_more_ + "' '" + bad + "'").c_str()));
+    {
+      DbHandle l(db_open(bad.c_str()));
+      ASSERT_TRUE(l);
+      ASSERT_EQ(SQLITE_OK, db_exec(l.get(), extra));
+    }
+    seen_.clear();
+    SyncAgainst(answers("", bad, nullptr), true);
+    EXPECT_EQ(std::vector<std::string>{"get list"}, seen_) << "went on after a foreign listing";
+    // the same shapes as "sync_1"
+    seen_.clear();
+    SyncAgainst(answers("get sync", list_more_,
+                        [&](Connection* c) {
+                          std::string objs;
+                          recv_obj(c, nullptr, nullptr, 1, &objs);
+                          conn_send_file(c, bad.c_str(), "sync_1");
+                        }),
+                false);
+    EXPECT_TRUE(std::find(seen_.begin(), seen_.end(), "put sync") == seen_.end()) << "sent after a foreign sync_1";
+  }
+}

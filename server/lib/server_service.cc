@@ -1,0 +1,292 @@
+// Account server: the connection service (listening, one thread per
+// connection, deadlines) and its lifecycle.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <algorithm>
+
+#include "server_internal.h"
+#include "support/log.h"
+
+using namespace srv;
+
+namespace {
+
+// Drops the deadline entry of a socket before it is closed (and its number
+// can be reused).
+void forget_session(Server* srv, int fd) {
+  std::lock_guard<std::mutex> g(srv->mu);
+  srv->sessions.erase(fd);
+}
+
+// After a failed login the socket stays open for the failure delay (slowing
+// guesses) but gives its slot back at once: the accept loop closes it.
+void close_later(Server* srv, Connection* c, int fd) {
+  forget_session(srv, fd);
+  int sock = c->socket;
+  c->socket = -1;
+  conn_close(c);
+  if (sock < 0) return;
+  std::lock_guard<std::mutex> g(srv->mu);
+  if (srv->cfg.fail_delay_ms <= 0 || srv->stopping) {
+    ::close(sock);
+    return;
+  }
+  ::shutdown(sock, SHUT_RD);
+  srv->delayed_close.emplace_back(
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(srv->cfg.fail_delay_ms), sock);
+}
+
+void logged_in(Server* srv, int fd) {
+  std::lock_guard<std::mutex> g(srv->mu);
+  auto it = srv->sessions.find(fd);
+  if (it == srv->sessions.end() || it->second.deadline == 0) return;
+  it->second.logged_in = true;
+  it->second.deadline = std::time(nullptr) + srv->cfg.max_session;
+}
+
+// Waits for a busy store (another connection's write) within the request's
+// work budget, and not at all once the server stops.
+int on_busy(void* arg, int) {
+  const WorkLimit* w = static_cast<const WorkLimit*>(arg);
+  if ((w->stopping && w->stopping->load()) || std::chrono::steady_clock::now() > w->until) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return 1;
+}
+
+void serve_connection(Server* srv, int fd, std::string peer, std::string address) {
+  Session ss;
+  ss.srv = srv;
+  ss.peer = peer;
+  ss.address = address;
+  int rc = open_store(srv->cfg.data_dir, &ss.db);
+  if (rc != SQLITE_OK) {
+    log_message(LOG_ERROR, "serve: open store: %d", rc);
+    forget_session(srv, fd);
+    ::close(fd);
+    return;
+  }
+  work_begin(&ss);
+  work_limit_install(ss.db.get(), &ss.work);
+  sqlite3_busy_handler(ss.db.get(), on_busy, &ss.work);
+  bool anonymous = false;
+  auto lookup = [&](uint32_t id, const std::string& user, uint8_t hash[32]) {
+    Stmt s;
+    if (stmt_prepare(ss.db.get(), "SELECT hash FROM accounts WHERE id=? AND name=?", &s) != SQLITE_OK) return -1;
+    sqlite3_bind_int64(s.get(), 1, id);
+    bind_text(s.get(), 2, user.c_str());
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return -1;
+    const uint8_t* h = column_fixed(s.get(), 0, 32);
+    if (!h) return -1;
+    std::memcpy(hash, h, 32);
+    return 0;
+  };
+  if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
+    log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
+    close_later(srv, &ss.conn, fd);
+    return;
+  }
+  std::string command;
+  if (conn_read_line(&ss.conn, &command, 32) != 0) {
+    log_message(LOG_NOTICE, "serve %s: no request (wrong password?) %s", peer.c_str(), log_safe(ss.user).c_str());
+    close_later(srv, &ss.conn, fd);
+    return;
+  }
+  // The anonymous password change stays under the login deadline.
+  if (!anonymous) logged_in(srv, fd);
+  rc = handle_request(&ss, command, anonymous);
+  if (rc != 0) log_message(LOG_NOTICE, "serve %s: %s failed", peer.c_str(), log_safe(command).c_str());
+  // Let the client read the last reply before the close.
+  ::shutdown(ss.conn.socket, SHUT_WR);
+  forget_session(srv, fd);
+  conn_close(&ss.conn);
+}
+
+// Cuts every conversation: its thread's next read or write fails. Called
+// with srv->mu held.
+void cut_all(Server* s) {
+  for (auto& [sock, slot] : s->sessions)
+    if (slot.deadline) {
+      ::shutdown(sock, SHUT_RDWR);
+      slot.deadline = 0;
+    }
+  for (auto& [when, sock] : s->delayed_close) ::close(sock);
+  s->delayed_close.clear();
+}
+
+}  // namespace
+
+Server* server_create(const ServerConfig& cfg) {
+  auto s = std::make_unique<Server>();
+  s->cfg = cfg;
+  ::mkdir(cfg.data_dir.c_str(), 0700);
+  std::string tmp = join(cfg.data_dir, "tmp");
+  ::mkdir(tmp.c_str(), 0700);
+  if (cfg.log_to_file) log_set_file(join(cfg.data_dir, "server.log").c_str());
+  // Transfers left over by an earlier run (never applied) are dropped.
+  if (DIR* d = ::opendir(tmp.c_str())) {
+    while (struct dirent* e = ::readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      TempDir stale{join(tmp, e->d_name)};
+    }
+    ::closedir(d);
+  }
+  DbHandle db;
+  int rc = open_store(cfg.data_dir, &db);
+  if (rc != SQLITE_OK) {
+    std::fprintf(stderr, "ordika-server: cannot open %s/server.db: %d\n", cfg.data_dir.c_str(), rc);
+    return nullptr;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  struct sockaddr_in addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(cfg.port));
+  if (inet_pton(AF_INET, cfg.listen_host.c_str(), &addr.sin_addr) != 1 ||
+      ::bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
+    std::fprintf(stderr, "ordika-server: cannot listen on %s:%d: %s\n", cfg.listen_host.c_str(), cfg.port,
+                 std::strerror(errno));
+    ::close(fd);
+    return nullptr;
+  }
+  if (::pipe2(s->wake, O_CLOEXEC) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  s->listen_fd = fd;
+  log_message(LOG_NOTICE, "server: listening on %s:%d", cfg.listen_host.c_str(), server_port(s.get()));
+  return s.release();
+}
+
+int server_port(const Server* s) {
+  struct sockaddr_in addr;
+  socklen_t len = sizeof addr;
+  if (::getsockname(s->listen_fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) return -1;
+  return ntohs(addr.sin_port);
+}
+
+int server_run(Server* s) {
+  while (!s->stopping) {
+    int wait_ms = 1000;
+    {
+      // Conversations past their deadline (login or session) are cut: their
+      // thread's next read or write fails and it closes the socket. Failed
+      // logins whose delay has passed are closed.
+      std::lock_guard<std::mutex> g(s->mu);
+      time_t now = std::time(nullptr);
+      for (auto& [sock, slot] : s->sessions)
+        if (slot.deadline && now >= slot.deadline) {
+          log_message(LOG_NOTICE, "server: %s %d over time", slot.logged_in ? "session" : "login", sock);
+          ::shutdown(sock, SHUT_RDWR);
+          slot.deadline = 0;
+        }
+      auto tick = std::chrono::steady_clock::now();
+      auto& late = s->delayed_close;
+      for (size_t i = 0; i < late.size();) {
+        if (late[i].first <= tick) {
+          ::close(late[i].second);
+          late[i] = late.back();
+          late.pop_back();
+          continue;
+        }
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(late[i].first - tick).count() + 1;
+        if (ms < wait_ms) wait_ms = static_cast<int>(ms);
+        ++i;
+      }
+    }
+    struct pollfd p[2] = {{s->listen_fd, POLLIN, 0}, {s->wake[0], POLLIN, 0}};
+    int n = ::poll(p, 2, wait_ms);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (p[1].revents) break;
+    if (!(p[0].revents & POLLIN)) continue;
+    struct sockaddr_in peer;
+    socklen_t len = sizeof peer;
+    int fd = ::accept4(s->listen_fd, reinterpret_cast<struct sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    char ip[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+    std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+    {
+      std::lock_guard<std::mutex> g(s->mu);
+      if (s->active >= s->cfg.max_clients) {
+        log_message(LOG_WARNING, "server: busy, refused %s", who.c_str());
+        ::close(fd);
+        continue;
+      }
+      // One host cannot hold every slot with connections that never log in.
+      int waiting = 0;
+      for (auto& [sock, slot] : s->sessions)
+        if (!slot.logged_in && slot.address == ip) ++waiting;
+      int limit = s->cfg.max_unauth_per_host > 0 ? s->cfg.max_unauth_per_host : std::max(1, s->cfg.max_clients / 2);
+      if (waiting >= limit) {
+        log_message(LOG_WARNING, "server: too many logins from %s, refused", ip);
+        ::close(fd);
+        continue;
+      }
+      s->active++;
+      SessionSlot& slot = s->sessions[fd];
+      slot.deadline = std::time(nullptr) + std::max(1, s->cfg.login_timeout);
+      slot.address = ip;
+      slot.logged_in = false;
+    }
+    struct timeval tv = {s->cfg.io_timeout, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    std::string address = ip;
+    std::thread([s, fd, who, address] {
+      serve_connection(s, fd, who, address);
+      std::lock_guard<std::mutex> g(s->mu);
+      s->active--;
+      s->cv.notify_all();
+    }).detach();
+  }
+  std::lock_guard<std::mutex> g(s->mu);
+  cut_all(s);
+  return 0;
+}
+
+int server_active(Server* s) {
+  std::lock_guard<std::mutex> g(s->mu);
+  return s->active;
+}
+
+void server_stop(Server* s) {
+  s->stopping = true;
+  char b = 1;
+  if (::write(s->wake[1], &b, 1) < 0) {
+  }
+}
+
+void server_destroy(Server* s) {
+  if (!s) return;
+  s->stopping = true;
+  {
+    // Conversations still running are cut; database work stops at its next
+    // progress check and rolls back.
+    std::unique_lock<std::mutex> g(s->mu);
+    cut_all(s);
+    s->cv.wait(g, [s] { return s->active == 0; });
+    cut_all(s);
+  }
+  if (s->listen_fd >= 0) ::close(s->listen_fd);
+  for (int fd : s->wake)
+    if (fd >= 0) ::close(fd);
+  delete s;
+}
