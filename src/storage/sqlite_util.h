@@ -9,10 +9,29 @@
 #include <memory>
 #include <string>
 
+// Statement cache of an open journal group (stmt_cache.cc): while a group
+// is open on a connection (journal_begin to journal_commit or
+// journal_rollback), stmt_prepare hands out statements kept for the group
+// and a Stmt gives them back reset instead of finalizing them.
+void stmt_cache_begin(sqlite3* db);
+// Finalizes the group's statements (ones still held are finalized when
+// given back). Does nothing unless the cache belongs to db.
+void stmt_cache_end(sqlite3* db);
+// A free cached statement for sql, now in use; nullptr when there is none.
+sqlite3_stmt* stmt_cache_take(sqlite3* db, const char* sql);
+// Keeps a freshly prepared statement (in use) when a cache is open on db.
+void stmt_cache_adopt(sqlite3* db, const char* sql, sqlite3_stmt* stmt);
+// Resets a cached statement and marks it free; false when it is not the
+// cache's (the caller finalizes it).
+bool stmt_cache_give_back(sqlite3_stmt* stmt);
+
 struct StmtFinalizer {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+  void operator()(sqlite3_stmt* s) const {
+    if (!stmt_cache_give_back(s)) sqlite3_finalize(s);
+  }
 };
-// A prepared statement, finalized when it goes out of scope.
+// A prepared statement, finalized (or given back to the group's cache)
+// when it goes out of scope.
 using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
 struct DbCloser {
@@ -23,10 +42,16 @@ using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 
 // Prepares one statement; returns the SQLite code (SQLITE_OK on success).
 inline int stmt_prepare(sqlite3* db, const char* sql, Stmt* out) {
+  if (sqlite3_stmt* cached = stmt_cache_take(db, sql)) {
+    out->reset(cached);
+    return SQLITE_OK;
+  }
   sqlite3_stmt* s = nullptr;
+  out->reset();
   int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-  out->reset(s);
   if (rc == SQLITE_OK && !s) rc = SQLITE_MISUSE;  // empty text
+  if (rc == SQLITE_OK) stmt_cache_adopt(db, sql, s);
+  out->reset(s);
   return rc;
 }
 
