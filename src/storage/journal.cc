@@ -291,6 +291,8 @@ int journal_undo(sqlite3* db) {
     log_message(LOG_ERROR, "journal_undo: BEGIN: %d", rc);
     return rc;
   }
+  // One step may hold thousands of entries (a whole import).
+  StmtCacheScope statements(db);
   int64_t new_position = position;
   bool marker = false;
   while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
@@ -338,6 +340,8 @@ int journal_redo(sqlite3* db) {
     log_message(LOG_ERROR, "journal_redo: BEGIN: %d", rc);
     return rc;
   }
+  // One step may hold thousands of entries (a whole import).
+  StmtCacheScope statements(db);
   int64_t new_position = end;
   while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
     if (is_marker(rows.get())) {

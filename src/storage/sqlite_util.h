@@ -9,11 +9,13 @@
 #include <memory>
 #include <string>
 
-// Statement cache of an open journal group (stmt_cache.cc): while a group
-// is open on a connection (journal_begin to journal_commit or
-// journal_rollback), stmt_prepare hands out statements kept for the group
-// and a Stmt gives them back reset instead of finalizing them.
+// Statement cache (stmt_cache.cc): while it is on for a connection (a
+// journal group from journal_begin to journal_commit or journal_rollback,
+// an undo or redo step, a StmtCacheScope), stmt_prepare hands out
+// statements kept until it ends, and a Stmt gives them back reset instead
+// of finalizing them.
 void stmt_cache_begin(sqlite3* db);
+bool stmt_cache_on(sqlite3* db);
 // Finalizes the group's statements (ones still held are finalized when
 // given back). Does nothing unless the cache belongs to db.
 void stmt_cache_end(sqlite3* db);
@@ -82,6 +84,24 @@ inline const uint8_t* column_fixed(sqlite3_stmt* s, int i, int n) {
   if (!p || sqlite3_column_bytes(s, i) != n) return nullptr;
   return static_cast<const uint8_t*>(p);
 }
+
+// The statement cache on for a connection during one scope (a bulk read
+// from a repository other than the one a group is open on). Leaves a cache
+// that was already on alone.
+class StmtCacheScope {
+ public:
+  explicit StmtCacheScope(sqlite3* db) : db_(db && !stmt_cache_on(db) ? db : nullptr) {
+    if (db_) stmt_cache_begin(db_);
+  }
+  ~StmtCacheScope() {
+    if (db_) stmt_cache_end(db_);
+  }
+  StmtCacheScope(const StmtCacheScope&) = delete;
+  StmtCacheScope& operator=(const StmtCacheScope&) = delete;
+
+ private:
+  sqlite3* db_;
+};
 
 // Runs one or more statements without results (sqlite3_exec); SQLite code.
 inline int db_exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
