@@ -53,8 +53,8 @@ int server_user_add(const std::string& data_dir, const std::string& name, const 
 int server_user_del(const std::string& data_dir, const std::string& name) {
   DbHandle db;
   if (open_store(data_dir, &db) != SQLITE_OK) return -1;
-  Txn t{db.get()};
-  if (t.begin() != SQLITE_OK) return -1;
+  Transaction t(db.get(), "BEGIN IMMEDIATE;");
+  if (t.status() != SQLITE_OK) return -1;
   int64_t id = 0;
   {
     Stmt s;

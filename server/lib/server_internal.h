@@ -83,25 +83,6 @@ int new_state(sqlite3* db, int64_t repo, uint8_t state[20]);
 // Removes the repository's versions and links, and its record unless kept.
 int delete_repo_rows(sqlite3* db, int64_t repo, bool keep_record = false);
 
-// Rolls back unless committed.
-struct Txn {
-  sqlite3* db;
-  bool open = false;
-  int begin(const char* sql = "BEGIN IMMEDIATE;") {
-    int rc = db_exec(db, sql);
-    open = rc == SQLITE_OK;
-    return rc;
-  }
-  int commit() {
-    int rc = db_exec(db, "COMMIT;");
-    if (rc == SQLITE_OK) open = false;
-    return rc;
-  }
-  ~Txn() {
-    if (open) db_exec(db, "ROLLBACK;");
-  }
-};
-
 // Largest stored header or body of one version (an item is at most 1 MiB).
 constexpr size_t kRowMax = 2u << 20;
 

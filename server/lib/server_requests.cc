@@ -195,8 +195,8 @@ int handle_create(Session* ss) {
     auto lock = repo_lock(ss->srv, rc == 0 ? row.id : 0);
     std::lock_guard<std::mutex> g(*lock);
     work_begin(ss);
-    Txn t{ss->db.get()};
-    rc = t.begin();
+    Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
+    rc = t.status();
     RepoRow now;
     int found = rc == SQLITE_OK ? find_repo(ss->db.get(), ss->account, id, &now) : rc;
     int64_t repo = 0;
@@ -251,8 +251,8 @@ int handle_clone(Session* ss) {
   RepoRow row;
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin("BEGIN;");
+    Transaction t(ss->db.get(), "BEGIN;");
+    rc = t.status();
     if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &row);
     if (rc == 1) return reply_byte(ss, SRV_NOT_FOUND);
     if (rc == 0) rc = build_clone(ss->db.get(), row.id, row.key_check, file);
@@ -273,8 +273,8 @@ int handle_del(Session* ss) {
   if (rc != 0) return reply_byte(ss, SRV_FAILED);
   auto lock = repo_lock(ss->srv, row.id);
   std::lock_guard<std::mutex> g(*lock);
-  Txn t{ss->db.get()};
-  rc = t.begin();
+  Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
+  rc = t.status();
   if (rc == SQLITE_OK) rc = delete_repo_rows(ss->db.get(), row.id);
   if (rc == 0) rc = t.commit();
   log_message(LOG_NOTICE, "del repo %u %s: %d", ss->account, log_safe(id).c_str(), rc);
@@ -308,8 +308,8 @@ int handle_get_list(Session* ss) {
   std::string file = join(tmp.path, "list");
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin("BEGIN;");
+    Transaction t(ss->db.get(), "BEGIN;");
+    rc = t.status();
     if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &row);  // state and rows together
     if (rc == 0) rc = build_list(ss->db.get(), row.id, file);
     if (rc == 0) rc = t.commit();
@@ -337,8 +337,8 @@ int handle_get_sync(Session* ss) {
   std::string file = join(tmp.path, "sync_1");
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin("BEGIN;");
+    Transaction t(ss->db.get(), "BEGIN;");
+    rc = t.status();
     if (rc == SQLITE_OK) rc = build_sync1(ss->db.get(), row.id, request, file);
     if (rc == 0) rc = t.commit();
   }
@@ -380,8 +380,8 @@ int handle_put_sync(Session* ss) {
   status = SRV_FAILED;
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin();
+    Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
+    rc = t.status();
     RepoRow now;
     if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &now);
     if (rc == 0 && (now.id != row.id || std::memcmp(now.state, state, 20) != 0)) {

@@ -393,7 +393,8 @@ int copy_rows(sqlite3* src, const char* select_sql, int64_t repo, sqlite3* dst, 
 int build_list(sqlite3* store, int64_t repo, const std::string& file) {
   DbHandle dst(db_create_snapshot(file.c_str(), nullptr));
   if (!dst) return -1;
-  int rc = db_exec(dst.get(), "BEGIN;");
+  Transaction tx(dst.get());
+  int rc = tx.status();
   if (rc == SQLITE_OK)
     rc = copy_rows(store, "SELECT uuid, hash, current FROM versions WHERE repo=? ORDER BY uuid, hash", repo,
                    dst.get(), "INSERT INTO s3 VALUES (?,?,?)", 3);
@@ -401,7 +402,7 @@ int build_list(sqlite3* store, int64_t repo, const std::string& file) {
     rc = copy_rows(store, "SELECT a, b FROM links WHERE repo=? ORDER BY a, b", repo, dst.get(),
                    "INSERT INTO s2 VALUES (?,?)", 2);
   if (rc != SQLITE_OK) return rc;
-  return db_exec(dst.get(), "COMMIT;");
+  return tx.commit();
 }
 
 // Writes "sync_1": s1 with each requested version; a zero hash asks for
@@ -410,7 +411,8 @@ int build_sync1(sqlite3* store, int64_t repo, const std::string& request, const 
   if (request.size() % 36 != 0) return -1;
   DbHandle dst(db_create_snapshot(file.c_str(), nullptr));
   if (!dst) return -1;
-  int rc = db_exec(dst.get(), "BEGIN;");
+  Transaction tx(dst.get());
+  int rc = tx.status();
   Stmt one, all, out;
   if (rc == SQLITE_OK)
     rc = stmt_prepare(store,
@@ -443,7 +445,7 @@ int build_sync1(sqlite3* store, int64_t repo, const std::string& request, const 
   one.reset();
   all.reset();
   out.reset();
-  return db_exec(dst.get(), "COMMIT;");
+  return tx.commit();
 }
 
 // Writes the repository database a clone receives (plain pages).
@@ -451,7 +453,9 @@ int build_clone(sqlite3* store, int64_t repo, const uint8_t key_check[64], const
   std::remove(file.c_str());
   DbHandle dst;
   int rc = open_plain(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
-  if (rc == SQLITE_OK) rc = db_exec(dst.get(), "BEGIN;");
+  if (rc != SQLITE_OK) return rc;
+  Transaction tx(dst.get());
+  rc = tx.status();
   if (rc == SQLITE_OK) rc = db_exec(dst.get(), kRepoSchema);
   if (rc == SQLITE_OK) rc = key_check_write(dst.get(), key_check);
   if (rc == SQLITE_OK) rc = db_exec(dst.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
@@ -461,7 +465,7 @@ int build_clone(sqlite3* store, int64_t repo, const uint8_t key_check[64], const
   if (rc == SQLITE_OK)
     rc = copy_rows(store, "SELECT a, b FROM links WHERE repo=?", repo, dst.get(), "INSERT INTO t2 VALUES (?,?)", 2);
   if (rc != SQLITE_OK) return rc;
-  return db_exec(dst.get(), "COMMIT;");
+  return tx.commit();
 }
 
 std::string read_small_file(const std::string& path, size_t max) {

@@ -238,11 +238,14 @@ int repo_clear_history(RepoEntry* e) {
   if (!e) return -1;
   bool opened_here = e->db == nullptr;
   if (repo_open(e) != 0) return -1;
-  int rc = db_exec(e->db, "BEGIN;");
-  if (rc == SQLITE_OK) rc = journal_reset(e->db);
-  if (rc == SQLITE_OK) rc = db_exec(e->db, "DELETE FROM t3; DELETE FROM t4;");
-  if (rc == SQLITE_OK) rc = db_exec(e->db, "COMMIT;");
-  if (rc != SQLITE_OK && !sqlite3_get_autocommit(e->db)) db_exec(e->db, "ROLLBACK;");
+  int rc;
+  {
+    Transaction tx(e->db);
+    rc = tx.status();
+    if (rc == SQLITE_OK) rc = journal_reset(e->db);
+    if (rc == SQLITE_OK) rc = db_exec(e->db, "DELETE FROM t3; DELETE FROM t4;");
+    if (rc == SQLITE_OK) rc = tx.commit();
+  }
   // The compaction copy stays in memory: no plain page in a temporary file.
   if (rc == SQLITE_OK) rc = db_exec(e->db, "PRAGMA temp_store=MEMORY;");
   if (rc == SQLITE_OK) rc = db_exec(e->db, "VACUUM;");
@@ -259,11 +262,11 @@ int repo_reset_journals() {
   for (size_t i = 0; i < repo_table.size(); i++) {
     RepoEntry& e = repo_table[i];
     if (!e.db || !e.mounted || !e.server_id.empty()) continue;
-    int rc = db_exec(e.db, "BEGIN;");
+    Transaction tx(e.db);
+    int rc = tx.status();
     if (rc == SQLITE_OK) rc = journal_reset(e.db);
-    if (rc == SQLITE_OK) rc = db_exec(e.db, "COMMIT;");
+    if (rc == SQLITE_OK) rc = tx.commit();
     if (rc != SQLITE_OK) {
-      if (!sqlite3_get_autocommit(e.db)) db_exec(e.db, "ROLLBACK;");
       log_message(LOG_ERROR, "clean_data: %d", static_cast<int>(i));
       result = rc;
     }

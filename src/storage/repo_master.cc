@@ -38,7 +38,8 @@ int copy_file(const std::string& from, const std::string& to) {
 // Copies the rows of configuration table t1/t2 with their blobs re-enciphered
 // from master_key to new_key, and t3 unchanged.
 int copy_config_tables(sqlite3* from, sqlite3* to, const uint8_t new_key[32]) {
-  int rc = db_exec(to, "BEGIN;");
+  Transaction tx(to);
+  int rc = tx.status();
   if (rc != SQLITE_OK) return rc;
   std::vector<uint8_t> buf;
   auto reencipher = [&](const void* p, int n) -> int {
@@ -96,8 +97,7 @@ int copy_config_tables(sqlite3* from, sqlite3* to, const uint8_t new_key[32]) {
     }
   }
   if (!buf.empty()) wipe(buf.data(), buf.size());
-  if (rc == SQLITE_OK) rc = db_exec(to, "COMMIT;");
-  if (rc != SQLITE_OK && !sqlite3_get_autocommit(to)) db_exec(to, "ROLLBACK;");
+  if (rc == SQLITE_OK) rc = tx.commit();
   return rc;
 }
 

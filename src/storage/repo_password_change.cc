@@ -115,19 +115,20 @@ int change_repo_password(RepoEntry* e, const char* new_password) {
   derive_key(pw.c_str(), new_key);
 
   bool pending_stored = false;
-  int rc = db_exec(e->db, "BEGIN;");
-  if (rc == SQLITE_OK) rc = repo_rekey(e->db, old_key, new_key);
-  // The record keeps its server link until the change is complete, so that a
-  // crash before the commit leaves the repository exactly as it was.
-  if (rc == 0) {
-    rc = repo_store_pending(e, pw.c_str());
-    pending_stored = rc == 0;
+  int rc;
+  {
+    Transaction tx(e->db);
+    rc = tx.status();
+    if (rc == SQLITE_OK) rc = repo_rekey(e->db, old_key, new_key);
+    // The record keeps its server link until the change is complete, so that
+    // a crash before the commit leaves the repository exactly as it was.
+    if (rc == 0) {
+      rc = repo_store_pending(e, pw.c_str());
+      pending_stored = rc == 0;
+    }
+    if (rc == 0) rc = tx.commit();
   }
-  if (rc == 0) rc = db_exec(e->db, "COMMIT;");
-  if (rc != 0) {
-    if (!sqlite3_get_autocommit(e->db)) db_exec(e->db, "ROLLBACK;");
-    if (pending_stored) repo_store(e);
-  }
+  if (rc != 0 && pending_stored) repo_store(e);
   repo_close(e);
   if (rc != 0) {
     log_message(LOG_ERROR, "change_repo_password: %d", rc);

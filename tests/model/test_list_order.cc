@@ -119,7 +119,7 @@ TEST_F(DueMoves, MovesKeepTheReminderLeadAndHiddenItemsGetNoEntry) {
   f.due = lt(2030, 1, 3, 14, 30);  // last week
   f.remind_unit = 1;
   f.remind_count = 0;  // offset 1: at the due time
-  int64_t slot = item_store(-1, ITEM_TASK, f, 0);
+  int64_t slot = item_store(-1, ITEM_TASK, f, 0, model().view);
   ASSERT_GE(slot, 0);
   Item* task = item_get(slot);
   task->next_remind = task->due;  // as if set while it was upcoming
@@ -147,7 +147,7 @@ TEST_F(DueMoves, ReminderNextOfARepeatingEventMovesToItsNextOccurrence) {
   f.by_day = 1 << 1 | 1 << 4;  // Mondays and Thursdays
   f.remind_unit = 1;
   f.remind_count = 10;
-  int64_t slot = item_store(-1, ITEM_EVENT, f, 0);
+  int64_t slot = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(slot, 0);
   Item* ev = item_get(slot);
   ASSERT_EQ(0, reminder_next_at(slot, now));  // shown on Thursday 10 January

@@ -18,7 +18,7 @@ TEST_F(ListPreferences, OptionsWrittenDuringARunSurviveShutdown) {
   item_form_fill(-1, ITEM_TASK, &f);
   f.title = "done";
   f.flags = ITEM_COMPLETED;
-  int64_t done = item_store(-1, ITEM_TASK, f, 0);
+  int64_t done = item_store(-1, ITEM_TASK, f, 0, model().view);
   ASSERT_GE(done, 0);
   EXPECT_EQ(done, list_next(-1));
 

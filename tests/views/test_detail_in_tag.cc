@@ -23,7 +23,7 @@ TEST_F(DetailInTag, YearlyBirthdayShowsTheOccurrenceOfItsListRow) {
   f.due = lt(1972, 10, 30);
   f.end = lt(1972, 10, 30, 23, 59);
   f.freq = FREQ_YEARLY;
-  int64_t slot = item_store(-1, ITEM_EVENT, f, 0);
+  int64_t slot = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(slot, 0);
   int64_t now = time(nullptr);
   int64_t next = item_occurrence_from(item_get(slot), now);
