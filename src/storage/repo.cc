@@ -82,6 +82,16 @@ void sync_dir(const std::string& dir) {
   ::close(fd);
 }
 
+// Makes a file written elsewhere (perhaps by a process that died before its
+// own sync) durable before it is renamed into place.
+int sync_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return -1;
+  int rc = ::fsync(fd);
+  ::close(fd);
+  return rc;
+}
+
 std::string parent_dir(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -178,6 +188,10 @@ int recover_password_change(RepoEntry* e, const std::string& pending) {
     // Only a complete file under the new key may take the place of "data".
     if (!path_exists(temp) || read_file_check(temp, new_key, check) != 0 || !check_matches(check, new_key)) {
       log_message(LOG_ERROR, "parse_repo: no data in %s", e->path.c_str());
+      return -1;
+    }
+    if (sync_file(temp) != 0) {
+      log_message(LOG_ERROR, "parse_repo: sync temp: %d", errno);
       return -1;
     }
     if (::rename(temp.c_str(), data.c_str()) != 0) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/file_calls.h"
 #include "peer.h"
 #include "storage/repo.h"
 #include "support/thread.h"
@@ -508,4 +509,53 @@ TEST(ConnCancel, SigalrmInterruptsABlockingReceive) {
   ASSERT_TRUE(st.done);
   EXPECT_EQ(-1, st.rc.load());
   EXPECT_EQ(CONN_ERR_SALT, st.code.load());
+}
+
+// A received file (a cloned repository's "data") reaches the disk under its
+// temporary name, takes its name, and the directory entry is synced; a
+// write or sync that fails leaves neither name behind and reports failure.
+TEST(ConnObjects, ReceivedFilesAreDurableBeforeAndAfterTheirRename) {
+  ScratchDir dir("conn-sync");
+  std::string body(5000, 'd');
+  char real[4096];
+  ASSERT_TRUE(::realpath(dir.path().c_str(), real));
+  std::string in = real;
+  auto receive = [&](const char* name) {
+    int got = -9;
+    std::unique_ptr<LoopbackPeer> peer(anonymous_peer([&](Connection* c, int) {
+      c->dir = in;
+      got = recv_obj(c, nullptr, nullptr, 0);
+    }));
+    Connection c;
+    EXPECT_EQ(0, connect_anonymous(&c, peer->host()));
+    put_object(&c, uint32_t(std::strlen(name) + 1), name, body, false);
+    conn_close(&c);
+    peer.reset();
+    return got;
+  };
+
+  file_calls::watch(in);
+  ASSERT_EQ(0, receive("data"));
+  std::vector<file_calls::Event> ev = file_calls::stop();
+  long renamed = file_calls::find(ev, "rename", "/file.tmp");
+  ASSERT_GE(renamed, 0) << file_calls::describe(ev);
+  EXPECT_EQ(in + "/data", ev[size_t(renamed)].to);
+  long synced = file_calls::find(ev, "fsync", "/file.tmp");
+  EXPECT_GE(synced, 0) << file_calls::describe(ev);
+  EXPECT_LT(synced, renamed) << file_calls::describe(ev);
+  EXPECT_GE(file_calls::find(ev, "fsync", in, renamed + 1), 0) << "directory not synced\n" << file_calls::describe(ev);
+  EXPECT_EQ(body, slurp(in + "/data"));
+
+  // A full disk, then a failing sync: nothing is renamed into place.
+  for (const char* call : {"write", "fsync"}) {
+    file_calls::watch(in);
+    file_calls::fail_at(1, std::string(call) == "write" ? ENOSPC : EIO, true, call);
+    int got = receive("other");
+    bool injected = file_calls::injected();
+    file_calls::stop();
+    EXPECT_TRUE(injected) << call;
+    EXPECT_EQ(-1, got) << call;
+    EXPECT_FALSE(exists(in + "/other")) << call;
+    EXPECT_FALSE(exists(in + "/file.tmp")) << call;
+  }
 }
