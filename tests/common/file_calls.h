@@ -5,7 +5,7 @@
 // system calls; the code under test is not changed for it.
 //
 // Only paths under the watched directory are recorded or failed, so the test
-// framework's own output never is.
+// framework's own output never is. Their syncs are recorded but not made.
 #pragma once
 
 #include <string>
