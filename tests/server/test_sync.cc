@@ -399,3 +399,38 @@ TEST_F(SyncTest, KeepingAVersionTheServerHoldsAsOlderMakesItCurrentEverywhere) {
   EXPECT_EQ(a_.versions(), b_.versions());
   EXPECT_EQ(a_.versions(), c.versions());
 }
+
+// Edited here while deleted on the server: a conflict shown with the local
+// side only, and the answer decides on both clients.
+TEST_F(SyncTest, EditedHereDeletedOnServerAsksAndFollowsTheAnswer) {
+  for (int answer : {SYNC_KEEP_LOCAL, SYNC_TAKE_SERVER}) {
+    SCOPED_TRACE(answer == SYNC_KEEP_LOCAL ? "keep local" : "take server");
+    int n = answer == SYNC_KEEP_LOCAL ? 2 : 3;
+    asked_.clear();
+    uint8_t u[16];
+    uuid_of(u, n);
+    {
+      RepoDb r{a_.db.get(), a_.key, true};
+      ASSERT_EQ(0, journal_begin(a_.db.get()));
+      ASSERT_EQ(0, links_delete_all(r, u, false));
+      ASSERT_EQ(0, object_delete_all(r, u));
+      ASSERT_EQ(0, journal_commit(a_.db.get()));
+    }
+    ASSERT_EQ(0, Sync(&a_));
+    ASSERT_EQ(0, put_object(b_.db.get(), b_.key, true, n, item_header("note", 80 + n), "edited on b", true));
+    ASSERT_EQ(0, Sync(&b_, answer));
+    ASSERT_EQ(1u, asked_.size());
+    EXPECT_TRUE(asked_[0].local_exists);
+    EXPECT_FALSE(asked_[0].remote_exists);
+    EXPECT_EQ("edited on b", asked_[0].local_body);
+    ASSERT_EQ(0, Sync(&a_));
+    std::string expected = answer == SYNC_KEEP_LOCAL ? "edited on b" : "";
+    EXPECT_EQ(expected, b_.current_body(n));
+    EXPECT_EQ(expected, a_.current_body(n));
+    EXPECT_EQ(answer == SYNC_KEEP_LOCAL, b_.links().count("1>" + std::to_string(n)) == 1);
+    EXPECT_EQ(a_.versions(), b_.versions());
+    EXPECT_EQ(a_.links(), b_.links());
+    EXPECT_EQ(0, a_.pending());
+    EXPECT_EQ(0, b_.pending());
+  }
+}
