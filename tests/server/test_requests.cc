@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -302,9 +303,31 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
     ::closedir(d);
   }
   EXPECT_EQ(0, left);
-  // a trace over the cap (4096 here) is refused
+  // a trace over the cap (4096 here) is refused: nothing of it is stored.
+  // The upload gets no reply, so a small trace sent after it shows when the
+  // server is done with it.
   std::ofstream(log, std::ios::binary) << std::string(8000, 'z');
   trace_send(alice_, log.c_str(), work.c_str());
+  std::ofstream(log, std::ios::binary) << "after the cap\n";
+  ASSERT_EQ(0, trace_send(alice_, log.c_str(), work.c_str()));
+  std::vector<std::string> stored;
+  for (int i = 0; i < 200; ++i) {
+    stored.clear();
+    bool after = false;
+    if (DIR* d = ::opendir(dir.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') {
+          stored.push_back(slurp(dir + "/" + e->d_name));
+          after = after || stored.back() == "after the cap\n";
+        }
+      ::closedir(d);
+    }
+    if (after) break;
+    usleep(20000);
+  }
+  // (traces sent within one second share a name: the later one replaces)
+  ASSERT_NE(std::find(stored.begin(), stored.end(), "after the cap\n"), stored.end());
+  for (const std::string& t : stored) EXPECT_TRUE(t == "short trace\n" || t == "after the cap\n") << t.substr(0, 40);
 }
 
 class ShortTimeout : public ServerFixture {
