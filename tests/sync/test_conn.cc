@@ -460,6 +460,20 @@ TEST(ConnObjects, BodyLimitRefusesOversizedObjects) {
   conn_close(&c);
   peer.reset();
   EXPECT_EQ(-1, got);
+
+  // The limit itself is allowed: a refusal of everything would pass above.
+  std::string mem;
+  peer.reset(anonymous_peer([&](Connection* c, int) {
+    c->max_body = 100;
+    got = recv_obj(c, nullptr, nullptr, 1, &mem);
+  }));
+  Connection d;
+  ASSERT_EQ(0, connect_anonymous(&d, peer->host()));
+  put_object(&d, 2, "x", std::string(100, 'z'), false);
+  conn_close(&d);
+  peer.reset();
+  EXPECT_EQ(0, got);
+  EXPECT_EQ(std::string(100, 'z'), mem);
 }
 
 namespace {
