@@ -1,6 +1,7 @@
 #include "common/test_support.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,12 @@ TempDir::~TempDir() {
   if (path_.empty()) return;
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::subdir(const std::string& name) const {
+  std::string p = file(name);
+  ::mkdir(p.c_str(), 0700);
+  return p;
 }
 
 std::vector<std::string> TempDir::names() const {
@@ -58,6 +65,22 @@ long long query_int(sqlite3* db, const std::string& sql) {
     n = sqlite3_column_int64(s, 0);
   sqlite3_finalize(s);
   return n;
+}
+
+int count_rows(sqlite3* db, const std::string& select_sql) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, select_sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(s);
+    return -1;
+  }
+  int n = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) ++n;
+  sqlite3_finalize(s);
+  return n;
+}
+
+int count_in(sqlite3* db, const std::string& from_where) {
+  return int(query_int(db, "SELECT count(*) FROM " + from_where));
 }
 
 }  // namespace test_support

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/test_support.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
 #include "crypto/page_vfs.h"
@@ -20,12 +21,7 @@
 
 namespace {
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 bool exists(const std::string& p) {
   struct stat st;
@@ -72,7 +68,7 @@ TEST_F(Requests, CreateListCloneDelete) {
   uint8_t key[32];
   make_repo(src, "repo-pw", key);
   ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
-  EXPECT_EQ(20u, slurp(src + "/list.hash").size());
+  EXPECT_EQ(20u, read_file(src + "/list.hash").size());
   EXPECT_EQ(SRV_EXISTS, server_create_repo(alice_, "work", src.c_str(), key));
   ASSERT_EQ(0, server_create_repo(alice_, "a", src.c_str(), key));
   ASSERT_EQ(0, server_list_repos(alice_, &ids));
@@ -85,7 +81,7 @@ TEST_F(Requests, CreateListCloneDelete) {
   EXPECT_EQ(CLONE_BAD_REPLY, server_clone_repo(alice_, "nothing", "repo-pw", d3.c_str(), never_there));
   std::string d4 = dir_.subdir("c4");
   ASSERT_EQ(0, server_clone_repo(alice_, "work", "repo-pw", d4.c_str(), never_there));
-  EXPECT_EQ(slurp(src + "/list.hash").size(), slurp(d4 + "/list.hash").size());
+  EXPECT_EQ(read_file(src + "/list.hash").size(), read_file(d4 + "/list.hash").size());
   {
     DbHandle db(db_open((d4 + "/data").c_str()));
     ASSERT_TRUE(db);
@@ -104,7 +100,7 @@ TEST_F(Requests, CreateListCloneDelete) {
     EXPECT_EQ("body text 2", object_read_current(r, u).substr(0, 11));
   }
   // the clone's file is page-encrypted: no plain text of the header inside
-  EXPECT_EQ(std::string::npos, slurp(d4 + "/data").find("SQLite format"));
+  EXPECT_EQ(std::string::npos, read_file(d4 + "/data").find("SQLite format"));
 
   EXPECT_EQ(0, server_delete_repo(alice_, "work"));
   EXPECT_EQ(SRV_NOT_FOUND, server_delete_repo(alice_, "work"));
@@ -243,14 +239,14 @@ TEST_F(UpdateRequests, VersionOfferDownloadAndScript) {
   std::vector<int> progress;
   ASSERT_EQ(0, update_download(alice_, "lin64", dl.c_str(), [&](int p) { progress.push_back(p); }, &file));
   EXPECT_EQ("ordika.gz", file);
-  EXPECT_EQ(std::string(5000, 'g'), slurp(dl + "/" + file));
+  EXPECT_EQ(std::string(5000, 'g'), read_file(dl + "/" + file));
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(100, progress.back());
   EXPECT_NE(0, update_download(alice_, "lin32", dl.c_str(), nullptr, &file));
 
   ASSERT_EQ(0, update_write_script(dl.c_str(), "ordika.gz"));
   EXPECT_EQ("gunzip -N 'ordika.gz'\nchmod 700 ordika\nmv ordika \"$(which ordika)\"\nordika\n",
-            slurp(dl + "/ordika-updater"));
+            read_file(dl + "/ordika-updater"));
   ::unlink((dl + "/ordika-updater").c_str());
   for (const char* bad : {"x; rm -rf ~.gz", "$(id).gz", "../ordika.gz", "-f.gz", "ordika", "a'b.gz", ""}) {
     EXPECT_EQ(-1, update_write_script(dl.c_str(), bad)) << bad;
@@ -294,7 +290,7 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
     }
   }
   ASSERT_FALSE(listing.empty());
-  EXPECT_EQ("short trace\n", slurp(listing));
+  EXPECT_EQ("short trace\n", read_file(listing));
   // the temporary "%lld.log" is gone from the work directory
   int left = 0;
   if (DIR* d = ::opendir(work.c_str())) {
@@ -317,7 +313,7 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
     if (DIR* d = ::opendir(dir.c_str())) {
       while (dirent* e = ::readdir(d))
         if (e->d_name[0] != '.') {
-          stored.push_back(slurp(dir + "/" + e->d_name));
+          stored.push_back(read_file(dir + "/" + e->d_name));
           after = after || stored.back() == "after the cap\n";
         }
       ::closedir(d);

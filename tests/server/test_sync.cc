@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/test_support.h"
 #include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
@@ -15,12 +16,7 @@ namespace {
 
 bool never_there(const uint8_t*) { return false; }
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 struct Client {
   std::string dir;
@@ -124,15 +120,15 @@ TEST(SyncCompare, OnlyTheModifiedFieldMayDiffer) {
 }
 
 TEST_F(SyncTest, UnchangedOnBothSidesSendsNothing) {
-  std::string state = slurp(a_.dir + "/list.hash");
+  std::string state = read_file(a_.dir + "/list.hash");
   EXPECT_EQ(0, Sync(&a_));
   EXPECT_TRUE(asked_.empty());
   EXPECT_EQ(0, a_.pending());
-  EXPECT_EQ(0u, slurp(a_.dir + "/sync.objs").size());
+  EXPECT_EQ(0u, read_file(a_.dir + "/sync.objs").size());
   struct stat st;
   EXPECT_EQ(0, ::stat((a_.dir + "/sync_1").c_str(), &st));
   EXPECT_NE(0, ::stat((a_.dir + "/sync_2").c_str(), &st));  // no upload
-  EXPECT_EQ(state, slurp(a_.dir + "/list.hash"));           // the server state did not move
+  EXPECT_EQ(state, read_file(a_.dir + "/list.hash"));           // the server state did not move
 }
 
 TEST_F(SyncTest, ChangesTravelBothWays) {
@@ -266,7 +262,7 @@ TEST_F(SyncTest, ItemWithoutLinksIsLinkedToTheRootTag) {
 }
 
 TEST_F(SyncTest, UploadDroppedMidTransferLeavesTheServerUnchanged) {
-  std::string state = slurp(a_.dir + "/list.hash");
+  std::string state = read_file(a_.dir + "/list.hash");
   {
     Connection c;
     ASSERT_EQ(0, server_connect(&c, alice_));
@@ -301,7 +297,7 @@ TEST_F(SyncTest, UploadDroppedMidTransferLeavesTheServerUnchanged) {
     EXPECT_EQ(SRV_STALE, c.recv_frame[CONN_HEADER]);
   }
   EXPECT_EQ(0, Sync(&a_));
-  EXPECT_EQ(state, slurp(a_.dir + "/list.hash"));
+  EXPECT_EQ(state, read_file(a_.dir + "/list.hash"));
   EXPECT_EQ(0, Sync(&b_));
   EXPECT_EQ(a_.versions(), b_.versions());
 }
@@ -317,12 +313,12 @@ TEST_F(SyncTest, PasswordChangedLocallyIsRefusedClearlyAndLosesNothing) {
   ASSERT_EQ(0, repo_rekey(a_.db.get(), a_.key, fresh));
   ASSERT_EQ(SQLITE_OK, db_exec(a_.db.get(), "COMMIT;"));
   a_.close();
-  std::string before = slurp(a_.dir + "/data");
+  std::string before = read_file(a_.dir + "/data");
 
   int rc = Sync(&a_);  // pages still under the old key, rows and key check under the new one
   EXPECT_EQ(SYNC_STATUS_KEY_CHANGED, rc);
   EXPECT_NE(std::string::npos, std::string(sync_list_status_text(rc)).find("password"));
-  EXPECT_EQ(before, slurp(a_.dir + "/data")) << "a refused sync changes nothing here";
+  EXPECT_EQ(before, read_file(a_.dir + "/data")) << "a refused sync changes nothing here";
   a_.open();
   std::memcpy(a_.key, fresh, 32);
   EXPECT_EQ("before rekey", a_.current_body(2));

@@ -258,8 +258,8 @@ TEST_F(RepoTest, ChangePasswordRekeysFileAndRecordAndDropsServerLink) {
   uint8_t check[64];
   EXPECT_NE(0, db_get_sign_path((repo_table[i].path + "/data").c_str(), check, old_key));
   ASSERT_EQ(0, repo_open(&repo_table[i]));
-  EXPECT_EQ(1, count_rows(repo_table[i].db, "t5"));
-  EXPECT_EQ(0, count_rows(repo_table[i].db, "t3"));
+  EXPECT_EQ(1, count_in(repo_table[i].db, "t5"));
+  EXPECT_EQ(0, count_in(repo_table[i].db, "t3"));
   repo_close(&repo_table[i]);
 
   ASSERT_EQ(0, repo_table_load());
@@ -443,9 +443,9 @@ TEST_F(RepoTest, ClearHistoryEmptiesJournalAndChangeLogs) {
   ASSERT_EQ(0, repo_clear_history(&repo_table[i]));
   EXPECT_EQ(nullptr, repo_table[i].db);  // opened here, closed again
   ASSERT_EQ(0, repo_open(&repo_table[i]));
-  EXPECT_EQ(1, count_rows(repo_table[i].db, "t5"));
-  EXPECT_EQ(0, count_rows(repo_table[i].db, "t3"));
-  EXPECT_EQ(5, count_rows(repo_table[i].db, "t1"));
+  EXPECT_EQ(1, count_in(repo_table[i].db, "t5"));
+  EXPECT_EQ(0, count_in(repo_table[i].db, "t3"));
+  EXPECT_EQ(5, count_in(repo_table[i].db, "t1"));
   EXPECT_EQ(0, repo_clear_history(&repo_table[i]));
   EXPECT_NE(nullptr, repo_table[i].db);  // was open: stays open
 }

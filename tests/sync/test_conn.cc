@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/test_support.h"
 #include "common/file_calls.h"
 #include "peer.h"
 #include "storage/repo.h"
@@ -35,12 +36,7 @@ bool exists(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 // Client side of an anonymous conversation whose first frame makes the peer
 // see an anonymous client.
@@ -340,7 +336,7 @@ TEST(ConnObjects, FilesRoundTripPlainAndPaged) {
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
   EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end());  // only changes
   EXPECT_EQ(0, r2);
-  EXPECT_EQ(enc, slurp(recv_dir + "/copy.db"));  // stored encrypted again
+  EXPECT_EQ(enc, read_file(recv_dir + "/copy.db"));  // stored encrypted again
   EXPECT_FALSE(exists(recv_dir + "/file.tmp"));
   // a missing file is refused before anything is sent
   EXPECT_EQ(-1, conn_send_file(&c, dir.file("none").c_str()));
@@ -405,7 +401,7 @@ TEST(ConnObjects, HostileNamesAreRefusedWithoutWriting) {
     EXPECT_EQ(k.ok ? 0 : -1, got) << k.name;
     EXPECT_FALSE(exists(inner + "/file.tmp")) << k.name;
     if (k.ok) {
-      EXPECT_EQ("payload", slurp(inner + "/" + k.name));
+      EXPECT_EQ("payload", read_file(inner + "/" + k.name));
     }
   }
   EXPECT_FALSE(exists(dir.path() + "/.bashrc"));
@@ -558,7 +554,7 @@ TEST(ConnObjects, ReceivedFilesAreDurableBeforeAndAfterTheirRename) {
   EXPECT_GE(synced, 0) << file_calls::describe(ev);
   EXPECT_LT(synced, renamed) << file_calls::describe(ev);
   EXPECT_GE(file_calls::find(ev, "fsync", in, renamed + 1), 0) << "directory not synced\n" << file_calls::describe(ev);
-  EXPECT_EQ(body, slurp(in + "/data"));
+  EXPECT_EQ(body, read_file(in + "/data"));
 
   // A full disk, then a failing sync: nothing is renamed into place.
   for (const char* call : {"write", "fsync"}) {
