@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "common/test_support.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "support/log.h"
 #include "crypto/page_vfs.h"
 #include "storage/repo.h"
 
@@ -324,6 +326,15 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
   // (traces sent within one second share a name: the later one replaces)
   ASSERT_NE(std::find(stored.begin(), stored.end(), "after the cap\n"), stored.end());
   for (const std::string& t : stored) EXPECT_TRUE(t == "short trace\n" || t == "after the cap\n") << t.substr(0, 40);
+  // Refused on arrival, not stored and then pruned: the server stored two
+  // traces and turned one body away.
+  ASSERT_EQ(0, log_flush());
+  std::string server_log = read_file(cfg_.data_dir + "/server.log");
+  size_t stored_lines = 0;
+  for (size_t at = 0; (at = server_log.find("put trace ", at)) != std::string::npos; at++)
+    stored_lines += std::isdigit(static_cast<unsigned char>(server_log[at + 10])) ? 1 : 0;  // "put trace <account>
+  EXPECT_EQ(2u, stored_lines) << server_log;
+  EXPECT_NE(std::string::npos, server_log.find("body of 8000 bytes refused")) << server_log;
 }
 
 class ShortTimeout : public ServerFixture {
