@@ -25,7 +25,7 @@ function(ordika_test_dir dir)
     return()
   endif()
   add_executable(test_${dir} ${srcs})
-  target_link_libraries(test_${dir} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(test_${dir} PRIVATE ${ARG_LIBS} ordika_test_common GTest::gtest GTest::gtest_main)
   target_include_directories(test_${dir} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(test_${dir} PRIVATE
     ORDIKA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -7,6 +7,14 @@
 
 namespace {
 
+// SQLite's own default (-2000, in KiB): no owner chose a size.
+bool cache_size_is_default(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA cache_size;", -1, &raw, nullptr) != SQLITE_OK) return false;
+  Stmt s(raw);
+  return sqlite3_step(s.get()) == SQLITE_ROW && sqlite3_column_int64(s.get(), 0) == -2000;
+}
+
 int64_t g_last = 0;
 UndoStateFn g_notify = nullptr;
 
@@ -169,8 +177,10 @@ int journal_begin(sqlite3* db) {
   stmt_cache_begin(db);
   // A page cache large enough that a bulk command (thousands of items whose
   // keys land all over the indexes) does not spill pages into the file, with
-  // a journal sync each time, before it commits. It grows only as used.
-  if (db_exec(db, "PRAGMA cache_size=-32768;") != SQLITE_OK) log_message(LOG_WARNING, "journal_begin: cache_size");
+  // a journal sync each time, before it commits. It grows only as used. A
+  // size the connection's owner chose (anything but the default) stays.
+  if (cache_size_is_default(db) && db_exec(db, "PRAGMA cache_size=-32768;") != SQLITE_OK)
+    log_message(LOG_WARNING, "journal_begin: cache_size");
   return 0;
 }
 

@@ -60,6 +60,10 @@ int repo_detail::recover_password_change(RepoEntry* e, const std::string& pendin
       log_message(LOG_ERROR, "parse_repo: no data in %s", e->path.c_str());
       return -1;
     }
+    if (file_sync(temp) != 0) {
+      log_message(LOG_ERROR, "parse_repo: sync temp: %d", errno);
+      return -1;
+    }
     if (::rename(temp.c_str(), data.c_str()) != 0) {
       log_message(LOG_ERROR, "parse_repo: temp -> data: %d", errno);
       return -1;

@@ -37,6 +37,14 @@ bool dir_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+int file_sync(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int rc = ::fsync(fd);
+  ::close(fd);
+  return rc == 0 ? 0 : -1;
+}
+
 int dir_sync(const std::string& dir) {
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return -1;

@@ -33,3 +33,7 @@ bool dir_exists(const std::string& path);
 // Makes a rename or a removal in the folder durable (fsync of the folder).
 // 0, or -1 when it cannot be opened or synced.
 int dir_sync(const std::string& dir);
+
+// Makes a file written elsewhere (perhaps by a process that died before its
+// own sync) durable before it is renamed into place. 0, or -1.
+int file_sync(const std::string& path);

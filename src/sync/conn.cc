@@ -174,6 +174,13 @@ int rename_tmp(Connection* c, const std::string& tmp) {
     log_message(LOG_ERROR, "rename_tmp: rename(file.tmp, %s)", name.c_str());
     return -1;
   }
+  // The new name must survive a power loss as well as the content did.
+  size_t slash = target.rfind('/');
+  int dfd = ::open(slash == std::string::npos ? "." : target.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
   log_message(LOG_DEBUG, "rename_tmp: %s", name.c_str());
   return 0;
 }
@@ -654,6 +661,12 @@ int recv_obj(Connection* c, std::string* name_out, const ConnProgress& progress,
     }
   }
   bool to_file = c->file != nullptr;
+  // A received file (a cloned repository) is on the disk before it takes
+  // its name.
+  if (c->file && rc == 0 && (std::fflush(c->file) != 0 || ::fsync(fileno(c->file)) != 0)) {
+    log_message(LOG_ERROR, "conn_recv_block: fsync");
+    rc = -1;
+  }
   if (c->file && std::fclose(c->file) != 0 && rc == 0) {
     log_message(LOG_ERROR, "conn_recv_block: fputc");
     rc = -1;

@@ -7,6 +7,10 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "cli_runner.h"
@@ -24,6 +28,31 @@ int free_port() {
   int port = ntohs(a.sin_port);
   close(s);
   return port;
+}
+
+// True when process `pid` itself holds the socket listening on the port: a
+// port found free can be taken by another process before the server binds
+// it, and then a connection would reach that other process.
+bool listens_on(pid_t pid, int port) {
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line, inode;
+  char want[16];
+  std::snprintf(want, sizeof want, ":%04X", port);
+  while (std::getline(tcp, line)) {
+    std::istringstream f(line);
+    std::string slot, local, remote, state, queues, timer, retr, uid, timeout;
+    f >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >> inode;
+    if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, want) == 0) break;
+    inode.clear();
+  }
+  if (inode.empty()) return false;
+  std::string target = "socket:[" + inode + "]";
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code ec2;
+    if (std::filesystem::read_symlink(e.path(), ec2).string() == target) return true;
+  }
+  return false;
 }
 
 bool port_open(int port) {
@@ -57,18 +86,34 @@ class CliSync : public ::testing::Test {
     account = run_capture("ORDIKA_ACCOUNT_PASSWORD=Alice123pw '" + std::string(ORDIKA_SERVER_BIN) + "' useradd alice --data '" +
                           data + "' 2>/dev/null");
     ASSERT_FALSE(account.empty());
-    port = free_port();
-    server = fork();
-    if (server == 0) {
-      int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-      std::string listen = "127.0.0.1:" + std::to_string(port);
-      execl(ORDIKA_SERVER_BIN, ORDIKA_SERVER_BIN, "serve", "--listen", listen.c_str(), "--data", data.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
+    // A port lost to another process between the probe and the server's
+    // bind is noticed and another one tried.
+    for (int attempt = 0; attempt < 5 && server < 0; attempt++) {
+      port = free_port();
+      pid_t child = fork();
+      if (child == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::string listen = "127.0.0.1:" + std::to_string(port);
+        execl(ORDIKA_SERVER_BIN, ORDIKA_SERVER_BIN, "serve", "--listen", listen.c_str(), "--data", data.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      int st = 0;
+      for (int i = 0; i < 100 && waitpid(child, &st, WNOHANG) == 0; i++) {
+        if (listens_on(child, port)) {
+          server = child;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (server < 0 && waitpid(child, &st, WNOHANG) == 0) {
+        kill(child, SIGTERM);
+        waitpid(child, &st, 0);
+      }
     }
-    for (int i = 0; i < 100 && !port_open(port); i++) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GT(server, 0) << "the server did not start";
     ASSERT_TRUE(port_open(port));
     host = "127.0.0.1:" + std::to_string(port);
     for (CliHome* h : {&a, &b}) {

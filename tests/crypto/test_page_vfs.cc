@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_support.h"
 #include "crypto/crypto.h"
 #include "crypto/page_vfs.h"
 #include "test_util.h"
@@ -28,31 +29,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kPage = 1024;
 const char kMagic[] = "SQLite format 3";  // 16 bytes with its NUL
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/page_vfs_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d))
-        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) unlink((path + "/" + e->d_name).c_str());
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  }
-  std::string file(const char* name) const { return path + "/" + name; }
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d))
-        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) out.push_back(e->d_name);
-      closedir(d);
-    }
-    return out;
-  }
-};
+using test_support::TempDir;
 
 struct Db {
   sqlite3* db = nullptr;

@@ -32,7 +32,7 @@ class BulkImportTest : public InterchangeTest {
              std::to_string(i) + "\r\nBDAY:19800102\r\nEND:VCARD\r\n";
     return out;
   }
-  static int markers(sqlite3* d) { return storage_test::count_rows(d, "t5 WHERE c6=0"); }
+  static int markers(sqlite3* d) { return storage_test::count_in(d, "t5 WHERE c6=0"); }
 };
 
 TEST_F(BulkImportTest, EachImportIsOneUndoStep) {
@@ -44,8 +44,8 @@ TEST_F(BulkImportTest, EachImportIsOneUndoStep) {
   EXPECT_EQ(n, 300);
   EXPECT_EQ(markers(db()), m + 1);
   EXPECT_EQ(linked_items(static_cast<int32_t>(t)).size(), 300u);
-  EXPECT_EQ(storage_test::count_rows(db(), "t3 WHERE c3=1"), 1 + 300);
-  EXPECT_EQ(storage_test::count_rows(db(), "t4 WHERE c3=1"), 300);
+  EXPECT_EQ(storage_test::count_in(db(), "t3 WHERE c3=1"), 1 + 300);
+  EXPECT_EQ(storage_test::count_in(db(), "t4 WHERE c3=1"), 300);
 
   expect_one_undo_step(0, [&] { n = import_contacts(write("c.vcf", cards(200)).c_str(), t); });
   EXPECT_EQ(n, 200);
@@ -115,14 +115,14 @@ TEST_F(BulkImportTest, ReopenedTaskIsStoredOnce) {
   size_t at = text.find("STATUS:COMPLETED");
   ASSERT_NE(at, std::string::npos);
   text.replace(at, 16, "STATUS:NEEDS-ACTION");
-  int rows = storage_test::count_rows(db(), "t5");
+  int rows = storage_test::count_in(db(), "t5");
   EXPECT_EQ(import_calendar(write("t2.ics", text).c_str(), t), 1);
   EXPECT_EQ(item_get(s)->flags, 0);
   // Marker, the old version deleted, the new one inserted.
-  EXPECT_EQ(storage_test::count_rows(db(), "t5"), rows + 3);
+  EXPECT_EQ(storage_test::count_in(db(), "t5"), rows + 3);
   reopen();
   ASSERT_EQ(0, journal_undo(db()));
-  EXPECT_EQ(storage_test::count_rows(db(), "t1 WHERE c3=0"), 3);  // root, t and the task
+  EXPECT_EQ(storage_test::count_in(db(), "t1 WHERE c3=0"), 3);  // root, t and the task
 }
 
 // Ends the process at the 300th row written into t1.
@@ -165,7 +165,7 @@ TEST_F(BulkImportTest, CrashInTheMiddleLeavesTheRepositoryAsBefore) {
   check.reset();
   // The next import works and is whole.
   EXPECT_EQ(import_calendar(path.c_str(), t), 500);
-  EXPECT_EQ(storage_test::count_rows(db(), "t2"), 500);
+  EXPECT_EQ(storage_test::count_in(db(), "t2"), 500);
 }
 
 }  // namespace

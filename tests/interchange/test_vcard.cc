@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/test_support.h"
 #include "interchange/vcard.h"
 #include "support/strings.h"
 
@@ -122,12 +123,7 @@ TEST(VcardExport, NormalisedFoldedCrlf) {
   EXPECT_EQ(vcard_export_text("garbage"), "");
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 // Cards written by other programs: what a person would see after import.
 TEST(VcardCorpus, RealWorldCardsKeepTheirPhonesAndNames) {
@@ -148,7 +144,7 @@ TEST(VcardCorpus, RealWorldCardsKeepTheirPhonesAndNames) {
       {"ezvcard-gmail-list.vcf", 3, 0, "Smith", 0},
   };
   for (auto& c : cases) {
-    std::string data = slurp(dir + c.file);
+    std::string data = read_file(dir + c.file);
     ASSERT_FALSE(data.empty()) << "corpus not found at " << dir << c.file;
     auto cards = vcard_import_cards(data.data(), data.size());
     ASSERT_EQ(cards.size(), c.cards) << c.file;

@@ -16,7 +16,7 @@ class BulkTest : public RepoModelTest {
     f.remind_count = remind_unit ? 10 : 0;
     return f;
   }
-  static int markers(sqlite3* d) { return storage_test::count_rows(d, "t5 WHERE c6=0"); }
+  static int markers(sqlite3* d) { return storage_test::count_in(d, "t5 WHERE c6=0"); }
   static int64_t in_future() { return time(nullptr) + 7 * 86400; }
   // A task due next week with a reminder ten minutes before.
   static int64_t reminded_task(int64_t tag, const char* title, const char* body = "") {
@@ -60,9 +60,9 @@ TEST_F(BulkTest, BatchIsOneUndoStepAndLogsEveryRowForSync) {
   EXPECT_EQ(item_get(existing)->title, "new title");
   // Every new version and link is in the change logs: the tag and 101
   // items; the task's first version, never synced, cancels out.
-  EXPECT_EQ(storage_test::count_rows(db(), "t3 WHERE c3=1"), 1 + 101);
-  EXPECT_EQ(storage_test::count_rows(db(), "t3 WHERE c3=0"), 0);
-  EXPECT_EQ(storage_test::count_rows(db(), "t4 WHERE c3=1"), 101);
+  EXPECT_EQ(storage_test::count_in(db(), "t3 WHERE c3=1"), 1 + 101);
+  EXPECT_EQ(storage_test::count_in(db(), "t3 WHERE c3=0"), 0);
+  EXPECT_EQ(storage_test::count_in(db(), "t4 WHERE c3=1"), 101);
   // Reminders of a large batch are rebuilt in one pass and still complete.
   int with_reminder = 0;
   for (int32_t s : linked_items(static_cast<int32_t>(t))) with_reminder += reminder_find(s) != nullptr;
@@ -194,7 +194,7 @@ TEST_F(BulkTest, RemoveSelectionCleansLinksClipboardAndReminders) {
   EXPECT_EQ(linked_items(static_cast<int32_t>(t)), (std::vector<int32_t>{static_cast<int32_t>(keep)}));
   EXPECT_EQ(clipboard(), (std::vector<int32_t>{static_cast<int32_t>(keep)}));
   EXPECT_NE(reminder_find(keep), nullptr);
-  EXPECT_EQ(storage_test::count_rows(db(0), "t1"), 3);  // root, t, keep
+  EXPECT_EQ(storage_test::count_in(db(0), "t1"), 3);  // root, t, keep
   EXPECT_EQ(markers(db(0)), m0 + 1);
   // One undo per repository brings every row back.
   ASSERT_EQ(0, journal_undo(db(0)));

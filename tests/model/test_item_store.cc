@@ -23,7 +23,7 @@ int lookup(int repo, RepoRef* out) {
   return 0;
 }
 
-int count_rows(const char* sql, const uint8_t* uuid) {
+int count_for(const char* sql, const uint8_t* uuid) {
   Stmt s;
   EXPECT_EQ(SQLITE_OK, stmt_prepare(g_db, sql, &s));
   if (uuid) bind_blob(s.get(), 1, uuid, 16);
@@ -115,14 +115,14 @@ TEST_F(Stored, UpdateReplacesAndHistoryKeepsVersions) {
   Item* item = store_new("v1", "first body", &slot);
   item->title = "v2";
   ASSERT_EQ(0, item_update(item));
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t1 WHERE c1=?", item->uuid), 1);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=?", item->uuid), 1);
   EXPECT_EQ(item_body_load(item), "first body");
 
   item->title = "v3";
   ASSERT_EQ(0, journal_begin(g_db));
   ASSERT_EQ(0, item_save(item, "third body", 1));
   ASSERT_EQ(0, journal_commit(g_db));
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t1 WHERE c1=? AND c3=1", item->uuid), 1);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=? AND c3=1", item->uuid), 1);
 
   EXPECT_EQ(history_load(item), 1);
   int64_t cursor = -1;
@@ -133,7 +133,7 @@ TEST_F(Stored, UpdateReplacesAndHistoryKeepsVersions) {
   EXPECT_EQ(0, history_remove(cursor));
   EXPECT_EQ(slot_array_count(model().history_items), 0);
   history_end();
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t1 WHERE c1=? AND c3=1", item->uuid), 0);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=? AND c3=1", item->uuid), 0);
   EXPECT_EQ(item_get(slot)->title, "v3");
   EXPECT_EQ(item_body_load(item_get(slot)), "third body");
 }
@@ -152,12 +152,12 @@ TEST_F(Stored, DeleteRemovesVersionsLinksAndTheRecord) {
   ASSERT_EQ(0, item_delete(slot));
   EXPECT_TRUE(item->flags & ITEM_DELETED);
   EXPECT_EQ(item_get(slot), nullptr);
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t1 WHERE c1=?", uuid), 0);
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t2 WHERE c2=?", uuid), 0);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=?", uuid), 0);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t2 WHERE c2=?", uuid), 0);
   // One undo step brings back the item with its link.
   ASSERT_EQ(0, journal_undo(g_db));
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t1 WHERE c1=?", uuid), 1);
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t2 WHERE c2=?", uuid), 1);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=?", uuid), 1);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t2 WHERE c2=?", uuid), 1);
 }
 
 TEST_F(Stored, TagsAreCreatedUnderTheirParentAndLoadBack) {
@@ -276,10 +276,10 @@ TEST_F(Stored, ChangesAreLoggedForSyncedRepositories) {
   g_sync = true;
   int64_t slot;
   Item* item = store_new("synced", "b", &slot);
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t3 WHERE c1=?", item->uuid), 1);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t3 WHERE c1=?", item->uuid), 1);
   g_sync = false;
   Item* local = store_new("local", "b", &slot);
-  EXPECT_EQ(count_rows("SELECT count(*) FROM t3 WHERE c1=?", local->uuid), 0);
+  EXPECT_EQ(count_for("SELECT count(*) FROM t3 WHERE c1=?", local->uuid), 0);
 }
 
 }  // namespace

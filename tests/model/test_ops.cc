@@ -8,7 +8,7 @@ namespace {
 std::vector<std::pair<Item*, int>> g_changes;
 void record_change(Item* item, int kind) { g_changes.emplace_back(item, kind); }
 
-int count(sqlite3* db, const char* sql) { return storage_test::count_rows(db, sql); }
+int count(sqlite3* db, const char* sql) { return storage_test::count_in(db, sql); }
 
 class OpsTest : public RepoModelTest {
  protected:

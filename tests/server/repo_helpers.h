@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/test_support.h"
 #include "crypto/crypto.h"
 #include "storage/db.h"
 #include "storage/journal.h"
@@ -71,11 +72,4 @@ inline const std::string& zero_hex() {
   return z;
 }
 
-// Number of rows of a query's first column (or -1).
-inline int count_rows(sqlite3* db, const char* sql) {
-  Stmt s;
-  if (stmt_prepare(db, sql, &s) != SQLITE_OK) return -1;
-  int n = 0;
-  while (sqlite3_step(s.get()) == SQLITE_ROW) ++n;
-  return n;
-}
+using test_support::count_rows;

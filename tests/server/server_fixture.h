@@ -10,31 +10,11 @@
 #include <string>
 #include <thread>
 
+#include "common/test_support.h"
 #include "crypto/crypto.h"
 #include "server.h"
 #include "sync/requests.h"
 
-class ScratchDir {
- public:
-  explicit ScratchDir(const char* tag) {
-    path_ = std::string(ORDIKA_BINARY_DIR) + "/test-scratch-" + tag + "-XXXXXX";
-    if (!::mkdtemp(&path_[0])) path_.clear();
-  }
-  ~ScratchDir() {
-    if (!path_.empty() && std::system(("rm -rf '" + path_ + "'").c_str()) != 0) {
-    }
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  std::string subdir(const std::string& name) const {
-    std::string p = file(name);
-    ::mkdir(p.c_str(), 0700);
-    return p;
-  }
-
- private:
-  std::string path_;
-};
 
 class ServerFixture : public ::testing::Test {
  protected:
@@ -46,6 +26,7 @@ class ServerFixture : public ::testing::Test {
     cfg.io_timeout = 5;
     cfg.update_dir = update_dir_;
     cfg.trace_cap = 4096;
+    cfg.fail_delay_ms = 0;  // the delay has a test of its own; elsewhere it only slows the run
     Configure(&cfg);
     cfg_ = cfg;
     ASSERT_EQ(0, server_user_add(cfg.data_dir, "alice", "pw-alice", &alice_id_));

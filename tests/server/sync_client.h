@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "crypto/page_vfs.h"
 #include "repo_helpers.h"
@@ -37,6 +38,19 @@ inline int put_item(sqlite3* db, const uint8_t key[32], const uint8_t uuid[16], 
   if (journal_begin(db) != 0) return -1;
   int rc = object_write(r, uuid, hash, reinterpret_cast<const uint8_t*>(h.data()), h.size(),
                         reinterpret_cast<const uint8_t*>(b.data()), b.size(), true);
+  if (rc != 0) {
+    journal_rollback(db);
+    return rc;
+  }
+  return journal_commit(db);
+}
+
+// Deletes every version and link of an item in one journal group.
+inline int delete_item(sqlite3* db, const uint8_t key[32], const uint8_t uuid[16]) {
+  RepoDb r{db, key, true};
+  if (journal_begin(db) != 0) return -1;
+  int rc = links_delete_all(r, uuid, false);
+  if (rc == 0) rc = object_delete_all(r, uuid);
   if (rc != 0) {
     journal_rollback(db);
     return rc;
@@ -96,15 +110,19 @@ struct SyncClient {
   }
 };
 
-// One sync of c with server repository id; conflicts answered by `answer`.
-// Returns the result of sync_run.
-inline int sync_once(const SyncClient& c, const ServerLogin& login, const std::string& id, int answer) {
+// One sync of c with server repository id; conflicts answered by `answer`
+// (and appended to *asked when given). Returns the result of sync_run.
+inline int sync_once(const SyncClient& c, const ServerLogin& login, const std::string& id, int answer,
+                     std::vector<SyncConflict>* asked = nullptr) {
   SyncSession s;
   s.dir = c.dir;
   std::memcpy(s.key, c.key, 32);
   s.server_id = id;
   s.login = login;
-  return sync_run(&s, [answer](const SyncConflict&) { return answer; });
+  return sync_run(&s, [answer, asked](const SyncConflict& k) {
+    if (asked) asked->push_back(k);
+    return answer;
+  });
 }
 
 // Syncs until the server takes the upload: retries a stale refusal (1), at

@@ -15,6 +15,7 @@
 #include <functional>
 #include <sstream>
 
+#include "common/test_support.h"
 #include "server_fixture.h"
 #include "sync_client.h"
 
@@ -22,12 +23,7 @@ namespace {
 
 bool never_there(const uint8_t*) { return false; }
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 std::set<std::string> files_in(const std::string& dir) {
   std::set<std::string> out;
@@ -219,7 +215,7 @@ class HostileSync : public ServerFixture {
   int SyncAgainst(const FakeServer::Answer& answer, bool stage1) {
     std::set<std::string> rows = a_.rows();
     int pending = a_.pending();
-    std::string data = slurp(a_.dir + "/data");
+    std::string data = read_file(a_.dir + "/data");
     int rc;
     {
       FakeServer fake(alice_, answer);
@@ -240,7 +236,7 @@ class HostileSync : public ServerFixture {
       EXPECT_TRUE(ok.count(f)) << "stray file " << f;
     }
     if (stage1) {
-      EXPECT_EQ(data, slurp(a_.dir + "/data")) << "a failed stage 1 writes nothing to data";
+      EXPECT_EQ(data, read_file(a_.dir + "/data")) << "a failed stage 1 writes nothing to data";
     }
     return rc;
   }

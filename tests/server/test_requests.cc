@@ -6,25 +6,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "common/test_support.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "support/log.h"
 #include "crypto/page_vfs.h"
 #include "storage/repo.h"
 
 namespace {
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 bool exists(const std::string& p) {
   struct stat st;
@@ -71,7 +70,7 @@ TEST_F(Requests, CreateListCloneDelete) {
   uint8_t key[32];
   make_repo(src, "repo-pw", key);
   ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
-  EXPECT_EQ(20u, slurp(src + "/list.hash").size());
+  EXPECT_EQ(20u, read_file(src + "/list.hash").size());
   EXPECT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));  // the same creation again
   ASSERT_EQ(0, server_create_repo(alice_, "a", src.c_str(), key));
   ASSERT_EQ(0, server_list_repos(alice_, &ids));
@@ -84,7 +83,7 @@ TEST_F(Requests, CreateListCloneDelete) {
   EXPECT_EQ(CLONE_BAD_REPLY, server_clone_repo(alice_, "nothing", "repo-pw", d3.c_str(), never_there));
   std::string d4 = dir_.subdir("c4");
   ASSERT_EQ(0, server_clone_repo(alice_, "work", "repo-pw", d4.c_str(), never_there));
-  EXPECT_EQ(slurp(src + "/list.hash").size(), slurp(d4 + "/list.hash").size());
+  EXPECT_EQ(read_file(src + "/list.hash").size(), read_file(d4 + "/list.hash").size());
   {
     DbHandle db(db_open((d4 + "/data").c_str()));
     ASSERT_TRUE(db);
@@ -103,7 +102,7 @@ TEST_F(Requests, CreateListCloneDelete) {
     EXPECT_EQ("body text 2", object_read_current(r, u).substr(0, 11));
   }
   // the clone's file is page-encrypted: no plain text of the header inside
-  EXPECT_EQ(std::string::npos, slurp(d4 + "/data").find("SQLite format"));
+  EXPECT_EQ(std::string::npos, read_file(d4 + "/data").find("SQLite format"));
 
   EXPECT_EQ(0, server_delete_repo(alice_, "work"));
   EXPECT_EQ(SRV_NOT_FOUND, server_delete_repo(alice_, "work"));
@@ -242,14 +241,14 @@ TEST_F(UpdateRequests, VersionOfferDownloadAndScript) {
   std::vector<int> progress;
   ASSERT_EQ(0, update_download(alice_, "lin64", dl.c_str(), [&](int p) { progress.push_back(p); }, &file));
   EXPECT_EQ("ordika.gz", file);
-  EXPECT_EQ(std::string(5000, 'g'), slurp(dl + "/" + file));
+  EXPECT_EQ(std::string(5000, 'g'), read_file(dl + "/" + file));
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(100, progress.back());
   EXPECT_NE(0, update_download(alice_, "lin32", dl.c_str(), nullptr, &file));
 
   ASSERT_EQ(0, update_write_script(dl.c_str(), "ordika.gz"));
   EXPECT_EQ("gunzip -N 'ordika.gz'\nchmod 700 ordika\nmv ordika \"$(which ordika)\"\nordika\n",
-            slurp(dl + "/ordika-updater"));
+            read_file(dl + "/ordika-updater"));
   ::unlink((dl + "/ordika-updater").c_str());
   for (const char* bad : {"x; rm -rf ~.gz", "$(id).gz", "../ordika.gz", "-f.gz", "ordika", "a'b.gz", ""}) {
     EXPECT_EQ(-1, update_write_script(dl.c_str(), bad)) << bad;
@@ -293,7 +292,7 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
     }
   }
   ASSERT_FALSE(listing.empty());
-  EXPECT_EQ("short trace\n", slurp(listing));
+  EXPECT_EQ("short trace\n", read_file(listing));
   // the temporary "%lld.log" is gone from the work directory
   int left = 0;
   if (DIR* d = ::opendir(work.c_str())) {
@@ -302,9 +301,40 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
     ::closedir(d);
   }
   EXPECT_EQ(0, left);
-  // a trace over the cap (4096 here) is refused
+  // a trace over the cap (4096 here) is refused: nothing of it is stored.
+  // The upload gets no reply, so a small trace sent after it shows when the
+  // server is done with it.
   std::ofstream(log, std::ios::binary) << std::string(8000, 'z');
   trace_send(alice_, log.c_str(), work.c_str());
+  std::ofstream(log, std::ios::binary) << "after the cap\n";
+  ASSERT_EQ(0, trace_send(alice_, log.c_str(), work.c_str()));
+  std::vector<std::string> stored;
+  for (int i = 0; i < 200; ++i) {
+    stored.clear();
+    bool after = false;
+    if (DIR* d = ::opendir(dir.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') {
+          stored.push_back(read_file(dir + "/" + e->d_name));
+          after = after || stored.back() == "after the cap\n";
+        }
+      ::closedir(d);
+    }
+    if (after) break;
+    usleep(20000);
+  }
+  // (traces sent within one second share a name: the later one replaces)
+  ASSERT_NE(std::find(stored.begin(), stored.end(), "after the cap\n"), stored.end());
+  for (const std::string& t : stored) EXPECT_TRUE(t == "short trace\n" || t == "after the cap\n") << t.substr(0, 40);
+  // Refused on arrival, not stored and then pruned: the server stored two
+  // traces and turned one body away.
+  ASSERT_EQ(0, log_flush());
+  std::string server_log = read_file(cfg_.data_dir + "/server.log");
+  size_t stored_lines = 0;
+  for (size_t at = 0; (at = server_log.find("put trace ", at)) != std::string::npos; at++)
+    stored_lines += std::isdigit(static_cast<unsigned char>(server_log[at + 10])) ? 1 : 0;  // "put trace <account>
+  EXPECT_EQ(2u, stored_lines) << server_log;
+  EXPECT_NE(std::string::npos, server_log.find("body of 8000 bytes refused")) << server_log;
 }
 
 class ShortTimeout : public ServerFixture {

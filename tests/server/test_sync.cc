@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/test_support.h"
 #include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
@@ -15,12 +16,7 @@ namespace {
 
 bool never_there(const uint8_t*) { return false; }
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 struct Client {
   std::string dir;
@@ -124,15 +120,15 @@ TEST(SyncCompare, OnlyTheModifiedFieldMayDiffer) {
 }
 
 TEST_F(SyncTest, UnchangedOnBothSidesSendsNothing) {
-  std::string state = slurp(a_.dir + "/list.hash");
+  std::string state = read_file(a_.dir + "/list.hash");
   EXPECT_EQ(0, Sync(&a_));
   EXPECT_TRUE(asked_.empty());
   EXPECT_EQ(0, a_.pending());
-  EXPECT_EQ(0u, slurp(a_.dir + "/sync.objs").size());
+  EXPECT_EQ(0u, read_file(a_.dir + "/sync.objs").size());
   struct stat st;
   EXPECT_EQ(0, ::stat((a_.dir + "/sync_1").c_str(), &st));
   EXPECT_NE(0, ::stat((a_.dir + "/sync_2").c_str(), &st));  // no upload
-  EXPECT_EQ(state, slurp(a_.dir + "/list.hash"));           // the server state did not move
+  EXPECT_EQ(state, read_file(a_.dir + "/list.hash"));           // the server state did not move
 }
 
 TEST_F(SyncTest, ChangesTravelBothWays) {
@@ -266,7 +262,7 @@ TEST_F(SyncTest, ItemWithoutLinksIsLinkedToTheRootTag) {
 }
 
 TEST_F(SyncTest, UploadDroppedMidTransferLeavesTheServerUnchanged) {
-  std::string state = slurp(a_.dir + "/list.hash");
+  std::string state = read_file(a_.dir + "/list.hash");
   {
     Connection c;
     ASSERT_EQ(0, server_connect(&c, alice_));
@@ -301,7 +297,7 @@ TEST_F(SyncTest, UploadDroppedMidTransferLeavesTheServerUnchanged) {
     EXPECT_EQ(SRV_STALE, c.recv_frame[CONN_HEADER]);
   }
   EXPECT_EQ(0, Sync(&a_));
-  EXPECT_EQ(state, slurp(a_.dir + "/list.hash"));
+  EXPECT_EQ(state, read_file(a_.dir + "/list.hash"));
   EXPECT_EQ(0, Sync(&b_));
   EXPECT_EQ(a_.versions(), b_.versions());
 }
@@ -317,12 +313,12 @@ TEST_F(SyncTest, PasswordChangedLocallyIsRefusedClearlyAndLosesNothing) {
   ASSERT_EQ(0, repo_rekey(a_.db.get(), a_.key, fresh));
   ASSERT_EQ(SQLITE_OK, db_exec(a_.db.get(), "COMMIT;"));
   a_.close();
-  std::string before = slurp(a_.dir + "/data");
+  std::string before = read_file(a_.dir + "/data");
 
   int rc = Sync(&a_);  // pages still under the old key, rows and key check under the new one
   EXPECT_EQ(SYNC_STATUS_KEY_CHANGED, rc);
   EXPECT_NE(std::string::npos, std::string(sync_list_status_text(rc)).find("password"));
-  EXPECT_EQ(before, slurp(a_.dir + "/data")) << "a refused sync changes nothing here";
+  EXPECT_EQ(before, read_file(a_.dir + "/data")) << "a refused sync changes nothing here";
   a_.open();
   std::memcpy(a_.key, fresh, 32);
   EXPECT_EQ("before rekey", a_.current_body(2));
@@ -398,4 +394,39 @@ TEST_F(SyncTest, KeepingAVersionTheServerHoldsAsOlderMakesItCurrentEverywhere) {
   EXPECT_EQ("b1", c.current_body(2));
   EXPECT_EQ(a_.versions(), b_.versions());
   EXPECT_EQ(a_.versions(), c.versions());
+}
+
+// Edited here while deleted on the server: a conflict shown with the local
+// side only, and the answer decides on both clients.
+TEST_F(SyncTest, EditedHereDeletedOnServerAsksAndFollowsTheAnswer) {
+  for (int answer : {SYNC_KEEP_LOCAL, SYNC_TAKE_SERVER}) {
+    SCOPED_TRACE(answer == SYNC_KEEP_LOCAL ? "keep local" : "take server");
+    int n = answer == SYNC_KEEP_LOCAL ? 2 : 3;
+    asked_.clear();
+    uint8_t u[16];
+    uuid_of(u, n);
+    {
+      RepoDb r{a_.db.get(), a_.key, true};
+      ASSERT_EQ(0, journal_begin(a_.db.get()));
+      ASSERT_EQ(0, links_delete_all(r, u, false));
+      ASSERT_EQ(0, object_delete_all(r, u));
+      ASSERT_EQ(0, journal_commit(a_.db.get()));
+    }
+    ASSERT_EQ(0, Sync(&a_));
+    ASSERT_EQ(0, put_object(b_.db.get(), b_.key, true, n, item_header("note", 80 + n), "edited on b", true));
+    ASSERT_EQ(0, Sync(&b_, answer));
+    ASSERT_EQ(1u, asked_.size());
+    EXPECT_TRUE(asked_[0].local_exists);
+    EXPECT_FALSE(asked_[0].remote_exists);
+    EXPECT_EQ("edited on b", asked_[0].local_body);
+    ASSERT_EQ(0, Sync(&a_));
+    std::string expected = answer == SYNC_KEEP_LOCAL ? "edited on b" : "";
+    EXPECT_EQ(expected, b_.current_body(n));
+    EXPECT_EQ(expected, a_.current_body(n));
+    EXPECT_EQ(answer == SYNC_KEEP_LOCAL, b_.links().count("1>" + std::to_string(n)) == 1);
+    EXPECT_EQ(a_.versions(), b_.versions());
+    EXPECT_EQ(a_.links(), b_.links());
+    EXPECT_EQ(0, a_.pending());
+    EXPECT_EQ(0, b_.pending());
+  }
 }

@@ -129,7 +129,7 @@ TEST_F(DbTest, BadArgumentsWriteNothing) {
   EXPECT_NE(0, object_write(repo, item, v.hash, u8(odd), odd.size(), nullptr, 0, false));
   RepoDb no_key{db, nullptr, false};
   EXPECT_NE(0, object_write(no_key, item, v.hash, u8(v.header), v.header.size(), nullptr, 0, false));
-  EXPECT_EQ(0, count_rows(db, "t1"));
+  EXPECT_EQ(0, count_in(db, "t1"));
 }
 
 TEST_F(DbTest, NoChangeLogWithoutServerLink) {
@@ -148,8 +148,8 @@ TEST_F(DbTest, NoChangeLogWithoutServerLink) {
     if (!rc) rc = object_delete_all(repo, item);
     return rc;
   });
-  EXPECT_EQ(0, count_rows(db, "t3"));
-  EXPECT_EQ(0, count_rows(db, "t4"));
+  EXPECT_EQ(0, count_in(db, "t3"));
+  EXPECT_EQ(0, count_in(db, "t4"));
   EXPECT_EQ(1, db_query_state(db, "SELECT 1 FROM t3;"));
   EXPECT_EQ(1, db_query_state(db, "SELECT 1 FROM t4;"));
 }
@@ -159,7 +159,7 @@ TEST_F(DbTest, ChangeLogCancelsAddedThenRemovedVersions) {
   Version v1("0:0:1:0:0:0;0:0;0:100:100:a", "x");
   Version v2("0:0:1:0:0:0;0:0;0:100:101:b", "y");
   group([&] { return write(v1); });
-  EXPECT_EQ(1, count_rows(db, "t3 WHERE c3=1"));
+  EXPECT_EQ(1, count_in(db, "t3 WHERE c3=1"));
   group([&] { return write(v2); });  // v1 added and removed: cancels
   auto t3 = dump_table(db, "t3");
   ASSERT_EQ(1u, t3.size());
@@ -174,23 +174,23 @@ TEST_F(DbTest, ChangeLogCancelsAddedThenRemovedVersions) {
   EXPECT_NE(std::string::npos, removed[0].find(blob_hex(v2.hash, 20) + "|0|"));
   // Adding it back cancels the removal.
   group([&] { return write(v2); });
-  EXPECT_EQ(0, count_rows(db, "t3"));
+  EXPECT_EQ(0, count_in(db, "t3"));
 }
 
 TEST_F(DbTest, ChangeLogCancelsLinks) {
   repo.sync = true;
   group([&] { return link_add(repo, tag, item); });
-  EXPECT_EQ(1, count_rows(db, "t4 WHERE c3=1"));
+  EXPECT_EQ(1, count_in(db, "t4 WHERE c3=1"));
   group([&] { return link_remove(repo, tag, item); });
-  EXPECT_EQ(0, count_rows(db, "t4"));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t4"));
+  EXPECT_EQ(0, count_in(db, "t2"));
 
   // Same state twice is recorded once.
   ASSERT_EQ(0, journal_begin(db));
   EXPECT_EQ(0, changelog_link(db, tag, item, 0));
   EXPECT_EQ(0, changelog_link(db, tag, item, 0));
   ASSERT_EQ(0, journal_commit(db));
-  EXPECT_EQ(1, count_rows(db, "t4 WHERE c3=0"));
+  EXPECT_EQ(1, count_in(db, "t4 WHERE c3=0"));
 
   // links_delete_all by tag logs every removed link.
   uint8_t item2[16];
@@ -199,18 +199,18 @@ TEST_F(DbTest, ChangeLogCancelsLinks) {
   ASSERT_EQ(0, db_exec_uuid_uuid(db, "INSERT INTO t2 VALUES (?,?)", tag, item));
   ASSERT_EQ(0, db_exec_uuid_uuid(db, "INSERT INTO t2 VALUES (?,?)", tag, item2));
   group([&] { return links_delete_all(repo, tag, true); });
-  EXPECT_EQ(0, count_rows(db, "t2"));
-  EXPECT_EQ(2, count_rows(db, "t4 WHERE c3=0"));
+  EXPECT_EQ(0, count_in(db, "t2"));
+  EXPECT_EQ(2, count_in(db, "t4 WHERE c3=0"));
 }
 
 TEST_F(DbTest, RemovingAMissingLinkRecordsNothing) {
   repo.sync = true;
-  int64_t before = count_rows(db, "t5");
+  int64_t before = count_in(db, "t5");
   group([&] { return link_remove(repo, tag, item); });
-  EXPECT_EQ(before + 1, count_rows(db, "t5"));  // only the group marker
-  EXPECT_EQ(0, count_rows(db, "t4"));
+  EXPECT_EQ(before + 1, count_in(db, "t5"));  // only the group marker
+  EXPECT_EQ(0, count_in(db, "t4"));
   ASSERT_EQ(0, journal_undo(db));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
 }
 
 TEST_F(DbTest, LinksLoadAndDuplicateAddFails) {
@@ -319,7 +319,7 @@ TEST_F(DbTest, RekeyMovesEveryRowToTheNewKey) {
     if (!rc) rc = link_add(repo, tag, item);
     return rc;
   });
-  ASSERT_GT(count_rows(db, "t3"), 0);
+  ASSERT_GT(count_in(db, "t3"), 0);
 
   uint8_t new_key[32];
   ASSERT_EQ(0, random_bytes(new_key, 32));
@@ -332,11 +332,11 @@ TEST_F(DbTest, RekeyMovesEveryRowToTheNewKey) {
   EXPECT_EQ(0, key_check_verify(new_key, check));
   ASSERT_EQ(0, key_check_read(db, check));
   EXPECT_NE(0, key_check_verify(key, check));
-  EXPECT_EQ(1, count_rows(db, "t0"));
-  EXPECT_EQ(0, count_rows(db, "t3"));
-  EXPECT_EQ(0, count_rows(db, "t4"));
+  EXPECT_EQ(1, count_in(db, "t0"));
+  EXPECT_EQ(0, count_in(db, "t3"));
+  EXPECT_EQ(0, count_in(db, "t4"));
   ASSERT_EQ(std::vector<std::string>{"1|NULL|NULL|NULL|NULL|NULL|1|1|"}, dump_table(db, "t5"));
-  EXPECT_EQ(1, count_rows(db, "t2"));
+  EXPECT_EQ(1, count_in(db, "t2"));
 
   RepoDb rekeyed{db, new_key, true};
   EXPECT_EQ("two", object_read_current(rekeyed, item));
@@ -404,15 +404,15 @@ TEST(SnapshotTest, CreateReplacesOldFileAndHasSnapshotTables) {
   ASSERT_EQ(0, random_bytes(key, 32));
   sqlite3* db = db_create_snapshot(f.c_str(), key);
   ASSERT_NE(nullptr, db);
-  for (const char* t : {"s1", "s2", "s3", "s4"}) EXPECT_EQ(0, count_rows(db, t)) << t;
+  for (const char* t : {"s1", "s2", "s3", "s4"}) EXPECT_EQ(0, count_in(db, t)) << t;
   EXPECT_EQ(0, db_exec(db, "INSERT INTO s1 VALUES (1,2,3,4,5)"));
   db_close(db);
   // Keyed with the repository key: unreadable without it.
   sqlite3* again = db_open(f.c_str());
   ASSERT_NE(nullptr, again);
-  EXPECT_EQ(-1, count_rows(again, "s1"));
+  EXPECT_EQ(-1, count_in(again, "s1"));
   ASSERT_EQ(0, page_db_key(again, key, 32));
-  EXPECT_EQ(1, count_rows(again, "s1"));
+  EXPECT_EQ(1, count_in(again, "s1"));
   db_close(again);
   // A snapshot that cannot be created leaves no file.
   EXPECT_EQ(nullptr, db_create_snapshot(dir.file("no/such/dir/sync_2").c_str(), nullptr));
@@ -530,7 +530,7 @@ TEST_F(ConfigTest, SettingsReadDefaultsAndStoreTerminatedText) {
   EXPECT_EQ(640, setting_get_int(cfg, "win.width", 800));
 
   // Stored as blobs with their terminating zero.
-  EXPECT_EQ(1, count_rows(cfg, "t3 WHERE c='win.width' AND v=x'36343000' AND typeof(v)='blob'"));
+  EXPECT_EQ(1, count_in(cfg, "t3 WHERE c='win.width' AND v=x'36343000' AND typeof(v)='blob'"));
   db_close(cfg);
 }
 
@@ -548,7 +548,7 @@ TEST_F(ConfigTest, RecordsAndRepositoryList) {
   EXPECT_NE(account, stored);
   ASSERT_EQ(0, config_record_put(cfg, 0, stored.data(), stored.size()));
   ASSERT_EQ(0, config_record_put(cfg, 0, stored.data(), stored.size()));  // replaces
-  EXPECT_EQ(1, count_rows(cfg, "t1"));
+  EXPECT_EQ(1, count_in(cfg, "t1"));
   EXPECT_EQ(-1, config_record_get(cfg, 0, rec, 1008));  // wrong length
   ASSERT_EQ(0, config_record_get(cfg, 0, rec, sizeof rec));
   ASSERT_EQ(0, secret_decipher(rec, sizeof rec));

@@ -66,7 +66,7 @@ TEST_F(JournalTest, FreshJournalHasNothingToUndoOrRedo) {
   EXPECT_EQ(0, journal_state(db));
   EXPECT_EQ(before, dump_table(db, "t5"));
   EXPECT_EQ(0, journal_undo(db));
-  EXPECT_EQ(1, count_rows(db, "t1"));
+  EXPECT_EQ(1, count_in(db, "t1"));
 }
 
 TEST_F(JournalTest, LayoutOfAGroup) {
@@ -76,7 +76,7 @@ TEST_F(JournalTest, LayoutOfAGroup) {
   ASSERT_EQ(3u, t5.size());
   EXPECT_EQ("1|NULL|NULL|NULL|NULL|NULL|3|3|", t5[0]);
   EXPECT_EQ("2|NULL|NULL|NULL|NULL|NULL|0|NULL|", t5[1]);
-  EXPECT_EQ(1, count_rows(db, "t5 WHERE rowid=3 AND c6=1 AND c7=1 AND c3=0 AND length(c2)=20 AND length(c4)=32"));
+  EXPECT_EQ(1, count_in(db, "t5 WHERE rowid=3 AND c6=1 AND c7=1 AND c3=0 AND length(c2)=20 AND length(c4)=32"));
   EXPECT_EQ(3, journal_last());
   ASSERT_EQ(1u, g_notices.size());
   EXPECT_EQ(db, g_notices[0].db);
@@ -92,10 +92,10 @@ TEST_F(JournalTest, UndoRedoObjectInsertAndReplace) {
 TEST_F(JournalTest, UndoRedoKeepHistory) {
   group([&] { return write(v1); });
   check_undo_redo([&] { return write(v2, true); });
-  EXPECT_EQ(1, count_rows(db, "t1 WHERE c3=1"));
+  EXPECT_EQ(1, count_in(db, "t1 WHERE c3=1"));
   ASSERT_EQ(0, journal_undo(db));
   EXPECT_EQ("body 1", object_read_current(repo, item));
-  EXPECT_EQ(0, count_rows(db, "t1 WHERE c3=1"));
+  EXPECT_EQ(0, count_in(db, "t1 WHERE c3=1"));
   ASSERT_EQ(0, journal_redo(db));
   EXPECT_EQ("body 2", object_read_current(repo, item));
   EXPECT_EQ("body 1", object_read_version(repo, item, v1.hash));
@@ -118,7 +118,7 @@ TEST_F(JournalTest, UndoKeepsAHistoryRowThatSharesTheHash) {
   group([&] { return write(v2, true); });
   auto before = dump_data(db);
   group([&] { return write(v1); });
-  EXPECT_EQ(2, count_rows(db, "t1"));
+  EXPECT_EQ(2, count_in(db, "t1"));
   auto after = dump_data(db);
   ASSERT_EQ(0, journal_undo(db));
   EXPECT_EQ(before, dump_data(db));
@@ -126,8 +126,8 @@ TEST_F(JournalTest, UndoKeepsAHistoryRowThatSharesTheHash) {
   EXPECT_EQ("body 1", object_read_version(repo, item, v1.hash));
   ASSERT_EQ(0, journal_redo(db));
   EXPECT_EQ(after, dump_data(db));
-  EXPECT_EQ(1, count_rows(db, "t1 WHERE c3=1"));
-  EXPECT_EQ(1, count_rows(db, "t1 WHERE c3=0"));
+  EXPECT_EQ(1, count_in(db, "t1 WHERE c3=1"));
+  EXPECT_EQ(1, count_in(db, "t1 WHERE c3=0"));
 }
 
 TEST_F(JournalTest, UndoRedoDeletesLinksAndChangeLogs) {
@@ -140,8 +140,8 @@ TEST_F(JournalTest, UndoRedoDeletesLinksAndChangeLogs) {
     if (!rc) rc = link_add(repo, tag2, item);
     return rc;
   });
-  EXPECT_EQ(2, count_rows(db, "t4"));
-  EXPECT_EQ(1, count_rows(db, "t3"));
+  EXPECT_EQ(2, count_in(db, "t4"));
+  EXPECT_EQ(1, count_in(db, "t3"));
   check_undo_redo([&] { return write(v2, true); });
   check_undo_redo([&] { return link_remove(repo, tag, item); });  // t2 delete, t4 cancel
   // t3 and t4 deletions with logged removals (server-side versions).
@@ -151,9 +151,9 @@ TEST_F(JournalTest, UndoRedoDeletesLinksAndChangeLogs) {
     if (!rc) rc = links_delete_all(repo, item, false);
     return rc;
   });
-  EXPECT_EQ(0, count_rows(db, "t1"));
-  EXPECT_EQ(2, count_rows(db, "t3 WHERE c3=0"));
-  EXPECT_EQ(1, count_rows(db, "t4 WHERE c3=0"));
+  EXPECT_EQ(0, count_in(db, "t1"));
+  EXPECT_EQ(2, count_in(db, "t3 WHERE c3=0"));
+  EXPECT_EQ(1, count_in(db, "t4 WHERE c3=0"));
   check_undo_redo([&] { return write(v3); });
 }
 
@@ -184,10 +184,10 @@ TEST_F(JournalTest, NewChangeAfterUndoDropsRedoTail) {
   EXPECT_EQ(data, dump_data(db));
   EXPECT_EQ(journal, dump_table(db, "t5"));
   // The dropped group's entries are gone: cursor, 2 groups of 2 and 2 rows.
-  EXPECT_EQ(1 + 2 + 2, count_rows(db, "t5"));
+  EXPECT_EQ(1 + 2 + 2, count_in(db, "t5"));
   EXPECT_EQ("body 1", object_read_current(repo, item));
   ASSERT_EQ(0, journal_undo(db));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
   EXPECT_EQ("body 1", object_read_current(repo, item));
 }
 
@@ -202,8 +202,8 @@ TEST_F(JournalTest, UndoingEverythingEmptiesTheDataTables) {
   auto key_check = dump_table(db, "t0");
   for (int i = 0; i < 3; ++i) ASSERT_EQ(0, journal_undo(db));
   EXPECT_EQ(2, journal_state(db));
-  EXPECT_EQ(0, count_rows(db, "t1"));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t1"));
+  EXPECT_EQ(0, count_in(db, "t2"));
   EXPECT_EQ(key_check, dump_table(db, "t0"));
   EXPECT_EQ(0, journal_undo(db));  // nothing left: no change
   EXPECT_EQ(2, journal_state(db));
@@ -280,7 +280,7 @@ TEST_F(JournalTest, CursorRemovedInsideGroupFailsCommit) {
   ASSERT_EQ(0, db_exec(db, "DELETE FROM t5 WHERE rowid=1"));
   EXPECT_NE(0, journal_commit(db));
   EXPECT_EQ(journal, dump_table(db, "t5"));
-  EXPECT_EQ(0, count_rows(db, "t1"));
+  EXPECT_EQ(0, count_in(db, "t1"));
 }
 
 TEST_F(JournalTest, BeginInsideOpenTransactionLeavesItAlone) {
@@ -289,7 +289,7 @@ TEST_F(JournalTest, BeginInsideOpenTransactionLeavesItAlone) {
   EXPECT_NE(0, journal_begin(db));
   EXPECT_FALSE(sqlite3_get_autocommit(db));  // caller's transaction still open
   ASSERT_EQ(0, db_exec(db, "COMMIT;"));
-  EXPECT_EQ(1, count_rows(db, "t2"));
+  EXPECT_EQ(1, count_in(db, "t2"));
 }
 
 TEST_F(JournalTest, UndoRedoSurviveReopening) {

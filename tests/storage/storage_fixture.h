@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_support.h"
 #include "crypto/crypto.h"
 #include "crypto/page_vfs.h"
 #include "storage/db.h"
@@ -106,34 +107,9 @@ inline std::vector<std::string> dump_data(sqlite3* db) {
   return all;
 }
 
-inline int count_rows(sqlite3* db, const std::string& where_sql) {
-  std::string sql = "SELECT count(*) FROM " + where_sql;
-  sqlite3_stmt* s = nullptr;
-  int n = -1;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
-    n = sqlite3_column_int(s, 0);
-  sqlite3_finalize(s);
-  return n;
-}
+using test_support::count_in;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "ordika-storage-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    path_ = mkdtemp(buf.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string file(const char* name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test_support::TempDir;
 
 // A fresh repository database "data" with a random key.
 class RepoFixture : public ::testing::Test {

@@ -36,7 +36,7 @@ TEST_F(GuardTest, TransactionCommitsOnlyWhenAsked) {
     ASSERT_EQ(0, add_link());
   }  // no commit: rolled back
   EXPECT_TRUE(sqlite3_get_autocommit(db));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
 
   {
     Transaction tx(db);
@@ -45,7 +45,7 @@ TEST_F(GuardTest, TransactionCommitsOnlyWhenAsked) {
     EXPECT_FALSE(tx.open());
     EXPECT_NE(SQLITE_OK, tx.commit());  // once only
   }
-  EXPECT_EQ(1, count_rows(db, "t2"));
+  EXPECT_EQ(1, count_in(db, "t2"));
 }
 
 TEST_F(GuardTest, TransactionThatCannotBeginLeavesTheOuterOneAlone) {
@@ -59,7 +59,7 @@ TEST_F(GuardTest, TransactionThatCannotBeginLeavesTheOuterOneAlone) {
   }
   EXPECT_FALSE(sqlite3_get_autocommit(db));
   ASSERT_EQ(SQLITE_OK, db_exec(db, "COMMIT;"));
-  EXPECT_EQ(1, count_rows(db, "t2"));
+  EXPECT_EQ(1, count_in(db, "t2"));
 }
 
 TEST_F(GuardTest, FailedCommitRollsBack) {
@@ -73,7 +73,7 @@ TEST_F(GuardTest, FailedCommitRollsBack) {
   }
   r.hold.reset();
   r.conn.reset();
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
 }
 
 TEST_F(GuardTest, JournalGroupRollsBackDataAndJournalAtScopeEnd) {
@@ -84,7 +84,7 @@ TEST_F(GuardTest, JournalGroupRollsBackDataAndJournalAtScopeEnd) {
     ASSERT_EQ(0, link_add(repo, tag, item));
   }
   EXPECT_TRUE(sqlite3_get_autocommit(db));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
   EXPECT_EQ(journal, dump_table(db, "t5"));
   EXPECT_EQ(0, journal_state(db));
 }
@@ -96,10 +96,10 @@ TEST_F(GuardTest, CommittedJournalGroupIsOneUndoStep) {
     ASSERT_EQ(0, g.commit());
     EXPECT_FALSE(g.open());
   }  // the destructor must not touch a committed group
-  EXPECT_EQ(1, count_rows(db, "t2"));
+  EXPECT_EQ(1, count_in(db, "t2"));
   EXPECT_EQ(1, journal_state(db));
   ASSERT_EQ(0, journal_undo(db));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
 }
 
 TEST_F(GuardTest, JournalGroupThatCannotBeginTouchesNothing) {
@@ -112,7 +112,7 @@ TEST_F(GuardTest, JournalGroupThatCannotBeginTouchesNothing) {
   }
   EXPECT_FALSE(sqlite3_get_autocommit(db));
   ASSERT_EQ(SQLITE_OK, db_exec(db, "COMMIT;"));
-  EXPECT_EQ(1, count_rows(db, "t2"));
+  EXPECT_EQ(1, count_in(db, "t2"));
 }
 
 TEST_F(GuardTest, FailedGroupCommitLeavesNoMarker) {
@@ -127,7 +127,7 @@ TEST_F(GuardTest, FailedGroupCommitLeavesNoMarker) {
   r.hold.reset();
   r.conn.reset();
   EXPECT_TRUE(sqlite3_get_autocommit(db));
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
   EXPECT_EQ(journal, dump_table(db, "t5"));
 }
 
@@ -169,7 +169,7 @@ TEST_F(GuardTest, GroupStatementsAreReusedAndFinalizedAtItsEnd) {
     ASSERT_EQ(SQLITE_OK, stmt_prepare(db, sql, &c));
   }
   EXPECT_EQ(sqlite3_next_stmt(db, nullptr), nullptr);
-  EXPECT_EQ(0, count_rows(db, "t2"));
+  EXPECT_EQ(0, count_in(db, "t2"));
 }
 
 }  // namespace

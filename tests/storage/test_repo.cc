@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "storage/repo.h"
 #include "storage_fixture.h"
 #include "support/log.h"
@@ -18,20 +16,9 @@ namespace {
 
 const char kMaster[] = "Master-Pass-123";
 
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-bool path_exists_for_test(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using test_support::read_file;
+using test_support::file_exists;
+using test_support::write_file;
 
 // A profile directory with a fresh configuration database and a repository
 // root; the process-wide state of the repository layer is reset around it.
@@ -220,7 +207,7 @@ TEST_F(RepoTest, RegisterKeepsForeignAccountDetailsOnly) {
   ASSERT_EQ(0, repo_register(rec, &i));
   EXPECT_EQ("srv-1", repo_table[i].name);  // no name: the server id
   EXPECT_TRUE(repo_table[i].account_host.empty());
-  EXPECT_FALSE(path_exists_for_test(root + "/data"));
+  EXPECT_FALSE(file_exists(root + "/data"));
   rec.account_id = 9;
   ASSERT_EQ(0, repo_register(rec, &i));
   EXPECT_EQ("h", repo_table[i].account_host);
@@ -252,14 +239,14 @@ TEST_F(RepoTest, ChangePasswordRekeysFileAndRecordAndDropsServerLink) {
   EXPECT_TRUE(repo_table[i].server_id.empty());
   EXPECT_EQ(5, repo_table[i].account_id);
   EXPECT_EQ(30, readable_rows(&repo_table[i]));
-  EXPECT_FALSE(path_exists_for_test(repo_table[i].path + "/temp"));
+  EXPECT_FALSE(file_exists(repo_table[i].path + "/temp"));
 
   // Only the new key opens it; journal cursor only; change logs empty.
   uint8_t check[64];
   EXPECT_NE(0, db_get_sign_path((repo_table[i].path + "/data").c_str(), check, old_key));
   ASSERT_EQ(0, repo_open(&repo_table[i]));
-  EXPECT_EQ(1, count_rows(repo_table[i].db, "t5"));
-  EXPECT_EQ(0, count_rows(repo_table[i].db, "t3"));
+  EXPECT_EQ(1, count_in(repo_table[i].db, "t5"));
+  EXPECT_EQ(0, count_in(repo_table[i].db, "t3"));
   repo_close(&repo_table[i]);
 
   ASSERT_EQ(0, repo_table_load());
@@ -304,7 +291,7 @@ class CrashTest : public RepoTest {
     stored_passwords(r.config_row, &pw, &pending);
     EXPECT_EQ(kNew, pw);
     EXPECT_EQ("", pending);
-    EXPECT_FALSE(path_exists_for_test(r.path + "/temp"));
+    EXPECT_FALSE(file_exists(r.path + "/temp"));
     // A second start finds nothing left to do.
     ASSERT_EQ(0, repo_table_load());
     EXPECT_EQ(200, readable_rows(&repo_table[0]));
@@ -338,7 +325,7 @@ TEST_F(CrashTest, BeforeCommitKeepsOldPasswordAndServerLink) {
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(0, WEXITSTATUS(status));
   e->db = nullptr;  // the child's connection died with it
-  EXPECT_TRUE(path_exists_for_test(path + "/data-journal"));
+  EXPECT_TRUE(file_exists(path + "/data-journal"));
 
   ASSERT_EQ(0, repo_table_load());
   RepoEntry& r = repo_table[0];
@@ -381,7 +368,7 @@ TEST_F(CrashTest, TempWithoutDataIsUsedOnlyWhenComplete) {
   write_file(path + "/temp", good.substr(0, 2048));
   ASSERT_EQ(0, repo_table_load());
   EXPECT_FALSE(repo_table[0].enabled);
-  EXPECT_TRUE(path_exists_for_test(path + "/temp"));
+  EXPECT_TRUE(file_exists(path + "/temp"));
   // A complete one is.
   write_file(path + "/temp", good);
   unlink((path + "/hold").c_str());
@@ -430,7 +417,7 @@ TEST_F(RepoTest, ReencodeRefusesMissingOrTornFiles) {
   write_file(root + "/data", std::string(1500, 'x'));
   EXPECT_EQ(-1, reencode_dbfile(root.c_str(), k1, k2));
   EXPECT_EQ(std::string(1500, 'x'), read_file(root + "/data"));
-  EXPECT_FALSE(path_exists_for_test(root + "/temp"));
+  EXPECT_FALSE(file_exists(root + "/temp"));
 }
 
 TEST_F(RepoTest, ClearHistoryEmptiesJournalAndChangeLogs) {
@@ -443,9 +430,9 @@ TEST_F(RepoTest, ClearHistoryEmptiesJournalAndChangeLogs) {
   ASSERT_EQ(0, repo_clear_history(&repo_table[i]));
   EXPECT_EQ(nullptr, repo_table[i].db);  // opened here, closed again
   ASSERT_EQ(0, repo_open(&repo_table[i]));
-  EXPECT_EQ(1, count_rows(repo_table[i].db, "t5"));
-  EXPECT_EQ(0, count_rows(repo_table[i].db, "t3"));
-  EXPECT_EQ(5, count_rows(repo_table[i].db, "t1"));
+  EXPECT_EQ(1, count_in(repo_table[i].db, "t5"));
+  EXPECT_EQ(0, count_in(repo_table[i].db, "t3"));
+  EXPECT_EQ(5, count_in(repo_table[i].db, "t1"));
   EXPECT_EQ(0, repo_clear_history(&repo_table[i]));
   EXPECT_NE(nullptr, repo_table[i].db);  // was open: stays open
 }
@@ -456,7 +443,7 @@ TEST_F(RepoTest, DeleteFirstOfThreeShiftsTheOthers) {
   add_repo("c", "Cc1!cccccccccccccccccccc");
   std::string gone = repo_table[0].path;
   ASSERT_EQ(0, repo_delete(0));
-  EXPECT_FALSE(path_exists_for_test(gone));
+  EXPECT_FALSE(file_exists(gone));
   ASSERT_EQ(2u, repo_table.size());
   EXPECT_EQ("b", repo_table[0].name);
   EXPECT_EQ("c", repo_table[1].name);
@@ -478,7 +465,7 @@ TEST_F(RepoTest, DeleteOfAnOddlyNamedDirectoryRemovesOnlyRepositoryFiles) {
   ASSERT_EQ(0, repo_register(rec, nullptr));
   ASSERT_EQ(0, repo_delete(0));
   EXPECT_EQ("keep me", read_file(odd + "/letter.txt"));
-  EXPECT_FALSE(path_exists_for_test(odd + "/data"));
+  EXPECT_FALSE(file_exists(odd + "/data"));
 }
 
 TEST_F(RepoTest, FindByCheckSeesOpenAndClosedRepositories) {
@@ -559,8 +546,8 @@ TEST_F(RepoTest, LegacyConfigurationIsConvertedOnUnlock) {
   }
   EXPECT_EQ(-1, config_unlock("Wrong-Master-1"));
   ASSERT_EQ(0, config_unlock("Old-Master-1"));
-  EXPECT_FALSE(path_exists_for_test(dir.path() + "/config.tmp"));
-  EXPECT_FALSE(path_exists_for_test(dir.path() + "/config.bak"));
+  EXPECT_FALSE(file_exists(dir.path() + "/config.tmp"));
+  EXPECT_FALSE(file_exists(dir.path() + "/config.bak"));
   EXPECT_EQ(1234, setting_get_int(config_db(), "win.width", 0));
   ASSERT_EQ(0, repo_table_load());
   ASSERT_EQ(1u, repo_table.size());
@@ -606,7 +593,7 @@ TEST_F(RepoTest, ChangeMasterPasswordRenumbersRowsAndKeepsStoresOnTarget) {
   ASSERT_EQ(2u, repo_table.size());
   EXPECT_EQ("b", repo_table[0].name);
   EXPECT_EQ("renamed", repo_table[1].name);
-  EXPECT_FALSE(path_exists_for_test(dir.path() + "/config.bak"));
+  EXPECT_FALSE(file_exists(dir.path() + "/config.bak"));
 }
 
 TEST_F(RepoTest, ChangeMasterPasswordFailuresLeaveAWorkingConfig) {
@@ -618,7 +605,7 @@ TEST_F(RepoTest, ChangeMasterPasswordFailuresLeaveAWorkingConfig) {
   int64_t row = 0;
   ASSERT_EQ(0, repo_list_add(config_db(), odd, sizeof odd, &row));
   EXPECT_EQ(-1, change_master_password("New-Master-99"));
-  EXPECT_FALSE(path_exists_for_test(dir.path() + "/config.tmp"));
+  EXPECT_FALSE(file_exists(dir.path() + "/config.tmp"));
   EXPECT_EQ(0, master_password_check(kMaster));
   ASSERT_EQ(0, repo_list_remove(config_db(), row));
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "common/test_support.h"
 #include "crypto/crypto.h"
 #include "sync/conn.h"
 
@@ -63,25 +64,3 @@ inline int peer_accept(Connection* c, int fd, uint32_t id, const std::string& us
   return conn_accept(c, dup, lookup, anonymous, &got_id, &got_user);
 }
 
-// Scratch directory under the build tree, removed at the end.
-class ScratchDir {
- public:
-  explicit ScratchDir(const char* tag) {
-    std::string base = std::string(ORDIKA_BINARY_DIR) + "/test-scratch-" + tag + "-XXXXXX";
-    path_.assign(base);
-    char* p = ::mkdtemp(&path_[0]);
-    if (!p) path_.clear();
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) {
-      std::string cmd = "rm -rf '" + path_ + "'";
-      if (std::system(cmd.c_str()) != 0) {
-      }
-    }
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const char* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};

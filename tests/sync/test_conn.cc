@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/test_support.h"
+#include "common/file_calls.h"
 #include "peer.h"
 #include "storage/repo.h"
 #include "support/thread.h"
@@ -34,12 +36,7 @@ bool exists(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 // Client side of an anonymous conversation whose first frame makes the peer
 // see an anonymous client.
@@ -339,7 +336,7 @@ TEST(ConnObjects, FilesRoundTripPlainAndPaged) {
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
   EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end());  // only changes
   EXPECT_EQ(0, r2);
-  EXPECT_EQ(enc, slurp(recv_dir + "/copy.db"));  // stored encrypted again
+  EXPECT_EQ(enc, read_file(recv_dir + "/copy.db"));  // stored encrypted again
   EXPECT_FALSE(exists(recv_dir + "/file.tmp"));
   // a missing file is refused before anything is sent
   EXPECT_EQ(-1, conn_send_file(&c, dir.file("none").c_str()));
@@ -404,7 +401,7 @@ TEST(ConnObjects, HostileNamesAreRefusedWithoutWriting) {
     EXPECT_EQ(k.ok ? 0 : -1, got) << k.name;
     EXPECT_FALSE(exists(inner + "/file.tmp")) << k.name;
     if (k.ok) {
-      EXPECT_EQ("payload", slurp(inner + "/" + k.name));
+      EXPECT_EQ("payload", read_file(inner + "/" + k.name));
     }
   }
   EXPECT_FALSE(exists(dir.path() + "/.bashrc"));
@@ -459,6 +456,20 @@ TEST(ConnObjects, BodyLimitRefusesOversizedObjects) {
   conn_close(&c);
   peer.reset();
   EXPECT_EQ(-1, got);
+
+  // The limit itself is allowed: a refusal of everything would pass above.
+  std::string mem;
+  peer.reset(anonymous_peer([&](Connection* c, int) {
+    c->max_body = 100;
+    got = recv_obj(c, nullptr, nullptr, 1, &mem);
+  }));
+  Connection d;
+  ASSERT_EQ(0, connect_anonymous(&d, peer->host()));
+  put_object(&d, 2, "x", std::string(100, 'z'), false);
+  conn_close(&d);
+  peer.reset();
+  EXPECT_EQ(0, got);
+  EXPECT_EQ(std::string(100, 'z'), mem);
 }
 
 namespace {
@@ -508,4 +519,53 @@ TEST(ConnCancel, SigalrmInterruptsABlockingReceive) {
   ASSERT_TRUE(st.done);
   EXPECT_EQ(-1, st.rc.load());
   EXPECT_EQ(CONN_ERR_SALT, st.code.load());
+}
+
+// A received file (a cloned repository's "data") reaches the disk under its
+// temporary name, takes its name, and the directory entry is synced; a
+// write or sync that fails leaves neither name behind and reports failure.
+TEST(ConnObjects, ReceivedFilesAreDurableBeforeAndAfterTheirRename) {
+  ScratchDir dir("conn-sync");
+  std::string body(5000, 'd');
+  char real[4096];
+  ASSERT_TRUE(::realpath(dir.path().c_str(), real));
+  std::string in = real;
+  auto receive = [&](const char* name) {
+    int got = -9;
+    std::unique_ptr<LoopbackPeer> peer(anonymous_peer([&](Connection* c, int) {
+      c->dir = in;
+      got = recv_obj(c, nullptr, nullptr, 0);
+    }));
+    Connection c;
+    EXPECT_EQ(0, connect_anonymous(&c, peer->host()));
+    put_object(&c, uint32_t(std::strlen(name) + 1), name, body, false);
+    conn_close(&c);
+    peer.reset();
+    return got;
+  };
+
+  file_calls::watch(in);
+  ASSERT_EQ(0, receive("data"));
+  std::vector<file_calls::Event> ev = file_calls::stop();
+  long renamed = file_calls::find(ev, "rename", "/file.tmp");
+  ASSERT_GE(renamed, 0) << file_calls::describe(ev);
+  EXPECT_EQ(in + "/data", ev[size_t(renamed)].to);
+  long synced = file_calls::find(ev, "fsync", "/file.tmp");
+  EXPECT_GE(synced, 0) << file_calls::describe(ev);
+  EXPECT_LT(synced, renamed) << file_calls::describe(ev);
+  EXPECT_GE(file_calls::find(ev, "fsync", in, renamed + 1), 0) << "directory not synced\n" << file_calls::describe(ev);
+  EXPECT_EQ(body, read_file(in + "/data"));
+
+  // A full disk, then a failing sync: nothing is renamed into place.
+  for (const char* call : {"write", "fsync"}) {
+    file_calls::watch(in);
+    file_calls::fail_at(1, std::string(call) == "write" ? ENOSPC : EIO, true, call);
+    int got = receive("other");
+    bool injected = file_calls::injected();
+    file_calls::stop();
+    EXPECT_TRUE(injected) << call;
+    EXPECT_EQ(-1, got) << call;
+    EXPECT_FALSE(exists(in + "/other")) << call;
+    EXPECT_FALSE(exists(in + "/file.tmp")) << call;
+  }
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/test_support.h"
 #include "peer.h"
 #include "storage/db.h"
 #include "sync/requests.h"
@@ -14,12 +15,7 @@
 
 namespace {
 
-std::string slurp(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using test_support::read_file;
 
 bool exists(const std::string& p) {
   struct stat st;
@@ -64,7 +60,7 @@ TEST(HostileServer, ListNamedLikeTheRepositoryDatabaseIsRefused) {
   ScratchDir dir("hostile-list");
   uint8_t key[32] = {1};
   { DbHandle db(db_create_repo(dir.file("data").c_str(), key)); ASSERT_TRUE(db); }
-  std::string before = slurp(dir.file("data"));
+  std::string before = read_file(dir.file("data"));
   std::unique_ptr<LoopbackPeer> peer(lying_server(std::string(20, 's'), "data"));
   SyncSession s;
   s.dir = dir.path();
@@ -74,7 +70,7 @@ TEST(HostileServer, ListNamedLikeTheRepositoryDatabaseIsRefused) {
   EXPECT_NE(0, recv_repo_list(&s));
   peer.reset();
   EXPECT_FALSE(s.have_sets);
-  EXPECT_EQ(before, slurp(dir.file("data")));
+  EXPECT_EQ(before, read_file(dir.file("data")));
   EXPECT_EQ(-1, send_sync_objs(&s));  // nothing to apply without the sets
 }
 
@@ -89,10 +85,10 @@ TEST(HostileServer, UpdateOnlyUnderAPackageName) {
     bool ok = std::string(name) == "ordika.gz";
     EXPECT_EQ(ok ? 0 : -1, rc) << name;
     if (ok) {
-      EXPECT_EQ(std::string(1024, 'E'), slurp(dir.file(name)));
+      EXPECT_EQ(std::string(1024, 'E'), read_file(dir.file(name)));
     }
   }
-  EXPECT_EQ("precious", slurp(dir.file("config")));
+  EXPECT_EQ("precious", read_file(dir.file("config")));
   EXPECT_FALSE(exists(dir.file("ordika")));
   EXPECT_FALSE(exists(dir.file("file.tmp")));
 }
@@ -102,6 +98,6 @@ TEST(HostileServer, CloneOnlyWritesData) {
   std::unique_ptr<LoopbackPeer> peer(lying_server(std::string(20, 's'), "list.hash"));
   EXPECT_NE(0, server_clone_repo(login_at(*peer), "r", "pw", dir.path().c_str(), nullptr));
   peer.reset();
-  EXPECT_EQ(std::string(20, 's'), slurp(dir.file("list.hash")));
+  EXPECT_EQ(std::string(20, 's'), read_file(dir.file("list.hash")));
   EXPECT_FALSE(exists(dir.file("data")));
 }

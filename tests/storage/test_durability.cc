@@ -1,0 +1,153 @@
+// Every path that puts a new file in the place of an old one makes the new
+// file durable before the rename and the rename durable after it: otherwise
+// a power loss can leave the name pointing at a file whose pages never
+// reached the disk.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/file_calls.h"
+#include "common/test_support.h"
+#include "crypto/crypto.h"
+#include "storage/db.h"
+#include "storage/journal.h"
+#include "storage/repo.h"
+#include "support/strings.h"
+
+namespace {
+
+using file_calls::Event;
+using file_calls::find;
+using test_support::TempDir;
+
+const char kMaster[] = "Master-Pass-123";
+
+class Durability : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    strings_set_language(0);
+    root = dir.path() + "/repos";
+    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
+    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
+    ASSERT_NE(nullptr, cfg);
+    config_set(cfg, dir.path());
+    repo_set_hooks(RepoHooks());
+    signed_in_account() = Account();
+  }
+  void TearDown() override {
+    file_calls::stop();
+    repo_table_clear();
+    config_set(nullptr, "");
+  }
+
+  int add_repo(const char* password) {
+    std::string path;
+    EXPECT_EQ(0, repo_create_dir(root.c_str(), &path));
+    RepoRecord rec;
+    rec.name = "r";
+    rec.path = path;
+    rec.password = password;
+    int index = -1;
+    EXPECT_EQ(0, repo_register(rec, &index));
+    return index;
+  }
+
+  // The new file `from` is synced before it is renamed onto `to`, and the
+  // directory holding both after the rename.
+  static void expect_durable_replace(const std::vector<Event>& ev, const std::string& from, const std::string& to,
+                                     const std::string& dir) {
+    long rename_at = -1;
+    for (size_t i = 0; i < ev.size(); i++)
+      if (ev[i].call == "rename" && ev[i].path == from && ev[i].to == to) rename_at = long(i);
+    ASSERT_GE(rename_at, 0) << "no rename " << from << " -> " << to << "\n" << file_calls::describe(ev);
+    long synced = -1;
+    for (long i = 0; i < rename_at; i++)
+      if (ev[size_t(i)].call == "fsync" && ev[size_t(i)].path == from) synced = i;
+    EXPECT_GE(synced, 0) << from << " not synced before its rename\n" << file_calls::describe(ev);
+    for (long i = synced + 1; synced >= 0 && i < rename_at; i++)
+      EXPECT_NE(ev[size_t(i)].call == "write" && ev[size_t(i)].path == from, true)
+          << from << " written after its sync\n" << file_calls::describe(ev);
+    bool dir_synced = false;
+    for (size_t i = size_t(rename_at) + 1; i < ev.size(); i++)
+      if (ev[i].call == "fsync" && ev[i].path == dir) dir_synced = true;
+    EXPECT_TRUE(dir_synced) << dir << " not synced after the rename\n" << file_calls::describe(ev);
+  }
+
+  static std::string real(const std::string& p) {
+    char buf[4096];
+    return ::realpath(p.c_str(), buf) ? std::string(buf) : p;
+  }
+
+  TempDir dir{"ordika-durability"};
+  std::string root;
+};
+
+TEST_F(Durability, RepositoryPasswordChangeSyncsTheReencodedFileBeforeAndTheDirectoryAfterTheRename) {
+  int i = add_repo("Old-Password-1234567!");
+  ASSERT_EQ(0, repo_open(&repo_table[i]));
+  ASSERT_EQ(SQLITE_OK, db_exec(repo_table[i].db, "CREATE TABLE filler(x); INSERT INTO filler VALUES(zeroblob(20000));"));
+  repo_close(&repo_table[i]);
+  std::string path = real(repo_table[i].path);
+
+  file_calls::watch(path);
+  ASSERT_EQ(0, change_repo_password(&repo_table[i], "New-Password-7654321?"));
+  std::vector<Event> ev = file_calls::stop();
+  expect_durable_replace(ev, path + "/temp", path + "/data", path);
+  ASSERT_EQ(0, repo_open(&repo_table[i]));
+  repo_close(&repo_table[i]);
+}
+
+TEST_F(Durability, ReencodeAloneSyncsInTheSameOrder) {
+  int i = add_repo("Old-Password-1234567!");
+  uint8_t old_key[32], new_key[32];
+  std::memcpy(old_key, repo_table[i].key, 32);
+  derive_key("Another-Password-99!", new_key);
+  std::string path = real(repo_table[i].path);
+  file_calls::watch(path);
+  ASSERT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
+  expect_durable_replace(file_calls::stop(), path + "/temp", path + "/data", path);
+}
+
+TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesData) {
+  const char* kOld = "Old-Password-1234567!";
+  const char* kNew = "New-Password-7654321?";
+  int i = add_repo(kOld);
+  RepoEntry* e = &repo_table[i];
+  uint8_t old_key[32], new_key[32];
+  std::memcpy(old_key, e->key, 32);
+  derive_key(kNew, new_key);
+  ASSERT_EQ(0, repo_open(e));
+  ASSERT_EQ(SQLITE_OK, db_exec(e->db, "BEGIN;"));
+  ASSERT_EQ(0, repo_rekey(e->db, old_key, new_key));
+  ASSERT_EQ(0, repo_store_pending(e, kNew));
+  ASSERT_EQ(SQLITE_OK, db_exec(e->db, "COMMIT;"));
+  repo_close(e);
+  std::string path = real(e->path);
+  // A crash after the re-encoded copy was written, with "data" gone.
+  ASSERT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
+  ASSERT_EQ(0, ::rename((path + "/data").c_str(), (path + "/temp").c_str()));
+
+  file_calls::watch(path);
+  ASSERT_EQ(0, repo_table_load());
+  std::vector<Event> ev = file_calls::stop();
+  ASSERT_TRUE(repo_table[0].enabled);
+  EXPECT_EQ(kNew, repo_password(&repo_table[0]));
+  expect_durable_replace(ev, path + "/temp", path + "/data", path);
+}
+
+TEST_F(Durability, MasterPasswordChangeSyncsTheNewConfigurationBeforeAndTheDirectoryAfterTheRename) {
+  add_repo("Aa1!aaaaaaaaaaaaaaaaaaaa");
+  std::string profile = real(dir.path());
+  file_calls::watch(profile);
+  ASSERT_EQ(0, change_master_password("New-Master-99"));
+  std::vector<Event> ev = file_calls::stop();
+  expect_durable_replace(ev, profile + "/config.tmp", profile + "/config", profile);
+  config_set(nullptr, dir.path());
+  repo_table_clear();
+  EXPECT_EQ(0, config_unlock("New-Master-99"));
+}
+
+}  // namespace
