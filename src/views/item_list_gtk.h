@@ -44,6 +44,11 @@ struct ItemList {
   std::string day_labels[5];
   int group_counts[11] = {};
   int item_rows = 0;
+  // Header rows: the light yellow of the light themes, a dark yellow with the
+  // theme's text colour on dark themes.
+  GdkRGBA header_bg = {1.0, 1.0, 0.866, 1.0};
+  GdkRGBA header_fg = {0.0, 0.0, 0.0, 1.0};
+  bool dark_theme = false;
 };
 
 // Makes the store and the view (icon column with object data "i", title and
