@@ -1,9 +1,10 @@
 // The item list pane.
 //
-// The list comes from the core already in its order (list_rows), so the store
-// is filled front to back while detached from the view: no sort function runs
-// per row and the view sees one new model instead of ten thousand row
-// insertions.
+// The list comes from the core already in its order (list_rows). Every load
+// hands the view a new read-only model over those rows (item_model_gtk.h):
+// no sort function runs per row, no value is copied and no signal emitted
+// per row, and cells are formatted only when drawn. The rows' item slots are
+// kept beside the model, so finding a row reads no model values.
 #include "views/item_list_gtk.h"
 
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "support/log.h"
 #include "support/strings.h"
 #include "views/icons_gtk.h"
+#include "views/item_model_gtk.h"
 
 namespace {
 
@@ -118,12 +120,12 @@ gboolean select_item_rows(GtkTreeSelection*, GtkTreeModel* m, GtkTreePath* path,
 
 void on_destroy(GtkWidget*, gpointer p) {
   auto* list = static_cast<ItemList*>(p);
-  g_object_unref(list->store);
+  if (list->store) g_object_unref(list->store);
   delete list;
 }
 
 // The next item row after position i, else the item row before it.
-int64_t neighbour_item(const std::vector<int64_t>& rows, size_t i) {
+int64_t neighbour_item(const std::vector<int>& rows, size_t i) {
   for (size_t j = i + 1; j < rows.size(); j++)
     if (rows[j] >= 0) return rows[j];
   for (size_t j = i; j-- > 0;)
@@ -158,7 +160,8 @@ const char* group_label(const ItemList* list, int group) {
 ItemList* item_list_new(const ItemListCallbacks& callbacks) {
   auto* list = new ItemList;
   list->cb = callbacks;
-  list->store = gtk_list_store_new(ITEM_COL_COUNT, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT, G_TYPE_INT);
+  std::string no_labels[11];
+  list->store = item_model_new({}, no_labels, 0);
   GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(list->store));
   list->view = view;
   GtkTreeView* tv = GTK_TREE_VIEW(view);
@@ -179,6 +182,9 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
                                                                     i == 1 ? ITEM_COL_TITLE : ITEM_COL_TIME, nullptr);
     gtk_tree_view_column_set_cell_data_func(c, text, text_cell_data, list, nullptr);
     gtk_tree_view_column_set_resizable(c, TRUE);
+    gtk_tree_view_column_set_sizing(c, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_fixed_width(c, app_core().settings.col_width[i] > 0 ? app_core().settings.col_width[i]
+                                                                               : (i == 1 ? 400 : 120));
     if (i == 1) gtk_tree_view_column_set_expand(c, TRUE);
     list->columns[i] = c;
   }
@@ -189,7 +195,7 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
   }
   gtk_tree_view_set_headers_clickable(tv, TRUE);
   gtk_tree_view_set_grid_lines(tv, GTK_TREE_VIEW_GRID_LINES_VERTICAL);
-  gtk_tree_view_set_fixed_height_mode(tv, FALSE);
+  gtk_tree_view_set_fixed_height_mode(tv, TRUE);
   gtk_tree_view_set_search_column(tv, ITEM_COL_TITLE);
   GtkTreeSelection* sel = gtk_tree_view_get_selection(tv);
   gtk_tree_selection_set_mode(sel, GTK_SELECTION_MULTIPLE);
@@ -206,24 +212,13 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
 
 int item_list_load(ItemList* list, int64_t now) {
   Model& m = model();
-  GtkTreeModel* tm = GTK_TREE_MODEL(list->store);
-
   // 1. The item to select afterwards, should the selected one go away.
   list->candidate = -1;
   if (m.selected_item >= 0 && m.view == list->last_view) {
-    std::vector<int64_t> rows;
-    GtkTreeIter it;
-    for (bool ok = gtk_tree_model_get_iter_first(tm, &it); ok; ok = gtk_tree_model_iter_next(tm, &it)) {
-      int slot = -1;
-      gtk_tree_model_get(tm, &it, ITEM_COL_SLOT, &slot, -1);
-      rows.push_back(slot);
-    }
+    const std::vector<int>& rows = list->row_slots;
     size_t i = 0;
     while (i < rows.size() && rows[i] != m.selected_item) i++;
-    if (i < rows.size())
-      list->candidate = neighbour_item(rows, i);
-    else
-      list->candidate = neighbour_item(rows, rows.size());
+    list->candidate = neighbour_item(rows, i);
   }
   list->last_view = m.view;
 
@@ -238,14 +233,14 @@ int item_list_load(ItemList* list, int64_t now) {
   std::vector<ListRow> rows = list_rows(sort_column, now);
 
   // 5, 6. Rows in list order, a header before each group's first item.
-  GtkTreeView* tv = GTK_TREE_VIEW(list->view);
-  g_object_ref(list->store);
-  gtk_tree_view_set_model(tv, nullptr);
-  gtk_list_store_clear(list->store);
+  std::vector<ItemModelRow> model_rows;
+  model_rows.reserve(rows.size() + 11);
+  std::vector<int>& slots = list->row_slots;
+  slots.clear();
+  slots.reserve(rows.size() + 11);
   bool headers = false;
   int group = -1;
   bool selected_listed = false;
-  char when[32];
   for (const ListRow& r : rows) {
     const Item* item = item_get(r.slot);
     if (!item) continue;
@@ -254,21 +249,22 @@ int item_list_load(ItemList* list, int64_t now) {
       group = r.group;
       // The undated group gets a header only below dated ones.
       if (group != 10 || headers) {
-        gtk_list_store_insert_with_values(list->store, nullptr, -1, ITEM_COL_ICON, nullptr, ITEM_COL_TITLE,
-                                          group_label(list, group), ITEM_COL_TIME, "", ITEM_COL_SLOT, -1,
-                                          ITEM_COL_GROUP, group, -1);
+        model_rows.push_back({-1, group, 0});
+        slots.push_back(-1);
         headers = true;
       }
     }
     if (r.group >= 0 && r.group <= 10) list->group_counts[r.group]++;
-    format_time(r.time, when, sizeof when, "%F %H:%M");
-    gtk_list_store_insert_with_values(list->store, nullptr, -1, ITEM_COL_ICON, icon_get(list_icon(item, now)),
-                                      ITEM_COL_TITLE, item->title.c_str(), ITEM_COL_TIME, when, ITEM_COL_SLOT,
-                                      static_cast<int>(r.slot), ITEM_COL_GROUP, r.group, -1);
+    model_rows.push_back({static_cast<int>(r.slot), r.group, r.time});
+    slots.push_back(static_cast<int>(r.slot));
     if (r.slot == m.selected_item) selected_listed = true;
   }
-  gtk_tree_view_set_model(tv, GTK_TREE_MODEL(list->store));
+  std::string labels[11];
+  for (int g = 0; g <= 10; g++) labels[g] = group_label(list, g);
+  GtkTreeModel* store = item_model_new(std::move(model_rows), labels, now);
+  gtk_tree_view_set_model(GTK_TREE_VIEW(list->view), store);
   g_object_unref(list->store);
+  list->store = store;
 
   // 7. The selection to restore, and the sort indicator.
   if (selected_listed) list->candidate = m.selected_item;
@@ -294,12 +290,8 @@ void item_list_reload(ItemList* list, int64_t now) {
     return;
   }
   if (model().selected_item >= 0 && item_list_select_item(list, model().selected_item)) return;
-  GtkTreeModel* tm = GTK_TREE_MODEL(list->store);
-  GtkTreeIter it;
-  if (!gtk_tree_model_get_iter_first(tm, &it)) return;
-  int slot = -1;
-  gtk_tree_model_get(tm, &it, ITEM_COL_SLOT, &slot, -1);
-  GtkTreePath* p = gtk_tree_path_new_from_indices(slot < 0 ? 1 : 0, -1);
+  const std::vector<int>& rows = list->row_slots;
+  GtkTreePath* p = gtk_tree_path_new_from_indices(!rows.empty() && rows[0] < 0 ? 1 : 0, -1);
   gtk_tree_view_set_cursor(GTK_TREE_VIEW(list->view), p, nullptr, FALSE);
   gtk_tree_path_free(p);
 }
@@ -313,18 +305,15 @@ void item_list_relabel(ItemList* list) {
 }
 
 bool item_list_select_item(ItemList* list, int64_t item) {
-  GtkTreeModel* tm = GTK_TREE_MODEL(list->store);
-  GtkTreeIter it;
-  for (bool ok = gtk_tree_model_get_iter_first(tm, &it); ok; ok = gtk_tree_model_iter_next(tm, &it)) {
-    int slot = -1;
-    gtk_tree_model_get(tm, &it, ITEM_COL_SLOT, &slot, -1);
-    if (slot == item && item >= 0) {
-      GtkTreePath* p = gtk_tree_model_get_path(tm, &it);
-      gtk_tree_view_set_cursor(GTK_TREE_VIEW(list->view), p, nullptr, FALSE);
-      gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(list->view), p, nullptr, FALSE, 0, 0);
-      gtk_tree_path_free(p);
-      return true;
-    }
+  if (item < 0) return false;
+  const std::vector<int>& rows = list->row_slots;
+  for (size_t i = 0; i < rows.size(); i++) {
+    if (rows[i] != item) continue;
+    GtkTreePath* p = gtk_tree_path_new_from_indices(static_cast<int>(i), -1);
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(list->view), p, nullptr, FALSE);
+    gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(list->view), p, nullptr, FALSE, 0, 0);
+    gtk_tree_path_free(p);
+    return true;
   }
   return false;
 }

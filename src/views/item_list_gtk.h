@@ -32,8 +32,9 @@ struct ItemListCallbacks {
 
 struct ItemList {
   GtkWidget* view = nullptr;  // GtkTreeView, selection mode multiple
-  GtkListStore* store = nullptr;
+  GtkTreeModel* store = nullptr;  // the rows with the columns above; replaced by every load
   GtkTreeViewColumn* columns[3] = {};
+  std::vector<int> row_slots;  // item slot of every row of the store, -1 for headers
   ItemListCallbacks cb;
   gulong selection_handler = 0;
   int last_view = 0x7fffffff;  // the selected tag of the previous load
@@ -53,7 +54,7 @@ struct ItemList {
 
 // Makes the store and the view (icon column with object data "i", title and
 // date columns with clickable headers, vertical grid lines, multiple
-// selection). The list owns itself and is freed when its view is destroyed.
+// selection, rows of one fixed height so that long lists need no measuring). The list owns itself and is freed when its view is destroyed.
 ItemList* item_list_new(const ItemListCallbacks& callbacks);
 // Refills the store from the current view; returns the number of item rows.
 int item_list_load(ItemList* list, int64_t now);
