@@ -24,6 +24,9 @@ struct TagTreeCallbacks {
   void (*renamed)(int64_t tag, bool repository, void* data) = nullptr;
   // Storing a name failed: the tag slot and the result code.
   void (*rename_failed)(int64_t tag, int result, void* data) = nullptr;
+  // The keyboard asked for the context menu (Menu key, Shift+F10) of the
+  // cursor row; true when a menu was shown.
+  bool (*popup_menu)(void* data) = nullptr;
 };
 
 struct TagTree {
