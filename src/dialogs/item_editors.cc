@@ -2,6 +2,7 @@
 #include <string>
 
 #include "dialogs/editor.h"
+#include "dialogs/schedule.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/settings.h"
@@ -29,6 +30,10 @@ int64_t selected_tag() {
 
 const EditorSpec* editor_spec(int type) {
   switch (type) {
+    case ITEM_TASK:
+      return &task_editor_spec();
+    case ITEM_EVENT:
+      return &event_editor_spec();
     case ITEM_NOTE:
       return &note_spec();
     default:

@@ -14,7 +14,7 @@
 #include "model/model.h"
 #include "storage/db.h"
 
-// Steps run one per timer tick while a dialog is on top; each usually ends
+// One script at a time. Steps run one per timer tick while a dialog is on top; each usually ends
 // by answering the dialog. A dialog that appears after the script ran out
 // is cancelled and counted as unexpected.
 struct Script {
@@ -25,7 +25,10 @@ struct Script {
   Script() {
     source = g_timeout_add(10, on_tick, this);
   }
-  ~Script() { g_source_remove(source); }
+  ~Script() {
+    g_source_remove(source);
+    if (idle) g_source_remove(idle);
+  }
   Script(const Script&) = delete;
   Script& operator=(const Script&) = delete;
 
@@ -34,8 +37,16 @@ struct Script {
     return *this;
   }
 
+  // Steps run from an idle callback of their own, so that a step opening a
+  // nested dialog (a button that runs one) leaves this timer free to drive it.
+  bool pending = false;
+  guint idle = 0;
+  std::function<void(GtkWindow*)> current;
+  GtkWindow* current_window = nullptr;
+
   static gboolean on_tick(gpointer p) {
     auto* s = static_cast<Script*>(p);
+    if (s->pending) return G_SOURCE_CONTINUE;
     GtkWindow* w = top_window();
     if (!w || !GTK_IS_DIALOG(w) || !gtk_widget_get_mapped(GTK_WIDGET(w))) return G_SOURCE_CONTINUE;
     if (s->steps.empty()) {
@@ -43,10 +54,20 @@ struct Script {
       gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
       return G_SOURCE_CONTINUE;
     }
+    s->pending = true;
+    s->current_window = w;
+    s->idle = g_idle_add(on_step, s);
+    return G_SOURCE_CONTINUE;
+  }
+
+  static gboolean on_step(gpointer p) {
+    auto* s = static_cast<Script*>(p);
     auto step = std::move(s->steps.front());
     s->steps.pop_front();
-    step(w);
-    return G_SOURCE_CONTINUE;
+    s->pending = false;
+    s->idle = 0;
+    step(s->current_window);
+    return G_SOURCE_REMOVE;
   }
 };
 
@@ -113,4 +134,31 @@ inline int count_items(int type) {
   while (const Item* it = slot_next<Item>(model().items, &c))
     if (it->type == type) n++;
   return n;
+}
+
+// Real repositories (tests/model), a main window on top, a tag "work" under
+// the first repository's root, whose root is the selected view.
+class EditorTest : public GtkModelTest {
+ protected:
+  void SetUp() override {
+    GtkModelTest::SetUp();
+    main = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    set_top_window(GTK_WINDOW(main));
+    tag = make_tag(g_repos[0].root, "work");
+    model().view = static_cast<int32_t>(g_repos[0].root);
+  }
+  void TearDown() override {
+    set_top_window(nullptr);
+    gtk_widget_destroy(main);
+    pump();
+    GtkModelTest::TearDown();
+  }
+  GtkWidget* main = nullptr;
+  int64_t tag = -1;
+};
+
+// Types a time into a picker's field as the user would and confirms it.
+inline int type_time(GtkWidget* picker, const std::string& text) {
+  gtk_entry_set_text(GTK_ENTRY(date_picker_entry(picker)), text.c_str());
+  return date_picker_commit_text(picker);
 }

@@ -7,24 +7,7 @@
 
 namespace {
 
-class NoteEditorTest : public GtkModelTest {
- protected:
-  void SetUp() override {
-    GtkModelTest::SetUp();
-    main = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    set_top_window(GTK_WINDOW(main));
-    tag = make_tag(g_repos[0].root, "work");
-    model().view = static_cast<int32_t>(g_repos[0].root);
-  }
-  void TearDown() override {
-    set_top_window(nullptr);
-    gtk_widget_destroy(main);
-    pump();
-    GtkModelTest::TearDown();
-  }
-  GtkWidget* main = nullptr;
-  int64_t tag = -1;
-};
+using NoteEditorTest = EditorTest;
 
 TEST_F(NoteEditorTest, NewNoteNeedsATitleAndIsStoredUnderTheTargetTag) {
   Script s;
