@@ -139,6 +139,23 @@ TEST_F(TagTreeTest, RepositoryRowRenamesTheRepositoryAndKeepsTheRowOnFailure) {
   EXPECT_TRUE(events.renamed.empty());
 }
 
+TEST_F(TagTreeTest, RepositoryRowsShowTheRepositoryName) {
+  repo_table.resize(2);
+  repo_table[0].name = "Work";
+  repo_table[1].name = "Home";
+  TagTree* t = make();
+  std::vector<std::string> top = rows(t, nullptr);
+  ASSERT_EQ(6u, top.size());
+  // Sorted by the shown names.
+  EXPECT_EQ("Home(" + std::to_string(g_repos[1].root) + ")", top[4]);
+  EXPECT_EQ("Work(" + std::to_string(g_repos[0].root) + ")", top[5]);
+  // The same name again stores nothing and reports no failure.
+  std::string p = path_of(t, static_cast<int>(g_repos[0].root));
+  EXPECT_EQ(0, on_tag_edited(t, p.c_str(), "Work"));
+  EXPECT_TRUE(events.failures.empty());
+  repo_table.clear();
+}
+
 TEST_F(TagTreeTest, AddedTagAppearsUnderTheSelectedRowWithItsIcon) {
   int64_t parent = make_tag(g_repos[0].root, "parent");
   TagTree* t = make();
