@@ -188,6 +188,14 @@ TEST_F(TagTreeTest, FixedRowTextsCanBeReplaced) {
   ASSERT_NE(nullptr, sel);
   EXPECT_EQ(1, gtk_tree_path_get_indices(sel)[0]);
   gtk_tree_path_free(sel);
+
+  // A language change relabels the column and the fixed rows 1..3.
+  tag_tree_set_fixed_text(t, VIEW_TRASH, "old");
+  ASSERT_EQ(1, strings_set_language(3));
+  tag_tree_relabel(t);
+  EXPECT_EQ(std::string(ui_string_in(3, 39)) + "(-3)", rows(t, nullptr)[1]);
+  EXPECT_STREQ(ui_string_in(3, 71), gtk_tree_view_column_get_title(t->column));
+  strings_set_language(0);
 }
 
 }  // namespace
