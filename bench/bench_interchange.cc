@@ -122,7 +122,7 @@ void BM_ImportEvents(benchmark::State& state) {
       return;
     }
     state.ResumeTiming();
-    int n = import_calendar_text(text.data(), text.size());
+    int n = import_calendar_text(text.data(), text.size(), model().view);
     state.PauseTiming();
     if (n != kCount) state.SkipWithError("not every event imported");
     repo_close();
@@ -134,7 +134,7 @@ BENCHMARK(BM_ImportEvents)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_ExportEvents(benchmark::State& state) {
   std::string text = events_text();
-  if (!repo_open() || import_calendar_text(text.data(), text.size()) != kCount) {
+  if (!repo_open() || import_calendar_text(text.data(), text.size(), model().view) != kCount) {
     state.SkipWithError("set-up");
     return;
   }
@@ -168,7 +168,7 @@ void BM_ImportContacts(benchmark::State& state) {
       return;
     }
     state.ResumeTiming();
-    int n = import_contacts_text(text.data(), text.size());
+    int n = import_contacts_text(text.data(), text.size(), model().view);
     state.PauseTiming();
     if (n != kCount) state.SkipWithError("not every contact imported");
     repo_close();
@@ -180,7 +180,7 @@ BENCHMARK(BM_ImportContacts)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_ExportContacts(benchmark::State& state) {
   std::string text = contacts_file_text();
-  if (!repo_open() || import_contacts_text(text.data(), text.size()) != kCount) {
+  if (!repo_open() || import_contacts_text(text.data(), text.size(), model().view) != kCount) {
     state.SkipWithError("set-up");
     return;
   }

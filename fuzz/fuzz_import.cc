@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 65536) return 0;
   const char* text = reinterpret_cast<const char*>(data);
-  int events = import_calendar_text(text, size);
-  int cards = import_contacts_text(text, size);
-  int keys = key_import_text(text, size);
+  int events = import_calendar_text(text, size, model().view);
+  int cards = import_contacts_text(text, size, model().view);
+  int keys = key_import_text(text, size, model().view);
   if (events < 0 || cards < 0 || keys < -1) abort();
   std::vector<int64_t> slots;
   int64_t c = -1;

@@ -141,25 +141,6 @@ int new_state(sqlite3* db, int64_t repo, uint8_t state[20]) {
   return rc == SQLITE_DONE ? 0 : rc;
 }
 
-// Rolls back unless committed.
-struct Txn {
-  sqlite3* db;
-  bool open = false;
-  int begin(const char* sql = "BEGIN IMMEDIATE;") {
-    int rc = db_exec(db, sql);
-    open = rc == SQLITE_OK;
-    return rc;
-  }
-  int commit() {
-    int rc = db_exec(db, "COMMIT;");
-    if (rc == SQLITE_OK) open = false;
-    return rc;
-  }
-  ~Txn() {
-    if (open) db_exec(db, "ROLLBACK;");
-  }
-};
-
 int delete_repo_rows(sqlite3* db, int64_t repo) {
   const char* sqls[] = {"DELETE FROM versions WHERE repo=?", "DELETE FROM links WHERE repo=?",
                         "DELETE FROM repos WHERE id=?"};
@@ -313,7 +294,8 @@ int copy_rows(sqlite3* src, const char* select_sql, int64_t repo, sqlite3* dst, 
 int build_list(sqlite3* store, int64_t repo, const std::string& file) {
   DbHandle dst(db_create_snapshot(file.c_str(), nullptr));
   if (!dst) return -1;
-  int rc = db_exec(dst.get(), "BEGIN;");
+  Transaction tx(dst.get());
+  int rc = tx.status();
   if (rc == SQLITE_OK)
     rc = copy_rows(store, "SELECT uuid, hash, current FROM versions WHERE repo=? ORDER BY uuid, hash", repo,
                    dst.get(), "INSERT INTO s3 VALUES (?,?,?)", 3);
@@ -321,7 +303,7 @@ int build_list(sqlite3* store, int64_t repo, const std::string& file) {
     rc = copy_rows(store, "SELECT a, b FROM links WHERE repo=? ORDER BY a, b", repo, dst.get(),
                    "INSERT INTO s2 VALUES (?,?)", 2);
   if (rc != SQLITE_OK) return rc;
-  return db_exec(dst.get(), "COMMIT;");
+  return tx.commit();
 }
 
 // Writes "sync_1": s1 with each requested version; a zero hash asks for
@@ -330,7 +312,8 @@ int build_sync1(sqlite3* store, int64_t repo, const std::string& request, const 
   if (request.size() % 36 != 0) return -1;
   DbHandle dst(db_create_snapshot(file.c_str(), nullptr));
   if (!dst) return -1;
-  int rc = db_exec(dst.get(), "BEGIN;");
+  Transaction tx(dst.get());
+  int rc = tx.status();
   Stmt one, all, out;
   if (rc == SQLITE_OK)
     rc = stmt_prepare(store,
@@ -363,7 +346,7 @@ int build_sync1(sqlite3* store, int64_t repo, const std::string& request, const 
   one.reset();
   all.reset();
   out.reset();
-  return db_exec(dst.get(), "COMMIT;");
+  return tx.commit();
 }
 
 // Writes the repository database a clone receives (plain pages).
@@ -371,7 +354,9 @@ int build_clone(sqlite3* store, int64_t repo, const uint8_t key_check[64], const
   std::remove(file.c_str());
   DbHandle dst;
   int rc = open_plain(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &dst);
-  if (rc == SQLITE_OK) rc = db_exec(dst.get(), "BEGIN;");
+  if (rc != SQLITE_OK) return rc;
+  Transaction tx(dst.get());
+  rc = tx.status();
   if (rc == SQLITE_OK) rc = db_exec(dst.get(), kRepoSchema);
   if (rc == SQLITE_OK) rc = key_check_write(dst.get(), key_check);
   if (rc == SQLITE_OK) rc = db_exec(dst.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
@@ -381,7 +366,7 @@ int build_clone(sqlite3* store, int64_t repo, const uint8_t key_check[64], const
   if (rc == SQLITE_OK)
     rc = copy_rows(store, "SELECT a, b FROM links WHERE repo=?", repo, dst.get(), "INSERT INTO t2 VALUES (?,?)", 2);
   if (rc != SQLITE_OK) return rc;
-  return db_exec(dst.get(), "COMMIT;");
+  return tx.commit();
 }
 
 std::string read_small_file(const std::string& path, size_t max) {
@@ -536,10 +521,10 @@ int handle_create(Session* ss) {
   uint8_t state[20];
   int status = SRV_FAILED;
   {
-    Txn t{ss->db.get()};
+    Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
     uint8_t key_check[64];
     Stmt s;
-    rc = t.begin();
+    rc = t.status();
     if (rc == SQLITE_OK) rc = stmt_prepare(ss->db.get(), "INSERT INTO repos(account, name, key_check, state) VALUES (?,?,?,?)", &s);
     int64_t repo = 0;
     if (rc == SQLITE_OK) {
@@ -578,8 +563,8 @@ int handle_clone(Session* ss) {
   RepoRow row;
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin("BEGIN;");
+    Transaction t(ss->db.get(), "BEGIN;");
+    rc = t.status();
     if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &row);
     if (rc == 1) return reply_byte(ss, SRV_NOT_FOUND);
     if (rc == 0) rc = build_clone(ss->db.get(), row.id, row.key_check, file);
@@ -600,8 +585,8 @@ int handle_del(Session* ss) {
   if (rc != 0) return reply_byte(ss, SRV_FAILED);
   auto lock = repo_lock(ss->srv, row.id);
   std::lock_guard<std::mutex> g(*lock);
-  Txn t{ss->db.get()};
-  rc = t.begin();
+  Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
+  rc = t.status();
   if (rc == SQLITE_OK) rc = delete_repo_rows(ss->db.get(), row.id);
   if (rc == 0) rc = t.commit();
   log_message(LOG_NOTICE, "del repo %u %s: %d", ss->account, id.c_str(), rc);
@@ -635,8 +620,8 @@ int handle_get_list(Session* ss) {
   std::string file = join(tmp.path, "list");
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin("BEGIN;");
+    Transaction t(ss->db.get(), "BEGIN;");
+    rc = t.status();
     if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &row);  // state and rows together
     if (rc == 0) rc = build_list(ss->db.get(), row.id, file);
     if (rc == 0) rc = t.commit();
@@ -664,8 +649,8 @@ int handle_get_sync(Session* ss) {
   std::string file = join(tmp.path, "sync_1");
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin("BEGIN;");
+    Transaction t(ss->db.get(), "BEGIN;");
+    rc = t.status();
     if (rc == SQLITE_OK) rc = build_sync1(ss->db.get(), row.id, request, file);
     if (rc == 0) rc = t.commit();
   }
@@ -697,8 +682,8 @@ int handle_put_sync(Session* ss) {
   int status = SRV_FAILED;
   int rc;
   {
-    Txn t{ss->db.get()};
-    rc = t.begin();
+    Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
+    rc = t.status();
     RepoRow now;
     if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &now);
     if (rc == 0 && (now.id != row.id || std::memcmp(now.state, state, 20) != 0)) {
@@ -1051,8 +1036,8 @@ int server_user_add(const std::string& data_dir, const std::string& name, const 
 int server_user_del(const std::string& data_dir, const std::string& name) {
   DbHandle db;
   if (open_store(data_dir, &db) != SQLITE_OK) return -1;
-  Txn t{db.get()};
-  if (t.begin() != SQLITE_OK) return -1;
+  Transaction t(db.get(), "BEGIN IMMEDIATE;");
+  if (t.status() != SQLITE_OK) return -1;
   int64_t id = 0;
   {
     Stmt s;

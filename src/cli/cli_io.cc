@@ -40,14 +40,12 @@ int cmd_import(int argc, char** argv) {
   const char* kind = argv[1];
   int64_t tag = cli_tag(argv[argc - 1]);
   if (tag < 0) return 1;
-  // Imports go into the selected tag, as in the window.
-  model().view = static_cast<int32_t>(tag);
   if (std::strcmp(kind, "note") == 0) {
     for (int i = 2; i < argc - 1; i++)
       if (!readable_file(argv[i])) return cli_fail("cannot read %s", argv[i]);
     int count = 0;
     for (int i = 2; i < argc - 1; i++) {
-      int rc = import_note(argv[i]);
+      int rc = import_note(argv[i], tag);
       if (rc < 0) return cli_fail("cannot read %s", argv[i]);
       if (rc == 0) cli_fail("%s is not a text file that can be a note; skipped", argv[i]);
       count += rc > 0 ? 1 : 0;
@@ -60,11 +58,11 @@ int cmd_import(int argc, char** argv) {
   if (!readable_file(file)) return cli_fail("cannot read %s", file);
   int n;
   if (std::strcmp(kind, "ics") == 0) {
-    n = import_calendar(file);
+    n = import_calendar(file, tag);
   } else if (std::strcmp(kind, "vcf") == 0) {
-    n = import_contacts(file);
+    n = import_contacts(file, tag);
   } else if (std::strcmp(kind, "json") == 0) {
-    n = key_import(file);
+    n = key_import(file, tag);
   } else {
     cli_fail("unknown import kind '%s'", kind);
     return cli_usage("import");

@@ -438,8 +438,7 @@ int cmd_add(int argc, char** argv) {
   if (type == ITEM_KEY) form.remind_unit = form.remind_count = 0;
   rc = apply_options(o, type, &form);
   if (rc != 0) return rc;
-  model().view = static_cast<int32_t>(tag);
-  int64_t slot = item_store(-1, type, form, 0);
+  int64_t slot = item_store(-1, type, form, 0, tag);
   if (slot < 0) return cli_fail("the item was not stored");
   std::printf("%s\n", uuid_to_hex(item_get(slot)->uuid).c_str());
   return 0;
@@ -460,7 +459,7 @@ int cmd_edit(int argc, char** argv) {
   rc = apply_options(o, type, &form);
   if (rc != 0) return rc;
   if (!item_form_differs(before, form)) return 0;
-  if (item_store(slot, type, form, o.keep_history ? 1 : 0) < 0) return cli_fail("the item was not stored");
+  if (item_store(slot, type, form, o.keep_history ? 1 : 0, -1) < 0) return cli_fail("the item was not stored");
   return 0;
 }
 
@@ -487,9 +486,10 @@ int cmd_link(int, char** argv) {
   const Tag* t = tag_get(tag);
   if (t->repo != it->repo) return cli_fail("the tag belongs to another repository");
   bool set = std::strcmp(argv[0], "link") == 0;
-  if (group_begin(it->repo) != 0) return cli_fail("repository %d is not writable", it->repo);
+  RepoGroup group(it->repo);
+  if (group.status() != 0) return cli_fail("repository %d is not writable", it->repo);
   int rc = update_tag_item(static_cast<int32_t>(tag), static_cast<int32_t>(item), set ? 1 : 0);
-  group_end(it->repo, rc < 0);
+  if (rc >= 0 && group.commit() != 0) rc = -1;
   if (rc < 0) return cli_fail("the link was not %s", set ? "added" : "removed");
   notify_item_changed(item_get(item), 0);
   return 0;

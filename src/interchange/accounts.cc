@@ -7,6 +7,7 @@
 #include "interchange/interchange.h"
 #include "model/item.h"
 #include "model/ops.h"
+#include "model/tag.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -85,14 +86,21 @@ int export_accounts(int64_t item_slot, int repo, const char* path) {
   return count;
 }
 
-int key_import_text(const char* data, size_t len) {
+int key_import_text(const char* data, size_t len, int64_t tag) {
   if (!utf8_valid_n(data, len) || std::string(data, len).find('\0') != std::string::npos) {
     log_message(LOG_ERROR, "key_import: invalid UTF-8");
     log_message(LOG_INFO, "key_import: %d keys imported", 0);
     return -1;
   }
+  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
+  if (!target) {
+    log_message(LOG_ERROR, "key_import: no tag %lld", static_cast<long long>(tag));
+    return -1;
+  }
+  ItemBatch batch(target->repo);
   int created = 0;
-  int rc = accounts_json_read(data, len, [&created](const AccountRecord& rec) {
+  int rc = accounts_json_read(data, len, [&](const AccountRecord& rec) {
+    if (batch.status() != 0) return;
     KeyBody key;
     bool changed = false;
     key.url = one_line(rec.url, &changed);
@@ -110,24 +118,29 @@ int key_import_text(const char* data, size_t len) {
       f.remind_unit = 3;  // days
       f.remind_count = 3;
     }
-    if (item_store(-1, ITEM_KEY, f, 0) >= 0) created++;
+    if (batch.store(-1, ITEM_KEY, f, 0, tag) >= 0) created++;
     wipe(&f.body);
     wipe(&key.password);
   });
   if (rc < 0) log_message(LOG_ERROR, "key_import: JSON parsing error");
-  log_message(LOG_INFO, "key_import: %d keys imported", created);
+  // Accounts read before a syntax error are kept.
+  if (batch.commit() != 0) {
+    log_message(LOG_ERROR, "key_import: cannot store the accounts");
+    created = -1;
+  }
+  log_message(LOG_INFO, "key_import: %d keys imported", created < 0 ? 0 : created);
   return created;
 }
 
-int key_import(const char* path) {
+int key_import(const char* path, int64_t tag) {
   std::string text;
   if (read_file_all(path, &text) != 0) {
     log_message(LOG_ERROR, "key_import: cannot read the file");
     return -1;
   }
-  int n = key_import_text(text.data(), text.size());
+  int n = key_import_text(text.data(), text.size(), tag);
   wipe(&text);
   return n;
 }
 
-int import_accounts(const char* path) { return key_import(path); }
+int import_accounts(const char* path, int64_t tag) { return key_import(path, tag); }

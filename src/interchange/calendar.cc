@@ -9,6 +9,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/recur.h"
+#include "model/tag.h"
 #include "support/log.h"
 
 namespace {
@@ -173,9 +174,17 @@ int export_calendar(const char* path, int repo, int64_t item_slot) {
   return count;
 }
 
-int import_calendar_text(const char* data, size_t len, ImportReport* report) {
+int import_calendar_text(const char* data, size_t len, int64_t tag, ImportReport* report) {
   ImportReport r;
+  if (report) *report = r;
+  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
+  if (!target) {
+    log_message(LOG_ERROR, "import_calendar: no tag %lld", static_cast<long long>(tag));
+    return -1;
+  }
+  ItemBatch batch(target->repo);
   for (const IcalComponent& c : ical_read_components(data, len)) {
+    if (batch.status() != 0) break;
     IcalEntry e;
     ItemForm f;
     if (ical_parse_component(c, &e) != 0 || form_of(&e, &f) != 0) {
@@ -188,25 +197,32 @@ int import_calendar_text(const char* data, size_t len, ImportReport* report) {
     if (!e.uid.empty() && ical_uid_uuid(e.uid, uuid) == 0) {
       int64_t found = item_find(uuid);
       const Item* item = item_get(found);
-      // Only a task or an event is taken over; a uuid of another kind of
-      // item gets a new item rather than turning that item into a task.
-      if (item && (item->type == ITEM_TASK || item->type == ITEM_EVENT)) {
+      // Only a task or an event of the target's repository is taken over; a
+      // uuid of another kind of item gets a new item rather than turning
+      // that item into a task.
+      if (item && item->repo == batch.repo() && (item->type == ITEM_TASK || item->type == ITEM_EVENT)) {
         slot = found;
         f.markup = static_cast<uint8_t>(item->markup);
       }
     }
-    if (e.completed) f.flags = ITEM_COMPLETED;
-    int64_t stored = item_store(slot, type, f, 0);
-    if (stored < 0) {
+    // The file decides whether a task is completed; an update that reopens
+    // it clears the flag.
+    int flags = -1;
+    if (e.completed) {
+      f.flags = ITEM_COMPLETED;
+    } else if (const Item* item = item_get(slot)) {
+      flags = item->flags & ~ITEM_COMPLETED;
+    }
+    if (batch.store(slot, type, f, 0, tag, flags) < 0) {
       r.skipped++;
       continue;
     }
-    // A form cannot clear flags; an update that reopens a task does it here.
-    Item* item = item_get(stored);
-    if (slot >= 0 && item && !e.completed && (item->flags & ITEM_COMPLETED))
-      item_set_flags(stored, item->flags & ~ITEM_COMPLETED);
     r.imported++;
     if (slot >= 0) r.updated++;
+  }
+  if (batch.commit() != 0) {
+    log_message(LOG_ERROR, "import_calendar: cannot store the items");
+    return -1;
   }
   if (r.skipped) log_message(LOG_NOTICE, "import_calendar: %d components skipped", r.skipped);
   log_message(LOG_INFO, "import_calendar: %d imported", r.imported);
@@ -214,12 +230,12 @@ int import_calendar_text(const char* data, size_t len, ImportReport* report) {
   return r.imported;
 }
 
-int import_calendar(const char* path, ImportReport* report) {
+int import_calendar(const char* path, int64_t tag, ImportReport* report) {
   std::string text;
   if (read_file_all(path, &text) != 0) {
     log_message(LOG_ERROR, "import_calendar: cannot read the file");
     if (report) *report = ImportReport{};
     return -1;
   }
-  return import_calendar_text(text.data(), text.size(), report);
+  return import_calendar_text(text.data(), text.size(), tag, report);
 }

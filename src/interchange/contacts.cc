@@ -6,6 +6,7 @@
 #include "model/item.h"
 #include "model/ops.h"
 #include "model/recur.h"
+#include "model/tag.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -55,8 +56,12 @@ std::string vcard_title(const VCardRecord& rec) {
   return std::string();
 }
 
-int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text) {
-  ItemForm f;
+namespace {
+
+// The form of a contact: title, body and the birthday's yearly due date.
+void vcard_form(int64_t slot, const VCardRecord& rec, const std::string& text, ItemForm* out) {
+  ItemForm& f = *out;
+  f = ItemForm{};
   if (slot >= 0) item_form_fill(slot, ITEM_VCARD, &f);
   f.title = vcard_title(rec);
   f.body = text;
@@ -86,7 +91,14 @@ int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& tex
     f.remind_unit = 3;  // days
     f.remind_count = 1;
   }
-  return item_store(slot, ITEM_VCARD, f, 0);
+}
+
+}  // namespace
+
+int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text, int64_t tag) {
+  ItemForm f;
+  vcard_form(slot, rec, text, &f);
+  return item_store(slot, ITEM_VCARD, f, 0, tag);
 }
 
 std::string contacts_text(int64_t item_slot, int repo, int* count) {
@@ -113,9 +125,17 @@ int export_contacts(int64_t item_slot, int repo, const char* path) {
   return count;
 }
 
-int import_contacts_text(const char* data, size_t len, ImportReport* report) {
+int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport* report) {
   ImportReport r;
+  if (report) *report = r;
+  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
+  if (!target) {
+    log_message(LOG_ERROR, "import_contacts: no tag %lld", static_cast<long long>(tag));
+    return -1;
+  }
+  ItemBatch batch(target->repo);
   for (const std::string& card : vcard_import_cards(data, len)) {
+    if (batch.status() != 0) break;
     VCardRecord rec;
     if (vcard_parse(card.data(), card.size(), &rec) != 0) {
       r.skipped++;
@@ -129,11 +149,17 @@ int import_contacts_text(const char* data, size_t len, ImportReport* report) {
       continue;
     }
     if (trimmed(vcard_formatted_name(rec)).empty()) rec.fn = vcard_escape(title.c_str());
-    if (vcard_store(-1, rec, vcard_compose_full(rec)) < 0) {
+    ItemForm f;
+    vcard_form(-1, rec, vcard_compose_full(rec), &f);
+    if (batch.store(-1, ITEM_VCARD, f, 0, tag) < 0) {
       r.skipped++;
       continue;
     }
     r.imported++;
+  }
+  if (batch.commit() != 0) {
+    log_message(LOG_ERROR, "import_contacts: cannot store the contacts");
+    return -1;
   }
   if (r.skipped) log_message(LOG_NOTICE, "import_contacts: %d cards skipped", r.skipped);
   log_message(LOG_INFO, "import_contacts: %d imported", r.imported);
@@ -141,12 +167,12 @@ int import_contacts_text(const char* data, size_t len, ImportReport* report) {
   return r.imported;
 }
 
-int import_contacts(const char* path, ImportReport* report) {
+int import_contacts(const char* path, int64_t tag, ImportReport* report) {
   std::string text;
   if (read_file_all(path, &text) != 0) {
     log_message(LOG_ERROR, "import_contacts: cannot read the file");
     if (report) *report = ImportReport{};
     return -1;
   }
-  return import_contacts_text(text.data(), text.size(), report);
+  return import_contacts_text(text.data(), text.size(), tag, report);
 }

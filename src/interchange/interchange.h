@@ -1,10 +1,12 @@
 // Import and export of items as files of other programs: iCalendar for tasks
 // and events, vCard for contacts, JSON for accounts, plain text for notes.
 //
-// Imports store through item_store, so new items go into the selected tag
-// (model().view must be a real tag) and every item is one undo step. Each
-// import returns the number of items it created or updated (what the
-// command-line tool prints), or -1 when the file cannot be read at all.
+// Imports store into the tag they are given (the window passes its selected
+// tag; it must be a real tag), and a whole file is one journal group: one
+// transaction and one undo step. Each import returns the number of items it
+// created or updated (what the command-line tool prints), or -1 when the
+// file cannot be read at all or the items could not be stored (then none
+// is).
 // Exports return the number of items written, or -1 when the file cannot be
 // written.
 #pragma once
@@ -41,26 +43,28 @@ int export_calendar(const char* path, int repo, int64_t item_slot);
 // The calendar text of the same selection (what export_calendar writes).
 std::string calendar_text(int repo, int64_t item_slot, int* count);
 // Creates or updates tasks and events from the VEVENT and VTODO components of
-// a file. A UID of ours ("<uuid>@" + vendor domain) naming an existing task or
-// event updates it. Items dated before 1970 are moved to their first
-// occurrence after 1 January 1970, or skipped when they do not repeat.
-int import_calendar(const char* path, ImportReport* report = nullptr);
-int import_calendar_text(const char* data, size_t len, ImportReport* report = nullptr);
+// a file into tag `tag`. A UID of ours ("<uuid>@" + vendor domain) naming an
+// existing task or event of the tag's repository updates it (in another
+// repository, a new item is made). Items dated before 1970 are moved to
+// their first occurrence after 1 January 1970, or skipped when they do not
+// repeat.
+int import_calendar(const char* path, int64_t tag, ImportReport* report = nullptr);
+int import_calendar_text(const char* data, size_t len, int64_t tag, ImportReport* report = nullptr);
 
 // --- vCard (contacts) ----------------------------------------------------------
 
 // The contact store operation: title from the formatted name (unescaped),
 // body the vCard text, and for a birthday a yearly due date at the next
-// birthday with a reminder one day before. slot -1 creates a contact in the
-// selected tag. Returns the slot or -1.
-int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text);
+// birthday with a reminder one day before. slot -1 creates a contact in tag
+// `tag`. Returns the slot or -1.
+int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text, int64_t tag);
 // The title a card gets: the formatted name, else "given family" from N,
 // else the first e-mail, else the first phone; empty when it has none.
 std::string vcard_title(const VCardRecord& rec);
 int export_contacts(int64_t item_slot, int repo, const char* path);
 std::string contacts_text(int64_t item_slot, int repo, int* count);
-int import_contacts(const char* path, ImportReport* report = nullptr);
-int import_contacts_text(const char* data, size_t len, ImportReport* report = nullptr);
+int import_contacts(const char* path, int64_t tag, ImportReport* report = nullptr);
+int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport* report = nullptr);
 
 // --- Accounts (keys) as JSON ----------------------------------------------------
 
@@ -69,9 +73,9 @@ std::string accounts_text(int64_t item_slot, int repo, int* count);
 // key_import: logs "key_import: invalid UTF-8" (and returns -1), "key_import:
 // JSON parsing error" on a syntax error or unknown key (accounts before it
 // stay), and always "key_import: %d keys imported".
-int import_accounts(const char* path);
-int key_import(const char* path);
-int key_import_text(const char* data, size_t len);
+int import_accounts(const char* path, int64_t tag);
+int key_import(const char* path, int64_t tag);
+int key_import_text(const char* data, size_t len, int64_t tag);
 
 // --- Notes as text files ----------------------------------------------------------
 
@@ -88,7 +92,8 @@ int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_
 // calendar, contacts as a vCard, notes and accounts as their body text.
 // 0 or -1.
 int save_item_as(int64_t item_slot, const char* path);
-// Imports a text file as a note titled with the path (a leading UTF-8 byte
-// order mark is dropped). Returns 1 when imported, 0 when refused (not
-// UTF-8, over the item size limit, holding NUL bytes), -1 when unreadable.
-int import_note(const char* path);
+// Imports a text file as a note in tag `tag`, titled with the path (a
+// leading UTF-8 byte order mark is dropped). Returns 1 when imported, 0 when
+// refused (not UTF-8, over the item size limit, holding NUL bytes), -1 when
+// unreadable.
+int import_note(const char* path, int64_t tag);

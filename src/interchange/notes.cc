@@ -116,7 +116,7 @@ int save_item_as(int64_t item_slot, const char* path) {
   }
 }
 
-int import_note(const char* path) {
+int import_note(const char* path, int64_t tag) {
   std::string text;
   if (read_file_all(path, &text) != 0) {
     log_message(LOG_ERROR, "import_note: cannot read the file");
@@ -133,7 +133,7 @@ int import_note(const char* path) {
     ItemForm f;
     f.title = path;
     f.body = text;
-    rc = item_store(-1, ITEM_NOTE, f, 0) >= 0 ? 1 : 0;
+    rc = item_store(-1, ITEM_NOTE, f, 0, tag) >= 0 ? 1 : 0;
     wipe(&f.body);
   }
   wipe(&text);

@@ -69,11 +69,12 @@ int item_update(Item* item) {
     return -1;
   }
   std::string body = item_body_load(item);
-  int rc = journal_begin(ref.store.db);
-  if (rc == 0) {
-    rc = item_save(item, body, 0);
-    if (rc == 0) rc = journal_commit(ref.store.db);
-    if (rc != 0) journal_rollback(ref.store.db);
+  int rc;
+  {
+    JournalGroup group(ref.store.db);
+    rc = group.status();
+    if (rc == 0) rc = item_save(item, body, 0);
+    if (rc == 0) rc = group.commit();
   }
   wipe(&body);
   return rc;
@@ -88,13 +89,11 @@ int item_delete(int64_t slot) {
   RepoRef ref;
   int rc = repo_ref(item->repo, &ref);
   if (rc == 0) {
-    rc = journal_begin(ref.store.db);
-    if (rc == 0) {
-      rc = object_delete_all(ref.store, item->uuid);
-      if (rc == 0) rc = links_delete_all(ref.store, item->uuid, false);
-      if (rc == 0) rc = journal_commit(ref.store.db);
-      if (rc != 0) journal_rollback(ref.store.db);
-    }
+    JournalGroup group(ref.store.db);
+    rc = group.status();
+    if (rc == 0) rc = object_delete_all(ref.store, item->uuid);
+    if (rc == 0) rc = links_delete_all(ref.store, item->uuid, false);
+    if (rc == 0) rc = group.commit();
   }
   if (rc != 0) {
     log_message(LOG_ERROR, "item_delete(%d): %d", static_cast<int>(slot), rc);

@@ -168,10 +168,12 @@ int repo_db_create(int index) {
     }
   }
   // A new repository starts with nothing to undo.
-  if (rc == 0) rc = db_exec(db, "BEGIN;");
-  if (rc == 0) rc = journal_reset(db);
-  if (rc == 0) rc = db_exec(db, "COMMIT;");
-  if (rc != 0 && !sqlite3_get_autocommit(db)) db_exec(db, "ROLLBACK;");
+  if (rc == 0) {
+    Transaction tx(db);
+    rc = tx.status();
+    if (rc == 0) rc = journal_reset(db);
+    if (rc == 0) rc = tx.commit();
+  }
   db_close(db);
   repo_table[index].db = previous;
   if (rc != 0) {

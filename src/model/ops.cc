@@ -111,9 +111,10 @@ struct Stored {
   int kind = 0;
 };
 
-// Validates and applies the form in memory (a new item is created in the
-// selected tag's repository). -1 when the form cannot be stored.
-int store_apply(int64_t slot, int type, const ItemForm& form, Stored* st) {
+// Validates and applies the form in memory (a new item is created in
+// repository `repo`); flags >= 0 then replaces the item's flags. -1 when the
+// form cannot be stored.
+int store_apply(int64_t slot, int type, const ItemForm& form, int repo, int flags, Stored* st) {
   if (!utf8_valid(form.title.c_str()) || !utf8_valid(form.body.c_str())) {
     log_message(LOG_WARNING, "item_store: invalid UTF-8");
     return -1;
@@ -123,15 +124,9 @@ int store_apply(int64_t slot, int type, const ItemForm& form, Stored* st) {
     log_message(LOG_WARNING, "item_store: invalid form (%d)", type);
     return -1;
   }
-  Model& m = model();
+  if (flags > (ITEM_COMPLETED | ITEM_TRASHED)) return -1;
   Item* item = nullptr;
   if (slot < 0) {
-    const Tag* tag = m.view >= 1 ? tag_get(m.view) : nullptr;
-    if (!tag) {
-      log_message(LOG_ERROR, "item_store: no tag %d", m.view);
-      return -1;
-    }
-    int repo = tag->repo;
     item = item_new(&slot);
     if (!item) return -1;
     item->repo = static_cast<int8_t>(repo);
@@ -165,16 +160,9 @@ int store_apply(int64_t slot, int type, const ItemForm& form, Stored* st) {
   int64_t old_remind = item->next_remind;
   item_next_remind(item, time(nullptr));
   if (form.flags) item->flags = static_cast<int8_t>(form.flags);
+  if (flags >= 0) item->flags = static_cast<int8_t>(flags);
   if (!st->is_new && item->next_remind != old_remind) st->kind = 1;
   return 0;
-}
-
-// Stores the applied record (and a new item's link to the selected tag)
-// inside the open group.
-int store_write(Stored* st, const std::string& body, int keep_history) {
-  int rc = item_save(st->item, body, keep_history);
-  if (rc == 0 && st->is_new) rc = create_tag_item(model().view, static_cast<int32_t>(st->slot));
-  return rc;
 }
 
 // Takes the in-memory side of a store back after its group was rolled back.
@@ -188,10 +176,30 @@ void store_revert(Stored* st) {
   }
 }
 
-void store_finish(Stored* st) {
-  reminder_sync(st->slot);
+void store_finish(Stored* st, bool sync_reminder) {
+  if (sync_reminder) reminder_sync(st->slot);
   if (st->is_new) model().selected_item = st->slot;
   notify_item_changed(st->item, st->kind);
+}
+
+// Above this many items a batch rebuilds the reminder list in one pass
+// instead of looking each item up in it.
+constexpr size_t kReminderRebuildAt = 64;
+
+// The slots grouped by repository, repositories in order of first
+// appearance; slots without an item are left out.
+std::vector<std::pair<int, std::vector<int64_t>>> by_repository(const std::vector<int64_t>& slots) {
+  std::vector<std::pair<int, std::vector<int64_t>>> groups;
+  std::unordered_set<int64_t> seen;
+  for (int64_t s : slots) {
+    const Item* item = item_get(s);
+    if (!item || !seen.insert(s).second) continue;
+    size_t g = 0;
+    while (g < groups.size() && groups[g].first != item->repo) g++;
+    if (g == groups.size()) groups.push_back({item->repo, {}});
+    groups[g].second.push_back(s);
+  }
+  return groups;
 }
 
 void mark_subtree(int64_t root, std::vector<int64_t>* marked) {
@@ -249,6 +257,25 @@ int group_end(int repo, int rollback) {
   return rollback ? journal_rollback(ref.store.db) : journal_commit(ref.store.db);
 }
 
+RepoGroup::RepoGroup(int repo) {
+  RepoRef ref;
+  if (repo_ref(repo, &ref) != 0) {
+    log_message(LOG_ERROR, "group_begin: %d", repo);
+    return;
+  }
+  group_ = std::make_unique<JournalGroup>(ref.store.db);
+}
+
+RepoGroup::~RepoGroup() = default;
+
+int RepoGroup::status() const { return group_ ? group_->status() : -1; }
+
+int RepoGroup::commit() { return group_ ? group_->commit() : -1; }
+
+void RepoGroup::rollback() {
+  if (group_) group_->rollback();
+}
+
 // --- Forms ---------------------------------------------------------------------------
 
 void remind_split(int64_t offset, int32_t* unit, int32_t* count) {
@@ -294,23 +321,142 @@ int item_form_differs(const ItemForm& a, const ItemForm& b) {
 
 // --- Storing an item --------------------------------------------------------------------
 
-int64_t item_store(int64_t slot, int type, const ItemForm& form, int keep_history) {
-  Stored st;
-  if (store_apply(slot, type, form, &st) != 0) return -1;
-  int repo = st.item->repo;
-  int rc = group_begin(repo);
-  if (rc == 0) {
-    rc = store_write(&st, form.body, keep_history);
-    if (rc == 0) rc = group_end(repo, 0);
-    else group_end(repo, 1);
+struct ItemBatch::State {
+  int repo = -1;
+  std::unique_ptr<JournalGroup> group;
+  int status = -1;
+  bool committed = false;
+  std::vector<Stored> done;
+
+  // Takes the in-memory side back, newest first (an item stored twice
+  // returns to its first state).
+  void revert() {
+    for (size_t i = done.size(); i-- > 0;) store_revert(&done[i]);
+    done.clear();
   }
+};
+
+ItemBatch::ItemBatch(int repo) : s_(std::make_unique<State>()) {
+  s_->repo = repo;
+  RepoRef ref;
+  if (repo_ref(repo, &ref) != 0) {
+    log_message(LOG_ERROR, "item_batch: no repository %d", repo);
+    return;
+  }
+  s_->group = std::make_unique<JournalGroup>(ref.store.db);
+  s_->status = s_->group->status();
+}
+
+ItemBatch::~ItemBatch() {
+  if (s_->committed) return;
+  if (s_->group) s_->group->rollback();
+  s_->revert();
+}
+
+int ItemBatch::status() const { return s_->status; }
+int ItemBatch::repo() const { return s_->repo; }
+size_t ItemBatch::size() const { return s_->done.size(); }
+
+int64_t ItemBatch::store(int64_t slot, int type, const ItemForm& form, int keep_history, int64_t tag, int flags) {
+  if (s_->status != 0) return -1;
+  if (slot >= 0) {
+    const Item* item = item_get(slot);
+    if (!item || item->repo != s_->repo) {
+      log_message(LOG_ERROR, "item_store: no item %lld", static_cast<long long>(slot));
+      return -1;
+    }
+  } else {
+    const Tag* t = tag >= 1 ? tag_get(tag) : nullptr;
+    if (!t || t->repo != s_->repo) {
+      log_message(LOG_ERROR, "item_store: no tag %lld", static_cast<long long>(tag));
+      return -1;
+    }
+  }
+  Stored st;
+  if (store_apply(slot, type, form, s_->repo, flags, &st) != 0) return -1;
+  int rc = item_save(st.item, form.body, keep_history);
+  if (rc == 0 && st.is_new) rc = create_tag_item(static_cast<int32_t>(tag), static_cast<int32_t>(st.slot));
   if (rc != 0) {
+    // Part of this item may be written: only rolling the group back takes
+    // it out again.
     log_message(LOG_ERROR, "item_store: %d", rc);
+    s_->status = rc;
     store_revert(&st);
     return -1;
   }
-  store_finish(&st);
-  return st.slot;
+  s_->done.push_back(std::move(st));
+  return s_->done.back().slot;
+}
+
+int ItemBatch::set_flags(int64_t slot, int flags) {
+  if (s_->status != 0) return -1;
+  Item* item = item_get(slot);
+  if (!item || item->repo != s_->repo || flags < 0 || flags > (ITEM_COMPLETED | ITEM_TRASHED)) return -1;
+  Stored st;
+  st.slot = slot;
+  st.item = item;
+  st.before = *item;
+  st.kind = item->due ? 1 : 0;
+  item->flags = static_cast<int8_t>(flags);
+  std::string body = item_body_load(item);
+  int rc = item_save(item, body, 0);
+  if (!body.empty()) OPENSSL_cleanse(body.data(), body.size());
+  if (rc != 0) {
+    log_message(LOG_ERROR, "item_set_flags: %d", rc);
+    s_->status = rc;
+    store_revert(&st);
+    return -1;
+  }
+  s_->done.push_back(std::move(st));
+  return 0;
+}
+
+int ItemBatch::commit() {
+  if (s_->committed) return -1;
+  int rc = s_->status;
+  if (rc == 0) rc = s_->group->commit();
+  if (rc != 0) {
+    s_->status = rc;
+    if (s_->group) s_->group->rollback();
+    s_->revert();
+    return rc;
+  }
+  s_->committed = true;
+  bool rebuild = s_->done.size() > kReminderRebuildAt;
+  if (rebuild) {
+    reminders_rebuild();
+    if (ReminderChangedFn fn = model().reminder_changed) fn();
+  }
+  for (Stored& st : s_->done) store_finish(&st, !rebuild);
+  return 0;
+}
+
+int64_t item_store(int64_t slot, int type, const ItemForm& form, int keep_history, int64_t tag) {
+  int repo = -1;
+  if (slot >= 0) {
+    const Item* item = item_get(slot);
+    if (!item) {
+      log_message(LOG_ERROR, "item_store: no item %lld", static_cast<long long>(slot));
+      return -1;
+    }
+    repo = item->repo;
+  } else {
+    const Tag* t = tag >= 1 ? tag_get(tag) : nullptr;
+    if (!t) {
+      log_message(LOG_ERROR, "item_store: no tag %lld", static_cast<long long>(tag));
+      return -1;
+    }
+    repo = t->repo;
+  }
+  ItemBatch batch(repo);
+  int64_t stored = batch.store(slot, type, form, keep_history, tag);
+  if (stored < 0) return -1;
+  int rc = batch.commit();
+  if (rc != 0) {
+    log_message(LOG_ERROR, "item_store: %d", rc);
+    return -1;
+  }
+  return stored;
 }
 
 // --- Tag links ------------------------------------------------------------------------------
@@ -445,7 +591,8 @@ int delete_tag(int64_t tag_slot) {
     return -1;
   }
   const RepoDb& r = repo_db(ref);
-  status = journal_begin(ref.store.db);
+  JournalGroup group(ref.store.db);
+  status = group.status();
   if (status != 0) {
     log_message(LOG_ERROR, "delete_tag: %d, %d", status, static_cast<int>(tag_slot));
     return status;
@@ -455,7 +602,7 @@ int delete_tag(int64_t tag_slot) {
     status = object_delete_all(r, t->uuid);
     if (status == 0) status = links_delete_all(r, t->uuid, true);
     if (status != 0) {
-      journal_rollback(ref.store.db);
+      group.rollback();
       log_message(LOG_ERROR, "delete_tag: %d, %d", status, static_cast<int>(s));
       return status;
     }
@@ -464,13 +611,13 @@ int delete_tag(int64_t tag_slot) {
   if (relink) {
     for (int64_t s : orphans) {
       if (link_add(r, parent_uuid, item_get(s)->uuid) != 0) {
-        journal_rollback(ref.store.db);
+        group.rollback();
         log_message(LOG_ERROR, "delete_tag: %d, %d", -1, static_cast<int>(tag_slot));
         return -1;
       }
     }
   }
-  status = journal_commit(ref.store.db);
+  status = group.commit();
   if (status != 0) {
     log_message(LOG_ERROR, "delete_tag: %d, %d", status, static_cast<int>(tag_slot));
     return status;
@@ -517,6 +664,70 @@ int item_remove(int64_t slot) {
   return 0;
 }
 
+int items_toggle_flag(const std::vector<int64_t>& slots, int flag) {
+  if (flag != ITEM_COMPLETED && flag != ITEM_TRASHED) return -1;
+  int changed = 0;
+  for (const auto& [repo, members] : by_repository(slots)) {
+    ItemBatch batch(repo);
+    for (int64_t s : members) {
+      if (batch.set_flags(s, item_get(s)->flags ^ flag) != 0 && batch.status() != 0) break;
+    }
+    size_t n = batch.size();
+    if (batch.commit() != 0) {
+      log_message(LOG_ERROR, "items_toggle_flag: %d", repo);
+      return -1;
+    }
+    changed += static_cast<int>(n);
+  }
+  return changed;
+}
+
+int items_remove(const std::vector<int64_t>& slots) {
+  Model& m = model();
+  int removed = 0;
+  for (const auto& [repo, members] : by_repository(slots)) {
+    RepoRef ref;
+    if (repo_ref(repo, &ref) != 0) return -1;
+    JournalGroup group(ref.store.db);
+    int rc = group.status();
+    for (size_t i = 0; rc == 0 && i < members.size(); i++) {
+      const Item* item = item_get(members[i]);
+      rc = object_delete_all(ref.store, item->uuid);
+      if (rc == 0) rc = links_delete_all(ref.store, item->uuid, false);
+    }
+    if (rc == 0) rc = group.commit();
+    if (rc != 0) {
+      log_message(LOG_ERROR, "items_remove: %d, %d", rc, repo);
+      return -1;
+    }
+    // The memory follows in one pass over links, clipboard and reminders.
+    std::unordered_set<int64_t> gone(members.begin(), members.end());
+    int64_t cursor = -1;
+    while (const TagLink* l = slot_next<TagLink>(m.tag_links, &cursor))
+      if (gone.count(l->item)) slot_array_remove(m.tag_links, cursor);
+    size_t kept = 0;
+    for (int32_t c : g_clipboard)
+      if (!gone.count(c)) g_clipboard[kept++] = c;
+    g_clipboard.resize(kept);
+    if (g_clipboard.empty()) clipboard_clear();
+    bool reminders = false;
+    cursor = -1;
+    while (const Reminder* r = slot_next<Reminder>(m.reminders, &cursor))
+      if (gone.count(r->item)) {
+        slot_array_remove(m.reminders, cursor);
+        reminders = true;
+      }
+    for (int64_t s : members) {
+      Item* item = item_get(s);
+      items_remove_slot(s);
+      notify_item_changed(item, item->due ? 1 : 0);
+    }
+    if (reminders && m.reminder_changed) m.reminder_changed();
+    removed += static_cast<int>(members.size());
+  }
+  return removed;
+}
+
 // --- Clipboard ------------------------------------------------------------------------------
 
 const std::vector<int32_t>& clipboard() { return g_clipboard; }
@@ -536,9 +747,9 @@ void copy_all_items() {
   g_clipboard.assign(1, -tag);
 }
 
-int paste_repo() {
+int paste_repo(int64_t tag) {
   Model& m = model();
-  const Tag* target_tag = m.view >= 1 ? tag_get(m.view) : nullptr;
+  const Tag* target_tag = tag >= 1 ? tag_get(tag) : nullptr;
   if (!target_tag) return -1;
   int target = target_tag->repo;
   std::vector<int64_t> sources;
@@ -560,40 +771,24 @@ int paste_repo() {
   if (sources.empty()) return 0;
 
   // The whole paste is one journal group: one undo step takes it back.
-  std::vector<ItemForm> forms(sources.size());
-  struct Wipe {
-    std::vector<ItemForm>* forms;
-    ~Wipe() {
-      for (ItemForm& f : *forms) wipe_body(&f);
-    }
-  } wipe{&forms};
-  std::vector<int> types(sources.size());
-  for (size_t i = 0; i < sources.size(); i++) {
-    const Item* item = item_get(sources[i]);
-    form_from_item(item, &forms[i]);
-    forms[i].flags = item->flags;
-    types[i] = item->type;
+  ItemBatch batch(target);
+  for (int64_t s : sources) {
+    const Item* item = item_get(s);
+    if (!item) continue;
+    ItemForm form;
+    form_from_item(item, &form);
+    int type = item->type;
+    int flags = item->flags & (ITEM_COMPLETED | ITEM_TRASHED);
+    batch.store(-1, type, form, 0, tag, flags);
+    wipe_body(&form);
+    if (batch.status() != 0) break;
   }
-  if (group_begin(target) != 0) return -1;
-  std::vector<Stored> done(sources.size());
-  size_t n = 0;
-  int rc = 0;
-  for (; n < sources.size(); n++) {
-    rc = store_apply(-1, types[n], forms[n], &done[n]);
-    if (rc == 0) rc = store_write(&done[n], forms[n].body, 0);
-    if (rc != 0) {
-      n++;  // revert this one too
-      break;
-    }
-  }
-  if (rc == 0) rc = group_end(target, 0);
-  else group_end(target, 1);
+  size_t n = batch.size();
+  int rc = batch.commit();
   if (rc != 0) {
     log_message(LOG_ERROR, "paste_repo: %d", rc);
-    for (size_t i = n; i-- > 0;) store_revert(&done[i]);
     return -1;
   }
-  for (size_t i = 0; i < n; i++) store_finish(&done[i]);
   return static_cast<int>(n);
 }
 
@@ -619,7 +814,7 @@ int attach_items() {
     return 0;
   }
   form.body.insert(0, lines);
-  int64_t rc = item_store(sel, item->type, form, 0);
+  int64_t rc = item_store(sel, item->type, form, 0, m.view);
   wipe_body(&form);
   return rc >= 0 ? 0 : -1;
 }

@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct Item;
+class JournalGroup;
 
 // The editable form of an item, filled by the editors and applied by
 // item_store. Times are seconds since the epoch, 0 = not set.
@@ -39,6 +41,23 @@ int64_t remind_unit_seconds(int unit);
 int group_begin(int repo);
 int group_end(int repo, int rollback);
 
+// The same as a scope guard: the group begins in the constructor, commit()
+// closes it, and a group still open when the scope ends is rolled back.
+class RepoGroup {
+ public:
+  explicit RepoGroup(int repo);
+  ~RepoGroup();
+  RepoGroup(const RepoGroup&) = delete;
+  RepoGroup& operator=(const RepoGroup&) = delete;
+  // 0 when the group began (-1 when the repository is not mounted).
+  int status() const;
+  int commit();
+  void rollback();
+
+ private:
+  std::unique_ptr<JournalGroup> group_;
+};
+
 // Fills a form from the item at `slot`, or with the defaults of a new item
 // of `type` for slot -1.
 void item_form_fill(int64_t slot, int type, ItemForm* form);
@@ -49,12 +68,51 @@ int item_form_differs(const ItemForm& a, const ItemForm& b);
 // truncated, when none does); (0, 0) for an offset of 0 or less.
 void remind_split(int64_t offset, int32_t* unit, int32_t* count);
 
-// Applies the form to the item at `slot` (or to a new item of `type` linked
-// to the selected tag for slot -1) and stores it in one journal group.
-// Returns the item's slot, or -1 (invalid UTF-8 or values that could not be
-// stored and read back, no such item or tag, a storage failure); on failure
-// nothing changes, in the database or in memory.
-int64_t item_store(int64_t slot, int type, const ItemForm& form, int keep_history);
+// Applies the form to the item at `slot` (or, for slot -1, to a new item of
+// `type` in the repository of tag `tag`, linked to it; the window passes its
+// selected tag) and stores it in one journal group. `tag` is not used for an
+// existing item. Returns the item's slot, or -1 (invalid UTF-8 or values that
+// could not be stored and read back, no such item or tag, a storage
+// failure); on failure nothing changes, in the database or in memory.
+int64_t item_store(int64_t slot, int type, const ItemForm& form, int keep_history, int64_t tag);
+
+// Many stores into one repository as one command: one journal group, so one
+// transaction (one sync to disk) and one undo step however many items. The
+// imports and paste use it; item_store is a batch of one. Groups never nest:
+// no other journal group may begin while a batch is open.
+class ItemBatch {
+ public:
+  explicit ItemBatch(int repo);
+  // A batch not committed is rolled back: the database and the in-memory
+  // items are as they were before it.
+  ~ItemBatch();
+  ItemBatch(const ItemBatch&) = delete;
+  ItemBatch& operator=(const ItemBatch&) = delete;
+
+  // 0 while the batch can take items; else why not (the group did not
+  // begin, or a write failed and the batch will be rolled back).
+  int status() const;
+  int repo() const;
+  // As item_store, inside the batch: a new item (slot -1) goes into tag
+  // `tag`, which must be a real tag of this repository; an existing item
+  // must be in this repository. flags >= 0 replaces the item's flags (the
+  // form's flags can only set them). The slot, or -1 when this item is
+  // refused (nothing of it stored); a storage failure also ends the batch.
+  int64_t store(int64_t slot, int type, const ItemForm& form, int keep_history, int64_t tag, int flags = -1);
+  // Stores new flags for an existing item of this repository (its body as
+  // stored). 0 or -1 as for store.
+  int set_flags(int64_t slot, int flags);
+  // Items stored so far.
+  size_t size() const;
+  // Commits the group, then brings the reminders up to date and sends the
+  // item-changed notification for each item. 0; on failure everything is
+  // taken back and the status is returned.
+  int commit();
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
 
 // Tag links. Tag slots below 1 (the root entry, the pseudo tags of the
 // search results and the reminders view) get in-memory links only. The
@@ -88,6 +146,17 @@ int item_set_flags(int64_t slot, int flags);
 // storage status.
 int item_remove(int64_t slot);
 
+// Bulk forms for a selection of items, one journal group (one transaction
+// and one undo step) per repository involved, in the order the repositories
+// first appear. They return the number of items changed, or -1 when a
+// repository's group failed (that repository's items are then unchanged;
+// repositories done before it stay done).
+// Toggles `flag` (ITEM_COMPLETED or ITEM_TRASHED) on each item: trashing a
+// selection brings items already in the trash back out.
+int items_toggle_flag(const std::vector<int64_t>& slots, int flag);
+// Deletes each item everywhere, as item_remove.
+int items_remove(const std::vector<int64_t>& slots);
+
 // Clipboard of copied items: item slots, or the single entry -t standing for
 // every item of the repository of tag slot t.
 const std::vector<int32_t>& clipboard();
@@ -96,10 +165,11 @@ void clipboard_clear();
 void copy_items(const std::vector<int32_t>& slots);
 // The clipboard stands for the whole repository of the selected tag.
 void copy_all_items();
-// Copies the clipboard's items into the repository of the selected tag, as
-// new items linked to it; items already there are skipped. Returns the
-// number copied, or -1 without a selected real tag.
-int paste_repo();
+// Copies the clipboard's items into the repository of tag `tag` (the
+// selected tag), as new items linked to it, in one journal group; items
+// already there are skipped. Returns the number copied, or -1 when `tag` is
+// no real tag or the copy could not be stored (then nothing is copied).
+int paste_repo(int64_t tag);
 // Puts a link line "[[ordika:<uuid>]]" CR LF for every other clipboard item
 // in front of the selected item's body and stores it. 0 or -1.
 int attach_items();

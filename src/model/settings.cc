@@ -80,24 +80,10 @@ void dialog_sizes_load(sqlite3* cfg, DialogSizes* d) {
   }
 }
 
-namespace {
-
-// One transaction for all the writes of a save: one sync instead of one per
-// setting.
-struct SaveTransaction {
-  sqlite3* db;
-  bool open;
-  explicit SaveTransaction(sqlite3* d) : db(d), open(db_exec(d, "BEGIN;") == SQLITE_OK) {}
-  ~SaveTransaction() {
-    if (open && db_exec(db, "COMMIT;") != SQLITE_OK) db_exec(db, "ROLLBACK;");
-  }
-};
-
-}  // namespace
-
 void settings_save(sqlite3* cfg, const Settings& s, int selected_tag, int64_t selected_item) {
   if (!cfg) return;
-  SaveTransaction tx(cfg);
+  // One transaction for all the writes: one sync instead of one per setting.
+  Transaction tx(cfg);
   put_if_changed(cfg, "ui.language", s.language, -1);
   for (const IntSetting& i : kInts) put_if_changed(cfg, i.key, s.*(i.field), i.sentinel);
   for (int c = 0; c < 3; c++) put_if_changed(cfg, kColumnKeys[c], s.col_width[c], -1);
@@ -112,15 +98,17 @@ void settings_save(sqlite3* cfg, const Settings& s, int selected_tag, int64_t se
   }
   const Item* item = selected_item >= 0 ? item_get(selected_item) : nullptr;
   setting_put_str(cfg, "item.uuid", item ? uuid_to_hex(item->uuid).c_str() : "");
+  tx.commit();
 }
 
 void dialog_sizes_save(sqlite3* cfg, const DialogSizes& d) {
   if (!cfg) return;
-  SaveTransaction tx(cfg);
+  Transaction tx(cfg);
   for (int i = 0; i < DLG_COUNT; i++) {
     setting_put_int(cfg, kDialogKeys[i][0], d.width[i]);
     setting_put_int(cfg, kDialogKeys[i][1], d.height[i]);
   }
+  tx.commit();
 }
 
 void settings_restore_selection(Settings* s) {

@@ -137,12 +137,10 @@ int tags_save_tag(Tag* tag) {
   RepoRef ref;
   int rc = repo_ref(tag->repo, &ref);
   if (rc == 0) {
-    rc = journal_begin(ref.store.db);
-    if (rc == 0) {
-      rc = object_write(ref.store, tag->uuid, hash, padded.data(), padded.size(), nullptr, 0, false);
-      if (rc == 0) rc = journal_commit(ref.store.db);
-      if (rc != 0) journal_rollback(ref.store.db);
-    }
+    JournalGroup group(ref.store.db);
+    rc = group.status();
+    if (rc == 0) rc = object_write(ref.store, tag->uuid, hash, padded.data(), padded.size(), nullptr, 0, false);
+    if (rc == 0) rc = group.commit();
   }
   if (rc != 0) log_message(LOG_ERROR, "tags_save_tag(%s, %d): %d", hex.c_str(), tag->repo, rc);
   return rc;

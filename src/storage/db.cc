@@ -202,10 +202,13 @@ sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* ke
     pbkdf2_sha256(password, key.b + 32, 16, kConfigIterations, key.b);
     rc = page_db_key(db.get(), key.b, 48);
   }
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), "BEGIN;");
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), kConfigSchema);
-  if (rc == SQLITE_OK) rc = key_check_store(db.get(), key.b);
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), "COMMIT;");
+  if (rc == SQLITE_OK) {
+    Transaction tx(db.get());
+    rc = tx.status();
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), kConfigSchema);
+    if (rc == SQLITE_OK) rc = key_check_store(db.get(), key.b);
+    if (rc == SQLITE_OK) rc = tx.commit();
+  }
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "db_create_config_v2(%s): %d", file, rc);
     db.reset();
@@ -263,11 +266,14 @@ sqlite3* db_create_repo(const char* file, const uint8_t key[32]) {
   int rc = open_create(file, &raw);
   DbHandle db(raw);
   if (rc == SQLITE_OK) rc = page_db_key(db.get(), key, 32);
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), "BEGIN;");
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), kRepoSchema);
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
-  if (rc == SQLITE_OK) rc = key_check_store(db.get(), key);
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), "COMMIT;");
+  if (rc == SQLITE_OK) {
+    Transaction tx(db.get());
+    rc = tx.status();
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), kRepoSchema);
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
+    if (rc == SQLITE_OK) rc = key_check_store(db.get(), key);
+    if (rc == SQLITE_OK) rc = tx.commit();
+  }
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "db_create_repo(): %d", rc);
     return nullptr;
@@ -678,7 +684,8 @@ int object_write(const RepoDb& r, const uint8_t uuid[16], const uint8_t hash[20]
 
 int object_delete_version(const RepoDb& r, const uint8_t uuid[16], const uint8_t hash[20]) {
   sqlite3* db = r.db;
-  int rc = journal_begin(db);
+  JournalGroup group(db);
+  int rc = group.status();
   if (rc != 0) return rc;
   auto body = [&]() -> int {
     Stmt s;
@@ -699,9 +706,8 @@ int object_delete_version(const RepoDb& r, const uint8_t uuid[16], const uint8_t
     return step_done(s.get());
   };
   rc = body();
-  if (rc == 0) return journal_commit(db);
+  if (rc == 0) return group.commit();
   log_message(LOG_ERROR, "object_delete_version: %d", rc);
-  journal_rollback(db);
   return rc;
 }
 

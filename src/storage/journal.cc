@@ -231,6 +231,8 @@ int journal_commit(sqlite3* db) {
 }
 
 int journal_rollback(sqlite3* db) {
+  // A failing statement may already have ended the transaction.
+  if (sqlite3_get_autocommit(db)) return 0;
   int rc = db_exec(db, "ROLLBACK;");
   if (rc != SQLITE_OK) log_message(LOG_ERROR, "journal_rollback: %d", rc);
   return rc;
@@ -276,8 +278,8 @@ int journal_undo(sqlite3* db) {
     return rc;
   }
   sqlite3_bind_int64(rows.get(), 1, position);
-  rc = db_exec(db, "BEGIN;");
-  if (rc != SQLITE_OK) {
+  Transaction tx(db);
+  if ((rc = tx.status()) != SQLITE_OK) {
     log_message(LOG_ERROR, "journal_undo: BEGIN: %d", rc);
     return rc;
   }
@@ -295,10 +297,9 @@ int journal_undo(sqlite3* db) {
   if (rc == SQLITE_ROW && marker) rc = 0;
   rows.reset();
   if (rc == 0) rc = set_position(db, new_position);
-  if (rc == 0) rc = db_exec(db, "COMMIT;");
+  if (rc == 0) rc = tx.commit();
   if (rc != 0) {
     log_message(LOG_ERROR, "journal_undo: %d", rc);
-    rollback_if_open(db);
     return rc;
   }
   notify(db, new_position, end);
@@ -324,8 +325,8 @@ int journal_redo(sqlite3* db) {
     return rc;
   }
   sqlite3_bind_int64(rows.get(), 1, position + 1);
-  rc = db_exec(db, "BEGIN;");
-  if (rc != SQLITE_OK) {
+  Transaction tx(db);
+  if ((rc = tx.status()) != SQLITE_OK) {
     log_message(LOG_ERROR, "journal_redo: BEGIN: %d", rc);
     return rc;
   }
@@ -341,10 +342,9 @@ int journal_redo(sqlite3* db) {
   if (rc == SQLITE_DONE) rc = 0;
   rows.reset();
   if (rc == 0) rc = set_position(db, new_position);
-  if (rc == 0) rc = db_exec(db, "COMMIT;");
+  if (rc == 0) rc = tx.commit();
   if (rc != 0) {
     log_message(LOG_ERROR, "journal_redo: %d", rc);
-    rollback_if_open(db);
     return rc;
   }
   notify(db, new_position, end);

@@ -48,6 +48,37 @@ int journal_redo(sqlite3* db);
 // Rowid of the last journal row written in this process.
 int64_t journal_last();
 
+// A journal group for one scope: begun by the constructor, closed by
+// commit(); a group still open when the scope ends is rolled back, data and
+// journal rows together.
+class JournalGroup {
+ public:
+  explicit JournalGroup(sqlite3* db) : db_(db), status_(db ? journal_begin(db) : -1) {}
+  ~JournalGroup() { rollback(); }
+  JournalGroup(const JournalGroup&) = delete;
+  JournalGroup& operator=(const JournalGroup&) = delete;
+
+  // 0 when the group is open (or was committed), else why it did not begin.
+  int status() const { return status_; }
+  bool open() const { return status_ == 0 && !closed_; }
+  // journal_commit: 0, or its failure (the group is then rolled back).
+  int commit() {
+    if (!open()) return status_ != 0 ? status_ : -1;
+    closed_ = true;
+    return journal_commit(db_);
+  }
+  void rollback() {
+    if (!open()) return;
+    closed_ = true;
+    journal_rollback(db_);
+  }
+
+ private:
+  sqlite3* db_;
+  int status_;
+  bool closed_ = false;
+};
+
 // Called after a commit, an undo and a redo with the new undo/redo state.
 using UndoStateFn = void (*)(sqlite3* db, bool undo_possible, bool redo_possible);
 void journal_set_notify(UndoStateFn fn);

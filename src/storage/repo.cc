@@ -236,7 +236,8 @@ int copy_file(const std::string& from, const std::string& to) {
 // Copies the rows of configuration table t1/t2 with their blobs re-enciphered
 // from master_key to new_key, and t3 unchanged.
 int copy_config_tables(sqlite3* from, sqlite3* to, const uint8_t new_key[32]) {
-  int rc = db_exec(to, "BEGIN;");
+  Transaction tx(to);
+  int rc = tx.status();
   if (rc != SQLITE_OK) return rc;
   std::vector<uint8_t> buf;
   auto reencipher = [&](const void* p, int n) -> int {
@@ -294,8 +295,7 @@ int copy_config_tables(sqlite3* from, sqlite3* to, const uint8_t new_key[32]) {
     }
   }
   if (!buf.empty()) OPENSSL_cleanse(buf.data(), buf.size());
-  if (rc == SQLITE_OK) rc = db_exec(to, "COMMIT;");
-  if (rc != SQLITE_OK && !sqlite3_get_autocommit(to)) db_exec(to, "ROLLBACK;");
+  if (rc == SQLITE_OK) rc = tx.commit();
   return rc;
 }
 
@@ -690,19 +690,20 @@ int change_repo_password(RepoEntry* e, const char* new_password) {
   derive_key(pw.c_str(), new_key);
 
   bool pending_stored = false;
-  int rc = db_exec(e->db, "BEGIN;");
-  if (rc == SQLITE_OK) rc = repo_rekey(e->db, old_key, new_key);
-  // The record keeps its server link until the change is complete, so that a
-  // crash before the commit leaves the repository exactly as it was.
-  if (rc == 0) {
-    rc = repo_store_pending(e, pw.c_str());
-    pending_stored = rc == 0;
+  int rc;
+  {
+    Transaction tx(e->db);
+    rc = tx.status();
+    if (rc == SQLITE_OK) rc = repo_rekey(e->db, old_key, new_key);
+    // The record keeps its server link until the change is complete, so that
+    // a crash before the commit leaves the repository exactly as it was.
+    if (rc == 0) {
+      rc = repo_store_pending(e, pw.c_str());
+      pending_stored = rc == 0;
+    }
+    if (rc == 0) rc = tx.commit();
   }
-  if (rc == 0) rc = db_exec(e->db, "COMMIT;");
-  if (rc != 0) {
-    if (!sqlite3_get_autocommit(e->db)) db_exec(e->db, "ROLLBACK;");
-    if (pending_stored) repo_store(e);
-  }
+  if (rc != 0 && pending_stored) repo_store(e);
   repo_close(e);
   if (rc != 0) {
     log_message(LOG_ERROR, "change_repo_password: %d", rc);
@@ -771,11 +772,14 @@ int repo_clear_history(RepoEntry* e) {
   if (!e) return -1;
   bool opened_here = e->db == nullptr;
   if (repo_open(e) != 0) return -1;
-  int rc = db_exec(e->db, "BEGIN;");
-  if (rc == SQLITE_OK) rc = journal_reset(e->db);
-  if (rc == SQLITE_OK) rc = db_exec(e->db, "DELETE FROM t3; DELETE FROM t4;");
-  if (rc == SQLITE_OK) rc = db_exec(e->db, "COMMIT;");
-  if (rc != SQLITE_OK && !sqlite3_get_autocommit(e->db)) db_exec(e->db, "ROLLBACK;");
+  int rc;
+  {
+    Transaction tx(e->db);
+    rc = tx.status();
+    if (rc == SQLITE_OK) rc = journal_reset(e->db);
+    if (rc == SQLITE_OK) rc = db_exec(e->db, "DELETE FROM t3; DELETE FROM t4;");
+    if (rc == SQLITE_OK) rc = tx.commit();
+  }
   // The compaction copy stays in memory: no plain page in a temporary file.
   if (rc == SQLITE_OK) rc = db_exec(e->db, "PRAGMA temp_store=MEMORY;");
   if (rc == SQLITE_OK) rc = db_exec(e->db, "VACUUM;");
@@ -792,11 +796,11 @@ int repo_reset_journals() {
   for (size_t i = 0; i < repo_table.size(); i++) {
     RepoEntry& e = repo_table[i];
     if (!e.db || !e.mounted || !e.server_id.empty()) continue;
-    int rc = db_exec(e.db, "BEGIN;");
+    Transaction tx(e.db);
+    int rc = tx.status();
     if (rc == SQLITE_OK) rc = journal_reset(e.db);
-    if (rc == SQLITE_OK) rc = db_exec(e.db, "COMMIT;");
+    if (rc == SQLITE_OK) rc = tx.commit();
     if (rc != SQLITE_OK) {
-      if (!sqlite3_get_autocommit(e.db)) db_exec(e.db, "ROLLBACK;");
       log_message(LOG_ERROR, "clean_data: %d", static_cast<int>(i));
       result = rc;
     }

@@ -60,3 +60,37 @@ inline const uint8_t* column_fixed(sqlite3_stmt* s, int i, int n) {
 
 // Runs one or more statements without results (sqlite3_exec); SQLite code.
 inline int db_exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+// One transaction on a connection: begun by the constructor, ended by
+// commit(), and rolled back when the scope ends without a commit (or when
+// COMMIT fails), so no early return leaves a transaction open.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* db, const char* begin_sql = "BEGIN;")
+      : db_(db), status_(db ? db_exec(db, begin_sql) : SQLITE_MISUSE), open_(status_ == SQLITE_OK) {}
+  ~Transaction() { rollback(); }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  // SQLITE_OK when the transaction began.
+  int status() const { return status_; }
+  bool open() const { return open_; }
+  // SQLITE_OK, or the SQLite code of the failure (the transaction is then
+  // rolled back).
+  int commit() {
+    if (!open_) return status_ != SQLITE_OK ? status_ : SQLITE_MISUSE;
+    int rc = db_exec(db_, "COMMIT;");
+    if (rc != SQLITE_OK) rollback();
+    open_ = false;
+    return rc;
+  }
+  void rollback() {
+    if (open_ && !sqlite3_get_autocommit(db_)) db_exec(db_, "ROLLBACK;");
+    open_ = false;
+  }
+
+ private:
+  sqlite3* db_;
+  int status_;
+  bool open_;
+};

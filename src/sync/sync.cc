@@ -122,15 +122,6 @@ int exec_pair(sqlite3* db, const char* sql, const uint8_t* a, size_t na, const u
   return rc == SQLITE_DONE ? 0 : rc;
 }
 
-// Rolls back unless committed.
-struct Txn {
-  sqlite3* db = nullptr;
-  bool open = false;
-  ~Txn() {
-    if (open) db_exec(db, "ROLLBACK;");
-  }
-};
-
 // Reads one (c1, c2, c3, c4, c5) row into a deciphered conflict side.
 bool read_version(sqlite3_stmt* st, const uint8_t key[32], std::string* header, std::string* body, bool* has_body) {
   const uint8_t* u = column_fixed(st, 0, 16);
@@ -434,10 +425,9 @@ namespace {
 
 // Stage 3 up to and including the commit of the merged state.
 int apply_stage3(SyncSession* s, sqlite3* db) {
-  Txn txn{db};
-  int rc = db_exec(db, "BEGIN;");
+  Transaction txn(db);
+  int rc = txn.status();
   if (rc != SQLITE_OK) return rc;
-  txn.open = true;
   if ((rc = db_exec(db, "DELETE FROM t5;")) != SQLITE_OK) return rc;
   if ((rc = db_exec(db, "INSERT INTO t5 (c6,c7) VALUES (1,1)")) != SQLITE_OK) return rc;
 
@@ -622,9 +612,7 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
   for (size_t i = 0; i < down.count; ++i)
     if ((rc = exec_pair(db, "INSERT INTO t4 VALUES (?,?,0)", down.at(i), 16, down.at(i) + 16, 16)) != 0) return rc;
 
-  if ((rc = db_exec(db, "COMMIT;")) != SQLITE_OK) return rc;
-  txn.open = false;
-  return 0;
+  return txn.commit();
 }
 
 }  // namespace
@@ -654,17 +642,15 @@ int send_sync_objs(SyncSession* s) {
   }
   rc = page_db_attach(db, sync2.c_str(), "sync2", s->key, 32);
   if (rc == SQLITE_OK) {
-    Txn txn{db};
-    rc = db_exec(db, "BEGIN;");
-    txn.open = rc == SQLITE_OK;
+    Transaction txn(db);
+    rc = txn.status();
     if (rc == SQLITE_OK)
       rc = db_exec(db,
                    "INSERT INTO sync2.s1 SELECT t1.c1, t1.c2, t1.c3, t1.c4, t1.c5 FROM t1 INNER JOIN t3 ON "
                    "(t1.c1=t3.c1 AND t1.c2=t3.c2) WHERE t3.c3=1;");
     if (rc == SQLITE_OK) rc = db_exec(db, "INSERT INTO sync2.s3 SELECT * FROM t3;");
     if (rc == SQLITE_OK) rc = db_exec(db, "INSERT INTO sync2.s4 SELECT * FROM t4;");
-    if (rc == SQLITE_OK) rc = db_exec(db, "COMMIT;");
-    if (rc == SQLITE_OK) txn.open = false;
+    if (rc == SQLITE_OK) rc = txn.commit();
   }
   db_exec(db, "DETACH sync2;");
   if (rc != SQLITE_OK) {
@@ -712,10 +698,10 @@ int send_sync_objs(SyncSession* s) {
     conn_close(&c);
   }
   if (result != 0) return result;
-  rc = db_exec(db, "BEGIN;");
+  Transaction txn(db);
+  rc = txn.status();
   if (rc == SQLITE_OK) rc = db_exec(db, "DELETE FROM t3; DELETE FROM t4;");
-  if (rc == SQLITE_OK) rc = db_exec(db, "COMMIT;");
-  if (rc != SQLITE_OK && !sqlite3_get_autocommit(db)) db_exec(db, "ROLLBACK;");
+  if (rc == SQLITE_OK) rc = txn.commit();
   return rc;
 }
 

@@ -51,10 +51,10 @@ class InterchangeTest : public RepoModelTest {
   }
 
   int import_ics(const std::string& text, ImportReport* r = nullptr) {
-    return import_calendar(write("in.ics", text).c_str(), r);
+    return import_calendar(write("in.ics", text).c_str(), model().view, r);
   }
   int import_vcf(const std::string& text, ImportReport* r = nullptr) {
-    return import_contacts(write("in.vcf", text).c_str(), r);
+    return import_contacts(write("in.vcf", text).c_str(), model().view, r);
   }
 
   ScopedTz tz{"Europe/Berlin"};

@@ -18,13 +18,13 @@ class AccountsNotesTest : public InterchangeTest {
     f.title = title;
     f.body = key_body_format(k);
     f.markup = 1;
-    return item_store(-1, ITEM_KEY, f, 0);
+    return item_store(-1, ITEM_KEY, f, 0, model().view);
   }
   int64_t note(const std::string& title, const std::string& body) {
     ItemForm f;
     f.title = title;
     f.body = body;
-    return item_store(-1, ITEM_NOTE, f, 0);
+    return item_store(-1, ITEM_NOTE, f, 0, model().view);
   }
   // Log lines written while fn runs.
   std::string logged(const std::function<void()>& fn) {
@@ -69,7 +69,7 @@ TEST_F(AccountsNotesTest, AccountsExportLayout) {
 
   // Back into the second repository.
   model().view = static_cast<int32_t>(g_repos[1].root);
-  EXPECT_EQ(import_accounts(path.c_str()), 2);
+  EXPECT_EQ(import_accounts(path.c_str(), model().view), 2);
   int64_t c = -1;
   int seen = 0;
   while (Item* item = slot_next<Item>(model().items, &c)) {
@@ -96,7 +96,7 @@ TEST_F(AccountsNotesTest, AccountsImportStopsAtAnUnknownKeyAndLogs) {
       "{\"title\":\"B\",\"expires\":20300115},"
       "{\"bogus\":1},{\"title\":\"C\"}]";
   int n = -2;
-  std::string log = logged([&] { n = import_accounts(write("k.json", json).c_str()); });
+  std::string log = logged([&] { n = import_accounts(write("k.json", json).c_str(), model().view); });
   EXPECT_EQ(n, 2);
   EXPECT_NE(log.find("key_import: JSON parsing error"), std::string::npos) << log;
   EXPECT_NE(log.find("key_import: 2 keys imported"), std::string::npos) << log;
@@ -105,19 +105,19 @@ TEST_F(AccountsNotesTest, AccountsImportStopsAtAnUnknownKeyAndLogs) {
   EXPECT_FALSE(titled("C"));
   EXPECT_EQ(titled("B")->due, lt(2030, 1, 15));
 
-  log = logged([&] { n = import_accounts(write("bad.json", "[{\"title\":\"\xFF\"}]").c_str()); });
+  log = logged([&] { n = import_accounts(write("bad.json", "[{\"title\":\"\xFF\"}]").c_str(), model().view); });
   EXPECT_EQ(n, -1);
   EXPECT_NE(log.find("key_import: invalid UTF-8"), std::string::npos) << log;
   EXPECT_NE(log.find("key_import: 0 keys imported"), std::string::npos) << log;  // logged in every case
 
   // No title: nothing; a compact entry ending in a number is taken.
-  EXPECT_EQ(import_accounts(write("c.json", "{\"url\":\"x\"}{\"title\":\"D\",\"expires\":1893456000}").c_str()), 1);
+  EXPECT_EQ(import_accounts(write("c.json", "{\"url\":\"x\"}{\"title\":\"D\",\"expires\":1893456000}").c_str(), model().view), 1);
   ASSERT_TRUE(titled("D"));
   EXPECT_EQ(titled("D")->due, 1893456000);
-  EXPECT_EQ(import_accounts(dir.file("none.json").c_str()), -1);
+  EXPECT_EQ(import_accounts(dir.file("none.json").c_str(), model().view), -1);
 
   // A line break inside the password must not shift the fields after it.
-  EXPECT_EQ(import_accounts(write("lf.json", "{\"title\":\"E\",\"password\":\"pw\\n\",\"url\":\"u\",\"notes\":\"n1\\nn2\",\"expires\":\"20300115\"}").c_str()), 1);
+  EXPECT_EQ(import_accounts(write("lf.json", "{\"title\":\"E\",\"password\":\"pw\\n\",\"url\":\"u\",\"notes\":\"n1\\nn2\",\"expires\":\"20300115\"}").c_str(), model().view), 1);
   ASSERT_TRUE(titled("E"));
   KeyBody k;
   std::string body = item_body_load(titled("E"));
@@ -186,7 +186,7 @@ TEST_F(AccountsNotesTest, NoteFileNames) {
 TEST_F(AccountsNotesTest, ImportNote) {
   std::string text = "line one\r\nline two\n\xC3\xA9";
   std::string path = write("bom.txt", "\xEF\xBB\xBF" + text);
-  EXPECT_EQ(import_note(path.c_str()), 1);
+  EXPECT_EQ(import_note(path.c_str(), model().view), 1);
   Item* n = titled(path);
   ASSERT_TRUE(n);
   EXPECT_EQ(n->type, ITEM_NOTE);
@@ -195,13 +195,13 @@ TEST_F(AccountsNotesTest, ImportNote) {
   EXPECT_EQ(item_body_load(n), "line one\nline two\n\xC3\xA9");
 
   std::string empty = write("empty.txt", "");
-  EXPECT_EQ(import_note(empty.c_str()), 1);
+  EXPECT_EQ(import_note(empty.c_str(), model().view), 1);
   ASSERT_TRUE(titled(empty));
   EXPECT_EQ(item_body_load(titled(empty)), "");
 
-  EXPECT_EQ(import_note(dir.file("missing.txt").c_str()), -1);
-  EXPECT_EQ(import_note(write("latin1.txt", "caf\xE9").c_str()), 0);
-  EXPECT_EQ(import_note(write("bin.dat", std::string("a\0b", 3)).c_str()), 0);
+  EXPECT_EQ(import_note(dir.file("missing.txt").c_str(), model().view), -1);
+  EXPECT_EQ(import_note(write("latin1.txt", "caf\xE9").c_str(), model().view), 0);
+  EXPECT_EQ(import_note(write("bin.dat", std::string("a\0b", 3)).c_str(), model().view), 0);
   EXPECT_EQ(items_of(ITEM_NOTE).size(), 2u);
 }
 
@@ -209,7 +209,7 @@ TEST_F(AccountsNotesTest, SaveItemAs) {
   ItemForm ev;
   ev.title = "Event";
   ev.due = lt(2030, 1, 1, 9);
-  int64_t es = item_store(-1, ITEM_EVENT, ev, 0);
+  int64_t es = item_store(-1, ITEM_EVENT, ev, 0, model().view);
   ASSERT_EQ(import_vcf("BEGIN:VCARD\nVERSION:3.0\nFN:Card\nEND:VCARD\n"), 1);
   int64_t cs = item_find(titled("Card")->uuid);
   KeyBody k;

@@ -7,7 +7,7 @@ namespace {
 
 class CalendarTest : public InterchangeTest {};
 
-int64_t store_form(int type, const ItemForm& f) { return item_store(-1, type, f, 0); }
+int64_t store_form(int type, const ItemForm& f) { return item_store(-1, type, f, 0, model().view); }
 
 TEST_F(CalendarTest, ExportWritesTheSubsetAndReimportUpdatesByUid) {
   ItemForm ev;
@@ -235,21 +235,23 @@ TEST_F(CalendarTest, LongTextsStayWholeUpToTheItemLimit) {
 }
 
 TEST_F(CalendarTest, FilesThatCannotBeReadOrWritten) {
-  EXPECT_EQ(import_calendar(dir.file("missing.ics").c_str()), -1);
-  EXPECT_EQ(import_calendar(dir.path().c_str()), -1);  // a directory
+  EXPECT_EQ(import_calendar(dir.file("missing.ics").c_str(), model().view), -1);
+  EXPECT_EQ(import_calendar(dir.path().c_str(), model().view), -1);  // a directory
   EXPECT_EQ(export_calendar((dir.path() + "/no/such/dir/x.ics").c_str(), 0, -1), -1);
-  // Nothing selected to import into: every component is refused.
+  // No real tag to import into: the import is refused as a whole.
+  int64_t before = slot_array_count(model().items);
   model().view = VIEW_REMINDERS;
   ImportReport r;
-  EXPECT_EQ(import_ics(vcalendar("BEGIN:VEVENT\nDTSTART:20300101T080000Z\nSUMMARY:x\nEND:VEVENT\n"), &r), 0);
-  EXPECT_EQ(r.skipped, 1);
+  EXPECT_EQ(import_ics(vcalendar("BEGIN:VEVENT\nDTSTART:20300101T080000Z\nSUMMARY:x\nEND:VEVENT\n"), &r), -1);
+  EXPECT_EQ(r.imported, 0);
+  EXPECT_EQ(slot_array_count(model().items), before);
 }
 
 TEST_F(CalendarTest, UndatedTasksRoundTrip) {
   ItemForm t;
   t.title = "Someday";
   t.flags = ITEM_COMPLETED;
-  int64_t s = item_store(-1, ITEM_TASK, t, 0);
+  int64_t s = item_store(-1, ITEM_TASK, t, 0, model().view);
   ASSERT_GE(s, 0);
   ASSERT_EQ(item_get(s)->due, 0);
   std::string path = dir.file("undated.ics");

@@ -116,7 +116,7 @@ TEST_F(ContactsTest, ExportFoldsNormalisesAndRoundTrips) {
   ASSERT_EQ(import_vcf(vcf), 2);
   ItemForm n;
   n.title = "a note is no contact";
-  ASSERT_GE(item_store(-1, ITEM_NOTE, n, 0), 0);
+  ASSERT_GE(item_store(-1, ITEM_NOTE, n, 0, model().view), 0);
 
   std::string path = dir.file("out.vcf");
   ASSERT_EQ(export_contacts(-1, 0, path.c_str()), 2);
@@ -137,7 +137,7 @@ TEST_F(ContactsTest, ExportFoldsNormalisesAndRoundTrips) {
   // Into the second repository: the same people come back.
   model().view = static_cast<int32_t>(g_repos[1].root);
   ImportReport r;
-  EXPECT_EQ(import_contacts(path.c_str(), &r), 2);
+  EXPECT_EQ(import_contacts(path.c_str(), model().view, &r), 2);
   int64_t c = -1;
   int seen = 0;
   while (Item* item = slot_next<Item>(model().items, &c)) {
@@ -187,7 +187,7 @@ TEST_F(ContactsTest, StoreUpdatesAnExistingContact) {
   VCardRecord rec;
   std::string text = "BEGIN:VCARD\nVERSION:3.0\nFN:After\nEND:VCARD\n";
   ASSERT_EQ(vcard_parse(text.data(), text.size(), &rec), 0);
-  EXPECT_EQ(vcard_store(slot, rec, vcard_compose_full(rec)), slot);
+  EXPECT_EQ(vcard_store(slot, rec, vcard_compose_full(rec), model().view), slot);
   EXPECT_EQ(item_get(slot)->title, "After");
   EXPECT_EQ(item_get(slot)->due, 0);  // no birthday any more
   EXPECT_EQ(item_get(slot)->recurrence.freq, FREQ_NONE);

@@ -50,13 +50,13 @@ TEST_F(CorporaTest, Survey) {
   if (!getenv("ORDIKA_SURVEY")) GTEST_SKIP();
   for (auto& f : files_in("ics", ".ics")) {
     ImportReport r;
-    int n = import_calendar(f.c_str(), &r);
+    int n = import_calendar(f.c_str(), model().view, &r);
     printf("%s: %d imported %d skipped\n%s", fs::path(f).filename().c_str(), n, r.skipped, summary().c_str());
     clear();
   }
   for (auto& f : files_in("vcf", ".vcf")) {
     ImportReport r;
-    int n = import_contacts(f.c_str(), &r);
+    int n = import_contacts(f.c_str(), model().view, &r);
     printf("%s: %d imported %d skipped\n", fs::path(f).filename().c_str(), n, r.skipped);
     int64_t c = -1;
     while (Item* item = slot_next<Item>(model().items, &c))
@@ -74,7 +74,7 @@ TEST_F(CorporaTest, EveryCalendarImportsAndRoundTrips) {
   for (auto& f : files) {
     SCOPED_TRACE(f);
     ImportReport r;
-    int n = import_calendar(f.c_str(), &r);
+    int n = import_calendar(f.c_str(), model().view, &r);
     ASSERT_GE(n, 0);
     EXPECT_EQ(n, r.imported);
     total += n;
@@ -83,7 +83,7 @@ TEST_F(CorporaTest, EveryCalendarImportsAndRoundTrips) {
       std::string out = dir.file("rt.ics");
       ASSERT_EQ(export_calendar(out.c_str(), 0, -1), n);
       ImportReport again;
-      EXPECT_EQ(import_calendar(out.c_str(), &again), n);
+      EXPECT_EQ(import_calendar(out.c_str(), model().view, &again), n);
       EXPECT_EQ(again.updated, n);
       EXPECT_EQ(summary(), before);
     }
@@ -98,7 +98,7 @@ TEST_F(CorporaTest, EveryAddressBookImportsAndRoundTrips) {
   for (auto& f : files) {
     SCOPED_TRACE(f);
     ImportReport r;
-    int n = import_contacts(f.c_str(), &r);
+    int n = import_contacts(f.c_str(), model().view, &r);
     EXPECT_GE(n, 1);
     std::map<std::string, std::string> bodies;
     int64_t c = -1;
@@ -106,7 +106,7 @@ TEST_F(CorporaTest, EveryAddressBookImportsAndRoundTrips) {
     std::string out = dir.file("rt.vcf");
     ASSERT_EQ(export_contacts(-1, 0, out.c_str()), n);
     clear();
-    EXPECT_EQ(import_contacts(out.c_str()), n);
+    EXPECT_EQ(import_contacts(out.c_str(), model().view), n);
     std::map<std::string, std::string> again;
     c = -1;
     while (Item* item = slot_next<Item>(model().items, &c)) again[item->title] = item_body_load(item);
@@ -119,8 +119,8 @@ class CorporaFileTest : public CorporaTest {
  protected:
   int load(const char* name, ImportReport* r = nullptr) {
     std::string path = kCorpora + "/" + (std::string(name).find(".vcf") != std::string::npos ? "vcf/" : "ics/") + name;
-    return std::string(name).find(".vcf") != std::string::npos ? import_contacts(path.c_str(), r)
-                                                                : import_calendar(path.c_str(), r);
+    return std::string(name).find(".vcf") != std::string::npos ? import_contacts(path.c_str(), model().view, r)
+                                                                : import_calendar(path.c_str(), model().view, r);
   }
   static std::vector<Item*> all_titled(const std::string& title) {
     std::vector<Item*> out;

@@ -58,7 +58,7 @@ TEST_F(IndependentParsersTest, IcalendarAndVobjectReadOurExports) {
   ev.until = ev.due + 60 * 86400;
   ev.remind_unit = 1;
   ev.remind_count = 90;
-  ASSERT_GE(item_store(-1, ITEM_EVENT, ev, 0), 0);
+  ASSERT_GE(item_store(-1, ITEM_EVENT, ev, 0, model().view), 0);
   ItemForm task;
   task.title = "Monthly report";
   task.due = 1893492000;
@@ -68,11 +68,11 @@ TEST_F(IndependentParsersTest, IcalendarAndVobjectReadOurExports) {
   task.recur_count = 6;
   task.remind_unit = 3;
   task.remind_count = 2;
-  ASSERT_GE(item_store(-1, ITEM_TASK, task, 0), 0);
+  ASSERT_GE(item_store(-1, ITEM_TASK, task, 0, model().view), 0);
   ItemForm undated;
   undated.title = "Someday";
   undated.flags = ITEM_COMPLETED;
-  ASSERT_GE(item_store(-1, ITEM_TASK, undated, 0), 0);
+  ASSERT_GE(item_store(-1, ITEM_TASK, undated, 0, model().view), 0);
   ASSERT_EQ(import_vcf("BEGIN:VCARD\nVERSION:3.0\nN:Doe;John\nFN:Doe\\, John\nTEL;TYPE=HOME;TYPE=CELL:+1 555 0100\n"
                        "EMAIL;TYPE=INTERNET:john@example.org\nADR;TYPE=WORK:;;1 Main St\\, Apt 2;Springfield;;12345;;\n"
                        "NOTE:" + std::string(90, 'n') + "\\nsecond line\nEND:VCARD\n"),

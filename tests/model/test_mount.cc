@@ -88,7 +88,7 @@ TEST_F(MountTest, UndoIsSeenAfterRemount) {
   ItemForm form;
   item_form_fill(note, ITEM_NOTE, &form);
   form.title = "second title";
-  ASSERT_GE(item_store(note, ITEM_NOTE, form, 0), 0);
+  ASSERT_GE(item_store(note, ITEM_NOTE, form, 0, model().view), 0);
   ASSERT_EQ(0, journal_undo(repo_table[0].db));
   repo_remount();
   ASSERT_EQ(1, count_items());

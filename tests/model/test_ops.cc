@@ -95,7 +95,7 @@ TEST_F(OpsTest, StoredFormFillsBackUnchanged) {
   f.by_day = 0x22;
   f.end_kind = RECUR_UNTIL;
   f.until = lt(2035, 12, 31);
-  int64_t slot = item_store(-1, ITEM_EVENT, f, 0);
+  int64_t slot = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(slot, 0);
   ItemForm back;
   item_form_fill(slot, ITEM_EVENT, &back);
@@ -139,19 +139,19 @@ TEST_F(OpsTest, EditReportsTheChangeKindAndIsOneUndoStep) {
 
   g_changes.clear();
   f.title = "Pay rent";
-  expect_one_undo_step(0, [&] { ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0), slot); });
+  expect_one_undo_step(0, [&] { ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0, model().view), slot); });
   ASSERT_EQ(g_changes.size(), 1u);
   EXPECT_EQ(g_changes[0].second, 2);
 
   g_changes.clear();
   f.due += 3600;
-  expect_one_undo_step(0, [&] { ASSERT_EQ(item_store(slot, ITEM_TASK, f, 1), slot); });
+  expect_one_undo_step(0, [&] { ASSERT_EQ(item_store(slot, ITEM_TASK, f, 1, model().view), slot); });
   EXPECT_EQ(g_changes.at(0).second, 1);
   EXPECT_EQ(count(db(), "t1 WHERE c3=1"), 1);  // the kept earlier version
 
   g_changes.clear();
   f.body = "new text";
-  ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0), slot);
+  ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0, model().view), slot);
   EXPECT_EQ(g_changes.at(0).second, 0);
 
   // Neither side has a due time: kind 0 even for a new title.
@@ -159,7 +159,7 @@ TEST_F(OpsTest, EditReportsTheChangeKindAndIsOneUndoStep) {
   item_form_fill(note, ITEM_NOTE, &f);
   f.title = "n2";
   g_changes.clear();
-  ASSERT_EQ(item_store(note, ITEM_NOTE, f, 0), note);
+  ASSERT_EQ(item_store(note, ITEM_NOTE, f, 0, model().view), note);
   EXPECT_EQ(g_changes.at(0).second, 0);
 }
 
@@ -170,7 +170,7 @@ TEST_F(OpsTest, ReminderUnitWithCountZeroRemindsAtTheDueTime) {
   f.due = time(nullptr) + 7200;
   f.remind_unit = 2;
   f.remind_count = 0;
-  int64_t slot = item_store(-1, ITEM_TASK, f, 0);
+  int64_t slot = item_store(-1, ITEM_TASK, f, 0, model().view);
   ASSERT_GE(slot, 0);
   EXPECT_EQ(item_get(slot)->remind_offset, 1);
   EXPECT_EQ(item_get(slot)->next_remind, f.due);
@@ -181,13 +181,13 @@ TEST_F(OpsTest, ReminderUnitWithCountZeroRemindsAtTheDueTime) {
 
   f.remind_count = 15;
   f.remind_unit = 1;
-  ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0), slot);
+  ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0, model().view), slot);
   EXPECT_EQ(item_get(slot)->remind_offset, 900);
   EXPECT_EQ(reminder_of(slot), f.due - 900);
   EXPECT_EQ(reminder_find(slot)->due_at, f.due);
 
   f.remind_unit = 0;
-  ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0), slot);
+  ASSERT_EQ(item_store(slot, ITEM_TASK, f, 0, model().view), slot);
   EXPECT_EQ(item_get(slot)->remind_offset, 0);
   EXPECT_EQ(reminder_find(slot), nullptr);
 }
@@ -208,10 +208,10 @@ TEST_F(OpsTest, InvalidFormsChangeNothing) {
   for (size_t i = 0; i < bad.size(); i++) {
     ItemForm g = f;
     bad[i](g);
-    EXPECT_EQ(item_store(slot, ITEM_NOTE, g, 0), -1) << i;
-    EXPECT_EQ(item_store(-1, ITEM_NOTE, g, 0), -1) << i;
+    EXPECT_EQ(item_store(slot, ITEM_NOTE, g, 0, model().view), -1) << i;
+    EXPECT_EQ(item_store(-1, ITEM_NOTE, g, 0, model().view), -1) << i;
   }
-  EXPECT_EQ(item_store(slot, 7, f, 0), -1);
+  EXPECT_EQ(item_store(slot, 7, f, 0, model().view), -1);
   EXPECT_EQ(dump(), rows);
   EXPECT_EQ(slot_array_count(model().items), items_before);
   EXPECT_EQ(item_get(slot)->title, "keep");
@@ -221,9 +221,9 @@ TEST_F(OpsTest, NewItemNeedsASelectedRealTag) {
   model().view = VIEW_FIXED;
   ItemForm f;
   f.title = "x";
-  EXPECT_EQ(item_store(-1, ITEM_NOTE, f, 0), -1);
+  EXPECT_EQ(item_store(-1, ITEM_NOTE, f, 0, model().view), -1);
   model().view = 4242;
-  EXPECT_EQ(item_store(-1, ITEM_NOTE, f, 0), -1);
+  EXPECT_EQ(item_store(-1, ITEM_NOTE, f, 0, model().view), -1);
   EXPECT_EQ(slot_array_count(model().items), 0);
 }
 
@@ -238,10 +238,10 @@ TEST_F(OpsTest, FailedStoreLeavesDatabaseAndMemoryAsTheyWere) {
   f.title = "new";
   f.due += 86400;
   g_changes.clear();
-  EXPECT_EQ(item_store(slot, ITEM_TASK, f, 0), -1);
+  EXPECT_EQ(item_store(slot, ITEM_TASK, f, 0, model().view), -1);
   int64_t items_before = slot_array_count(model().items);
   model().view = static_cast<int32_t>(g_repos[0].root);
-  EXPECT_EQ(item_store(-1, ITEM_TASK, f, 0), -1);
+  EXPECT_EQ(item_store(-1, ITEM_TASK, f, 0, model().view), -1);
   EXPECT_EQ(slot_array_count(model().items), items_before);
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(db(), "ROLLBACK;", nullptr, nullptr, nullptr));
   EXPECT_EQ(dump(), rows);
@@ -399,7 +399,7 @@ TEST_F(OpsTest, CompletingAndTrashingAreUndoSteps) {
   f.due = time(nullptr) + 86400;
   f.remind_unit = 1;
   f.remind_count = 10;
-  int64_t slot = item_store(-1, ITEM_TASK, f, 0);
+  int64_t slot = item_store(-1, ITEM_TASK, f, 0, model().view);
   ASSERT_GE(slot, 0);
   ASSERT_NE(reminder_find(slot), nullptr);
   g_changes.clear();
@@ -431,7 +431,7 @@ TEST_F(OpsTest, RemovedItemLeavesMemoryLinksClipboardAndReminders) {
   f.due = time(nullptr) + 86400;
   f.remind_unit = 2;
   f.remind_count = 1;
-  int64_t slot = item_store(-1, ITEM_EVENT, f, 0);
+  int64_t slot = item_store(-1, ITEM_EVENT, f, 0, model().view);
   int64_t keep = make_item(t, ITEM_NOTE, "keep");
   ASSERT_GE(slot, 0);
   tag_link_append(VIEW_SEARCH, static_cast<int32_t>(slot));
@@ -455,13 +455,13 @@ TEST_F(OpsTest, PasteIntoTheSameRepositoryCopiesNothing) {
   copy_items({a});
   auto rows = dump();
   model().view = static_cast<int32_t>(g_repos[0].root);
-  EXPECT_EQ(paste_repo(), 0);
+  EXPECT_EQ(paste_repo(model().view), 0);
   copy_all_items();
   EXPECT_EQ(clipboard(), (std::vector<int32_t>{-static_cast<int32_t>(g_repos[0].root)}));
-  EXPECT_EQ(paste_repo(), 0);
+  EXPECT_EQ(paste_repo(model().view), 0);
   EXPECT_EQ(dump(), rows);
   model().view = VIEW_FIXED;
-  EXPECT_EQ(paste_repo(), -1);
+  EXPECT_EQ(paste_repo(model().view), -1);
   copy_all_items();  // a fixed row stands for no repository
   EXPECT_EQ(clipboard(), (std::vector<int32_t>{-static_cast<int32_t>(g_repos[0].root)}));
 }
@@ -474,7 +474,7 @@ TEST_F(OpsTest, PasteCopiesIntoAnotherRepositoryAsOneUndoStep) {
   f.body = "text";
   f.remind_unit = 1;
   f.remind_count = 5;
-  int32_t done = static_cast<int32_t>(item_store(-1, ITEM_TASK, f, 0));  // no due time
+  int32_t done = static_cast<int32_t>(item_store(-1, ITEM_TASK, f, 0, model().view));  // no due time
   ASSERT_GE(done, 0);
   ASSERT_EQ(item_set_flags(done, ITEM_COMPLETED), 0);
   int32_t note = static_cast<int32_t>(make_item(src, ITEM_NOTE, "note", "body"));
@@ -483,7 +483,7 @@ TEST_F(OpsTest, PasteCopiesIntoAnotherRepositoryAsOneUndoStep) {
   copy_items({done, note});
   model().view = static_cast<int32_t>(target);
   int copied = -1;
-  expect_one_undo_step(1, [&] { copied = paste_repo(); });
+  expect_one_undo_step(1, [&] { copied = paste_repo(model().view); });
   EXPECT_EQ(copied, 2);
   EXPECT_EQ(dump(0), source_rows);
   std::vector<int32_t> pasted = linked_items(static_cast<int32_t>(target));
@@ -503,7 +503,7 @@ TEST_F(OpsTest, PasteCopiesIntoAnotherRepositoryAsOneUndoStep) {
   model().view = static_cast<int32_t>(src);
   copy_all_items();
   model().view = static_cast<int32_t>(g_repos[1].root);
-  EXPECT_EQ(paste_repo(), 2);
+  EXPECT_EQ(paste_repo(model().view), 2);
   EXPECT_EQ(linked_items(static_cast<int32_t>(g_repos[1].root)).size(), 2u);
 }
 

@@ -88,7 +88,7 @@ class RepoModelTest : public ModelTest {
     f.title = title;
     f.body = body;
     f.due = due;
-    return item_store(-1, type, f, 0);
+    return item_store(-1, type, f, 0, model().view);
   }
 
   // Runs op, then checks that one undo brings back exactly the earlier rows

@@ -171,7 +171,7 @@ TEST_F(StartupTest, ProfileReopensWithEveryItemTagLinkAndReminder) {
   task.freq = FREQ_WEEKLY;
   task.end_kind = RECUR_COUNT;
   task.recur_count = 5;
-  int64_t t = item_store(-1, ITEM_TASK, task, 0);
+  int64_t t = item_store(-1, ITEM_TASK, task, 0, model().view);
   ASSERT_GE(t, 0);
   ASSERT_EQ(0, update_tag_item(static_cast<int32_t>(sub), static_cast<int32_t>(t), 1));
   int64_t done = add_note(work, "finished");

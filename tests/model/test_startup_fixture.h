@@ -131,7 +131,7 @@ class StartupTest : public ::testing::Test {
     ItemForm form;
     form.title = title;
     form.body = body;
-    return item_store(-1, ITEM_NOTE, form, 0);
+    return item_store(-1, ITEM_NOTE, form, 0, model().view);
   }
 
   static constexpr const char* kMaster = "Master-Pass-123";

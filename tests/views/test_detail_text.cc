@@ -35,7 +35,7 @@ class DetailTest : public RepoModelTest {
     f.title = title;
     f.body = body;
     f.markup = static_cast<uint8_t>(markup);
-    return item_store(-1, type, f, 0);
+    return item_store(-1, type, f, 0, model().view);
   }
   ScopedTz tz{"Europe/Berlin"};
 };
@@ -85,7 +85,7 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   f.until = lt(2030, 6, 30, 10);
   f.remind_unit = 1;
   f.remind_count = 90;
-  int64_t s = item_store(-1, ITEM_EVENT, f, 0);
+  int64_t s = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(s, 0);
   std::string text = item_detail_text(item_get(s));
   EXPECT_EQ(text, row(119, "2030-03-04 10:00") + row(120, "2030-03-04 11:30") + row(125, "90 " + L(164)) +
@@ -98,12 +98,12 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   ItemForm t;
   t.title = "Task";
   t.due = lt(2030, 1, 2, 8);
-  int64_t ts = item_store(-1, ITEM_TASK, t, 0);
+  int64_t ts = item_store(-1, ITEM_TASK, t, 0, model().view);
   EXPECT_EQ(item_detail_text(item_get(ts)), row(118, "2030-01-02 08:00"));
   ItemForm e;
   e.title = "Once";
   e.due = lt(2030, 1, 2, 8);
-  int64_t es = item_store(-1, ITEM_EVENT, e, 0);
+  int64_t es = item_store(-1, ITEM_EVENT, e, 0, model().view);
   EXPECT_EQ(item_detail_text(item_get(es)), row(119, "2030-01-02 08:00") + row(121, L(48)));
   // A note with markup on: the body as it is.
   int64_t ns = store(ITEM_NOTE, "N", "== Heading\ntext", 1);
