@@ -156,11 +156,11 @@ struct StoredItems {
     f.title = "note";
     f.body = body;
     f.markup = 1;
-    note = item_store(-1, ITEM_NOTE, f, 0);
+    note = item_store(-1, ITEM_NOTE, f, 0, root);
     ItemForm k;
     k.title = "account";
     k.body = "https://bank.example\nuser\nS3cret-pass\n0\nnotes\n";
-    account = item_store(-1, ITEM_KEY, k, 0);
+    account = item_store(-1, ITEM_KEY, k, 0, root);
   }
   ~StoredItems() {
     items_reset();

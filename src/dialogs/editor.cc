@@ -9,7 +9,6 @@
 #include "dialogs/layout.h"
 #include "model/app_core.h"
 #include "model/item.h"
-#include "model/model.h"
 #include "support/log.h"
 #include "support/strings.h"
 
@@ -129,15 +128,7 @@ void show(Editor* ed) {
 int64_t store(Editor* ed, const ItemForm& form) {
   int keep = ed->keep_history_check && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ed->keep_history_check)) ? 1 : 0;
   if (ed->spec->store) return ed->spec->store(ed, form, keep);
-  // A new item goes under the editor's target tag; item_store takes the
-  // model's view as that tag, so it stands in for the store only.
-  Model& m = model();
-  int32_t view = m.view;
-  bool swap = ed->slot < 0 && ed->target_tag >= 1 && ed->target_tag != view;
-  if (swap) m.view = static_cast<int32_t>(ed->target_tag);
-  int64_t slot = item_store(ed->slot, ed->spec->type, form, keep);
-  if (swap) m.view = view;
-  return slot;
+  return item_store(ed->slot, ed->spec->type, form, keep, ed->target_tag);
 }
 
 // Gathers and stores when changed. False when a store failed: the failure

@@ -42,6 +42,18 @@ const EditorSpec* editor_spec(int type) {
 }
 
 int64_t item_edit(int type, int64_t slot, int64_t target_tag) {
+  // An existing item is edited as what it is: storing it through another
+  // type's editor would change its kind and drop what that editor lacks.
+  if (slot >= 0) {
+    const Item* item = item_get(slot);
+    if (!item) {
+      log_message(LOG_ERROR, "item_edit: no item %lld", static_cast<long long>(slot));
+      return -1;
+    }
+    if (item->type != type) log_message(LOG_WARNING, "item_edit: item %lld is of type %d, not %d",
+                                        static_cast<long long>(slot), item->type, type);
+    type = item->type;
+  }
   const EditorSpec* spec = editor_spec(type);
   if (!spec) {
     log_message(LOG_ERROR, "item_edit: no editor for type %d", type);

@@ -2,11 +2,13 @@
 #include "dialogs/recurrence_dialog.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "model/recur.h"
 #include "support/strings.h"
 
 namespace {
@@ -19,8 +21,21 @@ struct EndControls {
   GtkWidget* on;
   GtkWidget* count;
   GtkWidget* until;
+  GtkWidget* ok;
   const RecurrenceRule* rule;
 };
+
+// OK waits while the rule could not be kept as shown: a count of no
+// occurrences, or an until field holding text that is not a date.
+void update_ok(EndControls* e) {
+  bool ok = date_picker_text_valid(e->until);
+  if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(e->after)))
+    ok = ok && std::strtol(gtk_entry_get_text(GTK_ENTRY(e->count)), nullptr, 10) > 0;
+  gtk_widget_set_sensitive(e->ok, ok);
+}
+
+void on_count_changed(GtkEditable*, gpointer p) { update_ok(static_cast<EndControls*>(p)); }
+void on_until_validity(GtkWidget*, gpointer p) { update_ok(static_cast<EndControls*>(p)); }
 
 GtkWidget* radio(GtkWidget* group, int label_id) {
   const char* t = ui_string(label_id);
@@ -34,6 +49,7 @@ void on_never(GtkToggleButton* b, gpointer p) {
   gtk_widget_set_sensitive(e->count, FALSE);
   gtk_widget_set_sensitive(e->until, FALSE);
   gtk_entry_set_text(GTK_ENTRY(e->count), "");
+  update_ok(e);
 }
 
 void on_after(GtkToggleButton* b, gpointer p) {
@@ -43,6 +59,7 @@ void on_after(GtkToggleButton* b, gpointer p) {
   gtk_widget_set_sensitive(e->until, FALSE);
   std::string n = e->rule->recur_count ? std::to_string(e->rule->recur_count) : "5";
   gtk_entry_set_text(GTK_ENTRY(e->count), n.c_str());
+  update_ok(e);
 }
 
 void on_on(GtkToggleButton* b, gpointer p) {
@@ -51,11 +68,7 @@ void on_on(GtkToggleButton* b, gpointer p) {
   gtk_widget_set_sensitive(e->count, FALSE);
   gtk_entry_set_text(GTK_ENTRY(e->count), "");
   gtk_widget_set_sensitive(e->until, TRUE);
-}
-
-// OK waits while the until field holds text that is not a date.
-void on_until_validity(GtkWidget* picker, gpointer ok) {
-  gtk_widget_set_sensitive(static_cast<GtkWidget*>(ok), date_picker_text_valid(picker));
+  update_ok(e);
 }
 
 GtkWidget* hbox(std::initializer_list<GtkWidget*> kids) { return button_row(kids); }
@@ -99,6 +112,7 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
 
   EndControls e{};
   e.rule = rule;
+  e.ok = ok_button;
   e.never = radio(nullptr, 196);
   e.after = radio(e.never, 197);
   e.on = radio(e.never, 198);
@@ -118,7 +132,9 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
   g_signal_connect(e.never, "toggled", G_CALLBACK(on_never), &e);
   g_signal_connect(e.after, "toggled", G_CALLBACK(on_after), &e);
   g_signal_connect(e.on, "toggled", G_CALLBACK(on_on), &e);
-  g_signal_connect(e.until, "text-validity", G_CALLBACK(on_until_validity), ok_button);
+  g_signal_connect(e.until, "text-validity", G_CALLBACK(on_until_validity), &e);
+  g_signal_connect(e.count, "changed", G_CALLBACK(on_count_changed), &e);
+  update_ok(&e);
 
   gtk_widget_show_all(d);
   int response;
@@ -145,7 +161,10 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
       rule->end_kind = 1;
     } else {
       rule->end_kind = 2;
-      rule->until = date_picker_get(e.until);
+      // The picker gives the chosen day at 00:00; the series ends with that
+      // day, so its occurrence on the day (at any time) still counts.
+      int64_t day = date_picker_get(e.until);
+      rule->until = day > 0 ? local_midnight_after(day, 1) - 1 : 0;
     }
     rule->recur_count = static_cast<int32_t>(std::strtol(gtk_entry_get_text(GTK_ENTRY(e.count)), nullptr, 10));
   }

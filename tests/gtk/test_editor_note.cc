@@ -218,3 +218,26 @@ TEST_F(NoteEditorTest, CheatSheetFollowsItsBoxAndTheSetting) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NoteEditorTest, AnExistingItemOpensInTheEditorOfItsOwnType) {
+  int64_t slot = make_item(tag, ITEM_TASK, "task", "", lt(2031, 1, 1, 10, 0));
+  ASSERT_GE(slot, 0);
+  Script s;
+  std::string title;
+  s.then([&](GtkWindow* w) {
+    title = gtk_window_get_title(w);
+    set_text(editor_current()->title_entry, "renamed");
+    respond(w, GTK_RESPONSE_OK);
+  });
+  EXPECT_EQ(slot, item_edit(ITEM_NOTE, slot, 0));
+  EXPECT_EQ(ui_string(158), title);
+  Stored st = read_back_slot(slot);
+  EXPECT_EQ(ITEM_TASK, st.item.type);
+  EXPECT_EQ("renamed", st.item.title);
+  EXPECT_EQ(lt(2031, 1, 1, 10, 0), st.item.due);
+  EXPECT_EQ(-1, item_edit(ITEM_NOTE, 9999, 0));
+}
+
+}  // namespace

@@ -30,7 +30,7 @@ int64_t store_task(int64_t tag, int unit, int count, int64_t due) {
   f.due = due;
   f.remind_unit = unit;
   f.remind_count = count;
-  return item_store(-1, ITEM_TASK, f, 0);
+  return item_store(-1, ITEM_TASK, f, 0, tag);
 }
 
 TEST_F(ScheduleEditorTest, ReminderOpensInTheLargestWholeUnitAndStoresWhatIsShown) {
@@ -264,11 +264,24 @@ TEST_F(ScheduleEditorTest, RecurrenceDialogProposesFiveAndThirtyDaysAndCancelRes
   EXPECT_EQ(0, rule.end_kind);
 
   // Confirming "after" with the proposal; the until value stays as it was.
-  s.then([](GtkWindow* w) {
+  // A count of no occurrences cannot be confirmed.
+  bool ok_empty = true, ok_zero = true, ok_three = false;
+  s.then([&](GtkWindow* w) {
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(end_radio(w, 1)), TRUE);
+    GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+    set_text(count_entry(w), "");
+    ok_empty = sensitive(ok);
+    set_text(count_entry(w), "0");
+    ok_zero = sensitive(ok);
+    set_text(count_entry(w), "3");
+    ok_three = sensitive(ok);
+    set_text(count_entry(w), "5");
     respond(w, GTK_RESPONSE_OK);
   });
   EXPECT_TRUE(recurrence_dialog(&rule, start));
+  EXPECT_FALSE(ok_empty);
+  EXPECT_FALSE(ok_zero);
+  EXPECT_TRUE(ok_three);
   EXPECT_EQ(1, rule.end_kind);
   EXPECT_EQ(5, rule.recur_count);
   EXPECT_EQ(12345, rule.until);
@@ -281,6 +294,17 @@ TEST_F(ScheduleEditorTest, RecurrenceDialogProposesFiveAndThirtyDaysAndCancelRes
   EXPECT_TRUE(recurrence_dialog(&rule, start));
   EXPECT_EQ(0, rule.end_kind);
   EXPECT_EQ(0, rule.recur_count);
+  EXPECT_EQ(0, s.unexpected);
+
+  // Ending on a date ends with that day: its occurrence at 9:00 counts.
+  s.then([](GtkWindow* w) {
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(end_radio(w, 2)), TRUE);
+    respond(w, GTK_RESPONSE_OK);
+  });
+  EXPECT_TRUE(recurrence_dialog(&rule, start));
+  EXPECT_EQ(2, rule.end_kind);
+  EXPECT_EQ(lt(2031, 2, 15) - 1, rule.until);
+  EXPECT_GE(rule.until, start + 30 * 86400);
   EXPECT_EQ(0, s.unexpected);
 
   RecurrenceRule none;
@@ -320,8 +344,8 @@ TEST_F(ScheduleEditorTest, EventRecurrenceEndingByDateIsStoredAndReopened) {
   EXPECT_EQ(1, st.item.recurrence.interval_minus_one);
   EXPECT_NE(0, st.item.recurrence.by_day);
   EXPECT_EQ(2, st.item.recurrence.end_kind);
-  // The proposed until date: 00:00 of the start's day + 30 days.
-  EXPECT_EQ(date_text_format(start + 30 * 86400, true), date_text_format(st.item.last_occurrence, true));
+  // The proposed until date, the start + 30 days, to its last second.
+  EXPECT_EQ(lt(2031, 3, 6) - 1, st.item.last_occurrence);
 
   // Reopened: the box is on, the description filled; an unchanged cancel
   // asks nothing.
@@ -338,6 +362,50 @@ TEST_F(ScheduleEditorTest, EventRecurrenceEndingByDateIsStoredAndReopened) {
   EXPECT_EQ(0, again.unexpected);
   EXPECT_TRUE(on);
   EXPECT_FALSE(desc.empty());
+}
+
+TEST_F(ScheduleEditorTest, EventSaveAndNewKeepsTimesAndRuleAndATypedNonDateBlocksSaving) {
+  const int64_t start = lt(2031, 9, 1, 12, 0);
+  Script s;
+  bool ok_with_bad_text = true, ok_fixed = false;
+  bool rule_kept = false;
+  std::string start_kept;
+  s.then([&](GtkWindow* w) {
+     Editor* ed = editor_current();
+     EventTimes* t = times_of(ed);
+     set_text(ed->title_entry, "lunch");
+     type_time(t->start, date_text_format(start, false));
+     EXPECT_EQ(-1, type_time(t->end, "noonish"));
+     ok_with_bad_text = sensitive(ed->ok_button) || sensitive(ed->apply_button);
+     type_time(t->end, date_text_format(start + 1800, false));
+     ok_fixed = sensitive(ed->ok_button);
+     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), TRUE);
+     gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), 0);  // daily
+     gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), 3);  // yearly
+     respond(w, GTK_RESPONSE_APPLY);
+   })
+      .then([&](GtkWindow* w) {
+        Editor* ed = editor_current();
+        EventTimes* t = times_of(ed);
+        start_kept = date_text_format(date_picker_get(t->start), false);
+        rule_kept = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check)) && t->rule.freq == 4;
+        set_text(ed->title_entry, "dinner");
+        respond(w, GTK_RESPONSE_OK);
+      });
+  int64_t last = item_edit(ITEM_EVENT, -1, tag);
+  EXPECT_EQ(0, s.unexpected);
+  EXPECT_FALSE(ok_with_bad_text);
+  EXPECT_TRUE(ok_fixed);
+  EXPECT_EQ(date_text_format(start, false), start_kept);
+  EXPECT_TRUE(rule_kept);
+  EXPECT_EQ(2, count_items(ITEM_EVENT));
+  Stored st = read_back_slot(last);
+  ASSERT_TRUE(st.found);
+  EXPECT_EQ("dinner", st.item.title);
+  EXPECT_EQ(start, st.item.due);
+  EXPECT_EQ(start + 1800, st.item.end);
+  EXPECT_EQ(4, st.item.recurrence.freq);
+  EXPECT_EQ(0, st.item.recurrence.interval_minus_one);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ TEST_F(CalendarTest, MarksTheDaysWithOccurrencesOfTheShownMonth) {
   f.due = lt(2026, 3, 2, 10, 0);  // a Monday
   f.freq = FREQ_WEEKLY;
   model().view = static_cast<int32_t>(g_repos[0].root);
-  ASSERT_GE(item_store(-1, ITEM_EVENT, f, 0), 0);
+  ASSERT_GE(item_store(-1, ITEM_EVENT, f, 0, g_repos[0].root), 0);
   CalendarCallbacks cb;
   cb.day_selected = on_day;
   GtkWidget* cal = calendar_pane_new(cb);
