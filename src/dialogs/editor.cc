@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "dialogs/date_picker.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
 #include "dialogs/layout.h"
@@ -131,9 +132,24 @@ int64_t store(Editor* ed, const ItemForm& form) {
   return item_store(ed->slot, ed->spec->type, form, keep, ed->target_tag);
 }
 
+// Reads what is typed in every date field that has not been confirmed yet
+// (OK can be reached from another field with the keyboard). False when one
+// holds text that is not a date: it is marked and nothing is saved.
+bool commit_typed_dates(GtkWidget* w) {
+  bool ok = true;
+  if (GTK_IS_DATE_PICKER(w)) return date_picker_commit_text(w) == 0;
+  if (GTK_IS_CONTAINER(w)) {
+    GList* kids = gtk_container_get_children(GTK_CONTAINER(w));
+    for (GList* l = kids; l; l = l->next) ok = commit_typed_dates(static_cast<GtkWidget*>(l->data)) && ok;
+    g_list_free(kids);
+  }
+  return ok;
+}
+
 // Gathers and stores when changed. False when a store failed: the failure
 // has been shown and the editor stays open with everything typed.
 bool save(Editor* ed) {
+  if (!commit_typed_dates(ed->dialog)) return false;
   ItemForm form;
   editor_gather(ed, &form);
   bool changed = ed->spec->differs ? ed->spec->differs(ed, ed->baseline, form) : item_form_differs(ed->baseline, form);
@@ -171,7 +187,8 @@ void run_loop(Editor* ed, ModalScope* scope) {
       if (save(ed)) return;
       continue;
     }
-    if (!editor_changed(ed)) return;
+    // Text typed into a date field that is not a date is a change too.
+    if (commit_typed_dates(ed->dialog) && !editor_changed(ed)) return;
     if (ask_yes_no(340, nullptr, 341, 207, 49)) return;
   }
 }

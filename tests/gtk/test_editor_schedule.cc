@@ -408,4 +408,30 @@ TEST_F(ScheduleEditorTest, EventSaveAndNewKeepsTimesAndRuleAndATypedNonDateBlock
   EXPECT_EQ(0, st.item.recurrence.interval_minus_one);
 }
 
+TEST_F(ScheduleEditorTest, DateTypedButNotConfirmedIsReadAtOkAndANonDateKeepsTheEditorOpen) {
+  const int64_t due = lt(2031, 4, 2, 15, 45);
+  Script s;
+  bool still_open = false;
+  s.then([](GtkWindow* w) {
+     Editor* ed = editor_current();
+     set_text(ed->title_entry, "call");
+     // Typed, no Enter, no leaving the field: then OK from the keyboard.
+     gtk_entry_set_text(GTK_ENTRY(date_picker_entry(due_of(ed)->picker)), "someday");
+     respond(w, GTK_RESPONSE_OK);
+   })
+      .then([&, due](GtkWindow* w) {
+        Editor* ed = editor_current();
+        still_open = ed != nullptr && !date_picker_text_valid(due_of(ed)->picker);
+        gtk_entry_set_text(GTK_ENTRY(date_picker_entry(due_of(ed)->picker)), date_text_format(due, false).c_str());
+        respond(w, GTK_RESPONSE_OK);
+      });
+  int64_t slot = item_edit(ITEM_TASK, -1, tag);
+  EXPECT_EQ(0, s.unexpected);
+  EXPECT_TRUE(still_open);
+  Stored st = read_back_slot(slot);
+  ASSERT_TRUE(st.found);
+  EXPECT_EQ(due, st.item.due);
+  EXPECT_EQ(1, count_items(ITEM_TASK));
+}
+
 }  // namespace
