@@ -81,6 +81,20 @@ void on_event_after(GtkWidget* widget, GdkEvent* ev, gpointer) {
   if (offset >= 0) markup_view_click(view, offset);
 }
 
+// The theme's link colour reads on light and dark backgrounds alike; it is
+// taken again when the theme changes.
+void set_link_colour(GtkWidget* view, gpointer) {
+  GdkRGBA link = {0.0, 0.0, 1.0, 1.0};
+  GtkStyleContext* sc = gtk_widget_get_style_context(view);
+  gtk_style_context_save(sc);
+  gtk_style_context_set_state(sc, GTK_STATE_FLAG_LINK);
+  gtk_style_context_get_color(sc, GTK_STATE_FLAG_LINK, &link);
+  gtk_style_context_restore(sc);
+  GtkTextTagTable* table = gtk_text_buffer_get_tag_table(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)));
+  GtkTextTag* tag = gtk_text_tag_table_lookup(table, "link");
+  if (tag) g_object_set(tag, "foreground-rgba", &link, nullptr);
+}
+
 std::string text_range(GtkTextBuffer* buf, uint32_t start, uint32_t end) {
   GtkTextIter s, e;
   gtk_text_buffer_get_iter_at_offset(buf, &s, static_cast<int>(start));
@@ -112,14 +126,9 @@ void markup_view_init(GtkTextView* view, const MarkupViewCallbacks& callbacks) {
   add_font_tag(buf, "f7", "Sans Bold Italic 14");
   GtkTextTagTable* table = gtk_text_buffer_get_tag_table(buf);
   if (!gtk_text_tag_table_lookup(table, "link")) {
-    // The theme's link colour reads on light and dark backgrounds alike.
-    GdkRGBA link = {0.0, 0.0, 1.0, 1.0};
-    GtkStyleContext* sc = gtk_widget_get_style_context(GTK_WIDGET(view));
-    gtk_style_context_save(sc);
-    gtk_style_context_set_state(sc, GTK_STATE_FLAG_LINK);
-    gtk_style_context_get_color(sc, GTK_STATE_FLAG_LINK, &link);
-    gtk_style_context_restore(sc);
-    gtk_text_buffer_create_tag(buf, "link", "foreground-rgba", &link, "underline", PANGO_UNDERLINE_SINGLE, nullptr);
+    gtk_text_buffer_create_tag(buf, "link", "underline", PANGO_UNDERLINE_SINGLE, nullptr);
+    set_link_colour(GTK_WIDGET(view), nullptr);
+    g_signal_connect(view, "style-updated", G_CALLBACK(set_link_colour), nullptr);
   }
   if (!gtk_text_tag_table_lookup(table, "find"))
     gtk_text_buffer_create_tag(buf, "find", "foreground", "white", "background", "red", nullptr);

@@ -231,6 +231,25 @@ TEST_F(ItemListTest, FirstItemRowIsChosenAndHeadersCannotBeSelected) {
   gtk_tree_path_free(header);
 }
 
+TEST_F(ItemListTest, ReloadRunsTheSelectionHandlerOnce) {
+  app_core().settings.sort_by = 1;
+  int64_t mid = -1;
+  for (int i = 0; i < 40; i++) {
+    int64_t s = task(("t" + std::to_string(100 + i)).c_str());
+    if (i == 20) mid = s;
+  }
+  model().view = static_cast<int32_t>(g_repos[0].root);
+  ItemList* l = make();
+  model().selected_item = mid;
+  events.changes = 0;
+  item_list_reload(l, now);
+  EXPECT_EQ(1, events.changes);
+  EXPECT_EQ((std::vector<int64_t>{mid}), item_list_selected(l));
+  events.changes = 0;
+  item_list_reload(l, now);
+  EXPECT_EQ(1, events.changes);
+}
+
 TEST_F(ItemListTest, EmptyListClearsTheSelection) {
   model().view = static_cast<int32_t>(g_repos[0].root);
   model().selected_item = 5;
