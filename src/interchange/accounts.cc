@@ -5,6 +5,7 @@
 
 #include "interchange/accounts_json.h"
 #include "interchange/interchange.h"
+#include "model/forms.h"
 #include "model/item.h"
 #include "model/ops.h"
 #include "model/tag.h"
@@ -113,11 +114,7 @@ int key_import_text(const char* data, size_t len, int64_t tag) {
     f.title = rec.title;
     f.body = key_body_format(key);
     f.markup = 1;
-    if (key.date != 0) {
-      f.due = key.date;
-      f.remind_unit = 3;  // days
-      f.remind_count = 3;
-    }
+    key_form_set_expiry(&f, key.date);
     if (batch.store(-1, ITEM_KEY, f, 0, tag) >= 0) created++;
     wipe(&f.body);
     wipe(&key.password);
