@@ -290,6 +290,18 @@ bool prop_is(const std::string& line, const char* name) {
   return line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && (line[n] == ':' || line[n] == ';');
 }
 
+// Where the value of a content line starts: after the first ":" outside
+// double quotes, since a quoted parameter value may hold ":" and ";"
+// (TZID="(UTC+01:00) Amsterdam, Berlin"). npos for a line without one.
+size_t value_colon(const std::string& line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); i++) {
+    if (line[i] == '"') quoted = !quoted;
+    else if (line[i] == ':' && !quoted) return i;
+  }
+  return std::string::npos;
+}
+
 }  // namespace
 
 int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
@@ -302,8 +314,9 @@ int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
   std::vector<std::string> nested;
   for (const std::string& line : c.lines) {
     if (line.empty()) continue;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) return -1;
+    size_t colon = value_colon(line);
+    // One malformed line costs that line, not the component.
+    if (colon == std::string::npos) continue;
     const char* v = line.c_str() + colon + 1;
     size_t vlen = line.size() - colon - 1;
     if (prop_is(line, "BEGIN")) {

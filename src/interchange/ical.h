@@ -87,8 +87,9 @@ struct IcalEntry {
   int64_t remind_offset = 0;  // seconds before start; 0 = at the start
 };
 // 0, or -1 when the component breaks a rule (missing SUMMARY, an event
-// without DTSTART, a bad time or rule, a content line without ":"). A task
-// without DUE and DTSTART has start 0 (no due date).
+// without DTSTART, a bad time or rule). The value starts after the first
+// ":" outside double quotes; a content line without one is skipped alone. A
+// task without DUE and DTSTART has start 0 (no due date).
 int ical_parse_component(const IcalComponent& c, IcalEntry* out);
 // The uuid named by a UID of ours ("<32 hex digits>@<vendor domain>"): 0, or -1.
 int ical_uid_uuid(const std::string& uid, uint8_t uuid[16]);

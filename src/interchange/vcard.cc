@@ -274,7 +274,10 @@ std::string vcard_unescape(const std::string& v) {
       continue;
     }
     char c = v[++i];
+    // "\t" is a TAB, as the address text and the calendar reader have it:
+    // other programs write it so, and reading it as "t" changed the text.
     if (c == 'n' || c == 'N') out += '\n';
+    else if (c == 't') out += '\t';
     else if (c != 'r') out += c;
   }
   return out;

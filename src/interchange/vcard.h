@@ -54,7 +54,8 @@ void vcard_compose(TextBuilder* tb, const VCardRecord& rec);
 // The same with "END:VCARD" and a final LF.
 std::string vcard_compose_full(const VCardRecord& rec);
 
-// Backslash sequences undone: "\n" LF, "\r" dropped, others the character.
+// Backslash sequences undone: "\n" LF, "\t" TAB, "\r" dropped, others the
+// character.
 std::string vcard_unescape(const std::string& value);
 // Owned, unescaped copies.
 std::string vcard_given_name(const VCardRecord& rec);

@@ -770,6 +770,18 @@ int paste_repo(int64_t tag) {
   }
   if (sources.empty()) return 0;
 
+  // The bodies are read item by item from the source repositories: one read
+  // transaction and one set of statements each, not a lock per body.
+  std::vector<std::unique_ptr<StmtCacheScope>> statements;
+  std::vector<std::unique_ptr<Transaction>> reads;
+  std::unordered_set<int> source_repos;
+  for (int64_t s : sources) {
+    RepoRef ref;
+    int repo = item_get(s)->repo;
+    if (!source_repos.insert(repo).second || repo_ref(repo, &ref) != 0) continue;
+    reads.push_back(std::make_unique<Transaction>(ref.store.db));
+    statements.push_back(std::make_unique<StmtCacheScope>(ref.store.db));
+  }
   // The whole paste is one journal group: one undo step takes it back.
   ItemBatch batch(target);
   for (int64_t s : sources) {

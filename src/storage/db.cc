@@ -183,7 +183,9 @@ sqlite3* db_open(const char* file) {
 }
 
 void db_close(sqlite3* db) {
-  if (db) sqlite3_close_v2(db);
+  if (!db) return;
+  stmt_cache_end(db);
+  sqlite3_close_v2(db);
 }
 
 sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* key_out) {

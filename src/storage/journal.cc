@@ -166,6 +166,11 @@ int journal_begin(sqlite3* db) {
     return rc;
   }
   g_last = sqlite3_last_insert_rowid(db);
+  stmt_cache_begin(db);
+  // A page cache large enough that a bulk command (thousands of items whose
+  // keys land all over the indexes) does not spill pages into the file, with
+  // a journal sync each time, before it commits. It grows only as used.
+  if (db_exec(db, "PRAGMA cache_size=-32768;") != SQLITE_OK) log_message(LOG_WARNING, "journal_begin: cache_size");
   return 0;
 }
 
@@ -208,6 +213,7 @@ int journal_append_demotion(sqlite3* db, const uint8_t uuid[16]) {
 int journal_commit(sqlite3* db) {
   if (sqlite3_get_autocommit(db)) {
     log_message(LOG_ERROR, "journal_commit: no transaction");
+    stmt_cache_end(db);
     return -1;
   }
   Stmt s;
@@ -224,13 +230,15 @@ int journal_commit(sqlite3* db) {
   if (rc != 0) {
     log_message(LOG_ERROR, "journal_commit: %d", rc);
     rollback_if_open(db);
-    return rc;
   }
+  stmt_cache_end(db);
+  if (rc != 0) return rc;
   if (g_notify) g_notify(db, g_last > 2, false);
   return 0;
 }
 
 int journal_rollback(sqlite3* db) {
+  stmt_cache_end(db);
   // A failing statement may already have ended the transaction.
   if (sqlite3_get_autocommit(db)) return 0;
   int rc = db_exec(db, "ROLLBACK;");
@@ -283,6 +291,8 @@ int journal_undo(sqlite3* db) {
     log_message(LOG_ERROR, "journal_undo: BEGIN: %d", rc);
     return rc;
   }
+  // One step may hold thousands of entries (a whole import).
+  StmtCacheScope statements(db);
   int64_t new_position = position;
   bool marker = false;
   while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
@@ -330,6 +340,8 @@ int journal_redo(sqlite3* db) {
     log_message(LOG_ERROR, "journal_redo: BEGIN: %d", rc);
     return rc;
   }
+  // One step may hold thousands of entries (a whole import).
+  StmtCacheScope statements(db);
   int64_t new_position = end;
   while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
     if (is_marker(rows.get())) {

@@ -9,10 +9,31 @@
 #include <memory>
 #include <string>
 
+// Statement cache (stmt_cache.cc): while it is on for a connection (a
+// journal group from journal_begin to journal_commit or journal_rollback,
+// an undo or redo step, a StmtCacheScope), stmt_prepare hands out
+// statements kept until it ends, and a Stmt gives them back reset instead
+// of finalizing them.
+void stmt_cache_begin(sqlite3* db);
+bool stmt_cache_on(sqlite3* db);
+// Finalizes the group's statements (ones still held are finalized when
+// given back). Does nothing unless the cache belongs to db.
+void stmt_cache_end(sqlite3* db);
+// A free cached statement for sql, now in use; nullptr when there is none.
+sqlite3_stmt* stmt_cache_take(sqlite3* db, const char* sql);
+// Keeps a freshly prepared statement (in use) when a cache is open on db.
+void stmt_cache_adopt(sqlite3* db, const char* sql, sqlite3_stmt* stmt);
+// Resets a cached statement and marks it free; false when it is not the
+// cache's (the caller finalizes it).
+bool stmt_cache_give_back(sqlite3_stmt* stmt);
+
 struct StmtFinalizer {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+  void operator()(sqlite3_stmt* s) const {
+    if (!stmt_cache_give_back(s)) sqlite3_finalize(s);
+  }
 };
-// A prepared statement, finalized when it goes out of scope.
+// A prepared statement, finalized (or given back to the group's cache)
+// when it goes out of scope.
 using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
 struct DbCloser {
@@ -23,10 +44,16 @@ using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 
 // Prepares one statement; returns the SQLite code (SQLITE_OK on success).
 inline int stmt_prepare(sqlite3* db, const char* sql, Stmt* out) {
+  if (sqlite3_stmt* cached = stmt_cache_take(db, sql)) {
+    out->reset(cached);
+    return SQLITE_OK;
+  }
   sqlite3_stmt* s = nullptr;
+  out->reset();
   int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-  out->reset(s);
   if (rc == SQLITE_OK && !s) rc = SQLITE_MISUSE;  // empty text
+  if (rc == SQLITE_OK) stmt_cache_adopt(db, sql, s);
+  out->reset(s);
   return rc;
 }
 
@@ -57,6 +84,24 @@ inline const uint8_t* column_fixed(sqlite3_stmt* s, int i, int n) {
   if (!p || sqlite3_column_bytes(s, i) != n) return nullptr;
   return static_cast<const uint8_t*>(p);
 }
+
+// The statement cache on for a connection during one scope (a bulk read
+// from a repository other than the one a group is open on). Leaves a cache
+// that was already on alone.
+class StmtCacheScope {
+ public:
+  explicit StmtCacheScope(sqlite3* db) : db_(db && !stmt_cache_on(db) ? db : nullptr) {
+    if (db_) stmt_cache_begin(db_);
+  }
+  ~StmtCacheScope() {
+    if (db_) stmt_cache_end(db_);
+  }
+  StmtCacheScope(const StmtCacheScope&) = delete;
+  StmtCacheScope& operator=(const StmtCacheScope&) = delete;
+
+ private:
+  sqlite3* db_;
+};
 
 // Runs one or more statements without results (sqlite3_exec); SQLite code.
 inline int db_exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }

@@ -262,6 +262,23 @@ TEST_F(Cli, ImportAndExportEveryFormat) {
   EXPECT_EQ(items().size(), 6u);
 }
 
+TEST_F(Cli, AnImportIsOneUndoStepAsInTheWindow) {
+  add({"note", work, "--title", "Before"});
+  std::string body;
+  for (int i = 0; i < 20; i++)
+    body += "BEGIN:VEVENT\r\nUID:u" + std::to_string(i) + "\r\nSUMMARY:E" + std::to_string(i) +
+            "\r\nDTSTART:20310401T080000Z\r\nEND:VEVENT\r\n";
+  h.write("many.ics", "BEGIN:VCALENDAR\r\n" + body + "END:VCALENDAR\r\n");
+  CliResult r = h.run({"import", "ics", h.path("many.ics"), work});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.line(0), "20");
+  EXPECT_EQ(items().size(), 21u);
+  ASSERT_EQ(h.run({"undo", "0"}).status, 0);
+  EXPECT_EQ(titles("tag:" + work), std::vector<std::string>{"Before"});
+  ASSERT_EQ(h.run({"redo", "0"}).status, 0);
+  EXPECT_EQ(items().size(), 21u);
+}
+
 TEST_F(Cli, RepositoriesExportAndMasterPasswordChange) {
   CliResult r = h.run({"repo-add", "Archive"});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -131,4 +131,45 @@ TEST_F(GuardTest, FailedGroupCommitLeavesNoMarker) {
   EXPECT_EQ(journal, dump_table(db, "t5"));
 }
 
+// Statements kept by a group are reused within it and all finalized by its
+// end, also one still held by a caller then; none is left to keep the
+// connection from closing.
+TEST_F(GuardTest, GroupStatementsAreReusedAndFinalizedAtItsEnd) {
+  const char* sql = "SELECT count(*) FROM t2";
+  Stmt held;
+  {
+    JournalGroup g(db);
+    sqlite3_stmt* first = nullptr;
+    {
+      Stmt a;
+      ASSERT_EQ(SQLITE_OK, stmt_prepare(db, sql, &a));
+      first = a.get();
+      ASSERT_EQ(SQLITE_ROW, sqlite3_step(a.get()));
+    }
+    Stmt b;
+    ASSERT_EQ(SQLITE_OK, stmt_prepare(db, sql, &b));
+    EXPECT_EQ(b.get(), first);                         // given back reset, taken again
+    EXPECT_EQ(SQLITE_ROW, sqlite3_step(b.get()));      // from the start
+    ASSERT_EQ(SQLITE_OK, stmt_prepare(db, sql, &held));  // in use: a second one
+    EXPECT_NE(held.get(), b.get());
+    b.reset();
+    ASSERT_EQ(0, link_add(repo, tag, item));
+    ASSERT_EQ(0, g.commit());
+  }
+  // Only the one still held is left, until it goes.
+  EXPECT_EQ(sqlite3_next_stmt(db, nullptr), held.get());
+  EXPECT_EQ(sqlite3_next_stmt(db, held.get()), nullptr);
+  held.reset();
+  EXPECT_EQ(sqlite3_next_stmt(db, nullptr), nullptr);
+  // Undo and a scope of its own leave none behind either.
+  ASSERT_EQ(0, journal_undo(db));
+  {
+    StmtCacheScope scope(db);
+    Stmt c;
+    ASSERT_EQ(SQLITE_OK, stmt_prepare(db, sql, &c));
+  }
+  EXPECT_EQ(sqlite3_next_stmt(db, nullptr), nullptr);
+  EXPECT_EQ(0, count_rows(db, "t2"));
+}
+
 }  // namespace
