@@ -34,7 +34,7 @@ class HiddenReminders : public RepoModelTest {
     f.due = time(nullptr) + 86400;
     f.remind_unit = 1;
     f.remind_count = 30;
-    return item_store(-1, ITEM_TASK, f, 0, model().view);
+    return item_store(-1, ITEM_TASK, f, 0, g_repos[1].root);
   }
 };
 
@@ -54,7 +54,7 @@ TEST_F(HiddenReminders, StoringAnItemOfAHiddenRepositoryKeepsItsReminder) {
   EXPECT_EQ(1, f.remind_unit);
   EXPECT_EQ(30, f.remind_count);
   f.title = "dentist, moved";
-  ASSERT_EQ(slot, item_store(slot, ITEM_TASK, f, 0, model().view));
+  ASSERT_EQ(slot, item_store(slot, ITEM_TASK, f, 0, 0));
   const Item* item = item_get(slot);
   EXPECT_EQ(1800, item->remind_offset);
   EXPECT_EQ(item->due - 1800, item->next_remind);

@@ -1,0 +1,29 @@
+// Small layout helpers shared by the dialogs, so that labelled rows, grids
+// and button rows are built the same way everywhere.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <initializer_list>
+
+// A grid with border width 5 and row and column spacing 5.
+GtkWidget* form_grid_new();
+// A label with the text of the string id, aligned at the start.
+GtkWidget* form_label_new(int string_id);
+// Puts a label of the string id in column 0 and the field in column 1 of a
+// grid row; the field expands horizontally and is named by the label for
+// accessibility. Returns the label.
+GtkWidget* form_row(GtkWidget* grid, int row, int label_id, GtkWidget* field);
+// A horizontal box (spacing 5) holding the widgets in order.
+GtkWidget* button_row(std::initializer_list<GtkWidget*> widgets);
+// A button labelled with the string id.
+GtkWidget* button_new(int label_id);
+// An entry of at most n characters, n+1 characters wide, aligned right, that
+// refuses inserted text holding anything but decimal digits.
+GtkWidget* numeric_entry_new(int n);
+// A text combo box with one entry per line of the newline-separated list (an
+// empty or null list gives an empty combo), with `active` selected.
+GtkWidget* combo_from_list(const char* list, int active);
+// Sets the accessible name of a widget to the text of the string id
+// (line breaks turned into spaces).
+void set_accessible_name(GtkWidget* widget, int string_id);

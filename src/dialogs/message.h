@@ -1,0 +1,26 @@
+// Message boxes, the yes/no question, the data-timer notice, the copyable
+// text box, and opening addresses and files with the desktop's handler.
+#pragma once
+
+#include <gtk/gtk.h>
+
+// Error (show_message) and information (show_info) boxes: the message string
+// is formatted with the arguments and then shown literally; the window title
+// is the title string; one OK button (26).
+void show_message(int title_id, int message_id, ...);
+void show_info(int title_id, int message_id, ...);
+// A question: primary string formatted with `arg` (nullptr: shown as it is),
+// secondary string unless -1, title 307, the no button (cancel) then the yes
+// button (default). True exactly for yes.
+bool ask_yes_no(int primary_id, const char* arg, int secondary_id, int no_id, int yes_id);
+// The information box of the data timer (text 209, title 307).
+void show_data_notice();
+// The text in large bold type with a copy button (72) that puts it on the
+// clipboard each time, and a close button (28).
+void show_copyable(int title_id, const char* text);
+
+// Starts "xdg-open" with the text as its only argument, asynchronously, in
+// "/", output discarded. Returns 0, or -1 when it could not be started (an
+// empty text, or a text starting with "-" that the opener would take as an
+// option, is refused).
+int open_address(const char* text);

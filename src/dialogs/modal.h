@@ -1,0 +1,35 @@
+// The modal scope every dialog runs in: it makes the dialog modal and
+// transient for the window on top, sets the process-wide top window to it
+// for as long as it runs (timers and the tray treat any other top window as
+// busy), applies a remembered size and stores the size back at the end.
+#pragma once
+
+#include <gtk/gtk.h>
+
+// The window on top: the main window, or the dialog that is running.
+// nullptr until the main window sets itself.
+GtkWindow* top_window();
+void set_top_window(GtkWindow* window);
+
+// A dialog with the title string, modal and transient for top_window(),
+// without buttons. The caller owns it (gtk_widget_destroy).
+GtkWidget* dialog_new(int title_id);
+// Adds a button with the label of the string id and the response.
+GtkWidget* dialog_add_button(GtkWidget* dialog, int label_id, int response);
+
+struct ModalScope {
+  // width/height: a remembered size to apply now and to store the dialog's
+  // size into when the scope ends; either may be nullptr.
+  explicit ModalScope(GtkWidget* dialog, int* width = nullptr, int* height = nullptr);
+  ~ModalScope();
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+  // gtk_dialog_run inside the scope.
+  int run();
+
+  GtkWidget* dialog;
+  GtkWindow* saved;
+  int* width;
+  int* height;
+};

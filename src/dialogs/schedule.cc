@@ -1,0 +1,247 @@
+// The task and event editors: their schedule sections and specs.
+#include "dialogs/schedule.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "dialogs/date_picker.h"
+#include "dialogs/layout.h"
+#include "model/item.h"
+#include "model/settings.h"
+#include "support/strings.h"
+#include "views/detail_text.h"
+
+namespace {
+
+// --- Reminder box -------------------------------------------------------------------------
+
+void reminder_sensitivity(ReminderBox* r) {
+  bool on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(r->check));
+  gtk_widget_set_sensitive(r->count, on);
+  gtk_widget_set_sensitive(r->unit, on);
+}
+
+void on_reminder_toggled(GtkToggleButton*, gpointer p) { reminder_sensitivity(static_cast<ReminderBox*>(p)); }
+
+void* reminder_build(Editor*, GtkWidget* grid, int* row) {
+  auto* r = new ReminderBox;
+  r->check = gtk_check_button_new();
+  r->count = numeric_entry_new(3);
+  r->unit = combo_from_list(ui_string(188), 0);
+  set_accessible_name(r->check, 125);
+  form_row(grid, (*row)++, 125, button_row({r->check, r->count, r->unit}));
+  g_signal_connect(r->check, "toggled", G_CALLBACK(on_reminder_toggled), r);
+  return r;
+}
+
+void reminder_fill(Editor*, void* st, const ItemForm& form) {
+  auto* r = static_cast<ReminderBox*>(st);
+  bool on = form.remind_unit >= 1 && form.remind_unit <= 4;
+  gtk_entry_set_text(GTK_ENTRY(r->count), on ? std::to_string(form.remind_count).c_str() : "");
+  gtk_combo_box_set_active(GTK_COMBO_BOX(r->unit), on ? form.remind_unit - 1 : 0);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(r->check), on);
+  reminder_sensitivity(r);
+}
+
+void reminder_gather(Editor*, void* st, ItemForm* form) {
+  auto* r = static_cast<ReminderBox*>(st);
+  if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(r->check))) {
+    form->remind_unit = 0;
+    form->remind_count = 0;
+    return;
+  }
+  int idx = gtk_combo_box_get_active(GTK_COMBO_BOX(r->unit));
+  form->remind_unit = (idx < 0 ? 0 : idx) + 1;
+  form->remind_count = static_cast<int32_t>(std::strtol(gtk_entry_get_text(GTK_ENTRY(r->count)), nullptr, 10));
+}
+
+void reminder_destroy(void* st) { delete static_cast<ReminderBox*>(st); }
+
+const EditorSection kReminderSection = {reminder_build, reminder_fill, reminder_gather, nullptr,
+                                        nullptr,        nullptr,       reminder_destroy};
+
+// --- Pickers shared by both -------------------------------------------------------------
+
+void on_picker_validity(GtkWidget*, gpointer ed) { editor_validate(static_cast<Editor*>(ed)); }
+
+GtkWidget* picker_new(Editor* ed) {
+  GtkWidget* p = date_picker_new();
+  g_signal_connect(p, "text-validity", G_CALLBACK(on_picker_validity), ed);
+  return p;
+}
+
+// --- Task: due time -----------------------------------------------------------------------
+
+void* due_build(Editor* ed, GtkWidget* grid, int* row) {
+  auto* s = new DueSection;
+  s->picker = picker_new(ed);
+  form_row(grid, (*row)++, 118, s->picker);
+  return s;
+}
+
+void due_fill(Editor*, void* st, const ItemForm& form) { date_picker_set(static_cast<DueSection*>(st)->picker, form.due); }
+
+void due_gather(Editor*, void* st, ItemForm* form) { form->due = date_picker_get(static_cast<DueSection*>(st)->picker); }
+
+bool due_valid(Editor*, void* st) { return date_picker_text_valid(static_cast<DueSection*>(st)->picker); }
+
+void due_destroy(void* st) { delete static_cast<DueSection*>(st); }
+
+const EditorSection kDueSection = {due_build, due_fill, due_gather, due_valid, nullptr, nullptr, due_destroy};
+
+// --- Event: start, end, recurrence --------------------------------------------------------
+
+struct EventCtx {
+  Editor* ed;
+  EventTimes times;
+};
+
+void describe(EventTimes* t) {
+  Recurrence r{};
+  r.freq = static_cast<uint8_t>(t->rule.freq);
+  r.interval_minus_one = static_cast<uint8_t>(t->rule.interval_minus_one);
+  r.by_day = static_cast<uint8_t>(t->rule.by_day);
+  r.end_kind = static_cast<uint8_t>(t->rule.end_kind);
+  std::string text = recurrence_text(r, t->rule.recur_count, t->rule.until, date_picker_get(t->start));
+  gtk_label_set_text(GTK_LABEL(t->description), text.c_str());
+}
+
+void recurrence_visibility(EventTimes* t) {
+  bool on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check));
+  gtk_widget_set_sensitive(t->freq, on);
+  gtk_widget_set_visible(t->details, on);
+  gtk_widget_set_visible(t->description, on);
+}
+
+void on_start_changed(GtkWidget*, gpointer p) {
+  auto* c = static_cast<EventCtx*>(p);
+  EventTimes* t = &c->times;
+  if (t->duration >= 0) date_picker_set(t->end, date_picker_get(t->start) + t->duration);
+  editor_validate(c->ed);
+  describe(t);
+}
+
+void on_end_changed(GtkWidget*, gpointer p) {
+  auto* c = static_cast<EventCtx*>(p);
+  c->times.duration = date_picker_get(c->times.end) - date_picker_get(c->times.start);
+  editor_validate(c->ed);
+}
+
+void on_recur_toggled(GtkToggleButton*, gpointer p) { recurrence_visibility(&static_cast<EventCtx*>(p)->times); }
+
+void on_freq_changed(GtkComboBox* combo, gpointer p) {
+  EventTimes* t = &static_cast<EventCtx*>(p)->times;
+  int idx = gtk_combo_box_get_active(combo);
+  t->rule.freq = (idx < 0 ? 0 : idx) + 1;
+  t->rule.interval_minus_one = 0;
+  t->rule.by_day = 0;
+  describe(t);
+}
+
+void on_details(GtkButton*, gpointer p) {
+  auto* c = static_cast<EventCtx*>(p);
+  event_times_details(c->ed, &c->times);
+}
+
+void* event_build(Editor* ed, GtkWidget* grid, int* row) {
+  auto* c = new EventCtx;
+  c->ed = ed;
+  EventTimes* t = &c->times;
+  t->start = picker_new(ed);
+  t->end = picker_new(ed);
+  form_row(grid, (*row)++, 119, t->start);
+  form_row(grid, (*row)++, 120, t->end);
+  t->recur_check = gtk_check_button_new();
+  set_accessible_name(t->recur_check, 121);
+  t->freq = combo_from_list(ui_string(185), 0);
+  t->details = button_new(282);
+  t->description = gtk_label_new("");
+  gtk_label_set_xalign(GTK_LABEL(t->description), 0.0f);
+  gtk_label_set_line_wrap(GTK_LABEL(t->description), TRUE);
+  GtkWidget* box = button_row({t->recur_check, t->freq, t->details});
+  gtk_box_pack_start(GTK_BOX(box), t->description, TRUE, TRUE, 0);
+  form_row(grid, (*row)++, 121, box);
+  return c;
+}
+
+void event_fill(Editor*, void* st, const ItemForm& form) {
+  auto* c = static_cast<EventCtx*>(st);
+  EventTimes* t = &c->times;
+  date_picker_set(t->start, form.due);
+  date_picker_set(t->end, form.end);
+  t->duration = form.end - form.due;
+  t->rule.freq = form.freq > 0 ? form.freq : 1;
+  t->rule.interval_minus_one = form.interval_minus_one;
+  t->rule.by_day = form.by_day;
+  t->rule.end_kind = form.end_kind;
+  t->rule.recur_count = form.recur_count;
+  t->rule.until = form.until;
+  gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), t->rule.freq >= 1 && t->rule.freq <= 4 ? t->rule.freq - 1 : 0);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), form.freq > 0);
+  // Connected after filling, so that setting the combo keeps the stored rule.
+  g_signal_connect(t->start, "changed", G_CALLBACK(on_start_changed), c);
+  g_signal_connect(t->end, "changed", G_CALLBACK(on_end_changed), c);
+  g_signal_connect(t->recur_check, "toggled", G_CALLBACK(on_recur_toggled), c);
+  g_signal_connect(t->freq, "changed", G_CALLBACK(on_freq_changed), c);
+  g_signal_connect(t->details, "clicked", G_CALLBACK(on_details), c);
+}
+
+void event_shown(Editor*, void* st) {
+  EventTimes* t = &static_cast<EventCtx*>(st)->times;
+  recurrence_visibility(t);
+  if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check))) describe(t);
+}
+
+void event_gather(Editor*, void* st, ItemForm* form) {
+  EventTimes* t = &static_cast<EventCtx*>(st)->times;
+  form->due = date_picker_get(t->start);
+  form->end = date_picker_get(t->end);
+  if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check))) return;
+  form->freq = t->rule.freq;
+  form->interval_minus_one = t->rule.interval_minus_one;
+  form->by_day = t->rule.by_day;
+  form->end_kind = t->rule.end_kind;
+  form->recur_count = t->rule.recur_count;
+  form->until = t->rule.until;
+}
+
+bool event_valid(Editor*, void* st) {
+  EventTimes* t = &static_cast<EventCtx*>(st)->times;
+  return date_picker_text_valid(t->start) && date_picker_text_valid(t->end) &&
+         date_picker_get(t->end) >= date_picker_get(t->start);
+}
+
+void event_destroy(void* st) { delete static_cast<EventCtx*>(st); }
+
+const EditorSection kEventSection = {event_build,  event_fill, event_gather, event_valid,
+                                     event_shown, nullptr,    event_destroy};
+
+}  // namespace
+
+void event_times_details(Editor*, EventTimes* t) {
+  if (recurrence_dialog(&t->rule, date_picker_get(t->start))) describe(t);
+}
+
+const EditorSpec& task_editor_spec() {
+  static const EditorSpec spec = [] {
+    EditorSpec s;
+    s.type = ITEM_TASK;
+    s.title_id = 158;
+    s.size_index = DLG_TASK;
+    s.sections = {kDueSection, kReminderSection};
+    return s;
+  }();
+  return spec;
+}
+
+const EditorSpec& event_editor_spec() {
+  static const EditorSpec spec = [] {
+    EditorSpec s;
+    s.type = ITEM_EVENT;
+    s.title_id = 159;
+    s.size_index = DLG_EVENT;
+    s.sections = {kEventSection, kReminderSection};
+    return s;
+  }();
+  return spec;
+}

@@ -1,0 +1,43 @@
+// The schedule sections of the task and event editors: due time, start and
+// end with the recurrence box, and the reminder box; and the two editors'
+// specs built from them.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+
+#include "dialogs/editor.h"
+#include "dialogs/recurrence_dialog.h"
+
+// Reminder box: check box, count entry (3 digits), unit combo (entry i is
+// unit i + 1). Entry and combo are sensitive while the box is checked.
+struct ReminderBox {
+  GtkWidget* check = nullptr;
+  GtkWidget* count = nullptr;
+  GtkWidget* unit = nullptr;
+};
+
+// The task's due time.
+struct DueSection {
+  GtkWidget* picker = nullptr;
+};
+
+// The event's start and end, and its recurrence box.
+struct EventTimes {
+  GtkWidget* start = nullptr;
+  GtkWidget* end = nullptr;
+  GtkWidget* recur_check = nullptr;
+  GtkWidget* freq = nullptr;         // entry i is freq i + 1
+  GtkWidget* details = nullptr;      // opens recurrence_dialog
+  GtkWidget* description = nullptr;  // the rule as text for the start date
+  int64_t duration = 0;              // end - start; negative: end stays put
+  RecurrenceRule rule;               // the working rule
+};
+
+// Opens the recurrence dialog on the event's working rule (the details
+// button) and describes the result.
+void event_times_details(Editor* ed, EventTimes* times);
+
+const EditorSpec& task_editor_spec();
+const EditorSpec& event_editor_spec();
