@@ -39,10 +39,13 @@ void add_font_tag(GtkTextBuffer* buf, const char* name, const char* font) {
   gtk_text_buffer_create_tag(buf, name, "font", font, nullptr);
 }
 
-// The character offset under a point in widget coordinates, or -1.
-int offset_at(GtkTextView* view, int wx, int wy) {
+// The character offset under a point of an event window of the view, or -1.
+// Pointer events arrive on the text window, which scrolls and has margins.
+int offset_at(GtkTextView* view, GdkWindow* window, int wx, int wy) {
+  GtkTextWindowType type = window ? gtk_text_view_get_window_type(view, window) : GTK_TEXT_WINDOW_WIDGET;
+  if (type == GTK_TEXT_WINDOW_PRIVATE) type = GTK_TEXT_WINDOW_WIDGET;
   int bx, by;
-  gtk_text_view_window_to_buffer_coords(view, GTK_TEXT_WINDOW_WIDGET, wx, wy, &bx, &by);
+  gtk_text_view_window_to_buffer_coords(view, type, wx, wy, &bx, &by);
   GtkTextIter it;
   if (!gtk_text_view_get_iter_at_location(view, &it, bx, by)) return -1;
   return gtk_text_iter_get_offset(&it);
@@ -50,7 +53,7 @@ int offset_at(GtkTextView* view, int wx, int wy) {
 
 gboolean on_motion(GtkWidget* widget, GdkEventMotion* ev, gpointer) {
   GtkTextView* view = GTK_TEXT_VIEW(widget);
-  int offset = offset_at(view, static_cast<int>(ev->x), static_cast<int>(ev->y));
+  int offset = offset_at(view, ev->window, static_cast<int>(ev->x), static_cast<int>(ev->y));
   bool over = offset >= 0 && markup_view_link_at(view, offset) != nullptr;
   bool was = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), kOverLink)) != 0;
   if (over != was) {
@@ -74,7 +77,7 @@ void on_event_after(GtkWidget* widget, GdkEvent* ev, gpointer) {
   GtkTextIter s, e;
   gtk_text_buffer_get_selection_bounds(buf, &s, &e);
   if (gtk_text_iter_get_offset(&s) != gtk_text_iter_get_offset(&e)) return;  // a drag, not a click
-  int offset = offset_at(view, static_cast<int>(ev->button.x), static_cast<int>(ev->button.y));
+  int offset = offset_at(view, ev->button.window, static_cast<int>(ev->button.x), static_cast<int>(ev->button.y));
   if (offset >= 0) markup_view_click(view, offset);
 }
 

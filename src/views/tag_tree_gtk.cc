@@ -199,6 +199,16 @@ void tag_tree_set_fixed_text(TagTree* tree, int id, const char* text) {
   if (tag_tree_find(tree, id, &it)) gtk_tree_store_set(tree->store, &it, TAG_COL_TEXT, text ? text : "", -1);
 }
 
+void tag_tree_relabel(TagTree* tree) {
+  for (int i = 1; i < 4; i++) tag_tree_set_fixed_text(tree, kFixedIds[i], ui_string(kFixedText[i]));
+  const char* title = ui_string(71);
+  if (tree->column) gtk_tree_view_column_set_title(tree->column, title ? title : "");
+  if (tree->view) {
+    AtkObject* acc = gtk_widget_get_accessible(tree->view);
+    if (acc) atk_object_set_name(acc, ui_string_line(71).c_str());
+  }
+}
+
 void tag_tree_add(TagTree* tree, int64_t tag) {
   const Tag* t = tag_get(tag);
   if (!t || !tree->view) return;

@@ -55,6 +55,10 @@ bool tag_tree_find(TagTree* tree, int id, GtkTreeIter* out);
 bool tag_tree_select(TagTree* tree, int id);
 // Sets the text of a fixed row (id -4..-1).
 void tag_tree_set_fixed_text(TagTree* tree, int id, const char* text);
+// After a language change: the column title and the texts of the trash,
+// reminders and search rows (the window sets the first and the reminders
+// row's counts itself).
+void tag_tree_relabel(TagTree* tree);
 // Inserts a newly created tag under the selected row (at top level for a
 // repository root), then expands to it and starts editing its name.
 void tag_tree_add(TagTree* tree, int64_t tag);

@@ -252,3 +252,33 @@ TEST_F(DialogTest, LayoutHelpers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DialogTest, ModalScopeAppliesAndStoresTheDialogSize) {
+  int w = 420, h = 260;
+  GtkWidget* d = dialog_new(275);
+  EXPECT_EQ(GTK_WINDOW(main), gtk_window_get_transient_for(GTK_WINDOW(d)));
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d)));
+  {
+    ModalScope scope(d, &w, &h);
+    EXPECT_EQ(GTK_WINDOW(d), top_window());
+    gtk_widget_show_all(d);
+    pump();
+    gtk_window_resize(GTK_WINDOW(d), 500, 300);
+    when_dialog([](GtkWindow* dlg) {
+      int cw = 0, ch = 0;
+      gtk_window_get_size(dlg, &cw, &ch);
+      if (cw != 500) return false;
+      gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_OK);
+      return true;
+    });
+    EXPECT_EQ(GTK_RESPONSE_OK, scope.run());
+  }
+  EXPECT_EQ(GTK_WINDOW(main), top_window());
+  EXPECT_EQ(500, w);
+  EXPECT_EQ(300, h);
+  gtk_widget_destroy(d);
+}
+
+}  // namespace

@@ -241,6 +241,32 @@ TEST_F(ItemListTest, EmptyListClearsTheSelection) {
   EXPECT_EQ(0, events.changes);  // the reload itself is silent
 }
 
+TEST_F(ItemListTest, RowsOfItemsRemovedBeforeTheNextReloadReadAsEmpty) {
+  app_core().settings.sort_by = 1;
+  int64_t a = task("a");
+  task("b");
+  model().view = static_cast<int32_t>(g_repos[0].root);
+  ItemList* l = make();
+  item_list_load(l, now);
+  ASSERT_EQ(0, item_remove(a));
+  // The view may still draw the old rows until the reload that follows.
+  GtkTreeIter it;
+  ASSERT_TRUE(gtk_tree_model_get_iter_first(l->store, &it));
+  gchar* title = nullptr;
+  GdkPixbuf* pb = nullptr;
+  gtk_tree_model_get(l->store, &it, ITEM_COL_TITLE, &title, ITEM_COL_ICON, &pb, -1);
+  EXPECT_STREQ("", title);
+  EXPECT_EQ(nullptr, pb);
+  g_free(title);
+  pump();
+  item_list_load(l, now);
+  EXPECT_EQ(std::vector<std::string>{"b"}, rows(l));
+  // Iterators of an earlier load are not valid for the new model.
+  GtkTreePath* path = gtk_tree_model_get_path(l->store, &it);
+  EXPECT_EQ(nullptr, path);
+  if (path) gtk_tree_path_free(path);
+}
+
 TEST_F(ItemListTest, ColumnHeadersReportTheirIndexAndIconColumnIsMarked) {
   ItemList* l = make();
   for (int i = 0; i < 3; i++) gtk_tree_view_column_clicked(l->columns[i]);

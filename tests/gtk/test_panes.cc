@@ -99,3 +99,27 @@ TEST_F(AccessTest, PanesHaveAccessibleNamesAndKeyboardMenus) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IconTest, TreeCellsDrawThroughSurfacesOfTheLoadedScale) {
+  ASSERT_EQ(0, icons_load(2));
+  GtkListStore* store = gtk_list_store_new(1, GDK_TYPE_PIXBUF);
+  GtkTreeIter it;
+  gtk_list_store_insert_with_values(store, &it, -1, 0, icon_get(ICON_SLOT_TAG), -1);
+  GtkCellRenderer* cell = gtk_cell_renderer_pixbuf_new();
+  g_object_ref_sink(cell);
+  icon_cell_data(nullptr, cell, GTK_TREE_MODEL(store), &it, GINT_TO_POINTER(0));
+  cairo_surface_t* surface = nullptr;
+  g_object_get(cell, "surface", &surface, nullptr);
+  ASSERT_NE(nullptr, surface);
+  double sx = 0, sy = 0;
+  cairo_surface_get_device_scale(surface, &sx, &sy);
+  EXPECT_EQ(2.0, sx);  // 32 pixels drawn in 16 logical ones
+  cairo_surface_destroy(surface);
+  g_object_unref(cell);
+  g_object_unref(store);
+  ASSERT_EQ(0, icons_load(1));
+}
+
+}  // namespace
