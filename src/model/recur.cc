@@ -408,9 +408,10 @@ void item_next_remind(Item* item, int64_t now) {
     item->next_remind = 0;
     return;
   }
+  // Whether the repository counts is a display choice: it decides only the
+  // reminder entry (wants_reminder), never the stored offset.
   int64_t t = 0;
-  if (item->due && item->last_occurrence >= now && item->last_occurrence >= item->due && item->flags == 0 &&
-      repo_counts(item->repo))
+  if (item->due && item->last_occurrence >= now && item->last_occurrence >= item->due && item->flags == 0)
     t = item_occurrence_from(item, now);
   if (t) {
     item->next_remind = t - lead(item);
@@ -423,8 +424,7 @@ void item_next_remind(Item* item, int64_t now) {
 void reminder_advance(Item* item, int64_t now) {
   int64_t target = now + item->remind_offset;
   int64_t t = 0;
-  if (item->due && item->last_occurrence >= target && item->last_occurrence >= item->due && item->flags == 0 &&
-      repo_counts(item->repo))
+  if (item->due && item->last_occurrence >= target && item->last_occurrence >= item->due && item->flags == 0)
     t = item_occurrence_from(item, target);
   if (t) {
     item->next_remind = t - lead(item);
@@ -477,7 +477,7 @@ void reminder_remove(int64_t slot) {
 }
 
 static bool wants_reminder(const Item* item) {
-  return item->due && item->remind_offset && item->next_remind && item->flags == 0;
+  return item->due && item->remind_offset && item->next_remind && item->flags == 0 && repo_counts(item->repo);
 }
 
 static int64_t reminder_due_at(const Item* item) { return item->next_remind + lead(item); }

@@ -48,7 +48,8 @@ int64_t displayed_occurrence(const Item* item);
 int64_t displayed_occurrence_at(const Item* item, int64_t now);
 
 // Works out next_remind after an edit (remind_offset 0 when no reminder can
-// follow).
+// follow: no further occurrence, or flags set). A hidden repository keeps
+// both; only its reminder entry is left out while it does not count.
 void item_next_remind(Item* item, int64_t now);
 // After a reminder was shown: moves next_remind to the next occurrence
 // (next_remind and remind_offset 0 when there is none). Memory only.
@@ -59,9 +60,10 @@ Reminder* reminder_find(int64_t slot);
 void reminder_set(int64_t slot, int64_t remind_at, int64_t due_at);
 void reminder_remove(int64_t slot);
 // Sets or removes the item's entry: set when it has a due time, an offset, a
-// next_remind and no flags.
+// next_remind, no flags and its repository counts.
 void reminder_sync(int64_t slot);
-// Rebuilds the whole list from the items, without notifications (mounting).
+// Rebuilds the whole list from the items, without notifications (mounting,
+// and whenever hidden repositories start or stop counting).
 void reminders_rebuild();
 
 // reminder_advance, stored, then the list and the views are told. 0 or a
