@@ -128,8 +128,10 @@ int import_contacts_text(const char* data, size_t len, ImportReport* report) {
       r.skipped++;
       continue;
     }
-    if (trimmed(vcard_formatted_name(rec)).empty()) rec.fn = vcard_escape(title.c_str());
-    if (vcard_store(-1, rec, vcard_compose_full(rec)) < 0) {
+    VCardEdit edit = vcard_edit_of(rec);
+    edit.normalise = true;
+    if (trimmed(vcard_formatted_name(rec)).empty()) edit.edited.fn = vcard_escape(title.c_str());
+    if (vcard_store(-1, edit.edited, vcard_apply_edit(card, edit)) < 0) {
       r.skipped++;
       continue;
     }
