@@ -1,5 +1,6 @@
 // The tag assignment, search and history dialogs through their handlers,
 // checked on the links, search results and versions in the repository.
+#include <algorithm>
 #include <memory>
 
 #include "dialogs/history_dialog.h"
@@ -238,6 +239,45 @@ TEST_F(ItemDialogTest, HistoryShowsVersionsAndDeletesThem) {
   EXPECT_EQ("v3", st.item.title);
   EXPECT_EQ("body of v3", st.body);
   EXPECT_EQ("v3", item_get(slot)->title);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ItemDialogTest, TagsBelowDepthThirtyOneAreNotListed) {
+  std::vector<int64_t> chain;
+  int64_t parent = g_repos[0].root;
+  for (int depth = 1; depth <= 40; depth++) {
+    parent = make_tag(parent, ("level " + std::to_string(depth)).c_str());
+    ASSERT_GE(parent, 1);
+    chain.push_back(parent);
+  }
+  int64_t item = make_item(g_repos[0].root, ITEM_NOTE, "n", "", 0);
+  model().selected_item = item;
+  TagTree* tree = tag_tree_new(TagTreeCallbacks{});
+  auto window = std::make_unique<TestWindow>(tree->view);
+  // A fixed row selected: the selected item's repository is listed.
+  ASSERT_TRUE(tag_tree_select(tree, VIEW_TRASH));
+  std::vector<int64_t> listed;
+  bool ok_start = false;
+  {
+    Script s;
+    s.then([&](GtkWindow* w) {
+      listed = tag_assign_widgets().tags;
+      ok_start = sensitive(tag_assign_widgets().ok);
+      respond(w, GTK_RESPONSE_CANCEL);
+    });
+    EXPECT_FALSE(tag_assign_dialog(nullptr, tree));
+  }
+  auto has = [&](int64_t t) { return std::find(listed.begin(), listed.end(), t) != listed.end(); };
+  EXPECT_TRUE(has(g_repos[0].root));
+  EXPECT_TRUE(has(tag));
+  EXPECT_TRUE(has(chain[30]));   // depth 31
+  EXPECT_FALSE(has(chain[31]));  // depth 32
+  EXPECT_FALSE(has(chain[39]));
+  EXPECT_TRUE(ok_start);  // the item carries the root tag
+  model().selected_item = -1;
 }
 
 }  // namespace
