@@ -8,7 +8,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
-#include "support/log.h"
+#include "model/tag_assign.h"
 #include "views/item_list_gtk.h"
 #include "views/tag_tree_gtk.h"
 
@@ -141,24 +141,7 @@ bool tag_assign_dialog(ItemList* list, TagTree* tree) {
   gtk_widget_destroy(d);
   if (response != GTK_RESPONSE_OK) return false;
 
-  // A tag links only items of its own repository (the search results may
-  // mix repositories).
-  std::vector<int64_t> targets;
-  for (int64_t item : items) {
-    const Item* it2 = item_get(item);
-    if (it2 && it2->repo == repo) targets.push_back(item);
-  }
-  items.swap(targets);
-  if (group_begin(repo) != 0) return false;
-  int rc = 0;
-  for (const Choice& c : a.choices) {
-    for (int64_t item : items) {
-      rc = update_tag_item(static_cast<int32_t>(c.tag), static_cast<int32_t>(item), c.chosen ? 1 : 0);
-      if (rc != 0) break;
-    }
-    if (rc != 0) break;
-  }
-  if (rc != 0) log_message(LOG_ERROR, "tag_assign_dialog: %d", rc);
-  int end = group_end(repo, rc != 0 ? 1 : 0);
-  return rc == 0 && end == 0;
+  std::vector<TagChoice> choices;
+  for (const Choice& c : a.choices) choices.push_back({c.tag, c.chosen});
+  return tags_assign(repo, choices, items) == 0;
 }
