@@ -51,6 +51,16 @@ void on_password_changed(GtkEditable*, gpointer p) {
   gtk_widget_set_tooltip_text(k->strength, tip.c_str());
 }
 
+// The password leaves no copy in freed memory when the editor closes.
+void on_password_destroy(GtkWidget* entry, gpointer) {
+  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
+  guint n = buf ? gtk_entry_buffer_get_bytes(buf) : 0;
+  if (n > 0) {
+    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
+    gtk_entry_buffer_delete_text(buf, 0, -1);
+  }
+}
+
 void expiry_sensitivity(KeySection* k) {
   gtk_widget_set_sensitive(k->expiry, gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(k->expiry_check)));
 }
@@ -105,6 +115,7 @@ void* key_build(Editor* ed, GtkWidget* grid, int* row) {
   g_signal_connect(k->show, "clicked", G_CALLBACK(on_show), k);
   g_signal_connect(k->generate, "clicked", G_CALLBACK(on_generate), k);
   g_signal_connect(k->password, "changed", G_CALLBACK(on_password_changed), k);
+  g_signal_connect(k->password, "destroy", G_CALLBACK(on_password_destroy), nullptr);
   g_signal_connect(k->expiry_check, "toggled", G_CALLBACK(on_expiry_toggled), k);
   return k;
 }
