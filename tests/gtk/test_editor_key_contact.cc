@@ -369,4 +369,58 @@ TEST_F(KeyContactTest, EditingOnePhoneOfAnImportedCardKeepsTheRest) {
   EXPECT_EQ(12u, tels);
 }
 
+TEST_F(KeyContactTest, BirthdayNotesAndAddressesOfAnExistingContact) {
+  model().view = static_cast<int32_t>(tag);
+  std::string vcf =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Sato;Yuki;;;\r\nFN:Yuki Sato\r\nBDAY:1990-04-02\r\n"
+      "ADR;TYPE=HOME:;;1-2 Chome;Tokyo;;100-0001;Japan;\r\nADR;TYPE=WORK:;;Office St 9;Osaka;;;;\r\n"
+      "NOTE:likes tea\\nand cats\r\nNICKNAME:Yu\r\nEND:VCARD\r\n";
+  ASSERT_EQ(1, import_contacts_text(vcf.data(), vcf.size()));
+  model().view = static_cast<int32_t>(g_repos[0].root);
+  int64_t slot = -1, c = -1;
+  while (const Item* it = slot_next<Item>(model().items, &c))
+    if (it->type == ITEM_VCARD) slot = c;
+  ASSERT_GE(slot, 0);
+  EXPECT_NE(0, read_back_slot(slot).item.due);  // the next birthday
+
+  bool bday_on = false, notes_on = false;
+  int addresses = 0;
+  std::string notes, second_label;
+  {
+    Script s;
+    s.then([&](GtkWindow* w) {
+      ContactSection* cs = contact();
+      bday_on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(cs->bday_check));
+      notes_on = cs->notes_shown && gtk_widget_get_visible(cs->notes_box);
+      GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(cs->notes));
+      GtkTextIter a, b;
+      gtk_text_buffer_get_bounds(buf, &a, &b);
+      gchar* t = gtk_text_buffer_get_text(buf, &a, &b, FALSE);
+      notes = t;
+      g_free(t);
+      addresses = cs->n_addresses;
+      contact_remove_address(cs, 0);  // the work address moves up
+      second_label = gtk_label_get_text(GTK_LABEL(cs->addresses[0].label));
+      gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(cs->bday_check), FALSE);
+      contact_show_notes(cs, false);
+      respond(w, GTK_RESPONSE_OK);
+    });
+    EXPECT_EQ(slot, item_edit(ITEM_VCARD, slot, tag));
+    EXPECT_EQ(0, s.unexpected);
+  }
+  EXPECT_TRUE(bday_on);
+  EXPECT_TRUE(notes_on);
+  EXPECT_EQ("likes tea\nand cats", notes);
+  EXPECT_EQ(2, addresses);
+  EXPECT_NE(second_label.find("Osaka"), std::string::npos) << second_label;
+  Stored st = read_back_slot(slot);
+  EXPECT_EQ(0, st.item.due);  // no birthday, no yearly date
+  EXPECT_EQ(0, st.item.remind_offset);
+  EXPECT_EQ(st.body.find("BDAY"), std::string::npos) << st.body;
+  EXPECT_EQ(st.body.find("NOTE"), std::string::npos);
+  EXPECT_EQ(st.body.find("Tokyo"), std::string::npos);
+  EXPECT_NE(st.body.find("ADR;TYPE=WORK:;;Office St 9;Osaka;;;;"), std::string::npos);
+  EXPECT_NE(st.body.find("NICKNAME:Yu"), std::string::npos);
+}
+
 }  // namespace
