@@ -1,7 +1,9 @@
 // The editors by item type and the entry point of the window's commands.
 #include <string>
 
+#include "dialogs/contact_editor.h"
 #include "dialogs/editor.h"
+#include "dialogs/key_editor.h"
 #include "dialogs/schedule.h"
 #include "model/item.h"
 #include "model/model.h"
@@ -36,6 +38,10 @@ const EditorSpec* editor_spec(int type) {
       return &event_editor_spec();
     case ITEM_NOTE:
       return &note_spec();
+    case ITEM_VCARD:
+      return &contact_editor_spec();
+    case ITEM_KEY:
+      return &key_editor_spec();
     default:
       return nullptr;
   }
@@ -66,9 +72,4 @@ void task_editor(int64_t slot) { item_edit(ITEM_TASK, slot, selected_tag()); }
 void event_editor(int64_t slot) { item_edit(ITEM_EVENT, slot, selected_tag()); }
 void note_editor(int64_t slot) { item_edit(ITEM_NOTE, slot, selected_tag()); }
 
-namespace {
-void vcard_editor_entry(int64_t slot) { item_edit(ITEM_VCARD, slot, selected_tag()); }
-void key_editor_entry(int64_t slot) { item_edit(ITEM_KEY, slot, selected_tag()); }
-}  // namespace
-
-const ItemEditorFn item_editors[5] = {task_editor, event_editor, note_editor, vcard_editor_entry, key_editor_entry};
+const ItemEditorFn item_editors[5] = {task_editor, event_editor, note_editor, vcard_editor, key_editor};

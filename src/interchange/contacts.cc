@@ -148,9 +148,11 @@ int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport
       r.skipped++;
       continue;
     }
-    if (trimmed(vcard_formatted_name(rec)).empty()) rec.fn = vcard_escape(title.c_str());
+    VCardEdit edit = vcard_edit_of(rec);
+    edit.normalise = true;
+    if (trimmed(vcard_formatted_name(rec)).empty()) edit.edited.fn = vcard_escape(title.c_str());
     ItemForm f;
-    vcard_form(-1, rec, vcard_compose_full(rec), &f);
+    vcard_form(-1, edit.edited, vcard_apply_edit(card, edit), &f);
     if (batch.store(-1, ITEM_VCARD, f, 0, tag) < 0) {
       r.skipped++;
       continue;

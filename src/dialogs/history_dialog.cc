@@ -1,0 +1,189 @@
+// The item history dialog.
+#include "dialogs/history_dialog.h"
+
+#include <ctime>
+#include <string>
+
+#include "dialogs/message.h"
+#include "dialogs/modal.h"
+#include "model/item.h"
+#include "model/list.h"
+#include "model/model.h"
+#include "support/log.h"
+#include "support/slot_array.h"
+#include "support/strings.h"
+#include "views/detail_text.h"
+#include "views/icons_gtk.h"
+#include "views/markup_view_gtk.h"
+
+namespace {
+
+HistoryWidgets g_open;
+
+std::string time_text(int64_t t) {
+  if (t == 0) return std::string();
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  char buf[64] = "";
+  if (localtime_r(&tt, &tm)) strftime(buf, sizeof buf, "%F %H:%M", &tm);
+  return buf;
+}
+
+int64_t selected_slot(GtkTreeIter* out = nullptr) {
+  GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(g_open.list));
+  GtkTreeModel* m = nullptr;
+  GtkTreeIter it;
+  if (!gtk_tree_selection_get_selected(sel, &m, &it)) return -1;
+  gint64 slot = -1;
+  gtk_tree_model_get(m, &it, HIST_COL_SLOT, &slot, -1);
+  if (out) *out = it;
+  return slot;
+}
+
+void show_selected() {
+  int64_t slot = selected_slot();
+  gtk_widget_set_sensitive(g_open.remove, slot >= 0);
+  const Item* version = slot >= 0 ? item_get(slot) : nullptr;
+  if (!version) {
+    markup_render(GTK_TEXT_VIEW(g_open.text), nullptr);
+    return;
+  }
+  std::string header = item_header_format(*version);
+  std::string text = history_detail_text(header.c_str(), item_body_load(version));
+  markup_render(GTK_TEXT_VIEW(g_open.text), text.c_str());
+}
+
+void on_selection(GtkTreeSelection*, gpointer) { show_selected(); }
+void on_delete(GtkButton*, gpointer) { history_delete_selected(); }
+
+GtkWidget* scrolled(GtkWidget* child) {
+  GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
+  gtk_widget_set_vexpand(sw, TRUE);
+  gtk_container_add(GTK_CONTAINER(sw), child);
+  return sw;
+}
+
+void add_column(GtkWidget* view, int header_id, int column, bool expand) {
+  GtkCellRenderer* cell = gtk_cell_renderer_text_new();
+  const char* title = ui_string(header_id);
+  GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(title ? title : "", cell, "text", column, nullptr);
+  gtk_tree_view_column_set_expand(c, expand);
+  gtk_tree_view_append_column(GTK_TREE_VIEW(view), c);
+}
+
+}  // namespace
+
+const HistoryWidgets& history_widgets() { return g_open; }
+
+void history_delete_selected() {
+  GtkTreeIter it;
+  int64_t slot = selected_slot(&it);
+  const Item* version = slot >= 0 ? item_get(slot) : nullptr;
+  if (!version) return;
+  if (!ask_yes_no(210, version->title.c_str(), 217, 27, 75)) return;
+  if (history_remove(slot) != 0) return;  // logged; the row stays
+  GtkTreeModel* m = GTK_TREE_MODEL(g_open.store);
+  GtkTreePath* path = gtk_tree_model_get_path(m, &it);
+  gtk_list_store_remove(g_open.store, &it);
+  // The row that took its place, or the first when the last went.
+  GtkTreeIter next;
+  if (!gtk_tree_model_get_iter(m, &next, path)) {
+    gtk_tree_path_free(path);
+    path = gtk_tree_path_new_first();
+  }
+  if (gtk_tree_model_get_iter(m, &next, path)) {
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(g_open.list), path, nullptr, FALSE);
+  }
+  gtk_tree_path_free(path);
+  show_selected();
+}
+
+void history_dialog() {
+  HistoryWidgets w;
+  GtkWidget* d = dialog_new(179);
+  w.dialog = d;
+  w.remove = dialog_add_button(d, 75, GTK_RESPONSE_NONE);
+  dialog_add_button(d, 28, GTK_RESPONSE_OK);
+  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
+  GtkWidget* action = gtk_widget_get_parent(w.remove);
+  if (GTK_IS_BOX(action)) gtk_box_reorder_child(GTK_BOX(action), w.remove, 0);
+  gtk_window_set_default_size(GTK_WINDOW(d), 600, 600);
+
+  w.store = gtk_list_store_new(HIST_COL_COUNT, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
+                               G_TYPE_INT64, G_TYPE_INT64);
+  int64_t created = 0;
+  int64_t c = -1;
+  SlotArray* versions = model().history_items;
+  while (const Item* v = versions ? slot_next<Item>(versions, &c) : nullptr) {
+    GtkTreeIter it;
+    gtk_list_store_append(w.store, &it);
+    gtk_list_store_set(w.store, &it, HIST_COL_ICON, icon_get(v->type), HIST_COL_TITLE, v->title.c_str(), HIST_COL_DUE,
+                       time_text(v->due).c_str(), HIST_COL_MODIFIED, time_text(v->modified).c_str(), HIST_COL_SLOT,
+                       static_cast<gint64>(c), HIST_COL_STAMP, static_cast<gint64>(v->modified), -1);
+    created = v->created;
+  }
+  gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(w.store), HIST_COL_STAMP, GTK_SORT_DESCENDING);
+  w.list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(w.store));
+  GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
+  const char* icon_title = ui_string(109);
+  GtkTreeViewColumn* ic = gtk_tree_view_column_new();
+  gtk_tree_view_column_set_title(ic, icon_title ? icon_title : "");
+  gtk_tree_view_column_pack_start(ic, icon, FALSE);
+  gtk_tree_view_column_set_cell_data_func(ic, icon, icon_cell_data, GINT_TO_POINTER(HIST_COL_ICON), nullptr);
+  gtk_tree_view_append_column(GTK_TREE_VIEW(w.list), ic);
+  add_column(w.list, 110, HIST_COL_TITLE, true);
+  add_column(w.list, 111, HIST_COL_DUE, false);
+  add_column(w.list, 43, HIST_COL_MODIFIED, false);
+
+  w.text = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(w.text), FALSE);
+  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(w.text), FALSE);
+  gtk_text_view_set_left_margin(GTK_TEXT_VIEW(w.text), 5);
+  gtk_text_view_set_right_margin(GTK_TEXT_VIEW(w.text), 5);
+  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w.text), GTK_WRAP_WORD_CHAR);
+  markup_view_init(GTK_TEXT_VIEW(w.text), MarkupViewCallbacks{});
+
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
+  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+  const char* created_label = ui_string(129);
+  gtk_box_pack_start(GTK_BOX(row), gtk_label_new(created_label ? created_label : ""), FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(row), gtk_label_new(time_text(created).c_str()), FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), scrolled(w.list), TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(box), scrolled(w.text), TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), box, TRUE, TRUE, 0);
+
+  HistoryWidgets saved = g_open;
+  g_open = w;
+  g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(w.list)), "changed", G_CALLBACK(on_selection), nullptr);
+  g_signal_connect(w.remove, "clicked", G_CALLBACK(on_delete), nullptr);
+  gtk_widget_show_all(d);
+  GtkTreePath* first = gtk_tree_path_new_first();
+  GtkTreeIter it;
+  if (gtk_tree_model_get_iter(GTK_TREE_MODEL(w.store), &it, first))
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(w.list), first, nullptr, FALSE);
+  gtk_tree_path_free(first);
+  show_selected();
+  {
+    ModalScope scope(d);
+    // The delete button answers NONE and keeps the dialog; anything else
+    // closes it.
+    while (scope.run() == GTK_RESPONSE_NONE) {
+    }
+  }
+  g_open = saved;
+  gtk_widget_destroy(d);
+  g_object_unref(w.store);
+}
+
+int item_history(int64_t slot) {
+  const Item* item = item_get(slot);
+  if (!item) return -1;
+  int n = history_load(item);
+  if (n >= 0) history_dialog();
+  history_end();
+  if (n < 0) log_message(LOG_ERROR, "item_history: %lld", static_cast<long long>(slot));
+  return n;
+}
