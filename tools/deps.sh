@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages needed to build, test and run Ordika.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
-      libgtk-3-dev libglib2.0-dev libsqlite3-dev libssl-dev
+      libgtk-3-dev libglib2.0-dev libglib2.0-dev-bin librsvg2-common libsqlite3-dev libssl-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth clang libclang-rt-14-dev
       python3 python3-icalendar python3-vobject python3-cryptography sqlite3

@@ -13,6 +13,7 @@
 #include "model/tag.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/repo.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -363,6 +364,10 @@ void tag_links_drop(int32_t tag_slot) {
 int tag_rename(int64_t tag_slot, const char* name) {
   Tag* tag = tag_slot >= 1 ? tag_get(tag_slot) : nullptr;
   if (!tag || !name) return -1;
+  if (uuid_is_zero(tag->parent)) {
+    log_message(LOG_ERROR, "tag_rename: %d", -2);
+    return -2;
+  }
   if (!*name || tag->name == name) return 0;
   if (!utf8_valid(name)) return -1;
   std::string old = tag->name;
@@ -374,6 +379,29 @@ int tag_rename(int64_t tag_slot, const char* name) {
     tag->modified = old_modified;
   }
   return rc;
+}
+
+int repo_rename(int repo_index, const char* name) {
+  if (repo_index < 0 || static_cast<size_t>(repo_index) >= repo_table.size() || !name) return -1;
+  RepoEntry& e = repo_table[static_cast<size_t>(repo_index)];
+  if (!*name || e.name == name) return 0;
+  if (!utf8_valid(name) || std::strpbrk(name, "\r\n")) {
+    log_message(LOG_ERROR, "repo_rename: %d: %d", repo_index, -1);
+    return -1;
+  }
+  std::string old = e.name;
+  e.name = name;
+  int rc = repo_store(&e);
+  if (rc != 0) {
+    log_message(LOG_ERROR, "repo_rename: %d: %d", repo_index, rc);
+    e.name = old;
+    return rc;
+  }
+  // The root tag carries the display name in memory only; its stored name stays "/".
+  int64_t cursor = -1;
+  while (Tag* t = slot_next<Tag>(model().tags, &cursor))
+    if (cursor > 0 && t->repo == repo_index && uuid_is_zero(t->parent)) t->name = e.name;
+  return 0;
 }
 
 int delete_tag(int64_t tag_slot) {

@@ -66,8 +66,16 @@ int update_tag_item(int32_t tag_slot, int32_t item_slot, int set);
 void tag_links_drop(int32_t tag_slot);
 
 // Renames a tag and stores it (one journal group). An empty name changes
-// nothing. 0, or -1 / a storage status (the old name is kept on failure).
+// nothing. 0, -1 for no such tag or an invalid name, -2 for a repository's
+// root tag (its stored name stays "/"; see repo_rename), or a storage status
+// (the old name is kept on failure).
 int tag_rename(int64_t tag_slot, const char* name);
+// Renames repository `repo_index`: its record's name, which the tag tree
+// shows for the root tag, stored in the configuration database and set on
+// the loaded root tag. An empty name keeps the old one. 0, -1 for no such
+// repository or a name that is not valid UTF-8 or holds a line break, or the
+// failing status of storing the record (the old name is kept).
+int repo_rename(int repo_index, const char* name);
 // Deletes a tag and its subtree in one journal group; items left without a
 // real tag by it are linked to the deleted tag's parent. 0, -1 for no such
 // tag, -2 for a repository's root tag, or a storage status.

@@ -32,8 +32,9 @@ struct ItemListCallbacks {
 
 struct ItemList {
   GtkWidget* view = nullptr;  // GtkTreeView, selection mode multiple
-  GtkListStore* store = nullptr;
+  GtkTreeModel* store = nullptr;  // the rows with the columns above; replaced by every load
   GtkTreeViewColumn* columns[3] = {};
+  std::vector<int> row_slots;  // item slot of every row of the store, -1 for headers
   ItemListCallbacks cb;
   gulong selection_handler = 0;
   int last_view = 0x7fffffff;  // the selected tag of the previous load
@@ -44,11 +45,16 @@ struct ItemList {
   std::string day_labels[5];
   int group_counts[11] = {};
   int item_rows = 0;
+  // Header rows: the light yellow of the light themes, a dark yellow with the
+  // theme's text colour on dark themes.
+  GdkRGBA header_bg = {1.0, 1.0, 0.866, 1.0};
+  GdkRGBA header_fg = {0.0, 0.0, 0.0, 1.0};
+  bool dark_theme = false;
 };
 
 // Makes the store and the view (icon column with object data "i", title and
 // date columns with clickable headers, vertical grid lines, multiple
-// selection). The list owns itself and is freed when its view is destroyed.
+// selection, rows of one fixed height so that long lists need no measuring). The list owns itself and is freed when its view is destroyed.
 ItemList* item_list_new(const ItemListCallbacks& callbacks);
 // Refills the store from the current view; returns the number of item rows.
 int item_list_load(ItemList* list, int64_t now);

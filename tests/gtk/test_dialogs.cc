@@ -1,0 +1,254 @@
+// Message boxes, the password prompt and the progress dialog's worker
+// protocol, driven through their own modal loops.
+#include <errno.h>
+#include <time.h>
+
+#include <atomic>
+#include <string>
+
+#include "dialogs/layout.h"
+#include "dialogs/message.h"
+#include "dialogs/password_prompt.h"
+#include "dialogs/progress.h"
+#include "gtk_fixture.h"
+#include "support/strings.h"
+
+namespace {
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(1, strings_set_language(0));
+    main = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    set_top_window(GTK_WINDOW(main));
+  }
+  void TearDown() override {
+    set_top_window(nullptr);
+    gtk_widget_destroy(main);
+    pump();
+  }
+  GtkWidget* main = nullptr;
+};
+
+std::string message_text(GtkWindow* w) {
+  gchar* t = nullptr;
+  g_object_get(w, "text", &t, nullptr);
+  std::string out = t ? t : "";
+  g_free(t);
+  return out;
+}
+
+TEST_F(DialogTest, MessageTextIsShownLiterallyAndTopWindowRestored) {
+  std::string seen;
+  GtkWindow* during = nullptr;
+  std::string title;
+  when_dialog([&](GtkWindow* w) {
+    during = w;
+    seen = message_text(w);
+    title = gtk_window_get_title(w);
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+    return true;
+  });
+  // 178 takes the search text as its argument.
+  show_message(41, 178, "100%s %d");
+  EXPECT_NE(std::string::npos, seen.find("100%s %d")) << seen;
+  EXPECT_EQ(ui_string(41), title);
+  EXPECT_NE(GTK_WINDOW(main), during);
+  EXPECT_EQ(GTK_WINDOW(main), top_window());
+}
+
+TEST_F(DialogTest, AskYesNoIsTrueOnlyForYes) {
+  respond_next(GTK_RESPONSE_YES);
+  EXPECT_TRUE(ask_yes_no(210, "Repo", 218, 27, 75));
+  respond_next(GTK_RESPONSE_CANCEL);
+  EXPECT_FALSE(ask_yes_no(210, "Repo", 218, 27, 75));
+  respond_next(GTK_RESPONSE_DELETE_EVENT);
+  EXPECT_FALSE(ask_yes_no(210, "Repo", -1, 27, 75));
+}
+
+TEST_F(DialogTest, CopyablePutsTheTextOnTheClipboardEachTime) {
+  GtkClipboard* cb = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+  gtk_clipboard_set_text(cb, "before", -1);
+  int applies = 0;
+  when_dialog([&](GtkWindow* w) {
+    if (applies < 2) {
+      applies++;
+      gtk_clipboard_set_text(cb, "changed", -1);
+      gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_APPLY);
+      return false;
+    }
+    gchar* t = gtk_clipboard_wait_for_text(cb);
+    EXPECT_STREQ("s3cret", t);
+    g_free(t);
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+    return true;
+  });
+  show_copyable(241, "s3cret");
+  EXPECT_EQ(2, applies);
+}
+
+TEST_F(DialogTest, PasswordPromptAcceptsOnlyPasswordsThatPassTheRule) {
+  bool weak_ok = true, strong_ok = false;
+  when_dialog([&](GtkWindow* w) {
+    GtkEntry* e = find_widget<GtkEntry>(GTK_WIDGET(w), GTK_TYPE_ENTRY);
+    GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+    gtk_entry_set_text(e, "short1A");
+    weak_ok = gtk_widget_get_sensitive(ok);
+    // Enter while OK is insensitive does not end the prompt.
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+    gtk_entry_set_text(e, "LongEnough12");
+    strong_ok = gtk_widget_get_sensitive(ok);
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+    return true;
+  });
+  std::string pw;
+  EXPECT_EQ(0, password_prompt(307, 247, 248, 10, 7, &pw));
+  EXPECT_FALSE(weak_ok);
+  EXPECT_TRUE(strong_ok);
+  EXPECT_EQ("LongEnough12", pw);
+  EXPECT_EQ(GTK_WINDOW(main), top_window());
+
+  pw = "left over";
+  respond_next(GTK_RESPONSE_CANCEL);
+  EXPECT_EQ(1, password_prompt_simple(307, 22, -1, &pw));
+  EXPECT_TRUE(pw.empty());
+}
+
+TEST_F(DialogTest, PasswordPromptShowButtonFlipsVisibility) {
+  bool hidden_at_start = false, shown = false, hidden_again = false;
+  when_dialog([&](GtkWindow* w) {
+    GtkEntry* e = find_widget<GtkEntry>(GTK_WIDGET(w), GTK_TYPE_ENTRY);
+    GtkButton* show = nullptr;
+    each_widget(GTK_WIDGET(w), [&](GtkWidget* x) {
+      if (GTK_IS_BUTTON(x) && gtk_button_get_label(GTK_BUTTON(x)) &&
+          std::string(gtk_button_get_label(GTK_BUTTON(x))) == ui_string(284))
+        show = GTK_BUTTON(x);
+    });
+    if (!e || !show) {
+      gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+      return true;
+    }
+    hidden_at_start = !gtk_entry_get_visibility(e);
+    gtk_button_clicked(show);
+    shown = gtk_entry_get_visibility(e) && std::string(gtk_button_get_label(show)) == ui_string(285);
+    gtk_button_clicked(show);
+    hidden_again = !gtk_entry_get_visibility(e);
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+    return true;
+  });
+  std::string pw;
+  password_prompt_simple(307, 22, -1, &pw);
+  EXPECT_TRUE(hidden_at_start);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(hidden_again);
+}
+
+std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_running{false};
+
+// Sleeps in short steps until cancelled, counting the SIGALRMs that cut a
+// sleep short.
+intptr_t sleepy_worker(void*) {
+  g_interrupts = 0;
+  g_running = true;
+  for (int i = 0; i < 1000 && !progress_cancelled(); i++) {
+    struct timespec ts = {0, 20 * 1000 * 1000};
+    if (nanosleep(&ts, nullptr) == -1 && errno == EINTR) g_interrupts++;
+  }
+  // Give a second signal the chance to arrive before reporting.
+  for (int i = 0; i < 5; i++) {
+    struct timespec ts = {0, 20 * 1000 * 1000};
+    if (nanosleep(&ts, nullptr) == -1 && errno == EINTR) g_interrupts++;
+  }
+  return 42;
+}
+
+TEST_F(DialogTest, TwoCancelsSendOneSignalAndTheDialogWaitsForTheWorker) {
+  int presses = 0;
+  bool insensitive_after_first = false;
+  g_running = false;
+  when_dialog([&](GtkWindow* w) {
+    if (!g_running) return false;
+    GtkWidget* cancel = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+    if (presses == 1) insensitive_after_first = !gtk_widget_get_sensitive(cancel);
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+    return ++presses == 2;
+  });
+  intptr_t r = run_with_progress(34, 304, sleepy_worker, nullptr, false);
+  EXPECT_EQ(42, r);
+  EXPECT_EQ(2, presses);
+  EXPECT_TRUE(insensitive_after_first);
+  EXPECT_EQ(1, g_interrupts.load());
+  EXPECT_EQ(GTK_WINDOW(main), top_window());
+}
+
+std::atomic<bool> g_full_seen{false};
+
+intptr_t reporting_worker(void* arg) {
+  auto* seen = static_cast<std::atomic<int>*>(arg);
+  for (int p = 0; p <= 100; p += 25) progress_set(p);
+  // Wait (at most 5 s) until the test has seen the full bar.
+  for (int i = 0; i < 500 && !g_full_seen; i++) {
+    struct timespec ts = {0, 10 * 1000 * 1000};
+    nanosleep(&ts, nullptr);
+  }
+  progress_done(7);
+  progress_done(8);  // only the first report counts
+  seen->store(1);
+  return 9;  // ignored: the worker reported itself
+}
+
+TEST_F(DialogTest, WorkerReportsItsResultAndProgress) {
+  std::atomic<int> seen{0};
+  g_full_seen = false;
+  when_dialog([](GtkWindow* w) {
+    GtkProgressBar* bar = find_widget<GtkProgressBar>(GTK_WIDGET(w), GTK_TYPE_PROGRESS_BAR);
+    if (bar && gtk_progress_bar_get_fraction(bar) >= 1.0) g_full_seen = true;
+    return g_full_seen.load();
+  });
+  EXPECT_EQ(7, run_with_progress(35, 304, reporting_worker, &seen, true));
+  EXPECT_TRUE(g_full_seen.load());
+  EXPECT_EQ(1, seen.load());
+  // A second run works: the first left nothing behind.
+  g_full_seen = true;
+  EXPECT_EQ(7, run_with_progress(35, 304, reporting_worker, &seen, true));
+}
+
+intptr_t silent_worker(void*) { return 5; }
+
+TEST_F(DialogTest, WorkerThatForgetsToReportStillEndsTheDialog) {
+  EXPECT_EQ(5, run_with_progress(35, 304, silent_worker, nullptr, false));
+  EXPECT_EQ(-1, run_with_progress(35, 304, nullptr, nullptr, false));
+}
+
+TEST_F(DialogTest, OpenAddressRefusesOptionsAndEmptyText) {
+  EXPECT_EQ(-1, open_address(nullptr));
+  EXPECT_EQ(-1, open_address(""));
+  EXPECT_EQ(-1, open_address("--help"));
+}
+
+TEST_F(DialogTest, LayoutHelpers) {
+  GtkWidget* e = numeric_entry_new(3);
+  g_object_ref_sink(e);
+  gtk_entry_set_text(GTK_ENTRY(e), "12a");
+  EXPECT_STREQ("", gtk_entry_get_text(GTK_ENTRY(e)));
+  int pos = 0;
+  gtk_editable_insert_text(GTK_EDITABLE(e), "127", -1, &pos);
+  gtk_editable_insert_text(GTK_EDITABLE(e), "8", -1, &pos);  // at most three digits
+  EXPECT_STREQ("127", gtk_entry_get_text(GTK_ENTRY(e)));
+  g_object_unref(e);
+
+  GtkWidget* c = combo_from_list("one\ntwo\nthree\n", 1);
+  g_object_ref_sink(c);
+  gchar* active = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(c));
+  EXPECT_STREQ("two", active);
+  g_free(active);
+  EXPECT_EQ(3, gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(c)), nullptr));
+  g_object_unref(c);
+  GtkWidget* empty = combo_from_list("", 0);
+  g_object_ref_sink(empty);
+  EXPECT_EQ(-1, gtk_combo_box_get_active(GTK_COMBO_BOX(empty)));
+  g_object_unref(empty);
+}
+
+}  // namespace
