@@ -68,29 +68,25 @@ void on_command_tool(GtkToolButton*, gpointer user) {
   command_run(&main_window(), GPOINTER_TO_INT(user), 0);
 }
 
+// A widget that is destroyed (a popup menu, the window at quit) leaves the
+// command and relabel lists; compared by address, it is gone already.
+void forget_widget(gpointer data, GObject* gone) {
+  auto* w = static_cast<MainWindow*>(data);
+  void* p = gone;
+  std::erase_if(w->command_widgets, [p](const CommandWidget& c) { return static_cast<void*>(c.widget) == p; });
+  std::erase_if(w->relabel_list, [p](const RelabelEntry& r) { return static_cast<void*>(r.widget) == p; });
+}
+
+void track(MainWindow* w, GtkWidget* widget) {
+  if (!g_object_get_data(G_OBJECT(widget), "ordika-tracked")) {
+    g_object_set_data(G_OBJECT(widget), "ordika-tracked", GINT_TO_POINTER(1));
+    g_object_weak_ref(G_OBJECT(widget), forget_widget, w);
+  }
+}
+
 void bind(MainWindow* w, GtkWidget* widget, int id) {
   w->command_widgets.push_back({widget, id});
-  // A menu destroyed with its popup leaves the list.
-  g_object_weak_ref(
-      G_OBJECT(widget),
-      [](gpointer data, GObject* gone) {
-        auto* win = static_cast<MainWindow*>(data);
-        auto& v = win->command_widgets;
-        for (size_t i = 0; i < v.size(); i++) {
-          if (G_OBJECT(v[i].widget) == gone) {
-            v.erase(v.begin() + static_cast<long>(i));
-            break;
-          }
-        }
-        auto& r = win->relabel_list;
-        for (size_t i = 0; i < r.size(); i++) {
-          if (G_OBJECT(r[i].widget) == gone) {
-            r.erase(r.begin() + static_cast<long>(i));
-            break;
-          }
-        }
-      },
-      w);
+  track(w, widget);
 }
 
 void fill_menu(MainWindow* w, GtkWidget* menu, const MenuEntry* e, size_t n, bool relabel) {
@@ -106,6 +102,7 @@ GtkWidget* titled_menu(MainWindow* w, int label, GtkWidget* submenu) {
   GtkWidget* item = gtk_menu_item_new_with_label(ui_string(label));
   gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
   w->relabel_list.push_back({item, label, -1});
+  track(w, item);
   return item;
 }
 
