@@ -91,6 +91,8 @@ gboolean on_tree_button_press(GtkWidget* widget, GdkEventButton* event, MainWind
   gboolean handled = FALSE;
   if (event->button == GDK_BUTTON_SECONDARY) {
     GtkTreeSelection* sel = gtk_tree_view_get_selection(view);
+    // The tree's own handler, which would take the focus, does not run.
+    gtk_widget_grab_focus(widget);
     // A right click inside a multiple selection keeps it for the menu.
     if (widget != w->item_list || !gtk_tree_selection_path_is_selected(sel, path))
       gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
