@@ -57,15 +57,18 @@ const MenuEntry kTagMenu[] = {
 // List types 0..8 and their names.
 const int kListTypeLabels[9] = {98, 99, 100, 101, 102, 103, 104, 105, 97};
 
-void on_command_item(GtkMenuItem* item, gpointer user) {
-  MainWindow* w = &main_window();
-  int id = GPOINTER_TO_INT(user);
-  int arg = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "command-arg"));
-  command_run(w, id, arg);
+// The window a command widget belongs to (set when it is bound).
+MainWindow* owner(gpointer widget) {
+  return static_cast<MainWindow*>(g_object_get_data(G_OBJECT(widget), "command-window"));
 }
 
-void on_command_tool(GtkToolButton*, gpointer user) {
-  command_run(&main_window(), GPOINTER_TO_INT(user), 0);
+void on_command_item(GtkMenuItem* item, gpointer user) {
+  int arg = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "command-arg"));
+  command_run(owner(item), GPOINTER_TO_INT(user), arg);
+}
+
+void on_command_tool(GtkToolButton* button, gpointer user) {
+  command_run(owner(button), GPOINTER_TO_INT(user), 0);
 }
 
 // A widget that is destroyed (a popup menu, the window at quit) leaves the
@@ -86,6 +89,7 @@ void track(MainWindow* w, GtkWidget* widget) {
 
 void bind(MainWindow* w, GtkWidget* widget, int id) {
   w->command_widgets.push_back({widget, id});
+  g_object_set_data(G_OBJECT(widget), "command-window", w);
   track(w, widget);
 }
 
@@ -148,8 +152,11 @@ CommandState command_state(const MainWindow& w) {
 
 bool command_enabled(int id, const CommandState& s) {
   const Command& c = command(id);
-  if (!c.handler) return false;
-  switch (c.when) {
+  return c.handler && command_condition(c.when, s);
+}
+
+bool command_condition(CommandWhen when, const CommandState& s) {
+  switch (when) {
     case WHEN_ALWAYS: return true;
     case WHEN_ACCOUNT: return s.has_account;
     case WHEN_UNDO: return s.real_tag && (s.undo_state & 1);
@@ -176,7 +183,7 @@ void commands_refresh(MainWindow* w) {
 }
 
 int command_run(MainWindow* w, int id, int arg) {
-  if (id < 0 || id >= CMD_COUNT) return -1;
+  if (!w || id < 0 || id >= CMD_COUNT) return -1;
   if (!command_enabled(id, command_state(*w))) return -1;
   command(id).handler(w, arg);
   return 0;

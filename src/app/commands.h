@@ -119,7 +119,9 @@ struct CommandState {
 };
 
 CommandState command_state(const MainWindow& w);
+// The command has a handler and its condition holds.
 bool command_enabled(int id, const CommandState& s);
+bool command_condition(CommandWhen when, const CommandState& s);
 // Sets the sensitivity of every widget bound to a command.
 void commands_refresh(MainWindow* w);
 

@@ -30,6 +30,7 @@ GtkWidget* item_menu(MainWindow* w) {
               static_cast<void*>(item_get(model().selected_item)));
   if (w->item_popup) gtk_widget_destroy(w->item_popup);
   w->item_popup = item_popup_build(w);
+  g_signal_connect(w->item_popup, "destroy", G_CALLBACK(gtk_widget_destroyed), &w->item_popup);
   gtk_menu_attach_to_widget(GTK_MENU(w->item_popup), w->item_list, nullptr);
   return w->item_popup;
 }

@@ -47,7 +47,7 @@ gboolean on_delete_event(GtkWidget*, GdkEvent*, MainWindow* w) {
 
 void on_destroy(GtkWidget*, MainWindow* w) {
   w->built = false;
-  gtk_main_quit();
+  if (gtk_main_level() > 0) gtk_main_quit();
 }
 
 GtkWidget* scrolled(GtkWidget* child, GtkShadowType shadow) {

@@ -114,7 +114,14 @@ void window_stop(MainWindow* w) {
     w->quitting = true;
     gtk_widget_destroy(w->window);
   }
+  w->window = nullptr;
   w->built = false;
+  if (w->item_popup) gtk_widget_destroy(w->item_popup);
+  w->item_popup = nullptr;
+  if (w->tray_menu) gtk_widget_destroy(w->tray_menu);
+  w->tray_menu = nullptr;
+  if (w->tray) g_object_unref(w->tray);
+  w->tray = nullptr;
 }
 
 AppHooks& app_hooks() {
