@@ -31,17 +31,37 @@ namespace {
 
 bool quit_requested = false;
 
+// Closes the dialog on top, if one runs, as its cancel button would.
+void cancel_top_dialog() {
+  GtkWindow* top = top_window();
+  if (top && GTK_IS_DIALOG(top)) gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_CANCEL);
+}
+
+// The quit path waits until no dialog runs: a command that opened one must
+// see it end normally before the window goes.
+gboolean quit_when_idle(gpointer data) {
+  auto* w = static_cast<MainWindow*>(data);
+  if (!w->built) return G_SOURCE_REMOVE;
+  if (top_window() != GTK_WINDOW(w->window)) {
+    cancel_top_dialog();
+    return G_SOURCE_CONTINUE;
+  }
+  main_window_quit(w);
+  return G_SOURCE_REMOVE;
+}
+
 // A quit signal before the window exists cancels the prompt on screen; the
 // start-up then ends as after a cancel. With the window, the quit path.
 void on_quit_signal(void* data, int) {
   auto* w = static_cast<MainWindow*>(data);
+  bool again = quit_requested;
   quit_requested = true;
-  if (w->built) {
-    main_window_quit(w);
+  if (!w->built) {
+    cancel_top_dialog();
     return;
   }
-  GtkWindow* top = top_window();
-  if (top && GTK_IS_DIALOG(top)) gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_CANCEL);
+  if (!again) g_timeout_add(50, quit_when_idle, w);
+  quit_when_idle(w);
 }
 
 void on_raise_request(void* data) { main_window_present(static_cast<MainWindow*>(data)); }

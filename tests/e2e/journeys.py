@@ -480,8 +480,16 @@ def journey_sigterm():
     # A second start of the same profile brings the running one forward.
     r = subprocess.run([ORDIKA], capture_output=True, text=True, timeout=30)
     check(r.returncode == 0 and "already open" in r.stderr, "second instance: %r" % r.stderr)
+    # SIGINT while a dialog runs: the dialog closes first, then the window.
+    tags, items = o.trees()
+    o.row(items, "Webmail").click()
+    wait_for(lambda: "mail.example.org" in o.detail_text(), "the key's detail")
+    click_password_link(o)
+    o.wait("dialog", S(241))
+    finished = log_text().count("Finished")
     o.proc.send_signal(signal.SIGINT)
     check(o.wait_exit() == 0, "SIGINT ends through the quit path")
+    check(log_text().count("Finished") == finished + 1, "normal shutdown after the dialog")
 
 
 LANGS = ["en", "fr", "es", "de", "ru"]
