@@ -118,6 +118,11 @@ gboolean select_item_rows(GtkTreeSelection*, GtkTreeModel* m, GtkTreePath* path,
   return slot >= 0;
 }
 
+gboolean on_popup_menu(GtkWidget*, gpointer p) {
+  auto* list = static_cast<ItemList*>(p);
+  return list->cb.popup_menu && list->cb.popup_menu(list->cb.data);
+}
+
 void on_destroy(GtkWidget*, gpointer p) {
   auto* list = static_cast<ItemList*>(p);
   if (list->store) g_object_unref(list->store);
@@ -203,6 +208,7 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
   list->selection_handler = g_signal_connect(sel, "changed", G_CALLBACK(on_selection_changed), list);
   g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), list);
   g_signal_connect(view, "style-updated", G_CALLBACK(on_style_updated), list);
+  g_signal_connect(view, "popup-menu", G_CALLBACK(on_popup_menu), list);
   g_signal_connect(view, "destroy", G_CALLBACK(on_destroy), list);
   update_theme_colours(list);
   AtkObject* acc = gtk_widget_get_accessible(view);

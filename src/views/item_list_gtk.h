@@ -28,6 +28,9 @@ struct ItemListCallbacks {
   void (*column_clicked)(int column, void* data) = nullptr;
   // The list became empty: the window clears the detail view and status.
   void (*emptied)(void* data) = nullptr;
+  // The keyboard asked for the context menu (Menu key, Shift+F10) of the
+  // selected rows; true when a menu was shown.
+  bool (*popup_menu)(void* data) = nullptr;
 };
 
 struct ItemList {

@@ -39,10 +39,13 @@ void add_font_tag(GtkTextBuffer* buf, const char* name, const char* font) {
   gtk_text_buffer_create_tag(buf, name, "font", font, nullptr);
 }
 
-// The character offset under a point in widget coordinates, or -1.
-int offset_at(GtkTextView* view, int wx, int wy) {
+// The character offset under a point of an event window of the view, or -1.
+// Pointer events arrive on the text window, which scrolls and has margins.
+int offset_at(GtkTextView* view, GdkWindow* window, int wx, int wy) {
+  GtkTextWindowType type = window ? gtk_text_view_get_window_type(view, window) : GTK_TEXT_WINDOW_WIDGET;
+  if (type == GTK_TEXT_WINDOW_PRIVATE) type = GTK_TEXT_WINDOW_WIDGET;
   int bx, by;
-  gtk_text_view_window_to_buffer_coords(view, GTK_TEXT_WINDOW_WIDGET, wx, wy, &bx, &by);
+  gtk_text_view_window_to_buffer_coords(view, type, wx, wy, &bx, &by);
   GtkTextIter it;
   if (!gtk_text_view_get_iter_at_location(view, &it, bx, by)) return -1;
   return gtk_text_iter_get_offset(&it);
@@ -50,7 +53,7 @@ int offset_at(GtkTextView* view, int wx, int wy) {
 
 gboolean on_motion(GtkWidget* widget, GdkEventMotion* ev, gpointer) {
   GtkTextView* view = GTK_TEXT_VIEW(widget);
-  int offset = offset_at(view, static_cast<int>(ev->x), static_cast<int>(ev->y));
+  int offset = offset_at(view, ev->window, static_cast<int>(ev->x), static_cast<int>(ev->y));
   bool over = offset >= 0 && markup_view_link_at(view, offset) != nullptr;
   bool was = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), kOverLink)) != 0;
   if (over != was) {
@@ -74,8 +77,22 @@ void on_event_after(GtkWidget* widget, GdkEvent* ev, gpointer) {
   GtkTextIter s, e;
   gtk_text_buffer_get_selection_bounds(buf, &s, &e);
   if (gtk_text_iter_get_offset(&s) != gtk_text_iter_get_offset(&e)) return;  // a drag, not a click
-  int offset = offset_at(view, static_cast<int>(ev->button.x), static_cast<int>(ev->button.y));
+  int offset = offset_at(view, ev->button.window, static_cast<int>(ev->button.x), static_cast<int>(ev->button.y));
   if (offset >= 0) markup_view_click(view, offset);
+}
+
+// The theme's link colour reads on light and dark backgrounds alike; it is
+// taken again when the theme changes.
+void set_link_colour(GtkWidget* view, gpointer) {
+  GdkRGBA link = {0.0, 0.0, 1.0, 1.0};
+  GtkStyleContext* sc = gtk_widget_get_style_context(view);
+  gtk_style_context_save(sc);
+  gtk_style_context_set_state(sc, GTK_STATE_FLAG_LINK);
+  gtk_style_context_get_color(sc, GTK_STATE_FLAG_LINK, &link);
+  gtk_style_context_restore(sc);
+  GtkTextTagTable* table = gtk_text_buffer_get_tag_table(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)));
+  GtkTextTag* tag = gtk_text_tag_table_lookup(table, "link");
+  if (tag) g_object_set(tag, "foreground-rgba", &link, nullptr);
 }
 
 std::string text_range(GtkTextBuffer* buf, uint32_t start, uint32_t end) {
@@ -109,14 +126,9 @@ void markup_view_init(GtkTextView* view, const MarkupViewCallbacks& callbacks) {
   add_font_tag(buf, "f7", "Sans Bold Italic 14");
   GtkTextTagTable* table = gtk_text_buffer_get_tag_table(buf);
   if (!gtk_text_tag_table_lookup(table, "link")) {
-    // The theme's link colour reads on light and dark backgrounds alike.
-    GdkRGBA link = {0.0, 0.0, 1.0, 1.0};
-    GtkStyleContext* sc = gtk_widget_get_style_context(GTK_WIDGET(view));
-    gtk_style_context_save(sc);
-    gtk_style_context_set_state(sc, GTK_STATE_FLAG_LINK);
-    gtk_style_context_get_color(sc, GTK_STATE_FLAG_LINK, &link);
-    gtk_style_context_restore(sc);
-    gtk_text_buffer_create_tag(buf, "link", "foreground-rgba", &link, "underline", PANGO_UNDERLINE_SINGLE, nullptr);
+    gtk_text_buffer_create_tag(buf, "link", "underline", PANGO_UNDERLINE_SINGLE, nullptr);
+    set_link_colour(GTK_WIDGET(view), nullptr);
+    g_signal_connect(view, "style-updated", G_CALLBACK(set_link_colour), nullptr);
   }
   if (!gtk_text_tag_table_lookup(table, "find"))
     gtk_text_buffer_create_tag(buf, "find", "foreground", "white", "background", "red", nullptr);

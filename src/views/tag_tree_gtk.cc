@@ -65,6 +65,11 @@ void on_editing_started(GtkCellRenderer*, GtkCellEditable*, gchar*, gpointer p) 
 
 void on_editing_canceled(GtkCellRenderer*, gpointer p) { set_editing(static_cast<TagTree*>(p), false); }
 
+gboolean on_popup_menu(GtkWidget*, gpointer p) {
+  auto* tree = static_cast<TagTree*>(p);
+  return tree->cb.popup_menu && tree->cb.popup_menu(tree->cb.data);
+}
+
 void on_destroy(GtkWidget*, gpointer p) {
   auto* tree = static_cast<TagTree*>(p);
   if (tree->selected_row) gtk_tree_row_reference_free(tree->selected_row);
@@ -122,6 +127,7 @@ TagTree* tag_tree_new(const TagTreeCallbacks& callbacks) {
   g_signal_connect(tree->text_cell, "edited", G_CALLBACK(on_edited), tree);
   g_signal_connect(tree->text_cell, "editing-started", G_CALLBACK(on_editing_started), tree);
   g_signal_connect(tree->text_cell, "editing-canceled", G_CALLBACK(on_editing_canceled), tree);
+  g_signal_connect(view, "popup-menu", G_CALLBACK(on_popup_menu), tree);
   g_signal_connect(view, "destroy", G_CALLBACK(on_destroy), tree);
   AtkObject* acc = gtk_widget_get_accessible(view);
   if (acc) atk_object_set_name(acc, ui_string_line(71).c_str());
@@ -191,6 +197,16 @@ void tag_tree_set_fixed_text(TagTree* tree, int id, const char* text) {
   if (id >= 1) return;
   GtkTreeIter it;
   if (tag_tree_find(tree, id, &it)) gtk_tree_store_set(tree->store, &it, TAG_COL_TEXT, text ? text : "", -1);
+}
+
+void tag_tree_relabel(TagTree* tree) {
+  for (int i = 1; i < 4; i++) tag_tree_set_fixed_text(tree, kFixedIds[i], ui_string(kFixedText[i]));
+  const char* title = ui_string(71);
+  if (tree->column) gtk_tree_view_column_set_title(tree->column, title ? title : "");
+  if (tree->view) {
+    AtkObject* acc = gtk_widget_get_accessible(tree->view);
+    if (acc) atk_object_set_name(acc, ui_string_line(71).c_str());
+  }
 }
 
 void tag_tree_add(TagTree* tree, int64_t tag) {

@@ -24,6 +24,9 @@ struct TagTreeCallbacks {
   void (*renamed)(int64_t tag, bool repository, void* data) = nullptr;
   // Storing a name failed: the tag slot and the result code.
   void (*rename_failed)(int64_t tag, int result, void* data) = nullptr;
+  // The keyboard asked for the context menu (Menu key, Shift+F10) of the
+  // cursor row; true when a menu was shown.
+  bool (*popup_menu)(void* data) = nullptr;
 };
 
 struct TagTree {
@@ -52,6 +55,10 @@ bool tag_tree_find(TagTree* tree, int id, GtkTreeIter* out);
 bool tag_tree_select(TagTree* tree, int id);
 // Sets the text of a fixed row (id -4..-1).
 void tag_tree_set_fixed_text(TagTree* tree, int id, const char* text);
+// After a language change: the column title and the texts of the trash,
+// reminders and search rows (the window sets the first and the reminders
+// row's counts itself).
+void tag_tree_relabel(TagTree* tree);
 // Inserts a newly created tag under the selected row (at top level for a
 // repository root), then expands to it and starts editing its name.
 void tag_tree_add(TagTree* tree, int64_t tag);

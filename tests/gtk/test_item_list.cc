@@ -231,6 +231,25 @@ TEST_F(ItemListTest, FirstItemRowIsChosenAndHeadersCannotBeSelected) {
   gtk_tree_path_free(header);
 }
 
+TEST_F(ItemListTest, ReloadRunsTheSelectionHandlerOnce) {
+  app_core().settings.sort_by = 1;
+  int64_t mid = -1;
+  for (int i = 0; i < 40; i++) {
+    int64_t s = task(("t" + std::to_string(100 + i)).c_str());
+    if (i == 20) mid = s;
+  }
+  model().view = static_cast<int32_t>(g_repos[0].root);
+  ItemList* l = make();
+  model().selected_item = mid;
+  events.changes = 0;
+  item_list_reload(l, now);
+  EXPECT_EQ(1, events.changes);
+  EXPECT_EQ((std::vector<int64_t>{mid}), item_list_selected(l));
+  events.changes = 0;
+  item_list_reload(l, now);
+  EXPECT_EQ(1, events.changes);
+}
+
 TEST_F(ItemListTest, EmptyListClearsTheSelection) {
   model().view = static_cast<int32_t>(g_repos[0].root);
   model().selected_item = 5;
@@ -239,6 +258,32 @@ TEST_F(ItemListTest, EmptyListClearsTheSelection) {
   EXPECT_EQ(-1, model().selected_item);
   EXPECT_EQ(1, events.emptied);
   EXPECT_EQ(0, events.changes);  // the reload itself is silent
+}
+
+TEST_F(ItemListTest, RowsOfItemsRemovedBeforeTheNextReloadReadAsEmpty) {
+  app_core().settings.sort_by = 1;
+  int64_t a = task("a");
+  task("b");
+  model().view = static_cast<int32_t>(g_repos[0].root);
+  ItemList* l = make();
+  item_list_load(l, now);
+  ASSERT_EQ(0, item_remove(a));
+  // The view may still draw the old rows until the reload that follows.
+  GtkTreeIter it;
+  ASSERT_TRUE(gtk_tree_model_get_iter_first(l->store, &it));
+  gchar* title = nullptr;
+  GdkPixbuf* pb = nullptr;
+  gtk_tree_model_get(l->store, &it, ITEM_COL_TITLE, &title, ITEM_COL_ICON, &pb, -1);
+  EXPECT_STREQ("", title);
+  EXPECT_EQ(nullptr, pb);
+  g_free(title);
+  pump();
+  item_list_load(l, now);
+  EXPECT_EQ(std::vector<std::string>{"b"}, rows(l));
+  // Iterators of an earlier load are not valid for the new model.
+  GtkTreePath* path = gtk_tree_model_get_path(l->store, &it);
+  EXPECT_EQ(nullptr, path);
+  if (path) gtk_tree_path_free(path);
 }
 
 TEST_F(ItemListTest, ColumnHeadersReportTheirIndexAndIconColumnIsMarked) {

@@ -201,3 +201,74 @@ TEST_F(MarkupViewTest, DetailPaneShowsTheItemAndItsKeyPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pointer events as the window system delivers them: on the text window, in
+// its coordinates.
+class MarkupPointerTest : public MarkupViewTest {
+ protected:
+  GdkWindow* text_window() { return gtk_text_view_get_window(tv(), GTK_TEXT_WINDOW_TEXT); }
+  // Text-window coordinates of the middle of the character at offset.
+  void point_of(int offset, double* x, double* y) {
+    GtkTextIter it;
+    gtk_text_buffer_get_iter_at_offset(buf(), &it, offset);
+    GdkRectangle r;
+    gtk_text_view_get_iter_location(tv(), &it, &r);
+    int wx, wy;
+    gtk_text_view_buffer_to_window_coords(tv(), GTK_TEXT_WINDOW_TEXT, r.x + r.width / 2, r.y + r.height / 2, &wx, &wy);
+    *x = wx;
+    *y = wy;
+  }
+  void send(GdkEventType type, int offset) {
+    GdkEvent* ev = gdk_event_new(type);
+    double x, y;
+    point_of(offset, &x, &y);
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(view));
+    if (type == GDK_MOTION_NOTIFY) {
+      ev->motion.window = GDK_WINDOW(g_object_ref(text_window()));
+      ev->motion.x = x;
+      ev->motion.y = y;
+    } else {
+      ev->button.window = GDK_WINDOW(g_object_ref(text_window()));
+      ev->button.button = 1;
+      ev->button.x = x;
+      ev->button.y = y;
+    }
+    gdk_event_set_device(ev, gdk_seat_get_pointer(seat));
+    gtk_main_do_event(ev);
+    gdk_event_free(ev);
+  }
+  GdkCursorType cursor() {
+    GdkCursor* c = gdk_window_get_cursor(text_window());
+    return c ? gdk_cursor_get_cursor_type(c) : GDK_BLANK_CURSOR;
+  }
+};
+
+TEST_F(MarkupPointerTest, PointerBecomesAHandOverLinksOnly) {
+  markup_render(tv(), "plain text [[https://example.org|a link]] more");
+  pump();
+  send(GDK_MOTION_NOTIFY, 13);
+  EXPECT_EQ(GDK_HAND2, cursor());
+  send(GDK_MOTION_NOTIFY, 2);
+  EXPECT_EQ(GDK_XTERM, cursor());
+}
+
+TEST_F(MarkupPointerTest, ReleaseOfButtonOneFollowsTheLinkUnlessTextIsSelected) {
+  markup_render(tv(), "plain text [[https://example.org|a link]] more");
+  pump();
+  send(GDK_BUTTON_RELEASE, 13);
+  ASSERT_EQ(1u, clicks.opened.size());
+  EXPECT_EQ("https://example.org", clicks.opened[0]);
+  send(GDK_BUTTON_RELEASE, 3);  // not on a link
+  EXPECT_EQ(1u, clicks.opened.size());
+  // The end of a drag that selected text is no click.
+  GtkTextIter s, e;
+  gtk_text_buffer_get_iter_at_offset(buf(), &s, 11);
+  gtk_text_buffer_get_iter_at_offset(buf(), &e, 15);
+  gtk_text_buffer_select_range(buf(), &s, &e);
+  send(GDK_BUTTON_RELEASE, 13);
+  EXPECT_EQ(1u, clicks.opened.size());
+}
+
+}  // namespace

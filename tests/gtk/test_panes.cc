@@ -1,7 +1,10 @@
 // The calendar's marks and the icon table.
 #include "gtk_fixture.h"
 #include "views/calendar_gtk.h"
+#include "views/detail_view_gtk.h"
 #include "views/icons_gtk.h"
+#include "views/item_list_gtk.h"
+#include "views/tag_tree_gtk.h"
 
 namespace {
 
@@ -48,6 +51,75 @@ TEST(IconTest, AllSixteenLoadAndScaleForHiDpi) {
   EXPECT_EQ(nullptr, icon_resource(16));
   ASSERT_EQ(0, icons_load(1));
   EXPECT_EQ(16, gdk_pixbuf_get_width(icon_get(ICON_SLOT_TAG)));
+}
+
+}  // namespace
+
+namespace {
+
+int g_menus = 0;
+bool on_menu(void*) {
+  g_menus++;
+  return true;
+}
+
+// Every pane a user reaches is named for assistive technologies, and the
+// keyboard's context-menu request reaches the window.
+class AccessTest : public GtkModelTest {};
+
+TEST_F(AccessTest, PanesHaveAccessibleNamesAndKeyboardMenus) {
+  TagTreeCallbacks tcb;
+  tcb.popup_menu = on_menu;
+  TagTree* tree = tag_tree_new(tcb);
+  ItemListCallbacks icb;
+  icb.popup_menu = on_menu;
+  ItemList* list = item_list_new(icb);
+  GtkWidget* cal = calendar_pane_new(CalendarCallbacks{});
+  GtkWidget* detail = detail_view_new(MarkupViewCallbacks{});
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  for (GtkWidget* w : {tree->view, list->view, cal, detail}) gtk_box_pack_start(GTK_BOX(box), w, TRUE, TRUE, 0);
+  TestWindow window(box);
+  for (GtkWidget* w : {tree->view, list->view, cal, detail}) {
+    const char* name = atk_object_get_name(gtk_widget_get_accessible(w));
+    ASSERT_NE(nullptr, name);
+    EXPECT_STRNE("", name) << G_OBJECT_TYPE_NAME(w);
+  }
+  EXPECT_STREQ(ui_string(71), atk_object_get_name(gtk_widget_get_accessible(tree->view)));
+  // The detail pane is named after the item it shows.
+  int64_t note = make_item(g_repos[0].root, ITEM_NOTE, "Shopping", "milk");
+  detail_view_show_item(detail, note);
+  EXPECT_STREQ("Shopping", atk_object_get_name(gtk_widget_get_accessible(detail)));
+
+  gboolean handled = FALSE;
+  g_signal_emit_by_name(tree->view, "popup-menu", &handled);
+  EXPECT_TRUE(handled);
+  g_signal_emit_by_name(list->view, "popup-menu", &handled);
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(2, g_menus);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IconTest, TreeCellsDrawThroughSurfacesOfTheLoadedScale) {
+  ASSERT_EQ(0, icons_load(2));
+  GtkListStore* store = gtk_list_store_new(1, GDK_TYPE_PIXBUF);
+  GtkTreeIter it;
+  gtk_list_store_insert_with_values(store, &it, -1, 0, icon_get(ICON_SLOT_TAG), -1);
+  GtkCellRenderer* cell = gtk_cell_renderer_pixbuf_new();
+  g_object_ref_sink(cell);
+  icon_cell_data(nullptr, cell, GTK_TREE_MODEL(store), &it, GINT_TO_POINTER(0));
+  cairo_surface_t* surface = nullptr;
+  g_object_get(cell, "surface", &surface, nullptr);
+  ASSERT_NE(nullptr, surface);
+  double sx = 0, sy = 0;
+  cairo_surface_get_device_scale(surface, &sx, &sy);
+  EXPECT_EQ(2.0, sx);  // 32 pixels drawn in 16 logical ones
+  cairo_surface_destroy(surface);
+  g_object_unref(cell);
+  g_object_unref(store);
+  ASSERT_EQ(0, icons_load(1));
 }
 
 }  // namespace

@@ -139,6 +139,23 @@ TEST_F(TagTreeTest, RepositoryRowRenamesTheRepositoryAndKeepsTheRowOnFailure) {
   EXPECT_TRUE(events.renamed.empty());
 }
 
+TEST_F(TagTreeTest, RepositoryRowsShowTheRepositoryName) {
+  repo_table.resize(2);
+  repo_table[0].name = "Work";
+  repo_table[1].name = "Home";
+  TagTree* t = make();
+  std::vector<std::string> top = rows(t, nullptr);
+  ASSERT_EQ(6u, top.size());
+  // Sorted by the shown names.
+  EXPECT_EQ("Home(" + std::to_string(g_repos[1].root) + ")", top[4]);
+  EXPECT_EQ("Work(" + std::to_string(g_repos[0].root) + ")", top[5]);
+  // The same name again stores nothing and reports no failure.
+  std::string p = path_of(t, static_cast<int>(g_repos[0].root));
+  EXPECT_EQ(0, on_tag_edited(t, p.c_str(), "Work"));
+  EXPECT_TRUE(events.failures.empty());
+  repo_table.clear();
+}
+
 TEST_F(TagTreeTest, AddedTagAppearsUnderTheSelectedRowWithItsIcon) {
   int64_t parent = make_tag(g_repos[0].root, "parent");
   TagTree* t = make();
@@ -171,6 +188,14 @@ TEST_F(TagTreeTest, FixedRowTextsCanBeReplaced) {
   ASSERT_NE(nullptr, sel);
   EXPECT_EQ(1, gtk_tree_path_get_indices(sel)[0]);
   gtk_tree_path_free(sel);
+
+  // A language change relabels the column and the fixed rows 1..3.
+  tag_tree_set_fixed_text(t, VIEW_TRASH, "old");
+  ASSERT_EQ(1, strings_set_language(3));
+  tag_tree_relabel(t);
+  EXPECT_EQ(std::string(ui_string_in(3, 39)) + "(-3)", rows(t, nullptr)[1]);
+  EXPECT_STREQ(ui_string_in(3, 71), gtk_tree_view_column_get_title(t->column));
+  strings_set_language(0);
 }
 
 }  // namespace
