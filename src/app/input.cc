@@ -129,7 +129,3 @@ bool context_menu_at_cursor(MainWindow* w, GtkWidget* tree) {
   gtk_menu_shell_select_first(GTK_MENU_SHELL(menu), FALSE);
   return true;
 }
-
-gboolean on_tree_popup_menu(GtkWidget* widget, MainWindow* w) {
-  return context_menu_at_cursor(w, widget) ? TRUE : FALSE;
-}

@@ -30,6 +30,16 @@ void on_list_emptied(void* data) {
   status_show(w, "");
 }
 
+bool on_tag_popup(void* data) {
+  auto* w = static_cast<MainWindow*>(data);
+  return context_menu_at_cursor(w, w->tag_tree);
+}
+
+bool on_item_popup(void* data) {
+  auto* w = static_cast<MainWindow*>(data);
+  return context_menu_at_cursor(w, w->item_list);
+}
+
 void on_reveal_password(const char* password, void*) { show_copyable(241, password); }
 
 void on_open_link(const char* target, void* data) {
@@ -63,13 +73,13 @@ void build_tag_tree(MainWindow* w) {
   cb.data = w;
   cb.editing = on_tag_editing;
   cb.renamed = on_tag_renamed;
+  cb.popup_menu = on_tag_popup;
   w->tags = tag_tree_new(cb);
   w->tag_tree = w->tags->view;
   GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(w->tag_tree));
   g_signal_connect(sel, "changed", G_CALLBACK(on_tag_selection_changed), w);
   g_signal_connect(w->tag_tree, "key-press-event", G_CALLBACK(on_key_press), w);
   g_signal_connect(w->tag_tree, "button-press-event", G_CALLBACK(on_tree_button_press), w);
-  g_signal_connect(w->tag_tree, "popup-menu", G_CALLBACK(on_tree_popup_menu), w);
 }
 
 void build_item_list(MainWindow* w) {
@@ -79,12 +89,12 @@ void build_item_list(MainWindow* w) {
   cb.row_activated = on_row_activated;
   cb.column_clicked = on_sort_column;
   cb.emptied = on_list_emptied;
+  cb.popup_menu = on_item_popup;
   w->items = item_list_new(cb);
   w->item_list = w->items->view;
   w->item_selection_handler = w->items->selection_handler;
   g_signal_connect(w->item_list, "key-press-event", G_CALLBACK(on_key_press), w);
   g_signal_connect(w->item_list, "button-press-event", G_CALLBACK(on_tree_button_press), w);
-  g_signal_connect(w->item_list, "popup-menu", G_CALLBACK(on_tree_popup_menu), w);
 }
 
 // A single mounted repository is shown opened.
@@ -164,10 +174,7 @@ void main_window_create(MainWindow* w) {
 
 void main_window_relabel(MainWindow* w) {
   commands_relabel(w);
-  tag_tree_set_fixed_text(w->tags, VIEW_TRASH, ui_string(39));
-  tag_tree_set_fixed_text(w->tags, VIEW_REMINDERS, ui_string(40));
-  tag_tree_set_fixed_text(w->tags, VIEW_SEARCH, ui_string(41));
-  gtk_tree_view_column_set_title(w->tags->column, ui_string(71));
+  tag_tree_relabel(w->tags);
   int shown = w->list_type_shown;
   w->list_type_shown = -1;
   set_list_type(w, shown < 0 ? model().fixed_kind : shown);

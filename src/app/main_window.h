@@ -44,7 +44,6 @@ void nav_forward(MainWindow* w);
 // input.cc: key and button handlers, context menus.
 gboolean on_key_press(GtkWidget* widget, GdkEventKey* event, MainWindow* w);
 gboolean on_tree_button_press(GtkWidget* widget, GdkEventButton* event, MainWindow* w);
-gboolean on_tree_popup_menu(GtkWidget* widget, MainWindow* w);
 // Pops up the context menu of the tag tree or the item list at its cursor
 // row (Menu key, Shift+F10); false when there is none to show.
 bool context_menu_at_cursor(MainWindow* w, GtkWidget* tree);
