@@ -307,7 +307,7 @@ def journey_wrong_password():
     cli("init")
     o = Ordika()
     o.type_password("not the password")
-    box = o.wait("alert")                     # message 250
+    box = o.wait("alert")                     # wrong password
     o.wait("push button", S(26), within=box).click()
     o.gone("alert")
     unlock(o)
@@ -326,11 +326,10 @@ def journey_cancel():
 
 
 def journey_browse():
-    root, work, ids = seed_profile()
+    _, work, _ = seed_profile()
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
-    # Fixed lists: all items of every type.
     o.row(tags, S(39)).click()                # the trash: empty
     wait_for(lambda: not [c for c in items.findChildren(GenericPredicate(roleName="table cell"))
                           if c.name == "Shopping list" and c.showing], "empty trash list")
@@ -356,10 +355,15 @@ def journey_browse():
     o.shown("Call the plumber")
     wait_for(lambda: not fwd.sensitive, "forward insensitive at the newest place")
 
-    # Context menus: the list types on the first row, the tag menu on a tag.
+    # Context menus: the list types on the first row (choosing "all" lists
+    # every item), the tag menu on a tag.
     first.click(button=3)
-    menu = o.wait("menu item", S(98))
-    check(o.find("menu item", S(97)) is not None, "list-type menu")
+    o.wait("menu item", S(98))
+    o.wait("menu item", S(97)).click()
+    o.row(items, "Webmail")
+    o.row(tags, "%s: %s" % (S(38), S(97)))
+    first.click(button=3)
+    o.wait("menu item", S(98))
     o.close_menu(S(98))
     o.row(tags, work[4]).click(button=3)
     o.wait("menu item", S(89))
@@ -371,7 +375,6 @@ def journey_browse():
     rawinput.keyCombo("<Shift>F10")
     o.wait("menu item", S(282))
     o.close_menu(S(282))
-    del menu
 
     # The key's password link reveals its password.
     o.row(items, "Webmail").click()
@@ -404,7 +407,7 @@ def click_password_link(o):
 
 
 def journey_tray():
-    seed_profile()
+    cli("init")
     o = Ordika()
     frame = unlock(o)
     time.sleep(1.0)  # the tray embeds the icon
@@ -463,7 +466,7 @@ def journey_no_tray_close_quits():
 
 
 def journey_sigterm():
-    root, work, ids = seed_profile()
+    _, work, _ = seed_profile()
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
@@ -508,7 +511,7 @@ def journey_screenshots():
             env["LOCPATH"] = locdir
         # A profile made in that language, so its settings name it too.
         profile = "shot-" + lang
-        root, work, ids = seed_profile(profile, env)
+        _, work, _ = seed_profile(profile, env)
         idx = LANGS.index(lang)
         o = Ordika(args=[profile], env=env, lang=idx)
         unlock(o)
