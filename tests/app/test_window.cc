@@ -367,3 +367,33 @@ TEST_F(Window, ToggleHidesAndShowsWithGeometrySaved) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Window, TrayAlertAndRemindersRowFollowDueReminders) {
+  tray_refresh(&w, time(nullptr));
+  EXPECT_FALSE(w.tray_alert);
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (0)");
+  int32_t view = model().view;
+  model().view = static_cast<int32_t>(work);
+  ItemForm f;
+  item_form_fill(-1, ITEM_TASK, &f);
+  f.title = "soon";
+  int64_t now = time(nullptr);
+  f.due = now + 300;
+  f.remind_unit = 1;  // 10 minutes before: the reminder has come
+  f.remind_count = 10;
+  ASSERT_GE(item_store(-1, ITEM_TASK, f, 0), 0);
+  model().view = view;
+  // The reminder notification refreshes on idle.
+  pump();
+  EXPECT_FALSE(w.tray_alert);
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (1)");
+  // Once the due time has passed too, the tray shows the alert.
+  tray_refresh(&w, now + 600);
+  EXPECT_TRUE(w.tray_alert);
+  tray_refresh(&w, now);
+  EXPECT_FALSE(w.tray_alert);
+}
+
+}  // namespace
