@@ -323,6 +323,12 @@ def journey_cancel():
     o.wait("push button", S(27), within=dlg).click()
     check(o.wait_exit() == 0, "cancel exits with 0")
     check(log_text().count("Started") == started, "nothing opened after a cancel")
+    # SIGTERM at the prompt ends the program as a cancel does.
+    o = Ordika()
+    o.prompt(22)
+    o.proc.send_signal(signal.SIGTERM)
+    check(o.wait_exit() == 0, "SIGTERM at the prompt exits with 0")
+    check(log_text().count("Started") == started, "nothing opened after SIGTERM at the prompt")
 
 
 def journey_browse():
