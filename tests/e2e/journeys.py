@@ -290,8 +290,14 @@ def log_text():
 
 def journey_first_start():
     o = Ordika()
+    # A confirmation that differs is refused and the next attempt asked.
     o.type_password(PASSWORD, 247)           # the new master password
-    o.type_password(PASSWORD, 243)           # its confirmation
+    o.type_password(PASSWORD + "x", 243)     # a different confirmation
+    box = o.wait("alert")
+    o.wait("push button", S(26), within=box).click()
+    o.gone("alert")
+    o.type_password(PASSWORD, 247)
+    o.type_password(PASSWORD, 243)
     frame = o.main_frame()
     check(frame.name == S(307), "window title %r" % frame.name)
     tags, _ = o.trees()
