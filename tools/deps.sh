@@ -5,7 +5,9 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libgtk-3-dev libglib2.0-dev libglib2.0-dev-bin librsvg2-common libsqlite3-dev libssl-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth clang libclang-rt-14-dev
-      python3 python3-icalendar python3-vobject python3-cryptography sqlite3)
+      python3 python3-icalendar python3-vobject python3-cryptography sqlite3
+      python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 libatk-adaptor trayer
+      locales)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,19 @@
+// Places where the timers, the idle detection and the update check plug into
+// start-up and the refreshes. Each hook may be absent.
+#pragma once
+
+#include <cstdint>
+
+struct MainWindow;
+
+struct AppHooks {
+  // Re-arm the data timer at the next reminder or due time.
+  void (*data_timer_arm)(MainWindow* w, int64_t now) = nullptr;
+  // Start-up, after the window is built: idle detection, update check.
+  void (*idle_start)(MainWindow* w) = nullptr;
+  void (*update_check_start)(MainWindow* w) = nullptr;
+  // Shutdown, after the main loop: release what the hooks opened.
+  void (*stop)(MainWindow* w) = nullptr;
+};
+
+AppHooks& app_hooks();

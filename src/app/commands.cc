@@ -1,0 +1,344 @@
+// Menus, toolbar and their sensitivity, all built from the command table.
+#include "app/commands.h"
+
+#include "app/window.h"
+#include "model/item.h"
+#include "model/model.h"
+#include "model/ops.h"
+#include "model/tag.h"
+#include "model/undo_state.h"
+#include "model/app_core.h"
+#include "storage/repo.h"
+#include "support/strings.h"
+
+namespace {
+
+enum { SEP = -1, SUBMENU_END = -2 };
+
+struct MenuEntry {
+  int command;  // SEP for a separator
+  int label;    // -1: the command's own label
+  int arg;
+};
+
+const MenuEntry kFileMenu[] = {
+    {CMD_CHECK_UPDATE, -1, 0}, {SEP, 0, 0},          {CMD_ACCOUNT, -1, 0},  {CMD_MASTER_PASSWORD, -1, 0},
+    {SEP, 0, 0},               {CMD_REPO_MANAGER, -1, 0}, {CMD_SYNC_ALL, -1, 0}, {SEP, 0, 0},
+    {CMD_QUIT, -1, 0},
+};
+const MenuEntry kEditMenu[] = {
+    {CMD_UNDO, -1, 0},      {CMD_REDO, -1, 0},          {SEP, 0, 0},
+    {CMD_NEW_NOTE, -1, 0},  {CMD_NEW_TASK, -1, 0},      {CMD_NEW_EVENT, -1, 0},
+    {CMD_NEW_VCARD, -1, 0}, {CMD_NEW_KEY, -1, 0},       {CMD_NEW_TAG, -1, 0},
+    {SEP, 0, 0},            {CMD_COPY_USER, -1, 0},     {CMD_COPY_PASSWORD, -1, 0},
+    {SEP, 0, 0},            {CMD_SEARCH, -1, 0},        {SEP, 0, 0},
+    {CMD_COMPLETED, -1, 0}, {CMD_SHOW_HIDDEN, -1, 0},   {SEP, 0, 0},
+    {CMD_OPTIONS, -1, 0},
+};
+const MenuEntry kHelpMenu[] = {
+    {CMD_USER_GUIDE, -1, 0}, {SEP, 0, 0}, {CMD_SEND_TRACE, -1, 0}, {SEP, 0, 0}, {CMD_ABOUT, -1, 0},
+};
+const MenuEntry kImportMenu[] = {
+    {CMD_IMPORT_NOTES, -1, 0},
+    {CMD_IMPORT_CALENDAR, -1, 0},
+    {CMD_IMPORT_CONTACTS, -1, 0},
+    {CMD_IMPORT_ACCOUNTS, -1, 0},
+};
+// The repository export sits with the other exports of the selected tag.
+const MenuEntry kExportMenu[] = {
+    {CMD_EXPORT_NOTES, -1, 0},    {CMD_EXPORT_CALENDAR, -1, 0}, {CMD_EXPORT_CONTACTS, -1, 0},
+    {CMD_EXPORT_ACCOUNTS, -1, 0}, {SEP, 0, 0},                  {CMD_EXPORT_REPO, -1, 0},
+};
+const MenuEntry kTagMenu[] = {
+    {CMD_NEW_NOTE, 89, 0}, {CMD_NEW_TASK, 90, 0},   {CMD_NEW_EVENT, 91, 0},   {CMD_NEW_VCARD, 93, 0},
+    {CMD_NEW_KEY, 92, 0},  {SEP, 0, 0},             {CMD_NEW_TAG, 94, 0},     {CMD_DELETE_TAG, -1, 0},
+    {SEP, 0, 0},           {CMD_COPY_ALL, -1, 0},   {CMD_PASTE, -1, 0},
+};
+// List types 0..8 and their names.
+const int kListTypeLabels[9] = {98, 99, 100, 101, 102, 103, 104, 105, 97};
+
+// The window a command widget belongs to (set when it is bound).
+MainWindow* owner(gpointer widget) {
+  return static_cast<MainWindow*>(g_object_get_data(G_OBJECT(widget), "command-window"));
+}
+
+void on_command_item(GtkMenuItem* item, gpointer user) {
+  int arg = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "command-arg"));
+  command_run(owner(item), GPOINTER_TO_INT(user), arg);
+}
+
+void on_command_tool(GtkToolButton* button, gpointer user) {
+  command_run(owner(button), GPOINTER_TO_INT(user), 0);
+}
+
+// A widget that is destroyed (a popup menu, the window at quit) leaves the
+// command and relabel lists; compared by address, it is gone already.
+void forget_widget(gpointer data, GObject* gone) {
+  auto* w = static_cast<MainWindow*>(data);
+  void* p = gone;
+  std::erase_if(w->command_widgets, [p](const CommandWidget& c) { return static_cast<void*>(c.widget) == p; });
+  std::erase_if(w->relabel_list, [p](const RelabelEntry& r) { return static_cast<void*>(r.widget) == p; });
+}
+
+void track(MainWindow* w, GtkWidget* widget) {
+  if (!g_object_get_data(G_OBJECT(widget), "ordika-tracked")) {
+    g_object_set_data(G_OBJECT(widget), "ordika-tracked", GINT_TO_POINTER(1));
+    g_object_weak_ref(G_OBJECT(widget), forget_widget, w);
+  }
+}
+
+void bind(MainWindow* w, GtkWidget* widget, int id) {
+  w->command_widgets.push_back({widget, id});
+  g_object_set_data(G_OBJECT(widget), "command-window", w);
+  track(w, widget);
+}
+
+void fill_menu(MainWindow* w, GtkWidget* menu, const MenuEntry* e, size_t n, bool relabel) {
+  for (size_t i = 0; i < n; i++) {
+    GtkWidget* item = e[i].command == SEP
+                          ? gtk_separator_menu_item_new()
+                          : command_menu_item(w, e[i].command, e[i].label, e[i].arg, relabel);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+  }
+}
+
+GtkWidget* titled_menu(MainWindow* w, int label, GtkWidget* submenu) {
+  GtkWidget* item = gtk_menu_item_new_with_label(ui_string(label));
+  gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
+  w->relabel_list.push_back({item, label, -1});
+  track(w, item);
+  return item;
+}
+
+GtkWidget* new_menu(MainWindow* w) {
+  GtkWidget* menu = gtk_menu_new();
+  gtk_menu_set_accel_group(GTK_MENU(menu), w->accel);
+  return menu;
+}
+
+bool selected_task_has_due() {
+  Item* item = item_get(model().selected_item);
+  return item && item->type == ITEM_TASK && item->due != 0;
+}
+
+}  // namespace
+
+CommandState command_state(const MainWindow& w) {
+  CommandState s;
+  Model& m = model();
+  s.has_account = app_core().has_account;
+  s.can_back = nav_ring_can_back(w.nav);
+  s.can_forward = nav_ring_can_forward(w.nav);
+  s.clipboard = !clipboard().empty();
+  s.item = m.selected_item >= 0;
+  if (w.item_list) {
+    GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(w.item_list));
+    s.item = gtk_tree_selection_count_selected_rows(sel) > 0;
+  }
+  s.due = selected_task_has_due();
+  s.history = m.selected_item >= 0 && item_has_history(m.selected_item);
+  if (m.view > 0) {
+    if (Tag* tag = tag_get(m.view)) {
+      s.real_tag = true;
+      s.repo_row = uuid_is_zero(tag->parent);
+      s.undo_state = w.undo_state;
+      bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table.size() &&
+                    !repo_table[tag->repo].server_id.empty();
+      s.syncable = s.repo_row && s.has_account && linked;
+    }
+  }
+  return s;
+}
+
+bool command_enabled(int id, const CommandState& s) {
+  const Command& c = command(id);
+  return c.handler && command_condition(c.when, s);
+}
+
+bool command_condition(CommandWhen when, const CommandState& s) {
+  switch (when) {
+    case WHEN_ALWAYS: return true;
+    case WHEN_ACCOUNT: return s.has_account;
+    case WHEN_UNDO: return s.real_tag && (s.undo_state & 1);
+    case WHEN_REDO: return s.real_tag && (s.undo_state & 2);
+    case WHEN_REAL_TAG: return s.real_tag;
+    case WHEN_REPO_ROW: return s.repo_row;
+    case WHEN_PASTE: return s.real_tag && s.clipboard;
+    case WHEN_TAG_DELETABLE: return s.real_tag && !s.repo_row;
+    case WHEN_SYNCABLE: return s.syncable;
+    case WHEN_CAN_BACK: return s.can_back;
+    case WHEN_CAN_FORWARD: return s.can_forward;
+    case WHEN_ITEM: return s.item;
+    case WHEN_CLIPBOARD: return s.clipboard;
+    case WHEN_HISTORY: return s.history;
+    case WHEN_DUE: return s.due;
+  }
+  return false;
+}
+
+void commands_refresh(MainWindow* w) {
+  CommandState s = command_state(*w);
+  for (const CommandWidget& cw : w->command_widgets)
+    gtk_widget_set_sensitive(cw.widget, command_enabled(cw.command, s));
+}
+
+int command_run(MainWindow* w, int id, int arg) {
+  if (!w || id < 0 || id >= CMD_COUNT) return -1;
+  if (!command_enabled(id, command_state(*w))) return -1;
+  command(id).handler(w, arg);
+  return 0;
+}
+
+int command_label(int id) {
+  if (id == CMD_COMPLETED) return model().show_completed ? 287 : 286;
+  if (id == CMD_SHOW_HIDDEN) return model().show_hidden ? 289 : 288;
+  return command(id).label;
+}
+
+GtkWidget* command_menu_item(MainWindow* w, int id, int label, int arg, bool relabel) {
+  int text = label >= 0 ? label : command_label(id);
+  GtkWidget* item = gtk_menu_item_new_with_label(ui_string(text));
+  g_object_set_data(G_OBJECT(item), "command-arg", GINT_TO_POINTER(arg));
+  g_signal_connect(item, "activate", G_CALLBACK(on_command_item), GINT_TO_POINTER(id));
+  const Command& c = command(id);
+  if (c.key && w->accel)
+    gtk_widget_add_accelerator(item, "activate", w->accel, c.key, c.mods, GTK_ACCEL_VISIBLE);
+  bind(w, item, id);
+  if (relabel) w->relabel_list.push_back({item, label, label >= 0 ? -1 : id});
+  return item;
+}
+
+GtkToolItem* command_tool_button(MainWindow* w, int id, int label) {
+  const Command& c = command(id);
+  GtkWidget* icon = gtk_image_new_from_icon_name(c.icon, GTK_ICON_SIZE_BUTTON);
+  GtkToolItem* button = gtk_tool_button_new(icon, ui_string(label));
+  gtk_tool_item_set_is_important(button, TRUE);
+  gtk_tool_item_set_tooltip_text(button, ui_string(label));
+  g_signal_connect(button, "clicked", G_CALLBACK(on_command_tool), GINT_TO_POINTER(id));
+  bind(w, GTK_WIDGET(button), id);
+  w->relabel_list.push_back({GTK_WIDGET(button), label, -1});
+  return button;
+}
+
+GtkWidget* menubar_build(MainWindow* w) {
+  GtkWidget* bar = gtk_menu_bar_new();
+  struct {
+    int label;
+    const MenuEntry* entries;
+    size_t n;
+  } menus[] = {
+      {51, kFileMenu, G_N_ELEMENTS(kFileMenu)},
+      {52, kEditMenu, G_N_ELEMENTS(kEditMenu)},
+      {53, kHelpMenu, G_N_ELEMENTS(kHelpMenu)},
+  };
+  for (auto& m : menus) {
+    GtkWidget* menu = new_menu(w);
+    fill_menu(w, menu, m.entries, m.n, true);
+    gtk_menu_shell_append(GTK_MENU_SHELL(bar), titled_menu(w, m.label, menu));
+  }
+  return bar;
+}
+
+GtkWidget* toolbar_build(MainWindow* w) {
+  GtkWidget* bar = gtk_toolbar_new();
+  gtk_toolbar_set_style(GTK_TOOLBAR(bar), GTK_TOOLBAR_BOTH_HORIZ);
+  gtk_toolbar_set_show_arrow(GTK_TOOLBAR(bar), TRUE);
+  const struct {
+    int id, label;
+  } buttons[] = {{CMD_BACK, 207}, {CMD_FORWARD, 208}, {CMD_SEARCH, 177}, {CMD_SYNC_ALL, 255}};
+  for (auto& b : buttons)
+    gtk_toolbar_insert(GTK_TOOLBAR(bar), command_tool_button(w, b.id, b.label), -1);
+  gtk_toolbar_insert(GTK_TOOLBAR(bar), gtk_separator_tool_item_new(), -1);
+  gtk_toolbar_insert(GTK_TOOLBAR(bar), command_tool_button(w, CMD_OPTIONS, 184), -1);
+  return bar;
+}
+
+GtkWidget* tag_menu_build(MainWindow* w) {
+  GtkWidget* menu = new_menu(w);
+  fill_menu(w, menu, kTagMenu, G_N_ELEMENTS(kTagMenu), true);
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+  GtkWidget* import = new_menu(w);
+  fill_menu(w, import, kImportMenu, G_N_ELEMENTS(kImportMenu), true);
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, 78, import));
+  GtkWidget* exp = new_menu(w);
+  fill_menu(w, exp, kExportMenu, G_N_ELEMENTS(kExportMenu), true);
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, 79, exp));
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), command_menu_item(w, CMD_SYNC_REPO, -1, 0, true));
+  gtk_widget_show_all(menu);
+  return menu;
+}
+
+GtkWidget* list_type_menu_build(MainWindow* w) {
+  GtkWidget* menu = new_menu(w);
+  for (int i = 0; i < 9; i++)
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu),
+                          command_menu_item(w, CMD_LIST_TYPE, kListTypeLabels[i], i, true));
+  gtk_widget_show_all(menu);
+  return menu;
+}
+
+int list_type_label(int type) { return type >= 0 && type < 9 ? kListTypeLabels[type] : 97; }
+
+GtkWidget* item_popup_build(MainWindow* w) {
+  Model& m = model();
+  GtkWidget* menu = gtk_menu_new();
+  GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(w->item_list));
+  int rows = gtk_tree_selection_count_selected_rows(sel);
+  auto add = [&](int id, int label, int arg) {
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), command_menu_item(w, id, label, arg, false));
+  };
+  auto sep = [&]() { gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new()); };
+  Item* item = rows == 1 ? item_get(m.selected_item) : nullptr;
+  if (item) {
+    if (m.view == VIEW_REMINDERS) {
+      add(CMD_NEXT_REMINDER, -1, 0);
+      sep();
+    }
+    if (item->type == ITEM_TASK) {
+      GtkWidget* due = gtk_menu_item_new_with_label(ui_string(62));
+      bind(w, due, CMD_MOVE_DUE);
+      if (item->due != 0) {
+        GtkWidget* sub = gtk_menu_new();
+        for (int i = 0; i < 6; i++)
+          gtk_menu_shell_append(GTK_MENU_SHELL(sub), command_menu_item(w, CMD_MOVE_DUE, 63 + i, i, false));
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(due), sub);
+      }
+      gtk_menu_shell_append(GTK_MENU_SHELL(menu), due);
+      sep();
+    }
+    add(CMD_EDIT_ITEM, -1, 0);
+    add(CMD_SET_TAGS, -1, 0);
+    add(CMD_ITEM_HISTORY, -1, 0);
+    sep();
+    add(CMD_DELETE_ITEM, -1, 0);
+    add(CMD_TRASH, (item->flags & ITEM_TRASHED) ? 77 : 76, 0);
+    sep();
+    add(CMD_COPY_ITEMS, -1, 0);
+    if (item->type == ITEM_TASK || item->type == ITEM_EVENT || item->type == ITEM_NOTE) add(CMD_ATTACH, -1, 0);
+    add(CMD_SAVE_AS, -1, 0);
+  } else if (rows > 1) {
+    if (m.view > 0) {
+      add(CMD_SET_TAGS, -1, 0);
+      sep();
+    }
+    add(CMD_DELETE_ITEM, -1, 0);
+    add(CMD_TRASH, m.view == VIEW_TRASH ? 77 : 76, 0);
+    sep();
+    add(CMD_COPY_ITEMS, -1, 0);
+  }
+  commands_refresh(w);
+  gtk_widget_show_all(menu);
+  return menu;
+}
+
+void commands_relabel(MainWindow* w) {
+  for (const RelabelEntry& r : w->relabel_list) {
+    int id = r.command >= 0 ? command_label(r.command) : r.string_id;
+    if (GTK_IS_MENU_ITEM(r.widget)) gtk_menu_item_set_label(GTK_MENU_ITEM(r.widget), ui_string(id));
+    else if (GTK_IS_TOOL_BUTTON(r.widget)) {
+      gtk_tool_button_set_label(GTK_TOOL_BUTTON(r.widget), ui_string(id));
+      gtk_tool_item_set_tooltip_text(GTK_TOOL_ITEM(r.widget), ui_string(id));
+    }
+  }
+}

@@ -1,0 +1,4 @@
+// ordika: the desktop organizer.
+#include "app/startup.h"
+
+int main(int argc, char** argv) { return app_main(argc, argv); }

@@ -1,0 +1,16 @@
+// The program's start and end around the core's app_startup: GTK, signals,
+// one instance per profile, the password prompts, the window, the main loop
+// and the shutdown order.
+#pragma once
+
+struct MainWindow;
+
+// Everything from the icons to the first navigation entry, once the core has
+// started (mounted repositories): builds, fills and wires the window without
+// showing it.
+void window_start(MainWindow* w);
+// Undoes window_start: notifications removed, window destroyed if it lives.
+void window_stop(MainWindow* w);
+
+// The whole program; returns the exit status.
+int app_main(int argc, char** argv);

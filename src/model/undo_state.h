@@ -1,0 +1,19 @@
+// The journal as the window sees it: whether a repository can undo or redo,
+// the notification after every commit, undo and redo by repository index,
+// and whether an item has stored earlier versions. The window reaches the
+// journal and the databases only through here.
+#pragma once
+
+#include <cstdint>
+
+// Bit 1: undo possible, bit 2: redo possible; 0 for a repository that is
+// not mounted.
+int repo_undo_state(int repo);
+
+// Called after a commit, an undo and a redo on a mounted repository.
+using RepoUndoFn = void (*)(int repo, bool undo_possible, bool redo_possible);
+// Installs fn (nullptr removes it).
+void repo_undo_notify(RepoUndoFn fn);
+
+// True when the item's repository holds an earlier version of it.
+bool item_has_history(int64_t slot);

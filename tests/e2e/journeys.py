@@ -1,0 +1,582 @@
+#!/usr/bin/python3
+"""End-to-end journeys of the ordika window, driven as a user would: real
+pointer and key events, read back through the accessibility tree.
+
+Run through run.sh, which provides the X server, the session bus and a
+temporary HOME. Each journey is one CTest test."""
+
+import os
+import signal
+import subprocess
+import sys
+import time
+
+ORDIKA = os.environ["ORDIKA_BIN"]
+CLI = os.environ["ORDIKA_CLI"]
+OUT = os.environ["ORDIKA_E2E_OUT"]
+HOME = os.environ["HOME"]
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PASSWORD = "Correct9Horse9Battery"
+
+
+# --- The string table (the window's labels, per language) -----------------
+
+def load_strings():
+    table = {}
+    with open(os.path.join(SOURCE, "resources", "strings.txt"), encoding="utf-8") as f:
+        entries = [l.rstrip("\n").replace("\r", "") for l in f]
+    entries = [e for e in entries if e]
+    for k, raw in enumerate(entries[:1730]):
+        g, within = divmod(k, 10)
+        sid, lang = 2 * g + within // 5, within % 5
+        out, i = [], 0
+        while i < len(raw):
+            c = raw[i]
+            if c == "\\" and i + 1 < len(raw):
+                out.append("\r\n" if raw[i + 1] == "n" else raw[i + 1])
+                i += 2
+                continue
+            out.append("\n" if c == "|" else c)
+            i += 1
+        table[(sid, lang)] = "".join(out)
+    return table
+
+
+STRINGS = load_strings()
+
+
+def S(sid, lang=0):
+    return STRINGS[(sid, lang)]
+
+
+# --- Session: accessibility bus, settings, tray ---------------------------
+
+class Session:
+    def __init__(self, tray=False):
+        self.procs = []
+        self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        subprocess.run(["gsettings", "set", "org.gnome.desktop.interface", "toolkit-accessibility", "true"],
+                       stderr=subprocess.DEVNULL, check=False)
+        time.sleep(0.5)
+        if tray:
+            self.spawn(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "64",
+                        "--height", "32", "--SetDockType", "false", "--expand", "false"])
+            time.sleep(0.5)
+
+    def spawn(self, argv):
+        p = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p
+
+    def close(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(3)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+
+
+# dogtail reads the accessibility setting when imported.
+SESSION = Session(tray=len(sys.argv) > 1 and sys.argv[1] == "tray")
+
+from dogtail import config, rawinput  # noqa: E402
+from dogtail import tree  # noqa: E402
+from dogtail.predicate import GenericPredicate  # noqa: E402
+
+config.config.logDebugToStdOut = False
+config.config.logDebugToFile = False
+config.config.searchCutoffCount = 3
+config.config.searchBackoffDuration = 0.2
+config.config.defaultDelay = 0.2
+config.config.actionDelay = 0.2
+config.config.typingDelay = 0.02
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+
+
+def wait_for(fn, what, timeout=20.0):
+    end = time.time() + timeout
+    last = None
+    while time.time() < end:
+        try:
+            v = fn()
+            if v:
+                return v
+        except Exception as e:  # the tree changes under us
+            last = e
+        time.sleep(0.2)
+    raise Failure("timed out waiting for %s (%s)" % (what, last))
+
+
+def cli(*args, check_rc=True, env=None):
+    e = dict(os.environ, ORDIKA_PASSWORD=PASSWORD)
+    e.update(env or {})
+    r = subprocess.run([CLI] + list(args), env=e, capture_output=True, text=True, timeout=60)
+    if check_rc and r.returncode != 0:
+        raise Failure("ordika-cli %s: %s" % (" ".join(args), r.stderr))
+    return r.stdout
+
+
+def seed_profile(profile=None, env=None):
+    """A profile with a note, a task, and a key whose detail shows a password
+    link, under the Work tag (the last default tag in other languages)."""
+    def run(*args):
+        return cli(*((["--profile", profile] if profile else []) + list(args)), env=env)
+    run("init")
+    tags = [l.split("\t") for l in run("tags").splitlines()]
+    root = next(t for t in tags if t[3] == "0")
+    children = [t for t in tags if t[3] == "1"]
+    work = next((t for t in children if t[4] == "Work"), children[-1] if children else root)
+    note_body = os.path.join(HOME, "note.txt")
+    with open(note_body, "w") as f:
+        f.write("Milk, **bread** and //olives//.\n")
+    ids = {
+        "note": run("add", "note", work[0], "--title", "Shopping list", "--body-file", note_body,
+                    "--markup").strip(),
+        "key": run("add", "key", work[0], "--title", "Webmail", "--url", "https://mail.example.org",
+                   "--user", "ann", "--password", "s3cret-Pa55").strip(),
+        "task": run("add", "task", work[0], "--title", "Call the plumber").strip(),
+    }
+    return root, work, ids
+
+
+# --- The program ------------------------------------------------------------
+
+RUNNING = []
+
+
+class Ordika:
+    def __init__(self, args=(), env=None, lang=0):
+        self.lang = lang
+        self.log = open(os.path.join(HOME, "ordika.stderr"), "a")
+        e = dict(os.environ)
+        e.update(env or {})
+        self.proc = subprocess.Popen([ORDIKA] + list(args), env=e, stdout=self.log, stderr=self.log)
+        RUNNING.append(self)
+        self.app = wait_for(self.find_app, "the ordika application on the accessibility bus")
+
+    def find_app(self):
+        if self.proc.poll() is not None:
+            raise Failure("ordika ended early with %d" % self.proc.returncode)
+        for a in tree.root.children:
+            if a.name == "ordika":
+                return a
+        return None
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise Failure("ordika did not end")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def find(self, role, name=None, within=None, showing=True):
+        pred = GenericPredicate(roleName=role, name=name)
+        for node in (within or self.app).findChildren(pred):
+            if not showing or node.showing:
+                return node
+        return None
+
+    def wait(self, role, name=None, within=None, timeout=20):
+        return wait_for(lambda: self.find(role, name, within), "%s %r" % (role, name), timeout)
+
+    def close_menu(self, item_name):
+        """Escape until the popup holding the item has gone (a menu that is
+        still taking its grab can miss the first key)."""
+        for _ in range(4):
+            time.sleep(0.3)
+            rawinput.pressKey("Escape")
+            try:
+                self.gone("menu item", item_name, timeout=2)
+                return
+            except Failure:
+                pass
+        raise Failure("the menu with %r stayed open" % item_name)
+
+    def gone(self, role, name=None, timeout=20):
+        wait_for(lambda: self.find(role, name) is None, "%s %r to go" % (role, name), timeout)
+
+    def main_frame(self, timeout=30):
+        return wait_for(lambda: next((c for c in self.app.children if c.roleName == "frame" and c.showing), None),
+                        "the main window", timeout)
+
+    def prompt(self, headline):
+        """The password prompt showing the headline string."""
+        def find():
+            for d in self.app.children:
+                if d.roleName == "dialog" and d.showing and self.find("label", S(headline, self.lang), within=d):
+                    return d
+            return None
+        return wait_for(find, "the prompt %d" % headline)
+
+    def type_password(self, text, headline=22):
+        dlg = self.prompt(headline)
+        entry = self.wait("password text", within=dlg)
+        entry.click()
+        rawinput.typeText(text)
+        rawinput.pressKey("Return")
+        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %d to close" % headline)
+
+    def trees(self):
+        frame = self.main_frame()
+        tags = frame.findChild(GenericPredicate(roleName="tree table"), retry=False, requireResult=False)
+        items = frame.findChild(GenericPredicate(roleName="table"), retry=False, requireResult=False)
+        check(tags is not None and items is not None, "tag tree and item list")
+        return tags, items
+
+    def detail(self):
+        frame = self.main_frame()
+        texts = [t for t in frame.findChildren(GenericPredicate(roleName="text")) if t.showing]
+        check(texts, "the detail view")
+        return texts[-1]
+
+    def detail_text(self):
+        return self.detail().text or ""
+
+    def shown(self, title):
+        """The detail view shows the item (its accessible name is the title)."""
+        wait_for(lambda: self.detail().name == title, "the detail of %r" % title)
+
+    def row(self, table, name, timeout=10):
+        return wait_for(lambda: next((c for c in table.findChildren(GenericPredicate(roleName="table cell"))
+                                      if c.name == name and c.showing), None), "row %r" % name, timeout)
+
+    def screenshot(self, name):
+        frame = self.main_frame()
+        x, y = frame.position
+        w, h = frame.size
+        return screen_shot(os.path.join(OUT, name), max(x, 0), max(y, 0), w, h)
+
+
+def screen_shot(path, x=0, y=0, w=None, h=None):
+    import gi
+    gi.require_version("Gdk", "3.0")
+    from gi.repository import Gdk
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    root = Gdk.get_default_root_window()
+    pb = Gdk.pixbuf_get_from_window(root, x, y, w or root.get_width(), h or root.get_height())
+    pb.savev(path, "png", [], [])
+    return path
+
+
+def unlock(o):
+    o.type_password(PASSWORD)
+    return o.main_frame()
+
+
+def log_text():
+    try:
+        with open(os.path.join(HOME, ".config", "Ordika", "ordika.log"), encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+# --- Journeys ------------------------------------------------------------------
+
+def journey_first_start():
+    o = Ordika()
+    # A confirmation that differs is refused and the next attempt asked.
+    o.type_password(PASSWORD, 247)           # the new master password
+    o.type_password(PASSWORD + "x", 243)     # a different confirmation
+    box = o.wait("alert")
+    o.wait("push button", S(26), within=box).click()
+    o.gone("alert")
+    o.type_password(PASSWORD, 247)
+    o.type_password(PASSWORD, 243)
+    frame = o.main_frame()
+    check(frame.name == S(307), "window title %r" % frame.name)
+    tags, _ = o.trees()
+    o.row(tags, S(32))                       # the default repository
+    check(os.path.isdir(os.path.join(HOME, "Ordika")), "the repository root")
+    check(len(os.listdir(os.path.join(HOME, "Ordika"))) == 1, "one default repository")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(os.path.exists(os.path.join(HOME, ".config", "Ordika", "config")), "configuration database")
+
+
+def journey_wrong_password():
+    cli("init")
+    o = Ordika()
+    o.type_password("not the password")
+    box = o.wait("alert")                     # wrong password
+    o.wait("push button", S(26), within=box).click()
+    o.gone("alert")
+    unlock(o)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+
+def journey_cancel():
+    cli("init")
+    started = log_text().count("Started")
+    o = Ordika()
+    dlg = o.prompt(22)
+    o.wait("push button", S(27), within=dlg).click()
+    check(o.wait_exit() == 0, "cancel exits with 0")
+    check(log_text().count("Started") == started, "nothing opened after a cancel")
+    # SIGTERM at the prompt ends the program as a cancel does.
+    o = Ordika()
+    o.prompt(22)
+    o.proc.send_signal(signal.SIGTERM)
+    check(o.wait_exit() == 0, "SIGTERM at the prompt exits with 0")
+    check(log_text().count("Started") == started, "nothing opened after SIGTERM at the prompt")
+
+
+def journey_browse():
+    _, work, _ = seed_profile()
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    o.row(tags, S(39)).click()                # the trash: empty
+    wait_for(lambda: not [c for c in items.findChildren(GenericPredicate(roleName="table cell"))
+                          if c.name == "Shopping list" and c.showing], "empty trash list")
+    o.row(tags, work[4]).click()
+    o.row(items, "Call the plumber").click()
+    o.shown("Call the plumber")
+    o.row(items, "Shopping list").click()
+    wait_for(lambda: "bread" in o.detail_text(), "the note's detail")
+    # Another place: the upcoming list, which shows the task. Back returns to
+    # the note in its tag, forward to the task in the list.
+    frame = o.main_frame()
+    back = o.wait("push button", S(207), within=frame)
+    fwd = o.find("push button", S(208), within=frame)
+    check(not fwd.sensitive, "forward insensitive")
+    first = [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0]
+    first.click()
+    o.shown("Call the plumber")
+    wait_for(lambda: back.sensitive, "back sensitive")
+    back.click()
+    o.shown("Shopping list")
+    wait_for(lambda: fwd.sensitive and not back.sensitive, "forward sensitive, back not")
+    fwd.click()
+    o.shown("Call the plumber")
+    wait_for(lambda: not fwd.sensitive, "forward insensitive at the newest place")
+
+    # Context menus: the list types on the first row (choosing "all" lists
+    # every item), the tag menu on a tag.
+    first.click(button=3)
+    o.wait("menu item", S(98))
+    o.wait("menu item", S(97)).click()
+    o.row(items, "Webmail")
+    o.row(tags, "%s: %s" % (S(38), S(97)))
+    first.click(button=3)
+    o.wait("menu item", S(98))
+    o.close_menu(S(98))
+    o.row(tags, work[4]).click(button=3)
+    o.wait("menu item", S(89))
+    o.close_menu(S(89))
+    # The item popup by pointer and by keyboard (Shift+F10).
+    o.row(items, "Call the plumber").click(button=3)
+    o.wait("menu item", S(282))
+    o.close_menu(S(282))
+    rawinput.keyCombo("<Shift>F10")
+    o.wait("menu item", S(282))
+    o.close_menu(S(282))
+
+    # The key's password link reveals its password.
+    o.row(items, "Webmail").click()
+    wait_for(lambda: "mail.example.org" in o.detail_text(), "the key's detail")
+    click_password_link(o)
+    box = o.wait("dialog", S(241))
+    o.wait("label", "s3cret-Pa55", within=box)
+    o.wait("push button", S(28), within=box).click()
+    o.gone("dialog", S(241))
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+
+def click_password_link(o):
+    frame = o.main_frame()
+    view = [t for t in frame.findChildren(GenericPredicate(roleName="text")) if t.showing][-1]
+    text = view.text
+    # The password link is the line after the user name; its word follows the label.
+    iface = view.queryText()
+    import pyatspi
+    for offset in range(len(text)):
+        # a link's characters carry the "link" tag; the accessible text reports
+        # it as an underline attribute.
+        attrs, start, end = iface.getAttributeRun(offset, False)
+        if any(a.startswith("underline:single") for a in attrs) and "mail.example.org" not in text[start:end]:
+            x, y, w, h = iface.getCharacterExtents((start + end) // 2, pyatspi.DESKTOP_COORDS)
+            rawinput.click(x + w // 2, y + h // 2)
+            return
+    raise Failure("no password link in %r" % text)
+
+
+def journey_tray():
+    cli("init")
+    o = Ordika()
+    frame = unlock(o)
+    time.sleep(1.0)  # the tray embeds the icon
+    from Xlib import X, display, protocol
+    d = display.Display()
+    wm_delete = d.intern_atom("WM_DELETE_WINDOW")
+    wm_protocols = d.intern_atom("WM_PROTOCOLS")
+    target = find_x_window(d, S(307))
+    check(target is not None, "the main window on the X server")
+    ev = protocol.event.ClientMessage(window=target, client_type=wm_protocols, data=(32, [wm_delete, X.CurrentTime, 0, 0, 0]))
+    target.send_event(ev, event_mask=X.NoEventMask)
+    d.flush()
+    wait_for(lambda: not frame.showing, "the window hidden to the tray")
+    check(o.proc.poll() is None, "still running in the tray")
+    tray = find_x_window(d, None, wm_class="trayer")
+    check(tray is not None, "the tray")
+    g = tray.get_geometry()
+    pos = tray.translate_coords(d.screen().root, 0, 0)
+    # The icon is the right-most square of the right-aligned tray.
+    rawinput.click(-pos.x + g.width - g.height // 2, -pos.y + g.height // 2)
+    wait_for(lambda: o.main_frame(), "the window back from the tray")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+
+def find_x_window(d, name, wm_class=None):
+    stack = [d.screen().root]
+    while stack:
+        w = stack.pop()
+        try:
+            if name is not None and w.get_wm_name() == name and w.get_attributes().map_state != 0:
+                return w
+            if wm_class is not None:
+                c = w.get_wm_class()
+                if c and wm_class in c:
+                    return w
+            stack.extend(w.query_tree().children)
+        except Exception:
+            pass
+    return None
+
+
+def journey_no_tray_close_quits():
+    cli("init")
+    o = Ordika()
+    unlock(o)
+    from Xlib import X, display, protocol
+    d = display.Display()
+    target = find_x_window(d, S(307))
+    ev = protocol.event.ClientMessage(window=target, client_type=d.intern_atom("WM_PROTOCOLS"),
+                                      data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+    target.send_event(ev, event_mask=X.NoEventMask)
+    d.flush()
+    check(o.wait_exit() == 0, "closing without a tray quits")
+    check("Finished" in log_text(), "normal shutdown")
+
+
+def journey_sigterm():
+    _, work, _ = seed_profile()
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    o.row(items, "Shopping list").click()
+    wait_for(lambda: "bread" in o.detail_text(), "the note's detail")
+    o.proc.send_signal(signal.SIGTERM)
+    check(o.wait_exit() == 0, "SIGTERM ends through the quit path")
+    check("Finished" in log_text(), "normal shutdown logged")
+    # The selection was saved with the settings: the next start shows it.
+    o = Ordika()
+    unlock(o)
+    wait_for(lambda: "bread" in o.detail_text(), "the saved selection restored")
+    # A second start of the same profile brings the running one forward.
+    r = subprocess.run([ORDIKA], capture_output=True, text=True, timeout=30)
+    check(r.returncode == 0 and "already open" in r.stderr, "second instance: %r" % r.stderr)
+    # SIGINT while a dialog runs: the dialog closes first, then the window.
+    tags, items = o.trees()
+    o.row(items, "Webmail").click()
+    wait_for(lambda: "mail.example.org" in o.detail_text(), "the key's detail")
+    click_password_link(o)
+    o.wait("dialog", S(241))
+    finished = log_text().count("Finished")
+    o.proc.send_signal(signal.SIGINT)
+    check(o.wait_exit() == 0, "SIGINT ends through the quit path")
+    check(log_text().count("Finished") == finished + 1, "normal shutdown after the dialog")
+
+
+LANGS = ["en", "fr", "es", "de", "ru"]
+LOCALES = {"en": "C.UTF-8", "fr": "fr_FR.UTF-8", "es": "es_ES.UTF-8", "de": "de_DE.UTF-8", "ru": "ru_RU.UTF-8"}
+
+
+def journey_screenshots():
+    locdir = os.path.join(HOME, "locale")
+    os.makedirs(locdir, exist_ok=True)
+    for lang in LANGS:
+        loc = LOCALES[lang]
+        env = {"LC_ALL": loc, "LANG": loc}
+        if lang != "en":
+            subprocess.run(["localedef", "-i", loc.split(".")[0], "-f", "UTF-8", os.path.join(locdir, loc)],
+                           check=False, capture_output=True)
+            env["LOCPATH"] = locdir
+        # A profile made in that language, so its settings name it too.
+        profile = "shot-" + lang
+        _, work, _ = seed_profile(profile, env)
+        idx = LANGS.index(lang)
+        o = Ordika(args=[profile], env=env, lang=idx)
+        unlock(o)
+        tags, items = o.trees()
+        o.row(tags, work[4]).click()
+        o.row(items, "Shopping list").click()
+        wait_for(lambda: "bread" in o.detail_text(), "the note's detail")
+        check(o.main_frame().name == S(307, idx), "title in %s" % lang)
+        o.wait("menu", S(51, idx))
+        time.sleep(0.5)
+        o.screenshot("screenshot-%s.png" % lang)
+        rawinput.keyCombo("<Control>q")
+        check(o.wait_exit() == 0, "exit status")
+
+
+JOURNEYS = {
+    "first_start": journey_first_start,
+    "wrong_password": journey_wrong_password,
+    "cancel": journey_cancel,
+    "browse": journey_browse,
+    "tray": journey_tray,
+    "no_tray_close": journey_no_tray_close_quits,
+    "sigterm": journey_sigterm,
+    "screenshots": journey_screenshots,
+}
+
+
+def main():
+    name = sys.argv[1]
+    rc = 0
+    try:
+        JOURNEYS[name]()
+        print("journey %s: passed" % name)
+    except Failure as e:
+        print("journey %s: FAILED: %s" % (name, e))
+        rc = 1
+        try:
+            screen_shot(os.path.join(OUT, "failed-%s.png" % name))
+        except Exception as shot:
+            print("no screenshot: %s" % shot)
+        try:
+            with open(os.path.join(HOME, "ordika.stderr")) as f:
+                sys.stdout.write(f.read()[-3000:])
+            sys.stdout.write(log_text()[-3000:])
+        except OSError:
+            pass
+        print("journey %s: FAILED: %s" % (name, e))
+    finally:
+        for o in RUNNING:
+            o.kill()
+        SESSION.close()
+    sys.exit(rc)
+
+
+if __name__ == "__main__":
+    main()
