@@ -190,7 +190,7 @@ int command_run(MainWindow* w, int id, int arg) {
 }
 
 int command_label(int id) {
-  if (id == CMD_COMPLETED) return model().show_completed ? 287 : 286;
+  if (id == CMD_COMPLETED) return app_core().settings.show_completed ? 287 : 286;
   if (id == CMD_SHOW_HIDDEN) return model().show_hidden ? 289 : 288;
   return command(id).label;
 }

@@ -22,10 +22,9 @@ void on_list_type(MainWindow* w, int type) {
 }
 
 void on_completed(MainWindow* w, int) {
-  Model& m = model();
-  m.show_completed = !m.show_completed;
-  app_core().settings.show_completed = m.show_completed ? 1 : 0;
-  log_message(LOG_INFO, "on_completed: %d", m.show_completed ? 1 : 0);
+  int& shown = app_core().settings.show_completed;
+  shown = shown ? 0 : 1;
+  log_message(LOG_INFO, "on_completed: %d", shown);
   commands_relabel(w);
   item_list_refresh(w);
 }

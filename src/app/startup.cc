@@ -186,6 +186,7 @@ int app_main(int argc, char** argv) {
     if (rc == STARTUP_READY) app_shutdown();
     instance_release(&lock);
     signals_unwatch(watch);
+    log_stop();  // the writer thread owns the last lines
     return rc == STARTUP_READY ? 0 : startup_exit_status(rc);
   }
 
@@ -202,5 +203,6 @@ int app_main(int argc, char** argv) {
   app_shutdown();
   instance_release(&lock);
   signals_unwatch(watch);
+  log_stop();
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "model/item.h"
 #include "model/model.h"
+#include "storage/db.h"
 #include "storage/journal.h"
 #include "storage/repo.h"
 

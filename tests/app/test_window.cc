@@ -178,7 +178,7 @@ TEST_F(Window, CompletedToggleRelabelsAndReloads) {
   int64_t done = add(work, ITEM_TASK, "done task");
   ASSERT_EQ(item_set_flags(done, ITEM_COMPLETED), 0);
   pump();
-  model().show_completed = true;
+  app_core().settings.show_completed = 1;
   commands_relabel(&w);
   select(static_cast<int>(work));
   EXPECT_EQ(label(widget_of(CMD_COMPLETED)), ui_string(287));
@@ -186,7 +186,6 @@ TEST_F(Window, CompletedToggleRelabelsAndReloads) {
   // Ctrl+T through the window's accelerators.
   ASSERT_TRUE(gtk_accel_groups_activate(G_OBJECT(w.window), GDK_KEY_t, GDK_CONTROL_MASK));
   pump();
-  EXPECT_FALSE(model().show_completed);
   EXPECT_EQ(app_core().settings.show_completed, 0);
   EXPECT_EQ(label(widget_of(CMD_COMPLETED)), ui_string(286));
   EXPECT_EQ(w.items->item_rows, 1);
@@ -383,7 +382,7 @@ TEST_F(Window, TrayAlertAndRemindersRowFollowDueReminders) {
   f.due = now + 300;
   f.remind_unit = 1;  // 10 minutes before: the reminder has come
   f.remind_count = 10;
-  ASSERT_GE(item_store(-1, ITEM_TASK, f, 0), 0);
+  ASSERT_GE(item_store(-1, ITEM_TASK, f, 0, model().view), 0);
   model().view = view;
   // The reminder notification refreshes on idle.
   pump();
