@@ -744,6 +744,18 @@ int handle_get_update(Session* ss) {
   return conn_send_file(&ss->conn, file.c_str(), "ordika.gz");
 }
 
+// The detached Ed25519 signature of a package, "DIR/<package>.sig" (64
+// bytes); clients install only packages that verify. Status 1 when absent.
+int handle_get_signature(Session* ss) {
+  std::string platform;
+  if (conn_read_line(&ss->conn, &platform, 32) != 0) return -1;
+  const std::string& dir = ss->srv->cfg.update_dir;
+  if (dir.empty() || (platform != "lin64" && platform != "lin32")) return reply_byte(ss, SRV_NOT_FOUND);
+  std::string sig = read_small_file(join(dir, platform + ".sig"), 256);
+  if (sig.size() != 64) return reply_byte(ss, SRV_NOT_FOUND);
+  return conn_send_memory(&ss->conn, "signature", sig.data(), sig.size());
+}
+
 // Keeps the newest traces of an account within the cap.
 void prune_traces(const std::string& dir, uint64_t cap) {
   struct Entry {
@@ -860,6 +872,8 @@ void serve_connection(Server* srv, int fd, std::string peer) {
     rc = handle_get_version(&ss);
   } else if (command == "get update") {
     rc = handle_get_update(&ss);
+  } else if (command == "get signature") {
+    rc = handle_get_signature(&ss);
   } else if (command == "put trace") {
     rc = handle_put_trace(&ss);
   } else {
