@@ -150,3 +150,17 @@ void update_download_failed(int rc) {
   else
     show_message(307, 321);
 }
+
+int update_run(const char* version, const char* notes, const char* dir) {
+  const uint8_t* key = release_public_key();
+  std::string exe = program_file_path();
+  bool installable = update_can_install(key, exe.c_str());
+  log_message(LOG_INFO, "update_run: %s %d", version ? version : "", installable ? 1 : 0);
+  if (!update_offer(version, notes, installable)) return 1;
+  std::string file;
+  int rc = update_download(key, dir, &file);
+  if (rc == 0) rc = update_write_script(dir, file.c_str());
+  if (rc == 0) rc = update_install(dir);
+  if (rc != 0) update_download_failed(rc);
+  return rc;
+}

@@ -31,3 +31,11 @@ int update_download(const uint8_t* release_key, const char* dir, std::string* fi
 // The message for a failed update_download (title 307): 321 or the reason
 // the package was refused.
 void update_download_failed(int rc);
+
+// The update after a version was offered: the offer (installable when the
+// built-in release key exists and the program file is the user's), then
+// the download with its signature check, the script and the installer in
+// dir. 0 when the installer was started (the caller saves and quits), 1
+// when nothing was installed (declined or not installable here), else the
+// failure, already shown to the user.
+int update_run(const char* version, const char* notes, const char* dir);

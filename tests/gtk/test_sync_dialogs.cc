@@ -1,6 +1,7 @@
 // The sync, conflict, account, about and update dialogs against a real
 // ordika-server on 127.0.0.1, driven through their own modal loops; the
 // outcome is checked in the stored repositories and account record.
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -274,12 +275,19 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   ASSERT_EQ(0, sync_session_setup(&s, repo_table[idx], signed_in_account()));
   s.login.host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
   std::string after;
-  int ticks = 0;
+  int peer = -1, ticks = 0;
+  bool cancelled = false;
   when_dialog([&](GtkWindow* w) {
     if (!titled(w, 254)) return false;
-    if (++ticks < 10) return false;  // let the worker reach its blocking read
-    if (ticks == 10) {
+    if (!cancelled) {
+      // Cancel once the client has sent its first frame and waits for the
+      // salt: a signal between two calls would be lost.
+      if (peer < 0) peer = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK);
+      char frame[64];
+      if (peer < 0 || (ticks == 0 && ::recv(peer, frame, sizeof frame, 0) <= 0)) return false;
+      if (++ticks < 5) return false;
       gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+      cancelled = true;
       return false;
     }
     GtkButton* b = GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL));
@@ -288,7 +296,9 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
     return true;
   });
+  ::fcntl(fd, F_SETFL, O_NONBLOCK);
   EXPECT_NE(0, sync_dialog(&s, "mine"));
+  if (peer >= 0) ::close(peer);
   ::close(fd);
   // the failure text, whatever the interrupted call was
   std::string failed = ui_format(257, "");
