@@ -170,3 +170,16 @@ TEST_F(SignIn, MalformedInputNeverReachesTheServer) {
   EXPECT_EQ(-1, account_number_parse("2147483648"));
   EXPECT_EQ(2147483647, account_number_parse("2147483647"));
 }
+
+TEST_F(SignIn, PasswordChangeGoesToTheAccountsOwnServer) {
+  ASSERT_EQ(0, account_sign_in(host_.c_str(), alice_id_, "alice", "pw-alice"));
+  ::setenv("ORDIKA_SERVER", "127.0.0.1:1", 1);  // a default that must not be asked
+  int rc = account_password_change("NewPassw0rd1");
+  ::unsetenv("ORDIKA_SERVER");
+  ASSERT_EQ(0, rc);
+  ASSERT_EQ(0, parse_cert());
+  EXPECT_EQ("NewPassw0rd1", signed_in_account().password);
+  ServerLogin l = Login("alice", alice_id_, "NewPassw0rd1");
+  std::vector<std::string> ids;
+  EXPECT_EQ(0, server_list_repos(l, &ids));
+}
