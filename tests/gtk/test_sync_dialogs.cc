@@ -547,3 +547,23 @@ TEST_F(SyncDialogs, ConflictSideWithoutAVersionShowsTheMissingText) {
   EXPECT_EQ(std::string::npos, t.find("**")) << t;
   g_object_unref(side);
 }
+
+TEST_F(SyncDialogs, ARepositoryGoneFromTheServerIsNamedAndStaysOpenUntilClosed) {
+  ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
+  int idx = make_linked_repo();
+  ASSERT_GE(idx, 0);
+  change_item(&repo_table[idx], "mine", "kept here", 6);
+  ASSERT_EQ(0, server_delete_repo(alice_, "mine"));
+  std::string shown;
+  when_dialog([&](GtkWindow* w) {
+    if (!titled(w, 254)) return false;
+    GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+    if (!b || std::string(gtk_button_get_label(GTK_BUTTON(b))) != ui_string(28)) return false;
+    shown = label_texts(GTK_WIDGET(w));
+    gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
+    return true;
+  });
+  EXPECT_EQ(SYNC_STATUS_NOT_FOUND, sync_repo_dialog(idx));
+  EXPECT_NE(std::string::npos, shown.find(extra_text(EXTRA_SYNC_NOT_ON_SERVER))) << shown;
+  EXPECT_EQ("kept here", item_text(&repo_table[idx]));
+}
