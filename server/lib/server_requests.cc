@@ -427,6 +427,18 @@ int handle_get_update(Session* ss) {
   return conn_send_file(&ss->conn, file.c_str(), "ordika.gz");
 }
 
+// The detached Ed25519 signature of a package, "DIR/<package>.sig" (64
+// bytes); clients install only packages that verify. Status 1 when absent.
+int handle_get_signature(Session* ss) {
+  std::string platform;
+  if (conn_read_line(&ss->conn, &platform, 32) != 0) return -1;
+  const std::string& dir = ss->srv->cfg.update_dir;
+  if (dir.empty() || (platform != "lin64" && platform != "lin32")) return reply_byte(ss, SRV_NOT_FOUND);
+  std::string sig = read_small_file(join(dir, platform + ".sig"), 256);
+  if (sig.size() != 64) return reply_byte(ss, SRV_NOT_FOUND);
+  return conn_send_memory(&ss->conn, "signature", sig.data(), sig.size());
+}
+
 // Keeps the newest traces of an account within the cap.
 void prune_traces(const std::string& dir, uint64_t cap) {
   struct Entry {
@@ -511,6 +523,7 @@ int handle_request(Session* ss, const std::string& command, bool anonymous) {
   if (command == "put sync") return handle_put_sync(ss);
   if (command == "get version") return handle_get_version(ss);
   if (command == "get update") return handle_get_update(ss);
+  if (command == "get signature") return handle_get_signature(ss);
   if (command == "put trace") return handle_put_trace(ss);
   log_message(LOG_NOTICE, "serve %s: unknown request", ss->peer.c_str());
   return -1;

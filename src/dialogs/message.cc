@@ -28,6 +28,24 @@ void message_box(GtkMessageType type, int title_id, const std::string& text) {
   gtk_widget_destroy(d);
 }
 
+bool ask_question(const std::string& primary, int secondary_id, int no_id, int yes_id) {
+  GtkWidget* d =
+      gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", primary.c_str());
+  if (secondary_id != -1)
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
+  gtk_window_set_title(GTK_WINDOW(d), text_of(307));
+  dialog_add_button(d, no_id, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
+  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
+  int response;
+  {
+    ModalScope scope(d);
+    response = scope.run();
+  }
+  gtk_widget_destroy(d);
+  return response == GTK_RESPONSE_YES;
+}
+
 }  // namespace
 
 void show_message(int title_id, int message_id, ...) {
@@ -46,23 +64,16 @@ void show_info(int title_id, int message_id, ...) {
   message_box(GTK_MESSAGE_INFO, title_id, text);
 }
 
+void show_message_text(int title_id, const std::string& text) { message_box(GTK_MESSAGE_ERROR, title_id, text); }
+void show_info_text(int title_id, const std::string& text) { message_box(GTK_MESSAGE_INFO, title_id, text); }
+
 bool ask_yes_no(int primary_id, const char* arg, int secondary_id, int no_id, int yes_id) {
   std::string primary = arg ? ui_format(primary_id, arg) : std::string(text_of(primary_id));
-  GtkWidget* d =
-      gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", primary.c_str());
-  if (secondary_id != -1)
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
-  gtk_window_set_title(GTK_WINDOW(d), text_of(307));
-  dialog_add_button(d, no_id, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
-  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
-  int response;
-  {
-    ModalScope scope(d);
-    response = scope.run();
-  }
-  gtk_widget_destroy(d);
-  return response == GTK_RESPONSE_YES;
+  return ask_question(primary, secondary_id, no_id, yes_id);
+}
+
+bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id) {
+  return ask_question(primary, -1, no_id, yes_id);
 }
 
 void show_data_notice() { message_box(GTK_MESSAGE_INFO, 307, text_of(209)); }

@@ -182,6 +182,8 @@ int account_store(int32_t number, const char* user, const char* password, const 
 // Loads the account record into the signed-in account; -1 (account cleared)
 // when there is none or it is unreadable.
 int parse_cert();
+// Deletes the account record and clears the signed-in account. 0 or -1.
+int account_remove();
 
 // ---------------------------------------------------------------------------
 // Master password

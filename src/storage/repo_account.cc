@@ -9,6 +9,7 @@
 #include "crypto/wipe.h"
 #include "storage/db.h"
 #include "storage/repo_internal.h"
+#include "storage/sqlite_util.h"
 #include "support/log.h"
 
 using namespace repo_detail;
@@ -66,4 +67,15 @@ int parse_cert() {
   }
   wipe(&f);
   return ok ? 0 : -1;
+}
+
+int account_remove() {
+  if (!g_config) return -1;
+  int rc = db_exec(g_config, "DELETE FROM t1 WHERE c1=0;");
+  if (rc != 0) {
+    log_message(LOG_ERROR, "account_remove: %d", rc);
+    return -1;
+  }
+  g_account = Account();
+  return 0;
 }

@@ -9,6 +9,21 @@ enum ExtraText {
   EXTRA_SYNC_NOT_ON_SERVER = 0,
   // The server's copy is under another repository password.
   EXTRA_SYNC_KEY_CHANGED,
+  // Signing in to the sync account from the window.
+  EXTRA_SIGN_IN_HEADLINE,
+  EXTRA_SIGN_IN_SERVER,
+  EXTRA_SIGN_IN_NUMBER,
+  EXTRA_SIGN_IN_USER,
+  EXTRA_SIGN_IN_PASSWORD,
+  EXTRA_SIGN_IN_DONE,
+  EXTRA_SIGN_IN_REFUSED,
+  EXTRA_SIGN_IN_UNREACHABLE,  // %s: the connection's error code text
+  EXTRA_SIGN_OUT,
+  EXTRA_SIGN_OUT_QUESTION,
+  // Updates that the program may not or cannot install itself.
+  EXTRA_UPDATE_PACKAGE_MANAGER,
+  EXTRA_UPDATE_BAD_SIGNATURE,
+  EXTRA_UPDATE_NO_SIGNATURE,
   EXTRA_TEXT_COUNT,
 };
 

@@ -375,7 +375,10 @@ int account_password_change(const char* new_password) {
   const Account& a = signed_in_account();
   if (a.id <= 0 || !new_password || std::strchr(new_password, '\n')) return -1;
   Account copy = a;
-  int rc = server_password_change(nullptr, copy.user.c_str(), copy.password.c_str(), new_password);
+  // The account's own server: an account signed in on another host must not
+  // send its password hashes to the built-in default.
+  const char* host = copy.host.empty() ? nullptr : copy.host.c_str();
+  int rc = server_password_change(host, copy.user.c_str(), copy.password.c_str(), new_password);
   if (rc != 0) return rc;
   return account_store(copy.id, copy.user.c_str(), new_password, copy.host.c_str());
 }

@@ -1,0 +1,23 @@
+#include "dialogs/about_box.h"
+
+#include <gtk/gtk.h>
+
+#include "dialogs/modal.h"
+#include "storage/repo.h"
+#include "support/strings.h"
+#include "support/version.h"
+
+void about_box() {
+  GtkWidget* d = gtk_about_dialog_new();
+  gtk_window_set_modal(GTK_WINDOW(d), TRUE);
+  if (top_window()) gtk_window_set_transient_for(GTK_WINDOW(d), top_window());
+  gtk_about_dialog_set_program_name(GTK_ABOUT_DIALOG(d), "Ordika");
+  gtk_about_dialog_set_version(GTK_ABOUT_DIALOG(d), program_version());
+  const char* comments = ui_string(has_signed_in_account() ? 15 : 16);
+  gtk_about_dialog_set_comments(GTK_ABOUT_DIALOG(d), comments ? comments : "");
+  {
+    ModalScope scope(d);
+    scope.run();
+  }
+  gtk_widget_destroy(d);
+}

@@ -1,0 +1,6 @@
+// The about box.
+#pragma once
+
+// The GTK about dialog with the program's name, version and a comment that
+// depends on whether a sync account is known.
+void about_box();
