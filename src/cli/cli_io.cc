@@ -1,7 +1,5 @@
 #include "cli/cli_io.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,21 +9,8 @@
 #include "model/item.h"
 #include "model/model.h"
 #include "model/tag.h"
+#include "support/files.h"
 #include "views/detail_text.h"
-
-namespace {
-
-bool readable_file(const char* path) {
-  struct stat st;
-  return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool is_dir(const char* path) {
-  struct stat st;
-  return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-}  // namespace
 
 int cmd_show(int, char** argv) {
   int64_t slot = cli_item(argv[1]);
@@ -44,7 +29,7 @@ int cmd_import(int argc, char** argv) {
   model().view = static_cast<int32_t>(tag);
   if (std::strcmp(kind, "note") == 0) {
     for (int i = 2; i < argc - 1; i++)
-      if (!readable_file(argv[i])) return cli_fail("cannot read %s", argv[i]);
+      if (!file_exists(argv[i])) return cli_fail("cannot read %s", argv[i]);
     int count = 0;
     for (int i = 2; i < argc - 1; i++) {
       int rc = import_note(argv[i]);
@@ -57,7 +42,7 @@ int cmd_import(int argc, char** argv) {
   }
   if (argc != 4) return cli_usage("import");
   const char* file = argv[2];
-  if (!readable_file(file)) return cli_fail("cannot read %s", file);
+  if (!file_exists(file)) return cli_fail("cannot read %s", file);
   int n;
   if (std::strcmp(kind, "ics") == 0) {
     n = import_calendar(file);
@@ -88,7 +73,7 @@ int cmd_export(int, char** argv) {
   } else if (std::strcmp(kind, "json") == 0) {
     n = export_accounts(-1, repo, target);
   } else if (std::strcmp(kind, "notes") == 0) {
-    if (!is_dir(target)) return cli_fail("%s is not a folder", target);
+    if (!dir_exists(target)) return cli_fail("%s is not a folder", target);
     n = export_notes(-1, repo, target);
   } else {
     cli_fail("unknown export kind '%s'", kind);

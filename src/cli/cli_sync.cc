@@ -186,7 +186,11 @@ int sync_one(int index, int prefer) {
   for (int attempt = 0; attempt < 3; attempt++) {
     int rc = recv_repo_list(&s);
     if (rc != 0) {
-      cli_fail("repository %d: %s (%d)", index, sync_list_status_text(rc), rc);
+      // One line: the table's texts may hold line breaks.
+      std::string why = sync_list_status_text(rc);
+      for (char& ch : why)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+      cli_fail("repository %d: %s (%d)", index, why.c_str(), rc);
       sync_free(&s);
       return 1;
     }

@@ -1,7 +1,6 @@
 // ordika-cli: the command-line companion of the Ordika window. It works on
 // the same profile, configuration database and repositories, and every
 // change is one journal group, exactly as the window's command.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -30,6 +29,7 @@
 #include "storage/db.h"
 #include "storage/journal.h"
 #include "storage/repo.h"
+#include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/thread.h"
@@ -306,11 +306,6 @@ std::string profile_config_file(const std::string& profile) {
   return home_dir() + "/.config/" + profile + "/config";
 }
 
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 int locale_language() {
   const char* names[] = {std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")};
   for (const char* n : names)
@@ -330,8 +325,8 @@ void show_startup_message(int id) {
 int start(bool create) {
   std::string config = profile_config_file(g_session.profile);
   if (home_dir().empty()) return cli_fail("HOME is not set");
-  if (!create && !file_exists(config)) return cli_fail("profile '%s' not found", g_session.profile.c_str());
-  if (create && file_exists(config)) return cli_fail("profile '%s' exists already", g_session.profile.c_str());
+  if (!create && !path_exists(config)) return cli_fail("profile '%s' not found", g_session.profile.c_str());
+  if (create && path_exists(config)) return cli_fail("profile '%s' exists already", g_session.profile.c_str());
   StartupIO io;
   io.ask_password = [](int attempt, std::string* pw) {
     if (attempt > 1) {

@@ -9,11 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-void wipe(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(&(*s)[0], s->size());
-  s->clear();
-}
-
 namespace {
 
 // Reads one line from fd up to LF, without the line end.

@@ -5,7 +5,7 @@
 
 #include <string>
 
+#include "crypto/wipe.h"
+
 // 0 with the secret, or -1 when none could be read.
 int read_secret(const char* env_name, const char* prompt, std::string* out);
-// Wipes a secret held in a string.
-void wipe(std::string* s);

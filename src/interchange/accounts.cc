@@ -1,8 +1,8 @@
 // Accounts (keys) to and from JSON files.
-#include <openssl/crypto.h>
 
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "interchange/accounts_json.h"
 #include "interchange/interchange.h"
 #include "model/item.h"
@@ -11,11 +11,6 @@
 #include "support/text.h"
 
 namespace {
-
-void wipe(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
-  s->clear();
-}
 
 // The key body keeps one field a line: a line break inside the address, user
 // name or password would shift every later field.

@@ -1,10 +1,10 @@
 #include "interchange/accounts_json.h"
 
-#include <openssl/crypto.h>
 
 #include <cstring>
 #include <ctime>
 
+#include "crypto/wipe.h"
 #include "interchange/ical.h"
 
 namespace {
@@ -171,7 +171,7 @@ int64_t parse_expires(const std::string& v) {
 namespace {
 // Passwords do not stay behind in freed memory.
 void wipe_record(AccountRecord* rec) {
-  if (!rec->password.empty()) OPENSSL_cleanse(rec->password.data(), rec->password.size());
+  wipe(&rec->password);
 }
 }  // namespace
 

@@ -7,16 +7,8 @@
 #include "interchange/interchange.h"
 #include "model/model.h"
 #include "model/tag.h"
+#include "support/files.h"
 #include "support/log.h"
-
-namespace {
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-}  // namespace
 
 int64_t repo_root_tag(int repo) {
   RepoRef ref;
@@ -30,7 +22,7 @@ int64_t repo_root_tag(int repo) {
 int read_file_all(const char* path, std::string* text) {
   text->clear();
   if (!path) return -1;
-  File f(std::fopen(path, "rb"));
+  OwnedFile f(std::fopen(path, "rb"));
   if (!f) return -1;
   struct stat st;
   if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -47,11 +39,11 @@ int read_file_all(const char* path, std::string* text) {
 
 int write_file_all(const char* path, const std::string& bytes) {
   if (!path) return -1;
-  File f(std::fopen(path, "wb"));
+  OwnedFile f(std::fopen(path, "wb"));
   if (!f) {
     log_message(LOG_WARNING, "write_file_all: cannot open");
     return -1;
   }
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return -1;
-  return std::fclose(f.release()) == 0 ? 0 : -1;
+  return file_close(&f);
 }

@@ -1,11 +1,11 @@
 // Notes as text files, and saving any one item to a file.
-#include <openssl/crypto.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "interchange/ical.h"
 #include "interchange/interchange.h"
 #include "model/item.h"
@@ -17,11 +17,6 @@ namespace {
 
 // Room for " (99)" within the usual 255-byte limit of a file name.
 constexpr size_t kNameMax = 200;
-
-void wipe(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
-  s->clear();
-}
 
 void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
 

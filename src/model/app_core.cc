@@ -1,7 +1,6 @@
 // Start-up and shutdown without widgets.
 #include "model/app_core.h"
 
-#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
+#include "crypto/wipe.h"
 #include "model/model.h"
 #include "model/mount.h"
 #include "storage/db.h"
@@ -33,8 +33,7 @@ struct SecretText {
   std::string text;
   ~SecretText() { clear(); }
   void clear() {
-    if (!text.empty()) OPENSSL_cleanse(&text[0], text.size());
-    text.clear();
+    wipe(&text);
   }
 };
 

@@ -488,6 +488,7 @@ void history_begin() {
   Model& m = model();
   if (m.history_open) history_end();
   m.history_items = slot_array_new(sizeof(Item));
+  m.history_headers.clear();
   m.history_open = true;
 }
 
@@ -495,5 +496,6 @@ void history_end() {
   Model& m = model();
   free_items(m.history_items);
   m.history_items = nullptr;
+  m.history_headers.clear();
   m.history_open = false;
 }

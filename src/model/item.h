@@ -152,3 +152,7 @@ int item_delete(int64_t slot);
 int history_load(const Item* item);
 // Deletes the stored version shown by a history record and its slot.
 int history_remove(int64_t slot);
+// The stored header string of the version in history slot `slot` (what the
+// history dialog renders with history_detail_text), or nullptr when the
+// history view is closed or there is no such version.
+const std::string* history_header(int64_t slot);

@@ -1,24 +1,22 @@
 // Items in the repository databases: saving versions, deleting, bodies and
 // the stored history of an item.
-#include <openssl/crypto.h>
 
 #include <cstring>
 #include <ctime>
 
+#include "crypto/wipe.h"
 #include "model/item.h"
 #include "model/model.h"
+#include "storage/db.h"
 #include "storage/journal.h"
 #include "support/log.h"
 
 namespace {
 // Plaintext buffers (bodies hold passwords) are wiped when they go.
 struct WipedBuffer {
-  std::vector<uint8_t> bytes;
-  explicit WipedBuffer(const std::string& text) : bytes(pad16(text)) {}
-  ~WipedBuffer() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+  WipedBytes b;
+  explicit WipedBuffer(const std::string& text) : b(pad16(text)) {}
 };
-
-void wipe(std::string* s) { OPENSSL_cleanse(s->data(), s->size()); }
 
 bool has_version_hash(const Item* item) {
   for (uint8_t b : item->version_hash)
@@ -54,7 +52,7 @@ int item_save(Item* item, const std::string& body, int keep_history) {
     rc = -1;
   } else {
     WipedBuffer h(header), b(stored);
-    rc = object_write(ref.store, item->uuid, hash, h.bytes.data(), h.bytes.size(), b.bytes.data(), b.bytes.size(),
+    rc = object_write(ref.store, item->uuid, hash, h.b.v.data(), h.b.v.size(), b.b.v.data(), b.b.v.size(),
                       keep_history != 0);
   }
   wipe(&stored);
@@ -123,9 +121,13 @@ int history_load(const Item* item) {
       log_message(LOG_ERROR, "history_load: %d", rc);
       return -1;
     }
-    Item* version = items_add_from_str(repo, row.uuid, row.header.c_str());
+    int64_t slot = -1;
+    Item* version = items_add_from_str(repo, row.uuid, row.header.c_str(), &slot);
     if (!version) continue;
     memcpy(version->version_hash, row.hash, 20);
+    std::vector<std::string>& headers = model().history_headers;
+    if (headers.size() <= static_cast<size_t>(slot)) headers.resize(static_cast<size_t>(slot) + 1);
+    headers[static_cast<size_t>(slot)] = row.header;
     item_set_last_occurrence(version);
     count++;
   }
@@ -144,5 +146,14 @@ int history_remove(int64_t slot) {
     return rc;
   }
   items_remove_slot(slot);
+  if (static_cast<size_t>(slot) < m.history_headers.size()) m.history_headers[static_cast<size_t>(slot)].clear();
   return 0;
+}
+
+const std::string* history_header(int64_t slot) {
+  const Model& m = model();
+  if (!m.history_open || slot < 0 || static_cast<size_t>(slot) >= m.history_headers.size() || !item_get(slot))
+    return nullptr;
+  const std::string& h = m.history_headers[static_cast<size_t>(slot)];
+  return h.empty() ? nullptr : &h;
 }

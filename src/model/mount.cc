@@ -1,13 +1,13 @@
 // Mounting the repositories into the item model.
 #include "model/mount.h"
 
-#include <openssl/crypto.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <vector>
 
 #include "crypto/crypto.h"
+#include "crypto/wipe.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -102,7 +102,7 @@ struct Loader {
   }
 
   ~Loader() {
-    if (!buf.empty()) OPENSSL_cleanse(buf.data(), buf.size());
+    wipe(&buf);
   }
 };
 

@@ -1,12 +1,12 @@
 #include "model/ops.h"
 
-#include <openssl/crypto.h>
 
 #include <climits>
 #include <cstring>
 #include <ctime>
 #include <unordered_set>
 
+#include "crypto/wipe.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/recur.h"
@@ -23,7 +23,7 @@ std::vector<int32_t> g_clipboard;
 
 // Bodies may hold passwords (keys): wipe the copies this module makes.
 void wipe_body(ItemForm* f) {
-  if (!f->body.empty()) OPENSSL_cleanse(f->body.data(), f->body.size());
+  wipe(&f->body);
 }
 
 const RepoDb& repo_db(const RepoRef& ref) { return ref.store; }

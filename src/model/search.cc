@@ -2,12 +2,12 @@
 
 #include <glib.h>
 
-#include <openssl/crypto.h>
 
 #include <cstring>
 #include <set>
 #include <unordered_map>
 
+#include "crypto/wipe.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -90,10 +90,6 @@ void search_state_set(const char* pattern, int case_sensitive) {
 }
 
 namespace {
-
-void wipe(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
-}
 
 struct Matcher {
   const std::string& pattern;

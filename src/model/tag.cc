@@ -12,6 +12,7 @@
 #include "crypto/crypto.h"
 #include "model/item.h"
 #include "model/model.h"
+#include "storage/db.h"
 #include "storage/journal.h"
 #include "support/log.h"
 

@@ -1,7 +1,5 @@
 #include "storage/db.h"
 
-#include <openssl/crypto.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,7 +10,9 @@
 
 #include "crypto/crypto.h"
 #include "crypto/page_vfs.h"
+#include "crypto/wipe.h"
 #include "storage/journal.h"
+#include "support/files.h"
 #include "support/log.h"
 
 namespace {
@@ -28,30 +28,10 @@ const char kSnapshotSchema[] =
 
 constexpr uint32_t kConfigIterations = 20002;
 
-// Wipes a fixed buffer when it goes out of scope.
-template <size_t N>
-struct Secret {
-  uint8_t b[N] = {};
-  ~Secret() { OPENSSL_cleanse(b, N); }
-};
-
-// Plaintext buffer wiped on release.
-struct WipedBytes {
-  std::vector<uint8_t> v;
-  ~WipedBytes() {
-    if (!v.empty()) OPENSSL_cleanse(v.data(), v.size());
-  }
-};
-
 int step_done(sqlite3_stmt* s) {
   int rc = sqlite3_step(s);
   if (rc == SQLITE_DONE) return 0;
   return rc == SQLITE_ROW ? 1 : rc;
-}
-
-bool file_exists(const char* path) {
-  struct stat st;
-  return stat(path, &st) == 0;
 }
 
 // Removes a database file and any rollback journal left beside it.
@@ -152,9 +132,9 @@ std::string read_body(const RepoDb& r, sqlite3_stmt* s, const char* who) {
     log_message(LOG_ERROR, "%s: bad row", who);
     return std::string();
   }
-  OPENSSL_cleanse(c4.data(), c4.size());
+  wipe(c4.data(), c4.size());
   std::string text = text_of(c5);
-  OPENSSL_cleanse(c5.data(), c5.size());
+  wipe(c5.data(), c5.size());
   return text;
 }
 
@@ -189,7 +169,7 @@ void db_close(sqlite3* db) {
 sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* key_out) {
   if (!file || !password) return nullptr;
   // Never destroy an existing file: failures below remove only what we made.
-  if (file_exists(file)) {
+  if (path_exists(file)) {
     log_message(LOG_ERROR, "db_create_config_v2(%s): %d", file, SQLITE_CANTOPEN);
     return nullptr;
   }
@@ -221,12 +201,8 @@ sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* ke
 
 sqlite3* config_create(const char* config_dir, const char* password) {
   if (!config_dir) return nullptr;
-  struct stat st;
   std::string file = config_dir;
-  if (stat(config_dir, &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (!file.empty() && file.back() != '/') file += '/';
-    file += "config";
-  }
+  if (dir_exists(file)) file = path_join(file, "config");
   return db_create_config_v2(file.c_str(), password, nullptr);
 }
 
@@ -234,10 +210,7 @@ sqlite3* config_open(const char* file, const char* password, int* scheme) {
   if (!file || !password) return nullptr;
   Secret<48> key;
   bool have_salt = false;
-  if (FILE* f = std::fopen(file, "rb")) {
-    have_salt = std::fread(key.b + 32, 1, 16, f) == 16;
-    std::fclose(f);
-  }
+  if (OwnedFile f{std::fopen(file, "rb")}) have_salt = std::fread(key.b + 32, 1, 16, f.get()) == 16;
   if (have_salt) {
     pbkdf2_sha256(password, key.b + 32, 16, kConfigIterations, key.b);
     if (sqlite3* db = open_verified(file, key.b, 48)) {
@@ -509,7 +482,7 @@ int row_decipher_header(const uint8_t key[32], const uint8_t uuid[16], const uin
   std::string buf(reinterpret_cast<const char*>(c4), len);
   if (row_decipher(key, uuid, hash, reinterpret_cast<uint8_t*>(buf.data()), len, nullptr, 0) != 0) return -1;
   *out = text_of(buf);
-  OPENSSL_cleanse(buf.data(), buf.size());
+  wipe(buf.data(), buf.size());
   return 0;
 }
 
@@ -591,8 +564,8 @@ int row_read(sqlite3_stmt* stmt, const uint8_t key[32], ObjectRow* row, bool wit
     return -1;
   row->header = text_of(c4);
   row->body = text_of(c5);
-  OPENSSL_cleanse(c4.data(), c4.size());
-  OPENSSL_cleanse(c5.data(), c5.size());
+  wipe(c4.data(), c4.size());
+  wipe(c5.data(), c5.size());
   return 0;
 }
 

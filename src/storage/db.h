@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "storage/repo_db.h"
 #include "storage/sqlite_util.h"
 
 // ---------------------------------------------------------------------------
@@ -108,15 +109,6 @@ int repo_list_remove(sqlite3* cfg, int64_t rowid);
 
 // ---------------------------------------------------------------------------
 // Repository database
-
-// A mounted repository as the accessors see it: the connection, its 32-byte
-// key (owned by the caller, alive during the call) and whether it is linked
-// to a server (then changes are logged in t3/t4).
-struct RepoDb {
-  sqlite3* db = nullptr;
-  const uint8_t* key = nullptr;
-  bool sync = false;
-};
 
 // Row cipher: c4 then c5 as one CBC stream on an object_cipher context for
 // (key, uuid, hash). Lengths must be multiples of 16; either part may be

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "support/files.h"
 #include "support/thread.h"
 
 namespace {
@@ -31,10 +32,6 @@ struct Entry {
   std::string text;
 };
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-
 struct Logger {
   std::atomic<int> state{0};  // 0 not started, 1 running, -1 stopped
   std::mutex mutex;
@@ -49,7 +46,7 @@ struct Logger {
   std::atomic<int> level{7};
   // Writer thread only.
   std::string open_name;  // the name the open file was opened under
-  std::unique_ptr<FILE, FileCloser> file;
+  OwnedFile file;
   time_t flush_deadline = 0;
   time_t last_size_check = 0;
   time_t cached_second = -1;

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "storage/repo.h"
+#include "support/files.h"
 #include "support/log.h"
 
 namespace {
@@ -50,12 +51,6 @@ long read_full(int fd, uint8_t* buf, size_t n) {
 bool send_full(int fd, const uint8_t* buf, size_t n) {
   ssize_t r = ::send(fd, buf, n, MSG_NOSIGNAL);
   return r == static_cast<ssize_t>(n);
-}
-
-std::string join_dir(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
 }
 
 std::string base_name(const char* path) {
@@ -130,14 +125,14 @@ int conn_recv_block(Connection* c) {
 int rename_tmp(Connection* c, const std::string& tmp) {
   const std::string& name = c->name;
   if (name.size() >= 41 && name[39] == '/') {
-    std::string sub = join_dir(c->dir, name.substr(0, 39));
+    std::string sub = path_join(c->dir, name.substr(0, 39));
     struct stat st;
     if (::stat(sub.c_str(), &st) != 0 && ::mkdir(sub.c_str(), 0700) != 0) {
       log_message(LOG_ERROR, "rename_tmp: mk_dir(%s)", sub.c_str());
       return -1;
     }
   }
-  std::string target = join_dir(c->dir, name);
+  std::string target = path_join(c->dir, name);
   if (std::rename(tmp.c_str(), target.c_str()) != 0) {
     log_message(LOG_ERROR, "rename_tmp: rename(file.tmp, %s)", name.c_str());
     return -1;
@@ -163,20 +158,15 @@ int send_file_impl(Connection* c, const char* path, const uint8_t* key, const ch
     log_message(LOG_ERROR, "conn_send_file(%s): size %llu", path, static_cast<unsigned long long>(size));
     return -1;
   }
-  FILE* f = nullptr;
+  OwnedFile file;
   if (size > 0) {
-    f = std::fopen(path, "rb");
-    if (!f) {
+    file.reset(std::fopen(path, "rb"));
+    if (!file) {
       log_message(LOG_ERROR, "conn_send_file(%s): open", path);
       return -1;
     }
   }
-  struct Closer {
-    FILE* f;
-    ~Closer() {
-      if (f) std::fclose(f);
-    }
-  } closer{f};
+  FILE* f = file.get();
 
   uint8_t entry[8];
   uint32_t n = static_cast<uint32_t>(name.size() + 1);
@@ -562,7 +552,7 @@ int recv_obj(Connection* c, std::string* name_out, const ConnProgress& progress,
     return -1;
   }
   c->name = name;
-  std::string tmp = join_dir(c->dir, "file.tmp");
+  std::string tmp = path_join(c->dir, "file.tmp");
   if (mode == 1) {
     if (!memory) {
       end_transfer(c);

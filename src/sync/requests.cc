@@ -14,17 +14,14 @@
 #include "crypto/crypto.h"
 #include "storage/db.h"
 #include "storage/repo.h"
+#include "support/files.h"
 #include "support/log.h"
+#include "support/version.h"
 
 namespace {
 
 const char kBuiltinServer[] = "sync.ordika.org";
 constexpr size_t kTraceMax = 32000;
-
-std::string join(const std::string& dir, const char* name) {
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
 
 const char* payload(const Connection& c) { return reinterpret_cast<const char*>(c.recv_frame + CONN_HEADER); }
 
@@ -147,10 +144,10 @@ int server_create_repo(const ServerLogin& login, const char* id, const char* dir
     rc = status_reply(&c);
   if (rc == 0) {
     rc = -1;
-    std::string data = join(dir, "data");
+    std::string data = path_join(dir, "data");
     if (conn_send_file_paged(&c, data.c_str(), key, "data") == 0 && conn_recv(&c) == 0) {
       if (c.recv_size == CONN_DIGEST) {
-        rc = write_bytes(join(dir, "list.hash"), c.recv_frame + CONN_HEADER, CONN_DIGEST);
+        rc = write_bytes(path_join(dir, "list.hash"), c.recv_frame + CONN_HEADER, CONN_DIGEST);
       } else if (c.recv_size == 1 && payload(c)[0] != 0) {
         rc = static_cast<uint8_t>(payload(c)[0]);
       }
@@ -178,7 +175,7 @@ int server_clone_repo(const ServerLogin& login, const char* id, const char* pass
       conn_skip_frame(&c);
       c.dir = dir;
       c.accept_name = [](const char* name) { return std::strcmp(name, "data") == 0; };
-      if (write_bytes(join(dir, "list.hash"), c.recv_frame + CONN_HEADER, CONN_DIGEST) == 0 &&
+      if (write_bytes(path_join(dir, "list.hash"), c.recv_frame + CONN_HEADER, CONN_DIGEST) == 0 &&
           recv_obj_paged(&c, key, &name) == 0 && name == "data")
         rc = 0;
     }
@@ -186,7 +183,7 @@ int server_clone_repo(const ServerLogin& login, const char* id, const char* pass
   conn_close(&c);
   if (rc == 0) {
     uint8_t check[64];
-    std::string data = join(dir, "data");
+    std::string data = path_join(dir, "data");
     if (db_get_sign_path(data.c_str(), check, key) != 0) {
       rc = CLONE_WRONG_PASSWORD;  // pages that do not decrypt under the key
     } else if (already_there && already_there(check)) {
@@ -218,7 +215,7 @@ int update_get_version(const ServerLogin& login, const char* language, char* nam
   name[0] = 0;
   if (notes) notes->clear();
   char text[64];
-  int n = std::snprintf(text, sizeof text, "get version\n%s\n%d\n%s\n", CLIENT_PLATFORM, CLIENT_BUILD,
+  int n = std::snprintf(text, sizeof text, "get version\n%s\n%d\n%s\n", CLIENT_PLATFORM, program_build_number(),
                         language && *language ? language : "en");
   if (n < 0 || n >= 32) return -1;
   Connection c;
@@ -293,7 +290,7 @@ int update_write_script(const char* dir, const char* file_name) {
     log_message(LOG_ERROR, "update_write_script: refused name %s", file_name ? file_name : "");
     return -1;
   }
-  std::string path = join(dir ? dir : "", "ordika-updater");
+  std::string path = path_join(dir ? dir : "", "ordika-updater");
   FILE* f = std::fopen(path.c_str(), "w");
   if (!f) return -1;
   int w = std::fprintf(f, "gunzip -N '%s'\nchmod 700 ordika\nmv ordika \"$(which ordika)\"\nordika\n", file_name);
@@ -345,7 +342,7 @@ int trace_extract(const char* log_file, std::string* out) {
 int trace_send(const ServerLogin& login, const char* log_file, const char* dir) {
   char name[32];
   std::snprintf(name, sizeof name, "%lld.log", static_cast<long long>(std::time(nullptr)));
-  std::string path = join(dir ? dir : "", name);
+  std::string path = path_join(dir ? dir : "", name);
   std::string text;
   trace_extract(log_file, &text);  // a missing log gives an empty trace
   if (write_bytes(path, reinterpret_cast<const uint8_t*>(text.data()), text.size()) != 0) {
@@ -423,7 +420,7 @@ int repo_clone_record(const RepoRecord& from, int* index) {
   }
   if (rc != 0) {
     static const char* const kFiles[] = {"data", "data-journal", "list.hash", "file.tmp"};
-    for (const char* f : kFiles) std::remove(join(dir, f).c_str());
+    for (const char* f : kFiles) std::remove(path_join(dir, f).c_str());
     ::rmdir(dir.c_str());
   }
   return rc;

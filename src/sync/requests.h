@@ -17,8 +17,8 @@
 struct Account;
 struct RepoEntry;
 
-// The client's build number and platform texts sent with requests.
-enum { CLIENT_BUILD = 91 };
+// The platform text sent with requests (the build number comes from
+// support/version.h).
 #define CLIENT_PLATFORM "linux"
 
 // Codes of the clone.

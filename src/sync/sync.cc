@@ -2,7 +2,6 @@
 #include "sync/sync.h"
 
 #include <openssl/crypto.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,20 +10,16 @@
 #include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/repo.h"
+#include "support/extra_texts.h"
+#include "support/files.h"
 #include "support/log.h"
+#include "support/strings.h"
 #include "support/text.h"
+#include "sync/error_text.h"
 
 namespace {
 
-std::string path_in(const SyncSession* s, const char* name) {
-  if (s->dir.empty()) return name;
-  return s->dir.back() == '/' ? s->dir + name : s->dir + "/" + name;
-}
-
-bool file_exists(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+std::string path_in(const SyncSession* s, const char* name) { return path_join(s->dir, name); }
 
 void remove_db(const std::string& p) {
   std::remove(p.c_str());
@@ -189,6 +184,13 @@ int find_root_tag(sqlite3* db, const uint8_t key[32], uint8_t out[16]) {
 
 }  // namespace
 
+struct SyncSession::Stage2 {
+  DbHandle db;
+  Stmt remote_stmt, local_stmt;
+};
+
+SyncSession::SyncSession() = default;
+
 SyncSession::~SyncSession() {
   sync_free(this);
   OPENSSL_cleanse(key, sizeof key);
@@ -215,9 +217,7 @@ bool sync_versions_equal(const std::string& h1, const std::string* b1, const std
 }
 
 void sync_free(SyncSession* s) {
-  s->remote_stmt.reset();
-  s->local_stmt.reset();
-  s->stage2_db.reset();
+  s->stage2.reset();
   recordset_free(&s->s3);
   recordset_free(&s->s2);
   recordset_free(&s->conflicts);
@@ -331,23 +331,20 @@ int recv_repo_list(SyncSession* s) {
   return 0;
 }
 
-const char* sync_list_status_text(int rc) {
+std::string sync_list_status_text(int rc) {
   switch (rc) {
     case 0:
-      return "the server's copy was read";
+      return std::string();
     case SYNC_STATUS_NOT_FOUND:
-      return "the repository is not on the server";
+      return extra_text(EXTRA_SYNC_NOT_ON_SERVER);
     case SYNC_STATUS_KEY_CHANGED:
-      return "the server's copy is under another repository password (the password was changed after the "
-             "repository was put on the server); the local data is kept: put the repository on the server again "
-             "under a new name";
-    case SYNC_STATUS_FAILED:
-      return "the server failed";
+      return extra_text(EXTRA_SYNC_KEY_CHANGED);
     default:
       break;
   }
-  if (rc < 0) return "the server could not be reached or answered badly";
-  return "the server refused the request";
+  // The connection's own cause, as the sync dialog shows it.
+  if (rc < 0) return ui_format(257, error_code_text(last_error).c_str());
+  return ui_string_line(291);
 }
 
 int sync_conflicts_begin(SyncSession* s) {
@@ -356,13 +353,18 @@ int sync_conflicts_begin(SyncSession* s) {
   s->asking = false;
   recordset_rewind(&s->conflicts);
   if (s->conflicts.count == 0) return 0;
-  s->stage2_db = open_keyed(s, "data");
-  if (!s->stage2_db) return -1;
+  s->stage2 = std::make_unique<SyncSession::Stage2>();
+  SyncSession::Stage2& st = *s->stage2;
+  st.db = open_keyed(s, "data");
+  if (!st.db) {
+    s->stage2.reset();
+    return -1;
+  }
   std::string sync1 = path_in(s, "sync_1");
   int rc = SQLITE_OK;
-  if (file_exists(sync1)) rc = page_db_attach(s->stage2_db.get(), sync1.c_str(), "sync1", s->key, 32);
-  if (rc == SQLITE_OK) rc = stmt_prepare(s->stage2_db.get(), "SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", &s->remote_stmt);
-  if (rc == SQLITE_OK) rc = stmt_prepare(s->stage2_db.get(), "SELECT * FROM t1 WHERE c1=? AND c3=0", &s->local_stmt);
+  if (file_exists(sync1)) rc = page_db_attach(st.db.get(), sync1.c_str(), "sync1", s->key, 32);
+  if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", &st.remote_stmt);
+  if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM t1 WHERE c1=? AND c3=0", &st.local_stmt);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "sync_conflicts_begin: %d", rc);
     sync_conflicts_end(s);
@@ -374,11 +376,11 @@ int sync_conflicts_begin(SyncSession* s) {
 int sync_conflicts_next(SyncSession* s, SyncConflict* out) {
   if (!s->have_sets || s->asking) return -1;
   while (const uint8_t* uuid = recordset_next(&s->conflicts)) {
-    if (!s->remote_stmt || !s->local_stmt) return -1;
+    if (!s->stage2 || !s->stage2->remote_stmt || !s->stage2->local_stmt) return -1;
     SyncConflict k;
     std::memcpy(k.uuid, uuid, 16);
     for (int side = 0; side < 2; ++side) {
-      sqlite3_stmt* st = side == 0 ? s->remote_stmt.get() : s->local_stmt.get();
+      sqlite3_stmt* st = side == 0 ? s->stage2->remote_stmt.get() : s->stage2->local_stmt.get();
       sqlite3_reset(st);
       bind_blob(st, 1, uuid, 16);
       int rc = sqlite3_step(st);
@@ -424,10 +426,11 @@ int sync_conflicts_decide(SyncSession* s, int answer) {
 }
 
 void sync_conflicts_end(SyncSession* s) {
-  s->remote_stmt.reset();
-  s->local_stmt.reset();
-  if (s->stage2_db) db_exec(s->stage2_db.get(), "DETACH sync1;");
-  s->stage2_db.reset();
+  if (!s->stage2) return;
+  s->stage2->remote_stmt.reset();
+  s->stage2->local_stmt.reset();
+  if (s->stage2->db) db_exec(s->stage2->db.get(), "DETACH sync1;");
+  s->stage2.reset();
 }
 
 namespace {

@@ -13,9 +13,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "storage/sqlite_util.h"
 #include "sync/record_set.h"
 #include "sync/requests.h"
 
@@ -45,7 +45,7 @@ struct SyncConflict {
 };
 
 struct SyncSession {
-  SyncSession() = default;
+  SyncSession();
   ~SyncSession();
   SyncSession(const SyncSession&) = delete;
   SyncSession& operator=(const SyncSession&) = delete;
@@ -66,8 +66,11 @@ struct SyncSession {
 
   // Stage 2.
   RecordSet decisions;
-  DbHandle stage2_db;
-  Stmt remote_stmt, local_stmt;
+  // The repository database with "sync_1" attached and the statements that
+  // read both sides of a conflict; kept in sync.cc, so that includers (the
+  // sync dialog) see no SQLite.
+  struct Stage2;
+  std::unique_ptr<Stage2> stage2;
   SyncDecision pending{};
   bool asking = false;
 };
@@ -98,9 +101,10 @@ enum {
   SYNC_STATUS_FAILED = 255,
 };
 
-// A sentence for the user about a stage 1 result (recv_repo_list); never
-// null.
-const char* sync_list_status_text(int rc);
+// What to tell the user about a failed stage 1 (recv_repo_list), in the
+// current language: for a connection failure the sync failure message with
+// the connection's code, for a refusal the server's reason. Empty for 0.
+std::string sync_list_status_text(int rc);
 
 // Frees the sets of stages 1 and 2.
 void sync_free(SyncSession* s);

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
 #include "model/recur.h"
@@ -79,10 +80,6 @@ void cap_structured(std::string* text, const char* who) {
   while (cut > 0 && (static_cast<unsigned char>((*text)[cut]) & 0xC0) == 0x80) cut--;
   OPENSSL_cleanse(text->data() + cut, text->size() - cut);
   text->resize(cut);
-}
-
-void wipe(std::string* s) {
-  if (!s->empty()) OPENSSL_cleanse(s->data(), s->size());
 }
 
 // The recurrence line's value for an event.
@@ -384,5 +381,15 @@ std::string history_detail_text(const char* stored, const std::string& body) {
   labelled(&out, 109, label(70), true);
   labelled(&out, 222, c2 ? std::string(c2 + 1) : std::string());
   labelled(&out, 44, date_time(modified));
+  return out;
+}
+
+std::string history_version_text(int64_t slot) {
+  const std::string* header = history_header(slot);
+  const Item* version = header ? item_get(slot) : nullptr;
+  if (!version) return std::string();
+  std::string body = item_body_load(version);
+  std::string out = history_detail_text(header->c_str(), body);
+  wipe(&body);
   return out;
 }

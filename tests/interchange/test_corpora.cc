@@ -11,7 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCorpora = ORDIKA_SOURCE_DIR "/../shared/corpora";
+const std::string kCorpora = ORDIKA_SOURCE_DIR "/tests/data/corpora";
 
 std::vector<std::string> files_in(const char* sub, const char* ext) {
   std::vector<std::string> out;

@@ -1,0 +1,69 @@
+// The sync account record: record 0 of configuration table t1, enciphered
+// under the master key, and the signed-in account it makes.
+#include "storage/repo.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/crypto.h"
+#include "crypto/wipe.h"
+#include "storage/db.h"
+#include "storage/repo_internal.h"
+#include "support/log.h"
+
+using namespace repo_detail;
+
+Account::~Account() {
+  wipe(&password);
+  wipe(user_hash, sizeof user_hash);
+}
+
+Account& signed_in_account() { return g_account; }
+bool has_signed_in_account() { return g_account.id > 0; }
+
+int account_store(int32_t number, const char* user, const char* password, const char* host) {
+  if (number <= 0 || !user || !password || !host || !g_config) return -1;
+  if (std::strchr(user, '\n') || std::strchr(password, '\n') || std::strchr(host, '\n')) return -1;
+  uint8_t buf[kAccountRecord] = {};
+  WipeOnExit wipe_buf(buf, sizeof buf);
+  int n = std::snprintf(reinterpret_cast<char*>(buf), sizeof buf, "%d\n%s\n%s\n%s\n", number, user, password, host);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof buf) return -1;
+  if (secret_encipher(buf, sizeof buf) != 0) return -1;
+  int rc = config_record_put(g_config, 0, buf, sizeof buf);
+  if (rc != 0) {
+    log_message(LOG_ERROR, "account_store: %d", rc);
+    return rc;
+  }
+  g_account.id = number;
+  g_account.user = user;
+  wipe(&g_account.password);
+  g_account.password = password;
+  g_account.host = host;
+  sha256(g_account.user_hash, password, std::strlen(password));
+  return 0;
+}
+
+int parse_cert() {
+  g_account = Account();
+  if (!g_config) return -1;
+  uint8_t buf[kAccountRecord];
+  WipeOnExit wipe_buf(buf, sizeof buf);
+  if (config_record_get(g_config, 0, buf, sizeof buf) != 0) return -1;
+  if (secret_decipher(buf, sizeof buf) != 0) return -1;
+  std::vector<std::string> f;
+  const char* text = reinterpret_cast<const char*>(buf);
+  long number = 0;
+  bool ok = split_lf(text, strnlen(text, sizeof buf), 4, &f, nullptr) && parse_int(f[0], &number) && number > 0 &&
+            number <= INT32_MAX;
+  if (ok) {
+    g_account.id = static_cast<int32_t>(number);
+    g_account.user = f[1];
+    g_account.password = f[2];
+    g_account.host = f[3];
+    sha256(g_account.user_hash, f[2].data(), f[2].size());
+  } else {
+    log_message(LOG_ERROR, "parse_cert");
+  }
+  wipe(&f);
+  return ok ? 0 : -1;
+}

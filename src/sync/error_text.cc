@@ -1,0 +1,32 @@
+#include "sync/error_text.h"
+
+#include "storage/repo.h"
+#include "sync/conn.h"
+#include "sync/requests.h"
+
+// The codes come from three layers; the table below relies on their values.
+static_assert(CONN_ERR_NO_HOST == 1 && CONN_ERR_NO_USERHASH == 2 && CONN_ERR_USER_TOO_LONG == 3 &&
+              CONN_ERR_RESOLVE == 4 && CONN_ERR_SOCKET == 5 && CONN_ERR_LOGIN_FRAME == 9);
+static_assert(CLONE_BAD_REPLY == 3 && CLONE_ALREADY_THERE == 5 && CLONE_WRONG_PASSWORD == 14);
+static_assert(REPO_DIR_TOO_LONG == 11 && REPO_DIR_NO_ROOT == 12 && REPO_DIR_EXISTS == 13);
+
+std::string error_code_text(int code) {
+  if (code == CONN_ERR_NO_HOST) return "Host Name";
+  if (code == CONN_ERR_RESOLVE) return "DNS";
+  return std::to_string(code);
+}
+
+int error_message_id(int code) {
+  switch (code) {
+    case 1: return 295;
+    case 2: return 296;
+    case 3: return 297;
+    case 4: return 298;
+    case 5: return 299;
+    case 11: return 292;
+    case 12: return 293;
+    case 13: return 294;
+    case 14: return 250;
+    default: return 291;
+  }
+}

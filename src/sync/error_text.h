@@ -1,0 +1,18 @@
+// How the window and the tool name a failure code of the server requests and
+// of repository creation: the text that fills the "%s" of a failure message,
+// and the string id of the message that explains a code.
+#pragma once
+
+#include <string>
+
+// "Host Name" for code 1 (no server host), "DNS" for 4 (name not resolved),
+// the decimal number for any other code.
+std::string error_code_text(int code);
+
+// The failure message of a code: 1 no host (295), 2 no user hash (296),
+// 3 user name too long or unexpected clone reply (297), 4 host not resolved
+// (298), 5 no socket or repository already present (299), 11 repository
+// path too long (292), 12 no repository root (293), 13 no free folder name
+// (294), 14 wrong repository password (250); 6 to 10 and every other code
+// the generic 291.
+int error_message_id(int code);

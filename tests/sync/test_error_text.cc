@@ -1,0 +1,76 @@
+// What the window and the tool say about a failed server request: the code
+// text, the message of each code, and the stage 1 sentences.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "storage/repo.h"
+#include "support/extra_texts.h"
+#include "support/strings.h"
+#include "sync/conn.h"
+#include "sync/error_text.h"
+#include "sync/requests.h"
+#include "sync/sync.h"
+
+namespace {
+
+class ErrorTextTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(strings_set_language(0), 1); }
+  void TearDown() override {
+    strings_set_language(0);
+    last_error = 0;
+  }
+};
+
+TEST_F(ErrorTextTest, CodeTextNamesHostAndResolverElseTheNumber) {
+  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), "Host Name");
+  EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "DNS");
+  EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
+  EXPECT_EQ(error_code_text(0), "0");
+  EXPECT_EQ(error_code_text(-1), "-1");
+  EXPECT_EQ(error_code_text(255), "255");
+}
+
+TEST_F(ErrorTextTest, EveryCodeHasItsMessage) {
+  const int expected[][2] = {
+      {CONN_ERR_NO_HOST, 295},  {CONN_ERR_NO_USERHASH, 296}, {CONN_ERR_USER_TOO_LONG, 297}, {CLONE_BAD_REPLY, 297},
+      {CONN_ERR_RESOLVE, 298},  {CONN_ERR_SOCKET, 299},      {CLONE_ALREADY_THERE, 299},    {CONN_ERR_CONNECT, 291},
+      {CONN_ERR_FIRST_FRAME, 291}, {CONN_ERR_SALT, 291},     {CONN_ERR_LOGIN_FRAME, 291},   {10, 291},
+      {REPO_DIR_TOO_LONG, 292}, {REPO_DIR_NO_ROOT, 293},     {REPO_DIR_EXISTS, 294},        {CLONE_WRONG_PASSWORD, 250},
+      {0, 291},                 {-1, 291},                   {15, 291},                     {255, 291},
+  };
+  for (const auto& e : expected) {
+    EXPECT_EQ(error_message_id(e[0]), e[1]) << "code " << e[0];
+    // Each is a message of the table, shown without arguments.
+    ASSERT_NE(ui_string(error_message_id(e[0])), nullptr);
+    EXPECT_EQ(std::string(ui_string(error_message_id(e[0]))).find("%s"), std::string::npos);
+  }
+}
+
+TEST_F(ErrorTextTest, StageOneSentencesComeFromTheTableInTheCurrentLanguage) {
+  EXPECT_EQ(sync_list_status_text(0), "");
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(291));
+  EXPECT_EQ(sync_list_status_text(7), ui_string_line(291));
+
+  last_error = CONN_ERR_RESOLVE;
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "DNS"));
+  last_error = CONN_ERR_CONNECT;
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "6"));
+
+  ASSERT_EQ(strings_set_language(1), 1);
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(291));
+  EXPECT_NE(sync_list_status_text(SYNC_STATUS_FAILED), std::string(ui_string_in(0, 291)));
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "6"));
+  EXPECT_NE(sync_list_status_text(-1).find("6"), std::string::npos);
+}
+
+TEST_F(ErrorTextTest, ReasonsWithoutAStringIdAreKeptInOnePlace) {
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_NOT_FOUND), extra_text(EXTRA_SYNC_NOT_ON_SERVER));
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_KEY_CHANGED), extra_text(EXTRA_SYNC_KEY_CHANGED));
+  for (int id = 0; id < EXTRA_TEXT_COUNT; id++) EXPECT_STRNE(extra_text(id), "") << id;
+  EXPECT_STREQ(extra_text(EXTRA_TEXT_COUNT), "");
+  EXPECT_STREQ(extra_text(-1), "");
+}
+
+}  // namespace
