@@ -8,6 +8,7 @@
 #include <string>
 
 #include "crypto/crypto.h"
+#include "model/app_core.h"
 #include "model/item.h"
 #include "model/list.h"
 #include "model/model.h"
@@ -57,7 +58,7 @@ void fill_items() {
     tag_link_append(1, static_cast<int32_t>(slot));
   }
   m.repo_lookup = nullptr;
-  m.show_completed = true;
+  app_core().settings.show_completed = 1;
 }
 
 int64_t walk_view(int64_t now) {

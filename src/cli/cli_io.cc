@@ -15,7 +15,7 @@
 int cmd_show(int, char** argv) {
   int64_t slot = cli_item(argv[1]);
   if (slot < 0) return 1;
-  std::string text = item_detail_text(item_get(slot));
+  std::string text = item_detail_text_in_tag(slot);
   std::fputs(text.c_str(), stdout);
   if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
   return 0;

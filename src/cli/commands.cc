@@ -15,6 +15,7 @@
 #include "crypto/crypto.h"
 #include "interchange/ical.h"
 #include "model/app_core.h"
+#include "model/forms.h"
 #include "model/item.h"
 #include "model/list_order.h"
 #include "model/model.h"
@@ -23,7 +24,6 @@
 #include "model/recur.h"
 #include "model/search.h"
 #include "model/tag.h"
-#include "storage/journal.h"
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/text.h"
@@ -127,9 +127,8 @@ int cmd_journal(int, char** argv) {
   if (cli_parse_index(argv[1], &index) != 0) return cli_fail("no repository %s", argv[1]);
   if (!repo_mounted(index)) return cli_fail("repository %d is not mounted", index);
   bool undo = std::strcmp(argv[0], "undo") == 0;
-  int state = journal_state(repo_table[index].db);
-  if (!(state & (undo ? 1 : 2))) return cli_fail("nothing to %s in repository %d", argv[0], index);
-  int rc = undo ? journal_undo(repo_table[index].db) : journal_redo(repo_table[index].db);
+  int rc = repo_journal_step(index, undo ? 0 : 1);
+  if (rc == 1) return cli_fail("nothing to %s in repository %d", argv[0], index);
   if (rc != 0) return cli_fail("%s failed (%d)", argv[0], rc);
   return 0;
 }
@@ -339,20 +338,12 @@ int parse_remind(const char* text, ItemForm* f) {
 
 int parse_rrule(const char* text, ItemForm* f) {
   if (!*text) {
-    f->freq = f->interval_minus_one = f->by_day = f->end_kind = f->recur_count = 0;
-    f->until = 0;
+    form_clear_rule(f);
     return 0;
   }
   IcalRule r;
-  if (ical_parse_rrule(text, text + std::strlen(text), &r) != 0 || r.freq == 0) return -1;
-  f->freq = r.freq;
-  int interval = r.interval < 1 ? 1 : r.interval > 128 ? 128 : r.interval;
-  f->interval_minus_one = interval - 1;
-  f->by_day = r.freq == FREQ_MONTHLY ? (r.by_day ? 1 : 0) : (r.freq == FREQ_WEEKLY ? r.by_day & 0x7f : 0);
-  f->end_kind = r.end_kind == RECUR_END_COUNT ? RECUR_COUNT : r.end_kind == RECUR_END_UNTIL ? RECUR_UNTIL : RECUR_FOREVER;
-  f->recur_count = f->end_kind == RECUR_COUNT ? (r.count < 1 ? 1 : r.count > 100000 ? 100000 : r.count) : 0;
-  f->until = f->end_kind == RECUR_UNTIL ? r.until : 0;
-  return 0;
+  if (ical_parse_rrule(text, text + std::strlen(text), &r) != 0) return -1;
+  return form_set_rule(f, ical_rule_fields(r));
 }
 
 int parse_time_option(const char* name, const char* text, int64_t* out) {
@@ -365,11 +356,6 @@ int parse_time_option(const char* name, const char* text, int64_t* out) {
     return 1;
   }
   return 0;
-}
-
-std::string default_vcard(const std::string& name) {
-  std::string fn = vcard_escape(name.c_str());
-  return "BEGIN:VCARD\nVERSION:3.0\nN:;\nFN:" + fn + "\nEND:VCARD\n";
 }
 
 // Applies the options to a form filled from the item (or the defaults).
@@ -405,17 +391,13 @@ int apply_options(const ItemOptions& o, int type, ItemForm* f) {
         if (cli_parse_date(o.expires, &y, &m, &d) != 0) return cli_fail("bad date for --expires: '%s'", o.expires);
         kb.date = local_time_of(y, m, d, 0, 0, 0);
       }
-      // As the key editor: an expiry is also the due time, with a reminder
-      // three days ahead.
-      f->due = kb.date;
-      f->remind_unit = kb.date ? 3 : 0;
-      f->remind_count = kb.date ? 3 : 0;
+      key_form_set_expiry(f, kb.date);
     }
     f->body = key_body_format(kb);
     if (!kb.password.empty()) OPENSSL_cleanse(&kb.password[0], kb.password.size());
     f->markup = 1;
   }
-  if (type == ITEM_VCARD && f->body.empty()) f->body = default_vcard(f->title);
+  if (type == ITEM_VCARD && f->body.empty()) f->body = contact_default_body(f->title);
   if (type == ITEM_EVENT && f->end != 0 && f->end < f->due) return cli_fail("the end is before the start");
   if (!utf8_valid(f->title.c_str())) return cli_fail("the title is not valid UTF-8");
   return 0;

@@ -5,6 +5,7 @@
 #include "crypto/wipe.h"
 #include "interchange/accounts_json.h"
 #include "interchange/interchange.h"
+#include "model/forms.h"
 #include "model/item.h"
 #include "model/ops.h"
 #include "support/log.h"
@@ -100,11 +101,7 @@ int key_import_text(const char* data, size_t len) {
     f.title = rec.title;
     f.body = key_body_format(key);
     f.markup = 1;
-    if (key.date != 0) {
-      f.due = key.date;
-      f.remind_unit = 3;  // days
-      f.remind_count = 3;
-    }
+    key_form_set_expiry(&f, key.date);
     if (item_store(-1, ITEM_KEY, f, 0) >= 0) created++;
     wipe(&f.body);
     wipe(&key.password);

@@ -5,6 +5,7 @@
 
 #include "interchange/ical.h"
 #include "interchange/interchange.h"
+#include "model/forms.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -103,24 +104,9 @@ int form_of(IcalEntry* e, ItemForm* f) {
   *f = ItemForm{};
   f->title = no_nul(e->title);
   f->body = no_nul(e->body);
-  if (e->has_rule && e->rule.freq >= FREQ_DAILY && e->rule.freq <= FREQ_YEARLY) {
-    f->freq = e->rule.freq;
-    // The record holds intervals 1..128.
-    int interval = e->rule.interval;
-    if (interval < 1) interval = 1;
-    if (interval > 128) interval = 128;
-    f->interval_minus_one = interval - 1;
-    if (f->freq == FREQ_WEEKLY) f->by_day = e->rule.by_day & 0x7F;
-    else if (f->freq == FREQ_MONTHLY) f->by_day = e->rule.by_day ? 1 : 0;
-    if (e->rule.end_kind == RECUR_END_COUNT) {
-      f->end_kind = RECUR_COUNT;
-      f->recur_count = e->rule.count < 1 ? 1 : e->rule.count;
-    } else if (e->rule.end_kind == RECUR_END_UNTIL) {
-      if (e->rule.until < 0) return -1;  // every occurrence before 1970
-      f->end_kind = RECUR_UNTIL;
-      f->until = e->rule.until;
-    }
-  }
+  if (e->has_rule && e->rule.freq >= FREQ_DAILY && e->rule.freq <= FREQ_YEARLY &&
+      form_set_rule(f, ical_rule_fields(e->rule)) != 0)
+    return -1;
   if (move_to_epoch(e, f) != 0) return -1;
   f->due = e->start;
   if (e->kind == ICAL_EVENT) f->end = e->end > 0 ? e->end : 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "model/recur.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -401,7 +402,7 @@ void write_rrule(std::string* out, const IcalItem& it) {
     struct tm tm {};
     localtime_r(&t, &tm);
     if (it.by_day)
-      std::snprintf(buf, sizeof buf, ";BYDAY=%d%s", (tm.tm_mday - 1) / 7 + 1, kDayNames[tm.tm_wday]);
+      std::snprintf(buf, sizeof buf, ";BYDAY=%d%s", week_of_month(tm.tm_mday) + 1, kDayNames[tm.tm_wday]);
     else
       std::snprintf(buf, sizeof buf, ";BYMONTHDAY=%d", tm.tm_mday);
     *out += buf;
@@ -482,4 +483,15 @@ void ical_write_item(std::string* out, const IcalItem& it, int64_t now) {
     *out += "END:VALARM\r\n";
   }
   *out += it.is_event ? "END:VEVENT\r\n" : "END:VTODO\r\n";
+}
+
+RuleFields ical_rule_fields(const IcalRule& r) {
+  RuleFields out;
+  out.freq = r.freq;
+  out.interval = r.interval;
+  out.by_day = r.by_day;
+  out.end_kind = r.end_kind == RECUR_END_COUNT ? RECUR_COUNT : r.end_kind == RECUR_END_UNTIL ? RECUR_UNTIL : 0;
+  out.count = r.count;
+  out.until = r.until;
+  return out;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "model/forms.h"
+
 // Written after the at sign of exported UIDs; imports recognise it to update
 // the item with that uuid.
 extern const char kIcalVendorDomain[];
@@ -32,6 +34,8 @@ struct IcalRule {
 // The RRULE value [text, end). 0, or -1 for a part without "=", a trailing
 // ";" or a bad UNTIL.
 int ical_parse_rrule(const char* text, const char* end, IcalRule* rule);
+// The rule's values for form_set_rule.
+RuleFields ical_rule_fields(const IcalRule& r);
 
 // "%Y%m%dT%H%M%SZ" in UTC; empty for 0.
 std::string ical_format_time(int64_t t);

@@ -176,8 +176,6 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   repo_mount_all();
   settings_restore_selection(&a.settings);
   Model& m = model();
-  m.upcoming_days = a.settings.upcoming_days;
-  m.show_completed = a.settings.show_completed != 0;
   if (last_error != 0 || m.duplicate_tag) message(io, MSG_MOUNT_ERROR);
   a.started = true;
   return STARTUP_READY;
@@ -188,8 +186,6 @@ void app_shutdown() {
   if (!a.started) return;
   sqlite3* cfg = config_db();
   Model& m = model();
-  a.settings.upcoming_days = m.upcoming_days;
-  a.settings.show_completed = m.show_completed ? 1 : 0;
   dialog_sizes_save(cfg, a.dialog_sizes);
   // The selection is written by uuid, so before the model is freed.
   settings_save(cfg, a.settings, m.view, m.selected_item);

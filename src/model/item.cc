@@ -382,8 +382,9 @@ std::string key_body_format(const KeyBody& key) {
   s += std::to_string(static_cast<long long>(key.date));
   s += '\n';
   s += key.notes;
-  if (s.size() > KEY_BODY_MAX) {
-    size_t cut = KEY_BODY_MAX;
+  if (s.size() > ITEM_BODY_MAX) {
+    log_message(LOG_WARNING, "key_body_format: %zu bytes cut to %zu", s.size(), ITEM_BODY_MAX);
+    size_t cut = ITEM_BODY_MAX;
     // Never leave half a UTF-8 sequence at the end.
     while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) cut--;
     s.resize(cut);

@@ -107,9 +107,10 @@ struct KeyBody {
   std::string notes;
 };
 void key_body_parse(const char* body, KeyBody* out);
-// At most 4095 bytes, cut at a character boundary.
+// Whole up to the item cap; longer text is cut there at a character boundary
+// (logged), as the importers cap every other body.
 std::string key_body_format(const KeyBody& key);
-enum { KEY_BODY_MAX = 4095 };
+constexpr size_t ITEM_BODY_MAX = size_t(1) << 20;
 
 // --- The item collection ----------------------------------------------------
 

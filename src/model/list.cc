@@ -3,6 +3,7 @@
 #include <ctime>
 #include <vector>
 
+#include "model/app_core.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/recur.h"
@@ -27,9 +28,8 @@ int64_t g_day_start = -1;
 int64_t g_day_end = 0;
 
 bool link_view_qualifies(const Item* item) {
-  const Model& m = model();
   if (item->flags & ITEM_TRASHED) return false;
-  if ((item->flags & ITEM_COMPLETED) && !m.show_completed) return false;
+  if ((item->flags & ITEM_COMPLETED) && !app_core().settings.show_completed) return false;
   return repo_counts(item->repo);
 }
 
@@ -102,7 +102,7 @@ bool fixed_qualifies(const Item* item, int64_t slot) {
       return t && t < day_end && t <= item->last_occurrence;
     }
     case FIXED_TASKS:
-      return item->type == ITEM_TASK && (!(item->flags & ITEM_COMPLETED) || m.show_completed);
+      return item->type == ITEM_TASK && (!(item->flags & ITEM_COMPLETED) || app_core().settings.show_completed);
     case 3:
     case 4:
     case 5:

@@ -104,15 +104,15 @@ struct Model {
   bool duplicate_tag = false;   // raised by tags_add_from_str, cleared by the shell
 
   // View state (set by the tag tree and the calendar of the main window).
+  // The list preferences ("ui.upcoming_days", "ui.show_completed") live only
+  // in app_core().settings, which the options dialog edits.
   int32_t view = VIEW_REMINDERS;  // tag slot, or one of the VIEW_ values
   int32_t fixed_kind = FIXED_UPCOMING;
   int64_t selected_item = -1;
   int64_t calendar_day = 0;  // selected calendar day, local 00:00
   int64_t upcoming_from = 0;
   int64_t upcoming_to = 0;
-  int32_t upcoming_days = 5;  // setting "ui.upcoming_days"
   bool show_hidden = false;
-  bool show_completed = true;  // setting "ui.show_completed"
 
   // Hooks installed by the shell and the repository code; any may be null.
   RepoLookup repo_lookup = nullptr;

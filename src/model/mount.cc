@@ -264,3 +264,18 @@ void clean_data() {
   tags_reset();
   reminders_rebuild();
 }
+
+int repo_journal_step(int index, int redo) {
+  if (index < 0 || static_cast<size_t>(index) >= repo_table.size() || !repo_table[index].mounted ||
+      !repo_table[index].db)
+    return -1;
+  sqlite3* db = repo_table[index].db;
+  if (!(journal_state(db) & (redo ? 2 : 1))) return 1;
+  int rc = redo ? journal_redo(db) : journal_undo(db);
+  if (rc != 0) {
+    log_message(LOG_ERROR, "repo_journal_step: %d %d: %d", index, redo, rc);
+    return rc;
+  }
+  repo_remount();
+  return 0;
+}

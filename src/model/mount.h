@@ -23,6 +23,12 @@ int repo_mount_all();
 // exist; the item clipboard is emptied.
 void repo_remount();
 
+// Undoes (redo 0) or redoes one journal step of mounted repository `index`,
+// then remounts so that the model shows the result (selection kept by uuid).
+// 0; 1 when there is nothing to undo or redo; -1 when the repository is not
+// mounted; or the journal's status (nothing remounted).
+int repo_journal_step(int index, int redo);
+
 // Shutdown: resets the journals of the mounted local repositories, closes
 // every repository and frees the item model.
 void clean_data();

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "model/app_core.h"
 #include "model/model.h"
 #include "support/log.h"
 
@@ -120,6 +121,17 @@ int64_t local_midnight_after(int64_t t, int days) {
   return local_make(lt.day + days, 0, 0, 0, lt.gmtoff);
 }
 
+int64_t local_day_at(int64_t t, int days, int64_t clock) {
+  LocalTime day, at;
+  if (!local_of(t, &day) || !local_of(clock, &at)) return 0;
+  return local_make(day.day + days, at.hour, at.min, 0, day.gmtoff);
+}
+
+int week_of_month(int mday) {
+  int week = (mday - 1) / 7;
+  return week < 0 ? 0 : week > 3 ? 3 : week;
+}
+
 int64_t local_time_of(int year, int month, int day, int hour, int minute, int second) {
   // Months beyond 1..12 carry into the year, as in mktime.
   int64_t months = int64_t(year) * 12 + (month - 1);
@@ -155,8 +167,7 @@ static bool series_init(Series* s, int64_t anchor, int freq, int interval_minus_
   s->freq = freq;
   s->n = int64_t(interval_minus_one & 0xff) + 1;
   s->by_day = freq == FREQ_WEEKLY ? (by_day & 0x7f) : (by_day & 0xff);
-  int k = (s->a.mday - 1) / 7;
-  s->week = k > 3 ? 3 : k;
+  s->week = week_of_month(s->a.mday);
   return true;
 }
 
@@ -399,153 +410,6 @@ int64_t displayed_occurrence_at(const Item* item, int64_t now) {
 
 int64_t displayed_occurrence(const Item* item) { return displayed_occurrence_at(item, time(nullptr)); }
 
-// --- Reminder times ---------------------------------------------------------------------
-
-static int64_t lead(const Item* item) { return item->remind_offset == 1 ? 0 : item->remind_offset; }
-
-void item_next_remind(Item* item, int64_t now) {
-  if (!item->remind_offset) {
-    item->next_remind = 0;
-    return;
-  }
-  int64_t t = 0;
-  if (item->due && item->last_occurrence >= now && item->last_occurrence >= item->due && item->flags == 0 &&
-      repo_counts(item->repo))
-    t = item_occurrence_from(item, now);
-  if (t) {
-    item->next_remind = t - lead(item);
-  } else {
-    item->remind_offset = 0;
-    item->next_remind = 0;
-  }
-}
-
-void reminder_advance(Item* item, int64_t now) {
-  int64_t target = now + item->remind_offset;
-  int64_t t = 0;
-  if (item->due && item->last_occurrence >= target && item->last_occurrence >= item->due && item->flags == 0 &&
-      repo_counts(item->repo))
-    t = item_occurrence_from(item, target);
-  if (t) {
-    item->next_remind = t - lead(item);
-  } else {
-    item->next_remind = 0;
-    item->remind_offset = 0;
-  }
-}
-
-// --- The reminder list -------------------------------------------------------------------
-
-static void notify_reminders() {
-  if (model().reminder_changed) model().reminder_changed();
-}
-
-static Reminder* reminder_find_slot(int64_t item_slot, int64_t* slot) {
-  int64_t cursor = -1;
-  while (Reminder* r = slot_next<Reminder>(model().reminders, &cursor))
-    if (r->item == item_slot) {
-      if (slot) *slot = cursor;
-      return r;
-    }
-  return nullptr;
-}
-
-Reminder* reminder_find(int64_t slot) { return reminder_find_slot(slot, nullptr); }
-
-void reminder_set(int64_t slot, int64_t remind_at, int64_t due_at) {
-  Reminder* r = reminder_find(slot);
-  if (r && r->remind_at == remind_at) {
-    r->due_at = due_at;
-    return;
-  }
-  if (!r) {
-    int64_t s;
-    r = static_cast<Reminder*>(slot_array_add(model().reminders, &s));
-    if (!r) return;
-    r->item = static_cast<int32_t>(slot);
-  }
-  r->remind_at = remind_at;
-  r->due_at = due_at;
-  notify_reminders();
-}
-
-void reminder_remove(int64_t slot) {
-  int64_t s;
-  if (!reminder_find_slot(slot, &s)) return;
-  slot_array_remove(model().reminders, s);
-  notify_reminders();
-}
-
-static bool wants_reminder(const Item* item) {
-  return item->due && item->remind_offset && item->next_remind && item->flags == 0;
-}
-
-static int64_t reminder_due_at(const Item* item) { return item->next_remind + lead(item); }
-
-void reminder_sync(int64_t slot) {
-  const Item* item = slot_get<Item>(model().items, slot);
-  if (item && wants_reminder(item))
-    reminder_set(slot, item->next_remind, reminder_due_at(item));
-  else
-    reminder_remove(slot);
-}
-
-void reminders_rebuild() {
-  Model& m = model();
-  slot_array_free(m.reminders);
-  m.reminders = slot_array_new(sizeof(Reminder));
-  int64_t cursor = -1;
-  while (const Item* item = slot_next<Item>(m.items, &cursor)) {
-    if (!wants_reminder(item)) continue;
-    int64_t s;
-    Reminder* r = static_cast<Reminder*>(slot_array_add(m.reminders, &s));
-    if (!r) return;
-    r->remind_at = item->next_remind;
-    r->due_at = reminder_due_at(item);
-    r->item = static_cast<int32_t>(cursor);
-  }
-}
-
-// --- Stored changes ---------------------------------------------------------------------
-
-static void changed(int64_t slot) {
-  reminder_sync(slot);
-  Model& m = model();
-  if (m.item_changed) m.item_changed(slot_get<Item>(m.items, slot), 1);
-}
-
-int reminder_next_at(int64_t slot, int64_t now) {
-  Item* item = slot_get<Item>(model().items, slot);
-  if (!item) return -1;
-  reminder_advance(item, now);
-  int rc = item_update(item);
-  if (rc == 0) changed(slot);
-  return rc;
-}
-
-int reminder_next(int64_t slot) { return reminder_next_at(slot, time(nullptr)); }
-
-int due_move_at(int64_t slot, int days, int64_t now) {
-  Item* item = slot_get<Item>(model().items, slot);
-  if (!item || !item->due) return -1;
-  if (days) {
-    LocalTime today, old;
-    if (!local_of(now, &today) || !local_of(item->due, &old)) return -1;
-    int64_t t = local_make(today.day + days, old.hour, old.min, 0, today.gmtoff);
-    if (!t) return -1;
-    item->due = t;
-  } else {
-    int64_t t = next_half_hour_at(now);
-    if (item->due < t) item->due = t;
-  }
-  if (item->next_remind) item->next_remind = item->due - lead(item);
-  int rc = item_update(item);
-  if (rc == 0) changed(slot);
-  return rc;
-}
-
-int due_move(int64_t slot, int days) { return due_move_at(slot, days, time(nullptr)); }
-
 // --- Timer and calendar --------------------------------------------------------------------
 
 int64_t get_next_timer(int64_t now) {
@@ -620,7 +484,7 @@ void upcoming_window(int64_t now) {
   Model& m = model();
   if (m.view == VIEW_FIXED && m.fixed_kind == FIXED_UPCOMING) {
     m.upcoming_from = local_midnight(now);
-    m.upcoming_to = local_midnight_after(now, m.upcoming_days);
+    m.upcoming_to = local_midnight_after(now, app_core().settings.upcoming_days);
   } else {
     m.upcoming_from = 0;
     m.upcoming_to = 0;

@@ -1,4 +1,7 @@
-// Due dates, recurrence, reminders, the next timer and the calendar marks.
+// Calendar arithmetic: local dates and times, recurrence series, the
+// occurrence a view shows, the next timer and the calendar marks. Reads the
+// model, never stores (the reminder list is reminders.h, the stored due and
+// reminder moves due_moves.h).
 //
 // All calendar arithmetic is in local time through the C library, with
 // daylight saving time left to it. Occurrences of a repeating item are counted
@@ -9,13 +12,7 @@
 #include <cstdint>
 
 #include "model/item.h"
-
-// One entry per item with a pending reminder.
-struct Reminder {
-  int64_t remind_at;  // when it fires: the item's next_remind
-  int64_t due_at;     // the occurrence it announces
-  int32_t item;       // item slot
-};
+#include "model/reminders.h"
 
 // freq is daily, weekly, monthly or yearly.
 bool recur_active(const Recurrence& r);
@@ -38,6 +35,13 @@ int64_t local_midnight(int64_t t);
 int64_t local_midnight_after(int64_t t, int days);
 // Local time of a calendar date (month 1..12).
 int64_t local_time_of(int year, int month, int day, int hour, int minute, int second);
+// The local day of t moved by `days`, at the local hour and minute of
+// `clock` (seconds 0); 0 when it cannot be represented.
+int64_t local_day_at(int64_t t, int days, int64_t clock);
+// Week of the month of day `mday` (1..31) as a monthly rule by weekday
+// repeats it: 0 for days 1-7 up to 3 for days 22-28; days 29-31 count as the
+// fourth week too, since not every month has a fifth.
+int week_of_month(int mday);
 
 // Default due time: now + 30 minutes moved to the next :00 or :30 after it.
 int64_t next_half_hour();
@@ -46,33 +50,6 @@ int64_t next_half_hour_at(int64_t now);
 // The occurrence shown in lists and the detail view (depends on the view).
 int64_t displayed_occurrence(const Item* item);
 int64_t displayed_occurrence_at(const Item* item, int64_t now);
-
-// Works out next_remind after an edit (remind_offset 0 when no reminder can
-// follow).
-void item_next_remind(Item* item, int64_t now);
-// After a reminder was shown: moves next_remind to the next occurrence
-// (next_remind and remind_offset 0 when there is none). Memory only.
-void reminder_advance(Item* item, int64_t now);
-
-// The reminder list.
-Reminder* reminder_find(int64_t slot);
-void reminder_set(int64_t slot, int64_t remind_at, int64_t due_at);
-void reminder_remove(int64_t slot);
-// Sets or removes the item's entry: set when it has a due time, an offset, a
-// next_remind and no flags.
-void reminder_sync(int64_t slot);
-// Rebuilds the whole list from the items, without notifications (mounting).
-void reminders_rebuild();
-
-// reminder_advance, stored, then the list and the views are told. 0 or a
-// storage status.
-int reminder_next(int64_t slot);
-int reminder_next_at(int64_t slot, int64_t now);
-// Moves a due date to today + days at its old hour and minute, or for days 0
-// to the next half hour when it is earlier. 0, -1 without a due time, or a
-// storage status.
-int due_move(int64_t slot, int days);
-int due_move_at(int64_t slot, int days, int64_t now);
 
 // Seconds until something changes: a reminder fires, an occurrence comes within
 // 24 hours or arrives, or the day changes; plus 2.

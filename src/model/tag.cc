@@ -171,3 +171,16 @@ int64_t tag_create(int repo, int64_t parent_slot, const char* name) {
   }
   return slot;
 }
+
+int64_t item_home_tag(int64_t item_slot) {
+  Model& m = model();
+  const Item* item = item_get(item_slot);
+  if (!item) return -1;
+  int64_t cursor = -1;
+  while (const TagLink* l = slot_next<TagLink>(m.tag_links, &cursor))
+    if (l->item == item_slot && l->tag >= 1 && tag_get(l->tag)) return l->tag;
+  cursor = -1;
+  while (const Tag* t = slot_next<Tag>(m.tags, &cursor))
+    if (cursor > 0 && t->repo == item->repo && uuid_is_zero(t->parent)) return cursor;
+  return -1;
+}

@@ -40,6 +40,9 @@ void tag_link_add(const uint8_t tag_uuid[16], const uint8_t item_uuid[16]);
 // Appends an in-memory link by slots.
 void tag_link_append(int32_t tag_slot, int32_t item_slot);
 bool tag_link_exists(int32_t tag_slot, int32_t item_slot);
+// The tag in which an item is shown on its own: its first link to a real tag
+// (slot 1 and above), else its repository's root tag; -1 when neither exists.
+int64_t item_home_tag(int64_t item_slot);
 
 // Stores a new version of the tag in a journal group of its own.
 int tags_save_tag(Tag* tag);

@@ -10,7 +10,9 @@
 #include "crypto/wipe.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
+#include "model/model.h"
 #include "model/recur.h"
+#include "model/tag.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"
@@ -164,8 +166,8 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
     case FREQ_MONTHLY:
       if (interval > 1) s += ui_format(191, interval) + " ";
       if (r.by_day) {
-        int week = (tm.tm_mday - 1) / 7;
-        s += label(202 + (week > 4 ? 4 : week));
+        // The week the series repeats on, as the recurrence counts it.
+        s += label(202 + week_of_month(tm.tm_mday));
         s += " ";
         s += label(kWeekdayIds[tm.tm_wday]);
       } else {
@@ -289,6 +291,21 @@ std::string vcard_markup(const std::string& body) {
   out += vcard_text_of(rec.note);
   cap_structured(&out, "vcard_markup");
   return out;
+}
+
+std::string item_detail_text_in_tag(int64_t slot) {
+  const Item* item = item_get(slot);
+  int64_t tag = item_home_tag(slot);
+  if (!item || tag < 1) return item_detail_text(item);
+  Model& m = model();
+  int32_t view = m.view;
+  int64_t selected = m.selected_item;
+  m.view = static_cast<int32_t>(tag);
+  m.selected_item = slot;
+  std::string text = item_detail_text(item);
+  m.view = view;
+  m.selected_item = selected;
+  return text;
 }
 
 std::string item_detail_text(const Item* item, bool nested) {

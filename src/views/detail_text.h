@@ -15,6 +15,10 @@
 // links to missing items vanish). `nested` is set for linked items. Contacts
 // and keys give their structured text.
 std::string item_detail_text(const Item* item, bool nested = false);
+// The detail text as the window shows it with the item selected in its home
+// tag (item_home_tag), whatever view is selected now: a repeating item shows
+// the occurrence its list row shows. The view state is left as it was.
+std::string item_detail_text_in_tag(int64_t slot);
 
 // "<count> <unit>" for a reminder lead time; the word for none for 0 or less.
 std::string reminder_text(int64_t offset);

@@ -352,4 +352,22 @@ TEST(CliHelp, EveryCommandHasHelp) {
   EXPECT_EQ(h.run({}).status, 2);
 }
 
+// A birthday imported with its birth year as start: `show` gives the same
+// occurrence as the list, whatever view the saved selection left.
+TEST_F(Cli, ShowGivesTheOccurrenceTheListShows) {
+  std::string birthday = add({"event", work, "--title", "Ann", "--due", "1972-10-30 00:00", "--end",
+                              "1972-10-30 23:59", "--rrule", "FREQ=YEARLY"});
+  std::string listed = items()[birthday][3];
+  ASSERT_EQ(listed.size(), 16u);
+  EXPECT_NE(listed.substr(0, 4), "1972");
+  EXPECT_EQ(listed.substr(4), "-10-30 00:00");
+  for (const char* view : {"all", "reminders", "trash"}) {
+    ASSERT_EQ(h.run({"items", view}).status, 0);  // leaves the view selected
+    CliResult show = h.run({"show", birthday});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find(listed), std::string::npos) << view << "\n" << show.out;
+    EXPECT_EQ(show.out.find("1972-10-30"), std::string::npos) << view << "\n" << show.out;
+  }
+}
+
 }  // namespace

@@ -229,4 +229,43 @@ TEST_F(CliSync, NoAccountGivesAClearError) {
   }
 }
 
+// Long key notes come back whole from import, storage, export and the
+// server, on this profile and on the other one.
+TEST_F(CliSync, LongKeyNotesSurviveImportExportAndSync) {
+  std::map<std::string, std::string> notes;  // title -> notes as JSON escapes them
+  std::string json = "[";
+  for (size_t n : {size_t(6000), size_t(500000)}) {
+    std::string escaped;
+    for (size_t i = 0; escaped.size() < n; i++) escaped += "line " + std::to_string(i) + " \xc3\xa9\\n";
+    std::string title = "Key " + std::to_string(n);
+    notes[title] = escaped;
+    if (json.size() > 1) json += ",";
+    json += R"({"title":")" + title + R"(","username":"u","password":"p","url":"https://x","notes":")" + escaped +
+            "\"}";
+  }
+  json += "]";
+  a.write("in.json", json);
+  std::string root = root_tag(a, "0");
+  CliResult r = a.run({"import", "json", a.path("in.json"), root});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.line(0), "2");
+  std::string idx = share();
+  ASSERT_EQ(idx, "1");
+
+  auto expect_notes = [&](const CliHome& h, const std::string& tag) {
+    ASSERT_EQ(h.run({"export", "json", tag, h.path("out.json")}).status, 0);
+    std::string out = CliHome::slurp(h.path("out.json"));
+    for (auto& [title, escaped] : notes) {
+      EXPECT_NE(out.find("\"notes\": \"" + escaped + "\""), std::string::npos) << title;
+    }
+  };
+  expect_notes(a, root);
+  expect_notes(b, root_tag(b, idx));
+
+  // Syncing both ways again keeps them whole.
+  ASSERT_EQ(b.run({"sync", idx}).status, 0);
+  ASSERT_EQ(a.run({"sync", "0"}).status, 0);
+  expect_notes(a, root);
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "model/app_core.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/recur.h"
@@ -23,9 +24,9 @@ inline void model_clean() {
   m.view = VIEW_FIXED;
   m.fixed_kind = FIXED_ALL;
   m.calendar_day = 0;
-  m.upcoming_days = 5;
+  app_core().settings.upcoming_days = 5;
   m.show_hidden = false;
-  m.show_completed = true;
+  app_core().settings.show_completed = 1;
   m.repo_lookup = nullptr;
   m.item_changed = nullptr;
   m.reminder_changed = nullptr;

@@ -244,15 +244,21 @@ TEST_F(KeyBodyTest, DateBaseIsDetected) {
   EXPECT_EQ(k.date, 8);
 }
 
-TEST_F(KeyBodyTest, FormatIsCutAt4095BytesOnACharacterBoundary) {
+TEST_F(KeyBodyTest, LongNotesStayWholeUpToTheItemCap) {
   KeyBody k;
-  k.notes = std::string(5000, 'x');
-  EXPECT_EQ(key_body_format(k).size(), 4095u);
+  k.url = "u";
+  for (size_t n : {size_t(4096), size_t(6000), size_t(500000)}) {
+    k.notes = std::string(n, 'x');
+    KeyBody back;
+    key_body_parse(key_body_format(k).c_str(), &back);
+    EXPECT_EQ(back.notes, k.notes) << n;
+  }
+  // Over the cap: cut there, never inside a character.
   k.notes.clear();
-  for (int i = 0; i < 3000; i++) k.notes += "é";  // two bytes each
+  while (k.notes.size() <= ITEM_BODY_MAX) k.notes += "é";  // two bytes each
   std::string body = key_body_format(k);
-  EXPECT_LE(body.size(), 4095u);
-  EXPECT_GE(body.size(), 4094u);
+  EXPECT_LE(body.size(), ITEM_BODY_MAX);
+  EXPECT_GE(body.size(), ITEM_BODY_MAX - 1);
   EXPECT_NE(static_cast<unsigned char>(body.back()), 0xC3);  // no lead byte left alone
 }
 

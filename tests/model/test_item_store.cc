@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "model/due_moves.h"
 #include "model_fixture.h"
 #include "storage/db.h"
 #include "storage/journal.h"

@@ -79,13 +79,13 @@ TEST_F(ListTest, ShowCompletedSwitch) {
   tag_link_append(2, static_cast<int32_t>(done));
   tag_link_append(2, static_cast<int32_t>(open));
   tag_link_append(VIEW_SEARCH, static_cast<int32_t>(done));
-  model().show_completed = true;
+  app_core().settings.show_completed = 1;
   show(2);
   EXPECT_EQ(walk(), (V{done, open}));
   show(VIEW_FIXED, FIXED_TASKS);
   EXPECT_EQ(walk(), (V{done, open}));
 
-  model().show_completed = false;
+  app_core().settings.show_completed = 0;
   show(2);
   EXPECT_EQ(walk(), (V{open}));
   show(VIEW_SEARCH);
@@ -101,7 +101,7 @@ TEST_F(ListTest, ShowCompletedSwitch) {
   EXPECT_EQ(walk(), (V{done, open}));  // the search link is no real tag
 
   // Upcoming and calendar lists never show items with flags.
-  model().show_completed = true;
+  app_core().settings.show_completed = 1;
   model().calendar_day = lt(2030, 1, 1);
   show(VIEW_FIXED, FIXED_CALENDAR_DAY);
   EXPECT_EQ(walk(), (V{open}));
@@ -148,7 +148,7 @@ TEST_F(ListTest, TypeListsAndUntagged) {
 }
 
 TEST_F(ListTest, UpcomingWindowIsOpenAtBothEnds) {
-  model().upcoming_days = 7;
+  app_core().settings.upcoming_days = 7;
   show(VIEW_FIXED, FIXED_UPCOMING);
   upcoming_window(now);
   int64_t today = local_midnight(now);
@@ -247,7 +247,7 @@ TEST_F(ListTest, RemindersViewAndCounts) {
   reminders_view_refresh(now + 3600);
   EXPECT_EQ(walk(), (V{a, b, c}));
   item_get(b)->flags = ITEM_COMPLETED;
-  model().show_completed = false;
+  app_core().settings.show_completed = 0;
   EXPECT_EQ(walk(), (V{a, c}));
 }
 

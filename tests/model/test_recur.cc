@@ -355,7 +355,7 @@ TEST_F(Calendar, SelectedDayAndUpcomingWindow) {
   EXPECT_EQ(model().calendar_day, lt(2026, 3, 29));
   model().view = VIEW_FIXED;
   model().fixed_kind = FIXED_UPCOMING;
-  model().upcoming_days = 5;
+  app_core().settings.upcoming_days = 5;
   upcoming_window(lt(2026, 3, 28, 15));
   EXPECT_EQ(model().upcoming_from, lt(2026, 3, 28));
   EXPECT_EQ(model().upcoming_to, lt(2026, 4, 2));

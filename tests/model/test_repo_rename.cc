@@ -36,6 +36,8 @@ TEST_F(RepoRenameTest, EmptyAndInvalidNamesKeepTheOldName) {
   EXPECT_EQ(-1, repo_rename(0, nullptr));
   EXPECT_EQ(-1, repo_rename(1, "none"));
   EXPECT_EQ(-1, repo_rename(-1, "none"));
+  // A name the record cannot hold is refused by the store.
+  EXPECT_NE(0, repo_rename(0, std::string(3000, 'n').c_str()));
   EXPECT_EQ(old, repo_table[0].name);
   EXPECT_EQ(old, tag_get(root_tag(0))->name);
   restart();

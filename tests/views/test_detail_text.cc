@@ -64,7 +64,7 @@ TEST_F(DetailTest, RecurrencePhrases) {
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 2, 1, RECUR_COUNT), 5, 0, tuesday),
             ui_format(191, 3) + " " + L(203) + " " + L(171) + ", " + ui_format(193, 5));
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY), 0, 0, lt(2030, 3, 31)), ui_format(201, 31));
-  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)), L(206) + " " + L(176));  // 5th Sunday
+  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)), L(205) + " " + L(176));  // the 5th Sunday repeats on the 4th
   EXPECT_EQ(recurrence_text(rule(FREQ_DAILY), 0, 0, monday), "");
   EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_format(189, 3));
   EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_format(193, 7));
