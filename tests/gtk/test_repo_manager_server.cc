@@ -183,6 +183,49 @@ TEST_F(ManagerServerTest, UnreachableServerIsReportedWithTheErrorText) {
   EXPECT_EQ(1, failed);
 }
 
+TEST_F(ManagerServerTest, ImportOfARepositoryFileAsksItsPasswordUntilRightOrCancelled) {
+  int index = add_repository("Exported");
+  ASSERT_EQ(0, repo_put_on_server(index, ""));
+  std::string file = dir_.file("exported.repo");
+  ASSERT_EQ(0, repo_export(&repo_table[index], "Export-Pass-1234", file.c_str()));
+  std::string id = repo_table[index].server_id;
+  ASSERT_EQ(0, repo_delete(index));
+  bool ok_empty = true;
+  std::string kept;
+  int wrong = 0, imported = 0;
+  script({{275, false, [](GtkWindow* w) { respond(w, 2); }},
+          {34, false,
+           [&](GtkWindow* w) {
+             ok_empty = ok_sensitive(w);
+             gtk_entry_set_text(entry(w, "file"), file.c_str());
+             respond(w, GTK_RESPONSE_OK);
+           }},
+          {307, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
+          {34, false,
+           [&](GtkWindow* w) {
+             kept = gtk_entry_get_text(entry(w, "file"));
+             respond(w, GTK_RESPONSE_OK);
+           }},
+          prompt_answer("not-the-export-password"),
+          message_seen(307, &wrong),
+          {34, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }},
+          prompt_answer("Export-Pass-1234"),
+          message_seen(34, &imported),
+          {275, false,
+           [](GtkWindow* w) {
+             EXPECT_NE("", row_of(w, "Exported"));
+             respond(w, GTK_RESPONSE_OK);
+           }}});
+  repo_manager();
+  EXPECT_FALSE(ok_empty);
+  EXPECT_EQ(file, kept) << "a cancelled password keeps the file name";
+  EXPECT_EQ(1, wrong);
+  EXPECT_EQ(1, imported);
+  ASSERT_EQ(1u, repo_table.size());
+  EXPECT_EQ(id, repo_table[0].server_id);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[0]));
+}
+
 }  // namespace
 
 #endif  // ORDIKA_WITH_SERVER
