@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dialogs/modal.h"
+#include "dialogs/secret_clipboard.h"
 #include "support/log.h"
 #include "support/strings.h"
 
@@ -101,8 +102,8 @@ void show_copyable(int title_id, const char* text) {
   {
     ModalScope scope(d);
     while (scope.run() == GTK_RESPONSE_APPLY) {
-      GtkClipboard* cb = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-      gtk_clipboard_set_text(cb, text ? text : "", -1);
+      // Every text shown here is a password: cleared from the clipboard later.
+      clipboard_put_secret(text);
     }
   }
   gtk_widget_destroy(d);

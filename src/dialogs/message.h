@@ -23,7 +23,8 @@ bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id);
 // The information box of the data timer (text 209, title 307).
 void show_data_notice();
 // The text in large bold type with a copy button (72) that puts it on the
-// clipboard each time, and a close button (28).
+// clipboard each time (cleared again after 30 seconds when it still holds
+// the text: what is shown here is a password), and a close button (28).
 void show_copyable(int title_id, const char* text);
 
 // Starts "xdg-open" with the text as its only argument, asynchronously, in
