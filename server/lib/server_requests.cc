@@ -58,6 +58,23 @@ int make_tmp(Session* ss, TempDir* t) {
   return 0;
 }
 
+// Makes the request's scratch folder, answers OK and receives the upload
+// into it. False when the handler must end, with its return value in *ret.
+bool receive_upload(Session* ss, TempDir* tmp, std::string* file, int* ret) {
+  if (make_tmp(ss, tmp) != 0) {
+    *ret = reply_byte(ss, SRV_FAILED);
+    return false;
+  }
+  *ret = -1;
+  if (reply_byte(ss, SRV_OK) != 0) return false;
+  ss->conn.dir = tmp->path;
+  ss->conn.max_body = ss->srv->cfg.max_object;
+  std::string name;
+  if (recv_obj(&ss->conn, &name, nullptr, 0) != 0 || name.empty()) return false;
+  *file = join(tmp->path, name);
+  return true;
+}
+
 // True when the key (account or address) has used up its failed password
 // changes within the window. Called with srv->mu held.
 bool password_blocked(Server* srv, const std::string& key, time_t now) {
@@ -173,13 +190,9 @@ int handle_create(Session* ss) {
   int rc = find_repo(ss->db.get(), ss->account, id, &row);
   if (rc != 0 && rc != 1) return reply_byte(ss, SRV_FAILED);
   TempDir tmp;
-  if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
-  if (reply_byte(ss, SRV_OK) != 0) return -1;
-  ss->conn.dir = tmp.path;
-  ss->conn.max_body = ss->srv->cfg.max_object;
-  std::string name;
-  if (recv_obj(&ss->conn, &name, nullptr, 0) != 0 || name.empty()) return -1;
-  std::string file = join(tmp.path, name);
+  std::string file;
+  int ret = 0;
+  if (!receive_upload(ss, &tmp, &file, &ret)) return ret;
   work_begin(ss);
   uint64_t bytes = 0;
   uint8_t key_check[64];
@@ -359,13 +372,9 @@ int handle_put_sync(Session* ss) {
   if (st != 0) return reply_byte(ss, st);
   if (std::memcmp(state, row.state, 20) != 0) return reply_byte(ss, SRV_STALE);
   TempDir tmp;
-  if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
-  if (reply_byte(ss, SRV_OK) != 0) return -1;
-  ss->conn.dir = tmp.path;
-  ss->conn.max_body = ss->srv->cfg.max_object;
-  std::string name;
-  if (recv_obj(&ss->conn, &name, nullptr, 0) != 0 || name.empty()) return -1;
-  std::string file = join(tmp.path, name);
+  std::string file;
+  int ret = 0;
+  if (!receive_upload(ss, &tmp, &file, &ret)) return ret;
   work_begin(ss);
   uint64_t bytes = 0;
   int status = check_upload(file, DB_SCHEMA_SNAPSHOT, &ss->work, &bytes);

@@ -31,16 +31,6 @@ std::string cut(std::string s, size_t max) {
 
 std::string entry_text(GtkWidget* e) { return gtk_entry_get_text(GTK_ENTRY(e)); }
 
-std::string view_text(GtkWidget* view) {
-  GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
-  GtkTextIter a, b;
-  gtk_text_buffer_get_bounds(buf, &a, &b);
-  gchar* t = gtk_text_buffer_get_text(buf, &a, &b, TRUE);
-  std::string out = t ? t : "";
-  g_free(t);
-  return out;
-}
-
 std::string joined_name(const std::string& given, const std::string& family) {
   if (given.empty()) return family;
   if (family.empty()) return given;
@@ -411,7 +401,7 @@ VCardEdit gather_edit(ContactSection* c) {
     }
     e.address_origin.push_back(a.origin);
   }
-  if (c->notes_shown) r.note = vcard_escape(view_text(c->notes).c_str());
+  if (c->notes_shown) r.note = vcard_escape(text_view_text(c->notes).c_str());
   return e;
 }
 

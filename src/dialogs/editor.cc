@@ -233,14 +233,7 @@ void editor_validate(Editor* ed) {
 }
 
 std::string editor_body_text(Editor* ed) {
-  if (!ed->body_view) return {};
-  GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(ed->body_view));
-  GtkTextIter a, b;
-  gtk_text_buffer_get_bounds(buf, &a, &b);
-  gchar* text = gtk_text_buffer_get_text(buf, &a, &b, TRUE);
-  std::string out = text ? text : "";
-  g_free(text);
-  return out;
+  return ed->body_view ? text_view_text(ed->body_view) : std::string();
 }
 
 void editor_gather(Editor* ed, ItemForm* form) {

@@ -17,16 +17,6 @@
 
 namespace {
 
-std::string view_text(GtkWidget* view) {
-  GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
-  GtkTextIter a, b;
-  gtk_text_buffer_get_bounds(buf, &a, &b);
-  gchar* t = gtk_text_buffer_get_text(buf, &a, &b, TRUE);
-  std::string out = t ? t : "";
-  g_free(t);
-  return out;
-}
-
 void set_label(GtkWidget* button, int id) {
   const char* s = ui_string(id);
   gtk_button_set_label(GTK_BUTTON(button), s ? s : "");
@@ -139,7 +129,7 @@ KeyBody key_of(KeySection* k) {
   key.url = gtk_entry_get_text(GTK_ENTRY(k->url));
   key.user = gtk_entry_get_text(GTK_ENTRY(k->user));
   key.password = gtk_entry_get_text(GTK_ENTRY(k->password));
-  key.notes = view_text(k->notes);
+  key.notes = text_view_text(k->notes);
   if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(k->expiry_check))) key.date = date_picker_get(k->expiry);
   return key;
 }

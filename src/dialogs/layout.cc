@@ -89,3 +89,13 @@ void set_accessible_name(GtkWidget* widget, int string_id) {
   AtkObject* a = gtk_widget_get_accessible(widget);
   if (a) atk_object_set_name(a, ui_string_line(string_id).c_str());
 }
+
+std::string text_view_text(GtkWidget* view) {
+  GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+  GtkTextIter a, b;
+  gtk_text_buffer_get_bounds(buf, &a, &b);
+  gchar* t = gtk_text_buffer_get_text(buf, &a, &b, TRUE);
+  std::string out = t ? t : "";
+  g_free(t);
+  return out;
+}

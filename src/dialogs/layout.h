@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <initializer_list>
+#include <string>
 
 // A grid with border width 5 and row and column spacing 5.
 GtkWidget* form_grid_new();
@@ -27,3 +28,6 @@ GtkWidget* combo_from_list(const char* list, int active);
 // Sets the accessible name of a widget to the text of the string id
 // (line breaks turned into spaces).
 void set_accessible_name(GtkWidget* widget, int string_id);
+
+// The whole text of a text view.
+std::string text_view_text(GtkWidget* view);

@@ -15,7 +15,6 @@
 #include "gtk_fixture.h"
 #include "support/strings.h"
 
-
 // One step of a scripted run: it acts on the first top dialog with this
 // title (a message box, or any other dialog) that appears.
 struct Step {
@@ -51,6 +50,9 @@ inline void script(std::deque<Step> steps) {
           gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_DELETE_EVENT);
           return G_SOURCE_CONTINUE;
         }
+        // A progress dialog may share its title with the dialog that follows
+        // its work: the script waits for that one.
+        if (find_widget<GtkProgressBar>(GTK_WIDGET(w), GTK_TYPE_PROGRESS_BAR)) return G_SOURCE_CONTINUE;
         Step& s = q->front();
         const char* title = gtk_window_get_title(w);
         if (!title || std::string(title) != ui_string(s.title_id) || GTK_IS_MESSAGE_DIALOG(w) != s.message)
