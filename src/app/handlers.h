@@ -33,3 +33,7 @@ void on_trash(MainWindow* w, int);
 void on_set_tags(MainWindow* w, int);
 void on_item_history(MainWindow* w, int);
 void on_search(MainWindow* w, int);
+
+// Clipboard (handlers_clipboard.cc)
+void on_copy_user(MainWindow* w, int);
+void on_copy_password(MainWindow* w, int);
