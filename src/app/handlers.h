@@ -13,6 +13,9 @@ void on_account(MainWindow* w, int);
 void on_sync_repo(MainWindow* w, int);
 void on_sync_all(MainWindow* w, int);
 void on_about(MainWindow* w, int);
+// arg 1: redo
+void on_undo(MainWindow* w, int redo);
+void on_redo(MainWindow* w, int);
 
 // View (handlers_view.cc)
 void on_back(MainWindow* w, int);

@@ -35,10 +35,14 @@ int selected_repo() {
 }  // namespace
 
 void full_reload(MainWindow* w) {
+  repo_remount();
+  window_rebuild(w);
+}
+
+void window_rebuild(MainWindow* w) {
   Model& m = model();
   bool navigating = w->navigating;
   w->navigating = true;
-  repo_remount();
   tag_tree_fill(w->tags);
   expand_single_repository(w);
   if (!select_tag(w, m.view)) {
@@ -107,3 +111,19 @@ void on_sync_all(MainWindow* w, int) {
 }
 
 void on_about(MainWindow*, int) { about_box(); }
+
+// Undo and redo step the journal of the selected tag's repository, which
+// remounts; the window then shows what is there now.
+void on_undo(MainWindow* w, int redo) {
+  int repo = selected_repo();
+  log_message(LOG_INFO, redo ? "on_redo: %d %d" : "on_undo: %d %d", static_cast<int>(model().view), repo);
+  if (repo < 0) return;
+  int rc = repo_journal_step(repo, redo);
+  if (rc != 0) {
+    if (rc != 1) log_message(LOG_ERROR, "on_undo: step failed %d", rc);
+    return;
+  }
+  window_rebuild(w);
+}
+
+void on_redo(MainWindow* w, int) { on_undo(w, 1); }

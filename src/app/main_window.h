@@ -27,6 +27,9 @@ void expand_single_repository(MainWindow* w);
 // Mounts every repository again (selection kept by uuid where it still
 // exists), rebuilds the tag tree, then a full refresh (handlers_program.cc).
 void full_reload(MainWindow* w);
+// The window half of it, after the model was mounted again: tag tree,
+// cursor, list type, full refresh.
+void window_rebuild(MainWindow* w);
 
 // selection.cc
 void set_list_type(MainWindow* w, int type);
