@@ -6,6 +6,16 @@ struct MainWindow;
 
 // Program (handlers_program.cc)
 void on_quit(MainWindow* w, int);
+void on_options(MainWindow* w, int);
+void on_repo_manager(MainWindow* w, int);
+void on_master_password(MainWindow* w, int);
+void on_account(MainWindow* w, int);
+void on_sync_repo(MainWindow* w, int);
+void on_sync_all(MainWindow* w, int);
+void on_about(MainWindow* w, int);
+// arg 1: redo
+void on_undo(MainWindow* w, int redo);
+void on_redo(MainWindow* w, int);
 
 // View (handlers_view.cc)
 void on_back(MainWindow* w, int);
@@ -13,3 +23,20 @@ void on_forward(MainWindow* w, int);
 void on_list_type(MainWindow* w, int type);
 void on_completed(MainWindow* w, int);
 void on_show_hide(MainWindow* w, int);
+
+// Items (handlers_item.cc)
+void on_create_note(MainWindow* w, int);
+void on_create_task(MainWindow* w, int);
+void on_create_event(MainWindow* w, int);
+void on_create_vcard(MainWindow* w, int);
+void on_create_key(MainWindow* w, int);
+void on_item_edit(MainWindow* w, int);
+void on_delete_item(MainWindow* w, int);
+void on_trash(MainWindow* w, int);
+void on_set_tags(MainWindow* w, int);
+void on_item_history(MainWindow* w, int);
+void on_search(MainWindow* w, int);
+
+// Clipboard (handlers_clipboard.cc)
+void on_copy_user(MainWindow* w, int);
+void on_copy_password(MainWindow* w, int);

@@ -97,6 +97,8 @@ void build_item_list(MainWindow* w) {
   g_signal_connect(w->item_list, "button-press-event", G_CALLBACK(on_tree_button_press), w);
 }
 
+}  // namespace
+
 // A single mounted repository is shown opened.
 void expand_single_repository(MainWindow* w) {
   GtkTreeModel* m = GTK_TREE_MODEL(w->tags->store);
@@ -106,8 +108,6 @@ void expand_single_repository(MainWindow* w) {
   gtk_tree_view_expand_row(GTK_TREE_VIEW(w->tag_tree), path, FALSE);
   gtk_tree_path_free(path);
 }
-
-}  // namespace
 
 MainWindow& main_window() {
   static MainWindow w;

@@ -22,6 +22,14 @@ void main_window_save_geometry(MainWindow* w);
 void main_window_quit(MainWindow* w);
 // Shows a hidden (or iconified, or buried) window in front.
 void main_window_present(MainWindow* w);
+// A single mounted repository is shown opened.
+void expand_single_repository(MainWindow* w);
+// Mounts every repository again (selection kept by uuid where it still
+// exists), rebuilds the tag tree, then a full refresh (handlers_program.cc).
+void full_reload(MainWindow* w);
+// The window half of it, after the model was mounted again: tag tree,
+// cursor, list type, full refresh.
+void window_rebuild(MainWindow* w);
 
 // selection.cc
 void set_list_type(MainWindow* w, int type);

@@ -13,6 +13,7 @@
 #include "dialogs/layout.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
+#include "dialogs/password_generator.h"
 #include "dialogs/password_prompt.h"
 #include "dialogs/progress.h"
 #include "storage/repo.h"
@@ -105,11 +106,7 @@ void on_show(GtkButton*, gpointer p) {
 }
 
 void on_generate(GtkButton*, gpointer p) {
-  auto* f = static_cast<PasswordForm*>(p);
-  char buf[17] = {};
-  password_generate(buf, 16, kClasses);
-  gtk_entry_set_text(GTK_ENTRY(f->entry), buf);
-  OPENSSL_cleanse(buf, sizeof buf);
+  password_generator_dialog(static_cast<PasswordForm*>(p)->entry, kMinLength, kClasses);
 }
 
 intptr_t password_worker(void* p) { return account_password_change(static_cast<std::string*>(p)->c_str()); }

@@ -11,6 +11,7 @@
 #include "dialogs/layout.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
+#include "dialogs/password_generator.h"
 #include "dialogs/password_prompt.h"
 #include "dialogs/progress.h"
 #include "model/app_core.h"
@@ -105,7 +106,9 @@ void fill_generated(GtkWidget* entry) {
   gtk_entry_set_text(GTK_ENTRY(entry), reinterpret_cast<const char*>(buf.b));
 }
 
-void on_generate_clicked(GtkButton*, gpointer p) { fill_generated(static_cast<PasswordRow*>(p)->entry); }
+void on_generate_clicked(GtkButton*, gpointer p) {
+  password_generator_dialog(static_cast<PasswordRow*>(p)->entry, NEW_PASSWORD_LEN, ALL_CLASSES);
+}
 
 void password_row_init(PasswordRow* r) {
   r->entry = gtk_entry_new();

@@ -1,13 +1,16 @@
 // The repository manager, the master password change and the options
 // dialog, driven through their dialogs against a real profile (configuration
 // database, repository root, repositories) and checked through the core.
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <string>
 
+#include "crypto/crypto.h"
 #include "dialogs/master_password.h"
 #include "dialogs/message.h"
 #include "dialogs/options_dialog.h"
+#include "dialogs/password_generator.h"
 #include "dialogs/repo_manager.h"
 #include "dialogs/secret_clipboard.h"
 #include "dialog_script.h"
@@ -314,6 +317,56 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
   add_repository("Moved");
   EXPECT_EQ(0u, repo_table[index_of("Moved")].path.rfind(new_root, 0));
   (void)old_root;
+}
+
+}  // namespace
+
+namespace {
+
+// The button with the string id's label inside the window, or null.
+GtkWidget* button_labelled(GtkWindow* w, int label_id) {
+  GtkWidget* found = nullptr;
+  each_widget(GTK_WIDGET(w), [&](GtkWidget* c) {
+    if (!found && GTK_IS_BUTTON(c) && gtk_button_get_label(GTK_BUTTON(c)) &&
+        std::string(gtk_button_get_label(GTK_BUTTON(c))) == ui_string(label_id))
+      found = c;
+  });
+  return found;
+}
+
+TEST_F(ManagerTest, GenerateOpensTheGeneratorWithTheRepositoryRule) {
+  std::string before, after, preview;
+  int length = 0;
+  bool classes_locked = false;
+  script({{275, false, [](GtkWindow* w) { respond(w, 1); }},
+          {276, false,
+           [&](GtkWindow* w) {
+             before = gtk_entry_get_text(entry(w, "password"));
+             GtkWidget* generate = button_labelled(w, 267);
+             ASSERT_NE(nullptr, generate);
+             // Clicked from the loop, so that this script drives the generator.
+             g_idle_add_once([](gpointer b) { gtk_button_clicked(GTK_BUTTON(b)); }, generate);
+           }},
+          {241, false,
+           [&](GtkWindow* w) {
+             const GeneratorWidgets& g = generator_widgets();
+             length = std::atoi(gtk_entry_get_text(GTK_ENTRY(g.length)));
+             classes_locked = !gtk_widget_get_sensitive(g.classes[0]);
+             preview = gtk_entry_get_text(GTK_ENTRY(g.preview));
+             respond(w, GTK_RESPONSE_OK);
+           }},
+          {276, false,
+           [&](GtkWindow* w) {
+             after = gtk_entry_get_text(entry(w, "password"));
+             respond(w, GTK_RESPONSE_CANCEL);
+           }},
+          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+  repo_manager();
+  EXPECT_GE(length, 20);
+  EXPECT_TRUE(classes_locked);
+  EXPECT_EQ(preview, after);
+  EXPECT_NE(before, after);
+  EXPECT_EQ(0, password_check(after.c_str(), 20, 15));
 }
 
 }  // namespace
