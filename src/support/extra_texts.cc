@@ -4,9 +4,9 @@ namespace {
 
 const char* const kTexts[EXTRA_TEXT_COUNT] = {
     "The repository is not on the server.",
-    "The copy on the server is under another repository password (the password was changed after the "
-    "repository was put on the server). The local data is kept: put the repository on the server again under a "
-    "new name.",
+    ("The copy on the server is under another repository password (the password was changed after the "
+     "repository was put on the server). The local data is kept: put the repository on the server again under a "
+     "new name."),
     "Sign in to the sync server",
     "Server (host or host:port)",
     "Account number",
@@ -16,8 +16,8 @@ const char* const kTexts[EXTRA_TEXT_COUNT] = {
     "The server did not accept this account number, user name and password. Nothing was stored.",
     "The server could not be reached (%s). Nothing was stored.",
     "Sign out",
-    "Sign out of the sync account? Your repositories stay on this computer and on the server; sign in again to "
-    "synchronise them.",
+    ("Sign out of the sync account? Your repositories stay on this computer and on the server; sign in again to "
+     "synchronise them."),
     "This installation cannot update itself. Please install the new version through your package manager.",
     "The downloaded update is not signed with the release key. Nothing was installed.",
     "The server offers no signature for this update. Nothing was installed.",
