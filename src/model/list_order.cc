@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 
 #include "model/item.h"
 #include "model/list.h"
@@ -27,11 +28,39 @@ int day_group(int64_t t, const int64_t bounds[8]) {
   return 9;
 }
 
-// Collation keys make each comparison a plain strcmp.
-std::string collate_key(const std::string& s) {
-  gchar* k = g_utf8_collate_key(s.c_str(), -1);
-  std::string out = k ? k : "";
-  g_free(k);
+// Collation keys make each comparison a plain compare. The key is the
+// wide-character transform of the title composed as g_utf8_collate composes
+// it, so keys order as that function does; ASCII needs no normalising (most
+// titles), and the transform is sized by a first guess rather than asked
+// twice.
+std::wstring collate_key(const std::string& s) {
+  std::wstring wide;
+  bool ascii = true;
+  for (unsigned char c : s)
+    if (c >= 0x80) ascii = false;
+  if (ascii) {
+    wide.assign(s.begin(), s.end());
+  } else {
+    gchar* norm = g_utf8_normalize(s.c_str(), -1, G_NORMALIZE_ALL_COMPOSE);
+    glong n = 0;
+    gunichar* ucs = norm ? g_utf8_to_ucs4_fast(norm, -1, &n) : nullptr;
+    if (ucs) {
+      wide.assign(ucs, ucs + n);
+    } else {
+      wide.assign(s.begin(), s.end());  // not UTF-8: its bytes, still a total order
+    }
+    g_free(ucs);
+    g_free(norm);
+  }
+  size_t nul = wide.find(L'\0');
+  if (nul != std::wstring::npos) wide.resize(nul);
+  std::wstring out(wide.size() * 4 + 16, L'\0');
+  size_t n = wcsxfrm(out.data(), wide.c_str(), out.size());
+  if (n >= out.size()) {
+    out.assign(n + 1, L'\0');
+    n = wcsxfrm(out.data(), wide.c_str(), out.size());
+  }
+  out.resize(n < out.size() ? n : 0);
   return out;
 }
 
@@ -47,7 +76,7 @@ std::vector<ListRow> list_rows(int sort_column, int64_t now) {
   struct Keyed {
     ListRow row;
     int type;
-    std::string key;
+    std::wstring key;
   };
   std::vector<Keyed> rows;
   for (int64_t pos = list_next(-1); pos >= 0; pos = list_next(pos)) {
@@ -55,19 +84,31 @@ std::vector<ListRow> list_rows(int sort_column, int64_t now) {
     if (!it) continue;
     int64_t t = list_time(it);
     int group = (t == 0 || sort_column != 2) ? 10 : day_group(t, bounds);
-    rows.push_back({{pos, t, group}, it->type, collate_key(it->title)});
+    rows.push_back({{pos, t, group}, it->type, {}});
   }
-  std::stable_sort(rows.begin(), rows.end(), [sort_column](const Keyed& a, const Keyed& b) {
+  // Titles only break ties, so collation keys (the dear part) are made only
+  // for runs of rows that tie on everything before the title.
+  auto before = [sort_column](const Keyed& a, const Keyed& b) {
     if (a.row.group != b.row.group) return a.row.group < b.row.group;
     if (sort_column == 2) {
       bool an = a.row.time == 0, bn = b.row.time == 0;
       if (an != bn) return bn;
-      if (a.row.time != b.row.time) return a.row.time < b.row.time;
-    } else if (sort_column == 0) {
-      if (a.type != b.type) return a.type < b.type;
+      return a.row.time < b.row.time;
     }
-    return a.key < b.key;
-  });
+    if (sort_column == 0) return a.type < b.type;
+    return false;
+  };
+  std::stable_sort(rows.begin(), rows.end(), before);
+  for (size_t i = 0; i < rows.size();) {
+    size_t j = i + 1;
+    while (j < rows.size() && !before(rows[i], rows[j])) j++;
+    if (j - i > 1) {
+      for (size_t k = i; k < j; k++) rows[k].key = collate_key(item_get(rows[k].row.slot)->title);
+      std::stable_sort(rows.begin() + static_cast<std::ptrdiff_t>(i), rows.begin() + static_cast<std::ptrdiff_t>(j),
+                       [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
+    }
+    i = j;
+  }
   std::vector<ListRow> out;
   out.reserve(rows.size());
   for (auto& r : rows) out.push_back(r.row);
@@ -81,7 +122,7 @@ void add_children(const uint8_t parent[16], int depth, std::string (*repo_name)(
   if (guard > 256) return;  // a cycle in stored parents must not recurse forever
   struct Child {
     int64_t slot;
-    std::string key;
+    std::wstring key;
   };
   std::vector<Child> kids;
   int64_t cursor = -1;

@@ -1,6 +1,10 @@
 // The order of the rows the window shows: the item list (day groups, date,
 // type and title sorts, collation ties) and the tag tree; and the stored
 // moves of due and reminder times behind the list's commands.
+#include <glib.h>
+
+#include <clocale>
+
 #include "model/due_moves.h"
 #include "model/list_order.h"
 #include "test_ops_fixture.h"
@@ -44,6 +48,30 @@ TEST_F(ListOrder, ByDateInDayGroupsWithUndatedLast) {
   EXPECT_EQ(groups(rows), (std::vector<int>{1, 2, 2, 2, 3, 8, 9, 10}));
   EXPECT_EQ(rows.back().time, 0);
   EXPECT_EQ(rows.front().time, lt(2029, 12, 1, 8));
+}
+
+// In a UTF-8 locale ASCII titles take a shorter road to their collation
+// key; mixed with accented and decomposed titles the order must still be the
+// collation's.
+TEST_F(ListOrder, TitleSortFollowsTheCollationInAUtf8Locale) {
+  std::string saved = setlocale(LC_ALL, nullptr);
+  // A language's collation where one is installed, else the codepoint order.
+  if (!setlocale(LC_ALL, "en_US.UTF-8") && !setlocale(LC_ALL, "de_DE.UTF-8")) {
+    ASSERT_NE(nullptr, setlocale(LC_ALL, "C.UTF-8"));
+  }
+  const char* titles[] = {"zebra", "\u00c9clair", "apple", "E\u0301clair", "Apple pie", "\u00e5ngstr\u00f6m",
+                          "", "a", "~tilde", "10 items", "9 items", "\u0416\u0443\u043a"};
+  std::vector<std::pair<std::string, int64_t>> expected;
+  for (const char* t : titles) expected.push_back({t, item(ITEM_NOTE, t)});
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const auto& a, const auto& b) { return g_utf8_collate(a.first.c_str(), b.first.c_str()) < 0; });
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
+  auto rows = list_rows(1, now);
+  setlocale(LC_ALL, saved.c_str());
+  std::vector<int64_t> want;
+  for (auto& e : expected) want.push_back(e.second);
+  EXPECT_EQ(slots(rows), want);
 }
 
 TEST_F(ListOrder, ByTypeThenTitleAndByTitleAlone) {
