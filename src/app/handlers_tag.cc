@@ -38,6 +38,12 @@ void on_create_tag(MainWindow* w, int) {
   }
   // The cursor moves to the new row, whose name is then edited in place.
   tag_tree_add(w->tags, slot);
+  GtkTreeIter it;
+  if (!tag_tree_find(w->tags, static_cast<int>(slot), &it)) {
+    // The parent's row was not selected: show the tree as it is now.
+    tag_tree_fill(w->tags);
+    tag_tree_select(w->tags, static_cast<int>(slot));
+  }
   commands_refresh(w);
 }
 
