@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include "app/handlers.h"
 #include "app/main_window.h"
 #include "app/window.h"
 #include "model/item.h"
@@ -156,9 +157,9 @@ int drop_items_on_tag(MainWindow* w, int64_t tag, const std::vector<int64_t>& sl
     done += static_cast<int>(own.size());
   }
   if (!others.empty()) {
-    int n = paste_items(tag, others);
+    int n = paste_with_progress(tag, others);
     if (n < 0) {
-      log_message(LOG_ERROR, "drop_items_on_tag: paste %d", n);
+      if (n == -1) log_message(LOG_ERROR, "drop_items_on_tag: paste %d", n);
       return -1;
     }
     done += n;

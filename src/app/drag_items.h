@@ -23,6 +23,7 @@ std::string drag_items_encode(const std::vector<int64_t>& slots);
 std::vector<int64_t> drag_items_decode(const std::string& text);
 
 // The drop: tags the items of the tag's repository and copies the others
-// into it, with one refresh. The number of items tagged or copied, or -1
-// when the id is no real tag or storing failed.
+// into it (many under the progress dialog), with one refresh. The number of
+// items tagged or copied, or -1 when the id is no real tag, storing failed
+// or the copy was cancelled.
 int drop_items_on_tag(MainWindow* w, int64_t tag, const std::vector<int64_t>& slots);

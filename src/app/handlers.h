@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dialogs/update_dialogs.h"
 
@@ -65,3 +67,7 @@ void on_copy_items(MainWindow* w, int);
 void on_copy_all(MainWindow* w, int);
 void on_paste(MainWindow* w, int);
 void on_attach(MainWindow* w, int);
+// Pastes the entries (item slots, or -t for a whole repository) into the
+// tag, under the progress dialog when they are many: the count pasted, -1
+// on failure, -2 when the user cancelled (nothing stored).
+int paste_with_progress(int64_t tag, const std::vector<int32_t>& entries);

@@ -83,15 +83,13 @@ constexpr size_t kPasteWithProgress = 200;
 
 bool paste_step(size_t done, size_t total, void* ctx) { return static_cast<StepProgress*>(ctx)->step(done, total); }
 
-// A copy of the clipboard is pasted: it may change while the window draws.
-int paste_items_into(int64_t tag) {
-  std::vector<int32_t> entries = clipboard();
+}  // namespace
+
+int paste_with_progress(int64_t tag, const std::vector<int32_t>& entries) {
   if (paste_size(entries) < kPasteWithProgress) return paste_items(tag, entries);
   StepProgress progress(307, 73);
   return paste_items(tag, entries, paste_step, &progress);
 }
-
-}  // namespace
 
 void on_paste(MainWindow* w, int) {
   int64_t tag = model().view;
@@ -99,7 +97,9 @@ void on_paste(MainWindow* w, int) {
   int n;
   {
     RefreshPause pause(w);
-    n = paste_items_into(tag);
+    // A copy of the clipboard: it may change while the window draws.
+    std::vector<int32_t> entries = clipboard();
+    n = paste_with_progress(tag, entries);
   }
   if (n == -1) log_message(LOG_ERROR, "on_paste: %d", n);
   commands_refresh(w);
