@@ -121,6 +121,17 @@ bool selected_task_has_due() {
   return item && item->type == ITEM_TASK && item->due != 0;
 }
 
+// The clipboard holds items (not a whole repository), the first in the
+// repository of the selected task, event or note.
+bool can_attach() {
+  const std::vector<int32_t>& clip = clipboard();
+  const Item* item = item_get(model().selected_item);
+  if (!item || clip.empty() || clip[0] < 0) return false;
+  if (item->type != ITEM_TASK && item->type != ITEM_EVENT && item->type != ITEM_NOTE) return false;
+  const Item* first = item_get(clip[0]);
+  return first && first->repo == item->repo;
+}
+
 }  // namespace
 
 CommandState command_state(const MainWindow& w) {
@@ -136,6 +147,7 @@ CommandState command_state(const MainWindow& w) {
     s.item = gtk_tree_selection_count_selected_rows(sel) > 0;
   }
   s.due = selected_task_has_due();
+  s.attach = can_attach();
   s.history = m.selected_item >= 0 && item_has_history(m.selected_item);
   if (m.view > 0) {
     if (Tag* tag = tag_get(m.view)) {
@@ -169,7 +181,7 @@ bool command_condition(CommandWhen when, const CommandState& s) {
     case WHEN_CAN_BACK: return s.can_back;
     case WHEN_CAN_FORWARD: return s.can_forward;
     case WHEN_ITEM: return s.item;
-    case WHEN_CLIPBOARD: return s.clipboard;
+    case WHEN_CLIPBOARD: return s.attach;
     case WHEN_HISTORY: return s.history;
     case WHEN_DUE: return s.due;
   }

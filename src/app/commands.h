@@ -83,7 +83,7 @@ enum CommandWhen : int {
   WHEN_CAN_BACK,
   WHEN_CAN_FORWARD,
   WHEN_ITEM,         // at least one item selected
-  WHEN_CLIPBOARD,    // the item clipboard is not empty
+  WHEN_CLIPBOARD,    // the clipboard holds items the selected item can link to
   WHEN_HISTORY,      // the selected item has earlier versions
   WHEN_DUE,          // the selected item is a task with a due time
 };
@@ -110,6 +110,7 @@ struct CommandState {
   bool repo_row = false;
   bool syncable = false;
   bool clipboard = false;
+  bool attach = false;  // attach_items would take the clipboard
   bool can_back = false;
   bool can_forward = false;
   bool item = false;

@@ -2,7 +2,21 @@
 // window and the argument bound when its menu item was made.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dialogs/update_dialogs.h"
+
 struct MainWindow;
+
+// The server side of the update check; tests put their own in.
+struct UpdateCalls {
+  int (*check)(char* buf, size_t size, std::string* notes) = update_check;
+  int (*run)(const char* version, const char* notes, const char* dir) = update_run;
+};
+UpdateCalls& update_calls();
 
 // Program (handlers_program.cc)
 void on_quit(MainWindow* w, int);
@@ -13,6 +27,7 @@ void on_account(MainWindow* w, int);
 void on_sync_repo(MainWindow* w, int);
 void on_sync_all(MainWindow* w, int);
 void on_about(MainWindow* w, int);
+void on_check_update(MainWindow* w, int);
 // arg 1: redo
 void on_undo(MainWindow* w, int redo);
 void on_redo(MainWindow* w, int);
@@ -37,6 +52,22 @@ void on_set_tags(MainWindow* w, int);
 void on_item_history(MainWindow* w, int);
 void on_search(MainWindow* w, int);
 
+// arg: days from today, 0 = the next half hour
+void on_move_due_date(MainWindow* w, int days);
+void on_next_reminder(MainWindow* w, int);
+
+// Tags (handlers_tag.cc)
+void on_create_tag(MainWindow* w, int);
+void on_delete_tag(MainWindow* w, int);
+
 // Clipboard (handlers_clipboard.cc)
 void on_copy_user(MainWindow* w, int);
 void on_copy_password(MainWindow* w, int);
+void on_copy_items(MainWindow* w, int);
+void on_copy_all(MainWindow* w, int);
+void on_paste(MainWindow* w, int);
+void on_attach(MainWindow* w, int);
+// Pastes the entries (item slots, or -t for a whole repository) into the
+// tag, under the progress dialog when they are many: the count pasted, -1
+// on failure, -2 when the user cancelled (nothing stored).
+int paste_with_progress(int64_t tag, const std::vector<int32_t>& entries);

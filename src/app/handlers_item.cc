@@ -1,5 +1,6 @@
 // Item commands: new items and editing through the item editors, delete and
-// trash on the list's selection, tag assignment, history and search.
+// trash on the list's selection, tag assignment, history and search, and
+// the moves of a due date and of a reminder.
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "dialogs/message.h"
 #include "dialogs/search_dialog.h"
 #include "dialogs/tag_assign_dialog.h"
+#include "model/due_moves.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -101,4 +103,21 @@ void on_search(MainWindow* w, int) {
   if (search_dialog() <= 0) return;
   select_tag(w, VIEW_SEARCH);
   item_list_refresh(w);
+}
+
+void on_move_due_date(MainWindow* w, int days) {
+  log_message(LOG_INFO, "on_move_due_date: %d", days);
+  int64_t slot = model().selected_item;
+  const Item* item = item_get(slot);
+  if (!item || item->type != ITEM_TASK || !item->due || days < 0) return;
+  if (due_move(slot, days) != 0) log_message(LOG_ERROR, "on_move_due_date: storing failed");
+  commands_refresh(w);
+}
+
+void on_next_reminder(MainWindow* w, int) {
+  int64_t slot = model().selected_item;
+  log_message(LOG_INFO, "on_next_reminder: %lld", static_cast<long long>(slot));
+  if (!item_get(slot)) return;
+  if (reminder_next(slot) != 0) log_message(LOG_ERROR, "on_next_reminder: storing failed");
+  commands_refresh(w);
 }

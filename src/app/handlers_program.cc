@@ -1,5 +1,6 @@
 // Program commands: quit, options, the repository manager, master password,
-// account, sync and about; and the full reload that follows a remount.
+// account, sync, the update check and about; and the full reload that
+// follows a remount.
 #include <ctime>
 #include <vector>
 
@@ -15,12 +16,15 @@
 #include "dialogs/options_dialog.h"
 #include "dialogs/repo_manager.h"
 #include "dialogs/sync_dialog.h"
+#include "dialogs/update_dialogs.h"
 #include "model/app_core.h"
 #include "model/model.h"
 #include "model/mount.h"
 #include "model/tag.h"
 #include "storage/repo.h"
 #include "support/log.h"
+#include "support/version.h"
+#include "sync/error_text.h"
 #include "views/tag_tree_gtk.h"
 
 namespace {
@@ -111,6 +115,34 @@ void on_sync_all(MainWindow* w, int) {
 }
 
 void on_about(MainWindow*, int) { about_box(); }
+
+UpdateCalls& update_calls() {
+  static UpdateCalls calls;
+  return calls;
+}
+
+void on_check_update(MainWindow* w, int) {
+  char version[64] = "";
+  std::string notes;
+  UpdateCalls& calls = update_calls();
+  last_error = 0;
+  int rc = calls.check(version, sizeof version, &notes);
+  log_message(LOG_INFO, "on_check_update: %d %s %s", rc, program_version(), version);
+  if (rc < 0) {
+    std::string code = error_code_text(last_error);
+    show_message(307, 291, code.c_str());
+    return;
+  }
+  if (rc > 0) return;  // cancelled, or reported already
+  if (!version[0]) {
+    show_info(316, 317, program_version());
+    return;
+  }
+  // The package and its installer script go beside the configuration.
+  rc = calls.run(version, notes.c_str(), config_dir().c_str());
+  log_message(LOG_INFO, "do_update: %d (%s)", rc, version);
+  if (rc == 0) main_window_quit(w);
+}
 
 // Undo and redo step the journal of the selected tag's repository, which
 // remounts; the window then shows what is there now.

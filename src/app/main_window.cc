@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "app/commands.h"
+#include "app/drag_items.h"
 #include "app/window.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
@@ -169,6 +170,7 @@ void main_window_create(MainWindow* w) {
   gtk_menu_attach_to_widget(GTK_MENU(w->tag_menu), w->window, nullptr);
   w->list_type_menu = list_type_menu_build(w);
   gtk_menu_attach_to_widget(GTK_MENU(w->list_type_menu), w->window, nullptr);
+  drag_items_install(w);
   w->built = true;
 }
 

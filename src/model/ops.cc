@@ -748,13 +748,30 @@ void copy_all_items() {
 }
 
 int paste_repo(int64_t tag) {
+  // A copy: the clipboard may change under the paste (an item removed).
+  std::vector<int32_t> entries = g_clipboard;
+  return paste_items(tag, entries);
+}
+
+size_t paste_size(const std::vector<int32_t>& entries) {
+  if (!(entries.size() == 1 && entries[0] < 0)) return entries.size();
+  const Tag* src_tag = tag_get(-static_cast<int64_t>(entries[0]));
+  if (!src_tag) return 0;
+  size_t n = 0;
+  int64_t cursor = -1;
+  while (const Item* item = slot_next<Item>(model().items, &cursor))
+    if (item->repo == src_tag->repo) n++;
+  return n;
+}
+
+int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress progress, void* ctx) {
   Model& m = model();
   const Tag* target_tag = tag >= 1 ? tag_get(tag) : nullptr;
   if (!target_tag) return -1;
   int target = target_tag->repo;
   std::vector<int64_t> sources;
-  if (g_clipboard.size() == 1 && g_clipboard[0] < 0) {
-    const Tag* src_tag = tag_get(-static_cast<int64_t>(g_clipboard[0]));
+  if (entries.size() == 1 && entries[0] < 0) {
+    const Tag* src_tag = tag_get(-static_cast<int64_t>(entries[0]));
     int source = src_tag ? src_tag->repo : -1;
     log_message(LOG_INFO, "paste_repo: %d -> %d", source, target);
     if (source < 0 || source == target) return 0;
@@ -762,8 +779,8 @@ int paste_repo(int64_t tag) {
     while (const Item* item = slot_next<Item>(m.items, &cursor))
       if (item->repo == source) sources.push_back(cursor);
   } else {
-    log_message(LOG_INFO, "paste_items: -> %d (%d)", target, static_cast<int>(g_clipboard.size()));
-    for (int32_t s : g_clipboard) {
+    log_message(LOG_INFO, "paste_items: -> %d (%d)", target, static_cast<int>(entries.size()));
+    for (int32_t s : entries) {
       const Item* item = item_get(s);
       if (item && item->repo != target) sources.push_back(s);
     }
@@ -784,7 +801,13 @@ int paste_repo(int64_t tag) {
   }
   // The whole paste is one journal group: one undo step takes it back.
   ItemBatch batch(target);
-  for (int64_t s : sources) {
+  for (size_t i = 0; i < sources.size(); i++) {
+    // The caller may let the window draw here: the items are looked up again.
+    if (progress && !progress(i, sources.size(), ctx)) {
+      log_message(LOG_INFO, "paste_items: cancelled at %d", static_cast<int>(i));
+      return -2;  // the batch rolls back
+    }
+    int64_t s = sources[i];
     const Item* item = item_get(s);
     if (!item) continue;
     ItemForm form;

@@ -170,6 +170,15 @@ void copy_all_items();
 // already there are skipped. Returns the number copied, or -1 when `tag` is
 // no real tag or the copy could not be stored (then nothing is copied).
 int paste_repo(int64_t tag);
+// The same for the given entries (item slots, or the single entry -t)
+// instead of the clipboard's. `progress`, when given, is called before each
+// item with the number done and the total; when it returns false the paste
+// is abandoned: nothing is stored and -2 is returned.
+using PasteProgress = bool (*)(size_t done, size_t total, void* ctx);
+int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress progress = nullptr,
+                void* ctx = nullptr);
+// The number of items a paste of these entries would look at.
+size_t paste_size(const std::vector<int32_t>& entries);
 // Puts a link line "[[ordika:<uuid>]]" CR LF for every other clipboard item
 // in front of the selected item's body and stores it. 0 or -1.
 int attach_items();
