@@ -10,6 +10,7 @@
 
 #include "crypto/wipe.h"
 #include "interchange/ical.h"
+#include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "model/item.h"
 #include "model/ops.h"
@@ -120,26 +121,39 @@ int save_item_as(int64_t item_slot, const char* path) {
   }
 }
 
+void note_plan_parse(const char* data, size_t len, const char* title, ImportPlan* plan) {
+  plan->found_any = true;
+  std::string text(data, len);
+  if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.erase(0, 3);
+  if (text.size() > kInterchangeItemMax) {
+    log_message(LOG_WARNING, "import_note: over %zu bytes, not imported", kInterchangeItemMax);
+    plan->skipped++;
+  } else if (text.find('\0') != std::string::npos) {
+    // Stored texts end at the first NUL; the rest would be lost.
+    log_message(LOG_WARNING, "import_note: binary file not imported");
+    plan->skipped++;
+  } else if (!utf8_valid_n(text.data(), text.size()) || !title || !utf8_valid_n(title, std::strlen(title))) {
+    log_message(LOG_WARNING, "import_note: not UTF-8, not imported");
+    plan->skipped++;
+  } else {
+    ImportEntry entry;
+    entry.type = ITEM_NOTE;
+    entry.form.title = title;
+    entry.form.body = std::move(text);
+    plan->entries.push_back(std::move(entry));
+  }
+  wipe(&text);
+}
+
 int import_note(const char* path, int64_t tag) {
   std::string text;
   if (read_file_all(path, &text) != 0) {
     log_message(LOG_ERROR, "import_note: cannot read the file");
     return -1;
   }
-  if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.erase(0, 3);
-  int rc = 0;
-  if (text.size() > kInterchangeItemMax) {
-    log_message(LOG_WARNING, "import_note: over %zu bytes, not imported", kInterchangeItemMax);
-  } else if (text.find('\0') != std::string::npos) {
-    // Stored texts end at the first NUL; the rest would be lost.
-    log_message(LOG_WARNING, "import_note: binary file not imported");
-  } else {
-    ItemForm f;
-    f.title = path;
-    f.body = text;
-    rc = item_store(-1, ITEM_NOTE, f, 0, tag) >= 0 ? 1 : 0;
-    wipe(&f.body);
-  }
+  ImportPlan plan;
+  note_plan_parse(text.data(), text.size(), path, &plan);
   wipe(&text);
-  return rc;
+  if (plan.entries.empty()) return 0;
+  return item_store(-1, ITEM_NOTE, plan.entries[0].form, 0, tag) >= 0 ? 1 : 0;
 }

@@ -1,0 +1,17 @@
+// The parse and store halves of each import, shared by the one-call imports
+// and the import plan.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "interchange/import_plan.h"
+
+void calendar_plan_parse(const char* data, size_t len, ImportPlan* plan);
+// Returns the slot, or -1 when refused; *updated when an existing item was.
+int64_t calendar_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag, bool* updated);
+
+void contacts_plan_parse(const char* data, size_t len, ImportPlan* plan);
+// False when the text is not valid UTF-8 or holds NUL bytes (nothing added).
+bool accounts_plan_parse(const char* data, size_t len, ImportPlan* plan);
+void note_plan_parse(const char* data, size_t len, const char* title, ImportPlan* plan);
