@@ -40,3 +40,17 @@ void on_search(MainWindow* w, int);
 // Clipboard (handlers_clipboard.cc)
 void on_copy_user(MainWindow* w, int);
 void on_copy_password(MainWindow* w, int);
+
+// Files (handlers_file.cc)
+void on_import_notes(MainWindow* w, int);
+void on_import_calendar(MainWindow* w, int);
+void on_import_contacts(MainWindow* w, int);
+void on_import_accounts(MainWindow* w, int);
+void on_export_notes(MainWindow* w, int);
+void on_export_calendar(MainWindow* w, int);
+void on_export_contacts(MainWindow* w, int);
+void on_export_accounts(MainWindow* w, int);
+void on_export_repo(MainWindow* w, int);
+void on_save_as(MainWindow* w, int);
+void on_user_guide(MainWindow* w, int);
+void on_send_trace(MainWindow* w, int);
