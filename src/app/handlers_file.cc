@@ -6,6 +6,8 @@
 // model state there) and stores the items on the main thread in slices of a
 // few tens of milliseconds inside one batch, so the window keeps drawing and
 // a cancel takes everything back: one import is one undo step or nothing.
+// An export builds its text the same way and writes the file on the worker;
+// a cancelled export writes nothing.
 #include "app/file_commands.h"
 
 #include <glib/gstdio.h>
@@ -16,6 +18,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -93,6 +96,64 @@ std::string repo_name(int repo) {
 }
 
 // ---------------------------------------------------------------------------
+// Work in slices behind the progress dialog
+
+// `prepare` runs on the worker (files only, no model state); then `slice`
+// runs on the main loop, a few tens of milliseconds at a time, until it
+// reports the end, the window drawing in between; then `finish` runs on the
+// worker (files only). A cancel stops between two slices.
+struct SlicedJob {
+  std::function<bool()> prepare;            // false: nothing to slice
+  std::function<bool(gint64 until)> slice;  // true: finished
+  std::function<void()> finish;
+  std::atomic<int> percent{0};
+
+  std::atomic<bool> stop{false};
+  std::mutex mu;
+  std::condition_variable cv;
+  bool sliced = false;  // guarded by mu
+  // Written by the worker, read after the dialog has closed.
+  bool cancelled = false;
+  bool prepared = false;
+};
+
+gboolean run_slice(gpointer p) {
+  auto* job = static_cast<SlicedJob*>(p);
+  bool finished = job->stop.load() || job->slice(g_get_monotonic_time() + kSliceMicros);
+  if (!finished) return G_SOURCE_CONTINUE;
+  std::lock_guard<std::mutex> lock(job->mu);
+  job->sliced = true;
+  job->cv.notify_all();
+  return G_SOURCE_REMOVE;
+}
+
+intptr_t sliced_worker(void* p) {
+  auto* job = static_cast<SlicedJob*>(p);
+  job->prepared = !job->prepare || job->prepare();
+  if (progress_cancelled()) job->cancelled = true;
+  if (job->cancelled || !job->prepared) return 0;
+  g_idle_add(run_slice, job);
+  {
+    std::unique_lock<std::mutex> lock(job->mu);
+    while (!job->sliced) {
+      job->cv.wait_for(lock, std::chrono::milliseconds(50));
+      if (progress_cancelled()) {
+        job->stop = true;
+        job->cancelled = true;
+      }
+      progress_set(job->percent.load());
+    }
+  }
+  if (!job->cancelled && job->finish) job->finish();
+  return 0;
+}
+
+// 0 when the dialog ran (see job->cancelled), -1 when it could not.
+int run_sliced(int title_id, int label_id, SlicedJob* job) {
+  return run_with_progress(title_id, label_id, sliced_worker, job, true) == 0 ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
 // Imports
 
 struct ImportJob {
@@ -100,75 +161,15 @@ struct ImportJob {
   std::vector<std::string> paths;
   int64_t tag = -1;
   int repo = -1;
-
-  // Worker: written before it starts storing, read by the main thread after.
   ImportPlan plan;
   std::vector<std::string> unreadable;
-  bool cancelled = false;
-
-  // Storing, on the main thread; the worker waits for `stored_all`.
   std::unique_ptr<ItemBatch> batch;
   ImportReport report;
   size_t next = 0;
-  std::atomic<size_t> stored{0};
-  std::atomic<bool> stop{false};
-  std::mutex mu;
-  std::condition_variable cv;
-  bool stored_all = false;  // guarded by mu
 };
-
-// One slice of storing on the main thread.
-gboolean store_slice(gpointer p) {
-  auto* job = static_cast<ImportJob*>(p);
-  bool finished = job->stop.load();
-  if (!finished) {
-    if (!job->batch) job->batch = std::make_unique<ItemBatch>(job->repo);
-    gint64 until = g_get_monotonic_time() + kSliceMicros;
-    size_t n = job->plan.entries.size();
-    while (job->next < n && job->batch->status() == 0) {
-      import_plan_store(job->plan, job->next, job->next + 1, job->batch.get(), job->tag, &job->report);
-      job->next++;
-      if (g_get_monotonic_time() >= until) break;
-    }
-    job->stored = job->next;
-    finished = job->next >= n || job->batch->status() != 0;
-  }
-  if (!finished) return G_SOURCE_CONTINUE;
-  std::lock_guard<std::mutex> lock(job->mu);
-  job->stored_all = true;
-  job->cv.notify_all();
-  return G_SOURCE_REMOVE;
-}
 
 bool nothing_to_store(const ImportJob& job) {
   return job.plan.entries.empty() || (job.kind == IMPORT_ACCOUNTS && job.plan.malformed);
-}
-
-intptr_t import_worker(void* p) {
-  auto* job = static_cast<ImportJob*>(p);
-  for (const std::string& path : job->paths) {
-    if (progress_cancelled()) {
-      job->cancelled = true;
-      return 0;
-    }
-    if (import_plan_read(job->kind, path.c_str(), &job->plan) != 0) job->unreadable.push_back(path);
-  }
-  if (progress_cancelled()) job->cancelled = true;
-  if (job->cancelled || nothing_to_store(*job)) return 0;
-  // The store slices run on the main loop, between which the window draws;
-  // this thread only passes the cancel on and moves the bar.
-  g_idle_add(store_slice, job);
-  size_t total = job->plan.entries.size();
-  std::unique_lock<std::mutex> lock(job->mu);
-  while (!job->stored_all) {
-    job->cv.wait_for(lock, std::chrono::milliseconds(50));
-    if (progress_cancelled()) {
-      job->stop = true;
-      job->cancelled = true;
-    }
-    progress_set(static_cast<int>(job->stored.load() * 100 / total));
-  }
-  return 0;
 }
 
 const char* import_log_name(ImportKind kind) {
@@ -197,15 +198,33 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
   job.paths = paths;
   job.tag = tag;
   job.repo = t->repo;
+  SlicedJob sliced;
+  sliced.prepare = [&] {
+    for (const std::string& path : job.paths) {
+      if (progress_cancelled()) return false;
+      if (import_plan_read(job.kind, path.c_str(), &job.plan) != 0) job.unreadable.push_back(path);
+    }
+    return !nothing_to_store(job);
+  };
+  sliced.slice = [&](gint64 until) {
+    if (!job.batch) job.batch = std::make_unique<ItemBatch>(job.repo);
+    size_t n = job.plan.entries.size();
+    while (job.next < n && job.batch->status() == 0) {
+      import_plan_store(job.plan, job.next, job.next + 1, job.batch.get(), job.tag, &job.report);
+      job.next++;
+      if (g_get_monotonic_time() >= until) break;
+    }
+    sliced.percent = static_cast<int>(job.next * 100 / n);
+    return job.next >= n || job.batch->status() != 0;
+  };
   int result = -1;
   {
     RefreshPause pause(w);
-    intptr_t rc = run_with_progress(title, 78, import_worker, &job, true);
-    if (rc != 0) {
+    if (run_sliced(title, 78, &sliced) != 0) {
       log_message(LOG_ERROR, "%s: no progress dialog", import_log_name(kind));
       return -1;
     }
-    if (job.cancelled) {
+    if (sliced.cancelled) {
       // The batch not committed takes back what was stored.
       job.batch.reset();
       log_message(LOG_INFO, "%s: cancelled", import_log_name(kind));
@@ -285,9 +304,42 @@ void export_done(MainWindow* w, int title, const std::string& path, int count) {
   status_show(w, done.c_str());
 }
 
-using ExportFn = int (*)(int repo, const char* path);
+// Builds the file a slice of items at a time and writes it (notes: one file
+// per note into the folder). The count written, -1 when the file could not
+// be written, -2 when cancelled (nothing written; notes already written
+// stay).
+int export_sliced(int title, ExportKind kind, int repo, const std::string& path) {
+  std::vector<int64_t> slots = export_slots(kind, repo);
+  std::string text = export_head(kind);
+  size_t next = 0;
+  int count = 0;
+  int rc = 0;
+  SlicedJob job;
+  job.slice = [&](gint64 until) {
+    while (next < slots.size()) {
+      int64_t slot = slots[next++];
+      if (kind == EXPORT_NOTES ? export_note_file(slot, path.c_str()) == 0
+                               : export_append(kind, slot, count == 0, &text))
+        count++;
+      if (g_get_monotonic_time() >= until) break;
+    }
+    job.percent = slots.empty() ? 100 : static_cast<int>(next * 100 / slots.size());
+    return next >= slots.size();
+  };
+  if (kind != EXPORT_NOTES)
+    job.finish = [&] {
+      text += export_tail(kind);
+      rc = write_file_all(path.c_str(), text);
+    };
+  int ran = run_sliced(title, 79, &job);
+  wipe(&text);  // accounts: every password in clear
+  if (ran != 0 || rc != 0) return -1;
+  if (job.cancelled) return -2;
+  return count;
+}
 
-void export_command(MainWindow* w, const char* name, int title, ChooserFilter filter, const char* ext, ExportFn fn) {
+void export_command(MainWindow* w, const char* name, int title, ChooserFilter filter, const char* ext,
+                    ExportKind kind) {
   log_message(LOG_INFO, "%s: %d", name, static_cast<int>(model().view));
   int64_t tag;
   int repo;
@@ -301,12 +353,10 @@ void export_command(MainWindow* w, const char* name, int title, ChooserFilter fi
   r.suggested = note_file_name(repo_name(repo)) + ext;
   std::string path = export_target(r, false);
   if (path.empty()) return;
-  export_done(w, title, path, fn(repo, path.c_str()));
+  int n = export_sliced(title, kind, repo, path);
+  log_message(LOG_INFO, "%s: %d written", name, n);
+  if (n != -2) export_done(w, title, path, n);
 }
-
-int export_calendar_of(int repo, const char* path) { return export_calendar(path, repo, -1); }
-int export_contacts_of(int repo, const char* path) { return export_contacts(-1, repo, path); }
-int export_accounts_of(int repo, const char* path) { return export_accounts(-1, repo, path); }
 
 // ---------------------------------------------------------------------------
 // Repository export
@@ -356,17 +406,19 @@ void on_export_notes(MainWindow* w, int) {
   r.create_folders = true;
   std::string dir = export_target(r, true);
   if (dir.empty()) return;
-  export_done(w, 81, dir, export_notes(-1, repo, dir.c_str()));
+  int n = export_sliced(81, EXPORT_NOTES, repo, dir);
+  log_message(LOG_INFO, "on_export_notes: %d written", n);
+  if (n != -2) export_done(w, 81, dir, n);
 }
 
 void on_export_calendar(MainWindow* w, int) {
-  export_command(w, "on_export_calendar", 83, CHOOSER_CALENDAR, ".ics", export_calendar_of);
+  export_command(w, "on_export_calendar", 83, CHOOSER_CALENDAR, ".ics", EXPORT_CALENDAR);
 }
 void on_export_contacts(MainWindow* w, int) {
-  export_command(w, "on_export_contacts", 87, CHOOSER_CONTACTS, ".vcf", export_contacts_of);
+  export_command(w, "on_export_contacts", 87, CHOOSER_CONTACTS, ".vcf", EXPORT_CONTACTS);
 }
 void on_export_accounts(MainWindow* w, int) {
-  export_command(w, "on_export_accounts", 85, CHOOSER_ACCOUNTS, ".json", export_accounts_of);
+  export_command(w, "on_export_accounts", 85, CHOOSER_ACCOUNTS, ".json", EXPORT_ACCOUNTS);
 }
 
 void on_export_repo(MainWindow*, int) {

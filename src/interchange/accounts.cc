@@ -31,39 +31,46 @@ void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*
 
 }  // namespace
 
-std::string accounts_text(int64_t item_slot, int repo, int* count) {
+std::vector<int64_t> account_slots(int64_t item_slot, int repo) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
     const Item* item = item_get(item_slot);
     if (item && item->type == ITEM_KEY) slots.push_back(item_slot);
-  } else {
-    int64_t root = repo_root_tag(repo);
-    if (root >= 1) items_under_tag(root, 1 << ITEM_KEY, collect, &slots);
+    return slots;
   }
+  int64_t root = repo_root_tag(repo);
+  if (root >= 1) items_under_tag(root, 1 << ITEM_KEY, collect, &slots);
+  return slots;
+}
+
+bool account_append(int64_t slot, bool first, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  std::string body = item_body_load(item);
+  KeyBody key;
+  key_body_parse(body.c_str(), &key);
+  wipe(&body);
+  AccountRecord rec;
+  rec.title = item->title;
+  rec.url = key.url;
+  rec.username = key.user;
+  rec.password = key.password;
+  rec.notes = key.notes;
+  rec.expires = key.date;
+  if (!first) *out += ",";
+  std::string entry = accounts_json_entry(rec);
+  *out += entry;
+  wipe(&entry);
+  wipe(&rec.password);
+  wipe(&key.password);
+  return true;
+}
+
+std::string accounts_text(int64_t item_slot, int repo, int* count) {
   std::string entries;
   int n = 0;
-  for (int64_t slot : slots) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    std::string body = item_body_load(item);
-    KeyBody key;
-    key_body_parse(body.c_str(), &key);
-    wipe(&body);
-    AccountRecord rec;
-    rec.title = item->title;
-    rec.url = key.url;
-    rec.username = key.user;
-    rec.password = key.password;
-    rec.notes = key.notes;
-    rec.expires = key.date;
-    if (n > 0) entries += ",";
-    std::string entry = accounts_json_entry(rec);
-    entries += entry;
-    wipe(&entry);
-    wipe(&rec.password);
-    wipe(&key.password);
-    n++;
-  }
+  for (int64_t slot : account_slots(item_slot, repo))
+    if (account_append(slot, n == 0, &entries)) n++;
   std::string out = accounts_json_file(entries);
   wipe(&entries);
   if (count) *count = n;

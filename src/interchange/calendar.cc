@@ -118,26 +118,32 @@ int form_of(IcalEntry* e, ItemForm* f) {
 
 }  // namespace
 
-std::string calendar_text(int repo, int64_t item_slot, int* count) {
+std::vector<int64_t> calendar_slots(int repo, int64_t item_slot) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
     if (item_get(item_slot)) slots.push_back(item_slot);
-  } else {
-    int64_t root = repo_root_tag(repo);
-    Collect c;
-    if (root >= 1) items_under_tag(root, kCalendarMask, collect, &c);
-    slots = std::move(c.slots);
+    return slots;
   }
+  int64_t root = repo_root_tag(repo);
+  Collect c;
+  if (root >= 1) items_under_tag(root, kCalendarMask, collect, &c);
+  return std::move(c.slots);
+}
+
+bool calendar_append_item(int64_t slot, int64_t now, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  ical_write_item(out, ical_item_of(*item), now);
+  return true;
+}
+
+std::string calendar_text(int repo, int64_t item_slot, int* count) {
   std::string out;
   ical_begin_calendar(&out);
   int64_t now = time(nullptr);
   int n = 0;
-  for (int64_t slot : slots) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    ical_write_item(&out, ical_item_of(*item), now);
-    n++;
-  }
+  for (int64_t slot : calendar_slots(repo, item_slot))
+    if (calendar_append_item(slot, now, &out)) n++;
   ical_end_calendar(&out);
   if (count) *count = n;
   return out;

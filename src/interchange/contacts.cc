@@ -15,6 +15,8 @@ namespace {
 
 void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
 
+}  // namespace
+
 std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
@@ -26,6 +28,17 @@ std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
   if (root >= 1) items_under_tag(root, 1 << ITEM_VCARD, collect, &slots);
   return slots;
 }
+
+bool contact_append(int64_t slot, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  std::string card = vcard_export_text(item_body_load(item));
+  if (card.empty()) return false;  // a body that is no vCard
+  *out += card;
+  return true;
+}
+
+namespace {
 
 bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -105,12 +118,8 @@ int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& tex
 std::string contacts_text(int64_t item_slot, int repo, int* count) {
   std::string out;
   int n = 0;
-  for (int64_t slot : contact_slots(item_slot, repo)) {
-    std::string card = vcard_export_text(item_body_load(item_get(slot)));
-    if (card.empty()) continue;  // a body that is no vCard
-    out += card;
-    n++;
-  }
+  for (int64_t slot : contact_slots(item_slot, repo))
+    if (contact_append(slot, &out)) n++;
   if (count) *count = n;
   return out;
 }

@@ -3,7 +3,11 @@
 
 #include <strings.h>
 
+#include <ctime>
+
 #include "crypto/wipe.h"
+#include "interchange/accounts_json.h"
+#include "interchange/ical.h"
 #include "interchange/import_internal.h"
 #include "model/item.h"
 #include "support/log.h"
@@ -61,4 +65,41 @@ ImportKind import_kind_of(const std::string& path) {
   if (ends(".vcf")) return IMPORT_CONTACTS;
   if (ends(".json")) return IMPORT_ACCOUNTS;
   return IMPORT_NOTES;
+}
+
+std::vector<int64_t> export_slots(ExportKind kind, int repo) {
+  switch (kind) {
+    case EXPORT_NOTES: return note_slots(-1, repo);
+    case EXPORT_CALENDAR: return calendar_slots(repo, -1);
+    case EXPORT_CONTACTS: return contact_slots(-1, repo);
+    case EXPORT_ACCOUNTS: return account_slots(-1, repo);
+  }
+  return {};
+}
+
+std::string export_head(ExportKind kind) {
+  std::string out;
+  if (kind == EXPORT_CALENDAR) ical_begin_calendar(&out);
+  if (kind == EXPORT_ACCOUNTS) {
+    out = accounts_json_file("");
+    out.resize(1);  // "["
+  }
+  return out;
+}
+
+std::string export_tail(ExportKind kind) {
+  std::string out;
+  if (kind == EXPORT_CALENDAR) ical_end_calendar(&out);
+  if (kind == EXPORT_ACCOUNTS) out = accounts_json_file("").substr(1);
+  return out;
+}
+
+bool export_append(ExportKind kind, int64_t slot, bool first, std::string* out) {
+  switch (kind) {
+    case EXPORT_NOTES: return false;
+    case EXPORT_CALENDAR: return calendar_append_item(slot, time(nullptr), out);
+    case EXPORT_CONTACTS: return contact_append(slot, out);
+    case EXPORT_ACCOUNTS: return account_append(slot, first, out);
+  }
+  return false;
 }

@@ -5,7 +5,8 @@
 // ItemBatch (one transaction and one undo step, or nothing at all).
 //
 // The one-call imports of interchange.h are these two halves run back to
-// back.
+// back. Exports come apart the same way: the items to write, then each
+// item's text, so that a window can build a large file a slice at a time.
 #pragma once
 
 #include <cstddef>
@@ -63,3 +64,25 @@ void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch
 // The kind a dropped or chosen file is imported as, by its name's ending
 // (".ics", ".vcf", ".json", any case); any other file is a note.
 ImportKind import_kind_of(const std::string& path);
+
+// --- Exports in slices ------------------------------------------------------
+
+enum ExportKind {
+  EXPORT_NOTES = 0,  // one file per note
+  EXPORT_CALENDAR,
+  EXPORT_CONTACTS,
+  EXPORT_ACCOUNTS,
+};
+
+// The items an export of repository `repo` writes, in file order.
+std::vector<int64_t> export_slots(ExportKind kind, int repo);
+// The text of a file before the first and after the last item (accounts: the
+// JSON array's brackets; notes: nothing).
+std::string export_head(ExportKind kind);
+std::string export_tail(ExportKind kind);
+// Appends the item's text (accounts: preceded by "," unless it is the first
+// written). False when the item gives nothing (gone, or a contact whose body
+// is no vCard). Main thread.
+bool export_append(ExportKind kind, int64_t slot, bool first, std::string* out);
+// Notes: writes the note into folder `dir` as export_notes does. 0 or -1.
+int export_note_file(int64_t slot, const char* dir);

@@ -79,7 +79,7 @@ std::string note_file_name(const std::string& title) {
   return name;
 }
 
-int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override) {
+std::vector<int64_t> note_slots(int64_t item_slot, int repo) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
     const Item* item = item_get(item_slot);
@@ -88,16 +88,32 @@ int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_
     int64_t root = repo_root_tag(repo);
     if (root >= 1) items_under_tag(root, 1 << ITEM_NOTE, collect, &slots);
   }
+  return slots;
+}
+
+namespace {
+
+int write_one_note(int64_t slot, const std::string& folder, const char* name_override) {
+  const Item* item = item_get(slot);
+  if (!item) return -1;
+  std::string name = note_file_name(name_override && *name_override ? name_override : item->title);
+  std::string body = item_body_load(item);
+  int rc = write_note(folder, name, body);
+  wipe(&body);
+  return rc;
+}
+
+}  // namespace
+
+int export_note_file(int64_t slot, const char* dir) {
+  return write_one_note(slot, dir && *dir ? dir : ".", nullptr);
+}
+
+int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override) {
   std::string folder = dir && *dir ? dir : ".";
   int written = 0;
-  for (int64_t slot : slots) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    std::string name = note_file_name(name_override && *name_override ? name_override : item->title);
-    std::string body = item_body_load(item);
-    if (write_note(folder, name, body) == 0) written++;
-    wipe(&body);
-  }
+  for (int64_t slot : note_slots(item_slot, repo))
+    if (write_one_note(slot, folder, name_override) == 0) written++;
   log_message(LOG_INFO, "export_notes: %d", written);
   return written;
 }

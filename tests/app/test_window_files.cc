@@ -29,6 +29,8 @@ struct Dialogs {
   std::vector<std::string> messages;
   std::vector<int> chooser_titles;
   std::function<bool()> cancel_when;
+  std::string password;  // typed into a password prompt
+  int prompts = 0;
   bool cancel_sent = false;
   guint source = 0;
 
@@ -63,6 +65,10 @@ struct Dialogs {
         d->cancel_sent = true;
         gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
       }
+    } else if (GtkEntry* e = find_widget<GtkEntry>(GTK_WIDGET(w), GTK_TYPE_ENTRY)) {
+      d->prompts++;
+      gtk_entry_set_text(e, d->password.c_str());
+      gtk_dialog_response(GTK_DIALOG(w), d->password.empty() ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_OK);
     }
     return G_SOURCE_CONTINUE;
   }
@@ -285,6 +291,27 @@ TEST_F(FileCommands, CancelDuringAnImportLeavesNothing) {
   ASSERT_EQ(0, command_run(&w, CMD_IMPORT_CALENDAR));
   pump();
   EXPECT_EQ(events_before + 1500, count_type(ITEM_EVENT));
+
+  // A cancelled export writes nothing, not even over an earlier file.
+  const std::string out = dir.file("out.ics");
+  write(out, "earlier");
+  {
+    Dialogs c;
+    c.cancel_when = [] { return true; };
+    c.choose({out});
+    ASSERT_EQ(0, command_run(&w, CMD_EXPORT_CALENDAR));
+    pump();
+    EXPECT_TRUE(c.cancel_sent);
+    EXPECT_TRUE(c.messages.empty());
+  }
+  EXPECT_EQ("earlier", read_all(out));
+  d.choose({out});
+  ASSERT_EQ(0, command_run(&w, CMD_EXPORT_CALENDAR));
+  pump();
+  std::string text = read_all(out);
+  EXPECT_NE(std::string::npos, text.find("SUMMARY:Bulk event 1499"));
+  EXPECT_EQ(0, text.compare(text.size() - 15, 15, "END:VCALENDAR\r\n"));
+
   ASSERT_EQ(0, journal_undo(db(0)));
   EXPECT_EQ(before, dump());
 }
@@ -390,6 +417,48 @@ TEST_F(FileCommands, UserGuideIsFoundByLanguageThenEnglish) {
   write(a + "/fr/index.html", "fr");
   EXPECT_EQ(a + "/fr/index.html", user_guide_find({a, b}, "fr"));
   EXPECT_EQ("", user_guide_find({dir.file("nowhere")}, "en"));
+}
+
+TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
+  signed_in_account().id = 11;
+  signed_in_account().host = "me.example";
+  signed_in_account().user = "me";
+  app_core().has_account = true;
+  repo_table[0].server_id = "srv-own";
+  repo_table[0].account_id = 11;
+  repo_set_password(&repo_table[0], "Repo-Password-123");
+  select(static_cast<int>(g_repos[0].root));
+  ASSERT_TRUE(command_enabled(CMD_EXPORT_REPO, command_state(w)));
+  select(static_cast<int>(work));
+  EXPECT_FALSE(command_enabled(CMD_EXPORT_REPO, command_state(w))) << "only on the repository's row";
+  select(static_cast<int>(g_repos[0].root));
+
+  const std::string file = dir.file("own.repo");
+  Dialogs d;
+  d.choose({file});  // the prompt is cancelled: nothing written
+  ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
+  pump();
+  EXPECT_EQ(1, d.prompts);
+  EXPECT_FALSE(file_exists(file));
+
+  d.password = "Export-Pass-123";
+  ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
+  pump();
+  EXPECT_EQ((std::vector<int>{88, 88}), d.chooser_titles);
+  EXPECT_TRUE(d.messages.empty());
+  EXPECT_EQ(0600, mode_of(file));
+  RepoRecord rec;
+  ASSERT_EQ(0, parse_repo_import("Export-Pass-123", file.c_str(), &rec));
+  EXPECT_EQ("srv-own", rec.server_id);
+  EXPECT_EQ("Repo-Password-123", rec.password);
+
+  // Refused by the layer below: message 290, the earlier file stays.
+  repo_table[0].account_id = 0;
+  ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
+  pump();
+  EXPECT_EQ(1u, d.messages.size());
+  EXPECT_EQ(0, parse_repo_import("Export-Pass-123", file.c_str(), &rec));
+  signed_in_account() = Account();
 }
 
 TEST_F(FileCommands, SendTraceWithoutAWorkingAccountSaysWhy) {
