@@ -29,6 +29,7 @@
 #include "crypto/wipe.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/message.h"
+#include "dialogs/modal.h"
 #include "dialogs/password_prompt.h"
 #include "dialogs/progress.h"
 #include "interchange/import_plan.h"
@@ -558,7 +559,10 @@ int64_t drop_tag_at(GtkWidget* view, int x, int y) {
   return id > 0 && tag_get(id) ? id : -1;
 }
 
+// Files dropped while a dialog runs would start an import under it: only
+// the main window on top takes them.
 bool offers_files(GtkWidget* view, GdkDragContext* context) {
+  if (top_window() != GTK_WINDOW(gtk_widget_get_toplevel(view))) return false;
   GtkTargetList* mine = gtk_target_list_new(nullptr, 0);
   gtk_target_list_add_uri_targets(mine, DROP_URI_LIST);
   GdkAtom target = gtk_drag_dest_find_target(view, context, mine);
