@@ -276,6 +276,7 @@ void import_command(MainWindow* w, ImportKind kind, ChooserFilter filter, bool m
   r.accept_id = 50;
   r.multiple = multiple;
   r.filter = filter;
+  r.folder = app_core().home;
   std::vector<std::string> paths = choose_files(r);
   if (paths.empty()) return;
   import_files_into(w, kind, paths, tag);
