@@ -71,3 +71,17 @@ void on_attach(MainWindow* w, int);
 // tag, under the progress dialog when they are many: the count pasted, -1
 // on failure, -2 when the user cancelled (nothing stored).
 int paste_with_progress(int64_t tag, const std::vector<int32_t>& entries);
+
+// Files (handlers_file.cc)
+void on_import_notes(MainWindow* w, int);
+void on_import_calendar(MainWindow* w, int);
+void on_import_contacts(MainWindow* w, int);
+void on_import_accounts(MainWindow* w, int);
+void on_export_notes(MainWindow* w, int);
+void on_export_calendar(MainWindow* w, int);
+void on_export_contacts(MainWindow* w, int);
+void on_export_accounts(MainWindow* w, int);
+void on_export_repo(MainWindow* w, int);
+void on_save_as(MainWindow* w, int);
+void on_user_guide(MainWindow* w, int);
+void on_send_trace(MainWindow* w, int);

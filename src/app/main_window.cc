@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "app/drag_items.h"
+#include "app/file_commands.h"
 #include "app/window.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
@@ -81,6 +82,7 @@ void build_tag_tree(MainWindow* w) {
   g_signal_connect(sel, "changed", G_CALLBACK(on_tag_selection_changed), w);
   g_signal_connect(w->tag_tree, "key-press-event", G_CALLBACK(on_key_press), w);
   g_signal_connect(w->tag_tree, "button-press-event", G_CALLBACK(on_tree_button_press), w);
+  file_drop_install(w);
 }
 
 void build_item_list(MainWindow* w) {

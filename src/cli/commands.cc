@@ -113,21 +113,9 @@ int cmd_repo_export(int, char** argv) {
     wipe(&pw);
     return 1;
   }
-  // Written as a private temporary beside the target, then renamed over it.
-  std::string temp = target + ".tmp-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    wipe(&pw);
-    return cli_fail("cannot write %s", argv[2]);
-  }
-  ::close(fd);
-  rc = repo_export(&repo_table[index], pw.c_str(), temp.c_str());
+  rc = repo_export_file(&repo_table[index], pw.c_str(), target.c_str());
   wipe(&pw);
-  if (rc == 0) rc = std::rename(temp.c_str(), target.c_str());
-  if (rc != 0) {
-    std::remove(temp.c_str());
-    return cli_fail("cannot write %s", argv[2]);
-  }
+  if (rc != 0) return cli_fail("cannot write %s", argv[2]);
   return 0;
 }
 

@@ -20,6 +20,7 @@
 #include "cli/prompt.h"
 #include "crypto/crypto.h"
 #include "interchange/ical.h"
+#include "interchange/interchange.h"
 #include "model/app_core.h"
 #include "model/item.h"
 #include "model/list_order.h"
@@ -331,27 +332,16 @@ std::string cli_path(const char* arg) {
 }
 
 int cli_export_target_ok(const std::string& path, bool dir) {
-  // The folder that would receive the file(s), compared by identity so that
-  // links and "." or ".." spellings do not hide it.
-  std::string folder = path;
-  if (!dir) {
-    size_t slash = path.rfind('/');
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  switch (export_target_check(path, dir)) {
+    case EXPORT_TARGET_OK: return 0;
+    case EXPORT_TARGET_PROFILE:
+      return cli_fail("%s is in the profile directory; exports are not written there", path.c_str());
+    case EXPORT_TARGET_REPOSITORY:
+      return cli_fail("%s is in a repository's directory; exports are not written there", path.c_str());
+    default:
+      if (dir) return cli_fail("%s is not a folder", path.c_str());
+      return cli_fail("cannot write %s: %s is not a folder", path.c_str(), path_parent(path).c_str());
   }
-  struct stat target {};
-  if (::stat(folder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
-    if (dir) return cli_fail("%s is not a folder", path.c_str());
-    return cli_fail("cannot write %s: %s is not a folder", path.c_str(), folder.c_str());
-  }
-  auto same = [&](const std::string& p) {
-    struct stat st {};
-    return !p.empty() && ::stat(p.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
-  };
-  if (same(app_core().config_dir))
-    return cli_fail("%s is in the profile directory; exports are not written there", path.c_str());
-  for (const RepoEntry& e : repo_table)
-    if (same(e.path)) return cli_fail("%s is in a repository's directory; exports are not written there", path.c_str());
-  return 0;
 }
 
 // ---------------------------------------------------------------------------

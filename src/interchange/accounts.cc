@@ -4,6 +4,7 @@
 
 #include "crypto/wipe.h"
 #include "interchange/accounts_json.h"
+#include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "model/forms.h"
 #include "model/item.h"
@@ -30,39 +31,46 @@ void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*
 
 }  // namespace
 
-std::string accounts_text(int64_t item_slot, int repo, int* count) {
+std::vector<int64_t> account_slots(int64_t item_slot, int repo) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
     const Item* item = item_get(item_slot);
     if (item && item->type == ITEM_KEY) slots.push_back(item_slot);
-  } else {
-    int64_t root = repo_root_tag(repo);
-    if (root >= 1) items_under_tag(root, 1 << ITEM_KEY, collect, &slots);
+    return slots;
   }
+  int64_t root = repo_root_tag(repo);
+  if (root >= 1) items_under_tag(root, 1 << ITEM_KEY, collect, &slots);
+  return slots;
+}
+
+bool account_append(int64_t slot, bool first, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  std::string body = item_body_load(item);
+  KeyBody key;
+  key_body_parse(body.c_str(), &key);
+  wipe(&body);
+  AccountRecord rec;
+  rec.title = item->title;
+  rec.url = key.url;
+  rec.username = key.user;
+  rec.password = key.password;
+  rec.notes = key.notes;
+  rec.expires = key.date;
+  if (!first) *out += ",";
+  std::string entry = accounts_json_entry(rec);
+  *out += entry;
+  wipe(&entry);
+  wipe(&rec.password);
+  wipe(&key.password);
+  return true;
+}
+
+std::string accounts_text(int64_t item_slot, int repo, int* count) {
   std::string entries;
   int n = 0;
-  for (int64_t slot : slots) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    std::string body = item_body_load(item);
-    KeyBody key;
-    key_body_parse(body.c_str(), &key);
-    wipe(&body);
-    AccountRecord rec;
-    rec.title = item->title;
-    rec.url = key.url;
-    rec.username = key.user;
-    rec.password = key.password;
-    rec.notes = key.notes;
-    rec.expires = key.date;
-    if (n > 0) entries += ",";
-    std::string entry = accounts_json_entry(rec);
-    entries += entry;
-    wipe(&entry);
-    wipe(&rec.password);
-    wipe(&key.password);
-    n++;
-  }
+  for (int64_t slot : account_slots(item_slot, repo))
+    if (account_append(slot, n == 0, &entries)) n++;
   std::string out = accounts_json_file(entries);
   wipe(&entries);
   if (count) *count = n;
@@ -82,21 +90,14 @@ int export_accounts(int64_t item_slot, int repo, const char* path) {
   return count;
 }
 
-int key_import_text(const char* data, size_t len, int64_t tag) {
+bool accounts_plan_parse(const char* data, size_t len, ImportPlan* plan) {
   if (!utf8_valid_n(data, len) || std::string(data, len).find('\0') != std::string::npos) {
     log_message(LOG_ERROR, "key_import: invalid UTF-8");
-    log_message(LOG_INFO, "key_import: %d keys imported", 0);
-    return -1;
+    plan->malformed = true;
+    return false;
   }
-  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
-  if (!target) {
-    log_message(LOG_ERROR, "key_import: no tag %lld", static_cast<long long>(tag));
-    return -1;
-  }
-  ItemBatch batch(target->repo);
-  int created = 0;
   int rc = accounts_json_read(data, len, [&](const AccountRecord& rec) {
-    if (batch.status() != 0) return;
+    plan->found_any = true;
     KeyBody key;
     bool changed = false;
     key.url = one_line(rec.url, &changed);
@@ -105,17 +106,38 @@ int key_import_text(const char* data, size_t len, int64_t tag) {
     if (changed) log_message(LOG_WARNING, "key_import: line breaks dropped from a single-line field");
     key.date = rec.expires > 0 ? rec.expires : 0;
     key.notes = rec.notes;
-    ItemForm f;
-    f.title = rec.title;
-    f.body = key_body_format(key);
-    f.markup = 1;
-    key_form_set_expiry(&f, key.date);
-    if (batch.store(-1, ITEM_KEY, f, 0, tag) >= 0) created++;
-    wipe(&f.body);
+    ImportEntry entry;
+    entry.type = ITEM_KEY;
+    entry.form.title = rec.title;
+    entry.form.body = key_body_format(key);
+    entry.form.markup = 1;
+    key_form_set_expiry(&entry.form, key.date);
     wipe(&key.password);
+    plan->entries.push_back(std::move(entry));
   });
-  if (rc < 0) log_message(LOG_ERROR, "key_import: JSON parsing error");
+  if (rc < 0) {
+    log_message(LOG_ERROR, "key_import: JSON parsing error");
+    plan->malformed = true;
+  }
+  return true;
+}
+
+int key_import_text(const char* data, size_t len, int64_t tag) {
+  ImportPlan plan;
+  if (!accounts_plan_parse(data, len, &plan)) {
+    log_message(LOG_INFO, "key_import: %d keys imported", 0);
+    return -1;
+  }
+  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
+  if (!target) {
+    log_message(LOG_ERROR, "key_import: no tag %lld", static_cast<long long>(tag));
+    return -1;
+  }
   // Accounts read before a syntax error are kept.
+  ItemBatch batch(target->repo);
+  ImportReport r;
+  import_plan_store(plan, 0, plan.entries.size(), &batch, tag, &r);
+  int created = r.imported;
   if (batch.commit() != 0) {
     log_message(LOG_ERROR, "key_import: cannot store the accounts");
     created = -1;

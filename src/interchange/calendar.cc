@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "interchange/ical.h"
+#include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "model/forms.h"
 #include "model/item.h"
@@ -117,26 +118,32 @@ int form_of(IcalEntry* e, ItemForm* f) {
 
 }  // namespace
 
-std::string calendar_text(int repo, int64_t item_slot, int* count) {
+std::vector<int64_t> calendar_slots(int repo, int64_t item_slot) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
     if (item_get(item_slot)) slots.push_back(item_slot);
-  } else {
-    int64_t root = repo_root_tag(repo);
-    Collect c;
-    if (root >= 1) items_under_tag(root, kCalendarMask, collect, &c);
-    slots = std::move(c.slots);
+    return slots;
   }
+  int64_t root = repo_root_tag(repo);
+  Collect c;
+  if (root >= 1) items_under_tag(root, kCalendarMask, collect, &c);
+  return std::move(c.slots);
+}
+
+bool calendar_append_item(int64_t slot, int64_t now, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  ical_write_item(out, ical_item_of(*item), now);
+  return true;
+}
+
+std::string calendar_text(int repo, int64_t item_slot, int* count) {
   std::string out;
   ical_begin_calendar(&out);
   int64_t now = time(nullptr);
   int n = 0;
-  for (int64_t slot : slots) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    ical_write_item(&out, ical_item_of(*item), now);
-    n++;
-  }
+  for (int64_t slot : calendar_slots(repo, item_slot))
+    if (calendar_append_item(slot, now, &out)) n++;
   ical_end_calendar(&out);
   if (count) *count = n;
   return out;
@@ -153,6 +160,49 @@ int export_calendar(const char* path, int repo, int64_t item_slot) {
   return count;
 }
 
+void calendar_plan_parse(const char* data, size_t len, ImportPlan* plan) {
+  for (const IcalComponent& c : ical_read_components(data, len)) {
+    plan->found_any = true;
+    IcalEntry e;
+    ImportEntry entry;
+    if (ical_parse_component(c, &e) != 0 || form_of(&e, &entry.form) != 0) {
+      plan->skipped++;
+      continue;
+    }
+    entry.type = e.kind == ICAL_EVENT ? ITEM_EVENT : ITEM_TASK;
+    entry.has_uuid = !e.uid.empty() && ical_uid_uuid(e.uid, entry.uuid) == 0;
+    entry.completed = e.completed;
+    plan->entries.push_back(std::move(entry));
+  }
+}
+
+int64_t calendar_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag, bool* updated) {
+  ItemForm f = e.form;
+  int64_t slot = -1;
+  if (e.has_uuid) {
+    int64_t found = item_find(e.uuid);
+    const Item* item = item_get(found);
+    // Only a task or an event of the target's repository is taken over; a
+    // uuid of another kind of item gets a new item rather than turning
+    // that item into a task.
+    if (item && item->repo == batch->repo() && (item->type == ITEM_TASK || item->type == ITEM_EVENT)) {
+      slot = found;
+      f.markup = static_cast<uint8_t>(item->markup);
+    }
+  }
+  // The file decides whether a task is completed; an update that reopens
+  // it clears the flag.
+  int flags = -1;
+  if (e.completed) {
+    f.flags = ITEM_COMPLETED;
+  } else if (const Item* item = item_get(slot)) {
+    flags = item->flags & ~ITEM_COMPLETED;
+  }
+  int64_t stored = batch->store(slot, e.type, f, 0, tag, flags);
+  if (updated) *updated = stored >= 0 && slot >= 0;
+  return stored;
+}
+
 int import_calendar_text(const char* data, size_t len, int64_t tag, ImportReport* report) {
   ImportReport r;
   if (report) *report = r;
@@ -161,44 +211,11 @@ int import_calendar_text(const char* data, size_t len, int64_t tag, ImportReport
     log_message(LOG_ERROR, "import_calendar: no tag %lld", static_cast<long long>(tag));
     return -1;
   }
+  ImportPlan plan;
+  calendar_plan_parse(data, len, &plan);
+  r.skipped = plan.skipped;
   ItemBatch batch(target->repo);
-  for (const IcalComponent& c : ical_read_components(data, len)) {
-    if (batch.status() != 0) break;
-    IcalEntry e;
-    ItemForm f;
-    if (ical_parse_component(c, &e) != 0 || form_of(&e, &f) != 0) {
-      r.skipped++;
-      continue;
-    }
-    int type = e.kind == ICAL_EVENT ? ITEM_EVENT : ITEM_TASK;
-    int64_t slot = -1;
-    uint8_t uuid[16];
-    if (!e.uid.empty() && ical_uid_uuid(e.uid, uuid) == 0) {
-      int64_t found = item_find(uuid);
-      const Item* item = item_get(found);
-      // Only a task or an event of the target's repository is taken over; a
-      // uuid of another kind of item gets a new item rather than turning
-      // that item into a task.
-      if (item && item->repo == batch.repo() && (item->type == ITEM_TASK || item->type == ITEM_EVENT)) {
-        slot = found;
-        f.markup = static_cast<uint8_t>(item->markup);
-      }
-    }
-    // The file decides whether a task is completed; an update that reopens
-    // it clears the flag.
-    int flags = -1;
-    if (e.completed) {
-      f.flags = ITEM_COMPLETED;
-    } else if (const Item* item = item_get(slot)) {
-      flags = item->flags & ~ITEM_COMPLETED;
-    }
-    if (batch.store(slot, type, f, 0, tag, flags) < 0) {
-      r.skipped++;
-      continue;
-    }
-    r.imported++;
-    if (slot >= 0) r.updated++;
-  }
+  import_plan_store(plan, 0, plan.entries.size(), &batch, tag, &r);
   if (batch.commit() != 0) {
     log_message(LOG_ERROR, "import_calendar: cannot store the items");
     return -1;

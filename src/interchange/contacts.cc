@@ -2,6 +2,7 @@
 #include <ctime>
 #include <vector>
 
+#include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "model/item.h"
 #include "model/ops.h"
@@ -14,6 +15,8 @@ namespace {
 
 void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
 
+}  // namespace
+
 std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
@@ -25,6 +28,17 @@ std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
   if (root >= 1) items_under_tag(root, 1 << ITEM_VCARD, collect, &slots);
   return slots;
 }
+
+bool contact_append(int64_t slot, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  std::string card = vcard_export_text(item_body_load(item));
+  if (card.empty()) return false;  // a body that is no vCard
+  *out += card;
+  return true;
+}
+
+namespace {
 
 bool is_leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -104,12 +118,8 @@ int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& tex
 std::string contacts_text(int64_t item_slot, int repo, int* count) {
   std::string out;
   int n = 0;
-  for (int64_t slot : contact_slots(item_slot, repo)) {
-    std::string card = vcard_export_text(item_body_load(item_get(slot)));
-    if (card.empty()) continue;  // a body that is no vCard
-    out += card;
-    n++;
-  }
+  for (int64_t slot : contact_slots(item_slot, repo))
+    if (contact_append(slot, &out)) n++;
   if (count) *count = n;
   return out;
 }
@@ -125,6 +135,31 @@ int export_contacts(int64_t item_slot, int repo, const char* path) {
   return count;
 }
 
+void contacts_plan_parse(const char* data, size_t len, ImportPlan* plan) {
+  for (const std::string& card : vcard_import_cards(data, len)) {
+    plan->found_any = true;
+    VCardRecord rec;
+    if (vcard_parse(card.data(), card.size(), &rec) != 0) {
+      plan->skipped++;
+      continue;
+    }
+    // A card without a formatted name is named from its other fields rather
+    // than lost.
+    std::string title = vcard_title(rec);
+    if (title.empty()) {
+      plan->skipped++;
+      continue;
+    }
+    VCardEdit edit = vcard_edit_of(rec);
+    edit.normalise = true;
+    if (trimmed(vcard_formatted_name(rec)).empty()) edit.edited.fn = vcard_escape(title.c_str());
+    ImportEntry entry;
+    entry.type = ITEM_VCARD;
+    vcard_form(-1, edit.edited, vcard_apply_edit(card, edit), &entry.form);
+    plan->entries.push_back(std::move(entry));
+  }
+}
+
 int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport* report) {
   ImportReport r;
   if (report) *report = r;
@@ -133,32 +168,11 @@ int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport
     log_message(LOG_ERROR, "import_contacts: no tag %lld", static_cast<long long>(tag));
     return -1;
   }
+  ImportPlan plan;
+  contacts_plan_parse(data, len, &plan);
+  r.skipped = plan.skipped;
   ItemBatch batch(target->repo);
-  for (const std::string& card : vcard_import_cards(data, len)) {
-    if (batch.status() != 0) break;
-    VCardRecord rec;
-    if (vcard_parse(card.data(), card.size(), &rec) != 0) {
-      r.skipped++;
-      continue;
-    }
-    // A card without a formatted name is named from its other fields rather
-    // than lost.
-    std::string title = vcard_title(rec);
-    if (title.empty()) {
-      r.skipped++;
-      continue;
-    }
-    VCardEdit edit = vcard_edit_of(rec);
-    edit.normalise = true;
-    if (trimmed(vcard_formatted_name(rec)).empty()) edit.edited.fn = vcard_escape(title.c_str());
-    ItemForm f;
-    vcard_form(-1, edit.edited, vcard_apply_edit(card, edit), &f);
-    if (batch.store(-1, ITEM_VCARD, f, 0, tag) < 0) {
-      r.skipped++;
-      continue;
-    }
-    r.imported++;
-  }
+  import_plan_store(plan, 0, plan.entries.size(), &batch, tag, &r);
   if (batch.commit() != 0) {
     log_message(LOG_ERROR, "import_contacts: cannot store the contacts");
     return -1;

@@ -10,9 +10,11 @@
 #include <memory>
 
 #include "interchange/interchange.h"
+#include "model/app_core.h"
 #include "model/model.h"
 #include "model/tag.h"
 #include "support/files.h"
+#include "storage/repo.h"
 #include "support/log.h"
 
 int64_t repo_root_tag(int repo) {
@@ -79,4 +81,18 @@ int write_file_all(const char* path, const std::string& bytes) {
     ::close(dfd);
   }
   return 0;
+}
+
+int export_target_check(const std::string& path, bool dir) {
+  std::string folder = dir ? path : path_parent(path);
+  struct stat target {};
+  if (path.empty() || ::stat(folder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) return EXPORT_TARGET_NO_FOLDER;
+  auto same = [&](const std::string& p) {
+    struct stat st {};
+    return !p.empty() && ::stat(p.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
+  };
+  if (same(app_core().config_dir)) return EXPORT_TARGET_PROFILE;
+  for (const RepoEntry& e : repo_table)
+    if (same(e.path)) return EXPORT_TARGET_REPOSITORY;
+  return EXPORT_TARGET_OK;
 }

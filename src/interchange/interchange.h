@@ -35,6 +35,18 @@ int read_file_all(const char* path, std::string* text);
 // Writes bytes to a file opened "wb". 0 or -1.
 int write_file_all(const char* path, const std::string& bytes);
 
+// Whether an export may write `path` (a file, or with dir a folder for
+// notes): the configuration database and the repositories' own files are
+// never replaced by an export. Folders are compared by identity, so links
+// and "." or ".." spellings do not hide them.
+enum ExportTarget {
+  EXPORT_TARGET_OK = 0,
+  EXPORT_TARGET_NO_FOLDER = -1,   // the receiving folder does not exist
+  EXPORT_TARGET_PROFILE = -2,     // inside the profile directory
+  EXPORT_TARGET_REPOSITORY = -3,  // inside a repository's directory
+};
+int export_target_check(const std::string& path, bool dir);
+
 // --- iCalendar (tasks and events) --------------------------------------------
 
 // Writes the item at item_slot (>= 0), or every task and event of repository

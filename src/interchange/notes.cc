@@ -10,6 +10,7 @@
 
 #include "crypto/wipe.h"
 #include "interchange/ical.h"
+#include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "model/item.h"
 #include "model/ops.h"
@@ -78,7 +79,7 @@ std::string note_file_name(const std::string& title) {
   return name;
 }
 
-int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override) {
+std::vector<int64_t> note_slots(int64_t item_slot, int repo) {
   std::vector<int64_t> slots;
   if (item_slot >= 0) {
     const Item* item = item_get(item_slot);
@@ -87,16 +88,32 @@ int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_
     int64_t root = repo_root_tag(repo);
     if (root >= 1) items_under_tag(root, 1 << ITEM_NOTE, collect, &slots);
   }
+  return slots;
+}
+
+namespace {
+
+int write_one_note(int64_t slot, const std::string& folder, const char* name_override) {
+  const Item* item = item_get(slot);
+  if (!item) return -1;
+  std::string name = note_file_name(name_override && *name_override ? name_override : item->title);
+  std::string body = item_body_load(item);
+  int rc = write_note(folder, name, body);
+  wipe(&body);
+  return rc;
+}
+
+}  // namespace
+
+int export_note_file(int64_t slot, const char* dir) {
+  return write_one_note(slot, dir && *dir ? dir : ".", nullptr);
+}
+
+int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override) {
   std::string folder = dir && *dir ? dir : ".";
   int written = 0;
-  for (int64_t slot : slots) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    std::string name = note_file_name(name_override && *name_override ? name_override : item->title);
-    std::string body = item_body_load(item);
-    if (write_note(folder, name, body) == 0) written++;
-    wipe(&body);
-  }
+  for (int64_t slot : note_slots(item_slot, repo))
+    if (write_one_note(slot, folder, name_override) == 0) written++;
   log_message(LOG_INFO, "export_notes: %d", written);
   return written;
 }
@@ -120,26 +137,39 @@ int save_item_as(int64_t item_slot, const char* path) {
   }
 }
 
+void note_plan_parse(const char* data, size_t len, const char* title, ImportPlan* plan) {
+  plan->found_any = true;
+  std::string text(data, len);
+  if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.erase(0, 3);
+  if (text.size() > kInterchangeItemMax) {
+    log_message(LOG_WARNING, "import_note: over %zu bytes, not imported", kInterchangeItemMax);
+    plan->skipped++;
+  } else if (text.find('\0') != std::string::npos) {
+    // Stored texts end at the first NUL; the rest would be lost.
+    log_message(LOG_WARNING, "import_note: binary file not imported");
+    plan->skipped++;
+  } else if (!utf8_valid_n(text.data(), text.size()) || !title || !utf8_valid_n(title, std::strlen(title))) {
+    log_message(LOG_WARNING, "import_note: not UTF-8, not imported");
+    plan->skipped++;
+  } else {
+    ImportEntry entry;
+    entry.type = ITEM_NOTE;
+    entry.form.title = title;
+    entry.form.body = std::move(text);
+    plan->entries.push_back(std::move(entry));
+  }
+  wipe(&text);
+}
+
 int import_note(const char* path, int64_t tag) {
   std::string text;
   if (read_file_all(path, &text) != 0) {
     log_message(LOG_ERROR, "import_note: cannot read the file");
     return -1;
   }
-  if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.erase(0, 3);
-  int rc = 0;
-  if (text.size() > kInterchangeItemMax) {
-    log_message(LOG_WARNING, "import_note: over %zu bytes, not imported", kInterchangeItemMax);
-  } else if (text.find('\0') != std::string::npos) {
-    // Stored texts end at the first NUL; the rest would be lost.
-    log_message(LOG_WARNING, "import_note: binary file not imported");
-  } else {
-    ItemForm f;
-    f.title = path;
-    f.body = text;
-    rc = item_store(-1, ITEM_NOTE, f, 0, tag) >= 0 ? 1 : 0;
-    wipe(&f.body);
-  }
+  ImportPlan plan;
+  note_plan_parse(text.data(), text.size(), path, &plan);
   wipe(&text);
-  return rc;
+  if (plan.entries.empty()) return 0;
+  return item_store(-1, ITEM_NOTE, plan.entries[0].form, 0, tag) >= 0 ? 1 : 0;
 }

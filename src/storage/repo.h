@@ -206,6 +206,12 @@ int change_master_password(const char* new_password);
 
 enum { REPO_EXPORT_SIZE = 2048 };
 int repo_export(const RepoEntry* e, const char* export_password, const char* file);
+// repo_export to `target` as the file is meant to reach the disk: written
+// private (0600) as a temporary beside the target, synced and renamed over
+// it, so that a failure never leaves half a file or replaces the old one.
+// Safe on a worker thread while the main thread leaves the table alone.
+// 0 or -1.
+int repo_export_file(const RepoEntry* e, const char* export_password, const char* target);
 int parse_repo_import(const char* export_password, const char* file, RepoRecord* out);
 
 // ---------------------------------------------------------------------------

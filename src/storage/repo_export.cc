@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
@@ -49,6 +51,27 @@ int repo_export(const RepoEntry* e, const char* export_password, const char* fil
     ::unlink(file);
     return -1;
   }
+  return 0;
+}
+
+int repo_export_file(const RepoEntry* e, const char* export_password, const char* target) {
+  if (!e || !target || !*target) return -1;
+  std::string temp = std::string(target) + ".tmp-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    log_message(LOG_ERROR, "repo_export_file: cannot create a file (%d)", errno);
+    return -1;
+  }
+  ::close(fd);
+  int rc = repo_export(e, export_password, temp.c_str());
+  if (rc == 0) rc = file_sync(temp);
+  if (rc == 0) rc = std::rename(temp.c_str(), target);
+  if (rc != 0) {
+    log_message(LOG_ERROR, "repo_export_file: cannot write the file");
+    std::remove(temp.c_str());
+    return -1;
+  }
+  dir_sync(path_parent(target));
   return 0;
 }
 

@@ -21,6 +21,17 @@ const char* const kTexts[EXTRA_TEXT_COUNT] = {
     "This installation cannot update itself. Please install the new version through your package manager.",
     "The downloaded update is not signed with the release key. Nothing was installed.",
     "The server offers no signature for this update. Nothing was installed.",
+    "%s could not be read. Nothing was imported.",
+    "%s holds nothing that can be imported. Nothing was imported.",
+    "%s is not a valid file of this kind. Nothing was imported.",
+    "The items could not be stored. Nothing was imported.",
+    "%d items imported.",
+    "%d items imported, %d skipped.",
+    "%s could not be written.",
+    "%s is in the profile folder or in a repository's folder; exports are not written there.",
+    "%d items exported.",
+    "%s saved.",
+    "The user guide is not installed.",
 };
 
 }  // namespace

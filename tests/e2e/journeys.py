@@ -539,6 +539,68 @@ def journey_screenshots():
         check(o.wait_exit() == 0, "exit status")
 
 
+def choose_in_file_chooser(o, title, path):
+    """Types the path into GTK's own file chooser (Ctrl+L) and accepts it."""
+    dlg = o.wait("file chooser", title)
+    time.sleep(0.5)
+    rawinput.keyCombo("<Control>l")
+    # Typed key by key, the location entry's completion eats characters: the
+    # text is set whole, then accepted from the keyboard.
+    entry = wait_for(lambda: next((t for t in dlg.findChildren(GenericPredicate(roleName="text"))
+                                   if t.showing and t.focused), None), "the location entry")
+    entry.text = path
+    time.sleep(0.5)
+    rawinput.pressKey("Return")
+    wait_for(lambda: dlg.dead or not dlg.showing, "the chooser %r to close" % title)
+
+
+def tag_menu_item(o, tags, tag_name, submenu, item):
+    o.row(tags, tag_name).click(button=3)
+    o.wait("menu", S(submenu)).click()
+    o.wait("menu item", S(item)).click()
+
+
+def journey_import_undo():
+    """A real calendar and a real address book imported through GTK's own
+    file chooser into a tag; each import is one undo step (the journal is
+    emptied when the program ends, so the steps are taken in the window);
+    the tool checks what is stored at the end."""
+    _, work, _ = seed_profile()
+    ics = os.path.join(SOURCE, "tests", "data", "corpora", "ics", "icalendar-example.ics")
+    vcf = os.path.join(SOURCE, "tests", "data", "corpora", "vcf", "ezvcard-John_Doe_IPHONE.vcf")
+    contact = "Mr. John Richter James Doe Sr."
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    tag_menu_item(o, tags, work[4], 78, 82)
+    choose_in_file_chooser(o, S(82), ics)
+    o.row(items, "New Year's Day", timeout=20)
+    tag_menu_item(o, tags, work[4], 78, 86)
+    choose_in_file_chooser(o, S(86), vcf)
+    o.row(items, contact, timeout=20)
+
+    # The list is rebuilt after an undo: its cells are looked up afresh, in
+    # the tag (which the undo may leave).
+    def shown(name):
+        o.row(o.trees()[0], work[4]).click()
+        return [c for c in o.trees()[1].findChildren(GenericPredicate(roleName="table cell"))
+                if c.name == name and c.showing]
+
+    def step(keys, what, present, absent):
+        rawinput.keyCombo(keys)
+        wait_for(lambda: all(shown(n) for n in present) and not any(shown(n) for n in absent), what)
+
+    step("<Control>z", "the address book undone in one step", ["New Year's Day", "Shopping list"], [contact])
+    step("<Control>z", "the calendar undone in one step", ["Shopping list"], ["New Year's Day", "Orthodox Christmas"])
+    step("<Control>y", "the calendar redone", ["New Year's Day", "Orthodox Christmas"], [contact])
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    listed = cli("items", "tag:" + work[0])
+    check("New Year's Day" in listed and "Orthodox Christmas" in listed and "International Women's Day" in listed,
+          "the calendar stored: %s" % listed)
+    check("John Richter" not in listed, "the address book not stored")
+    check("Shopping list" in listed and "Call the plumber" in listed, "the earlier items stay")
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -548,6 +610,7 @@ JOURNEYS = {
     "no_tray_close": journey_no_tray_close_quits,
     "sigterm": journey_sigterm,
     "screenshots": journey_screenshots,
+    "import_undo": journey_import_undo,
 }
 
 

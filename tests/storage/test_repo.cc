@@ -1,6 +1,7 @@
 // Repository records and table, creation, password change and its crash
 // recovery, clearing, deleting, the account record, the master password and
 // the export file.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -673,6 +674,37 @@ TEST_F(RepoTest, ExportImportRoundTripAndRefusals) {
   signed_in_account() = Account();
   EXPECT_EQ(-1, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
   EXPECT_EQ(-1, repo_export(&repo_table[own], "Export-Pass-1", file.c_str()));
+}
+
+TEST_F(RepoTest, ExportFileIsPrivateAndReplacesTheTargetOnlyWhenWritten) {
+  signed_in_account().id = 11;
+  int own = add_repo("own", "Own-Repo-Password-1!", 11, "srv-own");
+  int local = add_repo("local", "Local-Repo-Passwd-1!", 0, "");
+  std::string file = dir.path() + "/out/export.bin";
+  ASSERT_EQ(0, mkdir((dir.path() + "/out").c_str(), 0755));
+  write_file(file, "earlier export");
+  ASSERT_EQ(0, chmod(file.c_str(), 0644));
+
+  // A failed export leaves the earlier file and no temporary behind.
+  EXPECT_EQ(-1, repo_export_file(&repo_table[local], "Export-Pass-1", file.c_str()));
+  EXPECT_EQ("earlier export", read_file(file));
+  EXPECT_EQ(-1, repo_export_file(&repo_table[own], "Export-Pass-1", (dir.path() + "/none/x.bin").c_str()));
+
+  ASSERT_EQ(0, repo_export_file(&repo_table[own], "Export-Pass-1", file.c_str()));
+  struct stat st {};
+  ASSERT_EQ(0, stat(file.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  EXPECT_EQ(2048, st.st_size);
+  RepoRecord rec;
+  ASSERT_EQ(0, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
+  EXPECT_EQ("srv-own", rec.server_id);
+  DIR* d = opendir((dir.path() + "/out").c_str());
+  ASSERT_NE(nullptr, d);
+  int entries = 0;
+  while (struct dirent* e = readdir(d))
+    if (e->d_name[0] != '.') entries++;
+  closedir(d);
+  EXPECT_EQ(1, entries);
 }
 
 TEST_F(RepoTest, EnabledListComparison) {

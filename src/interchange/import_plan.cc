@@ -1,0 +1,105 @@
+// The two halves of an import and the dispatch by kind.
+#include "interchange/import_plan.h"
+
+#include <strings.h>
+
+#include <ctime>
+
+#include "crypto/wipe.h"
+#include "interchange/accounts_json.h"
+#include "interchange/ical.h"
+#include "interchange/import_internal.h"
+#include "model/item.h"
+#include "support/log.h"
+
+ImportPlan::~ImportPlan() {
+  for (ImportEntry& e : entries) wipe(&e.form.body);
+}
+
+void import_plan_parse(ImportKind kind, const char* data, size_t len, const char* title, ImportPlan* plan) {
+  switch (kind) {
+    case IMPORT_NOTES: note_plan_parse(data, len, title, plan); break;
+    case IMPORT_CALENDAR: calendar_plan_parse(data, len, plan); break;
+    case IMPORT_CONTACTS: contacts_plan_parse(data, len, plan); break;
+    case IMPORT_ACCOUNTS: accounts_plan_parse(data, len, plan); break;
+  }
+}
+
+int import_plan_read(ImportKind kind, const char* path, ImportPlan* plan) {
+  std::string text;
+  if (read_file_all(path, &text) != 0) {
+    log_message(LOG_ERROR, "import_plan_read: cannot read the file");
+    return -1;
+  }
+  import_plan_parse(kind, text.data(), text.size(), path, plan);
+  wipe(&text);
+  return 0;
+}
+
+void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch* batch, int64_t tag,
+                       ImportReport* report) {
+  if (to > plan.entries.size()) to = plan.entries.size();
+  for (size_t i = from; i < to; i++) {
+    if (batch->status() != 0) return;
+    const ImportEntry& e = plan.entries[i];
+    bool updated = false;
+    int64_t slot = e.type == ITEM_TASK || e.type == ITEM_EVENT ? calendar_entry_store(e, batch, tag, &updated)
+                                                               : batch->store(-1, e.type, e.form, 0, tag);
+    if (slot < 0) {
+      if (report) report->skipped++;
+      continue;
+    }
+    if (report) {
+      report->imported++;
+      if (updated) report->updated++;
+    }
+  }
+}
+
+ImportKind import_kind_of(const std::string& path) {
+  auto ends = [&](const char* ext) {
+    size_t n = std::char_traits<char>::length(ext);
+    return path.size() > n && strcasecmp(path.c_str() + path.size() - n, ext) == 0;
+  };
+  if (ends(".ics")) return IMPORT_CALENDAR;
+  if (ends(".vcf")) return IMPORT_CONTACTS;
+  if (ends(".json")) return IMPORT_ACCOUNTS;
+  return IMPORT_NOTES;
+}
+
+std::vector<int64_t> export_slots(ExportKind kind, int repo) {
+  switch (kind) {
+    case EXPORT_NOTES: return note_slots(-1, repo);
+    case EXPORT_CALENDAR: return calendar_slots(repo, -1);
+    case EXPORT_CONTACTS: return contact_slots(-1, repo);
+    case EXPORT_ACCOUNTS: return account_slots(-1, repo);
+  }
+  return {};
+}
+
+std::string export_head(ExportKind kind) {
+  std::string out;
+  if (kind == EXPORT_CALENDAR) ical_begin_calendar(&out);
+  if (kind == EXPORT_ACCOUNTS) {
+    out = accounts_json_file("");
+    out.resize(1);  // "["
+  }
+  return out;
+}
+
+std::string export_tail(ExportKind kind) {
+  std::string out;
+  if (kind == EXPORT_CALENDAR) ical_end_calendar(&out);
+  if (kind == EXPORT_ACCOUNTS) out = accounts_json_file("").substr(1);
+  return out;
+}
+
+bool export_append(ExportKind kind, int64_t slot, bool first, std::string* out) {
+  switch (kind) {
+    case EXPORT_NOTES: return false;
+    case EXPORT_CALENDAR: return calendar_append_item(slot, time(nullptr), out);
+    case EXPORT_CONTACTS: return contact_append(slot, out);
+    case EXPORT_ACCOUNTS: return account_append(slot, first, out);
+  }
+  return false;
+}
