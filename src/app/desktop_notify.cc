@@ -19,9 +19,10 @@ const char kName[] = "org.freedesktop.Notifications";
 const char kPath[] = "/org/freedesktop/Notifications";
 
 struct Notifier {
-  GDBusConnection* bus = nullptr;  // owned reference
-  bool bus_given = false;          // set by desktop_notify_use_bus
+  GDBusConnection* bus = nullptr;    // owned reference: the connection in use
   bool bus_tried = false;
+  bool override = false;             // desktop_notify_use_bus
+  GDBusConnection* given = nullptr;  // owned reference
   guint action_sub = 0;
   guint closed_sub = 0;
   std::map<guint32, std::array<uint8_t, 16>> open;  // notification id -> item
@@ -73,18 +74,18 @@ bool session_bus_known() {
 
 GDBusConnection* bus() {
   Notifier& n = notifier();
-  if (!n.bus && !n.bus_given && !n.bus_tried) {
+  if (!n.bus && !n.bus_tried) {
     n.bus_tried = true;
-    if (!session_bus_known()) {
+    if (n.override) {
+      if (n.given) n.bus = G_DBUS_CONNECTION(g_object_ref(n.given));
+      else failed("no bus");
+    } else if (!session_bus_known()) {
       failed("no session bus");
-      return nullptr;
-    }
-    GError* err = nullptr;
-    n.bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &err);
-    if (!n.bus) {
-      failed(err ? err->message : "no session bus");
+    } else {
+      GError* err = nullptr;
+      n.bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &err);
+      if (!n.bus) failed(err ? err->message : "no session bus");
       g_clear_error(&err);
-      return nullptr;
     }
   }
   if (n.bus && !n.action_sub) {
@@ -163,8 +164,17 @@ int desktop_notify_item(const uint8_t uuid[16], const char* title, int64_t when)
 void desktop_notify_use_bus(GDBusConnection* c) {
   desktop_notify_stop();
   Notifier& n = notifier();
-  if (c) n.bus = G_DBUS_CONNECTION(g_object_ref(c));
-  n.bus_given = c != nullptr;
+  if (n.given) g_object_unref(n.given);
+  n.given = c ? G_DBUS_CONNECTION(g_object_ref(c)) : nullptr;
+  n.override = true;
+}
+
+void desktop_notify_use_session_bus() {
+  desktop_notify_stop();
+  Notifier& n = notifier();
+  if (n.given) g_object_unref(n.given);
+  n.given = nullptr;
+  n.override = false;
 }
 
 void desktop_notify_stop() {
@@ -176,9 +186,9 @@ void desktop_notify_stop() {
   }
   n.bus = nullptr;
   n.action_sub = n.closed_sub = 0;
-  n.bus_given = false;
   n.bus_tried = false;
   n.open.clear();
+  n.failures = 0;
   n.generation++;
 }
 

@@ -18,9 +18,11 @@ void desktop_notify_set_open(NotifyOpenFn fn, void* data);
 int desktop_notify_item(const uint8_t uuid[16], const char* title, int64_t when);
 
 // Tests: the connection to use instead of the session bus (a reference is
-// taken); nullptr goes back to the session bus.
+// taken); nullptr for none at all. Kept until desktop_notify_use_session_bus.
 void desktop_notify_use_bus(GDBusConnection* bus);
-// Drops the connection, the signal subscriptions and the open notifications.
+void desktop_notify_use_session_bus();
+// End of the run: drops the connection, the signal subscriptions, the open
+// notifications and the failure count.
 void desktop_notify_stop();
-// Failures seen since the start (each after the first stays out of the log).
+// Failures since the start of the run; only the first reaches the log.
 int desktop_notify_failures();

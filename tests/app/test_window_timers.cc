@@ -3,6 +3,8 @@
 // held back while a dialog runs), the change of day, the update-check
 // schedule, the idle timeout and the desktop notifications.
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -96,6 +98,8 @@ class Timers : public WindowTest {
     st.run_update = fake_update;
     g_quits = 0;
     g_updates_run.clear();
+    // Nothing of the tests reaches a desktop the run may have.
+    desktop_notify_use_bus(nullptr);
     data_timer_arm(&w, g_now);
   }
 
@@ -103,6 +107,7 @@ class Timers : public WindowTest {
     timers_stop(&w);
     timer_state() = TimerState();
     app_hooks() = AppHooks();
+    desktop_notify_use_session_bus();
     WindowTest::TearDown();
   }
 
@@ -453,6 +458,188 @@ TEST_F(Timers, MissingScreenSaverLibraryTurnsTheIdleTimeoutOffOnce) {
   EXPECT_GE(st.idle_query(), -1);
   idle_start(&w);
   EXPECT_EQ(300, st.idle_delay);
+}
+
+// A notification service of our own on a private session bus: it records
+// what it is sent and can play the user's click.
+const char kServiceXml[] =
+    "<node><interface name='org.freedesktop.Notifications'>"
+    "<method name='Notify'><arg type='s' direction='in'/><arg type='u' direction='in'/>"
+    "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+    "<arg type='as' direction='in'/><arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
+    "<arg type='u' direction='out'/></method>"
+    "<signal name='ActionInvoked'><arg type='u'/><arg type='s'/></signal>"
+    "<signal name='NotificationClosed'><arg type='u'/><arg type='u'/></signal>"
+    "</interface></node>";
+
+struct Received {
+  std::string app, summary, body;
+  std::vector<std::string> actions;
+};
+
+struct FakeService {
+  std::vector<Received> got;
+  bool owned = false;
+  guint32 next_id = 40;
+};
+
+void on_service_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                     GVariant* params, GDBusMethodInvocation* inv, gpointer data) {
+  auto* f = static_cast<FakeService*>(data);
+  if (g_strcmp0(method, "Notify") != 0) {
+    g_dbus_method_invocation_return_dbus_error(inv, "org.freedesktop.DBus.Error.UnknownMethod", "no");
+    return;
+  }
+  Received r;
+  const gchar *app, *icon, *summary, *body;
+  guint32 replaces;
+  GVariantIter* actions;
+  GVariant* hints;
+  gint32 timeout;
+  g_variant_get(params, "(&su&s&s&sas@a{sv}i)", &app, &replaces, &icon, &summary, &body, &actions, &hints,
+                &timeout);
+  r.app = app;
+  r.summary = summary;
+  r.body = body;
+  const gchar* a;
+  while (g_variant_iter_next(actions, "&s", &a)) r.actions.push_back(a);
+  g_variant_iter_free(actions);
+  g_variant_unref(hints);
+  f->got.push_back(r);
+  g_dbus_method_invocation_return_value(inv, g_variant_new("(u)", ++f->next_id));
+}
+
+class Notifications : public Timers {
+ protected:
+  void SetUp() override {
+    Timers::SetUp();
+    gchar* daemon = g_find_program_in_path("dbus-daemon");
+    if (!daemon) GTEST_SKIP() << "no dbus-daemon for a private session bus";
+    g_free(daemon);
+    const char* env = getenv("DBUS_SESSION_BUS_ADDRESS");
+    had_env = env != nullptr;
+    if (env) saved_env = env;
+    bus = g_test_dbus_new(G_TEST_DBUS_NONE);
+    // The daemon inherits the signal mask: with every signal blocked (as the
+    // program runs) it would outlive the test.
+    sigset_t none, old;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, &old);
+    g_test_dbus_up(bus);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    const gchar* addr = g_test_dbus_get_bus_address(bus);
+    ASSERT_NE(nullptr, addr);
+    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+    client = g_dbus_connection_new_for_address_sync(addr, flags, nullptr, nullptr, nullptr);
+    service = g_dbus_connection_new_for_address_sync(addr, flags, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, client);
+    ASSERT_NE(nullptr, service);
+    desktop_notify_use_bus(client);
+  }
+
+  void TearDown() override {
+    if (owner) g_bus_unown_name(owner);
+    if (object) g_dbus_connection_unregister_object(service, object);
+    if (info) g_dbus_node_info_unref(info);
+    Timers::TearDown();
+    for (GDBusConnection* c : {client, service}) {
+      if (!c) continue;
+      g_dbus_connection_close_sync(c, nullptr, nullptr);
+      g_object_unref(c);
+    }
+    if (bus) {
+      g_test_dbus_stop(bus);
+      g_object_unref(bus);
+    }
+    if (had_env) setenv("DBUS_SESSION_BUS_ADDRESS", saved_env.c_str(), 1);
+    else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+
+  void serve() {
+    info = g_dbus_node_info_new_for_xml(kServiceXml, nullptr);
+    ASSERT_NE(nullptr, info);
+    static const GDBusInterfaceVTable vtable = {on_service_call, nullptr, nullptr, {}};
+    object = g_dbus_connection_register_object(service, "/org/freedesktop/Notifications", info->interfaces[0],
+                                               &vtable, &fake, nullptr, nullptr);
+    ASSERT_NE(0u, object);
+    owner = g_bus_own_name_on_connection(
+        service, "org.freedesktop.Notifications", G_BUS_NAME_OWNER_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, gpointer p) { static_cast<FakeService*>(p)->owned = true; }, nullptr,
+        &fake, nullptr);
+    ASSERT_TRUE(pump_until([&] { return fake.owned; }));
+  }
+
+  // The reminder comes; the alert is answered.
+  void reminder_comes(const char* title) {
+    add_reminder(title, start + 3600, 10);
+    g_now = start + 3002;
+    Script s;
+    s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
+    data_timer_fire(&w);
+  }
+
+  GTestDBus* bus = nullptr;
+  GDBusConnection* client = nullptr;
+  GDBusConnection* service = nullptr;
+  GDBusNodeInfo* info = nullptr;
+  guint object = 0, owner = 0;
+  FakeService fake;
+  bool had_env = false;
+  std::string saved_env;
+};
+
+TEST_F(Notifications, AReminderReachesTheDesktopAndItsActionOpensTheItem) {
+  serve();
+  select(static_cast<int>(home));
+  // The reminders view reads the real clock: the reminder's time has come
+  // on it too, since the last look ten minutes ago.
+  int64_t slot = add_reminder("Dentist <3pm> & co", start + 300, 10);
+  timer_state().checked_until = start - 600;
+  g_now = start + 1;
+  // The window is away in the tray.
+  gtk_widget_hide(w.window);
+  {
+    Script s;
+    s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
+    data_timer_fire(&w);
+  }
+  ASSERT_TRUE(pump_until([&] { return !fake.got.empty(); }));
+  ASSERT_EQ(1u, fake.got.size());
+  const Received& r = fake.got[0];
+  EXPECT_EQ(ui_string(307), r.app);
+  EXPECT_EQ("Dentist <3pm> & co", r.summary) << "the summary is plain text";
+  time_t due = static_cast<time_t>(start + 300);
+  struct tm tm;
+  localtime_r(&due, &tm);
+  char when[32];
+  strftime(when, sizeof when, "%F %H:%M", &tm);
+  EXPECT_EQ(when, r.body);
+  ASSERT_GE(r.actions.size(), 2u);
+  EXPECT_EQ("default", r.actions[0]);
+
+  // The user clicks it: the window shows the item among the reminders.
+  pump();
+  ASSERT_EQ(static_cast<int32_t>(home), model().view);
+  g_dbus_connection_emit_signal(service, nullptr, "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                "ActionInvoked", g_variant_new("(us)", fake.next_id, "default"), nullptr);
+  ASSERT_TRUE(pump_until([&] { return model().view == VIEW_REMINDERS; }));
+  EXPECT_EQ(slot, model().selected_item);
+  EXPECT_TRUE(gtk_widget_get_visible(w.window));
+  EXPECT_EQ(1, timer_state().alerts);
+}
+
+TEST_F(Notifications, WithoutAServiceTheFailureIsLoggedOnce) {
+  LogCapture log;
+  reminder_comes("first");
+  ASSERT_TRUE(pump_until([&] { return desktop_notify_failures() == 1; }));
+  uint8_t uuid[16] = {1};
+  EXPECT_EQ(0, desktop_notify_item(uuid, "second", g_now));
+  ASSERT_TRUE(pump_until([&] { return desktop_notify_failures() == 2; }));
+  EXPECT_EQ(1, timer_state().alerts) << "the window's own alert is shown all the same";
+  EXPECT_EQ(1, log.count("desktop_notify: "));
+  EXPECT_EQ(0, log.count("first"));
+  EXPECT_EQ(0, log.count("second"));
 }
 
 }  // namespace
