@@ -126,6 +126,16 @@ gboolean on_busy_timer(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
+gboolean on_clock_watch(gpointer data) {
+  auto* w = static_cast<MainWindow*>(data);
+  if (!w->built) {
+    timer_state().clock_watch = 0;
+    return G_SOURCE_REMOVE;
+  }
+  timers_clock_check(w);
+  return G_SOURCE_CONTINUE;
+}
+
 int64_t system_now() { return static_cast<int64_t>(time(nullptr)); }
 
 }  // namespace
@@ -151,7 +161,7 @@ void timers_install() {
 
 void timers_stop(MainWindow*) {
   TimerState& st = timer_state();
-  for (guint* id : {&st.data_timer, &st.busy_timer, &st.news_timer, &st.idle_timer}) {
+  for (guint* id : {&st.data_timer, &st.busy_timer, &st.news_timer, &st.idle_timer, &st.clock_watch}) {
     if (*id) g_source_remove(*id);
     *id = 0;
   }
@@ -181,6 +191,16 @@ void data_timers_start(MainWindow* w, int64_t now) {
   st.checked_until = now;
   st.day = local_midnight(now);
   remember_counts(now);
+  if (!st.clock_watch) st.clock_watch = g_timeout_add_seconds(CLOCK_WATCH_SECONDS, on_clock_watch, w);
+}
+
+void timers_clock_check(MainWindow* w) {
+  TimerState& st = timer_state();
+  if (!st.data_timer || timers_now() < st.data_due) return;
+  log_message(LOG_INFO, "timers_clock_check: %lld late", static_cast<long long>(timers_now() - st.data_due));
+  g_source_remove(st.data_timer);
+  st.data_timer = 0;
+  data_timer_fire(w);
 }
 
 void data_timer_arm(MainWindow* w, int64_t now) {
@@ -194,6 +214,7 @@ void data_timer_arm(MainWindow* w, int64_t now) {
   if (delay < 1) delay = 1;
   if (delay > 90000) delay = 90000;
   st.data_delay = delay;
+  st.data_due = now + delay;
   st.data_timer = g_timeout_add_seconds(static_cast<guint>(delay), on_data_timer, w);
 }
 

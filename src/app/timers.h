@@ -22,6 +22,7 @@ enum { PENDING_DATA = 2, PENDING_UPDATE = 4 };
 // Busy timer interval: work held back is done at most this long after the
 // dialog closes.
 constexpr guint BUSY_INTERVAL_MS = 2000;
+constexpr guint CLOCK_WATCH_SECONDS = 30;
 // Update check retries: after a failure before any success, and after a
 // success or a later failure.
 constexpr int64_t UPDATE_RETRY_FIRST = 300;
@@ -48,6 +49,8 @@ struct TimerState {
 
   guint data_timer = 0;
   int64_t data_delay = 0;  // seconds the data timer was last armed for
+  int64_t data_due = 0;    // the clock time it was armed for
+  guint clock_watch = 0;   // looks at the clock while the data timer waits
   guint busy_timer = 0;
   int pending = 0;  // PENDING_ bits
   // Counts of reminders_counts remembered by the last data run.
@@ -96,6 +99,10 @@ void data_timer_arm(MainWindow* w, int64_t now);
 void data_timers_start(MainWindow* w, int64_t now);
 // What the data timer does when it fires (its source already gone).
 void data_timer_fire(MainWindow* w);
+// The data timer's source counts time the machine is awake: after a suspend
+// or a change of the system clock this fires it once its clock time has
+// passed. Runs every CLOCK_WATCH_SECONDS.
+void timers_clock_check(MainWindow* w);
 // Starts the busy timer unless it runs; pending bits say what it will do.
 void busy_timer_start(MainWindow* w);
 

@@ -281,6 +281,26 @@ TEST_F(Timers, AlertWaitsForTheDialogAndFollowsItWithinTwoSeconds) {
   EXPECT_NE(0u, st.data_timer) << "armed again";
 }
 
+TEST_F(Timers, AReminderDueDuringASuspendComesRightAfterIt) {
+  TimerState& st = timer_state();
+  add_reminder("standup", start + 3600, 10);
+  // Before its time the watch leaves the timer alone.
+  g_now = start + 60;
+  timers_clock_check(&w);
+  EXPECT_NE(0u, st.data_timer);
+  EXPECT_EQ(0, st.alerts);
+  // The machine slept through the reminder: the timer's source has not
+  // counted that time, the clock has.
+  g_now = start + 4000;
+  Script s;
+  s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
+  timers_clock_check(&w);
+  EXPECT_EQ(1, st.alerts);
+  EXPECT_EQ(0, s.unexpected);
+  EXPECT_NE(0u, st.data_timer) << "armed again";
+  EXPECT_GT(st.data_due, g_now);
+}
+
 TEST_F(Timers, TagRenameHoldsTheWorkBack) {
   TimerState& st = timer_state();
   add_reminder("call", start + 3600, 10);
