@@ -181,6 +181,48 @@ TEST_F(Timers, RemindersComingTogetherGiveOneAlert) {
   EXPECT_EQ(2, st.due);
 }
 
+TEST_F(Timers, ANewReminderAfterOthersWereDoneStillAlerts) {
+  TimerState& st = timer_state();
+  int64_t a = add_reminder("a", start + 3600, 10);
+  add_reminder("b", start + 3600, 10);
+  g_now = start + 3002;
+  {
+    Script s;
+    s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
+    data_timer_fire(&w);
+  }
+  ASSERT_EQ(1, st.alerts);
+  // One is done: fewer reminders than were counted.
+  ItemForm f;
+  item_form_fill(a, ITEM_TASK, &f);
+  f.flags = ITEM_COMPLETED;
+  ASSERT_GE(item_store(a, ITEM_TASK, f, 0, model().view), 0);
+  pump();
+  // A third comes: as many as counted before, yet new.
+  add_reminder("c", start + 7200, 10);
+  g_now = start + 6602;
+  {
+    Script s;
+    s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
+    data_timer_fire(&w);
+    EXPECT_EQ(0, s.unexpected);
+  }
+  EXPECT_EQ(2, st.alerts);
+  EXPECT_EQ(2, st.reminded);
+}
+
+TEST_F(Timers, TheTrayRowOpensTheReminders) {
+  select(static_cast<int>(work));
+  gtk_widget_hide(w.window);
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(w.tray_menu));
+  ASSERT_NE(nullptr, kids);
+  gtk_menu_item_activate(GTK_MENU_ITEM(kids->data));
+  g_list_free(kids);
+  pump();
+  EXPECT_TRUE(gtk_widget_get_visible(w.window));
+  EXPECT_EQ(VIEW_REMINDERS, model().view);
+}
+
 TEST_F(Timers, WhatWasDueAtStartRaisesNoAlert) {
   TimerState& st = timer_state();
   add_reminder("early", start + 3600, 10);
