@@ -6,7 +6,6 @@
 #include <gdk/gdkx.h>
 
 #include "app/main_window.h"
-#include "app/startup.h"
 #include "app/timers.h"
 #include "app/window.h"
 #include "model/app_core.h"
@@ -141,8 +140,6 @@ void idle_timer_fire(MainWindow* w) {
 }
 
 void idle_start(MainWindow* w) {
-  TimerState& st = timer_state();
-  if (!st.quit) st.quit = app_request_quit;
   if (!idle_probe()) return;
   int minutes = app_core().settings.idle_timeout;
   if (minutes > 0) idle_arm(w, static_cast<int64_t>(minutes) * 60);
@@ -153,7 +150,6 @@ void idle_rearm(MainWindow* w) {
   if (st.idle_timer) g_source_remove(st.idle_timer);
   st.idle_timer = 0;
   st.idle_delay = -1;
-  if (!st.quit) st.quit = app_request_quit;
   if (!idle_probe()) return;
   int64_t delay = idle_next_delay(app_core().settings.idle_timeout, idle_seconds());
   if (delay >= 0) idle_arm(w, delay);

@@ -9,6 +9,7 @@
 #include "app/app_hooks.h"
 #include "app/desktop_notify.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "app/window.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
@@ -157,6 +158,9 @@ void timers_install() {
   h.idle_rearm = idle_rearm;
   h.update_check_start = hook_update_start;
   h.stop = hook_stop;
+  TimerState& st = timer_state();
+  if (!st.quit) st.quit = app_request_quit;
+  if (!st.run_update) st.run_update = timers_update_run;
 }
 
 void timers_stop(MainWindow*) {

@@ -87,7 +87,6 @@ void update_check_now(MainWindow* w) {
   job->check = st.check ? st.check : update_get_version;
   const char* code = language_code(strings_language());
   job->language = code ? code : "en";
-  if (!st.run_update) st.run_update = timers_update_run;
   st.check_running = true;
   if (!worker_start(check_worker, job)) {
     st.check_running = false;
