@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "app/timers.h"
 #include "app/window.h"
+#include "dialogs/modal.h"
 #include "model/app_core.h"
 #include "support/log.h"
 
@@ -135,6 +136,25 @@ void idle_timer_fire(MainWindow* w) {
   }
   st.idle_delay = -1;
   if (delay < 0) return;
+  GtkWindow* top = top_window();
+  if (top && top != GTK_WINDOW(w->window)) {
+    // A question (discard the changes?) is the user's to answer: the
+    // timeout waits for the next period rather than decide it.
+    if (GTK_IS_MESSAGE_DIALOG(top)) {
+      GtkMessageType type = GTK_MESSAGE_INFO;
+      g_object_get(top, "message-type", &type, nullptr);
+      if (type == GTK_MESSAGE_QUESTION) {
+        log_message(LOG_NOTICE, "idle_timer_fire: a question is open");
+        idle_arm(w, static_cast<int64_t>(app_core().settings.idle_timeout) * 60);
+        return;
+      }
+    }
+    // Any other dialog closes as its cancel button would; the next look
+    // follows in a second.
+    if (GTK_IS_DIALOG(top)) gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_CANCEL);
+    idle_arm(w, 1);
+    return;
+  }
   log_message(LOG_MARK, "Idle timeout: %lld", static_cast<long long>(idle));
   if (st.quit) st.quit(w);
 }

@@ -498,6 +498,49 @@ TEST_F(Timers, IdleTimerWaitsOutTheRestOfTheTimeout) {
   EXPECT_EQ(-1, st.idle_delay);
 }
 
+TEST_F(Timers, IdleTimeoutClosesDialogsButLeavesQuestionsToTheUser) {
+  TimerState& st = timer_state();
+  st.idle_probed = true;
+  st.idle_query = fake_idle;
+  app_core().settings.idle_timeout = 1;
+  g_idle_ms = 90000;
+  // A dialog is cancelled, then the program quits.
+  GtkWidget* d = dialog_new(307);
+  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  int response = 0;
+  g_timeout_add(20, [](gpointer p) -> gboolean {
+    idle_timer_fire(static_cast<MainWindow*>(p));
+    return G_SOURCE_REMOVE;
+  }, &w);
+  {
+    ModalScope scope(d);
+    response = scope.run();
+  }
+  gtk_widget_destroy(d);
+  EXPECT_EQ(GTK_RESPONSE_CANCEL, response);
+  EXPECT_EQ(0, g_quits);
+  EXPECT_EQ(1, st.idle_delay);
+  ASSERT_TRUE(pump_until([] { return g_quits == 1; }, 3.0));
+
+  // A question stays until the user answers it; no quit meanwhile.
+  g_quits = 0;
+  bool answered = false;
+  g_timeout_add(20, [](gpointer p) -> gboolean {
+    idle_timer_fire(static_cast<MainWindow*>(p));
+    return G_SOURCE_REMOVE;
+  }, &w);
+  g_timeout_add(300, [](gpointer p) -> gboolean {
+    *static_cast<bool*>(p) = true;
+    GtkWindow* top = top_window();
+    if (top && GTK_IS_DIALOG(top)) gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_YES);
+    return G_SOURCE_REMOVE;
+  }, &answered);
+  EXPECT_TRUE(ask_yes_no(340, nullptr, 341, 207, 49));
+  EXPECT_TRUE(answered) << "answered by the user, not by the timeout";
+  EXPECT_EQ(0, g_quits);
+  EXPECT_EQ(60, st.idle_delay);
+}
+
 TEST_F(Timers, MissingScreenSaverLibraryTurnsTheIdleTimeoutOffOnce) {
   TimerState& st = timer_state();
   app_core().settings.idle_timeout = 5;
