@@ -6,7 +6,8 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth clang libclang-rt-14-dev
       python3 python3-icalendar python3-vobject python3-cryptography sqlite3
-      python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 libatk-adaptor trayer
+      python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 dbus-daemon libatk-adaptor trayer
+      libxss1
       locales)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -12,6 +12,8 @@ struct AppHooks {
   // Start-up, after the window is built: idle detection, update check.
   void (*idle_start)(MainWindow* w) = nullptr;
   void (*update_check_start)(MainWindow* w) = nullptr;
+  // After the options changed: the idle timer follows the new timeout.
+  void (*idle_rearm)(MainWindow* w) = nullptr;
   // Shutdown, after the main loop: release what the hooks opened.
   void (*stop)(MainWindow* w) = nullptr;
 };

@@ -68,7 +68,10 @@ void on_options(MainWindow* w, int) {
   log_message(LOG_INFO, "on_options");
   const Settings& s = app_core().settings;
   int upcoming = s.upcoming_days;
+  int idle = s.idle_timeout;
   options_dialog([w] { main_window_relabel(w); });
+  // A shorter timeout must not wait for the end of the longer one.
+  if (s.idle_timeout != idle && app_hooks().idle_rearm) app_hooks().idle_rearm(w);
   if (s.upcoming_days == upcoming) return;
   Model& m = model();
   if (m.view == VIEW_FIXED && w->list_type_shown == 0) item_list_refresh(w);

@@ -15,6 +15,7 @@
 #include "app/instance.h"
 #include "app/main_window.h"
 #include "app/signals.h"
+#include "app/timers.h"
 #include "app/window.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
@@ -144,6 +145,8 @@ void window_stop(MainWindow* w) {
   w->tray = nullptr;
 }
 
+void app_request_quit(MainWindow* w) { on_quit_signal(w, 0); }
+
 AppHooks& app_hooks() {
   static AppHooks hooks;
   return hooks;
@@ -151,6 +154,7 @@ AppHooks& app_hooks() {
 
 int app_main(int argc, char** argv) {
   gtk_init(&argc, &argv);
+  timers_install();
   const char* locale = setlocale(LC_ALL, nullptr);
   std::string locale_name = locale ? locale : "C";
   int language = language_from_locale(locale_name.c_str());

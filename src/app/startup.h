@@ -12,5 +12,9 @@ void window_start(MainWindow* w);
 // Undoes window_start: notifications removed, window destroyed if it lives.
 void window_stop(MainWindow* w);
 
+// Quits as a quit signal does: a running dialog is cancelled first, then
+// the window goes (geometry saved when visible) and the main loop ends.
+void app_request_quit(MainWindow* w);
+
 // The whole program; returns the exit status.
 int app_main(int argc, char** argv);

@@ -34,6 +34,20 @@ void on_tray_popup(GtkStatusIcon* icon, guint button, guint time, MainWindow* w)
   gtk_menu_popup(GTK_MENU(w->tray_menu), nullptr, nullptr, gtk_status_icon_position_menu, icon, button, time);
 }
 
+// The reminders row: the window comes forward on the reminders view.
+void on_tray_reminders(GtkMenuItem*, MainWindow* w) {
+  if (busy(w)) {
+    if (top_window()) gtk_window_present(top_window());
+    return;
+  }
+  main_window_present(w);
+  select_tag(w, VIEW_REMINDERS);
+}
+
+GtkWidget* reminders_row(MainWindow* w) {
+  return w->tray_menu ? static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(w->tray_menu), "reminders-row")) : nullptr;
+}
+
 // A tray that goes away must not leave the window hidden out of reach.
 void on_tray_embedded(GObject*, GParamSpec*, MainWindow* w) {
   if (!tray_embedded(w) && w->window && !gtk_widget_get_visible(w->window)) main_window_present(w);
@@ -52,6 +66,11 @@ void tray_create(MainWindow* w) {
   w->tray = G_OBJECT(icon);
   w->tray_menu = gtk_menu_new();
   GtkMenuShell* shell = GTK_MENU_SHELL(w->tray_menu);
+  GtkWidget* row = gtk_menu_item_new_with_label(ui_string(40));
+  g_signal_connect(row, "activate", G_CALLBACK(on_tray_reminders), w);
+  g_object_set_data(G_OBJECT(w->tray_menu), "reminders-row", row);
+  gtk_menu_shell_append(shell, row);
+  gtk_menu_shell_append(shell, gtk_separator_menu_item_new());
   gtk_menu_shell_append(shell, command_menu_item(w, CMD_OPTIONS, 184, 0, true));
   gtk_menu_shell_append(shell, gtk_separator_menu_item_new());
   gtk_menu_shell_append(shell, command_menu_item(w, CMD_QUIT, -1, 0, true));
@@ -78,6 +97,9 @@ void tray_refresh(MainWindow* w, int64_t now) {
     const gchar* end = nullptr;
     if (!g_utf8_validate(text, -1, &end)) text[end - text] = '\0';
     tag_tree_set_fixed_text(w->tags, VIEW_REMINDERS, text);
+    if (GtkWidget* row = reminders_row(w)) gtk_menu_item_set_label(GTK_MENU_ITEM(row), text);
+    if (w->tray)
+      gtk_status_icon_set_tooltip_text(GTK_STATUS_ICON(w->tray), reminded > 0 ? text : ui_string(307));
     w->reminders_shown = reminded;
   }
 }

@@ -5,6 +5,7 @@ pointer and key events, read back through the accessibility tree.
 Run through run.sh, which provides the X server, the session bus and a
 temporary HOME. Each journey is one CTest test."""
 
+import json
 import os
 import signal
 import subprocess
@@ -79,7 +80,7 @@ class Session:
 
 
 # dogtail reads the accessibility setting when imported.
-SESSION = Session(tray=len(sys.argv) > 1 and sys.argv[1] == "tray")
+SESSION = Session(tray=len(sys.argv) > 1 and sys.argv[1] in ("tray", "reminder"))
 
 from dogtail import config, rawinput  # noqa: E402
 from dogtail import tree  # noqa: E402
@@ -507,6 +508,60 @@ def journey_sigterm():
     check(log_text().count("Finished") == finished + 1, "normal shutdown after the dialog")
 
 
+def notifications(record):
+    try:
+        with open(record) as f:
+            return [json.loads(line) for line in f if line.strip()]
+    except OSError:
+        return []
+
+
+def journey_reminder():
+    """A reminder that comes while the window is hidden in the tray reaches
+    the desktop's notification service and the window's own alert; the
+    notification's action brings the window back on the item."""
+    _, work, _ = seed_profile()
+    # The reminder time lies well after the start, on a minute boundary.
+    remind_at = (int(time.time() + 25) // 60 + 1) * 60
+    due = time.strftime("%Y-%m-%d %H:%M", time.localtime(remind_at + 60))
+    cli("add", "task", work[0], "--title", "Water <the> plants", "--due", due, "--remind", "1m")
+    record = os.path.join(HOME, "notifications.jsonl")
+    trigger = os.path.join(HOME, "click")
+    SESSION.spawn(["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                    "fake_notifications.py"), record, trigger])
+    wait_for(lambda: os.path.exists(record), "the notification service")
+    o = Ordika()
+    frame = unlock(o)
+    check(time.time() < remind_at - 3, "started before the reminder time")
+    time.sleep(1.0)  # the tray embeds the icon
+    from Xlib import X, display, protocol
+    d = display.Display()
+    target = find_x_window(d, S(307))
+    ev = protocol.event.ClientMessage(window=target, client_type=d.intern_atom("WM_PROTOCOLS"),
+                                      data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
+    target.send_event(ev, event_mask=X.NoEventMask)
+    d.flush()
+    wait_for(lambda: not frame.showing, "the window hidden to the tray")
+    wait_for(lambda: notifications(record), "the notification", timeout=remind_at - time.time() + 30)
+    n = notifications(record)
+    check(len(n) == 1, "one notification: %r" % n)
+    check(n[0]["summary"] == "Water <the> plants", "the title: %r" % n[0])
+    check(n[0]["body"] == due, "the time: %r" % n[0])
+    check(n[0]["actions"][:1] == ["default"], "a default action")
+    # The window's own alert, once.
+    alert = o.wait("label", S(209), timeout=10)
+    rawinput.pressKey("Return")
+    wait_for(lambda: alert.dead or not alert.showing, "the alert answered")
+    open(trigger, "w").close()
+    frame = o.main_frame()
+    o.shown("Water <the> plants")
+    check(not os.path.exists(trigger), "the click was played")
+    check(o.find("label", S(209)) is None, "no second alert")
+    check("Water" not in log_text(), "the title stays out of the log")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+
 LANGS = ["en", "fr", "es", "de", "ru"]
 LOCALES = {"en": "C.UTF-8", "fr": "fr_FR.UTF-8", "es": "es_ES.UTF-8", "de": "de_DE.UTF-8", "ru": "ru_RU.UTF-8"}
 
@@ -611,6 +666,7 @@ JOURNEYS = {
     "sigterm": journey_sigterm,
     "screenshots": journey_screenshots,
     "import_undo": journey_import_undo,
+    "reminder": journey_reminder,
 }
 
 
