@@ -71,7 +71,7 @@ void fill_items() {
     tag_link_append(1, static_cast<int32_t>(slot));
   }
   model().repo_lookup = nullptr;
-  model().show_completed = true;
+  app_core().settings.show_completed = 1;
   model().view = 1;
 }
 
