@@ -100,18 +100,19 @@ set(CPACK_PACKAGE_VENDOR "The Ordika developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "personal organizer with encrypted repositories")
+# The extended description; CPack puts the summary above it as the synopsis
+# and indents every line itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "personal organizer with encrypted repositories
- Ordika keeps notes, tasks, events, contacts and keys (web accounts with
- their passwords) under a tree of tags, with reminders, recurrence and a
- calendar. Items live in repositories, SQLite databases encrypted page by
- page with AES-256, unlocked by one master password; every change is one
- undo step and earlier versions are kept encrypted.
- .
- The package holds the desktop program (ordika), its command-line companion
- (ordika-cli) and the self-hostable account server that synchronises
- repositories end to end encrypted (ordika-server, with a systemd unit that
- is not enabled by default).")
+    "Ordika keeps notes, tasks, events, contacts and keys (web accounts with
+their passwords) under a tree of tags, with reminders, recurrence and a
+calendar. Items live in repositories, SQLite databases encrypted page by
+page with AES-256, unlocked by one master password; every change is one
+undo step and earlier versions are kept encrypted.
+
+The package holds the desktop program (ordika), its command-line companion
+(ordika-cli) and the self-hostable account server that synchronises
+repositories end to end encrypted (ordika-server, with a systemd unit that
+is not enabled by default).")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ORDIKA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -33,10 +33,13 @@ if ! diff -u "$tmp/expected" "$tmp/actual" >"$tmp/diff"; then
   fail "installed files differ from expected_files.txt (- missing, + unexpected):"
   sed -n '3,$p' "$tmp/diff"
 fi
+# Each language of the guide opens at index.html, says which language it is
+# in, and its links within the guide lead somewhere.
 if [ -d "$root/share/doc/ordika/guide" ]; then
   for lang in "$root"/share/doc/ordika/guide/*/; do
     [ -f "$lang/index.html" ] || fail "guide $(basename "$lang") has no index.html"
   done
+  python3 "$here/check_guide.py" "$root/share/doc/ordika/guide" || fail "guide pages"
 fi
 for prog in ordika ordika-cli ordika-server; do
   f="$root/bin/$prog"
