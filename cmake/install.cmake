@@ -67,7 +67,9 @@ foreach(page ordika ordika-cli ordika-server)
   if(page STREQUAL "ordika" AND NOT ORDIKA_GUI)
     continue()
   endif()
-  set(src ${PROJECT_SOURCE_DIR}/docs/man/${page}.1)
+  # Version and date from the project, as the about box and metainfo have them.
+  set(src ${staged}/man/${page}.1)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${src} @ONLY)
   set(gz ${staged}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${gz}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${staged}/man

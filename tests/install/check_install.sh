@@ -10,6 +10,9 @@
 set -euo pipefail
 build=$1 prefix=$2 app_id=$3 gui=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
+# The project's version, which the metainfo and the manual pages announce.
+version=$(sed -n 's/^project(ordika VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
+[ -n "$version" ] || { echo "install check: no project version in CMakeLists.txt"; exit 1; }
 for tool in desktop-file-validate appstreamcli groff; do
   command -v "$tool" >/dev/null || { echo "install check: $tool missing (tools/deps.sh)"; exit 77; }
 done
@@ -62,7 +65,7 @@ if [ -n "$gui" ]; then
   done
   grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
     fail "metainfo: launchable is not $app_id.desktop"
-  grep -q '<release version="[0-9][0-9.]*" date="[0-9-]*">' "$metainfo" || fail "metainfo: no dated release"
+  grep -q "<release version=\"$version\" date=\"[0-9-]*\">" "$metainfo" || fail "metainfo: no dated release $version"
 
   # Each bitmap icon is the size its directory names.
   for png in "$root"/share/icons/hicolor/*x*/apps/"$app_id".png; do
@@ -80,6 +83,11 @@ for gz in "$root"/share/man/man1/*.1.gz; do
   page=$(basename "$gz")
   if ! gzip -dc "$gz" | groff -man -ww -z 2>"$tmp/groff"; then fail "$page does not format"; fi
   [ -s "$tmp/groff" ] && { fail "groff warns about $page:"; cat "$tmp/groff"; }
+done
+# Each page names the release that the metainfo announces.
+for gz in "$root"/share/man/man1/*.1.gz; do
+  page=$(basename "$gz")
+  gzip -dc "$gz" | grep -q "^\.TH .* \"Ordika $version\"" || fail "$page does not name version $version"
 done
 gzip -dc "$root/share/man/man1/ordika-cli.1.gz" >"$tmp/cli.1"
 gzip -dc "$root/share/man/man1/ordika-server.1.gz" >"$tmp/server.1"
