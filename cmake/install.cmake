@@ -25,6 +25,7 @@ set(staged ${PROJECT_BINARY_DIR}/install)
 if(ORDIKA_GUI)
   # The screenshot's size goes into the metainfo: read from the PNG header.
   set(shot ${PROJECT_SOURCE_DIR}/resources/screenshots/main-window.png)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${shot})
   file(READ ${shot} png_ihdr OFFSET 16 LIMIT 8 HEX)
   string(SUBSTRING "${png_ihdr}" 0 8 w)
   string(SUBSTRING "${png_ihdr}" 8 8 h)
