@@ -87,6 +87,20 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/docs/guide)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/guide/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/guide)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The Debian changelog of this release, dated by its release date.
+execute_process(COMMAND date -u -R -d "${ORDIKA_RELEASE_DATE} 12:00"
+                OUTPUT_VARIABLE ORDIKA_RELEASE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE date_rc)
+if(NOT date_rc EQUAL 0)
+  message(FATAL_ERROR "ORDIKA_RELEASE_DATE '${ORDIKA_RELEASE_DATE}' is not a date (YYYY-MM-DD)")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/deb/changelog.in ${staged}/changelog @ONLY)
+add_custom_command(OUTPUT ${staged}/changelog.gz
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${staged}/changelog ${staged}/changelog.gz
+  DEPENDS ${staged}/changelog
+  VERBATIM)
+add_custom_target(ordika_changelog ALL DEPENDS ${staged}/changelog.gz)
+install(FILES ${staged}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # --- The account server as a system service -------------------------------------
 # Under the prefix, not GNUInstallDirs' multiarch LIBDIR: systemd looks in

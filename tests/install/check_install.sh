@@ -78,6 +78,12 @@ if [ -n "$gui" ]; then
   done
 fi
 
+# The Debian changelog parses and names this release.
+if command -v dpkg-parsechangelog >/dev/null; then
+  v=$(gzip -dc "$root/share/doc/ordika/changelog.gz" | dpkg-parsechangelog -l - -S Version 2>&1) || true
+  [ "$v" = "$version" ] || fail "changelog: version '$v', not $version"
+fi
+
 # --- Manual pages --------------------------------------------------------------------
 for gz in "$root"/share/man/man1/*.1.gz; do
   page=$(basename "$gz")
