@@ -8,7 +8,8 @@ pkgs=(build-essential cmake ninja-build pkg-config
       python3 python3-icalendar python3-vobject python3-cryptography sqlite3
       python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 dbus-daemon libatk-adaptor trayer
       libxss1
-      locales)
+      locales
+      librsvg2-bin desktop-file-utils appstream groff-base dpkg-dev xdg-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

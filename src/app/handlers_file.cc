@@ -50,7 +50,7 @@
 namespace {
 
 // Longest slice of storing between two turns of the main loop.
-constexpr gint64 kSliceMicros = 40000;
+gint64 g_slice_micros = 40000;
 
 std::string vformat(const char* format, va_list ap) {
   va_list copy;
@@ -120,7 +120,7 @@ struct SlicedJob {
 
 gboolean run_slice(gpointer p) {
   auto* job = static_cast<SlicedJob*>(p);
-  bool finished = job->stop.load() || job->slice(g_get_monotonic_time() + kSliceMicros);
+  bool finished = job->stop.load() || job->slice(g_get_monotonic_time() + g_slice_micros);
   if (!finished) return G_SOURCE_CONTINUE;
   std::lock_guard<std::mutex> lock(job->mu);
   job->sliced = true;
@@ -145,6 +145,9 @@ intptr_t sliced_worker(void* p) {
       progress_set(job->percent.load());
     }
   }
+  // A cancel pressed while the last slices ran still counts: nothing is
+  // committed before the dialog closes.
+  if (progress_cancelled()) job->cancelled = true;
   if (!job->cancelled && job->finish) job->finish();
   return 0;
 }
@@ -477,6 +480,10 @@ void on_save_as(MainWindow* w, int) {
   }
   std::string done = extra_format(EXTRA_SAVE_DONE, display_name(path).c_str());
   status_show(w, done.c_str());
+}
+
+void file_commands_set_slice(gint64 micros) {
+  g_slice_micros = micros > 0 ? micros : 40000;
 }
 
 std::vector<std::string> user_guide_roots() {

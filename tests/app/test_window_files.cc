@@ -274,6 +274,9 @@ TEST_F(FileCommands, CancelDuringAnImportLeavesNothing) {
   int events_before = count_type(ITEM_EVENT);
   {
     // Cancelled once items are in memory: the slices have begun storing.
+    // One item a slice, so that the cancel comes before the end however
+    // fast the machine.
+    file_commands_set_slice(1);
     Dialogs d;
     d.cancel_when = [&] { return count_type(ITEM_EVENT) > events_before; };
     d.choose({big});
@@ -281,6 +284,7 @@ TEST_F(FileCommands, CancelDuringAnImportLeavesNothing) {
     pump();
     EXPECT_TRUE(d.cancel_sent);
     EXPECT_TRUE(d.messages.empty());
+    file_commands_set_slice(0);
   }
   EXPECT_EQ(events_before, count_type(ITEM_EVENT));
   EXPECT_EQ(before, dump());
@@ -422,7 +426,10 @@ TEST_F(FileCommands, UserGuideIsFoundByLanguageThenEnglish) {
   std::vector<std::string> roots = user_guide_roots();
   ASSERT_EQ(2u, roots.size());
   EXPECT_EQ("/doc/ordika/guide", roots[0].substr(roots[0].size() - 17));
-  EXPECT_EQ(ORDIKA_SOURCE_DIR "/resources/guide", roots[1]);
+  EXPECT_EQ(ORDIKA_SOURCE_DIR "/docs/guide", roots[1]);
+  // Every language of the window finds the shipped guide in its own language.
+  for (const char* lang : {"en", "fr", "es", "de", "ru"})
+    EXPECT_EQ(ORDIKA_SOURCE_DIR "/docs/guide/" + std::string(lang) + "/index.html", user_guide_find({roots[1]}, lang));
 }
 
 TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
