@@ -61,6 +61,7 @@ void on_quit_signal(void* data, int) {
     cancel_top_dialog();
     return;
   }
+  set_program_ending(true);
   if (!again) g_timeout_add(50, quit_when_idle, w);
   quit_when_idle(w);
 }

@@ -189,6 +189,10 @@ void run_loop(Editor* ed, ModalScope* scope) {
     }
     // Text typed into a date field that is not a date is a change too.
     if (commit_typed_dates(ed->dialog) && !editor_changed(ed)) return;
+    if (program_ending()) {
+      log_message(LOG_NOTICE, "editor_run: closed by a quit signal, changes not stored");
+      return;
+    }
     if (ask_yes_no(340, nullptr, 341, 207, 49)) return;
   }
 }

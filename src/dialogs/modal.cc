@@ -10,6 +10,13 @@ GtkWindow* g_top_window = nullptr;
 GtkWindow* top_window() { return g_top_window; }
 void set_top_window(GtkWindow* window) { g_top_window = window; }
 
+namespace {
+bool g_program_ending = false;
+}  // namespace
+
+bool program_ending() { return g_program_ending; }
+void set_program_ending(bool ending) { g_program_ending = ending; }
+
 GtkWidget* dialog_new(int title_id) {
   GtkWidget* d = gtk_dialog_new();
   const char* title = ui_string(title_id);

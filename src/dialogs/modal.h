@@ -11,6 +11,12 @@
 GtkWindow* top_window();
 void set_top_window(GtkWindow* window);
 
+// The program is ending on a quit signal: dialogs that would ask before
+// closing (discard the changes?) close without asking, so that the quit
+// cannot be held up by a question no one is there to answer.
+bool program_ending();
+void set_program_ending(bool ending);
+
 // A dialog with the title string, modal and transient for top_window(),
 // without buttons. The caller owns it (gtk_widget_destroy).
 GtkWidget* dialog_new(int title_id);

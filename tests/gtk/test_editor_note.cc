@@ -1,6 +1,7 @@
 // The editor shell through the note editor: enabling rules, save, the change
 // test with the discard question, save-and-new, keep-history and a failed
 // save, each checked on the item read back from its database.
+#include "dialogs/modal.h"
 #include "editor_driver.h"
 #include "model/app_core.h"
 #include "model/ops.h"
@@ -83,6 +84,22 @@ TEST_F(NoteEditorTest, CancelAsksOnlyAfterAChangeAndNoKeepsEverythingTyped) {
   EXPECT_TRUE(asked_again);
   EXPECT_EQ("draft", title_after_no);
   EXPECT_EQ("typed text", body_after_no);
+  EXPECT_EQ(0, count_items(ITEM_NOTE));
+}
+
+// A quit signal closes an editor with changes without the question, which
+// no one might be there to answer: the quit must not wait on it for ever.
+TEST_F(NoteEditorTest, EndingProgramClosesAChangedEditorWithoutAsking) {
+  Script s;
+  s.then([](GtkWindow* w) {
+    set_text(editor_current()->title_entry, "draft");
+    set_program_ending(true);
+    respond(w, GTK_RESPONSE_CANCEL);
+  });
+  EXPECT_EQ(-1, item_edit(ITEM_NOTE, -1, tag));
+  set_program_ending(false);
+  EXPECT_EQ(0, s.unexpected) << "no discard question";
+  EXPECT_EQ(nullptr, editor_current());
   EXPECT_EQ(0, count_items(ITEM_NOTE));
 }
 
