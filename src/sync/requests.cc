@@ -3,6 +3,7 @@
 
 #include <openssl/crypto.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -320,6 +321,11 @@ int update_install(const char* dir) {
     return -1;
   }
   if (pid > 0) return 0;
+  // The updater and the program it starts get the default signal mask, not
+  // the parent's blocked quit signals.
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_UNBLOCK, &all, nullptr);
   while (getppid() == parent) sleep(1);
   if (dir && *dir && chdir(dir) != 0) _exit(1);
   execl("/bin/sh", "sh", "ordika-updater", static_cast<char*>(nullptr));

@@ -1,6 +1,9 @@
 // Message boxes, the password prompt and the progress dialog's worker
 // protocol, driven through their own modal loops.
 #include <errno.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <signal.h>
 #include <time.h>
 
@@ -237,6 +240,42 @@ TEST_F(DialogTest, OpenAddressRefusesOptionsAndEmptyText) {
   EXPECT_EQ(-1, open_address(nullptr));
   EXPECT_EQ(-1, open_address(""));
   EXPECT_EQ(-1, open_address("--help"));
+}
+
+// The window blocks its quit signals; the opener (and the browser it starts)
+// must get an empty mask, or SIGTERM would never reach them.
+TEST_F(DialogTest, OpenedAddressRunsWithNoSignalBlocked) {
+  char dir_template[] = "/tmp/ordika-opener-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir_template));
+  const std::string dir = dir_template, out = dir + "/mask", opener = dir + "/xdg-open";
+  FILE* f = fopen(opener.c_str(), "w");
+  ASSERT_NE(nullptr, f);
+  fprintf(f, "#!/bin/sh\ngrep SigBlk /proc/self/status > '%s.tmp' && mv '%s.tmp' '%s'\n", out.c_str(), out.c_str(),
+          out.c_str());
+  fclose(f);
+  chmod(opener.c_str(), 0700);
+  const char* old_path = getenv("PATH");
+  std::string saved = old_path ? old_path : "";
+  setenv("PATH", (dir + ":" + saved).c_str(), 1);
+  sigset_t quit, before;
+  sigemptyset(&quit);
+  sigaddset(&quit, SIGTERM);
+  sigaddset(&quit, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &quit, &before);
+  EXPECT_EQ(0, open_address("https://example.org/"));
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  setenv("PATH", saved.c_str(), 1);
+  std::string line;
+  for (int i = 0; i < 200 && line.empty(); i++) {
+    g_usleep(20000);
+    gchar* text = nullptr;
+    if (g_file_get_contents(out.c_str(), &text, nullptr, nullptr)) line = text;
+    g_free(text);
+  }
+  EXPECT_EQ("SigBlk:\t0000000000000000\n", line);
+  unlink(out.c_str());
+  unlink(opener.c_str());
+  rmdir(dir.c_str());
 }
 
 TEST_F(DialogTest, LayoutHelpers) {
