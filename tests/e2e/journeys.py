@@ -656,6 +656,117 @@ def journey_import_undo():
     check("John Richter" not in listed, "the address book not stored")
     check("Shopping list" in listed and "Call the plumber" in listed, "the earlier items stay")
 
+def has_focus(node):
+    import pyatspi
+    return node.getState().contains(pyatspi.STATE_FOCUSED)
+
+
+def point_at(node):
+    """The test's X server runs no window manager: the keyboard goes to the
+    window under the pointer, so the pointer rests on the window that a
+    window manager would have focused. Nothing is clicked."""
+    x, y = node.position
+    w, h = node.size
+    rawinput.absoluteMotion(x + w // 2, y + min(h // 2, 20))
+    time.sleep(0.3)
+
+
+def top_dialog(o, not_this=None):
+    """The dialog now on top (an editor or a question)."""
+    def find():
+        for d in o.app.children:
+            if d.roleName in ("dialog", "alert") and d.showing and d != not_this:
+                return d
+        return None
+    d = wait_for(find, "a dialog")
+    point_at(d)
+    return d
+
+
+def item_line(title):
+    """The tool's line for the item with the title, or None."""
+    for line in cli("items").splitlines():
+        parts = line.split("\t")
+        if len(parts) >= 5 and parts[4] == title:
+            return parts
+    return None
+
+
+def journey_keyboard():
+    """Keyboard only, from the password to the undo: reach a tag with the
+    tree's type-ahead, write a note, change it and keep editing after Escape,
+    save, delete it and take the delete back. The tool checks each store."""
+    _, work, _ = seed_profile()
+    o = Ordika()
+    point_at(o.prompt(22))
+    rawinput.typeText(PASSWORD)               # the entry has the focus
+    rawinput.pressKey("Return")
+    point_at(o.main_frame())
+    tags, items = o.trees()
+    wait_for(lambda: has_focus(items), "the item list focused at start")
+    rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
+    rawinput.typeText(work[4])
+    rawinput.pressKey("Escape")
+    o.row(items, "Shopping list")             # the tag's items are listed
+
+    rawinput.keyCombo("<Control><Shift>n")
+    editor = top_dialog(o)
+    rawinput.typeText("Keyboard note")        # the title has the focus
+    body = o.wait("text", S(238), within=editor)
+    for _ in range(4):                        # past the two check boxes
+        rawinput.pressKey("Tab")
+        time.sleep(0.2)
+        if has_focus(body):
+            break
+    check(has_focus(body), "Tab reaches the body")
+    rawinput.typeText("typed without a mouse")
+    rawinput.keyCombo("<Control><Shift>Tab")  # out of the text, back to the title
+    rawinput.pressKey("Return")               # the default: save
+    wait_for(lambda: editor.dead or not editor.showing, "the editor closed by Return")
+    point_at(o.main_frame())
+    line = wait_for(lambda: item_line("Keyboard note"), "the note stored")
+    check("typed without a mouse" in cli("show", line[0]), "the note's body stored")
+
+    # Enter on the row edits it; Escape with a change asks, and Escape on the
+    # question keeps editing with everything typed.
+    if not has_focus(items):
+        rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(items), "the item list focused")
+    rawinput.typeText("Keyboard note")
+    rawinput.pressKey("Escape")
+    wait_for(lambda: o.detail().name == "Keyboard note", "the note selected by type-ahead")
+    rawinput.pressKey("Return")
+    editor = top_dialog(o)
+    rawinput.keyCombo("<Control>a")
+    rawinput.typeText("Keyboard note, edited")
+    rawinput.pressKey("Escape")
+    question = top_dialog(o, not_this=editor)
+    rawinput.pressKey("Escape")
+    wait_for(lambda: question.dead or not question.showing, "the question answered by Escape")
+    check(editor.showing, "still editing after the question")
+    point_at(editor)
+    rawinput.pressKey("Return")
+    wait_for(lambda: editor.dead or not editor.showing, "the edit saved by Return")
+    point_at(o.main_frame())
+    wait_for(lambda: item_line("Keyboard note, edited"), "the new title stored")
+
+    # Delete asks; Return takes the default answer, and Ctrl+Z brings it back.
+    wait_for(lambda: has_focus(items), "the item list focused after the editor")
+    wait_for(lambda: o.detail().name == "Keyboard note, edited", "the edited note selected")
+    rawinput.pressKey("Delete")
+    question = top_dialog(o)
+    rawinput.pressKey("Return")
+    wait_for(lambda: question.dead or not question.showing, "the delete question answered")
+    point_at(o.main_frame())
+    wait_for(lambda: item_line("Keyboard note, edited") is None, "the note deleted")
+    rawinput.keyCombo("<Control>z")
+    wait_for(lambda: item_line("Keyboard note, edited"), "the delete undone")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(item_line("Keyboard note, edited") and item_line("Shopping list"), "everything stored after the end")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -667,6 +778,7 @@ JOURNEYS = {
     "screenshots": journey_screenshots,
     "import_undo": journey_import_undo,
     "reminder": journey_reminder,
+    "keyboard": journey_keyboard,
 }
 
 
