@@ -154,6 +154,60 @@ std::string ui_format(int id, ...) {
   return out;
 }
 
+int plural_form(int lang, long long n) {
+  unsigned long long a = n < 0 ? 0ULL - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+  switch (lang) {
+    case 1:
+      return a <= 1 ? 0 : 1;
+    case 4: {
+      unsigned long long d = a % 10, h = a % 100;
+      if (d == 1 && h != 11) return 0;
+      if (d >= 2 && d <= 4 && (h < 12 || h > 14)) return 1;
+      return 2;
+    }
+    default:
+      return a == 1 ? 0 : 1;
+  }
+}
+
+int plural_form_count(int lang) { return lang == 4 ? 3 : 2; }
+
+namespace {
+
+std::string plural_line(const char* text, int form) {
+  if (!text) return std::string();
+  const char* start = text;
+  for (int i = 0; i < form; i++) {
+    const char* nl = strchr(start, '\n');
+    if (!nl) break;  // fewer forms than the language has: keep the last
+    start = nl + 1;
+  }
+  const char* end = strchr(start, '\n');
+  return end ? std::string(start, static_cast<size_t>(end - start)) : std::string(start);
+}
+
+}  // namespace
+
+std::string ui_plural(int id, long long n) {
+  return plural_line(ui_string(id), plural_form(table().language, n));
+}
+
+std::string ui_plural_in(int lang, int id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
+
+std::string ui_plural_format(int id, long long n) {
+  std::string form = ui_plural(id, n);
+  if (form.empty()) return form;
+  // The texts write "%d"; the count may not fit an int.
+  size_t at = form.find("%d");
+  if (at != std::string::npos) form.replace(at, 2, "%lld");
+  int len = snprintf(nullptr, 0, form.c_str(), n);
+  if (len < 0) return form;
+  std::string out(static_cast<size_t>(len) + 1, '\0');
+  snprintf(out.data(), out.size(), form.c_str(), n);
+  out.resize(static_cast<size_t>(len));
+  return out;
+}
+
 int language_from_locale(const char* text) {
   if (!text || !text[0] || !text[1]) return 0;
   for (int i = 0; i < LANGUAGE_COUNT; i++)
