@@ -1,7 +1,6 @@
-// Sentences that the window and the tool both show but for which the
-// localized string table has no id yet. They are kept here, in English, in
-// one place, so that each can move into the table (and be translated) by
-// changing only its lookup.
+// Sentences that the window and the tool both show, named by role. Their
+// texts live in the localized string table, from string id
+// EXTRA_TEXT_FIRST_ID on, in the order of the enum.
 #pragma once
 
 enum ExtraText {
@@ -27,5 +26,9 @@ enum ExtraText {
   EXTRA_TEXT_COUNT,
 };
 
-// The English sentence; "" for an id outside the enum.
+enum { EXTRA_TEXT_FIRST_ID = 368 };
+
+// The string id of a sentence (-1 outside the enum).
+int extra_text_id(int id);
+// Its text in the current language; "" outside the enum or without a table.
 const char* extra_text(int id);

@@ -22,7 +22,7 @@ const std::map<int, std::string> kConversions = {
     {214, "s"}, {257, "s"}, {317, "s"}, {319, "ss"}, {329, "s"},
     // Plural texts: the conversions of each form.
     {346, "d"}, {347, "d"}, {348, "d"}, {349, "d"}, {355, "d"}, {356, "d"},
-    {357, "d"}, {358, "d"}, {359, "d"}, {361, "d"},
+    {357, "d"}, {358, "d"}, {359, "d"}, {361, "d"}, {377, "s"},
 };
 
 // Plural texts: one form per line, as many as the language has.
