@@ -1,0 +1,92 @@
+// English follows the desktop's conventions: header capitalisation for menu
+// items, buttons, window titles and column headers, and an ellipsis on the
+// commands that ask for more before they act.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/strings.h"
+
+namespace {
+
+// Menu items, buttons, window titles and column headers.
+const int kHeaderIds[] = {
+    17,  26,  27,  28,  30,  31,  33,  34,  35,  51,  52,  53,  54,  55,  56,  57,  58,  59,  60,  61,
+    65,  66,  67,  68,  69,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82,  83,  84,  85,  86,
+    87,  88,  89,  90,  91,  92,  93,  94,  95,  97,  110, 111, 114, 130, 131, 133, 177, 179, 181, 182,
+    183, 184, 207, 208, 244, 245, 246, 254, 255, 259, 260, 262, 264, 265, 266, 267, 275, 276, 278, 279,
+    281, 282, 283, 284, 285, 286, 287, 288, 289, 308, 309, 310, 311, 314, 315, 316, 320, 326, 327, 363,
+    364, 378, 383, 384, 385,
+};
+
+// Commands that open a dialog asking for more before they act.
+const int kEllipsisIds[] = {33, 181, 267, 283, 383, 384};
+
+class TextStyle : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(strings_set_language(0), 1); }
+};
+
+std::vector<std::string> words(const std::string& s) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s) {
+    if (c == ' ' || c == '(') {
+      if (!cur.empty()) out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(cur);
+  return out;
+}
+
+TEST_F(TextStyle, EnglishHeadersUseHeaderCapitalisation) {
+  // Short words stay small inside a header, as do format names.
+  const std::set<std::string> small = {"a", "an", "and", "as", "at", "for", "from", "in",
+                                       "of", "on", "or", "the", "to", "with"};
+  const std::set<std::string> names = {"vCard", "iCalendar"};
+  for (int id : kHeaderIds) {
+    std::string text = ui_string_in(0, id);
+    std::vector<std::string> w = words(text);
+    ASSERT_FALSE(w.empty()) << id;
+    for (size_t i = 0; i < w.size(); i++) {
+      unsigned char first = static_cast<unsigned char>(w[i][0]);
+      bool lower = first >= 'a' && first <= 'z';
+      bool allowed = i > 0 && i + 1 < w.size() && small.count(w[i]);
+      allowed = allowed || names.count(w[i]) > 0;
+      EXPECT_TRUE(!lower || allowed) << id << ": " << text;
+    }
+  }
+}
+
+TEST_F(TextStyle, CommandsThatAskFirstEndInAnEllipsis) {
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    for (int id : kEllipsisIds) {
+      std::string text = ui_string_in(lang, id);
+      ASSERT_GE(text.size(), 3u);
+      EXPECT_EQ(text.substr(text.size() - 3), "…") << lang << " " << id << ": " << text;
+      EXPECT_EQ(text.find("..."), std::string::npos) << lang << " " << id;
+    }
+  }
+  // Titles never carry one: the dialogs those commands open are named without.
+  for (int id : {71, 114, 177, 179, 184, 244, 276, 278, 310, 314}) {
+    std::string text = ui_string_in(0, id);
+    EXPECT_NE(text.substr(text.size() - 3), "…") << id << ": " << text;
+  }
+}
+
+TEST_F(TextStyle, ToggleLabelsNameWhatTheyDo) {
+  // The hidden-repositories toggle never tells the user to hide what is hidden.
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    std::string on = ui_string_in(lang, 289);
+    EXPECT_NE(on, ui_string_in(lang, 288)) << lang;
+  }
+  EXPECT_EQ(std::string(ui_string_in(0, 289)).find("Hide Hidden"), std::string::npos);
+  EXPECT_STRNE(ui_string_in(0, 285), ui_string_in(0, 385));  // button "Hide", column "Hidden"
+}
+
+}  // namespace
