@@ -154,6 +154,8 @@ std::string ui_format(int id, ...) {
   return out;
 }
 
+const char* ui_colon() { return table().language == 1 ? "\u00a0:" : ":"; }
+
 int plural_form(int lang, long long n) {
   unsigned long long a = n < 0 ? 0ULL - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
   switch (lang) {

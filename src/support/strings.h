@@ -37,6 +37,10 @@ std::string ui_string_line(int id);
 std::string ui_format(int id, ...);
 std::string ui_vformat(int id, va_list args);
 
+// The colon after a label as the current language writes it: ":", in French
+// with a no-break space before it. Labels joined to values in code use it.
+const char* ui_colon();
+
 // Plural texts hold one form per line, as many as the language has: en, fr,
 // es, de "one|other", ru "one|few|many". The index of the form for the count
 // n in a language (the sign of n is ignored): fr takes 0 and 1 as singular,

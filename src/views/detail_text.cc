@@ -58,7 +58,7 @@ std::string date_time(int64_t t) { return format_time(t, "%Y-%m-%d %H:%M"); }
 void labelled(std::string* out, int id, const std::string& value, bool colon = false) {
   *out += "|**";
   *out += label(id);
-  if (colon) *out += ":";
+  if (colon) *out += ui_colon();
   *out += "**|";
   *out += value;
   *out += '\n';
@@ -194,7 +194,8 @@ std::string linked_item_header(const Item* item) {
   if (!item) return std::string();
   std::string s = "**";
   s += label(type_name_id(item->type));
-  s += ": ";
+  s += ui_colon();
+  s += " ";
   s += item->title;
   s += "**\n\n";
   return s;
@@ -269,14 +270,14 @@ std::string vcard_markup(const std::string& body) {
     else if (f & TEL_PREF) k = 3;
     else if (f & TEL_PAGER) k = 7;
     else k = 8;
-    out += "|**" + label_line(154, k) + ":**|" + vcard_unescape(p.value) + "\n";
+    out += "|**" + label_line(154, k) + ui_colon() + "**|" + vcard_unescape(p.value) + "\n";
   }
   if (!rec.phones.empty()) out += "||\n";
   n = 0;
   for (const VCardTyped& e : rec.emails) {
     if (n++ >= kVcardMaxEmails) break;
     int k = e.flags & EMAIL_HOME ? 0 : e.flags & EMAIL_WORK ? 1 : 2;
-    out += "|**" + label_line(155, k) + ":**|" + vcard_unescape(e.value) + "\n";
+    out += "|**" + label_line(155, k) + ui_colon() + "**|" + vcard_unescape(e.value) + "\n";
   }
   if (!rec.emails.empty()) out += "||\n";
   bool any_address = false;
@@ -284,7 +285,7 @@ std::string vcard_markup(const std::string& body) {
   for (const VCardAddress& a : rec.addresses) {
     if (n++ >= kVcardMaxAddresses) break;
     int k = a.flags & ADR_HOME ? 0 : a.flags & ADR_WORK ? 1 : 2;
-    out += "|**" + label_line(156, k) + ":**|" + vcard_address_text(a) + "\n";
+    out += "|**" + label_line(156, k) + ui_colon() + "**|" + vcard_address_text(a) + "\n";
     any_address = true;
   }
   if (any_address) out += "||\n";

@@ -89,4 +89,55 @@ TEST_F(TextStyle, ToggleLabelsNameWhatTheyDo) {
   EXPECT_STRNE(ui_string_in(0, 285), ui_string_in(0, 385));  // button "Hide", column "Hidden"
 }
 
+// French typography: a narrow no-break space before ; ! ? and inside « »,
+// a no-break space before a colon; never a plain space there.
+TEST_F(TextStyle, FrenchSpacesBeforeHighPunctuation) {
+  const std::string nnbsp = "\u202f", nbsp = "\u00a0";
+  for (int id = 0; id < STRING_COUNT; id++) {
+    std::string t = ui_string_in(1, id);
+    for (const char* bad : {" ;", " !", " ?", " :", "« ", " »"})
+      EXPECT_EQ(t.find(bad), std::string::npos) << id << ": " << t;
+    for (size_t i = 0; i < t.size(); i++) {
+      char c = t[i];
+      if (c != ';' && c != '!' && c != '?') continue;
+      // Inside a link or after a letter without a space (a web address, a
+      // markup example) nothing is added; after a word it is the narrow space.
+      if (i >= 3 && t.compare(i - 3, 3, nnbsp) == 0) continue;
+      if (i > 0 && (t[i - 1] == '\\' || t[i - 1] == '/' || t[i - 1] == '!')) continue;
+      ADD_FAILURE() << id << " at " << i << ": " << t;
+    }
+    size_t q = t.find("«");
+    if (q != std::string::npos) {
+      EXPECT_EQ(t.compare(q + 2, 3, nnbsp), 0) << id << ": " << t;
+    }
+  }
+  ASSERT_EQ(strings_set_language(1), 1);
+  EXPECT_EQ(ui_colon(), nbsp + ":");
+  EXPECT_NE(std::string(ui_string(21)).find(nbsp + ": %s"), std::string::npos);
+  ASSERT_EQ(strings_set_language(3), 1);
+  EXPECT_STREQ(ui_colon(), ":");
+  ASSERT_EQ(strings_set_language(0), 1);
+  EXPECT_STREQ(ui_colon(), ":");
+}
+
+TEST_F(TextStyle, ReviewedWordingsHold) {
+  // The idle timeout's note never stands between the preposition and the number.
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    std::string t = ui_string_in(lang, 233);
+    EXPECT_TRUE(lang == 0 || lang == 3 || t.back() != ')') << lang << ": " << t;
+  }
+  EXPECT_STREQ(ui_string_in(1, 207), "Précédent");
+  EXPECT_STREQ(ui_string_in(1, 208), "Suivant");
+  EXPECT_STREQ(ui_string_in(4, 255), "Синхронизировать всё");
+  EXPECT_STRNE(ui_string_in(4, 256), ui_string_in(4, 27));  // not the Cancel button's word
+  // The messages that send the user to a command name it as the menu does.
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    std::string path = std::string(ui_string_in(lang, 51)) + " › " + ui_string_in(lang, 245);
+    for (int id : {295, 296})
+      EXPECT_NE(std::string(ui_string_in(lang, id)).find(path), std::string::npos) << lang << " " << id;
+  }
+  // Russian recurrence weeks read as words, not abbreviations.
+  for (int id = 202; id <= 206; id++) EXPECT_EQ(std::string(ui_string_in(4, id)).find("-я"), std::string::npos) << id;
+}
+
 }  // namespace
