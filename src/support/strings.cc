@@ -50,7 +50,46 @@ size_t entry_index(int lang, int id) {
          static_cast<size_t>(lang);
 }
 
+// Primary sort key of a name: accents dropped from Latin letters, Ё read as
+// Е, ß as ss, Latin capitals small, so that "États-Unis" sorts among the E.
+std::string collation_key(const char* text) {
+  static const char kLatin1[] =  // U+00C0..U+00FF, '\0' for no letter
+      "aaaaaaaceeeeiiii" "dnooooo\0ouuuuyts" "aaaaaaaceeeeiiii" "dnooooo\0ouuuuyty";
+  std::string key;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p) {
+    unsigned c = *p;
+    if (c < 0x80) {
+      key += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      p++;
+    } else if ((c == 0xC3) && p[1] >= 0x80 && p[1] <= 0xBF) {
+      unsigned cp = 0xC0 + (p[1] - 0x80);
+      char base = kLatin1[cp - 0xC0];
+      if (cp == 0xDF) key += "ss";
+      else if (base) key += base;
+      else key.append(reinterpret_cast<const char*>(p), 2);
+      p += 2;
+    } else if (c == 0xD0 && (p[1] == 0x81)) {  // Ё
+      key += "\xD0\x95";
+      p += 2;
+    } else if (c == 0xD1 && (p[1] == 0x91)) {  // ё
+      key += "\xD0\xB5";
+      p += 2;
+    } else {
+      key += static_cast<char>(c);
+      p++;
+    }
+  }
+  return key;
+}
+
 }  // namespace
+
+int ui_collate(const char* a, const char* b) {
+  int k = collation_key(a).compare(collation_key(b));
+  if (k == 0) k = strcmp(a, b);
+  return k < 0 ? -1 : k > 0 ? 1 : 0;
+}
 
 int strings_parse(const char* text, size_t len, std::vector<std::string>* out) {
   out->clear();
@@ -247,7 +286,7 @@ const int* countries_sorted() {
   for (int i = 1; i < SORTED_COUNTRY_COUNT; i++) {
     int v = t.sorted[i];
     int j = i;
-    while (j > 0 && strcmp(t.current[t.sorted[j - 1]], t.current[v]) > 0) {
+    while (j > 0 && ui_collate(t.current[t.sorted[j - 1]], t.current[v]) > 0) {
       t.sorted[j] = t.sorted[j - 1];
       j--;
     }

@@ -63,10 +63,15 @@ int country_from_code(const char* text);
 const char* language_code(int index);
 const char* country_code(int index);
 
-// The country indexes 0..9 ordered by strcmp of their names in the language
-// current at the first call with a loaded table; the order is kept after
-// later language changes.
+// The country indexes 0..9 ordered by their names as the language current at
+// the first call with a loaded table sorts them (accented letters with their
+// base letter); the order is kept after later language changes.
 const int* countries_sorted();
+
+// Compares two names as a reader sorts them: accented Latin letters with
+// their base letter, capitals with small letters, Ё with Е; byte order only
+// breaks ties. Negative, 0 or positive.
+int ui_collate(const char* a, const char* b);
 
 // One row of an address dialog: the label string id and the address
 // component (0..6) it edits; both -1 for an unused row.

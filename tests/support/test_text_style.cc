@@ -3,6 +3,7 @@
 // commands that ask for more before they act.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -138,6 +139,28 @@ TEST_F(TextStyle, ReviewedWordingsHold) {
   }
   // Russian recurrence weeks read as words, not abbreviations.
   for (int id = 202; id <= 206; id++) EXPECT_EQ(std::string(ui_string_in(4, id)).find("-я"), std::string::npos) << id;
+}
+
+TEST_F(TextStyle, CountryNamesSortAsReadersExpect) {
+  auto sorted = [](int lang) {
+    std::vector<std::string> names;
+    for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) names.push_back(ui_string_in(lang, i));
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return ui_collate(a.c_str(), b.c_str()) < 0; });
+    return names;
+  };
+  std::vector<std::string> fr = sorted(1);
+  // "États-Unis" among the E, not after every unaccented name.
+  auto at = [&](const char* name) { return std::find(fr.begin(), fr.end(), name) - fr.begin(); };
+  EXPECT_LT(at("Espagne"), at("États-Unis"));
+  EXPECT_LT(at("États-Unis"), at("France"));
+  EXPECT_LT(at("Allemagne"), at("Biélorussie"));
+  EXPECT_LT(ui_collate("Ёлка", "Жук"), 0);
+  EXPECT_GT(ui_collate("Zebra", "éclair"), 0);
+  EXPECT_LT(ui_collate("eclair", "éclair"), 0);  // ties broken by bytes
+  EXPECT_EQ(ui_collate("Canada", "Canada"), 0);
+  EXPECT_LT(ui_collate("Strasse", "Straße"), 0);
+  EXPECT_LT(ui_collate("Straße", "Strasz"), 0);
 }
 
 }  // namespace
