@@ -137,6 +137,11 @@ TEST_F(TextStyle, ReviewedWordingsHold) {
     for (int id : {295, 296})
       EXPECT_NE(std::string(ui_string_in(lang, id)).find(path), std::string::npos) << lang << " " << id;
   }
+  // The cheat sheet states what the renderer does with unclosed markup.
+  std::string sheet = ui_string_in(0, 108);
+  EXPECT_EQ(sheet.find("Incomplete markup is shown as typed"), std::string::npos);
+  for (const char* fact : {"Several empty lines show as one.", "a lone << is dropped.", "Links may also point to files."})
+    EXPECT_NE(sheet.find(fact), std::string::npos) << fact;
   // Russian recurrence weeks read as words, not abbreviations.
   for (int id = 202; id <= 206; id++) EXPECT_EQ(std::string(ui_string_in(4, id)).find("-я"), std::string::npos) << id;
 }
