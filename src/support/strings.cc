@@ -238,9 +238,21 @@ std::string ui_plural_in(int lang, int id, long long n) { return plural_line(ui_
 std::string ui_plural_format(int id, long long n) {
   std::string form = ui_plural(id, n);
   if (form.empty()) return form;
-  // The texts write "%d"; the count may not fit an int.
-  size_t at = form.find("%d");
-  if (at != std::string::npos) form.replace(at, 2, "%lld");
+  // Only a form with exactly one "%d" (and "%%") is used as a format; the
+  // count may not fit an int, so it is printed as a long long.
+  size_t at = std::string::npos;
+  for (size_t i = 0; i < form.size(); i++) {
+    if (form[i] != '%') continue;
+    char c = i + 1 < form.size() ? form[i + 1] : '\0';
+    if (c == 'd' && at == std::string::npos) {
+      at = i;
+    } else if (c != '%') {
+      return form;
+    }
+    i++;
+  }
+  if (at == std::string::npos) return form;
+  form.replace(at, 2, "%lld");
   int len = snprintf(nullptr, 0, form.c_str(), n);
   if (len < 0) return form;
   std::string out(static_cast<size_t>(len) + 1, '\0');

@@ -121,6 +121,10 @@ TEST_F(Plurals, TextsWithoutFormsAndInvalidIds) {
   EXPECT_EQ(ui_plural(STRING_COUNT, 1), "");
   EXPECT_EQ(ui_plural_in(LANGUAGE_COUNT, 346, 1), "");
   EXPECT_EQ(ui_plural_format(STRING_COUNT, 3), "");
+  // A text that is not a format of one count is shown as it is.
+  ASSERT_EQ(strings_set_language(0), 1);
+  EXPECT_EQ(ui_plural_format(178, 2), ui_string(178));  // "%s"
+  EXPECT_EQ(ui_plural_format(26, 2), "OK");
   // The count is filled in whole, beyond the range of an int.
   EXPECT_EQ(ui_plural_format(346, 5000000000LL), "5000000000 minutes before");
 }
