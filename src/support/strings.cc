@@ -54,7 +54,7 @@ size_t entry_index(int lang, int id) {
 // Е, ß as ss, Latin capitals small, so that "États-Unis" sorts among the E.
 std::string collation_key(const char* text) {
   static const char kLatin1[] =  // U+00C0..U+00FF, '\0' for no letter
-      "aaaaaaaceeeeiiii" "dnooooo\0ouuuuyts" "aaaaaaaceeeeiiii" "dnooooo\0ouuuuyty";
+      "aaaaaaaceeeeiiiidnooooo\0ouuuuytsaaaaaaaceeeeiiiidnooooo\0ouuuuyty";
   std::string key;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p) {
