@@ -2,7 +2,8 @@
 """Builds resources/strings.txt from the per-language sources.
 
 Each source resources/strings/<code>.txt holds one line per string id,
-"<id> <entry>" (one space, or a tab), ids 0..345 in order; the entry is already in the table's
+"<id> <entry>" (one space, or a tab), ids from 0 in order, the same number in
+every language (STRING_COUNT in src/support/strings.h); the entry is already in the table's
 text form ("|" line break, backslash escapes). Lines starting with "#" and
 blank lines are comments. The output interleaves the languages as the program
 reads them: group g = id 2g in en, fr, es, de, ru, then id 2g + 1.
@@ -11,7 +12,18 @@ import os
 import sys
 
 LANGS = ["en", "fr", "es", "de", "ru"]
-COUNT = 346
+
+
+def string_count(root):
+    with open(os.path.join(root, "src", "support", "strings.h"), encoding="utf-8") as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) >= 3 and parts[0] == "STRING_COUNT" and parts[1] == "=":
+                return int(parts[2].rstrip(","))
+    sys.exit("strings.h: STRING_COUNT not found")
+
+
+COUNT = 0
 
 
 def load(path):
@@ -41,12 +53,16 @@ def load(path):
 
 
 def main():
+    global COUNT
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    COUNT = string_count(root)
     src = os.path.join(root, "resources", "strings")
     tables = [load(os.path.join(src, lang + ".txt")) for lang in LANGS]
     out = []
     for first in range(0, COUNT, 2):
         for sid in (first, first + 1):
+            if sid >= COUNT:
+                break
             for t in tables:
                 out.append(t[sid])
     dest = os.path.join(root, "resources", "strings.txt")

@@ -261,7 +261,7 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
   int skipped = job.report.skipped + job.plan.skipped;
   log_message(LOG_INFO, "%s: %d imported, %d skipped", import_log_name(kind), result, skipped);
   std::string done = skipped ? extra_format(EXTRA_IMPORT_DONE_SKIPPED, result, skipped)
-                             : extra_format(EXTRA_IMPORT_DONE, result);
+                             : ui_plural_format(extra_text_id(EXTRA_IMPORT_DONE), result);
   status_show(w, done.c_str());
   return result;
 }
@@ -305,7 +305,7 @@ void export_done(MainWindow* w, int title, const std::string& path, int count) {
     show_message_text(title, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
     return;
   }
-  std::string done = extra_format(EXTRA_EXPORT_DONE, count);
+  std::string done = ui_plural_format(extra_text_id(EXTRA_EXPORT_DONE), count);
   status_show(w, done.c_str());
 }
 

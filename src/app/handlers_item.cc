@@ -12,6 +12,7 @@
 #include "dialogs/history_dialog.h"
 #include "dialogs/message.h"
 #include "dialogs/search_dialog.h"
+#include "support/strings.h"
 #include "dialogs/tag_assign_dialog.h"
 #include "model/due_moves.h"
 #include "model/item.h"
@@ -64,12 +65,12 @@ void on_delete_item(MainWindow* w, int) {
     const Item* item = item_get(slots[0]);
     if (!item) return;
     std::string title = item->title;
-    if (!ask_yes_no(210, title.c_str(), 216, 27, 75)) return;
+    if (!ask_yes_no(210, title.c_str(), 362, 27, 75)) return;
     if (item_remove(slots[0]) != 0) log_message(LOG_ERROR, "on_delete_item: remove failed");
     return;
   }
-  std::string count = std::to_string(slots.size());
-  if (!ask_yes_no(211, count.c_str(), 216, 27, 75)) return;
+  std::string question = ui_plural_format(361, static_cast<long long>(slots.size()));
+  if (!ask_yes_no_text(question, 27, 75, 216)) return;
   RefreshPause pause(w);
   if (items_remove(slots) != 0) log_message(LOG_ERROR, "on_delete_item: remove failed");
 }

@@ -163,9 +163,7 @@ int sign_in_dialog() {
       if (rc == SIGN_IN_REFUSED || rc == SIGN_IN_BAD_INPUT) {
         show_message_text(245, extra_text(EXTRA_SIGN_IN_REFUSED));
       } else {
-        char text[512];
-        std::snprintf(text, sizeof text, extra_text(EXTRA_SIGN_IN_UNREACHABLE), error_code_text(last_error).c_str());
-        show_message_text(245, text);
+        show_message(245, extra_text_id(EXTRA_SIGN_IN_UNREACHABLE), error_code_text(last_error).c_str());
       }
     }
   }

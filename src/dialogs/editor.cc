@@ -15,9 +15,12 @@
 
 namespace {
 
-// The table has no text of its own for a failed save yet; this one points
-// the user at the log, where item_store wrote the cause.
-constexpr int kSaveFailedId = 306;
+// A failed save keeps the editor open: the message says so and points at
+// the log, where item_store wrote the cause.
+constexpr int kSaveFailedId = 365;
+// The discard question's buttons name their actions.
+constexpr int kKeepEditingId = 364;
+constexpr int kDiscardId = 363;
 
 std::vector<Editor*>& running() {
   static std::vector<Editor*> stack;
@@ -193,7 +196,7 @@ void run_loop(Editor* ed, ModalScope* scope) {
       log_message(LOG_NOTICE, "editor_run: closed by a quit signal, changes not stored");
       return;
     }
-    if (ask_yes_no(340, nullptr, 341, 207, 49)) return;
+    if (ask_yes_no(340, nullptr, 341, kKeepEditingId, kDiscardId)) return;
   }
 }
 

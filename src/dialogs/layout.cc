@@ -22,6 +22,19 @@ GtkWidget* form_label_new(int string_id) {
   return l;
 }
 
+GtkWidget* count_unit_label_new(int plural_id, long long n) {
+  GtkWidget* l = gtk_label_new(ui_plural(plural_id, n).c_str());
+  gtk_widget_set_halign(l, GTK_ALIGN_START);
+  gtk_label_set_xalign(GTK_LABEL(l), 0.0f);
+  g_object_set_data(G_OBJECT(l), "plural-id", GINT_TO_POINTER(plural_id));
+  return l;
+}
+
+void count_unit_label_update(GtkWidget* label, long long n) {
+  int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(label), "plural-id"));
+  gtk_label_set_text(GTK_LABEL(label), ui_plural(id, n).c_str());
+}
+
 GtkWidget* form_row(GtkWidget* grid, int row, int label_id, GtkWidget* field) {
   GtkWidget* l = form_label_new(label_id);
   gtk_grid_attach(GTK_GRID(grid), l, 0, row, 1, 1);

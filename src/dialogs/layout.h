@@ -11,6 +11,10 @@
 GtkWidget* form_grid_new();
 // A label with the text of the string id, aligned at the start.
 GtkWidget* form_label_new(int string_id);
+// The unit word after a number control ("5 [minutes]"): a label showing the
+// plural form of `plural_id` for n, updated when the number changes.
+GtkWidget* count_unit_label_new(int plural_id, long long n);
+void count_unit_label_update(GtkWidget* label, long long n);
 // Puts a label of the string id in column 0 and the field in column 1 of a
 // grid row; the field expands horizontally and is named by the label for
 // accessibility. Returns the label.

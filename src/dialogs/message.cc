@@ -73,8 +73,8 @@ bool ask_yes_no(int primary_id, const char* arg, int secondary_id, int no_id, in
   return ask_question(primary, secondary_id, no_id, yes_id);
 }
 
-bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id) {
-  return ask_question(primary, -1, no_id, yes_id);
+bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id, int secondary_id) {
+  return ask_question(primary, secondary_id, no_id, yes_id);
 }
 
 void show_data_notice() { message_box(GTK_MESSAGE_INFO, 307, text_of(209)); }

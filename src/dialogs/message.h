@@ -18,8 +18,8 @@ void show_info_text(int title_id, const std::string& text);
 // secondary string unless -1, title 307, the no button (cancel) then the yes
 // button (default). True exactly for yes.
 bool ask_yes_no(int primary_id, const char* arg, int secondary_id, int no_id, int yes_id);
-// The same question with a complete text.
-bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id);
+// The same question with a complete primary text (and a secondary id or -1).
+bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id, int secondary_id = -1);
 // The information box of the data timer (text 209, title 307).
 void show_data_notice();
 // The text in large bold type with a copy button (72) that puts it on the

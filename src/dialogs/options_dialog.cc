@@ -40,6 +40,10 @@ struct Options {
   GtkWidget* root = nullptr;
 };
 
+void on_idle_changed(GtkComboBox* combo, gpointer unit) {
+  count_unit_label_update(static_cast<GtkWidget*>(unit), list_value(kIdleMinutes, GTK_WIDGET(combo)));
+}
+
 void on_root_changed(GtkEditable* e, gpointer d) {
   gtk_dialog_set_response_sensitive(GTK_DIALOG(d), GTK_RESPONSE_OK, *gtk_entry_get_text(GTK_ENTRY(e)) != 0);
 }
@@ -115,7 +119,9 @@ bool options_dialog(const std::function<void()>& relabel) {
   gtk_widget_set_name(idle, "idle");
   gtk_widget_set_name(idle, "idle");
   form_row(grid2, 0, 233, idle);
-  gtk_grid_attach(GTK_GRID(grid2), form_label_new(164), 2, 0, 1, 1);
+  GtkWidget* idle_unit = count_unit_label_new(350, list_value(kIdleMinutes, idle));
+  gtk_grid_attach(GTK_GRID(grid2), idle_unit, 2, 0, 1, 1);
+  g_signal_connect(idle, "changed", G_CALLBACK(on_idle_changed), idle_unit);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid2, gtk_label_new(ui_string(220)));
 
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(o.dialog))), notebook, FALSE, FALSE, 5);

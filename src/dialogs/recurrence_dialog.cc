@@ -22,6 +22,7 @@ struct EndControls {
   GtkWidget* count;
   GtkWidget* until;
   GtkWidget* ok;
+  GtkWidget* count_unit;
   const RecurrenceRule* rule;
 };
 
@@ -34,7 +35,16 @@ void update_ok(EndControls* e) {
   gtk_widget_set_sensitive(e->ok, ok);
 }
 
-void on_count_changed(GtkEditable*, gpointer p) { update_ok(static_cast<EndControls*>(p)); }
+void on_count_changed(GtkEditable*, gpointer p) {
+  auto* e = static_cast<EndControls*>(p);
+  count_unit_label_update(e->count_unit, std::strtol(gtk_entry_get_text(GTK_ENTRY(e->count)), nullptr, 10));
+  update_ok(e);
+}
+
+// The unit word after the interval follows the chosen number (entry i is i + 1).
+void on_interval_changed(GtkComboBox* combo, gpointer unit) {
+  count_unit_label_update(static_cast<GtkWidget*>(unit), gtk_combo_box_get_active(combo) + 1);
+}
 void on_until_validity(GtkWidget*, gpointer p) { update_ok(static_cast<EndControls*>(p)); }
 
 GtkWidget* radio(GtkWidget* group, int label_id) {
@@ -87,9 +97,11 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
   GtkWidget* grid = form_grid_new();
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), grid, TRUE, TRUE, 5);
 
-  static const int kUnitIds[4] = {166, 167, 168, 169};
+  static const int kUnitIds[4] = {351, 352, 353, 354};  // day, week, month, year
   GtkWidget* interval = combo_from_list(ui_string(186), rule->interval_minus_one);
-  form_row(grid, 0, 122, hbox({interval, form_label_new(kUnitIds[rule->freq - 1])}));
+  GtkWidget* interval_unit = count_unit_label_new(kUnitIds[rule->freq - 1], rule->interval_minus_one + 1);
+  form_row(grid, 0, 122, hbox({interval, interval_unit}));
+  g_signal_connect(interval, "changed", G_CALLBACK(on_interval_changed), interval_unit);
 
   int row = 1;
   GtkWidget* days[7] = {};
@@ -117,12 +129,13 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
   e.after = radio(e.never, 197);
   e.on = radio(e.never, 198);
   e.count = numeric_entry_new(3);
+  e.count_unit = count_unit_label_new(360, rule->recur_count ? rule->recur_count : 0);
   e.until = date_picker_new();
   date_picker_set_date_only(e.until, true);
   date_picker_set(e.until, rule->until);
   gtk_grid_attach(GTK_GRID(grid), form_label_new(116), 0, row, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), e.never, 1, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), hbox({e.after, e.count, form_label_new(195)}), 1, row + 1, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), hbox({e.after, e.count, e.count_unit}), 1, row + 1, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), hbox({e.on, e.until}), 1, row + 2, 1, 1);
   GtkWidget* active = rule->end_kind == 1 ? e.after : rule->end_kind == 2 ? e.on : e.never;
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(active), TRUE);

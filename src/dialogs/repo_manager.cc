@@ -639,7 +639,7 @@ void repo_manager() {
   gtk_tree_view_column_set_expand(path_col, TRUE);
   gtk_tree_view_append_column(tv, path_col);
   gtk_tree_view_append_column(tv, toggle_column(&m, 279, COL_ENABLED, G_CALLBACK(on_enabled_toggled)));
-  gtk_tree_view_append_column(tv, toggle_column(&m, 285, COL_HIDDEN, G_CALLBACK(on_hidden_toggled)));
+  gtk_tree_view_append_column(tv, toggle_column(&m, 385, COL_HIDDEN, G_CALLBACK(on_hidden_toggled)));
   g_signal_connect(m.view, "button-press-event", G_CALLBACK(on_button_press), &m);
   g_signal_connect(m.view, "popup-menu", G_CALLBACK(on_popup_menu), &m);
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);

@@ -1,7 +1,8 @@
-// Sentences that the window and the tool both show but for which the
-// localized string table has no id yet. They are kept here, in English, in
-// one place, so that each can move into the table (and be translated) by
-// changing only its lookup.
+// Sentences that the window and the tool both show, named by role. Their
+// texts live in the localized string table in the order of the enum: the
+// first EXTRA_TEXT_FIRST_BLOCK from string id EXTRA_TEXT_FIRST_ID on, the
+// rest from EXTRA_TEXT_SECOND_ID on. The import and export counts are plural
+// texts (ui_plural_format with the id).
 #pragma once
 
 enum ExtraText {
@@ -39,5 +40,9 @@ enum ExtraText {
   EXTRA_TEXT_COUNT,
 };
 
-// The English sentence; "" for an id outside the enum.
+enum { EXTRA_TEXT_FIRST_ID = 368, EXTRA_TEXT_FIRST_BLOCK = 15, EXTRA_TEXT_SECOND_ID = 386 };
+
+// The string id of a sentence (-1 outside the enum).
+int extra_text_id(int id);
+// Its text in the current language; "" outside the enum or without a table.
 const char* extra_text(int id);

@@ -50,7 +50,46 @@ size_t entry_index(int lang, int id) {
          static_cast<size_t>(lang);
 }
 
+// Primary sort key of a name: accents dropped from Latin letters, Ё read as
+// Е, ß as ss, Latin capitals small, so that "États-Unis" sorts among the E.
+std::string collation_key(const char* text) {
+  static const char kLatin1[] =  // U+00C0..U+00FF, '\0' for no letter
+      "aaaaaaaceeeeiiiidnooooo\0ouuuuytsaaaaaaaceeeeiiiidnooooo\0ouuuuyty";
+  std::string key;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p) {
+    unsigned c = *p;
+    if (c < 0x80) {
+      key += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      p++;
+    } else if ((c == 0xC3) && p[1] >= 0x80 && p[1] <= 0xBF) {
+      unsigned cp = 0xC0 + (p[1] - 0x80);
+      char base = kLatin1[cp - 0xC0];
+      if (cp == 0xDF) key += "ss";
+      else if (base) key += base;
+      else key.append(reinterpret_cast<const char*>(p), 2);
+      p += 2;
+    } else if (c == 0xD0 && (p[1] == 0x81)) {  // Ё
+      key += "\xD0\x95";
+      p += 2;
+    } else if (c == 0xD1 && (p[1] == 0x91)) {  // ё
+      key += "\xD0\xB5";
+      p += 2;
+    } else {
+      key += static_cast<char>(c);
+      p++;
+    }
+  }
+  return key;
+}
+
 }  // namespace
+
+int ui_collate(const char* a, const char* b) {
+  int k = collation_key(a).compare(collation_key(b));
+  if (k == 0) k = strcmp(a, b);
+  return k < 0 ? -1 : k > 0 ? 1 : 0;
+}
 
 int strings_parse(const char* text, size_t len, std::vector<std::string>* out) {
   out->clear();
@@ -154,6 +193,74 @@ std::string ui_format(int id, ...) {
   return out;
 }
 
+const char* ui_colon() { return table().language == 1 ? "\u00a0:" : ":"; }
+
+int plural_form(int lang, long long n) {
+  unsigned long long a = n < 0 ? 0ULL - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+  switch (lang) {
+    case 1:
+      return a <= 1 ? 0 : 1;
+    case 4: {
+      unsigned long long d = a % 10, h = a % 100;
+      if (d == 1 && h != 11) return 0;
+      if (d >= 2 && d <= 4 && (h < 12 || h > 14)) return 1;
+      return 2;
+    }
+    default:
+      return a == 1 ? 0 : 1;
+  }
+}
+
+int plural_form_count(int lang) { return lang == 4 ? 3 : 2; }
+
+namespace {
+
+std::string plural_line(const char* text, int form) {
+  if (!text) return std::string();
+  const char* start = text;
+  for (int i = 0; i < form; i++) {
+    const char* nl = strchr(start, '\n');
+    if (!nl) break;  // fewer forms than the language has: keep the last
+    start = nl + 1;
+  }
+  const char* end = strchr(start, '\n');
+  return end ? std::string(start, static_cast<size_t>(end - start)) : std::string(start);
+}
+
+}  // namespace
+
+std::string ui_plural(int id, long long n) {
+  return plural_line(ui_string(id), plural_form(table().language, n));
+}
+
+std::string ui_plural_in(int lang, int id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
+
+std::string ui_plural_format(int id, long long n) {
+  std::string form = ui_plural(id, n);
+  if (form.empty()) return form;
+  // Only a form with exactly one "%d" (and "%%") is used as a format; the
+  // count may not fit an int, so it is printed as a long long.
+  size_t at = std::string::npos;
+  for (size_t i = 0; i < form.size(); i++) {
+    if (form[i] != '%') continue;
+    char c = i + 1 < form.size() ? form[i + 1] : '\0';
+    if (c == 'd' && at == std::string::npos) {
+      at = i;
+    } else if (c != '%') {
+      return form;
+    }
+    i++;
+  }
+  if (at == std::string::npos) return form;
+  form.replace(at, 2, "%lld");
+  int len = snprintf(nullptr, 0, form.c_str(), n);
+  if (len < 0) return form;
+  std::string out(static_cast<size_t>(len) + 1, '\0');
+  snprintf(out.data(), out.size(), form.c_str(), n);
+  out.resize(static_cast<size_t>(len));
+  return out;
+}
+
 int language_from_locale(const char* text) {
   if (!text || !text[0] || !text[1]) return 0;
   for (int i = 0; i < LANGUAGE_COUNT; i++)
@@ -191,7 +298,7 @@ const int* countries_sorted() {
   for (int i = 1; i < SORTED_COUNTRY_COUNT; i++) {
     int v = t.sorted[i];
     int j = i;
-    while (j > 0 && strcmp(t.current[t.sorted[j - 1]], t.current[v]) > 0) {
+    while (j > 0 && ui_collate(t.current[t.sorted[j - 1]], t.current[v]) > 0) {
       t.sorted[j] = t.sorted[j - 1];
       j--;
     }

@@ -1,5 +1,6 @@
-// Localized user-visible texts: 346 string ids in five languages, the
-// language and country codes, and the address layouts of the contact dialogs.
+// Localized user-visible texts: the string ids in five languages, plural
+// forms chosen by count, the language and country codes, and the address
+// layouts of the contact dialogs.
 #pragma once
 
 #include <cstdarg>
@@ -8,7 +9,7 @@
 #include <vector>
 
 enum {
-  STRING_COUNT = 346,
+  STRING_COUNT = 397,
   LANGUAGE_COUNT = 5,  // 0 en, 1 fr, 2 es, 3 de, 4 ru
   COUNTRY_COUNT = 11,  // 0..9 real countries, 10 "ZZ" (none)
   SORTED_COUNTRY_COUNT = 10,
@@ -36,6 +37,23 @@ std::string ui_string_line(int id);
 std::string ui_format(int id, ...);
 std::string ui_vformat(int id, va_list args);
 
+// The colon after a label as the current language writes it: ":", in French
+// with a no-break space before it. Labels joined to values in code use it.
+const char* ui_colon();
+
+// Plural texts hold one form per line, as many as the language has: en, fr,
+// es, de "one|other", ru "one|few|many". The index of the form for the count
+// n in a language (the sign of n is ignored): fr takes 0 and 1 as singular,
+// ru goes by n % 10 and n % 100.
+int plural_form(int lang, long long n);
+int plural_form_count(int lang);
+// The form of a plural id that fits n in the current language (the last line
+// when the text has fewer forms); "" for an invalid id.
+std::string ui_plural(int id, long long n);
+std::string ui_plural_in(int lang, int id, long long n);
+// That form used as a printf format with n as its one "%d" (any size of n).
+std::string ui_plural_format(int id, long long n);
+
 // Index of the language named by the first two characters ("fr_FR.UTF-8"
 // gives 1); 0 for anything else.
 int language_from_locale(const char* text);
@@ -45,10 +63,15 @@ int country_from_code(const char* text);
 const char* language_code(int index);
 const char* country_code(int index);
 
-// The country indexes 0..9 ordered by strcmp of their names in the language
-// current at the first call with a loaded table; the order is kept after
-// later language changes.
+// The country indexes 0..9 ordered by their names as the language current at
+// the first call with a loaded table sorts them (accented letters with their
+// base letter); the order is kept after later language changes.
 const int* countries_sorted();
+
+// Compares two names as a reader sorts them: accented Latin letters with
+// their base letter, capitals with small letters, Ё with Е; byte order only
+// breaks ties. Negative, 0 or positive.
+int ui_collate(const char* a, const char* b);
 
 // One row of an address dialog: the label string id and the address
 // component (0..6) it edits; both -1 for an unused row.
@@ -63,6 +86,6 @@ const AddressRow* address_layout(int country);
 // Parses the table's text form: entries separated by line breaks, "|" a line
 // break inside an entry, backslash-n CR LF, backslash + other char that char,
 // carriage returns ignored, empty lines skipped, nothing read after entry
-// 1730. Returns 0 with exactly 1730 entries in *out, or -1 (out cleared) when
+// STRING_ENTRY_COUNT. Returns 0 with exactly that many entries in *out, or -1 (out cleared) when
 // the text holds fewer.
 int strings_parse(const char* text, size_t len, std::vector<std::string>* out);

@@ -1,6 +1,7 @@
 #include "sync/error_text.h"
 
 #include "storage/repo.h"
+#include "support/strings.h"
 #include "sync/conn.h"
 #include "sync/requests.h"
 
@@ -11,9 +12,11 @@ static_assert(CLONE_BAD_REPLY == 3 && CLONE_ALREADY_THERE == 5 && CLONE_WRONG_PA
 static_assert(REPO_DIR_TOO_LONG == 11 && REPO_DIR_NO_ROOT == 12 && REPO_DIR_EXISTS == 13);
 
 std::string error_code_text(int code) {
-  if (code == CONN_ERR_NO_HOST) return "Host Name";
-  if (code == CONN_ERR_RESOLVE) return "DNS";
-  return std::to_string(code);
+  // Two causes have words of their own; any other code is shown as its number.
+  const char* text = nullptr;
+  if (code == CONN_ERR_NO_HOST) text = ui_string(366);
+  if (code == CONN_ERR_RESOLVE) text = ui_string(367);
+  return text ? std::string(text) : std::to_string(code);
 }
 
 int error_message_id(int code) {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-// "Host Name" for code 1 (no server host), "DNS" for 4 (name not resolved),
-// the decimal number for any other code.
+// Words in the current language for code 1 (no server host) and 4 (name not
+// resolved), the decimal number for any other code.
 std::string error_code_text(int code);
 
 // The failure message of a code: 1 no host (295), 2 no user hash (296),

@@ -58,7 +58,7 @@ std::string date_time(int64_t t) { return format_time(t, "%Y-%m-%d %H:%M"); }
 void labelled(std::string* out, int id, const std::string& value, bool colon = false) {
   *out += "|**";
   *out += label(id);
-  if (colon) *out += ":";
+  if (colon) *out += ui_colon();
   *out += "**|";
   *out += value;
   *out += '\n';
@@ -123,19 +123,19 @@ std::string vcard_text_of(const std::string& v) {
 
 std::string reminder_text(int64_t offset) {
   if (offset <= 0) return label(48);
-  int id = 164;
+  int id = 346;  // minutes
   int64_t unit = 60;
   if (offset % 604800 == 0) {
-    id = 167;
+    id = 349;
     unit = 604800;
   } else if (offset % 86400 == 0) {
-    id = 166;
+    id = 348;
     unit = 86400;
   } else if (offset % 3600 == 0) {
-    id = 165;
+    id = 347;
     unit = 3600;
   }
-  return std::to_string(offset / unit) + " " + label(id);
+  return ui_plural_format(id, static_cast<long long>(offset / unit));
 }
 
 std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, int64_t start) {
@@ -146,10 +146,10 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
   std::string s;
   switch (r.freq) {
     case FREQ_DAILY:
-      if (interval > 1) s += ui_format(189, interval);
+      if (interval > 1) s += ui_plural_format(355, interval);
       break;
     case FREQ_WEEKLY: {
-      if (interval > 1) s += ui_format(190, interval) + " ";
+      if (interval > 1) s += ui_plural_format(356, interval) + " ";
       s += label(200);
       int days = r.by_day & 0x7F;
       if (!days) days = 1 << tm.tm_wday;
@@ -164,7 +164,7 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
       break;
     }
     case FREQ_MONTHLY:
-      if (interval > 1) s += ui_format(191, interval) + " ";
+      if (interval > 1) s += ui_plural_format(357, interval) + " ";
       if (r.by_day) {
         // The week the series repeats on, as the recurrence counts it.
         s += label(202 + week_of_month(tm.tm_mday));
@@ -175,7 +175,7 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
       }
       break;
     case FREQ_YEARLY:
-      if (interval > 1) s += ui_format(192, interval);
+      if (interval > 1) s += ui_plural_format(358, interval);
       break;
     default:
       return std::string();
@@ -185,7 +185,7 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
     s += ui_format(194, format_time(until, "%Y-%m-%d").c_str());
   } else if (r.end_kind == RECUR_COUNT) {
     if (!s.empty()) s += ", ";
-    s += ui_format(193, static_cast<int>(count));
+    s += ui_plural_format(359, count);
   }
   return s;
 }
@@ -194,7 +194,8 @@ std::string linked_item_header(const Item* item) {
   if (!item) return std::string();
   std::string s = "**";
   s += label(type_name_id(item->type));
-  s += ": ";
+  s += ui_colon();
+  s += " ";
   s += item->title;
   s += "**\n\n";
   return s;
@@ -269,14 +270,14 @@ std::string vcard_markup(const std::string& body) {
     else if (f & TEL_PREF) k = 3;
     else if (f & TEL_PAGER) k = 7;
     else k = 8;
-    out += "|**" + label_line(154, k) + ":**|" + vcard_unescape(p.value) + "\n";
+    out += "|**" + label_line(154, k) + ui_colon() + "**|" + vcard_unescape(p.value) + "\n";
   }
   if (!rec.phones.empty()) out += "||\n";
   n = 0;
   for (const VCardTyped& e : rec.emails) {
     if (n++ >= kVcardMaxEmails) break;
     int k = e.flags & EMAIL_HOME ? 0 : e.flags & EMAIL_WORK ? 1 : 2;
-    out += "|**" + label_line(155, k) + ":**|" + vcard_unescape(e.value) + "\n";
+    out += "|**" + label_line(155, k) + ui_colon() + "**|" + vcard_unescape(e.value) + "\n";
   }
   if (!rec.emails.empty()) out += "||\n";
   bool any_address = false;
@@ -284,7 +285,7 @@ std::string vcard_markup(const std::string& body) {
   for (const VCardAddress& a : rec.addresses) {
     if (n++ >= kVcardMaxAddresses) break;
     int k = a.flags & ADR_HOME ? 0 : a.flags & ADR_WORK ? 1 : 2;
-    out += "|**" + label_line(156, k) + ":**|" + vcard_address_text(a) + "\n";
+    out += "|**" + label_line(156, k) + ui_colon() + "**|" + vcard_address_text(a) + "\n";
     any_address = true;
   }
   if (any_address) out += "||\n";

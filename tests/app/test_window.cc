@@ -226,7 +226,7 @@ TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
   for (GList* l = kids; l; l = l->next)
     if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)));
   g_list_free(kids);
-  std::vector<std::string> want = {ui_string(62),  ui_string(282), ui_string(71), ui_string(179), ui_string(75),
+  std::vector<std::string> want = {ui_string(62),  ui_string(282), ui_string(384), ui_string(179), ui_string(75),
                                    ui_string(76),  ui_string(72),  ui_string(74), ui_string(310)};
   EXPECT_EQ(labels, want);
   gtk_widget_destroy(menu);
@@ -240,7 +240,7 @@ TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
   for (GList* l = kids; l; l = l->next)
     if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)));
   g_list_free(kids);
-  want = {ui_string(71), ui_string(75), ui_string(76), ui_string(72)};
+  want = {ui_string(384), ui_string(75), ui_string(76), ui_string(72)};
   EXPECT_EQ(labels, want);
   gtk_widget_destroy(menu);
 }

@@ -335,7 +335,7 @@ TEST_F(FileCommands, NotesImportSeveralFilesAsOneStepAndSkipBinaryOnes) {
   int64_t first = find_titled(a);
   ASSERT_GE(first, 0);
   EXPECT_EQ("first note", item_body_load(item_get(first)));
-  EXPECT_EQ("2 items imported, 1 skipped.", status_text());
+  EXPECT_EQ("Imported: 2, skipped: 1.", status_text());
   ASSERT_EQ(0, journal_undo(db(0)));
   EXPECT_EQ(before, dump());
 }

@@ -27,7 +27,7 @@ def load_strings():
     with open(os.path.join(SOURCE, "resources", "strings.txt"), encoding="utf-8") as f:
         entries = [l.rstrip("\n").replace("\r", "") for l in f]
     entries = [e for e in entries if e]
-    for k, raw in enumerate(entries[:1730]):
+    for k, raw in enumerate(entries):
         g, within = divmod(k, 10)
         sid, lang = 2 * g + within // 5, within % 5
         out, i = [], 0

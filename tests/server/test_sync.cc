@@ -10,6 +10,7 @@
 #include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "support/strings.h"
 #include "sync/sync.h"
 
 namespace {
@@ -317,6 +318,7 @@ TEST_F(SyncTest, PasswordChangedLocallyIsRefusedClearlyAndLosesNothing) {
 
   int rc = Sync(&a_);  // pages still under the old key, rows and key check under the new one
   EXPECT_EQ(SYNC_STATUS_KEY_CHANGED, rc);
+  ASSERT_EQ(1, strings_set_language(0));  // the reason is a text of the table
   EXPECT_NE(std::string::npos, std::string(sync_list_status_text(rc)).find("password"));
   EXPECT_EQ(before, read_file(a_.dir + "/data")) << "a refused sync changes nothing here";
   a_.open();

@@ -20,7 +20,16 @@ const std::map<int, std::string> kConversions = {
     {21, "s"},  {178, "s"}, {189, "d"}, {190, "d"}, {191, "d"}, {192, "d"},
     {193, "d"}, {194, "s"}, {201, "d"}, {210, "s"}, {211, "s"}, {212, "s"},
     {214, "s"}, {257, "s"}, {317, "s"}, {319, "ss"}, {329, "s"},
+    // Plural texts: the conversions of each form.
+    {346, "d"}, {347, "d"}, {348, "d"}, {349, "d"}, {355, "d"}, {356, "d"},
+    {357, "d"}, {358, "d"}, {359, "d"}, {361, "d"}, {377, "s"},
+    // Import and export reports: file names and counts.
+    {386, "s"}, {387, "s"}, {388, "s"}, {390, "d"}, {391, "dd"}, {392, "s"},
+    {393, "s"}, {394, "d"}, {395, "s"},
 };
+
+// Plural texts: one form per line, as many as the language has.
+bool is_plural(int id) { return (id >= 346 && id <= 361) || id == 390 || id == 394; }
 
 // List texts: one entry per line, and how many entries their users expect.
 // 186 covers every interval a rule can hold (interval_minus_one 0..127).
@@ -34,7 +43,7 @@ const std::set<int> kMultiLine = {
     15,  16,  20,  21,  22,  37,  108, 178, 209, 210, 211, 212, 213, 214, 215, 216, 217,
     218, 243, 247, 248, 249, 250, 251, 252, 256, 257, 258, 261, 277, 290, 291, 292, 293,
     294, 295, 296, 297, 298, 299, 302, 303, 304, 305, 306, 317, 318, 319, 321, 322, 328,
-    329, 339, 340, 341,
+    329, 339, 340, 341, 362,
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
@@ -43,7 +52,7 @@ const std::set<int> kInMarkup = {
     44,  48,  49,  70,  109, 117, 118, 119, 120, 121, 125, 126, 136, 157, 158, 159,
     160, 161, 162, 163, 164, 165, 166, 167, 170, 171, 172, 173, 174, 175, 176, 189,
     190, 191, 192, 193, 194, 200, 201, 202, 203, 204, 205, 206, 222, 236, 237, 239,
-    240, 253, 263,
+    240, 253, 263, 346, 347, 348, 349, 355, 356, 357, 358, 359,
 };
 
 // Texts that are rightly the same in a translation as in English.
@@ -70,6 +79,7 @@ const std::set<std::pair<int, int>> kSameAsEnglish = {
     {134, 3}, {222, 3},                      // Name
     {147, 3},                                // Region
     {259, 3},                                // Server
+    {350, 1}, {360, 1},                      // minute, occurrence
 };
 
 class StringsTest : public ::testing::Test {
@@ -137,7 +147,10 @@ TEST_F(StringsTest, EveryTextHoldsExactlyTheConversionsItsCallersPass) {
       const char* text = ui_string_in(lang, id);
       ASSERT_NE(text, nullptr);
       auto it = kConversions.find(id);
-      if (it != kConversions.end()) {
+      if (it != kConversions.end() && is_plural(id)) {
+        for (const std::string& form : split_lines(text))
+          EXPECT_EQ(conversions_of(form.c_str()), it->second) << kLangNames[lang] << " id " << id << ": " << form;
+      } else if (it != kConversions.end()) {
         EXPECT_EQ(conversions_of(text), it->second) << kLangNames[lang] << " id " << id << ": " << text;
       } else {
         // No "%" at all: these texts are shown both raw and formatted.
@@ -165,7 +178,17 @@ TEST_F(StringsTest, LineAndListShapes) {
       std::string where = std::string(kLangNames[lang]) + " id " + std::to_string(id);
       EXPECT_NE(text[0], '\0') << where;
       auto list = kLists.find(id);
-      if (list != kLists.end()) {
+      if (is_plural(id)) {
+        std::vector<std::string> forms = split_lines(text);
+        EXPECT_EQ(static_cast<int>(forms.size()), plural_form_count(lang)) << where << ": " << text;
+        for (const std::string& f : forms) {
+          EXPECT_FALSE(f.empty()) << where;
+          EXPECT_EQ(f.find('\r'), std::string::npos) << where;
+          if (kInMarkup.count(id)) {
+            EXPECT_FALSE(has_markup(f)) << where << ": " << f;
+          }
+        }
+      } else if (list != kLists.end()) {
         std::vector<std::string> entries = split_lines(text);
         EXPECT_EQ(static_cast<int>(entries.size()), list->second) << where;
         for (const std::string& e : entries) {
@@ -178,7 +201,7 @@ TEST_F(StringsTest, LineAndListShapes) {
       } else if (!kMultiLine.count(id) && id != 108) {
         EXPECT_EQ(strpbrk(text, "\r\n"), nullptr) << where << ": " << text;
       }
-      if (kInMarkup.count(id)) {
+      if (kInMarkup.count(id) && !is_plural(id)) {
         EXPECT_FALSE(has_markup(text)) << where << ": " << text;
       }
       // Texts never start or end with blanks or line breaks by accident.
@@ -221,9 +244,10 @@ TEST_F(StringsTest, CompositeLabelsStayWithinTheirBuffers) {
       EXPECT_LE(strlen(ui_string_in(lang, 38)) + 2 + strlen(ui_string_in(lang, id)), 63u) << where << id;
     // "%s (%d)" of the reminders row.
     EXPECT_LE(strlen(ui_string_in(lang, 40)) + strlen(" (99999)"), 63u) << where;
-    // reminder_text: "%d %s", at most 30 characters.
-    for (int id = 164; id <= 167; id++)
-      EXPECT_LE(utf8_chars(std::string("9999 ") + ui_string_in(lang, id)), 30u) << where << id;
+    // reminder_text: at most 30 characters.
+    for (int id = 346; id <= 349; id++)
+      for (const std::string& form : split_lines(ui_string_in(lang, id)))
+        EXPECT_LE(utf8_chars(form) - 2 + 4, 30u) << where << id;
   }
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
     strings_set_language(lang);
@@ -234,7 +258,7 @@ TEST_F(StringsTest, CompositeLabelsStayWithinTheirBuffers) {
 TEST_F(StringsTest, LookupsAndFormatting) {
   EXPECT_EQ(ui_string(-1), nullptr);
   EXPECT_EQ(ui_string(STRING_COUNT), nullptr);
-  EXPECT_EQ(ui_string_in(0, 346), nullptr);
+  EXPECT_EQ(ui_string_in(0, STRING_COUNT), nullptr);
   EXPECT_EQ(ui_string_in(5, 0), nullptr);
   EXPECT_EQ(ui_string_in(-1, 0), nullptr);
   EXPECT_EQ(ui_format(-1), "");
@@ -289,7 +313,7 @@ TEST_F(StringsTest, CompiledTableMatchesTheLanguageSources) {
   // Regroup the id-ordered sources into the text form's pairs of ids.
   std::string grouped;
   for (int first = 0; first < STRING_COUNT; first += 2)
-    for (int id = first; id < first + 2; id++)
+    for (int id = first; id < first + 2 && id < STRING_COUNT; id++)
       for (int lang = 0; lang < LANGUAGE_COUNT; lang++) grouped += sources[lang][id] + "\n";
   std::vector<std::string> parsed;
   ASSERT_EQ(strings_parse(grouped.data(), grouped.size(), &parsed), 0);
@@ -336,18 +360,18 @@ TEST(StringsParse, ShortTablesAreRejectedAndTheRestIgnored) {
   std::string exact = numbered_table(STRING_ENTRY_COUNT);
   exact.pop_back();
   ASSERT_EQ(strings_parse(exact.data(), exact.size(), &out), 0);
-  EXPECT_EQ(out.back(), "e1729");
+  EXPECT_EQ(out.back(), "e" + std::to_string(STRING_ENTRY_COUNT - 1));
 
   // Anything after entry 1730 is ignored, even an unfinished escape.
   std::string longer = numbered_table(STRING_ENTRY_COUNT) + "extra\nmore|\\";
   ASSERT_EQ(strings_parse(longer.data(), longer.size(), &out), 0);
   EXPECT_EQ(out.size(), static_cast<size_t>(STRING_ENTRY_COUNT));
-  EXPECT_EQ(out.back(), "e1729");
+  EXPECT_EQ(out.back(), "e" + std::to_string(STRING_ENTRY_COUNT - 1));
 
   // Length is honoured: bytes past len are not read.
   std::string cut = numbered_table(STRING_ENTRY_COUNT) + "tail";
   ASSERT_EQ(strings_parse(cut.data(), cut.size() - 4, &out), 0);
-  EXPECT_EQ(out.back(), "e1729");
+  EXPECT_EQ(out.back(), "e" + std::to_string(STRING_ENTRY_COUNT - 1));
 }
 
 TEST(StringsCodes, LanguageAndCountryCodes) {

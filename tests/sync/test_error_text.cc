@@ -24,8 +24,8 @@ class ErrorTextTest : public ::testing::Test {
 };
 
 TEST_F(ErrorTextTest, CodeTextNamesHostAndResolverElseTheNumber) {
-  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), "Host Name");
-  EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "DNS");
+  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), "no server name");
+  EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "server name not found (DNS)");
   EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
   EXPECT_EQ(error_code_text(0), "0");
   EXPECT_EQ(error_code_text(-1), "-1");
@@ -54,7 +54,7 @@ TEST_F(ErrorTextTest, StageOneSentencesComeFromTheTableInTheCurrentLanguage) {
   EXPECT_EQ(sync_list_status_text(7), ui_string_line(291));
 
   last_error = CONN_ERR_RESOLVE;
-  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "DNS"));
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "server name not found (DNS)"));
   last_error = CONN_ERR_CONNECT;
   EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "6"));
 
@@ -63,6 +63,27 @@ TEST_F(ErrorTextTest, StageOneSentencesComeFromTheTableInTheCurrentLanguage) {
   EXPECT_NE(sync_list_status_text(SYNC_STATUS_FAILED), std::string(ui_string_in(0, 291)));
   EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "6"));
   EXPECT_NE(sync_list_status_text(-1).find("6"), std::string::npos);
+}
+
+TEST_F(ErrorTextTest, CodeWordsAndSentencesFollowTheLanguage) {
+  ASSERT_EQ(strings_set_language(3), 1);
+  EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "Servername nicht gefunden (DNS)");
+  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), ui_string(366));
+  EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
+  EXPECT_STREQ(extra_text(EXTRA_SYNC_NOT_ON_SERVER), "Die Ablage ist nicht auf dem Server.");
+  for (int lang = 1; lang < LANGUAGE_COUNT; lang++) {
+    ASSERT_EQ(strings_set_language(lang), 1);
+    for (int id = 0; id < EXTRA_TEXT_COUNT; id++) {
+      EXPECT_STREQ(extra_text(id), ui_string_in(lang, extra_text_id(id))) << lang << " " << id;
+      EXPECT_STRNE(extra_text(id), ui_string_in(0, extra_text_id(id))) << lang << " " << id;
+    }
+    EXPECT_NE(error_code_text(CONN_ERR_RESOLVE), ui_string_in(0, 367));
+  }
+  ASSERT_EQ(strings_set_language(0), 1);
+  // A sign-in that cannot reach the server names the cause.
+  std::string shown = ui_format(extra_text_id(EXTRA_SIGN_IN_UNREACHABLE), error_code_text(CONN_ERR_RESOLVE).c_str());
+  EXPECT_EQ(shown, "The server could not be reached: server name not found (DNS). Nothing was stored.");
+  EXPECT_EQ(extra_text_id(EXTRA_TEXT_COUNT), -1);
 }
 
 TEST_F(ErrorTextTest, ReasonsWithoutAStringIdAreKeptInOnePlace) {

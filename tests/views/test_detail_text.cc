@@ -41,14 +41,35 @@ class DetailTest : public RepoModelTest {
 };
 
 TEST_F(DetailTest, ReminderPhrases) {
-  EXPECT_EQ(reminder_text(5400), "90 " + L(164));
-  EXPECT_EQ(reminder_text(7200), "2 " + L(165));
-  EXPECT_EQ(reminder_text(2 * 86400), "2 " + L(166));
-  EXPECT_EQ(reminder_text(2 * 604800), "2 " + L(167));
-  EXPECT_EQ(reminder_text(1), "0 " + L(164));  // at the due time
+  EXPECT_EQ(reminder_text(5400), ui_plural_format(346, 90));
+  EXPECT_EQ(reminder_text(7200), ui_plural_format(347, 2));
+  EXPECT_EQ(reminder_text(2 * 86400), ui_plural_format(348, 2));
+  EXPECT_EQ(reminder_text(2 * 604800), ui_plural_format(349, 2));
+  EXPECT_EQ(reminder_text(1), ui_plural_format(346, 0));  // at the due time
   EXPECT_EQ(reminder_text(0), L(48));
   EXPECT_EQ(reminder_text(-60), L(48));
-  EXPECT_EQ(reminder_text(5400), "90 minutes");
+  EXPECT_EQ(reminder_text(5400), "90 minutes before");
+  // One of a unit reads as one.
+  EXPECT_EQ(reminder_text(3600), "1 hour before");
+  EXPECT_EQ(reminder_text(86400), "1 day before");
+  EXPECT_EQ(reminder_text(60), "1 minute before");
+  // Counts beyond an int are shown whole.
+  EXPECT_EQ(reminder_text(int64_t{604800} * 5000000000LL), "5000000000 weeks before");
+}
+
+TEST_F(DetailTest, ReminderPhrasesFollowEachLanguagesPluralRules) {
+  ASSERT_EQ(strings_set_language(4), 1);
+  EXPECT_EQ(reminder_text(60), "за 1 минуту");
+  EXPECT_EQ(reminder_text(2 * 3600), "за 2 часа");
+  EXPECT_EQ(reminder_text(5 * 86400), "за 5 дней");
+  EXPECT_EQ(reminder_text(21 * 60), "за 21 минуту");
+  EXPECT_EQ(reminder_text(11 * 60), "за 11 минут");
+  ASSERT_EQ(strings_set_language(1), 1);
+  EXPECT_EQ(reminder_text(1), "0 minute avant");
+  EXPECT_EQ(reminder_text(3 * 3600), "3 heures avant");
+  ASSERT_EQ(strings_set_language(3), 1);
+  EXPECT_EQ(reminder_text(3600), "1 Stunde vorher");
+  ASSERT_EQ(strings_set_language(0), 1);
 }
 
 TEST_F(DetailTest, RecurrencePhrases) {
@@ -56,19 +77,20 @@ TEST_F(DetailTest, RecurrencePhrases) {
   // Every 2 weeks on Monday and Wednesday until a date.
   Recurrence w = rule(FREQ_WEEKLY, 1, 2 | 8, RECUR_UNTIL);
   EXPECT_EQ(recurrence_text(w, 0, lt(2030, 6, 30, 10), monday),
-            ui_format(190, 2) + " " + L(200) + " " + L(170) + ", " + L(172) + ", " + ui_format(194, "2030-06-30"));
+            ui_plural_format(356, 2) + " " + L(200) + " " + L(170) + ", " + L(172) + ", " + ui_format(194, "2030-06-30"));
   // No weekday set: the start's.
   EXPECT_EQ(recurrence_text(rule(FREQ_WEEKLY), 0, 0, monday), L(200) + " " + L(170));
   // Monthly on the second Tuesday, every 3 months, 5 times.
   int64_t tuesday = lt(2030, 3, 12, 18);
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 2, 1, RECUR_COUNT), 5, 0, tuesday),
-            ui_format(191, 3) + " " + L(203) + " " + L(171) + ", " + ui_format(193, 5));
+            ui_plural_format(357, 3) + " " + L(203) + " " + L(171) + ", " + ui_plural_format(359, 5));
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY), 0, 0, lt(2030, 3, 31)), ui_format(201, 31));
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)), L(205) + " " + L(176));  // the 5th Sunday repeats on the 4th
   EXPECT_EQ(recurrence_text(rule(FREQ_DAILY), 0, 0, monday), "");
-  EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_format(189, 3));
-  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_format(193, 7));
-  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 1), 0, 0, monday), ui_format(192, 2));
+  EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_plural_format(355, 3));
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_plural_format(359, 7));
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 1, 0, monday), "ends after 1 occurrence");
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 1), 0, 0, monday), ui_plural_format(358, 2));
   EXPECT_EQ(recurrence_text(rule(FREQ_NONE), 0, 0, monday), "");
 }
 
@@ -88,7 +110,7 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   int64_t s = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(s, 0);
   std::string text = item_detail_text(item_get(s));
-  EXPECT_EQ(text, row(119, "2030-03-04 10:00") + row(120, "2030-03-04 11:30") + row(125, "90 " + L(164)) +
+  EXPECT_EQ(text, row(119, "2030-03-04 10:00") + row(120, "2030-03-04 11:30") + row(125, ui_plural_format(346, 90)) +
                       row(121, L(161) + ", " + recurrence_text(item_get(s)->recurrence, 0, item_get(s)->last_occurrence,
                                                                f.due)) +
                       "\n{{{Room 4\n**not bold**}}}");
@@ -249,8 +271,8 @@ TEST_F(DetailTest, HistoryTexts) {
   std::string header = item_header_format(ev);
   EXPECT_EQ(history_detail_text(header.c_str(), "was\nthis"),
             row(117, "Old title") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(159) + "\n" + "|**" +
-                L(126) + ":**|" + L(48) + "\n" + row(125, "10 " + L(164)) + row(119, "2030-03-04 10:00") +
-                row(120, "2030-03-04 11:00") + row(121, L(160) + ", " + ui_format(193, 4)) + "\n{{{was\nthis}}}");
+                L(126) + ":**|" + L(48) + "\n" + row(125, ui_plural_format(346, 10)) + row(119, "2030-03-04 10:00") +
+                row(120, "2030-03-04 11:00") + row(121, L(160) + ", " + ui_plural_format(359, 4)) + "\n{{{was\nthis}}}");
 
   Item key;
   key.type = ITEM_KEY;
@@ -277,8 +299,8 @@ TEST_F(DetailTest, HistoryTexts) {
 
 TEST_F(DetailTest, OtherLanguagesGiveTheirLabels) {
   ASSERT_EQ(strings_set_language(3), 1);
-  EXPECT_EQ(reminder_text(7200), "2 " + std::string(ui_string_in(3, 165)));
-  EXPECT_NE(std::string(ui_string_in(3, 165)), std::string(ui_string_in(0, 165)));
+  EXPECT_EQ(reminder_text(7200), "2 Stunden vorher");
+  EXPECT_NE(std::string(ui_string_in(3, 347)), std::string(ui_string_in(0, 347)));
   strings_set_language(0);
 }
 
