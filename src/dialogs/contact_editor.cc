@@ -185,6 +185,7 @@ void build_rows(ContactSection* c, GtkWidget* grid, ContactRow* rows, int n, int
     ContactRow& r = rows[i];
     r.combo = combo_from_list(ui_string(list_id), 0);
     r.entry = gtk_entry_new();
+    gtk_entry_set_activates_default(GTK_ENTRY(r.entry), TRUE);
     gtk_widget_set_hexpand(r.entry, TRUE);
     set_accessible_name(r.entry, list_id == 154 ? 130 : 131);
     r.remove = remove_button(i, remove, c);
@@ -216,6 +217,9 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
   labelled(grid, 2, 139, c->formatted);
   c->url = gtk_entry_new();
   labelled(grid, 3, 236, c->url);
+  // Return in a one-line field saves, as in the other editors.
+  for (GtkWidget* e : {c->given, c->family, c->formatted, c->url})
+    gtk_entry_set_activates_default(GTK_ENTRY(e), TRUE);
   c->bday_check = gtk_check_button_new();
   set_accessible_name(c->bday_check, 237);
   c->bday = date_picker_new();

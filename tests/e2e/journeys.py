@@ -767,6 +767,61 @@ def journey_keyboard():
     check(item_line("Keyboard note, edited") and item_line("Shopping list"), "everything stored after the end")
 
 
+def journey_keyboard_kinds():
+    """Keyboard only: one item of each kind from its accelerator, saved with
+    Return from its first field; an unchanged editor closes on Escape without
+    a question; the search finds an item by its body text."""
+    _, work, _ = seed_profile()
+    o = Ordika()
+    point_at(o.prompt(22))
+    rawinput.typeText(PASSWORD)
+    rawinput.pressKey("Return")
+    point_at(o.main_frame())
+    tags, items = o.trees()
+    rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
+    rawinput.typeText(work[4])
+    rawinput.pressKey("Escape")
+    o.row(items, "Shopping list")
+    kinds = [("<Control><Shift>t", "Keyboard task", "task"), ("<Control><Shift>e", "Keyboard event", "event"),
+             ("<Control><Shift>a", "Keyboard key", "key"), ("<Control><Shift>c", "Keyboard", "contact")]
+    for keys, title, kind in kinds:
+        rawinput.keyCombo(keys)
+        editor = top_dialog(o)
+        rawinput.typeText(title)
+        rawinput.pressKey("Return")
+        wait_for(lambda: editor.dead or not editor.showing, "the editor for %r saved by Return" % title)
+        point_at(o.main_frame())
+        line = wait_for(lambda: next((l for l in cli("items").splitlines()
+                                      if l.split("\t")[1:2] == [kind] and title in l), None),
+                        "%r stored as kind %s" % (title, kind))
+        check(line, title)
+
+    # Unchanged: Escape closes at once, no question, nothing stored.
+    before = cli("items")
+    rawinput.keyCombo("<Control><Shift>n")
+    editor = top_dialog(o)
+    rawinput.pressKey("Escape")
+    wait_for(lambda: editor.dead or not editor.showing, "the unchanged editor closed by Escape")
+    time.sleep(0.5)
+    check(not [d for d in o.app.children if d.roleName in ("dialog", "alert") and d.showing], "no question")
+    point_at(o.main_frame())
+    check(cli("items") == before, "nothing stored by the cancel")
+
+    # The search finds the seeded note by a word of its body.
+    rawinput.keyCombo("<Control>f")
+    search = top_dialog(o)
+    rawinput.typeText("olives")
+    rawinput.pressKey("Return")
+    wait_for(lambda: search.dead or not search.showing, "the search run by Return")
+    point_at(o.main_frame())
+    o.row(o.trees()[1], "Shopping list")
+    check(not [c for c in o.trees()[1].findChildren(GenericPredicate(roleName="table cell"))
+               if c.showing and c.name == "Call the plumber"], "only the matching item listed")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -779,6 +834,7 @@ JOURNEYS = {
     "import_undo": journey_import_undo,
     "reminder": journey_reminder,
     "keyboard": journey_keyboard,
+    "keyboard_kinds": journey_keyboard_kinds,
 }
 
 
