@@ -822,6 +822,66 @@ def journey_keyboard_kinds():
     check(o.wait_exit() == 0, "exit status")
 
 
+def tab_to(node, what, limit=30):
+    for _ in range(limit):
+        if has_focus(node):
+            return
+        rawinput.pressKey("Tab")
+        time.sleep(0.15)
+    check(has_focus(node), "Tab reaches %s" % what)
+
+
+def menu_to(o, name, limit=20):
+    """Down through the open popup menu until the item named is selected."""
+    import pyatspi
+    item = o.wait("menu item", name)
+    for _ in range(limit):
+        rawinput.pressKey("Down")
+        time.sleep(0.15)
+        if item.getState().contains(pyatspi.STATE_SELECTED):
+            return item
+    raise Failure("the menu item %r not reached" % name)
+
+
+def journey_keyboard_tags():
+    """Keyboard only: every item of a tag selected, tagged with a second tag
+    at once through the popup menu and the set-tags dialog."""
+    _, work, _ = seed_profile()
+    personal = next(t for t in (l.split("\t") for l in cli("tags").splitlines())
+                    if t[3] == "1" and t[0] != work[0] and t[4] == "Personal")
+    o = Ordika()
+    point_at(o.prompt(22))
+    rawinput.typeText(PASSWORD)
+    rawinput.pressKey("Return")
+    point_at(o.main_frame())
+    tags, items = o.trees()
+    rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
+    rawinput.typeText(work[4])
+    rawinput.pressKey("Escape")
+    o.row(items, "Shopping list")
+    rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(items), "Tab to the item list")
+    rawinput.keyCombo("<Control>a")
+    rawinput.keyCombo("<Shift>F10")
+    menu_to(o, S(384))
+    rawinput.pressKey("Return")
+    dialog = top_dialog(o)
+    box = o.wait("check box", "Personal", within=dialog)
+    tab_to(box, "the Personal tag")
+    rawinput.pressKey("space")
+    tab_to(o.wait("push button", S(308), within=dialog), "the OK button")
+    rawinput.pressKey("Return")
+    wait_for(lambda: dialog.dead or not dialog.showing, "the set-tags dialog closed")
+    point_at(o.main_frame())
+    listed = wait_for(lambda: (lambda t: t if all(n in t for n in ("Shopping list", "Webmail", "Call the plumber"))
+                               else None)(cli("items", "tag:" + personal[0])), "all three tagged Personal")
+    check("Shopping list" in cli("items", "tag:" + work[0]), "still under Work")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(listed, "tagged")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -835,6 +895,7 @@ JOURNEYS = {
     "reminder": journey_reminder,
     "keyboard": journey_keyboard,
     "keyboard_kinds": journey_keyboard_kinds,
+    "keyboard_tags": journey_keyboard_tags,
 }
 
 
