@@ -882,6 +882,51 @@ def journey_keyboard_tags():
     check(listed, "tagged")
 
 
+def journey_keyboard_history():
+    """Keyboard only: the history of an edited note opened from the popup
+    menu, its older version deleted after the question."""
+    _, work, ids = seed_profile()
+    cli("edit", ids["note"], "--title", "Shopping list, revised", "--keep-history")
+    check("Shopping list" in cli("history", ids["note"]), "a stored version to start with")
+    o = Ordika()
+    point_at(o.prompt(22))
+    rawinput.typeText(PASSWORD)
+    rawinput.pressKey("Return")
+    point_at(o.main_frame())
+    tags, items = o.trees()
+    rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
+    rawinput.typeText(work[4])
+    rawinput.pressKey("Escape")
+    o.row(items, "Shopping list, revised")
+    rawinput.pressKey("Tab")
+    wait_for(lambda: has_focus(items), "Tab to the item list")
+    rawinput.typeText("Shopping list, revised")
+    rawinput.pressKey("Escape")
+    wait_for(lambda: o.detail().name == "Shopping list, revised", "the note selected by type-ahead")
+    rawinput.keyCombo("<Shift>F10")
+    menu_to(o, S(179))
+    rawinput.pressKey("Return")
+    dialog = top_dialog(o)
+    versions = o.wait("table", within=dialog)
+    tab_to(versions, "the list of versions")
+    rawinput.pressKey("Home")
+    o.row(versions, "Shopping list")
+    tab_to(o.wait("push button", S(75), within=dialog), "the delete button")
+    rawinput.pressKey("Return")
+    question = top_dialog(o, not_this=dialog)
+    rawinput.pressKey("Return")                # the default answer: delete
+    wait_for(lambda: question.dead or not question.showing, "the question answered")
+    point_at(dialog)
+    wait_for(lambda: "Shopping list" not in cli("history", ids["note"]), "the version deleted")
+    rawinput.pressKey("Escape")
+    wait_for(lambda: dialog.dead or not dialog.showing, "the history closed")
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check("Shopping list, revised" in cli("items", "tag:" + work[0]), "the note itself stays")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -896,6 +941,7 @@ JOURNEYS = {
     "keyboard": journey_keyboard,
     "keyboard_kinds": journey_keyboard_kinds,
     "keyboard_tags": journey_keyboard_tags,
+    "keyboard_history": journey_keyboard_history,
 }
 
 
