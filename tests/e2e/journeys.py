@@ -927,6 +927,122 @@ def journey_keyboard_history():
     check("Shopping list, revised" in cli("items", "tag:" + work[0]), "the note itself stays")
 
 
+# --- The account server ------------------------------------------------------
+
+ACCOUNT_PASSWORD = "Alice123pw"
+
+
+class Server:
+    """An ordika-server on a free port of 127.0.0.1 with one account."""
+
+    def __init__(self):
+        binary = os.environ.get("ORDIKA_SERVER_BIN", "")
+        if not binary:
+            print("e2e: no ordika-server given")
+            sys.exit(77)
+        self.data = os.path.join(HOME, "server")
+        os.makedirs(self.data, exist_ok=True)
+        env = dict(os.environ, ORDIKA_ACCOUNT_PASSWORD=ACCOUNT_PASSWORD)
+        r = subprocess.run([binary, "useradd", "alice", "--data", self.data], env=env, capture_output=True,
+                           text=True, timeout=30)
+        check(r.returncode == 0 and r.stdout.strip(), "useradd: %s" % r.stderr)
+        self.number = r.stdout.strip()
+        import socket
+        # A port found free can be taken before the server binds it: the
+        # server then ends, and another port is tried.
+        for _ in range(5):
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                port = s.getsockname()[1]
+            proc = SESSION.spawn([binary, "serve", "--listen", "127.0.0.1:%d" % port, "--data", self.data])
+
+            def up():
+                if proc.poll() is not None:
+                    return "ended"
+                with socket.socket() as c:
+                    return "up" if c.connect_ex(("127.0.0.1", port)) == 0 else None
+            state = wait_for(up, "the server listening", timeout=10)
+            time.sleep(0.3)
+            if state == "up" and proc.poll() is None:
+                self.host = "127.0.0.1:%d" % port
+                return
+        raise Failure("the server did not start")
+
+    def account(self, profile=None):
+        """Stores the account in a profile through the tool."""
+        cli(*((["--profile", profile] if profile else []) + ["account", "set", self.number, "alice", self.host]),
+            env={"ORDIKA_ACCOUNT_PASSWORD": ACCOUNT_PASSWORD})
+
+
+def menu_command(o, menu, item):
+    point_at(o.main_frame())
+    o.wait("menu", S(menu)).click()
+    o.wait("menu item", S(item)).click()
+
+
+def answer(o, dlg, button):
+    """Presses a button of a dialog with the pointer and waits for it to go."""
+    o.wait("push button", S(button), within=dlg).click()
+    wait_for(lambda: dlg.dead or not dlg.showing, "the dialog answered by %r" % S(button))
+
+
+def message_with(o, text, timeout=30):
+    """The message box showing the text, with the pointer on it."""
+    def find():
+        for d in o.app.children:
+            if d.roleName in ("dialog", "alert") and d.showing and o.find("label", text, within=d):
+                return d
+        return None
+    d = wait_for(find, "the message %r" % text, timeout)
+    point_at(d)
+    return d
+
+
+def fill_entry(o, dlg, name, text, role="text"):
+    entry = o.wait(role, name, within=dlg)
+    entry.click()
+    rawinput.keyCombo("<Control>a")
+    rawinput.typeText(text)
+    # A password entry shows only as many bullets as there are characters.
+    wait_for(lambda: entry.text == text or (role != "text" and len(entry.text or "") == len(text)),
+             "%r typed into %r" % (text, name))
+
+
+def journey_sign_in():
+    """A fresh profile signs in to the sync account through the account
+    form; the tool reads the stored account."""
+    server = Server()
+    o = Ordika()
+    o.type_password(PASSWORD, 247)
+    o.type_password(PASSWORD, 243)
+    o.main_frame()
+    menu_command(o, 51, 245)
+    form = top_dialog(o)
+    ok = o.wait("push button", S(26), within=form)
+    check(not ok.sensitive, "OK waits for the form")
+    fill_entry(o, form, S(371), server.host)
+    fill_entry(o, form, S(372), server.number)
+    fill_entry(o, form, S(373), "alice")
+    # A wrong password is refused and stores nothing.
+    fill_entry(o, form, S(374), "not the password", "password text")
+    wait_for(lambda: ok.sensitive, "OK sensitive once the form is filled")
+    ok.click()
+    refused = message_with(o, S(376))
+    answer(o, refused, 26)
+    check(not cli("account", "show", check_rc=False).strip(), "nothing stored after a refusal")
+    point_at(form)
+    fill_entry(o, form, S(374), ACCOUNT_PASSWORD, "password text")
+    ok.click()
+    answer(o, message_with(o, S(375)), 26)
+    wait_for(lambda: form.dead or not form.showing, "the form closed")
+    check(refused is not None, "refused")
+    shown = cli("account", "show").strip()
+    check(shown == "%s\talice\t%s" % (server.number, server.host), "the stored account: %r" % shown)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(ACCOUNT_PASSWORD not in log_text(), "the account password stays out of the log")
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -942,6 +1058,7 @@ JOURNEYS = {
     "keyboard_kinds": journey_keyboard_kinds,
     "keyboard_tags": journey_keyboard_tags,
     "keyboard_history": journey_keyboard_history,
+    "sign_in": journey_sign_in,
 }
 
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs one end-to-end journey of the ordika window: a private X server, a
 # session bus with the accessibility bus, and a temporary HOME.
-# Usage: run.sh JOURNEY ORDIKA ORDIKA_CLI OUT_DIR
+# Usage: run.sh JOURNEY ORDIKA ORDIKA_CLI OUT_DIR [ORDIKA_SERVER]
+# (the account server, for the journeys that sign in and synchronise)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 journey=$1
-export ORDIKA_BIN=$2 ORDIKA_CLI=$3 ORDIKA_E2E_OUT=$4
+export ORDIKA_BIN=$2 ORDIKA_CLI=$3 ORDIKA_E2E_OUT=$4 ORDIKA_SERVER_BIN=${5:-}
 for tool in Xvfb dbus-run-session /usr/libexec/at-spi-bus-launcher; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool missing (tools/deps.sh)"; exit 77; }
 done
