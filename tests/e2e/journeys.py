@@ -1043,6 +1043,105 @@ def journey_sign_in():
     check(o.wait_exit() == 0, "exit status")
     check(ACCOUNT_PASSWORD not in log_text(), "the account password stays out of the log")
 
+def repo_row_menu(o, manager, name, item):
+    o.row(o.wait("table", within=manager), name).click(button=3)
+    o.wait("menu item", S(item)).click()
+
+
+def edit_title(o, work, old, new):
+    """Opens the item's editor from its row with Return and saves a new title."""
+    frame = o.main_frame()
+    point_at(frame)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    o.row(items, old).click()
+    o.shown(old)
+    rawinput.pressKey("Return")
+    editor = top_dialog(o)
+    rawinput.keyCombo("<Control>a")
+    rawinput.typeText(new)
+    rawinput.pressKey("Return")
+    wait_for(lambda: editor.dead or not editor.showing, "the editor saved")
+    point_at(o.main_frame())
+    wait_for(lambda: item_line(new), "%r stored" % new)
+
+
+def sync_with_conflict(o, button):
+    """Synchronise All; the conflict is answered with the button."""
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control><Shift>s")
+    conflict = wait_for(lambda: o.find("dialog", S(262)), "the conflict dialog", timeout=40)
+    point_at(conflict)
+    o.wait("label", S(260), within=conflict)
+    answer(o, conflict, button)
+    # A sync that succeeded closes its dialog by itself.
+    o.gone("dialog", S(254), timeout=40)
+    point_at(o.main_frame())
+
+
+def journey_put_sync_conflict():
+    """The default repository put on the server from the repository manager,
+    cloned on a second device by the tool; the same note changed on both,
+    and the conflict settled in the window's dialog one way, then the other."""
+    server = Server()
+    _, work, ids = seed_profile()
+    server.account()
+    o = Ordika()
+    unlock(o)
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    repo_row_menu(o, manager, S(32), 35)
+    answer(o, message_with(o, S(303)), 26)
+    point_at(manager)
+    server_id = cli("repos").splitlines()[0].split("\t")[3]
+    check(server_id and server_id in cli("server", "ls"), "the repository on the server: %r" % server_id)
+    o.row(o.wait("table", within=manager), server_id)
+    # The repository password, as the user reads it for the other device.
+    repo_row_menu(o, manager, S(32), 266)
+    shown = wait_for(lambda: o.find("dialog", S(241)), "the repository password")
+    point_at(shown)
+    labels = [l.name for l in shown.findChildren(GenericPredicate(roleName="label"))
+              if l.showing and l.name and l.name not in (S(72), S(28))]
+    check(len(labels) == 1, "one password shown: %d" % len(labels))
+    answer(o, shown, 28)
+    point_at(manager)
+    answer(o, manager, 28)
+
+    laptop = ("--profile", "laptop")
+    cli(*laptop, "init")
+    server.account("laptop")
+    cli(*laptop, "server", "clone", server_id, env={"ORDIKA_REPO_PASSWORD": labels[0]})
+
+    def laptop_title():
+        for line in cli(*laptop, "items").splitlines():
+            if line.split("\t")[0] == ids["note"]:
+                return line.split("\t")[4]
+        return None
+    check(laptop_title() == "Shopping list", "the note cloned: %r" % laptop_title())
+
+    # The server's version wins: the window takes the laptop's title.
+    cli(*laptop, "edit", ids["note"], "--title", "Shopping list, laptop")
+    cli(*laptop, "sync")
+    edit_title(o, work, "Shopping list", "Shopping list, desktop")
+    sync_with_conflict(o, 259)
+    wait_for(lambda: item_line("Shopping list, laptop"), "the server's title taken")
+    check(item_line("Shopping list, desktop") is None, "the local title gone")
+    cli(*laptop, "sync")
+    check(laptop_title() == "Shopping list, laptop", "the laptop keeps its title: %r" % laptop_title())
+
+    # This computer's version wins: the laptop receives it.
+    cli(*laptop, "edit", ids["note"], "--title", "Shopping list, laptop again")
+    cli(*laptop, "sync")
+    edit_title(o, work, "Shopping list, laptop", "Shopping list, desktop again")
+    sync_with_conflict(o, 260)
+    check(item_line("Shopping list, desktop again"), "the local title kept")
+    cli(*laptop, "sync")
+    check(laptop_title() == "Shopping list, desktop again", "the laptop receives it: %r" % laptop_title())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(item_line("Shopping list, desktop again") and item_line("Webmail"), "everything stored after the end")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -1059,6 +1158,7 @@ JOURNEYS = {
     "keyboard_tags": journey_keyboard_tags,
     "keyboard_history": journey_keyboard_history,
     "sign_in": journey_sign_in,
+    "put_sync_conflict": journey_put_sync_conflict,
 }
 
 
