@@ -940,6 +940,7 @@ class Server:
         if not binary:
             print("e2e: no ordika-server given")
             sys.exit(77)
+        self.binary = binary
         self.data = os.path.join(HOME, "server")
         os.makedirs(self.data, exist_ok=True)
         env = dict(os.environ, ORDIKA_ACCOUNT_PASSWORD=ACCOUNT_PASSWORD)
@@ -967,6 +968,12 @@ class Server:
                 self.host = "127.0.0.1:%d" % port
                 return
         raise Failure("the server did not start")
+
+    def users(self):
+        """The server's own records: NUMBER, NAME, REPOSITORY COUNT per account."""
+        r = subprocess.run([self.binary, "users", "--data", self.data], capture_output=True, text=True, timeout=30)
+        check(r.returncode == 0, "ordika-server users: %s" % r.stderr)
+        return [l.split("\t") for l in r.stdout.splitlines()]
 
     def account(self, profile=None):
         """Stores the account in a profile through the tool."""
@@ -1095,6 +1102,7 @@ def journey_put_sync_conflict():
     point_at(manager)
     server_id = cli("repos").splitlines()[0].split("\t")[3]
     check(server_id and server_id in cli("server", "ls"), "the repository on the server: %r" % server_id)
+    check(server.users() == [[server.number, "alice", "1"]], "the server's records: %r" % server.users())
     o.row(o.wait("table", within=manager), server_id)
     # The repository password, as the user reads it for the other device.
     repo_row_menu(o, manager, S(32), 266)
