@@ -993,11 +993,18 @@ def answer(o, dlg, button):
     wait_for(lambda: dlg.dead or not dlg.showing, "the dialog answered by %r" % S(button))
 
 
-def message_with(o, text, timeout=30):
-    """The message box showing the text, with the pointer on it."""
+def message_with(o, text, timeout=30, prefix=False):
+    """The message box showing the text (or a text starting with it), with
+    the pointer on it."""
+    def shows(d):
+        if not prefix:
+            return o.find("label", text, within=d)
+        return any(l.showing and (l.name or "").startswith(text)
+                   for l in d.findChildren(GenericPredicate(roleName="label")))
+
     def find():
         for d in o.app.children:
-            if d.roleName in ("dialog", "alert") and d.showing and o.find("label", text, within=d):
+            if d.roleName in ("dialog", "alert") and d.showing and shows(d):
                 return d
         return None
     d = wait_for(find, "the message %r" % text, timeout)
@@ -1027,12 +1034,19 @@ def journey_sign_in():
     form = top_dialog(o)
     ok = o.wait("push button", S(26), within=form)
     check(not ok.sensitive, "OK waits for the form")
-    fill_entry(o, form, S(371), server.host)
+    # A server that cannot be reached stores nothing.
+    fill_entry(o, form, S(371), "127.0.0.1:1")
     fill_entry(o, form, S(372), server.number)
     fill_entry(o, form, S(373), "alice")
+    fill_entry(o, form, S(374), ACCOUNT_PASSWORD, "password text")
+    wait_for(lambda: ok.sensitive, "OK sensitive once the form is filled")
+    ok.click()
+    answer(o, message_with(o, S(377).split("%s")[0], prefix=True), 26)
+    check(not cli("account", "show", check_rc=False).strip(), "nothing stored when unreachable")
+    point_at(form)
+    fill_entry(o, form, S(371), server.host)
     # A wrong password is refused and stores nothing.
     fill_entry(o, form, S(374), "not the password", "password text")
-    wait_for(lambda: ok.sensitive, "OK sensitive once the form is filled")
     ok.click()
     refused = message_with(o, S(376))
     answer(o, refused, 26)
