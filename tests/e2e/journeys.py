@@ -1100,6 +1100,19 @@ def sync_with_conflict(o, button):
     point_at(o.main_frame())
 
 
+def sync_cancelled_at_conflict(o):
+    """Synchronise All; the conflict dialog is cancelled, which fails the
+    sync: its dialog stays to say so until closed."""
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control><Shift>s")
+    conflict = wait_for(lambda: o.find("dialog", S(262)), "the conflict dialog", timeout=40)
+    point_at(conflict)
+    answer(o, conflict, 27)
+    run = message_with(o, S(257).split("%s")[0], prefix=True)
+    answer(o, run, 28)
+    point_at(o.main_frame())
+
+
 def journey_put_sync_conflict():
     """The default repository put on the server from the repository manager,
     cloned on a second device by the tool; the same note changed on both,
@@ -1145,6 +1158,11 @@ def journey_put_sync_conflict():
     cli(*laptop, "edit", ids["note"], "--title", "Shopping list, laptop")
     cli(*laptop, "sync")
     edit_title(o, work, "Shopping list", "Shopping list, desktop")
+    # Cancelled, the conflict changes nothing on either side.
+    sync_cancelled_at_conflict(o)
+    check(item_line("Shopping list, desktop"), "the local title kept after the cancel")
+    cli(*laptop, "sync")
+    check(laptop_title() == "Shopping list, laptop", "the server unchanged by the cancel: %r" % laptop_title())
     sync_with_conflict(o, 259)
     wait_for(lambda: item_line("Shopping list, laptop"), "the server's title taken")
     check(item_line("Shopping list, desktop") is None, "the local title gone")
