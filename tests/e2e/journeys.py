@@ -1024,7 +1024,8 @@ def fill_entry(o, dlg, name, text, role="text"):
 
 def journey_sign_in():
     """A fresh profile signs in to the sync account through the account
-    form; the tool reads the stored account."""
+    form, after an unreachable server and a refused password; the tool reads
+    the stored account; the same command then signs out."""
     server = Server()
     o = Ordika()
     o.type_password(PASSWORD, 247)
@@ -1059,6 +1060,18 @@ def journey_sign_in():
     check(refused is not None, "refused")
     shown = cli("account", "show").strip()
     check(shown == "%s\talice\t%s" % (server.number, server.host), "the stored account: %r" % shown)
+    # Signed in, the same command asks for the master password and offers
+    # to sign out, after a question.
+    menu_command(o, 51, 245)
+    point_at(o.prompt(22))
+    o.type_password(PASSWORD)
+    account = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing
+                                     and o.find("push button", S(378), within=d)), None), "the account dialog")
+    point_at(account)
+    o.wait("push button", S(378), within=account).click()
+    answer(o, message_with(o, S(379)), 26)
+    wait_for(lambda: account.dead or not account.showing, "the account dialog closed")
+    check(not cli("account", "show", check_rc=False).strip(), "signed out")
     point_at(o.main_frame())
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
