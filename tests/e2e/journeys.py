@@ -927,6 +927,59 @@ def journey_keyboard_history():
     check("Shopping list, revised" in cli("items", "tag:" + work[0]), "the note itself stays")
 
 
+def expand_repos(o, tags, names):
+    """With more than one repository the tree starts folded: each root is
+    opened from the keyboard."""
+    for name in names:
+        o.row(tags, name).click()
+        rawinput.pressKey("plus")
+        time.sleep(0.3)
+
+
+def calendar_in(tag_uuid):
+    """(kind, list time, title) of each event and task under the tag."""
+    return sorted((p[1], p[3], p[4]) for p in (l.split("\t") for l in cli("items", "tag:" + tag_uuid).splitlines())
+                  if len(p) >= 5 and p[1] in ("event", "task"))
+
+
+def journey_export_reimport():
+    """A repository's calendar written through the save chooser and read
+    into a tag of a second repository: the same events and tasks, at the
+    same times, arrive there and nothing else does."""
+    _, work, _ = seed_profile()
+    cli("repo-add", "Archive")
+    root = next(t for t in (l.split("\t") for l in cli("tags").splitlines()) if t[3] == "0" and t[4] == "Archive")
+    target = cli("tag-add", root[0], "Old calendar").strip()
+    cli("add", "event", work[0], "--title", "Dentist, upstairs; 2nd floor", "--due", "2031-03-04 09:30", "--end",
+        "2031-03-04 10:15")
+    cli("add", "event", work[0], "--title", "Team meeting", "--due", "2031-03-02 14:00", "--end",
+        "2031-03-02 15:00", "--rrule", "FREQ=WEEKLY;BYDAY=MO")
+    want = calendar_in(work[0])
+    check(len(want) == 3 and not calendar_in(target), "two events and a task to start with: %r" % want)
+    path = os.path.join(HOME, "exported calendar.ics")
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    expand_repos(o, tags, ["Archive", S(32)])
+    tag_menu_item(o, tags, work[4], 79, 83)
+    choose_in_file_chooser(o, S(83), path)
+    wait_for(lambda: os.path.exists(path) and "END:VCALENDAR" in open(path).read(), "the calendar written")
+    point_at(o.main_frame())
+    tag_menu_item(o, tags, "Old calendar", 78, 82)
+    choose_in_file_chooser(o, S(82), path)
+    o.row(items, "Team meeting", timeout=20)
+    o.row(items, "Dentist, upstairs; 2nd floor")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    got = calendar_in(target)
+    check(got == want, "the same events and tasks: %r, %r" % (got, want))
+    check(len(cli("items", "tag:" + target).splitlines()) == 3, "nothing but the calendar imported")
+    check(calendar_in(work[0]) == want, "the exported tag unchanged")
+    def detail(tag, title):
+        return cli("show", next(l.split("\t")[0] for l in cli("items", "tag:" + tag).splitlines() if title in l))
+    for title in ("Team meeting", "Dentist, upstairs; 2nd floor"):
+        check(detail(target, title) == detail(work[0], title), "%r: start, end, reminder, recurrence" % title)
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -942,6 +995,7 @@ JOURNEYS = {
     "keyboard_kinds": journey_keyboard_kinds,
     "keyboard_tags": journey_keyboard_tags,
     "keyboard_history": journey_keyboard_history,
+    "export_reimport": journey_export_reimport,
 }
 
 
