@@ -980,6 +980,49 @@ def journey_export_reimport():
     for title in ("Team meeting", "Dentist, upstairs; 2nd floor"):
         check(detail(target, title) == detail(work[0], title), "%r: start, end, reminder, recurrence" % title)
 
+def journey_paste_between():
+    """Items copied from the popup menu and pasted into a tag of a second
+    repository arrive there whole; one Ctrl+Z takes the paste back."""
+    _, work, ids = seed_profile()
+    cli("repo-add", "Archive")
+    root = next(t for t in (l.split("\t") for l in cli("tags").splitlines()) if t[3] == "0" and t[4] == "Archive")
+    target = cli("tag-add", root[0], "Copies").strip()
+    titles = ["Shopping list", "Webmail", "Call the plumber"]
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    expand_repos(o, tags, ["Archive", S(32)])
+    o.row(tags, work[4]).click()
+    o.row(items, "Shopping list").click()
+    rawinput.keyCombo("<Control>a")
+    o.row(items, "Webmail").click(button=3)
+    o.wait("menu item", S(76))
+    o.wait("menu item", S(72)).click()
+    o.gone("menu item", S(76))
+    o.row(tags, "Copies").click(button=3)
+    o.wait("menu item", S(73)).click()
+    o.gone("menu item", S(73))
+
+    def in_target():
+        return sorted(p[4] for p in (l.split("\t") for l in cli("items", "tag:" + target).splitlines()) if len(p) >= 5)
+    wait_for(lambda: in_target() == sorted(titles), "the three items pasted")
+    o.row(items, "Webmail")
+    copies = {p[4]: p[0] for p in (l.split("\t") for l in cli("items", "tag:" + target).splitlines())}
+    for kind, title in (("note", "Shopping list"), ("key", "Webmail"), ("task", "Call the plumber")):
+        check(copies[title] != ids[kind], "%r is a copy, not the same item" % title)
+        check(cli("show", copies[title]) == cli("show", ids[kind]), "%r copied whole" % title)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>z")
+    wait_for(lambda: not in_target(), "the paste undone in one step")
+    time.sleep(0.5)
+    check(not in_target(), "nothing of the paste comes back")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(not in_target(), "the undo stored")
+    left = cli("items", "tag:" + work[0])
+    check(all(t in left for t in titles), "the originals stay: %s" % left)
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -996,6 +1039,7 @@ JOURNEYS = {
     "keyboard_tags": journey_keyboard_tags,
     "keyboard_history": journey_keyboard_history,
     "export_reimport": journey_export_reimport,
+    "paste_between": journey_paste_between,
 }
 
 
