@@ -1023,6 +1023,61 @@ def journey_paste_between():
     check(all(t in left for t in titles), "the originals stay: %s" % left)
 
 
+def journey_move_due():
+    """A task's due time moved through the popup menu: to the half hour at
+    least 30 minutes on when it lies before, to a later day at the same hour
+    and minute, and left alone by the half-hour entry when it lies after;
+    Ctrl+Z puts the last move back."""
+    _, work, ids = seed_profile()
+    cli("edit", ids["task"], "--due", "2020-01-06 09:15")
+    later = cli("add", "task", work[0], "--title", "Renew the passport", "--due", "2039-05-01 16:45").strip()
+
+    def due(uuid):
+        return next(p[3] for p in (l.split("\t") for l in cli("items").splitlines()) if p[0] == uuid)
+
+    def move(title, entry):
+        o.row(items, title).click()
+        o.shown(title)
+        o.row(items, title).click(button=3)
+        o.wait("menu", S(62)).click()
+        o.wait("menu item", S(entry)).click()
+        o.gone("menu item", S(entry))
+
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    start = time.time()
+    move("Call the plumber", 63)
+    half = wait_for(lambda: (lambda d: d if d != "2020-01-06 09:15" else None)(due(ids["task"])),
+                    "the due on the next half hour")
+    t = time.mktime(time.strptime(half, "%Y-%m-%d %H:%M"))
+    check(half[-2:] in ("00", "30") and start + 1800 - 60 < t <= time.time() + 3600,
+          "the half hour at least 30 minutes on: %r" % half)
+
+    days = [time.strftime("%Y-%m-%d", time.localtime(time.time() + 2 * 86400))]
+    move("Call the plumber", 65)
+    days.append(time.strftime("%Y-%m-%d", time.localtime(time.time() + 2 * 86400)))
+    moved = wait_for(lambda: (lambda d: d if d != half else None)(due(ids["task"])), "the due two days on")
+    check(moved in [d + half[10:] for d in days], "two days on at %s: %r" % (half[11:], moved))
+
+    move("Renew the passport", 63)
+    time.sleep(1.0)
+    check(due(later) == "2039-05-01 16:45", "a later due stays where it is: %r" % due(later))
+    move("Renew the passport", 64)
+    wait_for(lambda: due(later) != "2039-05-01 16:45", "the later due moved to tomorrow")
+    tomorrow = [time.strftime("%Y-%m-%d", time.localtime(time.time() + d)) for d in (86400, 86400 - 120)]
+    check(due(later) in [d + " 16:45" for d in tomorrow], "tomorrow at 16:45: %r" % due(later))
+
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>z")
+    wait_for(lambda: due(later) == "2039-05-01 16:45", "the move undone")
+    check(due(ids["task"]) == moved, "the other task keeps its move")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(due(later) == "2039-05-01 16:45" and due(ids["task"]) == moved, "the dues stored")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -1040,6 +1095,7 @@ JOURNEYS = {
     "keyboard_history": journey_keyboard_history,
     "export_reimport": journey_export_reimport,
     "paste_between": journey_paste_between,
+    "move_due": journey_move_due,
 }
 
 
