@@ -1193,6 +1193,155 @@ def journey_put_sync_conflict():
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
     check(item_line("Shopping list, desktop again") and item_line("Webmail"), "everything stored after the end")
+def expand_repos(o, tags, names):
+    """With more than one repository the tree starts folded: each root is
+    opened from the keyboard."""
+    for name in names:
+        o.row(tags, name).click()
+        rawinput.pressKey("plus")
+        time.sleep(0.3)
+
+
+def calendar_in(tag_uuid):
+    """(kind, list time, title) of each event and task under the tag."""
+    return sorted((p[1], p[3], p[4]) for p in (l.split("\t") for l in cli("items", "tag:" + tag_uuid).splitlines())
+                  if len(p) >= 5 and p[1] in ("event", "task"))
+
+
+def journey_export_reimport():
+    """A repository's calendar written through the save chooser and read
+    into a tag of a second repository: the same events and tasks, at the
+    same times, arrive there and nothing else does."""
+    _, work, _ = seed_profile()
+    cli("repo-add", "Archive")
+    root = next(t for t in (l.split("\t") for l in cli("tags").splitlines()) if t[3] == "0" and t[4] == "Archive")
+    target = cli("tag-add", root[0], "Old calendar").strip()
+    cli("add", "event", work[0], "--title", "Dentist, upstairs; 2nd floor", "--due", "2031-03-04 09:30", "--end",
+        "2031-03-04 10:15")
+    cli("add", "event", work[0], "--title", "Team meeting", "--due", "2031-03-02 14:00", "--end",
+        "2031-03-02 15:00", "--rrule", "FREQ=WEEKLY;BYDAY=MO")
+    want = calendar_in(work[0])
+    check(len(want) == 3 and not calendar_in(target), "two events and a task to start with: %r" % want)
+    path = os.path.join(HOME, "exported calendar.ics")
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    expand_repos(o, tags, ["Archive", S(32)])
+    tag_menu_item(o, tags, work[4], 79, 83)
+    choose_in_file_chooser(o, S(83), path)
+    wait_for(lambda: os.path.exists(path) and "END:VCALENDAR" in open(path).read(), "the calendar written")
+    point_at(o.main_frame())
+    tag_menu_item(o, tags, "Old calendar", 78, 82)
+    choose_in_file_chooser(o, S(82), path)
+    o.row(items, "Team meeting", timeout=20)
+    o.row(items, "Dentist, upstairs; 2nd floor")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    got = calendar_in(target)
+    check(got == want, "the same events and tasks: %r, %r" % (got, want))
+    check(len(cli("items", "tag:" + target).splitlines()) == 3, "nothing but the calendar imported")
+    check(calendar_in(work[0]) == want, "the exported tag unchanged")
+    def detail(tag, title):
+        return cli("show", next(l.split("\t")[0] for l in cli("items", "tag:" + tag).splitlines() if title in l))
+    for title in ("Team meeting", "Dentist, upstairs; 2nd floor"):
+        check(detail(target, title) == detail(work[0], title), "%r: start, end, reminder, recurrence" % title)
+
+def journey_paste_between():
+    """Items copied from the popup menu and pasted into a tag of a second
+    repository arrive there whole; one Ctrl+Z takes the paste back."""
+    _, work, ids = seed_profile()
+    cli("repo-add", "Archive")
+    root = next(t for t in (l.split("\t") for l in cli("tags").splitlines()) if t[3] == "0" and t[4] == "Archive")
+    target = cli("tag-add", root[0], "Copies").strip()
+    titles = ["Shopping list", "Webmail", "Call the plumber"]
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    expand_repos(o, tags, ["Archive", S(32)])
+    o.row(tags, work[4]).click()
+    o.row(items, "Shopping list").click()
+    rawinput.keyCombo("<Control>a")
+    o.row(items, "Webmail").click(button=3)
+    o.wait("menu item", S(76))
+    o.wait("menu item", S(72)).click()
+    o.gone("menu item", S(76))
+    o.row(tags, "Copies").click(button=3)
+    o.wait("menu item", S(73)).click()
+    o.gone("menu item", S(73))
+
+    def in_target():
+        return sorted(p[4] for p in (l.split("\t") for l in cli("items", "tag:" + target).splitlines()) if len(p) >= 5)
+    wait_for(lambda: in_target() == sorted(titles), "the three items pasted")
+    o.row(items, "Webmail")
+    copies = {p[4]: p[0] for p in (l.split("\t") for l in cli("items", "tag:" + target).splitlines())}
+    for kind, title in (("note", "Shopping list"), ("key", "Webmail"), ("task", "Call the plumber")):
+        check(copies[title] != ids[kind], "%r is a copy, not the same item" % title)
+        check(cli("show", copies[title]) == cli("show", ids[kind]), "%r copied whole" % title)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>z")
+    wait_for(lambda: not in_target(), "the paste undone in one step")
+    time.sleep(0.5)
+    check(not in_target(), "nothing of the paste comes back")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(not in_target(), "the undo stored")
+    left = cli("items", "tag:" + work[0])
+    check(all(t in left for t in titles), "the originals stay: %s" % left)
+
+
+def journey_move_due():
+    """A task's due time moved through the popup menu: to the half hour at
+    least 30 minutes on when it lies before, to a later day at the same hour
+    and minute, and left alone by the half-hour entry when it lies after;
+    Ctrl+Z puts the last move back."""
+    _, work, ids = seed_profile()
+    cli("edit", ids["task"], "--due", "2020-01-06 09:15")
+    later = cli("add", "task", work[0], "--title", "Renew the passport", "--due", "2039-05-01 16:45").strip()
+
+    def due(uuid):
+        return next(p[3] for p in (l.split("\t") for l in cli("items").splitlines()) if p[0] == uuid)
+
+    def move(title, entry):
+        o.row(items, title).click()
+        o.shown(title)
+        o.row(items, title).click(button=3)
+        o.wait("menu", S(62)).click()
+        o.wait("menu item", S(entry)).click()
+        o.gone("menu item", S(entry))
+
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    start = time.time()
+    move("Call the plumber", 63)
+    half = wait_for(lambda: (lambda d: d if d != "2020-01-06 09:15" else None)(due(ids["task"])),
+                    "the due on the next half hour")
+    t = time.mktime(time.strptime(half, "%Y-%m-%d %H:%M"))
+    check(half[-2:] in ("00", "30") and start + 1800 - 60 < t <= time.time() + 3600,
+          "the half hour at least 30 minutes on: %r" % half)
+
+    days = [time.strftime("%Y-%m-%d", time.localtime(time.time() + 2 * 86400))]
+    move("Call the plumber", 65)
+    days.append(time.strftime("%Y-%m-%d", time.localtime(time.time() + 2 * 86400)))
+    moved = wait_for(lambda: (lambda d: d if d != half else None)(due(ids["task"])), "the due two days on")
+    check(moved in [d + half[10:] for d in days], "two days on at %s: %r" % (half[11:], moved))
+
+    move("Renew the passport", 63)
+    time.sleep(1.0)
+    check(due(later) == "2039-05-01 16:45", "a later due stays where it is: %r" % due(later))
+    move("Renew the passport", 64)
+    wait_for(lambda: due(later) != "2039-05-01 16:45", "the later due moved to tomorrow")
+    tomorrow = [time.strftime("%Y-%m-%d", time.localtime(time.time() + d)) for d in (86400, 86400 - 120)]
+    check(due(later) in [d + " 16:45" for d in tomorrow], "tomorrow at 16:45: %r" % due(later))
+
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>z")
+    wait_for(lambda: due(later) == "2039-05-01 16:45", "the move undone")
+    check(due(ids["task"]) == moved, "the other task keeps its move")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(due(later) == "2039-05-01 16:45" and due(ids["task"]) == moved, "the dues stored")
 
 
 JOURNEYS = {
@@ -1212,6 +1361,9 @@ JOURNEYS = {
     "keyboard_history": journey_keyboard_history,
     "sign_in": journey_sign_in,
     "put_sync_conflict": journey_put_sync_conflict,
+    "export_reimport": journey_export_reimport,
+    "paste_between": journey_paste_between,
+    "move_due": journey_move_due,
 }
 
 
