@@ -692,12 +692,10 @@ def item_line(title):
     return None
 
 
-def journey_keyboard():
-    """Keyboard only, from the password to the undo: reach a tag with the
-    tree's type-ahead, write a note, change it and keep editing after Escape,
-    save, delete it and take the delete back. The tool checks each store."""
-    _, work, _ = seed_profile()
-    o = Ordika()
+def keyboard_to_tag(o, tag, title):
+    """Keyboard only: the master password, the list focused at start, Tab to
+    the tag tree and its type-ahead to the tag, whose item `title` is then
+    listed. Returns the tag tree and the item list."""
     point_at(o.prompt(22))
     rawinput.typeText(PASSWORD)               # the entry has the focus
     rawinput.pressKey("Return")
@@ -706,9 +704,19 @@ def journey_keyboard():
     wait_for(lambda: has_focus(items), "the item list focused at start")
     rawinput.pressKey("Tab")
     wait_for(lambda: has_focus(tags), "Tab to the tag tree")
-    rawinput.typeText(work[4])
+    rawinput.typeText(tag)
     rawinput.pressKey("Escape")
-    o.row(items, "Shopping list")             # the tag's items are listed
+    o.row(items, title)
+    return tags, items
+
+
+def journey_keyboard():
+    """Keyboard only, from the password to the undo: reach a tag with the
+    tree's type-ahead, write a note, change it and keep editing after Escape,
+    save, delete it and take the delete back. The tool checks each store."""
+    _, work, _ = seed_profile()
+    o = Ordika()
+    tags, items = keyboard_to_tag(o, work[4], "Shopping list")
 
     rawinput.keyCombo("<Control><Shift>n")
     editor = top_dialog(o)
@@ -773,16 +781,7 @@ def journey_keyboard_kinds():
     a question; the search finds an item by its body text."""
     _, work, _ = seed_profile()
     o = Ordika()
-    point_at(o.prompt(22))
-    rawinput.typeText(PASSWORD)
-    rawinput.pressKey("Return")
-    point_at(o.main_frame())
-    tags, items = o.trees()
-    rawinput.pressKey("Tab")
-    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
-    rawinput.typeText(work[4])
-    rawinput.pressKey("Escape")
-    o.row(items, "Shopping list")
+    tags, items = keyboard_to_tag(o, work[4], "Shopping list")
     kinds = [("<Control><Shift>t", "Keyboard task", "task"), ("<Control><Shift>e", "Keyboard event", "event"),
              ("<Control><Shift>a", "Keyboard key", "key"), ("<Control><Shift>c", "Keyboard", "contact")]
     for keys, title, kind in kinds:
@@ -850,16 +849,7 @@ def journey_keyboard_tags():
     personal = next(t for t in (l.split("\t") for l in cli("tags").splitlines())
                     if t[3] == "1" and t[0] != work[0] and t[4] == "Personal")
     o = Ordika()
-    point_at(o.prompt(22))
-    rawinput.typeText(PASSWORD)
-    rawinput.pressKey("Return")
-    point_at(o.main_frame())
-    tags, items = o.trees()
-    rawinput.pressKey("Tab")
-    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
-    rawinput.typeText(work[4])
-    rawinput.pressKey("Escape")
-    o.row(items, "Shopping list")
+    tags, items = keyboard_to_tag(o, work[4], "Shopping list")
     rawinput.pressKey("Tab")
     wait_for(lambda: has_focus(items), "Tab to the item list")
     rawinput.keyCombo("<Control>a")
@@ -889,16 +879,7 @@ def journey_keyboard_history():
     cli("edit", ids["note"], "--title", "Shopping list, revised", "--keep-history")
     check("Shopping list" in cli("history", ids["note"]), "a stored version to start with")
     o = Ordika()
-    point_at(o.prompt(22))
-    rawinput.typeText(PASSWORD)
-    rawinput.pressKey("Return")
-    point_at(o.main_frame())
-    tags, items = o.trees()
-    rawinput.pressKey("Tab")
-    wait_for(lambda: has_focus(tags), "Tab to the tag tree")
-    rawinput.typeText(work[4])
-    rawinput.pressKey("Escape")
-    o.row(items, "Shopping list, revised")
+    tags, items = keyboard_to_tag(o, work[4], "Shopping list, revised")
     rawinput.pressKey("Tab")
     wait_for(lambda: has_focus(items), "Tab to the item list")
     rawinput.typeText("Shopping list, revised")
