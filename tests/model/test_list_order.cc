@@ -74,6 +74,36 @@ TEST_F(ListOrder, TitleSortFollowsTheCollationInAUtf8Locale) {
   EXPECT_EQ(slots(rows), want);
 }
 
+// Keys are bytes of the multibyte transform; titles that are not UTF-8 or
+// hold a NUL still sort, and an all-ASCII run (the common list) follows the
+// collation with its punctuation and case rules.
+TEST_F(ListOrder, TitleKeysMatchTheCollationForAsciiAndBrokenTitles) {
+  std::string saved = setlocale(LC_ALL, nullptr);
+  if (!setlocale(LC_ALL, "en_US.UTF-8") && !setlocale(LC_ALL, "de_DE.UTF-8")) {
+    ASSERT_NE(nullptr, setlocale(LC_ALL, "C.UTF-8"));
+  }
+  const char* ascii[] = {"b-side", "B side", "bside", "Bside", "a.b", "ab", "A b", "_x", "x_", "Item 10", "Item 9"};
+  std::vector<std::pair<std::string, int64_t>> expected;
+  for (const char* t : ascii) expected.push_back({t, item(ITEM_NOTE, t)});
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const auto& a, const auto& b) { return g_utf8_collate(a.first.c_str(), b.first.c_str()) < 0; });
+  int64_t broken = item(ITEM_NOTE, "\xff\xfe not text");
+  int64_t nul = item(ITEM_NOTE, "");
+  item_get(nul)->title = std::string("zz\0aa", 5);
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
+  auto rows = list_rows(1, now);
+  setlocale(LC_ALL, saved.c_str());
+  std::vector<int64_t> got = slots(rows);
+  ASSERT_EQ(got.size(), expected.size() + 2);
+  std::vector<int64_t> ascii_order;
+  for (int64_t s : got)
+    if (s != broken && s != nul) ascii_order.push_back(s);
+  std::vector<int64_t> want;
+  for (auto& e : expected) want.push_back(e.second);
+  EXPECT_EQ(ascii_order, want);
+}
+
 TEST_F(ListOrder, ByTypeThenTitleAndByTitleAlone) {
   int64_t key = item(ITEM_KEY, "a key");
   int64_t task_b = item(ITEM_TASK, "b task", lt(2030, 1, 9));
