@@ -141,10 +141,13 @@ void tag_tree_fill(TagTree* tree) {
     tree->selected_row = nullptr;
   }
   // Rows go in unsorted and the store sorts once at the end.
+  const int selected = model().view;
+  // Detached while refilled: clearing rows under the view would move its
+  // cursor row by row, each move a selection of another tag.
+  if (tree->view) gtk_tree_view_set_model(GTK_TREE_VIEW(tree->view), nullptr);
   GtkTreeSortable* sortable = GTK_TREE_SORTABLE(store);
   gtk_tree_sortable_set_sort_column_id(sortable, GTK_TREE_SORTABLE_UNSORTED_SORT_COLUMN_ID, GTK_SORT_ASCENDING);
   gtk_tree_store_clear(store);
-  const int selected = model().view;
   GdkPixbuf* bullet = icon_get(ICON_SLOT_BULLET);
   for (int i = 0; i < 4; i++) {
     GtkTreeIter it;
@@ -170,6 +173,10 @@ void tag_tree_fill(TagTree* tree) {
     parents.push_back(it);
   }
   gtk_tree_sortable_set_sort_column_id(sortable, GTK_TREE_SORTABLE_DEFAULT_SORT_COLUMN_ID, GTK_SORT_ASCENDING);
+  if (tree->view) {
+    gtk_tree_view_set_model(GTK_TREE_VIEW(tree->view), GTK_TREE_MODEL(store));
+    gtk_tree_view_set_search_column(GTK_TREE_VIEW(tree->view), TAG_COL_TEXT);
+  }
 }
 
 GtkTreePath* tag_tree_selected_row(TagTree* tree) {

@@ -66,4 +66,27 @@ TEST_F(UndoCommands, UndoAndRedoTheLastChangeKeepingTheTag) {
   EXPECT_EQ(1, count_titled("Undo me"));
 }
 
+// A tag below the root, with an item of its own, stays the selected row
+// through an undo that remounts and rebuilds the tree.
+TEST_F(UndoCommands, UndoKeepsATagBelowTheRootSelected) {
+  int64_t root = root_tag(0);
+  int64_t child = tag_create(0, root, "Errands");
+  ASSERT_GT(child, 0);
+  window_rebuild(&w);
+  pump();
+  ASSERT_TRUE(tag_tree_select(w.tags, static_cast<int>(child)));
+  pump();
+  ItemForm f;
+  f.title = "Post office";
+  ASSERT_GE(item_store(-1, ITEM_TASK, f, 0, child), 0);
+  pump();
+  ASSERT_EQ(0, command_run(&w, CMD_UNDO));
+  pump();
+  EXPECT_EQ(0, count_titled("Post office"));
+  const Tag* shown = tag_get(model().view);
+  ASSERT_NE(nullptr, shown);
+  EXPECT_EQ("Errands", shown->name);
+  EXPECT_EQ(model().view, tag_tree_cursor_id(w.tags));
+}
+
 }  // namespace
