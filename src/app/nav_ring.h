@@ -10,6 +10,10 @@ struct NavEntry {
   int32_t item = -1;
   int32_t list_type = 0;
   int64_t day = 0;
+  // Slots are renumbered by a remount and reused after a delete; the uuids
+  // (zero for the fixed rows) say which tag and item the place really was.
+  uint8_t tag_uuid[16] = {};
+  uint8_t item_uuid[16] = {};
 };
 
 enum { NAV_RING_SIZE = 32 };

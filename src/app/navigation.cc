@@ -1,12 +1,38 @@
 // Back and forward through the places the user looked at.
+#include <cstring>
+
 #include "app/commands.h"
 #include "app/main_window.h"
 #include "app/window.h"
+#include "model/item.h"
 #include "model/model.h"
+#include "model/tag.h"
 #include "support/log.h"
 #include "views/item_list_gtk.h"
 
 namespace {
+
+// The entry's slots as they are now: false when its tag is gone.
+bool resolve(NavEntry* e) {
+  if (!uuid_is_zero(e->tag_uuid)) {
+    int64_t slot = tag_find(e->tag_uuid);
+    if (slot < 1) return false;
+    e->tag = static_cast<int32_t>(slot);
+  }
+  if (!uuid_is_zero(e->item_uuid)) e->item = static_cast<int32_t>(item_find(e->item_uuid));
+  return true;
+}
+
+// Steps until a place that still exists; the ring stays put when none does.
+bool step(NavRing* ring, bool forward, NavEntry* out) {
+  NavRing saved = *ring;
+  while ((forward ? nav_ring_forward(ring, out) : nav_ring_back(ring, out)) == 0) {
+    if (resolve(out)) return true;
+    log_message(LOG_DEBUG, "nav: place %d is gone", out->tag);
+  }
+  *ring = saved;
+  return false;
+}
 
 void apply(MainWindow* w, const NavEntry& e, int previous_tag, int previous_type) {
   Model& m = model();
@@ -36,6 +62,8 @@ int nav_push(MainWindow* w) {
   cur.item = static_cast<int32_t>(m.selected_item);
   cur.list_type = m.fixed_kind;
   cur.day = m.calendar_day;
+  if (const Tag* t = cur.tag > 0 ? tag_get(cur.tag) : nullptr) std::memcpy(cur.tag_uuid, t->uuid, 16);
+  if (const Item* it = item_get(cur.item)) std::memcpy(cur.item_uuid, it->uuid, 16);
   int added = nav_ring_push(&w->nav, cur);
   commands_refresh(w);
   return added;
@@ -45,7 +73,7 @@ void nav_back(MainWindow* w) {
   log_message(LOG_DEBUG, "on_back: %d", w->nav.pos);
   int tag = model().view, type = model().fixed_kind;
   NavEntry e;
-  if (nav_ring_back(&w->nav, &e) != 0) return;
+  if (!step(&w->nav, false, &e)) return;
   apply(w, e, tag, type);
 }
 
@@ -53,6 +81,6 @@ void nav_forward(MainWindow* w) {
   log_message(LOG_DEBUG, "on_forward: %d", w->nav.pos);
   int tag = model().view, type = model().fixed_kind;
   NavEntry e;
-  if (nav_ring_forward(&w->nav, &e) != 0) return;
+  if (!step(&w->nav, true, &e)) return;
   apply(w, e, tag, type);
 }

@@ -116,6 +116,38 @@ TEST_F(Window, BackAndForwardThroughTags) {
   EXPECT_FALSE(sensitive(CMD_FORWARD));
 }
 
+// A place whose tag was deleted is stepped over, and a tag made afterwards
+// (which may take the freed slot) is not mistaken for it.
+TEST_F(Window, BackStepsOverADeletedTag) {
+  int64_t later = make_tag(g_repos[0].root, "Later");
+  model().view = VIEW_REMINDERS;
+  int64_t a = add(work, ITEM_NOTE, "a");
+  int64_t b = add(home, ITEM_NOTE, "b");
+  int64_t c = add(later, ITEM_NOTE, "c");
+  pump();
+  select(static_cast<int>(work));
+  select_item(a);
+  select(static_cast<int>(home));
+  select_item(b);
+  select(static_cast<int>(later));
+  select_item(c);
+  ASSERT_EQ(delete_tag(static_cast<int32_t>(home)), 0);
+  int64_t other = make_tag(g_repos[0].root, "Other");
+  ASSERT_GT(other, 0);
+  model().view = static_cast<int32_t>(later);
+  tag_tree_fill(w.tags);
+  pump();
+
+  ASSERT_EQ(command_run(&w, CMD_BACK), 0);
+  pump();
+  EXPECT_EQ(model().view, work);
+  EXPECT_EQ(model().selected_item, a);
+  ASSERT_EQ(command_run(&w, CMD_FORWARD), 0);
+  pump();
+  EXPECT_EQ(model().view, later);
+  EXPECT_EQ(model().selected_item, c);
+}
+
 TEST_F(Window, SelectingAnotherItemInTheSameTagOverwritesTheEntry) {
   int64_t a = add(work, ITEM_NOTE, "a");
   int64_t b = add(work, ITEM_NOTE, "b");
