@@ -1325,6 +1325,91 @@ def journey_move_due():
     check(due(later) == "2039-05-01 16:45" and due(ids["task"]) == moved, "the dues stored")
 
 
+# --- Passwords and options ---------------------------------------------------
+
+NEW_PASSWORD = "Fresh7Lantern7Orbit"
+
+
+def prompt_answer(o, headline, text, accepted=True):
+    """Types the text into the prompt showing the headline and presses
+    Return; an unacceptable text leaves the prompt open with OK insensitive."""
+    dlg = o.prompt(headline)
+    point_at(dlg)
+    entry = o.wait("password text", within=dlg)
+    entry.click()
+    rawinput.keyCombo("<Control>a")
+    rawinput.typeText(text)
+    wait_for(lambda: len(entry.text or "") == len(text), "%d characters typed" % len(text))
+    rawinput.pressKey("Return")
+    if accepted:
+        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %d to close" % headline)
+        return None
+    time.sleep(0.5)
+    check(dlg.showing, "the prompt %d stays for a weak password" % headline)
+    check(not o.find("push button", S(26), within=dlg).sensitive, "OK insensitive for a weak password")
+    return dlg
+
+
+def opens_with(password):
+    """The tool opens the profile with this master password."""
+    r = subprocess.run([CLI, "items"], env=dict(os.environ, ORDIKA_PASSWORD=password), capture_output=True,
+                       text=True, timeout=60)
+    return r.returncode == 0
+
+
+def journey_master_password():
+    """The master password changed from the File menu: a wrong current
+    password and a confirmation that differs each change nothing; the real
+    change holds after a restart, where the old password is refused and
+    everything is still there."""
+    _, work, ids = seed_profile()
+    o = Ordika()
+    unlock(o)
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, "not the password")
+    answer(o, message_with(o, S(250)), 26)
+    check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a wrong current password changes nothing")
+
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, PASSWORD)
+    prompt_answer(o, 246, "short", accepted=False)
+    prompt_answer(o, 246, NEW_PASSWORD)
+    prompt_answer(o, 243, NEW_PASSWORD + "x")
+    answer(o, message_with(o, S(251)), 26)
+    check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a differing confirmation changes nothing")
+
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, PASSWORD)
+    prompt_answer(o, 246, NEW_PASSWORD)
+    prompt_answer(o, 243, NEW_PASSWORD)
+    point_at(o.main_frame())
+    wait_for(lambda: opens_with(NEW_PASSWORD), "the new master password stored")
+    check(not opens_with(PASSWORD), "the old master password refused by the tool")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+    o = Ordika()
+    o.type_password(PASSWORD)
+    box = o.wait("alert")
+    o.wait("push button", S(26), within=box).click()
+    o.gone("alert")
+    o.type_password(NEW_PASSWORD)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    for title in ("Shopping list", "Webmail", "Call the plumber"):
+        o.row(items, title)
+    o.row(items, "Webmail").click()
+    wait_for(lambda: "mail.example.org" in o.detail_text(), "the key readable")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    new = {"ORDIKA_PASSWORD": NEW_PASSWORD}
+    listed = cli("items", "tag:" + work[0], env=new)
+    check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber")), "all items kept: %s" % listed)
+    check("s3cret-Pa55".encode().hex() in cli("show", ids["key"], env=new), "the key's password readable")
+    check("bread" in cli("show", ids["note"], env=new), "the note's body readable")
+    check(PASSWORD not in log_text() and NEW_PASSWORD not in log_text(), "no password in the log")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -1345,6 +1430,7 @@ JOURNEYS = {
     "export_reimport": journey_export_reimport,
     "paste_between": journey_paste_between,
     "move_due": journey_move_due,
+    "master_password": journey_master_password,
 }
 
 
