@@ -1410,6 +1410,87 @@ def journey_master_password():
     check(PASSWORD not in log_text() and NEW_PASSWORD not in log_text(), "no password in the log")
 
 
+NEW_REPO_PASSWORD = "Blue-Harbour-42-Quiet-Lamp"
+
+
+def shown_repo_password(o, manager, name):
+    """The password the manager's "show password" displays for the row."""
+    repo_row_menu(o, manager, name, 266)
+    shown = wait_for(lambda: o.find("dialog", S(241)), "the repository password")
+    point_at(shown)
+    labels = [l.name for l in shown.findChildren(GenericPredicate(roleName="label"))
+              if l.showing and l.name and l.name not in (S(72), S(28))]
+    answer(o, shown, 28)
+    point_at(manager)
+    check(len(labels) == 1, "one password shown: %d" % len(labels))
+    return labels[0]
+
+
+def first_block(path):
+    with open(os.path.join(path, "data"), "rb") as f:
+        return f.read(1024)
+
+
+def journey_repo_password():
+    """A repository's password changed from its row in the repository
+    manager: a weak one is not taken, "show password" then shows the new
+    one, the window keeps working on the repository, and after a restart
+    it still mounts under the new password with every item readable."""
+    _, work, ids = seed_profile()
+    path = cli("repos").splitlines()[0].split("\t")[2]
+    before = first_block(path)
+    o = Ordika()
+    unlock(o)
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    old = shown_repo_password(o, manager, S(32))
+    check(old and old != NEW_REPO_PASSWORD, "a generated password to start with")
+
+    repo_row_menu(o, manager, S(32), 244)
+    dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
+    point_at(dlg)
+    ok = o.wait("push button", S(26), within=dlg)
+    fill_entry(o, dlg, S(241), "Short-Pass-1", "password text")
+    wait_for(lambda: not ok.sensitive, "OK insensitive for a weak password")
+    fill_entry(o, dlg, S(241), NEW_REPO_PASSWORD, "password text")
+    wait_for(lambda: ok.sensitive, "OK sensitive for a strong password")
+    o.wait("push button", S(284), within=dlg).click()
+    entry = o.wait("text", S(241), within=dlg)
+    check(entry.text == NEW_REPO_PASSWORD, "the typed password shown: %r" % entry.text)
+    answer(o, dlg, 26)
+    point_at(manager)
+    check(shown_repo_password(o, manager, S(32)) == NEW_REPO_PASSWORD, "the new password shown")
+    answer(o, manager, 28)
+    check(first_block(path) != before, "the file re-encoded")
+
+    # The window remounted the repository: it lists and stores as before.
+    edit_title(o, work, "Call the plumber", "Call the plumber today")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    for title in ("Shopping list", "Webmail", "Call the plumber today"):
+        o.row(items, title)
+    o.row(items, "Shopping list").click()
+    wait_for(lambda: "bread" in o.detail_text(), "the note readable")
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == NEW_REPO_PASSWORD, "the new password after a restart")
+    answer(o, manager, 28)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(cli("repos").splitlines()[0].split("\t")[4] == "em", "enabled and mounted: %r" % cli("repos"))
+    listed = cli("items", "tag:" + work[0])
+    check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber today")), "all items: %s" % listed)
+    check("s3cret-Pa55".encode().hex() in cli("show", ids["key"]), "the key's password readable")
+    check("bread" in cli("show", ids["note"]), "the note's body readable")
+    check(NEW_REPO_PASSWORD not in log_text() and old not in log_text(), "no repository password in the log")
+
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -1431,6 +1512,7 @@ JOURNEYS = {
     "paste_between": journey_paste_between,
     "move_due": journey_move_due,
     "master_password": journey_master_password,
+    "repo_password": journey_repo_password,
 }
 
 
