@@ -1491,6 +1491,161 @@ def journey_repo_password():
     check(NEW_REPO_PASSWORD not in log_text() and old not in log_text(), "no repository password in the log")
 
 
+# The menu bar: each menu's label and its items' labels, separators left out
+# (completed tasks shown and hidden repositories not: the default labels of
+# their toggles).
+MENU_BAR = [
+    (51, [315, 245, 246, 275, 255, 183]),
+    (52, [54, 55, 56, 57, 58, 59, 60, 61, 264, 265, 383, 287, 288, 181]),
+    (53, [326, 327, 182]),
+]
+GERMAN = 3
+
+
+def menu_bar_labels(o):
+    """The menus and their items as read from the accessibility tree, no
+    menu opened."""
+    bar = o.wait("menu bar", within=o.main_frame())
+    return [(m.name, [c.name for c in m.children if c.roleName == "menu item"])
+            for m in bar.children if m.roleName == "menu"]
+
+
+def check_language(o, lang):
+    want = [(S(m, lang), [S(i, lang) for i in items]) for m, items in MENU_BAR]
+    got = []
+
+    def same():
+        got[:] = menu_bar_labels(o)
+        return got == want
+    try:
+        wait_for(same, "the menus in language %d" % lang, timeout=10)
+    except Failure:
+        raise Failure("the menus in language %d: %r, expected %r" % (lang, got, want))
+    frame = o.main_frame()
+    check(frame.name == S(307, lang), "the window title %r" % frame.name)
+    o.wait("push button", S(184, lang), within=frame)
+    tags, _ = o.trees()
+    check(any(c.showing and (c.name or "").startswith(S(38, lang))
+              for c in tags.findChildren(GenericPredicate(roleName="table cell"))), "the list row relabelled")
+
+
+def choose(o, dlg, combo_name, entry):
+    """Picks the combo box's entry from its popup with the pointer."""
+    o.wait("combo box", combo_name, within=dlg).click()
+    o.wait("menu item", entry).click()
+    o.gone("menu item", entry)
+    point_at(dlg)
+
+
+def options(o, lang=0):
+    point_at(o.main_frame())
+    o.wait("push button", S(184, lang), within=o.main_frame()).click()
+    dlg = wait_for(lambda: o.find("dialog", S(184, lang)), "the options dialog")
+    point_at(dlg)
+    return dlg
+
+
+def options_ok(o, dlg, lang=0):
+    o.wait("push button", S(26, lang), within=dlg).click()
+    wait_for(lambda: dlg.dead or not dlg.showing, "the options dialog closed")
+    point_at(o.main_frame())
+
+
+def upcoming_titles():
+    return [p[4] for p in (l.split("\t") for l in cli("items", "upcoming").splitlines()) if len(p) >= 5]
+
+
+def journey_options():
+    """The options dialog: the language relabels every menu and menu item,
+    holds after a restart, and goes back; more upcoming days bring a later
+    event into the upcoming list and fewer take it out again; a folder that
+    does not exist is refused as the repository folder, an existing one is
+    where the next repository goes, and the dialog shows it after a restart."""
+    _, work, _ = seed_profile()
+    later = time.strftime("%Y-%m-%d", time.localtime(time.time() + 10 * 86400))
+    cli("add", "event", work[0], "--title", "Dentist in ten days", "--due", later + " 12:00", "--end", later + " 13:00")
+    check(upcoming_titles() == ["Call the plumber"], "the default upcoming days: %r" % upcoming_titles())
+    elsewhere = os.path.join(HOME, "Elsewhere")
+    os.makedirs(elsewhere)
+    o = Ordika()
+    unlock(o)
+    check_language(o, 0)
+
+    # The toolbar button opens the dialog; its menu twin sits in the Edit menu.
+    menu_command(o, 52, 181)
+    dlg = wait_for(lambda: o.find("dialog", S(184)), "the options dialog from the menu")
+    point_at(dlg)
+    answer(o, dlg, 27)
+    dlg = options(o)
+    choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
+    options_ok(o, dlg)
+    check_language(o, GERMAN)
+    de = GERMAN
+
+    # The upcoming list, shown in the first row of the tag tree.
+    tags, items = o.trees()
+
+    def listed(title):
+        return any(c.showing and c.name == title for c in o.trees()[1].findChildren(
+            GenericPredicate(roleName="table cell")))
+    first = [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0]
+    first.click()
+    o.row(items, "Call the plumber")
+    check(not listed("Dentist in ten days"), "ten days ahead not upcoming in five days")
+    dlg = options(o, de)
+    choose(o, dlg, S(231, de), S(232, de).split("\n")[7])
+    options_ok(o, dlg, de)
+    o.row(o.trees()[1], "Dentist in ten days")
+    check(upcoming_titles() == ["Call the plumber", "Dentist in ten days"], "14 days stored: %r" % upcoming_titles())
+    dlg = options(o, de)
+    choose(o, dlg, S(231, de), S(232, de).split("\n")[5])
+    options_ok(o, dlg, de)
+    wait_for(lambda: not listed("Dentist in ten days"), "ten days ahead gone from seven upcoming days")
+    check(listed("Call the plumber"), "the task stays upcoming")
+    check(upcoming_titles() == ["Call the plumber"], "7 days stored: %r" % upcoming_titles())
+
+    # The repository folder: one that does not exist is refused and the
+    # dialog stays; an existing one is taken.
+    dlg = options(o, de)
+    fill_entry(o, dlg, S(313, de), os.path.join(HOME, "Nowhere"))
+    o.wait("push button", S(26, de), within=dlg).click()
+    refused = message_with(o, S(293, de))
+    o.wait("push button", S(26, de), within=refused).click()
+    wait_for(lambda: refused.dead or not refused.showing, "the refusal answered")
+    check(dlg.showing, "the options dialog stays after a refused folder")
+    point_at(dlg)
+    fill_entry(o, dlg, S(313, de), elsewhere)
+    options_ok(o, dlg, de)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+    check(not os.path.exists(os.path.join(HOME, "Nowhere")), "no folder made for the refused one")
+    cli("repo-add", "Travel")
+    repos = [l.split("\t") for l in cli("repos").splitlines()]
+    travel = next(r for r in repos if r[1] == "Travel")
+    check(os.path.dirname(travel[2]) == elsewhere, "the new repository in the new folder: %r" % travel)
+    check(os.path.dirname(repos[0][2]) == os.path.join(HOME, "Ordika"), "the first one stays: %r" % repos[0])
+    check(upcoming_titles() == ["Call the plumber"], "7 days kept: %r" % upcoming_titles())
+
+    # After a restart: still German, the folder shown; then back to English.
+    o = Ordika()
+    unlock(o)
+    check_language(o, de)
+    tags, _ = o.trees()
+    o.row(tags, "Travel")
+    dlg = options(o, de)
+    check(o.wait("text", S(313, de), within=dlg).text == elsewhere, "the folder shown after a restart")
+    choose(o, dlg, S(224, de), S(225, de).split("\n")[0])
+    options_ok(o, dlg, de)
+    check_language(o, 0)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    o = Ordika()
+    unlock(o)
+    check_language(o, 0)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -1513,6 +1668,7 @@ JOURNEYS = {
     "move_due": journey_move_due,
     "master_password": journey_master_password,
     "repo_password": journey_repo_password,
+    "options": journey_options,
 }
 
 
