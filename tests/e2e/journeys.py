@@ -683,9 +683,9 @@ def top_dialog(o, not_this=None):
     return d
 
 
-def item_line(title):
+def item_line(title, env=None):
     """The tool's line for the item with the title, or None."""
-    for line in cli("items").splitlines():
+    for line in cli("items", env=env).splitlines():
         parts = line.split("\t")
         if len(parts) >= 5 and parts[4] == title:
             return parts
@@ -1063,8 +1063,9 @@ def repo_row_menu(o, manager, name, item):
     o.wait("menu item", S(item)).click()
 
 
-def edit_title(o, work, old, new):
-    """Opens the item's editor from its row with Return and saves a new title."""
+def edit_title(o, work, old, new, env=None):
+    """Opens the item's editor from its row with Return and saves a new title
+    (env: the tool's environment for the check)."""
     frame = o.main_frame()
     point_at(frame)
     tags, items = o.trees()
@@ -1078,7 +1079,7 @@ def edit_title(o, work, old, new):
     rawinput.pressKey("Return")
     wait_for(lambda: editor.dead or not editor.showing, "the editor saved")
     point_at(o.main_frame())
-    wait_for(lambda: item_line(new), "%r stored" % new)
+    wait_for(lambda: item_line(new, env), "%r stored" % new)
 
 
 def sync_with_conflict(o, button):
@@ -1378,6 +1379,10 @@ def journey_master_password():
     answer(o, message_with(o, S(251)), 26)
     check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a differing confirmation changes nothing")
 
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    repo_pw = shown_repo_password(o, manager, S(32))
+    answer(o, manager, 28)
     menu_command(o, 51, 246)
     prompt_answer(o, 22, PASSWORD)
     prompt_answer(o, 246, NEW_PASSWORD)
@@ -1385,6 +1390,18 @@ def journey_master_password():
     point_at(o.main_frame())
     wait_for(lambda: opens_with(NEW_PASSWORD), "the new master password stored")
     check(not opens_with(PASSWORD), "the old master password refused by the tool")
+
+    # In the same run: the new password is the current one, the repository
+    # keeps its password and the window keeps storing.
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, NEW_PASSWORD)
+    answer(o, o.prompt(246), 27)
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password kept")
+    answer(o, manager, 28)
+    new = {"ORDIKA_PASSWORD": NEW_PASSWORD}
+    edit_title(o, work, "Call the plumber", "Call the plumber today", env=new)
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
 
@@ -1396,15 +1413,20 @@ def journey_master_password():
     o.type_password(NEW_PASSWORD)
     tags, items = o.trees()
     o.row(tags, work[4]).click()
-    for title in ("Shopping list", "Webmail", "Call the plumber"):
+    for title in ("Shopping list", "Webmail", "Call the plumber today"):
         o.row(items, title)
     o.row(items, "Webmail").click()
     wait_for(lambda: "mail.example.org" in o.detail_text(), "the key readable")
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password after a restart")
+    answer(o, manager, 28)
+    point_at(o.main_frame())
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
-    new = {"ORDIKA_PASSWORD": NEW_PASSWORD}
     listed = cli("items", "tag:" + work[0], env=new)
-    check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber")), "all items kept: %s" % listed)
+    check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber today")),
+          "all items kept: %s" % listed)
     check("s3cret-Pa55".encode().hex() in cli("show", ids["key"], env=new), "the key's password readable")
     check("bread" in cli("show", ids["note"], env=new), "the note's body readable")
     check(PASSWORD not in log_text() and NEW_PASSWORD not in log_text(), "no password in the log")
