@@ -1468,6 +1468,16 @@ def journey_repo_password():
     old = shown_repo_password(o, manager, S(32))
     check(old and old != NEW_REPO_PASSWORD, "a generated password to start with")
 
+    # Cancelled, the dialog changes nothing.
+    repo_row_menu(o, manager, S(32), 244)
+    dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
+    point_at(dlg)
+    fill_entry(o, dlg, S(241), NEW_REPO_PASSWORD, "password text")
+    answer(o, dlg, 27)
+    point_at(manager)
+    check(shown_repo_password(o, manager, S(32)) == old, "the password kept after a cancel")
+    check(first_block(path) == before, "the file untouched by a cancel")
+
     repo_row_menu(o, manager, S(32), 244)
     dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
     point_at(dlg)
