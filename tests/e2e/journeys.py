@@ -1448,6 +1448,13 @@ def shown_repo_password(o, manager, name):
     return labels[0]
 
 
+def undo_item(o):
+    """The Edit menu's undo item, read without opening the menu."""
+    undo = o.wait("menu", S(52)).children[0]
+    check(undo.name == S(54), "the first Edit item is undo: %r" % undo.name)
+    return undo
+
+
 def first_block(path):
     with open(os.path.join(path, "data"), "rb") as f:
         return f.read(1024)
@@ -1460,9 +1467,11 @@ def journey_repo_password():
     it still mounts under the new password with every item readable."""
     _, work, ids = seed_profile()
     path = cli("repos").splitlines()[0].split("\t")[2]
-    before = first_block(path)
     o = Ordika()
     unlock(o)
+    edit_title(o, work, "Call the plumber", "Call the plumber soon")
+    wait_for(lambda: undo_item(o).sensitive, "undo sensitive after the edit")
+    before = first_block(path)
     menu_command(o, 51, 275)
     manager = top_dialog(o)
     old = shown_repo_password(o, manager, S(32))
@@ -1495,8 +1504,16 @@ def journey_repo_password():
     answer(o, manager, 28)
     check(first_block(path) != before, "the file re-encoded")
 
+    # The change began a new history: the edit before it is no undo step.
+    point_at(o.main_frame())
+    wait_for(lambda: not undo_item(o).sensitive, "undo insensitive after the change")
+    rawinput.keyCombo("<Control>z")
+    time.sleep(1.0)
+    check(item_line("Call the plumber soon"), "Ctrl+Z takes nothing back after the change")
+    check(not [d for d in o.app.children if d.roleName in ("dialog", "alert") and d.showing], "no message")
+
     # The window remounted the repository: it lists and stores as before.
-    edit_title(o, work, "Call the plumber", "Call the plumber today")
+    edit_title(o, work, "Call the plumber soon", "Call the plumber today")
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
 
