@@ -1625,11 +1625,26 @@ def journey_options():
     dlg = wait_for(lambda: o.find("dialog", S(184)), "the options dialog from the menu")
     point_at(dlg)
     answer(o, dlg, 27)
+    # A choice cancelled changes nothing.
+    dlg = options(o)
+    choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
+    answer(o, dlg, 27)
+    point_at(o.main_frame())
+    check_language(o, 0)
     dlg = options(o)
     choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
     options_ok(o, dlg)
     check_language(o, GERMAN)
     de = GERMAN
+    # The popup menus built at the start follow too.
+    tags, _ = o.trees()
+    o.row(tags, work[4]).click(button=3)
+    o.wait("menu", S(78, de))
+    o.wait("menu", S(79, de))
+    o.close_menu(S(89, de))
+    [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0].click(button=3)
+    o.wait("menu item", S(102, de))
+    o.close_menu(S(97, de))
 
     # The upcoming list, shown in the first row of the tag tree.
     tags, items = o.trees()
