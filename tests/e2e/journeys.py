@@ -683,9 +683,9 @@ def top_dialog(o, not_this=None):
     return d
 
 
-def item_line(title):
+def item_line(title, env=None):
     """The tool's line for the item with the title, or None."""
-    for line in cli("items").splitlines():
+    for line in cli("items", env=env).splitlines():
         parts = line.split("\t")
         if len(parts) >= 5 and parts[4] == title:
             return parts
@@ -1063,8 +1063,9 @@ def repo_row_menu(o, manager, name, item):
     o.wait("menu item", S(item)).click()
 
 
-def edit_title(o, work, old, new):
-    """Opens the item's editor from its row with Return and saves a new title."""
+def edit_title(o, work, old, new, env=None):
+    """Opens the item's editor from its row with Return and saves a new title
+    (env: the tool's environment for the check)."""
     frame = o.main_frame()
     point_at(frame)
     tags, items = o.trees()
@@ -1078,7 +1079,7 @@ def edit_title(o, work, old, new):
     rawinput.pressKey("Return")
     wait_for(lambda: editor.dead or not editor.showing, "the editor saved")
     point_at(o.main_frame())
-    wait_for(lambda: item_line(new), "%r stored" % new)
+    wait_for(lambda: item_line(new, env), "%r stored" % new)
 
 
 def sync_with_conflict(o, button):
@@ -1325,6 +1326,390 @@ def journey_move_due():
     check(due(later) == "2039-05-01 16:45" and due(ids["task"]) == moved, "the dues stored")
 
 
+# --- Passwords and options ---------------------------------------------------
+
+NEW_PASSWORD = "Fresh7Lantern7Orbit"
+
+
+def prompt_answer(o, headline, text, accepted=True):
+    """Types the text into the prompt showing the headline and presses
+    Return; an unacceptable text leaves the prompt open with OK insensitive."""
+    dlg = o.prompt(headline)
+    point_at(dlg)
+    entry = o.wait("password text", within=dlg)
+    entry.click()
+    rawinput.keyCombo("<Control>a")
+    rawinput.typeText(text)
+    wait_for(lambda: len(entry.text or "") == len(text), "%d characters typed" % len(text))
+    rawinput.pressKey("Return")
+    if accepted:
+        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %d to close" % headline)
+        return None
+    time.sleep(0.5)
+    check(dlg.showing, "the prompt %d stays for a weak password" % headline)
+    check(not o.find("push button", S(26), within=dlg).sensitive, "OK insensitive for a weak password")
+    return dlg
+
+
+def opens_with(password):
+    """The tool opens the profile with this master password."""
+    r = subprocess.run([CLI, "items"], env=dict(os.environ, ORDIKA_PASSWORD=password), capture_output=True,
+                       text=True, timeout=60)
+    return r.returncode == 0
+
+
+def journey_master_password():
+    """The master password changed from the File menu: a wrong current
+    password and a confirmation that differs each change nothing; the real
+    change holds after a restart, where the old password is refused and
+    everything is still there."""
+    _, work, ids = seed_profile()
+    o = Ordika()
+    unlock(o)
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, "not the password")
+    answer(o, message_with(o, S(250)), 26)
+    check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a wrong current password changes nothing")
+
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, PASSWORD)
+    prompt_answer(o, 246, "short", accepted=False)
+    prompt_answer(o, 246, NEW_PASSWORD)
+    prompt_answer(o, 243, NEW_PASSWORD + "x")
+    answer(o, message_with(o, S(251)), 26)
+    check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a differing confirmation changes nothing")
+
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    repo_pw = shown_repo_password(o, manager, S(32))
+    answer(o, manager, 28)
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, PASSWORD)
+    prompt_answer(o, 246, NEW_PASSWORD)
+    prompt_answer(o, 243, NEW_PASSWORD)
+    point_at(o.main_frame())
+    wait_for(lambda: opens_with(NEW_PASSWORD), "the new master password stored")
+    check(not opens_with(PASSWORD), "the old master password refused by the tool")
+
+    # In the same run: the new password is the current one, the repository
+    # keeps its password and the window keeps storing.
+    menu_command(o, 51, 246)
+    prompt_answer(o, 22, NEW_PASSWORD)
+    answer(o, o.prompt(246), 27)
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password kept")
+    answer(o, manager, 28)
+    new = {"ORDIKA_PASSWORD": NEW_PASSWORD}
+    edit_title(o, work, "Call the plumber", "Call the plumber today", env=new)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+    o = Ordika()
+    o.type_password(PASSWORD)
+    box = o.wait("alert")
+    o.wait("push button", S(26), within=box).click()
+    o.gone("alert")
+    o.type_password(NEW_PASSWORD)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    for title in ("Shopping list", "Webmail", "Call the plumber today"):
+        o.row(items, title)
+    o.row(items, "Webmail").click()
+    wait_for(lambda: "mail.example.org" in o.detail_text(), "the key readable")
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password after a restart")
+    answer(o, manager, 28)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    listed = cli("items", "tag:" + work[0], env=new)
+    check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber today")),
+          "all items kept: %s" % listed)
+    check("s3cret-Pa55".encode().hex() in cli("show", ids["key"], env=new), "the key's password readable")
+    check("bread" in cli("show", ids["note"], env=new), "the note's body readable")
+    check(PASSWORD not in log_text() and NEW_PASSWORD not in log_text(), "no password in the log")
+
+
+NEW_REPO_PASSWORD = "Blue-Harbour-42-Quiet-Lamp"
+
+
+def shown_repo_password(o, manager, name):
+    """The password the manager's "show password" displays for the row."""
+    repo_row_menu(o, manager, name, 266)
+    shown = wait_for(lambda: o.find("dialog", S(241)), "the repository password")
+    point_at(shown)
+    labels = [l.name for l in shown.findChildren(GenericPredicate(roleName="label"))
+              if l.showing and l.name and l.name not in (S(72), S(28))]
+    answer(o, shown, 28)
+    point_at(manager)
+    check(len(labels) == 1, "one password shown: %d" % len(labels))
+    return labels[0]
+
+
+def undo_item(o):
+    """The Edit menu's undo item, read without opening the menu."""
+    undo = o.wait("menu", S(52)).children[0]
+    check(undo.name == S(54), "the first Edit item is undo: %r" % undo.name)
+    return undo
+
+
+def first_block(path):
+    with open(os.path.join(path, "data"), "rb") as f:
+        return f.read(1024)
+
+
+def journey_repo_password():
+    """A repository's password changed from its row in the repository
+    manager: a weak one is not taken, "show password" then shows the new
+    one, the window keeps working on the repository, and after a restart
+    it still mounts under the new password with every item readable."""
+    _, work, ids = seed_profile()
+    path = cli("repos").splitlines()[0].split("\t")[2]
+    o = Ordika()
+    unlock(o)
+    edit_title(o, work, "Call the plumber", "Call the plumber soon")
+    wait_for(lambda: undo_item(o).sensitive, "undo sensitive after the edit")
+    before = first_block(path)
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    old = shown_repo_password(o, manager, S(32))
+    check(old and old != NEW_REPO_PASSWORD, "a generated password to start with")
+
+    # Cancelled, the dialog changes nothing.
+    repo_row_menu(o, manager, S(32), 244)
+    dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
+    point_at(dlg)
+    fill_entry(o, dlg, S(241), NEW_REPO_PASSWORD, "password text")
+    answer(o, dlg, 27)
+    point_at(manager)
+    check(shown_repo_password(o, manager, S(32)) == old, "the password kept after a cancel")
+    check(first_block(path) == before, "the file untouched by a cancel")
+
+    repo_row_menu(o, manager, S(32), 244)
+    dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
+    point_at(dlg)
+    ok = o.wait("push button", S(26), within=dlg)
+    fill_entry(o, dlg, S(241), "Short-Pass-1", "password text")
+    wait_for(lambda: not ok.sensitive, "OK insensitive for a weak password")
+    fill_entry(o, dlg, S(241), NEW_REPO_PASSWORD, "password text")
+    wait_for(lambda: ok.sensitive, "OK sensitive for a strong password")
+    o.wait("push button", S(284), within=dlg).click()
+    entry = o.wait("text", S(241), within=dlg)
+    check(entry.text == NEW_REPO_PASSWORD, "the typed password shown: %r" % entry.text)
+    answer(o, dlg, 26)
+    point_at(manager)
+    check(shown_repo_password(o, manager, S(32)) == NEW_REPO_PASSWORD, "the new password shown")
+    answer(o, manager, 28)
+    check(first_block(path) != before, "the file re-encoded")
+
+    # The change began a new history: the edit before it is no undo step.
+    point_at(o.main_frame())
+    wait_for(lambda: not undo_item(o).sensitive, "undo insensitive after the change")
+    rawinput.keyCombo("<Control>z")
+    time.sleep(1.0)
+    check(item_line("Call the plumber soon"), "Ctrl+Z takes nothing back after the change")
+    check(not [d for d in o.app.children if d.roleName in ("dialog", "alert") and d.showing], "no message")
+
+    # The window remounted the repository: it lists and stores as before.
+    edit_title(o, work, "Call the plumber soon", "Call the plumber today")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+    o = Ordika()
+    unlock(o)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    for title in ("Shopping list", "Webmail", "Call the plumber today"):
+        o.row(items, title)
+    o.row(items, "Shopping list").click()
+    wait_for(lambda: "bread" in o.detail_text(), "the note readable")
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == NEW_REPO_PASSWORD, "the new password after a restart")
+    answer(o, manager, 28)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(cli("repos").splitlines()[0].split("\t")[4] == "em", "enabled and mounted: %r" % cli("repos"))
+    listed = cli("items", "tag:" + work[0])
+    check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber today")), "all items: %s" % listed)
+    check("s3cret-Pa55".encode().hex() in cli("show", ids["key"]), "the key's password readable")
+    check("bread" in cli("show", ids["note"]), "the note's body readable")
+    check(NEW_REPO_PASSWORD not in log_text() and old not in log_text(), "no repository password in the log")
+
+
+# The menu bar: each menu's label and its items' labels, separators left out
+# (completed tasks shown and hidden repositories not: the default labels of
+# their toggles).
+MENU_BAR = [
+    (51, [315, 245, 246, 275, 255, 183]),
+    (52, [54, 55, 56, 57, 58, 59, 60, 61, 264, 265, 383, 287, 288, 181]),
+    (53, [326, 327, 182]),
+]
+GERMAN = 3
+
+
+def menu_bar_labels(o):
+    """The menus and their items as read from the accessibility tree, no
+    menu opened."""
+    bar = o.wait("menu bar", within=o.main_frame())
+    return [(m.name, [c.name for c in m.children if c.roleName == "menu item"])
+            for m in bar.children if m.roleName == "menu"]
+
+
+def check_language(o, lang):
+    want = [(S(m, lang), [S(i, lang) for i in items]) for m, items in MENU_BAR]
+    got = []
+
+    def same():
+        got[:] = menu_bar_labels(o)
+        return got == want
+    try:
+        wait_for(same, "the menus in language %d" % lang, timeout=10)
+    except Failure:
+        raise Failure("the menus in language %d: %r, expected %r" % (lang, got, want))
+    frame = o.main_frame()
+    check(frame.name == S(307, lang), "the window title %r" % frame.name)
+    o.wait("push button", S(184, lang), within=frame)
+    tags, _ = o.trees()
+    check(any(c.showing and (c.name or "").startswith(S(38, lang))
+              for c in tags.findChildren(GenericPredicate(roleName="table cell"))), "the list row relabelled")
+
+
+def choose(o, dlg, combo_name, entry):
+    """Picks the combo box's entry from its popup with the pointer."""
+    o.wait("combo box", combo_name, within=dlg).click()
+    o.wait("menu item", entry).click()
+    o.gone("menu item", entry)
+    point_at(dlg)
+
+
+def options(o, lang=0):
+    point_at(o.main_frame())
+    o.wait("push button", S(184, lang), within=o.main_frame()).click()
+    dlg = wait_for(lambda: o.find("dialog", S(184, lang)), "the options dialog")
+    point_at(dlg)
+    return dlg
+
+
+def options_ok(o, dlg, lang=0):
+    o.wait("push button", S(26, lang), within=dlg).click()
+    wait_for(lambda: dlg.dead or not dlg.showing, "the options dialog closed")
+    point_at(o.main_frame())
+
+
+def upcoming_titles():
+    return [p[4] for p in (l.split("\t") for l in cli("items", "upcoming").splitlines()) if len(p) >= 5]
+
+
+def journey_options():
+    """The options dialog: the language relabels every menu and menu item,
+    holds after a restart, and goes back; more upcoming days bring a later
+    event into the upcoming list and fewer take it out again; a folder that
+    does not exist is refused as the repository folder, an existing one is
+    where the next repository goes, and the dialog shows it after a restart."""
+    _, work, _ = seed_profile()
+    later = time.strftime("%Y-%m-%d", time.localtime(time.time() + 10 * 86400))
+    cli("add", "event", work[0], "--title", "Dentist in ten days", "--due", later + " 12:00", "--end", later + " 13:00")
+    check(upcoming_titles() == ["Call the plumber"], "the default upcoming days: %r" % upcoming_titles())
+    elsewhere = os.path.join(HOME, "Elsewhere")
+    os.makedirs(elsewhere)
+    o = Ordika()
+    unlock(o)
+    check_language(o, 0)
+
+    # The toolbar button opens the dialog; its menu twin sits in the Edit menu.
+    menu_command(o, 52, 181)
+    dlg = wait_for(lambda: o.find("dialog", S(184)), "the options dialog from the menu")
+    point_at(dlg)
+    answer(o, dlg, 27)
+    # A choice cancelled changes nothing.
+    dlg = options(o)
+    choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
+    answer(o, dlg, 27)
+    point_at(o.main_frame())
+    check_language(o, 0)
+    dlg = options(o)
+    choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
+    options_ok(o, dlg)
+    check_language(o, GERMAN)
+    de = GERMAN
+    # The popup menus built at the start follow too.
+    tags, _ = o.trees()
+    o.row(tags, work[4]).click(button=3)
+    o.wait("menu", S(78, de))
+    o.wait("menu", S(79, de))
+    o.close_menu(S(89, de))
+    [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0].click(button=3)
+    o.wait("menu item", S(102, de))
+    o.close_menu(S(97, de))
+
+    # The upcoming list, shown in the first row of the tag tree.
+    tags, items = o.trees()
+
+    def listed(title):
+        return any(c.showing and c.name == title for c in o.trees()[1].findChildren(
+            GenericPredicate(roleName="table cell")))
+    first = [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0]
+    first.click()
+    o.row(items, "Call the plumber")
+    check(not listed("Dentist in ten days"), "ten days ahead not upcoming in five days")
+    dlg = options(o, de)
+    choose(o, dlg, S(231, de), S(232, de).split("\n")[7])
+    options_ok(o, dlg, de)
+    o.row(o.trees()[1], "Dentist in ten days")
+    check(upcoming_titles() == ["Call the plumber", "Dentist in ten days"], "14 days stored: %r" % upcoming_titles())
+    dlg = options(o, de)
+    choose(o, dlg, S(231, de), S(232, de).split("\n")[5])
+    options_ok(o, dlg, de)
+    wait_for(lambda: not listed("Dentist in ten days"), "ten days ahead gone from seven upcoming days")
+    check(listed("Call the plumber"), "the task stays upcoming")
+    check(upcoming_titles() == ["Call the plumber"], "7 days stored: %r" % upcoming_titles())
+
+    # The repository folder: one that does not exist is refused and the
+    # dialog stays; an existing one is taken.
+    dlg = options(o, de)
+    fill_entry(o, dlg, S(313, de), os.path.join(HOME, "Nowhere"))
+    o.wait("push button", S(26, de), within=dlg).click()
+    refused = message_with(o, S(293, de))
+    o.wait("push button", S(26, de), within=refused).click()
+    wait_for(lambda: refused.dead or not refused.showing, "the refusal answered")
+    check(dlg.showing, "the options dialog stays after a refused folder")
+    point_at(dlg)
+    fill_entry(o, dlg, S(313, de), elsewhere)
+    options_ok(o, dlg, de)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
+    check(not os.path.exists(os.path.join(HOME, "Nowhere")), "no folder made for the refused one")
+    cli("repo-add", "Travel")
+    repos = [l.split("\t") for l in cli("repos").splitlines()]
+    travel = next(r for r in repos if r[1] == "Travel")
+    check(os.path.dirname(travel[2]) == elsewhere, "the new repository in the new folder: %r" % travel)
+    check(os.path.dirname(repos[0][2]) == os.path.join(HOME, "Ordika"), "the first one stays: %r" % repos[0])
+    check(upcoming_titles() == ["Call the plumber"], "7 days kept: %r" % upcoming_titles())
+
+    # After a restart: still German, the folder shown; then back to English.
+    o = Ordika()
+    unlock(o)
+    check_language(o, de)
+    tags, _ = o.trees()
+    o.row(tags, "Travel")
+    dlg = options(o, de)
+    check(o.wait("text", S(313, de), within=dlg).text == elsewhere, "the folder shown after a restart")
+    choose(o, dlg, S(224, de), S(225, de).split("\n")[0])
+    options_ok(o, dlg, de)
+    check_language(o, 0)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    o = Ordika()
+    unlock(o)
+    check_language(o, 0)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+
 JOURNEYS = {
     "first_start": journey_first_start,
     "wrong_password": journey_wrong_password,
@@ -1345,6 +1730,9 @@ JOURNEYS = {
     "export_reimport": journey_export_reimport,
     "paste_between": journey_paste_between,
     "move_due": journey_move_due,
+    "master_password": journey_master_password,
+    "repo_password": journey_repo_password,
+    "options": journey_options,
 }
 
 
