@@ -92,15 +92,11 @@ bool options_dialog(const std::function<void()>& relabel) {
   GtkWidget* grid = form_grid_new();
   GtkWidget* language = combo_from_list(ui_string(225), s.language >= 0 && s.language < LANGUAGES ? s.language : 0);
   gtk_widget_set_name(language, "language");
-  gtk_widget_set_name(language, "language");
-  gtk_widget_set_name(language, "language");
   form_row(grid, 0, 224, language);
   GtkWidget* alert = gtk_check_button_new();
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(alert), s.new_reminders_alert != 0);
   form_row(grid, 1, 230, alert);
   GtkWidget* upcoming = combo_from_list(ui_string(232), list_index(kUpcomingDays, s.upcoming_days));
-  gtk_widget_set_name(upcoming, "upcoming");
-  gtk_widget_set_name(upcoming, "upcoming");
   gtk_widget_set_name(upcoming, "upcoming");
   form_row(grid, 2, 231, upcoming);
   std::string old_root = setting_get(config_db(), "repo_root");
@@ -115,8 +111,6 @@ bool options_dialog(const std::function<void()>& relabel) {
 
   GtkWidget* grid2 = form_grid_new();
   GtkWidget* idle = combo_from_list(ui_string(234), list_index(kIdleMinutes, s.idle_timeout));
-  gtk_widget_set_name(idle, "idle");
-  gtk_widget_set_name(idle, "idle");
   gtk_widget_set_name(idle, "idle");
   form_row(grid2, 0, 233, idle);
   GtkWidget* idle_unit = count_unit_label_new(350, list_value(kIdleMinutes, idle));
