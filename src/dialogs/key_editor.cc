@@ -143,14 +143,16 @@ void key_gather(Editor*, void* st, ItemForm* form) {
 bool key_valid(Editor*, void* st) { return date_picker_text_valid(static_cast<KeySection*>(st)->expiry); }
 
 // A stored body with missing lines, or a key stored without its due time,
-// is what the editor shows, not a change.
+// is what the editor shows, not a change; so is the empty body of a new key,
+// which the fields give back as empty lines.
 void key_shown(Editor* ed, void* st) {
-  auto* k = static_cast<KeySection*>(st);
-  if (ed->slot < 0) return;
+  if (ed->slot < 0) {
+    key_gather(ed, st, &ed->baseline);
+    return;
+  }
   KeyBody key = key_form_read(ed->baseline.body);
   key_form_apply(key, &ed->baseline);
   OPENSSL_cleanse(key.password.data(), key.password.size());
-  (void)k;
 }
 
 void key_saved_new(Editor*, void* st) {

@@ -121,6 +121,8 @@ void password_row_init(PasswordRow* r) {
   GtkWidget* generate = button_new(267);
   r->show = button_new(284);
   r->box = button_row({r->entry, generate, r->show});
+  // The entry takes the row's width, the buttons stay at its end.
+  gtk_box_set_child_packing(GTK_BOX(r->box), r->entry, TRUE, TRUE, 0, GTK_PACK_START);
   g_signal_connect(generate, "clicked", G_CALLBACK(on_generate_clicked), r);
   g_signal_connect(r->show, "clicked", G_CALLBACK(on_show_clicked), r);
 }
@@ -154,6 +156,9 @@ void new_repository(Manager* m) {
   gtk_window_set_default_size(GTK_WINDOW(n.dialog), 400, -1);
   GtkWidget* grid = form_grid_new();
   GtkWidget* intro = form_label_new(249);
+  // The password rules wrap instead of widening the dialog to one long line.
+  gtk_label_set_line_wrap(GTK_LABEL(intro), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(intro), 60);
   gtk_widget_set_margin_top(intro, 10);
   gtk_widget_set_margin_bottom(intro, 10);
   gtk_grid_attach(GTK_GRID(grid), intro, 0, 0, 2, 1);
@@ -464,6 +469,9 @@ void on_change_password(GtkMenuItem*, gpointer p) {
   gtk_window_set_default_size(GTK_WINDOW(d), 320, -1);
   GtkWidget* grid = form_grid_new();
   GtkWidget* intro = form_label_new(249);
+  // The password rules wrap instead of widening the dialog to one long line.
+  gtk_label_set_line_wrap(GTK_LABEL(intro), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(intro), 60);
   gtk_widget_set_margin_top(intro, 10);
   gtk_widget_set_margin_bottom(intro, 10);
   gtk_grid_attach(GTK_GRID(grid), intro, 0, 0, 1, 1);
@@ -622,7 +630,13 @@ void repo_manager() {
   gtk_widget_set_halign(lock, GTK_ALIGN_CENTER);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(lock), locked);
   gtk_box_pack_start(GTK_BOX(box), lock, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(box), gtk_label_new(ui_string(37)), FALSE, FALSE, 0);
+  // The hint wraps: on one line, longer translations stretch the dialog
+  // past a small screen.
+  GtkWidget* hint = gtk_label_new(ui_string(37));
+  gtk_label_set_line_wrap(GTK_LABEL(hint), TRUE);
+  gtk_label_set_justify(GTK_LABEL(hint), GTK_JUSTIFY_CENTER);
+  gtk_label_set_max_width_chars(GTK_LABEL(hint), 80);
+  gtk_box_pack_start(GTK_BOX(box), hint, FALSE, FALSE, 0);
 
   m.store = gtk_list_store_new(N_COLS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN, G_TYPE_BOOLEAN,
                                G_TYPE_INT);

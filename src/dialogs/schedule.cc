@@ -23,14 +23,31 @@ void reminder_sensitivity(ReminderBox* r) {
 
 void on_reminder_toggled(GtkToggleButton*, gpointer p) { reminder_sensitivity(static_cast<ReminderBox*>(p)); }
 
+// The unit words read with the count beside them ("1 hour", "2 hours"), in
+// each language's plural forms; the combo's rows are relabelled in place so
+// the chosen unit stays chosen.
+void reminder_units_follow_count(ReminderBox* r) {
+  static const int kUnitIds[4] = {397, 398, 399, 400};  // minute, hour, day, week
+  long long n = std::strtoll(gtk_entry_get_text(GTK_ENTRY(r->count)), nullptr, 10);
+  GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(r->unit));
+  GtkTreeIter it;
+  int i = 0;
+  for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok && i < 4; ok = gtk_tree_model_iter_next(model, &it), i++)
+    gtk_list_store_set(GTK_LIST_STORE(model), &it, 0, ui_plural(kUnitIds[i], n).c_str(), -1);
+}
+
+void on_reminder_count_changed(GtkEditable*, gpointer p) { reminder_units_follow_count(static_cast<ReminderBox*>(p)); }
+
 void* reminder_build(Editor*, GtkWidget* grid, int* row) {
   auto* r = new ReminderBox;
   r->check = gtk_check_button_new();
   r->count = numeric_entry_new(3);
   r->unit = combo_from_list(ui_string(188), 0);
+  reminder_units_follow_count(r);
   set_accessible_name(r->check, 125);
   form_row(grid, (*row)++, 125, button_row({r->check, r->count, r->unit}));
   g_signal_connect(r->check, "toggled", G_CALLBACK(on_reminder_toggled), r);
+  g_signal_connect(r->count, "changed", G_CALLBACK(on_reminder_count_changed), r);
   return r;
 }
 

@@ -566,16 +566,24 @@ LANGS = ["en", "fr", "es", "de", "ru"]
 LOCALES = {"en": "C.UTF-8", "fr": "fr_FR.UTF-8", "es": "es_ES.UTF-8", "de": "de_DE.UTF-8", "ru": "ru_RU.UTF-8"}
 
 
-def journey_screenshots():
-    locdir = os.path.join(HOME, "locale")
-    os.makedirs(locdir, exist_ok=True)
-    for lang in LANGS:
-        loc = LOCALES[lang]
-        env = {"LC_ALL": loc, "LANG": loc}
-        if lang != "en":
+def locale_env(lang):
+    """The environment that runs the program in the language, its locale
+    compiled into HOME when the system does not have it."""
+    loc = LOCALES[lang]
+    env = {"LC_ALL": loc, "LANG": loc}
+    if lang != "en":
+        locdir = os.path.join(HOME, "locale")
+        os.makedirs(locdir, exist_ok=True)
+        if not os.path.isdir(os.path.join(locdir, loc)):
             subprocess.run(["localedef", "-i", loc.split(".")[0], "-f", "UTF-8", os.path.join(locdir, loc)],
                            check=False, capture_output=True)
-            env["LOCPATH"] = locdir
+        env["LOCPATH"] = locdir
+    return env
+
+
+def journey_screenshots():
+    for lang in LANGS:
+        env = locale_env(lang)
         # A profile made in that language, so its settings name it too.
         profile = "shot-" + lang
         _, work, _ = seed_profile(profile, env)
@@ -592,6 +600,187 @@ def journey_screenshots():
         o.screenshot("screenshot-%s.png" % lang)
         rawinput.keyCombo("<Control>q")
         check(o.wait_exit() == 0, "exit status")
+
+
+# --- Every dialog in every language, for review ------------------------------
+
+class DialogTour:
+    """Opens dialogs of a running window in its language and keeps a
+    screenshot of each; every title is checked against the string table."""
+
+    def __init__(self, o, lang):
+        self.o, self.lang, self.L = o, lang, LANGS.index(lang)
+        self.wrong_titles = []
+
+    def s(self, sid):
+        return S(sid, self.L)
+
+    def frame(self):
+        frame = self.o.main_frame()
+        point_at(frame)
+        return frame
+
+    def keys(self, combo):
+        self.frame()
+        rawinput.keyCombo(combo)
+        return top_dialog(self.o)
+
+    def menu(self, menu_id, item_id):
+        self.frame()
+        self.o.wait("menu", self.s(menu_id)).click()
+        self.o.wait("menu item", self.s(item_id)).click()
+        return top_dialog(self.o)
+
+    def popup(self, title, item_id):
+        tags, items = self.o.trees()
+        self.frame()
+        self.o.row(items, title).click(button=3)
+        self.o.wait("menu item", self.s(item_id)).click()
+        return top_dialog(self.o)
+
+    def button(self, dlg, label_id):
+        self.o.wait("push button", self.s(label_id), within=dlg).click()
+        return top_dialog(self.o, not_this=dlg)
+
+    def x_title(self, x, y, w, h):
+        """The window title (_NET_WM_NAME) of the mapped top-level window at
+        the dialog's place: a message box's accessible name is its kind."""
+        from Xlib import X, display
+        d = display.Display()
+        try:
+            utf8, net_name = d.intern_atom("UTF8_STRING"), d.intern_atom("_NET_WM_NAME")
+            for win in reversed(d.screen().root.query_tree().children):  # topmost first
+                try:
+                    if win.get_attributes().map_state != X.IsViewable:
+                        continue
+                    g = win.get_geometry()
+                    if (g.x, g.y, g.width, g.height) != (x, y, w, h):
+                        continue
+                    prop = win.get_full_property(net_name, utf8)
+                    return prop.value.decode("utf-8") if prop else None
+                except Exception:
+                    continue
+            return None
+        finally:
+            d.close()
+
+    def fill(self, dlg, label_id, text, role="text"):
+        entry = self.o.wait(role, self.s(label_id), within=dlg)
+        entry.click()
+        rawinput.keyCombo("<Control>a")
+        rawinput.typeText(text)
+        wait_for(lambda: entry.text == text or (role != "text" and len(entry.text or "") == len(text)),
+                 "%r typed" % text)
+
+    def shoot(self, name, dlg, title_id):
+        time.sleep(0.4)  # drawn after it was mapped
+        x, y = dlg.position
+        w, h = dlg.size
+        title = self.x_title(x, y, w, h)
+        if title != self.s(title_id):
+            self.wrong_titles.append("%s: %r, not %r" % (name, title, self.s(title_id)))
+        screen_shot(os.path.join(OUT, "dialog-%s-%s.png" % (self.lang, name)), max(x, 0), max(y, 0), w, h)
+
+    def escape(self, dlg, what):
+        point_at(dlg)
+        rawinput.pressKey("Escape")
+        wait_for(lambda: dlg.dead or not dlg.showing, "%s closed by Escape" % what, timeout=10)
+
+
+def journey_dialogs(lang):
+    """Each dialog opened from the keyboard or a menu, kept as a screenshot
+    (dialog-LANG-NAME.png) and closed with Escape, so nothing is stored."""
+    env = locale_env(lang)
+    _, work, ids = seed_profile(None, env)
+    cli("edit", ids["task"], "--title", "Call the plumber again", "--keep-history")
+    before = (cli("items"), cli("repos"))
+    o = Ordika(env=env, lang=LANGS.index(lang))
+    unlock(o)
+    t = DialogTour(o, lang)
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    o.row(items, "Shopping list").click()
+    wait_for(lambda: "bread" in o.detail_text(), "the note's detail")
+
+    def nested(open_parent, label_id):
+        """A dialog opened by a button of another: both are closed."""
+        def run():
+            parent = open_parent()
+            return [parent, t.button(parent, label_id)]
+        return run
+
+    def manager():
+        d = t.keys("<Control>o")
+        if o.find("label", t.s(22), within=d):  # the manager asks for the master password first
+            rawinput.typeText(PASSWORD)
+            rawinput.pressKey("Return")
+            wait_for(lambda: d.dead or not d.showing, "the master password taken")
+            d = top_dialog(o)
+        return d
+
+    # The progress of a sign-in to a server that takes the connection and
+    # never answers: it stays up until cancelled, and the failure it reports
+    # is closed with the form.
+    import socket
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(4)
+
+    def progress():
+        form = t.menu(51, 245)
+        t.fill(form, 371, "127.0.0.1:%d" % silent.getsockname()[1])
+        t.fill(form, 372, "7")
+        t.fill(form, 373, "tour")
+        t.fill(form, 374, "tour-password", "password text")
+        o.wait("push button", t.s(26), within=form).click()
+        bar = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing and d != form
+                                     and o.find("progress bar", within=d)), None), "the progress dialog")
+        point_at(bar)
+        return [form, bar]
+
+    def close_progress(dialogs):
+        form, bar = dialogs
+        t.escape(bar, "the progress")
+        t.escape(top_dialog(o, not_this=form), "the failure")  # the server could not be reached
+        t.escape(form, "the sign-in form")
+
+    # (name, title id, how to open: the dialogs it leaves open, innermost
+    # last; how to close them when Escape on each in turn does not)
+    tour = [
+        ("note", 136, lambda: t.keys("<Control><Shift>n")),
+        ("task", 158, lambda: t.keys("<Control><Shift>t")),
+        ("event", 159, lambda: t.keys("<Control><Shift>e")),
+        ("key", 263, lambda: t.keys("<Control><Shift>a")),
+        ("contact", 157, lambda: t.keys("<Control><Shift>c")),
+        ("password-generator", 241, nested(lambda: t.keys("<Control><Shift>a"), 267)),
+        ("set-tags", 71, lambda: t.popup("Shopping list", 384)),
+        ("history", 179, lambda: t.popup("Call the plumber again", 179)),
+        ("delete", 307, lambda: t.popup("Shopping list", 75)),
+        ("search", 177, lambda: t.keys("<Control>f")),
+        ("options", 184, lambda: t.menu(52, 181)),
+        ("repositories", 275, manager),
+        ("new-repository", 276, nested(manager, 33)),
+        ("account", 245, lambda: t.menu(51, 245)),
+        ("master-password", 307, lambda: t.menu(51, 246)),
+        ("about", 401, lambda: t.menu(53, 182)),
+        ("progress", 245, progress, close_progress),
+    ]
+    for name, title_id, open_dialogs, *close in tour:
+        opened = open_dialogs()
+        opened = opened if isinstance(opened, list) else [opened]
+        t.shoot(name, opened[-1], title_id)
+        if close:
+            close[0](opened)
+            continue
+        for d in reversed(opened):
+            t.escape(d, name)
+    silent.close()
+    t.frame()
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    check(not t.wrong_titles, "titles in %s: %s" % (lang, "; ".join(t.wrong_titles)))
+    check((cli("items"), cli("repos")) == before, "nothing stored by the tour")
+    check(not cli("account", "show", check_rc=False).strip(), "no account stored")
 
 
 def choose_in_file_chooser(o, title, path):
@@ -1734,6 +1923,8 @@ JOURNEYS = {
     "repo_password": journey_repo_password,
     "options": journey_options,
 }
+for _lang in LANGS:
+    JOURNEYS["dialogs_" + _lang] = (lambda lang: lambda: journey_dialogs(lang))(_lang)
 
 
 def main():

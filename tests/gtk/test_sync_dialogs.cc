@@ -514,10 +514,11 @@ TEST_F(SyncDialogs, UpdateCheckAndTheOfferWithoutInstalling) {
 }
 
 TEST_F(SyncDialogs, AboutBoxShowsTheVersionAndTheAccountState) {
-  std::string version, comments;
+  std::string version, comments, title;
   auto read_about = [&] {
     when_dialog([&](GtkWindow* w) {
       if (!GTK_IS_ABOUT_DIALOG(w)) return false;
+      title = gtk_window_get_title(w);
       version = gtk_about_dialog_get_version(GTK_ABOUT_DIALOG(w));
       comments = gtk_about_dialog_get_comments(GTK_ABOUT_DIALOG(w));
       gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CLOSE);
@@ -531,6 +532,11 @@ TEST_F(SyncDialogs, AboutBoxShowsTheVersionAndTheAccountState) {
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
   read_about();
   EXPECT_EQ(ui_string(15), comments);
+  // Its title is the table's in every language, not the toolkit's.
+  ASSERT_EQ(1, strings_set_language(3));
+  read_about();
+  strings_set_language(0);
+  EXPECT_EQ("Über Ordika", title);
 }
 
 TEST_F(SyncDialogs, ConflictSideWithoutAVersionShowsTheMissingText) {

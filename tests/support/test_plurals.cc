@@ -15,7 +15,7 @@ const char* const kLang[LANGUAGE_COUNT] = {"en", "fr", "es", "de", "ru"};
 const long long kGrid[] = {0, 1, 2, 3, 4, 5, 11, 12, 14, 21, 22, 25, 101, 111};
 
 // Ids whose text holds one plural form per line.
-const int kPluralIds[] = {346, 347, 348, 349, 350, 351, 352, 353, 354, 355, 356, 357, 358, 359, 360, 361, 390, 394};
+const int kPluralIds[] = {346, 347, 348, 349, 350, 351, 352, 353, 354, 355, 356, 357, 358, 359, 360, 361, 390, 394, 397, 398, 399, 400};
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

@@ -29,7 +29,7 @@ const std::map<int, std::string> kConversions = {
 };
 
 // Plural texts: one form per line, as many as the language has.
-bool is_plural(int id) { return (id >= 346 && id <= 361) || id == 390 || id == 394; }
+bool is_plural(int id) { return (id >= 346 && id <= 361) || id == 390 || id == 394 || (id >= 397 && id <= 400); }
 
 // List texts: one entry per line, and how many entries their users expect.
 // 186 covers every interval a rule can hold (interval_minus_one 0..127).
@@ -79,7 +79,7 @@ const std::set<std::pair<int, int>> kSameAsEnglish = {
     {134, 3}, {222, 3},                      // Name
     {147, 3},                                // Region
     {259, 3},                                // Server
-    {350, 1}, {360, 1},                      // minute, occurrence
+    {350, 1}, {360, 1}, {397, 1},            // minute, occurrence
 };
 
 class StringsTest : public ::testing::Test {

@@ -70,7 +70,7 @@ TEST_F(ErrorTextTest, CodeWordsAndSentencesFollowTheLanguage) {
   EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "Servername nicht gefunden (DNS)");
   EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), ui_string(366));
   EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
-  EXPECT_STREQ(extra_text(EXTRA_SYNC_NOT_ON_SERVER), "Die Ablage ist nicht auf dem Server.");
+  EXPECT_STREQ(extra_text(EXTRA_SYNC_NOT_ON_SERVER), "Die Sammlung ist nicht auf dem Server.");
   for (int lang = 1; lang < LANGUAGE_COUNT; lang++) {
     ASSERT_EQ(strings_set_language(lang), 1);
     for (int id = 0; id < EXTRA_TEXT_COUNT; id++) {
