@@ -112,6 +112,16 @@ void expand_single_repository(MainWindow* w) {
   gtk_tree_path_free(path);
 }
 
+// Screen readers announce the bars by these names when focus enters them.
+static void name_bars(MainWindow* w) {
+  const int ids[2] = {402, 403};
+  GtkWidget* bars[2] = {w->menubar, w->toolbar};
+  for (int i = 0; i < 2; i++) {
+    AtkObject* acc = bars[i] ? gtk_widget_get_accessible(bars[i]) : nullptr;
+    if (acc) atk_object_set_name(acc, ui_string_line(ids[i]).c_str());
+  }
+}
+
 MainWindow& main_window() {
   static MainWindow w;
   return w;
@@ -137,6 +147,7 @@ void main_window_create(MainWindow* w) {
   gtk_box_pack_start(GTK_BOX(box), w->menubar, FALSE, FALSE, 0);
   w->toolbar = toolbar_build(w);
   gtk_box_pack_start(GTK_BOX(box), w->toolbar, FALSE, FALSE, 0);
+  name_bars(w);
 
   w->hpaned = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
   gtk_box_pack_start(GTK_BOX(box), w->hpaned, TRUE, TRUE, 0);
@@ -178,6 +189,7 @@ void main_window_create(MainWindow* w) {
 
 void main_window_relabel(MainWindow* w) {
   commands_relabel(w);
+  name_bars(w);
   tag_tree_relabel(w->tags);
   int shown = w->list_type_shown;
   w->list_type_shown = -1;

@@ -243,6 +243,9 @@ TEST_F(Window, RelabelAfterALanguageChange) {
   EXPECT_EQ(std::string(gtk_menu_item_get_label(GTK_MENU_ITEM(menus->data))), ui_string_in(3, 51));
   g_list_free(menus);
   EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), ui_string_in(3, 307));
+  // And the names a screen reader gives the two bars.
+  EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.menubar)), ui_string_in(3, 402));
+  EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.toolbar)), ui_string_in(3, 403));
   strings_set_language(0);
 }
 
