@@ -101,6 +101,9 @@ add_custom_command(OUTPUT ${staged}/changelog.gz
   VERBATIM)
 add_custom_target(ordika_changelog ALL DEPENDS ${staged}/changelog.gz)
 install(FILES ${staged}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Every Debian package states its copyright beside its changelog.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/deb/copyright.in ${staged}/copyright @ONLY)
+install(FILES ${staged}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # --- The account server as a system service -------------------------------------
 # Under the prefix, not GNUInstallDirs' multiarch LIBDIR: systemd looks in

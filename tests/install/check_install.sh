@@ -84,6 +84,11 @@ if command -v dpkg-parsechangelog >/dev/null; then
   [ "$v" = "$version" ] || fail "changelog: version '$v', not $version"
 fi
 
+# The copyright file is machine-readable: a format line and a stanza for all files.
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+  "$root/share/doc/ordika/copyright" || fail "copyright: no format line"
+grep -q '^Files: \*$' "$root/share/doc/ordika/copyright" || fail "copyright: no stanza for every file"
+
 # --- Manual pages --------------------------------------------------------------------
 for gz in "$root"/share/man/man1/*.1.gz; do
   page=$(basename "$gz")
