@@ -300,6 +300,18 @@ std::string export_target(const ChooserRequest& r, bool folder) {
   return std::string();
 }
 
+// The file an export writes, from a save chooser in the home folder.
+std::string export_file_target(int title, ChooserFilter filter, const std::string& suggested) {
+  ChooserRequest r;
+  r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
+  r.title_id = title;
+  r.accept_id = 308;
+  r.filter = filter;
+  r.folder = app_core().home;
+  r.suggested = suggested;
+  return export_target(r, false);
+}
+
 void export_done(MainWindow* w, int title, const std::string& path, int count) {
   if (count < 0) {
     show_message_text(title, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
@@ -349,14 +361,7 @@ void export_command(MainWindow* w, const char* name, int title, ChooserFilter fi
   int64_t tag;
   int repo;
   if (!selected_tag(&tag, &repo)) return;
-  ChooserRequest r;
-  r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
-  r.title_id = title;
-  r.accept_id = 308;
-  r.filter = filter;
-  r.folder = app_core().home;
-  r.suggested = note_file_name(repo_name(repo)) + ext;
-  std::string path = export_target(r, false);
+  std::string path = export_file_target(title, filter, note_file_name(repo_name(repo)) + ext);
   if (path.empty()) return;
   int n = export_sliced(title, kind, repo, path);
   log_message(LOG_INFO, "%s: %d written", name, n);
@@ -432,14 +437,7 @@ void on_export_repo(MainWindow*, int) {
   selected_tag(&tag, &repo);
   log_message(LOG_INFO, "on_export_repo: %d %d", static_cast<int>(model().view), repo);
   if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size()) return;
-  ChooserRequest r;
-  r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
-  r.title_id = 88;
-  r.accept_id = 308;
-  r.filter = CHOOSER_REPO_FILE;
-  r.folder = app_core().home;
-  r.suggested = note_file_name(repo_name(repo));
-  std::string path = export_target(r, false);
+  std::string path = export_file_target(88, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
   if (path.empty()) return;
   RepoExportJob job;
   if (password_prompt(307, 88, 248, 10, 7, &job.password) != 0) return;
@@ -464,14 +462,7 @@ void on_save_as(MainWindow* w, int) {
     ext = ".vcf";
     filter = CHOOSER_CONTACTS;
   }
-  ChooserRequest r;
-  r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
-  r.title_id = 310;
-  r.accept_id = 308;
-  r.filter = filter;
-  r.folder = app_core().home;
-  r.suggested = note_file_name(item->title) + ext;
-  std::string path = export_target(r, false);
+  std::string path = export_file_target(310, filter, note_file_name(item->title) + ext);
   if (path.empty()) return;
   // The chooser ran a main loop of its own: the item is looked up again.
   if (!item_get(slot) || save_item_as(slot, path.c_str()) != 0) {

@@ -1600,19 +1600,7 @@ def journey_master_password():
     o.wait("push button", S(26), within=box).click()
     o.gone("alert")
     o.type_password(NEW_PASSWORD)
-    tags, items = o.trees()
-    o.row(tags, work[4]).click()
-    for title in ("Shopping list", "Webmail", "Call the plumber today"):
-        o.row(items, title)
-    o.row(items, "Webmail").click()
-    wait_for(lambda: "mail.example.org" in o.detail_text(), "the key readable")
-    menu_command(o, 51, 275)
-    manager = top_dialog(o)
-    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password after a restart")
-    answer(o, manager, 28)
-    point_at(o.main_frame())
-    rawinput.keyCombo("<Control>q")
-    check(o.wait_exit() == 0, "exit status")
+    check_reopened(o, work, "Webmail", "mail.example.org", repo_pw)
     listed = cli("items", "tag:" + work[0], env=new)
     check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber today")),
           "all items kept: %s" % listed)
@@ -1622,6 +1610,24 @@ def journey_master_password():
 
 
 NEW_REPO_PASSWORD = "Blue-Harbour-42-Quiet-Lamp"
+
+
+def check_reopened(o, work, title, word, repo_pw):
+    """After a restart: the seeded items listed in their tag, one of them
+    readable, the manager showing the repository password; then quit."""
+    tags, items = o.trees()
+    o.row(tags, work[4]).click()
+    for t in ("Shopping list", "Webmail", "Call the plumber today"):
+        o.row(items, t)
+    o.row(items, title).click()
+    wait_for(lambda: word in o.detail_text(), "%s readable" % title)
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password after a restart")
+    answer(o, manager, 28)
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
 
 
 def shown_repo_password(o, manager, name):
@@ -1708,19 +1714,7 @@ def journey_repo_password():
 
     o = Ordika()
     unlock(o)
-    tags, items = o.trees()
-    o.row(tags, work[4]).click()
-    for title in ("Shopping list", "Webmail", "Call the plumber today"):
-        o.row(items, title)
-    o.row(items, "Shopping list").click()
-    wait_for(lambda: "bread" in o.detail_text(), "the note readable")
-    menu_command(o, 51, 275)
-    manager = top_dialog(o)
-    check(shown_repo_password(o, manager, S(32)) == NEW_REPO_PASSWORD, "the new password after a restart")
-    answer(o, manager, 28)
-    point_at(o.main_frame())
-    rawinput.keyCombo("<Control>q")
-    check(o.wait_exit() == 0, "exit status")
+    check_reopened(o, work, "Shopping list", "bread", NEW_REPO_PASSWORD)
     check(cli("repos").splitlines()[0].split("\t")[4] == "em", "enabled and mounted: %r" % cli("repos"))
     listed = cli("items", "tag:" + work[0])
     check(all(t in listed for t in ("Shopping list", "Webmail", "Call the plumber today")), "all items: %s" % listed)
