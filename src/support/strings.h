@@ -9,7 +9,7 @@
 #include <vector>
 
 enum {
-  STRING_COUNT = 404,
+  STRING_COUNT = 425,
   LANGUAGE_COUNT = 5,  // 0 en, 1 fr, 2 es, 3 de, 4 ru
   COUNTRY_COUNT = 11,  // 0..9 real countries, 10 "ZZ" (none)
   SORTED_COUNTRY_COUNT = 10,

@@ -26,6 +26,9 @@ const std::map<int, std::string> kConversions = {
     // Import and export reports: file names and counts.
     {386, "s"}, {387, "s"}, {388, "s"}, {390, "d"}, {391, "dd"}, {392, "s"},
     {393, "s"}, {394, "d"}, {395, "s"},
+    // Calendar and contacts servers: host names, addresses, fingerprints, statuses.
+    {406, "s"}, {407, "s"}, {411, "s"}, {412, "ss"}, {413, "s"}, {419, "d"},
+    {420, "d"}, {423, "s"},
 };
 
 // Plural texts: one form per line, as many as the language has.
@@ -43,7 +46,7 @@ const std::set<int> kMultiLine = {
     15,  16,  20,  21,  22,  37,  108, 178, 209, 210, 211, 212, 213, 214, 215, 216, 217,
     218, 243, 247, 248, 249, 250, 251, 252, 256, 257, 258, 261, 277, 290, 291, 292, 293,
     294, 295, 296, 297, 298, 299, 302, 303, 304, 305, 306, 317, 318, 319, 321, 322, 328,
-    329, 339, 340, 341, 362,
+    329, 339, 340, 341, 362, 412,
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
