@@ -91,31 +91,44 @@ const char* dav_collection_kind_name(const DavCollection& col) {
   return events && tasks ? "events+tasks" : tasks ? "tasks" : "events";
 }
 
+namespace {
+
+// The collection an answer describes: false for anything that is neither a
+// calendar nor an address book, and for calendars of journals or free-busy
+// times only.
+bool collection_from(const DavEntry& e, DavCollection* col) {
+  const DavProps& p = e.props;
+  if (e.status < 200 || e.status >= 300) return false;
+  if (p.resource & DAV_RES_CALENDAR) {
+    col->kind = DAV_KIND_CALENDAR;
+    // No component set means any component.
+    col->components =
+        p.components < 0 ? DAV_COMP_EVENT | DAV_COMP_TODO : p.components & (DAV_COMP_EVENT | DAV_COMP_TODO);
+    if (!col->components) return false;
+  } else if (p.resource & DAV_RES_ADDRESSBOOK) {
+    col->kind = DAV_KIND_ADDRESSBOOK;
+    col->components = 0;
+  } else {
+    return false;
+  }
+  col->href = e.href.back() == '/' ? e.href : e.href + "/";
+  col->display_name = p.display_name.empty() ? last_segment(col->href) : p.display_name;
+  col->color = col->kind == DAV_KIND_CALENDAR ? dav_normalize_color(p.color) : "";
+  col->read_only = p.writable == 0;
+  col->sync_token = p.sync_token;
+  col->ctag = p.ctag;
+  return true;
+}
+
+}  // namespace
+
 int dav_list_collections(DavClient* c, const std::string& url, int depth, std::vector<DavCollection>* out) {
   DavMultistatus ms;
   int rc = dav_propfind(c, url, depth, DAV_PROPS_COLLECTION, &ms);
   if (rc) return rc;
   for (const DavEntry& e : ms.entries) {
-    const DavProps& p = e.props;
-    if (e.status < 200 || e.status >= 300) continue;
     DavCollection col;
-    if (p.resource & DAV_RES_CALENDAR) {
-      col.kind = DAV_KIND_CALENDAR;
-      // No component set means any component.
-      col.components = p.components < 0 ? DAV_COMP_EVENT | DAV_COMP_TODO : p.components & (DAV_COMP_EVENT | DAV_COMP_TODO);
-      if (!col.components) continue;  // journals or free-busy only
-    } else if (p.resource & DAV_RES_ADDRESSBOOK) {
-      col.kind = DAV_KIND_ADDRESSBOOK;
-    } else {
-      continue;
-    }
-    col.href = e.href.back() == '/' ? e.href : e.href + "/";
-    col.display_name = p.display_name.empty() ? last_segment(col.href) : p.display_name;
-    col.color = col.kind == DAV_KIND_CALENDAR ? dav_normalize_color(p.color) : "";
-    col.read_only = p.writable == 0;
-    col.sync_token = p.sync_token;
-    col.ctag = p.ctag;
-    out->push_back(std::move(col));
+    if (collection_from(e, &col)) out->push_back(std::move(col));
   }
   return 0;
 }
@@ -140,12 +153,10 @@ int dav_discover(DavClient* c, DavDiscovery* out) {
     if (rc) return rc;
     if (ms.entries.empty()) continue;
     const DavEntry& e = ms.entries[0];
-    if (e.props.resource & (DAV_RES_CALENDAR | DAV_RES_ADDRESSBOOK)) {
-      // The address names a collection itself.
-      rc = dav_list_collections(c, e.href, 0, &direct);
-      if (rc && !try_next(rc)) return rc;
-      continue;
-    }
+    // The address may name a collection itself; it is listed whether or not
+    // its principal leads to more.
+    DavCollection col;
+    if (collection_from(e, &col)) direct.push_back(std::move(col));
     std::string principal;
     bool homes_here = !e.props.calendar_homes.empty() || !e.props.addressbook_homes.empty();
     if (!e.props.principal.empty()) {

@@ -153,6 +153,10 @@ std::string dav_format_fingerprint(const uint8_t fp[32]) {
   return s;
 }
 
+namespace {
+void setup_handle(DavClient* c);
+}  // namespace
+
 int dav_open(DavClient* c, const DavAccount& account) {
   global_init();
   if (!g_curl_ok || g_ssl_index < 0) {
@@ -173,6 +177,7 @@ int dav_open(DavClient* c, const DavAccount& account) {
   c->impl->https = u.get(CURLUPART_SCHEME) == "https";
   c->impl->curl = curl_easy_init();
   if (!c->impl->curl) return DAV_ERR_INTERNAL;
+  setup_handle(c);
   c->user = account.user;
   wipe(&c->password);
   c->password = account.password;
@@ -333,8 +338,11 @@ int map_curl(const DavClient::Impl& impl, CURLcode code, bool cancelled) {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_INVALIDCERTSTATUS:
     case CURLE_USE_SSL_FAILED: return DAV_ERR_TLS;
-    case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL: return DAV_ERR_BAD_URL;
+    case CURLE_URL_MALFORMAT: return DAV_ERR_BAD_URL;
+    // Only http and https addresses get this far: these are answers that are
+    // no HTTP at all.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY: return DAV_ERR_PROTOCOL;
     case CURLE_OUT_OF_MEMORY:
     case CURLE_FAILED_INIT:
     case CURLE_NOT_BUILT_IN:
@@ -362,6 +370,32 @@ struct HeaderList {
   }
 };
 
+// The options every request of the client shares.
+void setup_handle(DavClient* c) {
+  CURL* h = c->impl->curl;
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  std::string agent = std::string("Ordika/") + program_version();
+  curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  // A pinned certificate names whatever host it was made for; verify_cb
+  // checks the name of any other certificate itself.
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, c->pinned ? 0L : 2L);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, ssl_ctx_cb);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, c);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_cb);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, c->impl.get());
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, header_cb);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, c->impl.get());
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progress_cb);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, c);
+}
+
 // One exchange without redirects: 0 with reply->status, or a transport error.
 int perform(DavClient* c, const DavRequest& req, const std::string& url, DavReply* reply) {
   DavClient::Impl* impl = c->impl.get();
@@ -383,40 +417,19 @@ int perform(DavClient* c, const DavRequest& req, const std::string& url, DavRepl
     impl->host = u.get(CURLUPART_HOST);
   }
 
-  // A reset keeps the live connection, the TLS session and the DNS cache.
-  curl_easy_reset(h);
+  // The handle keeps its options between requests (and with them the live
+  // connection, the TLS session and a digest nonce): only what differs from
+  // one request to the next is set here.
   HeaderList headers;
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, c->connect_timeout);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, c->stall_timeout);
-  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  std::string agent = std::string("Ordika/") + program_version();
-  curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  // A pinned certificate names whatever host it was made for; verify_cb
-  // checks the name of any other certificate itself.
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, c->pinned ? 0L : 2L);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, ssl_ctx_cb);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, c);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_cb);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, impl);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, header_cb);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, impl);
-  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progress_cb);
-  curl_easy_setopt(h, CURLOPT_XFERINFODATA, c);
-
   std::string method = req.method;
-  if (method == "GET") {
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  } else if (method == "HEAD") {
+  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);  // clears the previous method and body
+  curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, nullptr);
+  if (method == "HEAD") {
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-  } else {
+  } else if (method != "GET") {
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, req.method);
     if (!req.body.empty() || method == "PUT") {
       curl_easy_setopt(h, CURLOPT_POSTFIELDS, req.body.data());

@@ -144,10 +144,11 @@ int dav_get(DavClient* c, const std::string& href, DavResource* out) {
 
 int dav_multiget(DavClient* c, const DavCollection& col, const std::vector<std::string>& hrefs,
                  std::vector<DavResource>* got, std::vector<std::string>* missing,
-                 const std::function<void(size_t, size_t)>& progress) {
+                 const std::function<void(size_t, size_t)>& progress, size_t batch) {
   bool one_by_one = false;
-  for (size_t start = 0; start < hrefs.size(); start += DAV_MULTIGET_BATCH) {
-    size_t end = std::min(hrefs.size(), start + DAV_MULTIGET_BATCH);
+  if (batch == 0) batch = DAV_MULTIGET_BATCH;
+  for (size_t start = 0; start < hrefs.size(); start += batch) {
+    size_t end = std::min(hrefs.size(), start + batch);
     std::vector<std::string> asked(hrefs.begin() + start, hrefs.begin() + end);
     std::vector<std::string> left;  // asked for, not answered with data
     if (!one_by_one) {

@@ -52,12 +52,13 @@ enum { DAV_MULTIGET_BATCH = 500 };
 // The changes since `known`. 0 or an error (nothing of `known` is touched).
 int dav_changes(DavClient* c, const DavCollection& col, const DavSyncState& known, DavChanges* out);
 
-// The members at `hrefs` with their data, in batches of DAV_MULTIGET_BATCH
-// (GET one by one where the server has no multiget). Members the server no
-// longer holds go to *missing. progress(done, total) after each batch.
+// The members at `hrefs` with their data, `batch` to a request (GET one by
+// one where the server has no multiget). Members the server no longer holds
+// go to *missing. progress(done, total) after each batch.
 int dav_multiget(DavClient* c, const DavCollection& col, const std::vector<std::string>& hrefs,
                  std::vector<DavResource>* got, std::vector<std::string>* missing,
-                 const std::function<void(size_t, size_t)>& progress = nullptr);
+                 const std::function<void(size_t, size_t)>& progress = nullptr,
+                 size_t batch = DAV_MULTIGET_BATCH);
 
 // One member. 0 or an error (DAV_ERR_NOT_FOUND when it is gone).
 int dav_get(DavClient* c, const std::string& href, DavResource* out);

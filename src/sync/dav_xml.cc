@@ -306,7 +306,10 @@ std::string dav_propfind_body(DavPropSet set) {
   const char* props = "";
   switch (set) {
     case DAV_PROPS_DISCOVER:
-      props = "<d:current-user-principal/><d:resourcetype/><c:calendar-home-set/><a:addressbook-home-set/>";
+      props =
+          "<d:current-user-principal/><c:calendar-home-set/><a:addressbook-home-set/><d:resourcetype/>"
+          "<d:displayname/><i:calendar-color/><c:supported-calendar-component-set/>"
+          "<d:current-user-privilege-set/><d:sync-token/><cs:getctag/>";
       break;
     case DAV_PROPS_COLLECTION:
       props =

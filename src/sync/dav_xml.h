@@ -49,7 +49,7 @@ std::string dav_error_condition(const std::string& xml);
 
 // The property sets PROPFIND asks for.
 enum DavPropSet {
-  DAV_PROPS_DISCOVER,    // principal, home sets, and what a collection is
+  DAV_PROPS_DISCOVER,    // principal and home sets, and DAV_PROPS_COLLECTION
   DAV_PROPS_COLLECTION,  // kind, name, colour, components, rights, sync state
   DAV_PROPS_STATE,       // sync-token and getctag
   DAV_PROPS_ETAGS,       // getetag and resourcetype of the members

@@ -79,6 +79,7 @@ inline int run(const std::vector<std::string>& args, std::string* out = nullptr)
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -397,6 +398,12 @@ class StubServer {
       ssize_t n = ::read(c, buf, sizeof buf);
       if (n <= 0) return;
       in.append(buf, static_cast<size_t>(n));
+      if (in[0] == '\x16') {
+        // A TLS handshake to this plain server: answered as a plain server does.
+        const char bad[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+        (void)!::send(c, bad, sizeof bad - 1, MSG_NOSIGNAL);
+        return;
+      }
       if (head_end == std::string::npos && (head_end = in.find("\r\n\r\n")) != std::string::npos) {
         StubRequest probe;
         probe.headers = in.substr(0, head_end + 2);
