@@ -6,7 +6,10 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <malloc.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -24,9 +27,42 @@ std::once_flag g_curl_once;
 bool g_curl_ok = false;
 int g_ssl_index = -1;
 
+// libcurl copies the credentials into its own buffers (options, request
+// headers); every block it frees or moves is wiped first.
+void wiping_free(void* p) {
+  if (!p) return;
+  wipe(p, malloc_usable_size(p));
+  std::free(p);
+}
+
+void* wiping_realloc(void* p, size_t size) {
+  if (!p) return std::malloc(size);
+  if (size == 0) {
+    wiping_free(p);
+    return nullptr;
+  }
+  size_t old = malloc_usable_size(p);
+  void* q = std::malloc(size);
+  if (!q) return nullptr;
+  std::memcpy(q, p, old < size ? old : size);
+  wiping_free(p);
+  return q;
+}
+
+char* wiping_strdup(const char* s) {
+  size_t n = std::strlen(s) + 1;
+  auto* p = static_cast<char*>(std::malloc(n));
+  if (p) std::memcpy(p, s, n);
+  return p;
+}
+
+void* plain_malloc(size_t size) { return std::malloc(size); }
+void* plain_calloc(size_t n, size_t size) { return std::calloc(n, size); }
+
 void global_init() {
   std::call_once(g_curl_once, [] {
-    g_curl_ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    g_curl_ok = curl_global_init_mem(CURL_GLOBAL_DEFAULT, plain_malloc, wiping_free, wiping_realloc, wiping_strdup,
+                                     plain_calloc) == CURLE_OK;
     g_ssl_index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
   });
 }

@@ -73,6 +73,42 @@ TEST_F(DavFaults, RefusalsEndWithTheirErrorAndMessage) {
   }
 }
 
+TEST_F(DavFaults, AWriteWithoutAStrongEtagReadsBackTheServersVersion) {
+  std::mutex mu;
+  std::string put_etag;
+  StubServer s([&](const StubRequest& r) {
+    std::lock_guard<std::mutex> g(mu);
+    if (r.method == "PUT") return StubServer::answer(201, "", put_etag.empty() ? "" : "ETag: " + put_etag + "\r\n");
+    return StubServer::answer(200, event_text("a", "As the server keeps it"), "ETag: \"stored\"\r\n");
+  });
+  struct Case {
+    const char* put_etag;
+    const char* etag;    // what the write reports
+    bool read_back;      // with a GET, and the server's text
+  } cases[] = {
+      {"\"e2\"", "\"e2\"", false},
+      {"", "\"stored\"", true},
+      {"W/\"e2\"", "\"stored\"", true},
+  };
+  DavCollection col = collection(s);
+  for (const Case& k : cases) {
+    {
+      std::lock_guard<std::mutex> g(mu);
+      put_etag = k.put_etag;
+    }
+    auto c = open_client(s.url());
+    size_t before = s.requests().size();
+    DavResource r{col.href + "a.ics", "", event_text("a", "As sent")};
+    ASSERT_EQ(dav_put(c.get(), col, &r), 0) << k.put_etag;
+    EXPECT_EQ(r.etag, k.etag) << k.put_etag;
+    std::vector<StubRequest> reqs = s.requests();
+    ASSERT_EQ(reqs.size() - before, k.read_back ? 2u : 1u) << k.put_etag;
+    EXPECT_EQ(reqs[before].header("If-None-Match"), "*");
+    EXPECT_EQ(reqs[before].header("Content-Type"), "text/calendar; charset=utf-8");
+    EXPECT_NE(r.data.find(k.read_back ? "As the server keeps it" : "As sent"), std::string::npos) << k.put_etag;
+  }
+}
+
 TEST_F(DavFaults, AStallEndsAtTheStallTimeoutAndACancelSoonerWithNothingChanged) {
   StubServer s([](const StubRequest&) { return std::string(); });
   DavCollection col = collection(s);
