@@ -79,13 +79,13 @@ int changes_by_token(DavClient* c, const DavCollection& col, const DavSyncState&
     DavMultistatus ms;
     DavReply reply;
     int rc = dav_report(c, col.href, 0, dav_sync_collection_body(token), &ms, &reply);
+    if (rc && (c->status == 405 || c->status == 501)) return 1;
     if (rc && !token.empty() && round == 0 && token_refused(*c, reply)) {
       log_message(LOG_NOTICE, "dav_changes: token refused (%ld), listing everything", c->status);
       token.clear();
       complete = true;
       continue;
     }
-    if (rc && token.empty() && (c->status == 405 || c->status == 501)) return 1;
     if (rc) return rc;
     bool truncated = false;
     for (const DavEntry& e : ms.entries) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dav/dav_fixture.h"
+#include "dav/dav_suite.h"
 #include "support/strings.h"
 #include "sync/dav_xml.h"
 
@@ -17,36 +17,25 @@ namespace {
 
 using namespace dav_test;
 
-class DavRadicale : public ::testing::Test {
+class DavRadicale : public ServerSuite<Radicale, DavRadicale> {
  protected:
   static void SetUpTestSuite() {
-    if (!have_module("radicale") || !have_module("caldav")) return;
-    server_ = new Radicale;
-    if (!server_->start()) {
-      delete server_;
-      server_ = nullptr;
-      return;
-    }
-    // Bob's collections stay as made here; the tests that change things use
-    // Alice's.
-    auto bob = open_client(server_->url(), "bob", "secret-bob");
-    std::string base = server_->url() + "bob/";
-    bool ok = bob && make_collection(bob.get(), base + "work/", true, "Work", "VEVENT", "#336699FF") == 0 &&
-              make_collection(bob.get(), base + "chores/", true, "Chores", "VTODO") == 0 &&
-              make_collection(bob.get(), base + "mixed/", true, "Mixed", "VEVENT,VTODO") == 0 &&
-              make_collection(bob.get(), base + "journal/", true, "Journal", "VJOURNAL") == 0 &&
-              make_collection(bob.get(), base + "people/", false, "People") == 0;
-    if (!ok) {
-      delete server_;
-      server_ = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
+    start_server({"radicale", "caldav"}, [](Radicale* s) {
+      if (!s->start()) return false;
+      // Bob's collections stay as made here; the tests that change things
+      // use Alice's.
+      auto bob = open_client(s->url(), "bob", "secret-bob");
+      std::string base = s->url() + "bob/";
+      return bob && make_collection(bob.get(), base + "work/", true, "Work", "VEVENT", "#336699FF") == 0 &&
+             make_collection(bob.get(), base + "chores/", true, "Chores", "VTODO") == 0 &&
+             make_collection(bob.get(), base + "mixed/", true, "Mixed", "VEVENT,VTODO") == 0 &&
+             make_collection(bob.get(), base + "journal/", true, "Journal", "VJOURNAL") == 0 &&
+             make_collection(bob.get(), base + "people/", false, "People") == 0;
+    });
   }
   void SetUp() override {
-    if (!server_) GTEST_SKIP() << "Radicale or python3-caldav not available";
+    ServerSuite::SetUp();
+    if (IsSkipped()) return;
     client_ = open_client(server_->url(), Radicale::kUser, Radicale::kPassword);
     ASSERT_TRUE(client_);
     // Radicale parses every member it has not seen before, slowly on a busy machine.
@@ -80,11 +69,8 @@ class DavRadicale : public ::testing::Test {
     return peer(server_->url() + "alice/", Radicale::kUser, Radicale::kPassword, ops);
   }
 
-  static Radicale* server_;
   std::unique_ptr<DavClient> client_;
 };
-
-Radicale* DavRadicale::server_ = nullptr;
 
 std::vector<std::string> sorted_hrefs(const std::vector<DavItemRef>& refs) {
   std::vector<std::string> out;

@@ -6,35 +6,23 @@
 
 #include <string>
 
-#include "dav/dav_fixture.h"
+#include "dav/dav_suite.h"
 #include "support/strings.h"
 
 namespace {
 
 using namespace dav_test;
 
-class DavTls : public ::testing::Test {
+class DavTls : public ServerSuite<Radicale, DavTls> {
  protected:
   static void SetUpTestSuite() {
-    if (!have_module("radicale") || access("/usr/bin/openssl", X_OK) != 0) return;
-    server_ = new Radicale;
-    if (!server_->start(true)) {
-      delete server_;
-      server_ = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
+    start_server({"radicale"}, [](Radicale* s) { return access("/usr/bin/openssl", X_OK) == 0 && s->start(true); });
   }
   void SetUp() override {
-    if (!server_) GTEST_SKIP() << "Radicale or openssl not available";
+    ServerSuite::SetUp();
     ASSERT_EQ(strings_set_language(0), 1);
   }
-  static Radicale* server_;
 };
-
-Radicale* DavTls::server_ = nullptr;
 
 TEST_F(DavTls, ASelfSignedServerIsRefusedThenTrustedByItsFingerprint) {
   const std::string fp = server_->certificate().fingerprint;

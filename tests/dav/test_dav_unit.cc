@@ -116,19 +116,6 @@ TEST(DavUnit, ReferencesResolveOnlyOnTheAccountsHost) {
   }
 }
 
-TEST(DavUnit, StatusesMapToErrors) {
-  struct Case {
-    long status;
-    int rc;
-  } cases[] = {
-      {200, 0}, {201, 0}, {204, 0}, {207, 0},
-      {401, DAV_ERR_AUTH}, {403, DAV_ERR_FORBIDDEN}, {404, DAV_ERR_NOT_FOUND}, {410, DAV_ERR_NOT_FOUND},
-      {412, DAV_ERR_PRECONDITION}, {507, DAV_ERR_QUOTA}, {500, DAV_ERR_SERVER}, {503, DAV_ERR_SERVER},
-      {400, DAV_ERR_HTTP}, {409, DAV_ERR_HTTP}, {302, DAV_ERR_HTTP}, {0, DAV_ERR_HTTP},
-  };
-  for (const Case& k : cases) EXPECT_EQ(dav_status_error(k.status), k.rc) << k.status;
-}
-
 TEST(DavUnit, ColoursKindsAndNewAddresses) {
   EXPECT_EQ(dav_normalize_color("#ff8000"), "#FF8000");
   EXPECT_EQ(dav_normalize_color("#FF8000CC"), "#FF8000");

@@ -7,28 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "dav/dav_fixture.h"
+#include "dav/dav_suite.h"
 
 namespace {
 
 using namespace dav_test;
 
-class DavXandikos : public ::testing::Test {
+class DavXandikos : public ServerSuite<Xandikos, DavXandikos> {
  protected:
   static void SetUpTestSuite() {
-    if (!have_module("xandikos") || !have_module("caldav")) return;
-    server_ = new Xandikos;
-    if (!server_->start()) {
-      delete server_;
-      server_ = nullptr;
-    }
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
+    start_server({"xandikos", "caldav"}, [](Xandikos* s) { return s->start(); });
   }
   void SetUp() override {
-    if (!server_) GTEST_SKIP() << "Xandikos or python3-caldav not available";
+    ServerSuite::SetUp();
+    if (IsSkipped()) return;
     // No authentication here: the user name never makes the client send
     // the password unasked over plain http.
     client_ = open_client(server_->url(), "alice", "unused");
@@ -45,11 +37,8 @@ class DavXandikos : public ::testing::Test {
     return DavCollection();
   }
 
-  static Xandikos* server_;
   std::unique_ptr<DavClient> client_;
 };
-
-Xandikos* DavXandikos::server_ = nullptr;
 
 TEST_F(DavXandikos, DiscoveryFindsTheSeparateHomesAndTheirCollections) {
   const std::string root = server_->url();
