@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "common/test_support.h"
 #include "dav/dav_fixture.h"
@@ -107,6 +109,71 @@ TEST_F(DavFaults, AWriteWithoutAStrongEtagReadsBackTheServersVersion) {
     EXPECT_EQ(reqs[before].header("Content-Type"), "text/calendar; charset=utf-8");
     EXPECT_NE(r.data.find(k.read_back ? "As the server keeps it" : "As sent"), std::string::npos) << k.put_etag;
   }
+}
+
+// A multistatus answer of members (href, status, ETag), with the
+// collection's own entry when `collection_status` is given.
+std::string members(const std::vector<std::tuple<std::string, int, std::string>>& entries, const std::string& token,
+                    int collection_status = 0) {
+  std::string x = "<multistatus xmlns=\"DAV:\" xmlns:CS=\"http://calendarserver.org/ns/\">";
+  if (!token.empty()) x += "<sync-token>" + token + "</sync-token>";
+  if (collection_status)
+    x += "<response><href>/cal/</href><status>HTTP/1.1 " + std::to_string(collection_status) + " X</status></response>";
+  for (const auto& [href, status, etag] : entries) {
+    x += "<response><href>" + href + "</href>";
+    if (status == 200)
+      x += "<propstat><prop><getetag>" + etag + "</getetag></prop><status>HTTP/1.1 200 OK</status></propstat>";
+    else
+      x += "<status>HTTP/1.1 " + std::to_string(status) + " X</status>";
+    x += "</response>";
+  }
+  return x + "</multistatus>";
+}
+
+TEST_F(DavFaults, ATruncatedSyncAnswerIsContinuedFromItsToken) {
+  StubServer s([](const StubRequest& r) {
+    if (r.body.find("<d:sync-token>t0</d:sync-token>") != std::string::npos)
+      return StubServer::answer(207, members({{"/cal/a.ics", 200, "\"a2\""}, {"/cal/b.ics", 404, ""}}, "t1", 507));
+    if (r.body.find("<d:sync-token>t1</d:sync-token>") != std::string::npos)
+      return StubServer::answer(207, members({{"/cal/c.ics", 200, "\"c1\""}, {"/cal/a.ics", 404, ""}}, "t2"));
+    return StubServer::answer(400);
+  });
+  auto c = open_client(s.url());
+  DavSyncState known;
+  known.sync_token = "t0";
+  DavChanges ch;
+  ASSERT_EQ(dav_changes(c.get(), collection(s), known, &ch), 0);
+  EXPECT_EQ(c->requests, 2);
+  ASSERT_EQ(ch.changed.size(), 1u);
+  EXPECT_EQ(ch.changed[0].href, s.url() + "cal/c.ics");
+  EXPECT_EQ(ch.removed, (std::vector<std::string>{s.url() + "cal/a.ics", s.url() + "cal/b.ics"}));
+  EXPECT_EQ(ch.sync_token, "t2");
+  EXPECT_FALSE(ch.complete);
+}
+
+TEST_F(DavFaults, AServerWithoutSyncCollectionIsListedByEtags) {
+  StubServer s([](const StubRequest& r) {
+    if (r.method == "REPORT") return StubServer::answer(501);
+    if (r.header("Depth") == "0")
+      return StubServer::answer(
+          207, "<multistatus xmlns=\"DAV:\" xmlns:CS=\"http://calendarserver.org/ns/\"><response><href>/cal/</href>"
+               "<propstat><prop><CS:getctag>c9</CS:getctag></prop><status>HTTP/1.1 200 OK</status></propstat>"
+               "</response></multistatus>");
+    return StubServer::answer(207, members({{"/cal/a.ics", 200, "\"a1\""}, {"/cal/n.ics", 200, "\"n1\""}}, ""));
+  });
+  auto c = open_client(s.url());
+  DavSyncState known;
+  known.sync_token = "t0";
+  known.etags[s.url() + "cal/a.ics"] = "\"a1\"";
+  known.etags[s.url() + "cal/gone.ics"] = "\"g1\"";
+  DavChanges ch;
+  ASSERT_EQ(dav_changes(c.get(), collection(s), known, &ch), 0);
+  EXPECT_EQ(c->requests, 3);
+  EXPECT_TRUE(ch.complete);
+  ASSERT_EQ(ch.changed.size(), 1u);
+  EXPECT_EQ(ch.changed[0].href, s.url() + "cal/n.ics");
+  EXPECT_EQ(ch.removed, std::vector<std::string>{s.url() + "cal/gone.ics"});
+  EXPECT_EQ(ch.ctag, "c9");
 }
 
 TEST_F(DavFaults, AStallEndsAtTheStallTimeoutAndACancelSoonerWithNothingChanged) {
