@@ -222,7 +222,10 @@ int dav_open(DavClient* c, const DavAccount& account) {
     std::string encoded(4 * ((plain.size() + 2) / 3) + 1, '\0');
     int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
                             reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()));
-    c->impl->basic = "Authorization: Basic " + encoded.substr(0, n > 0 ? n : 0);
+    // Built in place: no temporary copy of the credentials is left behind.
+    c->impl->basic.reserve(21 + encoded.size());
+    c->impl->basic = "Authorization: Basic ";
+    c->impl->basic.append(encoded.data(), n > 0 ? static_cast<size_t>(n) : 0);
     wipe(&plain);
     wipe(&encoded);
     // Over https the password goes with the first request; over plain http
