@@ -18,9 +18,9 @@
 #include <thread>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "sync/conn.h"
 #include "sync/record_set.h"
 #include "sync/requests.h"

@@ -10,9 +10,9 @@
 #include <set>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "server_internal.h"
 #include "storage/db.h"
+#include "storage/page_vfs.h"
 #include "storage/untrusted.h"
 #include "support/log.h"
 

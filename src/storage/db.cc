@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "crypto/wipe.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "support/files.h"
 #include "support/log.h"
 

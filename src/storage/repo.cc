@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "crypto/wipe.h"
 #include "storage/db.h"
+#include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
 #include "support/files.h"
 

@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "crypto/wipe.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
 #include "support/files.h"
 #include "support/log.h"

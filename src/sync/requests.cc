@@ -13,10 +13,10 @@
 #include <ctime>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
-#include "storage/untrusted.h"
+#include "storage/page_vfs.h"
 #include "storage/repo.h"
+#include "storage/untrusted.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/version.h"

@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
-#include "storage/untrusted.h"
+#include "storage/page_vfs.h"
 #include "storage/repo.h"
+#include "storage/untrusted.h"
 #include "support/extra_texts.h"
 #include "support/files.h"
 #include "support/log.h"

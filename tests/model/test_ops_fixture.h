@@ -6,13 +6,13 @@
 #include <functional>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "model/list.h"
 #include "model/ops.h"
 #include "model/search.h"
 #include "model_fixture.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "storage/storage_fixture.h"
 
 struct TestRepo {

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "storage/db.h"
+#include "storage/page_vfs.h"
 #include "support/text.h"
 #include "sync/sync.h"
 

@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "storage/page_vfs.h"
 #include "storage/repo.h"
 #include "sync/sync.h"
 

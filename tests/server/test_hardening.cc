@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "storage/page_vfs.h"
 #include "support/log.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include "common/test_support.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
-#include "support/log.h"
-#include "crypto/page_vfs.h"
+#include "storage/page_vfs.h"
 #include "storage/repo.h"
+#include "support/log.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "common/test_support.h"
-#include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "storage/page_vfs.h"
 #include "support/strings.h"
 #include "sync/sync.h"
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "crypto/page_codec.h"
 #include "storage_fixture.h"
 
 using namespace storage_test;

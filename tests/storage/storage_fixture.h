@@ -15,9 +15,9 @@
 
 #include "common/test_support.h"
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 
 namespace storage_test {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/test_support.h"
-#include "crypto/page_vfs.h"
+#include "storage/page_vfs.h"
 
 namespace {
 

@@ -17,8 +17,9 @@
 
 #include "common/test_support.h"
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
-#include "test_util.h"
+#include "crypto/page_codec.h"
+#include "crypto/test_util.h"
+#include "storage/page_vfs.h"
 
 namespace {
 
