@@ -12,19 +12,11 @@
 #include "crypto/wipe.h"
 #include "storage/journal.h"
 #include "storage/page_vfs.h"
+#include "storage/schema.h"
 #include "support/files.h"
 #include "support/log.h"
 
 namespace {
-
-const char kConfigSchema[] = "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1 INT, c2);CREATE TABLE t2(c1);CREATE TABLE t3(c PRIMARY KEY, v);";
-const char kRepoSchema[] =
-    "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1, c2, c3 INT, c4, c5, PRIMARY KEY(c1, c2, c3));CREATE TABLE t2(c1, c2, "
-    "PRIMARY KEY(c1, c2));CREATE TABLE t3(c1, c2, c3 INT, PRIMARY KEY(c1, c2, c3));CREATE TABLE t4(c1, c2, c3 INT, "
-    "PRIMARY KEY(c1, c2, c3));CREATE TABLE t5(c1, c2, c3 INT, c4, c5, c6 INT, c7 INT);CREATE INDEX t2_i ON t2(c2);";
-const char kSnapshotSchema[] =
-    "CREATE TABLE s1(c1, c2, c3 INT, c4, c5);CREATE TABLE s2(c1, c2);CREATE TABLE s3(c1, c2, c3 INT);CREATE TABLE "
-    "s4(c1, c2, c3 INT);";
 
 constexpr uint32_t kConfigIterations = 20002;
 
@@ -187,7 +179,7 @@ sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* ke
   if (rc == SQLITE_OK) {
     Transaction tx(db.get());
     rc = tx.status();
-    if (rc == SQLITE_OK) rc = db_exec(db.get(), kConfigSchema);
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), schema::kConfig);
     if (rc == SQLITE_OK) rc = key_check_store(db.get(), key.b);
     if (rc == SQLITE_OK) rc = tx.commit();
   }
@@ -244,7 +236,7 @@ sqlite3* db_create_repo(const char* file, const uint8_t key[32]) {
   if (rc == SQLITE_OK) {
     Transaction tx(db.get());
     rc = tx.status();
-    if (rc == SQLITE_OK) rc = db_exec(db.get(), kRepoSchema);
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), schema::kRepo);
     if (rc == SQLITE_OK) rc = db_exec(db.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
     if (rc == SQLITE_OK) rc = key_check_store(db.get(), key);
     if (rc == SQLITE_OK) rc = tx.commit();
@@ -263,7 +255,7 @@ sqlite3* db_create_snapshot(const char* file, const uint8_t* key) {
   int rc = open_create(file, &raw);
   DbHandle db(raw);
   if (rc == SQLITE_OK && key) rc = page_db_key(db.get(), key, 32);
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), kSnapshotSchema);
+  if (rc == SQLITE_OK) rc = db_exec(db.get(), schema::kSnapshot);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "db_create_snapshot(%s): %d", file, rc);
     db.reset();
@@ -842,5 +834,5 @@ int db_exec_uuid_uuid(sqlite3* db, const char* sql, const uint8_t a[16], const u
   return step_done(s.get());
 }
 
-const char* db_repo_schema() { return kRepoSchema; }
-const char* db_snapshot_schema() { return kSnapshotSchema; }
+const char* db_repo_schema() { return schema::kRepo; }
+const char* db_snapshot_schema() { return schema::kSnapshot; }

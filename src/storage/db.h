@@ -2,6 +2,7 @@
 // keying, the key check, the configuration accessors (settings, account
 // record, repository records) and the repository accessors (object versions
 // in t1, tag links in t2, sync change logs in t3/t4) with the row cipher.
+// storage/schema.h names what every table and column holds.
 //
 // Conventions: 0 on success, else a SQLite result code or -1 (a write step
 // that does not finish gives 1 unless said otherwise). Statements are
