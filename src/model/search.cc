@@ -108,18 +108,7 @@ struct Matcher {
 int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vector<char>* hit) {
   RepoRef ref;
   if (repo_ref(repo, &ref) != 0) return -1;
-  Stmt stmt;
-  if (stmt_prepare(ref.store.db, "SELECT c1, c2, c3, c4, c5 FROM t1 WHERE c3=0 AND c5 IS NOT NULL", &stmt) !=
-      SQLITE_OK)
-    return -1;
-  for (;;) {
-    ObjectRow row;
-    int rc = row_read(stmt.get(), ref.store.key, &row, true);
-    if (rc == 1) break;
-    if (rc != 0) {
-      log_message(LOG_WARNING, "items_search: %d", repo);
-      return -1;
-    }
+  int rc = objects_each_current_body(ref.store, [&](const ObjectRow& row) {
     int64_t slot = item_find(row.uuid);
     const Item* item = item_get(slot);
     if (item && item->repo == repo && static_cast<size_t>(slot) < pending->size() && (*pending)[slot]) {
@@ -128,10 +117,9 @@ int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vecto
       (*pending)[slot] = 0;
       wipe(&body);
     }
-    wipe(&row.header);
-    wipe(&row.body);
-  }
-  return 0;
+  });
+  if (rc == -1) log_message(LOG_WARNING, "items_search: %d", repo);
+  return rc == 0 ? 0 : -1;
 }
 
 }  // namespace

@@ -569,6 +569,21 @@ int row_read(sqlite3_stmt* stmt, const uint8_t key[32], ObjectRow* row, bool wit
   return 0;
 }
 
+int objects_each_current_body(const RepoDb& r, const std::function<void(const ObjectRow& row)>& fn) {
+  Stmt stmt;
+  int prepared = stmt_prepare(r.db, "SELECT c1, c2, c3, c4, c5 FROM t1 WHERE c3=0 AND c5 IS NOT NULL", &stmt);
+  if (prepared != SQLITE_OK) return prepared;
+  for (;;) {
+    ObjectRow row;
+    int rc = row_read(stmt.get(), r.key, &row, true);
+    if (rc == 1) return 0;
+    if (rc != 0) return -1;
+    fn(row);
+    wipe(&row.header);
+    wipe(&row.body);
+  }
+}
+
 bool object_has_history(const RepoDb& r, const uint8_t uuid[16]) {
   Stmt s;
   if (stmt_prepare(r.db, "SELECT rowid FROM t1 WHERE c1=? AND c3=1", &s) != SQLITE_OK) return false;

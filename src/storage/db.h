@@ -153,6 +153,11 @@ Stmt object_history_query(const RepoDb& r, const uint8_t uuid[16]);
 // Steps the statement once: 0 a row (filled), 1 done, -1 error. The body is
 // read when with_body is set and the statement selects a fifth column (c5).
 int row_read(sqlite3_stmt* stmt, const uint8_t key[32], ObjectRow* row, bool with_body = false);
+// Every current version that has a body, deciphered with the body, in one
+// statement: fn(row) per row, the row's texts wiped after each call. 0, the
+// SQLite code when the statement could not be prepared, or -1 when a row could
+// not be read (the rows before it were passed).
+int objects_each_current_body(const RepoDb& r, const std::function<void(const ObjectRow& row)>& fn);
 // True when the object has at least one history version.
 bool object_has_history(const RepoDb& r, const uint8_t uuid[16]);
 
