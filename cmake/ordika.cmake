@@ -1,11 +1,8 @@
 # One static library per subsystem folder: its sources are every *.cc in the
 # folder, and it links only the subsystems below it.
 function(ordika_subsystem name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cc)
-  foreach(ex IN LISTS ARG_EXCLUDE)
-    list(FILTER srcs EXCLUDE REGEX "${ex}")
-  endforeach()
   if(NOT srcs)
     add_library(ordika_${name} INTERFACE)
     target_include_directories(ordika_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)

@@ -12,6 +12,7 @@
 
 #include "crypto/crypto.h"
 #include "interchange/interchange.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -20,7 +21,6 @@
 #include "storage/db.h"
 #include "support/log.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 

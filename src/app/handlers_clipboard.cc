@@ -14,11 +14,11 @@
 #include "crypto/wipe.h"
 #include "dialogs/secret_clipboard.h"
 #include "dialogs/step_progress.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "support/log.h"
-#include "views/detail_text.h"
 #include "views/item_list_gtk.h"
 #include "views/markup_view_gtk.h"
 

@@ -6,11 +6,11 @@
 
 #include "cli/cli.h"
 #include "interchange/interchange.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/tag.h"
 #include "support/files.h"
-#include "views/detail_text.h"
 
 int cmd_show(int, char** argv) {
   int64_t slot = cli_item(argv[1]);

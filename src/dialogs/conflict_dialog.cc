@@ -7,9 +7,9 @@
 #include "dialogs/bold_label.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "markup/detail_text.h"
 #include "support/strings.h"
 #include "sync/sync.h"
-#include "views/detail_text.h"
 #include "views/markup_view_gtk.h"
 
 namespace {

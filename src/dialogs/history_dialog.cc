@@ -6,13 +6,13 @@
 
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/list.h"
 #include "model/model.h"
 #include "support/log.h"
 #include "support/slot_array.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 #include "views/icons_gtk.h"
 #include "views/markup_view_gtk.h"
 

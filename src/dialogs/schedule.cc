@@ -6,10 +6,10 @@
 
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/settings.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The detail pane.
 #include "views/detail_view_gtk.h"
 
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 GtkWidget* detail_view_new(const MarkupViewCallbacks& callbacks) {
   GtkTextTagTable* table = gtk_text_tag_table_new();

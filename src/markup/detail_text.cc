@@ -1,4 +1,4 @@
-#include "views/detail_text.h"
+#include "markup/detail_text.h"
 
 #include <openssl/crypto.h>
 

@@ -1,9 +1,9 @@
 // The week of the month of a monthly rule by weekday: the recurrence, its
 // description and its iCalendar form agree on every day of the month.
 #include "interchange/ical.h"
+#include "markup/detail_text.h"
 #include "model/model_fixture.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 

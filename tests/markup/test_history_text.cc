@@ -2,9 +2,9 @@
 // what the parsed record drops (the count of a recurrence) still shows.
 #include <string>
 
+#include "markup/detail_text.h"
 #include "model/test_ops_fixture.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 

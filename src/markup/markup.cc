@@ -1,4 +1,4 @@
-#include "views/markup.h"
+#include "markup/markup.h"
 
 #include <glib.h>
 

@@ -3,12 +3,12 @@
 #include <functional>
 
 #include "interchange/vcard.h"
+#include "markup/detail_text.h"
+#include "markup/markup.h"
 #include "model/test_ops_fixture.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"
-#include "views/detail_text.h"
-#include "views/markup.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The detail text of an item as shown when it is selected in its own tag.
+#include "markup/detail_text.h"
 #include "model/list_order.h"
 #include "model/test_ops_fixture.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "views/markup.h"
+#include "markup/markup.h"
 
 namespace {
 

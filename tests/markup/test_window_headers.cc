@@ -4,6 +4,8 @@
 #include "interchange/ical.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
+#include "markup/detail_text.h"
+#include "markup/markup.h"
 #include "model/app_core.h"
 #include "model/item.h"
 #include "model/list.h"
@@ -27,8 +29,6 @@
 #include "sync/error_text.h"
 #include "sync/requests.h"
 #include "sync/sync.h"
-#include "views/detail_text.h"
-#include "views/markup.h"
 
 #ifdef SQLITE_VERSION
 #error "a header the window includes pulls in SQLite"
