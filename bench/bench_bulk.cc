@@ -21,6 +21,7 @@
 #include "interchange/ical.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"

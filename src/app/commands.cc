@@ -2,12 +2,13 @@
 #include "app/commands.h"
 
 #include "app/window.h"
+#include "model/app_core.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
 #include "model/undo_state.h"
-#include "model/app_core.h"
 #include "storage/repo.h"
 #include "support/strings.h"
 

@@ -15,6 +15,7 @@
 #include "dialogs/secret_clipboard.h"
 #include "dialogs/step_progress.h"
 #include "markup/detail_text.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"

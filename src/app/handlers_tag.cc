@@ -10,6 +10,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "views/tag_tree_gtk.h"

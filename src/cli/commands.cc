@@ -26,6 +26,7 @@
 #include "model/recur.h"
 #include "model/search.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/text.h"

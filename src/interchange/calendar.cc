@@ -12,6 +12,7 @@
 #include "model/ops.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "model/ops.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
 #include "support/text.h"
 

@@ -14,6 +14,7 @@
 #include "interchange/interchange.h"
 #include "model/item.h"
 #include "model/ops.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
 #include "support/text.h"
 

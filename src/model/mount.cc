@@ -8,6 +8,7 @@
 
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"

@@ -11,6 +11,7 @@
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
+#include "model/tag_ops.h"
 #include "storage/db.h"
 #include "support/log.h"
 

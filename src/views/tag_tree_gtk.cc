@@ -9,6 +9,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/strings.h"

@@ -7,6 +7,7 @@
 #include "model/list.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/strings.h"
 #include "window_fixture.h"
 

@@ -7,6 +7,7 @@
 
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "storage/journal.h"
 #include "window_fixture.h"
 

@@ -9,6 +9,7 @@
 #include "editor_driver.h"
 #include "model/ops.h"
 #include "model/search.h"
+#include "model/tag_ops.h"
 #include "views/item_list_gtk.h"
 #include "views/tag_tree_gtk.h"
 

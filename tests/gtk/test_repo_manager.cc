@@ -7,14 +7,15 @@
 #include <string>
 
 #include "crypto/crypto.h"
+#include "dialog_script.h"
 #include "dialogs/master_password.h"
 #include "dialogs/message.h"
 #include "dialogs/options_dialog.h"
 #include "dialogs/password_generator.h"
 #include "dialogs/repo_manager.h"
 #include "dialogs/secret_clipboard.h"
-#include "dialog_script.h"
 #include "gtk_fixture.h"
+#include "model/clipboard.h"
 #include "model/test_startup_fixture.h"
 #include "storage/db.h"
 #include "storage/repo.h"

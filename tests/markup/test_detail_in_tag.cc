@@ -1,6 +1,7 @@
 // The detail text of an item as shown when it is selected in its own tag.
 #include "markup/detail_text.h"
 #include "model/list_order.h"
+#include "model/tag_ops.h"
 #include "model/test_ops_fixture.h"
 #include "support/strings.h"
 

@@ -1,6 +1,7 @@
 // Stores into an explicit tag, batches of stores, and the bulk forms of
 // trashing and deleting a selection: one journal group per repository,
 // and nothing half done in the database or in memory when a batch fails.
+#include "model/clipboard.h"
 #include "test_ops_fixture.h"
 
 namespace {

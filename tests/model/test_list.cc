@@ -2,6 +2,7 @@
 
 #include "model/list.h"
 #include "model/ops.h"
+#include "model/tag_ops.h"
 #include "model_fixture.h"
 
 namespace {

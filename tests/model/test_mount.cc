@@ -1,6 +1,7 @@
 // Mounting: remounting with the selection kept, deleting and disabling
 // repositories, undo seen through a remount, and the journal reset at
 // shutdown.
+#include "model/clipboard.h"
 #include "storage/journal.h"
 #include "test_startup_fixture.h"
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "crypto/crypto.h"
+#include "model/clipboard.h"
 #include "model/list.h"
 #include "model/ops.h"
 #include "model/search.h"

@@ -1,5 +1,6 @@
 // Renaming a repository: the record name the tag tree shows for its root row,
 // kept across a restart, while the root tag itself cannot be renamed.
+#include "model/tag_ops.h"
 #include "storage/storage_fixture.h"
 #include "test_startup_fixture.h"
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "model/tag_ops.h"
 #include "storage/journal.h"
 #include "support/log.h"
 #include "test_startup_fixture.h"
