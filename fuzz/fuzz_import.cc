@@ -18,6 +18,7 @@
 #include "model/ops.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 #include "storage/db.h"
 #include "support/log.h"
 #include "support/strings.h"

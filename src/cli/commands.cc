@@ -27,6 +27,7 @@
 #include "model/search.h"
 #include "model/tag.h"
 #include "model/tag_ops.h"
+#include "model/view_dates.h"
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/text.h"

@@ -13,6 +13,7 @@
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"

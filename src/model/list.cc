@@ -8,6 +8,7 @@
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 
 namespace {
 

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <ctime>
 
+#include "model/app_core.h"
 #include "model/item.h"
 #include "model/list.h"
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 
 int list_sort_column(int sort_by) {
   const Model& m = model();
@@ -69,7 +71,8 @@ std::string collate_key(const std::string& s) {
 }  // namespace
 
 std::vector<ListRow> list_rows(int sort_column, int64_t now) {
-  if (model().view == VIEW_FIXED && model().fixed_kind == FIXED_UPCOMING) upcoming_window(now);
+  if (model().view == VIEW_FIXED && model().fixed_kind == FIXED_UPCOMING)
+    upcoming_window(now, app_core().settings.upcoming_days);
   if (model().view == VIEW_REMINDERS) reminders_view_refresh(now);
   int64_t bounds[8];
   int64_t today = local_midnight(now);

@@ -2,6 +2,7 @@
 #include "views/calendar_gtk.h"
 
 #include "model/recur.h"
+#include "model/view_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "interchange_fixture.h"
+#include "model/view_dates.h"
 
 namespace {
 

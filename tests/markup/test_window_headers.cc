@@ -20,6 +20,7 @@
 #include "model/settings.h"
 #include "model/tag.h"
 #include "model/tag_ops.h"
+#include "model/view_dates.h"
 #include "storage/repo.h"
 #include "support/extra_texts.h"
 #include "support/files.h"

@@ -1,5 +1,6 @@
 #include <vector>
 
+#include "model/view_dates.h"
 #include "model_fixture.h"
 
 namespace {
@@ -355,12 +356,11 @@ TEST_F(Calendar, SelectedDayAndUpcomingWindow) {
   EXPECT_EQ(model().calendar_day, lt(2026, 3, 29));
   model().view = VIEW_FIXED;
   model().fixed_kind = FIXED_UPCOMING;
-  app_core().settings.upcoming_days = 5;
-  upcoming_window(lt(2026, 3, 28, 15));
+  upcoming_window(lt(2026, 3, 28, 15), 5);
   EXPECT_EQ(model().upcoming_from, lt(2026, 3, 28));
   EXPECT_EQ(model().upcoming_to, lt(2026, 4, 2));
   model().view = 3;
-  upcoming_window(lt(2026, 3, 28, 15));
+  upcoming_window(lt(2026, 3, 28, 15), 5);
   EXPECT_EQ(model().upcoming_from, 0);
   EXPECT_EQ(model().upcoming_to, 0);
 }
