@@ -7,6 +7,7 @@
 #include <string>
 
 #include "interchange/vcard.h"
+#include "interchange/vcard_edit.h"
 #include "markup/detail_text.h"
 #include "support/log.h"
 #include "support/strings.h"

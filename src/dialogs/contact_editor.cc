@@ -9,6 +9,7 @@
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
 #include "interchange/interchange.h"
+#include "interchange/vcard_edit.h"
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/settings.h"

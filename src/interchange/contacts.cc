@@ -4,6 +4,7 @@
 
 #include "interchange/import_internal.h"
 #include "interchange/interchange.h"
+#include "interchange/vcard_edit.h"
 #include "model/item.h"
 #include "model/ops.h"
 #include "model/recur.h"

@@ -3,6 +3,7 @@
 // rewritten in place; and the import and export keep whole cards.
 #include <gtest/gtest.h>
 
+#include "interchange/vcard_edit.h"
 #include "interchange_fixture.h"
 
 namespace {

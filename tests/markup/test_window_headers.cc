@@ -1,9 +1,11 @@
 // The headers the window includes leave SQLite out: a window file reaches the
 // databases only through the model.
 #include "interchange/accounts_json.h"
+#include "interchange/content_line.h"
 #include "interchange/ical.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
+#include "interchange/vcard_edit.h"
 #include "markup/detail_text.h"
 #include "markup/markup.h"
 #include "model/app_core.h"
