@@ -185,7 +185,7 @@ void BM_ExportContacts(benchmark::State& state) {
     return;
   }
   std::string path = g_repo.dir + "/out.vcf";
-  for (auto _ : state) benchmark::DoNotOptimize(export_contacts(-1, 0, path.c_str()));
+  for (auto _ : state) benchmark::DoNotOptimize(export_contacts(path.c_str(), 0, -1));
   state.SetItemsProcessed(state.iterations() * kCount);
   repo_close();
 }

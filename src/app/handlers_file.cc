@@ -465,7 +465,7 @@ void on_save_as(MainWindow* w, int) {
   std::string path = export_file_target(310, filter, note_file_name(item->title) + ext);
   if (path.empty()) return;
   // The chooser ran a main loop of its own: the item is looked up again.
-  if (!item_get(slot) || save_item_as(slot, path.c_str()) != 0) {
+  if (!item_get(slot) || save_item_as(path.c_str(), slot) != 0) {
     show_message_text(310, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
     return;
   }

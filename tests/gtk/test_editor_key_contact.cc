@@ -347,7 +347,7 @@ TEST_F(KeyContactTest, EditingOnePhoneOfAnImportedCardKeepsTheRest) {
   EXPECT_NE(before, after);
 
   int n = 0;
-  std::string out = contacts_text(slot, 0, &n);
+  std::string out = contacts_text(0, slot, &n);
   ASSERT_EQ(1, n);
   std::string unfolded;
   for (size_t i = 0; i < out.size(); i++) {
