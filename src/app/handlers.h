@@ -83,5 +83,7 @@ void on_export_contacts(MainWindow* w, int);
 void on_export_accounts(MainWindow* w, int);
 void on_export_repo(MainWindow* w, int);
 void on_save_as(MainWindow* w, int);
+
+// Help (handlers_help.cc)
 void on_user_guide(MainWindow* w, int);
 void on_send_trace(MainWindow* w, int);

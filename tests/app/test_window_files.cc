@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/file_commands.h"
+#include "app/sliced_job.h"
 #include "dialogs/file_chooser.h"
 #include "interchange/interchange.h"
 #include "model/ops.h"
