@@ -24,7 +24,7 @@
 #include "sync/conn.h"
 #include "sync/record_set.h"
 #include "sync/requests.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 
 // The account server runs in this process.
 #include "server.h"
@@ -273,16 +273,18 @@ int make_local_repo(const std::string& dir, int n) {
 bool never_there(const uint8_t*) { return false; }
 
 int run_sync(const std::string& dir, const std::string& id, const ServerLogin& login) {
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 7; ++i) {
     SyncSession s;
     s.dir = dir;
     std::memcpy(s.key, repo_key(), 32);
     s.server_id = id;
     s.login = login;
-    int rc = sync_run(&s, [](const SyncConflict&) { return SYNC_TAKE_SERVER; });
-    if (rc != 1) return rc;
+    SyncDriver d;
+    sync_begin(&d, &s);
+    int rc = sync_drive(&d, [](const SyncConflict&) { return SYNC_TAKE_SERVER; });
+    if (rc != SYNC_REMOTE_CHANGED) return rc;
   }
-  return 1;
+  return SYNC_REMOTE_CHANGED;
 }
 
 // Create on the server and clone a repository of 10,000 items.

@@ -15,7 +15,7 @@
 #include "model/mount.h"
 #include "storage/repo.h"
 #include "sync/requests.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 #include "support/log.h"
 
 namespace {
@@ -176,77 +176,57 @@ int cmd_server(int argc, char** argv) {
   return cli_usage("server");
 }
 
+// One line: the table's texts may hold line breaks.
+std::string one_line(std::string text) {
+  for (char& ch : text)
+    if (ch == '\n' || ch == '\r') ch = ' ';
+  return text;
+}
+
 // One repository: 0, 1 failure (reported), 3 conflicts left undecided.
 int sync_one(int index, int prefer) {
-  const RepoEntry& e = repo_table[index];
   SyncSession s;
-  if (sync_session_setup(&s, e, signed_in_account()) != 0) {
+  if (sync_session_setup(&s, repo_table[index], signed_in_account()) != 0) {
     cli_fail("repository %d: cannot reach its server account", index);
     return 1;
   }
-  for (int attempt = 0; attempt < 3; attempt++) {
-    int rc = recv_repo_list(&s);
-    if (rc != 0) {
-      // One line: the table's texts may hold line breaks.
-      std::string why = conn_timed_out() ? std::string("the server did not answer in time") : sync_list_status_text(rc);
-      for (char& ch : why)
-        if (ch == '\n' || ch == '\r') ch = ' ';
-      cli_fail("repository %d: %s (%d)", index, why.c_str(), rc);
-      sync_free(&s);
-      return 1;
-    }
-    if (sync_conflicts_begin(&s) != 0) {
-      cli_fail("repository %d: cannot compare the versions", index);
-      sync_free(&s);
-      return 1;
-    }
-    std::vector<std::string> undecided;
-    for (;;) {
-      SyncConflict c;
-      int n = sync_conflicts_next(&s, &c);
-      if (n == 0) break;
-      if (n < 0) {
-        sync_conflicts_end(&s);
-        sync_free(&s);
-        cli_fail("repository %d: comparing the versions failed", index);
-        return 1;
-      }
-      if (prefer) {
-        if (sync_conflicts_decide(&s, prefer) != 0) {
-          sync_conflicts_end(&s);
-          sync_free(&s);
-          cli_fail("repository %d: a decision was not taken", index);
-          return 1;
-        }
-        continue;
-      }
-      bool item = c.local_exists ? c.local_has_body : c.remote_has_body;
-      undecided.push_back(uuid_to_hex(c.uuid) + "\t" + std::to_string(index) + "\t" +
-                          cli_field(c.local_exists ? shown_name(c.local_header, item) : std::string()) + "\t" +
-                          cli_field(c.remote_exists ? shown_name(c.remote_header, item) : std::string()));
-      // The sync stops here, but every conflict is listed: keep the local
-      // version for the listing only, the decisions are thrown away below.
-      sync_conflicts_decide(&s, SYNC_KEEP_LOCAL);
-    }
-    sync_conflicts_end(&s);
-    if (!undecided.empty()) {
-      for (auto& l : undecided) std::printf("%s\n", l.c_str());
-      sync_free(&s);
-      cli_fail("repository %d: %zu conflict%s a decision; nothing was changed (use --prefer server|local)",
-               index, undecided.size(), undecided.size() == 1 ? " needs" : "s need");
-      return 3;
-    }
-    rc = send_sync_objs(&s);
-    sync_free(&s);
-    if (rc == 0) return 0;
-    if (rc != 1) {
-      cli_fail("repository %d: the synchronisation failed (%d); local data is kept", index, rc);
-      return 1;
-    }
-    // The server's copy changed meanwhile: start again.
-    log_message(LOG_NOTICE, "ordika-cli: sync %d: remote data changed, again", index);
+  // Without a preference every conflict is listed and the sync stops before
+  // anything changes.
+  std::vector<std::string> undecided;
+  auto resolve = [&](const SyncConflict& c) {
+    if (prefer) return prefer;
+    bool item = c.local_exists ? c.local_has_body : c.remote_has_body;
+    undecided.push_back(uuid_to_hex(c.uuid) + "\t" + std::to_string(index) + "\t" +
+                        cli_field(c.local_exists ? shown_name(c.local_header, item) : std::string()) + "\t" +
+                        cli_field(c.remote_exists ? shown_name(c.remote_header, item) : std::string()));
+    return static_cast<int>(SYNC_LEAVE_OPEN);
+  };
+  SyncDriver d;
+  sync_begin(&d, &s);
+  int rc = sync_drive(&d, resolve);
+  if (rc == 0) return 0;
+  if (rc == SYNC_CONFLICTS_OPEN) {
+    for (auto& l : undecided) std::printf("%s\n", l.c_str());
+    cli_fail("repository %d: %zu conflict%s a decision; nothing was changed (use --prefer server|local)", index,
+             undecided.size(), undecided.size() == 1 ? " needs" : "s need");
+    return 3;
   }
-  cli_fail("repository %d: the server's copy keeps changing; try again later", index);
+  switch (d.summary.failed_step) {
+    case SYNC_STEP_FETCH:
+      cli_fail("repository %d: %s (%d)", index,
+               conn_timed_out() ? "the server did not answer in time" : one_line(sync_list_status_text(rc)).c_str(),
+               rc);
+      break;
+    case SYNC_STEP_RESOLVE:
+      cli_fail("repository %d: comparing the versions failed", index);
+      break;
+    default:
+      if (rc == SYNC_REMOTE_CHANGED)
+        cli_fail("repository %d: the server's copy keeps changing; try again later", index);
+      else
+        cli_fail("repository %d: the synchronisation failed (%d); local data is kept", index, rc);
+      break;
+  }
   return 1;
 }
 

@@ -226,13 +226,6 @@ intptr_t clone_server_worker(void* p) {
   return repo_clone_from_server(job->id.c_str(), job->password.c_str(), &job->index);
 }
 
-// After a clone: the new repository starts without the history it came with.
-void clear_cloned_history(int index) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return;
-  if (repo_clear_history(&repo_table[index]) != 0)
-    log_message(LOG_ERROR, "clear_cloned_history: repository %d", index);
-}
-
 void on_import_file_changed(GtkEditable* e, gpointer d) {
   gtk_dialog_set_response_sensitive(GTK_DIALOG(d), GTK_RESPONSE_OK, *gtk_entry_get_text(GTK_ENTRY(e)) != 0);
 }
@@ -291,7 +284,6 @@ void import_repository(Manager* m) {
         show_message(34, error_message_id(static_cast<int>(result)));
         continue;
       }
-      clear_cloned_history(job.index);
       show_info(34, 302);
       fill(m);
       break;
@@ -361,7 +353,6 @@ void server_clone(ServerDialog* s) {
     show_message(34, error_message_id(static_cast<int>(result)));
     return;
   }
-  clear_cloned_history(job.index);
   show_info(34, 302);
   gtk_dialog_set_response_sensitive(GTK_DIALOG(s->dialog), 1, FALSE);
   s->changed = true;

@@ -438,6 +438,13 @@ int repo_clone_record(const RepoRecord& from, int* index) {
     rec.path = dir;
     rc = repo_register(rec, index);
   }
+  if (rc == 0 && index && *index >= 0) {
+    // A clone starts without the history it came with: no undo steps and no
+    // pending changes of the copy it was made from. The clone itself stands
+    // when this fails: its data is complete.
+    if (repo_clear_history(&repo_table[static_cast<size_t>(*index)]) != 0)
+      log_message(LOG_ERROR, "repo_clone_record: history of repository %d", *index);
+  }
   if (rc != 0) {
     static const char* const kFiles[] = {"data", "data-journal", "list.hash", "file.tmp"};
     for (const char* f : kFiles) std::remove(path_join(dir, f).c_str());

@@ -230,6 +230,7 @@ void sync_free(SyncSession* s) {
 
 int recv_repo_list(SyncSession* s) {
   sync_free(s);
+  s->fetched = 0;
   for (const char* f : {"list", "sync_1", "sync_2"}) remove_db(path_in(s, f));
   DbHandle data = open_keyed(s, "data");
   if (!data) {
@@ -296,6 +297,7 @@ int recv_repo_list(SyncSession* s) {
   // server, and taking the server's side would delete it here.
   RecordSet fetch = recordset_union(fresh, s->conflicts);
   recordset_rewind(&s->conflicts);
+  s->fetched = static_cast<int>(fetch.count);
 
   std::string objs = path_in(s, "sync.objs");
   std::string sync1 = path_in(s, "sync_1");
@@ -351,6 +353,7 @@ std::string sync_list_status_text(int rc) {
 
 int sync_conflicts_begin(SyncSession* s) {
   if (!s->have_sets) return -1;
+  s->settled = 0;
   recordset_init(&s->decisions, sizeof(SyncDecision), s->conflicts.count);
   s->asking = false;
   recordset_rewind(&s->conflicts);
@@ -408,6 +411,7 @@ int sync_conflicts_next(SyncSession* s, SyncConflict* out) {
                             k.local_has_body ? &k.local_body : nullptr)) {
       d.choice = SYNC_TAKE_SERVER;
       recordset_append(&s->decisions, &d);
+      s->settled++;
       continue;
     }
     s->pending = d;
@@ -632,6 +636,7 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
 }  // namespace
 
 int send_sync_objs(SyncSession* s) {
+  s->sent = 0;
   if (!s->have_sets) return -1;
   DbHandle data = open_keyed(s, "data");
   if (!data) {
@@ -662,6 +667,7 @@ int send_sync_objs(SyncSession* s) {
       rc = db_exec(db,
                    "INSERT INTO sync2.s1 SELECT t1.c1, t1.c2, t1.c3, t1.c4, t1.c5 FROM t1 INNER JOIN t3 ON "
                    "(t1.c1=t3.c1 AND t1.c2=t3.c2) WHERE t3.c3=1;");
+    if (rc == SQLITE_OK) s->sent = sqlite3_changes(db);
     if (rc == SQLITE_OK) rc = db_exec(db, "INSERT INTO sync2.s3 SELECT * FROM t3;");
     if (rc == SQLITE_OK) rc = db_exec(db, "INSERT INTO sync2.s4 SELECT * FROM t4;");
     if (rc == SQLITE_OK) rc = txn.commit();
@@ -716,38 +722,5 @@ int send_sync_objs(SyncSession* s) {
   rc = txn.status();
   if (rc == SQLITE_OK) rc = db_exec(db, "DELETE FROM t3; DELETE FROM t4;");
   if (rc == SQLITE_OK) rc = txn.commit();
-  return rc;
-}
-
-int sync_run(SyncSession* s, const SyncResolver& resolve) {
-  int rc = recv_repo_list(s);
-  if (rc != 0) return rc;
-  if (sync_conflicts_begin(s) != 0) {
-    sync_free(s);
-    return -1;
-  }
-  for (;;) {
-    SyncConflict k;
-    int step = sync_conflicts_next(s, &k);
-    if (step == 0) break;
-    int answer = step == 1 && resolve ? resolve(k) : -1;
-    if (step < 0 || sync_conflicts_decide(s, answer) != 0) {
-      sync_conflicts_end(s);
-      sync_free(s);
-      return -1;
-    }
-  }
-  sync_conflicts_end(s);
-  rc = send_sync_objs(s);
-  sync_free(s);
-  return rc;
-}
-
-int sync_repository(int index, const SyncResolver& resolve) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
-  SyncSession s;
-  if (sync_session_setup(&s, repo_table[static_cast<size_t>(index)], signed_in_account()) != 0) return -1;
-  int rc = sync_run(&s, resolve);
-  log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "sync_repository: %d %d", index, rc);
   return rc;
 }

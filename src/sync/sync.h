@@ -73,6 +73,11 @@ struct SyncSession {
   std::unique_ptr<Stage2> stage2;
   SyncDecision pending{};
   bool asking = false;
+
+  // Counts of the last run of each stage.
+  int fetched = 0;  // versions asked of the server in stage 1
+  int settled = 0;  // conflicts stage 2 settled without asking
+  int sent = 0;     // versions uploaded in stage 3
 };
 
 // Fills a session for repository entry `e`, logged in as its owner.
@@ -116,11 +121,6 @@ void sync_free(SyncSession* s);
 bool sync_versions_equal(const std::string& h1, const std::string* b1, const std::string& h2,
                          const std::string* b2);
 
-// All three stages; resolve answers each conflict (1, 2, or negative to
-// cancel). 0, 1 (server changed, sync again), or a failure.
+// Answers a conflict: SYNC_TAKE_SERVER, SYNC_KEEP_LOCAL, or negative to
+// cancel (the driver knows one more, sync_driver.h).
 using SyncResolver = std::function<int(const SyncConflict&)>;
-int sync_run(SyncSession* s, const SyncResolver& resolve);
-
-// sync_run for repository table entry `index`, logged in as its owner. The
-// caller remounts afterwards.
-int sync_repository(int index, const SyncResolver& resolve);

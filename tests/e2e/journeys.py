@@ -1364,6 +1364,161 @@ def journey_put_sync_conflict():
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
     check(item_line("Shopping list, desktop again") and item_line("Webmail"), "everything stored after the end")
+class Relay:
+    """A relay on 127.0.0.1 between the window and the server that runs
+    another device's work before it passes a given connection on: that work
+    then falls exactly between two requests of the window."""
+
+    def __init__(self, upstream):
+        import socket
+        import threading
+        host, port = upstream.rsplit(":", 1)
+        self.upstream = (host, int(port))
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(16)
+        self.host = "127.0.0.1:%d" % self.sock.getsockname()[1]
+        self.lock = threading.Lock()
+        self.count = 0
+        self.active = 0
+        self.hooks = {}
+        self.failures = []
+        threading.Thread(target=self.accept_loop, daemon=True).start()
+
+    def arm(self, hooks):
+        """Numbers the connections from 0 again; hooks maps a number to the
+        work to run before that connection reaches the server."""
+        with self.lock:
+            self.count = 0
+            self.hooks = dict(hooks)
+
+    def idle(self):
+        with self.lock:
+            return self.active == 0
+
+    def accept_loop(self):
+        import socket
+        import threading
+        while True:
+            client, _ = self.sock.accept()
+            with self.lock:
+                hook = self.hooks.pop(self.count, None)
+                self.count += 1
+                self.active += 1
+            if hook:
+                try:
+                    hook()
+                except Exception as e:  # reported by the journey
+                    self.failures.append(e)
+            up = socket.create_connection(self.upstream)
+            threading.Thread(target=self.pipe, args=(client, up), daemon=True).start()
+
+    def pipe(self, a, b):
+        import select
+        import socket
+        peer = {a: b, b: a}
+        try:
+            while peer:
+                ready, _, _ = select.select(list(peer), [], [], 30)
+                if not ready:
+                    break
+                for s in ready:
+                    data = s.recv(65536)
+                    if data:
+                        peer[s].sendall(data)
+                        continue
+                    try:
+                        peer[s].shutdown(socket.SHUT_WR)
+                    except OSError:
+                        pass
+                    del peer[s]
+        except OSError:
+            pass
+        finally:
+            a.close()
+            b.close()
+            with self.lock:
+                self.active -= 1
+
+
+def journey_sync_overtaken():
+    """The window's sync is overtaken by the laptop between its "get list"
+    and its "put sync": the dialog fetches the newer state, merges it, sends
+    its own change and closes by itself, as the tool does. A repository
+    cloned in the window then starts as one cloned by the tool: the same
+    earlier versions, nothing to undo."""
+    server = Server()
+    relay = Relay(server.host)
+    _, work, ids = seed_profile()
+    cli("account", "set", server.number, "alice", relay.host, env={"ORDIKA_ACCOUNT_PASSWORD": ACCOUNT_PASSWORD})
+    server_id = cli("server", "create", "0").strip()
+    export = {"ORDIKA_EXPORT_PASSWORD": "Export123pw"}
+    shared = os.path.join(HOME, "shared.repo")
+    cli("repo-export", "0", shared, env=export)
+    laptop = ("--profile", "laptop")
+    cli(*laptop, "init")
+    server.account("laptop")
+    cli(*laptop, "repo-import", shared, env=export)
+
+    def laptop_titles():
+        return {l.split("\t")[0]: l.split("\t")[4] for l in cli(*laptop, "items").splitlines()}
+    cli(*laptop, "edit", ids["task"], "--title", "Call the plumber, laptop")
+    cli("edit", ids["note"], "--title", "Shopping list, desktop")
+
+    o = Ordika()
+    unlock(o)
+    # The update check at start-up goes through the relay first.
+    wait_for(lambda: relay.count >= 1 and relay.idle(), "the update check done")
+    relay.arm({1: lambda: cli(*laptop, "sync")})  # before the window's "put sync"
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control><Shift>s")
+    o.wait("dialog", S(254))
+    o.gone("dialog", S(254), timeout=60)  # closed by itself: the sync succeeded
+    check(not relay.failures, "the laptop's sync in between: %r" % relay.failures)
+    check(relay.count == 5, "get list, put sync refused, get list, get sync, put sync: %d" % relay.count)
+    wait_for(lambda: item_line("Call the plumber, laptop"), "the laptop's change merged")
+    check(item_line("Shopping list, desktop"), "the local change kept")
+    cli(*laptop, "sync")
+    check(laptop_titles()[ids["note"]] == "Shopping list, desktop", "the laptop receives the window's change")
+
+    # The laptop shares a second repository with an earlier version of its
+    # note; the tablet clones it with the tool, the window from the file.
+    cli(*laptop, "repo-add", "Travel")
+    travel = next(t for t in (l.split("\t") for l in cli(*laptop, "tags").splitlines())
+                  if t[3] == "0" and t[4] == "Travel")
+    passport = cli(*laptop, "add", "note", travel[0], "--title", "Passport").strip()
+    cli(*laptop, "edit", passport, "--title", "Passport, renewed", "--keep-history")
+    cli(*laptop, "server", "create", travel[2])
+    travel_file = os.path.join(HOME, "travel.repo")
+    cli(*laptop, "repo-export", travel[2], travel_file, env=export)
+    earlier = cli(*laptop, "history", passport)
+    check(len(earlier.splitlines()) == 1, "one earlier version: %r" % earlier)
+    tablet = ("--profile", "tablet")
+    cli(*tablet, "init")
+    server.account("tablet")
+    cli(*tablet, "repo-import", travel_file, env=export)
+
+    menu_command(o, 51, 275)
+    manager = top_dialog(o)
+    o.wait("push button", S(78), within=manager).click()
+    imp = top_dialog(o, not_this=manager)
+    fill_entry(o, imp, S(78), travel_file)
+    o.wait("push button", S(78), within=imp).click()
+    o.type_password(export["ORDIKA_EXPORT_PASSWORD"], 278)
+    answer(o, message_with(o, S(302)), 26)
+    wait_for(lambda: imp.dead or not imp.showing, "the import dialog closed")
+    point_at(manager)
+    answer(o, manager, 28)
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    for who in ((), tablet):
+        index = next(l.split("\t")[0] for l in cli(*who, "repos").splitlines() if l.split("\t")[1] == "Travel")
+        check(cli(*who, "history", passport) == earlier, "%r: the same earlier version" % (who,))
+        undo = subprocess.run([CLI, *who, "undo", index], env=dict(os.environ, ORDIKA_PASSWORD=PASSWORD),
+                              capture_output=True, text=True, timeout=60)
+        check(undo.returncode == 1 and "nothing to undo" in undo.stderr, "%r: nothing to undo: %r" % (who, undo.stderr))
+
+
 def expand_repos(o, tags, names):
     """With more than one repository the tree starts folded: each root is
     opened from the keyboard."""
@@ -1910,6 +2065,7 @@ JOURNEYS = {
     "keyboard_history": journey_keyboard_history,
     "sign_in": journey_sign_in,
     "put_sync_conflict": journey_put_sync_conflict,
+    "sync_overtaken": journey_sync_overtaken,
     "export_reimport": journey_export_reimport,
     "paste_between": journey_paste_between,
     "move_due": journey_move_due,

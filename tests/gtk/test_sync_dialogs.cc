@@ -24,7 +24,7 @@
 #include "support/extra_texts.h"
 #include "support/strings.h"
 #include "support/version.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 #include "sync/update_trust.h"
 
 namespace {
@@ -144,7 +144,9 @@ class SyncDialogs : public ServerFixture {
   int sync_plain(const RepoEntry& e) {
     SyncSession s;
     if (sync_session_setup(&s, e, signed_in_account()) != 0) return -1;
-    return sync_run(&s, nullptr);
+    SyncDriver d;
+    sync_begin(&d, &s);
+    return sync_drive(&d, nullptr);
   }
   // Answers every conflict dialog with `answer`, checking it shows both sides.
   void answer_conflicts(int answer) {

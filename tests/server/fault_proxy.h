@@ -1,7 +1,9 @@
 // A TCP relay on 127.0.0.1 between a client and the server that can cut a
 // conversation after a given number of bytes in one direction of one of its
 // connections, and that records where the peers' writes ended (about one
-// frame each) so that cuts can be placed at and inside every frame.
+// frame each) so that cuts can be placed at and inside every frame. A hook
+// can run before a connection reaches the server: another client's work,
+// placed exactly between two requests of the one under test.
 #pragma once
 
 #include <arpa/inet.h>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -67,9 +70,15 @@ class FaultProxy {
     wait_idle();
     std::lock_guard<std::mutex> g(mu_);
     cut_ = cut;
+    hooks_.clear();
     next_conn_ = 0;
     profile_.clear();
     cut_done_ = false;
+  }
+  // Runs fn before connection `conn` of this run is passed on (once).
+  void before(int conn, std::function<void()> fn) {
+    std::lock_guard<std::mutex> g(mu_);
+    hooks_.emplace_back(conn, std::move(fn));
   }
   // Connections of the last run, once they have all ended.
   std::vector<ConnProfile> profile() {
@@ -93,6 +102,7 @@ class FaultProxy {
       if (::poll(&p, 1, 50) <= 0) continue;
       int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) continue;
+      run_hook();
       int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       sockaddr_in a{};
       a.sin_family = AF_INET;
@@ -155,6 +165,17 @@ class FaultProxy {
     active_--;
   }
 
+  // The hook of the connection about to be numbered, outside the lock.
+  void run_hook() {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      for (auto& h : hooks_)
+        if (h.first == next_conn_ && h.second) fn = std::move(h.second);
+    }
+    if (fn) fn();
+  }
+
   int upstream_;
   int fd_ = -1;
   int port_ = 0;
@@ -165,6 +186,7 @@ class FaultProxy {
   std::vector<std::thread> threads_;
   std::vector<ConnProfile> profile_;
   Cut cut_;
+  std::vector<std::pair<int, std::function<void()>>> hooks_;
   int next_conn_ = 0;
   bool cut_done_ = false;
 };

@@ -9,7 +9,8 @@
 #include "server_fixture.h"
 #include "storage/page_vfs.h"
 #include "storage/repo.h"
-#include "sync/sync.h"
+#include "sync/peer.h"
+#include "sync/sync_driver.h"
 
 namespace {
 
@@ -124,4 +125,47 @@ TEST_F(EntryPoints, RequestsWithoutAccountFailWithCode1) {
   last_error = 0;
   EXPECT_EQ(-1, login_for_account(signed_in_account(), &l));
   EXPECT_EQ(1, last_error);
+}
+
+// A server whose clone carries undo steps and unsent changes of the copy it
+// was made from: the clone starts without them, whoever asked for it.
+TEST_F(EntryPoints, CloneStartsWithoutTheHistoryItCameWith) {
+  std::string origin = dir_.subdir("origin") + "/data";
+  uint8_t key[32];
+  derive_key("repo-pw", key);
+  {
+    DbHandle db(db_create_repo(origin.c_str(), key));
+    ASSERT_TRUE(db);
+    ASSERT_EQ(0, put_object(db.get(), key, true, 1, tag_string(zero_hex(), 1, "/"), nullptr));
+    ASSERT_EQ(0, put_object(db.get(), key, true, 2, item_header("n", 2), "first"));
+    ASSERT_EQ(0, put_object(db.get(), key, true, 2, item_header("n", 3), "second", true));
+    ASSERT_GT(count_rows(db.get(), "SELECT * FROM t3"), 0);
+    ASSERT_GT(count_rows(db.get(), "SELECT * FROM t5"), 1);
+  }
+  uint8_t hash[32];
+  sha256(hash, "pw-alice", 8);
+  LoopbackPeer peer([&](int fd) {
+    Connection c;
+    bool anon = true;
+    std::string line;
+    if (peer_accept(&c, fd, static_cast<uint32_t>(alice_id_), "alice", hash, &anon) != 0 ||
+        conn_read_line(&c, &line, 64) != 0 || line != "clone repo")
+      return;
+    conn_skip_frame(&c);
+    std::string state(CONN_DIGEST, 's');
+    conn_put(&c, state.data(), state.size());
+    conn_send(&c);
+    conn_send_file_paged(&c, origin.c_str(), key, "data");
+    usleep(100000);
+  });
+  ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", peer.host().c_str()));
+  int j = -1;
+  ASSERT_EQ(0, repo_clone_from_server("theirs", "repo-pw", &j));
+  RepoEntry& e = repo_table[j];
+  ASSERT_EQ(0, repo_open(&e));
+  EXPECT_EQ(0, count_rows(e.db, "SELECT * FROM t3"));
+  EXPECT_EQ(0, count_rows(e.db, "SELECT * FROM t4"));
+  EXPECT_EQ(1, count_rows(e.db, "SELECT * FROM t5")) << "only the journal's start";
+  EXPECT_EQ(3, count_rows(e.db, "SELECT * FROM t1")) << "every version stays";
+  repo_close(&e);
 }

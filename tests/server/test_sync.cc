@@ -11,7 +11,7 @@
 #include "server_fixture.h"
 #include "storage/page_vfs.h"
 #include "support/strings.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 
 namespace {
 
@@ -94,7 +94,9 @@ class SyncTest : public ServerFixture {
     std::memcpy(s.key, c->key, 32);
     s.server_id = "r";
     s.login = alice_;
-    return sync_run(&s, [&](const SyncConflict& k) {
+    SyncDriver d;
+    sync_begin(&d, &s);
+    return sync_drive(&d, [&](const SyncConflict& k) {
       asked_.push_back(k);
       return answer;
     });
