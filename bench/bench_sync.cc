@@ -22,7 +22,7 @@
 #include "storage/journal.h"
 #include "storage/page_vfs.h"
 #include "sync/conn.h"
-#include "sync/record_set.h"
+#include "support/record_set.h"
 #include "sync/requests.h"
 #include "sync/sync_driver.h"
 

@@ -14,9 +14,8 @@
 
 #include "crypto/crypto.h"
 #include "storage/db.h"
-#include "storage/page_vfs.h"
 #include "storage/repo.h"
-#include "storage/untrusted.h"
+#include "storage/sync_store.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/version.h"
@@ -189,13 +188,12 @@ int server_clone_repo(const ServerLogin& login, const char* id, const char* pass
     std::string data = path_join(dir, "data");
     // The received database is read as hostile: pages that do not decrypt
     // are a wrong password, a schema other than the format's a bad reply.
-    DbHandle db(db_open(data.c_str()));
-    if (!db || page_db_key(db.get(), key, 32) != 0 || db_query_state(db.get(), "SELECT 1 FROM sqlite_master") < 0) {
+    int state = sync_store_check_received_repo(data, key);
+    if (state == SYNC_RECEIVED_UNREADABLE) {
       rc = CLONE_WRONG_PASSWORD;
-    } else if (db_open_untrusted_check(db.get(), "main", DB_SCHEMA_REPO) != 0) {
+    } else if (state == SYNC_RECEIVED_FOREIGN) {
       rc = CLONE_BAD_REPLY;
     }
-    db.reset();
     if (rc == 0 && db_get_sign_path(data.c_str(), check, key) != 0) {
       rc = CLONE_WRONG_PASSWORD;  // pages that do not decrypt under the key
     } else if (rc == 0 && already_there && already_there(check)) {

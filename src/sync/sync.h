@@ -16,22 +16,12 @@
 #include <memory>
 #include <string>
 
-#include "sync/record_set.h"
+#include "storage/sync_decision.h"
+#include "support/record_set.h"
 #include "sync/requests.h"
 
 struct RepoEntry;
 struct Account;
-
-// 19-byte decision record.
-struct SyncDecision {
-  uint8_t uuid[16];
-  uint8_t remote_exists;
-  uint8_t local_exists;
-  uint8_t choice;  // 1 take the server's version, 2 keep the local one
-};
-static_assert(sizeof(SyncDecision) == 19, "decision records are 19 bytes");
-
-enum { SYNC_TAKE_SERVER = 1, SYNC_KEEP_LOCAL = 2 };
 
 // One conflict to put before the user: both current versions, deciphered.
 struct SyncConflict {

@@ -1,5 +1,5 @@
 // Record sets and their merge operations.
-#include "sync/record_set.h"
+#include "support/record_set.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "peer.h"
-#include "sync/record_set.h"
+#include "common/test_support.h"
+#include "support/record_set.h"
 
 namespace {
 
