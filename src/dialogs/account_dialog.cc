@@ -15,6 +15,7 @@
 #include "dialogs/modal.h"
 #include "dialogs/password_generator.h"
 #include "dialogs/password_prompt.h"
+#include "dialogs/password_row.h"
 #include "dialogs/progress.h"
 #include "storage/repo.h"
 #include "support/extra_texts.h"
@@ -27,15 +28,6 @@
 namespace {
 
 constexpr int kMinLength = 10, kClasses = 7;
-
-void wipe_entry(GtkWidget* entry) {
-  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
-  guint n = gtk_entry_buffer_get_bytes(buf);
-  if (n > 0) {
-    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
-    gtk_entry_buffer_delete_text(buf, 0, -1);
-  }
-}
 
 void wipe_string(std::string* s) {
   OPENSSL_cleanse(s->data(), s->size());

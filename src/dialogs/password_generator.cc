@@ -9,6 +9,7 @@
 #include "crypto/crypto.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "dialogs/password_row.h"
 #include "support/strings.h"
 
 namespace {
@@ -31,15 +32,6 @@ int classes_of(const Generator* g) {
   for (int i = 0; i < 4; i++)
     if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(g->w.classes[i]))) c |= 1 << i;
   return c;
-}
-
-void wipe_entry(GtkWidget* entry) {
-  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
-  guint n = gtk_entry_buffer_get_bytes(buf);
-  if (n > 0) {
-    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
-    gtk_entry_buffer_delete_text(buf, 0, -1);
-  }
 }
 
 // Draws a password for the current settings into the preview; an empty

@@ -6,6 +6,7 @@
 #include "crypto/crypto.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "dialogs/password_row.h"
 #include "support/strings.h"
 
 namespace {
@@ -31,16 +32,6 @@ void on_show(GtkButton*, gpointer p) {
   gtk_entry_set_visibility(GTK_ENTRY(pr->entry), pr->visible);
   const char* label = ui_string(pr->visible ? 285 : 284);
   gtk_button_set_label(GTK_BUTTON(pr->show), label ? label : "");
-}
-
-// Overwrites the entry's buffer before it is freed with the dialog.
-void wipe_entry(GtkWidget* entry) {
-  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
-  guint n = gtk_entry_buffer_get_bytes(buf);
-  if (n > 0) {
-    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
-    gtk_entry_buffer_delete_text(buf, 0, -1);
-  }
 }
 
 }  // namespace
