@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "crypto/page_codec.h"
+#include "support/bytes.h"
 #include "support/log.h"
 
 namespace {
@@ -31,17 +32,6 @@ constexpr int kAheadPages = 64;
 // of tables filled together interleave their pages.
 constexpr int kAheadGap = 16;
 const uint8_t kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', 0};
-
-uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
 
 // The bytes the engine's journal checksum samples from a page image.
 uint32_t checksum_samples(const uint8_t* page) {

@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "storage/repo.h"
+#include "support/bytes.h"
 #include "support/files.h"
 #include "support/log.h"
 
@@ -26,17 +27,6 @@ namespace {
 
 uint8_t g_bootstrap[32];
 std::once_flag g_bootstrap_once;
-
-void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 std::atomic<int> g_timeout{0};
 thread_local bool t_timed_out = false;
