@@ -97,7 +97,7 @@ int cmd_account(int argc, char** argv) {
     }
     rc = account_store(static_cast<int32_t>(number), user.c_str(), pw.c_str(), host.c_str());
     wipe(&pw);
-    if (rc != 0 || parse_cert() != 0) return cli_fail("the account was not stored");
+    if (rc != 0 || account_load() != 0) return cli_fail("the account was not stored");
     return 0;
   }
   if (sub == "show") {

@@ -171,7 +171,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   log_message(LOG_MARK, "  Log level: %d", a.settings.log_level);
   log_message(LOG_MARK, "  64-bit OS: %d", a.is_64bit);
 
-  a.has_account = parse_cert() == 0;
+  a.has_account = account_load() == 0;
   repo_table_load();
   repo_mount_all();
   settings_restore_selection(&a.settings);

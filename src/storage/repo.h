@@ -181,7 +181,7 @@ bool repo_find_by_check(const uint8_t check[64]);
 int account_store(int32_t number, const char* user, const char* password, const char* host);
 // Loads the account record into the signed-in account; -1 (account cleared)
 // when there is none or it is unreadable.
-int parse_cert();
+int account_load();
 // Deletes the account record and clears the signed-in account. 0 or -1.
 int account_remove();
 

@@ -44,7 +44,7 @@ int account_store(int32_t number, const char* user, const char* password, const 
   return 0;
 }
 
-int parse_cert() {
+int account_load() {
   g_account = Account();
   if (!g_config) return -1;
   uint8_t buf[kAccountRecord];
@@ -63,7 +63,7 @@ int parse_cert() {
     g_account.host = f[3];
     sha256(g_account.user_hash, f[2].data(), f[2].size());
   } else {
-    log_message(LOG_ERROR, "parse_cert");
+    log_message(LOG_ERROR, "account_load");
   }
   wipe(&f);
   return ok ? 0 : -1;

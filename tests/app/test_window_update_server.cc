@@ -46,14 +46,14 @@ class UpdateFromServer : public WindowTest {
     ASSERT_NE(nullptr, config);
     config_set(config, profile);
     ASSERT_EQ(0, account_store(id, "alice", "pw-alice", host_.c_str()));
-    ASSERT_EQ(0, parse_cert());
+    ASSERT_EQ(0, account_load());
     app_core().has_account = true;
     commands_refresh(&w);
   }
   void TearDown() override {
     stop_server();
     config_set(nullptr, "");
-    parse_cert();
+    account_load();
     WindowTest::TearDown();
   }
   void stop_server() {

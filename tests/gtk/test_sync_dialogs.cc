@@ -83,7 +83,7 @@ class SyncDialogs : public ServerFixture {
     ASSERT_NE(nullptr, cfg);
     config_set(cfg, profile_);
     ASSERT_EQ(0, setting_put_str(cfg, "repo_root", root_.c_str()));
-    parse_cert();  // no account record yet: signed out
+    account_load();  // no account record yet: signed out
     main_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     set_top_window(GTK_WINDOW(main_));
   }
@@ -349,7 +349,7 @@ TEST_F(SyncDialogs, SignInVerifiesBeforeStoringAndWrongPasswordStoresNothing) {
   ASSERT_EQ(2u, messages.size());
   EXPECT_EQ(extra_text(EXTRA_SIGN_IN_REFUSED), messages[0]);
   EXPECT_EQ(extra_text(EXTRA_SIGN_IN_DONE), messages[1]);
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ(alice_id_, signed_in_account().id);
   EXPECT_EQ("pw-alice", signed_in_account().password);
   EXPECT_EQ(host_, signed_in_account().host);
@@ -366,7 +366,7 @@ TEST_F(SyncDialogs, CancelledSignInStoresNothing) {
     return true;
   });
   EXPECT_EQ(1, account_dialog());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 }
 
 TEST_F(SyncDialogs, PasswordChangeNeedsTheMasterPasswordAndANewStrongPassword) {
@@ -406,7 +406,7 @@ TEST_F(SyncDialogs, PasswordChangeNeedsTheMasterPasswordAndANewStrongPassword) {
   EXPECT_TRUE(insensitive_weak);
   EXPECT_TRUE(insensitive_same);
   EXPECT_EQ(ui_string(20), info);
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("NewPassw0rd1", signed_in_account().password);
   ServerLogin l = Login("alice", alice_id_, "NewPassw0rd1");
   std::vector<std::string> ids;
@@ -433,7 +433,7 @@ TEST_F(SyncDialogs, SignOutAfterConfirmation) {
   });
   EXPECT_EQ(0, account_dialog());
   EXPECT_FALSE(has_signed_in_account());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 }
 
 TEST_F(SyncDialogs, WrongMasterPasswordOpensNothing) {
@@ -453,7 +453,7 @@ TEST_F(SyncDialogs, WrongMasterPasswordOpensNothing) {
   });
   EXPECT_EQ(1, account_dialog());
   EXPECT_EQ(ui_string(250), shown);
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("pw-alice", signed_in_account().password);
 }
 

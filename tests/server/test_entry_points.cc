@@ -101,7 +101,7 @@ TEST_F(EntryPoints, PutOnServerCloneAndSync) {
 TEST_F(EntryPoints, AccountPasswordChangeStoresTheNewPassword) {
   ASSERT_EQ(0, account_password_change("pw-new"));
   EXPECT_EQ("pw-new", signed_in_account().password);
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("pw-new", signed_in_account().password);
   ServerLogin l;
   ASSERT_EQ(0, login_for_account(signed_in_account(), &l));
@@ -115,7 +115,7 @@ TEST_F(EntryPoints, AccountPasswordChangeStoresTheNewPassword) {
 
 TEST_F(EntryPoints, RequestsWithoutAccountFailWithCode1) {
   config_record_put(config_db(), 0, reinterpret_cast<const uint8_t*>(""), 0);
-  parse_cert();
+  account_load();
   ASSERT_FALSE(has_signed_in_account());
   int j = -1;
   last_error = 0;

@@ -123,25 +123,25 @@ class SignIn : public ServerFixture {
 TEST_F(SignIn, StoresTheAccountOnlyAfterTheServerTookTheLogin) {
   EXPECT_EQ(SIGN_IN_REFUSED, account_sign_in(host_.c_str(), alice_id_, "alice", "wrong"));
   EXPECT_FALSE(has_signed_in_account());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
   EXPECT_EQ(SIGN_IN_REFUSED, account_sign_in(host_.c_str(), alice_id_ + 1, "alice", "pw-alice"));
   EXPECT_EQ(SIGN_IN_REFUSED, account_sign_in(host_.c_str(), alice_id_, "bob", "pw-alice"));
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
   // nobody listening
   EXPECT_EQ(-1, account_sign_in("127.0.0.1:1", alice_id_, "alice", "pw-alice"));
   EXPECT_NE(0, last_error);
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 
   ASSERT_EQ(0, account_sign_in(host_.c_str(), alice_id_, "alice", "pw-alice"));
   EXPECT_TRUE(has_signed_in_account());
-  ASSERT_EQ(0, parse_cert());  // read back from the configuration database
+  ASSERT_EQ(0, account_load());  // read back from the configuration database
   EXPECT_EQ(alice_id_, signed_in_account().id);
   EXPECT_EQ("alice", signed_in_account().user);
   EXPECT_EQ(host_, signed_in_account().host);
 
   ASSERT_EQ(0, account_sign_out());
   EXPECT_FALSE(has_signed_in_account());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 }
 
 TEST_F(SignIn, MalformedInputNeverReachesTheServer) {
@@ -154,7 +154,7 @@ TEST_F(SignIn, MalformedInputNeverReachesTheServer) {
   EXPECT_EQ(SIGN_IN_BAD_INPUT, account_sign_in(host_.c_str(), alice_id_, "al\nice", "pw-alice"));
   EXPECT_EQ(SIGN_IN_BAD_INPUT, account_sign_in(host_.c_str(), alice_id_, "alice", "pw\n"));
   EXPECT_EQ(SIGN_IN_BAD_INPUT, account_sign_in(host_.c_str(), alice_id_, "alice", ""));
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 
   EXPECT_TRUE(server_host_valid("sync.example.org"));
   EXPECT_TRUE(server_host_valid("127.0.0.1:4443"));
@@ -177,7 +177,7 @@ TEST_F(SignIn, PasswordChangeGoesToTheAccountsOwnServer) {
   int rc = account_password_change("NewPassw0rd1");
   ::unsetenv("ORDIKA_SERVER");
   ASSERT_EQ(0, rc);
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("NewPassw0rd1", signed_in_account().password);
   ServerLogin l = Login("alice", alice_id_, "NewPassw0rd1");
   std::vector<std::string> ids;

@@ -484,7 +484,7 @@ TEST_F(RepoTest, FindByCheckSeesOpenAndClosedRepositories) {
 }
 
 TEST_F(RepoTest, AccountRecordRoundTrip) {
-  EXPECT_NE(0, parse_cert());
+  EXPECT_NE(0, account_load());
   EXPECT_FALSE(has_signed_in_account());
   EXPECT_EQ(-1, account_store(0, "u", "p", "h"));
   EXPECT_EQ(-1, account_store(3, "u", "p", nullptr));
@@ -492,7 +492,7 @@ TEST_F(RepoTest, AccountRecordRoundTrip) {
   EXPECT_EQ(-1, account_store(3, "u\nx", "p", "h"));
   ASSERT_EQ(0, account_store(42, "alice", "Sync-Pass-1", "sync.example"));
   signed_in_account() = Account();
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   const Account& a = signed_in_account();
   EXPECT_EQ(42, a.id);
   EXPECT_EQ("alice", a.user);
@@ -588,7 +588,7 @@ TEST_F(RepoTest, ChangeMasterPasswordRenumbersRowsAndKeepsStoresOnTarget) {
   repo_table_clear();
   EXPECT_EQ(-1, config_unlock(kMaster));
   ASSERT_EQ(0, config_unlock("New-Master-99"));
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("bob", signed_in_account().user);
   ASSERT_EQ(0, repo_table_load());
   ASSERT_EQ(2u, repo_table.size());
