@@ -20,27 +20,9 @@
 
 namespace {
 
-constexpr int kPasswordMin = 10;
-constexpr int kPasswordClasses = 7;
-
 int need_account() {
   if (!has_signed_in_account())
     return cli_fail("no sync account; set one with 'ordika-cli account set NUMBER USER HOST[:PORT]'");
-  return 0;
-}
-
-int read_checked_password(const char* env, const char* prompt, bool twice, std::string* out) {
-  bool from_env = std::getenv(env) != nullptr;
-  if (read_secret(env, prompt, out) != 0 || out->empty()) return cli_fail("no password given");
-  if (twice && !from_env) {
-    std::string again;
-    if (read_secret(nullptr, "Repeat it: ", &again) != 0 || again != *out) {
-      wipe(&again);
-      wipe(out);
-      return cli_fail("the passwords differ");
-    }
-    wipe(&again);
-  }
   return 0;
 }
 
@@ -89,7 +71,7 @@ int cmd_account(int argc, char** argv) {
     if (user.empty() || user.find_first_of("\n\r") != std::string::npos) return cli_fail("bad user name");
     if (!valid_host(host)) return cli_fail("bad host '%s' (HOST or HOST:PORT)", host.c_str());
     std::string pw;
-    int rc = read_checked_password("ORDIKA_ACCOUNT_PASSWORD", "Account password: ", false, &pw);
+    int rc = read_password("ORDIKA_ACCOUNT_PASSWORD", "Account password: ", 0, &pw);
     if (rc != 0) return rc;
     if (pw.find('\n') != std::string::npos) {
       wipe(&pw);
@@ -111,13 +93,9 @@ int cmd_account(int argc, char** argv) {
     if (argc != 2) return cli_usage("account");
     if (int rc = need_account()) return rc;
     std::string pw;
-    int rc = read_checked_password("ORDIKA_NEW_ACCOUNT_PASSWORD", "New account password: ", true, &pw);
+    int rc = read_password("ORDIKA_NEW_ACCOUNT_PASSWORD", "New account password: ", PASSWORD_TWICE | PASSWORD_STRONG,
+                           &pw);
     if (rc != 0) return rc;
-    if (password_check(pw.c_str(), kPasswordMin, kPasswordClasses) != 0) {
-      wipe(&pw);
-      return cli_fail("the password needs at least %d characters with upper case, lower case and digits",
-                      kPasswordMin);
-    }
     rc = account_password_change(pw.c_str());
     wipe(&pw);
     if (rc != 0) return cli_fail("the account password was not changed (%d)", rc);
@@ -153,7 +131,7 @@ int cmd_server(int argc, char** argv) {
   if (sub == "clone") {
     if (argc != 3) return cli_usage("server");
     std::string pw;
-    int rc = read_checked_password("ORDIKA_REPO_PASSWORD", "Repository password: ", false, &pw);
+    int rc = read_password("ORDIKA_REPO_PASSWORD", "Repository password: ", 0, &pw);
     if (rc != 0) return rc;
     int index = -1;
     rc = repo_clone_from_server(argv[2], pw.c_str(), &index);
@@ -234,7 +212,7 @@ int cmd_repo_import(int argc, char** argv) {
   if (argc != 2) return cli_usage("repo-import");
   if (int rc = need_account()) return rc;
   std::string pw;
-  int rc = read_checked_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", false, &pw);
+  int rc = read_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", 0, &pw);
   if (rc != 0) return rc;
   RepoRecord rec;
   rc = parse_repo_import(pw.c_str(), cli_path(argv[1]).c_str(), &rec);

@@ -34,10 +34,6 @@
 
 namespace {
 
-// Policy of master, export and account passwords.
-constexpr int kPasswordMin = 10;
-constexpr int kPasswordClasses = 7;
-
 bool repo_mounted(int index) {
   return index >= 0 && index < static_cast<int>(repo_table.size()) && repo_table[index].mounted &&
          repo_table[index].db;
@@ -79,27 +75,6 @@ int cmd_repo_add(int, char** argv) {
   return 0;
 }
 
-// Reads a new password twice (or once from the environment) and checks it.
-int read_new_password(const char* env, const char* prompt, std::string* out) {
-  bool from_env = std::getenv(env) != nullptr;
-  if (read_secret(env, prompt, out) != 0) return cli_fail("no password given");
-  if (!from_env) {
-    std::string again;
-    if (read_secret(nullptr, "Repeat it: ", &again) != 0 || again != *out) {
-      wipe(&again);
-      wipe(out);
-      return cli_fail("the passwords differ");
-    }
-    wipe(&again);
-  }
-  if (password_check(out->c_str(), kPasswordMin, kPasswordClasses) != 0) {
-    wipe(out);
-    return cli_fail("the password needs at least %d characters with upper case, lower case and digits",
-                    kPasswordMin);
-  }
-  return 0;
-}
-
 int cmd_repo_export(int, char** argv) {
   int index;
   if (cli_parse_index(argv[1], &index) != 0) return cli_fail("no repository %s", argv[1]);
@@ -108,7 +83,7 @@ int cmd_repo_export(int, char** argv) {
   if (repo_table[index].server_id.empty() || repo_table[index].account_id == 0)
     return cli_fail("repository %d is not on a server; only server repositories can be exported", index);
   std::string pw;
-  int rc = read_new_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", &pw);
+  int rc = read_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", PASSWORD_TWICE | PASSWORD_STRONG, &pw);
   if (rc != 0) return rc;
   std::string target = cli_path(argv[2]);
   if (cli_export_target_ok(target, false) != 0) {
@@ -123,7 +98,7 @@ int cmd_repo_export(int, char** argv) {
 
 int cmd_passwd(int, char**) {
   std::string pw;
-  int rc = read_new_password("ORDIKA_NEW_PASSWORD", "New master password: ", &pw);
+  int rc = read_password("ORDIKA_NEW_PASSWORD", "New master password: ", PASSWORD_TWICE | PASSWORD_STRONG, &pw);
   if (rc != 0) return rc;
   rc = change_master_password(pw.c_str());
   wipe(&pw);
