@@ -1,8 +1,6 @@
 // Synchronisation's statements on the repository and snapshot databases.
 #include "storage/sync_store.h"
 
-#include <openssl/crypto.h>
-
 #include <cstring>
 
 #include "storage/page_vfs.h"
@@ -163,26 +161,15 @@ int sync_reader_read(SyncVersionReader* r, bool remote, const uint8_t uuid[16], 
   if (!st) return -1;
   sqlite3_reset(st);
   bind_blob(st, 1, uuid, 16);
-  int rc = sqlite3_step(st);
-  if (rc == SQLITE_DONE) return 0;
-  if (rc != SQLITE_ROW) return -1;
-  // Columns c1, c2, c3, c4, c5.
-  const uint8_t* u = column_fixed(st, 0, 16);
-  const uint8_t* h = column_fixed(st, 1, 20);
-  if (!u || !h) return -1;
-  std::string c4 = column_bytes(st, 3);
-  bool body_present = sqlite3_column_type(st, 4) != SQLITE_NULL;
-  std::string c5 = column_bytes(st, 4);
-  if (c4.empty() || c4.size() % 16 || c5.size() % 16) return -1;
-  if (row_decipher(key, u, h, reinterpret_cast<uint8_t*>(&c4[0]), c4.size(),
-                   c5.empty() ? nullptr : reinterpret_cast<uint8_t*>(&c5[0]), c5.size()) != 0)
-    return -1;
+  ObjectRow row;
+  int rc = row_read(st, key, &row, true);
+  if (rc == 1) return 0;
+  // Every stored version has a header.
+  if (rc != 0 || sqlite3_column_bytes(st, 3) == 0) return -1;
+  *has_body = sqlite3_column_type(st, 4) != SQLITE_NULL;
+  *header = std::move(row.header);
+  *body = std::move(row.body);
   sqlite3_reset(st);
-  header->assign(c4.c_str());
-  body->assign(c5.empty() ? "" : c5.c_str());
-  *has_body = body_present;
-  OPENSSL_cleanse(&c4[0], c4.size());
-  if (!c5.empty()) OPENSSL_cleanse(&c5[0], c5.size());
   return 1;
 }
 
