@@ -189,7 +189,7 @@ int recv_repo_list(SyncSession* s) {
   // server, and taking the server's side would delete it here.
   RecordSet fetch = recordset_union(fresh, s->conflicts);
   recordset_rewind(&s->conflicts);
-  s->fetched = static_cast<int>(fetch.count);
+  s->fetched = static_cast<int>(fresh.count);
 
   std::string objs = path_in(s, "sync.objs");
   std::string sync1 = path_in(s, "sync_1");

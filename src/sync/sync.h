@@ -65,7 +65,7 @@ struct SyncSession {
   bool asking = false;
 
   // Counts of the last run of each stage.
-  int fetched = 0;  // versions asked of the server in stage 1
+  int fetched = 0;  // versions new on the server, found in stage 1
   int settled = 0;  // conflicts stage 2 settled without asking
   int sent = 0;     // versions uploaded in stage 3
 };

@@ -38,7 +38,7 @@ struct SyncSummary {
   int result = 0;
   SyncStep failed_step = SYNC_STEP_DONE;  // where a non-zero result came from
   int attempts = 0;                       // fetches run
-  int fetched = 0;                        // versions received from the server
+  int fetched = 0;                        // versions new on the server
   int sent = 0;                           // versions uploaded
   int asked = 0;                          // conflicts put to the resolver
   int settled = 0;                        // conflicts settled without asking
