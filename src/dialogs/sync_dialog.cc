@@ -24,7 +24,8 @@ namespace {
 ConflictChooser g_chooser;
 
 struct SyncRun {
-  SyncDriver driver;
+  SyncDriver driver;  // its step and summary are the worker's while one runs
+  SyncStep at = SYNC_STEP_FETCH;  // the step last started, for the log
   GtkWidget* dialog = nullptr;
   GtkWidget* bar = nullptr;
   GtkWidget* status = nullptr;
@@ -85,6 +86,7 @@ void advance(SyncRun* run) {
   static const double kFraction[] = {0.25, 0.5, 0.75};
   for (;;) {
     SyncStep step = run->driver.step;
+    run->at = step;
     if (step == SYNC_STEP_DONE) {
       finish(run);
       return;
@@ -114,7 +116,7 @@ void request_cancel(SyncRun* run) {
   gtk_label_set_text(GTK_LABEL(run->status), t ? t : "");
   gtk_widget_set_sensitive(run->button, FALSE);
   if (run->worker) worker_cancel(run->worker.get());
-  log_message(LOG_INFO, "sync_dialog: cancel %d", static_cast<int>(run->driver.step));
+  log_message(LOG_INFO, "sync_dialog: cancel %d", static_cast<int>(run->at));
 }
 
 }  // namespace
