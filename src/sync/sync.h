@@ -7,7 +7,9 @@
 //   3. send_sync_objs (worker): apply everything to "data" in one
 //      transaction (the undo journal is emptied), upload the local changes
 //      as "sync_2" and empty the change logs once the server accepted them.
-// All files live in the repository's directory.
+// All files live in the repository's directory. Callers run the stages
+// through the sync driver (sync_driver.h), which adds the retry after a
+// stale upload.
 #pragma once
 
 #include <atomic>
