@@ -5,7 +5,7 @@
 
 #include "support/log.h"
 
-// Generated at build time from resources/strings.txt.
+// Generated at build time from the language sources (resources/strings/).
 extern const unsigned char ordika_strings_data[];
 extern const size_t ordika_strings_size;
 
@@ -13,6 +13,8 @@ namespace {
 
 const char kLanguageCodes[] = "enfresderu";
 const char kCountryCodes[] = "BYCADEESFRGBITRUUAUSZZ";
+
+static_assert(STR_COUNTRY_LAST - STR_COUNTRY_FIRST + 1 == COUNTRY_COUNT, "a name for every country");
 
 // Layout index per country 0..10; -1 is the default layout.
 const int kCountryLayout[COUNTRY_COUNT] = {0, 1, 2, 0, 2, 3, 0, 4, 1, 5, -1};

@@ -3,13 +3,17 @@
 // layouts of the contact dialogs.
 #pragma once
 
+#include <cassert>
 #include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <vector>
 
+// Generated from resources/strings/names.txt: enum StrId (STR_OK, ...),
+// STRING_COUNT and the named ranges.
+#include "support/string_ids.h"
+
 enum {
-  STRING_COUNT = 404,
   LANGUAGE_COUNT = 5,  // 0 en, 1 fr, 2 es, 3 de, 4 ru
   COUNTRY_COUNT = 11,  // 0..9 real countries, 10 "ZZ" (none)
   SORTED_COUNTRY_COUNT = 10,
@@ -24,8 +28,28 @@ int strings_set_language(int lang);
 // The current language index (0 until a language is set).
 int strings_language();
 
+// The id at `index` within a named range (STR_COUNTRY_RANGE, ...); debug
+// builds check that the index lies inside it.
+constexpr StrId str_at(StrRange range, int index) {
+  assert(index >= 0 && index <= range.last - range.first);
+  return static_cast<StrId>(range.first + index);
+}
+
+// Walks the ids of a range in order: for (StrId id : STR_ALL_RANGE).
+struct StrIdIterator {
+  int n;
+  StrId operator*() const { return static_cast<StrId>(n); }
+  StrIdIterator& operator++() {
+    ++n;
+    return *this;
+  }
+  bool operator!=(const StrIdIterator& other) const { return n != other.n; }
+};
+constexpr StrIdIterator begin(StrRange range) { return {range.first}; }
+constexpr StrIdIterator end(StrRange range) { return {range.last + 1}; }
+
 // Text of the id in the current language, owned by the table; nullptr when
-// the id is outside 0..345 or no table is loaded.
+// the id is outside 0..STRING_COUNT - 1 (STR_NONE) or no table is loaded.
 const char* ui_string(int id);
 // Text of the id in any language regardless of the current one (nullptr as
 // above, or for a language outside 0..4).
@@ -86,6 +110,6 @@ const AddressRow* address_layout(int country);
 // Parses the table's text form: entries separated by line breaks, "|" a line
 // break inside an entry, backslash-n CR LF, backslash + other char that char,
 // carriage returns ignored, empty lines skipped, nothing read after entry
-// STRING_ENTRY_COUNT. Returns 0 with exactly that many entries in *out, or -1 (out cleared) when
-// the text holds fewer.
+// STRING_ENTRY_COUNT. Returns 0 with exactly that many entries in *out, or
+// -1 (out cleared) when the text holds fewer.
 int strings_parse(const char* text, size_t len, std::vector<std::string>* out);
