@@ -202,14 +202,14 @@ int command_run(MainWindow* w, int id, int arg) {
   return 0;
 }
 
-int command_label(int id) {
+StrId command_label(int id) {
   if (id == CMD_COMPLETED) return app_core().settings.show_completed ? 287 : 286;
   if (id == CMD_SHOW_HIDDEN) return model().show_hidden ? 289 : 288;
   return command(id).label;
 }
 
-GtkWidget* command_menu_item(MainWindow* w, int id, int label, int arg, bool relabel) {
-  int text = label >= 0 ? label : command_label(id);
+GtkWidget* command_menu_item(MainWindow* w, int id, StrId label, int arg, bool relabel) {
+  StrId text = label != STR_NONE ? label : command_label(id);
   GtkWidget* item = gtk_menu_item_new_with_label(ui_string(text));
   g_object_set_data(G_OBJECT(item), "command-arg", GINT_TO_POINTER(arg));
   g_signal_connect(item, "activate", G_CALLBACK(on_command_item), GINT_TO_POINTER(id));
@@ -217,11 +217,11 @@ GtkWidget* command_menu_item(MainWindow* w, int id, int label, int arg, bool rel
   if (c.key && w->accel)
     gtk_widget_add_accelerator(item, "activate", w->accel, c.key, c.mods, GTK_ACCEL_VISIBLE);
   bind(w, item, id);
-  if (relabel) w->relabel_list.push_back({item, label, label >= 0 ? -1 : id});
+  if (relabel) w->relabel_list.push_back({item, label, label != STR_NONE ? -1 : id});
   return item;
 }
 
-GtkToolItem* command_tool_button(MainWindow* w, int id, int label) {
+GtkToolItem* command_tool_button(MainWindow* w, int id, StrId label) {
   const Command& c = command(id);
   GtkWidget* icon = gtk_image_new_from_icon_name(c.icon, GTK_ICON_SIZE_BUTTON);
   GtkToolItem* button = gtk_tool_button_new(icon, ui_string(label));
@@ -291,7 +291,7 @@ GtkWidget* list_type_menu_build(MainWindow* w) {
   return menu;
 }
 
-int list_type_label(int type) { return type >= 0 && type < 9 ? kListTypeLabels[type] : 97; }
+StrId list_type_label(int type) { return type >= 0 && type < 9 ? kListTypeLabels[type] : 97; }
 
 GtkWidget* item_popup_build(MainWindow* w) {
   Model& m = model();
@@ -347,7 +347,7 @@ GtkWidget* item_popup_build(MainWindow* w) {
 
 void commands_relabel(MainWindow* w) {
   for (const RelabelEntry& r : w->relabel_list) {
-    int id = r.command >= 0 ? command_label(r.command) : r.string_id;
+    StrId id = r.command >= 0 ? command_label(r.command) : r.string_id;
     if (GTK_IS_MENU_ITEM(r.widget)) gtk_menu_item_set_label(GTK_MENU_ITEM(r.widget), ui_string(id));
     else if (GTK_IS_TOOL_BUTTON(r.widget)) {
       gtk_tool_button_set_label(GTK_TOOL_BUTTON(r.widget), ui_string(id));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/nav_ring.h"
+#include "support/string_ids.h"
 
 struct TagTree;
 struct ItemList;
@@ -17,7 +18,7 @@ struct ItemList;
 // follows the command's state), set again after a language change.
 struct RelabelEntry {
   GtkWidget* widget = nullptr;
-  int string_id = -1;
+  StrId string_id = STR_NONE;
   int command = -1;  // >= 0: the label comes from command_label
 };
 

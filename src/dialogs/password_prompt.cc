@@ -36,7 +36,7 @@ void on_show(GtkButton*, gpointer p) {
 
 }  // namespace
 
-int password_prompt(int title_id, int headline_id, int text_id, int min_length, int classes, std::string* out) {
+int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_length, int classes, std::string* out) {
   if (out) {
     OPENSSL_cleanse(out->data(), out->size());
     out->clear();
@@ -51,7 +51,7 @@ int password_prompt(int title_id, int headline_id, int text_id, int min_length, 
 
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
-  if (headline_id >= 0) {
+  if (headline_id != STR_NONE) {
     GtkWidget* h = gtk_label_new(ui_string(headline_id));
     PangoAttrList* attrs = pango_attr_list_new();
     pango_attr_list_insert(attrs, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
@@ -61,7 +61,7 @@ int password_prompt(int title_id, int headline_id, int text_id, int min_length, 
     gtk_label_set_line_wrap(GTK_LABEL(h), TRUE);
     gtk_box_pack_start(GTK_BOX(box), h, FALSE, FALSE, 5);
   }
-  if (text_id >= 0) {
+  if (text_id != STR_NONE) {
     GtkWidget* t = gtk_label_new(ui_string(text_id));
     gtk_label_set_line_wrap(GTK_LABEL(t), TRUE);
     gtk_box_pack_start(GTK_BOX(box), t, FALSE, FALSE, 0);
@@ -106,6 +106,6 @@ int password_prompt(int title_id, int headline_id, int text_id, int min_length, 
   return rc;
 }
 
-int password_prompt_simple(int title_id, int headline_id, int text_id, std::string* out) {
+int password_prompt_simple(StrId title_id, StrId headline_id, StrId text_id, std::string* out) {
   return password_prompt(title_id, headline_id, text_id, 1, 0, out);
 }

@@ -99,7 +99,7 @@ void cancel_worker(ProgressRun* run, GtkWidget* cancel_button) {
 
 }  // namespace
 
-intptr_t run_with_progress(int title_id, int label_id, ProgressWorker worker, void* arg, bool fraction_mode) {
+intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode) {
   if (g_open || !worker) {
     log_message(LOG_ERROR, "run_with_progress: %s", worker ? "busy" : "no worker");
     return -1;

@@ -19,7 +19,7 @@ void run_pending() {
 
 void StepProgress::set_interval(int ms) { g_interval_ms = ms < 0 ? 0 : ms; }
 
-StepProgress::StepProgress(int title_id, int label_id) {
+StepProgress::StepProgress(StrId title_id, StrId label_id) {
   dialog_ = dialog_new(title_id);
   dialog_add_button(dialog_, 27, GTK_RESPONSE_CANCEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);

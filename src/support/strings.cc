@@ -150,19 +150,24 @@ int strings_set_language(int lang) {
 
 int strings_language() { return table().language; }
 
-const char* ui_string(int id) {
+const char* ui_string(StrId id) {
   if (id < 0 || id >= STRING_COUNT) return nullptr;
   return table().current[id];
 }
 
-const char* ui_string_in(int lang, int id) {
+const char* ui_text(StrId id) {
+  const char* text = ui_string(id);
+  return text ? text : "";
+}
+
+const char* ui_string_in(int lang, StrId id) {
   const StringTable& t = table();
   if (t.state != LOADED || id < 0 || id >= STRING_COUNT || lang < 0 || lang >= LANGUAGE_COUNT)
     return nullptr;
   return t.entries[entry_index(lang, id)].c_str();
 }
 
-std::string ui_string_line(int id) {
+std::string ui_string_line(StrId id) {
   const char* text = ui_string(id);
   std::string line;
   if (!text) return line;
@@ -173,7 +178,7 @@ std::string ui_string_line(int id) {
   return line;
 }
 
-std::string ui_vformat(int id, va_list args) {
+std::string ui_vformat(StrId id, va_list args) {
   const char* text = ui_string(id);
   if (!text) return std::string();
   va_list sizing;
@@ -187,10 +192,10 @@ std::string ui_vformat(int id, va_list args) {
   return out;
 }
 
-std::string ui_format(int id, ...) {
+std::string strings_internal::format(int id, ...) {
   va_list args;
   va_start(args, id);
-  std::string out = ui_vformat(id, args);
+  std::string out = ui_vformat(static_cast<StrId>(id), args);
   va_end(args);
   return out;
 }
@@ -231,13 +236,13 @@ std::string plural_line(const char* text, int form) {
 
 }  // namespace
 
-std::string ui_plural(int id, long long n) {
+std::string ui_plural(StrId id, long long n) {
   return plural_line(ui_string(id), plural_form(table().language, n));
 }
 
-std::string ui_plural_in(int lang, int id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
+std::string ui_plural_in(int lang, StrId id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
 
-std::string ui_plural_format(int id, long long n) {
+std::string ui_plural_format(StrId id, long long n) {
   std::string form = ui_plural(id, n);
   if (form.empty()) return form;
   // Only a form with exactly one "%d" (and "%%") is used as a format; the

@@ -50,16 +50,27 @@ constexpr StrIdIterator end(StrRange range) { return {range.last + 1}; }
 
 // Text of the id in the current language, owned by the table; nullptr when
 // the id is outside 0..STRING_COUNT - 1 (STR_NONE) or no table is loaded.
-const char* ui_string(int id);
+const char* ui_string(StrId id);
+// The same, "" where ui_string gives nullptr.
+const char* ui_text(StrId id);
 // Text of the id in any language regardless of the current one (nullptr as
 // above, or for a language outside 0..4).
-const char* ui_string_in(int lang, int id);
+const char* ui_string_in(int lang, StrId id);
 // Copy with every line break (LF, CR LF or CR) turned into one space.
-std::string ui_string_line(int id);
+std::string ui_string_line(StrId id);
+namespace strings_internal {
+// va_start needs a last named parameter that default promotion leaves as it
+// is, which an enum is not: ui_format passes the id on as an int.
+std::string format(int id, ...);
+}  // namespace strings_internal
+
 // The text used as a printf format. When formatting fails the unformatted
 // text is returned; an invalid id gives "".
-std::string ui_format(int id, ...);
-std::string ui_vformat(int id, va_list args);
+template <typename... Args>
+std::string ui_format(StrId id, Args... args) {
+  return strings_internal::format(id, args...);
+}
+std::string ui_vformat(StrId id, va_list args);
 
 // The colon after a label as the current language writes it: ":", in French
 // with a no-break space before it. Labels joined to values in code use it.
@@ -73,10 +84,10 @@ int plural_form(int lang, long long n);
 int plural_form_count(int lang);
 // The form of a plural id that fits n in the current language (the last line
 // when the text has fewer forms); "" for an invalid id.
-std::string ui_plural(int id, long long n);
-std::string ui_plural_in(int lang, int id, long long n);
+std::string ui_plural(StrId id, long long n);
+std::string ui_plural_in(int lang, StrId id, long long n);
 // That form used as a printf format with n as its one "%d" (any size of n).
-std::string ui_plural_format(int id, long long n);
+std::string ui_plural_format(StrId id, long long n);
 
 // Index of the language named by the first two characters ("fr_FR.UTF-8"
 // gives 1); 0 for anything else.
@@ -98,9 +109,9 @@ const int* countries_sorted();
 int ui_collate(const char* a, const char* b);
 
 // One row of an address dialog: the label string id and the address
-// component (0..6) it edits; both -1 for an unused row.
+// component (0..6) it edits; STR_NONE and -1 for an unused row.
 struct AddressRow {
-  int label_id;
+  StrId label_id;
   int component;
 };
 // The seven rows for a country index; any index without a layout of its own

@@ -19,7 +19,7 @@ std::string error_code_text(int code) {
   return text ? std::string(text) : std::to_string(code);
 }
 
-int error_message_id(int code) {
+StrId error_message_id(int code) {
   switch (code) {
     case 1: return 295;
     case 2: return 296;

@@ -43,11 +43,24 @@ def load_strings():
     return table
 
 
+def load_names():
+    """The string ids by name, from resources/strings/names.txt."""
+    names = {}
+    with open(os.path.join(SOURCE, "resources", "strings", "names.txt"), encoding="utf-8") as f:
+        for line in f:
+            words = line.split("#", 1)[0].split()
+            if len(words) == 2 and words[0].isdigit():
+                names[words[1]] = int(words[0])
+    return names
+
+
 STRINGS = load_strings()
+NAMES = load_names()
 
 
-def S(sid, lang=0):
-    return STRINGS[(sid, lang)]
+def S(name, lang=0):
+    """The text of the string id named (STR_...) in a language."""
+    return STRINGS[(NAMES[name], lang)]
 
 
 # --- Session: accessibility bus, settings, tray ---------------------------

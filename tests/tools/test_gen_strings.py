@@ -125,6 +125,37 @@ class Check(unittest.TestCase):
         self.assertIn("resources/strings.txt does not match", found[0])
 
 
+class StrongType(unittest.TestCase):
+    # (case, statement inside a function, compiles)
+    CASES = [
+        ("a name", "ui_string(STR_OK);", True),
+        ("a bare number", "ui_string(26);", False),
+        ("an int variable", "int id = 26; ui_string(id);", False),
+        ("a name the table lacks", "ui_string(STR_NO_SUCH_TEXT);", False),
+        ("an index into a named range", "ui_string(str_at(STR_COUNTRY_RANGE, 3));", True),
+        ("the sentinel", "StrId none = STR_NONE; (void)none;", True),
+        ("a walk over the whole table", "for (StrId id : STR_ALL_RANGE) ui_string(id);", True),
+    ]
+
+    def setUp(self):
+        if not CXX:
+            self.skipTest("no compiler given")
+
+    def compiles(self, statement):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "case.cc")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write('#include "support/strings.h"\nvoid f() { ' + statement + " }\n")
+            cmd = [CXX, "-std=c++20", "-fsyntax-only", "-Werror"]
+            cmd += [f"-I{d}" for d in INCLUDES] + [path]
+            return subprocess.run(cmd, capture_output=True).returncode == 0
+
+    def test_only_names_compile(self):
+        for case, statement, ok in self.CASES:
+            with self.subTest(case):
+                self.assertEqual(self.compiles(statement), ok, statement)
+
+
 if __name__ == "__main__":
     ap = argparse.ArgumentParser()
     ap.add_argument("--cxx")
