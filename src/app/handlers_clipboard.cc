@@ -88,7 +88,7 @@ bool paste_step(size_t done, size_t total, void* ctx) { return static_cast<StepP
 
 int paste_with_progress(int64_t tag, const std::vector<int32_t>& entries) {
   if (paste_size(entries) < kPasteWithProgress) return paste_items(tag, entries);
-  StepProgress progress(307, 73);
+  StepProgress progress(STR_APP_NAME, STR_PASTE);
   return paste_items(tag, entries, paste_step, &progress);
 }
 

@@ -36,31 +36,10 @@
 #include "model/model.h"
 #include "model/tag.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/log.h"
 #include "support/strings.h"
 
 namespace {
-
-std::string vformat(const char* format, va_list ap) {
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n < 0) return format;
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, ap);
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
-
-std::string extra_format(int id, ...) {
-  va_list ap;
-  va_start(ap, id);
-  std::string s = vformat(extra_text(id), ap);
-  va_end(ap);
-  return s;
-}
 
 // A file name as the user can read it.
 std::string display_name(const std::string& path) {
@@ -115,8 +94,8 @@ const char* import_log_name(ImportKind kind) {
   return "import";
 }
 
-int import_title(ImportKind kind) {
-  static const int titles[] = {80, 82, 86, 84};
+StrId import_title(ImportKind kind) {
+  static const StrId titles[] = {STR_IMPORT_NOTES, STR_IMPORT_CALENDAR, STR_IMPORT_CONTACTS, STR_IMPORT_KEYS};
   return titles[kind];
 }
 
@@ -125,7 +104,7 @@ int import_title(ImportKind kind) {
 int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::string>& paths, int64_t tag) {
   const Tag* t = tag > 0 ? tag_get(tag) : nullptr;
   if (!t || t->repo < 0 || paths.empty()) return -1;
-  int title = import_title(kind);
+  StrId title = import_title(kind);
   ImportJob job;
   job.kind = kind;
   job.paths = paths;
@@ -153,7 +132,7 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
   int result = -1;
   {
     RefreshPause pause(w);
-    if (run_sliced(title, 78, &sliced) != 0) {
+    if (run_sliced(title, STR_IMPORT, &sliced) != 0) {
       log_message(LOG_ERROR, "%s: no progress dialog", import_log_name(kind));
       return -1;
     }
@@ -164,24 +143,24 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
       return -1;
     }
     for (const std::string& path : job.unreadable)
-      show_message_text(title, extra_format(EXTRA_IMPORT_UNREADABLE, display_name(path).c_str()));
+      show_message_text(title, ui_format(STR_IMPORT_UNREADABLE, display_name(path).c_str()));
     if (job.kind == IMPORT_ACCOUNTS && job.plan.malformed) {
       // A file broken half-way would leave the user guessing which accounts
       // came in: all or nothing.
-      show_message_text(title, extra_format(EXTRA_IMPORT_MALFORMED, display_name(paths.front()).c_str()));
+      show_message_text(title, ui_format(STR_IMPORT_MALFORMED, display_name(paths.front()).c_str()));
       return -1;
     }
     if (nothing_to_store(job)) {
       if (job.unreadable.size() < paths.size()) {
         std::string names;
         for (const std::string& path : paths) names += (names.empty() ? "" : ", ") + display_name(path);
-        show_message_text(title, extra_format(EXTRA_IMPORT_NOTHING, names.c_str()));
+        show_message_text(title, ui_format(STR_IMPORT_NOTHING, names.c_str()));
       }
       return -1;
     }
     if (!job.batch || job.batch->status() != 0 || job.batch->commit() != 0) {
       job.batch.reset();
-      show_message_text(title, extra_format(EXTRA_IMPORT_NOT_STORED));
+      show_message_text(title, ui_format(STR_IMPORT_NOT_STORED));
       return -1;
     }
     job.batch.reset();
@@ -189,8 +168,8 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
   }
   int skipped = job.report.skipped + job.plan.skipped;
   log_message(LOG_INFO, "%s: %d imported, %d skipped", import_log_name(kind), result, skipped);
-  std::string done = skipped ? extra_format(EXTRA_IMPORT_DONE_SKIPPED, result, skipped)
-                             : ui_plural_format(extra_text_id(EXTRA_IMPORT_DONE), result);
+  std::string done = skipped ? ui_format(STR_IMPORT_DONE_SKIPPED, result, skipped)
+                             : ui_plural_format(STR_IMPORT_DONE, result);
   status_show(w, done.c_str());
   return result;
 }
@@ -205,7 +184,7 @@ void import_command(MainWindow* w, ImportKind kind, ChooserFilter filter, bool m
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_OPEN;
   r.title_id = import_title(kind);
-  r.accept_id = 50;
+  r.accept_id = STR_IMPORT_ACCEPT;
   r.multiple = multiple;
   r.filter = filter;
   r.folder = app_core().home;
@@ -224,29 +203,29 @@ std::string export_target(const ChooserRequest& r, bool folder) {
   if (path.empty()) return path;
   int check = export_target_check(path, folder);
   if (check == EXPORT_TARGET_OK) return path;
-  int id = check == EXPORT_TARGET_NO_FOLDER ? EXTRA_EXPORT_FAILED : EXTRA_EXPORT_REFUSED;
-  show_message_text(r.title_id, extra_format(id, display_name(path).c_str()));
+  StrId id = check == EXPORT_TARGET_NO_FOLDER ? STR_EXPORT_FAILED : STR_EXPORT_REFUSED;
+  show_message_text(r.title_id, ui_format(id, display_name(path).c_str()));
   return std::string();
 }
 
 // The file an export writes, from a save chooser in the home folder.
-std::string export_file_target(int title, ChooserFilter filter, const std::string& suggested) {
+std::string export_file_target(StrId title, ChooserFilter filter, const std::string& suggested) {
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
   r.title_id = title;
-  r.accept_id = 308;
+  r.accept_id = STR_ACCEPT;
   r.filter = filter;
   r.folder = app_core().home;
   r.suggested = suggested;
   return export_target(r, false);
 }
 
-void export_done(MainWindow* w, int title, const std::string& path, int count) {
+void export_done(MainWindow* w, StrId title, const std::string& path, int count) {
   if (count < 0) {
-    show_message_text(title, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
+    show_message_text(title, ui_format(STR_EXPORT_FAILED, display_name(path).c_str()));
     return;
   }
-  std::string done = ui_plural_format(extra_text_id(EXTRA_EXPORT_DONE), count);
+  std::string done = ui_plural_format(STR_EXPORT_DONE, count);
   status_show(w, done.c_str());
 }
 
@@ -254,7 +233,7 @@ void export_done(MainWindow* w, int title, const std::string& path, int count) {
 // per note into the folder). The count written, -1 when the file could not
 // be written, -2 when cancelled (nothing written; notes already written
 // stay).
-int export_sliced(int title, ExportKind kind, int repo, const std::string& path) {
+int export_sliced(StrId title, ExportKind kind, int repo, const std::string& path) {
   std::vector<int64_t> slots = export_slots(kind, repo);
   std::string text = export_head(kind);
   size_t next = 0;
@@ -277,14 +256,14 @@ int export_sliced(int title, ExportKind kind, int repo, const std::string& path)
       text += export_tail(kind);
       rc = write_file_all(path.c_str(), text);
     };
-  int ran = run_sliced(title, 79, &job);
+  int ran = run_sliced(title, STR_EXPORT, &job);
   wipe(&text);  // accounts: every password in clear
   if (ran != 0 || rc != 0) return -1;
   if (job.cancelled) return -2;
   return count;
 }
 
-void export_command(MainWindow* w, const char* name, int title, ChooserFilter filter, const char* ext,
+void export_command(MainWindow* w, const char* name, StrId title, ChooserFilter filter, const char* ext,
                     ExportKind kind) {
   log_message(LOG_INFO, "%s: %d", name, static_cast<int>(model().view));
   int64_t tag;
@@ -325,25 +304,25 @@ void on_export_notes(MainWindow* w, int) {
   if (!selected_tag(&tag, &repo)) return;
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER;
-  r.title_id = 81;
-  r.accept_id = 31;
+  r.title_id = STR_EXPORT_NOTES;
+  r.accept_id = STR_SELECT;
   r.folder = app_core().repo_root;
   r.create_folders = true;
   std::string dir = export_target(r, true);
   if (dir.empty()) return;
-  int n = export_sliced(81, EXPORT_NOTES, repo, dir);
+  int n = export_sliced(STR_EXPORT_NOTES, EXPORT_NOTES, repo, dir);
   log_message(LOG_INFO, "on_export_notes: %d written", n);
-  if (n != -2) export_done(w, 81, dir, n);
+  if (n != -2) export_done(w, STR_EXPORT_NOTES, dir, n);
 }
 
 void on_export_calendar(MainWindow* w, int) {
-  export_command(w, "on_export_calendar", 83, CHOOSER_CALENDAR, ".ics", EXPORT_CALENDAR);
+  export_command(w, "on_export_calendar", STR_EXPORT_CALENDAR, CHOOSER_CALENDAR, ".ics", EXPORT_CALENDAR);
 }
 void on_export_contacts(MainWindow* w, int) {
-  export_command(w, "on_export_contacts", 87, CHOOSER_CONTACTS, ".vcf", EXPORT_CONTACTS);
+  export_command(w, "on_export_contacts", STR_EXPORT_CONTACTS, CHOOSER_CONTACTS, ".vcf", EXPORT_CONTACTS);
 }
 void on_export_accounts(MainWindow* w, int) {
-  export_command(w, "on_export_accounts", 85, CHOOSER_ACCOUNTS, ".json", EXPORT_ACCOUNTS);
+  export_command(w, "on_export_accounts", STR_EXPORT_KEYS, CHOOSER_ACCOUNTS, ".json", EXPORT_ACCOUNTS);
 }
 
 void on_export_repo(MainWindow*, int) {
@@ -352,15 +331,15 @@ void on_export_repo(MainWindow*, int) {
   selected_tag(&tag, &repo);
   log_message(LOG_INFO, "on_export_repo: %d %d", static_cast<int>(model().view), repo);
   if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size()) return;
-  std::string path = export_file_target(88, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
+  std::string path = export_file_target(STR_EXPORT_REPOSITORY, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
   if (path.empty()) return;
   RepoExportJob job;
-  if (password_prompt(307, 88, 248, 10, 7, &job.password) != 0) return;
+  if (password_prompt(STR_APP_NAME, STR_EXPORT_REPOSITORY, STR_PASSWORD_RULES_10, 10, 7, &job.password) != 0) return;
   job.entry = &repo_table[repo];
   job.path = path;
-  intptr_t rc = run_with_progress(88, 304, repo_export_worker, &job, false);
+  intptr_t rc = run_with_progress(STR_EXPORT_REPOSITORY, STR_CONTACTING_SERVER, repo_export_worker, &job, false);
   wipe(&job.password);
-  if (rc != 0) show_message(88, 290);
+  if (rc != 0) show_message(STR_EXPORT_REPOSITORY, STR_MSG_EXPORT_REPO_FAILED);
 }
 
 void on_save_as(MainWindow* w, int) {
@@ -377,13 +356,13 @@ void on_save_as(MainWindow* w, int) {
     ext = ".vcf";
     filter = CHOOSER_CONTACTS;
   }
-  std::string path = export_file_target(310, filter, note_file_name(item->title) + ext);
+  std::string path = export_file_target(STR_SAVE_AS, filter, note_file_name(item->title) + ext);
   if (path.empty()) return;
   // The chooser ran a main loop of its own: the item is looked up again.
   if (!item_get(slot) || save_item_as(path.c_str(), slot) != 0) {
-    show_message_text(310, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
+    show_message_text(STR_SAVE_AS, ui_format(STR_EXPORT_FAILED, display_name(path).c_str()));
     return;
   }
-  std::string done = extra_format(EXTRA_SAVE_DONE, display_name(path).c_str());
+  std::string done = ui_format(STR_SAVE_DONE, display_name(path).c_str());
   status_show(w, done.c_str());
 }

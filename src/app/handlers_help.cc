@@ -11,7 +11,6 @@
 #include "dialogs/progress.h"
 #include "model/app_core.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -60,7 +59,7 @@ void on_user_guide(MainWindow*, int) {
   std::string page = user_guide_find(user_guide_roots(), language_code(strings_language()));
   gchar* uri = page.empty() ? nullptr : g_filename_to_uri(page.c_str(), nullptr, nullptr);
   if (!uri) {
-    show_message_text(307, extra_text(EXTRA_GUIDE_MISSING));
+    show_message_text(STR_APP_NAME, ui_text(STR_GUIDE_MISSING));
     return;
   }
   open_address(uri);
@@ -71,7 +70,7 @@ void on_send_trace(MainWindow*, int) {
   log_message(LOG_INFO, "on_send_trace");
   TraceJob job;
   if (login_for_account(signed_in_account(), &job.login) != 0) {
-    show_message(307, 329, error_code_text(last_error).c_str());
+    show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error).c_str());
     return;
   }
   job.dir = app_core().config_dir;
@@ -79,11 +78,11 @@ void on_send_trace(MainWindow*, int) {
   // Everything logged so far reaches the file before it is read.
   log_stop();
   last_error = 0;
-  intptr_t rc = run_with_progress(307, 304, trace_worker, &job, false);
+  intptr_t rc = run_with_progress(STR_APP_NAME, STR_CONTACTING_SERVER, trace_worker, &job, false);
   log_reenable();
   if (rc != 0) {
-    show_message(307, 329, error_code_text(last_error).c_str());
+    show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error).c_str());
     return;
   }
-  show_info(307, 328);
+  show_info(STR_APP_NAME, STR_MSG_LOG_SENT);
 }

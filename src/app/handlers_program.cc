@@ -89,7 +89,7 @@ void on_repo_manager(MainWindow* w, int) {
   if (changed == 2) refresh_all(w);
   else if (changed == 1) full_reload(w);
   else return;
-  if (last_error != 0) show_message(307, 306);
+  if (last_error != 0) show_message(STR_APP_NAME, STR_MSG_DATA_NOT_LOADED);
 }
 
 void on_master_password(MainWindow*, int) { master_password_change(); }
@@ -133,12 +133,12 @@ void on_check_update(MainWindow* w, int) {
   log_message(LOG_INFO, "on_check_update: %d %s %s", rc, program_version(), version);
   if (rc < 0) {
     std::string code = error_code_text(last_error);
-    show_message(307, 291, code.c_str());
+    show_message(STR_APP_NAME, STR_MSG_REQUEST_FAILED, code.c_str());
     return;
   }
   if (rc > 0) return;  // cancelled, or reported already
   if (!version[0]) {
-    show_info(316, 317, program_version());
+    show_info(STR_UP_TO_DATE, STR_MSG_LATEST_VERSION, program_version());
     return;
   }
   // The package and its installer script go beside the configuration.

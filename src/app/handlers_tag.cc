@@ -31,7 +31,7 @@ void on_create_tag(MainWindow* w, int) {
   log_message(LOG_INFO, "on_create_tag: %d", view);
   const Tag* parent = view > 0 ? tag_get(view) : nullptr;
   if (!parent) return;
-  const char* name = ui_string(47);
+  const char* name = ui_string(STR_NEW_TAG_NAME);
   int64_t slot = tag_create(parent->repo, view, name && *name ? name : "-");
   if (slot < 1) {
     log_message(LOG_ERROR, "on_create_tag: tag_create %d", view);
@@ -55,7 +55,7 @@ void on_delete_tag(MainWindow* w, int) {
   // A repository row is the repository itself: it is removed in the manager.
   if (!tag || uuid_is_zero(tag->parent)) return;
   std::string name = tag->name;
-  if (!ask_yes_no(214, name.c_str(), 215, 27, 75)) return;
+  if (!ask_yes_no(STR_ASK_DELETE_TAG, name.c_str(), STR_ASK_DELETE_TAG_DETAIL, STR_CANCEL, STR_DELETE)) return;
   // Items left without a tag are re-linked to the parent: one refresh, once
   // the cursor has left the deleted row.
   RefreshPause pause(w);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "dialogs/progress.h"
+#include "support/string_ids.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ intptr_t sliced_worker(void* p) {
 }  // namespace
 
 // 0 when the dialog ran (see job->cancelled), -1 when it could not.
-int run_sliced(int title_id, int label_id, SlicedJob* job) {
+int run_sliced(StrId title_id, StrId label_id, SlicedJob* job) {
   return run_with_progress(title_id, label_id, sliced_worker, job, true) == 0 ? 0 : -1;
 }
 

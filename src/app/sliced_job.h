@@ -11,6 +11,8 @@
 #include <functional>
 #include <mutex>
 
+#include "support/string_ids.h"
+
 // `prepare` runs on the worker (files only, no model state); then `slice`
 // runs on the main loop, a few tens of milliseconds at a time, until it
 // reports the end, the window drawing in between; then `finish` runs on the
@@ -31,7 +33,7 @@ struct SlicedJob {
 };
 
 // 0 when the dialog ran (see job->cancelled), -1 when it could not.
-int run_sliced(int title_id, int label_id, SlicedJob* job);
+int run_sliced(StrId title_id, StrId label_id, SlicedJob* job);
 // The longest slice of storing between two turns of the main loop (0: the
 // default, 40 ms); tests shorten it to cancel part-way on any machine.
 void file_commands_set_slice(gint64 micros);

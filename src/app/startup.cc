@@ -68,19 +68,22 @@ void on_quit_signal(void* data, int) {
 
 void on_raise_request(void* data) { main_window_present(static_cast<MainWindow*>(data)); }
 
-int ask(int headline, int text, bool rules, std::string* out) {
+int ask(StrId headline, StrId text, bool rules, std::string* out) {
   if (quit_requested) return 1;
-  int rc = rules ? password_prompt(307, headline, text, 10, 7, out) : password_prompt_simple(307, headline, text, out);
+  int rc = rules ? password_prompt(STR_APP_NAME, headline, text, 10, 7, out)
+                 : password_prompt_simple(STR_APP_NAME, headline, text, out);
   return quit_requested ? 1 : rc;
 }
 
 StartupIO dialogs_io() {
   StartupIO io;
-  io.ask_password = [](int, std::string* pw) { return ask(22, -1, false, pw); };
-  io.ask_new_password = [](int, std::string* pw) { return ask(247, 248, true, pw); };
-  io.ask_confirmation = [](int, std::string* pw) { return ask(243, -1, false, pw); };
-  io.show_message = [](int id) {
-    if (!quit_requested) show_message(307, id);
+  io.ask_password = [](int, std::string* pw) { return ask(STR_ENTER_MASTER_PASSWORD, STR_NONE, false, pw); };
+  io.ask_new_password = [](int, std::string* pw) {
+    return ask(STR_CHOOSE_MASTER_PASSWORD, STR_PASSWORD_RULES_10, true, pw);
+  };
+  io.ask_confirmation = [](int, std::string* pw) { return ask(STR_REPEAT_MASTER_PASSWORD, STR_NONE, false, pw); };
+  io.show_message = [](StrId id) {
+    if (!quit_requested) show_message(STR_APP_NAME, id);
   };
   return io;
 }
@@ -199,7 +202,7 @@ int app_main(int argc, char** argv) {
   AppHooks& hooks = app_hooks();
   if (app_core().has_account && hooks.update_check_start) hooks.update_check_start(w);
   if (hooks.idle_start) hooks.idle_start(w);
-  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(307));
+  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(STR_APP_NAME));
   gtk_widget_show_all(w->window);
   if (!quit_requested) gtk_main();
 

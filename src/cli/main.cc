@@ -373,9 +373,9 @@ int locale_language() {
   return 0;
 }
 
-void show_startup_message(int id) {
+void show_startup_message(StrId id) {
   // A wrong password is reported once by the caller.
-  if (id == 250) return;
+  if (id == STR_MSG_WRONG_PASSWORD) return;
   const char* text = ui_string(id);
   if (text && *text) std::fprintf(stderr, "ordika-cli: %s\n", ui_string_line(id).c_str());
 }

@@ -64,7 +64,7 @@ GtkWidget* scrolled(GtkWidget* child) {
   return sw;
 }
 
-void add_column(GtkWidget* view, int header_id, int column, bool expand) {
+void add_column(GtkWidget* view, StrId header_id, int column, bool expand) {
   GtkCellRenderer* cell = gtk_cell_renderer_text_new();
   const char* title = ui_string(header_id);
   GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(title ? title : "", cell, "text", column, nullptr);
@@ -81,7 +81,8 @@ void history_delete_selected() {
   int64_t slot = selected_slot(&it);
   const Item* version = slot >= 0 ? item_get(slot) : nullptr;
   if (!version) return;
-  if (!ask_yes_no(210, version->title.c_str(), 217, 27, 75)) return;
+  if (!ask_yes_no(STR_ASK_DELETE_NAMED, version->title.c_str(), STR_ASK_DELETE_VERSION_DETAIL, STR_CANCEL, STR_DELETE))
+    return;
   if (history_remove(slot) != 0) return;  // logged; the row stays
   GtkTreeModel* m = GTK_TREE_MODEL(g_open.store);
   GtkTreePath* path = gtk_tree_model_get_path(m, &it);
@@ -101,10 +102,10 @@ void history_delete_selected() {
 
 void history_dialog() {
   HistoryWidgets w;
-  GtkWidget* d = dialog_new(179);
+  GtkWidget* d = dialog_new(STR_HISTORY);
   w.dialog = d;
-  w.remove = dialog_add_button(d, 75, GTK_RESPONSE_NONE);
-  dialog_add_button(d, 28, GTK_RESPONSE_OK);
+  w.remove = dialog_add_button(d, STR_DELETE, GTK_RESPONSE_NONE);
+  dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* action = gtk_widget_get_parent(w.remove);
   if (GTK_IS_BOX(action)) gtk_box_reorder_child(GTK_BOX(action), w.remove, 0);
@@ -126,15 +127,15 @@ void history_dialog() {
   gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(w.store), HIST_COL_STAMP, GTK_SORT_DESCENDING);
   w.list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(w.store));
   GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
-  const char* icon_title = ui_string(109);
+  const char* icon_title = ui_string(STR_TYPE);
   GtkTreeViewColumn* ic = gtk_tree_view_column_new();
   gtk_tree_view_column_set_title(ic, icon_title ? icon_title : "");
   gtk_tree_view_column_pack_start(ic, icon, FALSE);
   gtk_tree_view_column_set_cell_data_func(ic, icon, icon_cell_data, GINT_TO_POINTER(HIST_COL_ICON), nullptr);
   gtk_tree_view_append_column(GTK_TREE_VIEW(w.list), ic);
-  add_column(w.list, 110, HIST_COL_TITLE, true);
-  add_column(w.list, 111, HIST_COL_DUE, false);
-  add_column(w.list, 43, HIST_COL_MODIFIED, false);
+  add_column(w.list, STR_COLUMN_TITLE, HIST_COL_TITLE, true);
+  add_column(w.list, STR_DATE, HIST_COL_DUE, false);
+  add_column(w.list, STR_MODIFIED, HIST_COL_MODIFIED, false);
 
   w.text = gtk_text_view_new();
   gtk_text_view_set_editable(GTK_TEXT_VIEW(w.text), FALSE);
@@ -147,7 +148,7 @@ void history_dialog() {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  const char* created_label = ui_string(129);
+  const char* created_label = ui_string(STR_HISTORY_CREATED);
   gtk_box_pack_start(GTK_BOX(row), gtk_label_new(created_label ? created_label : ""), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), gtk_label_new(time_text(created).c_str()), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);

@@ -16,7 +16,7 @@ const EditorSpec& note_spec() {
   static const EditorSpec spec = [] {
     EditorSpec s;
     s.type = ITEM_NOTE;
-    s.title_id = 136;
+    s.title_id = STR_TYPE_NOTE;
     s.size_index = DLG_NOTE;
     return s;
   }();

@@ -19,7 +19,7 @@ void message_box(GtkMessageType type, StrId title_id, const std::string& text) {
   // "%s": the formatted text is shown as it is, never read as a format again.
   GtkWidget* d = gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", text.c_str());
   gtk_window_set_title(GTK_WINDOW(d), text_of(title_id));
-  dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   {
     ModalScope scope(d);
@@ -33,7 +33,7 @@ bool ask_question(const std::string& primary, StrId secondary_id, StrId no_id, S
       gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", primary.c_str());
   if (secondary_id != STR_NONE)
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
-  gtk_window_set_title(GTK_WINDOW(d), text_of(307));
+  gtk_window_set_title(GTK_WINDOW(d), text_of(STR_APP_NAME));
   dialog_add_button(d, no_id, GTK_RESPONSE_CANCEL);
   dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
@@ -60,12 +60,12 @@ bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrI
   return ask_question(primary, secondary_id, no_id, yes_id);
 }
 
-void show_data_notice() { message_box(GTK_MESSAGE_INFO, 307, text_of(209)); }
+void show_data_notice() { message_box(GTK_MESSAGE_INFO, STR_APP_NAME, text_of(STR_NEW_REMINDERS_DUE)); }
 
 void show_copyable(StrId title_id, const char* text) {
   GtkWidget* d = dialog_new(title_id);
-  dialog_add_button(d, 72, GTK_RESPONSE_APPLY);
-  dialog_add_button(d, 28, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_COPY, GTK_RESPONSE_APPLY);
+  dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);

@@ -30,7 +30,7 @@ void on_show(GtkButton*, gpointer p) {
   auto* pr = static_cast<Prompt*>(p);
   pr->visible = !pr->visible;
   gtk_entry_set_visibility(GTK_ENTRY(pr->entry), pr->visible);
-  const char* label = ui_string(pr->visible ? 285 : 284);
+  const char* label = ui_string(pr->visible ? STR_HIDE : STR_SHOW);
   gtk_button_set_label(GTK_BUTTON(pr->show), label ? label : "");
 }
 
@@ -42,9 +42,9 @@ int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_le
     out->clear();
   }
   GtkWidget* d = dialog_new(title_id);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   Prompt pr{};
-  pr.ok = dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  pr.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   pr.min_length = min_length;
   pr.classes = classes;
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
@@ -67,15 +67,15 @@ int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_le
     gtk_box_pack_start(GTK_BOX(box), t, FALSE, FALSE, 0);
   }
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  GtkWidget* label = form_label_new(240);
+  GtkWidget* label = form_label_new(STR_PASSWORD);
   pr.entry = gtk_entry_new();
   gtk_entry_set_visibility(GTK_ENTRY(pr.entry), FALSE);
   gtk_entry_set_input_purpose(GTK_ENTRY(pr.entry), GTK_INPUT_PURPOSE_PASSWORD);
   gtk_widget_set_size_request(pr.entry, 250, -1);
   gtk_entry_set_activates_default(GTK_ENTRY(pr.entry), TRUE);
   gtk_label_set_mnemonic_widget(GTK_LABEL(label), pr.entry);
-  set_accessible_name(pr.entry, 240);
-  pr.show = button_new(284);
+  set_accessible_name(pr.entry, STR_PASSWORD);
+  pr.show = button_new(STR_SHOW);
   gtk_box_pack_start(GTK_BOX(row), label, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), pr.entry, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(row), pr.show, FALSE, FALSE, 0);

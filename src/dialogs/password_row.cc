@@ -14,7 +14,7 @@ void on_show_clicked(GtkButton*, gpointer p) {
   auto* r = static_cast<PasswordRow*>(p);
   r->visible = !r->visible;
   gtk_entry_set_visibility(GTK_ENTRY(r->entry), r->visible);
-  gtk_button_set_label(GTK_BUTTON(r->show), ui_string(r->visible ? 285 : 284));
+  gtk_button_set_label(GTK_BUTTON(r->show), ui_string(r->visible ? STR_HIDE : STR_SHOW));
 }
 
 void fill_generated(GtkWidget* entry) {
@@ -35,10 +35,10 @@ void password_row_init(PasswordRow* r) {
   gtk_entry_set_visibility(GTK_ENTRY(r->entry), FALSE);
   gtk_entry_set_activates_default(GTK_ENTRY(r->entry), TRUE);
   gtk_widget_set_hexpand(r->entry, TRUE);
-  set_accessible_name(r->entry, 241);
+  set_accessible_name(r->entry, STR_PASSWORD_TITLE);
   fill_generated(r->entry);
-  GtkWidget* generate = button_new(267);
-  r->show = button_new(284);
+  GtkWidget* generate = button_new(STR_GENERATE);
+  r->show = button_new(STR_SHOW);
   r->box = button_row({r->entry, generate, r->show});
   // The entry takes the row's width, the buttons stay at its end.
   gtk_box_set_child_packing(GTK_BOX(r->box), r->entry, TRUE, TRUE, 0, GTK_PACK_START);
@@ -47,7 +47,7 @@ void password_row_init(PasswordRow* r) {
 }
 
 GtkWidget* password_rule_label() {
-  GtkWidget* intro = form_label_new(249);
+  GtkWidget* intro = form_label_new(STR_PASSWORD_RULES_20);
   // The rule wraps instead of widening the dialog to one long line.
   gtk_label_set_line_wrap(GTK_LABEL(intro), TRUE);
   gtk_label_set_max_width_chars(GTK_LABEL(intro), 60);

@@ -109,7 +109,7 @@ intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker
   run->arg = arg;
 
   GtkWidget* d = dialog_new(title_id);
-  GtkWidget* cancel = dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  GtkWidget* cancel = dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   const char* label_text = ui_string(label_id);

@@ -65,7 +65,7 @@ void on_show_password(GtkMenuItem*, gpointer p) {
   int index = current(static_cast<RepoManager*>(p));
   if (index < 0) return;
   std::string pw = repo_password(&repo_table[index]);
-  show_copyable(241, pw.c_str());
+  show_copyable(STR_PASSWORD_TITLE, pw.c_str());
   wipe(&pw);
 }
 
@@ -87,16 +87,16 @@ void on_put_on_server(GtkMenuItem*, gpointer p) {
   int index = current(m, &iter);
   if (index < 0 || !repo_table[index].server_id.empty()) return;
   if (repo_clear_history(&repo_table[index]) != 0) {
-    show_message(35, error_message_id(last_error));
+    show_message(STR_UPLOAD_TO_SERVER, error_message_id(last_error));
     return;
   }
   PutJob job{index};
-  intptr_t result = run_with_progress(35, 304, put_worker, &job, false);
+  intptr_t result = run_with_progress(STR_UPLOAD_TO_SERVER, STR_CONTACTING_SERVER, put_worker, &job, false);
   if (result != 0) {
-    show_message(35, error_message_id(static_cast<int>(result)));
+    show_message(STR_UPLOAD_TO_SERVER, error_message_id(static_cast<int>(result)));
     return;
   }
-  show_info(35, 303);
+  show_info(STR_UPLOAD_TO_SERVER, STR_MSG_REPO_ON_SERVER);
   gtk_list_store_set(m->store, &iter, COL_SERVER, repo_table[index].server_id.c_str(), -1);
 }
 
@@ -104,17 +104,19 @@ void on_delete(GtkMenuItem*, gpointer p) {
   auto* m = static_cast<RepoManager*>(p);
   int index = current(m);
   if (index < 0) return;
-  if (!ask_yes_no(210, repo_table[index].name.c_str(), 218, 27, 75)) return;
+  if (!ask_yes_no(STR_ASK_DELETE_NAMED, repo_table[index].name.c_str(), STR_ASK_DELETE_REPO_DETAIL, STR_CANCEL,
+                  STR_DELETE))
+    return;
   int rc = repo_delete(index);
   if (rc != 0) {
     log_message(LOG_ERROR, "on_delete: repository %d: %d", index, rc);
-    show_message(75, error_message_id(rc));
+    show_message(STR_DELETE, error_message_id(rc));
   }
   // Later entries moved down: every row's index is read again.
   repo_manager_fill(m);
 }
 
-void add_item(GtkWidget* menu, int label_id, GCallback cb, RepoManager* m) {
+void add_item(GtkWidget* menu, StrId label_id, GCallback cb, RepoManager* m) {
   GtkWidget* item = gtk_menu_item_new_with_label(ui_string(label_id));
   g_signal_connect(item, "activate", cb, m);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
@@ -125,10 +127,11 @@ GtkWidget* build_menu(RepoManager* m, int index) {
   const RepoEntry& e = repo_table[index];
   GtkWidget* menu = gtk_menu_new();
   if (e.account_user.empty() || e.account_user == signed_in_account().user)
-    add_item(menu, 266, G_CALLBACK(on_show_password), m);
-  add_item(menu, 244, G_CALLBACK(on_change_password), m);
-  if (has_signed_in_account() && e.server_id.empty()) add_item(menu, 35, G_CALLBACK(on_put_on_server), m);
-  add_item(menu, 75, G_CALLBACK(on_delete), m);
+    add_item(menu, STR_SHOW_PASSWORD, G_CALLBACK(on_show_password), m);
+  add_item(menu, STR_CHANGE_PASSWORD, G_CALLBACK(on_change_password), m);
+  if (has_signed_in_account() && e.server_id.empty())
+    add_item(menu, STR_UPLOAD_TO_SERVER, G_CALLBACK(on_put_on_server), m);
+  add_item(menu, STR_DELETE, G_CALLBACK(on_delete), m);
   gtk_menu_attach_to_widget(GTK_MENU(menu), m->view, nullptr);
   gtk_widget_show_all(menu);
   m->menu = menu;
@@ -160,7 +163,7 @@ gboolean on_popup_menu(GtkWidget* view, gpointer p) {
   return TRUE;
 }
 
-GtkTreeViewColumn* toggle_column(RepoManager* m, int header_id, int column, GCallback cb) {
+GtkTreeViewColumn* toggle_column(RepoManager* m, StrId header_id, int column, GCallback cb) {
   GtkCellRenderer* r = gtk_cell_renderer_toggle_new();
   g_signal_connect(r, "toggled", cb, m);
   return gtk_tree_view_column_new_with_attributes(ui_string(header_id), r, "active", column, nullptr);
@@ -169,11 +172,11 @@ GtkTreeViewColumn* toggle_column(RepoManager* m, int header_id, int column, GCal
 bool unlock_manager() {
   if (setting_get_int(config_db(), "lock_db_manager", 0) == 0) return true;
   std::string pw;
-  if (password_prompt_simple(307, 22, -1, &pw) != 0) return false;
+  if (password_prompt_simple(STR_APP_NAME, STR_ENTER_MASTER_PASSWORD, STR_NONE, &pw) != 0) return false;
   int rc = master_password_check(pw.c_str());
   wipe(&pw);
   if (rc != 0) {
-    show_message(275, 250);
+    show_message(STR_REPOSITORIES, STR_MSG_WRONG_PASSWORD);
     return false;
   }
   return true;
@@ -195,11 +198,11 @@ void repo_manager() {
   if (!unlock_manager()) return;
   RepoManager m;
   bool locked = setting_get_int(config_db(), "lock_db_manager", 0) != 0;
-  m.dialog = dialog_new(275);
-  GtkWidget* new_button = dialog_add_button(m.dialog, 33, 1);
-  GtkWidget* import_button = dialog_add_button(m.dialog, 78, 2);
-  GtkWidget* server_button = dialog_add_button(m.dialog, 259, 3);
-  dialog_add_button(m.dialog, 28, GTK_RESPONSE_OK);
+  m.dialog = dialog_new(STR_REPOSITORIES);
+  GtkWidget* new_button = dialog_add_button(m.dialog, STR_NEW_REPOSITORY_BUTTON, 1);
+  GtkWidget* import_button = dialog_add_button(m.dialog, STR_IMPORT, 2);
+  GtkWidget* server_button = dialog_add_button(m.dialog, STR_SERVER, 3);
+  dialog_add_button(m.dialog, STR_CLOSE, GTK_RESPONSE_OK);
   (void)new_button;
   bool account = has_signed_in_account();
   gtk_widget_set_sensitive(import_button, account);
@@ -207,13 +210,13 @@ void repo_manager() {
 
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
-  GtkWidget* lock = gtk_check_button_new_with_label(ui_string(221));
+  GtkWidget* lock = gtk_check_button_new_with_label(ui_string(STR_LOCK_REPO_MANAGER));
   gtk_widget_set_halign(lock, GTK_ALIGN_CENTER);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(lock), locked);
   gtk_box_pack_start(GTK_BOX(box), lock, FALSE, FALSE, 0);
   // The hint wraps: on one line, longer translations stretch the dialog
   // past a small screen.
-  GtkWidget* hint = gtk_label_new(ui_string(37));
+  GtkWidget* hint = gtk_label_new(ui_string(STR_REPO_MANAGER_HINT));
   gtk_label_set_line_wrap(GTK_LABEL(hint), TRUE);
   gtk_label_set_justify(GTK_LABEL(hint), GTK_JUSTIFY_CENTER);
   gtk_label_set_max_width_chars(GTK_LABEL(hint), 80);
@@ -225,16 +228,17 @@ void repo_manager() {
   m.view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(m.store));
   g_object_unref(m.store);
   GtkTreeView* tv = GTK_TREE_VIEW(m.view);
-  gtk_tree_view_append_column(tv, gtk_tree_view_column_new_with_attributes(ui_string(134), gtk_cell_renderer_text_new(),
-                                                                           "text", COL_NAME, nullptr));
-  gtk_tree_view_append_column(tv, gtk_tree_view_column_new_with_attributes(ui_string(259), gtk_cell_renderer_text_new(),
-                                                                           "text", COL_SERVER, nullptr));
-  GtkTreeViewColumn* path_col =
-      gtk_tree_view_column_new_with_attributes(ui_string(281), gtk_cell_renderer_text_new(), "text", COL_PATH, nullptr);
+  gtk_tree_view_append_column(tv, gtk_tree_view_column_new_with_attributes(
+                                      ui_string(STR_NAME), gtk_cell_renderer_text_new(), "text", COL_NAME, nullptr));
+  gtk_tree_view_append_column(
+      tv, gtk_tree_view_column_new_with_attributes(ui_string(STR_SERVER), gtk_cell_renderer_text_new(), "text",
+                                                   COL_SERVER, nullptr));
+  GtkTreeViewColumn* path_col = gtk_tree_view_column_new_with_attributes(
+      ui_string(STR_LOCATION), gtk_cell_renderer_text_new(), "text", COL_PATH, nullptr);
   gtk_tree_view_column_set_expand(path_col, TRUE);
   gtk_tree_view_append_column(tv, path_col);
-  gtk_tree_view_append_column(tv, toggle_column(&m, 279, COL_ENABLED, G_CALLBACK(on_enabled_toggled)));
-  gtk_tree_view_append_column(tv, toggle_column(&m, 385, COL_HIDDEN, G_CALLBACK(on_hidden_toggled)));
+  gtk_tree_view_append_column(tv, toggle_column(&m, STR_COLUMN_ENABLED, COL_ENABLED, G_CALLBACK(on_enabled_toggled)));
+  gtk_tree_view_append_column(tv, toggle_column(&m, STR_COLUMN_HIDDEN, COL_HIDDEN, G_CALLBACK(on_hidden_toggled)));
   g_signal_connect(m.view, "button-press-event", G_CALLBACK(on_button_press), &m);
   g_signal_connect(m.view, "popup-menu", G_CALLBACK(on_popup_menu), &m);
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);

@@ -40,10 +40,10 @@ void new_repo_update(GtkEditable*, gpointer p) {
 
 void new_repository_dialog(RepoManager* m) {
   NewRepo n{};
-  n.dialog = dialog_new(276);
+  n.dialog = dialog_new(STR_NEW_REPOSITORY);
   gtk_window_set_transient_for(GTK_WINDOW(n.dialog), GTK_WINDOW(m->dialog));
-  dialog_add_button(n.dialog, 27, GTK_RESPONSE_CANCEL);
-  dialog_add_button(n.dialog, 26, GTK_RESPONSE_OK);
+  dialog_add_button(n.dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(n.dialog, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(n.dialog), GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(n.dialog), 400, -1);
   GtkWidget* grid = form_grid_new();
@@ -51,9 +51,9 @@ void new_repository_dialog(RepoManager* m) {
   n.name = gtk_entry_new();
   gtk_widget_set_name(n.name, "name");
   gtk_entry_set_activates_default(GTK_ENTRY(n.name), TRUE);
-  form_row(grid, 1, 134, n.name);
+  form_row(grid, 1, STR_NAME, n.name);
   password_row_init(&n.pw);
-  form_row(grid, 2, 241, n.pw.box);
+  form_row(grid, 2, STR_PASSWORD_TITLE, n.pw.box);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(n.dialog))), grid, TRUE, TRUE, 0);
   g_signal_connect(n.name, "changed", G_CALLBACK(new_repo_update), &n);
   g_signal_connect(n.pw.entry, "changed", G_CALLBACK(new_repo_update), &n);
@@ -68,7 +68,7 @@ void new_repository_dialog(RepoManager* m) {
       std::string dir;
       int rc = repo_create_dir(root.c_str(), &dir);
       if (rc != 0) {
-        show_message(276, error_message_id(rc));
+        show_message(STR_NEW_REPOSITORY, error_message_id(rc));
         continue;
       }
       RepoRecord rec;
@@ -80,7 +80,7 @@ void new_repository_dialog(RepoManager* m) {
         // Nothing was kept but the empty directory.
         rmdir(dir.c_str());
         log_message(LOG_ERROR, "new_repository: registering %s failed: %d", dir.c_str(), rc);
-        show_message(276, error_message_id(rc));
+        show_message(STR_NEW_REPOSITORY, error_message_id(rc));
         continue;
       }
       log_message(LOG_INFO, "new_repository: %s", dir.c_str());

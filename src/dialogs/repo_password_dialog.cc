@@ -15,10 +15,10 @@
 #include "sync/error_text.h"
 
 void change_password_dialog(RepoManager* m, int index) {
-  GtkWidget* d = dialog_new(244);
+  GtkWidget* d = dialog_new(STR_CHANGE_PASSWORD);
   gtk_window_set_transient_for(GTK_WINDOW(d), GTK_WINDOW(m->dialog));
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(d), 320, -1);
   GtkWidget* grid = form_grid_new();
@@ -41,7 +41,7 @@ void change_password_dialog(RepoManager* m, int index) {
       wipe(&text);
       if (rc != 0) {
         log_message(LOG_ERROR, "on_change_password: repository %d: %d", index, rc);
-        show_message(244, error_message_id(rc));
+        show_message(STR_CHANGE_PASSWORD, error_message_id(rc));
         continue;
       }
       repo_manager_fill(m);

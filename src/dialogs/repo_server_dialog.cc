@@ -80,16 +80,16 @@ void server_clone(ServerDialog* s) {
   GtkTreeIter iter;
   if (!selected_id(s, &id, &iter) || already_cloned(id)) return;
   CloneJob job;
-  if (password_prompt_simple(307, 277, -1, &job.password) != 0) return;
+  if (password_prompt_simple(STR_APP_NAME, STR_ENTER_REPO_PASSWORD, STR_NONE, &job.password) != 0) return;
   if (job.password.size() > 63) job.password.resize(63);
   job.id = id;
-  intptr_t result = run_with_progress(34, 304, clone_server_worker, &job, false);
+  intptr_t result = run_with_progress(STR_IMPORT_REPOSITORY, STR_CONTACTING_SERVER, clone_server_worker, &job, false);
   wipe(&job.password);
   if (result != 0) {
-    show_message(34, error_message_id(static_cast<int>(result)));
+    show_message(STR_IMPORT_REPOSITORY, error_message_id(static_cast<int>(result)));
     return;
   }
-  show_info(34, 302);
+  show_info(STR_IMPORT_REPOSITORY, STR_MSG_REPO_ADDED);
   gtk_dialog_set_response_sensitive(GTK_DIALOG(s->dialog), 1, FALSE);
   s->changed = true;
 }
@@ -98,10 +98,11 @@ void server_delete(ServerDialog* s) {
   std::string id;
   GtkTreeIter iter;
   if (!selected_id(s, &id, &iter)) return;
-  if (!ask_yes_no(212, id.c_str(), 213, 27, 75)) return;
+  if (!ask_yes_no(STR_ASK_DELETE_SERVER_REPO, id.c_str(), STR_ASK_DELETE_SERVER_REPO_DETAIL, STR_CANCEL, STR_DELETE))
+    return;
   int rc = server_delete_repo(s->login, id.c_str());
   if (rc != 0) {
-    show_message(75, error_message_id(rc));
+    show_message(STR_DELETE, error_message_id(rc));
     return;
   }
   log_message(LOG_INFO, "server_delete: %s", id.c_str());
@@ -114,20 +115,20 @@ void server_delete(ServerDialog* s) {
 bool server_dialog(RepoManager* m, const ServerLogin& login, const std::vector<std::string>& ids) {
   ServerDialog s;
   s.login = login;
-  s.dialog = dialog_new(259);
+  s.dialog = dialog_new(STR_SERVER);
   gtk_window_set_transient_for(GTK_WINDOW(s.dialog), GTK_WINDOW(m->dialog));
-  dialog_add_button(s.dialog, 34, 1);
-  dialog_add_button(s.dialog, 75, 2);
-  dialog_add_button(s.dialog, 28, GTK_RESPONSE_OK);
+  dialog_add_button(s.dialog, STR_IMPORT_REPOSITORY, 1);
+  dialog_add_button(s.dialog, STR_DELETE, 2);
+  dialog_add_button(s.dialog, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(s.dialog), 350, 200);
   s.store = gtk_list_store_new(1, G_TYPE_STRING);
   for (const std::string& id : ids) gtk_list_store_insert_with_values(s.store, nullptr, -1, 0, id.c_str(), -1);
   gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(s.store), 0, GTK_SORT_ASCENDING);
   s.view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(s.store));
   g_object_unref(s.store);
-  gtk_tree_view_append_column(GTK_TREE_VIEW(s.view),
-                              gtk_tree_view_column_new_with_attributes(ui_string(134), gtk_cell_renderer_text_new(),
-                                                                       "text", 0, nullptr));
+  gtk_tree_view_append_column(
+      GTK_TREE_VIEW(s.view),
+      gtk_tree_view_column_new_with_attributes(ui_string(STR_NAME), gtk_cell_renderer_text_new(), "text", 0, nullptr));
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
   gtk_container_add(GTK_CONTAINER(sw), s.view);
@@ -164,12 +165,12 @@ bool server_dialog(RepoManager* m, const ServerLogin& login, const std::vector<s
 void server_repositories_dialog(RepoManager* m) {
   ListJob job;
   if (login_for_account(signed_in_account(), &job.login) != 0) {
-    show_message(259, 291, error_code_text(last_error).c_str());
+    show_message(STR_SERVER, STR_MSG_REQUEST_FAILED, error_code_text(last_error).c_str());
     return;
   }
-  intptr_t result = run_with_progress(259, 304, list_worker, &job, false);
+  intptr_t result = run_with_progress(STR_SERVER, STR_CONTACTING_SERVER, list_worker, &job, false);
   if (result != 0) {
-    show_message(259, 291, error_code_text(last_error).c_str());
+    show_message(STR_SERVER, STR_MSG_REQUEST_FAILED, error_code_text(last_error).c_str());
     return;
   }
   if (server_dialog(m, job.login, job.ids)) repo_manager_fill(m);

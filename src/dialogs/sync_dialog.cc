@@ -62,15 +62,15 @@ void finish(SyncRun* run) {
   run->worker.reset();
   std::string text;
   if (result == 0) {
-    const char* ok = ui_string(258);
+    const char* ok = ui_string(STR_SYNC_DONE);
     text = ok ? ok : "";
   } else if (sum.failed_step == SYNC_STEP_FETCH) {
     text = sync_list_status_text(result);
   } else {
-    text = ui_format(257, error_code_text(last_error).c_str());
+    text = ui_format(STR_SYNC_FAILED, error_code_text(last_error).c_str());
   }
   gtk_label_set_text(GTK_LABEL(run->status), text.c_str());
-  const char* close = ui_string(28);
+  const char* close = ui_string(STR_CLOSE);
   gtk_button_set_label(GTK_BUTTON(run->button), close ? close : "");
   gtk_widget_set_sensitive(run->button, TRUE);
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(run->bar), 1.0);
@@ -112,7 +112,7 @@ void request_cancel(SyncRun* run) {
   if (run->cancel_requested) return;
   run->cancel_requested = true;
   sync_cancel(&run->driver);
-  const char* t = ui_string(256);
+  const char* t = ui_string(STR_SYNC_CANCELLING);
   gtk_label_set_text(GTK_LABEL(run->status), t ? t : "");
   gtk_widget_set_sensitive(run->button, FALSE);
   if (run->worker) worker_cancel(run->worker.get());
@@ -127,8 +127,8 @@ int sync_dialog(SyncSession* s, const char* headline) {
   if (!s) return -1;
   SyncRun run;
   sync_begin(&run.driver, s);
-  run.dialog = dialog_new(254);
-  run.button = dialog_add_button(run.dialog, 27, GTK_RESPONSE_CANCEL);
+  run.dialog = dialog_new(STR_SYNCHRONISE);
+  run.button = dialog_add_button(run.dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   GtkWidget* head = bold_label_new(headline ? headline : "", 1.2);

@@ -25,22 +25,23 @@ constexpr size_t kStructuredMax = 4094;
 constexpr int kMaxLinks = 64;
 constexpr size_t kLinkLength = 43;  // "[[ordika:" + 32 hex digits + "]]"
 
-const char* label(int id) {
+const char* label(StrId id) {
   const char* s = ui_string(id);
   return s ? s : "";
 }
 
 // Weekday labels by tm_wday / by_day bit (Sunday first).
-const int kWeekdayIds[7] = {176, 170, 171, 172, 173, 174, 175};
+const StrId kWeekdayIds[7] = {STR_SUNDAY,   STR_MONDAY, STR_TUESDAY, STR_WEDNESDAY,
+                              STR_THURSDAY, STR_FRIDAY, STR_SATURDAY};
 
-int type_name_id(int type) {
+StrId type_name_id(int type) {
   switch (type) {
-    case ITEM_TASK: return 158;
-    case ITEM_EVENT: return 159;
-    case ITEM_NOTE: return 136;
-    case ITEM_VCARD: return 157;
-    case ITEM_KEY: return 263;
-    default: return 136;
+    case ITEM_TASK: return STR_TYPE_TASK;
+    case ITEM_EVENT: return STR_TYPE_EVENT;
+    case ITEM_NOTE: return STR_TYPE_NOTE;
+    case ITEM_VCARD: return STR_TYPE_CONTACT;
+    case ITEM_KEY: return STR_TYPE_KEY;
+    default: return STR_TYPE_NOTE;
   }
 }
 
@@ -56,7 +57,7 @@ std::string format_time(int64_t t, const char* fmt) {
 
 std::string date_time(int64_t t) { return format_time(t, "%Y-%m-%d %H:%M"); }
 
-void labelled(std::string* out, int id, const std::string& value, bool colon = false) {
+void labelled(std::string* out, StrId id, const std::string& value, bool colon = false) {
   *out += "|**";
   *out += label(id);
   if (colon) *out += ui_colon();
@@ -66,7 +67,7 @@ void labelled(std::string* out, int id, const std::string& value, bool colon = f
 }
 
 // Line n of a list label (lines separated by LF or CR LF).
-std::string label_line(int id, int n) {
+std::string label_line(StrId id, int n) {
   const char* start;
   const char* end;
   text_line(label(id), n, &start, &end);
@@ -88,8 +89,8 @@ void cap_structured(std::string* text, const char* who) {
 // The recurrence line's value for an event.
 std::string recurrence_value(const Item& item) {
   const Recurrence& r = item.recurrence;
-  if (r.freq < FREQ_DAILY || r.freq > FREQ_YEARLY) return label(48);
-  std::string s = label(160 + r.freq - 1);
+  if (r.freq < FREQ_DAILY || r.freq > FREQ_YEARLY) return label(STR_NONE_WORD);
+  std::string s = label(str_at(STR_FREQ_RANGE, r.freq - 1));
   std::string phrase = recurrence_text(r, item.recur_count, item.last_occurrence, item.due);
   if (!phrase.empty()) s += ", " + phrase;
   return s;
@@ -123,17 +124,17 @@ std::string vcard_text_of(const std::string& v) {
 }  // namespace
 
 std::string reminder_text(int64_t offset) {
-  if (offset <= 0) return label(48);
-  int id = 346;  // minutes
+  if (offset <= 0) return label(STR_NONE_WORD);
+  StrId id = STR_REMIND_N_MINUTES_BEFORE;  // minutes
   int64_t unit = 60;
   if (offset % 604800 == 0) {
-    id = 349;
+    id = STR_REMIND_N_WEEKS_BEFORE;
     unit = 604800;
   } else if (offset % 86400 == 0) {
-    id = 348;
+    id = STR_REMIND_N_DAYS_BEFORE;
     unit = 86400;
   } else if (offset % 3600 == 0) {
-    id = 347;
+    id = STR_REMIND_N_HOURS_BEFORE;
     unit = 3600;
   }
   return ui_plural_format(id, static_cast<long long>(offset / unit));
@@ -147,11 +148,11 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
   std::string s;
   switch (r.freq) {
     case FREQ_DAILY:
-      if (interval > 1) s += ui_plural_format(355, interval);
+      if (interval > 1) s += ui_plural_format(STR_EVERY_N_DAYS, interval);
       break;
     case FREQ_WEEKLY: {
-      if (interval > 1) s += ui_plural_format(356, interval) + " ";
-      s += label(200);
+      if (interval > 1) s += ui_plural_format(STR_EVERY_N_WEEKS, interval) + " ";
+      s += label(STR_ON_WEEKDAYS);
       int days = r.by_day & 0x7F;
       if (!days) days = 1 << tm.tm_wday;
       bool first = true;
@@ -165,28 +166,28 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
       break;
     }
     case FREQ_MONTHLY:
-      if (interval > 1) s += ui_plural_format(357, interval) + " ";
+      if (interval > 1) s += ui_plural_format(STR_EVERY_N_MONTHS, interval) + " ";
       if (r.by_day) {
         // The week the series repeats on, as the recurrence counts it.
-        s += label(202 + week_of_month(tm.tm_mday));
+        s += label(str_at(STR_WEEK_OF_MONTH_RANGE, week_of_month(tm.tm_mday)));
         s += " ";
         s += label(kWeekdayIds[tm.tm_wday]);
       } else {
-        s += ui_format(201, tm.tm_mday);
+        s += ui_format(STR_ON_DAY_N, tm.tm_mday);
       }
       break;
     case FREQ_YEARLY:
-      if (interval > 1) s += ui_plural_format(358, interval);
+      if (interval > 1) s += ui_plural_format(STR_EVERY_N_YEARS, interval);
       break;
     default:
       return std::string();
   }
   if (r.end_kind == RECUR_UNTIL) {
     if (!s.empty()) s += ", ";
-    s += ui_format(194, format_time(until, "%Y-%m-%d").c_str());
+    s += ui_format(STR_UNTIL_DATE, format_time(until, "%Y-%m-%d").c_str());
   } else if (r.end_kind == RECUR_COUNT) {
     if (!s.empty()) s += ", ";
-    s += ui_plural_format(359, count);
+    s += ui_plural_format(STR_ENDS_AFTER_N, count);
   }
   return s;
 }
@@ -207,19 +208,19 @@ std::string key_markup(const std::string& body) {
   key_body_parse(body.c_str(), &key);
   std::string out;
   out.reserve(256 + body.size() * 2);
-  labelled(&out, 236, key.url.empty() ? std::string() : "[[" + key.url + "]]");
-  if (!key.user.empty()) labelled(&out, 239, "{{{" + key.user + "}}}");
+  labelled(&out, STR_WEB_ADDRESS, key.url.empty() ? std::string() : "[[" + key.url + "]]");
+  if (!key.user.empty()) labelled(&out, STR_USER_NAME, "{{{" + key.user + "}}}");
   if (!key.password.empty()) {
     std::string hex = hex_encode(reinterpret_cast<const uint8_t*>(key.password.data()), key.password.size());
     out += "|**";
-    out += label(240);
+    out += label(STR_PASSWORD);
     out += "**|[[password:";
     out += hex;
     out += "|\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F]]\n";
     wipe(&hex);
     wipe(&key.password);
   }
-  if (key.date != 0) labelled(&out, 253, format_time(key.date, "%Y-%m-%d"));
+  if (key.date != 0) labelled(&out, STR_EXPIRES, format_time(key.date, "%Y-%m-%d"));
   if (!key.notes.empty()) out += "\n" + key.notes + "\n";
   cap_structured(&out, "key_markup");
   return out;
@@ -252,10 +253,10 @@ std::string vcard_markup(const std::string& body) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%d-%02d-%02d", rec.birthday / 10000, rec.birthday / 100 % 100,
                   rec.birthday % 100);
-    labelled(&out, 237, buf);
+    labelled(&out, STR_BIRTHDAY, buf);
   }
   if (!rec.url.empty()) {
-    labelled(&out, 236, "[[" + vcard_url(rec) + "]]");
+    labelled(&out, STR_WEB_ADDRESS, "[[" + vcard_url(rec) + "]]");
     out += "||\n";
   } else if (rec.birthday) {
     out += "||\n";
@@ -271,14 +272,14 @@ std::string vcard_markup(const std::string& body) {
     else if (f & TEL_PREF) k = 3;
     else if (f & TEL_PAGER) k = 7;
     else k = 8;
-    out += "|**" + label_line(154, k) + ui_colon() + "**|" + vcard_unescape(p.value) + "\n";
+    out += "|**" + label_line(STR_PHONE_KINDS, k) + ui_colon() + "**|" + vcard_unescape(p.value) + "\n";
   }
   if (!rec.phones.empty()) out += "||\n";
   n = 0;
   for (const VCardTyped& e : rec.emails) {
     if (n++ >= kVcardMaxEmails) break;
     int k = e.flags & EMAIL_HOME ? 0 : e.flags & EMAIL_WORK ? 1 : 2;
-    out += "|**" + label_line(155, k) + ui_colon() + "**|" + vcard_unescape(e.value) + "\n";
+    out += "|**" + label_line(STR_EMAIL_KINDS, k) + ui_colon() + "**|" + vcard_unescape(e.value) + "\n";
   }
   if (!rec.emails.empty()) out += "||\n";
   bool any_address = false;
@@ -286,7 +287,7 @@ std::string vcard_markup(const std::string& body) {
   for (const VCardAddress& a : rec.addresses) {
     if (n++ >= kVcardMaxAddresses) break;
     int k = a.flags & ADR_HOME ? 0 : a.flags & ADR_WORK ? 1 : 2;
-    out += "|**" + label_line(156, k) + ui_colon() + "**|" + vcard_address_text(a) + "\n";
+    out += "|**" + label_line(STR_ADDRESS_KINDS, k) + ui_colon() + "**|" + vcard_address_text(a) + "\n";
     any_address = true;
   }
   if (any_address) out += "||\n";
@@ -323,12 +324,13 @@ std::string item_detail_text(const Item* item, bool nested) {
   out.reserve(body.size() + 1024);
   if (item->due) {
     int64_t occurrence = displayed_occurrence(item);
-    labelled(&out, item->type == ITEM_EVENT ? 119 : 118, date_time(occurrence));
+    labelled(&out, item->type == ITEM_EVENT ? STR_LABEL_START : STR_LABEL_DUE, date_time(occurrence));
     // Without an occurrence to show there is no end to show either.
-    if (item->end) labelled(&out, 120, occurrence ? date_time(item->end + occurrence - item->due) : std::string());
-    if (item->remind_offset) labelled(&out, 125, reminder_text(item->remind_offset));
+    if (item->end)
+      labelled(&out, STR_LABEL_END, occurrence ? date_time(item->end + occurrence - item->due) : std::string());
+    if (item->remind_offset) labelled(&out, STR_LABEL_REMINDER, reminder_text(item->remind_offset));
   }
-  if (item->type == ITEM_EVENT) labelled(&out, 121, recurrence_value(*item));
+  if (item->type == ITEM_EVENT) labelled(&out, STR_LABEL_RECURRENCE, recurrence_value(*item));
   if (body.empty()) return out;
 
   // Leading links to other items.
@@ -369,21 +371,21 @@ std::string history_detail_text(const char* stored, const std::string& body) {
     // The count or until time follows the first ";" of the header.
     const char* semi = std::strchr(stored, ';');
     int64_t field7 = semi ? std::strtoll(semi + 1, nullptr, 10) : 0;
-    labelled(&out, 117, rec.title);
-    labelled(&out, 44, date_time(rec.modified));
-    labelled(&out, 109, label(type_name_id(rec.type)), true);
+    labelled(&out, STR_LABEL_TITLE, rec.title);
+    labelled(&out, STR_DETAIL_MODIFIED, date_time(rec.modified));
+    labelled(&out, STR_TYPE, label(type_name_id(rec.type)), true);
     if (rec.type == ITEM_TASK || rec.type == ITEM_EVENT || rec.type == ITEM_NOTE)
-      labelled(&out, 126, label(rec.markup ? 49 : 48), true);
+      labelled(&out, STR_MARKUP, label(rec.markup ? STR_YES : STR_NONE_WORD), true);
     if (rec.type == ITEM_TASK || rec.type == ITEM_EVENT) {
-      labelled(&out, 125, reminder_text(rec.remind_offset));
+      labelled(&out, STR_LABEL_REMINDER, reminder_text(rec.remind_offset));
       if (rec.type == ITEM_TASK) {
-        labelled(&out, 118, date_time(rec.due));
+        labelled(&out, STR_LABEL_DUE, date_time(rec.due));
       } else {
-        labelled(&out, 119, date_time(rec.due));
-        labelled(&out, 120, date_time(rec.end));
+        labelled(&out, STR_LABEL_START, date_time(rec.due));
+        labelled(&out, STR_LABEL_END, date_time(rec.end));
         if (rec.recurrence.end_kind == RECUR_COUNT) rec.recur_count = static_cast<int32_t>(field7);
         else if (rec.recurrence.end_kind == RECUR_UNTIL) rec.last_occurrence = field7;
-        labelled(&out, 121, recurrence_value(rec));
+        labelled(&out, STR_LABEL_RECURRENCE, recurrence_value(rec));
       }
     }
     if (rec.type == ITEM_VCARD || rec.type == ITEM_KEY) {
@@ -397,9 +399,9 @@ std::string history_detail_text(const char* stored, const std::string& body) {
   const char* c1 = std::strchr(stored, ':');
   const char* c2 = c1 ? std::strchr(c1 + 1, ':') : nullptr;
   int64_t modified = c1 ? std::strtoll(c1 + 1, nullptr, 10) : 0;
-  labelled(&out, 109, label(70), true);
-  labelled(&out, 222, c2 ? std::string(c2 + 1) : std::string());
-  labelled(&out, 44, date_time(modified));
+  labelled(&out, STR_TYPE, label(STR_TYPE_TAG), true);
+  labelled(&out, STR_DETAIL_NAME, c2 ? std::string(c2 + 1) : std::string());
+  labelled(&out, STR_DETAIL_MODIFIED, date_time(modified));
   return out;
 }
 

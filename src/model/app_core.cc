@@ -20,15 +20,6 @@
 
 namespace {
 
-enum {
-  MSG_WRONG_PASSWORD = 250,
-  MSG_CONFIRM_DIFFERS = 251,
-  MSG_CREATE_FAILED = 252,
-  MSG_NEW_PASSWORD_RULES = 248,
-  MSG_NO_REPO_ROOT = 305,
-  MSG_MOUNT_ERROR = 306,
-};
-
 struct SecretText {
   std::string text;
   ~SecretText() { clear(); }
@@ -49,7 +40,7 @@ bool valid_profile(const std::string& p) {
   return !p.empty() && p != "." && p != ".." && p.find('/') == std::string::npos;
 }
 
-void message(const StartupIO& io, int id) {
+void message(const StartupIO& io, StrId id) {
   if (io.show_message) io.show_message(id);
 }
 
@@ -59,7 +50,7 @@ int unlock_existing(const StartupIO& io) {
     if (!io.ask_password || io.ask_password(attempt, &pw.text) != 0) return STARTUP_QUIT;
     if (config_unlock(pw.text.c_str()) == 0) return STARTUP_READY;
     log_message(LOG_WARNING, "startup: wrong master password (%d)", attempt);
-    message(io, MSG_WRONG_PASSWORD);
+    message(io, STR_MSG_WRONG_PASSWORD);
   }
   return STARTUP_FAILED;
 }
@@ -70,7 +61,7 @@ int create_config(const StartupIO& io, const std::string& dir) {
     if (!io.ask_new_password || io.ask_new_password(attempt, &pw.text) != 0) return STARTUP_QUIT;
     // The dialog enforces the rule; other callers get the same check.
     if (password_check(pw.text.c_str(), 10, 7) != 0) {
-      message(io, MSG_NEW_PASSWORD_RULES);
+      message(io, STR_PASSWORD_RULES_10);
       if (attempt == 3) return STARTUP_FAILED;
       continue;
     }
@@ -79,7 +70,7 @@ int create_config(const StartupIO& io, const std::string& dir) {
       continue;
     }
     if (pw.text != confirm.text) {
-      message(io, MSG_CONFIRM_DIFFERS);
+      message(io, STR_MSG_PASSWORDS_DIFFER);
       if (attempt == 3) return STARTUP_FAILED;
       continue;
     }
@@ -87,7 +78,7 @@ int create_config(const StartupIO& io, const std::string& dir) {
     if (!db) {
       // config_create removed the half-made file.
       log_message(LOG_ERROR, "startup: config_create");
-      message(io, MSG_CREATE_FAILED);
+      message(io, STR_MSG_MASTER_PASSWORD_NOT_SET);
       return STARTUP_FAILED;
     }
     config_set(db, dir);
@@ -155,7 +146,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
     }
   }
   if (a.repo_root.empty()) {
-    message(io, MSG_NO_REPO_ROOT);
+    message(io, STR_MSG_REPO_ROOT_NOT_CREATED);
     return fail(STARTUP_FAILED);
   }
 
@@ -176,7 +167,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   repo_mount_all();
   settings_restore_selection(&a.settings);
   Model& m = model();
-  if (last_error != 0 || m.duplicate_tag) message(io, MSG_MOUNT_ERROR);
+  if (last_error != 0 || m.duplicate_tag) message(io, STR_MSG_DATA_NOT_LOADED);
   a.started = true;
   return STARTUP_READY;
 }

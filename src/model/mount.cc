@@ -157,8 +157,9 @@ int repo_db_create(int index) {
   root.repo = index;
   if (rc == 0) rc = tags_save_tag(&root);
   if (rc == 0 && repo_table.size() == 1) {
-    static const int kDefaultTags[] = {103, 330, 104, 331};
-    for (int id : kDefaultTags) {
+    static const StrId kDefaultTags[] = {STR_LIST_CONTACTS, STR_DEFAULT_TAG_PERSONAL, STR_LIST_KEYS,
+                                         STR_DEFAULT_TAG_WORK};
+    for (StrId id : kDefaultTags) {
       Tag tag;
       if ((rc = random_uuid(tag.uuid)) != 0) break;
       std::memcpy(tag.parent, root.uuid, 16);

@@ -154,7 +154,7 @@ int repo_create_default(const char* root) {
     return rc;
   }
   RepoRecord rec;
-  const char* name = ui_string(32);
+  const char* name = ui_string(STR_DEFAULT_REPO_NAME);
   rec.name = name ? name : "Ordika";
   rec.path = path;
   char pw[21];

@@ -20,14 +20,51 @@ static_assert(STR_COUNTRY_LAST - STR_COUNTRY_FIRST + 1 == COUNTRY_COUNT, "a name
 const int kCountryLayout[COUNTRY_COUNT] = {0, 1, 2, 0, 2, 3, 0, 4, 1, 5, -1};
 
 const AddressRow kDefaultLayout[ADDRESS_ROWS] = {
-    {141, 0}, {142, 1}, {143, 2}, {144, 3}, {147, 4}, {150, 5}, {153, 6}};
+    {STR_ADDR_PO_BOX, 0}, {STR_ADDR_EXTENDED, 1},    {STR_ADDR_STREET, 2}, {STR_ADDR_CITY, 3},
+    {STR_ADDR_REGION, 4}, {STR_ADDR_POSTAL_CODE, 5}, {STR_ADDR_COUNTRY, 6}};
 const AddressRow kLayouts[6][ADDRESS_ROWS] = {
-    {{143, 2}, {150, 5}, {144, 3}, {148, 4}, {153, 6}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {144, 3}, {148, 4}, {150, 5}, {153, 6}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {150, 5}, {144, 3}, {153, 6}, {-1, -1}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {144, 3}, {146, 4}, {151, 5}, {153, 6}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {145, 3}, {148, 4}, {153, 6}, {150, 5}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {144, 3}, {149, 4}, {152, 5}, {153, 6}, {-1, -1}, {-1, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_PROVINCE, 4},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_PROVINCE, 4},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_COUNTY, 4},
+     {STR_ADDR_POSTCODE, 5},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_LOCALITY, 3},
+     {STR_ADDR_PROVINCE, 4},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_STATE, 4},
+     {STR_ADDR_ZIP_CODE, 5},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
 };
 
 enum LoadState { NOT_LOADED, LOADED, REJECTED };
@@ -144,7 +181,7 @@ int strings_set_language(int lang) {
   if (t.state != LOADED) return 0;
   if (lang < 0 || lang >= LANGUAGE_COUNT) lang = 0;
   t.language = lang;
-  for (int id = 0; id < STRING_COUNT; id++) t.current[id] = t.entries[entry_index(lang, id)].c_str();
+  for (StrId id : STR_ALL_RANGE) t.current[id] = t.entries[entry_index(lang, id)].c_str();
   return 1;
 }
 

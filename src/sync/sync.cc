@@ -12,7 +12,6 @@
 #include "storage/repo.h"
 #include "storage/sync_store.h"
 #include "storage/untrusted.h"
-#include "support/extra_texts.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -232,15 +231,15 @@ std::string sync_list_status_text(int rc) {
     case 0:
       return std::string();
     case SYNC_STATUS_NOT_FOUND:
-      return extra_text(EXTRA_SYNC_NOT_ON_SERVER);
+      return ui_text(STR_SYNC_NOT_ON_SERVER);
     case SYNC_STATUS_KEY_CHANGED:
-      return extra_text(EXTRA_SYNC_KEY_CHANGED);
+      return ui_text(STR_SYNC_KEY_CHANGED);
     default:
       break;
   }
   // The connection's own cause, as the sync dialog shows it.
-  if (rc < 0) return ui_format(257, error_code_text(last_error).c_str());
-  return ui_string_line(291);
+  if (rc < 0) return ui_format(STR_SYNC_FAILED, error_code_text(last_error).c_str());
+  return ui_string_line(STR_MSG_REQUEST_FAILED);
 }
 
 int sync_conflicts_begin(SyncSession* s) {

@@ -22,7 +22,7 @@
 
 namespace {
 
-const char* text_of(int id) {
+const char* text_of(StrId id) {
   const char* s = ui_string(id);
   return s ? s : "";
 }
@@ -151,10 +151,10 @@ void make_day_labels(ItemList* list, int64_t now) {
 
 const char* group_label(const ItemList* list, int group) {
   switch (group) {
-    case 1: return text_of(106);
-    case 2: return text_of(63);
-    case 3: return text_of(64);
-    case 9: return text_of(62);
+    case 1: return text_of(STR_GROUP_EARLIER);
+    case 2: return text_of(STR_TODAY);
+    case 3: return text_of(STR_TOMORROW);
+    case 9: return text_of(STR_LATER);
     case 10: return "...";
     default: return group >= 4 && group <= 8 ? list->day_labels[group - 4].c_str() : "";
   }
@@ -183,8 +183,8 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
 
   for (int i = 1; i <= 2; i++) {
     GtkCellRenderer* text = gtk_cell_renderer_text_new();
-    GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(text_of(i == 1 ? 110 : 111), text, "text",
-                                                                    i == 1 ? ITEM_COL_TITLE : ITEM_COL_TIME, nullptr);
+    GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(
+        text_of(i == 1 ? STR_COLUMN_TITLE : STR_DATE), text, "text", i == 1 ? ITEM_COL_TITLE : ITEM_COL_TIME, nullptr);
     gtk_tree_view_column_set_cell_data_func(c, text, text_cell_data, list, nullptr);
     gtk_tree_view_column_set_resizable(c, TRUE);
     gtk_tree_view_column_set_sizing(c, GTK_TREE_VIEW_COLUMN_FIXED);
@@ -212,7 +212,7 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
   g_signal_connect(view, "destroy", G_CALLBACK(on_destroy), list);
   update_theme_colours(list);
   AtkObject* acc = gtk_widget_get_accessible(view);
-  if (acc) atk_object_set_name(acc, ui_string_line(110).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_COLUMN_TITLE).c_str());
   return list;
 }
 
@@ -304,10 +304,10 @@ void item_list_reload(ItemList* list, int64_t now) {
 
 void item_list_relabel(ItemList* list) {
   gtk_tree_view_column_set_title(list->columns[0], "");
-  gtk_tree_view_column_set_title(list->columns[1], text_of(110));
-  gtk_tree_view_column_set_title(list->columns[2], text_of(111));
+  gtk_tree_view_column_set_title(list->columns[1], text_of(STR_COLUMN_TITLE));
+  gtk_tree_view_column_set_title(list->columns[2], text_of(STR_DATE));
   AtkObject* acc = gtk_widget_get_accessible(list->view);
-  if (acc) atk_object_set_name(acc, ui_string_line(110).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_COLUMN_TITLE).c_str());
 }
 
 bool item_list_select_item(ItemList* list, int64_t item) {

@@ -144,7 +144,7 @@ TEST_F(Timers, RemindersComingTogetherGiveOneAlert) {
   add_reminder("second", start + 3600, 10);
   // The item change armed the data timer for the reminders' time.
   EXPECT_NEAR(static_cast<double>(st.data_delay), 3000 + 2, 2);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (0)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (0)");
 
   g_now = start + 3002;
   std::string text;
@@ -159,9 +159,9 @@ TEST_F(Timers, RemindersComingTogetherGiveOneAlert) {
     EXPECT_TRUE(s.steps.empty());
   }
   EXPECT_EQ(1, st.alerts);
-  EXPECT_EQ(ui_string(209), text);
+  EXPECT_EQ(ui_string(STR_NEW_REMINDERS_DUE), text);
   EXPECT_EQ(2, st.reminded);
-  std::string row = std::string(ui_string(40)) + " (2)";
+  std::string row = std::string(ui_string(STR_ROW_REMINDERS)) + " (2)";
   EXPECT_EQ(row, fixed_row_text(VIEW_REMINDERS));
   EXPECT_EQ(row, tray_row_label());
   EXPECT_FALSE(w.tray_alert);
@@ -242,7 +242,7 @@ TEST_F(Timers, WhatWasDueAtStartRaisesNoAlert) {
     EXPECT_EQ(0, s.unexpected);
   }
   EXPECT_EQ(0, st.alerts);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (1)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (1)");
 
   // With the alert switched off, a reminder that comes later changes the
   // counts and the tray but raises nothing.
@@ -256,7 +256,7 @@ TEST_F(Timers, WhatWasDueAtStartRaisesNoAlert) {
   }
   EXPECT_EQ(0, st.alerts);
   EXPECT_EQ(2, st.reminded);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (2)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (2)");
   EXPECT_TRUE(w.tray_alert) << "the first one's due time has passed";
 }
 
@@ -281,8 +281,8 @@ TEST_F(Timers, AlertWaitsForTheDialogAndFollowsItWithinTwoSeconds) {
       },
       &alert_at);
 
-  GtkWidget* d = dialog_new(307);
-  dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  GtkWidget* d = dialog_new(STR_APP_NAME);
+  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   struct Ctx {
     MainWindow* w;
     GtkWidget* d;
@@ -353,7 +353,7 @@ TEST_F(Timers, TagRenameHoldsTheWorkBack) {
   EXPECT_EQ(PENDING_DATA, st.pending);
   EXPECT_NE(0u, st.busy_timer);
   // The tray follows at once; the list waits.
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (1)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (1)");
   w.tag_editing = false;
   Script s;
   s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
@@ -505,8 +505,8 @@ TEST_F(Timers, IdleTimeoutClosesDialogsButLeavesQuestionsToTheUser) {
   app_core().settings.idle_timeout = 1;
   g_idle_ms = 90000;
   // A dialog is cancelled, then the program quits.
-  GtkWidget* d = dialog_new(307);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  GtkWidget* d = dialog_new(STR_APP_NAME);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   int response = 0;
   g_timeout_add(20, [](gpointer p) -> gboolean {
     idle_timer_fire(static_cast<MainWindow*>(p));
@@ -535,7 +535,7 @@ TEST_F(Timers, IdleTimeoutClosesDialogsButLeavesQuestionsToTheUser) {
     if (top && GTK_IS_DIALOG(top)) gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_YES);
     return G_SOURCE_REMOVE;
   }, &answered);
-  EXPECT_TRUE(ask_yes_no(340, nullptr, 341, 207, 49));
+  EXPECT_TRUE(ask_yes_no(STR_ASK_DISCARD, nullptr, STR_ASK_DISCARD_DETAIL, STR_BACK, STR_YES));
   EXPECT_TRUE(answered) << "answered by the user, not by the timeout";
   EXPECT_EQ(0, g_quits);
   EXPECT_EQ(60, st.idle_delay);
@@ -712,7 +712,7 @@ TEST_F(Notifications, AReminderReachesTheDesktopAndItsActionOpensTheItem) {
   ASSERT_TRUE(pump_until([&] { return !fake.got.empty(); }));
   ASSERT_EQ(1u, fake.got.size());
   const Received& r = fake.got[0];
-  EXPECT_EQ(ui_string(307), r.app);
+  EXPECT_EQ(ui_string(STR_APP_NAME), r.app);
   EXPECT_EQ("Dentist <3pm> & co", r.summary) << "the summary is plain text";
   time_t due = static_cast<time_t>(start + 300);
   struct tm tm;

@@ -90,7 +90,7 @@ TEST_F(UpdateCommand, NeedsAnAccount) {
 TEST_F(UpdateCommand, CurrentVersionSaysSoAndOffersNothing) {
   EXPECT_TRUE(sensitive(CMD_CHECK_UPDATE));
   std::string shown = run_and_read();
-  EXPECT_EQ(ui_format(317, program_version()), shown);
+  EXPECT_EQ(ui_format(STR_MSG_LATEST_VERSION, program_version()), shown);
   EXPECT_EQ(0, g_fake.runs);
   EXPECT_FALSE(w.quitting);
 }
@@ -113,9 +113,9 @@ TEST_F(UpdateCommand, NewerVersionIsOfferedAndQuitsOnlyOnceInstalled) {
 TEST_F(UpdateCommand, FailureNamesTheErrorAndCancelIsSilent) {
   g_fake.check_rc = -1;
   g_fake.error = 4;
-  EXPECT_EQ(ui_format(291, "DNS"), run_and_read());
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, "DNS"), run_and_read());
   g_fake.error = 7;
-  EXPECT_EQ(ui_format(291, "7"), run_and_read());
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, "7"), run_and_read());
   g_fake.check_rc = 1;
   EXPECT_EQ("", run_and_read());
   EXPECT_EQ(0, g_fake.runs);

@@ -119,13 +119,13 @@ TEST_F(UpdateFromServer, NewerVersionIsOfferedCurrentOneIsSaidAndFailureNamed) {
   EXPECT_FALSE(w.quitting) << "nothing was installed";
 
   publish("0.0.1", 1);
-  EXPECT_EQ(ui_format(317, program_version()), run_and_read());
+  EXPECT_EQ(ui_format(STR_MSG_LATEST_VERSION, program_version()), run_and_read());
   EXPECT_TRUE(message_);
 
   stop_server();
   std::string failed = run_and_read();
   EXPECT_TRUE(message_);
-  EXPECT_EQ(ui_format(291, error_code_text(last_error).c_str()), failed);
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, error_code_text(last_error).c_str()), failed);
   EXPECT_NE(0, last_error);
   EXPECT_FALSE(w.quitting);
 }

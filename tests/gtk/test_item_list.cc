@@ -102,10 +102,10 @@ TEST_F(ItemListTest, DateOrderGroupsUnderDayHeaders) {
   model().view = static_cast<int32_t>(g_repos[0].root);
   ItemList* l = make();
   EXPECT_EQ(6, item_list_load(l, now));
-  std::string h = "[" + std::string(ui_string(106)) + "]";
-  EXPECT_EQ((std::vector<std::string>{h, "yesterday", "[" + std::string(ui_string(63)) + "]", "today early",
+  std::string h = "[" + std::string(ui_string(STR_GROUP_EARLIER)) + "]";
+  EXPECT_EQ((std::vector<std::string>{h, "yesterday", "[" + std::string(ui_string(STR_TODAY)) + "]", "today early",
                                       "today late", "[2026-03-13]", "in three days",
-                                      "[" + std::string(ui_string(62)) + "]", "next month", "[...]", "undated"}),
+                                      "[" + std::string(ui_string(STR_LATER)) + "]", "next month", "[...]", "undated"}),
             rows(l));
   // The date column shows the list time.
   GtkTreeIter it;
@@ -132,7 +132,7 @@ TEST_F(ItemListTest, CompletedTasksAreGreyAndStruckHeadersCentred) {
   model().view = static_cast<int32_t>(g_repos[0].root);
   ItemList* l = make();
   item_list_load(l, now);
-  ASSERT_EQ((std::vector<std::string>{"[" + std::string(ui_string(63)) + "]", "done", "event"}), rows(l));
+  ASSERT_EQ((std::vector<std::string>{"[" + std::string(ui_string(STR_TODAY)) + "]", "done", "event"}), rows(l));
   EXPECT_TRUE(cell_property<gboolean>(l, 1, 1, "strikethrough"));
   EXPECT_TRUE(cell_property<gboolean>(l, 1, 1, "foreground-set"));
   EXPECT_FALSE(cell_property<gboolean>(l, 1, 2, "strikethrough"));

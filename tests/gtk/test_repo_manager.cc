@@ -52,8 +52,8 @@ TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
   size_t before = repo_table.size();
   bool ok_without_name = true, ok_with_name = false, ok_weak = true;
   std::string password;
-  script({{275, false, [](GtkWindow* w) { respond(w, 1); }},
-          {276, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 1); }},
+          {STR_NEW_REPOSITORY, false,
            [&](GtkWindow* w) {
              ok_without_name = ok_sensitive(w);
              gtk_entry_set_text(entry(w, "name"), "Work");
@@ -64,7 +64,7 @@ TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
              gtk_entry_set_text(entry(w, "password"), password.c_str());
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_FALSE(ok_without_name);
   EXPECT_TRUE(ok_with_name) << "the generated password passes the rule";
@@ -89,7 +89,7 @@ TEST_F(ManagerTest, TogglesAreStoredAtOnce) {
   ASSERT_GE(i, 0);
   ASSERT_TRUE(repo_table[i].enabled);
   ASSERT_FALSE(repo_table[i].hidden);
-  script({{275, false,
+  script({{STR_REPOSITORIES, false,
            [](GtkWindow* w) {
              std::string path = row_of(w, "Flags");
              toggle(w, 3, path);
@@ -110,16 +110,18 @@ TEST_F(ManagerTest, ChangedRepositoryPasswordOpensTheRepositoryAfterReload) {
   add_repository("Keys");
   std::vector<std::string> labels;
   std::string chosen;
-  script({{275, false, [&](GtkWindow* w) { labels = open_menu(w, "Keys", 244); }},
-          {244, false,
+  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) { labels = open_menu(w, "Keys", STR_CHANGE_PASSWORD); }},
+          {STR_CHANGE_PASSWORD, false,
            [&](GtkWindow* w) {
              chosen = gtk_entry_get_text(entry(w, "password"));
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   // No account: no put-on-server item.
-  EXPECT_EQ((std::vector<std::string>{ui_string(266), ui_string(244), ui_string(75)}), labels);
+  EXPECT_EQ(
+      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD), ui_string(STR_DELETE)}),
+      labels);
   ASSERT_EQ(20u, chosen.size());
   ASSERT_NE("Repo-Password-123456!", chosen);
   int i = index_of("Keys");
@@ -138,11 +140,11 @@ TEST_F(ManagerTest, DeleteAsksFirstAndRemovesRecordAndDirectory) {
   ASSERT_GE(i, 0);
   std::string dir = repo_table[i].path;
   size_t before = repo_table.size();
-  script({{275, false, [](GtkWindow* w) { open_menu(w, "Gone", 75); }},
-          {307, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
-          {275, false, [](GtkWindow* w) { open_menu(w, "Gone", 75); }},
-          {307, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
-          {275, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Gone", STR_DELETE); }},
+          {STR_APP_NAME, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Gone", STR_DELETE); }},
+          {STR_APP_NAME, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
+          {STR_REPOSITORIES, false,
            [](GtkWindow* w) {
              EXPECT_EQ("", row_of(w, "Gone")) << "the row went";
              respond(w, GTK_RESPONSE_OK);
@@ -159,14 +161,14 @@ TEST_F(ManagerTest, LockAsksForTheMasterPassword) {
   ASSERT_EQ(0, setting_put_str(config_db(), "lock_db_manager", "1"));
   int manager_seen = 0, wrong = 0;
   // Cancelled: nothing opens.
-  script({{307, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }}});
+  script({{STR_APP_NAME, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }}});
   repo_manager();
   // A wrong password: message 250 and no manager.
-  script({prompt_answer("not the master"), message_seen(275, &wrong)});
+  script({prompt_answer("not the master"), message_seen(STR_REPOSITORIES, &wrong)});
   repo_manager();
   EXPECT_EQ(1, wrong);
   // The right one opens it; clearing the check box stores an empty text.
-  script({prompt_answer(kMaster), {275, false, [&](GtkWindow* w) {
+  script({prompt_answer(kMaster), {STR_REPOSITORIES, false, [&](GtkWindow* w) {
                                      manager_seen++;
                                      GtkToggleButton* lock =
                                          find_widget<GtkToggleButton>(GTK_WIDGET(w), GTK_TYPE_CHECK_BUTTON);
@@ -178,7 +180,7 @@ TEST_F(ManagerTest, LockAsksForTheMasterPassword) {
   EXPECT_EQ(1, manager_seen);
   EXPECT_EQ("", setting_get(config_db(), "lock_db_manager"));
   // Unlocked: the manager opens straight away.
-  script({{275, false, [&](GtkWindow* w) {
+  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) {
              manager_seen++;
              respond(w, GTK_RESPONSE_OK);
            }}});
@@ -204,17 +206,17 @@ TEST_F(ManagerTest, ShownRepositoryPasswordLeavesTheClipboardAfterTheDelay) {
   };
   add_repository("Shown");
   std::string copied;
-  script({{275, false, [](GtkWindow* w) { open_menu(w, "Shown", 266); }},
-          {241, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Shown", STR_SHOW_PASSWORD); }},
+          {STR_PASSWORD_TITLE, false,
            [&](GtkWindow* w) {
              respond(w, GTK_RESPONSE_APPLY);  // copy
            }},
-          {241, false,
+          {STR_PASSWORD_TITLE, false,
            [&](GtkWindow* w) {
              copied = clipboard();
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_EQ("Repo-Password-123456!", copied);
   wait_ms(400);
@@ -232,11 +234,11 @@ TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) 
   const char* next = "NewMaster-456";
   int messages_seen = 0;
   // Wrong current password: message 250, nothing changes.
-  script({prompt_answer("wrong"), message_seen(307, &messages_seen)});
+  script({prompt_answer("wrong"), message_seen(STR_APP_NAME, &messages_seen)});
   EXPECT_EQ(1, master_password_change());
   // A confirmation that differs: message 251.
   script({prompt_answer(kMaster), prompt_answer(next), prompt_answer("NewMaster-457"),
-          message_seen(307, &messages_seen)});
+          message_seen(STR_APP_NAME, &messages_seen)});
   EXPECT_EQ(1, master_password_change());
   EXPECT_EQ(2, messages_seen);
   EXPECT_EQ(0, master_password_check(kMaster));
@@ -269,7 +271,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
     return GTK_COMBO_BOX(named(w, names[i]));
   };
   // Cancel changes nothing.
-  script({{184, false,
+  script({{STR_OPTIONS, false,
            [&](GtkWindow* w) {
              gtk_combo_box_set_active(combo(w, 1), 0);
              respond(w, GTK_RESPONSE_CANCEL);
@@ -277,7 +279,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
   EXPECT_FALSE(options_dialog());
   EXPECT_EQ(5, app_core().settings.upcoming_days);
 
-  script({{184, false,
+  script({{STR_OPTIONS, false,
            [&](GtkWindow* w) {
              idle_index = gtk_combo_box_get_active(combo(w, 2));
              gtk_combo_box_set_active(combo(w, 0), 2);     // the third language
@@ -288,19 +290,19 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
              gtk_entry_set_text(entry(w, "root"), (home + "/missing").c_str());
              respond(w, GTK_RESPONSE_OK);
            }},
-          message_seen(307, &bad_root),
-          {184, false,
+          message_seen(STR_APP_NAME, &bad_root),
+          {STR_OPTIONS, false,
            [&](GtkWindow* w) {
              gtk_entry_set_text(entry(w, "root"), new_root.c_str());
              respond(w, GTK_RESPONSE_OK);
            }}});
-  std::string english = ui_string(184);
+  std::string english = ui_string(STR_OPTIONS);
   EXPECT_TRUE(options_dialog([&] { relabels++; }));
   EXPECT_EQ(4, idle_index) << "a stored 4 shows the entry for 5 minutes";
   EXPECT_FALSE(ok_empty);
   EXPECT_EQ(1, bad_root);
   EXPECT_EQ(1, relabels);
-  EXPECT_NE(english, ui_string(184)) << "the new language's table is loaded";
+  EXPECT_NE(english, ui_string(STR_OPTIONS)) << "the new language's table is loaded";
   const Settings& s = app_core().settings;
   EXPECT_EQ(2, s.language);
   EXPECT_EQ(7, s.upcoming_days);
@@ -325,7 +327,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
 namespace {
 
 // The button with the string id's label inside the window, or null.
-GtkWidget* button_labelled(GtkWindow* w, int label_id) {
+GtkWidget* button_labelled(GtkWindow* w, StrId label_id) {
   GtkWidget* found = nullptr;
   each_widget(GTK_WIDGET(w), [&](GtkWidget* c) {
     if (!found && GTK_IS_BUTTON(c) && gtk_button_get_label(GTK_BUTTON(c)) &&
@@ -339,16 +341,16 @@ TEST_F(ManagerTest, GenerateOpensTheGeneratorWithTheRepositoryRule) {
   std::string before, after, preview;
   int length = 0;
   bool classes_locked = false;
-  script({{275, false, [](GtkWindow* w) { respond(w, 1); }},
-          {276, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 1); }},
+          {STR_NEW_REPOSITORY, false,
            [&](GtkWindow* w) {
              before = gtk_entry_get_text(entry(w, "password"));
-             GtkWidget* generate = button_labelled(w, 267);
+             GtkWidget* generate = button_labelled(w, STR_GENERATE);
              ASSERT_NE(nullptr, generate);
              // Clicked from the loop, so that this script drives the generator.
              g_idle_add_once([](gpointer b) { gtk_button_clicked(GTK_BUTTON(b)); }, generate);
            }},
-          {241, false,
+          {STR_PASSWORD_TITLE, false,
            [&](GtkWindow* w) {
              const GeneratorWidgets& g = generator_widgets();
              length = std::atoi(gtk_entry_get_text(GTK_ENTRY(g.length)));
@@ -356,12 +358,12 @@ TEST_F(ManagerTest, GenerateOpensTheGeneratorWithTheRepositoryRule) {
              preview = gtk_entry_get_text(GTK_ENTRY(g.preview));
              respond(w, GTK_RESPONSE_OK);
            }},
-          {276, false,
+          {STR_NEW_REPOSITORY, false,
            [&](GtkWindow* w) {
              after = gtk_entry_get_text(entry(w, "password"));
              respond(w, GTK_RESPONSE_CANCEL);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_GE(length, 20);
   EXPECT_TRUE(classes_locked);

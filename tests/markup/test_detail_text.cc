@@ -12,8 +12,8 @@
 
 namespace {
 
-std::string L(int id) { return ui_string(id); }
-std::string line_of(int id, int n) {
+std::string L(StrId id) { return ui_string(id); }
+std::string line_of(StrId id, int n) {
   const char* s;
   const char* e;
   text_line(ui_string(id), n, &s, &e);
@@ -21,7 +21,7 @@ std::string line_of(int id, int n) {
   while (!out.empty() && out.back() == '\r') out.pop_back();
   return out;
 }
-std::string row(int id, const std::string& value) { return "|**" + L(id) + "**|" + value + "\n"; }
+std::string row(StrId id, const std::string& value) { return "|**" + L(id) + "**|" + value + "\n"; }
 
 class DetailTest : public RepoModelTest {
  protected:
@@ -41,13 +41,13 @@ class DetailTest : public RepoModelTest {
 };
 
 TEST_F(DetailTest, ReminderPhrases) {
-  EXPECT_EQ(reminder_text(5400), ui_plural_format(346, 90));
-  EXPECT_EQ(reminder_text(7200), ui_plural_format(347, 2));
-  EXPECT_EQ(reminder_text(2 * 86400), ui_plural_format(348, 2));
-  EXPECT_EQ(reminder_text(2 * 604800), ui_plural_format(349, 2));
-  EXPECT_EQ(reminder_text(1), ui_plural_format(346, 0));  // at the due time
-  EXPECT_EQ(reminder_text(0), L(48));
-  EXPECT_EQ(reminder_text(-60), L(48));
+  EXPECT_EQ(reminder_text(5400), ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 90));
+  EXPECT_EQ(reminder_text(7200), ui_plural_format(STR_REMIND_N_HOURS_BEFORE, 2));
+  EXPECT_EQ(reminder_text(2 * 86400), ui_plural_format(STR_REMIND_N_DAYS_BEFORE, 2));
+  EXPECT_EQ(reminder_text(2 * 604800), ui_plural_format(STR_REMIND_N_WEEKS_BEFORE, 2));
+  EXPECT_EQ(reminder_text(1), ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 0));  // at the due time
+  EXPECT_EQ(reminder_text(0), L(STR_NONE_WORD));
+  EXPECT_EQ(reminder_text(-60), L(STR_NONE_WORD));
   EXPECT_EQ(reminder_text(5400), "90 minutes before");
   // One of a unit reads as one.
   EXPECT_EQ(reminder_text(3600), "1 hour before");
@@ -77,20 +77,23 @@ TEST_F(DetailTest, RecurrencePhrases) {
   // Every 2 weeks on Monday and Wednesday until a date.
   Recurrence w = rule(FREQ_WEEKLY, 1, 2 | 8, RECUR_UNTIL);
   EXPECT_EQ(recurrence_text(w, 0, lt(2030, 6, 30, 10), monday),
-            ui_plural_format(356, 2) + " " + L(200) + " " + L(170) + ", " + L(172) + ", " + ui_format(194, "2030-06-30"));
+            ui_plural_format(STR_EVERY_N_WEEKS, 2) + " " + L(STR_ON_WEEKDAYS) + " " + L(STR_MONDAY) + ", " +
+                L(STR_WEDNESDAY) + ", " + ui_format(STR_UNTIL_DATE, "2030-06-30"));
   // No weekday set: the start's.
-  EXPECT_EQ(recurrence_text(rule(FREQ_WEEKLY), 0, 0, monday), L(200) + " " + L(170));
+  EXPECT_EQ(recurrence_text(rule(FREQ_WEEKLY), 0, 0, monday), L(STR_ON_WEEKDAYS) + " " + L(STR_MONDAY));
   // Monthly on the second Tuesday, every 3 months, 5 times.
   int64_t tuesday = lt(2030, 3, 12, 18);
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 2, 1, RECUR_COUNT), 5, 0, tuesday),
-            ui_plural_format(357, 3) + " " + L(203) + " " + L(171) + ", " + ui_plural_format(359, 5));
-  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY), 0, 0, lt(2030, 3, 31)), ui_format(201, 31));
-  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)), L(205) + " " + L(176));  // the 5th Sunday repeats on the 4th
+            ui_plural_format(STR_EVERY_N_MONTHS, 3) + " " + L(STR_ON_THE_SECOND) + " " + L(STR_TUESDAY) + ", " +
+                ui_plural_format(STR_ENDS_AFTER_N, 5));
+  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY), 0, 0, lt(2030, 3, 31)), ui_format(STR_ON_DAY_N, 31));
+  EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)),
+            L(STR_ON_THE_FOURTH) + " " + L(STR_SUNDAY));  // the 5th Sunday repeats on the 4th
   EXPECT_EQ(recurrence_text(rule(FREQ_DAILY), 0, 0, monday), "");
-  EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_plural_format(355, 3));
-  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_plural_format(359, 7));
+  EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_plural_format(STR_EVERY_N_DAYS, 3));
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_plural_format(STR_ENDS_AFTER_N, 7));
   EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 1, 0, monday), "ends after 1 occurrence");
-  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 1), 0, 0, monday), ui_plural_format(358, 2));
+  EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 1), 0, 0, monday), ui_plural_format(STR_EVERY_N_YEARS, 2));
   EXPECT_EQ(recurrence_text(rule(FREQ_NONE), 0, 0, monday), "");
 }
 
@@ -110,23 +113,26 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   int64_t s = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(s, 0);
   std::string text = item_detail_text(item_get(s));
-  EXPECT_EQ(text, row(119, "2030-03-04 10:00") + row(120, "2030-03-04 11:30") + row(125, ui_plural_format(346, 90)) +
-                      row(121, L(161) + ", " + recurrence_text(item_get(s)->recurrence, 0, item_get(s)->last_occurrence,
-                                                               f.due)) +
+  EXPECT_EQ(text, row(STR_LABEL_START, "2030-03-04 10:00") + row(STR_LABEL_END, "2030-03-04 11:30") +
+                      row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 90)) +
+                      row(STR_LABEL_RECURRENCE,
+                          L(STR_FREQ_WEEKLY) + ", " +
+                              recurrence_text(item_get(s)->recurrence, 0, item_get(s)->last_occurrence, f.due)) +
                       "\n{{{Room 4\n**not bold**}}}");
-  EXPECT_NE(text.find(ui_format(194, "2030-06-30")), std::string::npos);
+  EXPECT_NE(text.find(ui_format(STR_UNTIL_DATE, "2030-06-30")), std::string::npos);
 
   // A task without reminder or body; an event without recurrence.
   ItemForm t;
   t.title = "Task";
   t.due = lt(2030, 1, 2, 8);
   int64_t ts = item_store(-1, ITEM_TASK, t, 0, model().view);
-  EXPECT_EQ(item_detail_text(item_get(ts)), row(118, "2030-01-02 08:00"));
+  EXPECT_EQ(item_detail_text(item_get(ts)), row(STR_LABEL_DUE, "2030-01-02 08:00"));
   ItemForm e;
   e.title = "Once";
   e.due = lt(2030, 1, 2, 8);
   int64_t es = item_store(-1, ITEM_EVENT, e, 0, model().view);
-  EXPECT_EQ(item_detail_text(item_get(es)), row(119, "2030-01-02 08:00") + row(121, L(48)));
+  EXPECT_EQ(item_detail_text(item_get(es)),
+            row(STR_LABEL_START, "2030-01-02 08:00") + row(STR_LABEL_RECURRENCE, L(STR_NONE_WORD)));
   // A note with markup on: the body as it is.
   int64_t ns = store(ITEM_NOTE, "N", "== Heading\ntext", 1);
   EXPECT_EQ(item_detail_text(item_get(ns)), "\n== Heading\ntext");
@@ -144,7 +150,7 @@ TEST_F(DetailTest, LinkedItemsExpandOneLevelAndMissingOnesVanish) {
   for (int i = 0; i < 16; i++) sep += "\xE2\x80\x94";
   sep += "\n";
   EXPECT_EQ(sep.size(), 51u);
-  std::string header_a = "**" + L(136) + ": A**\n\n", header_b = "**" + L(136) + ": B**\n\n";
+  std::string header_a = "**" + L(STR_TYPE_NOTE) + ": A**\n\n", header_b = "**" + L(STR_TYPE_NOTE) + ": B**\n\n";
   EXPECT_EQ(linked_item_header(item_get(a)), header_a);
   // A's own link to B is not expanded inside Top.
   EXPECT_EQ(item_detail_text(item_get(top)), "\nrest" + sep + header_a + "\nay" + sep + header_b + "\n{{{bee}}}");
@@ -178,11 +184,12 @@ TEST_F(DetailTest, KeyMarkup) {
   k.date = lt(2030, 1, 15, 12);
   k.notes = "PIN below";
   std::string dots = "\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F";
-  EXPECT_EQ(key_markup(key_body_format(k)), row(236, "[[https://bank.example]]") + row(239, "{{{me}}}") + "|**" +
-                                                 L(240) + "**|[[password:7077|" + dots + "]]\n" +
-                                                 row(253, "2030-01-15") + "\nPIN below\n");
+  EXPECT_EQ(key_markup(key_body_format(k)), row(STR_WEB_ADDRESS, "[[https://bank.example]]") +
+                                                row(STR_USER_NAME, "{{{me}}}") + "|**" + L(STR_PASSWORD) +
+                                                "**|[[password:7077|" + dots + "]]\n" + row(STR_EXPIRES, "2030-01-15") +
+                                                "\nPIN below\n");
   KeyBody bare;
-  EXPECT_EQ(key_markup(key_body_format(bare)), row(236, ""));
+  EXPECT_EQ(key_markup(key_body_format(bare)), row(STR_WEB_ADDRESS, ""));
   // The rendered link carries the password, which decodes back.
   MarkupResult r;
   ASSERT_EQ(markup_parse(key_markup(key_body_format(k)).c_str(), &r), 0);
@@ -233,14 +240,17 @@ TEST_F(DetailTest, VcardMarkup) {
       "TEL;TYPE=WORK:6\nTEL;TYPE=PREF:7\nTEL;TYPE=PAGER:8\nTEL;TYPE=VOICE:9\n"
       "EMAIL;TYPE=INTERNET;TYPE=HOME:h@x\nEMAIL;TYPE=INTERNET;TYPE=WORK:w@x\nEMAIL;TYPE=INTERNET:o@x\n"
       "ADR;TYPE=HOME:;;1 Main St\\, Apt 2;Springfield;;12345;USA;US\nNOTE:first\\nsecond\\tx\\;y\nEND:VCARD\n";
-  std::string expect = "==Doe, John\n||\n" + row(237, "1980-05-17") + row(236, "[[https://example.org]]") + "||\n";
+  std::string expect =
+      "==Doe, John\n||\n" + row(STR_BIRTHDAY, "1980-05-17") + row(STR_WEB_ADDRESS, "[[https://example.org]]") + "||\n";
   int kinds[] = {0, 4, 5, 6, 1, 2, 3, 7, 8};
-  for (int i = 0; i < 9; i++) expect += "|**" + line_of(154, kinds[i]) + ":**|" + std::to_string(i + 1) + "\n";
+  for (int i = 0; i < 9; i++)
+    expect += "|**" + line_of(STR_PHONE_KINDS, kinds[i]) + ":**|" + std::to_string(i + 1) + "\n";
   expect += "||\n";
-  expect += "|**" + line_of(155, 0) + ":**|h@x\n|**" + line_of(155, 1) + ":**|w@x\n|**" + line_of(155, 2) + ":**|o@x\n||\n";
+  expect += "|**" + line_of(STR_EMAIL_KINDS, 0) + ":**|h@x\n|**" + line_of(STR_EMAIL_KINDS, 1) + ":**|w@x\n|**" +
+            line_of(STR_EMAIL_KINDS, 2) + ":**|o@x\n||\n";
   VCardRecord rec;
   ASSERT_EQ(vcard_parse(card.data(), card.size(), &rec), 0);
-  expect += "|**" + line_of(156, 0) + ":**|" + vcard_address_text(rec.addresses[0]) + "\n||\n";
+  expect += "|**" + line_of(STR_ADDRESS_KINDS, 0) + ":**|" + vcard_address_text(rec.addresses[0]) + "\n||\n";
   expect += "first\nsecond\tx;y";
   EXPECT_EQ(vcard_markup(card), expect);
   EXPECT_NE(expect.find("1 Main St, Apt 2"), std::string::npos);
@@ -248,12 +258,12 @@ TEST_F(DetailTest, VcardMarkup) {
   // Name only; a birthday without a web address.
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:;Ann\nFN:Ann\nEND:VCARD\n"), "==Ann\n||\n");
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:Roe\nBDAY:2001-02-03\nEND:VCARD\n"),
-            "==Roe\n||\n" + row(237, "2001-02-03") + "||\n");
+            "==Roe\n||\n" + row(STR_BIRTHDAY, "2001-02-03") + "||\n");
   EXPECT_EQ(vcard_markup("not a card"), "");
   // Without N the heading is the formatted name, else the first e-mail.
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nFN:Ann Lee\nEND:VCARD\n"), "==Ann Lee\n||\n");
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:;\nEMAIL:a@x\nEND:VCARD\n"),
-            "==a@x\n||\n|**" + line_of(155, 2) + ":**|a@x\n||\n");
+            "==a@x\n||\n|**" + line_of(STR_EMAIL_KINDS, 2) + ":**|a@x\n||\n");
 }
 
 TEST_F(DetailTest, HistoryTexts) {
@@ -270,9 +280,12 @@ TEST_F(DetailTest, HistoryTexts) {
   ev.title = "Old title";
   std::string header = item_header_format(ev);
   EXPECT_EQ(history_detail_text(header.c_str(), "was\nthis"),
-            row(117, "Old title") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(159) + "\n" + "|**" +
-                L(126) + ":**|" + L(48) + "\n" + row(125, ui_plural_format(346, 10)) + row(119, "2030-03-04 10:00") +
-                row(120, "2030-03-04 11:00") + row(121, L(160) + ", " + ui_plural_format(359, 4)) + "\n{{{was\nthis}}}");
+            row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) +
+                ":**|" + L(STR_TYPE_EVENT) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NONE_WORD) + "\n" +
+                row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 10)) +
+                row(STR_LABEL_START, "2030-03-04 10:00") + row(STR_LABEL_END, "2030-03-04 11:00") +
+                row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)) +
+                "\n{{{was\nthis}}}");
 
   Item key;
   key.type = ITEM_KEY;
@@ -282,25 +295,27 @@ TEST_F(DetailTest, HistoryTexts) {
   kb.password = "pw";
   header = item_header_format(key);
   EXPECT_EQ(history_detail_text(header.c_str(), key_body_format(kb)),
-            row(117, "K") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(263) + "\n\n" +
-                key_markup(key_body_format(kb)));
+            row(STR_LABEL_TITLE, "K") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) + ":**|" +
+                L(STR_TYPE_KEY) + "\n\n" + key_markup(key_body_format(kb)));
 
   Tag tag;
   tag.name = "Projects";
   tag.modified = lt(2030, 1, 2, 9, 15);
   std::string ts = tag_string_format(tag);
-  EXPECT_EQ(history_detail_text(ts.c_str(), ""),
-            "|**" + L(109) + ":**|" + L(70) + "\n" + row(222, "Projects") + row(44, "2030-01-02 09:15"));
+  EXPECT_EQ(history_detail_text(ts.c_str(), ""), "|**" + L(STR_TYPE) + ":**|" + L(STR_TYPE_TAG) + "\n" +
+                                                     row(STR_DETAIL_NAME, "Projects") +
+                                                     row(STR_DETAIL_MODIFIED, "2030-01-02 09:15"));
   tag.modified = 0;
   ts = tag_string_format(tag);
-  EXPECT_EQ(history_detail_text(ts.c_str(), ""),
-            "|**" + L(109) + ":**|" + L(70) + "\n" + row(222, "Projects") + row(44, ""));
+  EXPECT_EQ(history_detail_text(ts.c_str(), ""), "|**" + L(STR_TYPE) + ":**|" + L(STR_TYPE_TAG) + "\n" +
+                                                     row(STR_DETAIL_NAME, "Projects") + row(STR_DETAIL_MODIFIED, ""));
 }
 
 TEST_F(DetailTest, OtherLanguagesGiveTheirLabels) {
   ASSERT_EQ(strings_set_language(3), 1);
   EXPECT_EQ(reminder_text(7200), "2 Stunden vorher");
-  EXPECT_NE(std::string(ui_string_in(3, 347)), std::string(ui_string_in(0, 347)));
+  EXPECT_NE(std::string(ui_string_in(3, STR_REMIND_N_HOURS_BEFORE)),
+            std::string(ui_string_in(0, STR_REMIND_N_HOURS_BEFORE)));
   strings_set_language(0);
 }
 

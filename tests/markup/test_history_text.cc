@@ -56,10 +56,10 @@ TEST_F(HistoryText, EachVersionShowsItsOwnStoredHeader) {
 
   std::string text = history_version_text(first);
   EXPECT_NE(text.find("Course"), std::string::npos);
-  EXPECT_NE(text.find(ui_plural_format(359, 4)), std::string::npos) << text;
+  EXPECT_NE(text.find(ui_plural_format(STR_ENDS_AFTER_N, 4)), std::string::npos) << text;
   EXPECT_NE(text.find("first"), std::string::npos);
   text = history_version_text(second);
-  EXPECT_NE(text.find(ui_plural_format(359, 9)), std::string::npos) << text;
+  EXPECT_NE(text.find(ui_plural_format(STR_ENDS_AFTER_N, 9)), std::string::npos) << text;
   EXPECT_NE(text.find("second"), std::string::npos);
 
   // A removed version has no header any more; the other keeps its own.

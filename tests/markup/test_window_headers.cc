@@ -24,7 +24,6 @@
 #include "model/tag_ops.h"
 #include "model/view_dates.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/slot_array.h"

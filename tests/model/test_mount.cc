@@ -3,6 +3,7 @@
 // shutdown.
 #include "model/clipboard.h"
 #include "storage/journal.h"
+#include "support/string_ids.h"
 #include "test_startup_fixture.h"
 
 using namespace startup_test;
@@ -145,7 +146,7 @@ TEST_F(MountTest, MasterPasswordChangeKeepsMountedRepositories) {
   model_clean();
   passwords = {{kMaster}, {"Another-Master-77"}};
   ASSERT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{250}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_WRONG_PASSWORD}), messages);
   EXPECT_EQ(2, count_items());
   EXPECT_EQ("renamed", tag_get(root_tag(0))->name);
 }

@@ -7,6 +7,7 @@
 #include "model/tag_ops.h"
 #include "storage/journal.h"
 #include "support/log.h"
+#include "support/string_ids.h"
 #include "test_startup_fixture.h"
 
 using namespace startup_test;
@@ -34,14 +35,15 @@ TEST_F(StartupTest, FirstRunMakesProfileRootAndDefaultRepository) {
 
   ASSERT_EQ(1u, repo_table.size());
   EXPECT_TRUE(repo_table[0].mounted);
-  EXPECT_STREQ(ui_string(32), repo_table[0].name.c_str());
+  EXPECT_STREQ(ui_string(STR_DEFAULT_REPO_NAME), repo_table[0].name.c_str());
   EXPECT_EQ(20u, repo_password(&repo_table[0]).size());
   // Root tag shown with the repository's name, and the four default tags.
   int64_t root = root_tag(0);
   ASSERT_GT(root, 0);
   EXPECT_EQ(repo_table[0].name, tag_get(root)->name);
   EXPECT_EQ(5, count_tags(0));
-  for (int id : {103, 330, 104, 331}) EXPECT_GT(tag_named(ui_string(id)), 0) << id;
+  for (StrId id : {STR_LIST_CONTACTS, STR_DEFAULT_TAG_PERSONAL, STR_LIST_KEYS, STR_DEFAULT_TAG_WORK})
+    EXPECT_GT(tag_named(ui_string(id)), 0) << id;
   // Nothing to undo in a fresh repository.
   EXPECT_EQ(0, journal_state(repo_table[0].db));
 
@@ -84,14 +86,14 @@ TEST_F(StartupTest, WrongPasswordsThreeTimesFail) {
   }
   passwords = {{"wrong-1"}, {"wrong-2"}, {"Wrong-3"}};
   EXPECT_EQ(STARTUP_FAILED, start());
-  EXPECT_EQ((std::vector<int>{250, 250, 250}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_WRONG_PASSWORD, STR_MSG_WRONG_PASSWORD, STR_MSG_WRONG_PASSWORD}), messages);
   EXPECT_EQ(1, startup_exit_status(STARTUP_FAILED));
   std::ifstream f(home + "/.config/test/config", std::ios::binary);
   EXPECT_EQ(before, std::string(std::istreambuf_iterator<char>(f), {}));
 
   passwords = {{"wrong-1"}, {kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{250}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_WRONG_PASSWORD}), messages);
 }
 
 TEST_F(StartupTest, FirstRunPromptRules) {
@@ -104,7 +106,7 @@ TEST_F(StartupTest, FirstRunPromptRules) {
   new_passwords = {{kMaster}, {kMaster}, {kMaster}};
   confirmations = {{"Other-Pass-123"}, cancel(), {kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{251}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_PASSWORDS_DIFFER}), messages);
   app_shutdown();
   repo_table_clear();
   std::filesystem::remove_all(home + "/.config/test");
@@ -119,14 +121,15 @@ TEST_F(StartupTest, FirstRunPromptRules) {
   new_passwords = {{kMaster}, {kMaster}, {kMaster}};
   confirmations = {{"x"}, {"y"}, {"z"}};
   EXPECT_EQ(STARTUP_FAILED, start());
-  EXPECT_EQ((std::vector<int>{251, 251, 251}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_PASSWORDS_DIFFER, STR_MSG_PASSWORDS_DIFFER, STR_MSG_PASSWORDS_DIFFER}),
+            messages);
   EXPECT_FALSE(exists(home + "/.config/test/config"));
 
   // A password that breaks the rule is refused before it is confirmed.
   new_passwords = {{"short"}, {kMaster}};
   confirmations = {{kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{248}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_PASSWORD_RULES_10}), messages);
 }
 
 TEST_F(StartupTest, UnusableDirectoriesFailCleanly) {
@@ -138,7 +141,7 @@ TEST_F(StartupTest, UnusableDirectoriesFailCleanly) {
   // A file where the repository root should be.
   std::ofstream(home + "/Ordika") << "not a directory";
   EXPECT_EQ(STARTUP_FAILED, start());
-  EXPECT_EQ((std::vector<int>{305}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_REPO_ROOT_NOT_CREATED}), messages);
   EXPECT_EQ(nullptr, config_db());
   // The profile itself was created and reopens once the root can be made.
   std::filesystem::remove(home + "/Ordika");
@@ -257,7 +260,7 @@ TEST_F(StartupTest, BrokenRepositoriesDoNotStopTheOthers) {
   }
   std::filesystem::remove_all(c_path);
   restart();
-  EXPECT_EQ((std::vector<int>{306}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_DATA_NOT_LOADED}), messages);
   EXPECT_NE(0, last_error);
   EXPECT_TRUE(repo_table[0].mounted);
   EXPECT_FALSE(repo_table[1].mounted);
@@ -283,13 +286,13 @@ TEST_F(StartupTest, DuplicateTagUuidLeavesThatRepositoryOut) {
   ASSERT_GE(add_note(root_tag(0), "in first"), 0);
   ASSERT_GE(add_note(root_tag(b), "in second"), 0);
   // The second repository also stores a tag with a uuid of the first.
-  int64_t dup = tag_named(ui_string(103));
+  int64_t dup = tag_named(ui_string(STR_LIST_CONTACTS));
   Tag copy = *tag_get(dup);
   copy.repo = b;
   ASSERT_EQ(0, tags_save_tag(&copy));
   restart();
   EXPECT_TRUE(model().duplicate_tag);
-  EXPECT_EQ((std::vector<int>{306}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_DATA_NOT_LOADED}), messages);
   EXPECT_TRUE(repo_table[0].mounted);
   EXPECT_FALSE(repo_table[1].mounted);
   EXPECT_EQ(1, count_items());

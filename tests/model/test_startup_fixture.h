@@ -66,7 +66,7 @@ class StartupTest : public ::testing::Test {
     s.ask_password = [this](int, std::string* pw) { return next(&passwords, pw, &asked_password); };
     s.ask_new_password = [this](int, std::string* pw) { return next(&new_passwords, pw, &asked_new); };
     s.ask_confirmation = [this](int, std::string* pw) { return next(&confirmations, pw, &asked_confirm); };
-    s.show_message = [this](int id) { messages.push_back(id); };
+    s.show_message = [this](StrId id) { messages.push_back(id); };
     return s;
   }
 
@@ -139,7 +139,7 @@ class StartupTest : public ::testing::Test {
   char cwd[4096];
   std::deque<Answer> passwords, new_passwords, confirmations;
   int asked_password = 0, asked_new = 0, asked_confirm = 0;
-  std::vector<int> messages;
+  std::vector<StrId> messages;
 
  private:
   static int next(std::deque<Answer>* q, std::string* out, int* counter) {

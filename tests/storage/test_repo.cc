@@ -218,7 +218,7 @@ TEST_F(RepoTest, RegisterKeepsForeignAccountDetailsOnly) {
 TEST_F(RepoTest, DefaultRepositoryHasGeneratedPasswordAndLocalizedName) {
   ASSERT_EQ(0, repo_create_default(root.c_str()));
   ASSERT_EQ(1u, repo_table.size());
-  EXPECT_STREQ(ui_string(32), repo_table[0].name.c_str());
+  EXPECT_STREQ(ui_string(STR_DEFAULT_REPO_NAME), repo_table[0].name.c_str());
   std::string pw = repo_password(&repo_table[0]);
   EXPECT_EQ(20u, pw.size());
   EXPECT_EQ(0, password_check(pw.c_str(), 20, 15));
