@@ -135,8 +135,8 @@ int repo_create_dir(const char* root, std::string* path);
 // for a local repository, creates its database. On failure nothing is kept.
 // *index (when given) receives the new entry's index.
 int repo_register(const RepoRecord& rec, int* index);
-// The first repository: fresh directory under root, name string 32, a
-// generated password of 20 characters from all four classes.
+// The first repository: fresh directory under root, named
+// STR_DEFAULT_REPO_NAME, a generated password of 20 characters from all four classes.
 int repo_create_default(const char* root);
 // Creates path/"data" under the entry's key with the empty schema and the
 // journal cursor; the database is left closed. (The model's hook adds tags.)

@@ -471,7 +471,7 @@ TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
   EXPECT_EQ("srv-own", rec.server_id);
   EXPECT_EQ("Repo-Password-123", rec.password);
 
-  // Refused by the layer below: message 290, the earlier file stays.
+  // Refused by the layer below: STR_MSG_EXPORT_REPO_FAILED, the earlier file stays.
   repo_table[0].account_id = 0;
   ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
   pump();

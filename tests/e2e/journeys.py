@@ -724,7 +724,8 @@ def journey_dialogs(lang):
 
     def manager():
         d = t.keys("<Control>o")
-        if o.find("label", t.s("STR_ENTER_MASTER_PASSWORD"), within=d):  # the manager asks for the master password first
+        # The manager asks for the master password first.
+        if o.find("label", t.s("STR_ENTER_MASTER_PASSWORD"), within=d):
             rawinput.typeText(PASSWORD)
             rawinput.pressKey("Return")
             wait_for(lambda: d.dead or not d.showing, "the master password taken")
@@ -1249,7 +1250,8 @@ def journey_sign_in():
     point_at(o.prompt("STR_ENTER_MASTER_PASSWORD"))
     o.type_password(PASSWORD)
     account = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing
-                                     and o.find("push button", S("STR_SIGN_OUT"), within=d)), None), "the account dialog")
+                                     and o.find("push button", S("STR_SIGN_OUT"), within=d)), None),
+                       "the account dialog")
     point_at(account)
     o.wait("push button", S("STR_SIGN_OUT"), within=account).click()
     answer(o, message_with(o, S("STR_SIGN_OUT_QUESTION")), "STR_OK")
@@ -1791,7 +1793,8 @@ def check_reopened(o, work, title, word, repo_pw):
     wait_for(lambda: word in o.detail_text(), "%s readable" % title)
     menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
-    check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == repo_pw, "the repository password after a restart")
+    check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == repo_pw,
+          "the repository password after a restart")
     answer(o, manager, "STR_CLOSE")
     point_at(o.main_frame())
     rawinput.keyCombo("<Control>q")
@@ -1895,8 +1898,11 @@ def journey_repo_password():
 # (completed tasks shown and hidden repositories not: the default labels of
 # their toggles).
 MENU_BAR = [
-    ("STR_MENU_FILE", ["STR_CHECK_FOR_UPDATES", "STR_SYNC_ACCOUNT", "STR_CHANGE_MASTER_PASSWORD", "STR_REPOSITORIES", "STR_SYNCHRONISE_ALL", "STR_QUIT"]),
-    ("STR_MENU_EDIT", ["STR_UNDO", "STR_REDO", "STR_NEW_NOTE", "STR_NEW_TASK", "STR_NEW_EVENT", "STR_NEW_CONTACT", "STR_NEW_KEY", "STR_NEW_TAG", "STR_COPY_USER_NAME", "STR_COPY_PASSWORD", "STR_SEARCH_MENU", "STR_HIDE_COMPLETED", "STR_SHOW_HIDDEN_REPOS", "STR_OPTIONS_MENU"]),
+    ("STR_MENU_FILE", ["STR_CHECK_FOR_UPDATES", "STR_SYNC_ACCOUNT", "STR_CHANGE_MASTER_PASSWORD",
+                       "STR_REPOSITORIES", "STR_SYNCHRONISE_ALL", "STR_QUIT"]),
+    ("STR_MENU_EDIT", ["STR_UNDO", "STR_REDO", "STR_NEW_NOTE", "STR_NEW_TASK", "STR_NEW_EVENT", "STR_NEW_CONTACT",
+                       "STR_NEW_KEY", "STR_NEW_TAG", "STR_COPY_USER_NAME", "STR_COPY_PASSWORD", "STR_SEARCH_MENU",
+                       "STR_HIDE_COMPLETED", "STR_SHOW_HIDDEN_REPOS", "STR_OPTIONS_MENU"]),
     ("STR_MENU_HELP", ["STR_USER_GUIDE", "STR_SEND_LOG", "STR_ABOUT"]),
 ]
 GERMAN = 3
@@ -2049,7 +2055,8 @@ def journey_options():
     tags, _ = o.trees()
     o.row(tags, "Travel")
     dlg = options(o, de)
-    check(o.wait("text", S("STR_REPOSITORY_FOLDER", de), within=dlg).text == elsewhere, "the folder shown after a restart")
+    check(o.wait("text", S("STR_REPOSITORY_FOLDER", de), within=dlg).text == elsewhere,
+          "the folder shown after a restart")
     choose(o, dlg, S("STR_LANGUAGE", de), S("STR_LANGUAGE_LIST", de).split("\n")[0])
     options_ok(o, dlg, de)
     check_language(o, 0)

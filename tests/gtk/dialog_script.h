@@ -144,7 +144,7 @@ inline std::vector<std::string> open_menu(GtkWindow* w, const std::string& name,
   for (GList* l = items; l; l = l->next) {
     const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(l->data));
     labels.push_back(label ? label : "");
-    if (label_id >= 0 && labels.back() == ui_string(label_id)) {
+    if (label_id != STR_NONE && labels.back() == ui_string(label_id)) {
       gtk_menu_shell_deactivate(GTK_MENU_SHELL(menu));
       // Activated from the main loop: its dialog runs a loop of its own.
       g_idle_add(

@@ -163,7 +163,7 @@ TEST_F(ManagerTest, LockAsksForTheMasterPassword) {
   // Cancelled: nothing opens.
   script({{STR_APP_NAME, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }}});
   repo_manager();
-  // A wrong password: message 250 and no manager.
+  // A wrong password: STR_MSG_WRONG_PASSWORD and no manager.
   script({prompt_answer("not the master"), message_seen(STR_REPOSITORIES, &wrong)});
   repo_manager();
   EXPECT_EQ(1, wrong);
@@ -233,10 +233,10 @@ TEST_F(ManagerTest, ShownRepositoryPasswordLeavesTheClipboardAfterTheDelay) {
 TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) {
   const char* next = "NewMaster-456";
   int messages_seen = 0;
-  // Wrong current password: message 250, nothing changes.
+  // Wrong current password: STR_MSG_WRONG_PASSWORD, nothing changes.
   script({prompt_answer("wrong"), message_seen(STR_APP_NAME, &messages_seen)});
   EXPECT_EQ(1, master_password_change());
-  // A confirmation that differs: message 251.
+  // A confirmation that differs: STR_MSG_PASSWORDS_DIFFER.
   script({prompt_answer(kMaster), prompt_answer(next), prompt_answer("NewMaster-457"),
           message_seen(STR_APP_NAME, &messages_seen)});
   EXPECT_EQ(1, master_password_change());

@@ -59,10 +59,14 @@ const std::map<StrId, std::string> kConversions = {
 };
 
 // Plural texts: one form per line, as many as the language has.
-bool is_plural(int id) { return (id >= 346 && id <= 361) || id == 390 || id == 394 || (id >= 397 && id <= 400); }
+bool is_plural(StrId id) {
+  return (id >= STR_REMIND_N_MINUTES_BEFORE && id <= STR_ASK_DELETE_N_ITEMS) || id == STR_IMPORT_DONE ||
+         id == STR_EXPORT_DONE || (id >= STR_REMINDER_UNIT_MINUTE && id <= STR_REMINDER_UNIT_WEEK);
+}
 
 // List texts: one entry per line, and how many entries their users expect.
-// 186 covers every interval a rule can hold (interval_minus_one 0..127).
+// STR_INTERVAL_LIST covers every interval a rule can hold (interval_minus_one
+// 0..127).
 const std::map<StrId, int> kLists = {
     {STR_PHONE_KINDS, 9},        {STR_EMAIL_KINDS, 3},        {STR_ADDRESS_KINDS, 3},      {STR_FREQUENCY_LIST, 4},
     {STR_INTERVAL_LIST, 128},    {STR_MONTHLY_MODE_LIST, 2},  {STR_REMINDER_UNIT_LIST, 4}, {STR_LANGUAGE_LIST, 5},
@@ -130,7 +134,8 @@ const std::set<StrId> kMultiLine = {
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
-// take effect; the kind names of 154..156 are too (checked per entry).
+// take effect; the kind names of the phone, e-mail and address lists are too
+// (checked per entry).
 const std::set<StrId> kInMarkup = {
     STR_DETAIL_MODIFIED,
     STR_NONE_WORD,
@@ -353,11 +358,11 @@ TEST_F(StringsTest, LineAndListShapes) {
         for (const std::string& e : entries) {
           EXPECT_FALSE(e.empty()) << where;
           EXPECT_EQ(e.find('\r'), std::string::npos) << where;
-          if (id >= 154 && id <= 156) {
+          if (id >= STR_PHONE_KINDS && id <= STR_ADDRESS_KINDS) {
             EXPECT_FALSE(has_markup(e)) << where << ": " << e;
           }
         }
-      } else if (!kMultiLine.count(id) && id != 108) {
+      } else if (!kMultiLine.count(id) && id != STR_CHEAT_SHEET) {
         EXPECT_EQ(strpbrk(text, "\r\n"), nullptr) << where << ": " << text;
       }
       if (kInMarkup.count(id) && !is_plural(id)) {
@@ -416,13 +421,14 @@ TEST_F(StringsTest, CompositeLabelsStayWithinTheirBuffers) {
 
 TEST_F(StringsTest, LookupsAndFormatting) {
   EXPECT_EQ(ui_string(STR_NONE), nullptr);
-  EXPECT_EQ(ui_string(STRING_COUNT), nullptr);
-  EXPECT_EQ(ui_string_in(0, STRING_COUNT), nullptr);
+  const auto past_the_table = static_cast<StrId>(STRING_COUNT);
+  EXPECT_EQ(ui_string(past_the_table), nullptr);
+  EXPECT_EQ(ui_string_in(0, past_the_table), nullptr);
   EXPECT_EQ(ui_string_in(5, STR_COUNTRY_BELARUS), nullptr);
   EXPECT_EQ(ui_string_in(-1, STR_COUNTRY_BELARUS), nullptr);
   EXPECT_EQ(ui_format(STR_NONE), "");
-  EXPECT_EQ(ui_format(STRING_COUNT, 1, 2), "");
-  EXPECT_EQ(ui_string_line(1000), "");
+  EXPECT_EQ(ui_format(past_the_table, 1, 2), "");
+  EXPECT_EQ(ui_string_line(static_cast<StrId>(1000)), "");
   EXPECT_STREQ(ui_string(STR_APP_NAME), "Ordika");
   EXPECT_STREQ(ui_string(STR_OK), "OK");
 
@@ -520,7 +526,7 @@ TEST(StringsParse, ShortTablesAreRejectedAndTheRestIgnored) {
   ASSERT_EQ(strings_parse(exact.data(), exact.size(), &out), 0);
   EXPECT_EQ(out.back(), "e" + std::to_string(STRING_ENTRY_COUNT - 1));
 
-  // Anything after entry 1730 is ignored, even an unfinished escape.
+  // Anything after the last entry is ignored, even an unfinished escape.
   std::string longer = numbered_table(STRING_ENTRY_COUNT) + "extra\nmore|\\";
   ASSERT_EQ(strings_parse(longer.data(), longer.size(), &out), 0);
   EXPECT_EQ(out.size(), static_cast<size_t>(STRING_ENTRY_COUNT));
@@ -564,26 +570,28 @@ TEST(StringsCodes, LanguageAndCountryCodes) {
 
 TEST(StringsAddress, LayoutsPerCountry) {
   auto rows = [](const char* code) {
-    std::vector<std::pair<int, int>> v;
+    std::vector<std::pair<StrId, int>> v;
     const AddressRow* r = address_layout(country_from_code(code));
     for (int i = 0; i < ADDRESS_ROWS; i++) v.push_back({r[i].label_id, r[i].component});
     return v;
   };
-  using R = std::vector<std::pair<int, int>>;
-  const std::pair<int, int> none = {-1, -1};
-  EXPECT_EQ(rows("ES"), (R{{143, 2}, {150, 5}, {144, 3}, {148, 4}, {153, 6}, none, none}));
+  using R = std::vector<std::pair<StrId, int>>;
+  const std::pair<StrId, int> none = {STR_NONE, -1};
+  const std::pair<StrId, int> street = {STR_ADDR_STREET, 2}, city = {STR_ADDR_CITY, 3},
+                              postal = {STR_ADDR_POSTAL_CODE, 5}, country = {STR_ADDR_COUNTRY, 6};
+  EXPECT_EQ(rows("ES"), (R{street, postal, city, {STR_ADDR_PROVINCE, 4}, country, none, none}));
   EXPECT_EQ(rows("BY"), rows("IT"));
-  EXPECT_EQ(rows("UA"), (R{{143, 2}, {144, 3}, {148, 4}, {150, 5}, {153, 6}, none, none}));
+  EXPECT_EQ(rows("UA"), (R{street, city, {STR_ADDR_PROVINCE, 4}, postal, country, none, none}));
   EXPECT_EQ(rows("CA"), rows("UA"));
-  EXPECT_EQ(rows("FR"), (R{{143, 2}, {150, 5}, {144, 3}, {153, 6}, none, none, none}));
+  EXPECT_EQ(rows("FR"), (R{street, postal, city, country, none, none, none}));
   EXPECT_EQ(rows("DE"), rows("FR"));
-  EXPECT_EQ(rows("GB"), (R{{143, 2}, {144, 3}, {146, 4}, {151, 5}, {153, 6}, none, none}));
-  EXPECT_EQ(rows("RU"), (R{{143, 2}, {145, 3}, {148, 4}, {153, 6}, {150, 5}, none, none}));
-  EXPECT_EQ(rows("US"), (R{{143, 2}, {144, 3}, {149, 4}, {152, 5}, {153, 6}, none, none}));
-  const R full = {{141, 0}, {142, 1}, {143, 2}, {144, 3}, {147, 4}, {150, 5}, {153, 6}};
+  EXPECT_EQ(rows("GB"), (R{street, city, {STR_ADDR_COUNTY, 4}, {STR_ADDR_POSTCODE, 5}, country, none, none}));
+  EXPECT_EQ(rows("RU"), (R{street, {STR_ADDR_LOCALITY, 3}, {STR_ADDR_PROVINCE, 4}, country, postal, none, none}));
+  EXPECT_EQ(rows("US"), (R{street, city, {STR_ADDR_STATE, 4}, {STR_ADDR_ZIP_CODE, 5}, country, none, none}));
+  const R full = {{STR_ADDR_PO_BOX, 0}, {STR_ADDR_EXTENDED, 1}, street, city, {STR_ADDR_REGION, 4}, postal, country};
   EXPECT_EQ(rows("ZZ"), full);
   EXPECT_EQ(rows("XX"), full);  // unknown code: -1
-  EXPECT_EQ(address_layout(99)[0].label_id, 141);
+  EXPECT_EQ(address_layout(99)[0].label_id, STR_ADDR_PO_BOX);
 }
 
 TEST_F(StringsTest, CountryOrderIsKeptAfterALanguageChange) {
@@ -595,7 +603,9 @@ TEST_F(StringsTest, CountryOrderIsKeptAfterALanguageChange) {
   std::sort(sorted_copy.begin(), sorted_copy.end());
   for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) EXPECT_EQ(sorted_copy[i], i);
   for (int i = 1; i < SORTED_COUNTRY_COUNT; i++)
-    EXPECT_LT(strcmp(ui_string_in(0, first[i - 1]), ui_string_in(0, first[i])), 0);
+    EXPECT_LT(strcmp(ui_string_in(0, str_at(STR_COUNTRY_RANGE, first[i - 1])),
+                     ui_string_in(0, str_at(STR_COUNTRY_RANGE, first[i]))),
+              0);
   EXPECT_EQ(first, (std::vector<int>{0, 1, 4, 2, 6, 7, 3, 8, 5, 9}));
 
   ASSERT_EQ(strings_set_language(3), 1);

@@ -252,7 +252,7 @@ TEST_F(TextStyle, ReviewedWordingsHold) {
 TEST_F(TextStyle, CountryNamesSortAsReadersExpect) {
   auto sorted = [](int lang) {
     std::vector<std::string> names;
-    for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) names.push_back(ui_string_in(lang, i));
+    for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) names.push_back(ui_string_in(lang, str_at(STR_COUNTRY_RANGE, i)));
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return ui_collate(a.c_str(), b.c_str()) < 0; });
     return names;
