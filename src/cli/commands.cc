@@ -220,17 +220,12 @@ int cmd_items(int argc, char** argv) {
 int cmd_history(int, char** argv) {
   int64_t slot = cli_item(argv[1]);
   if (slot < 0) return 1;
-  const Item* it = item_get(slot);
-  int n = history_load(it);
-  if (n < 0) {
-    history_end();
-    return cli_fail("cannot read the history");
-  }
+  HistoryView history;
+  if (history_load(&history, item_get(slot)) < 0) return cli_fail("cannot read the history");
   int64_t cursor = -1;
-  while (const Item* h = slot_next<Item>(model().history_items, &cursor))
+  while (const Item* h = slot_next<Item>(history.versions, &cursor))
     std::printf("%s\t%s\t%s\n", hex_encode(h->version_hash, 20).c_str(), cli_time(h->modified).c_str(),
                 cli_field(h->title).c_str());
-  history_end();
   return 0;
 }
 

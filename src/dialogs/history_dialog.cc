@@ -9,7 +9,6 @@
 #include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/list.h"
-#include "model/model.h"
 #include "support/log.h"
 #include "support/slot_array.h"
 #include "support/strings.h"
@@ -43,7 +42,7 @@ int64_t selected_slot(GtkTreeIter* out = nullptr) {
 void show_selected() {
   int64_t slot = selected_slot();
   gtk_widget_set_sensitive(g_open.remove, slot >= 0);
-  const Item* version = slot >= 0 ? item_get(slot) : nullptr;
+  const Item* version = g_open.view ? history_get(*g_open.view, slot) : nullptr;
   if (!version) {
     markup_render(GTK_TEXT_VIEW(g_open.text), nullptr);
     return;
@@ -79,11 +78,11 @@ const HistoryWidgets& history_widgets() { return g_open; }
 void history_delete_selected() {
   GtkTreeIter it;
   int64_t slot = selected_slot(&it);
-  const Item* version = slot >= 0 ? item_get(slot) : nullptr;
+  const Item* version = g_open.view ? history_get(*g_open.view, slot) : nullptr;
   if (!version) return;
   if (!ask_yes_no(STR_ASK_DELETE_NAMED, version->title.c_str(), STR_ASK_DELETE_VERSION_DETAIL, STR_CANCEL, STR_DELETE))
     return;
-  if (history_remove(slot) != 0) return;  // logged; the row stays
+  if (history_remove(g_open.view, slot) != 0) return;  // logged; the row stays
   GtkTreeModel* m = GTK_TREE_MODEL(g_open.store);
   GtkTreePath* path = gtk_tree_model_get_path(m, &it);
   gtk_list_store_remove(g_open.store, &it);
@@ -100,8 +99,9 @@ void history_delete_selected() {
   show_selected();
 }
 
-void history_dialog() {
+void history_dialog(HistoryView* view) {
   HistoryWidgets w;
+  w.view = view;
   GtkWidget* d = dialog_new(STR_HISTORY);
   w.dialog = d;
   w.remove = dialog_add_button(d, STR_DELETE, GTK_RESPONSE_NONE);
@@ -115,8 +115,7 @@ void history_dialog() {
                                G_TYPE_INT64, G_TYPE_INT64);
   int64_t created = 0;
   int64_t c = -1;
-  SlotArray* versions = model().history_items;
-  while (const Item* v = versions ? slot_next<Item>(versions, &c) : nullptr) {
+  while (const Item* v = slot_next<Item>(view->versions, &c)) {
     GtkTreeIter it;
     gtk_list_store_append(w.store, &it);
     gtk_list_store_set(w.store, &it, HIST_COL_ICON, icon_get(v->type), HIST_COL_TITLE, v->title.c_str(), HIST_COL_DUE,
@@ -182,9 +181,9 @@ void history_dialog() {
 int item_history(int64_t slot) {
   const Item* item = item_get(slot);
   if (!item) return -1;
-  int n = history_load(item);
-  if (n >= 0) history_dialog();
-  history_end();
+  HistoryView view;
+  int n = history_load(&view, item);
+  if (n >= 0) history_dialog(&view);
   if (n < 0) log_message(LOG_ERROR, "item_history: %lld", static_cast<long long>(slot));
   return n;
 }

@@ -405,9 +405,9 @@ std::string history_detail_text(const char* stored, const std::string& body) {
   return out;
 }
 
-std::string history_version_text(int64_t slot) {
-  const std::string* header = history_header(slot);
-  const Item* version = header ? item_get(slot) : nullptr;
+std::string history_version_text(const HistoryView& view, int64_t slot) {
+  const std::string* header = history_header(view, slot);
+  const Item* version = header ? history_get(view, slot) : nullptr;
   if (!version) return std::string();
   std::string body = item_body_load(version);
   std::string out = history_detail_text(header->c_str(), body);

@@ -47,6 +47,6 @@ std::string vcard_markup(const std::string& body);
 // The text for a stored version: an item header string with its body, or a
 // tag string.
 std::string history_detail_text(const char* stored, const std::string& body);
-// The text of the version in history slot `slot` (history view open): its
-// stored header with its body. Empty when there is no such version.
-std::string history_version_text(int64_t slot);
+// The text of the version in the view's slot: its stored header with its
+// body. Empty when there is no such version.
+std::string history_version_text(const HistoryView& view, int64_t slot);

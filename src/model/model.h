@@ -91,11 +91,6 @@ struct Model {
   SlotArray* tags = nullptr;           // slot 0: the zero root entry
   SlotArray* tag_links = nullptr;      // stored links plus pseudo links (-1, -2)
   SlotArray* reminders = nullptr;      // one entry per item with a pending reminder
-  SlotArray* history_items = nullptr;  // versions of one item while its history is open
-  bool history_open = false;           // slot lookups then work on history_items
-  // The stored header string of each version in history_items, by slot: it
-  // holds what the parsed record drops (the count or end of a recurrence).
-  std::vector<std::string> history_headers;
 
   // uuid (16 raw bytes) -> slot in `items`, kept by the item functions.
   UuidSlotMap item_index;

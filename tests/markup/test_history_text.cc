@@ -42,34 +42,35 @@ TEST_F(HistoryText, EachVersionShowsItsOwnStoredHeader) {
   ev->title = "Course, last";
   ASSERT_EQ(0, save(ev, "third", 1));
 
-  EXPECT_EQ(history_header(slot), nullptr) << "history view closed";
-  ASSERT_EQ(history_load(item_get(slot)), 2);
+  HistoryView view;
+  EXPECT_EQ(history_header(view, 0), nullptr) << "nothing loaded";
+  ASSERT_EQ(history_load(&view, item_get(slot)), 2);
   int64_t cursor = -1, first = -1, second = -1;
-  while (Item* v = slot_next<Item>(model().history_items, &cursor)) {
+  while (Item* v = slot_next<Item>(view.versions, &cursor)) {
     if (v->title == "Course") first = cursor;
     if (v->title == "Course, moved") second = cursor;
   }
   ASSERT_GE(first, 0);
   ASSERT_GE(second, 0);
-  ASSERT_NE(history_header(first), nullptr);
-  EXPECT_EQ(*history_header(first), first_header);
+  ASSERT_NE(history_header(view, first), nullptr);
+  EXPECT_EQ(*history_header(view, first), first_header);
 
-  std::string text = history_version_text(first);
+  std::string text = history_version_text(view, first);
   EXPECT_NE(text.find("Course"), std::string::npos);
   EXPECT_NE(text.find(ui_plural_format(STR_ENDS_AFTER_N, 4)), std::string::npos) << text;
   EXPECT_NE(text.find("first"), std::string::npos);
-  text = history_version_text(second);
+  text = history_version_text(view, second);
   EXPECT_NE(text.find(ui_plural_format(STR_ENDS_AFTER_N, 9)), std::string::npos) << text;
   EXPECT_NE(text.find("second"), std::string::npos);
 
   // A removed version has no header any more; the other keeps its own.
-  ASSERT_EQ(0, history_remove(first));
-  EXPECT_EQ(history_header(first), nullptr);
-  EXPECT_EQ(history_version_text(first), "");
-  EXPECT_NE(history_header(second), nullptr);
-  history_end();
-  EXPECT_EQ(history_header(second), nullptr);
-  EXPECT_EQ(history_version_text(second), "");
+  ASSERT_EQ(0, history_remove(&view, first));
+  EXPECT_EQ(history_header(view, first), nullptr);
+  EXPECT_EQ(history_version_text(view, first), "");
+  EXPECT_NE(history_header(view, second), nullptr);
+  history_clear(&view);
+  EXPECT_EQ(history_header(view, second), nullptr);
+  EXPECT_EQ(history_version_text(view, second), "");
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "model/tag.h"
 
 inline void model_clean() {
-  history_end();
   items_reset();
   tags_reset();
   reminders_rebuild();
