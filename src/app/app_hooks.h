@@ -18,4 +18,3 @@ struct AppHooks {
   void (*stop)(MainWindow* w) = nullptr;
 };
 
-AppHooks& app_hooks();

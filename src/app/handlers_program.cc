@@ -71,13 +71,13 @@ void on_options(MainWindow* w, int) {
   int idle = s.idle_timeout;
   options_dialog([w] { main_window_relabel(w); });
   // A shorter timeout must not wait for the end of the longer one.
-  if (s.idle_timeout != idle && app_hooks().idle_rearm) app_hooks().idle_rearm(w);
+  if (s.idle_timeout != idle && w->hooks.idle_rearm) w->hooks.idle_rearm(w);
   if (s.upcoming_days == upcoming) return;
   Model& m = model();
   if (m.view == VIEW_FIXED && w->list_type_shown == 0) item_list_refresh(w);
   int64_t now = time(nullptr);
   tray_refresh(w, now);
-  if (app_hooks().data_timer_arm) app_hooks().data_timer_arm(w, now);
+  if (w->hooks.data_timer_arm) w->hooks.data_timer_arm(w, now);
 }
 
 void on_repo_manager(MainWindow* w, int) {

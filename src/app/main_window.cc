@@ -122,11 +122,6 @@ static void name_bars(MainWindow* w) {
   }
 }
 
-MainWindow& main_window() {
-  static MainWindow w;
-  return w;
-}
-
 void main_window_create(MainWindow* w) {
   Settings& s = app_core().settings;
   w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
