@@ -84,12 +84,8 @@ bool repos_open() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "ordika-bench-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) return false;
   g.dir = tmpl;
-  items_reset();
-  tags_reset();
-  reminders_rebuild();
-  clipboard_clear();
+  model_reset();
   model().repo_lookup = lookup;
-  model().item_changed = nullptr;
   for (int i = 0; i < 2; i++) {
     random_bytes(g.key[i], 32);
     g.db[i] = db_create_repo((g.dir + "/data" + std::to_string(i)).c_str(), g.key[i]);
@@ -101,10 +97,7 @@ bool repos_open() {
 }
 
 void repos_close() {
-  items_reset();
-  tags_reset();
-  reminders_rebuild();
-  clipboard_clear();
+  model_reset();
   for (sqlite3*& db : g.db) {
     db_close(db);
     db = nullptr;

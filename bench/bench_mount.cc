@@ -188,8 +188,7 @@ Fixture& fixture(int items) {
   int rc = repo_register(rec, &index);
   if (rc == 0) rc = write_repo(&repo_table[index], rows);
   if (rc != 0) std::fprintf(stderr, "repository failed: %d\n", rc);
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
   return f;
 }
 
@@ -218,8 +217,7 @@ void BM_MountAll(benchmark::State& state) {
   state.counters["reminders"] = static_cast<double>(slot_array_count(model().reminders));
   state.SetItemsProcessed(state.iterations() * f.items);
   clean_data();
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
 }
 BENCHMARK(BM_MountAll)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -255,8 +253,7 @@ void BM_EncryptedRead(benchmark::State& state) {
   repo_close(&e);
   state.counters["objects"] = static_cast<double>(rows);
   state.SetItemsProcessed(state.iterations() * f.items);
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
 }
 BENCHMARK(BM_EncryptedRead)
     ->Args({10000, 0})
@@ -332,8 +329,7 @@ void BM_MountOverPlain(benchmark::State& state) {
   state.counters["plain_ms"] = best_plain * 1e3;
   state.counters["ratio"] = best_mount / best_plain;
   clean_data();
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
 }
 BENCHMARK(BM_MountOverPlain)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 

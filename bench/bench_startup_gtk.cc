@@ -133,8 +133,7 @@ Profile& profile() {
   int rc = repo_register(rec, &index);
   if (rc == 0) rc = write_items(&repo_table[index], p.root);
   if (rc != 0) std::fprintf(stderr, "bench profile: %d\n", rc);
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
   if (app_startup("Ordika", p.home.c_str(), 0, io()) != STARTUP_READY) std::fprintf(stderr, "startup failed\n");
   clean_data();
   p.ready = true;

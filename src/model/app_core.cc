@@ -100,6 +100,12 @@ AppCore& app_core() {
   return state;
 }
 
+void app_reset() {
+  app_core() = AppCore();
+  model_reset();
+  repo_state_reset();
+}
+
 int app_startup(const char* profile, const char* home, int locale_language, const StartupIO& io) {
   AppCore& a = app_core();
   a = AppCore();

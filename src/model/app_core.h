@@ -30,6 +30,10 @@ struct AppCore {
 
 // The process-wide state.
 AppCore& app_core();
+// Puts every process-wide state back as a fresh process has it: the core
+// state and settings, the model, and the repository layer (table,
+// configuration database, account, last error). The test fixtures' one reset.
+void app_reset();
 
 // The caller's dialogs. A prompt returns 0 with the text, or 1 when the user
 // cancelled.

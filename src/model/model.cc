@@ -22,6 +22,28 @@ Model& model() {
   return *instance;
 }
 
+void model_reset() {
+  Model& m = model();
+  items_reset();
+  tags_reset();
+  slot_array_free(m.reminders);
+  m.reminders = slot_array_new(sizeof(Reminder));
+  for (int32_t& c : m.type_counts) c = 0;
+  m.duplicate_tag = false;
+  m.view = VIEW_REMINDERS;
+  m.fixed_kind = FIXED_UPCOMING;
+  m.selected_item = -1;
+  m.calendar_day = 0;
+  m.upcoming_from = 0;
+  m.upcoming_to = 0;
+  m.show_hidden = false;
+  m.list_walk = ListWalk();
+  m.repo_lookup = nullptr;
+  m.item_changed = nullptr;
+  m.reminder_changed = nullptr;
+  m.undo_changed = nullptr;
+}
+
 int repo_ref(int repo, RepoRef* out) {
   *out = RepoRef{};
   Model& m = model();

@@ -9,9 +9,8 @@
 
 namespace {
 
-RepoUndoFn undo_fn = nullptr;
-
 void on_journal_state(sqlite3* db, bool undo, bool redo) {
+  RepoUndoFn undo_fn = model().undo_changed;
   if (!undo_fn) return;
   for (size_t i = 0; i < repo_table.size(); i++) {
     if (repo_table[i].db == db) {
@@ -30,7 +29,7 @@ int repo_undo_state(int repo) {
 }
 
 void repo_undo_notify(RepoUndoFn fn) {
-  undo_fn = fn;
+  model().undo_changed = fn;
   journal_set_notify(fn ? on_journal_state : nullptr);
 }
 

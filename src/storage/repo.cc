@@ -104,3 +104,11 @@ void config_set(sqlite3* db, const std::string& dir) {
 std::string config_file_path() { return path_join(g_config_dir, "config"); }
 
 void repo_set_hooks(const RepoHooks& hooks) { g_hooks = hooks; }
+
+void repo_state_reset() {
+  repo_table_clear();
+  config_set(nullptr, std::string());
+  g_account = Account();
+  last_error = 0;
+  g_hooks = RepoHooks();
+}

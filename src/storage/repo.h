@@ -95,6 +95,10 @@ struct RepoHooks {
   int (*db_create)(int index) = nullptr;
 };
 void repo_set_hooks(const RepoHooks& hooks);
+// Puts the layer's state back as a fresh process has it: table cleared
+// (databases closed), configuration database closed, no account, no last
+// error, no hooks.
+void repo_state_reset();
 
 // ---------------------------------------------------------------------------
 // Records

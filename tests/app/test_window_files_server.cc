@@ -43,7 +43,6 @@ class TraceServer : public WindowTest {
     commands_refresh(&w);
   }
   void TearDown() override {
-    signed_in_account() = Account();
     if (server_) {
       server_stop(server_);
       thread_.join();

@@ -52,8 +52,6 @@ class UpdateFromServer : public WindowTest {
   }
   void TearDown() override {
     stop_server();
-    config_set(nullptr, "");
-    account_load();
     WindowTest::TearDown();
   }
   void stop_server() {

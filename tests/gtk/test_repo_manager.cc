@@ -249,7 +249,6 @@ TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) 
   EXPECT_EQ(0, master_password_check(next));
   EXPECT_NE(0, master_password_check(kMaster));
   app_shutdown();
-  repo_table_clear();
   model_clean();
   passwords = {{next}};
   ASSERT_EQ(STARTUP_READY, start());

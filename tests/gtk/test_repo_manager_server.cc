@@ -35,9 +35,7 @@ class ManagerServerTest : public ServerFixture {
     set_top_window(nullptr);
     gtk_widget_destroy(main_);
     pump();
-    repo_table_clear();
-    config_set(nullptr, "");
-    signed_in_account() = Account();
+    app_reset();
     ::unsetenv("ORDIKA_SERVER");
     ServerFixture::TearDown();
   }

@@ -93,8 +93,7 @@ class SyncDialogs : public ServerFixture {
     set_top_window(nullptr);
     gtk_widget_destroy(main_);
     pump();
-    repo_table_clear();
-    config_set(nullptr, "");
+    app_reset();
     ServerFixture::TearDown();
   }
 

@@ -142,7 +142,6 @@ TEST_F(MountTest, MasterPasswordChangeKeepsMountedRepositories) {
   repo_table[0].name = "renamed";
   ASSERT_EQ(0, repo_store(&repo_table[0]));
   app_shutdown();
-  repo_table_clear();
   model_clean();
   passwords = {{kMaster}, {"Another-Master-77"}};
   ASSERT_EQ(STARTUP_READY, start());

@@ -51,11 +51,7 @@ class StartupTest : public ::testing::Test {
   }
   void TearDown() override {
     app_shutdown();
-    repo_table_clear();
-    config_set(nullptr, "");
     model_clean();
-    signed_in_account() = Account();
-    last_error = 0;
     ASSERT_EQ(0, chdir(cwd));
     std::error_code ec;
     std::filesystem::remove_all(home, ec);
@@ -84,7 +80,6 @@ class StartupTest : public ::testing::Test {
 
   void restart(const char* profile = "test") {
     app_shutdown();
-    repo_table_clear();
     model_clean();
     passwords = {{kMaster}};
     ASSERT_EQ(STARTUP_READY, start(profile));

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "model/app_core.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
 #include "storage/page_vfs.h"
@@ -38,8 +39,7 @@ class EntryPoints : public ServerFixture {
     ::setenv("ORDIKA_SERVER", host_.c_str(), 1);
   }
   void TearDown() override {
-    repo_table_clear();
-    config_set(nullptr, "");
+    app_reset();
     ::unsetenv("ORDIKA_SERVER");
     ServerFixture::TearDown();
   }
