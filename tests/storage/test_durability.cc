@@ -15,45 +15,18 @@
 #include "storage/db.h"
 #include "storage/journal.h"
 #include "storage/repo.h"
+#include "storage_fixture.h"
 #include "support/strings.h"
 
 namespace {
 
 using file_calls::Event;
 using file_calls::find;
-using test_support::TempDir;
+using storage_test::kMaster;
 
-const char kMaster[] = "Master-Pass-123";
-
-class Durability : public ::testing::Test {
+class Durability : public storage_test::ProfileTest {
  protected:
-  void SetUp() override {
-    strings_set_language(0);
-    root = dir.path() + "/repos";
-    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
-    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
-    ASSERT_NE(nullptr, cfg);
-    config_set(cfg, dir.path());
-    repo_set_hooks(RepoHooks());
-    signed_in_account() = Account();
-  }
-  void TearDown() override {
-    file_calls::stop();
-    repo_table_clear();
-    config_set(nullptr, "");
-  }
-
-  int add_repo(const char* password) {
-    std::string path;
-    EXPECT_EQ(0, repo_create_dir(root.c_str(), &path));
-    RepoRecord rec;
-    rec.name = "r";
-    rec.path = path;
-    rec.password = password;
-    int index = -1;
-    EXPECT_EQ(0, repo_register(rec, &index));
-    return index;
-  }
+  int add_repo(const char* password) { return ProfileTest::add_repo("r", password); }
 
   // The new file `from` is synced before it is renamed onto `to`, and the
   // directory holding both after the rename.
@@ -80,9 +53,6 @@ class Durability : public ::testing::Test {
     char buf[4096];
     return ::realpath(p.c_str(), buf) ? std::string(buf) : p;
   }
-
-  TempDir dir{"ordika-durability"};
-  std::string root;
 };
 
 TEST_F(Durability, RepositoryPasswordChangeSyncsTheReencodedFileBeforeAndTheDirectoryAfterTheRename) {

@@ -199,27 +199,14 @@ TEST_F(IoErrors, UndoAndRedoFailingAtEveryCallKeepTheStoredRows) {
 
 // --- Repository lifecycle ----------------------------------------------------
 
-const char kMaster[] = "Master-Pass-123";
+using storage_test::kMaster;
 
-class LifecycleIoErrors : public ::testing::Test {
+class LifecycleIoErrors : public storage_test::ProfileTest {
  protected:
   void SetUp() override {
     log_stop();
-    strings_set_language(0);
-    root = dir.path() + "/repos";
-    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
-    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
-    ASSERT_NE(nullptr, cfg);
-    config_set(cfg, dir.path());
-    repo_set_hooks(RepoHooks());
-    signed_in_account() = Account();
-    std::string path;
-    ASSERT_EQ(0, repo_create_dir(root.c_str(), &path));
-    RepoRecord rec;
-    rec.name = "r";
-    rec.path = path;
-    rec.password = kPasswords[0];
-    ASSERT_EQ(0, repo_register(rec, nullptr));
+    ProfileTest::SetUp();
+    ASSERT_EQ(0, add_repo("r", kPasswords[0]));
     RepoEntry* e = &repo_table[0];
     ASSERT_EQ(0, repo_open(e));
     RepoDb r{e->db, e->key, false};
@@ -229,28 +216,11 @@ class LifecycleIoErrors : public ::testing::Test {
     repo_close(e);
   }
   void TearDown() override {
-    file_calls::stop();
-    repo_table_clear();
-    config_set(nullptr, "");
+    ProfileTest::TearDown();
     log_reenable();
   }
 
-  // Items whose stored header deciphers under the entry's key.
-  static int readable(RepoEntry* e) {
-    if (repo_open(e) != 0) return -1;
-    RepoDb r{e->db, e->key, false};
-    int n = 0;
-    objects_load_current(r, 0, [&](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4, size_t len) {
-      std::string text;
-      if (row_decipher_header(e->key, uuid, hash, c4, len, &text) == 0 && text.rfind("2:", 0) == 0) n++;
-    });
-    repo_close(e);
-    return n;
-  }
-
   static constexpr const char* kPasswords[2] = {"First-Password-12345!", "Second-Password-6789?"};
-  TempDir dir{"ordika-io-lifecycle"};
-  std::string root;
 };
 
 TEST_F(LifecycleIoErrors, RepositoryPasswordChangeFailingAtEveryCallLosesNothing) {
@@ -276,7 +246,7 @@ TEST_F(LifecycleIoErrors, RepositoryPasswordChangeFailingAtEveryCallLosesNothing
       }
       ASSERT_TRUE(pw == kPasswords[0] || pw == kPasswords[1]) << pw;
       current = pw == kPasswords[0] ? 0 : 1;
-      ASSERT_EQ(12, readable(e));
+      ASSERT_EQ(12, readable_rows(e));
       if (!injected) break;
     }
   }
@@ -312,7 +282,7 @@ TEST_F(LifecycleIoErrors, MasterPasswordChangeFailingAtEveryCallLeavesAWorkingCo
       ASSERT_EQ(0, repo_table_load());
       ASSERT_EQ(1u, repo_table.size());
       EXPECT_EQ(kPasswords[0], repo_password(&repo_table[0]));
-      EXPECT_EQ(12, readable(&repo_table[0]));
+      EXPECT_EQ(12, readable_rows(&repo_table[0]));
       if (!injected) break;
     }
   }
@@ -339,7 +309,7 @@ TEST_F(LifecycleIoErrors, ReadOnlyDirectoriesRefuseChangesAndKeepWhatIsStored) {
   ASSERT_EQ(0, repo_table_load());
   ASSERT_EQ(1u, repo_table.size());
   EXPECT_EQ(kPasswords[0], repo_password(&repo_table[0]));
-  EXPECT_EQ(12, readable(&repo_table[0]));
+  EXPECT_EQ(12, readable_rows(&repo_table[0]));
   config_set(nullptr, dir.path());
   repo_table_clear();
   EXPECT_EQ(0, config_unlock(kMaster));

@@ -15,47 +15,12 @@ using namespace storage_test;
 
 namespace {
 
-const char kMaster[] = "Master-Pass-123";
-
 using test_support::read_file;
 using test_support::file_exists;
 using test_support::write_file;
 
-// A profile directory with a fresh configuration database and a repository
-// root; the process-wide state of the repository layer is reset around it.
-class RepoTest : public ::testing::Test {
+class RepoTest : public ProfileTest {
  protected:
-  void SetUp() override {
-    strings_set_language(0);
-    root = dir.path() + "/repos";
-    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
-    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
-    ASSERT_NE(nullptr, cfg);
-    config_set(cfg, dir.path());
-    repo_set_hooks(RepoHooks());
-    signed_in_account() = Account();
-  }
-  void TearDown() override {
-    repo_table_clear();
-    config_set(nullptr, "");
-    signed_in_account() = Account();
-  }
-
-  // Registers a local repository named `name` with `password`; its index.
-  int add_repo(const char* name, const char* password, int32_t account = 0, const char* server_id = "") {
-    std::string path;
-    EXPECT_EQ(0, repo_create_dir(root.c_str(), &path));
-    RepoRecord rec;
-    rec.name = name;
-    rec.path = path;
-    rec.password = password;
-    rec.account_id = account;
-    rec.server_id = server_id;
-    int index = -1;
-    EXPECT_EQ(0, repo_register(rec, &index));
-    return index;
-  }
-
   // Writes `n` item-like rows with bodies into the repository's database.
   void fill(RepoEntry* e, int n) {
     ASSERT_EQ(0, repo_open(e));
@@ -72,19 +37,6 @@ class RepoTest : public ::testing::Test {
     repo_close(e);
   }
 
-  // Number of t1 rows whose header deciphers under the entry's key.
-  int readable_rows(RepoEntry* e) {
-    if (repo_open(e) != 0) return -1;
-    RepoDb r{e->db, e->key, false};
-    int n = 0;
-    objects_load_current(r, 0, [&](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4, size_t len) {
-      std::string text;
-      if (row_decipher_header(e->key, uuid, hash, c4, len, &text) == 0 && text.rfind("2:", 0) == 0) n++;
-    });
-    repo_close(e);
-    return n;
-  }
-
   // The stored record of an entry: password and pending password.
   void stored_passwords(int64_t row, std::string* pw, std::string* pending) {
     bool found = false;
@@ -98,9 +50,6 @@ class RepoTest : public ::testing::Test {
     });
     ASSERT_TRUE(found);
   }
-
-  TempDir dir;
-  std::string root;
 };
 
 TEST_F(RepoTest, RecordsRoundTripThroughTheTable) {
