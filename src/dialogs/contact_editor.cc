@@ -10,7 +10,6 @@
 #include "dialogs/layout.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard_edit.h"
-#include "model/model.h"
 #include "model/recur.h"
 #include "model/settings.h"
 #include "support/log.h"
@@ -581,9 +580,4 @@ const EditorSpec& contact_editor_spec() {
     return s;
   }();
   return spec;
-}
-
-void vcard_editor(int64_t slot) {
-  int32_t view = model().view;
-  item_edit(ITEM_VCARD, slot, view >= 1 ? view : 0);
 }

@@ -101,10 +101,3 @@ int64_t item_edit(int type, int64_t slot, int64_t target_tag);
 // The spec of an item type's editor, or null.
 const EditorSpec* editor_spec(int type);
 
-// The editors by ItemType: task, event, note, contact, key. A new item goes
-// under the selected tag of the model.
-using ItemEditorFn = void (*)(int64_t slot);
-extern const ItemEditorFn item_editors[5];
-void task_editor(int64_t slot);
-void event_editor(int64_t slot);
-void note_editor(int64_t slot);

@@ -11,7 +11,6 @@
 #include "dialogs/layout.h"
 #include "dialogs/password_generator.h"
 #include "model/key_form.h"
-#include "model/model.h"
 #include "model/settings.h"
 #include "support/strings.h"
 
@@ -181,9 +180,4 @@ const EditorSpec& key_editor_spec() {
     return s;
   }();
   return spec;
-}
-
-void key_editor(int64_t slot) {
-  int32_t view = model().view;
-  item_edit(ITEM_KEY, slot, view >= 1 ? view : 0);
 }
