@@ -160,15 +160,13 @@ CommandState command_state(const MainWindow& w) {
   s.due = selected_task_has_due();
   s.attach = can_attach();
   s.history = m.selected_item >= 0 && item_has_history(m.selected_item);
-  if (m.view > 0) {
-    if (Tag* tag = tag_get(m.view)) {
-      s.real_tag = true;
-      s.repo_row = uuid_is_zero(tag->parent);
-      s.undo_state = w.undo_state;
-      bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table.size() &&
-                    !repo_table[tag->repo].server_id.empty();
-      s.syncable = s.repo_row && s.has_account && linked;
-    }
+  if (const Tag* tag = model_selected_tag()) {
+    s.real_tag = true;
+    s.repo_row = uuid_is_zero(tag->parent);
+    s.undo_state = w.undo_state;
+    bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table.size() &&
+                  !repo_table[tag->repo].server_id.empty();
+    s.syncable = s.repo_row && s.has_account && linked;
   }
   return s;
 }

@@ -27,16 +27,6 @@
 #include "sync/error_text.h"
 #include "views/tag_tree_gtk.h"
 
-namespace {
-
-// Repository of the selected tag, or -1 on a fixed row.
-int selected_repo() {
-  if (model().view <= 0) return -1;
-  const Tag* tag = tag_get(model().view);
-  return tag ? tag->repo : -1;
-}
-
-}  // namespace
 
 void full_reload(MainWindow* w) {
   repo_remount();
@@ -84,7 +74,7 @@ void on_repo_manager(MainWindow* w, int) {
   log_message(LOG_INFO, "on_repo_manager");
   std::vector<RepoEnabled> before = repo_enabled_list();
   repo_manager();
-  int changed = repo_enabled_changed(before, selected_repo(), model().show_hidden);
+  int changed = repo_enabled_changed(before, model_selected_repo(), model().show_hidden);
   last_error = 0;
   if (changed == 2) refresh_all(w);
   else if (changed == 1) full_reload(w);
@@ -99,7 +89,7 @@ void on_account(MainWindow* w, int) {
 }
 
 void on_sync_repo(MainWindow* w, int) {
-  int repo = selected_repo();
+  int repo = model_selected_repo();
   log_message(LOG_INFO, "on_sync_repo: %d %d", static_cast<int>(model().view), repo);
   if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size() || repo_table[repo].server_id.empty()) return;
   sync_repo_dialog(repo);
@@ -150,7 +140,7 @@ void on_check_update(MainWindow* w, int) {
 // Undo and redo step the journal of the selected tag's repository, which
 // remounts; the window then shows what is there now.
 void on_undo(MainWindow* w, int redo) {
-  int repo = selected_repo();
+  int repo = model_selected_repo();
   log_message(LOG_INFO, redo ? "on_redo: %d %d" : "on_undo: %d %d", static_cast<int>(model().view), repo);
   if (repo < 0) return;
   int rc = repo_journal_step(repo, redo);

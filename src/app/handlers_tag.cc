@@ -29,7 +29,7 @@ void cursor_first(MainWindow* w) {
 void on_create_tag(MainWindow* w, int) {
   int32_t view = model().view;
   log_message(LOG_INFO, "on_create_tag: %d", view);
-  const Tag* parent = view > 0 ? tag_get(view) : nullptr;
+  const Tag* parent = model_selected_tag();
   if (!parent) return;
   const char* name = ui_string(STR_NEW_TAG_NAME);
   int64_t slot = tag_create(parent->repo, view, name && *name ? name : "-");
@@ -51,7 +51,7 @@ void on_create_tag(MainWindow* w, int) {
 void on_delete_tag(MainWindow* w, int) {
   int32_t view = model().view;
   log_message(LOG_INFO, "delete_selected_tag: %d", view);
-  const Tag* tag = view > 0 ? tag_get(view) : nullptr;
+  const Tag* tag = model_selected_tag();
   // A repository row is the repository itself: it is removed in the manager.
   if (!tag || uuid_is_zero(tag->parent)) return;
   std::string name = tag->name;

@@ -59,8 +59,7 @@ void on_reminder_changed() {
 
 void on_undo_state(int repo, bool undo, bool redo) {
   if (!hub) return;
-  Tag* tag = model().view > 0 ? tag_get(model().view) : nullptr;
-  if (!tag || tag->repo != repo) return;
+  if (model_selected_repo() != repo) return;
   hub->undo_state = (undo ? 1 : 0) | (redo ? 2 : 0);
   commands_refresh(hub);
 }

@@ -44,6 +44,16 @@ void model_reset() {
   m.undo_changed = nullptr;
 }
 
+Tag* model_selected_tag() {
+  int32_t view = model().view;
+  return view >= 1 ? tag_get(view) : nullptr;
+}
+
+int model_selected_repo() {
+  const Tag* tag = model_selected_tag();
+  return tag ? tag->repo : -1;
+}
+
 int repo_ref(int repo, RepoRef* out) {
   *out = RepoRef{};
   Model& m = model();

@@ -17,6 +17,7 @@
 #include "support/slot_array.h"
 
 struct Item;
+struct Tag;
 
 // View selection values below 1 (tag slots are 1 and above).
 enum {
@@ -140,6 +141,12 @@ Model& model();
 // view state, hooks and walks at their defaults. A field added to Model is
 // reset here too.
 void model_reset();
+
+// The tag the view shows when it is a real tag (slot 1 and above), else
+// nullptr (a fixed row, or a tag gone since).
+Tag* model_selected_tag();
+// The repository of that tag, or -1.
+int model_selected_repo();
 
 // True when items of this repository count for lists, reminders, calendar
 // marks and timers: it is not hidden, or hidden repositories are shown. A

@@ -241,11 +241,9 @@ void repo_remount() {
   Model& m = model();
   uint8_t tag_uuid[16], item_uuid[16];
   bool had_tag = false, had_item = false;
-  if (m.view > 0) {
-    if (const Tag* tag = tag_get(m.view)) {
-      std::memcpy(tag_uuid, tag->uuid, 16);
-      had_tag = true;
-    }
+  if (const Tag* tag = model_selected_tag()) {
+    std::memcpy(tag_uuid, tag->uuid, 16);
+    had_tag = true;
   }
   if (const Item* item = item_get(m.selected_item)) {
     std::memcpy(item_uuid, item->uuid, 16);
