@@ -344,6 +344,25 @@ TEST_F(Collections, DuplicateTagUuidRaisesTheFlag) {
   EXPECT_EQ(slot_array_count(model().tags), 2);
 }
 
+TEST_F(Collections, SelectedTagIsTheViewsRealTag) {
+  uint8_t u[16] = {9};
+  int64_t slot = tags_add_from_str(3, u, "00000000000000000000000000000000:1:/");
+  ASSERT_GT(slot, 0);
+  const struct {
+    int64_t view;
+    const Tag* tag;
+    int repo;
+  } cases[] = {
+      {slot, tag_get(slot), 3},      {VIEW_FIXED, nullptr, -1}, {VIEW_SEARCH, nullptr, -1},
+      {VIEW_REMINDERS, nullptr, -1}, {0, nullptr, -1},          {slot + 5, nullptr, -1},  // gone since
+  };
+  for (const auto& c : cases) {
+    model().view = static_cast<int32_t>(c.view);
+    EXPECT_EQ(model_selected_tag(), c.tag) << c.view;
+    EXPECT_EQ(model_selected_repo(), c.repo) << c.view;
+  }
+}
+
 TEST_F(Collections, HistoryViewKeepsVersionsApartFromTheItems) {
   ASSERT_NE(items_add_from_str(0, kUuid, "2:0:0:0:0:0;0:0;0:100:300:now"), nullptr);
   int64_t current = item_find(kUuid);
