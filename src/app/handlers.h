@@ -7,16 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/update_dialogs.h"
-
 struct MainWindow;
-
-// The server side of the update check; tests put their own in.
-struct UpdateCalls {
-  int (*check)(char* buf, size_t size, std::string* notes) = update_check;
-  int (*run)(const char* version, const char* notes, const char* dir) = update_run;
-};
-UpdateCalls& update_calls();
 
 // Program (handlers_program.cc)
 void on_quit(MainWindow* w, int);

@@ -109,15 +109,10 @@ void on_sync_all(MainWindow* w, int) {
 
 void on_about(MainWindow*, int) { about_box(); }
 
-UpdateCalls& update_calls() {
-  static UpdateCalls calls;
-  return calls;
-}
-
 void on_check_update(MainWindow* w, int) {
   char version[64] = "";
   std::string notes;
-  UpdateCalls& calls = update_calls();
+  const UpdateCalls& calls = w->update_calls;
   last_error = 0;
   int rc = calls.check(version, sizeof version, &notes);
   log_message(LOG_INFO, "on_check_update: %d %s %s", rc, program_version(), version);

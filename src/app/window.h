@@ -75,4 +75,5 @@ struct MainWindow {
 
   Timers timers;
   AppHooks hooks;
+  UpdateCalls update_calls;
 };

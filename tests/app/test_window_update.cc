@@ -43,15 +43,10 @@ class UpdateCommand : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     g_fake = Fake();
-    saved_ = update_calls();
-    update_calls().check = fake_check;
-    update_calls().run = fake_run;
+    w.update_calls.check = fake_check;
+    w.update_calls.run = fake_run;
     app_core().has_account = true;
     commands_refresh(&w);
-  }
-  void TearDown() override {
-    update_calls() = saved_;
-    WindowTest::TearDown();
   }
   // Runs the command and returns the text of the message box it showed
   // ("" when none).
@@ -77,7 +72,6 @@ class UpdateCommand : public WindowTest {
     g_source_remove(source);
     return seen.text;
   }
-  UpdateCalls saved_;
 };
 
 TEST_F(UpdateCommand, NeedsAnAccount) {
