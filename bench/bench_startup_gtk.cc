@@ -131,7 +131,7 @@ Profile& profile() {
   rec.password = "Bench-Repo-Password-1!";
   int index = -1;
   int rc = repo_register(rec, &index);
-  if (rc == 0) rc = write_items(&repo_table[index], p.root);
+  if (rc == 0) rc = write_items(&repo_table()[index], p.root);
   if (rc != 0) std::fprintf(stderr, "bench profile: %d\n", rc);
   repo_state_reset();
   if (app_startup("Ordika", p.home.c_str(), 0, io()) != STARTUP_READY) std::fprintf(stderr, "startup failed\n");

@@ -164,8 +164,8 @@ CommandState command_state(const MainWindow& w) {
     s.real_tag = true;
     s.repo_row = uuid_is_zero(tag->parent);
     s.undo_state = w.undo_state;
-    bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table.size() &&
-                  !repo_table[tag->repo].server_id.empty();
+    bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table().size() &&
+                  !repo_table()[tag->repo].server_id.empty();
     s.syncable = s.repo_row && s.has_account && linked;
   }
   return s;

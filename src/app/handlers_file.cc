@@ -62,7 +62,7 @@ bool selected_tag(int64_t* tag, int* repo) {
 }
 
 std::string repo_name(int repo) {
-  return repo >= 0 && static_cast<size_t>(repo) < repo_table.size() ? repo_table[repo].name : std::string();
+  return repo >= 0 && static_cast<size_t>(repo) < repo_table().size() ? repo_table()[repo].name : std::string();
 }
 
 // ---------------------------------------------------------------------------
@@ -330,12 +330,12 @@ void on_export_repo(MainWindow*, int) {
   int repo = -1;
   selected_tag(&tag, &repo);
   log_message(LOG_INFO, "on_export_repo: %d %d", static_cast<int>(model().view), repo);
-  if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size()) return;
+  if (repo < 0 || static_cast<size_t>(repo) >= repo_table().size()) return;
   std::string path = export_file_target(STR_EXPORT_REPOSITORY, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
   if (path.empty()) return;
   RepoExportJob job;
   if (password_prompt(STR_APP_NAME, STR_EXPORT_REPOSITORY, STR_PASSWORD_RULES_10, 10, 7, &job.password) != 0) return;
-  job.entry = &repo_table[repo];
+  job.entry = &repo_table()[repo];
   job.path = path;
   intptr_t rc = run_with_progress(STR_EXPORT_REPOSITORY, STR_CONTACTING_SERVER, repo_export_worker, &job, false);
   wipe(&job.password);

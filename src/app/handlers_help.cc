@@ -70,18 +70,18 @@ void on_send_trace(MainWindow*, int) {
   log_message(LOG_INFO, "on_send_trace");
   TraceJob job;
   if (login_for_account(signed_in_account(), &job.login) != 0) {
-    show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error).c_str());
+    show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error()).c_str());
     return;
   }
   job.dir = app_core().config_dir;
   job.log_file = path_join(job.dir, "ordika.log");
   // Everything logged so far reaches the file before it is read.
   log_stop();
-  last_error = 0;
+  set_last_error(0);
   intptr_t rc = run_with_progress(STR_APP_NAME, STR_CONTACTING_SERVER, trace_worker, &job, false);
   log_reenable();
   if (rc != 0) {
-    show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error).c_str());
+    show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error()).c_str());
     return;
   }
   show_info(STR_APP_NAME, STR_MSG_LOG_SENT);

@@ -75,11 +75,11 @@ void on_repo_manager(MainWindow* w, int) {
   std::vector<RepoEnabled> before = repo_enabled_list();
   repo_manager();
   int changed = repo_enabled_changed(before, model_selected_repo(), model().show_hidden);
-  last_error = 0;
+  set_last_error(0);
   if (changed == 2) refresh_all(w);
   else if (changed == 1) full_reload(w);
   else return;
-  if (last_error != 0) show_message(STR_APP_NAME, STR_MSG_DATA_NOT_LOADED);
+  if (last_error() != 0) show_message(STR_APP_NAME, STR_MSG_DATA_NOT_LOADED);
 }
 
 void on_master_password(MainWindow*, int) { master_password_change(); }
@@ -91,15 +91,15 @@ void on_account(MainWindow* w, int) {
 void on_sync_repo(MainWindow* w, int) {
   int repo = model_selected_repo();
   log_message(LOG_INFO, "on_sync_repo: %d %d", static_cast<int>(model().view), repo);
-  if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size() || repo_table[repo].server_id.empty()) return;
+  if (repo < 0 || static_cast<size_t>(repo) >= repo_table().size() || repo_table()[repo].server_id.empty()) return;
   sync_repo_dialog(repo);
   full_reload(w);
 }
 
 void on_sync_all(MainWindow* w, int) {
-  log_message(LOG_INFO, "on_sync_all: %d", static_cast<int>(repo_table.size()));
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    const RepoEntry& e = repo_table[i];
+  log_message(LOG_INFO, "on_sync_all: %d", static_cast<int>(repo_table().size()));
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    const RepoEntry& e = repo_table()[i];
     if (!e.mounted || e.server_id.empty()) continue;
     log_message(LOG_INFO, "on_sync_all: %u (%s)", static_cast<unsigned>(i), e.server_id.c_str());
     sync_repo_dialog(static_cast<int>(i));
@@ -113,11 +113,11 @@ void on_check_update(MainWindow* w, int) {
   char version[64] = "";
   std::string notes;
   const UpdateCalls& calls = w->update_calls;
-  last_error = 0;
+  set_last_error(0);
   int rc = calls.check(version, sizeof version, &notes);
   log_message(LOG_INFO, "on_check_update: %d %s %s", rc, program_version(), version);
   if (rc < 0) {
-    std::string code = error_code_text(last_error);
+    std::string code = error_code_text(last_error());
     show_message(STR_APP_NAME, STR_MSG_REQUEST_FAILED, code.c_str());
     return;
   }

@@ -51,7 +51,7 @@ std::string shown_name(const std::string& header, bool item) {
 
 const char* server_reason(int rc) {
   if (rc < 0 && conn_timed_out()) return "the server did not answer in time";
-  switch (last_error) {
+  switch (last_error()) {
     case 1: return "no account";
     default: break;
   }
@@ -121,11 +121,11 @@ int cmd_server(int argc, char** argv) {
     if (argc != 3) return cli_usage("server");
     int index;
     if (cli_parse_index(argv[2], &index) != 0) return cli_fail("no repository %s", argv[2]);
-    if (!repo_table[index].server_id.empty()) return cli_fail("repository %d is on a server already", index);
+    if (!repo_table()[index].server_id.empty()) return cli_fail("repository %d is on a server already", index);
     int rc = repo_put_on_server(index, "");
     if (rc != 0) return cli_fail("repository %d was not put on the server: %s (%d)", index, server_reason(rc), rc);
     repo_remount();
-    std::printf("%s\n", cli_field(repo_table[index].server_id).c_str());
+    std::printf("%s\n", cli_field(repo_table()[index].server_id).c_str());
     return 0;
   }
   if (sub == "clone") {
@@ -164,7 +164,7 @@ std::string one_line(std::string text) {
 // One repository: 0, 1 failure (reported), 3 conflicts left undecided.
 int sync_one(int index, int prefer) {
   SyncSession s;
-  if (sync_session_setup(&s, repo_table[index], signed_in_account()) != 0) {
+  if (sync_session_setup(&s, repo_table()[index], signed_in_account()) != 0) {
     cli_fail("repository %d: cannot reach its server account", index);
     return 1;
   }
@@ -248,12 +248,12 @@ int cmd_sync(int argc, char** argv) {
   if (int rc = need_account()) return rc;
   std::vector<int> targets;
   if (index >= 0) {
-    if (repo_table[index].server_id.empty()) return cli_fail("repository %d is not on a server", index);
-    if (!repo_table[index].mounted) return cli_fail("repository %d is not mounted", index);
+    if (repo_table()[index].server_id.empty()) return cli_fail("repository %d is not on a server", index);
+    if (!repo_table()[index].mounted) return cli_fail("repository %d is not mounted", index);
     targets.push_back(index);
   } else {
-    for (size_t i = 0; i < repo_table.size(); i++)
-      if (!repo_table[i].server_id.empty() && repo_table[i].mounted) targets.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < repo_table().size(); i++)
+      if (!repo_table()[i].server_id.empty() && repo_table()[i].mounted) targets.push_back(static_cast<int>(i));
   }
   int worst = 0;
   for (int t : targets) {

@@ -35,16 +35,16 @@
 namespace {
 
 bool repo_mounted(int index) {
-  return index >= 0 && index < static_cast<int>(repo_table.size()) && repo_table[index].mounted &&
-         repo_table[index].db;
+  return index >= 0 && index < static_cast<int>(repo_table().size()) && repo_table()[index].mounted &&
+         repo_table()[index].db;
 }
 
 // ---------------------------------------------------------------------------
 // Repositories
 
 int cmd_repos(int, char**) {
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    const RepoEntry& e = repo_table[i];
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    const RepoEntry& e = repo_table()[i];
     std::string flags;
     if (e.enabled) flags += 'e';
     if (e.hidden) flags += 'h';
@@ -80,7 +80,7 @@ int cmd_repo_export(int, char** argv) {
   if (cli_parse_index(argv[1], &index) != 0) return cli_fail("no repository %s", argv[1]);
   // The file hands a server repository (account, server id, password) to
   // another profile; a local repository has nothing to hand over.
-  if (repo_table[index].server_id.empty() || repo_table[index].account_id == 0)
+  if (repo_table()[index].server_id.empty() || repo_table()[index].account_id == 0)
     return cli_fail("repository %d is not on a server; only server repositories can be exported", index);
   std::string pw;
   int rc = read_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", PASSWORD_TWICE | PASSWORD_STRONG, &pw);
@@ -90,7 +90,7 @@ int cmd_repo_export(int, char** argv) {
     wipe(&pw);
     return 1;
   }
-  rc = repo_export_file(&repo_table[index], pw.c_str(), target.c_str());
+  rc = repo_export_file(&repo_table()[index], pw.c_str(), target.c_str());
   wipe(&pw);
   if (rc != 0) return cli_fail("cannot write %s", argv[2]);
   return 0;

@@ -290,7 +290,7 @@ int cli_parse_date(const char* text, int* y, int* m, int* d) {
 int cli_parse_index(const char* text, int* index) {
   char* end = nullptr;
   long v = std::strtol(text, &end, 10);
-  if (!*text || *end || v < 0 || v >= static_cast<long>(repo_table.size())) return -1;
+  if (!*text || *end || v < 0 || v >= static_cast<long>(repo_table().size())) return -1;
   *index = static_cast<int>(v);
   return 0;
 }
@@ -319,7 +319,7 @@ int cli_type_from_name(const char* name) {
 }
 
 std::string cli_repo_name(int repo) {
-  return repo >= 0 && repo < static_cast<int>(repo_table.size()) ? repo_table[repo].name : std::string();
+  return repo >= 0 && repo < static_cast<int>(repo_table().size()) ? repo_table()[repo].name : std::string();
 }
 
 namespace {

@@ -89,9 +89,11 @@ void hmac_sha256_final(HmacSha256Context* c, uint8_t tag[32]);
 void pbkdf2_sha256(const char* password, const uint8_t* salt, size_t salt_len, uint32_t iterations,
                    uint8_t out[32]);
 
-// Bytes 0..31 the key derived from the master password, 32..47 the salt of the
-// configuration database. Never written to disk as such.
-extern uint8_t master_key[48];
+// The process's master key, kMasterKeySize bytes: 0..31 the key derived from
+// the master password, 32..47 the salt of the configuration database. Never
+// written to disk as such.
+constexpr size_t kMasterKeySize = 48;
+uint8_t* master_key();
 
 // Our password-to-key function: SHA-256(password || salt), then `rounds`
 // AES-256-ECB encryptions of the 32 bytes under that hash. out absent = master_key.

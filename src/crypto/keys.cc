@@ -7,9 +7,9 @@
 #include "crypto/crypto.h"
 #include "support/log.h"
 
-uint8_t master_key[48];
-
 namespace {
+
+uint8_t g_master_key[kMasterKeySize];
 
 // Per-thread context for the short-lived seed ciphers, so that keying one
 // stored object allocates nothing. Wiped (or re-keyed with zeros) after each
@@ -18,6 +18,12 @@ CipherContext& scratch_context() {
   thread_local CipherContext ctx;
   return ctx;
 }
+
+}  // namespace
+
+uint8_t* master_key() { return g_master_key; }
+
+namespace {
 
 void scratch_release() {
   CipherContext& sc = scratch_context();
@@ -45,7 +51,7 @@ int object_key(const uint8_t seed[32], const uint8_t key[32], uint8_t out[32]) {
 
 void derive_key_continue(Sha256Context* ctx, const uint8_t* salt, size_t salt_len, int rounds, uint8_t* out) {
   if (!ctx) return;
-  uint8_t* dst = out ? out : master_key;
+  uint8_t* dst = out ? out : master_key();
   if (salt && salt_len) sha256_update(ctx, salt, salt_len);
   uint8_t h[32];
   sha256_final(ctx, h);
@@ -73,7 +79,7 @@ void derive_key(const char* password, uint8_t* out) { derive_key_salted(password
 int page_cipher(CipherContext* ctx, const uint8_t* key, int direction) {
   if (!ctx) return -1;
   uint8_t k[32];
-  sha256(k, key ? key : master_key, 32);
+  sha256(k, key ? key : master_key(), 32);
   int rc = aes_set_key(ctx, k, 32, nullptr, direction);
   OPENSSL_cleanse(k, sizeof k);
   return rc;
@@ -88,7 +94,7 @@ int object_cipher(CipherContext* ctx, const uint8_t* key, const uint8_t uuid[16]
   memcpy(seed, hash, 20);
   memcpy(seed + 20, uuid + 2, 12);
   uint8_t k[32];
-  int rc = object_key(seed, key ? key : master_key, k);
+  int rc = object_key(seed, key ? key : master_key(), k);
   if (rc == 0) rc = aes_set_key(ctx, k, 32, hash + 2, direction);
   if (rc != 0) log_message(LOG_ERROR, "object_cipher: %d", direction);
   OPENSSL_cleanse(seed, sizeof seed);
@@ -104,7 +110,7 @@ void key_check_make(const uint8_t* key, uint8_t record[64]) {
   sha256(record, secret, 32);
   uint8_t k[32];
   CipherContext c;
-  if (object_key(record, key ? key : master_key, k) != 0 || aes_set_key(&c, k, 32, record + 2, CIPHER_ENCRYPT) != 0 ||
+  if (object_key(record, key ? key : master_key(), k) != 0 || aes_set_key(&c, k, 32, record + 2, CIPHER_ENCRYPT) != 0 ||
       cbc_encrypt_inplace(&c, secret, 32) != 32) {
     log_message(LOG_ERROR, "key_check_make: cipher");
     // A record that can never verify rather than one holding the secret.
@@ -119,7 +125,7 @@ int key_check_verify(const uint8_t* key, uint8_t record[64]) {
   uint8_t k[32];
   CipherContext c;
   int rc = -1;
-  if (object_key(record, key ? key : master_key, k) == 0 && aes_set_key(&c, k, 32, record + 2, CIPHER_DECRYPT) == 0 &&
+  if (object_key(record, key ? key : master_key(), k) == 0 && aes_set_key(&c, k, 32, record + 2, CIPHER_DECRYPT) == 0 &&
       cbc_decrypt_inplace(&c, secret, 32) == 32) {
     uint8_t h[32];
     sha256(h, secret, 32);

@@ -155,7 +155,7 @@ int sign_in_dialog() {
       if (rc == SIGN_IN_REFUSED || rc == SIGN_IN_BAD_INPUT) {
         show_message_text(STR_SYNC_ACCOUNT, ui_text(STR_SIGN_IN_REFUSED));
       } else {
-        show_message(STR_SYNC_ACCOUNT, STR_SIGN_IN_UNREACHABLE, error_code_text(last_error).c_str());
+        show_message(STR_SYNC_ACCOUNT, STR_SIGN_IN_UNREACHABLE, error_code_text(last_error()).c_str());
       }
     }
   }
@@ -228,7 +228,7 @@ int account_password_dialog() {
         result = 0;
         break;
       }
-      show_message(STR_SYNC_ACCOUNT, STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED, error_code_text(last_error).c_str());
+      show_message(STR_SYNC_ACCOUNT, STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED, error_code_text(last_error()).c_str());
     }
   }
   wipe_entry(f.entry);

@@ -32,7 +32,7 @@ int current(RepoManager* m, GtkTreeIter* iter_out = nullptr) {
   if (!gtk_tree_selection_get_selected(sel, &model, &iter)) return -1;
   int index = -1;
   gtk_tree_model_get(model, &iter, COL_INDEX, &index, -1);
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size()) return -1;
   if (iter_out) *iter_out = iter;
   return index;
 }
@@ -43,8 +43,8 @@ void on_toggled(GtkCellRendererToggle*, gchar* path, gpointer p, int column) {
   if (!gtk_tree_model_get_iter_from_string(GTK_TREE_MODEL(m->store), &iter, path)) return;
   int index = -1;
   gtk_tree_model_get(GTK_TREE_MODEL(m->store), &iter, COL_INDEX, &index, -1);
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return;
-  RepoEntry& e = repo_table[index];
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size()) return;
+  RepoEntry& e = repo_table()[index];
   bool& flag = column == COL_ENABLED ? e.enabled : e.hidden;
   flag = !flag;
   if (repo_store(&e) != 0) {
@@ -64,7 +64,7 @@ void on_hidden_toggled(GtkCellRendererToggle* r, gchar* path, gpointer p) { on_t
 void on_show_password(GtkMenuItem*, gpointer p) {
   int index = current(static_cast<RepoManager*>(p));
   if (index < 0) return;
-  std::string pw = repo_password(&repo_table[index]);
+  std::string pw = repo_password(&repo_table()[index]);
   show_copyable(STR_PASSWORD_TITLE, pw.c_str());
   wipe(&pw);
 }
@@ -85,9 +85,9 @@ void on_put_on_server(GtkMenuItem*, gpointer p) {
   auto* m = static_cast<RepoManager*>(p);
   GtkTreeIter iter;
   int index = current(m, &iter);
-  if (index < 0 || !repo_table[index].server_id.empty()) return;
-  if (repo_clear_history(&repo_table[index]) != 0) {
-    show_message(STR_UPLOAD_TO_SERVER, error_message_id(last_error));
+  if (index < 0 || !repo_table()[index].server_id.empty()) return;
+  if (repo_clear_history(&repo_table()[index]) != 0) {
+    show_message(STR_UPLOAD_TO_SERVER, error_message_id(last_error()));
     return;
   }
   PutJob job{index};
@@ -97,14 +97,14 @@ void on_put_on_server(GtkMenuItem*, gpointer p) {
     return;
   }
   show_info(STR_UPLOAD_TO_SERVER, STR_MSG_REPO_ON_SERVER);
-  gtk_list_store_set(m->store, &iter, COL_SERVER, repo_table[index].server_id.c_str(), -1);
+  gtk_list_store_set(m->store, &iter, COL_SERVER, repo_table()[index].server_id.c_str(), -1);
 }
 
 void on_delete(GtkMenuItem*, gpointer p) {
   auto* m = static_cast<RepoManager*>(p);
   int index = current(m);
   if (index < 0) return;
-  if (!ask_yes_no(STR_ASK_DELETE_NAMED, repo_table[index].name.c_str(), STR_ASK_DELETE_REPO_DETAIL, STR_CANCEL,
+  if (!ask_yes_no(STR_ASK_DELETE_NAMED, repo_table()[index].name.c_str(), STR_ASK_DELETE_REPO_DETAIL, STR_CANCEL,
                   STR_DELETE))
     return;
   int rc = repo_delete(index);
@@ -124,7 +124,7 @@ void add_item(GtkWidget* menu, StrId label_id, GCallback cb, RepoManager* m) {
 
 GtkWidget* build_menu(RepoManager* m, int index) {
   if (m->menu) gtk_widget_destroy(m->menu);
-  const RepoEntry& e = repo_table[index];
+  const RepoEntry& e = repo_table()[index];
   GtkWidget* menu = gtk_menu_new();
   if (e.account_user.empty() || e.account_user == signed_in_account().user)
     add_item(menu, STR_SHOW_PASSWORD, G_CALLBACK(on_show_password), m);
@@ -186,8 +186,8 @@ bool unlock_manager() {
 
 void repo_manager_fill(RepoManager* m) {
   gtk_list_store_clear(m->store);
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    const RepoEntry& e = repo_table[i];
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    const RepoEntry& e = repo_table()[i];
     gtk_list_store_insert_with_values(m->store, nullptr, -1, COL_NAME, e.name.c_str(), COL_SERVER,
                                       e.server_id.c_str(), COL_PATH, e.path.c_str(), COL_ENABLED, e.enabled,
                                       COL_HIDDEN, e.hidden, COL_INDEX, static_cast<int>(i), -1);

@@ -37,7 +37,7 @@ void change_password_dialog(RepoManager* m, int index) {
     while (scope.run() == GTK_RESPONSE_OK) {
       if (!password_row_strong(pw.entry)) continue;
       std::string text = gtk_entry_get_text(GTK_ENTRY(pw.entry));
-      int rc = change_repo_password(&repo_table[index], text.c_str());
+      int rc = change_repo_password(&repo_table()[index], text.c_str());
       wipe(&text);
       if (rc != 0) {
         log_message(LOG_ERROR, "on_change_password: repository %d: %d", index, rc);

@@ -61,7 +61,7 @@ bool selected_id(ServerDialog* s, std::string* id, GtkTreeIter* iter) {
 }
 
 bool already_cloned(const std::string& id) {
-  for (const RepoEntry& e : repo_table)
+  for (const RepoEntry& e : repo_table())
     if (!e.server_id.empty() && e.server_id == id) return true;
   return false;
 }
@@ -165,12 +165,12 @@ bool server_dialog(RepoManager* m, const ServerLogin& login, const std::vector<s
 void server_repositories_dialog(RepoManager* m) {
   ListJob job;
   if (login_for_account(signed_in_account(), &job.login) != 0) {
-    show_message(STR_SERVER, STR_MSG_REQUEST_FAILED, error_code_text(last_error).c_str());
+    show_message(STR_SERVER, STR_MSG_REQUEST_FAILED, error_code_text(last_error()).c_str());
     return;
   }
   intptr_t result = run_with_progress(STR_SERVER, STR_CONTACTING_SERVER, list_worker, &job, false);
   if (result != 0) {
-    show_message(STR_SERVER, STR_MSG_REQUEST_FAILED, error_code_text(last_error).c_str());
+    show_message(STR_SERVER, STR_MSG_REQUEST_FAILED, error_code_text(last_error()).c_str());
     return;
   }
   if (server_dialog(m, job.login, job.ids)) repo_manager_fill(m);

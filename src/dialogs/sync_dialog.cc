@@ -67,7 +67,7 @@ void finish(SyncRun* run) {
   } else if (sum.failed_step == SYNC_STEP_FETCH) {
     text = sync_list_status_text(result);
   } else {
-    text = ui_format(STR_SYNC_FAILED, error_code_text(last_error).c_str());
+    text = ui_format(STR_SYNC_FAILED, error_code_text(last_error()).c_str());
   }
   gtk_label_set_text(GTK_LABEL(run->status), text.c_str());
   const char* close = ui_string(STR_CLOSE);
@@ -164,8 +164,8 @@ int sync_dialog(SyncSession* s, const char* headline) {
 }
 
 int sync_repo_dialog(int index) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
-  const RepoEntry& e = repo_table[static_cast<size_t>(index)];
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size()) return -1;
+  const RepoEntry& e = repo_table()[static_cast<size_t>(index)];
   if (e.server_id.empty()) return -1;
   SyncSession s;
   if (sync_session_setup(&s, e, signed_in_account()) != 0) return -1;

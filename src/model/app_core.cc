@@ -115,7 +115,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   a.locale_language = locale_language;
   a.settings.language = locale_language;
   strings_set_language(locale_language);
-  last_error = 0;
+  set_last_error(0);
 
   if (!valid_profile(a.profile) || a.home.empty()) {
     log_message(LOG_ERROR, "startup: profile '%s' in '%s'", a.profile.c_str(), a.home.c_str());
@@ -159,7 +159,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   mount_init();
   if (repo_list_count(config_db()) == 0 && repo_create_default(a.repo_root.c_str()) != 0) {
     log_message(LOG_ERROR, "startup: no default repository in %s", a.repo_root.c_str());
-    last_error = -1;
+    set_last_error(-1);
   }
 
   long bits = sysconf(_SC_LONG_BIT);
@@ -173,7 +173,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   repo_mount_all();
   settings_restore_selection(&a.settings);
   Model& m = model();
-  if (last_error != 0 || m.duplicate_tag) message(io, STR_MSG_DATA_NOT_LOADED);
+  if (last_error() != 0 || m.duplicate_tag) message(io, STR_MSG_DATA_NOT_LOADED);
   a.started = true;
   return STARTUP_READY;
 }

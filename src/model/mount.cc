@@ -25,8 +25,8 @@ namespace {
 constexpr int kMaxRepoIndex = 127;
 
 int lookup(int repo, RepoRef* out) {
-  if (repo < 0 || repo >= static_cast<int>(repo_table.size())) return -1;
-  const RepoEntry& e = repo_table[repo];
+  if (repo < 0 || repo >= static_cast<int>(repo_table().size())) return -1;
+  const RepoEntry& e = repo_table()[repo];
   out->store = RepoDb{e.db, e.key, !e.server_id.empty()};
   out->hidden = e.hidden;
   return 0;
@@ -109,7 +109,7 @@ struct Loader {
 
 // Loads one opened repository; false when it must be left out.
 bool load_repo(int index) {
-  RepoEntry& e = repo_table[index];
+  RepoEntry& e = repo_table()[index];
   Loader loader;
   loader.repo = index;
   loader.key = e.key;
@@ -144,19 +144,19 @@ void mount_init() {
 
 int repo_db_create(int index) {
   mount_init();
-  if (index < 0 || index >= static_cast<int>(repo_table.size())) return -1;
+  if (index < 0 || index >= static_cast<int>(repo_table().size())) return -1;
   sqlite3* db = nullptr;
-  int rc = repo_db_create_file(&repo_table[index], &db);
+  int rc = repo_db_create_file(&repo_table()[index], &db);
   if (rc != 0) return rc;
-  sqlite3* previous = repo_table[index].db;
-  repo_table[index].db = db;
+  sqlite3* previous = repo_table()[index].db;
+  repo_table()[index].db = db;
 
   Tag root;
   rc = random_uuid(root.uuid);
   root.name = "/";
   root.repo = index;
   if (rc == 0) rc = tags_save_tag(&root);
-  if (rc == 0 && repo_table.size() == 1) {
+  if (rc == 0 && repo_table().size() == 1) {
     static const StrId kDefaultTags[] = {STR_LIST_CONTACTS, STR_DEFAULT_TAG_PERSONAL, STR_LIST_KEYS,
                                          STR_DEFAULT_TAG_WORK};
     for (StrId id : kDefaultTags) {
@@ -177,10 +177,10 @@ int repo_db_create(int index) {
     if (rc == 0) rc = tx.commit();
   }
   db_close(db);
-  repo_table[index].db = previous;
+  repo_table()[index].db = previous;
   if (rc != 0) {
     log_message(LOG_ERROR, "repo_db_create: %d", rc);
-    ::unlink((repo_table[index].path + "/data").c_str());
+    ::unlink((repo_table()[index].path + "/data").c_str());
   }
   return rc;
 }
@@ -188,7 +188,7 @@ int repo_db_create(int index) {
 int repo_mount_all() {
   mount_init();
   Model& m = model();
-  std::vector<bool> left_out(repo_table.size(), false);
+  std::vector<bool> left_out(repo_table().size(), false);
   int failed = 0;
   bool saw_duplicate = false;
   for (;;) {
@@ -197,8 +197,8 @@ int repo_mount_all() {
     tags_reset();
     m.selected_item = -1;
     bool restart = false;
-    for (size_t i = 0; i < repo_table.size() && !restart; i++) {
-      RepoEntry& e = repo_table[i];
+    for (size_t i = 0; i < repo_table().size() && !restart; i++) {
+      RepoEntry& e = repo_table()[i];
       int index = static_cast<int>(i);
       if (!e.enabled || left_out[i]) {
         log_message(LOG_NOTICE, "skipping: %d", index);
@@ -226,10 +226,10 @@ int repo_mount_all() {
     }
     if (!restart) break;
   }
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    if (repo_table[i].enabled && left_out[i]) failed++;
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    if (repo_table()[i].enabled && left_out[i]) failed++;
   }
-  if (failed) last_error = -1;
+  if (failed) set_last_error(-1);
   // Each pass starts with the flag cleared; the shell still has to hear of it.
   if (saw_duplicate) m.duplicate_tag = true;
   reminders_rebuild();
@@ -261,17 +261,17 @@ void repo_remount() {
 
 void clean_data() {
   repo_reset_journals();
-  for (auto& e : repo_table) repo_close(&e);
+  for (auto& e : repo_table()) repo_close(&e);
   items_reset();
   tags_reset();
   reminders_rebuild();
 }
 
 int repo_journal_step(int index, int redo) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size() || !repo_table[index].mounted ||
-      !repo_table[index].db)
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size() || !repo_table()[index].mounted ||
+      !repo_table()[index].db)
     return -1;
-  sqlite3* db = repo_table[index].db;
+  sqlite3* db = repo_table()[index].db;
   if (!(journal_state(db) & (redo ? 2 : 1))) return 1;
   int rc = redo ? journal_redo(db) : journal_undo(db);
   if (rc != 0) {

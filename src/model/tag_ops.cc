@@ -113,8 +113,8 @@ int tag_rename(int64_t tag_slot, const char* name) {
 }
 
 int repo_rename(int repo_index, const char* name) {
-  if (repo_index < 0 || static_cast<size_t>(repo_index) >= repo_table.size() || !name) return -1;
-  RepoEntry& e = repo_table[static_cast<size_t>(repo_index)];
+  if (repo_index < 0 || static_cast<size_t>(repo_index) >= repo_table().size() || !name) return -1;
+  RepoEntry& e = repo_table()[static_cast<size_t>(repo_index)];
   if (!*name || e.name == name) return 0;
   if (!utf8_valid(name) || std::strpbrk(name, "\r\n")) {
     log_message(LOG_ERROR, "repo_rename: %d: %d", repo_index, -1);

@@ -192,7 +192,7 @@ sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* ke
   if (key_out)
     std::memcpy(key_out, key.b, 32);
   else
-    std::memcpy(master_key, key.b, 48);
+    std::memcpy(master_key(), key.b, 48);
   return db.release();
 }
 
@@ -211,7 +211,7 @@ sqlite3* config_open(const char* file, const char* password, int* scheme) {
   if (have_salt) {
     pbkdf2_sha256(password, key.b + 32, 16, kConfigIterations, key.b);
     if (sqlite3* db = open_verified(file, key.b, 48)) {
-      std::memcpy(master_key, key.b, 48);
+      std::memcpy(master_key(), key.b, 48);
       if (scheme) *scheme = CONFIG_SCHEME_CURRENT;
       return db;
     }
@@ -220,7 +220,7 @@ sqlite3* config_open(const char* file, const char* password, int* scheme) {
   Secret<48> legacy;
   derive_key(password, legacy.b);
   if (sqlite3* db = open_verified(file, legacy.b, 32)) {
-    std::memcpy(master_key, legacy.b, 48);
+    std::memcpy(master_key(), legacy.b, 48);
     if (scheme) *scheme = CONFIG_SCHEME_LEGACY;
     return db;
   }

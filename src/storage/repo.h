@@ -72,10 +72,12 @@ struct Account {
   ~Account();
 };
 
-// Process-wide state of this layer.
-extern std::vector<RepoEntry> repo_table;
+// The repository table: the repositories of the configuration database, in
+// its order. Part of the process-wide state of this layer.
+std::vector<RepoEntry>& repo_table();
 // Last error code left by the repository and server layers (0 none).
-extern int last_error;
+int last_error();
+void set_last_error(int code);
 
 Account& signed_in_account();
 bool has_signed_in_account();

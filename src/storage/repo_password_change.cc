@@ -26,7 +26,7 @@ namespace {
 // The entry becomes a local repository of the signed-in account: a changed
 // key makes the server copy unusable.
 void detach_from_server(RepoEntry* e) {
-  e->account_id = g_account.id > 0 ? g_account.id : 0;
+  e->account_id = repo_state().account.id > 0 ? repo_state().account.id : 0;
   e->server_id.clear();
   e->account_host.clear();
   e->account_user.clear();

@@ -62,7 +62,7 @@ std::string default_server_host() {
 
 int login_for_account(const Account& a, ServerLogin* out) {
   if (a.id <= 0 || a.host.empty()) {
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   out->host = a.host;
@@ -74,12 +74,12 @@ int login_for_account(const Account& a, ServerLogin* out) {
 
 int login_for_repo(const RepoEntry& e, const Account& signed_in, ServerLogin* out) {
   if (e.account_id == 0) {
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   if (signed_in.id > 0 && e.account_id == signed_in.id) return login_for_account(signed_in, out);
   if (e.account_host.empty()) {
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   out->host = e.account_host;
@@ -388,8 +388,8 @@ int account_password_change(const char* new_password) {
 }
 
 int repo_put_on_server(int index, const char* id) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
-  RepoEntry& e = repo_table[static_cast<size_t>(index)];
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size()) return -1;
+  RepoEntry& e = repo_table()[static_cast<size_t>(index)];
   if (!e.server_id.empty()) return -1;
   ServerLogin login;
   if (login_for_account(signed_in_account(), &login) != 0) return -1;
@@ -440,7 +440,7 @@ int repo_clone_record(const RepoRecord& from, int* index) {
     // A clone starts without the history it came with: no undo steps and no
     // pending changes of the copy it was made from. The clone itself stands
     // when this fails: its data is complete.
-    if (repo_clear_history(&repo_table[static_cast<size_t>(*index)]) != 0)
+    if (repo_clear_history(&repo_table()[static_cast<size_t>(*index)]) != 0)
       log_message(LOG_ERROR, "repo_clone_record: history of repository %d", *index);
   }
   if (rc != 0) {

@@ -238,7 +238,7 @@ std::string sync_list_status_text(int rc) {
       break;
   }
   // The connection's own cause, as the sync dialog shows it.
-  if (rc < 0) return ui_format(STR_SYNC_FAILED, error_code_text(last_error).c_str());
+  if (rc < 0) return ui_format(STR_SYNC_FAILED, error_code_text(last_error()).c_str());
   return ui_string_line(STR_MSG_REQUEST_FAILED);
 }
 

@@ -123,9 +123,9 @@ int sync_drive(SyncDriver* d, const SyncResolver& resolve) {
 }
 
 int sync_repository(int index, const SyncResolver& resolve, SyncSummary* summary) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size()) return -1;
   SyncSession s;
-  if (sync_session_setup(&s, repo_table[static_cast<size_t>(index)], signed_in_account()) != 0) return -1;
+  if (sync_session_setup(&s, repo_table()[static_cast<size_t>(index)], signed_in_account()) != 0) return -1;
   SyncDriver d;
   sync_begin(&d, &s);
   int rc = sync_drive(&d, resolve);

@@ -23,7 +23,7 @@ const StrId kFixedText[4] = {STR_ROW_LISTS, STR_ROW_TRASH, STR_ROW_REMINDERS, ST
 bool is_root(const Tag* t) { return uuid_is_zero(t->parent); }
 
 std::string repo_display_name(int repo) {
-  if (repo >= 0 && static_cast<size_t>(repo) < repo_table.size()) return repo_table[static_cast<size_t>(repo)].name;
+  if (repo >= 0 && static_cast<size_t>(repo) < repo_table().size()) return repo_table()[static_cast<size_t>(repo)].name;
   return std::string();
 }
 

@@ -443,9 +443,9 @@ TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
   signed_in_account().host = "me.example";
   signed_in_account().user = "me";
   app_core().has_account = true;
-  repo_table[0].server_id = "srv-own";
-  repo_table[0].account_id = 11;
-  repo_set_password(&repo_table[0], "Repo-Password-123");
+  repo_table()[0].server_id = "srv-own";
+  repo_table()[0].account_id = 11;
+  repo_set_password(&repo_table()[0], "Repo-Password-123");
   select(static_cast<int>(g_repos[0].root));
   ASSERT_TRUE(command_enabled(CMD_EXPORT_REPO, command_state(w)));
   select(static_cast<int>(work));
@@ -472,7 +472,7 @@ TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
   EXPECT_EQ("Repo-Password-123", rec.password);
 
   // Refused by the layer below: STR_MSG_EXPORT_REPO_FAILED, the earlier file stays.
-  repo_table[0].account_id = 0;
+  repo_table()[0].account_id = 0;
   ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
   pump();
   EXPECT_EQ(1u, d.messages.size());

@@ -27,7 +27,7 @@ Fake g_fake;
 int fake_check(char* buf, size_t size, std::string* notes) {
   snprintf(buf, size, "%s", g_fake.offered);
   *notes = "fixes";
-  last_error = g_fake.error;
+  set_last_error(g_fake.error);
   return g_fake.check_rc;
 }
 

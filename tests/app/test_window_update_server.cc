@@ -123,8 +123,8 @@ TEST_F(UpdateFromServer, NewerVersionIsOfferedCurrentOneIsSaidAndFailureNamed) {
   stop_server();
   std::string failed = run_and_read();
   EXPECT_TRUE(message_);
-  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, error_code_text(last_error).c_str()), failed);
-  EXPECT_NE(0, last_error);
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, error_code_text(last_error()).c_str()), failed);
+  EXPECT_NE(0, last_error());
   EXPECT_FALSE(w.quitting);
 }
 

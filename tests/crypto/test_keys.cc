@@ -34,8 +34,8 @@ std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) 
 // Saves and restores master_key around tests that rely on it.
 struct MasterKeyGuard {
   uint8_t saved[48];
-  MasterKeyGuard() { memcpy(saved, master_key, 48); }
-  ~MasterKeyGuard() { memcpy(master_key, saved, 48); }
+  MasterKeyGuard() { memcpy(saved, master_key(), 48); }
+  ~MasterKeyGuard() { memcpy(master_key(), saved, 48); }
 };
 
 std::vector<uint8_t> ref_derive(const std::string& password, const std::vector<uint8_t>& salt, int rounds) {
@@ -80,10 +80,10 @@ TEST_P(DeriveKey, ContinueResumesAStartedHash) {
 
 TEST_P(DeriveKey, AbsentOutputWritesMasterKey) {
   MasterKeyGuard guard;
-  memset(master_key, 0x5a, 48);
+  memset(master_key(), 0x5a, 48);
   derive_key("master", nullptr);
-  EXPECT_EQ(to_hex(master_key, 32), to_hex(ref_derive("master", {}, 1000)));
-  EXPECT_EQ(std::vector<uint8_t>(master_key + 32, master_key + 48), std::vector<uint8_t>(16, 0x5a))
+  EXPECT_EQ(to_hex(master_key(), 32), to_hex(ref_derive("master", {}, 1000)));
+  EXPECT_EQ(std::vector<uint8_t>(master_key() + 32, master_key() + 48), std::vector<uint8_t>(16, 0x5a))
       << "the salt half is not touched";
 }
 
@@ -111,7 +111,7 @@ TEST_P(PageCipher, KeyIsSha256OfKeyWithZeroIv) {
 TEST_P(PageCipher, AbsentKeyMeansMasterKey) {
   MasterKeyGuard guard;
   auto key = pattern(32, 6);
-  memcpy(master_key, key.data(), 32);
+  memcpy(master_key(), key.data(), 32);
   auto data = pattern(64, 7);
   auto a = data, b = data;
   CipherContext ca, cb;
@@ -177,7 +177,7 @@ TEST_P(ObjectCipher, ConstructionAndChainAcrossBlobs) {
 TEST_P(ObjectCipher, AbsentKeyMeansMasterKeyAndMissingInputsFail) {
   MasterKeyGuard guard;
   auto key = pattern(32, 13);
-  memcpy(master_key, key.data(), 32);
+  memcpy(master_key(), key.data(), 32);
   auto uuid = pattern(16, 14);
   auto hash = pattern(20, 15);
   CipherContext a, b;
@@ -232,7 +232,7 @@ TEST_P(KeyCheck, RecordLayoutAndVerification) {
 TEST_P(KeyCheck, AbsentKeyMeansMasterKey) {
   MasterKeyGuard guard;
   auto key = pattern(32, 18);
-  memcpy(master_key, key.data(), 32);
+  memcpy(master_key(), key.data(), 32);
   uint8_t record[64];
   key_check_make(nullptr, record);
   uint8_t copy[64];
@@ -240,7 +240,7 @@ TEST_P(KeyCheck, AbsentKeyMeansMasterKey) {
   EXPECT_EQ(0, key_check_verify(key.data(), copy));
   memcpy(copy, record, 64);
   EXPECT_EQ(0, key_check_verify(nullptr, copy));
-  master_key[5] ^= 1;
+  master_key()[5] ^= 1;
   memcpy(copy, record, 64);
   EXPECT_NE(0, key_check_verify(nullptr, copy));
 }

@@ -41,15 +41,15 @@ class ManagerTest : public startup_test::StartupTest {
     StartupTest::TearDown();
   }
   int index_of(const std::string& name) {
-    for (size_t i = 0; i < repo_table.size(); i++)
-      if (repo_table[i].name == name) return static_cast<int>(i);
+    for (size_t i = 0; i < repo_table().size(); i++)
+      if (repo_table()[i].name == name) return static_cast<int>(i);
     return -1;
   }
   GtkWidget* main = nullptr;
 };
 
 TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
-  size_t before = repo_table.size();
+  size_t before = repo_table().size();
   bool ok_without_name = true, ok_with_name = false, ok_weak = true;
   std::string password;
   script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 1); }},
@@ -69,17 +69,17 @@ TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
   EXPECT_FALSE(ok_without_name);
   EXPECT_TRUE(ok_with_name) << "the generated password passes the rule";
   EXPECT_FALSE(ok_weak);
-  ASSERT_EQ(before + 1, repo_table.size());
+  ASSERT_EQ(before + 1, repo_table().size());
   int i = index_of("Work");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(password, repo_password(&repo_table[i]));
-  EXPECT_EQ(0u, repo_table[i].path.rfind(app_core().repo_root, 0)) << repo_table[i].path;
+  EXPECT_EQ(password, repo_password(&repo_table()[i]));
+  EXPECT_EQ(0u, repo_table()[i].path.rfind(app_core().repo_root, 0)) << repo_table()[i].path;
   // Kept in the configuration database and opened with that password.
   ASSERT_EQ(0, repo_table_load());
   i = index_of("Work");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(0, repo_open(&repo_table[i]));
-  repo_close(&repo_table[i]);
+  EXPECT_EQ(0, repo_open(&repo_table()[i]));
+  repo_close(&repo_table()[i]);
   EXPECT_EQ(GTK_WINDOW(main), top_window());
 }
 
@@ -87,8 +87,8 @@ TEST_F(ManagerTest, TogglesAreStoredAtOnce) {
   add_repository("Flags");
   int i = index_of("Flags");
   ASSERT_GE(i, 0);
-  ASSERT_TRUE(repo_table[i].enabled);
-  ASSERT_FALSE(repo_table[i].hidden);
+  ASSERT_TRUE(repo_table()[i].enabled);
+  ASSERT_FALSE(repo_table()[i].hidden);
   script({{STR_REPOSITORIES, false,
            [](GtkWindow* w) {
              std::string path = row_of(w, "Flags");
@@ -97,13 +97,13 @@ TEST_F(ManagerTest, TogglesAreStoredAtOnce) {
              respond(w, GTK_RESPONSE_OK);
            }}});
   repo_manager();
-  EXPECT_FALSE(repo_table[i].enabled);
-  EXPECT_TRUE(repo_table[i].hidden);
+  EXPECT_FALSE(repo_table()[i].enabled);
+  EXPECT_TRUE(repo_table()[i].hidden);
   ASSERT_EQ(0, repo_table_load());
   i = index_of("Flags");
   ASSERT_GE(i, 0);
-  EXPECT_FALSE(repo_table[i].enabled);
-  EXPECT_TRUE(repo_table[i].hidden);
+  EXPECT_FALSE(repo_table()[i].enabled);
+  EXPECT_TRUE(repo_table()[i].hidden);
 }
 
 TEST_F(ManagerTest, ChangedRepositoryPasswordOpensTheRepositoryAfterReload) {
@@ -126,20 +126,20 @@ TEST_F(ManagerTest, ChangedRepositoryPasswordOpensTheRepositoryAfterReload) {
   ASSERT_NE("Repo-Password-123456!", chosen);
   int i = index_of("Keys");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(chosen, repo_password(&repo_table[i]));
+  EXPECT_EQ(chosen, repo_password(&repo_table()[i]));
   restart();
   i = index_of("Keys");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(chosen, repo_password(&repo_table[i]));
-  EXPECT_TRUE(repo_table[i].mounted) << "the re-keyed repository mounts again";
+  EXPECT_EQ(chosen, repo_password(&repo_table()[i]));
+  EXPECT_TRUE(repo_table()[i].mounted) << "the re-keyed repository mounts again";
 }
 
 TEST_F(ManagerTest, DeleteAsksFirstAndRemovesRecordAndDirectory) {
   add_repository("Gone");
   int i = index_of("Gone");
   ASSERT_GE(i, 0);
-  std::string dir = repo_table[i].path;
-  size_t before = repo_table.size();
+  std::string dir = repo_table()[i].path;
+  size_t before = repo_table().size();
   script({{STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Gone", STR_DELETE); }},
           {STR_APP_NAME, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
           {STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Gone", STR_DELETE); }},
@@ -150,7 +150,7 @@ TEST_F(ManagerTest, DeleteAsksFirstAndRemovesRecordAndDirectory) {
              respond(w, GTK_RESPONSE_OK);
            }}});
   repo_manager();
-  EXPECT_EQ(before - 1, repo_table.size());
+  EXPECT_EQ(before - 1, repo_table().size());
   EXPECT_LT(index_of("Gone"), 0);
   EXPECT_FALSE(startup_test::exists(dir));
   ASSERT_EQ(0, repo_table_load());
@@ -254,8 +254,8 @@ TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) 
   ASSERT_EQ(STARTUP_READY, start());
   int i = index_of("Kept");
   ASSERT_GE(i, 0);
-  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[i]));
-  EXPECT_TRUE(repo_table[i].mounted);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table()[i]));
+  EXPECT_TRUE(repo_table()[i].mounted);
 }
 
 TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
@@ -317,7 +317,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
   EXPECT_EQ(new_root, app_core().repo_root);
   // New repositories are made under the new root.
   add_repository("Moved");
-  EXPECT_EQ(0u, repo_table[index_of("Moved")].path.rfind(new_root, 0));
+  EXPECT_EQ(0u, repo_table()[index_of("Moved")].path.rfind(new_root, 0));
   (void)old_root;
 }
 

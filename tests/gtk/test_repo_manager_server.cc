@@ -111,7 +111,7 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
             menu);
   EXPECT_EQ(1, put_done);
   EXPECT_TRUE(server_column_set);
-  std::string id = repo_table[index].server_id;
+  std::string id = repo_table()[index].server_id;
   ASSERT_FALSE(id.empty());
   EXPECT_EQ(std::vector<std::string>{id}, server_ids());
   EXPECT_EQ(std::vector<std::string>{id}, listed);
@@ -129,7 +129,7 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
 
   // Removed here, it can be cloned back with its password.
   ASSERT_EQ(0, repo_delete(index));
-  ASSERT_TRUE(repo_table.empty());
+  ASSERT_TRUE(repo_table().empty());
   script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 3); }},
           {STR_SERVER, false,
            [&](GtkWindow* w) {
@@ -151,11 +151,11 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
   repo_manager();
   EXPECT_TRUE(clone_of_linked);
   EXPECT_EQ(1, cloned);
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(id, repo_table[0].server_id);
-  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[0]));
-  ASSERT_EQ(0, repo_open(&repo_table[0]));
-  repo_close(&repo_table[0]);
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(id, repo_table()[0].server_id);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table()[0]));
+  ASSERT_EQ(0, repo_open(&repo_table()[0]));
+  repo_close(&repo_table()[0]);
 
   // Deleting on the server asks first, then the row and the server copy go.
   script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 3); }},
@@ -189,8 +189,8 @@ TEST_F(ManagerServerTest, ImportOfARepositoryFileAsksItsPasswordUntilRightOrCanc
   int index = add_repository("Exported");
   ASSERT_EQ(0, repo_put_on_server(index, ""));
   std::string file = dir_.file("exported.repo");
-  ASSERT_EQ(0, repo_export(&repo_table[index], "Export-Pass-1234", file.c_str()));
-  std::string id = repo_table[index].server_id;
+  ASSERT_EQ(0, repo_export(&repo_table()[index], "Export-Pass-1234", file.c_str()));
+  std::string id = repo_table()[index].server_id;
   ASSERT_EQ(0, repo_delete(index));
   bool ok_empty = true;
   std::string kept;
@@ -223,9 +223,9 @@ TEST_F(ManagerServerTest, ImportOfARepositoryFileAsksItsPasswordUntilRightOrCanc
   EXPECT_EQ(file, kept) << "a cancelled password keeps the file name";
   EXPECT_EQ(1, wrong);
   EXPECT_EQ(1, imported);
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(id, repo_table[0].server_id);
-  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[0]));
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(id, repo_table()[0].server_id);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table()[0]));
 }
 
 }  // namespace

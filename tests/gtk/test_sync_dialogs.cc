@@ -107,7 +107,7 @@ class SyncDialogs : public ServerFixture {
     rec.password = "repo-pw";
     int idx = -1;
     if (repo_register(rec, &idx) != 0) return -1;
-    RepoEntry& e = repo_table[idx];
+    RepoEntry& e = repo_table()[idx];
     if (repo_open(&e) != 0) return -1;
     put_object(e.db, e.key, false, 1, tag_string(zero_hex(), 1, "/"), nullptr);
     put_object(e.db, e.key, false, 2, item_header("note", 2), "original");
@@ -133,10 +133,10 @@ class SyncDialogs : public ServerFixture {
   // A second client of the same server repository: a copy of the directory
   // taken now, with its own sync session.
   RepoEntry second_client(int idx) {
-    RepoEntry other = repo_table[idx];
+    RepoEntry other = repo_table()[idx];
     other.db = nullptr;
     other.path = dir_.subdir("other");
-    std::string cmd = "cp '" + repo_table[idx].path + "/data' '" + repo_table[idx].path + "/list.hash' '" +
+    std::string cmd = "cp '" + repo_table()[idx].path + "/data' '" + repo_table()[idx].path + "/list.hash' '" +
                       other.path + "/'";
     EXPECT_EQ(0, std::system(cmd.c_str()));
     return other;
@@ -194,7 +194,7 @@ TEST_F(SyncDialogs, ConflictResolvedWithTheServersVersion) {
   RepoEntry other = second_client(idx);
   change_item(&other, "theirs", "server side text", 5);
   ASSERT_EQ(0, sync_plain(other));
-  change_item(&repo_table[idx], "mine", "local side text", 6);
+  change_item(&repo_table()[idx], "mine", "local side text", 6);
 
   answer_conflicts(SYNC_TAKE_SERVER);
   watch_sync_status();
@@ -203,7 +203,7 @@ TEST_F(SyncDialogs, ConflictResolvedWithTheServersVersion) {
   EXPECT_NE(std::string::npos, conflict_texts_[0].find("server side text")) << conflict_texts_[0];
   EXPECT_NE(std::string::npos, conflict_texts_[1].find("local side text")) << conflict_texts_[1];
   EXPECT_EQ(ui_string(STR_SYNC_DONE), sync_status_);
-  EXPECT_EQ("server side text", item_text(&repo_table[idx]));
+  EXPECT_EQ("server side text", item_text(&repo_table()[idx]));
   // the other client has nothing new to learn
   EXPECT_EQ(0, sync_plain(other));
   EXPECT_EQ("server side text", item_text(&other));
@@ -216,12 +216,12 @@ TEST_F(SyncDialogs, ConflictResolvedWithTheLocalVersionReachesTheOtherClient) {
   RepoEntry other = second_client(idx);
   change_item(&other, "theirs", "server side text", 5);
   ASSERT_EQ(0, sync_plain(other));
-  change_item(&repo_table[idx], "mine", "local side text", 6);
+  change_item(&repo_table()[idx], "mine", "local side text", 6);
 
   answer_conflicts(SYNC_KEEP_LOCAL);
   EXPECT_EQ(0, sync_repo_dialog(idx));
   EXPECT_EQ(2u, conflict_texts_.size());
-  EXPECT_EQ("local side text", item_text(&repo_table[idx]));
+  EXPECT_EQ("local side text", item_text(&repo_table()[idx]));
   EXPECT_EQ(0, sync_plain(other));
   EXPECT_EQ("local side text", item_text(&other));
 }
@@ -233,7 +233,7 @@ TEST_F(SyncDialogs, CancelledConflictChangesNothingAndALaterSyncWorks) {
   RepoEntry other = second_client(idx);
   change_item(&other, "theirs", "server side text", 5);
   ASSERT_EQ(0, sync_plain(other));
-  change_item(&repo_table[idx], "mine", "local side text", 6);
+  change_item(&repo_table()[idx], "mine", "local side text", 6);
 
   answer_conflicts(GTK_RESPONSE_CANCEL);
   std::string failed;
@@ -247,11 +247,11 @@ TEST_F(SyncDialogs, CancelledConflictChangesNothingAndALaterSyncWorks) {
   });
   EXPECT_NE(0, sync_repo_dialog(idx));
   EXPECT_EQ(std::string::npos, failed.find(ui_string(STR_SYNC_DONE))) << failed;
-  EXPECT_EQ("local side text", item_text(&repo_table[idx]));
+  EXPECT_EQ("local side text", item_text(&repo_table()[idx]));
 
   answer_conflicts(SYNC_KEEP_LOCAL);
   EXPECT_EQ(0, sync_repo_dialog(idx));
-  EXPECT_EQ("local side text", item_text(&repo_table[idx]));
+  EXPECT_EQ("local side text", item_text(&repo_table()[idx]));
   EXPECT_EQ(0, sync_plain(other));
   EXPECT_EQ("local side text", item_text(&other));
 }
@@ -260,7 +260,7 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
   int idx = make_linked_repo();
   ASSERT_GE(idx, 0);
-  change_item(&repo_table[idx], "mine", "local change", 6);
+  change_item(&repo_table()[idx], "mine", "local change", 6);
 
   // A listener that never answers: the handshake blocks until the cancel.
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -274,7 +274,7 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
 
   SyncSession s;
-  ASSERT_EQ(0, sync_session_setup(&s, repo_table[idx], signed_in_account()));
+  ASSERT_EQ(0, sync_session_setup(&s, repo_table()[idx], signed_in_account()));
   s.login.host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
   std::string after;
   int peer = -1, ticks = 0;
@@ -306,7 +306,7 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   std::string failed = ui_format(STR_SYNC_FAILED, "");
   EXPECT_NE(std::string::npos, after.find(failed.substr(0, failed.find('\n')))) << after;
   EXPECT_EQ(std::string::npos, after.find(ui_string(STR_SYNC_DONE))) << after;
-  EXPECT_EQ("local change", item_text(&repo_table[idx]));
+  EXPECT_EQ("local change", item_text(&repo_table()[idx]));
 
   // the next sync, against the real server, sends the change
   EXPECT_EQ(0, sync_repo_dialog(idx));
@@ -560,7 +560,7 @@ TEST_F(SyncDialogs, ARepositoryGoneFromTheServerIsNamedAndStaysOpenUntilClosed) 
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
   int idx = make_linked_repo();
   ASSERT_GE(idx, 0);
-  change_item(&repo_table[idx], "mine", "kept here", 6);
+  change_item(&repo_table()[idx], "mine", "kept here", 6);
   ASSERT_EQ(0, server_delete_repo(alice_, "mine"));
   std::string shown;
   when_dialog([&](GtkWindow* w) {
@@ -573,5 +573,5 @@ TEST_F(SyncDialogs, ARepositoryGoneFromTheServerIsNamedAndStaysOpenUntilClosed) 
   });
   EXPECT_EQ(SYNC_STATUS_NOT_FOUND, sync_repo_dialog(idx));
   EXPECT_NE(std::string::npos, shown.find(ui_text(STR_SYNC_NOT_ON_SERVER))) << shown;
-  EXPECT_EQ("kept here", item_text(&repo_table[idx]));
+  EXPECT_EQ("kept here", item_text(&repo_table()[idx]));
 }

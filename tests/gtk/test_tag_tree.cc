@@ -140,9 +140,9 @@ TEST_F(TagTreeTest, RepositoryRowRenamesTheRepositoryAndKeepsTheRowOnFailure) {
 }
 
 TEST_F(TagTreeTest, RepositoryRowsShowTheRepositoryName) {
-  repo_table.resize(2);
-  repo_table[0].name = "Work";
-  repo_table[1].name = "Home";
+  repo_table().resize(2);
+  repo_table()[0].name = "Work";
+  repo_table()[1].name = "Home";
   TagTree* t = make();
   std::vector<std::string> top = rows(t, nullptr);
   ASSERT_EQ(6u, top.size());
@@ -153,7 +153,7 @@ TEST_F(TagTreeTest, RepositoryRowsShowTheRepositoryName) {
   std::string p = path_of(t, static_cast<int>(g_repos[0].root));
   EXPECT_EQ(0, on_tag_edited(t, p.c_str(), "Work"));
   EXPECT_TRUE(events.failures.empty());
-  repo_table.clear();
+  repo_table().clear();
 }
 
 TEST_F(TagTreeTest, AddedTagAppearsUnderTheSelectedRowWithItsIcon) {

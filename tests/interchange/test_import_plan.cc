@@ -160,8 +160,8 @@ TEST_F(ImportPlanTest, ExportTargetsStayOutOfTheProfileAndRepositories) {
   std::string profile = dir.subdir("profile"), repo = dir.subdir("repo"), out = dir.subdir("out");
   std::string saved = app_core().config_dir;
   app_core().config_dir = profile;
-  repo_table.resize(1);
-  repo_table[0].path = repo;
+  repo_table().resize(1);
+  repo_table()[0].path = repo;
   EXPECT_EQ(EXPORT_TARGET_OK, export_target_check(out + "/a.ics", false));
   EXPECT_EQ(EXPORT_TARGET_OK, export_target_check(out, true));
   EXPECT_EQ(EXPORT_TARGET_PROFILE, export_target_check(profile + "/config", false));
@@ -170,7 +170,7 @@ TEST_F(ImportPlanTest, ExportTargetsStayOutOfTheProfileAndRepositories) {
   EXPECT_EQ(EXPORT_TARGET_REPOSITORY, export_target_check(repo, true));
   EXPECT_EQ(EXPORT_TARGET_NO_FOLDER, export_target_check(dir.file("none/x.ics"), false));
   EXPECT_EQ(EXPORT_TARGET_NO_FOLDER, export_target_check("", false));
-  repo_table.clear();
+  repo_table().clear();
   app_core().config_dir = saved;
 }
 

@@ -58,15 +58,15 @@ TEST_F(EntryPoints, PutOnServerCloneAndSync) {
   int idx = -1;
   ASSERT_EQ(0, repo_register(rec, &idx));
   {
-    RepoEntry& e = repo_table[idx];
+    RepoEntry& e = repo_table()[idx];
     ASSERT_EQ(0, repo_open(&e));
     ASSERT_EQ(0, put_object(e.db, e.key, false, 1, tag_string(zero_hex(), 1, "/"), nullptr));
     ASSERT_EQ(0, put_object(e.db, e.key, false, 2, item_header("n", 2), "text"));
     repo_close(&e);
   }
   ASSERT_EQ(0, repo_put_on_server(idx, "mine"));
-  EXPECT_EQ("mine", repo_table[idx].server_id);
-  EXPECT_EQ(alice_id_, repo_table[idx].account_id);
+  EXPECT_EQ("mine", repo_table()[idx].server_id);
+  EXPECT_EQ(alice_id_, repo_table()[idx].account_id);
   EXPECT_EQ(-1, repo_put_on_server(idx, "again"));  // already linked
 
   int before = count_dirs(root_);
@@ -76,7 +76,7 @@ TEST_F(EntryPoints, PutOnServerCloneAndSync) {
 
   // the item travels into a fresh clone after the original syncs a change
   {
-    RepoEntry& e = repo_table[idx];
+    RepoEntry& e = repo_table()[idx];
     ASSERT_EQ(0, repo_open(&e));
     ASSERT_EQ(0, put_object(e.db, e.key, true, 2, item_header("n", 3), "changed", true));
     repo_close(&e);
@@ -87,7 +87,7 @@ TEST_F(EntryPoints, PutOnServerCloneAndSync) {
   EXPECT_EQ(before - 1, count_dirs(root_));
   ASSERT_EQ(0, repo_clone_from_server("mine", "repo-pw", &j));
   ASSERT_GE(j, 0);
-  RepoEntry& c = repo_table[j];
+  RepoEntry& c = repo_table()[j];
   EXPECT_EQ("mine", c.server_id);
   ASSERT_EQ(0, repo_open(&c));
   uint8_t u[16];
@@ -118,13 +118,13 @@ TEST_F(EntryPoints, RequestsWithoutAccountFailWithCode1) {
   account_load();
   ASSERT_FALSE(has_signed_in_account());
   int j = -1;
-  last_error = 0;
+  set_last_error(0);
   EXPECT_EQ(-1, repo_clone_from_server("mine", "pw", &j));
-  EXPECT_EQ(1, last_error);
+  EXPECT_EQ(1, last_error());
   ServerLogin l;
-  last_error = 0;
+  set_last_error(0);
   EXPECT_EQ(-1, login_for_account(signed_in_account(), &l));
-  EXPECT_EQ(1, last_error);
+  EXPECT_EQ(1, last_error());
 }
 
 // A server whose clone carries undo steps and unsent changes of the copy it
@@ -161,7 +161,7 @@ TEST_F(EntryPoints, CloneStartsWithoutTheHistoryItCameWith) {
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", peer.host().c_str()));
   int j = -1;
   ASSERT_EQ(0, repo_clone_from_server("theirs", "repo-pw", &j));
-  RepoEntry& e = repo_table[j];
+  RepoEntry& e = repo_table()[j];
   ASSERT_EQ(0, repo_open(&e));
   EXPECT_EQ(0, count_rows(e.db, "SELECT * FROM t3"));
   EXPECT_EQ(0, count_rows(e.db, "SELECT * FROM t4"));

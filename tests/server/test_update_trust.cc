@@ -129,7 +129,7 @@ TEST_F(SignIn, StoresTheAccountOnlyAfterTheServerTookTheLogin) {
   EXPECT_EQ(-1, account_load());
   // nobody listening
   EXPECT_EQ(-1, account_sign_in("127.0.0.1:1", alice_id_, "alice", "pw-alice"));
-  EXPECT_NE(0, last_error);
+  EXPECT_NE(0, last_error());
   EXPECT_EQ(-1, account_load());
 
   ASSERT_EQ(0, account_sign_in(host_.c_str(), alice_id_, "alice", "pw-alice"));

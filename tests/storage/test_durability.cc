@@ -57,25 +57,25 @@ class Durability : public storage_test::ProfileTest {
 
 TEST_F(Durability, RepositoryPasswordChangeSyncsTheReencodedFileBeforeAndTheDirectoryAfterTheRename) {
   int i = add_repo("Old-Password-1234567!");
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
-  ASSERT_EQ(SQLITE_OK, db_exec(repo_table[i].db, "CREATE TABLE filler(x); INSERT INTO filler VALUES(zeroblob(20000));"));
-  repo_close(&repo_table[i]);
-  std::string path = real(repo_table[i].path);
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
+  ASSERT_EQ(SQLITE_OK, db_exec(repo_table()[i].db, "CREATE TABLE filler(x); INSERT INTO filler VALUES(zeroblob(20000));"));
+  repo_close(&repo_table()[i]);
+  std::string path = real(repo_table()[i].path);
 
   file_calls::watch(path);
-  ASSERT_EQ(0, change_repo_password(&repo_table[i], "New-Password-7654321?"));
+  ASSERT_EQ(0, change_repo_password(&repo_table()[i], "New-Password-7654321?"));
   std::vector<Event> ev = file_calls::stop();
   expect_durable_replace(ev, path + "/temp", path + "/data", path);
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
-  repo_close(&repo_table[i]);
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
+  repo_close(&repo_table()[i]);
 }
 
 TEST_F(Durability, ReencodeAloneSyncsInTheSameOrder) {
   int i = add_repo("Old-Password-1234567!");
   uint8_t old_key[32], new_key[32];
-  std::memcpy(old_key, repo_table[i].key, 32);
+  std::memcpy(old_key, repo_table()[i].key, 32);
   derive_key("Another-Password-99!", new_key);
-  std::string path = real(repo_table[i].path);
+  std::string path = real(repo_table()[i].path);
   file_calls::watch(path);
   ASSERT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
   expect_durable_replace(file_calls::stop(), path + "/temp", path + "/data", path);
@@ -85,7 +85,7 @@ TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesD
   const char* kOld = "Old-Password-1234567!";
   const char* kNew = "New-Password-7654321?";
   int i = add_repo(kOld);
-  RepoEntry* e = &repo_table[i];
+  RepoEntry* e = &repo_table()[i];
   uint8_t old_key[32], new_key[32];
   std::memcpy(old_key, e->key, 32);
   derive_key(kNew, new_key);
@@ -103,8 +103,8 @@ TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesD
   file_calls::watch(path);
   ASSERT_EQ(0, repo_table_load());
   std::vector<Event> ev = file_calls::stop();
-  ASSERT_TRUE(repo_table[0].enabled);
-  EXPECT_EQ(kNew, repo_password(&repo_table[0]));
+  ASSERT_TRUE(repo_table()[0].enabled);
+  EXPECT_EQ(kNew, repo_password(&repo_table()[0]));
   expect_durable_replace(ev, path + "/temp", path + "/data", path);
 }
 

@@ -207,7 +207,7 @@ class LifecycleIoErrors : public storage_test::ProfileTest {
     log_stop();
     ProfileTest::SetUp();
     ASSERT_EQ(0, add_repo("r", kPasswords[0]));
-    RepoEntry* e = &repo_table[0];
+    RepoEntry* e = &repo_table()[0];
     ASSERT_EQ(0, repo_open(e));
     RepoDb r{e->db, e->key, false};
     ASSERT_EQ(0, journal_begin(e->db));
@@ -231,14 +231,14 @@ TEST_F(LifecycleIoErrors, RepositoryPasswordChangeFailingAtEveryCallLosesNothing
       int next = 1 - current;
       file_calls::watch(dir.path());
       file_calls::fail_at(n, persistent ? ENOSPC : EIO, persistent);
-      int rc = change_repo_password(&repo_table[0], kPasswords[next]);
+      int rc = change_repo_password(&repo_table()[0], kPasswords[next]);
       bool injected = file_calls::injected();
       file_calls::stop();
       if (rc != 0) failures++;
       // The next start, with the disk working again.
       ASSERT_EQ(0, repo_table_load());
-      ASSERT_EQ(1u, repo_table.size());
-      RepoEntry* e = &repo_table[0];
+      ASSERT_EQ(1u, repo_table().size());
+      RepoEntry* e = &repo_table()[0];
       ASSERT_TRUE(e->enabled);
       std::string pw = repo_password(e);
       if (rc == 0) {
@@ -280,9 +280,9 @@ TEST_F(LifecycleIoErrors, MasterPasswordChangeFailingAtEveryCallLeavesAWorkingCo
       }
       current = opened;
       ASSERT_EQ(0, repo_table_load());
-      ASSERT_EQ(1u, repo_table.size());
-      EXPECT_EQ(kPasswords[0], repo_password(&repo_table[0]));
-      EXPECT_EQ(12, readable_rows(&repo_table[0]));
+      ASSERT_EQ(1u, repo_table().size());
+      EXPECT_EQ(kPasswords[0], repo_password(&repo_table()[0]));
+      EXPECT_EQ(12, readable_rows(&repo_table()[0]));
       if (!injected) break;
     }
   }
@@ -290,10 +290,10 @@ TEST_F(LifecycleIoErrors, MasterPasswordChangeFailingAtEveryCallLeavesAWorkingCo
 }
 
 TEST_F(LifecycleIoErrors, ReadOnlyDirectoriesRefuseChangesAndKeepWhatIsStored) {
-  std::string path = repo_table[0].path;
+  std::string path = repo_table()[0].path;
   file_calls::watch(dir.path());
   file_calls::fail_at(1, EACCES, true, "open");
-  EXPECT_NE(0, change_repo_password(&repo_table[0], kPasswords[1]));
+  EXPECT_NE(0, change_repo_password(&repo_table()[0], kPasswords[1]));
   EXPECT_NE(0, change_master_password("Other-Master-Pass-99"));
   std::string fresh;
   int created = repo_create_dir(root.c_str(), &fresh);
@@ -307,9 +307,9 @@ TEST_F(LifecycleIoErrors, ReadOnlyDirectoriesRefuseChangesAndKeepWhatIsStored) {
   EXPECT_TRUE(file_calls::injected());
   file_calls::stop();
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(kPasswords[0], repo_password(&repo_table[0]));
-  EXPECT_EQ(12, readable_rows(&repo_table[0]));
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(kPasswords[0], repo_password(&repo_table()[0]));
+  EXPECT_EQ(12, readable_rows(&repo_table()[0]));
   config_set(nullptr, dir.path());
   repo_table_clear();
   EXPECT_EQ(0, config_unlock(kMaster));

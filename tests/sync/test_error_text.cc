@@ -23,7 +23,7 @@ class ErrorTextTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(strings_set_language(0), 1); }
   void TearDown() override {
     strings_set_language(0);
-    last_error = 0;
+    set_last_error(0);
   }
 };
 
@@ -57,9 +57,9 @@ TEST_F(ErrorTextTest, StageOneSentencesComeFromTheTableInTheCurrentLanguage) {
   EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(STR_MSG_REQUEST_FAILED));
   EXPECT_EQ(sync_list_status_text(7), ui_string_line(STR_MSG_REQUEST_FAILED));
 
-  last_error = CONN_ERR_RESOLVE;
+  set_last_error(CONN_ERR_RESOLVE);
   EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "server name not found (DNS)"));
-  last_error = CONN_ERR_CONNECT;
+  set_last_error(CONN_ERR_CONNECT);
   EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "6"));
 
   ASSERT_EQ(strings_set_language(1), 1);
