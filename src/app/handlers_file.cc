@@ -53,11 +53,10 @@ std::string display_name(const std::string& path) {
 
 // The selected real tag and its repository; false on a fixed row.
 bool selected_tag(int64_t* tag, int* repo) {
-  int64_t view = model().view;
-  const Tag* t = view > 0 ? tag_get(view) : nullptr;
-  if (!t || t->repo < 0) return false;
-  *tag = view;
-  *repo = t->repo;
+  int r = model_selected_repo();
+  if (r < 0) return false;
+  *tag = model().view;
+  *repo = r;
   return true;
 }
 
