@@ -16,8 +16,6 @@
 
 namespace {
 
-std::vector<int32_t> g_clipboard;
-
 // Bodies may hold passwords (keys): wipe the copies this module makes.
 void wipe_body(ItemForm* f) {
   wipe(&f->body);
@@ -25,26 +23,27 @@ void wipe_body(ItemForm* f) {
 
 }  // namespace
 
-const std::vector<int32_t>& clipboard() { return g_clipboard; }
+const std::vector<int32_t>& clipboard() { return model().clipboard; }
 
-void clipboard_clear() { std::vector<int32_t>().swap(g_clipboard); }
+void clipboard_clear() { std::vector<int32_t>().swap(model().clipboard); }
 
 void copy_items(const std::vector<int32_t>& slots) {
-  g_clipboard.clear();
+  std::vector<int32_t>& entries = model().clipboard;
+  entries.clear();
   for (int32_t s : slots)
-    if (s >= 0) g_clipboard.push_back(s);
+    if (s >= 0) entries.push_back(s);
 }
 
 void copy_all_items() {
   int32_t tag = model().view;
   log_message(LOG_DEBUG, "copy_all_items: %d", tag);
   if (tag < 1 || !tag_get(tag)) return;  // -t of a fixed row would name an item slot
-  g_clipboard.assign(1, -tag);
+  model().clipboard.assign(1, -tag);
 }
 
 int paste_repo(int64_t tag) {
   // A copy: the clipboard may change under the paste (an item removed).
-  std::vector<int32_t> entries = g_clipboard;
+  std::vector<int32_t> entries = model().clipboard;
   return paste_items(tag, entries);
 }
 
@@ -124,17 +123,17 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
 
 int attach_items() {
   Model& m = model();
-  log_message(LOG_DEBUG, "attach_items: %d", static_cast<int>(g_clipboard.size()));
+  log_message(LOG_DEBUG, "attach_items: %d", static_cast<int>(m.clipboard.size()));
   int64_t sel = m.selected_item;
   const Item* item = item_get(sel);
-  if (!item || g_clipboard.empty() || g_clipboard[0] < 0) return -1;
+  if (!item || m.clipboard.empty() || m.clipboard[0] < 0) return -1;
   if (item->type != ITEM_TASK && item->type != ITEM_EVENT && item->type != ITEM_NOTE) return -1;
-  const Item* first = item_get(g_clipboard[0]);
+  const Item* first = item_get(m.clipboard[0]);
   if (!first || first->repo != item->repo) return -1;
   ItemForm form;
   form_from_item(item, &form);
   std::string lines;
-  for (int32_t s : g_clipboard) {
+  for (int32_t s : m.clipboard) {
     const Item* other = item_get(s);
     if (!other || s == sel) continue;
     lines += "[[ordika:" + uuid_to_hex(other->uuid) + "]]\r\n";
@@ -150,9 +149,10 @@ int attach_items() {
 }
 
 void clipboard_forget(const std::unordered_set<int64_t>& slots) {
+  std::vector<int32_t>& entries = model().clipboard;
   size_t kept = 0;
-  for (int32_t c : g_clipboard)
-    if (!slots.count(c)) g_clipboard[kept++] = c;
-  g_clipboard.resize(kept);
-  if (g_clipboard.empty()) clipboard_clear();
+  for (int32_t c : entries)
+    if (!slots.count(c)) entries[kept++] = c;
+  entries.resize(kept);
+  if (entries.empty()) clipboard_clear();
 }

@@ -38,6 +38,9 @@ void model_reset() {
   m.upcoming_to = 0;
   m.show_hidden = false;
   m.list_walk = ListWalk();
+  std::vector<int32_t>().swap(m.clipboard);
+  m.search_text.clear();
+  m.search_case_sensitive = 0;
   m.repo_lookup = nullptr;
   m.item_changed = nullptr;
   m.reminder_changed = nullptr;

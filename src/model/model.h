@@ -127,6 +127,14 @@ struct Model {
   bool show_hidden = false;
   ListWalk list_walk;
 
+  // Copied item slots, or one entry -tag for the whole repository of that
+  // tag (clipboard.h).
+  std::vector<int32_t> clipboard;
+  // The current text search (search.h): kept for the whole run, the search
+  // dialog starts with it.
+  std::string search_text;
+  int search_case_sensitive = 0;
+
   // Hooks installed by the shell and the repository code; any may be null.
   RepoLookup repo_lookup = nullptr;
   ItemChangedFn item_changed = nullptr;

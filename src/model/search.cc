@@ -17,9 +17,6 @@
 
 namespace {
 
-std::string g_search_text;
-int g_search_case_sensitive = 0;
-
 inline bool is_continuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
 
 // Folded form of one character; folding is the slow part of a search, and
@@ -82,12 +79,12 @@ bool text_contains(const std::string& text, const std::string& pattern, int case
 
 }  // namespace
 
-const std::string& search_text() { return g_search_text; }
-int search_case_sensitive() { return g_search_case_sensitive; }
+const std::string& search_text() { return model().search_text; }
+int search_case_sensitive() { return model().search_case_sensitive; }
 
 void search_state_set(const char* pattern, int case_sensitive) {
-  g_search_text = pattern ? pattern : "";
-  g_search_case_sensitive = case_sensitive ? 1 : 0;
+  model().search_text = pattern ? pattern : "";
+  model().search_case_sensitive = case_sensitive ? 1 : 0;
 }
 
 namespace {
@@ -128,9 +125,9 @@ int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vecto
 int items_search(const char* pattern, int case_sensitive) {
   search_state_set(pattern, case_sensitive);
   tag_links_drop(VIEW_SEARCH);
-  const std::string& pat = g_search_text;
+  const std::string& pat = model().search_text;
   if (pat.empty()) return 0;
-  Matcher match{pat, g_search_case_sensitive, {}, {}};
+  Matcher match{pat, model().search_case_sensitive, {}, {}};
   if (!match.case_sensitive) fold_text(pat.data(), pat.size(), &match.folded_pattern, nullptr);
 
   // Titles first; the items whose title does not match wait for their body.
@@ -209,5 +206,6 @@ std::vector<SearchHit> text_hits(const char* text, const char* pattern, int case
 }
 
 std::vector<SearchHit> search_hits(const char* text) {
-  return text_hits(text, g_search_text.c_str(), g_search_case_sensitive);
+  const Model& m = model();
+  return text_hits(text, m.search_text.c_str(), m.search_case_sensitive);
 }

@@ -38,8 +38,6 @@ class RepoModelTest : public ModelTest {
  protected:
   void SetUp() override {
     ModelTest::SetUp();
-    clipboard_clear();
-    search_state_set("", 0);
     for (int i = 0; i < 2; i++) {
       TestRepo& r = g_repos[i];
       r = TestRepo{};
@@ -56,7 +54,6 @@ class RepoModelTest : public ModelTest {
   }
   void TearDown() override {
     model_clean();
-    clipboard_clear();
     for (TestRepo& r : g_repos) {
       db_close(r.db);
       r.db = nullptr;
