@@ -7,9 +7,12 @@
 #include "crypto/crypto.h"
 #include "support/log.h"
 
-namespace {
+uint8_t* master_key() {
+  static uint8_t key[kMasterKeySize];
+  return key;
+}
 
-uint8_t g_master_key[kMasterKeySize];
+namespace {
 
 // Per-thread context for the short-lived seed ciphers, so that keying one
 // stored object allocates nothing. Wiped (or re-keyed with zeros) after each
@@ -18,12 +21,6 @@ CipherContext& scratch_context() {
   thread_local CipherContext ctx;
   return ctx;
 }
-
-}  // namespace
-
-uint8_t* master_key() { return g_master_key; }
-
-namespace {
 
 void scratch_release() {
   CipherContext& sc = scratch_context();
