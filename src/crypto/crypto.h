@@ -40,6 +40,12 @@ struct CipherContext {
 
 // key_len 16, 24 or 32; iv absent means 16 zero bytes. 0, or -1.
 int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8_t* iv, int direction);
+// Keys ctx with the AES-256 key that AES-256-ECB under `seed` makes of
+// `secret` (two blocks), chaining value iv, without the derived key ever
+// being stored. False, with ctx untouched, when the CPU's AES instructions
+// are not in use: the caller then derives the key itself.
+bool aes_set_derived_key(CipherContext* ctx, const uint8_t seed[32], const uint8_t secret[32], const uint8_t iv[16],
+                         int direction);
 // Output length (length rounded up to 16), 0 for 0, -1 on misuse. A partial
 // last block is zero-filled and does not advance the chaining value.
 long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len, int mode);

@@ -87,11 +87,14 @@ int object_cipher(CipherContext* ctx, const uint8_t* key, const uint8_t uuid[16]
   uint8_t seed[32];
   memcpy(seed, hash, 20);
   memcpy(seed + 20, uuid + 2, 12);
+  // Every stored version has its own key: the one-pass native schedule
+  // matters when a mount deciphers every row. (The seed is the stored hash
+  // and uuid, nothing secret.)
+  if (aes_set_derived_key(ctx, seed, key ? key : master_key, hash + 2, direction)) return 0;
   uint8_t k[32];
   int rc = object_key(seed, key ? key : master_key, k);
   if (rc == 0) rc = aes_set_key(ctx, k, 32, hash + 2, direction);
   if (rc != 0) log_message(LOG_ERROR, "object_cipher: %d", direction);
-  OPENSSL_cleanse(seed, sizeof seed);
   OPENSSL_cleanse(k, sizeof k);
   return rc;
 }
