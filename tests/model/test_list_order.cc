@@ -118,6 +118,38 @@ TEST_F(ListOrder, ByTypeThenTitleAndByTitleAlone) {
   EXPECT_EQ(slots(list_rows(1, now)), (std::vector<int64_t>{key, note, task_a, task_b, event}));
 }
 
+// Finished a few keys at a time, the order grows only by whole tied runs,
+// each prefix already final, and ends as list_rows has it, for every sort.
+TEST_F(ListOrder, StepsFinishWholeRunsAndEndInTheListOrder) {
+  for (int i = 0; i < 6; i++) {
+    std::string n = std::to_string(5 - i);
+    item(ITEM_TASK, ("task " + n).c_str(), lt(2030, 1, 12, 9));
+    item(ITEM_NOTE, ("note " + n).c_str());
+    item(ITEM_EVENT, ("event " + n).c_str(), lt(2030, 1, 10, 8 + i));
+  }
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
+  for (int column : {0, 1, 2}) {
+    SCOPED_TRACE(column);
+    std::vector<int64_t> want = slots(list_rows(column, now));
+    ListOrderJob job = list_order_start(column, now);
+    ASSERT_EQ(want.size(), job.rows.size());
+    size_t done = 0;
+    for (int steps = 0; done < job.rows.size(); steps++) {
+      ASSERT_LT(steps, 100);
+      size_t next = list_order_step(&job, 2, SIZE_MAX);
+      ASSERT_GE(next, done);
+      for (size_t k = 0; k < next; k++) EXPECT_EQ(want[k], job.rows[k].slot) << k;
+      done = next;
+    }
+    // A target stops the work once that many rows are final.
+    ListOrderJob first = list_order_start(column, now);
+    size_t reached = list_order_step(&first, SIZE_MAX, 1);
+    EXPECT_GE(reached, 1u);
+    EXPECT_LE(reached, column == 1 ? want.size() : 6u);
+  }
+}
+
 TEST_F(ListOrder, EqualTitlesKeepTheirListOrder) {
   int64_t first = item(ITEM_NOTE, "same");
   int64_t second = item(ITEM_NOTE, "same");
