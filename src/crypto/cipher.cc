@@ -107,28 +107,58 @@ ORDIKA_AESNI void native_set_key(CipherContext* ctx, const uint8_t* key, int key
   if (direction == CIPHER_DECRYPT) invert_schedule(rk, rounds);
 }
 
-// Schedules E_seed(secret), two AES-256 blocks, as a 256-bit key into ctx.
-// The seed's round keys are made as the two blocks use them, so neither they
-// nor the derived key are ever stored.
-ORDIKA_AESNI void native_set_derived_key(CipherContext* ctx, const uint8_t* seed, const uint8_t* secret,
-                                         int direction) {
-  __m128i a = load(seed), b = load(seed + 16);
-  __m128i x0 = _mm_xor_si128(load(secret), a), x1 = _mm_xor_si128(load(secret + 16), a);
-  x0 = _mm_aesenc_si128(x0, b);
-  x1 = _mm_aesenc_si128(x1, b);
+// Schedules E_seed(secret), two AES-256 blocks, as a 256-bit key into each
+// of N contexts. The seeds' round keys are made as the blocks use them, so
+// neither they nor the derived keys are ever stored; the N schedules run side
+// by side, which hides most of the latency of one (a chain of dependent
+// steps).
+template <int N>
+ORDIKA_AESNI void native_set_derived_keys(CipherContext* const* ctx, const uint8_t (*seeds)[32],
+                                          const uint8_t* secret, int direction) {
+  __m128i a[N], b[N], x0[N], x1[N];
+  const __m128i s0 = load(secret), s1 = load(secret + 16);
+  for (int j = 0; j < N; j++) {
+    a[j] = load(seeds[j]);
+    b[j] = load(seeds[j] + 16);
+    x0[j] = _mm_aesenc_si128(_mm_xor_si128(s0, a[j]), b[j]);
+    x1[j] = _mm_aesenc_si128(_mm_xor_si128(s1, a[j]), b[j]);
+  }
   int rcon = 1;
   for (int i = 2; i < 14; i += 2, rcon <<= 1) {
-    a = _mm_xor_si128(prefix_xor(a), sub_rot_word(b, rcon));
-    x0 = _mm_aesenc_si128(x0, a);
-    x1 = _mm_aesenc_si128(x1, a);
-    b = _mm_xor_si128(prefix_xor(b), sub_word(a));
-    x0 = _mm_aesenc_si128(x0, b);
-    x1 = _mm_aesenc_si128(x1, b);
+    for (int j = 0; j < N; j++) {
+      a[j] = _mm_xor_si128(prefix_xor(a[j]), sub_rot_word(b[j], rcon));
+      x0[j] = _mm_aesenc_si128(x0[j], a[j]);
+      x1[j] = _mm_aesenc_si128(x1[j], a[j]);
+      b[j] = _mm_xor_si128(prefix_xor(b[j]), sub_word(a[j]));
+      x0[j] = _mm_aesenc_si128(x0[j], b[j]);
+      x1[j] = _mm_aesenc_si128(x1[j], b[j]);
+    }
   }
-  a = _mm_xor_si128(prefix_xor(a), sub_rot_word(b, rcon));
-  __m128i* rk = reinterpret_cast<__m128i*>(ctx->round_keys);
-  expand_256(_mm_aesenclast_si128(x0, a), _mm_aesenclast_si128(x1, a), rk);
-  if (direction == CIPHER_DECRYPT) invert_schedule(rk, 14);
+  for (int j = 0; j < N; j++) {
+    a[j] = _mm_xor_si128(prefix_xor(a[j]), sub_rot_word(b[j], rcon));
+    x0[j] = _mm_aesenclast_si128(x0[j], a[j]);
+    x1[j] = _mm_aesenclast_si128(x1[j], a[j]);
+  }
+  // The derived keys' own schedules, side by side in the same way.
+  __m128i* rk[N];
+  for (int j = 0; j < N; j++) {
+    rk[j] = reinterpret_cast<__m128i*>(ctx[j]->round_keys);
+    rk[j][0] = x0[j];
+    rk[j][1] = x1[j];
+  }
+  rcon = 1;
+  for (int i = 2; i < 14; i += 2, rcon <<= 1) {
+    for (int j = 0; j < N; j++) {
+      x0[j] = _mm_xor_si128(prefix_xor(x0[j]), sub_rot_word(x1[j], rcon));
+      rk[j][i] = x0[j];
+      x1[j] = _mm_xor_si128(prefix_xor(x1[j]), sub_word(x0[j]));
+      rk[j][i + 1] = x1[j];
+    }
+  }
+  for (int j = 0; j < N; j++) {
+    rk[j][14] = _mm_xor_si128(prefix_xor(x0[j]), sub_rot_word(x1[j], rcon));
+    if (direction == CIPHER_DECRYPT) invert_schedule(rk[j], 14);
+  }
 }
 
 ORDIKA_AESNI inline __m128i encrypt_block(const uint8_t* rk, int rounds, __m128i x) {
@@ -215,7 +245,8 @@ ORDIKA_AESNI void native_ecb(const CipherContext* ctx, const uint8_t* in, uint8_
 const bool kHaveAesNi = false;
 
 void native_set_key(CipherContext*, const uint8_t*, int, int) {}
-void native_set_derived_key(CipherContext*, const uint8_t*, const uint8_t*, int) {}
+template <int N>
+void native_set_derived_keys(CipherContext* const*, const uint8_t (*)[32], const uint8_t*, int) {}
 void native_cbc_encrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 void native_cbc_decrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 void native_ecb(const CipherContext*, const uint8_t*, uint8_t*, size_t) {}
@@ -400,14 +431,22 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
   return 0;
 }
 
-bool aes_set_derived_key(CipherContext* ctx, const uint8_t seed[32], const uint8_t secret[32], const uint8_t iv[16],
-                         int direction) {
-  if (!ctx || !seed || !secret || !use_native(32) ||
+bool aes_set_derived_keys(CipherContext* const ctx[], const uint8_t (*seeds)[32], const uint8_t secret[32],
+                          const uint8_t* const iv[], int n, int direction) {
+  if (!ctx || !seeds || !secret || !iv || n < 1 || n > kDerivedKeysAtOnce || !use_native(32) ||
       (direction != CIPHER_ENCRYPT && direction != CIPHER_DECRYPT))
     return false;
-  native_begin(ctx, iv);
-  native_set_derived_key(ctx, seed, secret, direction);
-  native_end(ctx, 32, direction);
+  for (int j = 0; j < n; j++) {
+    if (!ctx[j]) return false;
+    native_begin(ctx[j], iv[j]);
+  }
+  switch (n) {
+    case 1: native_set_derived_keys<1>(ctx, seeds, secret, direction); break;
+    case 2: native_set_derived_keys<2>(ctx, seeds, secret, direction); break;
+    case 3: native_set_derived_keys<3>(ctx, seeds, secret, direction); break;
+    default: native_set_derived_keys<4>(ctx, seeds, secret, direction); break;
+  }
+  for (int j = 0; j < n; j++) native_end(ctx[j], 32, direction);
   return true;
 }
 
