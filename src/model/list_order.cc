@@ -73,6 +73,9 @@ std::string collate_key(const std::string& s) {
 
 namespace {
 
+// Rows put in order when the job starts; a window shows far fewer.
+constexpr size_t kOrderedAtStart = 2048;
+
 // Whether row a comes before row b on everything but the title.
 bool before(const ListOrderJob& job, size_t a, size_t b) {
   const ListRow& x = job.rows[a];
@@ -97,17 +100,15 @@ ListOrderJob list_order_start(int sort_column, int64_t now) {
   int64_t today = local_midnight(now);
   for (int i = 0; i < 8; i++) bounds[i] = local_midnight_after(today, i);
 
-  // One integer key per row orders everything but the titles (groups 1..9
-  // hold dated rows only, group 10 the undated, or all rows when not by
-  // date); with the row's position beside it the order is stable under an
-  // unstable sort of plain integers.
-  struct Keyed {
-    uint64_t key;
-    uint32_t pos;
-  };
   ListOrderJob job;
   job.sort_column = sort_column;
-  std::vector<Keyed> keyed;
+  size_t most = static_cast<size_t>(slot_array_count(model().items));
+  std::vector<OrderKey> keyed;
+  keyed.reserve(most);
+  std::vector<ListRow> found;
+  std::vector<int8_t> found_types;
+  found.reserve(most);
+  found_types.reserve(most);
   for (int64_t pos = list_next(-1); pos >= 0; pos = list_next(pos)) {
     const Item* it = item_get(pos);
     if (!it) continue;
@@ -120,29 +121,61 @@ ListOrderJob list_order_start(int sort_column, int64_t now) {
       int64_t shifted = std::clamp<int64_t>(t, -half, half - 1) + half;
       key = uint64_t(group) << 59 | uint64_t(shifted);
     }
-    keyed.push_back({key, static_cast<uint32_t>(job.rows.size())});
-    job.rows.push_back({pos, t, group});
-    job.types.push_back(it->type);
+    keyed.push_back({key, static_cast<uint32_t>(found.size())});
+    found.push_back({pos, t, group});
+    found_types.push_back(it->type);
   }
-  std::sort(keyed.begin(), keyed.end(),
-            [](const Keyed& a, const Keyed& b) { return a.key != b.key ? a.key < b.key : a.pos < b.pos; });
-  std::vector<ListRow> rows(job.rows.size());
-  std::vector<int8_t> types(job.rows.size());
-  for (size_t i = 0; i < keyed.size(); i++) {
-    rows[i] = job.rows[keyed[i].pos];
-    types[i] = job.types[keyed[i].pos];
+  // Only the first rows are needed at once: they are selected and sorted
+  // now, the rest (all after them) when the work reaches them.
+  size_t n = keyed.size();
+  size_t first = std::min(n, kOrderedAtStart);
+  if (first < n) std::nth_element(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.end());
+  std::sort(keyed.begin(), keyed.begin() + static_cast<std::ptrdiff_t>(first));
+  job.rows.resize(n);
+  job.types.resize(n);
+  for (size_t i = 0; i < n; i++) {
+    job.rows[i] = found[keyed[i].pos];
+    job.types[i] = found_types[keyed[i].pos];
   }
-  job.rows.swap(rows);
-  job.types.swap(types);
+  job.sorted = first;
+  if (first < n) job.tail.assign(keyed.begin() + static_cast<std::ptrdiff_t>(first), keyed.end());
   return job;
 }
+
+namespace {
+
+// Sorts the rows after the first ones (their keys kept in job->tail, in the
+// same order as the rows).
+void sort_tail(ListOrderJob* job) {
+  const std::vector<OrderKey>& tail = job->tail;
+  std::vector<uint32_t> index(tail.size());
+  for (size_t i = 0; i < index.size(); i++) index[i] = static_cast<uint32_t>(i);
+  std::sort(index.begin(), index.end(), [&tail](uint32_t a, uint32_t b) { return tail[a] < tail[b]; });
+  std::vector<ListRow> rows(tail.size());
+  std::vector<int8_t> types(tail.size());
+  for (size_t i = 0; i < index.size(); i++) {
+    rows[i] = job->rows[job->sorted + index[i]];
+    types[i] = job->types[job->sorted + index[i]];
+  }
+  std::copy(rows.begin(), rows.end(), job->rows.begin() + static_cast<std::ptrdiff_t>(job->sorted));
+  std::copy(types.begin(), types.end(), job->types.begin() + static_cast<std::ptrdiff_t>(job->sorted));
+  job->sorted = job->rows.size();
+  std::vector<OrderKey>().swap(job->tail);
+}
+
+}  // namespace
 
 size_t list_order_step(ListOrderJob* job, size_t budget, size_t target) {
   size_t n = job->rows.size();
   while (job->done < n && job->done < target) {
     if (job->run_end == 0) {
       size_t j = job->done + 1;
-      while (j < n && !before(*job, job->done, j)) j++;
+      while (j < n && j < job->sorted && !before(*job, job->done, j)) j++;
+      // A run reaching the unsorted rows may go on among them.
+      if (j == job->sorted && j < n) {
+        sort_tail(job);
+        continue;
+      }
       if (j - job->done == 1) {
         job->done = j;  // a row alone needs no key
         continue;

@@ -24,10 +24,20 @@ std::vector<ListRow> list_rows(int sort_column, int64_t now);
 // rows at once: list_order_start orders the rows by everything but their
 // titles, and each run of rows that ties there gets its collation keys (the
 // dear part) only when the work reaches it.
+// The order of everything but the titles, as one integer, and the row's
+// place when it was found (equal keys keep it).
+struct OrderKey {
+  uint64_t key;
+  uint32_t pos;
+  bool operator<(const OrderKey& o) const { return key != o.key ? key < o.key : pos < o.pos; }
+};
+
 struct ListOrderJob {
   std::vector<ListRow> rows;  // every row of the view; [0, done) in final order
   size_t done = 0;
   // Private to the functions below.
+  size_t sorted = 0;              // rows [0, sorted) ordered but for titles
+  std::vector<OrderKey> tail;     // keys of the rows after them, unsorted
   std::vector<int8_t> types;      // item type by row, for the type order
   int sort_column = 2;
   size_t run_end = 0;             // end of the tied run being keyed, 0 none

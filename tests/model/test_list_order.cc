@@ -4,6 +4,7 @@
 #include <glib.h>
 
 #include <clocale>
+#include <cstdio>
 
 #include "model/due_moves.h"
 #include "model/list_order.h"
@@ -148,6 +149,35 @@ TEST_F(ListOrder, StepsFinishWholeRunsAndEndInTheListOrder) {
     EXPECT_GE(reached, 1u);
     EXPECT_LE(reached, column == 1 ? want.size() : 6u);
   }
+}
+
+// A long list orders its first rows at once and the rest when the work gets
+// there, a tied run that crosses from one to the other included.
+TEST_F(ListOrder, LongListsOrderTheRestWhenReached) {
+  std::vector<int64_t> dated, tied, undated;
+  for (int i = 2039; i >= 0; i--) dated.insert(dated.begin(), item(ITEM_TASK, "dated", lt(2030, 2, 1) + i * 60));
+  char title[16];
+  for (int i = 99; i >= 0; i--) {
+    std::snprintf(title, sizeof title, "t%03d", i);
+    tied.insert(tied.begin(), item(ITEM_TASK, title, lt(2030, 3, 1)));
+  }
+  for (int i = 899; i >= 0; i--) {
+    std::snprintf(title, sizeof title, "u%03d", i);
+    undated.insert(undated.begin(), item(ITEM_NOTE, title));
+  }
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
+  std::vector<int64_t> want = dated;
+  want.insert(want.end(), tied.begin(), tied.end());
+  want.insert(want.end(), undated.begin(), undated.end());
+  EXPECT_EQ(slots(list_rows(2, now)), want);
+  ListOrderJob job = list_order_start(2, now);
+  EXPECT_EQ(list_order_step(&job, SIZE_MAX, 300), 300u);
+  for (size_t k = 0; k < 300; k++) ASSERT_EQ(want[k], job.rows[k].slot) << k;
+  list_order_step(&job, 7, SIZE_MAX);
+  while (list_order_step(&job, 7, SIZE_MAX) < want.size()) {
+  }
+  EXPECT_EQ(slots(job.rows), want);
 }
 
 TEST_F(ListOrder, EqualTitlesKeepTheirListOrder) {
