@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -289,6 +290,48 @@ void BM_PasteItems(benchmark::State& state) {
       [] { return paste_repo(g.root[1]); }, nullptr);
 }
 BENCHMARK(BM_PasteItems)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// The window runs its events between the pieces of a paste: the longest
+// stretch without a report, the final commit included, is how long it can
+// look frozen. "hold_ms" is that stretch, "commit_ms" the commit's share.
+void BM_PasteLongestHold(benchmark::State& state) {
+  double hold = 0, commit = 0;
+  for (auto _ : state) {
+    if (!repos_open() || !import_events_into_0()) {
+      state.SkipWithError("set-up");
+      repos_close();
+      return;
+    }
+    std::vector<int32_t> slots;
+    for (int64_t s : items_of(0)) slots.push_back(static_cast<int32_t>(s));
+    struct Gaps {
+      Clock::time_point last = Clock::now();
+      double longest = 0;
+    } gaps;
+    auto report = [](size_t, size_t, void* ctx) {
+      auto* g = static_cast<Gaps*>(ctx);
+      auto t = Clock::now();
+      g->longest = std::max(g->longest, std::chrono::duration<double>(t - g->last).count());
+      g->last = t;
+      return true;
+    };
+    auto t0 = Clock::now();
+    int n = paste_items(g.root[1], slots, report, &gaps);
+    auto t1 = Clock::now();
+    state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    double tail = std::chrono::duration<double>(t1 - gaps.last).count();
+    hold = std::max({hold, gaps.longest, tail});
+    commit = std::max(commit, tail);
+    repos_close();
+    if (n != kCount) {
+      state.SkipWithError("not every item handled");
+      return;
+    }
+  }
+  state.counters["hold_ms"] = hold * 1000;
+  state.counters["commit_ms"] = commit * 1000;
+}
+BENCHMARK(BM_PasteLongestHold)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 void BM_TrashItems(benchmark::State& state) {
   run(state, import_events_into_0, [] { return items_toggle_flag(items_of(0), ITEM_TRASHED); }, nullptr);

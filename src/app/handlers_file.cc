@@ -126,6 +126,8 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
       if (g_get_monotonic_time() >= until) break;
     }
     sliced.percent = static_cast<int>(job.next * 100 / n);
+    // What the slice stored goes to the file now, not all at the commit.
+    job.batch->write_out();
     return job.next >= n || job.batch->status() != 0;
   };
   int result = -1;

@@ -82,20 +82,57 @@ int page_cipher(CipherContext* ctx, const uint8_t* key, int direction) {
   return rc;
 }
 
+namespace {
+
+// The seed of a version's object key: its hash, then bytes 2..13 of its uuid.
+void object_seed(const uint8_t uuid[16], const uint8_t hash[20], uint8_t seed[32]) {
+  memcpy(seed, hash, 20);
+  memcpy(seed + 20, uuid + 2, 12);
+}
+
+}  // namespace
+
 int object_cipher(CipherContext* ctx, const uint8_t* key, const uint8_t uuid[16], const uint8_t hash[20],
                   int direction) {
   if (!ctx) return -1;
   ctx->key_len = 0;
   if (!uuid || !hash) return -1;
-  uint8_t seed[32];
-  memcpy(seed, hash, 20);
-  memcpy(seed + 20, uuid + 2, 12);
+  // The seed is the stored hash and uuid, nothing secret.
+  uint8_t seed[1][32];
+  object_seed(uuid, hash, seed[0]);
+  const uint8_t* iv[1] = {hash + 2};
+  if (aes_set_derived_keys(&ctx, seed, key ? key : master_key(), iv, 1, direction)) return 0;
   uint8_t k[32];
-  int rc = object_key(seed, key ? key : master_key(), k);
+  int rc = object_key(seed[0], key ? key : master_key(), k);
   if (rc == 0) rc = aes_set_key(ctx, k, 32, hash + 2, direction);
   if (rc != 0) log_message(LOG_ERROR, "object_cipher: %d", direction);
-  OPENSSL_cleanse(seed, sizeof seed);
   OPENSSL_cleanse(k, sizeof k);
+  return rc;
+}
+
+int object_ciphers(CipherContext* const ctx[], const uint8_t* key, const uint8_t* const uuid[],
+                   const uint8_t* const hash[], int n, int direction) {
+  int rc = 0;
+  for (int done = 0; done < n;) {
+    // Every stored version has its own key: a mount keys thousands, and
+    // the schedules overlap when made together.
+    int m = n - done < kDerivedKeysAtOnce ? n - done : kDerivedKeysAtOnce;
+    uint8_t seeds[kDerivedKeysAtOnce][32];
+    const uint8_t* iv[kDerivedKeysAtOnce];
+    bool ok = true;
+    for (int j = 0; j < m; j++) {
+      ok = ok && ctx[done + j] && uuid[done + j] && hash[done + j];
+      if (!ok) break;
+      ctx[done + j]->key_len = 0;
+      object_seed(uuid[done + j], hash[done + j], seeds[j]);
+      iv[j] = hash[done + j] + 2;
+    }
+    if (!ok || !aes_set_derived_keys(ctx + done, seeds, key ? key : master_key(), iv, m, direction)) {
+      for (int j = 0; j < m; j++)
+        if (object_cipher(ctx[done + j], key, uuid[done + j], hash[done + j], direction) != 0) rc = -1;
+    }
+    done += m;
+  }
   return rc;
 }
 

@@ -58,6 +58,10 @@ size_t paste_size(const std::vector<int32_t>& entries) {
   return n;
 }
 
+// A paste that reports its progress writes its pages out every so many
+// items, so that no piece of it, the commit included, holds the window long.
+constexpr size_t kPasteWriteOut = 250;
+
 int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress progress, void* ctx) {
   Model& m = model();
   const Tag* target_tag = tag >= 1 ? tag_get(tag) : nullptr;
@@ -111,6 +115,7 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
     batch.store(-1, type, form, 0, tag, flags);
     wipe_body(&form);
     if (batch.status() != 0) break;
+    if (progress && (i + 1) % kPasteWriteOut == 0) batch.write_out();
   }
   size_t n = batch.size();
   int rc = batch.commit();

@@ -33,10 +33,12 @@ int lookup(int repo, RepoRef* out) {
 }
 
 // Deciphers the stored header of each current version into one reused buffer
-// with one reused cipher context and hands it to the item or tag parser.
+// with a few reused cipher contexts, keyed a group of rows at a time, and
+// hands it to the item or tag parser.
 // Links resolve through the item index, taking only slots this load filled
 // (not another repository's copy of a uuid), and the repository's own tag
-// table. No allocation per row here beyond what the records themselves keep.
+// table. No allocation per row here beyond what the records themselves keep
+// (the waiting rows' buffers are reused).
 //
 // With many items the index outgrows the cache, so each uuid's entry is
 // prefetched ahead of its use: before deciphering a row, and for links one
@@ -44,7 +46,6 @@ int lookup(int repo, RepoRef* out) {
 struct Loader {
   int repo;
   const uint8_t* key;
-  CipherContext cipher;
   std::vector<uint8_t> buf;
   std::vector<bool> mine;  // by item slot: loaded from this repository
   UuidSlotMap tags;
@@ -53,30 +54,63 @@ struct Loader {
   uint8_t pending_tag[16];
   uint8_t pending_item[16];
 
+  // Rows wait in groups whose keys are scheduled together (the schedule of
+  // one is a chain of dependent steps; side by side they overlap).
+  struct Row {
+    uint8_t uuid[16];
+    uint8_t hash[20];
+    std::vector<uint8_t> c4;  // as stored: ciphertext
+  };
+  Row rows[kDerivedKeysAtOnce];
+  int waiting = 0;
+  CipherContext ciphers[kDerivedKeysAtOnce];
+
   void object(const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* c4, size_t len) {
     if (!c4 || len == 0 || len % 16) {
       log_message(LOG_WARNING, "repo_mount_all: row of %d with %zu bytes", repo, len);
       return;
     }
     uuid_map_prefetch(model().item_index, uuid);
+    Row& r = rows[waiting++];
+    std::memcpy(r.uuid, uuid, 16);
+    std::memcpy(r.hash, hash, 20);
+    r.c4.assign(c4, c4 + len);
+    if (waiting == kDerivedKeysAtOnce) flush_objects();
+  }
+
+  // Deciphers and parses the waiting rows, in the order they came.
+  void flush_objects() {
+    CipherContext* ctx[kDerivedKeysAtOnce];
+    const uint8_t* uuids[kDerivedKeysAtOnce];
+    const uint8_t* hashes[kDerivedKeysAtOnce];
+    for (int j = 0; j < waiting; j++) {
+      ctx[j] = &ciphers[j];
+      uuids[j] = rows[j].uuid;
+      hashes[j] = rows[j].hash;
+    }
+    object_ciphers(ctx, key, uuids, hashes, waiting, CIPHER_DECRYPT);
+    for (int j = 0; j < waiting; j++) parse(rows[j], &ciphers[j]);
+    waiting = 0;
+  }
+
+  void parse(const Row& r, CipherContext* cipher) {
+    size_t len = r.c4.size();
     if (buf.size() < len + 1) buf.resize(len + 1);
     buf[len] = 0;
     // The row cipher: c4 is the start of the row's CBC stream.
-    if (object_cipher(&cipher, key, uuid, hash, CIPHER_DECRYPT) != 0 ||
-        aes_decrypt(&cipher, c4, buf.data(), len, MODE_CBC) != static_cast<long>(len))
-      return;
+    if (aes_decrypt(cipher, r.c4.data(), buf.data(), len, MODE_CBC) != static_cast<long>(len)) return;
     const char* text = reinterpret_cast<const char*>(buf.data());
     if (text[0] && text[1] == ':') {
       int64_t slot = -1;
-      if (Item* item = items_add_from_str(repo, uuid, text, &slot)) {
+      if (Item* item = items_add_from_str(repo, r.uuid, text, &slot)) {
         item_set_last_occurrence(item);
         if (mine.size() <= static_cast<size_t>(slot)) mine.resize(static_cast<size_t>(slot) + 1 + mine.size() / 2);
         mine[static_cast<size_t>(slot)] = true;
       }
     } else {
-      int64_t slot = tags_add_from_str(repo, uuid, text);
+      int64_t slot = tags_add_from_str(repo, r.uuid, text);
       if (slot > 0) {
-        uuid_map_set(&tags, uuid, slot);
+        uuid_map_set(&tags, r.uuid, slot);
         const Tag* tag = tag_get(slot);
         if (tag && uuid_is_zero(tag->parent)) roots.push_back(slot);
       }
@@ -116,6 +150,7 @@ bool load_repo(int index) {
   RepoDb r{e.db, e.key, !e.server_id.empty()};
   int rc = objects_load_current(r, index, [&loader](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4,
                                                     size_t len) { loader.object(uuid, hash, c4, len); });
+  loader.flush_objects();
   if (rc == 0 && !model().duplicate_tag) {
     rc = links_load(r, [&loader](const uint8_t tag[16], const uint8_t item[16]) { loader.link(tag, item); });
     loader.flush_link();

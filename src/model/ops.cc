@@ -225,6 +225,13 @@ int ItemBatch::status() const { return s_->status; }
 int ItemBatch::repo() const { return s_->repo; }
 size_t ItemBatch::size() const { return s_->done.size(); }
 
+void ItemBatch::write_out() {
+  if (s_->status != 0 || !s_->group) return;
+  int rc = s_->group->write_out();
+  // Not fatal: what is not written now is written by the commit.
+  if (rc != 0) log_message(LOG_WARNING, "item_batch: write out: %d", rc);
+}
+
 int64_t ItemBatch::store(int64_t slot, int type, const ItemForm& form, int keep_history, int64_t tag, int flags) {
   if (s_->status != 0) return -1;
   if (slot >= 0) {

@@ -75,6 +75,10 @@ class ItemBatch {
   int set_flags(int64_t slot, int flags);
   // Items stored so far.
   size_t size() const;
+  // Between the pieces of a long batch: writes what is stored so far to the
+  // database file (still one undo step, still rolled back if not
+  // committed), so that the commit never holds the caller for long.
+  void write_out();
   // Commits the group, then brings the reminders up to date and sends the
   // item-changed notification for each item. 0; on failure everything is
   // taken back and the status is returned.

@@ -1,5 +1,6 @@
 #include "model/recur.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "model/model.h"
@@ -420,6 +421,12 @@ uint32_t calendar_month_marks(int year, int month) {
   const uint32_t all = (1u << days_in_month(year, month)) - 1;
   LocalTime first_local;
   if (!first || !local_of(first, &first_local)) return 0;
+  // The local midnight starting each day, so that a single time finds its
+  // day by search instead of a local time conversion per item.
+  const int days = static_cast<int>(next_day - first_day);
+  int64_t starts[32];
+  for (int d = 0; d < days; d++) starts[d] = local_time_of(year, month, d + 1, 0, 0, 0);
+  starts[days] = next;
   uint32_t marks = 0;
   Model& m = model();
   int64_t cursor = -1;
@@ -428,8 +435,10 @@ uint32_t calendar_month_marks(int year, int month) {
     if (!item->due || item->due >= next || item->last_occurrence < first || item->flags || !repo_counts(item->repo))
       continue;
     if (!recur_active(item->recurrence)) {
-      LocalTime lt;
-      if (item->due >= first && local_of(item->due, &lt)) marks |= 1u << (lt.mday - 1);
+      if (item->due >= first) {
+        int d = static_cast<int>(std::upper_bound(starts, starts + days + 1, item->due) - starts) - 1;
+        if (d >= 0 && d < days) marks |= 1u << d;
+      }
       continue;
     }
     Series s;

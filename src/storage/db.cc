@@ -496,8 +496,8 @@ int objects_load_current(const RepoDb& r, int repo_index, const ObjectLoadFn& fn
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     const uint8_t* uuid = column_fixed(s.get(), 0, 16);
     const uint8_t* hash = column_fixed(s.get(), 1, 20);
-    const uint8_t* c4 = static_cast<const uint8_t*>(sqlite3_column_blob(s.get(), 2));
-    size_t len = static_cast<size_t>(sqlite3_column_bytes(s.get(), 2));
+    size_t len = 0;
+    const uint8_t* c4 = column_blob(s.get(), 2, &len);
     if (!uuid || !hash) {
       log_message(LOG_WARNING, "objects_load_current: bad row in %d", repo_index);
       continue;

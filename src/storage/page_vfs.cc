@@ -70,6 +70,12 @@ struct FileState {
   sqlite3_int64 ahead_first = 0;  // page index of ahead[0]
   int ahead_count = 0;
   int ahead_span = kAheadFirst;  // pages to read at the next refill
+  // The parent maps the file read-only while the engine streams through it,
+  // so pages are deciphered from the page cache without a copy through the
+  // kernel or reading the pages a scan skips (forget_file).
+  bool can_map = false;  // until the parent refuses
+  bool mapped = false;
+  int in_order_run = 0;  // pages read in order since the lock changed
   sqlite3_int64 next_index = -1;  // the index following the last page read
   std::vector<uint8_t> scratch;  // decoded reads; grows to the largest read once
   uint8_t page_buffer[kPage] = {};
@@ -188,10 +194,47 @@ void decode_page_to(FileState* s, const uint8_t* in, uint8_t* out, sqlite3_int64
 
 void decode_page(FileState* s, uint8_t* page, sqlite3_int64 pgno) { decode_page_to(s, page, page, pgno); }
 
-// The file may change from here on: size and pages read ahead are stale.
+// Sets the parent's mapping limit: 0 unmaps and leaves every access to
+// plain reads and writes.
+bool set_map_limit(ShimFile* f, sqlite3_int64 limit) {
+  const sqlite3_io_methods* m = f->real->pMethods;
+  if (!m || m->iVersion < 3 || !m->xFetch || !m->xUnfetch) return false;
+  return m->xFileControl(f->real, SQLITE_FCNTL_MMAP_SIZE, &limit) == SQLITE_OK;
+}
+
+// The file may change from here on: size, mapping and pages read ahead are
+// stale. The mapping is on only between a scan's first page and the next
+// lock change or file control: with it on, the parent would also take a
+// size hint as leave to extend the file with zeros before the pages arrive.
 void forget_file(FileState* s) {
   s->size_known = false;
   s->ahead_count = 0;
+  s->in_order_run = 0;
+  if (s->mapped) {
+    set_map_limit(s->file, 0);
+    s->mapped = false;
+  }
+}
+
+// One whole page deciphered straight from the parent's read-only mapping of
+// the file; false when mapping is unavailable or the page lies beyond the
+// mapping (the file grew since, or its last bytes).
+bool db_read_mapped(ShimFile* f, uint8_t* buf, sqlite3_int64 index) {
+  FileState* s = f->st;
+  if (!s->mapped) {
+    // Any limit above the file size; the parent clamps it to its maximum.
+    if (!s->can_map || !set_map_limit(f, sqlite3_int64(1) << 40)) {
+      s->can_map = false;
+      return false;
+    }
+    s->mapped = true;
+  }
+  sqlite3_file* real = f->real;
+  void* p = nullptr;
+  if (real->pMethods->xFetch(real, index * kPage, kPage, &p) != SQLITE_OK || !p) return false;
+  decode_page_to(s, static_cast<const uint8_t*>(p), buf, index + 1);
+  real->pMethods->xUnfetch(real, index * kPage, p);
+  return true;
 }
 
 // Makes sure the file's own 16 leading bytes are known before page 1 is
@@ -288,6 +331,10 @@ bool db_read_ahead(ShimFile* f, uint8_t* buf, sqlite3_int64 index) {
   FileState* s = f->st;
   bool in_order = index >= s->next_index && index <= s->next_index + kAheadGap;
   s->next_index = index + 1;
+  // A scan maps the file after its first few pages, and every page of that
+  // lock comes from the mapping; a small transaction's reads stay plain.
+  s->in_order_run = in_order ? s->in_order_run + 1 : 0;
+  if ((s->mapped || s->in_order_run > kAheadFirst) && db_read_mapped(f, buf, index)) return true;
   if (index < s->ahead_first || index >= s->ahead_first + s->ahead_count) {
     sqlite3_int64 size = 0;
     sqlite3_int64 end = s->ahead_first + s->ahead_count;
@@ -744,6 +791,7 @@ int shim_open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
     s->kind = KIND_DB;
     s->file = f;
     f->base.pMethods = &kDbMethods;
+    s->can_map = true;
     v->dbs.push_back(s);
     if (!v->main_db && v->dbs.size() == 1 && v->pending_len == 0) {
       v->main_db = s;

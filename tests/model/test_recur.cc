@@ -343,6 +343,16 @@ TEST_F(Calendar, MonthMarks) {
   EXPECT_EQ(calendar_month_marks(2026, 13), 0u);
 }
 
+// Sao Paulo moved its clocks from 00:00 to 01:00 on 4 November 2018: that
+// day has no midnight, and items either side of the gap keep their days.
+TEST_F(Calendar, MarksOnADayWithoutMidnight) {
+  ScopedTz tz("America/Sao_Paulo");
+  add_item(ITEM_TASK, lt(2018, 11, 3, 23, 30));
+  add_item(ITEM_TASK, lt(2018, 11, 4, 1, 30));
+  add_item(ITEM_EVENT, lt(2018, 11, 30, 23, 59));
+  EXPECT_EQ(calendar_month_marks(2018, 11), 1u << 2 | 1u << 3 | 1u << 29);
+}
+
 TEST_F(Calendar, DailyItemMarksEveryDay) {
   ScopedTz tz("America/New_York");
   add_item(ITEM_TASK, lt(2020, 2, 1, 8), rule(FREQ_DAILY));

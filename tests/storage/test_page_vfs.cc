@@ -753,6 +753,31 @@ TEST_P(PageVfs, ScansSeeOtherConnectionsGrowAndShrinkTheFile) {
   expect_all_ciphertext(read_all(dir.file("data")));
 }
 
+// A scan reads its pages from a mapping of the file; a transaction that then
+// grows the file must still write every page, salt and header as stored.
+TEST_P(PageVfs, WritesAfterAMappedScanKeepTheFileWhole) {
+  TempDir dir;
+  std::string path = dir.file("data");
+  Bytes key = make_key(48, 15);
+  Db d;
+  ASSERT_EQ(open_keyed(d, path, key), 0);
+  ASSERT_EQ(exec(d.db, "PRAGMA cache_size=5"), SQLITE_OK);
+  fill(d.db, 2000);
+  ASSERT_EQ(exec(d.db, "BEGIN"), SQLITE_OK);
+  EXPECT_EQ(query(d.db, "SELECT count(*) FROM t WHERE v LIKE 'MARKER-%'"), "2000");
+  ASSERT_EQ(exec(d.db, "INSERT INTO t(v) SELECT 'grown-' || v FROM t"), SQLITE_OK);
+  ASSERT_EQ(exec(d.db, "COMMIT"), SQLITE_OK);
+  EXPECT_EQ(query(d.db, "SELECT count(*) FROM t WHERE v LIKE 'grown-%'"), "2000");
+  Bytes file = read_all(path);
+  EXPECT_EQ(file.size() % kPage, 0u);
+  EXPECT_EQ(memcmp(file.data(), key.data() + 32, 16), 0);
+  expect_all_ciphertext(file);
+  Db again;
+  ASSERT_EQ(open_keyed(again, path, key), 0);
+  EXPECT_EQ(query(again.db, "SELECT count(*) FROM t"), "4000");
+  EXPECT_EQ(query(again.db, "PRAGMA integrity_check"), "ok");
+}
+
 TEST_P(PageVfs, VacuumKeepsTheFormat) {
   TempDir dir;
   std::string path = dir.file("data");
