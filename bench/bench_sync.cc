@@ -177,7 +177,7 @@ struct BenchServer {
     cfg.log_to_file = false;
     int32_t id = 0;
     ::mkdir(cfg.data_dir.c_str(), 0700);
-    server_user_add(cfg.data_dir, "bench", "bench-pw", &id);
+    server_user_add(cfg, "bench", "bench-pw", &id);
     srv = server_create(cfg);
     th = std::thread([this] { server_run(srv); });
     login.host = "127.0.0.1:" + std::to_string(server_port(srv));

@@ -56,41 +56,24 @@ void logged_in(Server* srv, int fd) {
   it->second.deadline = std::time(nullptr) + srv->cfg.max_session;
 }
 
-// Waits for a busy store (another connection's write) within the request's
-// work budget, and not at all once the server stops.
-int on_busy(void* arg, int) {
-  const WorkLimit* w = static_cast<const WorkLimit*>(arg);
-  if ((w->stopping && w->stopping->load()) || std::chrono::steady_clock::now() > w->until) return 0;
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return 1;
-}
-
 void serve_connection(Server* srv, int fd, std::string peer, std::string address) {
   Session ss;
   ss.srv = srv;
   ss.peer = peer;
   ss.address = address;
-  int rc = open_store(srv->cfg.data_dir, &ss.db);
-  if (rc != SQLITE_OK) {
-    log_message(LOG_ERROR, "serve: open store: %d", rc);
+  // A connection closed before its first byte is a balancer's health
+  // check, not a login: no log line and no failure delay.
+  char first;
+  if (::recv(fd, &first, 1, MSG_PEEK) == 0) {
     forget_session(srv, fd);
     ::close(fd);
     return;
   }
   work_begin(&ss);
-  work_limit_install(ss.db.get(), &ss.work);
-  sqlite3_busy_handler(ss.db.get(), on_busy, &ss.work);
   bool anonymous = false;
   auto lookup = [&](uint32_t id, const std::string& user, uint8_t hash[32]) {
-    Stmt s;
-    if (stmt_prepare(ss.db.get(), "SELECT hash FROM accounts WHERE id=? AND name=?", &s) != SQLITE_OK) return -1;
-    sqlite3_bind_int64(s.get(), 1, id);
-    bind_text(s.get(), 2, user.c_str());
-    if (sqlite3_step(s.get()) != SQLITE_ROW) return -1;
-    const uint8_t* h = column_fixed(s.get(), 0, 32);
-    if (!h) return -1;
-    std::memcpy(hash, h, 32);
-    return 0;
+    StoreLease db(srv->store.get(), &ss.work);
+    return db && db->login_hash(id, user, hash) == 0 ? 0 : -1;
   };
   if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
     log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
@@ -105,7 +88,7 @@ void serve_connection(Server* srv, int fd, std::string peer, std::string address
   }
   // The anonymous password change stays under the login deadline.
   if (!anonymous) logged_in(srv, fd);
-  rc = handle_request(&ss, command, anonymous);
+  int rc = handle_request(&ss, command, anonymous);
   if (rc != 0) log_message(LOG_NOTICE, "serve %s: %s failed", peer.c_str(), log_safe(command).c_str());
   // Let the client read the last reply before the close.
   ::shutdown(ss.conn.socket, SHUT_WR);
@@ -123,6 +106,7 @@ void cut_all(Server* s) {
     }
   for (auto& [when, sock] : s->delayed_close) ::close(sock);
   s->delayed_close.clear();
+  if (s->store) store_cancel_all(s->store.get());
 }
 
 }  // namespace
@@ -142,10 +126,11 @@ Server* server_create(const ServerConfig& cfg) {
     }
     ::closedir(d);
   }
-  DbHandle db;
-  int rc = open_store(cfg.data_dir, &db);
-  if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "ordika-server: cannot open %s/server.db: %d\n", cfg.data_dir.c_str(), rc);
+  std::string error;
+  s->store = store_open(cfg, &error);
+  if (!s->store) {
+    log_message(LOG_ERROR, "server_create: %s", error.c_str());
+    std::fprintf(stderr, "ordika-server: %s\n", error.c_str());
     return nullptr;
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
