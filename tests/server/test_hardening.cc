@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "fault_proxy.h"
+#include "raw_requests.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
 #include "server_process.h"
@@ -84,29 +85,12 @@ class Hardening : public ServerFixture {
     cfg->quota = 4u << 20;
   }
   long long store_size() const { return Probe().size(); }
-  // "put sync" of a snapshot file to repository "work" known by its key
-  // check and state: the status of the reply after the upload, -1 when
-  // the conversation failed.
   int PutSnapshot(const uint8_t check[64], const std::string& state, const std::string& file) {
-    Connection c;
-    if (server_connect(&c, alice_) != 0) return -1;
-    std::string text = "put sync\nwork\n";
-    conn_put(&c, text.data(), text.size());
-    conn_put(&c, check, 64);
-    conn_put(&c, state.data(), 20);
-    int rc = -1;
-    if (conn_send(&c) == 0 && conn_recv(&c) == 0 && c.recv_size == 1 && c.recv_frame[CONN_HEADER] == 0 &&
-        conn_send_file(&c, file.c_str(), "sync_2") == 0 && conn_recv(&c) == 0 && c.recv_size == 1)
-      rc = c.recv_frame[CONN_HEADER];
-    conn_close(&c);
-    return rc;
+    return put_snapshot(alice_, "work", check, state, file);
   }
-  // A snapshot file made by `sql` on the empty "sync_2" tables.
   std::string Snapshot(const std::string& name, const std::string& sql) {
-    std::string file = dir_.file(name);
-    DbHandle snap(db_create_snapshot(file.c_str(), nullptr));
-    EXPECT_TRUE(snap);
-    EXPECT_EQ(SQLITE_OK, db_exec(snap.get(), sql.c_str())) << sql;
+    std::string file = make_snapshot(dir_.file(name), sql);
+    EXPECT_FALSE(file.empty()) << sql;
     return file;
   }
   std::vector<std::string> ids() {
