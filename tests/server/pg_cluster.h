@@ -37,6 +37,21 @@ inline std::string pg_query_value(const std::string& conninfo, const std::string
   return out;
 }
 
+// Runs SQL on a connection string; 0, or -1 with *error.
+inline int pg_exec(const std::string& conninfo, const std::string& sql, std::string* error = nullptr) {
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  int rc = -1;
+  if (PQstatus(c) == CONNECTION_OK) {
+    PGresult* r = PQexec(c, sql.c_str());
+    ExecStatusType st = PQresultStatus(r);
+    rc = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? 0 : -1;
+    PQclear(r);
+  }
+  if (rc != 0 && error) *error = PQerrorMessage(c);
+  PQfinish(c);
+  return rc;
+}
+
 class PgCluster {
  public:
   // Where initdb and postgres are: ORDIKA_PG_BIN, else Debian's.
@@ -113,25 +128,10 @@ class PgCluster {
   const std::string& dir() const { return dir_; }
   std::string conninfo(const std::string& db) const { return "host=" + dir_ + " dbname=" + db + " user=ordika"; }
 
-  // Runs SQL in database db; 0, or -1 with *error.
-  int exec(const std::string& sql, const std::string& db = "postgres", std::string* error = nullptr) const {
-    PGconn* c = PQconnectdb(conninfo(db).c_str());
-    int rc = -1;
-    if (PQstatus(c) == CONNECTION_OK) {
-      PGresult* r = PQexec(c, sql.c_str());
-      ExecStatusType st = PQresultStatus(r);
-      rc = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? 0 : -1;
-      PQclear(r);
-    }
-    if (rc != 0 && error) *error = PQerrorMessage(c);
-    PQfinish(c);
-    return rc;
-  }
-
   // A new, empty database; its connection string, or "" with *error.
   std::string create_database(std::string* error) {
     std::string name = "t" + std::to_string(++databases_);
-    if (exec("CREATE DATABASE " + name, "postgres", error) != 0) return "";
+    if (pg_exec(conninfo("postgres"), "CREATE DATABASE " + name, error) != 0) return "";
     return conninfo(name);
   }
 
