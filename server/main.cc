@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -35,7 +36,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: ordika-server serve --listen ADDR:PORT --data DIR [--database URL] [--updates DIR]\n"
                "                          [--max-clients N] [--timeout SECONDS] [--max-session SECONDS]\n"
-               "                          [--quota BYTES[K|M|G]] [--db-connections N]\n"
+               "                          [--quota BYTES[K|M|G]] [--db-connections N] [--proxy ADDR[,ADDR...]]\n"
                "       ordika-server useradd NAME (--data DIR | --database URL)\n"
                "       ordika-server userdel NAME (--data DIR | --database URL)\n"
                "       ordika-server users (--data DIR | --database URL)\n"
@@ -92,6 +93,13 @@ int main(int argc, char** argv) {
     } else if (a == "--db-connections") {
       if (!value(&v)) return usage();
       cfg.db_connections = std::max(1, std::atoi(v.c_str()));
+    } else if (a == "--proxy") {
+      if (!value(&v)) return usage();
+      for (size_t at = 0; at <= v.size();) {
+        size_t comma = std::min(v.find(',', at), v.size());
+        cfg.proxies.push_back(v.substr(at, comma - at));
+        at = comma + 1;
+      }
     } else if (a == "--resume") {
       resume = true;
     } else if (a == "--out") {

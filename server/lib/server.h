@@ -28,6 +28,7 @@ struct ServerConfig {
   int work_limit = 30;        // seconds of database work one request may take
   int login_timeout = 10;     // seconds for the handshake, login and request line
   int max_unauth_per_host = 0;  // connections of one address not yet logged in (0: half of max_clients)
+  std::vector<std::string> proxies;  // balancers whose connections start with a PROXY line naming the client
   int password_attempts = 5;  // failed password changes per account or address ...
   int password_window = 600;  // ... within this many seconds; then refused
 };

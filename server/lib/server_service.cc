@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 #include <algorithm>
+#include <vector>
 
 #include "server_internal.h"
 #include "support/log.h"
@@ -56,6 +57,55 @@ void logged_in(Server* srv, int fd) {
   it->second.deadline = std::time(nullptr) + srv->cfg.max_session;
 }
 
+// The limit of connections of one address that have not logged in.
+int unauth_limit(const ServerConfig& cfg) {
+  return cfg.max_unauth_per_host > 0 ? cfg.max_unauth_per_host : std::max(1, cfg.max_clients / 2);
+}
+
+// Connections of `address` not logged in yet, leaving out socket `except`.
+// Called with srv->mu held.
+int waiting_from(Server* srv, const std::string& address, int except) {
+  int n = 0;
+  for (auto& [sock, slot] : srv->sessions)
+    if (sock != except && !slot.logged_in && slot.address == address) ++n;
+  return n;
+}
+
+bool is_proxy(const ServerConfig& cfg, const std::string& address) {
+  return std::find(cfg.proxies.begin(), cfg.proxies.end(), address) != cfg.proxies.end();
+}
+
+// The PROXY protocol line (version 1) a balancer sends ahead of its
+// client's bytes: "PROXY TCP4 SRC DST SPORT DPORT\r\n" (or TCP6), or
+// "PROXY UNKNOWN ...\r\n" for a connection of its own. 0 with the client's
+// address and port (kept for UNKNOWN), -1 when there is no such line.
+int read_proxy_line(int fd, std::string* address, std::string* port) {
+  std::string line;
+  char ch;
+  while (line.size() < 107) {  // the longest line the protocol allows
+    if (::recv(fd, &ch, 1, 0) != 1) return -1;
+    line.push_back(ch);
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) break;
+  }
+  if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0) return -1;
+  line.resize(line.size() - 2);
+  std::vector<std::string> f;
+  for (size_t at = 0; at <= line.size();) {
+    size_t sp = line.find(' ', at);
+    if (sp == std::string::npos) sp = line.size();
+    f.push_back(line.substr(at, sp - at));
+    at = sp + 1;
+  }
+  if (f.size() >= 2 && f[0] == "PROXY" && f[1] == "UNKNOWN") return 0;
+  if (f.size() != 6 || f[0] != "PROXY" || (f[1] != "TCP4" && f[1] != "TCP6")) return -1;
+  unsigned char buf[16];
+  if (inet_pton(f[1] == "TCP4" ? AF_INET : AF_INET6, f[2].c_str(), buf) != 1) return -1;
+  if (f[4].empty() || f[4].size() > 5 || f[4].find_first_not_of("0123456789") != std::string::npos) return -1;
+  *address = f[2];
+  *port = f[4];
+  return 0;
+}
+
 void serve_connection(Server* srv, int fd, std::string peer, std::string address) {
   Session ss;
   ss.srv = srv;
@@ -68,6 +118,27 @@ void serve_connection(Server* srv, int fd, std::string peer, std::string address
     forget_session(srv, fd);
     ::close(fd);
     return;
+  }
+  // Behind a balancer the client's address comes first: the limits per
+  // address apply to it, not to the balancer.
+  if (is_proxy(srv->cfg, address)) {
+    std::string port = peer.substr(peer.rfind(':') + 1);
+    if (read_proxy_line(fd, &ss.address, &port) != 0) {
+      log_message(LOG_WARNING, "serve %s: no PROXY line from the balancer", peer.c_str());
+      forget_session(srv, fd);
+      ::close(fd);
+      return;
+    }
+    ss.peer = ss.address + ":" + port;
+    std::lock_guard<std::mutex> g(srv->mu);
+    auto it = srv->sessions.find(fd);
+    if (it != srv->sessions.end()) it->second.address = ss.address;
+    if (waiting_from(srv, ss.address, fd) >= unauth_limit(srv->cfg)) {
+      log_message(LOG_WARNING, "server: too many logins from %s, refused", ss.address.c_str());
+      srv->sessions.erase(fd);
+      ::close(fd);
+      return;
+    }
   }
   work_begin(&ss);
   bool anonymous = false;
@@ -215,12 +286,9 @@ int server_run(Server* s) {
         ::close(fd);
         continue;
       }
-      // One host cannot hold every slot with connections that never log in.
-      int waiting = 0;
-      for (auto& [sock, slot] : s->sessions)
-        if (!slot.logged_in && slot.address == ip) ++waiting;
-      int limit = s->cfg.max_unauth_per_host > 0 ? s->cfg.max_unauth_per_host : std::max(1, s->cfg.max_clients / 2);
-      if (waiting >= limit) {
+      // One host cannot hold every slot with connections that never log in
+      // (a balancer's clients are counted by their own addresses).
+      if (!is_proxy(s->cfg, ip) && waiting_from(s, ip, -1) >= unauth_limit(s->cfg)) {
         log_message(LOG_WARNING, "server: too many logins from %s, refused", ip);
         ::close(fd);
         continue;

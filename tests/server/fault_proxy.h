@@ -40,8 +40,10 @@ struct ConnProfile {
 class FaultProxy {
  public:
   // source: the address the server sees (127.0.0.2, ...); 127.0.0.1 when
-  // null.
-  explicit FaultProxy(int upstream_port, const char* source = nullptr) : upstream_(upstream_port) {
+  // null. prefix: bytes sent to the server first on every connection (a
+  // balancer's PROXY line).
+  explicit FaultProxy(int upstream_port, const char* source = nullptr, std::string prefix = "")
+      : upstream_(upstream_port), prefix_(std::move(prefix)) {
     if (source) inet_pton(AF_INET, source, &source_);
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -124,6 +126,7 @@ class FaultProxy {
         ::close(c);
         continue;
       }
+      if (!prefix_.empty()) ::send(up, prefix_.data(), prefix_.size(), MSG_NOSIGNAL);
       int one = 1;
       setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       setsockopt(up, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -188,6 +191,7 @@ class FaultProxy {
   }
 
   int upstream_;
+  std::string prefix_;
   in_addr source_{};
   int fd_ = -1;
   int port_ = 0;

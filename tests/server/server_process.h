@@ -160,7 +160,9 @@ inline bool start_server_process(ChildProcess* p, const std::string& data_dir, c
 
 // haproxy balancing TCP over the servers' ports, each checked every 200 ms
 // and taken out after two failed checks; a connection refused by a server
-// is tried again on another.
+// is tried again on another. It reaches the servers from 127.0.0.9 and
+// tells them each client's address in a PROXY line.
+constexpr const char* kBalancerAddress = "127.0.0.9";
 inline bool start_haproxy(ChildProcess* p, const std::string& dir, const std::vector<int>& servers) {
   return p->start(
       [&](int port) {
@@ -170,9 +172,10 @@ inline bool start_haproxy(ChildProcess* p, const std::string& dir, const std::ve
              "defaults\n  mode tcp\n  timeout connect 2s\n  timeout client 60s\n  timeout server 60s\n"
              "  retries 3\n  option redispatch\n"
              "frontend ordika\n  bind 127.0.0.1:"
-          << port << "\n  default_backend servers\nbackend servers\n  balance roundrobin\n";
+          << port << "\n  default_backend servers\nbackend servers\n  balance roundrobin\n  source "
+          << kBalancerAddress << "\n";
         for (size_t i = 0; i < servers.size(); ++i)
-          f << "  server s" << i << " 127.0.0.1:" << servers[i] << " check inter 200ms fall 2 rise 1\n";
+          f << "  server s" << i << " 127.0.0.1:" << servers[i] << " send-proxy check inter 200ms fall 2 rise 1\n";
         f.close();
         return std::vector<std::string>{"/usr/sbin/haproxy", "-f", cfg, "-db"};
       },

@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 
+#include "fault_proxy.h"
 #include "load_run.h"
 #include "raw_requests.h"
 #include "repo_helpers.h"
@@ -34,7 +35,8 @@ class Cluster : public ::testing::Test {
 
   // n server processes, each with a data directory of its own, and haproxy
   // in front of them.
-  void Start(int n, const std::vector<std::string>& extra = {}) {
+  void Start(int n, std::vector<std::string> extra = {}) {
+    extra.insert(extra.end(), {"--proxy", kBalancerAddress});
     std::vector<int> ports;
     for (int i = 0; i < n; ++i) {
       servers_.push_back(std::make_unique<ChildProcess>());
@@ -159,6 +161,18 @@ TEST_F(Cluster, AProcessKilledInsideARequestLeavesNothingHalfDone) {
   std::memcpy(c.key, key, 32);
   ASSERT_TRUE(c.open());
   EXPECT_EQ(20001, count_rows(c.db.get(), "SELECT * FROM t1"));
+}
+
+// Behind the balancer each client is known by its own address: guesses
+// from one block that address, not the balancer's.
+TEST_F(Cluster, LimitsPerAddressSeeTheClientsBehindTheBalancer) {
+  ASSERT_NO_FATAL_FAILURE(Start(2));
+  FaultProxy from2(haproxy_.port(), "127.0.0.2");
+  for (const char* name : {"n1", "n2", "n3", "n4", "n5"})
+    EXPECT_NE(0, server_password_change(from2.host().c_str(), name, "guess", "new-pw"));
+  EXPECT_NE(0, server_password_change(from2.host().c_str(), "alice", "pw-alice", "pw-alice"));
+  EXPECT_EQ(0, server_password_change(haproxy_.host().c_str(), "alice", "pw-alice", "pw-alice"))
+      << "the guesses of 127.0.0.2 blocked every client of the balancer";
 }
 
 // Five failed password changes spread over three processes are five.

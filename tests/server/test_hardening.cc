@@ -333,6 +333,55 @@ TEST_F(Hardening, PasswordGuessesCountPerAccountAndPerAddress) {
 
 namespace {
 
+// A balancer at 127.0.0.5 that names its clients in PROXY lines.
+class Balanced : public Hardening {
+ protected:
+  void Configure(ServerConfig* cfg) override {
+    Hardening::Configure(cfg);
+    cfg->proxies = {"127.0.0.5"};
+    cfg->io_timeout = 1;  // a line that never ends waits this long
+  }
+  // alice through a relay from the balancer's address that sends `line`.
+  bool LogsIn(const std::string& line) {
+    FaultProxy relay(server_port(server_), "127.0.0.5", line);
+    ServerLogin via = alice_;
+    via.host = relay.host();
+    std::vector<std::string> out;
+    return server_list_repos(via, &out) == 0;
+  }
+};
+
+}  // namespace
+
+TEST_F(Balanced, TheBalancersLineNamesTheClient) {
+  struct Case {
+    const char* line;
+    bool works;
+  } cases[] = {
+      {"PROXY TCP4 10.9.8.7 127.0.0.1 4000 443\r\n", true},
+      {"PROXY TCP6 2001:db8::7 2001:db8::1 4000 443\r\n", true},
+      {"PROXY UNKNOWN\r\n", true},
+      {"", false},
+      {"PROXY TCP4 10.9.8.777 127.0.0.1 4000 443\r\n", false},
+      {"PROXY TCP4 10.9.8.7 127.0.0.1 port 443\r\n", false},
+      {"GET / HTTP/1.0\r\n", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.works, LogsIn(c.line)) << c.line;
+  EXPECT_FALSE(LogsIn("PROXY " + std::string(120, 'x') + "\r\n")) << "a line past the protocol's 107 bytes";
+  // the limits per address count the client named, not the balancer
+  FaultProxy guesser(server_port(server_), "127.0.0.5", "PROXY TCP4 10.9.8.7 127.0.0.1 4000 443\r\n");
+  FaultProxy other(server_port(server_), "127.0.0.5", "PROXY TCP4 10.9.8.8 127.0.0.1 4001 443\r\n");
+  for (const char* name : {"n1", "n2", "n3", "n4", "n5"})
+    EXPECT_NE(0, server_password_change(guesser.host().c_str(), name, "guess", "new-pw"));
+  EXPECT_NE(0, server_password_change(guesser.host().c_str(), "alice", "pw-alice", "pw-alice"));
+  EXPECT_EQ(0, server_password_change(other.host().c_str(), "alice", "pw-alice", "pw-alice"));
+  // and a client that is not the balancer sends no such line
+  std::vector<std::string> out;
+  EXPECT_EQ(0, server_list_repos(alice_, &out));
+}
+
+namespace {
+
 class Slots : public Hardening {
  protected:
   void Configure(ServerConfig* cfg) override {
