@@ -628,8 +628,12 @@ class PgConn : public StoreConn {
     int rc = 0;
     std::string error;
     if (PQpipelineSync(c) != 1) {
-      rc = -1;
-      error = describe(c, nullptr);
+      // no sync point to read up to: the connection is of no further use
+      broken_ = true;
+      queued_ = 0;
+      queued_bytes_ = 0;
+      pipe_ = false;
+      return fail("pipeline", describe(c, nullptr));
     }
     for (int i = 0; i < queued_ && rc == 0; ++i) {
       while (PGresult* raw = PQgetResult(c)) {
@@ -641,11 +645,15 @@ class PgConn : public StoreConn {
         }
       }
     }
-    // Up to the sync point (everything after a failure was skipped).
-    for (;;) {
+    // Up to the sync point (everything after a failure was skipped): each
+    // query left ends with one null result at most.
+    for (int ends = 0;;) {
       PgResult r(PQgetResult(c));
       if (!r) {
-        if (PQstatus(c) != CONNECTION_OK) break;
+        if (PQstatus(c) != CONNECTION_OK || ++ends > queued_ + 1) {
+          broken_ = true;
+          break;
+        }
         continue;
       }
       if (PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC) break;
