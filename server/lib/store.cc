@@ -20,6 +20,13 @@ bool over(const WorkLimit* w) {
 
 std::string account_lock(uint32_t account) { return "account " + std::to_string(account); }
 
+int StoreConn::repo_names(uint32_t account, std::vector<std::string>* out) {
+  return each_repo(account, [&](const std::string& name, const RepoRow&) {
+    out->push_back(name);
+    return 0;
+  });
+}
+
 std::unique_ptr<Store> store_open(const ServerConfig& cfg, std::string* error) {
   auto s = std::make_unique<Store>();
   s->cfg = cfg;

@@ -81,8 +81,8 @@ class StoreConn {
   virtual int accounts(std::vector<ServerUser>* out) = 0;  // by name
 
   // Repositories of an account, by name.
-  virtual int repo_names(uint32_t account, std::vector<std::string>* out) = 0;
   virtual int each_repo(uint32_t account, const RepoFn& fn) = 0;
+  int repo_names(uint32_t account, std::vector<std::string>* out);
   virtual int find_repo(uint32_t account, const std::string& name, RepoRow* row) = 0;  // 0, 1
   virtual int insert_repo(uint32_t account, const std::string& name, const uint8_t key_check[64],
                           const uint8_t state[20], int64_t* id) = 0;

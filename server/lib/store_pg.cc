@@ -379,13 +379,6 @@ class PgConn : public StoreConn {
     return 0;
   }
 
-  int repo_names(uint32_t account, std::vector<std::string>* out) override {
-    return each_repo(account, [&](const std::string& name, const RepoRow&) {
-      out->push_back(name);
-      return 0;
-    });
-  }
-
   int each_repo(uint32_t account, const RepoFn& fn) override {
     Params p;
     PgResult r = exec(kRepos, p.i64(account));

@@ -220,13 +220,6 @@ class SqliteConn : public StoreConn {
     });
   }
 
-  int repo_names(uint32_t account, std::vector<std::string>* out) override {
-    return each_repo(account, [&](const std::string& name, const RepoRow&) {
-      out->push_back(name);
-      return 0;
-    });
-  }
-
   int each_repo(uint32_t account, const RepoFn& fn) override {
     Stmt s;
     int rc = prepare("SELECT name, id, key_check, state FROM repos WHERE account=? ORDER BY name", &s);

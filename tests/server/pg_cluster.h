@@ -23,6 +23,39 @@
 #include <thread>
 #include <vector>
 
+// Runs argv as a child writing to `log`: as user `as` when given, and sent
+// `death` when the calling thread ends (also when the program dies). The
+// child's pid, or -1.
+inline pid_t spawn_child(const std::vector<std::string>& argv, const std::string& log, int death,
+                         const passwd* as = nullptr) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  uid_t uid = as ? as->pw_uid : 0;
+  gid_t gid = as ? as->pw_gid : 0;
+  int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (out < 0) return -1;
+  if (as && ::fchown(out, uid, gid) != 0) {
+    ::close(out);
+    return -1;
+  }
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (as && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) _exit(126);
+    ::prctl(PR_SET_PDEATHSIG, death);
+    if (::getppid() != parent) _exit(125);
+    int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    ::execv(args[0], args.data());
+    _exit(127);
+  }
+  ::close(out);
+  return pid;
+}
+
 // The first column of the first row of a query on a connection string, as
 // text; "" when it fails.
 inline std::string pg_query_value(const std::string& conninfo, const std::string& sql) {
@@ -161,36 +194,9 @@ class PgCluster {
     return 0;
   }
 
-  // Runs argv as a child (as nobody when root) writing to `log`, ended
-  // with this thread.
   static pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     const passwd* pw = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
-    uid_t uid = pw ? pw->pw_uid : 0;
-    gid_t gid = pw ? pw->pw_gid : 0;
-    int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (out < 0) return -1;
-    if (pw && ::fchown(out, uid, gid) != 0) {
-      ::close(out);
-      return -1;
-    }
-    pid_t parent = ::getpid();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      if (pw && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) _exit(126);
-      ::prctl(PR_SET_PDEATHSIG, SIGQUIT);
-      if (::getppid() != parent) _exit(125);
-      int null = ::open("/dev/null", O_RDONLY);
-      ::dup2(null, 0);
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-      ::execv(args[0], args.data());
-      _exit(127);
-    }
-    ::close(out);
-    return pid;
+    return spawn_child(argv, log, SIGQUIT, pw);
   }
 
   bool durable_;

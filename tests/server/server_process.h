@@ -5,10 +5,8 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "pg_cluster.h"
 #include "sync/requests.h"
 
 // A port the kernel had free a moment ago (another process may take it
@@ -61,24 +60,8 @@ class ChildProcess {
              const std::string& log = "/dev/null") {
     for (int attempt = 0; attempt < 3; ++attempt) {
       port_ = free_port();
-      std::vector<std::string> argv = argv_for(port_);
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      pid_t parent = ::getpid();
-      pid_ = ::fork();
-      if (pid_ == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) _exit(125);
-        int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        ::execv(args[0], args.data());
-        _exit(127);
-      }
-      ::close(out);
+      pid_ = spawn_child(argv_for(port_), log, SIGKILL);
+      if (pid_ < 0) return false;
       for (int i = 0; i < 500; ++i) {
         if (!alive()) break;
         if (up(port_)) return true;

@@ -85,6 +85,17 @@ class Hardening : public ServerFixture {
     cfg->quota = 4u << 20;
   }
   long long store_size() const { return Probe().size(); }
+  // Repository "work" made of a good repository under "repo-pw": its key
+  // check and state.
+  void CreateWork(uint8_t check[64], std::string* state) {
+    uint8_t key[32];
+    derive_key("repo-pw", key);
+    std::string src = dir_.subdir("src");
+    make_good(src, key);
+    ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
+    ASSERT_EQ(0, db_get_sign_path((src + "/data").c_str(), check, key));
+    *state = slurp(src + "/list.hash");
+  }
   int PutSnapshot(const uint8_t check[64], const std::string& state, const std::string& file) {
     return put_snapshot(alice_, "work", check, state, file);
   }
@@ -177,14 +188,9 @@ TEST_F(Hardening, QuotaBoundsWhatAnAccountStores) {
 // The quota holds for changes too: a sync whose versions would pass it is
 // refused after the upload and nothing of it is stored.
 TEST_F(Hardening, SyncUploadPastTheQuotaIsRefused) {
-  uint8_t key[32];
-  derive_key("repo-pw", key);
-  std::string src = dir_.subdir("src");
-  make_good(src, key);
-  ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
   uint8_t check[64];
-  ASSERT_EQ(0, db_get_sign_path((src + "/data").c_str(), check, key));
-  std::string state = slurp(src + "/list.hash");
+  std::string state;
+  ASSERT_NO_FATAL_FAILURE(CreateWork(check, &state));
   // n new versions of 1 MiB each (the quota is 4 MiB)
   auto versions = [&](int n) {
     return Snapshot("big" + std::to_string(n),
@@ -236,31 +242,15 @@ TEST_F(Hardening, ALostCreateReplyCanBeRetriedButATakenIdentifierStaysTaken) {
 }
 
 TEST_F(Hardening, PutSyncAnswersTheDocumentedStatuses) {
-  uint8_t key[32];
-  derive_key("repo-pw", key);
-  std::string src = dir_.subdir("src");
-  make_good(src, key);
-  ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
   uint8_t check[64];
-  ASSERT_EQ(0, db_get_sign_path((src + "/data").c_str(), check, key));
-  std::string state = slurp(src + "/list.hash");
-  auto put_sync = [&](const char* id, const uint8_t kc[64]) {
-    Connection c;
-    if (server_connect(&c, alice_) != 0) return -1;
-    std::string text = std::string("put sync\n") + id + "\n";
-    conn_put(&c, text.data(), text.size());
-    conn_put(&c, kc, 64);
-    conn_put(&c, state.data(), 20);
-    int rc = -1;
-    if (conn_send(&c) == 0 && conn_recv(&c) == 0 && c.recv_size == 1) rc = c.recv_frame[CONN_HEADER];
-    conn_close(&c);
-    return rc;
-  };
+  std::string state;
+  ASSERT_NO_FATAL_FAILURE(CreateWork(check, &state));
   uint8_t wrong[64];
   std::memcpy(wrong, check, 64);
   wrong[10] ^= 1;
-  EXPECT_EQ(SRV_KEY_MISMATCH, put_sync("work", wrong));
-  EXPECT_EQ(SRV_NOT_FOUND, put_sync("none", check));
+  // refused before any upload
+  EXPECT_EQ(SRV_KEY_MISMATCH, put_snapshot(alice_, "work", wrong, state, ""));
+  EXPECT_EQ(SRV_NOT_FOUND, put_snapshot(alice_, "none", check, state, ""));
 
   // snapshots outside the format are refused after the upload
   const char* extras[] = {
