@@ -70,7 +70,7 @@ TEST(AdminCli, UserAddListDelete) {
 
 // A database holds the update offer and the traces: published from a
 // folder, written out to one.
-TEST(AdminCli, PublishAndTracesWithADatabase) {
+TEST(DatabaseAdmin, PublishAndTraces) {
   struct stat st;
   if (::stat(binary().c_str(), &st) != 0) GTEST_SKIP() << "ordika-server not built";
   if (!test_on_postgres()) GTEST_SKIP() << "a data directory serves --updates and keeps traces/ itself";
