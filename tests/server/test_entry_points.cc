@@ -40,6 +40,7 @@ class EntryPoints : public ServerFixture {
   void TearDown() override {
     repo_table_clear();
     config_set(nullptr, "");
+    account_load();  // forgets the signed-in account: the next test may run in this process
     ::unsetenv("ORDIKA_SERVER");
     ServerFixture::TearDown();
   }
