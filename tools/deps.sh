@@ -9,7 +9,8 @@ pkgs=(build-essential cmake ninja-build pkg-config
       python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 dbus-daemon libatk-adaptor trayer
       libxss1
       locales
-      librsvg2-bin desktop-file-utils appstream groff-base dpkg-dev xdg-utils)
+      librsvg2-bin desktop-file-utils appstream groff-base dpkg-dev xdg-utils
+      libpq-dev postgresql-15 haproxy)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -35,7 +35,7 @@ class UpdateFromServer : public WindowTest {
     update_dir_ = cfg.update_dir;
     publish("9.0.0", 999999);
     int32_t id = 0;
-    ASSERT_EQ(0, server_user_add(cfg.data_dir, "alice", "pw-alice", &id));
+    ASSERT_EQ(0, server_user_add(cfg, "alice", "pw-alice", &id));
     server_ = server_create(cfg);
     ASSERT_NE(nullptr, server_);
     thread_ = std::thread([this] { server_run(server_); });

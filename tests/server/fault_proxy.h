@@ -3,7 +3,9 @@
 // connections, and that records where the peers' writes ended (about one
 // frame each) so that cuts can be placed at and inside every frame. A hook
 // can run before a connection reaches the server: another client's work,
-// placed exactly between two requests of the one under test.
+// placed exactly between two requests of the one under test. Its
+// connections to the server can come from another loopback address, as
+// clients elsewhere would.
 #pragma once
 
 #include <arpa/inet.h>
@@ -37,7 +39,12 @@ struct ConnProfile {
 
 class FaultProxy {
  public:
-  explicit FaultProxy(int upstream_port) : upstream_(upstream_port) {
+  // source: the address the server sees (127.0.0.2, ...); 127.0.0.1 when
+  // null. prefix: bytes sent to the server first on every connection (a
+  // balancer's PROXY line).
+  explicit FaultProxy(int upstream_port, const char* source = nullptr, std::string prefix = "")
+      : upstream_(upstream_port), prefix_(std::move(prefix)) {
+    if (source) inet_pton(AF_INET, source, &source_);
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -104,6 +111,12 @@ class FaultProxy {
       if (c < 0) continue;
       run_hook();
       int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (source_.s_addr) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr = source_;
+        ::bind(up, reinterpret_cast<sockaddr*>(&from), sizeof from);
+      }
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_port = htons(static_cast<uint16_t>(upstream_));
@@ -113,6 +126,7 @@ class FaultProxy {
         ::close(c);
         continue;
       }
+      if (!prefix_.empty()) ::send(up, prefix_.data(), prefix_.size(), MSG_NOSIGNAL);
       int one = 1;
       setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       setsockopt(up, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -177,6 +191,8 @@ class FaultProxy {
   }
 
   int upstream_;
+  std::string prefix_;
+  in_addr source_{};
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

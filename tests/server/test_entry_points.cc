@@ -40,6 +40,8 @@ class EntryPoints : public ServerFixture {
   }
   void TearDown() override {
     app_reset();
+    config_set(nullptr, "");
+    account_load();  // forgets the signed-in account: the next test may run in this process
     ::unsetenv("ORDIKA_SERVER");
     ServerFixture::TearDown();
   }

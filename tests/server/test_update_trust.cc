@@ -53,6 +53,7 @@ TEST_F(SignedUpdates, InstallsOnlyWhatTheReleaseKeySigned) {
 
   // a package changed after signing
   ReleaseSigner::publish(cfg_.update_dir, "lin64", package_ + "x", nullptr);
+  PublishUpdates();
   EXPECT_EQ(UPDATE_BAD_SIGNATURE, update_fetch_verified(alice_, "lin64", dl.c_str(), signer_.pub, nullptr, &file));
   EXPECT_FALSE(file_there(dl + "/ordika.gz"));
 
@@ -65,9 +66,11 @@ TEST_F(SignedUpdates, MissingOrMalformedSignatureInstallsNothing) {
   std::string dl = dir_.subdir("dl");
   std::string file;
   std::remove((cfg_.update_dir + "/lin64.sig").c_str());
+  PublishUpdates();
   EXPECT_EQ(UPDATE_NO_SIGNATURE, update_fetch_verified(alice_, "lin64", dl.c_str(), signer_.pub, nullptr, &file));
   EXPECT_FALSE(file_there(dl + "/ordika.gz"));
   std::ofstream(cfg_.update_dir + "/lin64.sig") << "short";
+  PublishUpdates();
   std::string sig;
   EXPECT_EQ(UPDATE_NO_SIGNATURE, update_get_signature(alice_, "lin64", &sig));
   EXPECT_TRUE(sig.empty());
