@@ -557,12 +557,14 @@ int dav_send(DavClient* c, const DavRequest& req, DavReply* reply) {
   return rc;
 }
 
-int dav_message_id(int rc) { return rc < 0 && rc >= DAV_ERR_INTERNAL ? DAV_MESSAGE_FIRST_ID - rc - 1 : -1; }
+StrId dav_message_id(int rc) {
+  return rc < 0 && rc >= DAV_ERR_INTERNAL ? str_at(STR_DAV_ERROR_RANGE, -rc - 1) : STR_NONE;
+}
 
 std::string dav_error_message(const DavClient& c, int rc) {
-  int id = dav_message_id(rc);
+  StrId id = dav_message_id(rc);
   if (rc == 0) return "";
-  if (id < 0) return ui_string_line(dav_message_id(DAV_ERR_PROTOCOL));
+  if (id == STR_NONE) return ui_string_line(dav_message_id(DAV_ERR_PROTOCOL));
   switch (rc) {
     case DAV_ERR_RESOLVE:
     case DAV_ERR_CONNECT:

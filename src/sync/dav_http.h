@@ -18,6 +18,8 @@
 #include <memory>
 #include <string>
 
+#include "support/strings.h"
+
 enum DavError {
   DAV_OK = 0,
   DAV_ERR_BAD_URL = -1,          // not an http(s) address or host name
@@ -134,10 +136,9 @@ int dav_resolve(DavClient* c, const std::string& base, const std::string& ref, s
 // The path (with its query, if any) of an absolute URL; "/" when it has none.
 std::string dav_url_path(const std::string& url);
 
-// The string id of an error code's message: code -n has id
-// DAV_MESSAGE_FIRST_ID + n - 1; -1 for 0 and unknown codes.
-enum { DAV_MESSAGE_FIRST_ID = 404 };
-int dav_message_id(int rc);
+// The string id of an error code's message: code -n is the n-th id of
+// STR_DAV_ERROR_RANGE; STR_NONE for 0 and unknown codes.
+StrId dav_message_id(int rc);
 
 // The message for an error code in the current language, with what the
 // client recorded about it (status, fingerprint, host, refused address).

@@ -273,7 +273,7 @@ TEST_F(DavUnitMessages, EveryErrorHasAMessageWithWhatTheClientSaw) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
     ASSERT_EQ(strings_set_language(lang), 1);
     for (int rc = DAV_ERR_BAD_URL; rc >= DAV_ERR_INTERNAL; rc--) {
-      EXPECT_EQ(dav_message_id(rc), DAV_MESSAGE_FIRST_ID - rc - 1);
+      EXPECT_EQ(dav_message_id(rc), str_at(STR_DAV_ERROR_RANGE, -rc - 1));
       std::string m = dav_error_message(c, rc);
       EXPECT_FALSE(m.empty()) << lang << " " << rc;
       EXPECT_EQ(m.find('%'), std::string::npos) << lang << " " << rc << ": " << m;
