@@ -45,6 +45,30 @@ GtkWidget* form_row(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) 
   return l;
 }
 
+GtkWidget* form_row_mnemonic(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) {
+  GtkWidget* l = form_row(grid, row, label_id, field);
+  gtk_label_set_text_with_mnemonic(GTK_LABEL(l), ui_string(label_id) ? ui_string(label_id) : "");
+  gtk_label_set_mnemonic_widget(GTK_LABEL(l), field);
+  AtkObject* a = gtk_widget_get_accessible(field);
+  if (a) atk_object_set_name(a, mnemonic_plain(label_id).c_str());
+  return l;
+}
+
+std::string mnemonic_plain(StrId string_id) {
+  std::string text = ui_string_line(string_id), out;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '_' && i + 1 < text.size()) i++;
+    else if (text[i] == '_') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+void button_set_destructive(GtkWidget* button) {
+  gtk_style_context_add_class(gtk_widget_get_style_context(button), GTK_STYLE_CLASS_DESTRUCTIVE_ACTION);
+  gtk_widget_set_can_default(button, FALSE);
+}
+
 GtkWidget* button_row(std::initializer_list<GtkWidget*> widgets) {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
   for (GtkWidget* w : widgets) gtk_box_pack_start(GTK_BOX(box), w, FALSE, FALSE, 0);

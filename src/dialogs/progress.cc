@@ -22,6 +22,7 @@ namespace {
 struct ProgressRun {
   ProgressWorker worker = nullptr;
   void* arg = nullptr;
+  void (*on_cancel)(void* arg) = nullptr;  // main thread
 
   std::mutex mu;  // guards the fields below, shared with the worker
   pthread_t thread{};
@@ -94,12 +95,18 @@ void cancel_worker(ProgressRun* run, GtkWidget* cancel_button) {
   run->cancelled = true;
   if (cancel_button) gtk_widget_set_sensitive(cancel_button, FALSE);
   if (run->started && !run->finished) pthread_kill(run->thread, SIGALRM);
+  if (run->on_cancel) run->on_cancel(run->arg);
   log_message(LOG_INFO, "run_with_progress: cancel");
 }
 
 }  // namespace
 
 intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode) {
+  return run_with_progress_hook(title_id, label_id, worker, arg, fraction_mode, nullptr);
+}
+
+intptr_t run_with_progress_hook(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode,
+                                void (*on_cancel)(void* arg)) {
   if (g_open || !worker) {
     log_message(LOG_ERROR, "run_with_progress: %s", worker ? "busy" : "no worker");
     return -1;
@@ -107,6 +114,7 @@ intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker
   auto run = std::make_shared<ProgressRun>();
   run->worker = worker;
   run->arg = arg;
+  run->on_cancel = on_cancel;
 
   GtkWidget* d = dialog_new(title_id);
   GtkWidget* cancel = dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);

@@ -18,6 +18,11 @@ using ProgressWorker = intptr_t (*)(void* arg);
 // Returns -1 without running anything when a progress dialog is already open
 // or the worker cannot be started.
 intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode);
+// The same with a hook the main thread calls once when the user cancels, for
+// workers whose library has a cancel flag of its own (SIGALRM does not stop
+// a call that retries after EINTR).
+intptr_t run_with_progress_hook(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode,
+                                void (*on_cancel)(void* arg));
 
 // Worker side. Percent 0..100 moves the bar (fraction mode).
 void progress_set(int percent);

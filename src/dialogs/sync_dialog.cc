@@ -35,6 +35,7 @@ struct SyncRun {
   bool reported = false;  // the worker's OK response is ours to take
   std::shared_ptr<Worker> worker;
   guint close_timer = 0;
+  SyncOutcomeFn outcome;
 };
 
 gboolean on_report_idle(gpointer p) {
@@ -55,26 +56,34 @@ gboolean on_close_timer(gpointer p) {
   return G_SOURCE_REMOVE;
 }
 
+// The repository sync's own wording of its end.
+SyncOutcome repository_outcome(const SyncSummary& sum) {
+  SyncOutcome out;
+  if (sum.result == 0) {
+    const char* ok = ui_string(STR_SYNC_DONE);
+    out.text = ok ? ok : "";
+  } else if (sum.failed_step == SYNC_STEP_FETCH) {
+    out.text = sync_list_status_text(sum.result);
+    out.stay = true;
+  } else {
+    out.text = ui_format(STR_SYNC_FAILED, error_code_text(last_error()).c_str());
+    out.stay = true;
+  }
+  return out;
+}
+
 void finish(SyncRun* run) {
   const SyncSummary& sum = run->driver.summary;
   int result = sum.result;
   run->running = false;
   run->worker.reset();
-  std::string text;
-  if (result == 0) {
-    const char* ok = ui_string(STR_SYNC_DONE);
-    text = ok ? ok : "";
-  } else if (sum.failed_step == SYNC_STEP_FETCH) {
-    text = sync_list_status_text(result);
-  } else {
-    text = ui_format(STR_SYNC_FAILED, error_code_text(last_error()).c_str());
-  }
-  gtk_label_set_text(GTK_LABEL(run->status), text.c_str());
+  SyncOutcome out = run->outcome ? run->outcome(sum) : repository_outcome(sum);
+  gtk_label_set_text(GTK_LABEL(run->status), out.text.c_str());
   const char* close = ui_string(STR_CLOSE);
   gtk_button_set_label(GTK_BUTTON(run->button), close ? close : "");
   gtk_widget_set_sensitive(run->button, TRUE);
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(run->bar), 1.0);
-  if (result == 0) run->close_timer = g_timeout_add(1000, on_close_timer, run);
+  if (!out.stay) run->close_timer = g_timeout_add(1000, on_close_timer, run);
   log_message(result == 0 ? LOG_INFO : LOG_ERROR, "sync_dialog: %d", result);
 }
 
@@ -125,8 +134,13 @@ void sync_dialog_set_chooser(ConflictChooser chooser) { g_chooser = std::move(ch
 
 int sync_dialog(SyncSession* s, const char* headline) {
   if (!s) return -1;
+  return sync_dialog_run([s](SyncDriver* d) { sync_begin(d, s); }, headline, nullptr);
+}
+
+int sync_dialog_run(const std::function<void(SyncDriver*)>& begin, const char* headline, const SyncOutcomeFn& outcome) {
   SyncRun run;
-  sync_begin(&run.driver, s);
+  run.outcome = outcome;
+  begin(&run.driver);
   run.dialog = dialog_new(STR_SYNCHRONISE);
   run.button = dialog_add_button(run.dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
@@ -138,6 +152,9 @@ int sync_dialog(SyncSession* s, const char* headline) {
   gtk_box_pack_start(GTK_BOX(box), run.bar, FALSE, FALSE, 5);
   run.status = bold_label_new("", 1.2);
   gtk_widget_set_size_request(run.status, 300, 30);
+  // A summary with conflicts names them line by line.
+  gtk_label_set_line_wrap(GTK_LABEL(run.status), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(run.status), 60);
   gtk_box_pack_start(GTK_BOX(box), run.status, FALSE, FALSE, 5);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(run.dialog))), box, TRUE, TRUE, 0);
   gtk_window_set_deletable(GTK_WINDOW(run.dialog), FALSE);

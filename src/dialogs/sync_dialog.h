@@ -4,9 +4,24 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
+struct SyncDriver;
 struct SyncSession;
 struct SyncConflict;
+struct SyncSummary;
+
+// What a kind of sync shows once it has ended: the status text, and whether
+// the dialog waits for the user to read it (else it closes after a second).
+struct SyncOutcome {
+  std::string text;
+  bool stay = false;
+};
+using SyncOutcomeFn = std::function<SyncOutcome(const SyncSummary&)>;
+
+// The dialog over a driver that `begin` sets up (any kind of sync); the
+// outcome function words its end. Returns the driver's result.
+int sync_dialog_run(const std::function<void(SyncDriver*)>& begin, const char* headline, const SyncOutcomeFn& outcome);
 
 // Runs one sync of the session's repository under the dialog (headline: the
 // server identifier). Returns the driver's result: 0 on success, 1 when the
