@@ -420,6 +420,7 @@ int cmd_add(int argc, char** argv) {
   }
   int64_t tag = cli_tag(argv[2]);
   if (tag < 0) return 1;
+  if (cli_refuses(tag, type)) return 1;
   ItemOptions o;
   int rc = parse_options(argc, argv, 3, false, &o);
   if (rc != 0) return rc;

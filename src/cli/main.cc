@@ -38,6 +38,7 @@
 #include "support/strings.h"
 #include "support/thread.h"
 #include "sync/conn.h"
+#include "sync/dav_account.h"
 
 namespace {
 
@@ -310,6 +311,12 @@ int64_t cli_tag(const char* uuid) {
   return slot;
 }
 
+int cli_refuses(int64_t tag, int type) {
+  const Tag* t = tag_get(tag);
+  if (!t || !dav_refuses_kind(t->repo, type)) return 0;
+  return cli_fail("%s", dav_refusal_text(t->repo).c_str());
+}
+
 const char* cli_type_name(int type) { return type >= 0 && type < 5 ? kTypeNames[type] : "?"; }
 
 int cli_type_from_name(const char* name) {
@@ -413,6 +420,7 @@ int start(Session* session, bool create) {
     return cli_fail("cannot open profile '%s'", session->profile.c_str());
   }
   session->started = true;
+  dav_account_init();
   return 0;
 }
 
