@@ -7,8 +7,10 @@
 // Configuration database (file "config"):
 //   t0  key check: c1, c2 the two 32-byte halves of the check made from the
 //       database key; exactly one row.
-//   t1  account record: c1 the record number (only 0, the sync account),
-//       c2 the 1024-byte record enciphered with the master key.
+//   t1  account records: c1 the record number (0 the sync account, 1000 and
+//       up the calendar and contacts accounts of sync/dav_account.h), c2 the
+//       record enciphered with the master key (1024 bytes for the sync
+//       account, a multiple of 256 for the others).
 //   t2  repository records: c1 one enciphered record per row; the rowid is
 //       the repository's config row number.
 //   t3  settings: c the name (text, primary key), v the value (texts and

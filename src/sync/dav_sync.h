@@ -81,8 +81,9 @@ void dav_sync_begin(SyncDriver* d, DavSyncSession* s);
 // and on success the account's last sync time. The summary goes to *out.
 // 0, or the error (also in out->error and out->message). The caller
 // remounts afterwards only when it wants the selection kept; the items
-// are up to date already.
-int dav_sync_repository(int repo, DavSyncSummary* out);
+// are up to date already. stall_timeout > 0 replaces the client's limit of
+// seconds without a byte.
+int dav_sync_repository(int repo, DavSyncSummary* out, long stall_timeout = 0);
 
 // "INDEX pulled N, pushed N, deleted here N, deleted there N, conflicts N"
 std::string dav_summary_line(int repo, const DavSyncSummary& s);
