@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/cli_dav.h"
 #include "cli/cli_io.h"
 #include "cli/cli_sync.h"
 #include "cli/prompt.h"
@@ -513,6 +514,7 @@ const std::map<std::string, CliCommand> kCommands = {
     {"server", {1, 2, cli_sync_command}},
     {"sync", {0, 3, cli_sync_command}},
     {"repo-import", {1, 1, cli_sync_command}},
+    {"dav", {1, -1, cli_dav_command}},
 };
 
 }  // namespace
