@@ -83,7 +83,7 @@ void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch
     }
     if (!e.component.empty()) {
       if (!sources) sources = std::make_unique<SourceTransaction>(batch->repo());
-      keep_component(batch->repo(), slot, e);
+      if (sources->status() == 0) keep_component(batch->repo(), slot, e);
     }
     if (report) {
       report->imported++;

@@ -252,6 +252,7 @@ bool full_rule_needed(const FullRule& rule, int64_t start) {
   if (rule.rrule.empty()) return false;
   icalrecurrencetype r;
   if (!parse_rrule(rule.rrule, &r)) return true;
+  if (r.freq < ICAL_DAILY_RECURRENCE || r.freq > ICAL_YEARLY_RECURRENCE) return true;
   if (r.rscale || !array_empty(r.by_second) || !array_empty(r.by_minute) || !array_empty(r.by_hour) ||
       !array_empty(r.by_year_day) || !array_empty(r.by_week_no) || !array_empty(r.by_set_pos))
     return true;
