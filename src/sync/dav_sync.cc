@@ -241,7 +241,7 @@ int resolve(DavSyncSession* s) {
       if (p.slot < 0) {
         // Deleted here, edited there: the edit wins, the item comes back.
         p.conflict = true;
-        note_conflict(s, dav_member_title(r.data, c.contacts));
+        note_conflict(s, dav_member_title(r.data));
       } else {
         p.kind = PULL_UPDATE;
         p.conflict = st.changed_here(rec, p.slot);
@@ -359,7 +359,8 @@ int apply(DavSyncSession* s) {
     for (const Step& p : st.pulls) {
       const Col& c = st.cols[p.col];
       if (p.kind == PULL_NEW || p.kind == PULL_UPDATE) {
-        int64_t slot = dav_member_store(p.res->data, c.contacts, p.slot, c.tag_slot, p.conflict ? 1 : 0, &batch);
+        SourceRecord kept;
+        int64_t slot = dav_member_store(p.res->data, p.slot, c.tag_slot, p.conflict ? 1 : 0, &batch, &kept);
         if (batch.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
         if (slot < 0) {
           // Nothing here can hold it; it stays on the server untouched.
@@ -367,7 +368,7 @@ int apply(DavSyncSession* s) {
           continue;
         }
         if (p.rec != kNone && p.kind == PULL_NEW) drop.push_back(uuid_of(st.records[p.rec].uuid));
-        SourceRecord r = p.rec != kNone && p.kind == PULL_UPDATE ? st.records[p.rec] : SourceRecord();
+        SourceRecord r = std::move(kept);
         fill_record(&r, item_get(slot)->uuid, *p.res, c);
         put.push_back(std::move(r));
         s->summary.pulled++;
@@ -425,7 +426,7 @@ int push(DavSyncSession* s, const Step& p) {
     s->summary.deleted_there++;
     return 0;
   }
-  std::string text = dav_member_text(p.slot, rec.component);
+  std::string text = dav_member_text(p.slot, p.rec != kNone ? &rec : nullptr);
   if (text.empty()) {
     log_message(LOG_WARNING, "dav_sync: item %lld gives no member", static_cast<long long>(p.slot));
     return 0;

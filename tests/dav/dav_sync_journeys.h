@@ -6,6 +6,8 @@
 #include "model/item.h"
 #include "model/ops.h"
 
+#include <algorithm>
+
 namespace dav_test {
 
 class DavSyncJourneys : public DavSyncFixture {
@@ -131,6 +133,66 @@ class DavSyncJourneys : public DavSyncFixture {
     EXPECT_EQ("ok Both server", peer_summary(col, prefix + "both"));
     s = sync(repo);
     EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
+  }
+
+  // The server's text as a sorted list of unfolded lines, without the
+  // stamps a writer renews.
+  static std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t eol = text.find("\r\n", start);
+      if (eol == std::string::npos) eol = text.size();
+      std::string line = text.substr(start, eol - start);
+      if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !out.empty())
+        out.back() += line.substr(1);
+      else if (!line.empty())
+        out.push_back(line);
+      start = eol + 2;
+    }
+    std::vector<std::string> kept;
+    for (const std::string& l : out)
+      if (l.rfind("DTSTAMP", 0) != 0 && l.rfind("LAST-MODIFIED", 0) != 0 && l.rfind("SEQUENCE", 0) != 0 &&
+          l.rfind("PRODID", 0) != 0)
+        kept.push_back(l);
+    std::sort(kept.begin(), kept.end());
+    return kept;
+  }
+
+  void rich_event_keeps_everything() {
+    DavCollection col = collection("rich", true, "VEVENT");
+    std::string uid = prefix + "rich";
+    auto text = [&uid](const std::string& summary) {
+      return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//Client//EN\r\nBEGIN:VEVENT\r\nUID:" + uid +
+             "\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:20260105T100000Z\r\nDTEND:20260105T110000Z\r\n"
+             "RRULE:FREQ=WEEKLY;BYDAY=MO,TH\r\nEXDATE:20260112T100000Z\r\nSUMMARY:" + summary + "\r\n"
+             "ORGANIZER:mailto:alice@example.org\r\nATTENDEE;CN=Bob;PARTSTAT=ACCEPTED:mailto:bob@example.org\r\n"
+             "ATTENDEE;CN=Carol:mailto:carol@example.org\r\nCATEGORIES:Work,Weekly\r\nX-OTHER-CLIENT:kept\r\n"
+             "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT10M\r\nDESCRIPTION:a\r\nEND:VALARM\r\n"
+             "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT1H\r\nDESCRIPTION:b\r\nEND:VALARM\r\n"
+             "BEGIN:VALARM\r\nACTION:AUDIO\r\nTRIGGER:-P1D\r\nEND:VALARM\r\nEND:VEVENT\r\n"
+             "BEGIN:VEVENT\r\nUID:" + uid + "\r\nRECURRENCE-ID:20260108T100000Z\r\nDTSTAMP:20260101T000000Z\r\n"
+             "DTSTART:20260108T140000Z\r\nDTEND:20260108T150000Z\r\nSUMMARY:Moved\r\nEND:VEVENT\r\n"
+             "END:VCALENDAR\r\n";
+    };
+    DavResource r;
+    r.href = dav_new_href(col, uid);
+    r.data = text("Team");
+    ASSERT_EQ(0, dav_put(client.get(), col, &r));
+    DavResource before;
+    ASSERT_EQ(0, dav_get(client.get(), r.href, &before));
+    int repo = add_account({col});
+    ASSERT_EQ(1, sync(repo).pulled);
+    EXPECT_EQ(1, items_in(repo));
+    ASSERT_GE(retitle(item_titled(repo, "Team"), "Team meeting"), 0);
+    EXPECT_EQ(1, sync(repo).pushed);
+    DavResource after;
+    ASSERT_EQ(0, dav_get(client.get(), r.href, &after));
+    std::vector<std::string> want = lines_of(before.data);
+    for (std::string& l : want)
+      if (l == "SUMMARY:Team") l = "SUMMARY:Team meeting";
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, lines_of(after.data));
   }
 
   void wrong_password() {

@@ -38,6 +38,7 @@ TEST_F(DavSyncRadicale, ChangesGoBothWays) { changes_both_ways(); }
 TEST_F(DavSyncRadicale, AMoveBetweenCalendarsMovesTheMember) { moves(); }
 TEST_F(DavSyncRadicale, DeletionsGoBothWaysAndTheTrashKeepsTheMember) { deletions(); }
 TEST_F(DavSyncRadicale, ConflictsKeepBothVersionsAndEditsBeatDeletions) { conflicts(); }
+TEST_F(DavSyncRadicale, AnEditChangesOnlyTheEditedPropertyOnTheServer) { rich_event_keeps_everything(); }
 TEST_F(DavSyncRadicale, AWrongPasswordChangesNothing) { wrong_password(); }
 
 }  // namespace

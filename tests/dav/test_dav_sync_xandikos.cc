@@ -37,5 +37,6 @@ TEST_F(DavSyncXandikos, ChangesGoBothWays) { changes_both_ways(); }
 TEST_F(DavSyncXandikos, AMoveBetweenCalendarsMovesTheMember) { moves(); }
 TEST_F(DavSyncXandikos, DeletionsGoBothWaysAndTheTrashKeepsTheMember) { deletions(); }
 TEST_F(DavSyncXandikos, ConflictsKeepBothVersionsAndEditsBeatDeletions) { conflicts(); }
+TEST_F(DavSyncXandikos, AnEditChangesOnlyTheEditedPropertyOnTheServer) { rich_event_keeps_everything(); }
 
 }  // namespace
