@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
       libgtk-3-dev libglib2.0-dev libglib2.0-dev-bin librsvg2-common libsqlite3-dev libssl-dev
-      libcurl4-openssl-dev libxml2-dev
+      libcurl4-openssl-dev libxml2-dev libical-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth clang libclang-rt-14-dev
       python3 python3-icalendar python3-vobject python3-cryptography sqlite3

@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/window.h"
 #include "crypto/wipe.h"
+#include "dialogs/message.h"
 #include "dialogs/secret_clipboard.h"
 #include "dialogs/step_progress.h"
 #include "markup/detail_text.h"
@@ -19,7 +20,10 @@
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
+#include "model/tag.h"
 #include "support/log.h"
+#include "support/slot_array.h"
+#include "sync/dav_account.h"
 #include "views/item_list_gtk.h"
 #include "views/markup_view_gtk.h"
 
@@ -82,6 +86,22 @@ namespace {
 // From this many items on, a paste runs under the progress dialog.
 constexpr size_t kPasteWithProgress = 200;
 
+// True when the entries hold a note or key, which an account's repository
+// refuses: the paste leaves them out, and the window says why.
+bool holds_refused(int target, const std::vector<int32_t>& entries) {
+  auto refused = [target](const Item* item) { return item && dav_refuses_kind(target, item->type); };
+  if (entries.size() == 1 && entries[0] < 0) {
+    const Tag* src = tag_get(-static_cast<int64_t>(entries[0]));
+    int64_t cursor = -1;
+    while (const Item* item = slot_next<Item>(model().items, &cursor))
+      if (src && item->repo == src->repo && refused(item)) return true;
+    return false;
+  }
+  for (int32_t e : entries)
+    if (refused(item_get(e))) return true;
+  return false;
+}
+
 bool paste_step(size_t done, size_t total, void* ctx) { return static_cast<StepProgress*>(ctx)->step(done, total); }
 
 }  // namespace
@@ -101,6 +121,8 @@ void on_paste(MainWindow* w, int) {
     // A copy of the clipboard: it may change while the window draws.
     std::vector<int32_t> entries = clipboard();
     n = paste_with_progress(tag, entries);
+    const Tag* t = tag_get(tag);
+    if (t && holds_refused(t->repo, entries)) show_message_text(STR_PASTE, dav_refusal_text(t->repo));
   }
   if (n == -1) log_message(LOG_ERROR, "on_paste: %d", n);
   commands_refresh(w);

@@ -38,6 +38,7 @@
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/strings.h"
+#include "sync/dav_account.h"
 
 namespace {
 
@@ -182,6 +183,11 @@ void import_command(MainWindow* w, ImportKind kind, ChooserFilter filter, bool m
   int64_t tag;
   int repo;
   if (!selected_tag(&tag, &repo)) return;
+  int refused_type = kind == IMPORT_NOTES ? ITEM_NOTE : kind == IMPORT_ACCOUNTS ? ITEM_KEY : -1;
+  if (refused_type >= 0 && dav_refuses_kind(repo, refused_type)) {
+    show_message_text(import_title(kind), dav_refusal_text(repo));
+    return;
+  }
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_OPEN;
   r.title_id = import_title(kind);

@@ -18,8 +18,10 @@
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
+#include "model/tag.h"
 #include "model/undo_state.h"
 #include "support/log.h"
+#include "sync/dav_account.h"
 #include "views/item_list_gtk.h"
 #include "views/tag_tree_gtk.h"
 
@@ -38,6 +40,11 @@ void create_item(const char* name, int type) {
   log_message(LOG_INFO, "%s: %d", name, view);
   // New items go under a real tag only; the fixed rows have no place for them.
   if (view <= 0) return;
+  const Tag* tag = tag_get(view);
+  if (tag && dav_refuses_kind(tag->repo, type)) {
+    show_message_text(STR_APP_NAME, dav_refusal_text(tag->repo));
+    return;
+  }
   item_edit(type, -1, view);
 }
 

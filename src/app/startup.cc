@@ -24,6 +24,7 @@
 #include "model/model.h"
 #include "support/log.h"
 #include "support/strings.h"
+#include "sync/dav_account.h"
 #include "views/icons_gtk.h"
 #include "views/item_list_gtk.h"
 #include "views/tag_tree_gtk.h"
@@ -186,6 +187,7 @@ int app_main(int argc, char** argv) {
   }
 
   int rc = app_startup(profile, nullptr, language, dialogs_io(w));
+  if (rc == STARTUP_READY) dav_account_init();
   if (rc != STARTUP_READY || w->quit_requested) {
     if (rc == STARTUP_READY) app_shutdown();
     instance_release(&lock);

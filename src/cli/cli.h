@@ -33,6 +33,9 @@ int cli_parse_index(const char* text, int* index);
 // Item / tag slot by uuid text, or -1 after a message.
 int64_t cli_item(const char* uuid);
 int64_t cli_tag(const char* uuid);
+// 1 after the message when items of `type` cannot go into the tag's
+// repository (an account's repository holds no notes or keys), else 0.
+int cli_refuses(int64_t tag, int type);
 const char* cli_type_name(int type);
 int cli_type_from_name(const char* name);
 std::string cli_repo_name(int repo);

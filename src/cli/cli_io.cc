@@ -26,6 +26,7 @@ int cmd_import(int argc, char** argv) {
   int64_t tag = cli_tag(argv[argc - 1]);
   if (tag < 0) return 1;
   if (std::strcmp(kind, "note") == 0) {
+    if (cli_refuses(tag, ITEM_NOTE)) return 1;
     for (int i = 2; i < argc - 1; i++)
       if (!file_exists(cli_path(argv[i]).c_str())) return cli_fail("cannot read %s", argv[i]);
     int count = 0;
@@ -48,6 +49,7 @@ int cmd_import(int argc, char** argv) {
   } else if (std::strcmp(kind, "vcf") == 0) {
     n = import_contacts(file, tag);
   } else if (std::strcmp(kind, "json") == 0) {
+    if (cli_refuses(tag, ITEM_KEY)) return 1;
     n = key_import(file, tag);
   } else {
     cli_fail("unknown import kind '%s'", kind);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/cli_dav.h"
 #include "cli/cli_io.h"
 #include "cli/cli_sync.h"
 #include "cli/prompt.h"
@@ -420,6 +421,7 @@ int cmd_add(int argc, char** argv) {
   }
   int64_t tag = cli_tag(argv[2]);
   if (tag < 0) return 1;
+  if (cli_refuses(tag, type)) return 1;
   ItemOptions o;
   int rc = parse_options(argc, argv, 3, false, &o);
   if (rc != 0) return rc;
@@ -512,6 +514,7 @@ const std::map<std::string, CliCommand> kCommands = {
     {"server", {1, 2, cli_sync_command}},
     {"sync", {0, 3, cli_sync_command}},
     {"repo-import", {1, 1, cli_sync_command}},
+    {"dav", {1, -1, cli_dav_command}},
 };
 
 }  // namespace

@@ -38,6 +38,7 @@
 #include "support/strings.h"
 #include "support/thread.h"
 #include "sync/conn.h"
+#include "sync/dav_account.h"
 
 namespace {
 
@@ -74,6 +75,8 @@ const char kUsage[] =
     "  account set NUMBER USER HOST[:PORT] | account show | account passwd\n"
     "  server ls | server create INDEX | server clone ID | server rm ID\n"
     "  sync [INDEX] [--prefer server|local]   synchronise with the account server\n"
+    "  dav add URL --user USER [OPTIONS] | dav ls | dav sync [INDEX] | dav rm INDEX [--delete]\n"
+    "                                calendar and contacts accounts (CalDAV, CardDAV)\n"
     "\n"
     "Run 'ordika-cli help COMMAND' for the details of a command.\n";
 
@@ -189,6 +192,30 @@ const CommandHelp kHelp[] = {
      "  by themselves; other conflicts take the server's or the local version with\n"
      "  --prefer. Without it the sync of that repository stops, changes nothing and\n"
      "  lists the conflicts: UUID, INDEX, LOCAL_TITLE, SERVER_TITLE (exit status 1).\n"},
+    {"dav",
+     "ordika-cli dav add URL --user USER [--only NAME]... [--trust-fingerprint SHA256]\n"
+     "                   [--password-file F]\n"
+     "  Adds a calendar and contacts account: finds the server's calendars and\n"
+     "  address books from URL (a bare host is enough), makes a new repository\n"
+     "  named \"USER on HOST\" with one tag per collection (every one, or those named\n"
+     "  with --only), and keeps the password in the encrypted configuration. The\n"
+     "  password comes from ORDIKA_DAV_PASSWORD, else the first line of F, else it\n"
+     "  is asked for. --trust-fingerprint accepts a server whose certificate does not\n"
+     "  verify (self-signed) when its SHA-256 fingerprint is this one. Prints the\n"
+     "  repository's INDEX, then one line per collection: TAG_UUID, KIND (events,\n"
+     "  tasks, events+tasks or contacts), DISPLAY_NAME, HREF.\n"
+     "ordika-cli dav ls\n"
+     "  One line per account: INDEX, URL, USER, LAST_SYNC (YYYY-MM-DD HH:MM or never).\n"
+     "ordika-cli dav sync [INDEX]\n"
+     "  Synchronises the account of repository INDEX, or every account, both ways.\n"
+     "  Prints one line per account synchronised: INDEX pulled N, pushed N, deleted\n"
+     "  here N, deleted there N, conflicts N (the conflicting items are named on\n"
+     "  standard error; the server's version became current and the local one is in\n"
+     "  the item's history). Exit status 1 when any account failed, with the reason\n"
+     "  on standard error; a failed sync changes nothing.\n"
+     "ordika-cli dav rm INDEX [--delete]\n"
+     "  Forgets the account of repository INDEX and its password; the repository\n"
+     "  stays as a local one unless --delete. The server is never touched.\n"},
     {"passwd",
      "ordika-cli passwd\n"
      "  Changes the master password (new one from ORDIKA_NEW_PASSWORD, else asked\n"
@@ -310,6 +337,12 @@ int64_t cli_tag(const char* uuid) {
   return slot;
 }
 
+int cli_refuses(int64_t tag, int type) {
+  const Tag* t = tag_get(tag);
+  if (!t || !dav_refuses_kind(t->repo, type)) return 0;
+  return cli_fail("%s", dav_refusal_text(t->repo).c_str());
+}
+
 const char* cli_type_name(int type) { return type >= 0 && type < 5 ? kTypeNames[type] : "?"; }
 
 int cli_type_from_name(const char* name) {
@@ -413,6 +446,7 @@ int start(Session* session, bool create) {
     return cli_fail("cannot open profile '%s'", session->profile.c_str());
   }
   session->started = true;
+  dav_account_init();
   return 0;
 }
 

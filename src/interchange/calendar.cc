@@ -3,10 +3,12 @@
 #include <ctime>
 #include <vector>
 
+#include "interchange/components.h"
 #include "interchange/ical.h"
 #include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "model/forms.h"
+#include "model/full_rule.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -108,33 +110,53 @@ int form_of(IcalEntry* e, ItemForm* f) {
 
 }  // namespace
 
-bool calendar_append_item(int64_t slot, int64_t now, std::string* out) {
+int ical_entry_form(IcalEntry* e, ItemForm* f) { return form_of(e, f); }
+
+bool calendar_append_plain(int64_t slot, int64_t now, std::string* out) {
   const Item* item = item_get(slot);
   if (!item) return false;
   ical_write_item(out, ical_item_of(*item), now);
   return true;
 }
 
+bool calendar_append_item(int64_t slot, int64_t now, std::string* out) {
+  const Item* item = item_get(slot);
+  if (!item) return false;
+  SourceRecord kept;
+  if (source_get(item->repo, item->uuid, &kept) != 0 || kept.component.empty())
+    return calendar_append_plain(slot, now, out);
+  std::string text = component_for_item(slot, &kept);
+  // The components inside the kept calendar; a time zone another item of
+  // the file brought already is not written twice.
+  std::vector<std::string> parts = calendar_inner_components(text);
+  if (parts.empty()) return calendar_append_plain(slot, now, out);
+  for (const std::string& part : parts)
+    if (part.compare(0, 16, "BEGIN:VTIMEZONE\r") != 0 || out->find(part) == std::string::npos) *out += part;
+  return true;
+}
+
 void calendar_plan_parse(const char* data, size_t len, ImportPlan* plan) {
-  for (const IcalComponent& c : ical_read_components(data, len)) {
+  for (const std::string& component : component_split(std::string(data, len))) {
+    if (component_kind(component) == COMPONENT_CARD) continue;
     plan->found_any = true;
-    IcalEntry e;
     ImportEntry entry;
-    if (ical_parse_component(c, &e) != 0 || form_of(&e, &entry.form) != 0) {
+    if (calendar_entry_of(component, &entry) != 0) {
       plan->skipped++;
       continue;
     }
-    entry.type = e.kind == ICAL_EVENT ? ITEM_EVENT : ITEM_TASK;
-    entry.has_uuid = !e.uid.empty() && ical_uid_uuid(e.uid, entry.uuid) == 0;
-    entry.completed = e.completed;
     plan->entries.push_back(std::move(entry));
   }
 }
 
-int64_t calendar_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag, bool* updated) {
+int64_t calendar_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag, bool* updated, int64_t given) {
   ItemForm f = e.form;
   int64_t slot = -1;
-  if (e.has_uuid) {
+  if (given >= 0) {
+    const Item* item = item_get(given);
+    if (!item || item->repo != batch->repo() || (item->type != ITEM_TASK && item->type != ITEM_EVENT)) return -1;
+    slot = given;
+    f.markup = static_cast<uint8_t>(item->markup);
+  } else if (e.has_uuid) {
     int64_t found = item_find(e.uuid);
     const Item* item = item_get(found);
     // Only a task or an event of the target's repository is taken over; a
@@ -155,5 +177,6 @@ int64_t calendar_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag
   }
   int64_t stored = batch->store(slot, e.type, f, 0, tag, flags);
   if (updated) *updated = stored >= 0 && slot >= 0;
+  if (stored >= 0) item_full_rule_set(stored, e.rule);
   return stored;
 }

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <vector>
 
+#include "interchange/components.h"
 #include "interchange/import_internal.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard_edit.h"
@@ -13,7 +14,9 @@
 bool contact_append(int64_t slot, std::string* out) {
   const Item* item = item_get(slot);
   if (!item) return false;
-  std::string card = vcard_export_text(item_body_load(item));
+  SourceRecord kept;
+  bool has_kept = source_get(item->repo, item->uuid, &kept) == 0;
+  std::string card = component_for_item(slot, has_kept ? &kept : nullptr);
   if (card.empty()) return false;  // a body that is no vCard
   *out += card;
   return true;
@@ -96,27 +99,48 @@ int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& tex
   return item_store(slot, ITEM_VCARD, f, 0, tag);
 }
 
+int contact_entry_of(const std::string& raw, ImportEntry* out) {
+  *out = ImportEntry();
+  std::vector<std::string> cards = vcard_import_cards(raw.data(), raw.size());
+  if (cards.size() != 1) return -1;
+  const std::string& card = cards[0];
+  VCardRecord rec;
+  if (vcard_parse(card.data(), card.size(), &rec) != 0) return -1;
+  // A card without a formatted name is named from its other fields rather
+  // than lost.
+  std::string title = vcard_title(rec);
+  if (title.empty()) return -1;
+  VCardEdit edit = vcard_edit_of(rec);
+  edit.normalise = true;
+  if (trimmed(vcard_formatted_name(rec)).empty()) edit.edited.fn = vcard_escape(title.c_str());
+  out->type = ITEM_VCARD;
+  vcard_form(-1, edit.edited, vcard_apply_edit(card, edit), &out->form);
+  out->component = raw;
+  return 0;
+}
+
+int64_t contact_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag, int64_t slot) {
+  if (slot < 0) return batch->store(-1, ITEM_VCARD, e.form, 0, tag);
+  const Item* item = item_get(slot);
+  if (!item || item->repo != batch->repo() || item->type != ITEM_VCARD) return -1;
+  // The stored item's own fields (markup, flags) stay; the card decides the rest.
+  VCardRecord rec;
+  if (vcard_parse(e.form.body.data(), e.form.body.size(), &rec) != 0) return -1;
+  ItemForm f;
+  vcard_form(slot, rec, e.form.body, &f);
+  f.title = e.form.title;
+  return batch->store(slot, ITEM_VCARD, f, 0, tag);
+}
+
 void contacts_plan_parse(const char* data, size_t len, ImportPlan* plan) {
-  for (const std::string& card : vcard_import_cards(data, len)) {
+  for (const std::string& raw : component_split(std::string(data, len))) {
+    if (component_kind(raw) != COMPONENT_CARD) continue;
     plan->found_any = true;
-    VCardRecord rec;
-    if (vcard_parse(card.data(), card.size(), &rec) != 0) {
-      plan->skipped++;
-      continue;
-    }
-    // A card without a formatted name is named from its other fields rather
-    // than lost.
-    std::string title = vcard_title(rec);
-    if (title.empty()) {
-      plan->skipped++;
-      continue;
-    }
-    VCardEdit edit = vcard_edit_of(rec);
-    edit.normalise = true;
-    if (trimmed(vcard_formatted_name(rec)).empty()) edit.edited.fn = vcard_escape(title.c_str());
     ImportEntry entry;
-    entry.type = ITEM_VCARD;
-    vcard_form(-1, edit.edited, vcard_apply_edit(card, edit), &entry.form);
+    if (contact_entry_of(raw, &entry) != 0) {
+      plan->skipped++;
+      continue;
+    }
     plan->entries.push_back(std::move(entry));
   }
 }

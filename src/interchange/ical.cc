@@ -271,7 +271,9 @@ int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
       continue;
     }
     if (!nested.empty()) {
-      if (strcasecmp(nested.back().c_str(), "VALARM") == 0 && prop_is(line, "TRIGGER")) {
+      // The first alarm is the item's reminder; the others stay in the kept
+      // component.
+      if (strcasecmp(nested.back().c_str(), "VALARM") == 0 && prop_is(line, "TRIGGER") && !out->has_reminder) {
         out->has_reminder = true;
         if (vlen > 0 && v[0] == '-') {
           int64_t d = ical_parse_duration(v, vlen);
@@ -342,9 +344,7 @@ void ical_begin_calendar(std::string* out) {
 
 void ical_end_calendar(std::string* out) { *out += "END:VCALENDAR\r\n"; }
 
-namespace {
-
-void write_rrule(std::string* out, const IcalItem& it) {
+void ical_write_rrule(std::string* out, const IcalItem& it) {
   if (it.freq < 1 || it.freq > 4) return;
   char buf[64];
   *out += "RRULE:FREQ=";
@@ -381,6 +381,8 @@ void write_rrule(std::string* out, const IcalItem& it) {
   *out += "\r\n";
 }
 
+namespace {
+
 // A time of 0 (not set) leaves the property out: an empty value is invalid
 // for other readers and for our own, which would drop the whole item.
 void write_time(std::string* out, const char* name, int64_t t) {
@@ -402,7 +404,7 @@ void ical_write_item(std::string* out, const IcalItem& it, int64_t now) {
     write_uid(out, it);
     write_time(out, "DTSTART:", it.due);
     write_time(out, "DTEND:", it.end);
-    write_rrule(out, it);
+    ical_write_rrule(out, it);
     write_time(out, "DTSTAMP:", now);
     write_time(out, "CREATED:", it.created);
     write_time(out, "LAST-MODIFIED:", it.modified);
@@ -413,7 +415,7 @@ void ical_write_item(std::string* out, const IcalItem& it, int64_t now) {
     write_time(out, "DUE:", it.due);
     // Tasks keep their recurrence too, so re-importing an export of ours
     // does not wipe it.
-    write_rrule(out, it);
+    ical_write_rrule(out, it);
     write_time(out, "DTSTAMP:", now);
     write_time(out, "CREATED:", it.created);
     write_time(out, "LAST-MODIFIED:", it.modified);
@@ -426,19 +428,22 @@ void ical_write_item(std::string* out, const IcalItem& it, int64_t now) {
   ical_write_text(out, "SUMMARY:", it.title.c_str());
   ical_write_text(out, "DESCRIPTION:", it.body.c_str());
   if (it.remind_offset != 0) {
-    int count;
-    char unit;
-    ical_reminder_unit(it.remind_offset, &count, &unit);
-    char buf[64];
-    if (unit == 'D' || unit == 'W')
-      std::snprintf(buf, sizeof buf, "TRIGGER:-P%d%c\r\n", count, unit);
-    else
-      std::snprintf(buf, sizeof buf, "TRIGGER:-PT%d%c\r\n", count, unit);
-    *out += "BEGIN:VALARM\r\nACTION:AUDIO\r\n";
-    *out += buf;
+    *out += "BEGIN:VALARM\r\nACTION:AUDIO\r\nTRIGGER:" + ical_trigger_value(it.remind_offset) + "\r\n";
     *out += "END:VALARM\r\n";
   }
   *out += it.is_event ? "END:VEVENT\r\n" : "END:VTODO\r\n";
+}
+
+std::string ical_trigger_value(int64_t offset) {
+  int count;
+  char unit;
+  ical_reminder_unit(offset, &count, &unit);
+  char buf[64];
+  if (unit == 'D' || unit == 'W')
+    std::snprintf(buf, sizeof buf, "-P%d%c", count, unit);
+  else
+    std::snprintf(buf, sizeof buf, "-PT%d%c", count, unit);
+  return buf;
 }
 
 RuleFields ical_rule_fields(const IcalRule& r) {

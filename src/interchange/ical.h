@@ -107,6 +107,10 @@ struct IcalItem {
   std::string title;
   std::string body;
 };
+// The item's RRULE line (CR LF ended); nothing when it does not repeat.
+void ical_write_rrule(std::string* out, const IcalItem& item);
+// The TRIGGER value of a reminder lead time: "-PT15M", "-P2D".
+std::string ical_trigger_value(int64_t offset);
 void ical_begin_calendar(std::string* out);
 void ical_end_calendar(std::string* out);
 // One VEVENT or VTODO; `now` is the DTSTAMP.

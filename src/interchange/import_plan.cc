@@ -3,7 +3,9 @@
 
 #include <strings.h>
 
+#include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "crypto/wipe.h"
 #include "interchange/accounts_json.h"
@@ -11,6 +13,7 @@
 #include "interchange/import_internal.h"
 #include "model/item.h"
 #include "model/tag_ops.h"
+#include "storage/source_store.h"
 #include "support/log.h"
 
 namespace {
@@ -19,6 +22,21 @@ namespace {
 const int kExportTypes[] = {1 << ITEM_NOTE, 1 << ITEM_TASK | 1 << ITEM_EVENT, 1 << ITEM_VCARD, 1 << ITEM_KEY};
 
 void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
+
+// Keeps the entry's component beside the stored item; an item an account
+// syncs keeps its sync state.
+void keep_component(int repo, int64_t slot, const ImportEntry& e) {
+  const Item* item = item_get(slot);
+  if (!item) return;
+  SourceRecord r;
+  if (source_get(repo, item->uuid, &r) != 0) {
+    r = SourceRecord();
+    std::memcpy(r.uuid, item->uuid, 16);
+  }
+  r.component = e.component;
+  r.rule = e.rule;
+  if (source_put(repo, r) != 0) log_message(LOG_ERROR, "import_plan_store: source_put");
+}
 
 }  // namespace
 
@@ -50,6 +68,9 @@ int import_plan_read(ImportKind kind, const char* path, ImportPlan* plan) {
 void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch* batch, int64_t tag,
                        ImportReport* report) {
   if (to > plan.entries.size()) to = plan.entries.size();
+  // The kept components of a slice are one write to the source store. They
+  // describe the file, not an edit: an undone import leaves them, unused.
+  std::unique_ptr<SourceTransaction> sources;
   for (size_t i = from; i < to; i++) {
     if (batch->status() != 0) return;
     const ImportEntry& e = plan.entries[i];
@@ -60,11 +81,16 @@ void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch
       if (report) report->skipped++;
       continue;
     }
+    if (!e.component.empty()) {
+      if (!sources) sources = std::make_unique<SourceTransaction>(batch->repo());
+      if (sources->status() == 0) keep_component(batch->repo(), slot, e);
+    }
     if (report) {
       report->imported++;
       if (updated) report->updated++;
     }
   }
+  if (sources && sources->commit() != 0) log_message(LOG_ERROR, "import_plan_store: sources not kept");
 }
 
 ImportKind import_kind_of(const std::string& path) {

@@ -33,6 +33,10 @@ struct ImportEntry {
   bool has_uuid = false;
   uint8_t uuid[16] = {};
   bool completed = false;  // calendar: the file's completed state
+  // Calendar and contacts: the source component to keep beside the item,
+  // and the full recurrence rule when the item's own cannot say it.
+  std::string component;
+  std::string rule;
 };
 
 struct ImportPlan {

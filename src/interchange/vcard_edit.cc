@@ -2,6 +2,7 @@
 // stays byte for byte.
 #include "interchange/vcard_edit.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -57,12 +58,28 @@ std::string head_with_types(const std::string& head, const char* const* table,
                             std::initializer_list<int> order, int flags, int always) {
   auto params = split_params(head);
   std::string out = params[0];
+  // Labels of other programs (IPHONE, X-EVOLUTION-ASSISTANT, x-work...) are
+  // kept after the ones the flags say.
+  std::vector<std::string> others;
   for (size_t i = 1; i < params.size(); i++) {
     const std::string& p = params[i];
     size_t eq = p.find('=');
     std::string pname = eq == std::string::npos ? p : p.substr(0, eq);
     if (eq == std::string::npos && type_flag(table, p)) continue;  // bare type (2.1)
-    if (ieq(pname, "TYPE") || ieq(pname, "PREF")) continue;
+    if (ieq(pname, "TYPE")) {
+      std::string values = strip_quotes(p.substr(eq + 1));
+      size_t pos = 0;
+      while (pos <= values.size()) {
+        size_t comma = values.find(',', pos);
+        if (comma == std::string::npos) comma = values.size();
+        std::string v = values.substr(pos, comma - pos);
+        if (!v.empty() && !type_flag(table, v) && std::find(others.begin(), others.end(), v) == others.end())
+          others.push_back(v);
+        pos = comma + 1;
+      }
+      continue;
+    }
+    if (ieq(pname, "PREF")) continue;
     out += ";" + p;
   }
   flags |= always;
@@ -74,6 +91,7 @@ std::string head_with_types(const std::string& head, const char* const* table,
     }
   for (int i = 0; table[i]; i++)
     if (flags & (1 << i)) out += std::string(";TYPE=") + table[i];
+  for (const std::string& v : others) out += ";TYPE=" + v;
   return out;
 }
 
@@ -311,6 +329,36 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
   return out;
 }
 
+std::string vcard_with_name(const std::string& card) {
+  auto props = split_properties(card);
+  size_t end = props.size();
+  int depth = 0;
+  for (size_t i = 0; i < props.size(); i++) {
+    const std::string& line = props[i].line;
+    size_t colon = content_value_colon(line);
+    if (colon == std::string::npos) continue;
+    std::string name = prop_name(line.substr(0, colon));
+    std::string value = line.substr(colon + 1);
+    if (ieq(name, "BEGIN") && ieq(value, "VCARD")) {
+      depth++;
+    } else if (ieq(name, "END") && ieq(value, "VCARD")) {
+      if (--depth == 0) {
+        end = i;
+        break;
+      }
+    } else if (depth == 1 && ieq(name, "N")) {
+      return card;
+    }
+  }
+  if (end == props.size()) return card;
+  std::string out;
+  for (size_t i = 0; i < props.size(); i++) {
+    if (i == end) out += "N:;;;;\r\n";
+    out += props[i].raw;
+  }
+  return out;
+}
+
 std::string vcard_export_text(const std::string& body) {
   VCardRecord rec;
   if (vcard_parse(body.data(), body.size(), &rec) != 0) return std::string();
@@ -326,7 +374,7 @@ std::string vcard_export_text(const std::string& body) {
   VCardEdit edit = vcard_edit_of(shown);
   edit.edited = rec;
   edit.normalise = true;
-  std::string text = vcard_apply_edit(body, edit);
+  std::string text = vcard_with_name(vcard_apply_edit(body, edit));
   std::string out;
   size_t start = 0;
   while (start < text.size()) {

@@ -31,6 +31,9 @@ struct VCardEdit {
 std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit);
 // The edit that changes nothing: origins 0..n-1 for the parsed entries.
 VCardEdit vcard_edit_of(const VCardRecord& shown);
+// The card with an empty N before its end when it has none: vCard 3.0
+// requires one, and a contact named only by FN (or by an e-mail) has none.
+std::string vcard_with_name(const std::string& card);
 // A contact body as written to an export file: components, URL and note
 // normalised, CR LF line ends, folded at 75 octets. Empty when the body does
 // not parse.

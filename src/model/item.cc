@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include "crypto/crypto.h"
+#include "model/full_rule.h"
 #include "model/model.h"
 #include "model/recur.h"
 #include "support/log.h"
@@ -443,6 +444,7 @@ static void free_items(SlotArray* array) {
 void items_reset() {
   Model& m = model();
   free_items(m.items);
+  full_rules_reset();
   m.items = slot_array_new(sizeof(Item));
   uuid_map_clear(&m.item_index);
 }
@@ -460,6 +462,10 @@ void items_inc_count(int type) {
 }
 
 void item_set_last_occurrence(Item* item) {
+  if (item->full_rule > 0) {
+    item->last_occurrence = item->due ? full_rule_last(item) : 0;
+    return;
+  }
   const Recurrence& r = item->recurrence;
   if (!recur_active(r)) {
     item->last_occurrence = item->due;

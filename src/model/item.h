@@ -69,7 +69,15 @@ struct Item {
   int64_t created = 0;
   int64_t modified = 0;
   uint8_t version_hash[20] = {};  // history records only
+  // In memory only: 1 + the index of the item's full recurrence rule
+  // (model/full_rule.h), 0 when its Recurrence says it all.
+  int32_t full_rule = 0;
 };
+
+// True when the item repeats, by its Recurrence or by a full rule.
+inline bool item_repeats(const Item* item) {
+  return (item->recurrence.freq >= FREQ_DAILY && item->recurrence.freq <= FREQ_YEARLY) || item->full_rule > 0;
+}
 
 // --- Serialized forms -------------------------------------------------------
 

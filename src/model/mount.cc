@@ -9,6 +9,7 @@
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
 #include "model/clipboard.h"
+#include "model/full_rule.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -17,6 +18,7 @@
 #include "storage/db.h"
 #include "storage/journal.h"
 #include "storage/repo.h"
+#include "storage/source_store.h"
 #include "support/log.h"
 #include "support/strings.h"
 
@@ -142,6 +144,18 @@ struct Loader {
 };
 
 // Loads one opened repository; false when it must be left out.
+// The full recurrence rules kept beside the repository's items. A rule that
+// does not parse leaves its item with its own Recurrence.
+void attach_full_rules(int index) {
+  if (!source_exists(index)) return;
+  int rc = source_rules(index, [index](const uint8_t uuid[16], const std::string& rule) {
+    int64_t slot = item_find(uuid);
+    const Item* item = item_get(slot);
+    if (item && item->repo == index) item_full_rule_set(slot, rule);
+  });
+  if (rc != 0) log_message(LOG_ERROR, "repo_mount_all: sources: %d", rc);
+}
+
 bool load_repo(int index) {
   RepoEntry& e = repo_table()[index];
   Loader loader;
@@ -163,6 +177,7 @@ bool load_repo(int index) {
   for (int64_t slot : loader.roots) {
     if (Tag* tag = tag_get(slot)) tag->name = e.name;
   }
+  attach_full_rules(index);
   return true;
 }
 

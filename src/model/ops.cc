@@ -232,8 +232,20 @@ void ItemBatch::write_out() {
   if (rc != 0) log_message(LOG_WARNING, "item_batch: write out: %d", rc);
 }
 
+namespace {
+ItemKindRule g_kind_rule = nullptr;
+}  // namespace
+
+void item_kind_rule_set(ItemKindRule rule) { g_kind_rule = rule; }
+
+bool item_kind_refused(int repo, int type) { return g_kind_rule && g_kind_rule(repo, type); }
+
 int64_t ItemBatch::store(int64_t slot, int type, const ItemForm& form, int keep_history, int64_t tag, int flags) {
   if (s_->status != 0) return -1;
+  if ((slot < 0 || (item_get(slot) && item_get(slot)->type != type)) && item_kind_refused(s_->repo, type)) {
+    log_message(LOG_NOTICE, "item_store: type %d refused in repository %d", type, s_->repo);
+    return -1;
+  }
   if (slot >= 0) {
     const Item* item = item_get(slot);
     if (!item || item->repo != s_->repo) {

@@ -89,6 +89,14 @@ class ItemBatch {
   std::unique_ptr<State> s_;
 };
 
+// A rule that keeps items of some types out of some repositories (an
+// account's repository holds no notes or keys): true refuses. Every store
+// of a new item, and of a type change, asks it; the caller that wants to say
+// why asks first. Set once at start-up; model_reset leaves it.
+using ItemKindRule = bool (*)(int repo, int type);
+void item_kind_rule_set(ItemKindRule rule);
+bool item_kind_refused(int repo, int type);
+
 // Stores new flags (bit 1 completed, bit 2 trashed) and keeps the reminder
 // entry right. 0 or a storage status (the old flags are kept on failure).
 int item_set_flags(int64_t slot, int flags);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "model/full_rule.h"
 #include "model/model.h"
 #include "support/log.h"
 
@@ -362,6 +363,10 @@ int64_t recur_advance(int64_t due, const Recurrence& r, int64_t steps) {
 
 static int64_t occurrence_from(const Item* item, int64_t from, const LocalTime* from_local) {
   if (!item->due) return 0;
+  if (item->full_rule > 0) {
+    int64_t t = full_rule_from(item, from);
+    return t && t <= item->last_occurrence ? t : 0;
+  }
   if (!recur_active(item->recurrence)) return item->due >= from ? item->due : 0;
   Series s;
   const Recurrence& r = item->recurrence;
@@ -398,7 +403,7 @@ int64_t get_next_timer(int64_t now) {
     if (item->remind_offset && item->next_remind >= now && item->next_remind - now < best)
       best = item->next_remind - now;
     int64_t occ = item->due;
-    if (recur_active(item->recurrence) && item->due < now) {
+    if (item_repeats(item) && item->due < now) {
       occ = 0;
       if (item->last_occurrence >= item->due && item->last_occurrence >= now)
         occ = occurrence_from(item, now, &now_local);
@@ -434,6 +439,14 @@ uint32_t calendar_month_marks(int year, int month) {
     if (marks == all) break;
     if (!item->due || item->due >= next || item->last_occurrence < first || item->flags || !repo_counts(item->repo))
       continue;
+    if (item->full_rule > 0) {
+      full_rule_each(item, first, next, [&](int64_t t) {
+        if (t > item->last_occurrence) return;
+        int d = static_cast<int>(std::upper_bound(starts, starts + days + 1, t) - starts) - 1;
+        if (d >= 0 && d < days) marks |= 1u << d;
+      });
+      continue;
+    }
     if (!recur_active(item->recurrence)) {
       if (item->due >= first) {
         int d = static_cast<int>(std::upper_bound(starts, starts + days + 1, item->due) - starts) - 1;

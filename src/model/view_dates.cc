@@ -8,7 +8,7 @@
 
 int64_t displayed_occurrence_at(const Item* item, int64_t now) {
   if (!item->due) return 0;
-  if (!recur_active(item->recurrence)) return item->due;
+  if (!item_repeats(item)) return item->due;
   const Model& m = model();
   bool counts = item->flags == 0 && repo_counts(item->repo);
   if (m.view == VIEW_FIXED && m.fixed_kind == FIXED_CALENDAR_DAY) {

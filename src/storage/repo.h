@@ -21,6 +21,7 @@ struct sqlite3;
 // One repository known to the configuration database.
 struct RepoEntry {
   sqlite3* db = nullptr;    // open while mounted
+  sqlite3* sources = nullptr;  // the source store, open from its first use
   int64_t config_row = 0;   // rowid of the record in configuration table t2
   int32_t account_id = 0;   // server account owning it; 0 none
   std::string account_host; // only for a foreign account, else empty
@@ -171,6 +172,9 @@ int change_repo_password(RepoEntry* e, const char* new_password);
 // Re-encodes dir/"data" page by page from old_key to new_key through
 // dir/"temp", which then replaces it.
 int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t new_key[32]);
+// The same for dir/name through dir/temp.
+int reencode_named(const char* dir, const char* name, const char* temp, const uint8_t old_key[32],
+                   const uint8_t new_key[32]);
 // Empties the journal and the change logs and compacts the database.
 int repo_clear_history(RepoEntry* e);
 // Resets the journal of every mounted local repository (shutdown).

@@ -16,6 +16,7 @@
 #include "storage/journal.h"
 #include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
+#include "storage/source_store.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -51,7 +52,7 @@ void remove_repo_dir(const std::string& path) {
     return;
   }
   static const char* const kFiles[] = {"data", "data-journal", "temp", "list", "list.hash", "sync.objs", "sync_1",
-                                       "sync_2", "file.tmp"};
+                                       "sync_2", "file.tmp", "sources", "sources-journal", "sources.tmp"};
   for (const char* f : kFiles) ::unlink(path_join(path, f).c_str());
   if (::rmdir(path.c_str()) != 0) log_message(LOG_WARNING, "repo_delete: %s left in place", path.c_str());
 }
@@ -228,6 +229,7 @@ int repo_open(RepoEntry* e) {
 }
 
 void repo_close(RepoEntry* e) {
+  if (e) source_close(e);
   if (!e || !e->db) return;
   db_close(e->db);
   e->db = nullptr;

@@ -16,6 +16,7 @@
 #include "storage/db.h"
 #include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
+#include "storage/source_store.h"
 #include "support/files.h"
 #include "support/log.h"
 
@@ -34,6 +35,17 @@ void detach_from_server(RepoEntry* e) {
 }
 
 int finish_change(RepoEntry* e, const std::string& new_password) {
+  // The source store follows "data" to the new key before the record says
+  // the change is over; failing, the pending password stays and the next
+  // start finishes it.
+  uint8_t new_key[32];
+  WipeOnExit wipe_key(new_key, sizeof new_key);
+  derive_key(new_password.c_str(), new_key);
+  source_close(e);
+  if (source_rekey_file(e->path.c_str(), e->key, new_key) != 0) {
+    log_message(LOG_ERROR, "change_repo_password: sources");
+    return -1;
+  }
   detach_from_server(e);
   repo_set_password(e, new_password.c_str());
   int rc = repo_store(e);
@@ -153,10 +165,15 @@ int change_repo_password(RepoEntry* e, const char* new_password) {
 }
 
 int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t new_key[32]) {
-  std::string data = path_join(dir, "data");
-  std::string temp = path_join(dir, "temp");
+  return reencode_named(dir, "data", "temp", old_key, new_key);
+}
+
+int reencode_named(const char* dir, const char* name, const char* temp_name, const uint8_t old_key[32],
+                   const uint8_t new_key[32]) {
+  std::string data = path_join(dir, name);
+  std::string temp = path_join(dir, temp_name);
   struct stat st;
-  if (::stat(path_join(dir, "data-journal").c_str(), &st) == 0 && st.st_size > 0) {
+  if (::stat((data + "-journal").c_str(), &st) == 0 && st.st_size > 0) {
     // A hot journal belongs to the old key: roll it back first (open the
     // database under the old key), never re-encode around it.
     log_message(LOG_ERROR, "reencode_dbfile: journal present");
@@ -185,13 +202,13 @@ int reencode_dbfile(const char* dir, const uint8_t old_key[32], const uint8_t ne
   if (ok) ok = std::fflush(out.get()) == 0 && ::fsync(fileno(out.get())) == 0;
   if (out) ok = file_close(&out) == 0 && ok;
   if (!ok) {
-    log_message(LOG_ERROR, "reencode_dbfile: data -> temp");
+    log_message(LOG_ERROR, "reencode_dbfile: %s -> %s", name, temp_name);
     ::unlink(temp.c_str());
     return -1;
   }
   int rc = ::rename(temp.c_str(), data.c_str());
   if (rc != 0) {
-    log_message(LOG_ERROR, "reencode_dbfile: temp -> data");
+    log_message(LOG_ERROR, "reencode_dbfile: %s -> %s", temp_name, name);
     return rc;
   }
   dir_sync(dir);

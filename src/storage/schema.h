@@ -7,8 +7,10 @@
 // Configuration database (file "config"):
 //   t0  key check: c1, c2 the two 32-byte halves of the check made from the
 //       database key; exactly one row.
-//   t1  account record: c1 the record number (only 0, the sync account),
-//       c2 the 1024-byte record enciphered with the master key.
+//   t1  account records: c1 the record number (0 the sync account, 1000 and
+//       up the calendar and contacts accounts of sync/dav_account.h), c2 the
+//       record enciphered with the master key (1024 bytes for the sync
+//       account, a multiple of 256 for the others).
 //   t2  repository records: c1 one enciphered record per row; the rowid is
 //       the repository's config row number.
 //   t3  settings: c the name (text, primary key), v the value (texts and
@@ -34,6 +36,18 @@
 //       row's enciphered c4 and c5 (t1 only), c6 1 inserted or 2 deleted,
 //       c7 the table (1..4).
 //
+// Source store (file "sources" beside "data", storage/source_store.h), keyed
+// with the repository key:
+//   t0  key check, as in the repository database.
+//   t1  kept sources: c1 item uuid (primary key), c2 the source component
+//       text, c3 the full recurrence rule text (empty when the item's own
+//       recurrence says it), c4 the member's href on the account server, c5
+//       its etag, c6 the collection's tag uuid (16 bytes, NULL when none),
+//       c7 the item's version hash when it last matched the server (NULL
+//       when never synced).
+//   t2  account collections: c1 tag uuid (primary key), c2 href, c3 display
+//       name, c4 colour, c5 kind, c6 sync token, c7 ctag.
+//
 // Snapshot database (synchronisation, sync/sync.h):
 //   s1  object versions, the columns of t1.
 //   s2  tag links, the columns of t2.
@@ -49,6 +63,9 @@ inline constexpr char kRepo[] =
     "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1, c2, c3 INT, c4, c5, PRIMARY KEY(c1, c2, c3));CREATE TABLE t2(c1, c2, "
     "PRIMARY KEY(c1, c2));CREATE TABLE t3(c1, c2, c3 INT, PRIMARY KEY(c1, c2, c3));CREATE TABLE t4(c1, c2, c3 INT, "
     "PRIMARY KEY(c1, c2, c3));CREATE TABLE t5(c1, c2, c3 INT, c4, c5, c6 INT, c7 INT);CREATE INDEX t2_i ON t2(c2);";
+inline constexpr char kSources[] =
+    "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1 PRIMARY KEY, c2, c3, c4, c5, c6, c7);CREATE TABLE t2(c1 PRIMARY KEY, "
+    "c2, c3, c4, c5, c6, c7);";
 inline constexpr char kSnapshot[] =
     "CREATE TABLE s1(c1, c2, c3 INT, c4, c5);CREATE TABLE s2(c1, c2);CREATE TABLE s3(c1, c2, c3 INT);CREATE TABLE "
     "s4(c1, c2, c3 INT);";

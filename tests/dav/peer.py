@@ -12,6 +12,7 @@ Ops (one output line each, "ok ..." on success):
     put URL CONTENT_TYPE TEXT            PUT the text as it is, unconditionally
     delete URL                           DELETE, unconditionally
     count CALENDAR_URL                   the number of events
+    summary CALENDAR_URL UID             the event's SUMMARY, or "absent"
 Exit status 1 (with the reason on stderr) as soon as an op fails.
 """
 import sys
@@ -49,6 +50,16 @@ def run(client, op, args):
         if r.status >= 300 and r.status != 404:
             raise RuntimeError(f"DELETE {r.status}")
         return str(r.status)
+    if op == "summary":
+        cal = client.calendar(url=args[0])
+        try:
+            data = cal.event_by_uid(args[1]).data
+        except caldav.error.NotFoundError:
+            return "absent"
+        for line in data.splitlines():
+            if line.startswith("SUMMARY"):
+                return line.split(":", 1)[1]
+        return ""
     if op == "count":
         return str(len(client.calendar(url=args[0]).events()))
     raise RuntimeError(f"unknown op {op}")

@@ -1,0 +1,514 @@
+// Full recurrence rules: the kept text, expansion with libical in local time
+// with a cache per item, and the text for people.
+#include "model/full_rule.h"
+
+#include <libical/ical.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "model/item.h"
+#include "model/model.h"
+#include "model/recur.h"
+#include "support/log.h"
+#include "support/strings.h"
+#include "support/text.h"
+
+#include <glib.h>
+
+namespace {
+
+// A rule with what has been expanded of it so far. Occurrences below
+// `covered` are all in `occ`; the added and moved ones are there from the
+// start, since they can fall anywhere.
+struct Compiled {
+  FullRule rule;
+  bool has_rrule = false;
+  icalrecurrencetype recur{};
+  int64_t anchor = -1;  // the due time the cache was made from
+  icalrecur_iterator* it = nullptr;
+  std::vector<int64_t> occ;
+  int64_t covered = 0;
+  bool complete = false;
+
+  Compiled() = default;
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+  ~Compiled() { drop_iterator(); }
+  void drop_iterator() {
+    if (it) icalrecur_iterator_free(it);
+    it = nullptr;
+  }
+};
+
+// Indexed by Item::full_rule - 1.
+std::vector<std::unique_ptr<Compiled>>& rules() {
+  static std::vector<std::unique_ptr<Compiled>> r;
+  return r;
+}
+
+// More occurrences than this count as a rule without an end: a daily rule
+// over centuries is not worth the memory.
+constexpr size_t kMaxOccurrences = 200000;
+constexpr int kBatch = 256;
+
+Compiled* compiled_of(const Item* item) {
+  if (!item || item->full_rule <= 0 || static_cast<size_t>(item->full_rule) > rules().size()) return nullptr;
+  return rules()[static_cast<size_t>(item->full_rule - 1)].get();
+}
+
+bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
+
+icaltimetype local_ical(int64_t t) {
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  localtime_r(&tt, &tm);
+  icaltimetype v = icaltime_null_time();
+  v.year = tm.tm_year + 1900;
+  v.month = tm.tm_mon + 1;
+  v.day = tm.tm_mday;
+  v.hour = tm.tm_hour;
+  v.minute = tm.tm_min;
+  v.second = tm.tm_sec;
+  v.is_date = 0;
+  return v;
+}
+
+int64_t ical_local(const icaltimetype& v) { return local_time_of(v.year, v.month, v.day, v.hour, v.minute, v.second); }
+
+bool contains(const std::vector<int64_t>& sorted, int64_t t) { return std::binary_search(sorted.begin(), sorted.end(), t); }
+
+bool is_moved(const FullRule& r, int64_t t) {
+  auto it = std::lower_bound(r.moved.begin(), r.moved.end(), std::make_pair(t, INT64_MIN));
+  return it != r.moved.end() && it->first == t;
+}
+
+void reset_cache(Compiled* c, int64_t due) {
+  c->drop_iterator();
+  c->anchor = due;
+  c->occ.clear();
+  c->complete = false;
+  c->covered = INT64_MIN;
+  const FullRule& r = c->rule;
+  // The start is an occurrence of its own, unless taken out or moved.
+  if (due && !contains(r.exdates, due) && !is_moved(r, due)) c->occ.push_back(due);
+  for (int64_t t : r.rdates)
+    if (!contains(r.exdates, t)) c->occ.push_back(t);
+  for (const auto& m : r.moved) c->occ.push_back(m.second);
+  std::sort(c->occ.begin(), c->occ.end());
+  c->occ.erase(std::unique(c->occ.begin(), c->occ.end()), c->occ.end());
+  if (c->has_rrule && due) {
+    c->it = icalrecur_iterator_new(c->recur, local_ical(due));
+    if (!c->it) log_message(LOG_ERROR, "full_rule: no iterator");
+  }
+  if (!c->it) {
+    c->complete = true;
+    c->covered = INT64_MAX;
+  }
+}
+
+// Expands one batch further.
+void extend(Compiled* c) {
+  std::vector<int64_t> got;
+  for (int i = 0; i < kBatch; i++) {
+    icaltimetype v = icalrecur_iterator_next(c->it);
+    if (icaltime_is_null_time(v)) {
+      c->complete = true;
+      break;
+    }
+    int64_t t = ical_local(v);
+    if (!t) continue;
+    c->covered = t;
+    if (contains(c->rule.exdates, t) || is_moved(c->rule, t)) continue;
+    got.push_back(t);
+  }
+  if (c->complete) c->covered = INT64_MAX;
+  if (!got.empty()) {
+    size_t mid = c->occ.size();
+    c->occ.insert(c->occ.end(), got.begin(), got.end());
+    std::inplace_merge(c->occ.begin(), c->occ.begin() + static_cast<std::ptrdiff_t>(mid), c->occ.end());
+    c->occ.erase(std::unique(c->occ.begin(), c->occ.end()), c->occ.end());
+  }
+  if (c->occ.size() > kMaxOccurrences && !c->complete) {
+    log_message(LOG_WARNING, "full_rule: expansion cut at %zu occurrences", c->occ.size());
+    c->complete = true;
+    c->covered = INT64_MAX;
+  }
+  if (c->complete) c->drop_iterator();
+}
+
+Compiled* ready(const Item* item) {
+  Compiled* c = compiled_of(item);
+  if (c && c->anchor != item->due) reset_cache(c, item->due);
+  return c;
+}
+
+// --- Text form ---------------------------------------------------------------
+
+void append_times(std::string* out, const char* name, const std::vector<int64_t>& ts) {
+  if (ts.empty()) return;
+  *out += name;
+  *out += ':';
+  for (size_t i = 0; i < ts.size(); i++) {
+    if (i) *out += ',';
+    *out += std::to_string(ts[i]);
+  }
+  *out += '\n';
+}
+
+bool parse_number(const std::string& s, int64_t* out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  long long v = std::strtoll(s.c_str(), &end, 10);
+  if (*end) return false;
+  *out = v;
+  return true;
+}
+
+bool parse_list(const std::string& value, std::vector<int64_t>* out) {
+  size_t pos = 0;
+  while (pos <= value.size()) {
+    size_t comma = value.find(',', pos);
+    if (comma == std::string::npos) comma = value.size();
+    int64_t t;
+    if (!parse_number(value.substr(pos, comma - pos), &t)) return false;
+    out->push_back(t);
+    pos = comma + 1;
+  }
+  std::sort(out->begin(), out->end());
+  return true;
+}
+
+bool parse_rrule(const std::string& value, icalrecurrencetype* out) {
+  icalerror_clear_errno();
+  *out = icalrecurrencetype_from_string(value.c_str());
+  return out->freq != ICAL_NO_RECURRENCE && icalerrno == ICAL_NO_ERROR;
+}
+
+}  // namespace
+
+std::string full_rule_format(const FullRule& rule) {
+  std::string out;
+  if (!rule.rrule.empty()) out += "RRULE:" + rule.rrule + "\n";
+  append_times(&out, "EXDATE", rule.exdates);
+  append_times(&out, "RDATE", rule.rdates);
+  if (!rule.moved.empty()) {
+    out += "MOVED:";
+    for (size_t i = 0; i < rule.moved.size(); i++) {
+      if (i) out += ',';
+      out += std::to_string(rule.moved[i].first) + "=" + std::to_string(rule.moved[i].second);
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+int full_rule_parse(const std::string& text, FullRule* out) {
+  *out = FullRule();
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) nl = text.size();
+    std::string line = text.substr(pos, nl - pos);
+    pos = nl + 1;
+    if (line.empty()) continue;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) return -1;
+    std::string name = line.substr(0, colon), value = line.substr(colon + 1);
+    if (name == "RRULE") {
+      icalrecurrencetype r;
+      if (!parse_rrule(value, &r)) return -1;
+      out->rrule = value;
+    } else if (name == "EXDATE") {
+      if (!parse_list(value, &out->exdates)) return -1;
+    } else if (name == "RDATE") {
+      if (!parse_list(value, &out->rdates)) return -1;
+    } else if (name == "MOVED") {
+      size_t p = 0;
+      while (p <= value.size()) {
+        size_t comma = value.find(',', p);
+        if (comma == std::string::npos) comma = value.size();
+        std::string pair = value.substr(p, comma - p);
+        size_t eq = pair.find('=');
+        int64_t a, b;
+        if (eq == std::string::npos || !parse_number(pair.substr(0, eq), &a) || !parse_number(pair.substr(eq + 1), &b))
+          return -1;
+        out->moved.emplace_back(a, b);
+        p = comma + 1;
+      }
+      std::sort(out->moved.begin(), out->moved.end());
+    } else {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+bool full_rule_needed(const FullRule& rule, int64_t start) {
+  if (!rule.exdates.empty() || !rule.rdates.empty() || !rule.moved.empty()) return true;
+  if (rule.rrule.empty()) return false;
+  icalrecurrencetype r;
+  if (!parse_rrule(rule.rrule, &r)) return true;
+  if (r.freq < ICAL_DAILY_RECURRENCE || r.freq > ICAL_YEARLY_RECURRENCE) return true;
+  if (r.rscale || !array_empty(r.by_second) || !array_empty(r.by_minute) || !array_empty(r.by_hour) ||
+      !array_empty(r.by_year_day) || !array_empty(r.by_week_no) || !array_empty(r.by_set_pos))
+    return true;
+  time_t st = static_cast<time_t>(start);
+  struct tm tm {};
+  localtime_r(&st, &tm);
+  // A BYMONTH or BYMONTHDAY that names only the start's own month or day
+  // says nothing more.
+  if (!array_empty(r.by_month) && (r.freq != ICAL_YEARLY_RECURRENCE || r.by_month[0] != tm.tm_mon + 1 ||
+                                   r.by_month[1] != ICAL_RECURRENCE_ARRAY_MAX))
+    return true;
+  if (!array_empty(r.by_month_day) &&
+      ((r.freq != ICAL_MONTHLY_RECURRENCE && r.freq != ICAL_YEARLY_RECURRENCE) || r.by_month_day[0] != tm.tm_mday ||
+       r.by_month_day[1] != ICAL_RECURRENCE_ARRAY_MAX))
+    return true;
+  if (array_empty(r.by_day)) return false;
+  if (r.freq == ICAL_WEEKLY_RECURRENCE) {
+    for (int i = 0; r.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; i++)
+      if (icalrecurrencetype_day_position(r.by_day[i]) != 0) return true;
+    return false;
+  }
+  if (r.freq == ICAL_MONTHLY_RECURRENCE && array_empty(r.by_month_day) && r.by_day[1] == ICAL_RECURRENCE_ARRAY_MAX) {
+    int pos = icalrecurrencetype_day_position(r.by_day[0]);
+    int wday = static_cast<int>(icalrecurrencetype_day_day_of_week(r.by_day[0])) - 1;  // 0 Sunday
+    return !(pos >= 1 && pos <= 4 && wday == tm.tm_wday && week_of_month(tm.tm_mday) == pos - 1);
+  }
+  return true;
+}
+
+// --- Items ---------------------------------------------------------------------
+
+int item_full_rule_set(int64_t slot, const std::string& text) {
+  Item* item = item_get(slot);
+  if (!item) return -1;
+  int rc = 0;
+  if (text.empty()) {
+    if (compiled_of(item)) rules()[static_cast<size_t>(item->full_rule - 1)].reset();
+    item->full_rule = 0;
+  } else {
+    auto c = std::make_unique<Compiled>();
+    if (full_rule_parse(text, &c->rule) != 0) {
+      log_message(LOG_ERROR, "item_full_rule_set: malformed rule");
+      rc = -1;
+      item->full_rule = 0;
+    } else {
+      c->has_rrule = !c->rule.rrule.empty() && parse_rrule(c->rule.rrule, &c->recur);
+      if (compiled_of(item)) {
+        rules()[static_cast<size_t>(item->full_rule - 1)] = std::move(c);
+      } else {
+        rules().push_back(std::move(c));
+        item->full_rule = static_cast<int32_t>(rules().size());
+      }
+    }
+  }
+  item_set_last_occurrence(item);
+  return rc;
+}
+
+const FullRule* item_full_rule(const Item* item) {
+  const Compiled* c = compiled_of(item);
+  return c ? &c->rule : nullptr;
+}
+
+void full_rules_reset() { rules().clear(); }
+
+int64_t full_rule_from(const Item* item, int64_t from) {
+  Compiled* c = ready(item);
+  if (!c) return 0;
+  for (;;) {
+    auto it = std::lower_bound(c->occ.begin(), c->occ.end(), from);
+    if (it != c->occ.end() && (*it <= c->covered || c->complete)) return *it;
+    if (c->complete) return 0;
+    extend(c);
+  }
+}
+
+int64_t full_rule_last(const Item* item) {
+  Compiled* c = ready(item);
+  if (!c) return 0;
+  if (c->has_rrule && c->recur.count == 0 && icaltime_is_null_time(c->recur.until)) return RECUR_FOREVER_TIME;
+  while (!c->complete) extend(c);
+  if (c->occ.size() > kMaxOccurrences) return RECUR_FOREVER_TIME;
+  return c->occ.empty() ? 0 : c->occ.back();
+}
+
+// --- Text for people --------------------------------------------------------------
+
+namespace {
+
+std::string line_of(StrId id, int n) {
+  const char *start, *end;
+  text_line(ui_text(id), n, &start, &end);
+  return std::string(start, end);
+}
+
+// "a", "a and b", "a, b and c".
+std::string join_and(const std::vector<std::string>& parts) {
+  std::string out;
+  for (size_t i = 0; i < parts.size(); i++) {
+    if (i) out += i + 1 == parts.size() ? std::string(" ") + ui_text(STR_RULE_AND) + " " : std::string(", ");
+    out += parts[i];
+  }
+  return out;
+}
+
+// The text's first letter as a capital (the "every n ..." texts start small).
+std::string capitalised(const std::string& s) {
+  if (s.empty()) return s;
+  gunichar c = g_utf8_get_char_validated(s.c_str(), static_cast<gssize>(s.size()));
+  if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) return s;
+  char buf[8];
+  int n = g_unichar_to_utf8(g_unichar_toupper(c), buf);
+  const char* rest = g_utf8_next_char(s.c_str());
+  return std::string(buf, static_cast<size_t>(n)) + rest;
+}
+
+// Monday-first index of an iCalendar weekday (1 Sunday .. 7 Saturday).
+int monday_first(int ical_weekday) { return (ical_weekday + 5) % 7; }
+
+std::string ordinal(int pos, int weekday_m1) {
+  int idx = pos >= 1 && pos <= 5 ? pos - 1 : pos == -1 ? 5 : pos == -2 ? 6 : -1;
+  if (idx < 0) return std::to_string(pos) + ".";
+  std::string genders = ui_text(STR_RULE_WEEKDAY_GENDERS);
+  char g = weekday_m1 >= 0 && static_cast<size_t>(weekday_m1) < genders.size() ? genders[static_cast<size_t>(weekday_m1)] : 'm';
+  StrId list = g == 'f' ? STR_RULE_ORDINALS_F : g == 'n' ? STR_RULE_ORDINALS_N : STR_RULE_ORDINALS;
+  return line_of(list, idx);
+}
+
+std::string date_text(int64_t t) {
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  localtime_r(&tt, &tm);
+  time_t now = time(nullptr);
+  struct tm today {};
+  localtime_r(&now, &today);
+  std::string month = line_of(STR_RULE_MONTHS_OF, tm.tm_mon);
+  if (tm.tm_year == today.tm_year) return ui_format(STR_RULE_DATE, tm.tm_mday, month.c_str());
+  return ui_format(STR_RULE_DATE_YEAR, tm.tm_mday, month.c_str(), tm.tm_year + 1900);
+}
+
+std::string dates_text(const std::vector<int64_t>& ts) {
+  std::vector<std::string> parts;
+  for (int64_t t : ts) parts.push_back(date_text(t));
+  return join_and(parts);
+}
+
+std::vector<short> values(const short* a) {
+  std::vector<short> v;
+  for (int i = 0; a[i] != ICAL_RECURRENCE_ARRAY_MAX; i++) v.push_back(a[i]);
+  return v;
+}
+
+// What the rule says before its end: frequency, days, months, positions.
+std::string rule_body(const icalrecurrencetype& r, int64_t start) {
+  int interval = r.interval > 1 ? r.interval : 1;
+  std::vector<short> days = values(r.by_day), mdays = values(r.by_month_day), months = values(r.by_month),
+                     setpos = values(r.by_set_pos);
+  bool plain_days = !days.empty();
+  for (short d : days)
+    if (icalrecurrencetype_day_position(d) != 0) plain_days = false;
+  std::vector<std::string> parts;
+  // Plain weekdays of a daily or weekly rule read "Every Monday and Thursday".
+  if (plain_days && interval == 1 &&
+      (r.freq == ICAL_WEEKLY_RECURRENCE || r.freq == ICAL_DAILY_RECURRENCE) && setpos.empty()) {
+    std::vector<std::string> names;
+    for (short d : days) names.push_back(line_of(STR_RULE_WEEKDAYS_EVERY, monday_first(icalrecurrencetype_day_day_of_week(d))));
+    parts.push_back(ui_format(STR_RULE_EVERY_WEEKDAYS, join_and(names).c_str()));
+    days.clear();
+  } else {
+    switch (r.freq) {
+      case ICAL_DAILY_RECURRENCE:
+        parts.push_back(interval > 1 ? capitalised(ui_plural_format(STR_EVERY_N_DAYS, interval)) : ui_text(STR_FREQ_DAILY));
+        break;
+      case ICAL_WEEKLY_RECURRENCE:
+        parts.push_back(interval > 1 ? capitalised(ui_plural_format(STR_EVERY_N_WEEKS, interval)) : ui_text(STR_FREQ_WEEKLY));
+        break;
+      case ICAL_MONTHLY_RECURRENCE:
+        parts.push_back(interval > 1 ? capitalised(ui_plural_format(STR_EVERY_N_MONTHS, interval)) : ui_text(STR_FREQ_MONTHLY));
+        break;
+      case ICAL_YEARLY_RECURRENCE:
+        parts.push_back(interval > 1 ? capitalised(ui_plural_format(STR_EVERY_N_YEARS, interval)) : ui_text(STR_FREQ_YEARLY));
+        break;
+      default:
+        // Hourly and finer: the rule's own text says it best.
+        parts.push_back(icalrecurrencetype_as_string(const_cast<icalrecurrencetype*>(&r)));
+        return parts[0];
+    }
+  }
+  if (!days.empty()) {
+    std::vector<std::string> names;
+    bool numbered = false;
+    for (short d : days) {
+      int wd = monday_first(icalrecurrencetype_day_day_of_week(d));
+      int pos = icalrecurrencetype_day_position(d);
+      if (pos == 0) {
+        names.push_back(line_of(STR_RULE_WEEKDAYS_NTH, wd));
+      } else {
+        numbered = true;
+        names.push_back(ui_format(STR_RULE_NTH_WEEKDAY, ordinal(pos, wd).c_str(), line_of(STR_RULE_WEEKDAYS_NTH, wd).c_str()));
+      }
+    }
+    std::string list = join_and(names);
+    if (numbered && r.freq == ICAL_MONTHLY_RECURRENCE) list = ui_format(STR_RULE_OF_MONTH, list.c_str());
+    if (numbered && r.freq == ICAL_YEARLY_RECURRENCE && months.empty()) list = ui_format(STR_RULE_OF_YEAR, list.c_str());
+    parts.push_back(ui_format(STR_RULE_ON, list.c_str()));
+  }
+  if (!mdays.empty()) {
+    if (mdays.size() == 1 && mdays[0] == -1) {
+      parts.push_back(ui_text(STR_RULE_LAST_DAY));
+    } else if (mdays.size() == 1 && mdays[0] > 0) {
+      parts.push_back(ui_format(STR_ON_DAY_N, static_cast<int>(mdays[0])));
+    } else {
+      std::vector<std::string> nums;
+      for (short d : mdays) nums.push_back(std::to_string(d));
+      parts.push_back(ui_format(STR_RULE_ON_MONTH_DAYS, join_and(nums).c_str()));
+    }
+  }
+  if (!months.empty()) {
+    std::vector<std::string> names;
+    for (short m : months)
+      if (m >= 1 && m <= 12) names.push_back(line_of(STR_RULE_MONTHS_IN, m - 1));
+    parts.push_back(ui_format(STR_RULE_IN_MONTHS, join_and(names).c_str()));
+  }
+  if (!setpos.empty()) {
+    std::vector<std::string> nums;
+    for (short p : setpos) nums.push_back(p == -1 ? ordinal(-1, 0) : std::to_string(p));
+    parts.push_back(ui_format(STR_RULE_SETPOS, join_and(nums).c_str()));
+  }
+  if (r.count > 0) {
+    parts.push_back(ui_plural_format(STR_ENDS_AFTER_N, r.count));
+  } else if (!icaltime_is_null_time(r.until)) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", r.until.year, r.until.month, r.until.day);
+    parts.push_back(ui_format(STR_UNTIL_DATE, buf));
+  }
+  (void)start;
+  std::string out;
+  for (size_t i = 0; i < parts.size(); i++) {
+    if (i) out += ", ";
+    out += parts[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string full_rule_text(const FullRule& rule, int64_t start) {
+  std::string out;
+  icalrecurrencetype r;
+  if (!rule.rrule.empty() && parse_rrule(rule.rrule, &r)) out = rule_body(r, start);
+  auto add = [&out](const std::string& part) {
+    if (!out.empty()) out += ", ";
+    out += part;
+  };
+  if (!rule.rdates.empty()) add(ui_format(STR_RULE_ALSO, dates_text(rule.rdates).c_str()));
+  if (!rule.exdates.empty()) add(ui_format(STR_RULE_EXCEPT, dates_text(rule.exdates).c_str()));
+  if (!rule.moved.empty()) add(ui_plural_format(STR_RULE_N_CHANGED, static_cast<long long>(rule.moved.size())));
+  return out;
+}

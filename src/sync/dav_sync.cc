@@ -1,0 +1,571 @@
+// The account sync's stages: what changed on each side, settled by rule,
+// applied here in one go and pushed there member by member.
+#include "sync/dav_sync.h"
+
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "crypto/wipe.h"
+#include "model/item.h"
+#include "model/model.h"
+#include "model/ops.h"
+#include "model/tag.h"
+#include "storage/db.h"
+#include "storage/repo.h"
+#include "storage/source_store.h"
+#include "support/log.h"
+#include "support/slot_array.h"
+#include "sync/dav_http.h"
+#include "sync/dav_items.h"
+#include "sync/dav_map.h"
+#include "sync/dav_xml.h"
+
+namespace {
+
+using Uuid = std::array<uint8_t, 16>;
+using Hash = std::array<uint8_t, 20>;
+
+Uuid uuid_of(const uint8_t* p) {
+  Uuid u;
+  std::memcpy(u.data(), p, 16);
+  return u;
+}
+
+struct UuidHasher {
+  size_t operator()(const Uuid& u) const {
+    size_t h;
+    std::memcpy(&h, u.data(), sizeof h);
+    return h;
+  }
+};
+
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+struct Col {
+  SourceCollection sc;
+  DavCollection dc;
+  int64_t tag_slot = -1;
+  bool contacts = false;
+  // What the fetch found.
+  DavChanges changes;
+  std::vector<DavResource> got;
+  std::vector<std::string> missing;
+};
+
+enum StepKind {
+  PULL_NEW,      // a member new here (or restored after a local deletion)
+  PULL_UPDATE,   // the server's version replaces the item's
+  DELETE_HERE,   // deleted on the server, unchanged here
+  DROP_RECORD,   // deleted on both sides
+  PUSH_NEW,      // a new member (or re-created after a deletion there)
+  PUSH_UPDATE,   // the item's version replaces the member's
+  PUSH_MOVE,     // the item moved to another collection of the account
+  DELETE_THERE,  // deleted here, unchanged there
+};
+
+struct Step {
+  StepKind kind;
+  size_t col = kNone;  // where it happens (a move's target)
+  size_t rec = kNone;  // the item's record, when it has one
+  int64_t slot = -1;   // the item, when it exists
+  const DavResource* res = nullptr;
+  bool conflict = false;
+};
+
+bool kind_fits(const Col& c, int type) {
+  if (c.contacts) return type == ITEM_VCARD;
+  if (type == ITEM_EVENT) return c.dc.components & DAV_COMP_EVENT;
+  if (type == ITEM_TASK) return c.dc.components & DAV_COMP_TODO;
+  return false;
+}
+
+DavCollection collection_of(const SourceCollection& sc) {
+  DavCollection dc;
+  dc.href = sc.href;
+  dc.display_name = sc.display_name;
+  dc.color = sc.color;
+  dc.sync_token = sc.sync_token;
+  dc.ctag = sc.ctag;
+  if (sc.kind == "contacts") {
+    dc.kind = DAV_KIND_ADDRESSBOOK;
+  } else {
+    dc.kind = DAV_KIND_CALENDAR;
+    dc.components = sc.kind == "tasks" ? DAV_COMP_TODO
+                    : sc.kind == "events" ? DAV_COMP_EVENT
+                                          : DAV_COMP_EVENT | DAV_COMP_TODO;
+  }
+  return dc;
+}
+
+}  // namespace
+
+struct DavSyncSession::State {
+  int repo = -1;
+  std::vector<Col> cols;
+  std::vector<SourceRecord> records;
+  std::unordered_map<std::string, size_t> by_href;  // resource key → record
+  std::unordered_map<Uuid, Hash, UuidHasher> hashes;  // current version of each object
+  std::vector<Step> pulls, pushes;
+
+  void clear_attempt() {
+    for (Col& c : cols) {
+      c.changes = DavChanges();
+      c.got.clear();
+      c.missing.clear();
+    }
+    records.clear();
+    by_href.clear();
+    hashes.clear();
+    pulls.clear();
+    pushes.clear();
+  }
+  size_t col_of_tag(const uint8_t tag[16]) const {
+    for (size_t i = 0; i < cols.size(); i++)
+      if (std::memcmp(cols[i].sc.tag, tag, 16) == 0) return i;
+    return kNone;
+  }
+  size_t record_of(const std::string& href) const {
+    auto it = by_href.find(dav_resource_key(href));
+    return it == by_href.end() ? kNone : it->second;
+  }
+  int load_hashes() {
+    hashes.clear();
+    RepoRef ref;
+    if (repo_ref(repo, &ref) != 0) return -1;
+    return objects_load_current(ref.store, repo, [this](int, const uint8_t u[16], const uint8_t h[20], const uint8_t*,
+                                                       size_t) {
+      Hash hash;
+      std::memcpy(hash.data(), h, 20);
+      hashes[uuid_of(u)] = hash;
+    });
+  }
+  // True when the item changed here since it last matched the server. A
+  // trashed item counts as unchanged: it is on its way out, and trashing
+  // itself is no edit to push.
+  bool changed_here(const SourceRecord& r, int64_t slot) const {
+    const Item* item = item_get(slot);
+    if (!item || (item->flags & ITEM_TRASHED)) return false;
+    auto it = hashes.find(uuid_of(r.uuid));
+    return it == hashes.end() || std::memcmp(it->second.data(), r.synced_hash, 20) != 0;
+  }
+};
+
+namespace {
+
+using State = DavSyncSession::State;
+
+int fail(DavSyncSession* s, int rc) {
+  s->summary.error = rc;
+  if (rc < 0 && rc >= DAV_ERR_INTERNAL && s->client) {
+    s->summary.message = dav_error_message(*s->client, rc);
+  } else {
+    s->summary.message = ui_string_line(STR_DAV_SYNC_LOCAL_FAILED);
+  }
+  log_message(LOG_ERROR, "dav_sync: %d (status %ld)", rc, s->client ? s->client->status : 0L);
+  return rc;
+}
+
+// --- fetch -------------------------------------------------------------------
+
+int fetch(DavSyncSession* s) {
+  State& st = *s->state;
+  st.clear_attempt();
+  int rc = source_each(st.repo, [&st](const SourceRecord& r) {
+    if (r.href.empty()) return 0;  // an imported item's kept source, no member
+    st.by_href[dav_resource_key(r.href)] = st.records.size();
+    st.records.push_back(r);
+    return 0;
+  });
+  if (rc != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  for (Col& c : st.cols) {
+    DavSyncState known;
+    known.sync_token = c.sc.sync_token;
+    known.ctag = c.sc.ctag;
+    for (const SourceRecord& r : st.records)
+      if (std::memcmp(r.collection, c.sc.tag, 16) == 0) known.etags[r.href] = r.etag;
+    rc = dav_changes(s->client.get(), c.dc, known, &c.changes);
+    if (rc == 0 && !c.changes.changed.empty()) {
+      std::vector<std::string> hrefs;
+      for (const DavItemRef& ref : c.changes.changed) hrefs.push_back(ref.href);
+      rc = dav_multiget(s->client.get(), c.dc, hrefs, &c.got, &c.missing);
+    }
+    if (rc != 0) return fail(s, rc);
+  }
+  return 0;
+}
+
+// --- resolve -----------------------------------------------------------------
+
+void note_conflict(DavSyncSession* s, const std::string& title) {
+  s->summary.conflicts++;
+  s->summary.names.push_back(title);
+}
+
+// The collections an item is filed in, by the account's tags.
+std::unordered_map<int64_t, std::vector<size_t>> item_collections(const State& st) {
+  std::unordered_map<int64_t, size_t> col_by_tag;
+  for (size_t i = 0; i < st.cols.size(); i++)
+    if (st.cols[i].tag_slot >= 1) col_by_tag[st.cols[i].tag_slot] = i;
+  std::unordered_map<int64_t, std::vector<size_t>> out;
+  int64_t cursor = -1;
+  while (const TagLink* l = slot_next<TagLink>(model().tag_links, &cursor)) {
+    auto it = col_by_tag.find(l->tag);
+    if (it != col_by_tag.end()) out[l->item].push_back(it->second);
+  }
+  return out;
+}
+
+int resolve(DavSyncSession* s) {
+  State& st = *s->state;
+  if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  std::vector<bool> handled(st.records.size(), false);
+  // What the server changed.
+  for (size_t ci = 0; ci < st.cols.size(); ci++) {
+    Col& c = st.cols[ci];
+    for (const DavResource& r : c.got) {
+      Step p{PULL_NEW};
+      p.col = ci;
+      p.res = &r;
+      p.rec = st.record_of(r.href);
+      if (p.rec == kNone) {
+        st.pulls.push_back(p);
+        continue;
+      }
+      handled[p.rec] = true;
+      const SourceRecord& rec = st.records[p.rec];
+      p.slot = item_find(rec.uuid);
+      if (p.slot < 0) {
+        // Deleted here, edited there: the edit wins, the item comes back.
+        p.conflict = true;
+        note_conflict(s, dav_member_title(r.data));
+      } else {
+        p.kind = PULL_UPDATE;
+        p.conflict = st.changed_here(rec, p.slot);
+        if (p.conflict) note_conflict(s, item_get(p.slot)->title);
+      }
+      st.pulls.push_back(p);
+    }
+    std::vector<std::string> gone = c.changes.removed;
+    gone.insert(gone.end(), c.missing.begin(), c.missing.end());
+    for (const std::string& href : gone) {
+      size_t ri = st.record_of(href);
+      if (ri == kNone || handled[ri]) continue;
+      handled[ri] = true;
+      Step p{DROP_RECORD};
+      p.col = ci;
+      p.rec = ri;
+      p.slot = item_find(st.records[ri].uuid);
+      if (p.slot >= 0 && st.changed_here(st.records[ri], p.slot)) {
+        // Deleted there, edited here: the edit wins, the member comes back.
+        p.kind = PUSH_NEW;
+        p.conflict = true;
+        note_conflict(s, item_get(p.slot)->title);
+        st.pushes.push_back(p);
+        continue;
+      }
+      if (p.slot >= 0) p.kind = DELETE_HERE;
+      st.pulls.push_back(p);
+    }
+  }
+  // What changed here.
+  auto filed = item_collections(st);
+  std::set<Uuid> recorded;
+  for (size_t ri = 0; ri < st.records.size(); ri++) {
+    const SourceRecord& rec = st.records[ri];
+    recorded.insert(uuid_of(rec.uuid));
+    if (handled[ri]) continue;
+    size_t ci = st.col_of_tag(rec.collection);
+    if (ci == kNone) continue;  // a collection no longer synced
+    Step p{DELETE_THERE};
+    p.col = ci;
+    p.rec = ri;
+    p.slot = item_find(rec.uuid);
+    if (p.slot < 0) {
+      st.pushes.push_back(p);
+      continue;
+    }
+    const Item* item = item_get(p.slot);
+    if (item->flags & ITEM_TRASHED) continue;
+    const std::vector<size_t>& in = filed[p.slot];
+    bool stays = false;
+    size_t target = kNone;
+    for (size_t k : in) {
+      if (k == ci) stays = true;
+      if (target == kNone && k != ci && kind_fits(st.cols[k], item->type)) target = k;
+    }
+    if (!stays && target != kNone) {
+      p.kind = PUSH_MOVE;
+      p.col = target;
+      st.pushes.push_back(p);
+    } else if (st.changed_here(rec, p.slot)) {
+      p.kind = PUSH_UPDATE;
+      st.pushes.push_back(p);
+    }
+  }
+  // New items filed in a collection.
+  int64_t cursor = -1;
+  while (const Item* item = slot_next<Item>(model().items, &cursor)) {
+    if (item->repo != st.repo || (item->flags & ITEM_TRASHED) || recorded.count(uuid_of(item->uuid))) continue;
+    auto it = filed.find(cursor);
+    if (it == filed.end()) continue;
+    for (size_t k : it->second)
+      if (kind_fits(st.cols[k], item->type)) {
+        Step p{PUSH_NEW};
+        p.col = k;
+        p.slot = cursor;
+        st.pushes.push_back(p);
+        break;
+      }
+  }
+  return 0;
+}
+
+// --- send --------------------------------------------------------------------
+
+void fill_record(SourceRecord* r, const uint8_t uuid[16], const DavResource& res, const Col& c) {
+  std::memcpy(r->uuid, uuid, 16);
+  r->component = res.data;
+  r->href = res.href;
+  r->etag = res.etag;
+  std::memcpy(r->collection, c.sc.tag, 16);
+  std::memset(r->synced_hash, 0, 20);
+}
+
+void set_synced(const State& st, SourceRecord* r) {
+  auto it = st.hashes.find(uuid_of(r->uuid));
+  if (it != st.hashes.end()) std::memcpy(r->synced_hash, it->second.data(), 20);
+}
+
+// The server's changes, here: items in one journal group, records and the
+// collections' new state in one source transaction, committed after it.
+int apply(DavSyncSession* s) {
+  State& st = *s->state;
+  bool any = !st.pulls.empty();
+  for (const Col& c : st.cols)
+    any = any || c.changes.sync_token != c.sc.sync_token || c.changes.ctag != c.sc.ctag;
+  if (!any) return 0;
+  SourceTransaction tx(st.repo);
+  if (tx.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  std::vector<SourceRecord> put;
+  std::vector<Uuid> drop;
+  std::vector<int64_t> remove;
+  {
+    ItemBatch batch(st.repo);
+    if (batch.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    for (const Step& p : st.pulls) {
+      const Col& c = st.cols[p.col];
+      if (p.kind == PULL_NEW || p.kind == PULL_UPDATE) {
+        SourceRecord kept;
+        int64_t slot = dav_member_store(p.res->data, p.slot, c.tag_slot, p.conflict ? 1 : 0, &batch, &kept);
+        if (batch.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+        if (slot < 0) {
+          // Nothing here can hold it; it stays on the server untouched.
+          log_message(LOG_WARNING, "dav_sync: a member could not be read (%zu bytes)", p.res->data.size());
+          continue;
+        }
+        if (p.rec != kNone && p.kind == PULL_NEW) drop.push_back(uuid_of(st.records[p.rec].uuid));
+        SourceRecord r = std::move(kept);
+        fill_record(&r, item_get(slot)->uuid, *p.res, c);
+        put.push_back(std::move(r));
+        s->summary.pulled++;
+      } else if (p.kind == DELETE_HERE) {
+        remove.push_back(p.slot);
+        drop.push_back(uuid_of(st.records[p.rec].uuid));
+      } else if (p.kind == DROP_RECORD) {
+        drop.push_back(uuid_of(st.records[p.rec].uuid));
+      }
+    }
+    if (batch.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  }
+  if (!remove.empty()) {
+    if (items_remove(remove) < 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    s->summary.deleted_here += static_cast<int>(remove.size());
+  }
+  if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  for (const Uuid& u : drop)
+    if (source_remove(st.repo, u.data()) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  for (SourceRecord& r : put) {
+    set_synced(st, &r);
+    if (source_put(st.repo, r) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  }
+  for (Col& c : st.cols) {
+    c.sc.sync_token = c.changes.sync_token;
+    c.sc.ctag = c.changes.ctag;
+    if (source_collection_put(st.repo, c.sc) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  }
+  if (tx.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  // The pushes below go on from the applied state.
+  for (const SourceRecord& r : put) {
+    size_t ri = st.record_of(r.href);
+    if (ri == kNone) {
+      st.by_href[dav_resource_key(r.href)] = st.records.size();
+      st.records.push_back(r);
+    } else {
+      st.records[ri] = r;
+    }
+  }
+  return 0;
+}
+
+// One push; 0, SYNC_REMOTE_CHANGED when the server's member moved on
+// meanwhile, or the error.
+int push(DavSyncSession* s, const Step& p) {
+  State& st = *s->state;
+  DavClient* c = s->client.get();
+  const Col& col = st.cols[p.col];
+  SourceRecord rec = p.rec != kNone ? st.records[p.rec] : SourceRecord();
+  if (p.kind == DELETE_THERE) {
+    int rc = dav_delete(c, rec.href, rec.etag);
+    if (rc == DAV_ERR_PRECONDITION) return SYNC_REMOTE_CHANGED;
+    if (rc != 0) return rc;
+    if (source_remove(st.repo, rec.uuid) != 0) return DAV_SYNC_LOCAL_ERROR;
+    s->summary.deleted_there++;
+    return 0;
+  }
+  std::string text = dav_member_text(p.slot, p.rec != kNone ? &rec : nullptr);
+  if (text.empty()) {
+    log_message(LOG_WARNING, "dav_sync: item %lld gives no member", static_cast<long long>(p.slot));
+    return 0;
+  }
+  DavResource r;
+  r.data = text;
+  if (p.kind == PUSH_UPDATE) {
+    r.href = rec.href;
+    r.etag = rec.etag;
+  } else if (p.kind == PUSH_NEW && p.rec != kNone) {
+    r.href = rec.href;  // re-created where it was
+  } else {
+    r.href = dav_new_href(col.dc, dav_member_uid(text));
+  }
+  int rc = dav_put(c, col.dc, &r);
+  wipe(&text);
+  if (rc == DAV_ERR_PRECONDITION) return SYNC_REMOTE_CHANGED;
+  if (rc != 0) return rc;
+  if (p.kind == PUSH_MOVE) {
+    // The new member is there; the old one goes only in the version we
+    // moved, so that a change made there meanwhile comes back as a member.
+    int del = dav_delete(c, rec.href, rec.etag);
+    if (del != 0 && del != DAV_ERR_PRECONDITION) return del;
+  }
+  SourceRecord out = rec;
+  fill_record(&out, item_get(p.slot)->uuid, r, col);
+  set_synced(st, &out);
+  if (source_put(st.repo, out) != 0) return DAV_SYNC_LOCAL_ERROR;
+  s->summary.pushed++;
+  return 0;
+}
+
+int send(DavSyncSession* s) {
+  int rc = apply(s);
+  if (rc != 0) return rc;
+  for (const Step& p : s->state->pushes) {
+    if (s->cancel) return fail(s, DAV_ERR_CANCELLED);
+    rc = push(s, p);
+    if (rc == SYNC_REMOTE_CHANGED) {
+      log_message(LOG_NOTICE, "dav_sync: a member changed on the server meanwhile");
+      return rc;
+    }
+    if (rc != 0) return fail(s, rc);
+  }
+  s->summary.error = 0;
+  s->summary.message.clear();
+  s->account.last_sync = time(nullptr);
+  if (dav_account_update(s->account) != 0) log_message(LOG_ERROR, "dav_sync: last sync time not stored");
+  return 0;
+}
+
+}  // namespace
+
+DavSyncSession::DavSyncSession() : client(std::make_unique<DavClient>()), state(std::make_unique<State>()) {}
+DavSyncSession::~DavSyncSession() = default;
+
+int dav_sync_setup(DavSyncSession* s, int repo) {
+  s->summary = DavSyncSummary();
+  s->state->repo = repo;
+  s->state->cols.clear();
+  auto not_ready = [s, repo] {
+    s->summary.error = DAV_SYNC_NOT_READY;
+    s->summary.message = ui_format(STR_DAV_SYNC_NOT_READY, repo >= 0 && repo < static_cast<int>(repo_table().size())
+                                                               ? repo_table()[repo].name.c_str()
+                                                               : "");
+    return DAV_SYNC_NOT_READY;
+  };
+  if (repo < 0 || repo >= static_cast<int>(repo_table().size()) || !repo_table()[repo].mounted) return not_ready();
+  if (dav_account_find(repo, &s->account) != 0) return not_ready();
+  std::vector<SourceCollection> cols;
+  if (source_collections(repo, &cols) != 0) return not_ready();
+  for (const SourceCollection& sc : cols) {
+    Col c;
+    c.sc = sc;
+    c.dc = collection_of(sc);
+    c.contacts = c.dc.kind == DAV_KIND_ADDRESSBOOK;
+    c.tag_slot = tag_find(sc.tag);
+    if (c.tag_slot < 1) continue;  // its tag was deleted: the collection is no longer synced
+    s->state->cols.push_back(std::move(c));
+  }
+  DavAccount creds;
+  if (dav_account_credentials(s->account, &creds) != 0) return not_ready();
+  int rc = dav_open(s->client.get(), creds);
+  wipe(&creds.password);
+  if (rc != 0) return fail(s, rc);
+  return 0;
+}
+
+void dav_sync_begin(SyncDriver* d, DavSyncSession* s) {
+  d->step = SYNC_STEP_FETCH;
+  d->summary = SyncSummary();
+  d->cancelled = false;
+  s->cancel = false;
+  s->client->cancel = false;
+  long requests_before = s->client->requests;
+  d->fetch = [s](SyncSummary*) { return fetch(s); };
+  d->resolve = [s](const SyncResolver&, SyncSummary* sum) {
+    int before = s->summary.conflicts;
+    int rc = resolve(s);
+    sum->settled += s->summary.conflicts - before;
+    return rc;
+  };
+  d->send = [s, requests_before](SyncSummary* sum) {
+    int pulled = s->summary.pulled, pushed = s->summary.pushed;
+    int rc = send(s);
+    sum->fetched += s->summary.pulled - pulled;
+    sum->sent += s->summary.pushed - pushed;
+    s->summary.requests = s->client->requests - requests_before;
+    return rc;
+  };
+  d->interrupt = [s] {
+    s->cancel = true;
+    s->client->cancel = true;
+  };
+  d->release = [s] { s->state->clear_attempt(); };
+}
+
+int dav_sync_repository(int repo, DavSyncSummary* out, long stall_timeout) {
+  DavSyncSession s;
+  int rc = dav_sync_setup(&s, repo);
+  if (stall_timeout > 0) s.client->stall_timeout = s.client->connect_timeout = stall_timeout;
+  if (rc == 0) {
+    SyncDriver d;
+    dav_sync_begin(&d, &s);
+    rc = sync_drive(&d, nullptr);
+    if (rc == SYNC_REMOTE_CHANGED) {
+      // Every attempt met a member that moved on meanwhile.
+      rc = fail(&s, DAV_ERR_PRECONDITION);
+    }
+    if (rc != 0 && s.summary.error == 0) fail(&s, rc);
+  }
+  if (out) *out = s.summary;
+  log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "dav_sync_repository: %d %d", repo, rc);
+  return rc;
+}
+
+std::string dav_summary_line(int repo, const DavSyncSummary& s) {
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "%d pulled %d, pushed %d, deleted here %d, deleted there %d, conflicts %d", repo,
+                s.pulled, s.pushed, s.deleted_here, s.deleted_there, s.conflicts);
+  return buf;
+}

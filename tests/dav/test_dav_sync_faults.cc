@@ -1,0 +1,147 @@
+// The account sync through a proxy in front of Radicale that answers one
+// kind of request with a failure, or never: every failure ends the sync
+// with its message and loses nothing, and the next sync after it finishes
+// the job.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "dav/dav_sync_journeys.h"
+
+namespace {
+
+using namespace dav_test;
+
+// Forwards every request to Radicale as Alice, unless the fault matches.
+struct FaultProxy {
+  std::mutex mu;
+  std::string method;  // the method that fails; "" none
+  int status = 0;      // its answer; 0: it stalls
+  std::unique_ptr<DavClient> upstream;
+  std::unique_ptr<StubServer> stub;
+
+  FaultProxy(const std::string& radicale_url) {
+    upstream = open_client(radicale_url, Radicale::kUser, Radicale::kPassword);
+    upstream->stall_timeout = 60;
+    stub = std::make_unique<StubServer>([this](const StubRequest& r) { return forward(r); });
+  }
+  void fail(const std::string& m, int st) {
+    std::lock_guard<std::mutex> g(mu);
+    method = m;
+    status = st;
+  }
+  std::string forward(const StubRequest& r) {
+    {
+      std::lock_guard<std::mutex> g(mu);
+      if (r.method == method) return status ? StubServer::answer(status) : std::string();
+    }
+    DavRequest req;
+    req.method = r.method.c_str();
+    req.url = r.path;
+    req.body = r.body;
+    std::string type = r.header("Content-Type");
+    if (!type.empty()) req.content_type = type.c_str();
+    std::string depth = r.header("Depth");
+    if (!depth.empty()) req.depth = depth == "0" ? 0 : 1;
+    req.if_match = r.header("If-Match");
+    req.if_none_match = r.header("If-None-Match") == "*";
+    DavReply reply;
+    if (dav_send(upstream.get(), req, &reply) != 0) return StubServer::answer(502);
+    std::string headers;
+    if (!reply.etag.empty()) headers += "ETag: " + reply.etag + "\r\n";
+    if (!reply.content_type.empty()) headers += "Content-Type: " + reply.content_type + "\r\n";
+    return StubServer::answer(static_cast<int>(reply.status), reply.body, headers);
+  }
+};
+
+class DavSyncFaults : public DavSyncJourneys {
+ protected:
+  static void SetUpTestSuite() {
+    if (!have_module("radicale") || !have_module("caldav")) return;
+    server_ = std::make_unique<Radicale>();
+    if (!server_->start()) server_.reset();
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+  SyncServer server() override {
+    if (!server_) return SyncServer();
+    return {server_->url() + "alice/", Radicale::kUser, Radicale::kPassword};
+  }
+  void seed(const DavCollection&, int) override {}
+
+  // An account on one collection with an event "X", reached through the
+  // proxy, synced once.
+  int proxied_account(FaultProxy* proxy, DavCollection* col) {
+    static int serial = 0;
+    *col = collection("faults" + std::to_string(++serial));
+    put_events(*col, {{"x", "X"}});
+    DavCollection through = *col;
+    through.href = proxy->stub->url() + col->href.substr(server_->url().size());
+    int repo = -1;
+    std::vector<DavBoundCollection> bound;
+    EXPECT_EQ(0, dav_account_create(proxy->stub->url(), "alice", "unused", "", {through}, &repo, &bound));
+    EXPECT_EQ(1, sync(repo).pulled);
+    return repo;
+  }
+  static inline std::unique_ptr<Radicale> server_;
+};
+
+TEST_F(DavSyncFaults, AFailedPushEndsWithItsMessageAndIsPushedNextTime) {
+  struct Case {
+    int status;
+    int error;
+  } cases[] = {
+      {412, DAV_ERR_PRECONDITION},
+      {507, DAV_ERR_QUOTA},
+      {500, DAV_ERR_SERVER},
+      {0, DAV_ERR_TIMEOUT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    FaultProxy proxy(server_->url());
+    DavCollection col;
+    int repo = proxied_account(&proxy, &col);
+    ASSERT_GE(retitle(item_titled(repo, "X"), "X here"), 0);
+    proxy.fail("PUT", c.status);
+    DavSyncSummary s;
+    EXPECT_EQ(c.error, dav_sync_repository(repo, &s, 2));
+    EXPECT_EQ(c.error, s.error);
+    EXPECT_FALSE(s.message.empty());
+    EXPECT_GE(item_titled(repo, "X here"), 0);
+    EXPECT_EQ("ok X", peer_summary(col, prefix + "x"));
+    // A stalled connection holds the proxy until it stops.
+    if (c.status == 0) continue;
+    proxy.fail("", 0);
+    EXPECT_EQ(1, sync(repo).pushed);
+    EXPECT_EQ("ok X here", peer_summary(col, prefix + "x"));
+  }
+}
+
+TEST_F(DavSyncFaults, AFailedFetchChangesNothingHere) {
+  struct Case {
+    const char* method;
+    int status;
+    int error;
+  } cases[] = {
+      {"REPORT", 500, DAV_ERR_SERVER},
+      {"REPORT", 404, DAV_ERR_NOT_FOUND},
+      {"REPORT", 0, DAV_ERR_TIMEOUT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    FaultProxy proxy(server_->url());
+    DavCollection col;
+    int repo = proxied_account(&proxy, &col);
+    put_events(col, {{"x", "X there"}});
+    proxy.fail(c.method, c.status);
+    DavSyncSummary s;
+    EXPECT_EQ(c.error, dav_sync_repository(repo, &s, 2));
+    EXPECT_GE(item_titled(repo, "X"), 0);
+    EXPECT_EQ(1, items_in(repo));
+    if (c.status == 0) continue;
+    proxy.fail("", 0);
+    EXPECT_EQ(1, sync(repo).pulled);
+    EXPECT_GE(item_titled(repo, "X there"), 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Full recurrence rules: expansion against known dates, what counts as more
+// than an item's own Recurrence, the item's last occurrence and calendar
+// marks, and the rule's text in the five languages.
+#include <vector>
+
+#include "model/full_rule.h"
+#include "model/view_dates.h"
+#include "model_fixture.h"
+#include "support/strings.h"
+
+namespace {
+
+class FullRuleTest : public ModelTest {
+ protected:
+  ScopedTz tz{"Europe/Berlin"};
+
+  // An event at `due` with the rule attached; its slot.
+  int64_t event(int64_t due, const std::string& rule_text) {
+    int64_t slot;
+    add_item(ITEM_EVENT, due, rule(FREQ_MONTHLY), &slot);
+    EXPECT_EQ(0, item_full_rule_set(slot, rule_text)) << rule_text;
+    return slot;
+  }
+  // The first n occurrences from `from`.
+  static std::vector<std::string> first(int64_t slot, int64_t from, size_t n) {
+    std::vector<std::string> out;
+    for (int64_t t = item_occurrence_from(item_get(slot), from); t && out.size() < n;
+         t = item_occurrence_from(item_get(slot), t + 1))
+      out.push_back(fmt(t));
+    return out;
+  }
+};
+
+TEST_F(FullRuleTest, ExpandsRulesTheEditorCannotSay) {
+  const int64_t nine = lt(2026, 1, 1, 9);
+  struct Case {
+    const char* name;
+    int64_t due;
+    std::string rule;
+    std::vector<std::string> expect;
+    bool ends = false;  // no occurrence after the expected ones
+  } cases[] = {
+      {"last Friday", lt(2026, 1, 30, 18), "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n",
+       {"2026-01-30 18:00:00", "2026-02-27 18:00:00", "2026-03-27 18:00:00", "2026-04-24 18:00:00",
+        "2026-05-29 18:00:00"}},
+      {"second and second-to-last Monday", lt(2026, 3, 9, 8), "RRULE:FREQ=MONTHLY;BYDAY=2MO,-2MO\n",
+       {"2026-03-09 08:00:00", "2026-03-23 08:00:00", "2026-04-13 08:00:00", "2026-04-20 08:00:00",
+        "2026-05-11 08:00:00"}},
+      {"month-day list", lt(2026, 1, 1, 7), "RRULE:FREQ=MONTHLY;BYMONTHDAY=1,15,-1\n",
+       {"2026-01-01 07:00:00", "2026-01-15 07:00:00", "2026-01-31 07:00:00", "2026-02-01 07:00:00",
+        "2026-02-15 07:00:00", "2026-02-28 07:00:00"}},
+      {"last working day", lt(2026, 1, 30, 17), "RRULE:FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1\n",
+       {"2026-01-30 17:00:00", "2026-02-27 17:00:00", "2026-03-31 17:00:00", "2026-04-30 17:00:00"}},
+      {"weekly with an exception", lt(2026, 12, 21, 10),
+       "RRULE:FREQ=WEEKLY;BYDAY=MO,TH\nEXDATE:" + std::to_string(lt(2026, 12, 24, 10)) + "\n",
+       {"2026-12-21 10:00:00", "2026-12-28 10:00:00", "2026-12-31 10:00:00"}},
+      {"added dates only", nine,
+       "RDATE:" + std::to_string(lt(2026, 2, 3, 9)) + "," + std::to_string(lt(2026, 5, 6, 9)) + "\n",
+       {"2026-01-01 09:00:00", "2026-02-03 09:00:00", "2026-05-06 09:00:00"},
+       true},
+      {"a moved instance", lt(2026, 1, 5, 9),
+       "RRULE:FREQ=WEEKLY;COUNT=3\nMOVED:" + std::to_string(lt(2026, 1, 12, 9)) + "=" +
+           std::to_string(lt(2026, 1, 14, 15)) + "\n",
+       {"2026-01-05 09:00:00", "2026-01-14 15:00:00", "2026-01-19 09:00:00"},
+       true},
+      {"counted across a clock change", lt(2026, 3, 20, 9), "RRULE:FREQ=WEEKLY;BYDAY=FR;COUNT=3\n",
+       {"2026-03-20 09:00:00", "2026-03-27 09:00:00", "2026-04-03 09:00:00"},
+       true},
+  };
+  for (const Case& c : cases) {
+    int64_t slot = event(c.due, c.rule);
+    EXPECT_EQ(first(slot, c.due, c.ends ? c.expect.size() + 1 : c.expect.size()), c.expect) << c.name;
+  }
+}
+
+TEST_F(FullRuleTest, LastOccurrenceEndsCountedAndOpenRules) {
+  struct Case {
+    std::string rule;
+    int64_t last;
+  } cases[] = {
+      {"RRULE:FREQ=MONTHLY;BYDAY=-1FR;COUNT=3\n", lt(2026, 3, 27, 18)},
+      {"RRULE:FREQ=MONTHLY;BYDAY=-1FR;UNTIL=20260501T000000\n", lt(2026, 4, 24, 18)},
+      {"RRULE:FREQ=MONTHLY;BYDAY=-1FR\n", RECUR_FOREVER_TIME},
+      {"RDATE:" + std::to_string(lt(2027, 7, 1, 18)) + "\n", lt(2027, 7, 1, 18)},
+  };
+  for (const Case& c : cases) {
+    int64_t slot = event(lt(2026, 1, 30, 18), c.rule);
+    EXPECT_EQ(item_get(slot)->last_occurrence, c.last) << c.rule;
+  }
+}
+
+TEST_F(FullRuleTest, OccurrencesAfterTheLastAreNone) {
+  int64_t slot = event(lt(2026, 1, 30, 18), "RRULE:FREQ=MONTHLY;BYDAY=-1FR;COUNT=2\n");
+  EXPECT_EQ(item_occurrence_from(item_get(slot), lt(2026, 2, 28)), 0);
+}
+
+TEST_F(FullRuleTest, CalendarMarksTheLastFridayNotTheFourth) {
+  event(lt(2026, 1, 30, 18), "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n");
+  // May 2026 has five Fridays: the 22nd is the fourth, the 29th the last.
+  EXPECT_EQ(calendar_month_marks(2026, 5), 1u << 28);
+  EXPECT_EQ(calendar_month_marks(2026, 2), 1u << 26);
+}
+
+TEST_F(FullRuleTest, DetachingGivesTheItemItsOwnRecurrenceBack) {
+  int64_t slot = event(lt(2026, 1, 30, 18), "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n");
+  ASSERT_EQ(0, item_full_rule_set(slot, ""));
+  EXPECT_EQ(item_full_rule(item_get(slot)), nullptr);
+  // Monthly on the 30th, as the item's own rule says.
+  EXPECT_EQ(fmt(item_occurrence_from(item_get(slot), lt(2026, 2, 1))), "2026-03-30 18:00:00");
+}
+
+TEST_F(FullRuleTest, MalformedTextIsRefusedAndRoundTripsWhenWellFormed) {
+  for (const char* bad : {"RRULE:FREQ=SOMETIMES\n", "EXDATE:12,x\n", "MOVED:5\n", "WHAT:1\n"}) {
+    FullRule r;
+    EXPECT_EQ(-1, full_rule_parse(bad, &r)) << bad;
+  }
+  FullRule r;
+  r.rrule = "FREQ=WEEKLY;BYDAY=MO,TH";
+  r.exdates = {5, 9};
+  r.rdates = {7};
+  r.moved = {{11, 12}};
+  FullRule back;
+  ASSERT_EQ(0, full_rule_parse(full_rule_format(r), &back));
+  EXPECT_EQ(back.rrule, r.rrule);
+  EXPECT_EQ(back.exdates, r.exdates);
+  EXPECT_EQ(back.rdates, r.rdates);
+  EXPECT_EQ(back.moved, r.moved);
+}
+
+TEST_F(FullRuleTest, NeededOnlyForWhatTheItemCannotSay) {
+  const int64_t friday_30th = lt(2026, 1, 30, 18), tuesday_10th = lt(2026, 3, 10, 7);
+  struct Case {
+    const char* rrule;
+    int64_t start;
+    bool needed;
+  } cases[] = {
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,WE;COUNT=10", friday_30th, false},
+      {"FREQ=DAILY;UNTIL=20270101T000000Z", friday_30th, false},
+      {"FREQ=MONTHLY;BYDAY=2TU", tuesday_10th, false},
+      {"FREQ=MONTHLY;BYMONTHDAY=30", friday_30th, false},
+      {"FREQ=YEARLY;BYMONTH=1", friday_30th, false},
+      {"FREQ=MONTHLY;BYDAY=-1FR", friday_30th, true},
+      {"FREQ=MONTHLY;BYDAY=3TU", tuesday_10th, true},
+      {"FREQ=MONTHLY;BYDAY=1MO,3WE", tuesday_10th, true},
+      {"FREQ=MONTHLY;BYMONTHDAY=1,15", friday_30th, true},
+      {"FREQ=MONTHLY;BYDAY=MO,FR;BYSETPOS=1", friday_30th, true},
+      {"FREQ=YEARLY;BYMONTH=3,9", friday_30th, true},
+      {"FREQ=WEEKLY;BYDAY=1MO", friday_30th, true},
+      {"FREQ=HOURLY;INTERVAL=6", friday_30th, true},
+  };
+  for (const Case& c : cases) {
+    FullRule r;
+    r.rrule = c.rrule;
+    EXPECT_EQ(full_rule_needed(r, c.start), c.needed) << c.rrule;
+  }
+  FullRule with_exception;
+  with_exception.rrule = "FREQ=DAILY";
+  with_exception.exdates = {friday_30th + 86400};
+  EXPECT_TRUE(full_rule_needed(with_exception, friday_30th));
+}
+
+TEST_F(FullRuleTest, TextInEveryLanguage) {
+  time_t now = time(nullptr);
+  struct tm tm {};
+  localtime_r(&now, &tm);
+  const int year = tm.tm_year + 1900;
+  FullRule last_friday, mon_thu, first_monday, every_other;
+  last_friday.rrule = "FREQ=MONTHLY;BYDAY=-1FR";
+  mon_thu.rrule = "FREQ=WEEKLY;BYDAY=MO,TH";
+  mon_thu.exdates = {lt(year, 12, 24, 10)};
+  first_monday.rrule = "FREQ=MONTHLY;BYDAY=1MO;COUNT=5";
+  every_other.rrule = "FREQ=WEEKLY;INTERVAL=2;BYDAY=1SU";
+  struct Case {
+    int lang;
+    const FullRule* rule;
+    const char* text;
+  } cases[] = {
+      {0, &last_friday, "Monthly, on the last Friday"},
+      {0, &mon_thu, "Every Monday and Thursday, except 24 December"},
+      {0, &first_monday, "Monthly, on the first Monday, ends after 5 occurrences"},
+      {1, &last_friday, "Mensuel, le dernier vendredi"},
+      {1, &mon_thu, "Tous les lundis et jeudis, sauf le 24 décembre"},
+      {2, &last_friday, "Mensual, el último viernes"},
+      {2, &mon_thu, "Cada lunes y jueves, excepto el 24 de diciembre"},
+      {3, &last_friday, "Monatlich, am letzten Freitag"},
+      {3, &mon_thu, "Jeden Montag und Donnerstag, außer am 24. Dezember"},
+      {4, &last_friday, "Ежемесячно, в последнюю пятницу месяца"},
+      {4, &first_monday, "Ежемесячно, в первый понедельник месяца, всего 5 повторений"},
+      {4, &mon_thu, "По понедельникам и четвергам, кроме 24 декабря"},
+      {4, &every_other, "Каждые 2 недели, в первое воскресенье"},
+  };
+  for (const Case& c : cases) {
+    strings_set_language(c.lang);
+    EXPECT_EQ(full_rule_text(*c.rule, 0), c.text) << c.lang;
+  }
+  strings_set_language(0);
+}
+
+}  // namespace
