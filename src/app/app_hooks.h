@@ -24,6 +24,9 @@ struct AppHooks {
   void (*update_check_start)(MainWindow* w) = nullptr;
   // After the options changed: the idle timer follows the new timeout.
   void (*idle_rearm)(MainWindow* w) = nullptr;
+  // Start-up and after the options changed: the calendar and contacts sync
+  // timer follows its period.
+  void (*dav_timer_arm)(MainWindow* w) = nullptr;
   // Shutdown, after the main loop: release what the hooks opened.
   void (*stop)(MainWindow* w) = nullptr;
 };

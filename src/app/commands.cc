@@ -25,7 +25,8 @@ struct MenuEntry {
 const MenuEntry kFileMenu[] = {
     {CMD_CHECK_UPDATE, STR_NONE, 0},    {SEP, STR_NONE, 0}, {CMD_ACCOUNT, STR_NONE, 0},
     {CMD_MASTER_PASSWORD, STR_NONE, 0}, {SEP, STR_NONE, 0}, {CMD_REPO_MANAGER, STR_NONE, 0},
-    {CMD_SYNC_ALL, STR_NONE, 0},        {SEP, STR_NONE, 0}, {CMD_QUIT, STR_NONE, 0},
+    {CMD_DAV_ACCOUNTS, STR_NONE, 0},    {CMD_SYNC_ALL, STR_NONE, 0}, {SEP, STR_NONE, 0},
+    {CMD_QUIT, STR_NONE, 0},
 };
 const MenuEntry kEditMenu[] = {
     {CMD_UNDO, STR_NONE, 0},      {CMD_REDO, STR_NONE, 0},          {SEP, STR_NONE, 0},
@@ -149,6 +150,7 @@ CommandState command_state(const MainWindow& w) {
   CommandState s;
   Model& m = model();
   s.has_account = app_core().has_account;
+  s.has_dav = w.dav.any();
   s.can_back = nav_ring_can_back(w.nav);
   s.can_forward = nav_ring_can_forward(w.nav);
   s.clipboard = !clipboard().empty();
@@ -166,7 +168,7 @@ CommandState command_state(const MainWindow& w) {
     s.undo_state = w.undo_state;
     bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table().size() &&
                   !repo_table()[tag->repo].server_id.empty();
-    s.syncable = s.repo_row && s.has_account && linked;
+    s.syncable = (s.repo_row && s.has_account && linked) || w.dav.repo_bound(tag->repo);
   }
   return s;
 }
@@ -187,6 +189,7 @@ bool command_condition(CommandWhen when, const CommandState& s) {
     case WHEN_PASTE: return s.real_tag && s.clipboard;
     case WHEN_TAG_DELETABLE: return s.real_tag && !s.repo_row;
     case WHEN_SYNCABLE: return s.syncable;
+    case WHEN_ANY_SYNC: return s.has_account || s.has_dav;
     case WHEN_CAN_BACK: return s.can_back;
     case WHEN_CAN_FORWARD: return s.can_forward;
     case WHEN_ITEM: return s.item;

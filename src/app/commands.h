@@ -17,6 +17,7 @@ enum CommandId : int {
   CMD_ACCOUNT,
   CMD_MASTER_PASSWORD,
   CMD_REPO_MANAGER,
+  CMD_DAV_ACCOUNTS,
   CMD_SYNC_ALL,
   CMD_QUIT,
   // Edit menu
@@ -81,7 +82,9 @@ enum CommandWhen : int {
   WHEN_REPO_ROW,     // the selected tag is a repository row
   WHEN_PASTE,        // real tag selected and the item clipboard is not empty
   WHEN_TAG_DELETABLE,// a real tag that is not a repository row
-  WHEN_SYNCABLE,     // repository row of a linked repository, with an account
+  WHEN_SYNCABLE,     // repository row of a linked repository, with an account;
+                     // or any tag of a calendar and contacts account's repository
+  WHEN_ANY_SYNC,     // a sync account is loaded, or a calendar and contacts account exists
   WHEN_CAN_BACK,
   WHEN_CAN_FORWARD,
   WHEN_ITEM,         // at least one item selected
@@ -111,6 +114,7 @@ struct CommandState {
   bool real_tag = false;
   bool repo_row = false;
   bool syncable = false;
+  bool has_dav = false;  // a calendar and contacts account exists
   bool clipboard = false;
   bool attach = false;  // attach_items would take the clipboard
   bool can_back = false;

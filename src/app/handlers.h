@@ -15,6 +15,7 @@ void on_options(MainWindow* w, int);
 void on_repo_manager(MainWindow* w, int);
 void on_master_password(MainWindow* w, int);
 void on_account(MainWindow* w, int);
+void on_dav_accounts(MainWindow* w, int);
 void on_sync_repo(MainWindow* w, int);
 void on_sync_all(MainWindow* w, int);
 void on_about(MainWindow* w, int);

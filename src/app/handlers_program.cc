@@ -11,6 +11,7 @@
 #include "app/window.h"
 #include "dialogs/about_box.h"
 #include "dialogs/account_dialog.h"
+#include "dialogs/dav_dialogs.h"
 #include "dialogs/master_password.h"
 #include "dialogs/message.h"
 #include "dialogs/options_dialog.h"
@@ -35,6 +36,7 @@ void full_reload(MainWindow* w) {
 
 void window_rebuild(MainWindow* w) {
   Model& m = model();
+  dav_window_reload(w);
   bool navigating = w->navigating;
   w->navigating = true;
   tag_tree_fill(w->tags);
@@ -59,9 +61,11 @@ void on_options(MainWindow* w, int) {
   const Settings& s = app_core().settings;
   int upcoming = s.upcoming_days;
   int idle = s.idle_timeout;
+  int dav_minutes = s.dav_sync_minutes;
   options_dialog([w] { main_window_relabel(w); });
   // A shorter timeout must not wait for the end of the longer one.
   if (s.idle_timeout != idle && w->hooks.idle_rearm) w->hooks.idle_rearm(w);
+  if (s.dav_sync_minutes != dav_minutes && w->hooks.dav_timer_arm) w->hooks.dav_timer_arm(w);
   if (s.upcoming_days == upcoming) return;
   Model& m = model();
   if (m.view == VIEW_FIXED && w->list_type_shown == 0) item_list_refresh(w);
@@ -88,9 +92,25 @@ void on_account(MainWindow* w, int) {
   if (account_dialog() == 0) commands_refresh(w);
 }
 
+void on_dav_accounts(MainWindow* w, int) {
+  log_message(LOG_INFO, "on_dav_accounts");
+  if (!dav_accounts_dialog()) return;
+  full_reload(w);
+  // The first account starts the timer; the last one gone stops it.
+  if (w->hooks.dav_timer_arm) w->hooks.dav_timer_arm(w);
+}
+
+// A calendar and contacts account's repository syncs from any of its tags
+// (its calendars and address books); a repository on the sync server from
+// its row.
 void on_sync_repo(MainWindow* w, int) {
   int repo = model_selected_repo();
   log_message(LOG_INFO, "on_sync_repo: %d %d", static_cast<int>(model().view), repo);
+  if (w->dav.repo_bound(repo)) {
+    dav_sync_dialog(repo, false);
+    full_reload(w);
+    return;
+  }
   if (repo < 0 || static_cast<size_t>(repo) >= repo_table().size() || repo_table()[repo].server_id.empty()) return;
   sync_repo_dialog(repo);
   full_reload(w);
@@ -98,12 +118,15 @@ void on_sync_repo(MainWindow* w, int) {
 
 void on_sync_all(MainWindow* w, int) {
   log_message(LOG_INFO, "on_sync_all: %d", static_cast<int>(repo_table().size()));
-  for (size_t i = 0; i < repo_table().size(); i++) {
-    const RepoEntry& e = repo_table()[i];
-    if (!e.mounted || e.server_id.empty()) continue;
-    log_message(LOG_INFO, "on_sync_all: %u (%s)", static_cast<unsigned>(i), e.server_id.c_str());
-    sync_repo_dialog(static_cast<int>(i));
+  if (app_core().has_account) {
+    for (size_t i = 0; i < repo_table().size(); i++) {
+      const RepoEntry& e = repo_table()[i];
+      if (!e.mounted || e.server_id.empty()) continue;
+      log_message(LOG_INFO, "on_sync_all: %u (%s)", static_cast<unsigned>(i), e.server_id.c_str());
+      sync_repo_dialog(static_cast<int>(i));
+    }
   }
+  dav_sync_all(w, false);
   full_reload(w);
 }
 

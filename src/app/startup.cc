@@ -123,6 +123,7 @@ void window_start(MainWindow* w) {
   w->list_type_shown = -1;
   set_list_type(w, m.fixed_kind);
   tray_create(w);
+  dav_window_reload(w);
   restore_tag_position(w);
   w->reminders_shown = -1;
   int64_t now = time(nullptr);
@@ -200,6 +201,7 @@ int app_main(int argc, char** argv) {
   AppHooks& hooks = w->hooks;
   if (app_core().has_account && hooks.update_check_start) hooks.update_check_start(w);
   if (hooks.idle_start) hooks.idle_start(w);
+  if (hooks.dav_timer_arm) hooks.dav_timer_arm(w);
   gtk_window_set_title(GTK_WINDOW(w->window), ui_string(STR_APP_NAME));
   gtk_widget_show_all(w->window);
   if (!w->quit_requested) gtk_main();

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "app/app_hooks.h"
+#include "app/dav_window.h"
 #include "app/desktop_notify.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -118,6 +119,7 @@ gboolean on_busy_timer(gpointer data) {
   st.pending = 0;
   if (pending & PENDING_DATA) data_run(w);
   if ((pending & PENDING_UPDATE) && w->built) update_offer_run(w);
+  if ((pending & PENDING_DAV) && w->built) dav_timer_run(w);
   return G_SOURCE_REMOVE;
 }
 
@@ -145,13 +147,15 @@ void timers_install(MainWindow* w) {
   h.data_timer_arm = hook_arm;
   h.idle_start = idle_start;
   h.idle_rearm = idle_rearm;
+  h.dav_timer_arm = dav_timer_arm;
   h.update_check_start = hook_update_start;
   h.stop = hook_stop;
 }
 
 void timers_stop(MainWindow* w) {
   Timers& st = w->timers;
-  for (guint* id : {&st.data.source, &st.busy.source, &st.update.source, &st.idle.source, &st.data.clock_watch}) {
+  for (guint* id :
+       {&st.data.source, &st.busy.source, &st.update.source, &st.idle.source, &st.data.clock_watch, &st.dav.source}) {
     if (*id) g_source_remove(*id);
     *id = 0;
   }

@@ -18,7 +18,7 @@ struct MainWindow;
 struct ServerLogin;
 
 // Pending work held back while busy.
-enum { PENDING_DATA = 2, PENDING_UPDATE = 4 };
+enum { PENDING_DATA = 2, PENDING_UPDATE = 4, PENDING_DAV = 8 };
 
 // Busy timer interval: work held back is done at most this long after the
 // dialog closes.
@@ -90,6 +90,12 @@ struct IdleTimer {
   int64_t delay = 0;
 };
 
+// The calendar and contacts sync timer (dav_window.cc).
+struct DavTimer {
+  guint source = 0;
+  int64_t delay = 0;  // seconds it was last armed for; 0 when off
+};
+
 // The window's timers; MainWindow holds them.
 struct Timers {
   ClockFn now = nullptr;  // seconds since the epoch; nullptr: time()
@@ -98,6 +104,7 @@ struct Timers {
   BusyTimer busy;
   UpdateCheck update;
   IdleTimer idle;
+  DavTimer dav;
 };
 
 // Fills the window's start-up hooks (app_hooks.h) with the functions below.

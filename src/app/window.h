@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_hooks.h"
+#include "app/dav_window.h"
 #include "app/nav_ring.h"
 #include "app/timers.h"
 #include "support/string_ids.h"
@@ -72,6 +73,8 @@ struct MainWindow {
   int refresh_kind = -1;   // strongest pending item-changed kind
   bool refresh_tray = false;  // the pending refresh includes the tray
   int pause_depth = 0;     // bulk commands in progress
+
+  DavRepos dav;
 
   Timers timers;
   AppHooks hooks;

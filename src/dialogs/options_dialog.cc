@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "dialogs/dav_dialogs.h"
 #include "dialogs/layout.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
@@ -108,6 +109,10 @@ bool options_dialog(const std::function<void()>& relabel) {
   GtkWidget* browse = button_new(STR_BROWSE);
   form_row(grid, 3, STR_REPOSITORY_FOLDER, button_row({o.root, browse}));
   set_accessible_name(o.root, STR_REPOSITORY_FOLDER);
+  GtkWidget* dav_sync =
+      combo_from_list(ui_string(STR_DAV_SYNC_EVERY_LIST), dav_sync_minutes_index(s.dav_sync_minutes));
+  gtk_widget_set_name(dav_sync, "dav-sync");
+  form_row(grid, 4, STR_DAV_SYNC_EVERY, dav_sync);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid, gtk_label_new(ui_string(STR_PAGE_GENERAL)));
 
   GtkWidget* grid2 = form_grid_new();
@@ -149,10 +154,12 @@ bool options_dialog(const std::function<void()>& relabel) {
       s.new_reminders_alert = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(alert)) ? 1 : 0;
       s.upcoming_days = list_value(kUpcomingDays, upcoming);
       s.idle_timeout = list_value(kIdleMinutes, idle);
+      s.dav_sync_minutes = list_value(kDavSyncMinutes, dav_sync);
       store_int("ui.language", s.language);
       store_int("ui.new_reminders_alert", s.new_reminders_alert);
       store_int("ui.upcoming_days", s.upcoming_days);
       store_int("ui.idle_timeout", s.idle_timeout);
+      store_int("ui.dav_sync_minutes", s.dav_sync_minutes);
       accepted = true;
       break;
     }

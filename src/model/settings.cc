@@ -21,6 +21,7 @@ const IntSetting kInts[] = {
     {"ui.new_reminders_alert", &Settings::new_reminders_alert, -1},
     {"ui.upcoming_days", &Settings::upcoming_days, -1},
     {"ui.idle_timeout", &Settings::idle_timeout, -1},
+    {"ui.dav_sync_minutes", &Settings::dav_sync_minutes, -1},
     {"ui.sort_by", &Settings::sort_by, -1},
     {"ui.show_completed", &Settings::show_completed, -1},
     {"ui.markup_cheat_sheet", &Settings::markup_cheat_sheet, -1},

@@ -19,6 +19,7 @@ struct Settings {
   int new_reminders_alert = 1;    // "ui.new_reminders_alert"
   int upcoming_days = 5;          // "ui.upcoming_days"
   int idle_timeout = 0;           // "ui.idle_timeout", minutes; 0 never
+  int dav_sync_minutes = 15;      // "ui.dav_sync_minutes": calendar and contacts sync; 0 never
   int sort_by = 2;                // "ui.sort_by"
   int show_completed = 1;         // "ui.show_completed"
   int markup_cheat_sheet = 1;     // "ui.markup_cheat_sheet"
