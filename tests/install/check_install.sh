@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary DESTDIR and checks what lands there:
 # exactly the expected files, a desktop entry and metainfo that the
 # freedesktop validators accept and that name each other, icons of the sizes
