@@ -16,6 +16,7 @@ using namespace dav_test;
 struct FaultProxy {
   std::mutex mu;
   std::string method;  // the method that fails; "" none
+  std::string body;    // and only when its body holds this
   int status = 0;      // its answer; 0: it stalls
   std::unique_ptr<DavClient> upstream;
   std::unique_ptr<StubServer> stub;
@@ -25,15 +26,16 @@ struct FaultProxy {
     upstream->stall_timeout = 60;
     stub = std::make_unique<StubServer>([this](const StubRequest& r) { return forward(r); });
   }
-  void fail(const std::string& m, int st) {
+  void fail(const std::string& m, int st, const std::string& in_body = "") {
     std::lock_guard<std::mutex> g(mu);
     method = m;
     status = st;
+    body = in_body;
   }
   std::string forward(const StubRequest& r) {
     {
       std::lock_guard<std::mutex> g(mu);
-      if (r.method == method) return status ? StubServer::answer(status) : std::string();
+      if (r.method == method && r.body.find(body) != std::string::npos) return status ? StubServer::answer(status) : std::string();
     }
     DavRequest req;
     req.method = r.method.c_str();
@@ -70,7 +72,7 @@ class DavSyncFaults : public DavSyncJourneys {
 
   // An account on one collection with an event "X", reached through the
   // proxy, synced once.
-  int proxied_account(FaultProxy* proxy, DavCollection* col) {
+  int proxied_account(FaultProxy* proxy, DavCollection* col, int pulled = 1) {
     static int serial = 0;
     *col = collection("faults" + std::to_string(++serial));
     put_events(*col, {{"x", "X"}});
@@ -79,11 +81,21 @@ class DavSyncFaults : public DavSyncJourneys {
     int repo = -1;
     std::vector<DavBoundCollection> bound;
     EXPECT_EQ(0, dav_account_create(proxy->stub->url(), "alice", "unused", "", {through}, &repo, &bound));
-    EXPECT_EQ(1, sync(repo).pulled);
+    EXPECT_EQ(pulled, sync(repo).pulled);
     return repo;
   }
   static inline std::unique_ptr<Radicale> server_;
 };
+
+TEST_F(DavSyncFaults, AServerWithoutSyncCollectionIsListedByETags) {
+  for (int status : {403, 501, 400}) {
+    SCOPED_TRACE(status);
+    FaultProxy proxy(server_->url());
+    proxy.fail("REPORT", status, "sync-collection");
+    DavCollection col;
+    proxied_account(&proxy, &col);
+  }
+}
 
 TEST_F(DavSyncFaults, AFailedPushEndsWithItsMessageAndIsPushedNextTime) {
   struct Case {
