@@ -124,6 +124,16 @@ TEST_F(DavAccountTest, RemovingForgetsThePasswordAndKeepsTheRepository) {
   EXPECT_FALSE(dav_refuses_kind(repo, ITEM_NOTE));
 }
 
+TEST_F(DavAccountTest, DeletingTheRepositoryForgetsTheAccountAtTheNextStart) {
+  int repo = account_repo();
+  ASSERT_EQ(0, repo_delete(repo));
+  repo_remount();
+  EXPECT_EQ(1, dav_account_prune());
+  std::string pw;
+  EXPECT_EQ(-1, dav_account_password(number, &pw));
+  EXPECT_EQ(0, dav_account_prune());
+}
+
 TEST_F(DavAccountTest, AnAccountRepositoryRefusesNotesAndKeysOnly) {
   int repo = account_repo();
   int other = 0;
