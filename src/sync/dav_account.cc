@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in configuration table t1.
 #include "sync/dav_account.h"
 

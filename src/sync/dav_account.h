@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts: which repository holds which server
 // account, and its password.
 //

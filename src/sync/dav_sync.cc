@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync's stages: what changed on each side, settled by rule,
 // applied here in one go and pushed there member by member.
 #include "sync/dav_sync.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sync journeys every server suite runs: the first sync, changes both
 // ways, moves, deletions both ways, every conflict, a wrong password.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in the configuration database, and what an
 // account's repository refuses.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync through a proxy in front of Radicale that answers one
 // kind of request with a failure, or never: every failure ends the sync
 // with its message and loses nothing, and the next sync after it finishes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync against Debian's Radicale, python3-caldav changing
 // things between syncs.
 #include <gtest/gtest.h>
