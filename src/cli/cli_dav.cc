@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ordika-cli dav add | ls | sync | rm.
 #include "cli/cli_dav.h"
 

@@ -592,6 +592,16 @@ bool object_has_history(const RepoDb& r, const uint8_t uuid[16]) {
   return sqlite3_step(s.get()) == SQLITE_ROW;
 }
 
+int object_demote_current(const RepoDb& r, const uint8_t uuid[16]) {
+  if (!r.db || !uuid) return -1;
+  int rc = journal_append_demotion(r.db, uuid);
+  if (rc != 0) return rc;
+  Stmt s;
+  if ((rc = stmt_prepare(r.db, "UPDATE t1 SET c3=1 WHERE c1=? AND c3=0", &s)) != SQLITE_OK) return rc;
+  if ((rc = bind_blob(s.get(), 1, uuid, 16)) != SQLITE_OK) return rc;
+  return step_done(s.get());
+}
+
 int object_write(const RepoDb& r, const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* header,
                  size_t header_len, const uint8_t* body, size_t body_len, bool keep_history) {
   if (!r.db || !r.key || !uuid || !hash || !header || !header_len || header_len % 16 || body_len % 16) return -1;

@@ -168,6 +168,11 @@ bool object_has_history(const RepoDb& r, const uint8_t uuid[16]);
 // version, otherwise it is deleted. Journaled; logged in t3 when r.sync.
 int object_write(const RepoDb& r, const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* header,
                  size_t header_len, const uint8_t* body, size_t body_len, bool keep_history);
+// Turns the object's current version into a history version, so that the
+// next object_write (without keep_history) adds the new current one beside
+// it; what a sync does to keep the local side of a conflict. Journaled. 0
+// also when there is no current version.
+int object_demote_current(const RepoDb& r, const uint8_t uuid[16]);
 // Deletes one history version in a journal group of its own (rolled back on
 // failure). -1 when there is no such history version.
 int object_delete_version(const RepoDb& r, const uint8_t uuid[16], const uint8_t hash[20]);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in configuration table t1.
 #include "sync/dav_account.h"
 
@@ -295,4 +296,16 @@ std::string dav_refusal_text(int repo) {
   return ui_format(STR_DAV_REFUSES_NOTES_KEYS, name.c_str());
 }
 
-void dav_account_init() { item_kind_rule_set(dav_refuses_kind); }
+int dav_account_prune() {
+  std::vector<DavAccountRow> rows;
+  if (dav_account_list(&rows) != 0 || repo_table().empty()) return 0;
+  int n = 0;
+  for (const DavAccountRow& r : rows)
+    if (r.repo < 0 && dav_account_remove(r.number) == 0) n++;
+  return n;
+}
+
+void dav_account_init() {
+  item_kind_rule_set(dav_refuses_kind);
+  dav_account_prune();
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts: which repository holds which server
 // account, and its password.
 //
@@ -89,6 +90,10 @@ std::string dav_repository_name(const std::string& user, const std::string& url)
 bool dav_refuses_kind(int repo, int type);
 // "Notes and keys cannot be put into “NAME”: …" for repository `repo`.
 std::string dav_refusal_text(int repo);
-// Installs dav_refuses_kind as the model's rule for new items, so that
-// stores, pastes and imports refuse them too. Idempotent.
+// Forgets the accounts whose repository was deleted (by the repository
+// manager, say), with their passwords. The number forgotten.
+int dav_account_prune();
+// At start-up: installs dav_refuses_kind as the model's rule for new
+// items, so that stores, pastes and imports refuse them too, and prunes.
+// Idempotent.
 void dav_account_init();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adding an account: its repository, one tag per collection, the record.
 #include <cstring>
 

@@ -1,23 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sync/dav_map.h"
 
-#include "crypto/wipe.h"
 #include "interchange/components.h"
 #include "interchange/import_plan.h"
-#include "model/forms.h"
 #include "model/item.h"
+#include "model/model.h"
 #include "model/ops.h"
+#include "storage/db.h"
 
 int64_t dav_member_store(const std::string& text, int64_t slot, int64_t tag, int keep_history, ItemBatch* batch,
                          SourceRecord* kept) {
   const Item* item = item_get(slot);
   if (item && keep_history) {
-    // The local version goes to history as it is; the member's version
-    // replaces the copy made current meanwhile.
-    ItemForm form;
-    form_from_item(item, &form);
-    int64_t again = batch->store(slot, item->type, form, 1, -1);
-    wipe(&form.body);
-    if (again < 0) return -1;
+    // The local version goes to history as it is, inside the batch's group;
+    // the member's version becomes current beside it.
+    RepoRef ref;
+    if (repo_ref(item->repo, &ref) != 0 || object_demote_current(ref.store, item->uuid) != 0) return -1;
   }
   return component_to_item(text, batch, tag, slot, kept);
 }

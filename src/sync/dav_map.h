@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Server members to items and back: the one place the account sync turns
 // iCalendar and vCard text into items and items into text, through the
 // kept components (interchange/components.h).

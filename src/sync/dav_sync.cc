@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync's stages: what changed on each side, settled by rule,
 // applied here in one go and pushed there member by member.
 #include "sync/dav_sync.h"
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -44,6 +46,14 @@ struct UuidHasher {
 };
 
 constexpr size_t kNone = static_cast<size_t>(-1);
+
+// Milliseconds since it was made, for the log's account of each stage.
+struct Stopwatch {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  long long ms() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  }
+};
 
 struct Col {
   SourceCollection sc;
@@ -187,7 +197,19 @@ int fetch(DavSyncSession* s) {
     known.ctag = c.sc.ctag;
     for (const SourceRecord& r : st.records)
       if (std::memcmp(r.collection, c.sc.tag, 16) == 0) known.etags[r.href] = r.etag;
-    rc = dav_changes(s->client.get(), c.dc, known, &c.changes);
+    // sync-collection lists a large collection far faster than the ETags
+    // do, so the first sync asks for it too; a server without it (one that
+    // kept a CTag but no token) is asked for ETags at once.
+    DavCollection dc = c.dc;
+    bool report = !(known.sync_token.empty() && !known.ctag.empty());
+    dc.sync_token = report ? "offered" : "";
+    rc = dav_changes(s->client.get(), dc, known, &c.changes);
+    if (report && known.sync_token.empty() &&
+        (rc == DAV_ERR_FORBIDDEN || rc == DAV_ERR_HTTP || rc == DAV_ERR_PROTOCOL)) {
+      log_message(LOG_NOTICE, "dav_sync: no sync-collection (%d), listing ETags", rc);
+      dc.sync_token.clear();
+      rc = dav_changes(s->client.get(), dc, known, &c.changes);
+    }
     if (rc == 0 && !c.changes.changed.empty()) {
       std::vector<std::string> hrefs;
       for (const DavItemRef& ref : c.changes.changed) hrefs.push_back(ref.href);
@@ -348,6 +370,7 @@ int apply(DavSyncSession* s) {
   for (const Col& c : st.cols)
     any = any || c.changes.sync_token != c.sc.sync_token || c.changes.ctag != c.sc.ctag;
   if (!any) return 0;
+  Stopwatch w;
   SourceTransaction tx(st.repo);
   if (tx.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   std::vector<SourceRecord> put;
@@ -362,6 +385,9 @@ int apply(DavSyncSession* s) {
         SourceRecord kept;
         int64_t slot = dav_member_store(p.res->data, p.slot, c.tag_slot, p.conflict ? 1 : 0, &batch, &kept);
         if (batch.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+        // A conflict's local version was set aside for history already:
+        // without the member's version the whole apply is taken back.
+        if (slot < 0 && p.conflict && p.slot >= 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
         if (slot < 0) {
           // Nothing here can hold it; it stays on the server untouched.
           log_message(LOG_WARNING, "dav_sync: a member could not be read (%zu bytes)", p.res->data.size());
@@ -379,6 +405,7 @@ int apply(DavSyncSession* s) {
         drop.push_back(uuid_of(st.records[p.rec].uuid));
       }
     }
+    log_message(LOG_INFO, "dav_sync: stored %zu in %lld ms", st.pulls.size(), w.ms());
     if (batch.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   }
   if (!remove.empty()) {
@@ -398,6 +425,7 @@ int apply(DavSyncSession* s) {
     if (source_collection_put(st.repo, c.sc) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   }
   if (tx.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  log_message(LOG_INFO, "dav_sync: applied %zu in %lld ms", st.pulls.size(), w.ms());
   // The pushes below go on from the applied state.
   for (const SourceRecord& r : put) {
     size_t ri = st.record_of(r.href);
@@ -522,16 +550,25 @@ void dav_sync_begin(SyncDriver* d, DavSyncSession* s) {
   s->cancel = false;
   s->client->cancel = false;
   long requests_before = s->client->requests;
-  d->fetch = [s](SyncSummary*) { return fetch(s); };
+  d->fetch = [s](SyncSummary*) {
+    Stopwatch w;
+    int rc = fetch(s);
+    log_message(LOG_INFO, "dav_sync: fetch %d, %lld ms", rc, w.ms());
+    return rc;
+  };
   d->resolve = [s](const SyncResolver&, SyncSummary* sum) {
     int before = s->summary.conflicts;
+    Stopwatch w;
     int rc = resolve(s);
+    log_message(LOG_INFO, "dav_sync: resolve %d, %lld ms", rc, w.ms());
     sum->settled += s->summary.conflicts - before;
     return rc;
   };
   d->send = [s, requests_before](SyncSummary* sum) {
     int pulled = s->summary.pulled, pushed = s->summary.pushed;
+    Stopwatch w;
     int rc = send(s);
+    log_message(LOG_INFO, "dav_sync: send %d, %lld ms", rc, w.ms());
     sum->fetched += s->summary.pulled - pulled;
     sum->sent += s->summary.pushed - pushed;
     s->summary.requests = s->client->requests - requests_before;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two-way synchronisation of an account repository with its calendar and
 // contacts server, through the same driver as the account server's sync
 // (sync/sync_driver.h), so that the progress dialog and the tool run it

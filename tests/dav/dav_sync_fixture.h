@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync against a real server: a fresh profile per test, the
 // suite's server, collections of the test's own, and the independent client
 // (peer.py) changing things on the server between syncs. The journeys are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in the configuration database, and what an
 // account's repository refuses.
 #include <gtest/gtest.h>
@@ -122,6 +123,16 @@ TEST_F(DavAccountTest, RemovingForgetsThePasswordAndKeepsTheRepository) {
   EXPECT_EQ(-1, dav_account_password(number, &pw));
   EXPECT_TRUE(repo_table()[repo].mounted);
   EXPECT_FALSE(dav_refuses_kind(repo, ITEM_NOTE));
+}
+
+TEST_F(DavAccountTest, DeletingTheRepositoryForgetsTheAccountAtTheNextStart) {
+  int repo = account_repo();
+  ASSERT_EQ(0, repo_delete(repo));
+  repo_remount();
+  EXPECT_EQ(1, dav_account_prune());
+  std::string pw;
+  EXPECT_EQ(-1, dav_account_password(number, &pw));
+  EXPECT_EQ(0, dav_account_prune());
 }
 
 TEST_F(DavAccountTest, AnAccountRepositoryRefusesNotesAndKeysOnly) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ordika-cli dav against Radicale: the four commands' output as documented,
 // a self-signed server refused and then trusted by its fingerprint, and the
 // refusal of notes in an account's repository.

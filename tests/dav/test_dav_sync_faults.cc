@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync through a proxy in front of Radicale that answers one
 // kind of request with a failure, or never: every failure ends the sync
 // with its message and loses nothing, and the next sync after it finishes
@@ -16,6 +17,7 @@ using namespace dav_test;
 struct FaultProxy {
   std::mutex mu;
   std::string method;  // the method that fails; "" none
+  std::string body;    // and only when its body holds this
   int status = 0;      // its answer; 0: it stalls
   std::unique_ptr<DavClient> upstream;
   std::unique_ptr<StubServer> stub;
@@ -25,15 +27,16 @@ struct FaultProxy {
     upstream->stall_timeout = 60;
     stub = std::make_unique<StubServer>([this](const StubRequest& r) { return forward(r); });
   }
-  void fail(const std::string& m, int st) {
+  void fail(const std::string& m, int st, const std::string& in_body = "") {
     std::lock_guard<std::mutex> g(mu);
     method = m;
     status = st;
+    body = in_body;
   }
   std::string forward(const StubRequest& r) {
     {
       std::lock_guard<std::mutex> g(mu);
-      if (r.method == method) return status ? StubServer::answer(status) : std::string();
+      if (r.method == method && r.body.find(body) != std::string::npos) return status ? StubServer::answer(status) : std::string();
     }
     DavRequest req;
     req.method = r.method.c_str();
@@ -54,20 +57,8 @@ struct FaultProxy {
   }
 };
 
-class DavSyncFaults : public DavSyncJourneys {
+class DavSyncFaults : public RadicaleJourneys<DavSyncFaults> {
  protected:
-  static void SetUpTestSuite() {
-    if (!have_module("radicale") || !have_module("caldav")) return;
-    server_ = std::make_unique<Radicale>();
-    if (!server_->start()) server_.reset();
-  }
-  static void TearDownTestSuite() { server_.reset(); }
-  SyncServer server() override {
-    if (!server_) return SyncServer();
-    return {server_->url() + "alice/", Radicale::kUser, Radicale::kPassword};
-  }
-  void seed(const DavCollection&, int) override {}
-
   // An account on one collection with an event "X", reached through the
   // proxy, synced once.
   int proxied_account(FaultProxy* proxy, DavCollection* col) {
@@ -82,8 +73,17 @@ class DavSyncFaults : public DavSyncJourneys {
     EXPECT_EQ(1, sync(repo).pulled);
     return repo;
   }
-  static inline std::unique_ptr<Radicale> server_;
 };
+
+TEST_F(DavSyncFaults, AServerWithoutSyncCollectionIsListedByETags) {
+  for (int status : {403, 501, 400}) {
+    SCOPED_TRACE(status);
+    FaultProxy proxy(server_->url());
+    proxy.fail("REPORT", status, "sync-collection");
+    DavCollection col;
+    proxied_account(&proxy, &col);
+  }
+}
 
 TEST_F(DavSyncFaults, AFailedPushEndsWithItsMessageAndIsPushedNextTime) {
   struct Case {

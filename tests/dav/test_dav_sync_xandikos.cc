@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sync against Debian's Xandikos (no authentication), the
 // same journeys as on Radicale.
 #include <gtest/gtest.h>
