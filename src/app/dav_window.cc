@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in the window: the bound repositories, the
 // sync of every account, and the timer that runs it every so often.
 #include "app/dav_window.h"

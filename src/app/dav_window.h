@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in the window: which repositories are bound
 // to an account (read once per remount, so that the command state asks no
 // database), the Synchronise commands' work for them, and the sync timer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar and contacts accounts dialog: one row per account (its
 // repository, server address, user and last sync) with Add, Synchronise and
 // Remove; and the sync of one account under the sync dialog.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adding a calendar and contacts account: the form (server address, user
 // name, password), discovery on a worker behind the progress dialog, the
 // explicit trust of a certificate that does not verify, and the choice of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's side of calendar and contacts accounts: the accounts dialog
 // (list, add, synchronise, remove), the add flow (server, user and password;
 // discovery on a worker behind the progress dialog; an explicit trust of a

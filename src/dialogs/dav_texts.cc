@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decisions and texts of the account dialogs, apart from the widgets so
 // that they are tested on their own.
 #include <ctime>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts accounts in the window: the commands they enable
 // and the sync timer, which follows its option and the accounts and waits
 // for a dialog to end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar and contacts account dialogs: their decisions and texts, and
 // their states driven through their own modal loops against a real profile
 // and, for discovery and the certificate question, a Radicale on loopback.
