@@ -80,26 +80,21 @@ void fill(AccountsDialog* a, int select_repo) {
 // is styled as destructive, and the repository stays unless the user also
 // asks for it to go.
 bool ask_remove(const std::string& name, bool* delete_repo) {
-  GtkWidget* d = gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s",
-                                        ui_format(STR_DAV_ASK_REMOVE, name.c_str()).c_str());
-  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", ui_string(STR_DAV_ASK_REMOVE_DETAIL));
-  gtk_window_set_title(GTK_WINDOW(d), ui_string(STR_DAV_ACCOUNTS));
   GtkWidget* also = gtk_check_button_new_with_mnemonic(ui_string(STR_DAV_REMOVE_DELETE_REPO));
   gtk_widget_set_name(also, "dav-delete-repo");
-  gtk_box_pack_start(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(d))), also, FALSE, FALSE, 0);
-  gtk_widget_show(also);
-  dialog_add_button(d, STR_DAV_BUTTON_CANCEL, GTK_RESPONSE_CANCEL);
-  button_set_destructive(dialog_add_button(d, STR_DAV_BUTTON_REMOVE_ACCOUNT, GTK_RESPONSE_ACCEPT));
-  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
-  int response;
-  {
-    ModalScope scope(d);
-    gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL));
-    response = scope.run();
-  }
+  g_object_ref_sink(also);
+  SafeQuestion q;
+  q.title_id = STR_DAV_ACCOUNTS;
+  q.primary = ui_format(STR_DAV_ASK_REMOVE, name.c_str());
+  q.secondary = ui_string_line(STR_DAV_ASK_REMOVE_DETAIL);
+  q.cancel_id = STR_DAV_BUTTON_CANCEL;
+  q.yes_id = STR_DAV_BUTTON_REMOVE_ACCOUNT;
+  q.destructive = true;
+  q.extra = also;
+  bool yes = ask_safe_default(q);
   *delete_repo = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(also));
-  gtk_widget_destroy(d);
-  return response == GTK_RESPONSE_ACCEPT;
+  g_object_unref(also);
+  return yes;
 }
 
 // True when the account went.

@@ -26,7 +26,7 @@
 
 namespace {
 
-enum { RESPONSE_CONNECT = 1, RESPONSE_TRUST = 2, RESPONSE_ADD = 3 };
+enum { RESPONSE_CONNECT = 1, RESPONSE_ADD = 3 };
 
 struct AddForm {
   GtkWidget* dialog = nullptr;
@@ -101,30 +101,17 @@ void discover_cancel(void* p) { static_cast<DiscoverJob*>(p)->client.cancel = tr
 bool ask_trust(const DavClient& c, int rc) {
   std::string text = dav_error_message(c, rc);
   size_t br = text.find('\n');
-  std::string primary = text.substr(0, br);
-  std::string secondary = br == std::string::npos ? "" : text.substr(br + 1);
-  GtkWidget* d = gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s",
-                                        primary.c_str());
-  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", secondary.c_str());
-  gtk_window_set_title(GTK_WINDOW(d), ui_string(STR_DAV_UNTRUSTED_TITLE));
-  // The fingerprint is to be compared, so it can be selected and copied.
-  GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(d));
-  GList* labels = gtk_container_get_children(GTK_CONTAINER(area));
-  for (GList* l = labels; l; l = l->next)
-    if (GTK_IS_LABEL(l->data)) gtk_label_set_selectable(GTK_LABEL(l->data), TRUE);
-  g_list_free(labels);
-  dialog_add_button(d, STR_DAV_BUTTON_CANCEL, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, STR_DAV_BUTTON_TRUST, RESPONSE_TRUST);
-  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
-  int response;
-  {
-    ModalScope scope(d);
-    gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL));
-    response = scope.run();
-  }
-  gtk_widget_destroy(d);
-  log_message(LOG_INFO, "ask_trust: %s", response == RESPONSE_TRUST ? "trusted" : "refused");
-  return response == RESPONSE_TRUST;
+  SafeQuestion q;
+  q.type = GTK_MESSAGE_WARNING;
+  q.title_id = STR_DAV_UNTRUSTED_TITLE;
+  q.primary = text.substr(0, br);
+  q.secondary = br == std::string::npos ? "" : text.substr(br + 1);
+  q.cancel_id = STR_DAV_BUTTON_CANCEL;
+  q.yes_id = STR_DAV_BUTTON_TRUST;
+  q.selectable = true;  // the fingerprint is to be compared, and can be copied
+  bool trusted = ask_safe_default(q);
+  log_message(LOG_INFO, "ask_trust: %s", trusted ? "trusted" : "refused");
+  return trusted;
 }
 
 // Discovery for the account, asking about an untrusted certificate on the

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "dialogs/secret_clipboard.h"
 #include "support/log.h"
@@ -59,6 +60,39 @@ bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_
 
 bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrId secondary_id) {
   return ask_question(primary, secondary_id, no_id, yes_id);
+}
+
+bool ask_safe_default(const SafeQuestion& q) {
+  GtkWidget* d =
+      gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, q.type, GTK_BUTTONS_NONE, "%s", q.primary.c_str());
+  if (!q.secondary.empty()) gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", q.secondary.c_str());
+  gtk_window_set_title(GTK_WINDOW(d), text_of(q.title_id));
+  GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(d));
+  if (q.selectable) {
+    GList* labels = gtk_container_get_children(GTK_CONTAINER(area));
+    for (GList* l = labels; l; l = l->next)
+      if (GTK_IS_LABEL(l->data)) gtk_label_set_selectable(GTK_LABEL(l->data), TRUE);
+    g_list_free(labels);
+  }
+  if (q.extra) {
+    gtk_box_pack_start(GTK_BOX(area), q.extra, FALSE, FALSE, 0);
+    gtk_widget_show_all(q.extra);
+  }
+  dialog_add_button(d, q.cancel_id, GTK_RESPONSE_CANCEL);
+  GtkWidget* yes = dialog_add_button(d, q.yes_id, GTK_RESPONSE_ACCEPT);
+  if (q.destructive) button_set_destructive(yes);
+  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
+  int response;
+  {
+    ModalScope scope(d);
+    gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL));
+    response = scope.run();
+  }
+  // Taken out before the dialog goes, so that the caller's reference keeps
+  // it whole to be read.
+  if (q.extra) gtk_container_remove(GTK_CONTAINER(area), q.extra);
+  gtk_widget_destroy(d);
+  return response == GTK_RESPONSE_ACCEPT;
 }
 
 void show_data_notice() { message_box(GTK_MESSAGE_INFO, STR_APP_NAME, text_of(STR_NEW_REMINDERS_DUE)); }

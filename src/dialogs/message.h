@@ -30,6 +30,22 @@ bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_
 // The same question with a complete primary text (and a secondary id or
 // STR_NONE).
 bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrId secondary_id = STR_NONE);
+// A question whose safe answer is the default: the cancel button has the
+// focus and Return, the yes button (GTK_RESPONSE_ACCEPT) must be chosen and
+// is styled as destructive when it destroys something. The secondary text
+// can be selected (a fingerprint to compare); `extra` (or nullptr), a widget
+// the caller holds a reference to, goes below the texts and is taken out
+// again before this returns, to be read. True exactly for yes.
+struct SafeQuestion {
+  GtkMessageType type = GTK_MESSAGE_QUESTION;
+  StrId title_id = STR_APP_NAME;
+  std::string primary, secondary;
+  StrId cancel_id = STR_CANCEL, yes_id = STR_OK;
+  bool destructive = false;
+  bool selectable = false;
+  GtkWidget* extra = nullptr;
+};
+bool ask_safe_default(const SafeQuestion& q);
 // The information box of the data timer (STR_NEW_REMINDERS_DUE, title
 // STR_APP_NAME).
 void show_data_notice();

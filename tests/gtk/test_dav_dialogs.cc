@@ -156,7 +156,7 @@ class DavDialogs : public startup_test::StartupTest {
   GtkWidget* main = nullptr;
 };
 
-constexpr int kConnect = 1, kTrust = 2, kAddAccount = 3;
+constexpr int kConnect = 1, kTrust = GTK_RESPONSE_ACCEPT, kAddAccount = 3;
 constexpr int kAdd = 1, kSync = 2, kRemove = 3;
 
 TEST_F(DavDialogs, ConnectNeedsServerAndUser) {
@@ -243,6 +243,44 @@ TEST_F(DavDialogs, AccountsDialogWithoutAccountsSaysHowToStart) {
   EXPECT_FALSE(remove_on);
   EXPECT_TRUE(remove_red);
   EXPECT_TRUE(close_default);
+}
+
+TEST_F(DavDialogs, RemovingAnAccountAsksFirstAndKeepsTheRepository) {
+  int repo = -1;
+  std::vector<DavBoundCollection> bound;
+  ASSERT_EQ(0, dav_account_create("http://127.0.0.1:1/", "alice", "pw", "", {}, &repo, &bound));
+  std::string name = repo_table()[static_cast<size_t>(repo)].name;
+  bool remove_on = false, red = false, cancel_default = false, yes_default = true, empty_after = false;
+  auto remove = [](GtkWindow* w) { respond(w, kRemove); };
+  script({{STR_DAV_ACCOUNTS, false, [&](GtkWindow* w) {
+             remove_on = sensitive(w, kRemove);
+             respond(w, kRemove);
+           }},
+          {STR_DAV_ACCOUNTS, true,
+           [&](GtkWindow* w) {
+             red = destructive(w, GTK_RESPONSE_ACCEPT);
+             cancel_default = is_default(w, GTK_RESPONSE_CANCEL);
+             yes_default = is_default(w, GTK_RESPONSE_ACCEPT);
+             respond(w, GTK_RESPONSE_CANCEL);
+           }},
+          {STR_DAV_ACCOUNTS, false, remove},
+          {STR_DAV_ACCOUNTS, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_ACCEPT); }},
+          {STR_DAV_ACCOUNTS, false, [&](GtkWindow* w) {
+             empty_after = !sensitive(w, kRemove);
+             respond(w, GTK_RESPONSE_CLOSE);
+           }}});
+  EXPECT_TRUE(dav_accounts_dialog());
+  EXPECT_TRUE(remove_on);
+  EXPECT_TRUE(red);
+  EXPECT_TRUE(cancel_default);
+  EXPECT_FALSE(yes_default);
+  EXPECT_TRUE(empty_after);
+  std::vector<DavAccountRow> rows;
+  ASSERT_EQ(0, dav_account_list(&rows));
+  EXPECT_TRUE(rows.empty());
+  bool kept = false;
+  for (const RepoEntry& e : repo_table()) kept = kept || e.name == name;
+  EXPECT_TRUE(kept) << "the repository stays as a local one";
 }
 
 // Radicale over https with a certificate made for the run: the question
