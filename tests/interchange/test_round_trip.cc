@@ -1,6 +1,9 @@
 // Export followed by import gives back identical items, for every kind of
 // file and every control character and escape a text may hold.
 #include <filesystem>
+#include <functional>
+
+#include "common/file_calls.h"
 
 #include "interchange_fixture.h"
 
@@ -114,6 +117,38 @@ TEST_F(RoundTripTest, TabEscapesOfOtherProgramsReadAsTabs) {
     if (from >= 0) break;
     from = back[0];
     item = item_get(back[0]);
+  }
+}
+
+// An export over an earlier file puts the new one in its place only once it
+// is on the disk, and makes the rename itself durable.
+TEST_F(RoundTripTest, ExportsReplaceAnEarlierFileDurably) {
+  ItemForm f;
+  f.title = "call";
+  f.due = lt(2030, 5, 6, 7, 8);
+  ASSERT_GE(item_store(-1, ITEM_TASK, f, 0, model().view), 0);
+  ASSERT_EQ(1, import_vcf("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Ola\nFN:Ola Berg\nEND:VCARD\n"));
+  ItemForm k;
+  k.title = "bank";
+  k.body = key_body_format({"https://bank.example", "me", "pw", 0, ""});
+  k.markup = 1;
+  ASSERT_GE(item_store(-1, ITEM_KEY, k, 0, model().view), 0);
+
+  struct Case {
+    const char* name;
+    std::function<int(const char*)> run;
+  } cases[] = {
+      {"out.ics", [](const char* p) { return export_calendar(p, 0, -1); }},
+      {"out.vcf", [](const char* p) { return export_contacts(-1, 0, p); }},
+      {"out.json", [](const char* p) { return export_accounts(-1, 0, p); }},
+  };
+  const std::string folder = std::filesystem::canonical(dir.path()).string();
+  for (const Case& c : cases) {
+    std::string path = write(c.name, "earlier export");
+    file_calls::watch(folder);
+    EXPECT_EQ(1, c.run(path.c_str())) << c.name;
+    EXPECT_EQ("", file_calls::replace_fault(file_calls::stop(), folder + "/" + c.name, folder)) << c.name;
+    EXPECT_NE("earlier export", read(path)) << c.name;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "common/file_calls.h"
@@ -59,21 +60,9 @@ class Durability : public ::testing::Test {
   // directory holding both after the rename.
   static void expect_durable_replace(const std::vector<Event>& ev, const std::string& from, const std::string& to,
                                      const std::string& dir) {
-    long rename_at = -1;
-    for (size_t i = 0; i < ev.size(); i++)
-      if (ev[i].call == "rename" && ev[i].path == from && ev[i].to == to) rename_at = long(i);
-    ASSERT_GE(rename_at, 0) << "no rename " << from << " -> " << to << "\n" << file_calls::describe(ev);
-    long synced = -1;
-    for (long i = 0; i < rename_at; i++)
-      if (ev[size_t(i)].call == "fsync" && ev[size_t(i)].path == from) synced = i;
-    EXPECT_GE(synced, 0) << from << " not synced before its rename\n" << file_calls::describe(ev);
-    for (long i = synced + 1; synced >= 0 && i < rename_at; i++)
-      EXPECT_NE(ev[size_t(i)].call == "write" && ev[size_t(i)].path == from, true)
-          << from << " written after its sync\n" << file_calls::describe(ev);
-    bool dir_synced = false;
-    for (size_t i = size_t(rename_at) + 1; i < ev.size(); i++)
-      if (ev[i].call == "fsync" && ev[i].path == dir) dir_synced = true;
-    EXPECT_TRUE(dir_synced) << dir << " not synced after the rename\n" << file_calls::describe(ev);
+    std::string source;
+    EXPECT_EQ("", file_calls::replace_fault(ev, to, dir, &source));
+    EXPECT_EQ(from, source);
   }
 
   static std::string real(const std::string& p) {
@@ -148,6 +137,21 @@ TEST_F(Durability, MasterPasswordChangeSyncsTheNewConfigurationBeforeAndTheDirec
   config_set(nullptr, dir.path());
   repo_table_clear();
   EXPECT_EQ(0, config_unlock("New-Master-99"));
+}
+
+TEST_F(Durability, RepositoryExportSyncsTheFileBeforeAndTheFolderAfterTheRename) {
+  signed_in_account().id = 11;
+  int i = add_repo("Own-Repo-Password-1!");
+  repo_table[i].account_id = 11;
+  repo_table[i].server_id = "srv-own";
+  std::string out = real(dir.path()) + "/out";
+  ASSERT_EQ(0, mkdir(out.c_str(), 0700));
+  std::string target = out + "/export.bin";
+  std::ofstream(target) << "earlier export";
+
+  file_calls::watch(out);
+  ASSERT_EQ(0, repo_export_file(&repo_table[i], "Export-Pass-1", target.c_str()));
+  EXPECT_EQ("", file_calls::replace_fault(file_calls::stop(), target, out));
 }
 
 }  // namespace
