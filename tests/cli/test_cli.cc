@@ -130,6 +130,11 @@ TEST_F(Cli, ItemsOfEveryTypeWithTimesRemindersAndRecurrence) {
   EXPECT_EQ(h.run({"items", "bogus"}).status, 2);
   EXPECT_EQ(h.run({"items", "day:2031-02-30x"}).status, 1);
 
+  CliResult shown_task = h.run({"show", task});
+  ASSERT_EQ(shown_task.status, 0) << shown_task.err;
+  EXPECT_NE(shown_task.out.find("Weekly"), std::string::npos) << "the task's recurrence\n" << shown_task.out;
+  EXPECT_NE(shown_task.out.find("4 occurrences"), std::string::npos) << shown_task.out;
+
   CliResult show = h.run({"show", key});
   ASSERT_EQ(show.status, 0) << show.err;
   EXPECT_NE(show.out.find("bank.example"), std::string::npos) << show.out;

@@ -122,6 +122,12 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   t.due = lt(2030, 1, 2, 8);
   int64_t ts = item_store(-1, ITEM_TASK, t, 0, model().view);
   EXPECT_EQ(item_detail_text(item_get(ts)), row(118, "2030-01-02 08:00"));
+  // A task that repeats says so as an event does.
+  t.freq = FREQ_DAILY;
+  t.end_kind = RECUR_COUNT;
+  t.recur_count = 4;
+  int64_t rs = item_store(-1, ITEM_TASK, t, 0, model().view);
+  EXPECT_EQ(item_detail_text(item_get(rs)), row(118, "2030-01-02 08:00") + row(121, L(160) + ", " + ui_plural_format(359, 4)));
   ItemForm e;
   e.title = "Once";
   e.due = lt(2030, 1, 2, 8);
@@ -273,6 +279,15 @@ TEST_F(DetailTest, HistoryTexts) {
             row(117, "Old title") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(159) + "\n" + "|**" +
                 L(126) + ":**|" + L(48) + "\n" + row(125, ui_plural_format(346, 10)) + row(119, "2030-03-04 10:00") +
                 row(120, "2030-03-04 11:00") + row(121, L(160) + ", " + ui_plural_format(359, 4)) + "\n{{{was\nthis}}}");
+
+  Item task = ev;
+  task.type = ITEM_TASK;
+  task.end = 0;
+  header = item_header_format(task);
+  EXPECT_EQ(history_detail_text(header.c_str(), ""),
+            row(117, "Old title") + row(44, "2030-01-02 09:15") + "|**" + L(109) + ":**|" + L(158) + "\n" + "|**" +
+                L(126) + ":**|" + L(48) + "\n" + row(125, ui_plural_format(346, 10)) + row(118, "2030-03-04 10:00") +
+                row(121, L(160) + ", " + ui_plural_format(359, 4)));
 
   Item key;
   key.type = ITEM_KEY;
