@@ -1,6 +1,7 @@
 // Form rules shared by the editors, the importers and the command-line tool:
-// a recurrence rule into the editor form, what a key's expiry means for its
-// due time and reminder, and the body of a new contact.
+// a recurrence rule into the editor form, what an editor's widgets changed,
+// what a key's expiry means for its due time and reminder, and the body of a
+// new contact.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,14 @@ constexpr int32_t kRecurCountMax = 100000;
 int form_set_rule(ItemForm* f, const RuleFields& r);
 // No recurrence.
 void form_clear_rule(ItemForm* f);
+
+// How an editor saves: `form` holds the item as stored and takes from `now`
+// each group of fields that differs between `shown` (the editor's widgets
+// as first filled) and `now` (the widgets as they are), so that a field no
+// widget changed stays as stored. The groups: title, body, markup, due, end,
+// flags, the reminder (unit and count) and the recurrence (its four fields,
+// count and until).
+void form_take_changes(ItemForm* form, const ItemForm& shown, const ItemForm& now);
 
 // A key's expiry is also its due time, with a reminder three days ahead; no
 // expiry (0) means no due time and no reminder.
