@@ -451,18 +451,19 @@ TEST_F(KeyContactTest, UntouchedPhoneAndEmailRowsKeepTheirTypesWhenAnotherFieldI
 }
 
 TEST_F(KeyContactTest, NoteLinesThatLookLikePropertiesStayNoteText) {
+  static const char kNote[] = "met at the fair, hall 2; C:\\notes\nTEL:123";
   int64_t slot = preferred_contact(tag);
   ASSERT_GE(slot, 0);
   Script s;
   s.then([](GtkWindow* w) {
     ContactSection* c = contact();
     contact_show_notes(c, true);
-    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->notes)), "met at the fair\nTEL:123", -1);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->notes)), kNote, -1);
     respond(w, GTK_RESPONSE_OK);
   });
   EXPECT_EQ(slot, item_edit(ITEM_VCARD, slot, tag));
   VCardRecord r = parse_stored(slot);
-  EXPECT_EQ("met at the fair\nTEL:123", vcard_unescape(r.note));
+  EXPECT_EQ(kNote, vcard_unescape(r.note));
   ASSERT_EQ(1u, r.phones.size());
   EXPECT_EQ("+46 70 111", r.phones[0].value);
 }
