@@ -45,20 +45,15 @@ bool repo_open() {
   random_bytes(g_repo.key, 32);
   g_repo.db = db_create_repo((g_repo.dir + "/data").c_str(), g_repo.key);
   if (!g_repo.db) return false;
-  items_reset();
-  tags_reset();
-  reminders_rebuild();
+  model_reset();
   model().repo_lookup = lookup;
-  model().item_changed = nullptr;
   int64_t root = tag_create(0, 0, "/");
   model().view = static_cast<int32_t>(root);
   return root >= 1;
 }
 
 void repo_close() {
-  items_reset();
-  tags_reset();
-  reminders_rebuild();
+  model_reset();
   db_close(g_repo.db);
   g_repo.db = nullptr;
   std::error_code ec;
@@ -185,7 +180,7 @@ void BM_ExportContacts(benchmark::State& state) {
     return;
   }
   std::string path = g_repo.dir + "/out.vcf";
-  for (auto _ : state) benchmark::DoNotOptimize(export_contacts(-1, 0, path.c_str()));
+  for (auto _ : state) benchmark::DoNotOptimize(export_contacts(path.c_str(), 0, -1));
   state.SetItemsProcessed(state.iterations() * kCount);
   repo_close();
 }

@@ -18,6 +18,7 @@
 #include "model/recur.h"
 #include "model/search.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 #include "storage/db.h"
 #include "storage/journal.h"
 
@@ -100,7 +101,7 @@ void BM_ListFixed(benchmark::State& state) {
   m.calendar_day = local_midnight(time(nullptr));
   int64_t now = time(nullptr);
   for (auto _ : state) {
-    upcoming_window(now);
+    upcoming_window(now, app_core().settings.upcoming_days);
     benchmark::DoNotOptimize(walk_view(now));
   }
   state.SetItemsProcessed(state.iterations() * kItems);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "views/markup.h"
+#include "markup/markup.h"
 
 namespace {
 

@@ -186,10 +186,9 @@ Fixture& fixture(int items) {
   rec.password = "Bench-Repo-Password-1!";
   int index = -1;
   int rc = repo_register(rec, &index);
-  if (rc == 0) rc = write_repo(&repo_table[index], rows);
+  if (rc == 0) rc = write_repo(&repo_table()[index], rows);
   if (rc != 0) std::fprintf(stderr, "repository failed: %d\n", rc);
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
   return f;
 }
 
@@ -208,7 +207,7 @@ void BM_MountAll(benchmark::State& state) {
   use_fixture(f);
   int64_t items = 0;
   for (auto _ : state) {
-    for (auto& e : repo_table) repo_close(&e);
+    for (auto& e : repo_table()) repo_close(&e);
     repo_mount_all();
     items = slot_array_count(model().items);
   }
@@ -218,8 +217,7 @@ void BM_MountAll(benchmark::State& state) {
   state.counters["reminders"] = static_cast<double>(slot_array_count(model().reminders));
   state.SetItemsProcessed(state.iterations() * f.items);
   clean_data();
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
 }
 BENCHMARK(BM_MountAll)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -230,7 +228,7 @@ void BM_EncryptedRead(benchmark::State& state) {
   Fixture& f = fixture(static_cast<int>(state.range(0)));
   bool decipher = state.range(1) != 0;
   use_fixture(f);
-  RepoEntry& e = repo_table[0];
+  RepoEntry& e = repo_table()[0];
   CipherContext ctx;
   std::vector<uint8_t> buf(4096);
   int64_t rows = 0;
@@ -255,8 +253,7 @@ void BM_EncryptedRead(benchmark::State& state) {
   repo_close(&e);
   state.counters["objects"] = static_cast<double>(rows);
   state.SetItemsProcessed(state.iterations() * f.items);
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
 }
 BENCHMARK(BM_EncryptedRead)
     ->Args({10000, 0})
@@ -322,7 +319,7 @@ void BM_MountOverPlain(benchmark::State& state) {
     double t0 = cpu_seconds();
     plain_read(f);
     double t1 = cpu_seconds();
-    for (auto& e : repo_table) repo_close(&e);
+    for (auto& e : repo_table()) repo_close(&e);
     repo_mount_all();
     double t2 = cpu_seconds();
     best_plain = std::min(best_plain, t1 - t0);
@@ -332,8 +329,7 @@ void BM_MountOverPlain(benchmark::State& state) {
   state.counters["plain_ms"] = best_plain * 1e3;
   state.counters["ratio"] = best_mount / best_plain;
   clean_data();
-  repo_table_clear();
-  config_set(nullptr, "");
+  repo_state_reset();
 }
 BENCHMARK(BM_MountOverPlain)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/page_vfs.h"
+#include "crypto/page_codec.h"
+#include "storage/page_vfs.h"
 
 namespace {
 

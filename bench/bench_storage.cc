@@ -19,9 +19,9 @@
 #include <string>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 
 namespace {
 

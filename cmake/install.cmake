@@ -112,6 +112,11 @@ configure_file(${PROJECT_SOURCE_DIR}/server/ordika-server.service.in ${staged}/o
 install(FILES ${staged}/ordika-server.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/server/ordika-server.sysusers DESTINATION lib/sysusers.d
         RENAME ordika-server.conf)
+# Many instances on one PostgreSQL database, one per port, behind haproxy
+# (deploy/, and the administrators' page of the guide).
+configure_file(${PROJECT_SOURCE_DIR}/deploy/ordika-server@.service.in ${staged}/ordika-server@.service @ONLY)
+install(FILES ${staged}/ordika-server@.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/haproxy.cfg DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # --- Debian package ---------------------------------------------------------------
 set(CPACK_GENERATOR DEB)

@@ -1,11 +1,8 @@
 # One static library per subsystem folder: its sources are every *.cc in the
 # folder, and it links only the subsystems below it.
 function(ordika_subsystem name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cc)
-  foreach(ex IN LISTS ARG_EXCLUDE)
-    list(FILTER srcs EXCLUDE REGEX "${ex}")
-  endforeach()
   if(NOT srcs)
     add_library(ordika_${name} INTERFACE)
     target_include_directories(ordika_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
@@ -18,8 +15,9 @@ function(ordika_subsystem name)
 endfunction()
 
 # A test program per folder of tests/: every *.cc in it, linked with GoogleTest.
+# FILTER (a --gtest_filter) leaves tests out of the ones CTest runs one by one.
 function(ordika_test_dir dir)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "FILTER" "LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cc)
   if(NOT srcs)
     return()
@@ -30,5 +28,9 @@ function(ordika_test_dir dir)
   target_compile_definitions(test_${dir} PRIVATE
     ORDIKA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     ORDIKA_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(test_${dir} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  if(ARG_FILTER)
+    gtest_discover_tests(test_${dir} DISCOVERY_TIMEOUT 60 TEST_FILTER ${ARG_FILTER} PROPERTIES TIMEOUT 300)
+  else()
+    gtest_discover_tests(test_${dir} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
 endfunction()

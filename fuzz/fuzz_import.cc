@@ -12,15 +12,16 @@
 
 #include "crypto/crypto.h"
 #include "interchange/interchange.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 #include "storage/db.h"
 #include "support/log.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 
@@ -74,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (static_cast<int>(slots.size()) != events + cards + (keys > 0 ? keys : 0)) abort();
   int n = 0;
   calendar_text(0, -1, &n);
-  contacts_text(-1, 0, &n);
-  accounts_text(-1, 0, &n);
+  contacts_text(0, -1, &n);
+  accounts_text(0, -1, &n);
   for (int64_t s : slots) item_remove(s);
   return 0;
 }

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "markup/markup.h"
 #include "support/log.h"
-#include "views/markup.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Notices about replaced UTF-8 would only slow the run down.

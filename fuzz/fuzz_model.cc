@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/tag.h"
 #include "support/log.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   log_set_level(LOG_ERROR);

@@ -7,10 +7,11 @@
 #include <string>
 
 #include "interchange/vcard.h"
+#include "interchange/vcard_edit.h"
+#include "markup/detail_text.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"
-#include "views/detail_text.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   log_set_level(LOG_ERROR);

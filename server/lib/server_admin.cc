@@ -1,22 +1,33 @@
-// Account server: administration of accounts on the data directory (the
-// server may be running).
+// Account server: administration of the accounts and of the update offer
+// in the store (the server may be running).
 #include <openssl/crypto.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
 #include "crypto/crypto.h"
 #include "server_internal.h"
-#include "storage/db.h"
+#include "support/log.h"
 
 using namespace srv;
 
-int server_user_add(const std::string& data_dir, const std::string& name, const std::string& password,
+namespace {
+
+std::unique_ptr<Store> open_for_admin(const ServerConfig& cfg) {
+  std::string error;
+  std::unique_ptr<Store> s = store_open(cfg, &error);
+  if (!s) log_message(LOG_ERROR, "admin: %s", error.c_str());
+  return s;
+}
+
+}  // namespace
+
+int server_user_add(const ServerConfig& cfg, const std::string& name, const std::string& password,
                     int32_t* id_out) {
   if (name.empty() || name.size() > CONN_USER_MAX || name.find('\n') != std::string::npos) return -1;
-  ::mkdir(data_dir.c_str(), 0700);
-  DbHandle db;
-  if (open_store(data_dir, &db) != SQLITE_OK) return -1;
+  std::unique_ptr<Store> s = open_for_admin(cfg);
+  if (!s) return -1;
+  StoreLease db(s.get(), nullptr);
+  if (!db) return -1;
   uint8_t hash[32];
   sha256(hash, password.data(), password.size());
   int rc = -1;
@@ -25,78 +36,47 @@ int server_user_add(const std::string& data_dir, const std::string& name, const 
     random_bytes(&id, sizeof id);
     id &= 0x3fffffff;
     if (id == 0) continue;
-    Stmt s;
-    if (stmt_prepare(db.get(), "INSERT INTO accounts VALUES (?,?,?)", &s) != SQLITE_OK) break;
-    sqlite3_bind_int64(s.get(), 1, id);
-    bind_text(s.get(), 2, name.c_str());
-    bind_blob(s.get(), 3, hash, 32);
-    int step = sqlite3_step(s.get());
-    if (step == SQLITE_DONE) {
-      if (id_out) *id_out = static_cast<int32_t>(id);
-      rc = 0;
-      break;
-    }
-    s.reset();
     // a taken name ends the attempts, a taken number draws again
-    Stmt q;
-    if (stmt_prepare(db.get(), "SELECT 1 FROM accounts WHERE name=?", &q) != SQLITE_OK) break;
-    bind_text(q.get(), 1, name.c_str());
-    if (sqlite3_step(q.get()) == SQLITE_ROW) {
-      rc = 1;
+    int added = db->add_account(id, name, hash);
+    if (added == 0 && id_out) *id_out = static_cast<int32_t>(id);
+    if (added != 2) {
+      rc = added;
       break;
     }
   }
   OPENSSL_cleanse(hash, sizeof hash);
-  return rc;
+  return rc < 0 ? -1 : rc;
 }
 
-int server_user_del(const std::string& data_dir, const std::string& name) {
-  DbHandle db;
-  if (open_store(data_dir, &db) != SQLITE_OK) return -1;
-  Transaction t(db.get(), "BEGIN IMMEDIATE;");
-  if (t.status() != SQLITE_OK) return -1;
-  int64_t id = 0;
-  {
-    Stmt s;
-    if (stmt_prepare(db.get(), "SELECT id FROM accounts WHERE name=?", &s) != SQLITE_OK) return -1;
-    bind_text(s.get(), 1, name.c_str());
-    if (sqlite3_step(s.get()) != SQLITE_ROW) return 1;
-    id = sqlite3_column_int64(s.get(), 0);
-  }
-  std::vector<int64_t> repos;
-  {
-    Stmt s;
-    if (stmt_prepare(db.get(), "SELECT id FROM repos WHERE account=?", &s) != SQLITE_OK) return -1;
-    sqlite3_bind_int64(s.get(), 1, id);
-    while (sqlite3_step(s.get()) == SQLITE_ROW) repos.push_back(sqlite3_column_int64(s.get(), 0));
-  }
-  for (int64_t r : repos)
-    if (delete_repo_rows(db.get(), r) != 0) return -1;
-  Stmt s;
-  if (stmt_prepare(db.get(), "DELETE FROM accounts WHERE id=?", &s) != SQLITE_OK) return -1;
-  sqlite3_bind_int64(s.get(), 1, id);
-  if (sqlite3_step(s.get()) != SQLITE_DONE) return -1;
-  s.reset();
-  return t.commit() == SQLITE_OK ? 0 : -1;
+int server_user_del(const ServerConfig& cfg, const std::string& name) {
+  std::unique_ptr<Store> s = open_for_admin(cfg);
+  if (!s) return -1;
+  StoreLease db(s.get(), nullptr);
+  if (!db) return -1;
+  uint32_t id = 0;
+  uint8_t hash[32];
+  int found = db->account_by_name(name, &id, hash);
+  OPENSSL_cleanse(hash, sizeof hash);
+  if (found != 0) return found == 1 ? 1 : -1;
+  StoreTx t(db.get(), true, {account_lock(id)});
+  if (t.status() != 0 || db->delete_account(id) != 0) return -1;
+  return t.commit() == 0 ? 0 : -1;
 }
 
-int server_users(const std::string& data_dir, std::vector<ServerUser>* out) {
+int server_users(const ServerConfig& cfg, std::vector<ServerUser>* out) {
   out->clear();
-  DbHandle db;
-  if (open_store(data_dir, &db) != SQLITE_OK) return -1;
-  Stmt s;
-  if (stmt_prepare(db.get(),
-                   "SELECT a.id, a.name, (SELECT count(*) FROM repos r WHERE r.account=a.id) FROM accounts a "
-                   "ORDER BY a.name",
-                   &s) != SQLITE_OK)
-    return -1;
-  while (sqlite3_step(s.get()) == SQLITE_ROW) {
-    ServerUser u;
-    u.id = static_cast<int32_t>(sqlite3_column_int64(s.get(), 0));
-    const char* n = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 1));
-    u.name = n ? n : "";
-    u.repos = sqlite3_column_int(s.get(), 2);
-    out->push_back(u);
-  }
-  return 0;
+  std::unique_ptr<Store> s = open_for_admin(cfg);
+  if (!s) return -1;
+  StoreLease db(s.get(), nullptr);
+  return db && db->accounts(out) == 0 ? 0 : -1;
+}
+
+int server_publish_updates(const ServerConfig& cfg, const std::string& dir) {
+  std::unique_ptr<Store> s = cfg.database.empty() ? nullptr : open_for_admin(cfg);
+  return s ? pg_publish_updates(s.get(), dir) : -1;
+}
+
+int server_export_traces(const ServerConfig& cfg, const std::string& out_dir) {
+  std::unique_ptr<Store> s = cfg.database.empty() ? nullptr : open_for_admin(cfg);
+  return s ? pg_export_traces(s.get(), out_dir) : -1;
 }

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <thread>
+#include <functional>
 #include <vector>
 
 #include "crypto/crypto.h"
@@ -24,12 +24,7 @@ namespace srv {
 
 namespace {
 
-std::shared_ptr<std::mutex> repo_lock(Server* s, int64_t repo) {
-  std::lock_guard<std::mutex> g(s->mu);
-  auto& m = s->repo_locks[repo];
-  if (!m) m = std::make_shared<std::mutex>();
-  return m;
-}
+Store* store_of(Session* ss) { return ss->srv->store.get(); }
 
 int reply_byte(Session* ss, int value) {
   uint8_t b = static_cast<uint8_t>(value);
@@ -75,71 +70,47 @@ bool receive_upload(Session* ss, TempDir* tmp, std::string* file, int* ret) {
   return true;
 }
 
-// True when the key (account or address) has used up its failed password
-// changes within the window. Called with srv->mu held.
-bool password_blocked(Server* srv, const std::string& key, time_t now) {
-  auto it = srv->password_failures.find(key);
-  if (it == srv->password_failures.end()) return false;
-  auto& times = it->second;
-  times.erase(std::remove_if(times.begin(), times.end(),
-                             [&](time_t t) { return now - t >= srv->cfg.password_window; }),
-              times.end());
-  return static_cast<int>(times.size()) >= srv->cfg.password_attempts;
-}
-
-void password_failed(Server* srv, const std::string& key, time_t now) {
-  // Bounded memory under a flood of invented names: expired entries go first.
-  if (srv->password_failures.size() > 4096) {
-    for (auto it = srv->password_failures.begin(); it != srv->password_failures.end();) {
-      bool old = it->second.empty() || now - it->second.back() >= srv->cfg.password_window;
-      it = old ? srv->password_failures.erase(it) : std::next(it);
-    }
-  }
-  srv->password_failures[key].push_back(now);
-}
-
 // The anonymous password change. An unknown name, a wrong password and a
 // blocked account or address all get the same answer, so the request cannot
-// tell which names exist.
+// tell which names exist. Failures count against the name and against the
+// address, each blocked after its attempts within the window; the count is
+// read and raised under the keys' locks, so every process sees them all.
 int handle_password(Session* ss) {
   std::string user;
   uint8_t hashes[64];
   if (conn_read_line(&ss->conn, &user, CONN_USER_MAX) != 0 || conn_read(&ss->conn, hashes, 64) != 0) return -1;
-  Server* srv = ss->srv;
+  const ServerConfig& cfg = ss->srv->cfg;
   time_t now = std::time(nullptr);
-  bool blocked;
-  {
-    std::lock_guard<std::mutex> g(srv->mu);
-    blocked = password_blocked(srv, "u:" + user, now) || password_blocked(srv, "a:" + ss->address, now);
-  }
-  int status = SRV_KEY_MISMATCH;
-  Stmt s;
-  if (!blocked && stmt_prepare(ss->db.get(), "SELECT id, hash FROM accounts WHERE name=?", &s) == SQLITE_OK) {
-    bind_text(s.get(), 1, user.c_str());
-    int step = sqlite3_step(s.get());
-    if (step == SQLITE_ROW) {
-      int64_t id = sqlite3_column_int64(s.get(), 0);
-      const uint8_t* h = column_fixed(s.get(), 1, 32);
-      if (h && CRYPTO_memcmp(h, hashes, 32) == 0) {
-        s.reset();
-        Stmt u;
-        status = SRV_FAILED;
-        if (stmt_prepare(ss->db.get(), "UPDATE accounts SET hash=? WHERE id=?", &u) == SQLITE_OK) {
-          bind_blob(u.get(), 1, hashes + 32, 32);
-          sqlite3_bind_int64(u.get(), 2, id);
-          if (sqlite3_step(u.get()) == SQLITE_DONE) status = SRV_OK;
-        }
-      }
-    } else if (step != SQLITE_DONE) {
-      status = SRV_FAILED;
+  const std::string keys[2] = {"u:" + user, "a:" + ss->address};
+  bool blocked = false;
+  int status = SRV_FAILED;
+  work_begin(ss);
+  if (StoreLease db{store_of(ss), &ss->work}) {
+    StoreTx tx(db.get(), true, {"password " + keys[0], "password " + keys[1]});
+    int rc = tx.status();
+    for (const std::string& key : keys) {
+      int n = 0;
+      if (rc == 0) rc = db->failures(key, now, cfg.password_window, &n);
+      blocked = blocked || n >= cfg.password_attempts;
     }
+    status = SRV_KEY_MISMATCH;
+    if (rc == 0 && !blocked) {
+      uint32_t id = 0;
+      uint8_t stored[32];
+      int found = db->account_by_name(user, &id, stored);
+      if (found == 0 && CRYPTO_memcmp(stored, hashes, 32) == 0)
+        status = db->set_account_hash(id, hashes + 32) == 0 ? SRV_OK : SRV_FAILED;
+      else if (found < 0)
+        status = SRV_FAILED;
+      OPENSSL_cleanse(stored, sizeof stored);
+    }
+    if (status == SRV_KEY_MISMATCH && !blocked)
+      for (const std::string& key : keys)
+        if (rc == 0) rc = db->add_failure(key, now, cfg.password_window);
+    if (rc == 0) rc = tx.commit();
+    if (rc != 0) status = SRV_FAILED;
   }
   OPENSSL_cleanse(hashes, sizeof hashes);
-  if (status == SRV_KEY_MISMATCH && !blocked) {
-    std::lock_guard<std::mutex> g(srv->mu);
-    password_failed(srv, "u:" + user, now);
-    password_failed(srv, "a:" + ss->address, now);
-  }
   log_message(LOG_NOTICE, "password %s from %s: %d%s", log_safe(user).c_str(), ss->peer.c_str(), status,
               blocked ? " (too many attempts)" : "");
   return reply_byte(ss, status);
@@ -148,14 +119,15 @@ int handle_password(Session* ss) {
 int handle_ls(Session* ss) {
   std::string dot;
   if (conn_read_line(&ss->conn, &dot, 16) != 0) return -1;
-  Stmt s;
-  if (stmt_prepare(ss->db.get(), "SELECT name FROM repos WHERE account=? ORDER BY name", &s) != SQLITE_OK)
-    return reply_byte(ss, SRV_FAILED);
-  sqlite3_bind_int64(s.get(), 1, ss->account);
+  std::vector<std::string> names;
+  work_begin(ss);
+  {
+    StoreLease db(store_of(ss), &ss->work);
+    if (!db || db->repo_names(ss->account, &names) != 0) return reply_byte(ss, SRV_FAILED);
+  }
   std::string text;
-  while (sqlite3_step(s.get()) == SQLITE_ROW) {
-    const char* n = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
-    std::string line = std::string(n ? n : "") + "\n";
+  for (const std::string& n : names) {
+    std::string line = n + "\n";
     if (text.size() + line.size() > CONN_PAYLOAD) {
       log_message(LOG_WARNING, "ls: list of account %u cut at one frame", ss->account);
       break;
@@ -167,10 +139,12 @@ int handle_ls(Session* ss) {
 }
 
 // 0 when `bytes` more fit the account's quota (leaving out repository
-// `except`, which the upload replaces); else the status to answer.
-int quota_status(Session* ss, int64_t except, uint64_t bytes) {
+// `except`, which the upload replaces); else the status to answer. Asked
+// inside the account's write, so that uploads in other processes cannot
+// pass the quota together.
+int quota_status(Session* ss, StoreConn* db, int64_t except, uint64_t bytes) {
   uint64_t used = 0;
-  if (account_usage(ss->db.get(), ss->account, except, &used) != 0) return SRV_FAILED;
+  if (db->usage(ss->account, except, &used) != 0) return SRV_FAILED;
   if (used + bytes <= ss->srv->cfg.quota) return 0;
   log_message(LOG_WARNING, "quota: account %u would store %llu bytes", ss->account,
               static_cast<unsigned long long>(used + bytes));
@@ -186,8 +160,13 @@ int handle_create(Session* ss) {
   std::string id;
   if (conn_read_line(&ss->conn, &id, 1000) != 0) return -1;
   if (!id_ok(id)) return reply_byte(ss, SRV_BAD_REQUEST);
-  RepoRow row;
-  int rc = find_repo(ss->db.get(), ss->account, id, &row);
+  int rc;
+  {
+    work_begin(ss);
+    StoreLease db(store_of(ss), &ss->work);
+    RepoRow row;
+    rc = db ? db->find_repo(ss->account, id, &row) : -1;
+  }
   if (rc != 0 && rc != 1) return reply_byte(ss, SRV_FAILED);
   TempDir tmp;
   std::string file;
@@ -204,48 +183,39 @@ int handle_create(Session* ss) {
   uint8_t state[20];
   status = SRV_FAILED;
   {
-    // Serialised with every other change of this identifier's repository.
-    auto lock = repo_lock(ss->srv, rc == 0 ? row.id : 0);
-    std::lock_guard<std::mutex> g(*lock);
+    // Serialised with every other change of the account's repositories.
     work_begin(ss);
-    Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
+    StoreLease db(store_of(ss), &ss->work);
+    if (!db) return reply_byte(ss, SRV_FAILED);
+    StoreTx t(db.get(), true, {account_lock(ss->account)});
     rc = t.status();
     RepoRow now;
-    int found = rc == SQLITE_OK ? find_repo(ss->db.get(), ss->account, id, &now) : rc;
+    int found = rc == 0 ? db->find_repo(ss->account, id, &now) : rc;
     int64_t repo = 0;
     if (found == 0) {
       // a retry of the same creation, or a taken identifier
-      rc = CRYPTO_memcmp(now.key_check, key_check, 64) == 0 ? upload_covers(ss->db.get(), now.id, file, &ss->work) : 1;
+      rc = CRYPTO_memcmp(now.key_check, key_check, 64) == 0 ? upload_covers(db.get(), now.id, file, &ss->work) : 1;
       if (rc == 1) status = SRV_EXISTS;
-      int over = rc == 0 ? quota_status(ss, now.id, bytes) : 0;
+      int over = rc == 0 ? quota_status(ss, db.get(), now.id, bytes) : 0;
       if (over) {
         status = over;
         rc = -1;
       }
-      if (rc == 0) rc = delete_repo_rows(ss->db.get(), now.id, true);
+      if (rc == 0) rc = db->delete_repo(now.id, true);
       repo = now.id;
     } else if (found == 1) {
-      int over = quota_status(ss, 0, bytes);
+      int over = quota_status(ss, db.get(), 0, bytes);
       if (over) status = over;
       rc = over ? -1 : 0;
-      Stmt s;
-      if (rc == 0)
-        rc = stmt_prepare(ss->db.get(), "INSERT INTO repos(account, name, key_check, state) VALUES (?,?,?,?)", &s);
-      if (rc == SQLITE_OK) {
-        random_bytes(state, sizeof state);
-        sqlite3_bind_int64(s.get(), 1, ss->account);
-        bind_text(s.get(), 2, id.c_str());
-        bind_blob(s.get(), 3, key_check, 64);
-        bind_blob(s.get(), 4, state, 20);
-        rc = sqlite3_step(s.get()) == SQLITE_DONE ? 0 : -1;
-        repo = sqlite3_last_insert_rowid(ss->db.get());
-      }
+      random_bytes(state, sizeof state);
+      if (rc == 0) rc = db->insert_repo(ss->account, id, key_check, state, &repo);
     } else {
       rc = -1;
     }
     uint8_t kc[64];
-    if (rc == 0) rc = import_repo_db(ss->db.get(), file, repo, kc, &ss->work);
-    if (rc == 0) rc = new_state(ss->db.get(), repo, state);
+    if (rc == 0) rc = import_repo_db(db.get(), file, repo, kc, &ss->work);
+    random_bytes(state, sizeof state);
+    if (rc == 0) rc = db->set_state(repo, state);
     if (rc == 0) rc = t.commit();
     if (rc == 0) status = SRV_OK;
     log_message(LOG_NOTICE, "create repo %u %s%s: %d", ss->account, log_safe(id).c_str(),
@@ -255,6 +225,22 @@ int handle_create(Session* ss) {
   return reply_bytes(ss, state, 20);
 }
 
+// Reads the repository and writes one of the files a client downloads
+// (`build` runs inside a read transaction, on the repository found). 0, 1
+// when the account has no such repository, else a failure.
+int read_repo(Session* ss, const std::string& id, RepoRow* row,
+              const std::function<int(StoreConn*, const RepoRow&)>& build) {
+  work_begin(ss);
+  StoreLease db(store_of(ss), &ss->work);
+  if (!db) return -1;
+  StoreTx t(db.get(), false);
+  int rc = t.status();
+  if (rc == 0) rc = db->find_repo(ss->account, id, row);  // state and rows together
+  if (rc == 0) rc = build(db.get(), *row);
+  if (rc == 0) rc = t.commit();
+  return rc;
+}
+
 int handle_clone(Session* ss) {
   std::string id;
   if (conn_read_line(&ss->conn, &id, 1000) != 0) return -1;
@@ -262,15 +248,10 @@ int handle_clone(Session* ss) {
   if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
   std::string file = join(tmp.path, "data");
   RepoRow row;
-  int rc;
-  {
-    Transaction t(ss->db.get(), "BEGIN;");
-    rc = t.status();
-    if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &row);
-    if (rc == 1) return reply_byte(ss, SRV_NOT_FOUND);
-    if (rc == 0) rc = build_clone(ss->db.get(), row.id, row.key_check, file);
-    if (rc == 0) rc = t.commit();
-  }
+  int rc = read_repo(ss, id, &row, [&](StoreConn* db, const RepoRow& r) {
+    return build_clone(db, r.id, r.key_check, file);
+  });
+  if (rc == 1) return reply_byte(ss, SRV_NOT_FOUND);
   log_message(LOG_NOTICE, "clone repo %u %s: %d", ss->account, log_safe(id).c_str(), rc);
   if (rc != 0) return reply_byte(ss, SRV_FAILED);
   if (reply_bytes(ss, row.state, 20) != 0) return -1;
@@ -280,16 +261,19 @@ int handle_clone(Session* ss) {
 int handle_del(Session* ss) {
   std::string id;
   if (conn_read_line(&ss->conn, &id, 1000) != 0) return -1;
-  RepoRow row;
-  int rc = find_repo(ss->db.get(), ss->account, id, &row);
-  if (rc == 1) return reply_byte(ss, SRV_NOT_FOUND);
-  if (rc != 0) return reply_byte(ss, SRV_FAILED);
-  auto lock = repo_lock(ss->srv, row.id);
-  std::lock_guard<std::mutex> g(*lock);
-  Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
-  rc = t.status();
-  if (rc == SQLITE_OK) rc = delete_repo_rows(ss->db.get(), row.id);
-  if (rc == 0) rc = t.commit();
+  int rc;
+  {
+    work_begin(ss);
+    StoreLease db(store_of(ss), &ss->work);
+    if (!db) return reply_byte(ss, SRV_FAILED);
+    StoreTx t(db.get(), true, {account_lock(ss->account)});
+    RepoRow row;
+    rc = t.status();
+    if (rc == 0) rc = db->find_repo(ss->account, id, &row);
+    if (rc == 1) return reply_byte(ss, SRV_NOT_FOUND);
+    if (rc == 0) rc = db->delete_repo(row.id, false);
+    if (rc == 0) rc = t.commit();
+  }
   log_message(LOG_NOTICE, "del repo %u %s: %d", ss->account, log_safe(id).c_str(), rc);
   return reply_byte(ss, rc == 0 ? SRV_OK : SRV_FAILED);
 }
@@ -300,7 +284,12 @@ int handle_del(Session* ss) {
 int sync_request(Session* ss, RepoRow* row, std::string* id) {
   uint8_t kc[64];
   if (conn_read_line(&ss->conn, id, 1000) != 0 || conn_read(&ss->conn, kc, 64) != 0) return -1;
-  int rc = find_repo(ss->db.get(), ss->account, *id, row);
+  int rc;
+  {
+    work_begin(ss);
+    StoreLease db(store_of(ss), &ss->work);
+    rc = db ? db->find_repo(ss->account, *id, row) : -1;
+  }
   if (rc == 1) return SRV_NOT_FOUND;
   if (rc != 0) return SRV_FAILED;
   if (std::memcmp(kc, row->key_check, 64) != 0) {
@@ -319,14 +308,7 @@ int handle_get_list(Session* ss) {
   TempDir tmp;
   if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
   std::string file = join(tmp.path, "list");
-  int rc;
-  {
-    Transaction t(ss->db.get(), "BEGIN;");
-    rc = t.status();
-    if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &row);  // state and rows together
-    if (rc == 0) rc = build_list(ss->db.get(), row.id, file);
-    if (rc == 0) rc = t.commit();
-  }
+  int rc = read_repo(ss, id, &row, [&](StoreConn* db, const RepoRow& r) { return build_list(db, r.id, file); });
   if (rc != 0) {
     log_message(LOG_ERROR, "get list %u %s: %d", ss->account, log_safe(id).c_str(), rc);
     return reply_byte(ss, SRV_FAILED);
@@ -348,13 +330,9 @@ int handle_get_sync(Session* ss) {
   TempDir tmp;
   if (make_tmp(ss, &tmp) != 0) return reply_byte(ss, SRV_FAILED);
   std::string file = join(tmp.path, "sync_1");
-  int rc;
-  {
-    Transaction t(ss->db.get(), "BEGIN;");
-    rc = t.status();
-    if (rc == SQLITE_OK) rc = build_sync1(ss->db.get(), row.id, request, file);
-    if (rc == 0) rc = t.commit();
-  }
+  int rc = read_repo(ss, id, &row, [&](StoreConn* db, const RepoRow& r) {
+    return r.id == row.id ? build_sync1(db, r.id, request, file) : 1;  // deleted and made anew meanwhile
+  });
   if (rc != 0) {
     log_message(LOG_ERROR, "get sync %u %s: %d", ss->account, log_safe(id).c_str(), rc);
     return reply_byte(ss, SRV_FAILED);
@@ -378,28 +356,33 @@ int handle_put_sync(Session* ss) {
   work_begin(ss);
   uint64_t bytes = 0;
   int status = check_upload(file, DB_SCHEMA_SNAPSHOT, &ss->work, &bytes);
-  if (status == 0) status = quota_status(ss, -1, bytes);
   if (status != 0) {
     log_message(LOG_WARNING, "put sync %u %s: upload refused (%d)", ss->account, log_safe(id).c_str(), status);
     return reply_byte(ss, status < 0 ? SRV_FAILED : status);
   }
-  auto lock = repo_lock(ss->srv, row.id);
-  std::lock_guard<std::mutex> g(*lock);
-  work_begin(ss);
-  status = SRV_FAILED;
-  int rc;
   {
-    Transaction t(ss->db.get(), "BEGIN IMMEDIATE;");
-    rc = t.status();
+    // Serialised with every other change of the account's repositories.
+    work_begin(ss);
+    StoreLease db(store_of(ss), &ss->work);
+    if (!db) return reply_byte(ss, SRV_FAILED);
+    StoreTx t(db.get(), true, {account_lock(ss->account)});
+    int rc = t.status();
+    status = SRV_FAILED;
     RepoRow now;
-    if (rc == SQLITE_OK) rc = find_repo(ss->db.get(), ss->account, id, &now);
+    if (rc == 0) rc = db->find_repo(ss->account, id, &now);
+    int over = rc == 0 ? quota_status(ss, db.get(), -1, bytes) : 0;
+    if (over) {
+      status = over;
+      rc = -1;
+    }
     if (rc == 0 && (now.id != row.id || std::memcmp(now.state, state, 20) != 0)) {
       status = SRV_STALE;
       rc = -1;
     }
-    if (rc == 0) rc = apply_sync(ss->db.get(), file, row.id, &ss->work);
+    if (rc == 0) rc = apply_sync(db.get(), file, row.id, &ss->work);
     uint8_t next[20];
-    if (rc == 0) rc = new_state(ss->db.get(), row.id, next);
+    random_bytes(next, sizeof next);
+    if (rc == 0) rc = db->set_state(row.id, next);
     if (rc == 0) rc = t.commit();
     if (rc == 0) status = SRV_OK;
   }
@@ -407,31 +390,42 @@ int handle_put_sync(Session* ss) {
   return reply_byte(ss, status);
 }
 
+// A file of the update offer: 0 with *path readable, 1 when the offer has
+// none, else a failure.
+int update_file(Session* ss, const std::string& name, TempDir* tmp, std::string* path) {
+  if (tmp->path.empty() && make_tmp(ss, tmp) != 0) return -1;
+  work_begin(ss);
+  StoreLease db(store_of(ss), &ss->work);
+  return db ? db->update_file(name, tmp->path, path) : -1;
+}
+
 int handle_get_version(Session* ss) {
   std::string platform, build, lang;
   if (conn_read_line(&ss->conn, &platform, 32) != 0 || conn_read_line(&ss->conn, &build, 32) != 0 ||
       conn_read_line(&ss->conn, &lang, 32) != 0)
     return -1;
-  const std::string& dir = ss->srv->cfg.update_dir;
-  if (dir.empty() || platform != "linux") return reply_byte(ss, SRV_OK);
+  TempDir tmp;
+  std::string path;
+  if (platform != "linux" || update_file(ss, "version", &tmp, &path) != 0) return reply_byte(ss, SRV_OK);
   // "version": the version name on the first line, its build number on the second.
-  std::string text = read_small_file(join(dir, "version"), 256);
+  std::string text = read_small_file(path, 256);
   size_t nl = text.find('\n');
   std::string name = text.substr(0, nl);
   int offered = nl == std::string::npos ? 0 : std::atoi(text.c_str() + nl + 1);
   if (name.empty() || name.size() > 15 || offered <= std::atoi(build.c_str())) return reply_byte(ss, SRV_OK);
   if (reply_bytes(ss, name.c_str(), name.size() + 1) != 0) return -1;
-  std::string notes = read_small_file(join(dir, "notes"), 64 * 1024);
+  std::string notes;
+  if (update_file(ss, "notes", &tmp, &path) == 0) notes = read_small_file(path, 64 * 1024);
   return conn_send_memory(&ss->conn, "notes", notes.data(), notes.size());
 }
 
 int handle_get_update(Session* ss) {
   std::string platform;
   if (conn_read_line(&ss->conn, &platform, 32) != 0) return -1;
-  const std::string& dir = ss->srv->cfg.update_dir;
-  if (dir.empty() || (platform != "lin64" && platform != "lin32")) return reply_byte(ss, SRV_NOT_FOUND);
-  std::string file = join(dir, platform);
-  if (!file_exists(file)) return reply_byte(ss, SRV_NOT_FOUND);
+  TempDir tmp;
+  std::string file;
+  if ((platform != "lin64" && platform != "lin32") || update_file(ss, platform, &tmp, &file) != 0)
+    return reply_byte(ss, SRV_NOT_FOUND);
   log_message(LOG_NOTICE, "get update %u %s", ss->account, platform.c_str());
   return conn_send_file(&ss->conn, file.c_str(), "ordika.gz");
 }
@@ -441,48 +435,18 @@ int handle_get_update(Session* ss) {
 int handle_get_signature(Session* ss) {
   std::string platform;
   if (conn_read_line(&ss->conn, &platform, 32) != 0) return -1;
-  const std::string& dir = ss->srv->cfg.update_dir;
-  if (dir.empty() || (platform != "lin64" && platform != "lin32")) return reply_byte(ss, SRV_NOT_FOUND);
-  std::string sig = read_small_file(join(dir, platform + ".sig"), 256);
+  TempDir tmp;
+  std::string path;
+  if ((platform != "lin64" && platform != "lin32") || update_file(ss, platform + ".sig", &tmp, &path) != 0)
+    return reply_byte(ss, SRV_NOT_FOUND);
+  std::string sig = read_small_file(path, 256);
   if (sig.size() != 64) return reply_byte(ss, SRV_NOT_FOUND);
   return conn_send_memory(&ss->conn, "signature", sig.data(), sig.size());
-}
-
-// Keeps the newest traces of an account within the cap.
-void prune_traces(const std::string& dir, uint64_t cap) {
-  struct Entry {
-    time_t mtime;
-    std::string path;
-    uint64_t size;
-  };
-  std::vector<Entry> files;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (struct dirent* e = ::readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      std::string p = join(dir, e->d_name);
-      struct stat st;
-      if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        files.push_back({st.st_mtime, p, static_cast<uint64_t>(st.st_size)});
-    }
-    ::closedir(d);
-  }
-  std::sort(files.begin(), files.end(), [](const Entry& a, const Entry& b) {
-    return a.mtime != b.mtime ? a.mtime > b.mtime : a.path > b.path;
-  });
-  uint64_t total = 0;
-  for (const Entry& e : files) {
-    total += e.size;
-    if (total > cap) std::remove(e.path.c_str());
-  }
 }
 
 int handle_put_trace(Session* ss) {
   std::string platform;
   if (conn_read_line(&ss->conn, &platform, 32) != 0) return -1;
-  std::string base = join(ss->srv->cfg.data_dir, "traces");
-  std::string dir = join(base, std::to_string(ss->account));
-  ::mkdir(base.c_str(), 0700);
-  ::mkdir(dir.c_str(), 0700);
   TempDir tmp;
   if (make_tmp(ss, &tmp) != 0) return -1;
   ss->conn.dir = tmp.path;
@@ -490,15 +454,13 @@ int handle_put_trace(Session* ss) {
   std::string name;
   if (recv_obj(&ss->conn, &name, nullptr, 0) != 0) return -1;
   if (name.empty() || name.find('/') != std::string::npos) return 0;
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%lld-", static_cast<long long>(std::time(nullptr)));
-  std::string target = join(dir, stamp + name);
-  if (std::rename(join(tmp.path, name).c_str(), target.c_str()) != 0) return -1;
+  work_begin(ss);
+  StoreLease db(store_of(ss), &ss->work);
+  std::string data = read_small_file(join(tmp.path, name), ss->srv->cfg.trace_cap);
+  if (!db || db->put_trace(ss->account, std::time(nullptr), name, data, ss->srv->cfg.trace_cap) != 0) return -1;
   log_message(LOG_NOTICE, "put trace %u %s", ss->account, log_safe(name).c_str());
-  prune_traces(dir, ss->srv->cfg.trace_cap);
   return 0;
 }
-
 
 }  // namespace
 

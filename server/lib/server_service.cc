@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 #include <algorithm>
+#include <vector>
 
 #include "server_internal.h"
 #include "support/log.h"
@@ -56,13 +57,53 @@ void logged_in(Server* srv, int fd) {
   it->second.deadline = std::time(nullptr) + srv->cfg.max_session;
 }
 
-// Waits for a busy store (another connection's write) within the request's
-// work budget, and not at all once the server stops.
-int on_busy(void* arg, int) {
-  const WorkLimit* w = static_cast<const WorkLimit*>(arg);
-  if ((w->stopping && w->stopping->load()) || std::chrono::steady_clock::now() > w->until) return 0;
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return 1;
+// The limit of connections of one address that have not logged in.
+int unauth_limit(const ServerConfig& cfg) {
+  return cfg.max_unauth_per_host > 0 ? cfg.max_unauth_per_host : std::max(1, cfg.max_clients / 2);
+}
+
+// Connections of `address` not logged in yet, leaving out socket `except`.
+// Called with srv->mu held.
+int waiting_from(Server* srv, const std::string& address, int except) {
+  int n = 0;
+  for (auto& [sock, slot] : srv->sessions)
+    if (sock != except && !slot.logged_in && slot.address == address) ++n;
+  return n;
+}
+
+bool is_proxy(const ServerConfig& cfg, const std::string& address) {
+  return std::find(cfg.proxies.begin(), cfg.proxies.end(), address) != cfg.proxies.end();
+}
+
+// The PROXY protocol line (version 1) a balancer sends ahead of its
+// client's bytes: "PROXY TCP4 SRC DST SPORT DPORT\r\n" (or TCP6), or
+// "PROXY UNKNOWN ...\r\n" for a connection of its own. 0 with the client's
+// address and port (kept for UNKNOWN), -1 when there is no such line.
+int read_proxy_line(int fd, std::string* address, std::string* port) {
+  std::string line;
+  char ch;
+  while (line.size() < 107) {  // the longest line the protocol allows
+    if (::recv(fd, &ch, 1, 0) != 1) return -1;
+    line.push_back(ch);
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) break;
+  }
+  if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0) return -1;
+  line.resize(line.size() - 2);
+  std::vector<std::string> f;
+  for (size_t at = 0; at <= line.size();) {
+    size_t sp = line.find(' ', at);
+    if (sp == std::string::npos) sp = line.size();
+    f.push_back(line.substr(at, sp - at));
+    at = sp + 1;
+  }
+  if (f.size() >= 2 && f[0] == "PROXY" && f[1] == "UNKNOWN") return 0;
+  if (f.size() != 6 || f[0] != "PROXY" || (f[1] != "TCP4" && f[1] != "TCP6")) return -1;
+  unsigned char buf[16];
+  if (inet_pton(f[1] == "TCP4" ? AF_INET : AF_INET6, f[2].c_str(), buf) != 1) return -1;
+  if (f[4].empty() || f[4].size() > 5 || f[4].find_first_not_of("0123456789") != std::string::npos) return -1;
+  *address = f[2];
+  *port = f[4];
+  return 0;
 }
 
 void serve_connection(Server* srv, int fd, std::string peer, std::string address) {
@@ -70,27 +111,40 @@ void serve_connection(Server* srv, int fd, std::string peer, std::string address
   ss.srv = srv;
   ss.peer = peer;
   ss.address = address;
-  int rc = open_store(srv->cfg.data_dir, &ss.db);
-  if (rc != SQLITE_OK) {
-    log_message(LOG_ERROR, "serve: open store: %d", rc);
+  // A connection closed before its first byte is a balancer's health
+  // check, not a login: no log line and no failure delay.
+  char first;
+  if (::recv(fd, &first, 1, MSG_PEEK) == 0) {
     forget_session(srv, fd);
     ::close(fd);
     return;
   }
+  // Behind a balancer the client's address comes first: the limits per
+  // address apply to it, not to the balancer.
+  if (is_proxy(srv->cfg, address)) {
+    std::string port = peer.substr(peer.rfind(':') + 1);
+    if (read_proxy_line(fd, &ss.address, &port) != 0) {
+      log_message(LOG_WARNING, "serve %s: no PROXY line from the balancer", peer.c_str());
+      forget_session(srv, fd);
+      ::close(fd);
+      return;
+    }
+    ss.peer = ss.address + ":" + port;
+    std::lock_guard<std::mutex> g(srv->mu);
+    auto it = srv->sessions.find(fd);
+    if (it != srv->sessions.end()) it->second.address = ss.address;
+    if (waiting_from(srv, ss.address, fd) >= unauth_limit(srv->cfg)) {
+      log_message(LOG_WARNING, "server: too many logins from %s, refused", ss.address.c_str());
+      srv->sessions.erase(fd);
+      ::close(fd);
+      return;
+    }
+  }
   work_begin(&ss);
-  work_limit_install(ss.db.get(), &ss.work);
-  sqlite3_busy_handler(ss.db.get(), on_busy, &ss.work);
   bool anonymous = false;
   auto lookup = [&](uint32_t id, const std::string& user, uint8_t hash[32]) {
-    Stmt s;
-    if (stmt_prepare(ss.db.get(), "SELECT hash FROM accounts WHERE id=? AND name=?", &s) != SQLITE_OK) return -1;
-    sqlite3_bind_int64(s.get(), 1, id);
-    bind_text(s.get(), 2, user.c_str());
-    if (sqlite3_step(s.get()) != SQLITE_ROW) return -1;
-    const uint8_t* h = column_fixed(s.get(), 0, 32);
-    if (!h) return -1;
-    std::memcpy(hash, h, 32);
-    return 0;
+    StoreLease db(srv->store.get(), &ss.work);
+    return db && db->login_hash(id, user, hash) == 0 ? 0 : -1;
   };
   if (conn_accept(&ss.conn, fd, lookup, &anonymous, &ss.account, &ss.user) != 0) {
     log_message(LOG_NOTICE, "serve %s: handshake failed", peer.c_str());
@@ -105,7 +159,7 @@ void serve_connection(Server* srv, int fd, std::string peer, std::string address
   }
   // The anonymous password change stays under the login deadline.
   if (!anonymous) logged_in(srv, fd);
-  rc = handle_request(&ss, command, anonymous);
+  int rc = handle_request(&ss, command, anonymous);
   if (rc != 0) log_message(LOG_NOTICE, "serve %s: %s failed", peer.c_str(), log_safe(command).c_str());
   // Let the client read the last reply before the close.
   ::shutdown(ss.conn.socket, SHUT_WR);
@@ -123,6 +177,7 @@ void cut_all(Server* s) {
     }
   for (auto& [when, sock] : s->delayed_close) ::close(sock);
   s->delayed_close.clear();
+  if (s->store) store_cancel_all(s->store.get());
 }
 
 }  // namespace
@@ -142,10 +197,11 @@ Server* server_create(const ServerConfig& cfg) {
     }
     ::closedir(d);
   }
-  DbHandle db;
-  int rc = open_store(cfg.data_dir, &db);
-  if (rc != SQLITE_OK) {
-    std::fprintf(stderr, "ordika-server: cannot open %s/server.db: %d\n", cfg.data_dir.c_str(), rc);
+  std::string error;
+  s->store = store_open(cfg, &error);
+  if (!s->store) {
+    log_message(LOG_ERROR, "server_create: %s", error.c_str());
+    std::fprintf(stderr, "ordika-server: %s\n", error.c_str());
     return nullptr;
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -230,12 +286,9 @@ int server_run(Server* s) {
         ::close(fd);
         continue;
       }
-      // One host cannot hold every slot with connections that never log in.
-      int waiting = 0;
-      for (auto& [sock, slot] : s->sessions)
-        if (!slot.logged_in && slot.address == ip) ++waiting;
-      int limit = s->cfg.max_unauth_per_host > 0 ? s->cfg.max_unauth_per_host : std::max(1, s->cfg.max_clients / 2);
-      if (waiting >= limit) {
+      // One host cannot hold every slot with connections that never log in
+      // (a balancer's clients are counted by their own addresses).
+      if (!is_proxy(s->cfg, ip) && waiting_from(s, ip, -1) >= unauth_limit(s->cfg)) {
         log_message(LOG_WARNING, "server: too many logins from %s, refused", ip);
         ::close(fd);
         continue;

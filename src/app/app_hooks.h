@@ -2,9 +2,19 @@
 // start-up and the refreshes. Each hook may be absent.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "dialogs/update_dialogs.h"
 
 struct MainWindow;
+
+// The server side of the update check command; tests put their own in.
+struct UpdateCalls {
+  int (*check)(char* buf, size_t size, std::string* notes) = update_check;
+  int (*run)(const char* version, const char* notes, const char* dir) = update_run;
+};
 
 struct AppHooks {
   // Re-arm the data timer at the next reminder or due time.
@@ -18,4 +28,3 @@ struct AppHooks {
   void (*stop)(MainWindow* w) = nullptr;
 };
 
-AppHooks& app_hooks();

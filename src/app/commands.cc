@@ -2,12 +2,13 @@
 #include "app/commands.h"
 
 #include "app/window.h"
+#include "model/app_core.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
 #include "model/undo_state.h"
-#include "model/app_core.h"
 #include "storage/repo.h"
 #include "support/strings.h"
 
@@ -17,45 +18,55 @@ enum { SEP = -1, SUBMENU_END = -2 };
 
 struct MenuEntry {
   int command;  // SEP for a separator
-  int label;    // -1: the command's own label
+  StrId label;  // STR_NONE: the command's own label
   int arg;
 };
 
 const MenuEntry kFileMenu[] = {
-    {CMD_CHECK_UPDATE, -1, 0}, {SEP, 0, 0},          {CMD_ACCOUNT, -1, 0},  {CMD_MASTER_PASSWORD, -1, 0},
-    {SEP, 0, 0},               {CMD_REPO_MANAGER, -1, 0}, {CMD_SYNC_ALL, -1, 0}, {SEP, 0, 0},
-    {CMD_QUIT, -1, 0},
+    {CMD_CHECK_UPDATE, STR_NONE, 0},    {SEP, STR_NONE, 0}, {CMD_ACCOUNT, STR_NONE, 0},
+    {CMD_MASTER_PASSWORD, STR_NONE, 0}, {SEP, STR_NONE, 0}, {CMD_REPO_MANAGER, STR_NONE, 0},
+    {CMD_SYNC_ALL, STR_NONE, 0},        {SEP, STR_NONE, 0}, {CMD_QUIT, STR_NONE, 0},
 };
 const MenuEntry kEditMenu[] = {
-    {CMD_UNDO, -1, 0},      {CMD_REDO, -1, 0},          {SEP, 0, 0},
-    {CMD_NEW_NOTE, -1, 0},  {CMD_NEW_TASK, -1, 0},      {CMD_NEW_EVENT, -1, 0},
-    {CMD_NEW_VCARD, -1, 0}, {CMD_NEW_KEY, -1, 0},       {CMD_NEW_TAG, -1, 0},
-    {SEP, 0, 0},            {CMD_COPY_USER, -1, 0},     {CMD_COPY_PASSWORD, -1, 0},
-    {SEP, 0, 0},            {CMD_SEARCH, -1, 0},        {SEP, 0, 0},
-    {CMD_COMPLETED, -1, 0}, {CMD_SHOW_HIDDEN, -1, 0},   {SEP, 0, 0},
-    {CMD_OPTIONS, -1, 0},
+    {CMD_UNDO, STR_NONE, 0},      {CMD_REDO, STR_NONE, 0},          {SEP, STR_NONE, 0},
+    {CMD_NEW_NOTE, STR_NONE, 0},  {CMD_NEW_TASK, STR_NONE, 0},      {CMD_NEW_EVENT, STR_NONE, 0},
+    {CMD_NEW_VCARD, STR_NONE, 0}, {CMD_NEW_KEY, STR_NONE, 0},       {CMD_NEW_TAG, STR_NONE, 0},
+    {SEP, STR_NONE, 0},            {CMD_COPY_USER, STR_NONE, 0},     {CMD_COPY_PASSWORD, STR_NONE, 0},
+    {SEP, STR_NONE, 0},            {CMD_SEARCH, STR_NONE, 0},        {SEP, STR_NONE, 0},
+    {CMD_COMPLETED, STR_NONE, 0}, {CMD_SHOW_HIDDEN, STR_NONE, 0},   {SEP, STR_NONE, 0},
+    {CMD_OPTIONS, STR_NONE, 0},
 };
 const MenuEntry kHelpMenu[] = {
-    {CMD_USER_GUIDE, -1, 0}, {SEP, 0, 0}, {CMD_SEND_TRACE, -1, 0}, {SEP, 0, 0}, {CMD_ABOUT, -1, 0},
+    {CMD_USER_GUIDE, STR_NONE, 0}, {SEP, STR_NONE, 0}, {CMD_SEND_TRACE, STR_NONE, 0}, {SEP, STR_NONE, 0},
+    {CMD_ABOUT, STR_NONE, 0},
 };
 const MenuEntry kImportMenu[] = {
-    {CMD_IMPORT_NOTES, -1, 0},
-    {CMD_IMPORT_CALENDAR, -1, 0},
-    {CMD_IMPORT_CONTACTS, -1, 0},
-    {CMD_IMPORT_ACCOUNTS, -1, 0},
+    {CMD_IMPORT_NOTES, STR_NONE, 0},
+    {CMD_IMPORT_CALENDAR, STR_NONE, 0},
+    {CMD_IMPORT_CONTACTS, STR_NONE, 0},
+    {CMD_IMPORT_ACCOUNTS, STR_NONE, 0},
 };
 // The repository export sits with the other exports of the selected tag.
 const MenuEntry kExportMenu[] = {
-    {CMD_EXPORT_NOTES, -1, 0},    {CMD_EXPORT_CALENDAR, -1, 0}, {CMD_EXPORT_CONTACTS, -1, 0},
-    {CMD_EXPORT_ACCOUNTS, -1, 0}, {SEP, 0, 0},                  {CMD_EXPORT_REPO, -1, 0},
+    {CMD_EXPORT_NOTES, STR_NONE, 0},    {CMD_EXPORT_CALENDAR, STR_NONE, 0}, {CMD_EXPORT_CONTACTS, STR_NONE, 0},
+    {CMD_EXPORT_ACCOUNTS, STR_NONE, 0}, {SEP, STR_NONE, 0},                  {CMD_EXPORT_REPO, STR_NONE, 0},
 };
 const MenuEntry kTagMenu[] = {
-    {CMD_NEW_NOTE, 89, 0}, {CMD_NEW_TASK, 90, 0},   {CMD_NEW_EVENT, 91, 0},   {CMD_NEW_VCARD, 93, 0},
-    {CMD_NEW_KEY, 92, 0},  {SEP, 0, 0},             {CMD_NEW_TAG, 94, 0},     {CMD_DELETE_TAG, -1, 0},
-    {SEP, 0, 0},           {CMD_COPY_ALL, -1, 0},   {CMD_PASTE, -1, 0},
+    {CMD_NEW_NOTE, STR_TAG_MENU_NEW_NOTE, 0},
+    {CMD_NEW_TASK, STR_TAG_MENU_NEW_TASK, 0},
+    {CMD_NEW_EVENT, STR_TAG_MENU_NEW_EVENT, 0},
+    {CMD_NEW_VCARD, STR_TAG_MENU_NEW_CONTACT, 0},
+    {CMD_NEW_KEY, STR_TAG_MENU_NEW_KEY, 0},
+    {SEP, STR_NONE, 0},
+    {CMD_NEW_TAG, STR_TAG_MENU_NEW_TAG, 0},
+    {CMD_DELETE_TAG, STR_NONE, 0},
+    {SEP, STR_NONE, 0},
+    {CMD_COPY_ALL, STR_NONE, 0},
+    {CMD_PASTE, STR_NONE, 0},
 };
 // List types 0..8 and their names.
-const int kListTypeLabels[9] = {98, 99, 100, 101, 102, 103, 104, 105, 97};
+const StrId kListTypeLabels[9] = {STR_LIST_UPCOMING, STR_CALENDAR,  STR_LIST_TASKS,    STR_LIST_EVENTS, STR_LIST_NOTES,
+                                  STR_LIST_CONTACTS, STR_LIST_KEYS, STR_LIST_UNTAGGED, STR_LIST_ALL};
 
 // The window a command widget belongs to (set when it is bound).
 MainWindow* owner(gpointer widget) {
@@ -102,7 +113,7 @@ void fill_menu(MainWindow* w, GtkWidget* menu, const MenuEntry* e, size_t n, boo
   }
 }
 
-GtkWidget* titled_menu(MainWindow* w, int label, GtkWidget* submenu) {
+GtkWidget* titled_menu(MainWindow* w, StrId label, GtkWidget* submenu) {
   GtkWidget* item = gtk_menu_item_new_with_label(ui_string(label));
   gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
   w->relabel_list.push_back({item, label, -1});
@@ -149,15 +160,13 @@ CommandState command_state(const MainWindow& w) {
   s.due = selected_task_has_due();
   s.attach = can_attach();
   s.history = m.selected_item >= 0 && item_has_history(m.selected_item);
-  if (m.view > 0) {
-    if (Tag* tag = tag_get(m.view)) {
-      s.real_tag = true;
-      s.repo_row = uuid_is_zero(tag->parent);
-      s.undo_state = w.undo_state;
-      bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table.size() &&
-                    !repo_table[tag->repo].server_id.empty();
-      s.syncable = s.repo_row && s.has_account && linked;
-    }
+  if (const Tag* tag = model_selected_tag()) {
+    s.real_tag = true;
+    s.repo_row = uuid_is_zero(tag->parent);
+    s.undo_state = w.undo_state;
+    bool linked = tag->repo >= 0 && static_cast<size_t>(tag->repo) < repo_table().size() &&
+                  !repo_table()[tag->repo].server_id.empty();
+    s.syncable = s.repo_row && s.has_account && linked;
   }
   return s;
 }
@@ -201,14 +210,14 @@ int command_run(MainWindow* w, int id, int arg) {
   return 0;
 }
 
-int command_label(int id) {
-  if (id == CMD_COMPLETED) return app_core().settings.show_completed ? 287 : 286;
-  if (id == CMD_SHOW_HIDDEN) return model().show_hidden ? 289 : 288;
+StrId command_label(int id) {
+  if (id == CMD_COMPLETED) return app_core().settings.show_completed ? STR_HIDE_COMPLETED : STR_SHOW_COMPLETED;
+  if (id == CMD_SHOW_HIDDEN) return model().show_hidden ? STR_STOP_SHOWING_HIDDEN_REPOS : STR_SHOW_HIDDEN_REPOS;
   return command(id).label;
 }
 
-GtkWidget* command_menu_item(MainWindow* w, int id, int label, int arg, bool relabel) {
-  int text = label >= 0 ? label : command_label(id);
+GtkWidget* command_menu_item(MainWindow* w, int id, StrId label, int arg, bool relabel) {
+  StrId text = label != STR_NONE ? label : command_label(id);
   GtkWidget* item = gtk_menu_item_new_with_label(ui_string(text));
   g_object_set_data(G_OBJECT(item), "command-arg", GINT_TO_POINTER(arg));
   g_signal_connect(item, "activate", G_CALLBACK(on_command_item), GINT_TO_POINTER(id));
@@ -216,11 +225,11 @@ GtkWidget* command_menu_item(MainWindow* w, int id, int label, int arg, bool rel
   if (c.key && w->accel)
     gtk_widget_add_accelerator(item, "activate", w->accel, c.key, c.mods, GTK_ACCEL_VISIBLE);
   bind(w, item, id);
-  if (relabel) w->relabel_list.push_back({item, label, label >= 0 ? -1 : id});
+  if (relabel) w->relabel_list.push_back({item, label, label != STR_NONE ? -1 : id});
   return item;
 }
 
-GtkToolItem* command_tool_button(MainWindow* w, int id, int label) {
+GtkToolItem* command_tool_button(MainWindow* w, int id, StrId label) {
   const Command& c = command(id);
   GtkWidget* icon = gtk_image_new_from_icon_name(c.icon, GTK_ICON_SIZE_BUTTON);
   GtkToolItem* button = gtk_tool_button_new(icon, ui_string(label));
@@ -235,13 +244,13 @@ GtkToolItem* command_tool_button(MainWindow* w, int id, int label) {
 GtkWidget* menubar_build(MainWindow* w) {
   GtkWidget* bar = gtk_menu_bar_new();
   struct {
-    int label;
+    StrId label;
     const MenuEntry* entries;
     size_t n;
   } menus[] = {
-      {51, kFileMenu, G_N_ELEMENTS(kFileMenu)},
-      {52, kEditMenu, G_N_ELEMENTS(kEditMenu)},
-      {53, kHelpMenu, G_N_ELEMENTS(kHelpMenu)},
+      {STR_MENU_FILE, kFileMenu, G_N_ELEMENTS(kFileMenu)},
+      {STR_MENU_EDIT, kEditMenu, G_N_ELEMENTS(kEditMenu)},
+      {STR_MENU_HELP, kHelpMenu, G_N_ELEMENTS(kHelpMenu)},
   };
   for (auto& m : menus) {
     GtkWidget* menu = new_menu(w);
@@ -256,12 +265,14 @@ GtkWidget* toolbar_build(MainWindow* w) {
   gtk_toolbar_set_style(GTK_TOOLBAR(bar), GTK_TOOLBAR_BOTH_HORIZ);
   gtk_toolbar_set_show_arrow(GTK_TOOLBAR(bar), TRUE);
   const struct {
-    int id, label;
-  } buttons[] = {{CMD_BACK, 207}, {CMD_FORWARD, 208}, {CMD_SEARCH, 177}, {CMD_SYNC_ALL, 255}};
+    int id;
+    StrId label;
+  } buttons[] = {
+      {CMD_BACK, STR_BACK}, {CMD_FORWARD, STR_FORWARD}, {CMD_SEARCH, STR_SEARCH}, {CMD_SYNC_ALL, STR_SYNCHRONISE_ALL}};
   for (auto& b : buttons)
     gtk_toolbar_insert(GTK_TOOLBAR(bar), command_tool_button(w, b.id, b.label), -1);
   gtk_toolbar_insert(GTK_TOOLBAR(bar), gtk_separator_tool_item_new(), -1);
-  gtk_toolbar_insert(GTK_TOOLBAR(bar), command_tool_button(w, CMD_OPTIONS, 184), -1);
+  gtk_toolbar_insert(GTK_TOOLBAR(bar), command_tool_button(w, CMD_OPTIONS, STR_OPTIONS), -1);
   return bar;
 }
 
@@ -271,12 +282,12 @@ GtkWidget* tag_menu_build(MainWindow* w) {
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
   GtkWidget* import = new_menu(w);
   fill_menu(w, import, kImportMenu, G_N_ELEMENTS(kImportMenu), true);
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, 78, import));
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, STR_IMPORT, import));
   GtkWidget* exp = new_menu(w);
   fill_menu(w, exp, kExportMenu, G_N_ELEMENTS(kExportMenu), true);
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, 79, exp));
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, STR_EXPORT, exp));
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
-  gtk_menu_shell_append(GTK_MENU_SHELL(menu), command_menu_item(w, CMD_SYNC_REPO, -1, 0, true));
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), command_menu_item(w, CMD_SYNC_REPO, STR_NONE, 0, true));
   gtk_widget_show_all(menu);
   return menu;
 }
@@ -290,54 +301,55 @@ GtkWidget* list_type_menu_build(MainWindow* w) {
   return menu;
 }
 
-int list_type_label(int type) { return type >= 0 && type < 9 ? kListTypeLabels[type] : 97; }
+StrId list_type_label(int type) { return type >= 0 && type < 9 ? kListTypeLabels[type] : STR_LIST_ALL; }
 
 GtkWidget* item_popup_build(MainWindow* w) {
   Model& m = model();
   GtkWidget* menu = gtk_menu_new();
   GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(w->item_list));
   int rows = gtk_tree_selection_count_selected_rows(sel);
-  auto add = [&](int id, int label, int arg) {
+  auto add = [&](int id, StrId label, int arg) {
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), command_menu_item(w, id, label, arg, false));
   };
   auto sep = [&]() { gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new()); };
   Item* item = rows == 1 ? item_get(m.selected_item) : nullptr;
   if (item) {
     if (m.view == VIEW_REMINDERS) {
-      add(CMD_NEXT_REMINDER, -1, 0);
+      add(CMD_NEXT_REMINDER, STR_NONE, 0);
       sep();
     }
     if (item->type == ITEM_TASK) {
-      GtkWidget* due = gtk_menu_item_new_with_label(ui_string(62));
+      GtkWidget* due = gtk_menu_item_new_with_label(ui_string(STR_LATER));
       bind(w, due, CMD_MOVE_DUE);
       if (item->due != 0) {
         GtkWidget* sub = gtk_menu_new();
         for (int i = 0; i < 6; i++)
-          gtk_menu_shell_append(GTK_MENU_SHELL(sub), command_menu_item(w, CMD_MOVE_DUE, 63 + i, i, false));
+          gtk_menu_shell_append(GTK_MENU_SHELL(sub),
+                                command_menu_item(w, CMD_MOVE_DUE, str_at(STR_DUE_MOVE_RANGE, i), i, false));
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(due), sub);
       }
       gtk_menu_shell_append(GTK_MENU_SHELL(menu), due);
       sep();
     }
-    add(CMD_EDIT_ITEM, -1, 0);
-    add(CMD_SET_TAGS, -1, 0);
-    add(CMD_ITEM_HISTORY, -1, 0);
+    add(CMD_EDIT_ITEM, STR_NONE, 0);
+    add(CMD_SET_TAGS, STR_NONE, 0);
+    add(CMD_ITEM_HISTORY, STR_NONE, 0);
     sep();
-    add(CMD_DELETE_ITEM, -1, 0);
-    add(CMD_TRASH, (item->flags & ITEM_TRASHED) ? 77 : 76, 0);
+    add(CMD_DELETE_ITEM, STR_NONE, 0);
+    add(CMD_TRASH, (item->flags & ITEM_TRASHED) ? STR_RESTORE_FROM_TRASH : STR_MOVE_TO_TRASH, 0);
     sep();
-    add(CMD_COPY_ITEMS, -1, 0);
-    if (item->type == ITEM_TASK || item->type == ITEM_EVENT || item->type == ITEM_NOTE) add(CMD_ATTACH, -1, 0);
-    add(CMD_SAVE_AS, -1, 0);
+    add(CMD_COPY_ITEMS, STR_NONE, 0);
+    if (item->type == ITEM_TASK || item->type == ITEM_EVENT || item->type == ITEM_NOTE) add(CMD_ATTACH, STR_NONE, 0);
+    add(CMD_SAVE_AS, STR_NONE, 0);
   } else if (rows > 1) {
     if (m.view > 0) {
-      add(CMD_SET_TAGS, -1, 0);
+      add(CMD_SET_TAGS, STR_NONE, 0);
       sep();
     }
-    add(CMD_DELETE_ITEM, -1, 0);
-    add(CMD_TRASH, m.view == VIEW_TRASH ? 77 : 76, 0);
+    add(CMD_DELETE_ITEM, STR_NONE, 0);
+    add(CMD_TRASH, m.view == VIEW_TRASH ? STR_RESTORE_FROM_TRASH : STR_MOVE_TO_TRASH, 0);
     sep();
-    add(CMD_COPY_ITEMS, -1, 0);
+    add(CMD_COPY_ITEMS, STR_NONE, 0);
   }
   commands_refresh(w);
   gtk_widget_show_all(menu);
@@ -346,7 +358,7 @@ GtkWidget* item_popup_build(MainWindow* w) {
 
 void commands_relabel(MainWindow* w) {
   for (const RelabelEntry& r : w->relabel_list) {
-    int id = r.command >= 0 ? command_label(r.command) : r.string_id;
+    StrId id = r.command >= 0 ? command_label(r.command) : r.string_id;
     if (GTK_IS_MENU_ITEM(r.widget)) gtk_menu_item_set_label(GTK_MENU_ITEM(r.widget), ui_string(id));
     else if (GTK_IS_TOOL_BUTTON(r.widget)) {
       gtk_tool_button_set_label(GTK_TOOL_BUTTON(r.widget), ui_string(id));

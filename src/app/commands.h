@@ -7,6 +7,8 @@
 
 #include <gtk/gtk.h>
 
+#include "support/string_ids.h"
+
 struct MainWindow;
 
 enum CommandId : int {
@@ -92,7 +94,7 @@ using CommandFn = void (*)(MainWindow* w, int arg);
 
 struct Command {
   int id;
-  int label;      // string id
+  StrId label;
   guint key;      // accelerator key, 0 none
   GdkModifierType mods;
   CommandFn handler;  // nullptr: not available yet
@@ -130,13 +132,13 @@ void commands_refresh(MainWindow* w);
 int command_run(MainWindow* w, int id, int arg = 0);
 
 // The label of a command now: the toggles show their current state.
-int command_label(int id);
+StrId command_label(int id);
 
 // A menu item for a command, bound for sensitivity (and entered into the
-// relabel list when `relabel`). label -1 takes the command's own label.
-GtkWidget* command_menu_item(MainWindow* w, int id, int label, int arg, bool relabel);
+// relabel list when `relabel`). label STR_NONE takes the command's own label.
+GtkWidget* command_menu_item(MainWindow* w, int id, StrId label, int arg, bool relabel);
 // A tool button for a command.
-GtkToolItem* command_tool_button(MainWindow* w, int id, int label);
+GtkToolItem* command_tool_button(MainWindow* w, int id, StrId label);
 
 // Menus and the toolbar from the layout tables.
 GtkWidget* menubar_build(MainWindow* w);
@@ -147,7 +149,7 @@ GtkWidget* list_type_menu_build(MainWindow* w);
 GtkWidget* item_popup_build(MainWindow* w);
 
 // String id of the name of list type 0..8.
-int list_type_label(int type);
+StrId list_type_label(int type);
 
 // Relabels every entry of the relabel list.
 void commands_relabel(MainWindow* w);

@@ -145,15 +145,15 @@ int desktop_notify_item(const uint8_t uuid[16], const char* title, int64_t when)
   GVariantBuilder actions;
   g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
   g_variant_builder_add(&actions, "s", "default");
-  g_variant_builder_add(&actions, "s", ui_string(307));
+  g_variant_builder_add(&actions, "s", ui_string(STR_APP_NAME));
   GVariantBuilder hints;
   g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
   // The installed desktop file and icon carry the application id.
   g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("org.ordika.Ordika"));
   g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(1));
-  const char* summary = title && *title ? title : ui_string(307);
-  GVariant* params = g_variant_new("(susssasa{sv}i)", ui_string(307), 0u, "org.ordika.Ordika", summary, body, &actions,
-                                   &hints, -1);
+  const char* summary = title && *title ? title : ui_string(STR_APP_NAME);
+  GVariant* params = g_variant_new("(susssasa{sv}i)", ui_string(STR_APP_NAME), 0u, "org.ordika.Ordika", summary, body,
+                                   &actions, &hints, -1);
   g_free(body);
   auto* p = new Pending{n.generation, {}};
   memcpy(p->uuid.data(), uuid, 16);

@@ -17,10 +17,6 @@ struct MainWindow;
 // at the end, the count in the status bar. Unreadable, empty and malformed
 // files are reported by message. Returns the number imported, or -1 when
 // nothing was (cancelled, nothing readable, not stored).
-// The longest slice of storing between two turns of the main loop (0: the
-// default, 40 ms); tests shorten it to cancel part-way on any machine.
-void file_commands_set_slice(gint64 micros);
-
 int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::string>& paths, int64_t tag);
 // Dropped files: grouped by kind (import_kind_of), each group one import.
 // The total imported, or -1 when no group imported anything.

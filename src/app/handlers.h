@@ -7,16 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/update_dialogs.h"
-
 struct MainWindow;
-
-// The server side of the update check; tests put their own in.
-struct UpdateCalls {
-  int (*check)(char* buf, size_t size, std::string* notes) = update_check;
-  int (*run)(const char* version, const char* notes, const char* dir) = update_run;
-};
-UpdateCalls& update_calls();
 
 // Program (handlers_program.cc)
 void on_quit(MainWindow* w, int);
@@ -83,5 +74,7 @@ void on_export_contacts(MainWindow* w, int);
 void on_export_accounts(MainWindow* w, int);
 void on_export_repo(MainWindow* w, int);
 void on_save_as(MainWindow* w, int);
+
+// Help (handlers_help.cc)
 void on_user_guide(MainWindow* w, int);
 void on_send_trace(MainWindow* w, int);

@@ -14,11 +14,12 @@
 #include "crypto/wipe.h"
 #include "dialogs/secret_clipboard.h"
 #include "dialogs/step_progress.h"
+#include "markup/detail_text.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "support/log.h"
-#include "views/detail_text.h"
 #include "views/item_list_gtk.h"
 #include "views/markup_view_gtk.h"
 
@@ -87,7 +88,7 @@ bool paste_step(size_t done, size_t total, void* ctx) { return static_cast<StepP
 
 int paste_with_progress(int64_t tag, const std::vector<int32_t>& entries) {
   if (paste_size(entries) < kPasteWithProgress) return paste_items(tag, entries);
-  StepProgress progress(307, 73);
+  StepProgress progress(STR_APP_NAME, STR_PASTE);
   return paste_items(tag, entries, paste_step, &progress);
 }
 

@@ -1,6 +1,7 @@
 // File commands: imports and exports of the selected tag through file
-// choosers, the repository export, save as, the user guide, the trace
-// upload, and files dropped on the tag tree.
+// choosers, the repository export and save as. Files dropped on the tag tree
+// are file_drop.cc, the help commands handlers_help.cc, the work in slices
+// behind the progress dialog sliced_job.h.
 //
 // An import reads and parses its files on the progress dialog's worker (no
 // model state there) and stores the items on the main thread in slices of a
@@ -13,23 +14,19 @@
 #include <glib/gstdio.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "app/commands.h"
 #include "app/handlers.h"
 #include "app/main_window.h"
+#include "app/sliced_job.h"
 #include "app/window.h"
 #include "crypto/wipe.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/message.h"
-#include "dialogs/modal.h"
 #include "dialogs/password_prompt.h"
 #include "dialogs/progress.h"
 #include "interchange/import_plan.h"
@@ -39,38 +36,10 @@
 #include "model/model.h"
 #include "model/tag.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
-#include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
-#include "sync/error_text.h"
-#include "sync/requests.h"
-#include "views/tag_tree_gtk.h"
 
 namespace {
-
-// Longest slice of storing between two turns of the main loop.
-gint64 g_slice_micros = 40000;
-
-std::string vformat(const char* format, va_list ap) {
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n < 0) return format;
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, ap);
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
-
-std::string extra_format(int id, ...) {
-  va_list ap;
-  va_start(ap, id);
-  std::string s = vformat(extra_text(id), ap);
-  va_end(ap);
-  return s;
-}
 
 // A file name as the user can read it.
 std::string display_name(const std::string& path) {
@@ -84,77 +53,15 @@ std::string display_name(const std::string& path) {
 
 // The selected real tag and its repository; false on a fixed row.
 bool selected_tag(int64_t* tag, int* repo) {
-  int64_t view = model().view;
-  const Tag* t = view > 0 ? tag_get(view) : nullptr;
-  if (!t || t->repo < 0) return false;
-  *tag = view;
-  *repo = t->repo;
+  int r = model_selected_repo();
+  if (r < 0) return false;
+  *tag = model().view;
+  *repo = r;
   return true;
 }
 
 std::string repo_name(int repo) {
-  return repo >= 0 && static_cast<size_t>(repo) < repo_table.size() ? repo_table[repo].name : std::string();
-}
-
-// ---------------------------------------------------------------------------
-// Work in slices behind the progress dialog
-
-// `prepare` runs on the worker (files only, no model state); then `slice`
-// runs on the main loop, a few tens of milliseconds at a time, until it
-// reports the end, the window drawing in between; then `finish` runs on the
-// worker (files only). A cancel stops between two slices.
-struct SlicedJob {
-  std::function<bool()> prepare;            // false: nothing to slice
-  std::function<bool(gint64 until)> slice;  // true: finished
-  std::function<void()> finish;
-  std::atomic<int> percent{0};
-
-  std::atomic<bool> stop{false};
-  std::mutex mu;
-  std::condition_variable cv;
-  bool sliced = false;  // guarded by mu
-  // Written by the worker, read after the dialog has closed.
-  bool cancelled = false;
-  bool prepared = false;
-};
-
-gboolean run_slice(gpointer p) {
-  auto* job = static_cast<SlicedJob*>(p);
-  bool finished = job->stop.load() || job->slice(g_get_monotonic_time() + g_slice_micros);
-  if (!finished) return G_SOURCE_CONTINUE;
-  std::lock_guard<std::mutex> lock(job->mu);
-  job->sliced = true;
-  job->cv.notify_all();
-  return G_SOURCE_REMOVE;
-}
-
-intptr_t sliced_worker(void* p) {
-  auto* job = static_cast<SlicedJob*>(p);
-  job->prepared = !job->prepare || job->prepare();
-  if (progress_cancelled()) job->cancelled = true;
-  if (job->cancelled || !job->prepared) return 0;
-  g_idle_add(run_slice, job);
-  {
-    std::unique_lock<std::mutex> lock(job->mu);
-    while (!job->sliced) {
-      job->cv.wait_for(lock, std::chrono::milliseconds(50));
-      if (progress_cancelled()) {
-        job->stop = true;
-        job->cancelled = true;
-      }
-      progress_set(job->percent.load());
-    }
-  }
-  // A cancel pressed while the last slices ran still counts: nothing is
-  // committed before the dialog closes.
-  if (progress_cancelled()) job->cancelled = true;
-  if (!job->cancelled && job->finish) job->finish();
-  return 0;
-}
-
-// 0 when the dialog ran (see job->cancelled), -1 when it could not.
-int run_sliced(int title_id, int label_id, SlicedJob* job) {
-  return run_with_progress(title_id, label_id, sliced_worker, job, true) == 0 ? 0 : -1;
+  return repo >= 0 && static_cast<size_t>(repo) < repo_table().size() ? repo_table()[repo].name : std::string();
 }
 
 // ---------------------------------------------------------------------------
@@ -186,8 +93,8 @@ const char* import_log_name(ImportKind kind) {
   return "import";
 }
 
-int import_title(ImportKind kind) {
-  static const int titles[] = {80, 82, 86, 84};
+StrId import_title(ImportKind kind) {
+  static const StrId titles[] = {STR_IMPORT_NOTES, STR_IMPORT_CALENDAR, STR_IMPORT_CONTACTS, STR_IMPORT_KEYS};
   return titles[kind];
 }
 
@@ -196,7 +103,7 @@ int import_title(ImportKind kind) {
 int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::string>& paths, int64_t tag) {
   const Tag* t = tag > 0 ? tag_get(tag) : nullptr;
   if (!t || t->repo < 0 || paths.empty()) return -1;
-  int title = import_title(kind);
+  StrId title = import_title(kind);
   ImportJob job;
   job.kind = kind;
   job.paths = paths;
@@ -219,12 +126,14 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
       if (g_get_monotonic_time() >= until) break;
     }
     sliced.percent = static_cast<int>(job.next * 100 / n);
+    // What the slice stored goes to the file now, not all at the commit.
+    job.batch->write_out();
     return job.next >= n || job.batch->status() != 0;
   };
   int result = -1;
   {
     RefreshPause pause(w);
-    if (run_sliced(title, 78, &sliced) != 0) {
+    if (run_sliced(title, STR_IMPORT, &sliced) != 0) {
       log_message(LOG_ERROR, "%s: no progress dialog", import_log_name(kind));
       return -1;
     }
@@ -235,24 +144,24 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
       return -1;
     }
     for (const std::string& path : job.unreadable)
-      show_message_text(title, extra_format(EXTRA_IMPORT_UNREADABLE, display_name(path).c_str()));
+      show_message_text(title, ui_format(STR_IMPORT_UNREADABLE, display_name(path).c_str()));
     if (job.kind == IMPORT_ACCOUNTS && job.plan.malformed) {
       // A file broken half-way would leave the user guessing which accounts
       // came in: all or nothing.
-      show_message_text(title, extra_format(EXTRA_IMPORT_MALFORMED, display_name(paths.front()).c_str()));
+      show_message_text(title, ui_format(STR_IMPORT_MALFORMED, display_name(paths.front()).c_str()));
       return -1;
     }
     if (nothing_to_store(job)) {
       if (job.unreadable.size() < paths.size()) {
         std::string names;
         for (const std::string& path : paths) names += (names.empty() ? "" : ", ") + display_name(path);
-        show_message_text(title, extra_format(EXTRA_IMPORT_NOTHING, names.c_str()));
+        show_message_text(title, ui_format(STR_IMPORT_NOTHING, names.c_str()));
       }
       return -1;
     }
     if (!job.batch || job.batch->status() != 0 || job.batch->commit() != 0) {
       job.batch.reset();
-      show_message_text(title, extra_format(EXTRA_IMPORT_NOT_STORED));
+      show_message_text(title, ui_format(STR_IMPORT_NOT_STORED));
       return -1;
     }
     job.batch.reset();
@@ -260,8 +169,8 @@ int import_files_into(MainWindow* w, ImportKind kind, const std::vector<std::str
   }
   int skipped = job.report.skipped + job.plan.skipped;
   log_message(LOG_INFO, "%s: %d imported, %d skipped", import_log_name(kind), result, skipped);
-  std::string done = skipped ? extra_format(EXTRA_IMPORT_DONE_SKIPPED, result, skipped)
-                             : ui_plural_format(extra_text_id(EXTRA_IMPORT_DONE), result);
+  std::string done = skipped ? ui_format(STR_IMPORT_DONE_SKIPPED, result, skipped)
+                             : ui_plural_format(STR_IMPORT_DONE, result);
   status_show(w, done.c_str());
   return result;
 }
@@ -276,7 +185,7 @@ void import_command(MainWindow* w, ImportKind kind, ChooserFilter filter, bool m
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_OPEN;
   r.title_id = import_title(kind);
-  r.accept_id = 50;
+  r.accept_id = STR_IMPORT_ACCEPT;
   r.multiple = multiple;
   r.filter = filter;
   r.folder = app_core().home;
@@ -295,29 +204,29 @@ std::string export_target(const ChooserRequest& r, bool folder) {
   if (path.empty()) return path;
   int check = export_target_check(path, folder);
   if (check == EXPORT_TARGET_OK) return path;
-  int id = check == EXPORT_TARGET_NO_FOLDER ? EXTRA_EXPORT_FAILED : EXTRA_EXPORT_REFUSED;
-  show_message_text(r.title_id, extra_format(id, display_name(path).c_str()));
+  StrId id = check == EXPORT_TARGET_NO_FOLDER ? STR_EXPORT_FAILED : STR_EXPORT_REFUSED;
+  show_message_text(r.title_id, ui_format(id, display_name(path).c_str()));
   return std::string();
 }
 
 // The file an export writes, from a save chooser in the home folder.
-std::string export_file_target(int title, ChooserFilter filter, const std::string& suggested) {
+std::string export_file_target(StrId title, ChooserFilter filter, const std::string& suggested) {
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
   r.title_id = title;
-  r.accept_id = 308;
+  r.accept_id = STR_ACCEPT;
   r.filter = filter;
   r.folder = app_core().home;
   r.suggested = suggested;
   return export_target(r, false);
 }
 
-void export_done(MainWindow* w, int title, const std::string& path, int count) {
+void export_done(MainWindow* w, StrId title, const std::string& path, int count) {
   if (count < 0) {
-    show_message_text(title, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
+    show_message_text(title, ui_format(STR_EXPORT_FAILED, display_name(path).c_str()));
     return;
   }
-  std::string done = ui_plural_format(extra_text_id(EXTRA_EXPORT_DONE), count);
+  std::string done = ui_plural_format(STR_EXPORT_DONE, count);
   status_show(w, done.c_str());
 }
 
@@ -325,7 +234,7 @@ void export_done(MainWindow* w, int title, const std::string& path, int count) {
 // per note into the folder). The count written, -1 when the file could not
 // be written, -2 when cancelled (nothing written; notes already written
 // stay).
-int export_sliced(int title, ExportKind kind, int repo, const std::string& path) {
+int export_sliced(StrId title, ExportKind kind, int repo, const std::string& path) {
   std::vector<int64_t> slots = export_slots(kind, repo);
   std::string text = export_head(kind);
   size_t next = 0;
@@ -348,14 +257,14 @@ int export_sliced(int title, ExportKind kind, int repo, const std::string& path)
       text += export_tail(kind);
       rc = write_file_all(path.c_str(), text);
     };
-  int ran = run_sliced(title, 79, &job);
+  int ran = run_sliced(title, STR_EXPORT, &job);
   wipe(&text);  // accounts: every password in clear
   if (ran != 0 || rc != 0) return -1;
   if (job.cancelled) return -2;
   return count;
 }
 
-void export_command(MainWindow* w, const char* name, int title, ChooserFilter filter, const char* ext,
+void export_command(MainWindow* w, const char* name, StrId title, ChooserFilter filter, const char* ext,
                     ExportKind kind) {
   log_message(LOG_INFO, "%s: %d", name, static_cast<int>(model().view));
   int64_t tag;
@@ -382,20 +291,6 @@ intptr_t repo_export_worker(void* p) {
   return repo_export_file(job->entry, job->password.c_str(), job->path.c_str());
 }
 
-// ---------------------------------------------------------------------------
-// Send trace
-
-struct TraceJob {
-  ServerLogin login;
-  std::string log_file;
-  std::string dir;
-};
-
-intptr_t trace_worker(void* p) {
-  auto* job = static_cast<TraceJob*>(p);
-  return trace_send(job->login, job->log_file.c_str(), job->dir.c_str());
-}
-
 }  // namespace
 
 void on_import_notes(MainWindow* w, int) { import_command(w, IMPORT_NOTES, CHOOSER_TEXT, true); }
@@ -410,25 +305,25 @@ void on_export_notes(MainWindow* w, int) {
   if (!selected_tag(&tag, &repo)) return;
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER;
-  r.title_id = 81;
-  r.accept_id = 31;
+  r.title_id = STR_EXPORT_NOTES;
+  r.accept_id = STR_SELECT;
   r.folder = app_core().repo_root;
   r.create_folders = true;
   std::string dir = export_target(r, true);
   if (dir.empty()) return;
-  int n = export_sliced(81, EXPORT_NOTES, repo, dir);
+  int n = export_sliced(STR_EXPORT_NOTES, EXPORT_NOTES, repo, dir);
   log_message(LOG_INFO, "on_export_notes: %d written", n);
-  if (n != -2) export_done(w, 81, dir, n);
+  if (n != -2) export_done(w, STR_EXPORT_NOTES, dir, n);
 }
 
 void on_export_calendar(MainWindow* w, int) {
-  export_command(w, "on_export_calendar", 83, CHOOSER_CALENDAR, ".ics", EXPORT_CALENDAR);
+  export_command(w, "on_export_calendar", STR_EXPORT_CALENDAR, CHOOSER_CALENDAR, ".ics", EXPORT_CALENDAR);
 }
 void on_export_contacts(MainWindow* w, int) {
-  export_command(w, "on_export_contacts", 87, CHOOSER_CONTACTS, ".vcf", EXPORT_CONTACTS);
+  export_command(w, "on_export_contacts", STR_EXPORT_CONTACTS, CHOOSER_CONTACTS, ".vcf", EXPORT_CONTACTS);
 }
 void on_export_accounts(MainWindow* w, int) {
-  export_command(w, "on_export_accounts", 85, CHOOSER_ACCOUNTS, ".json", EXPORT_ACCOUNTS);
+  export_command(w, "on_export_accounts", STR_EXPORT_KEYS, CHOOSER_ACCOUNTS, ".json", EXPORT_ACCOUNTS);
 }
 
 void on_export_repo(MainWindow*, int) {
@@ -436,16 +331,16 @@ void on_export_repo(MainWindow*, int) {
   int repo = -1;
   selected_tag(&tag, &repo);
   log_message(LOG_INFO, "on_export_repo: %d %d", static_cast<int>(model().view), repo);
-  if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size()) return;
-  std::string path = export_file_target(88, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
+  if (repo < 0 || static_cast<size_t>(repo) >= repo_table().size()) return;
+  std::string path = export_file_target(STR_EXPORT_REPOSITORY, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
   if (path.empty()) return;
   RepoExportJob job;
-  if (password_prompt(307, 88, 248, 10, 7, &job.password) != 0) return;
-  job.entry = &repo_table[repo];
+  if (password_prompt(STR_APP_NAME, STR_EXPORT_REPOSITORY, STR_PASSWORD_RULES_10, 10, 7, &job.password) != 0) return;
+  job.entry = &repo_table()[repo];
   job.path = path;
-  intptr_t rc = run_with_progress(88, 304, repo_export_worker, &job, false);
+  intptr_t rc = run_with_progress(STR_EXPORT_REPOSITORY, STR_CONTACTING_SERVER, repo_export_worker, &job, false);
   wipe(&job.password);
-  if (rc != 0) show_message(88, 290);
+  if (rc != 0) show_message(STR_EXPORT_REPOSITORY, STR_MSG_EXPORT_REPO_FAILED);
 }
 
 void on_save_as(MainWindow* w, int) {
@@ -462,223 +357,13 @@ void on_save_as(MainWindow* w, int) {
     ext = ".vcf";
     filter = CHOOSER_CONTACTS;
   }
-  std::string path = export_file_target(310, filter, note_file_name(item->title) + ext);
+  std::string path = export_file_target(STR_SAVE_AS, filter, note_file_name(item->title) + ext);
   if (path.empty()) return;
   // The chooser ran a main loop of its own: the item is looked up again.
-  if (!item_get(slot) || save_item_as(slot, path.c_str()) != 0) {
-    show_message_text(310, extra_format(EXTRA_EXPORT_FAILED, display_name(path).c_str()));
+  if (!item_get(slot) || save_item_as(path.c_str(), slot) != 0) {
+    show_message_text(STR_SAVE_AS, ui_format(STR_EXPORT_FAILED, display_name(path).c_str()));
     return;
   }
-  std::string done = extra_format(EXTRA_SAVE_DONE, display_name(path).c_str());
+  std::string done = ui_format(STR_SAVE_DONE, display_name(path).c_str());
   status_show(w, done.c_str());
-}
-
-void file_commands_set_slice(gint64 micros) {
-  g_slice_micros = micros > 0 ? micros : 40000;
-}
-
-std::vector<std::string> user_guide_roots() {
-  std::vector<std::string> roots;
-#ifdef ORDIKA_DATADIR
-  roots.push_back(std::string(ORDIKA_DATADIR) + "/doc/ordika/guide");
-#endif
-#ifdef ORDIKA_BUILD_GUIDE
-  roots.push_back(ORDIKA_BUILD_GUIDE);
-#endif
-  return roots;
-}
-
-std::string user_guide_find(const std::vector<std::string>& roots, const char* language) {
-  std::string lang = language && *language ? language : "en";
-  for (const std::string& root : roots) {
-    for (const std::string& l : {lang, std::string("en")}) {
-      std::string page = root + "/" + l + "/index.html";
-      if (file_exists(page)) return page;
-    }
-  }
-  return std::string();
-}
-
-void on_user_guide(MainWindow*, int) {
-  log_message(LOG_INFO, "on_user_guide");
-  std::string page = user_guide_find(user_guide_roots(), language_code(strings_language()));
-  gchar* uri = page.empty() ? nullptr : g_filename_to_uri(page.c_str(), nullptr, nullptr);
-  if (!uri) {
-    show_message_text(307, extra_text(EXTRA_GUIDE_MISSING));
-    return;
-  }
-  open_address(uri);
-  g_free(uri);
-}
-
-void on_send_trace(MainWindow*, int) {
-  log_message(LOG_INFO, "on_send_trace");
-  TraceJob job;
-  if (login_for_account(signed_in_account(), &job.login) != 0) {
-    show_message(307, 329, error_code_text(last_error).c_str());
-    return;
-  }
-  job.dir = app_core().config_dir;
-  job.log_file = path_join(job.dir, "ordika.log");
-  // Everything logged so far reaches the file before it is read.
-  log_stop();
-  last_error = 0;
-  intptr_t rc = run_with_progress(307, 304, trace_worker, &job, false);
-  log_reenable();
-  if (rc != 0) {
-    show_message(307, 329, error_code_text(last_error).c_str());
-    return;
-  }
-  show_info(307, 328);
-}
-
-// ---------------------------------------------------------------------------
-// Files dropped on the tag tree
-
-namespace {
-
-enum { DROP_URI_LIST = 7001 };
-
-struct PendingDrop {
-  MainWindow* w;
-  int64_t tag;
-  std::vector<std::string> paths;
-};
-
-// The tag under the pointer, when it is a real tag.
-int64_t drop_tag_at(GtkWidget* view, int x, int y) {
-  GtkTreePath* path = nullptr;
-  GtkTreeViewDropPosition pos;
-  if (!gtk_tree_view_get_dest_row_at_pos(GTK_TREE_VIEW(view), x, y, &path, &pos)) return -1;
-  GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(view));
-  GtkTreeIter iter;
-  int id = 0;
-  if (gtk_tree_model_get_iter(model, &iter, path)) gtk_tree_model_get(model, &iter, TAG_COL_ID, &id, -1);
-  gtk_tree_path_free(path);
-  return id > 0 && tag_get(id) ? id : -1;
-}
-
-// Files dropped while a dialog runs would start an import under it: only
-// the main window on top takes them.
-bool offers_files(GtkWidget* view, GdkDragContext* context) {
-  if (top_window() != GTK_WINDOW(gtk_widget_get_toplevel(view))) return false;
-  GtkTargetList* mine = gtk_target_list_new(nullptr, 0);
-  gtk_target_list_add_uri_targets(mine, DROP_URI_LIST);
-  GdkAtom target = gtk_drag_dest_find_target(view, context, mine);
-  gtk_target_list_unref(mine);
-  return target != GDK_NONE;
-}
-
-gboolean on_drag_motion(GtkWidget* view, GdkDragContext* context, int x, int y, guint time, gpointer) {
-  if (!offers_files(view, context)) return FALSE;
-  int64_t tag = drop_tag_at(view, x, y);
-  if (tag < 0) {
-    gtk_tree_view_set_drag_dest_row(GTK_TREE_VIEW(view), nullptr, GTK_TREE_VIEW_DROP_INTO_OR_AFTER);
-    gdk_drag_status(context, static_cast<GdkDragAction>(0), time);
-    return TRUE;
-  }
-  GtkTreePath* path = nullptr;
-  GtkTreeViewDropPosition pos;
-  if (gtk_tree_view_get_dest_row_at_pos(GTK_TREE_VIEW(view), x, y, &path, &pos)) {
-    gtk_tree_view_set_drag_dest_row(GTK_TREE_VIEW(view), path, GTK_TREE_VIEW_DROP_INTO_OR_AFTER);
-    gtk_tree_path_free(path);
-  }
-  gdk_drag_status(context, GDK_ACTION_COPY, time);
-  return TRUE;
-}
-
-void on_drag_leave(GtkWidget* view, GdkDragContext*, guint, gpointer) {
-  gtk_tree_view_set_drag_dest_row(GTK_TREE_VIEW(view), nullptr, GTK_TREE_VIEW_DROP_INTO_OR_AFTER);
-}
-
-gboolean on_drag_drop(GtkWidget* view, GdkDragContext* context, int x, int y, guint time, gpointer) {
-  if (!offers_files(view, context)) return FALSE;
-  if (drop_tag_at(view, x, y) < 0) {
-    gtk_drag_finish(context, FALSE, FALSE, time);
-    return TRUE;
-  }
-  GtkTargetList* mine = gtk_target_list_new(nullptr, 0);
-  gtk_target_list_add_uri_targets(mine, DROP_URI_LIST);
-  GdkAtom target = gtk_drag_dest_find_target(view, context, mine);
-  gtk_target_list_unref(mine);
-  gtk_drag_get_data(view, context, target, time);
-  return TRUE;
-}
-
-gboolean run_drop(gpointer p) {
-  std::unique_ptr<PendingDrop> drop(static_cast<PendingDrop*>(p));
-  import_dropped_files(drop->w, drop->tag, drop->paths);
-  return G_SOURCE_REMOVE;
-}
-
-void on_drag_data_received(GtkWidget* view, GdkDragContext* context, int x, int y, GtkSelectionData* data,
-                           guint info, guint time, gpointer user) {
-  if (info != DROP_URI_LIST) return;
-  // The tree's own handler knows only rows of its model.
-  g_signal_stop_emission_by_name(view, "drag-data-received");
-  int64_t tag = drop_tag_at(view, x, y);
-  gchar** uris = gtk_selection_data_get_uris(data);
-  std::vector<std::string> paths = uris_to_paths(uris);
-  g_strfreev(uris);
-  gtk_drag_finish(context, tag > 0 && !paths.empty(), FALSE, time);
-  gtk_tree_view_set_drag_dest_row(GTK_TREE_VIEW(view), nullptr, GTK_TREE_VIEW_DROP_INTO_OR_AFTER);
-  if (tag <= 0 || paths.empty()) return;
-  // The import's progress dialog runs a loop of its own: not inside the
-  // drag's signal.
-  g_idle_add(run_drop, new PendingDrop{static_cast<MainWindow*>(user), tag, std::move(paths)});
-}
-
-}  // namespace
-
-std::vector<std::string> uris_to_paths(gchar** uris) {
-  std::vector<std::string> paths;
-  for (gchar** u = uris; u && *u; u++) {
-    gchar* file = g_filename_from_uri(*u, nullptr, nullptr);  // local files only
-    if (file) paths.emplace_back(file);
-    g_free(file);
-  }
-  return paths;
-}
-
-int import_dropped_files(MainWindow* w, int64_t tag, const std::vector<std::string>& paths) {
-  log_message(LOG_INFO, "import_dropped_files: %lld %zu", static_cast<long long>(tag), paths.size());
-  if (tag <= 0 || !tag_get(tag)) return -1;
-  // Same kinds in one import each, in the order they first appear.
-  std::vector<std::pair<ImportKind, std::vector<std::string>>> groups;
-  for (const std::string& path : paths) {
-    if (!file_exists(path)) continue;  // folders and the like
-    ImportKind kind = import_kind_of(path);
-    auto it = std::find_if(groups.begin(), groups.end(), [kind](const auto& g) { return g.first == kind; });
-    if (it == groups.end()) groups.push_back({kind, {path}});
-    else it->second.push_back(path);
-  }
-  int total = 0;
-  bool any = false;
-  for (const auto& g : groups) {
-    int n = import_files_into(w, g.first, g.second, tag);
-    if (n >= 0) {
-      total += n;
-      any = true;
-    }
-  }
-  return any ? total : -1;
-}
-
-void file_drop_install(MainWindow* w) {
-  GtkWidget* view = w->tag_tree;
-  GtkTargetList* list = gtk_drag_dest_get_target_list(view);
-  if (list) {
-    gtk_target_list_add_uri_targets(list, DROP_URI_LIST);
-  } else {
-    // Motion and drop are decided here, row by row.
-    gtk_drag_dest_set(view, static_cast<GtkDestDefaults>(0), nullptr, 0, GDK_ACTION_COPY);
-    list = gtk_target_list_new(nullptr, 0);
-    gtk_target_list_add_uri_targets(list, DROP_URI_LIST);
-    gtk_drag_dest_set_target_list(view, list);
-    gtk_target_list_unref(list);
-  }
-  g_signal_connect(view, "drag-motion", G_CALLBACK(on_drag_motion), w);
-  g_signal_connect(view, "drag-leave", G_CALLBACK(on_drag_leave), w);
-  g_signal_connect(view, "drag-drop", G_CALLBACK(on_drag_drop), w);
-  g_signal_connect(view, "drag-data-received", G_CALLBACK(on_drag_data_received), w);
 }

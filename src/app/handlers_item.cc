@@ -65,12 +65,12 @@ void on_delete_item(MainWindow* w, int) {
     const Item* item = item_get(slots[0]);
     if (!item) return;
     std::string title = item->title;
-    if (!ask_yes_no(210, title.c_str(), 362, 27, 75)) return;
+    if (!ask_yes_no(STR_ASK_DELETE_NAMED, title.c_str(), STR_ASK_DELETE_ITEM_DETAIL, STR_CANCEL, STR_DELETE)) return;
     if (item_remove(slots[0]) != 0) log_message(LOG_ERROR, "on_delete_item: remove failed");
     return;
   }
-  std::string question = ui_plural_format(361, static_cast<long long>(slots.size()));
-  if (!ask_yes_no_text(question, 27, 75, 216)) return;
+  std::string question = ui_plural_format(STR_ASK_DELETE_N_ITEMS, static_cast<long long>(slots.size()));
+  if (!ask_yes_no_text(question, STR_CANCEL, STR_DELETE, STR_ASK_DELETE_ITEMS_DETAIL)) return;
   RefreshPause pause(w);
   if (items_remove(slots) != 0) log_message(LOG_ERROR, "on_delete_item: remove failed");
 }
@@ -93,7 +93,7 @@ void on_item_history(MainWindow*, int) {
   log_message(LOG_INFO, "on_item_history: %lld", static_cast<long long>(slot));
   if (!item_get(slot)) return;
   if (!item_has_history(slot)) {
-    show_message(307, 339);
+    show_message(STR_APP_NAME, STR_MSG_NO_EARLIER_VERSIONS);
     return;
   }
   item_history(slot);

@@ -27,16 +27,6 @@
 #include "sync/error_text.h"
 #include "views/tag_tree_gtk.h"
 
-namespace {
-
-// Repository of the selected tag, or -1 on a fixed row.
-int selected_repo() {
-  if (model().view <= 0) return -1;
-  const Tag* tag = tag_get(model().view);
-  return tag ? tag->repo : -1;
-}
-
-}  // namespace
 
 void full_reload(MainWindow* w) {
   repo_remount();
@@ -71,25 +61,25 @@ void on_options(MainWindow* w, int) {
   int idle = s.idle_timeout;
   options_dialog([w] { main_window_relabel(w); });
   // A shorter timeout must not wait for the end of the longer one.
-  if (s.idle_timeout != idle && app_hooks().idle_rearm) app_hooks().idle_rearm(w);
+  if (s.idle_timeout != idle && w->hooks.idle_rearm) w->hooks.idle_rearm(w);
   if (s.upcoming_days == upcoming) return;
   Model& m = model();
   if (m.view == VIEW_FIXED && w->list_type_shown == 0) item_list_refresh(w);
   int64_t now = time(nullptr);
   tray_refresh(w, now);
-  if (app_hooks().data_timer_arm) app_hooks().data_timer_arm(w, now);
+  if (w->hooks.data_timer_arm) w->hooks.data_timer_arm(w, now);
 }
 
 void on_repo_manager(MainWindow* w, int) {
   log_message(LOG_INFO, "on_repo_manager");
   std::vector<RepoEnabled> before = repo_enabled_list();
   repo_manager();
-  int changed = repo_enabled_changed(before, selected_repo(), model().show_hidden);
-  last_error = 0;
+  int changed = repo_enabled_changed(before, model_selected_repo(), model().show_hidden);
+  set_last_error(0);
   if (changed == 2) refresh_all(w);
   else if (changed == 1) full_reload(w);
   else return;
-  if (last_error != 0) show_message(307, 306);
+  if (last_error() != 0) show_message(STR_APP_NAME, STR_MSG_DATA_NOT_LOADED);
 }
 
 void on_master_password(MainWindow*, int) { master_password_change(); }
@@ -99,17 +89,17 @@ void on_account(MainWindow* w, int) {
 }
 
 void on_sync_repo(MainWindow* w, int) {
-  int repo = selected_repo();
+  int repo = model_selected_repo();
   log_message(LOG_INFO, "on_sync_repo: %d %d", static_cast<int>(model().view), repo);
-  if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size() || repo_table[repo].server_id.empty()) return;
+  if (repo < 0 || static_cast<size_t>(repo) >= repo_table().size() || repo_table()[repo].server_id.empty()) return;
   sync_repo_dialog(repo);
   full_reload(w);
 }
 
 void on_sync_all(MainWindow* w, int) {
-  log_message(LOG_INFO, "on_sync_all: %d", static_cast<int>(repo_table.size()));
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    const RepoEntry& e = repo_table[i];
+  log_message(LOG_INFO, "on_sync_all: %d", static_cast<int>(repo_table().size()));
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    const RepoEntry& e = repo_table()[i];
     if (!e.mounted || e.server_id.empty()) continue;
     log_message(LOG_INFO, "on_sync_all: %u (%s)", static_cast<unsigned>(i), e.server_id.c_str());
     sync_repo_dialog(static_cast<int>(i));
@@ -119,26 +109,21 @@ void on_sync_all(MainWindow* w, int) {
 
 void on_about(MainWindow*, int) { about_box(); }
 
-UpdateCalls& update_calls() {
-  static UpdateCalls calls;
-  return calls;
-}
-
 void on_check_update(MainWindow* w, int) {
   char version[64] = "";
   std::string notes;
-  UpdateCalls& calls = update_calls();
-  last_error = 0;
+  const UpdateCalls& calls = w->update_calls;
+  set_last_error(0);
   int rc = calls.check(version, sizeof version, &notes);
   log_message(LOG_INFO, "on_check_update: %d %s %s", rc, program_version(), version);
   if (rc < 0) {
-    std::string code = error_code_text(last_error);
-    show_message(307, 291, code.c_str());
+    std::string code = error_code_text(last_error());
+    show_message(STR_APP_NAME, STR_MSG_REQUEST_FAILED, code.c_str());
     return;
   }
   if (rc > 0) return;  // cancelled, or reported already
   if (!version[0]) {
-    show_info(316, 317, program_version());
+    show_info(STR_UP_TO_DATE, STR_MSG_LATEST_VERSION, program_version());
     return;
   }
   // The package and its installer script go beside the configuration.
@@ -150,7 +135,7 @@ void on_check_update(MainWindow* w, int) {
 // Undo and redo step the journal of the selected tag's repository, which
 // remounts; the window then shows what is there now.
 void on_undo(MainWindow* w, int redo) {
-  int repo = selected_repo();
+  int repo = model_selected_repo();
   log_message(LOG_INFO, redo ? "on_redo: %d %d" : "on_undo: %d %d", static_cast<int>(model().view), repo);
   if (repo < 0) return;
   int rc = repo_journal_step(repo, redo);

@@ -10,6 +10,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "views/tag_tree_gtk.h"
@@ -28,9 +29,9 @@ void cursor_first(MainWindow* w) {
 void on_create_tag(MainWindow* w, int) {
   int32_t view = model().view;
   log_message(LOG_INFO, "on_create_tag: %d", view);
-  const Tag* parent = view > 0 ? tag_get(view) : nullptr;
+  const Tag* parent = model_selected_tag();
   if (!parent) return;
-  const char* name = ui_string(47);
+  const char* name = ui_string(STR_NEW_TAG_NAME);
   int64_t slot = tag_create(parent->repo, view, name && *name ? name : "-");
   if (slot < 1) {
     log_message(LOG_ERROR, "on_create_tag: tag_create %d", view);
@@ -50,11 +51,11 @@ void on_create_tag(MainWindow* w, int) {
 void on_delete_tag(MainWindow* w, int) {
   int32_t view = model().view;
   log_message(LOG_INFO, "delete_selected_tag: %d", view);
-  const Tag* tag = view > 0 ? tag_get(view) : nullptr;
+  const Tag* tag = model_selected_tag();
   // A repository row is the repository itself: it is removed in the manager.
   if (!tag || uuid_is_zero(tag->parent)) return;
   std::string name = tag->name;
-  if (!ask_yes_no(214, name.c_str(), 215, 27, 75)) return;
+  if (!ask_yes_no(STR_ASK_DELETE_TAG, name.c_str(), STR_ASK_DELETE_TAG_DETAIL, STR_CANCEL, STR_DELETE)) return;
   // Items left without a tag are re-linked to the parent: one refresh, once
   // the cursor has left the deleted row.
   RefreshPause pause(w);

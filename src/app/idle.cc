@@ -6,6 +6,7 @@
 #include <gdk/gdkx.h>
 
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "app/timers.h"
 #include "app/window.h"
 #include "dialogs/modal.h"
@@ -26,6 +27,7 @@ struct XssInfo {
 };
 using XssQueryInfo = int (*)(Display*, Drawable, XssInfo*);
 
+// The library is loaded into the process once, whichever window asks.
 struct IdleLib {
   void* handle = nullptr;
   XssQueryInfo query = nullptr;
@@ -60,8 +62,8 @@ int64_t x_idle_ms() {
 
 // The user's idle seconds; 0 when they cannot be known (the timer then
 // waits another full period).
-int64_t idle_seconds() {
-  IdleQueryFn q = timer_state().idle_query;
+int64_t idle_seconds(const MainWindow* w) {
+  IdleQueryFn q = w->timers.idle.query;
   int64_t ms = q ? q() : -1;
   return ms > 0 ? ms / 1000 : 0;
 }
@@ -69,16 +71,17 @@ int64_t idle_seconds() {
 gboolean on_idle_timer(gpointer data);
 
 void idle_arm(MainWindow* w, int64_t delay) {
-  TimerState& st = timer_state();
-  if (st.idle_timer) g_source_remove(st.idle_timer);
+  IdleTimer& st = w->timers.idle;
+  if (st.source) g_source_remove(st.source);
   if (delay < 1) delay = 1;
-  st.idle_delay = delay;
-  st.idle_timer = g_timeout_add_seconds(static_cast<guint>(delay), on_idle_timer, w);
+  st.delay = delay;
+  st.source = g_timeout_add_seconds(static_cast<guint>(delay), on_idle_timer, w);
 }
 
 gboolean on_idle_timer(gpointer data) {
-  timer_state().idle_timer = 0;
-  idle_timer_fire(static_cast<MainWindow*>(data));
+  auto* w = static_cast<MainWindow*>(data);
+  w->timers.idle.source = 0;
+  idle_timer_fire(w);
   return G_SOURCE_REMOVE;
 }
 
@@ -91,10 +94,10 @@ int64_t idle_next_delay(int minutes, int64_t idle_seconds) {
   return idle_seconds >= limit ? 0 : limit - idle_seconds;
 }
 
-bool idle_probe(const std::vector<std::string>& names) {
-  TimerState& st = timer_state();
-  if (st.idle_probed) return st.idle_query != nullptr;
-  st.idle_probed = true;
+bool idle_probe(MainWindow* w, const std::vector<std::string>& names) {
+  IdleTimer& st = w->timers.idle;
+  if (st.probed) return st.query != nullptr;
+  st.probed = true;
   GdkDisplay* d = gdk_display_get_default();
   if (!d || !GDK_IS_X11_DISPLAY(d)) {
     // Wayland keeps the idle time from programs; the compositor locks.
@@ -119,22 +122,22 @@ bool idle_probe(const std::vector<std::string>& names) {
     log_off("No X11 Screen Saver extension");
     return false;
   }
-  st.idle_query = x_idle_ms;
+  st.query = x_idle_ms;
   return true;
 }
 
 void idle_timer_fire(MainWindow* w) {
-  TimerState& st = timer_state();
-  if (st.idle_timer) g_source_remove(st.idle_timer);
-  st.idle_timer = 0;
+  IdleTimer& st = w->timers.idle;
+  if (st.source) g_source_remove(st.source);
+  st.source = 0;
   // Read afresh: a timeout switched off in the options ends the chain.
-  int64_t idle = idle_seconds();
+  int64_t idle = idle_seconds(w);
   int64_t delay = idle_next_delay(app_core().settings.idle_timeout, idle);
   if (delay > 0) {
     idle_arm(w, delay);
     return;
   }
-  st.idle_delay = -1;
+  st.delay = -1;
   if (delay < 0) return;
   GtkWindow* top = top_window();
   if (top && top != GTK_WINDOW(w->window)) {
@@ -156,32 +159,32 @@ void idle_timer_fire(MainWindow* w) {
     return;
   }
   log_message(LOG_MARK, "Idle timeout: %lld", static_cast<long long>(idle));
-  if (st.quit) st.quit(w);
+  (st.quit ? st.quit : app_request_quit)(w);
 }
 
 void idle_start(MainWindow* w) {
-  if (!idle_probe()) return;
+  if (!idle_probe(w)) return;
   int minutes = app_core().settings.idle_timeout;
   if (minutes > 0) idle_arm(w, static_cast<int64_t>(minutes) * 60);
 }
 
 void idle_rearm(MainWindow* w) {
-  TimerState& st = timer_state();
-  if (st.idle_timer) g_source_remove(st.idle_timer);
-  st.idle_timer = 0;
-  st.idle_delay = -1;
-  if (!idle_probe()) return;
-  int64_t delay = idle_next_delay(app_core().settings.idle_timeout, idle_seconds());
+  IdleTimer& st = w->timers.idle;
+  if (st.source) g_source_remove(st.source);
+  st.source = 0;
+  st.delay = -1;
+  if (!idle_probe(w)) return;
+  int64_t delay = idle_next_delay(app_core().settings.idle_timeout, idle_seconds(w));
   if (delay >= 0) idle_arm(w, delay);
 }
 
-void idle_reset() {
-  TimerState& st = timer_state();
+void idle_reset(MainWindow* w) {
+  IdleTimer& st = w->timers.idle;
   IdleLib& l = lib();
-  if (st.idle_timer) g_source_remove(st.idle_timer);
-  st.idle_timer = 0;
-  st.idle_query = nullptr;
-  st.idle_probed = false;
+  if (st.source) g_source_remove(st.source);
+  st.source = 0;
+  st.query = nullptr;
+  st.probed = false;
   l.query = nullptr;
   if (l.handle) dlclose(l.handle);
   l.handle = nullptr;

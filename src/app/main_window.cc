@@ -42,7 +42,7 @@ bool on_item_popup(void* data) {
   return context_menu_at_cursor(w, w->item_list);
 }
 
-void on_reveal_password(const char* password, void*) { show_copyable(241, password); }
+void on_reveal_password(const char* password, void*) { show_copyable(STR_PASSWORD_TITLE, password); }
 
 void on_open_link(const char* target, void* data) {
   // The address usually wants the item's password next.
@@ -114,17 +114,12 @@ void expand_single_repository(MainWindow* w) {
 
 // Screen readers announce the bars by these names when focus enters them.
 static void name_bars(MainWindow* w) {
-  const int ids[2] = {402, 403};
+  const StrId ids[2] = {STR_MAIN_MENU, STR_TOOLBAR};
   GtkWidget* bars[2] = {w->menubar, w->toolbar};
   for (int i = 0; i < 2; i++) {
     AtkObject* acc = bars[i] ? gtk_widget_get_accessible(bars[i]) : nullptr;
     if (acc) atk_object_set_name(acc, ui_string_line(ids[i]).c_str());
   }
-}
-
-MainWindow& main_window() {
-  static MainWindow w;
-  return w;
 }
 
 void main_window_create(MainWindow* w) {
@@ -136,7 +131,7 @@ void main_window_create(MainWindow* w) {
   g_signal_connect(w->window, "key-press-event", G_CALLBACK(on_key_press), w);
   gtk_window_set_default_size(GTK_WINDOW(w->window), s.win_width, s.win_height);
   gtk_window_move(GTK_WINDOW(w->window), s.win_left, s.win_top);
-  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(307));
+  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(STR_APP_NAME));
 
   w->accel = gtk_accel_group_new();
   gtk_window_add_accel_group(GTK_WINDOW(w->window), w->accel);
@@ -197,7 +192,7 @@ void main_window_relabel(MainWindow* w) {
   item_list_relabel(w->items);
   w->reminders_shown = -1;
   tray_refresh(w, time(nullptr));
-  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(307));
+  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(STR_APP_NAME));
   item_list_refresh(w);
 }
 

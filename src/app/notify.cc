@@ -15,20 +15,20 @@
 
 namespace {
 
+// The model's hooks are plain functions: this is the window they reach.
 MainWindow* hub = nullptr;
-bool tray_pending = false;
 
 void run_refresh(MainWindow* w) {
   int kind = w->refresh_kind;
-  bool tray = tray_pending;
+  bool tray = w->refresh_tray;
   w->refresh_kind = -1;
-  tray_pending = false;
+  w->refresh_tray = false;
   if (!w->built) return;
   int64_t now = time(nullptr);
   if (kind >= 1) {
     calendar_pane_refresh(w->calendar);
     tray = true;
-    if (app_hooks().data_timer_arm) app_hooks().data_timer_arm(w, now);
+    if (w->hooks.data_timer_arm) w->hooks.data_timer_arm(w, now);
   }
   if (tray) tray_refresh(w, now);
   if (kind >= 0) item_list_refresh(w);
@@ -53,14 +53,13 @@ void on_item_changed(Item*, int kind) {
 
 void on_reminder_changed() {
   if (!hub) return;
-  tray_pending = true;
+  hub->refresh_tray = true;
   schedule(hub);
 }
 
 void on_undo_state(int repo, bool undo, bool redo) {
   if (!hub) return;
-  Tag* tag = model().view > 0 ? tag_get(model().view) : nullptr;
-  if (!tag || tag->repo != repo) return;
+  if (model_selected_repo() != repo) return;
   hub->undo_state = (undo ? 1 : 0) | (redo ? 2 : 0);
   commands_refresh(hub);
 }
@@ -94,7 +93,7 @@ void notify_flush(MainWindow* w) {
 
 void refresh_all(MainWindow* w) {
   w->refresh_kind = 1;
-  tray_pending = true;
+  w->refresh_tray = true;
   if (w->refresh_idle) g_source_remove(w->refresh_idle);
   w->refresh_idle = 0;
   run_refresh(w);

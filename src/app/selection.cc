@@ -45,11 +45,12 @@ void show_item_status(MainWindow* w, int64_t slot) {
     return;
   }
   const std::string colon = std::string(ui_colon()) + " ";
-  std::string text = std::string(ui_string(42)) + colon + local_time_text(item->created) + "  |  " +
-                     ui_string(43) + colon + local_time_text(item->modified);
+  std::string text = std::string(ui_string(STR_CREATED)) + colon + local_time_text(item->created) + "  |  " +
+                     ui_string(STR_MODIFIED) + colon + local_time_text(item->modified);
   if (item->due != 0) {
     int64_t remind = reminder_of(slot);
-    text += std::string("  |  ") + ui_string(45) + colon + (remind ? local_time_text(remind) : ui_string(48));
+    text += std::string("  |  ") + ui_string(STR_STATUS_REMINDER) + colon +
+            (remind ? local_time_text(remind) : ui_string(STR_NONE_WORD));
   }
   status_show(w, text.c_str());
 }
@@ -67,7 +68,7 @@ void set_list_type(MainWindow* w, int type) {
   model().fixed_kind = type;
   if (type == w->list_type_shown) return;
   w->list_type_shown = type;
-  std::string text = std::string(ui_string(38)) + ui_colon() + " " + ui_string(list_type_label(type));
+  std::string text = std::string(ui_string(STR_ROW_LISTS)) + ui_colon() + " " + ui_string(list_type_label(type));
   tag_tree_set_fixed_text(w->tags, VIEW_FIXED, utf8_limit(text, 63).c_str());
 }
 

@@ -30,8 +30,6 @@
 
 namespace {
 
-bool quit_requested = false;
-
 // Closes the dialog on top, if one runs, as its cancel button would.
 void cancel_top_dialog() {
   GtkWindow* top = top_window();
@@ -55,8 +53,8 @@ gboolean quit_when_idle(gpointer data) {
 // start-up then ends as after a cancel. With the window, the quit path.
 void on_quit_signal(void* data, int) {
   auto* w = static_cast<MainWindow*>(data);
-  bool again = quit_requested;
-  quit_requested = true;
+  bool again = w->quit_requested;
+  w->quit_requested = true;
   if (!w->built) {
     cancel_top_dialog();
     return;
@@ -68,19 +66,24 @@ void on_quit_signal(void* data, int) {
 
 void on_raise_request(void* data) { main_window_present(static_cast<MainWindow*>(data)); }
 
-int ask(int headline, int text, bool rules, std::string* out) {
-  if (quit_requested) return 1;
-  int rc = rules ? password_prompt(307, headline, text, 10, 7, out) : password_prompt_simple(307, headline, text, out);
-  return quit_requested ? 1 : rc;
+int ask(const MainWindow* w, StrId headline, StrId text, bool rules, std::string* out) {
+  if (w->quit_requested) return 1;
+  int rc = rules ? password_prompt(STR_APP_NAME, headline, text, 10, 7, out)
+                 : password_prompt_simple(STR_APP_NAME, headline, text, out);
+  return w->quit_requested ? 1 : rc;
 }
 
-StartupIO dialogs_io() {
+StartupIO dialogs_io(const MainWindow* w) {
   StartupIO io;
-  io.ask_password = [](int, std::string* pw) { return ask(22, -1, false, pw); };
-  io.ask_new_password = [](int, std::string* pw) { return ask(247, 248, true, pw); };
-  io.ask_confirmation = [](int, std::string* pw) { return ask(243, -1, false, pw); };
-  io.show_message = [](int id) {
-    if (!quit_requested) show_message(307, id);
+  io.ask_password = [w](int, std::string* pw) { return ask(w, STR_ENTER_MASTER_PASSWORD, STR_NONE, false, pw); };
+  io.ask_new_password = [w](int, std::string* pw) {
+    return ask(w, STR_CHOOSE_MASTER_PASSWORD, STR_PASSWORD_RULES_10, true, pw);
+  };
+  io.ask_confirmation = [w](int, std::string* pw) {
+    return ask(w, STR_REPEAT_MASTER_PASSWORD, STR_NONE, false, pw);
+  };
+  io.show_message = [w](StrId id) {
+    if (!w->quit_requested) show_message(STR_APP_NAME, id);
   };
   return io;
 }
@@ -123,7 +126,7 @@ void window_start(MainWindow* w) {
   w->reminders_shown = -1;
   int64_t now = time(nullptr);
   tray_refresh(w, now);
-  if (app_hooks().data_timer_arm) app_hooks().data_timer_arm(w, now);
+  if (w->hooks.data_timer_arm) w->hooks.data_timer_arm(w, now);
   notify_install(w);
   nav_push(w);
   w->navigating = false;
@@ -148,21 +151,17 @@ void window_stop(MainWindow* w) {
 
 void app_request_quit(MainWindow* w) { on_quit_signal(w, 0); }
 
-AppHooks& app_hooks() {
-  static AppHooks hooks;
-  return hooks;
-}
-
 int app_main(int argc, char** argv) {
   gtk_init(&argc, &argv);
-  timers_install();
+  MainWindow window;
+  MainWindow* w = &window;
+  timers_install(w);
   const char* locale = setlocale(LC_ALL, nullptr);
   std::string locale_name = locale ? locale : "C";
   int language = language_from_locale(locale_name.c_str());
   const char* profile = argc > 1 && argv[1][0] ? argv[1] : "Ordika";
   strings_set_language(language);
 
-  MainWindow* w = &main_window();
   // Blocked from the start, so no prompt can be killed halfway; the quit
   // signals come through the main loop instead.
   signals_block_all();
@@ -186,8 +185,8 @@ int app_main(int argc, char** argv) {
     }
   }
 
-  int rc = app_startup(profile, nullptr, language, dialogs_io());
-  if (rc != STARTUP_READY || quit_requested) {
+  int rc = app_startup(profile, nullptr, language, dialogs_io(w));
+  if (rc != STARTUP_READY || w->quit_requested) {
     if (rc == STARTUP_READY) app_shutdown();
     instance_release(&lock);
     signals_unwatch(watch);
@@ -196,12 +195,12 @@ int app_main(int argc, char** argv) {
   }
 
   window_start(w);
-  AppHooks& hooks = app_hooks();
+  AppHooks& hooks = w->hooks;
   if (app_core().has_account && hooks.update_check_start) hooks.update_check_start(w);
   if (hooks.idle_start) hooks.idle_start(w);
-  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(307));
+  gtk_window_set_title(GTK_WINDOW(w->window), ui_string(STR_APP_NAME));
   gtk_widget_show_all(w->window);
-  if (!quit_requested) gtk_main();
+  if (!w->quit_requested) gtk_main();
 
   if (hooks.stop) hooks.stop(w);
   window_stop(w);

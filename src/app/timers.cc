@@ -40,9 +40,9 @@ void hook_update_start(MainWindow* w) { update_check_now(w); }
 
 // The default action of a desktop notification: the window comes forward
 // with the item selected among the reminders.
-void on_notification_open(const uint8_t uuid[16], void*) {
-  MainWindow* w = timer_state().window;
-  if (!w || !w->built) return;
+void on_notification_open(const uint8_t uuid[16], void* data) {
+  auto* w = static_cast<MainWindow*>(data);
+  if (!w->built) return;
   int64_t slot = uuid_map_find(model().item_index, uuid);
   log_message(LOG_INFO, "on_notification_open: %lld", static_cast<long long>(slot));
   main_window_present(w);
@@ -63,17 +63,14 @@ void notify_desktop(const std::vector<int64_t>& come) {
   }
 }
 
-void remember_counts(int64_t now) {
-  TimerState& st = timer_state();
-  reminders_counts(now, &st.reminded, &st.due);
-}
+void remember_counts(DataTimer* t, int64_t now) { reminders_counts(now, &t->reminded, &t->due); }
 
 // The work of the data timer once nothing is busy: the alert for reminders
 // that have come since the last run, then the tray, the counts, the next
 // timer and the list (and the calendar marks when the day changed).
 void data_run(MainWindow* w) {
-  TimerState& st = timer_state();
-  int64_t now = timers_now();
+  DataTimer& st = w->timers.data;
+  int64_t now = timers_now(w);
   std::vector<int64_t> come;
   if (now > st.checked_until) come = reminders_come(st.checked_until, now);
   // A clock set back must not announce the same reminders again.
@@ -85,10 +82,10 @@ void data_run(MainWindow* w) {
     show_data_notice();
     // The alert ran a loop of its own: the window may have gone meanwhile.
     if (!w->built) return;
-    now = timers_now();
+    now = timers_now(w);
   }
   tray_refresh(w, now);
-  remember_counts(now);
+  remember_counts(&st, now);
   data_timer_arm(w, now);
   int64_t day = local_midnight(now);
   if (day != st.day) {
@@ -100,37 +97,34 @@ void data_run(MainWindow* w) {
 
 gboolean on_data_timer(gpointer data) {
   auto* w = static_cast<MainWindow*>(data);
-  TimerState& st = timer_state();
-  log_message(LOG_DEBUG, "timeout_data: %u", st.data_timer);
-  st.data_timer = 0;
+  DataTimer& st = w->timers.data;
+  log_message(LOG_DEBUG, "timeout_data: %u", st.source);
+  st.source = 0;
   data_timer_fire(w);
   return G_SOURCE_REMOVE;
 }
 
 gboolean on_busy_timer(gpointer data) {
   auto* w = static_cast<MainWindow*>(data);
-  TimerState& st = timer_state();
+  BusyTimer& st = w->timers.busy;
   if (!w->built) {
-    st.busy_timer = 0;
+    st.source = 0;
     return G_SOURCE_REMOVE;
   }
   if (timers_busy(w)) return G_SOURCE_CONTINUE;
-  log_message(LOG_DEBUG, "timeout_busy: %u", st.busy_timer);
-  st.busy_timer = 0;
+  log_message(LOG_DEBUG, "timeout_busy: %u", st.source);
+  st.source = 0;
   int pending = st.pending;
   st.pending = 0;
   if (pending & PENDING_DATA) data_run(w);
-  if ((pending & PENDING_UPDATE) && w->built && !st.offered_version.empty()) {
-    std::string version = st.offered_version, notes = st.offered_notes;
-    if (st.run_update) st.run_update(w, version.c_str(), notes.c_str());
-  }
+  if ((pending & PENDING_UPDATE) && w->built) update_offer_run(w);
   return G_SOURCE_REMOVE;
 }
 
 gboolean on_clock_watch(gpointer data) {
   auto* w = static_cast<MainWindow*>(data);
   if (!w->built) {
-    timer_state().clock_watch = 0;
+    w->timers.data.clock_watch = 0;
     return G_SOURCE_REMOVE;
   }
   timers_clock_check(w);
@@ -141,41 +135,33 @@ int64_t system_now() { return static_cast<int64_t>(time(nullptr)); }
 
 }  // namespace
 
-TimerState& timer_state() {
-  static TimerState st;
-  return st;
-}
-
-int64_t timers_now() {
-  ClockFn fn = timer_state().now;
+int64_t timers_now(const MainWindow* w) {
+  ClockFn fn = w->timers.now;
   return fn ? fn() : system_now();
 }
 
-void timers_install() {
-  AppHooks& h = app_hooks();
+void timers_install(MainWindow* w) {
+  AppHooks& h = w->hooks;
   h.data_timer_arm = hook_arm;
   h.idle_start = idle_start;
   h.idle_rearm = idle_rearm;
   h.update_check_start = hook_update_start;
   h.stop = hook_stop;
-  TimerState& st = timer_state();
-  if (!st.quit) st.quit = app_request_quit;
-  if (!st.run_update) st.run_update = timers_update_run;
 }
 
-void timers_stop(MainWindow*) {
-  TimerState& st = timer_state();
-  for (guint* id : {&st.data_timer, &st.busy_timer, &st.news_timer, &st.idle_timer, &st.clock_watch}) {
+void timers_stop(MainWindow* w) {
+  Timers& st = w->timers;
+  for (guint* id : {&st.data.source, &st.busy.source, &st.update.source, &st.idle.source, &st.data.clock_watch}) {
     if (*id) g_source_remove(*id);
     *id = 0;
   }
-  st.pending = 0;
+  st.busy.pending = 0;
   desktop_notify_set_open(nullptr, nullptr);
   desktop_notify_stop();
-  idle_reset();
-  st.window = nullptr;
-  st.check_running = false;
-  st.generation++;
+  idle_reset(w);
+  st.started = false;
+  st.update.running = false;
+  st.update.owner.reset();
 }
 
 bool timers_busy(MainWindow* w) { return top_window() != GTK_WINDOW(w->window) || w->tag_editing; }
@@ -189,45 +175,44 @@ std::vector<int64_t> reminders_come(int64_t from, int64_t to) {
 }
 
 void data_timers_start(MainWindow* w, int64_t now) {
-  TimerState& st = timer_state();
-  st.window = w;
-  desktop_notify_set_open(on_notification_open, nullptr);
+  DataTimer& st = w->timers.data;
+  w->timers.started = true;
+  desktop_notify_set_open(on_notification_open, w);
   st.checked_until = now;
   st.day = local_midnight(now);
-  remember_counts(now);
+  remember_counts(&st, now);
   if (!st.clock_watch) st.clock_watch = g_timeout_add_seconds(CLOCK_WATCH_SECONDS, on_clock_watch, w);
 }
 
 void timers_clock_check(MainWindow* w) {
-  TimerState& st = timer_state();
-  if (!st.data_timer || timers_now() < st.data_due) return;
-  log_message(LOG_INFO, "timers_clock_check: %lld late", static_cast<long long>(timers_now() - st.data_due));
-  g_source_remove(st.data_timer);
-  st.data_timer = 0;
+  DataTimer& st = w->timers.data;
+  if (!st.source || timers_now(w) < st.fires_at) return;
+  log_message(LOG_INFO, "timers_clock_check: %lld late", static_cast<long long>(timers_now(w) - st.fires_at));
+  g_source_remove(st.source);
+  st.source = 0;
   data_timer_fire(w);
 }
 
 void data_timer_arm(MainWindow* w, int64_t now) {
-  TimerState& st = timer_state();
+  DataTimer& st = w->timers.data;
   // The first arming is the start of the run (the window calls it once it
   // has shown the counts).
-  if (st.window != w) data_timers_start(w, now);
-  if (st.data_timer) g_source_remove(st.data_timer);
+  if (!w->timers.started) data_timers_start(w, now);
+  if (st.source) g_source_remove(st.source);
   int64_t delay = get_next_timer(now);
   // A day and a bit at most: the change of day always comes first.
   if (delay < 1) delay = 1;
   if (delay > 90000) delay = 90000;
-  st.data_delay = delay;
-  st.data_due = now + delay;
-  st.data_timer = g_timeout_add_seconds(static_cast<guint>(delay), on_data_timer, w);
+  st.delay = delay;
+  st.fires_at = now + delay;
+  st.source = g_timeout_add_seconds(static_cast<guint>(delay), on_data_timer, w);
 }
 
 void data_timer_fire(MainWindow* w) {
-  TimerState& st = timer_state();
   if (!w->built) return;
   if (timers_busy(w)) {
-    st.pending |= PENDING_DATA;
-    tray_refresh(w, timers_now());
+    w->timers.busy.pending |= PENDING_DATA;
+    tray_refresh(w, timers_now(w));
     busy_timer_start(w);
     return;
   }
@@ -235,6 +220,6 @@ void data_timer_fire(MainWindow* w) {
 }
 
 void busy_timer_start(MainWindow* w) {
-  TimerState& st = timer_state();
-  if (!st.busy_timer) st.busy_timer = g_timeout_add(BUSY_INTERVAL_MS, on_busy_timer, w);
+  BusyTimer& st = w->timers.busy;
+  if (!st.source) st.source = g_timeout_add(BUSY_INTERVAL_MS, on_busy_timer, w);
 }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,52 +43,69 @@ using IdleQueryFn = int64_t (*)();
 // Ends the program as the quit command does, once no dialog runs.
 using QuitFn = void (*)(MainWindow* w);
 
-struct TimerState {
-  ClockFn now = nullptr;  // seconds since the epoch; nullptr: time()
-  MainWindow* window = nullptr;  // set by the first arming, cleared by stop
-  int generation = 0;            // counts stops: late results of a worker are dropped
-
-  guint data_timer = 0;
-  int64_t data_delay = 0;  // seconds the data timer was last armed for
-  int64_t data_due = 0;    // the clock time it was armed for
-  guint clock_watch = 0;   // looks at the clock while the data timer waits
-  guint busy_timer = 0;
-  int pending = 0;  // PENDING_ bits
-  // Counts of reminders_counts remembered by the last data run.
+// The data timer: at the next reminder or due time and at the change of day.
+struct DataTimer {
+  guint source = 0;
+  int64_t delay = 0;     // seconds it was last armed for
+  int64_t fires_at = 0;  // the clock time it was armed for
+  guint clock_watch = 0;  // looks at the clock while the timer waits
+  // Counts of reminders_counts remembered by the last run.
   int reminded = 0;
   int due = 0;
   // Reminders whose time lies in (checked_until, now] have come since the
   // last run: they raise the alert. Those already due at start, or moved
   // into the past by an edit, do not.
   int64_t checked_until = 0;
-  int64_t day = 0;    // local midnight of the last data run
-  int alerts = 0;     // new-reminder alerts shown
-
-  // Update check.
-  VersionCheckFn check = nullptr;
-  UpdateRunFn run_update = nullptr;
-  bool check_running = false;
-  bool check_succeeded = false;
-  guint news_timer = 0;
-  int64_t news_delay = 0;  // -1: no further check
-  std::string offered_version;
-  std::string offered_notes;
-
-  // Idle timeout.
-  IdleQueryFn idle_query = nullptr;
-  QuitFn quit = nullptr;
-  bool idle_probed = false;
-  guint idle_timer = 0;
-  int64_t idle_delay = 0;
+  int64_t day = 0;  // local midnight of the last run
+  int alerts = 0;   // new-reminder alerts shown
 };
 
-TimerState& timer_state();
-// Fills the start-up hooks (app_hooks.h) with the functions below.
-void timers_install();
+// The busy timer: holds work back while a dialog runs or a tag is renamed.
+struct BusyTimer {
+  guint source = 0;
+  int pending = 0;  // PENDING_ bits
+};
+
+// The background update check.
+struct UpdateCheck {
+  VersionCheckFn check = nullptr;  // nullptr: update_get_version
+  UpdateRunFn run = nullptr;       // nullptr: timers_update_run
+  bool running = false;
+  bool succeeded = false;
+  guint source = 0;   // the next check
+  int64_t delay = 0;  // -1: no further check
+  std::string offered_version;
+  std::string offered_notes;
+  // Held by a check's worker job: gone once the timers stopped, so that a
+  // late result is dropped.
+  std::shared_ptr<MainWindow*> owner;
+};
+
+// The idle timeout.
+struct IdleTimer {
+  IdleQueryFn query = nullptr;
+  QuitFn quit = nullptr;  // nullptr: app_request_quit
+  bool probed = false;
+  guint source = 0;
+  int64_t delay = 0;
+};
+
+// The window's timers; MainWindow holds them.
+struct Timers {
+  ClockFn now = nullptr;  // seconds since the epoch; nullptr: time()
+  bool started = false;   // set by the first arming, cleared by stop
+  DataTimer data;
+  BusyTimer busy;
+  UpdateCheck update;
+  IdleTimer idle;
+};
+
+// Fills the window's start-up hooks (app_hooks.h) with the functions below.
+void timers_install(MainWindow* w);
 // Stops every timer this file started; the state keeps its counters.
 void timers_stop(MainWindow* w);
-// The clock: timer_state().now, else the system time.
-int64_t timers_now();
+// The clock: w->timers.now, else the system time.
+int64_t timers_now(const MainWindow* w);
 
 // True while work that touches the window must wait: a dialog runs or a tag
 // name is being edited.
@@ -109,7 +127,7 @@ void busy_timer_start(MainWindow* w);
 // Reminder entries whose reminder time lies in (from, to], in list order.
 std::vector<int64_t> reminders_come(int64_t from, int64_t to);
 
-// Default of run_update: update_run of the update dialogs in the profile
+// Default of UpdateCheck::run: update_run of the update dialogs in the profile
 // directory, and quit once the installer was started.
 void timers_update_run(MainWindow* w, const char* version, const char* notes);
 
@@ -123,6 +141,8 @@ void update_check_now(MainWindow* w);
 void update_check_schedule(MainWindow* w, int64_t delay);
 // Main thread, after a check: offer, retry or hold the offer while busy.
 void update_check_done(MainWindow* w, int rc, const char* version, const char* notes);
+// Runs the offered update, if there is one.
+void update_offer_run(MainWindow* w);
 
 // Idle timeout. Seconds until the next look at the idle time for a timeout
 // of `minutes` after the user was idle for `idle_seconds`: 0 when the
@@ -131,7 +151,7 @@ int64_t idle_next_delay(int minutes, int64_t idle_seconds);
 // Loads "XScreenSaverQueryInfo" from the first library of names that has it
 // (the default list when names is empty). False, logged once per run, when
 // there is no X display or no such library.
-bool idle_probe(const std::vector<std::string>& names = {});
+bool idle_probe(MainWindow* w, const std::vector<std::string>& names = {});
 // What the idle timer does when it fires: quit once the user has been idle
 // for the timeout, else wait for the rest of it.
 void idle_timer_fire(MainWindow* w);
@@ -140,4 +160,4 @@ void idle_start(MainWindow* w);
 // After the options changed: the timer follows the new value at once.
 void idle_rearm(MainWindow* w);
 // Forgets the probe result and the one-time log line (tests).
-void idle_reset();
+void idle_reset(MainWindow* w);

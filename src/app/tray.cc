@@ -57,8 +57,8 @@ void on_tray_embedded(GObject*, GParamSpec*, MainWindow* w) {
 
 void tray_create(MainWindow* w) {
   GtkStatusIcon* icon = gtk_status_icon_new_from_pixbuf(icon_get(ICON_SLOT_APP));
-  gtk_status_icon_set_title(icon, ui_string(307));
-  gtk_status_icon_set_tooltip_text(icon, ui_string(307));
+  gtk_status_icon_set_title(icon, ui_string(STR_APP_NAME));
+  gtk_status_icon_set_tooltip_text(icon, ui_string(STR_APP_NAME));
   gtk_status_icon_set_name(icon, "ordika");
   g_signal_connect(icon, "activate", G_CALLBACK(on_tray_activate), w);
   g_signal_connect(icon, "popup-menu", G_CALLBACK(on_tray_popup), w);
@@ -66,14 +66,14 @@ void tray_create(MainWindow* w) {
   w->tray = G_OBJECT(icon);
   w->tray_menu = gtk_menu_new();
   GtkMenuShell* shell = GTK_MENU_SHELL(w->tray_menu);
-  GtkWidget* row = gtk_menu_item_new_with_label(ui_string(40));
+  GtkWidget* row = gtk_menu_item_new_with_label(ui_string(STR_ROW_REMINDERS));
   g_signal_connect(row, "activate", G_CALLBACK(on_tray_reminders), w);
   g_object_set_data(G_OBJECT(w->tray_menu), "reminders-row", row);
   gtk_menu_shell_append(shell, row);
   gtk_menu_shell_append(shell, gtk_separator_menu_item_new());
-  gtk_menu_shell_append(shell, command_menu_item(w, CMD_OPTIONS, 184, 0, true));
+  gtk_menu_shell_append(shell, command_menu_item(w, CMD_OPTIONS, STR_OPTIONS, 0, true));
   gtk_menu_shell_append(shell, gtk_separator_menu_item_new());
-  gtk_menu_shell_append(shell, command_menu_item(w, CMD_QUIT, -1, 0, true));
+  gtk_menu_shell_append(shell, command_menu_item(w, CMD_QUIT, STR_NONE, 0, true));
   gtk_widget_show_all(w->tray_menu);
 }
 
@@ -92,14 +92,14 @@ void tray_refresh(MainWindow* w, int64_t now) {
   w->tray_alert = alert;
   if (reminded != w->reminders_shown && w->tags) {
     char text[64];
-    g_snprintf(text, sizeof text, "%s (%d)", ui_string(40), reminded);
+    g_snprintf(text, sizeof text, "%s (%d)", ui_string(STR_ROW_REMINDERS), reminded);
     // g_snprintf may cut inside a character.
     const gchar* end = nullptr;
     if (!g_utf8_validate(text, -1, &end)) text[end - text] = '\0';
     tag_tree_set_fixed_text(w->tags, VIEW_REMINDERS, text);
     if (GtkWidget* row = reminders_row(w)) gtk_menu_item_set_label(GTK_MENU_ITEM(row), text);
     if (w->tray)
-      gtk_status_icon_set_tooltip_text(GTK_STATUS_ICON(w->tray), reminded > 0 ? text : ui_string(307));
+      gtk_status_icon_set_tooltip_text(GTK_STATUS_ICON(w->tray), reminded > 0 ? text : ui_string(STR_APP_NAME));
     w->reminders_shown = reminded;
   }
 }

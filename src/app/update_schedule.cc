@@ -2,6 +2,7 @@
 // to the main loop, which offers the update (once no dialog runs) or
 // schedules the next check.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/main_window.h"
@@ -19,7 +20,7 @@
 namespace {
 
 struct CheckJob {
-  int generation = 0;
+  std::weak_ptr<MainWindow*> owner;  // expired once the timers stopped
   VersionCheckFn check = nullptr;
   ServerLogin login;
   std::string language;
@@ -30,11 +31,11 @@ struct CheckJob {
 
 gboolean on_check_result(gpointer data) {
   auto* job = static_cast<CheckJob*>(data);
-  TimerState& st = timer_state();
   // A window stopped since (or another run of the tests) gets nothing.
-  if (job->generation == st.generation) {
-    st.check_running = false;
-    if (st.window && st.window->built) update_check_done(st.window, job->rc, job->version, job->notes.c_str());
+  if (std::shared_ptr<MainWindow*> owner = job->owner.lock()) {
+    MainWindow* w = *owner;
+    w->timers.update.running = false;
+    if (w->built) update_check_done(w, job->rc, job->version, job->notes.c_str());
   }
   delete job;
   return G_SOURCE_REMOVE;
@@ -52,9 +53,9 @@ intptr_t check_worker(Worker*, void* data) {
 }
 
 gboolean on_news_timer(gpointer data) {
-  TimerState& st = timer_state();
-  st.news_timer = 0;
-  update_check_now(static_cast<MainWindow*>(data));
+  auto* w = static_cast<MainWindow*>(data);
+  w->timers.update.source = 0;
+  update_check_now(w);
   return G_SOURCE_REMOVE;
 }
 
@@ -70,8 +71,8 @@ int64_t update_retry_delay(int rc, bool offered, bool* succeeded) {
 }
 
 void update_check_now(MainWindow* w) {
-  TimerState& st = timer_state();
-  if (st.check_running) return;
+  UpdateCheck& st = w->timers.update;
+  if (st.running) return;
   // Signed out since the start: the checks end with the account.
   if (!has_signed_in_account()) {
     log_message(LOG_INFO, "update_check_now: no account");
@@ -83,13 +84,14 @@ void update_check_now(MainWindow* w) {
     log_message(LOG_ERROR, "update_check_now: no login");
     return;
   }
-  job->generation = st.generation;
+  if (!st.owner) st.owner = std::make_shared<MainWindow*>(w);
+  job->owner = st.owner;
   job->check = st.check ? st.check : update_get_version;
   const char* code = language_code(strings_language());
   job->language = code ? code : "en";
-  st.check_running = true;
+  st.running = true;
   if (!worker_start(check_worker, job)) {
-    st.check_running = false;
+    st.running = false;
     delete job;
     log_message(LOG_ERROR, "update_check_now: no thread");
     update_check_done(w, -1, "", "");
@@ -97,31 +99,38 @@ void update_check_now(MainWindow* w) {
 }
 
 void update_check_schedule(MainWindow* w, int64_t delay) {
-  TimerState& st = timer_state();
+  UpdateCheck& st = w->timers.update;
   log_message(LOG_INFO, "schedule_news_timer: %d", static_cast<int>(delay));
-  if (st.news_timer) g_source_remove(st.news_timer);
-  st.news_delay = delay;
-  st.news_timer = g_timeout_add_seconds(static_cast<guint>(delay), on_news_timer, w);
+  if (st.source) g_source_remove(st.source);
+  st.delay = delay;
+  st.source = g_timeout_add_seconds(static_cast<guint>(delay), on_news_timer, w);
 }
 
 void update_check_done(MainWindow* w, int rc, const char* version, const char* notes) {
-  TimerState& st = timer_state();
+  UpdateCheck& st = w->timers.update;
   bool offered = rc == 0 && version && *version;
-  int64_t delay = update_retry_delay(rc, offered, &st.check_succeeded);
+  int64_t delay = update_retry_delay(rc, offered, &st.succeeded);
   if (!offered) {
     update_check_schedule(w, delay);
     return;
   }
-  st.news_delay = -1;
+  st.delay = -1;
   st.offered_version = version;
   st.offered_notes = notes ? notes : "";
   if (timers_busy(w)) {
-    st.pending |= PENDING_UPDATE;
+    w->timers.busy.pending |= PENDING_UPDATE;
     busy_timer_start(w);
     return;
   }
+  update_offer_run(w);
+}
+
+void update_offer_run(MainWindow* w) {
+  const UpdateCheck& st = w->timers.update;
+  if (st.offered_version.empty()) return;
+  // Copies: the run may end the window and its timers.
   std::string v = st.offered_version, n = st.offered_notes;
-  if (st.run_update) st.run_update(w, v.c_str(), n.c_str());
+  (st.run ? st.run : timers_update_run)(w, v.c_str(), n.c_str());
 }
 
 void timers_update_run(MainWindow* w, const char* version, const char* notes) {

@@ -1,6 +1,7 @@
 // The main window's own state, in one place: its widgets, the menus built
-// from the command table, the relabel list, the navigation ring and the view
-// flags. Owned by the main thread for the whole run.
+// from the command table, the relabel list, the navigation ring, the view
+// flags, the timers and the start-up hooks. The program's main function owns
+// it for the whole run, on the main thread.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -8,7 +9,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/app_hooks.h"
 #include "app/nav_ring.h"
+#include "app/timers.h"
+#include "support/string_ids.h"
 
 struct TagTree;
 struct ItemList;
@@ -17,7 +21,7 @@ struct ItemList;
 // follows the command's state), set again after a language change.
 struct RelabelEntry {
   GtkWidget* widget = nullptr;
-  int string_id = -1;
+  StrId string_id = STR_NONE;
   int command = -1;  // >= 0: the label comes from command_label
 };
 
@@ -59,14 +63,17 @@ struct MainWindow {
   bool tag_editing = false;
   bool built = false;
   bool quitting = false;
+  bool quit_requested = false;  // a quit signal came
 
   int reminders_shown = -1;  // count written into the reminders row
   bool tray_alert = false;
 
   guint refresh_idle = 0;  // pending merged refresh
   int refresh_kind = -1;   // strongest pending item-changed kind
+  bool refresh_tray = false;  // the pending refresh includes the tray
   int pause_depth = 0;     // bulk commands in progress
-};
 
-// The process-wide window state.
-MainWindow& main_window();
+  Timers timers;
+  AppHooks hooks;
+  UpdateCalls update_calls;
+};

@@ -6,11 +6,11 @@
 
 #include "cli/cli.h"
 #include "interchange/interchange.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/tag.h"
 #include "support/files.h"
-#include "views/detail_text.h"
 
 int cmd_show(int, char** argv) {
   int64_t slot = cli_item(argv[1]);
@@ -70,12 +70,12 @@ int cmd_export(int, char** argv) {
   if (std::strcmp(kind, "ics") == 0) {
     n = export_calendar(target, repo, -1);
   } else if (std::strcmp(kind, "vcf") == 0) {
-    n = export_contacts(-1, repo, target);
+    n = export_contacts(target, repo, -1);
   } else if (std::strcmp(kind, "json") == 0) {
-    n = export_accounts(-1, repo, target);
+    n = export_accounts(target, repo, -1);
   } else if (std::strcmp(kind, "notes") == 0) {
     if (!dir_exists(target)) return cli_fail("%s is not a folder", argv[3]);
-    n = export_notes(-1, repo, target);
+    n = export_notes(target, repo, -1);
   } else {
     cli_fail("unknown export kind '%s'", kind);
     return cli_usage("export");

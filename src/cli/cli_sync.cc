@@ -15,32 +15,14 @@
 #include "model/mount.h"
 #include "storage/repo.h"
 #include "sync/requests.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 #include "support/log.h"
 
 namespace {
 
-constexpr int kPasswordMin = 10;
-constexpr int kPasswordClasses = 7;
-
 int need_account() {
   if (!has_signed_in_account())
     return cli_fail("no sync account; set one with 'ordika-cli account set NUMBER USER HOST[:PORT]'");
-  return 0;
-}
-
-int read_checked_password(const char* env, const char* prompt, bool twice, std::string* out) {
-  bool from_env = std::getenv(env) != nullptr;
-  if (read_secret(env, prompt, out) != 0 || out->empty()) return cli_fail("no password given");
-  if (twice && !from_env) {
-    std::string again;
-    if (read_secret(nullptr, "Repeat it: ", &again) != 0 || again != *out) {
-      wipe(&again);
-      wipe(out);
-      return cli_fail("the passwords differ");
-    }
-    wipe(&again);
-  }
   return 0;
 }
 
@@ -69,7 +51,7 @@ std::string shown_name(const std::string& header, bool item) {
 
 const char* server_reason(int rc) {
   if (rc < 0 && conn_timed_out()) return "the server did not answer in time";
-  switch (last_error) {
+  switch (last_error()) {
     case 1: return "no account";
     default: break;
   }
@@ -89,7 +71,7 @@ int cmd_account(int argc, char** argv) {
     if (user.empty() || user.find_first_of("\n\r") != std::string::npos) return cli_fail("bad user name");
     if (!valid_host(host)) return cli_fail("bad host '%s' (HOST or HOST:PORT)", host.c_str());
     std::string pw;
-    int rc = read_checked_password("ORDIKA_ACCOUNT_PASSWORD", "Account password: ", false, &pw);
+    int rc = read_password("ORDIKA_ACCOUNT_PASSWORD", "Account password: ", 0, &pw);
     if (rc != 0) return rc;
     if (pw.find('\n') != std::string::npos) {
       wipe(&pw);
@@ -97,7 +79,7 @@ int cmd_account(int argc, char** argv) {
     }
     rc = account_store(static_cast<int32_t>(number), user.c_str(), pw.c_str(), host.c_str());
     wipe(&pw);
-    if (rc != 0 || parse_cert() != 0) return cli_fail("the account was not stored");
+    if (rc != 0 || account_load() != 0) return cli_fail("the account was not stored");
     return 0;
   }
   if (sub == "show") {
@@ -111,13 +93,9 @@ int cmd_account(int argc, char** argv) {
     if (argc != 2) return cli_usage("account");
     if (int rc = need_account()) return rc;
     std::string pw;
-    int rc = read_checked_password("ORDIKA_NEW_ACCOUNT_PASSWORD", "New account password: ", true, &pw);
+    int rc = read_password("ORDIKA_NEW_ACCOUNT_PASSWORD", "New account password: ", PASSWORD_TWICE | PASSWORD_STRONG,
+                           &pw);
     if (rc != 0) return rc;
-    if (password_check(pw.c_str(), kPasswordMin, kPasswordClasses) != 0) {
-      wipe(&pw);
-      return cli_fail("the password needs at least %d characters with upper case, lower case and digits",
-                      kPasswordMin);
-    }
     rc = account_password_change(pw.c_str());
     wipe(&pw);
     if (rc != 0) return cli_fail("the account password was not changed (%d)", rc);
@@ -143,17 +121,17 @@ int cmd_server(int argc, char** argv) {
     if (argc != 3) return cli_usage("server");
     int index;
     if (cli_parse_index(argv[2], &index) != 0) return cli_fail("no repository %s", argv[2]);
-    if (!repo_table[index].server_id.empty()) return cli_fail("repository %d is on a server already", index);
+    if (!repo_table()[index].server_id.empty()) return cli_fail("repository %d is on a server already", index);
     int rc = repo_put_on_server(index, "");
     if (rc != 0) return cli_fail("repository %d was not put on the server: %s (%d)", index, server_reason(rc), rc);
     repo_remount();
-    std::printf("%s\n", cli_field(repo_table[index].server_id).c_str());
+    std::printf("%s\n", cli_field(repo_table()[index].server_id).c_str());
     return 0;
   }
   if (sub == "clone") {
     if (argc != 3) return cli_usage("server");
     std::string pw;
-    int rc = read_checked_password("ORDIKA_REPO_PASSWORD", "Repository password: ", false, &pw);
+    int rc = read_password("ORDIKA_REPO_PASSWORD", "Repository password: ", 0, &pw);
     if (rc != 0) return rc;
     int index = -1;
     rc = repo_clone_from_server(argv[2], pw.c_str(), &index);
@@ -176,77 +154,57 @@ int cmd_server(int argc, char** argv) {
   return cli_usage("server");
 }
 
+// One line: the table's texts may hold line breaks.
+std::string one_line(std::string text) {
+  for (char& ch : text)
+    if (ch == '\n' || ch == '\r') ch = ' ';
+  return text;
+}
+
 // One repository: 0, 1 failure (reported), 3 conflicts left undecided.
 int sync_one(int index, int prefer) {
-  const RepoEntry& e = repo_table[index];
   SyncSession s;
-  if (sync_session_setup(&s, e, signed_in_account()) != 0) {
+  if (sync_session_setup(&s, repo_table()[index], signed_in_account()) != 0) {
     cli_fail("repository %d: cannot reach its server account", index);
     return 1;
   }
-  for (int attempt = 0; attempt < 3; attempt++) {
-    int rc = recv_repo_list(&s);
-    if (rc != 0) {
-      // One line: the table's texts may hold line breaks.
-      std::string why = conn_timed_out() ? std::string("the server did not answer in time") : sync_list_status_text(rc);
-      for (char& ch : why)
-        if (ch == '\n' || ch == '\r') ch = ' ';
-      cli_fail("repository %d: %s (%d)", index, why.c_str(), rc);
-      sync_free(&s);
-      return 1;
-    }
-    if (sync_conflicts_begin(&s) != 0) {
-      cli_fail("repository %d: cannot compare the versions", index);
-      sync_free(&s);
-      return 1;
-    }
-    std::vector<std::string> undecided;
-    for (;;) {
-      SyncConflict c;
-      int n = sync_conflicts_next(&s, &c);
-      if (n == 0) break;
-      if (n < 0) {
-        sync_conflicts_end(&s);
-        sync_free(&s);
-        cli_fail("repository %d: comparing the versions failed", index);
-        return 1;
-      }
-      if (prefer) {
-        if (sync_conflicts_decide(&s, prefer) != 0) {
-          sync_conflicts_end(&s);
-          sync_free(&s);
-          cli_fail("repository %d: a decision was not taken", index);
-          return 1;
-        }
-        continue;
-      }
-      bool item = c.local_exists ? c.local_has_body : c.remote_has_body;
-      undecided.push_back(uuid_to_hex(c.uuid) + "\t" + std::to_string(index) + "\t" +
-                          cli_field(c.local_exists ? shown_name(c.local_header, item) : std::string()) + "\t" +
-                          cli_field(c.remote_exists ? shown_name(c.remote_header, item) : std::string()));
-      // The sync stops here, but every conflict is listed: keep the local
-      // version for the listing only, the decisions are thrown away below.
-      sync_conflicts_decide(&s, SYNC_KEEP_LOCAL);
-    }
-    sync_conflicts_end(&s);
-    if (!undecided.empty()) {
-      for (auto& l : undecided) std::printf("%s\n", l.c_str());
-      sync_free(&s);
-      cli_fail("repository %d: %zu conflict%s a decision; nothing was changed (use --prefer server|local)",
-               index, undecided.size(), undecided.size() == 1 ? " needs" : "s need");
-      return 3;
-    }
-    rc = send_sync_objs(&s);
-    sync_free(&s);
-    if (rc == 0) return 0;
-    if (rc != 1) {
-      cli_fail("repository %d: the synchronisation failed (%d); local data is kept", index, rc);
-      return 1;
-    }
-    // The server's copy changed meanwhile: start again.
-    log_message(LOG_NOTICE, "ordika-cli: sync %d: remote data changed, again", index);
+  // Without a preference every conflict is listed and the sync stops before
+  // anything changes.
+  std::vector<std::string> undecided;
+  auto resolve = [&](const SyncConflict& c) {
+    if (prefer) return prefer;
+    bool item = c.local_exists ? c.local_has_body : c.remote_has_body;
+    undecided.push_back(uuid_to_hex(c.uuid) + "\t" + std::to_string(index) + "\t" +
+                        cli_field(c.local_exists ? shown_name(c.local_header, item) : std::string()) + "\t" +
+                        cli_field(c.remote_exists ? shown_name(c.remote_header, item) : std::string()));
+    return static_cast<int>(SYNC_LEAVE_OPEN);
+  };
+  SyncDriver d;
+  sync_begin(&d, &s);
+  int rc = sync_drive(&d, resolve);
+  if (rc == 0) return 0;
+  if (rc == SYNC_CONFLICTS_OPEN) {
+    for (auto& l : undecided) std::printf("%s\n", l.c_str());
+    cli_fail("repository %d: %zu conflict%s a decision; nothing was changed (use --prefer server|local)", index,
+             undecided.size(), undecided.size() == 1 ? " needs" : "s need");
+    return 3;
   }
-  cli_fail("repository %d: the server's copy keeps changing; try again later", index);
+  switch (d.summary.failed_step) {
+    case SYNC_STEP_FETCH:
+      cli_fail("repository %d: %s (%d)", index,
+               conn_timed_out() ? "the server did not answer in time" : one_line(sync_list_status_text(rc)).c_str(),
+               rc);
+      break;
+    case SYNC_STEP_RESOLVE:
+      cli_fail("repository %d: comparing the versions failed", index);
+      break;
+    default:
+      if (rc == SYNC_REMOTE_CHANGED)
+        cli_fail("repository %d: the server's copy keeps changing; try again later", index);
+      else
+        cli_fail("repository %d: the synchronisation failed (%d); local data is kept", index, rc);
+      break;
+  }
   return 1;
 }
 
@@ -254,7 +212,7 @@ int cmd_repo_import(int argc, char** argv) {
   if (argc != 2) return cli_usage("repo-import");
   if (int rc = need_account()) return rc;
   std::string pw;
-  int rc = read_checked_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", false, &pw);
+  int rc = read_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", 0, &pw);
   if (rc != 0) return rc;
   RepoRecord rec;
   rc = parse_repo_import(pw.c_str(), cli_path(argv[1]).c_str(), &rec);
@@ -290,12 +248,12 @@ int cmd_sync(int argc, char** argv) {
   if (int rc = need_account()) return rc;
   std::vector<int> targets;
   if (index >= 0) {
-    if (repo_table[index].server_id.empty()) return cli_fail("repository %d is not on a server", index);
-    if (!repo_table[index].mounted) return cli_fail("repository %d is not mounted", index);
+    if (repo_table()[index].server_id.empty()) return cli_fail("repository %d is not on a server", index);
+    if (!repo_table()[index].mounted) return cli_fail("repository %d is not mounted", index);
     targets.push_back(index);
   } else {
-    for (size_t i = 0; i < repo_table.size(); i++)
-      if (!repo_table[i].server_id.empty() && repo_table[i].mounted) targets.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < repo_table().size(); i++)
+      if (!repo_table()[i].server_id.empty() && repo_table()[i].mounted) targets.push_back(static_cast<int>(i));
   }
   int worst = 0;
   for (int t : targets) {

@@ -26,27 +26,25 @@
 #include "model/recur.h"
 #include "model/search.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
+#include "model/view_dates.h"
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/text.h"
 
 namespace {
 
-// Policy of master, export and account passwords.
-constexpr int kPasswordMin = 10;
-constexpr int kPasswordClasses = 7;
-
 bool repo_mounted(int index) {
-  return index >= 0 && index < static_cast<int>(repo_table.size()) && repo_table[index].mounted &&
-         repo_table[index].db;
+  return index >= 0 && index < static_cast<int>(repo_table().size()) && repo_table()[index].mounted &&
+         repo_table()[index].db;
 }
 
 // ---------------------------------------------------------------------------
 // Repositories
 
 int cmd_repos(int, char**) {
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    const RepoEntry& e = repo_table[i];
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    const RepoEntry& e = repo_table()[i];
     std::string flags;
     if (e.enabled) flags += 'e';
     if (e.hidden) flags += 'h';
@@ -77,43 +75,22 @@ int cmd_repo_add(int, char** argv) {
   return 0;
 }
 
-// Reads a new password twice (or once from the environment) and checks it.
-int read_new_password(const char* env, const char* prompt, std::string* out) {
-  bool from_env = std::getenv(env) != nullptr;
-  if (read_secret(env, prompt, out) != 0) return cli_fail("no password given");
-  if (!from_env) {
-    std::string again;
-    if (read_secret(nullptr, "Repeat it: ", &again) != 0 || again != *out) {
-      wipe(&again);
-      wipe(out);
-      return cli_fail("the passwords differ");
-    }
-    wipe(&again);
-  }
-  if (password_check(out->c_str(), kPasswordMin, kPasswordClasses) != 0) {
-    wipe(out);
-    return cli_fail("the password needs at least %d characters with upper case, lower case and digits",
-                    kPasswordMin);
-  }
-  return 0;
-}
-
 int cmd_repo_export(int, char** argv) {
   int index;
   if (cli_parse_index(argv[1], &index) != 0) return cli_fail("no repository %s", argv[1]);
   // The file hands a server repository (account, server id, password) to
   // another profile; a local repository has nothing to hand over.
-  if (repo_table[index].server_id.empty() || repo_table[index].account_id == 0)
+  if (repo_table()[index].server_id.empty() || repo_table()[index].account_id == 0)
     return cli_fail("repository %d is not on a server; only server repositories can be exported", index);
   std::string pw;
-  int rc = read_new_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", &pw);
+  int rc = read_password("ORDIKA_EXPORT_PASSWORD", "Export password: ", PASSWORD_TWICE | PASSWORD_STRONG, &pw);
   if (rc != 0) return rc;
   std::string target = cli_path(argv[2]);
   if (cli_export_target_ok(target, false) != 0) {
     wipe(&pw);
     return 1;
   }
-  rc = repo_export_file(&repo_table[index], pw.c_str(), target.c_str());
+  rc = repo_export_file(&repo_table()[index], pw.c_str(), target.c_str());
   wipe(&pw);
   if (rc != 0) return cli_fail("cannot write %s", argv[2]);
   return 0;
@@ -121,7 +98,7 @@ int cmd_repo_export(int, char** argv) {
 
 int cmd_passwd(int, char**) {
   std::string pw;
-  int rc = read_new_password("ORDIKA_NEW_PASSWORD", "New master password: ", &pw);
+  int rc = read_password("ORDIKA_NEW_PASSWORD", "New master password: ", PASSWORD_TWICE | PASSWORD_STRONG, &pw);
   if (rc != 0) return rc;
   rc = change_master_password(pw.c_str());
   wipe(&pw);
@@ -243,17 +220,12 @@ int cmd_items(int argc, char** argv) {
 int cmd_history(int, char** argv) {
   int64_t slot = cli_item(argv[1]);
   if (slot < 0) return 1;
-  const Item* it = item_get(slot);
-  int n = history_load(it);
-  if (n < 0) {
-    history_end();
-    return cli_fail("cannot read the history");
-  }
+  HistoryView history;
+  if (history_load(&history, item_get(slot)) < 0) return cli_fail("cannot read the history");
   int64_t cursor = -1;
-  while (const Item* h = slot_next<Item>(model().history_items, &cursor))
+  while (const Item* h = slot_next<Item>(history.versions, &cursor))
     std::printf("%s\t%s\t%s\n", hex_encode(h->version_hash, 20).c_str(), cli_time(h->modified).c_str(),
                 cli_field(h->title).c_str());
-  history_end();
   return 0;
 }
 

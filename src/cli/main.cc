@@ -290,7 +290,7 @@ int cli_parse_date(const char* text, int* y, int* m, int* d) {
 int cli_parse_index(const char* text, int* index) {
   char* end = nullptr;
   long v = std::strtol(text, &end, 10);
-  if (!*text || *end || v < 0 || v >= static_cast<long>(repo_table.size())) return -1;
+  if (!*text || *end || v < 0 || v >= static_cast<long>(repo_table().size())) return -1;
   *index = static_cast<int>(v);
   return 0;
 }
@@ -319,7 +319,7 @@ int cli_type_from_name(const char* name) {
 }
 
 std::string cli_repo_name(int repo) {
-  return repo >= 0 && repo < static_cast<int>(repo_table.size()) ? repo_table[repo].name : std::string();
+  return repo >= 0 && repo < static_cast<int>(repo_table().size()) ? repo_table()[repo].name : std::string();
 }
 
 namespace {
@@ -349,13 +349,12 @@ int cli_export_target_ok(const std::string& path, bool dir) {
 
 namespace {
 
+// The tool's one run: main owns it.
 struct Session {
   std::string profile = "Ordika";
   bool wrong_password = false;
   bool started = false;
 };
-
-Session g_session;
 
 std::string home_dir() {
   const char* h = std::getenv("HOME");
@@ -373,24 +372,24 @@ int locale_language() {
   return 0;
 }
 
-void show_startup_message(int id) {
+void show_startup_message(StrId id) {
   // A wrong password is reported once by the caller.
-  if (id == 250) return;
+  if (id == STR_MSG_WRONG_PASSWORD) return;
   const char* text = ui_string(id);
   if (text && *text) std::fprintf(stderr, "ordika-cli: %s\n", ui_string_line(id).c_str());
 }
 
 // Starts the session on an existing profile (create = false) or makes a new
 // one. Returns 0, or the exit status.
-int start(bool create) {
-  std::string config = profile_config_file(g_session.profile);
+int start(Session* session, bool create) {
+  std::string config = profile_config_file(session->profile);
   if (home_dir().empty()) return cli_fail("HOME is not set");
-  if (!create && !path_exists(config)) return cli_fail("profile '%s' not found", g_session.profile.c_str());
-  if (create && path_exists(config)) return cli_fail("profile '%s' exists already", g_session.profile.c_str());
+  if (!create && !path_exists(config)) return cli_fail("profile '%s' not found", session->profile.c_str());
+  if (create && path_exists(config)) return cli_fail("profile '%s' exists already", session->profile.c_str());
   StartupIO io;
-  io.ask_password = [](int attempt, std::string* pw) {
+  io.ask_password = [session](int attempt, std::string* pw) {
     if (attempt > 1) {
-      g_session.wrong_password = true;
+      session->wrong_password = true;
       return 1;
     }
     return read_secret("ORDIKA_PASSWORD", "Master password: ", pw) == 0 ? 0 : 1;
@@ -407,34 +406,34 @@ int start(bool create) {
     return read_secret(nullptr, "Repeat the master password: ", pw) == 0 ? 0 : 1;
   };
   io.show_message = show_startup_message;
-  int rc = app_startup(g_session.profile.c_str(), nullptr, locale_language(), io);
+  int rc = app_startup(session->profile.c_str(), nullptr, locale_language(), io);
   if (rc != STARTUP_READY) {
-    if (g_session.wrong_password) return cli_fail("wrong master password");
+    if (session->wrong_password) return cli_fail("wrong master password");
     if (create) return cli_fail("the profile was not created");
-    return cli_fail("cannot open profile '%s'", g_session.profile.c_str());
+    return cli_fail("cannot open profile '%s'", session->profile.c_str());
   }
-  g_session.started = true;
+  session->started = true;
   return 0;
 }
 
 // The tool keeps the journals so that 'undo' in a later run takes back the
 // last command: it closes without the window's clean-up.
-void finish() {
-  if (!g_session.started) return;
+void finish(Session* session) {
+  if (!session->started) return;
   log_message(LOG_INFO, "ordika-cli: finished");
   repo_table_clear();
   items_reset();
   tags_reset();
   config_set(nullptr, app_core().config_dir);
   log_stop();
-  g_session.started = false;
+  session->started = false;
 }
 
-int run_command(int argc, char** argv) {
+int run_command(Session* session, int argc, char** argv) {
   const char* cmd = argv[0];
   if (std::strcmp(cmd, "init") == 0) {
     if (argc != 1) return cli_usage(cmd);
-    return start(true);
+    return start(session, true);
   }
   auto it = cli_commands().find(cmd);
   if (it == cli_commands().end()) {
@@ -443,7 +442,7 @@ int run_command(int argc, char** argv) {
   }
   const CliCommand& c = it->second;
   if (argc - 1 < c.min_args || (c.max_args >= 0 && argc - 1 > c.max_args)) return cli_usage(cmd);
-  int rc = start(false);
+  int rc = start(session, false);
   if (rc != 0) return rc;
   log_message(LOG_INFO, "ordika-cli: %s", cmd);
   return c.run(argc, argv);
@@ -453,6 +452,7 @@ int run_command(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  Session session;
   block_all_signals();
   // The tool has no dialog to cancel from: interrupting, terminating or
   // closing the terminal ends it at once (an open transaction is rolled back
@@ -478,7 +478,7 @@ int main(int argc, char** argv) {
   int i = 1;
   while (i < argc && argv[i][0] == '-') {
     if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
-      g_session.profile = argv[i + 1];
+      session.profile = argv[i + 1];
       i += 2;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
@@ -501,12 +501,12 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (g_session.profile.empty() || g_session.profile.find('/') != std::string::npos || g_session.profile == "." ||
-      g_session.profile == "..") {
-    cli_fail("invalid profile name '%s'", g_session.profile.c_str());
+  if (session.profile.empty() || session.profile.find('/') != std::string::npos || session.profile == "." ||
+      session.profile == "..") {
+    cli_fail("invalid profile name '%s'", session.profile.c_str());
     return 2;
   }
-  int rc = run_command(argc - i, argv + i);
-  finish();
+  int rc = run_command(&session, argc - i, argv + i);
+  finish(&session);
   return rc;
 }

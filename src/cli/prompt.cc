@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/cli.h"
+#include "crypto/crypto.h"
+
 namespace {
 
 // The terminal while echo is off, for a signal that ends the tool at the
@@ -77,4 +80,27 @@ int read_secret(const char* env_name, const char* prompt, std::string* out) {
     ::close(tty);
   }
   return read_line_fd(STDIN_FILENO, out);
+}
+
+int read_password(const char* env_name, const char* prompt, int flags, std::string* out) {
+  bool from_env = env_name && std::getenv(env_name) != nullptr;
+  if (read_secret(env_name, prompt, out) != 0 || out->empty()) {
+    wipe(out);
+    return cli_fail("no password given");
+  }
+  if ((flags & PASSWORD_TWICE) && !from_env) {
+    std::string again;
+    bool same = read_secret(nullptr, "Repeat it: ", &again) == 0 && again == *out;
+    wipe(&again);
+    if (!same) {
+      wipe(out);
+      return cli_fail("the passwords differ");
+    }
+  }
+  if ((flags & PASSWORD_STRONG) && password_check(out->c_str(), CLI_PASSWORD_MIN, CLI_PASSWORD_CLASSES) != 0) {
+    wipe(out);
+    return cli_fail("the password needs at least %d characters with upper case, lower case and digits",
+                    CLI_PASSWORD_MIN);
+  }
+  return 0;
 }

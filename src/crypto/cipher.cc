@@ -71,8 +71,7 @@ ORDIKA_AESNI void expand_128(const uint8_t* key, __m128i* rk) {
   }
 }
 
-ORDIKA_AESNI void expand_256(const uint8_t* key, __m128i* rk) {
-  __m128i a = load(key), b = load(key + 16);
+ORDIKA_AESNI inline void expand_256(__m128i a, __m128i b, __m128i* rk) {
   rk[0] = a;
   rk[1] = b;
   int rcon = 1;
@@ -85,6 +84,16 @@ ORDIKA_AESNI void expand_256(const uint8_t* key, __m128i* rk) {
   rk[14] = _mm_xor_si128(prefix_xor(a), sub_rot_word(b, rcon));
 }
 
+// The decryption schedule (equivalent inverse cipher) from the encryption one.
+ORDIKA_AESNI inline void invert_schedule(__m128i* rk, int rounds) {
+  for (int i = 0, j = rounds; i < j; i++, j--) {
+    __m128i t = rk[i];
+    rk[i] = rk[j];
+    rk[j] = t;
+  }
+  for (int i = 1; i < rounds; i++) rk[i] = _mm_aesimc_si128(rk[i]);
+}
+
 // Schedules the key into ctx->round_keys, for decryption in the order and
 // form (InvMixColumns) of the equivalent inverse cipher. Works in the context
 // itself so that no copy of the schedule is left elsewhere.
@@ -94,14 +103,61 @@ ORDIKA_AESNI void native_set_key(CipherContext* ctx, const uint8_t* key, int key
   if (key_len == 16)
     expand_128(key, rk);
   else
-    expand_256(key, rk);
-  if (direction == CIPHER_DECRYPT) {
-    for (int i = 0, j = rounds; i < j; i++, j--) {
-      __m128i t = rk[i];
-      rk[i] = rk[j];
-      rk[j] = t;
+    expand_256(load(key), load(key + 16), rk);
+  if (direction == CIPHER_DECRYPT) invert_schedule(rk, rounds);
+}
+
+// Schedules E_seed(secret), two AES-256 blocks, as a 256-bit key into each
+// of N contexts. The seeds' round keys are made as the blocks use them, so
+// neither they nor the derived keys are ever stored; the N schedules run side
+// by side, which hides most of the latency of one (a chain of dependent
+// steps).
+template <int N>
+ORDIKA_AESNI void native_set_derived_keys(CipherContext* const* ctx, const uint8_t (*seeds)[32],
+                                          const uint8_t* secret, int direction) {
+  __m128i a[N], b[N], x0[N], x1[N];
+  const __m128i s0 = load(secret), s1 = load(secret + 16);
+  for (int j = 0; j < N; j++) {
+    a[j] = load(seeds[j]);
+    b[j] = load(seeds[j] + 16);
+    x0[j] = _mm_aesenc_si128(_mm_xor_si128(s0, a[j]), b[j]);
+    x1[j] = _mm_aesenc_si128(_mm_xor_si128(s1, a[j]), b[j]);
+  }
+  int rcon = 1;
+  for (int i = 2; i < 14; i += 2, rcon <<= 1) {
+    for (int j = 0; j < N; j++) {
+      a[j] = _mm_xor_si128(prefix_xor(a[j]), sub_rot_word(b[j], rcon));
+      x0[j] = _mm_aesenc_si128(x0[j], a[j]);
+      x1[j] = _mm_aesenc_si128(x1[j], a[j]);
+      b[j] = _mm_xor_si128(prefix_xor(b[j]), sub_word(a[j]));
+      x0[j] = _mm_aesenc_si128(x0[j], b[j]);
+      x1[j] = _mm_aesenc_si128(x1[j], b[j]);
     }
-    for (int i = 1; i < rounds; i++) rk[i] = _mm_aesimc_si128(rk[i]);
+  }
+  for (int j = 0; j < N; j++) {
+    a[j] = _mm_xor_si128(prefix_xor(a[j]), sub_rot_word(b[j], rcon));
+    x0[j] = _mm_aesenclast_si128(x0[j], a[j]);
+    x1[j] = _mm_aesenclast_si128(x1[j], a[j]);
+  }
+  // The derived keys' own schedules, side by side in the same way.
+  __m128i* rk[N];
+  for (int j = 0; j < N; j++) {
+    rk[j] = reinterpret_cast<__m128i*>(ctx[j]->round_keys);
+    rk[j][0] = x0[j];
+    rk[j][1] = x1[j];
+  }
+  rcon = 1;
+  for (int i = 2; i < 14; i += 2, rcon <<= 1) {
+    for (int j = 0; j < N; j++) {
+      x0[j] = _mm_xor_si128(prefix_xor(x0[j]), sub_rot_word(x1[j], rcon));
+      rk[j][i] = x0[j];
+      x1[j] = _mm_xor_si128(prefix_xor(x1[j]), sub_word(x0[j]));
+      rk[j][i + 1] = x1[j];
+    }
+  }
+  for (int j = 0; j < N; j++) {
+    rk[j][14] = _mm_xor_si128(prefix_xor(x0[j]), sub_rot_word(x1[j], rcon));
+    if (direction == CIPHER_DECRYPT) invert_schedule(rk[j], 14);
   }
 }
 
@@ -127,31 +183,30 @@ ORDIKA_AESNI void native_cbc_encrypt(CipherContext* ctx, const uint8_t* in, uint
   store(ctx->chain, v);
 }
 
-// CBC decryption of whole blocks (in may equal out), four at a time so the
-// independent blocks overlap in the pipeline; advances ctx->chain.
+// CBC decryption of whole blocks (in may equal out), eight at a time so the
+// independent blocks fill the pipeline (a page is 64 blocks); advances
+// ctx->chain.
 ORDIKA_AESNI void native_cbc_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
+  constexpr int kLanes = 8;
   const uint8_t* rk = ctx->round_keys;
   const int rounds = ctx->rounds;
   __m128i prev = load(ctx->chain);
   size_t off = 0;
-  for (; off + 64 <= len; off += 64) {
-    __m128i c0 = load(in + off), c1 = load(in + off + 16), c2 = load(in + off + 32), c3 = load(in + off + 48);
+  for (; off + 16 * kLanes <= len; off += 16 * kLanes) {
+    __m128i c[kLanes], x[kLanes];
     __m128i k = load(rk);
-    __m128i x0 = _mm_xor_si128(c0, k), x1 = _mm_xor_si128(c1, k), x2 = _mm_xor_si128(c2, k),
-            x3 = _mm_xor_si128(c3, k);
+    for (int j = 0; j < kLanes; j++) {
+      c[j] = load(in + off + 16 * j);
+      x[j] = _mm_xor_si128(c[j], k);
+    }
     for (int i = 1; i < rounds; i++) {
       k = load(rk + 16 * i);
-      x0 = _mm_aesdec_si128(x0, k);
-      x1 = _mm_aesdec_si128(x1, k);
-      x2 = _mm_aesdec_si128(x2, k);
-      x3 = _mm_aesdec_si128(x3, k);
+      for (int j = 0; j < kLanes; j++) x[j] = _mm_aesdec_si128(x[j], k);
     }
     k = load(rk + 16 * rounds);
-    store(out + off, _mm_xor_si128(_mm_aesdeclast_si128(x0, k), prev));
-    store(out + off + 16, _mm_xor_si128(_mm_aesdeclast_si128(x1, k), c0));
-    store(out + off + 32, _mm_xor_si128(_mm_aesdeclast_si128(x2, k), c1));
-    store(out + off + 48, _mm_xor_si128(_mm_aesdeclast_si128(x3, k), c2));
-    prev = c3;
+    store(out + off, _mm_xor_si128(_mm_aesdeclast_si128(x[0], k), prev));
+    for (int j = 1; j < kLanes; j++) store(out + off + 16 * j, _mm_xor_si128(_mm_aesdeclast_si128(x[j], k), c[j - 1]));
+    prev = c[kLanes - 1];
   }
   for (; off < len; off += 16) {
     __m128i c = load(in + off);
@@ -190,6 +245,8 @@ ORDIKA_AESNI void native_ecb(const CipherContext* ctx, const uint8_t* in, uint8_
 const bool kHaveAesNi = false;
 
 void native_set_key(CipherContext*, const uint8_t*, int, int) {}
+template <int N>
+void native_set_derived_keys(CipherContext* const*, const uint8_t (*)[32], const uint8_t*, int) {}
 void native_cbc_encrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 void native_cbc_decrypt(CipherContext*, const uint8_t*, uint8_t*, size_t) {}
 void native_ecb(const CipherContext*, const uint8_t*, uint8_t*, size_t) {}
@@ -278,6 +335,29 @@ bool usable(const CipherContext* ctx, int direction) {
   return ctx->key_len != 0 && (ctx->native || ctx->evp) && ctx->direction == direction;
 }
 
+// Before and after a native schedule goes into ctx.
+void native_begin(CipherContext* ctx, const uint8_t* iv) {
+  if (ctx->evp && ctx->evp_key_len) {
+    // Over from libcrypto: its schedule of the previous key must not stay
+    // behind either.
+    EVP_CIPHER_CTX_reset(ctx->evp);
+    ctx->evp_key_len = 0;
+    ctx->evp_iv_valid = false;
+  }
+  if (iv) {
+    memmove(ctx->chain, iv, sizeof ctx->chain);
+  } else {
+    memset(ctx->chain, 0, sizeof ctx->chain);
+  }
+}
+
+void native_end(CipherContext* ctx, int key_len, int direction) {
+  ctx->native = true;
+  ctx->rounds = key_len / 4 + 6;
+  ctx->direction = direction;
+  ctx->key_len = key_len;
+}
+
 }  // namespace
 
 CipherContext::CipherContext() = default;
@@ -299,23 +379,9 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
     return -1;
   }
   if (use_native(key_len)) {
-    if (ctx->evp && ctx->evp_key_len) {
-      // Over from libcrypto: its schedule of the previous key must not stay
-      // behind either.
-      EVP_CIPHER_CTX_reset(ctx->evp);
-      ctx->evp_key_len = 0;
-      ctx->evp_iv_valid = false;
-    }
-    if (iv) {
-      memmove(ctx->chain, iv, sizeof ctx->chain);
-    } else {
-      memset(ctx->chain, 0, sizeof ctx->chain);
-    }
+    native_begin(ctx, iv);
     native_set_key(ctx, key, key_len, direction);
-    ctx->native = true;
-    ctx->rounds = key_len / 4 + 6;
-    ctx->direction = direction;
-    ctx->key_len = key_len;
+    native_end(ctx, key_len, direction);
     return 0;
   }
   if (ctx->native) {
@@ -363,6 +429,25 @@ int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8
   ctx->direction = direction;
   ctx->key_len = key_len;
   return 0;
+}
+
+bool aes_set_derived_keys(CipherContext* const ctx[], const uint8_t (*seeds)[32], const uint8_t secret[32],
+                          const uint8_t* const iv[], int n, int direction) {
+  if (!ctx || !seeds || !secret || !iv || n < 1 || n > kDerivedKeysAtOnce || !use_native(32) ||
+      (direction != CIPHER_ENCRYPT && direction != CIPHER_DECRYPT))
+    return false;
+  for (int j = 0; j < n; j++) {
+    if (!ctx[j]) return false;
+    native_begin(ctx[j], iv[j]);
+  }
+  switch (n) {
+    case 1: native_set_derived_keys<1>(ctx, seeds, secret, direction); break;
+    case 2: native_set_derived_keys<2>(ctx, seeds, secret, direction); break;
+    case 3: native_set_derived_keys<3>(ctx, seeds, secret, direction); break;
+    default: native_set_derived_keys<4>(ctx, seeds, secret, direction); break;
+  }
+  for (int j = 0; j < n; j++) native_end(ctx[j], 32, direction);
+  return true;
 }
 
 long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len, int mode) {

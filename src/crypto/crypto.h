@@ -40,6 +40,14 @@ struct CipherContext {
 
 // key_len 16, 24 or 32; iv absent means 16 zero bytes. 0, or -1.
 int aes_set_key(CipherContext* ctx, const uint8_t* key, int key_len, const uint8_t* iv, int direction);
+// Keys ctx[j] (j < n, n at most kDerivedKeysAtOnce) with the AES-256 key
+// that AES-256-ECB under seeds[j] makes of `secret` (two blocks), chaining
+// value iv[j], without the derived keys ever being stored; the schedules run
+// side by side. False, with the contexts untouched, when the CPU's AES
+// instructions are not in use: the caller then derives the keys itself.
+constexpr int kDerivedKeysAtOnce = 4;
+bool aes_set_derived_keys(CipherContext* const ctx[], const uint8_t (*seeds)[32], const uint8_t secret[32],
+                          const uint8_t* const iv[], int n, int direction);
 // Output length (length rounded up to 16), 0 for 0, -1 on misuse. A partial
 // last block is zero-filled and does not advance the chaining value.
 long aes_encrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len, int mode);
@@ -89,9 +97,11 @@ void hmac_sha256_final(HmacSha256Context* c, uint8_t tag[32]);
 void pbkdf2_sha256(const char* password, const uint8_t* salt, size_t salt_len, uint32_t iterations,
                    uint8_t out[32]);
 
-// Bytes 0..31 the key derived from the master password, 32..47 the salt of the
-// configuration database. Never written to disk as such.
-extern uint8_t master_key[48];
+// The process's master key, kMasterKeySize bytes: 0..31 the key derived from
+// the master password, 32..47 the salt of the configuration database. Never
+// written to disk as such.
+constexpr size_t kMasterKeySize = 48;
+uint8_t* master_key();
 
 // Our password-to-key function: SHA-256(password || salt), then `rounds`
 // AES-256-ECB encryptions of the 32 bytes under that hash. out absent = master_key.
@@ -107,6 +117,10 @@ int page_cipher(CipherContext* ctx, const uint8_t* key, int direction);
 // repository key, chaining value from the hash. 0, or -1.
 int object_cipher(CipherContext* ctx, const uint8_t* key, const uint8_t uuid[16], const uint8_t hash[20],
                   int direction);
+// object_cipher for n stored versions at once (a bulk read): 0 when every
+// context is keyed, else -1.
+int object_ciphers(CipherContext* const ctx[], const uint8_t* key, const uint8_t* const uuid[],
+                   const uint8_t* const hash[], int n, int direction);
 
 // 64-byte record proving a key without storing it.
 void key_check_make(const uint8_t* key, uint8_t record[64]);

@@ -15,31 +15,16 @@
 #endif
 
 #include "crypto/crypto.h"
+#include "support/bytes.h"
 
 namespace {
 
 inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-inline uint32_t load_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-inline void store_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-
-inline void store_be64(uint8_t* p, uint64_t v) {
-  store_be32(p, uint32_t(v >> 32));
-  store_be32(p + 4, uint32_t(v));
-}
-
 void sha1_compress(uint32_t h[5], const uint8_t* block) {
   uint32_t w[80];
-  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
+  for (int t = 0; t < 16; t++) w[t] = get_be32(block + 4 * t);
   for (int t = 16; t < 80; t++) w[t] = rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
   uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
   for (int t = 0; t < 80; t++) {
@@ -84,7 +69,7 @@ const uint32_t kSha256K[64] = {
 
 void sha256_compress_portable(uint32_t h[8], const uint8_t* block) {
   uint32_t w[64];
-  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
+  for (int t = 0; t < 16; t++) w[t] = get_be32(block + 4 * t);
   for (int t = 16; t < 64; t++) {
     uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
     uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
@@ -211,7 +196,7 @@ void md_pad(Ctx* c) {
     used = 0;
   }
   memset(c->block + used, 0, 56 - used);
-  store_be64(c->block + 56, bits);
+  put_be64(c->block + 56, bits);
   Compress(c->h, c->block);
 }
 
@@ -234,7 +219,7 @@ void sha1_update(Sha1Context* c, const void* data, size_t len) {
 
 void sha1_final(Sha1Context* c, uint8_t digest[20]) {
   md_pad<Sha1Context, sha1_compress>(c);
-  for (int i = 0; i < 5; i++) store_be32(digest + 4 * i, c->h[i]);
+  for (int i = 0; i < 5; i++) put_be32(digest + 4 * i, c->h[i]);
   OPENSSL_cleanse(c, sizeof *c);
 }
 
@@ -258,7 +243,7 @@ void sha256_update(Sha256Context* c, const void* data, size_t len) {
 
 void sha256_final(Sha256Context* c, uint8_t digest[32]) {
   md_pad<Sha256Context, sha256_compress>(c);
-  for (int i = 0; i < 8; i++) store_be32(digest + 4 * i, c->h[i]);
+  for (int i = 0; i < 8; i++) put_be32(digest + 4 * i, c->h[i]);
   OPENSSL_cleanse(c, sizeof *c);
 }
 

@@ -7,7 +7,10 @@
 #include "crypto/crypto.h"
 #include "support/log.h"
 
-uint8_t master_key[48];
+uint8_t* master_key() {
+  static uint8_t key[kMasterKeySize];
+  return key;
+}
 
 namespace {
 
@@ -45,7 +48,7 @@ int object_key(const uint8_t seed[32], const uint8_t key[32], uint8_t out[32]) {
 
 void derive_key_continue(Sha256Context* ctx, const uint8_t* salt, size_t salt_len, int rounds, uint8_t* out) {
   if (!ctx) return;
-  uint8_t* dst = out ? out : master_key;
+  uint8_t* dst = out ? out : master_key();
   if (salt && salt_len) sha256_update(ctx, salt, salt_len);
   uint8_t h[32];
   sha256_final(ctx, h);
@@ -73,26 +76,63 @@ void derive_key(const char* password, uint8_t* out) { derive_key_salted(password
 int page_cipher(CipherContext* ctx, const uint8_t* key, int direction) {
   if (!ctx) return -1;
   uint8_t k[32];
-  sha256(k, key ? key : master_key, 32);
+  sha256(k, key ? key : master_key(), 32);
   int rc = aes_set_key(ctx, k, 32, nullptr, direction);
   OPENSSL_cleanse(k, sizeof k);
   return rc;
 }
+
+namespace {
+
+// The seed of a version's object key: its hash, then bytes 2..13 of its uuid.
+void object_seed(const uint8_t uuid[16], const uint8_t hash[20], uint8_t seed[32]) {
+  memcpy(seed, hash, 20);
+  memcpy(seed + 20, uuid + 2, 12);
+}
+
+}  // namespace
 
 int object_cipher(CipherContext* ctx, const uint8_t* key, const uint8_t uuid[16], const uint8_t hash[20],
                   int direction) {
   if (!ctx) return -1;
   ctx->key_len = 0;
   if (!uuid || !hash) return -1;
-  uint8_t seed[32];
-  memcpy(seed, hash, 20);
-  memcpy(seed + 20, uuid + 2, 12);
+  // The seed is the stored hash and uuid, nothing secret.
+  uint8_t seed[1][32];
+  object_seed(uuid, hash, seed[0]);
+  const uint8_t* iv[1] = {hash + 2};
+  if (aes_set_derived_keys(&ctx, seed, key ? key : master_key(), iv, 1, direction)) return 0;
   uint8_t k[32];
-  int rc = object_key(seed, key ? key : master_key, k);
+  int rc = object_key(seed[0], key ? key : master_key(), k);
   if (rc == 0) rc = aes_set_key(ctx, k, 32, hash + 2, direction);
   if (rc != 0) log_message(LOG_ERROR, "object_cipher: %d", direction);
-  OPENSSL_cleanse(seed, sizeof seed);
   OPENSSL_cleanse(k, sizeof k);
+  return rc;
+}
+
+int object_ciphers(CipherContext* const ctx[], const uint8_t* key, const uint8_t* const uuid[],
+                   const uint8_t* const hash[], int n, int direction) {
+  int rc = 0;
+  for (int done = 0; done < n;) {
+    // Every stored version has its own key: a mount keys thousands, and
+    // the schedules overlap when made together.
+    int m = n - done < kDerivedKeysAtOnce ? n - done : kDerivedKeysAtOnce;
+    uint8_t seeds[kDerivedKeysAtOnce][32];
+    const uint8_t* iv[kDerivedKeysAtOnce];
+    bool ok = true;
+    for (int j = 0; j < m; j++) {
+      ok = ok && ctx[done + j] && uuid[done + j] && hash[done + j];
+      if (!ok) break;
+      ctx[done + j]->key_len = 0;
+      object_seed(uuid[done + j], hash[done + j], seeds[j]);
+      iv[j] = hash[done + j] + 2;
+    }
+    if (!ok || !aes_set_derived_keys(ctx + done, seeds, key ? key : master_key(), iv, m, direction)) {
+      for (int j = 0; j < m; j++)
+        if (object_cipher(ctx[done + j], key, uuid[done + j], hash[done + j], direction) != 0) rc = -1;
+    }
+    done += m;
+  }
   return rc;
 }
 
@@ -104,7 +144,7 @@ void key_check_make(const uint8_t* key, uint8_t record[64]) {
   sha256(record, secret, 32);
   uint8_t k[32];
   CipherContext c;
-  if (object_key(record, key ? key : master_key, k) != 0 || aes_set_key(&c, k, 32, record + 2, CIPHER_ENCRYPT) != 0 ||
+  if (object_key(record, key ? key : master_key(), k) != 0 || aes_set_key(&c, k, 32, record + 2, CIPHER_ENCRYPT) != 0 ||
       cbc_encrypt_inplace(&c, secret, 32) != 32) {
     log_message(LOG_ERROR, "key_check_make: cipher");
     // A record that can never verify rather than one holding the secret.
@@ -119,7 +159,7 @@ int key_check_verify(const uint8_t* key, uint8_t record[64]) {
   uint8_t k[32];
   CipherContext c;
   int rc = -1;
-  if (object_key(record, key ? key : master_key, k) == 0 && aes_set_key(&c, k, 32, record + 2, CIPHER_DECRYPT) == 0 &&
+  if (object_key(record, key ? key : master_key(), k) == 0 && aes_set_key(&c, k, 32, record + 2, CIPHER_DECRYPT) == 0 &&
       cbc_decrypt_inplace(&c, secret, 32) == 32) {
     uint8_t h[32];
     sha256(h, secret, 32);

@@ -13,12 +13,12 @@ void about_box() {
   if (top_window()) gtk_window_set_transient_for(GTK_WINDOW(d), top_window());
   gtk_about_dialog_set_program_name(GTK_ABOUT_DIALOG(d), "Ordika");
   gtk_about_dialog_set_version(GTK_ABOUT_DIALOG(d), program_version());
-  const char* comments = ui_string(has_signed_in_account() ? 15 : 16);
+  const char* comments = ui_string(has_signed_in_account() ? STR_ABOUT_WITH_ACCOUNT : STR_ABOUT_WITHOUT_ACCOUNT);
   gtk_about_dialog_set_comments(GTK_ABOUT_DIALOG(d), comments ? comments : "");
   // The title comes from the table, as every other dialog's does, set after
   // the toolkit's own (made from the program name and version), which is
   // English wherever the toolkit's translations are missing.
-  const char* title = ui_string(401);
+  const char* title = ui_string(STR_ABOUT_TITLE);
   if (title) gtk_window_set_title(GTK_WINDOW(d), title);
   {
     ModalScope scope(d);

@@ -15,9 +15,9 @@
 #include "dialogs/modal.h"
 #include "dialogs/password_generator.h"
 #include "dialogs/password_prompt.h"
+#include "dialogs/password_row.h"
 #include "dialogs/progress.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "sync/account_sign_in.h"
@@ -28,28 +28,19 @@ namespace {
 
 constexpr int kMinLength = 10, kClasses = 7;
 
-void wipe_entry(GtkWidget* entry) {
-  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
-  guint n = gtk_entry_buffer_get_bytes(buf);
-  if (n > 0) {
-    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
-    gtk_entry_buffer_delete_text(buf, 0, -1);
-  }
-}
-
 void wipe_string(std::string* s) {
   OPENSSL_cleanse(s->data(), s->size());
   s->clear();
 }
 
-GtkWidget* text_row(GtkWidget* grid, int row, int text_id, GtkWidget* field) {
-  GtkWidget* l = gtk_label_new(extra_text(text_id));
+GtkWidget* text_row(GtkWidget* grid, int row, StrId text_id, GtkWidget* field) {
+  GtkWidget* l = gtk_label_new(ui_text(text_id));
   gtk_widget_set_halign(l, GTK_ALIGN_START);
   gtk_grid_attach(GTK_GRID(grid), l, 0, row, 1, 1);
   gtk_widget_set_hexpand(field, TRUE);
   gtk_grid_attach(GTK_GRID(grid), field, 1, row, 1, 1);
   AtkObject* acc = gtk_widget_get_accessible(field);
-  if (acc) atk_object_set_name(acc, extra_text(text_id));
+  if (acc) atk_object_set_name(acc, ui_text(text_id));
   return l;
 }
 
@@ -101,7 +92,7 @@ void on_show(GtkButton*, gpointer p) {
   auto* f = static_cast<PasswordForm*>(p);
   f->visible = !f->visible;
   gtk_entry_set_visibility(GTK_ENTRY(f->entry), f->visible);
-  const char* label = ui_string(f->visible ? 285 : 284);
+  const char* label = ui_string(f->visible ? STR_HIDE : STR_SHOW);
   gtk_button_set_label(GTK_BUTTON(f->show), label ? label : "");
 }
 
@@ -114,15 +105,15 @@ intptr_t password_worker(void* p) { return account_password_change(static_cast<s
 }  // namespace
 
 int sign_in_dialog() {
-  GtkWidget* d = dialog_new(245);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  GtkWidget* d = dialog_new(STR_SYNC_ACCOUNT);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   SignInForm f{};
-  f.ok = dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  f.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_widget_set_sensitive(f.ok, FALSE);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
-  gtk_box_pack_start(GTK_BOX(box), bold_label_new(extra_text(EXTRA_SIGN_IN_HEADLINE), 1.2), FALSE, FALSE, 5);
+  gtk_box_pack_start(GTK_BOX(box), bold_label_new(ui_text(STR_SIGN_IN_HEADLINE), 1.2), FALSE, FALSE, 5);
   GtkWidget* grid = form_grid_new();
   f.host = gtk_entry_new();
   gtk_entry_set_text(GTK_ENTRY(f.host), default_server_host().c_str());
@@ -133,10 +124,10 @@ int sign_in_dialog() {
   gtk_entry_set_visibility(GTK_ENTRY(f.password), FALSE);
   gtk_entry_set_activates_default(GTK_ENTRY(f.password), TRUE);
   gtk_widget_set_size_request(f.password, 250, -1);
-  text_row(grid, 0, EXTRA_SIGN_IN_SERVER, f.host);
-  text_row(grid, 1, EXTRA_SIGN_IN_NUMBER, f.number);
-  text_row(grid, 2, EXTRA_SIGN_IN_USER, f.user);
-  text_row(grid, 3, EXTRA_SIGN_IN_PASSWORD, f.password);
+  text_row(grid, 0, STR_SIGN_IN_SERVER, f.host);
+  text_row(grid, 1, STR_SIGN_IN_NUMBER, f.number);
+  text_row(grid, 2, STR_SIGN_IN_USER, f.user);
+  text_row(grid, 3, STR_SIGN_IN_PASSWORD, f.password);
   for (GtkWidget* e : {f.host, f.number, f.user, f.password})
     g_signal_connect(e, "changed", G_CALLBACK(on_sign_in_changed), &f);
   gtk_box_pack_start(GTK_BOX(box), grid, FALSE, FALSE, 5);
@@ -152,18 +143,19 @@ int sign_in_dialog() {
       job.number = account_number_parse(gtk_entry_get_text(GTK_ENTRY(f.number)));
       job.user = gtk_entry_get_text(GTK_ENTRY(f.user));
       job.password = gtk_entry_get_text(GTK_ENTRY(f.password));
-      int rc = static_cast<int>(run_with_progress(245, 304, sign_in_worker, &job, false));
+      int rc =
+          static_cast<int>(run_with_progress(STR_SYNC_ACCOUNT, STR_CONTACTING_SERVER, sign_in_worker, &job, false));
       wipe_string(&job.password);
       log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "sign_in_dialog: %d", rc);
       if (rc == 0) {
-        show_info_text(245, extra_text(EXTRA_SIGN_IN_DONE));
+        show_info_text(STR_SYNC_ACCOUNT, ui_text(STR_SIGN_IN_DONE));
         result = 0;
         break;
       }
       if (rc == SIGN_IN_REFUSED || rc == SIGN_IN_BAD_INPUT) {
-        show_message_text(245, extra_text(EXTRA_SIGN_IN_REFUSED));
+        show_message_text(STR_SYNC_ACCOUNT, ui_text(STR_SIGN_IN_REFUSED));
       } else {
-        show_message(245, extra_text_id(EXTRA_SIGN_IN_UNREACHABLE), error_code_text(last_error).c_str());
+        show_message(STR_SYNC_ACCOUNT, STR_SIGN_IN_UNREACHABLE, error_code_text(last_error()).c_str());
       }
     }
   }
@@ -174,25 +166,25 @@ int sign_in_dialog() {
 
 int account_password_dialog() {
   std::string master;
-  if (password_prompt_simple(307, 22, -1, &master) != 0) return 1;
+  if (password_prompt_simple(STR_APP_NAME, STR_ENTER_MASTER_PASSWORD, STR_NONE, &master) != 0) return 1;
   bool right = master_password_check(master.c_str()) == 0;
   wipe_string(&master);
   if (!right) {
-    show_message(17, 250);
+    show_message(STR_SYNC_ACCOUNT_TITLE, STR_MSG_WRONG_PASSWORD);
     return 1;
   }
-  GtkWidget* d = dialog_new(307);
-  const char* sign_out = extra_text(EXTRA_SIGN_OUT);
+  GtkWidget* d = dialog_new(STR_APP_NAME);
+  const char* sign_out = ui_text(STR_SIGN_OUT);
   gtk_dialog_add_button(GTK_DIALOG(d), sign_out, ACCOUNT_RESPONSE_SIGN_OUT);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   PasswordForm f{};
-  f.ok = dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  f.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_widget_set_sensitive(f.ok, FALSE);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
-  gtk_box_pack_start(GTK_BOX(box), bold_label_new(ui_string(245), 1.2), FALSE, FALSE, 5);
-  GtkWidget* text = gtk_label_new(ui_string(248) ? ui_string(248) : "");
+  gtk_box_pack_start(GTK_BOX(box), bold_label_new(ui_string(STR_SYNC_ACCOUNT), 1.2), FALSE, FALSE, 5);
+  GtkWidget* text = gtk_label_new(ui_text(STR_PASSWORD_RULES_10));
   gtk_label_set_line_wrap(GTK_LABEL(text), TRUE);
   gtk_box_pack_start(GTK_BOX(box), text, FALSE, FALSE, 0);
   f.entry = gtk_entry_new();
@@ -200,11 +192,11 @@ int account_password_dialog() {
   gtk_entry_set_text(GTK_ENTRY(f.entry), signed_in_account().password.c_str());
   gtk_widget_set_size_request(f.entry, 250, -1);
   gtk_entry_set_activates_default(GTK_ENTRY(f.entry), TRUE);
-  set_accessible_name(f.entry, 242);
-  GtkWidget* generate = button_new(267);
-  f.show = button_new(284);
+  set_accessible_name(f.entry, STR_ACCOUNT_PASSWORD);
+  GtkWidget* generate = button_new(STR_GENERATE);
+  f.show = button_new(STR_SHOW);
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  gtk_box_pack_start(GTK_BOX(row), form_label_new(242), FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(row), form_label_new(STR_ACCOUNT_PASSWORD), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), f.entry, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(row), generate, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), f.show, FALSE, FALSE, 0);
@@ -221,21 +213,22 @@ int account_password_dialog() {
     for (;;) {
       int response = scope.run();
       if (response == ACCOUNT_RESPONSE_SIGN_OUT) {
-        if (!ask_yes_no_text(extra_text(EXTRA_SIGN_OUT_QUESTION), 27, 26)) continue;
+        if (!ask_yes_no_text(ui_text(STR_SIGN_OUT_QUESTION), STR_CANCEL, STR_OK)) continue;
         if (account_sign_out() == 0) result = 0;
         break;
       }
       if (response != GTK_RESPONSE_OK) break;
       std::string pw = gtk_entry_get_text(GTK_ENTRY(f.entry));
-      int rc = static_cast<int>(run_with_progress(245, 304, password_worker, &pw, false));
+      int rc =
+          static_cast<int>(run_with_progress(STR_SYNC_ACCOUNT, STR_CONTACTING_SERVER, password_worker, &pw, false));
       wipe_string(&pw);
       log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "account_dialog: %d", rc);
       if (rc == 0) {
-        show_info(245, 20);
+        show_info(STR_SYNC_ACCOUNT, STR_MSG_ACCOUNT_PASSWORD_CHANGED);
         result = 0;
         break;
       }
-      show_message(245, 21, error_code_text(last_error).c_str());
+      show_message(STR_SYNC_ACCOUNT, STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED, error_code_text(last_error()).c_str());
     }
   }
   wipe_entry(f.entry);

@@ -73,11 +73,11 @@ bool address_dialog(GtkWindow* parent, std::string parts[8]) {
   a.country = c >= 0 && c <= kNoCountry ? c : kNoCountry;
   for (int i = 0; i < 7; i++) a.work[i] = parts[i];
 
-  GtkWidget* d = dialog_new(132);
+  GtkWidget* d = dialog_new(STR_ADDRESS);
   if (parent) gtk_window_set_transient_for(GTK_WINDOW(d), parent);
   a.w.dialog = d;
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, 308, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_ACCEPT, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(d), 500, -1);
 
@@ -95,13 +95,13 @@ bool address_dialog(GtkWindow* parent, std::string parts[8]) {
   a.w.country = gtk_combo_box_text_new();
   const int* sorted = countries_sorted();
   for (int i = 0; i < 10; i++) {
-    const char* name = ui_string(sorted[i]);
+    const char* name = ui_string(str_at(STR_COUNTRY_RANGE, sorted[i]));
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(a.w.country), name ? name : "");
   }
-  const char* none = ui_string(kNoCountry);
+  const char* none = ui_string(str_at(STR_COUNTRY_RANGE, kNoCountry));
   gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(a.w.country), none ? none : "");
   gtk_combo_box_set_active(GTK_COMBO_BOX(a.w.country), address_country_entry(a.country));
-  form_row(grid, 7, 140, a.w.country);
+  form_row(grid, 7, STR_ADDRESS_FORMAT, a.w.country);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), grid, TRUE, TRUE, 5);
   gtk_widget_show_all(d);
   refresh(&a);

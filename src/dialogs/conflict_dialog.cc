@@ -7,9 +7,9 @@
 #include "dialogs/bold_label.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "markup/detail_text.h"
 #include "support/strings.h"
 #include "sync/sync.h"
-#include "views/detail_text.h"
 #include "views/markup_view_gtk.h"
 
 namespace {
@@ -18,7 +18,7 @@ constexpr int kSideWidth = 300, kSideHeight = 500;
 
 GtkWidget* conflict_side_new(bool exists, const char* header, const char* body) {
   if (!exists) {
-    GtkWidget* l = bold_label_new(ui_string(261));
+    GtkWidget* l = bold_label_new(ui_string(STR_NOT_PRESENT));
     gtk_widget_set_size_request(l, kSideWidth, kSideHeight);
     return l;
   }
@@ -39,15 +39,15 @@ GtkWidget* conflict_side_new(bool exists, const char* header, const char* body) 
 }
 
 int conflict_dialog(const SyncConflict& k) {
-  GtkWidget* d = dialog_new(262);
-  dialog_add_button(d, 259, SYNC_TAKE_SERVER);
-  dialog_add_button(d, 260, SYNC_KEEP_LOCAL);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  GtkWidget* d = dialog_new(STR_SYNC_CONFLICT);
+  dialog_add_button(d, STR_SERVER, SYNC_TAKE_SERVER);
+  dialog_add_button(d, STR_THIS_COMPUTER, SYNC_KEEP_LOCAL);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   GtkWidget* grid = form_grid_new();
   gtk_grid_set_row_spacing(GTK_GRID(grid), 10);
   gtk_grid_set_column_spacing(GTK_GRID(grid), 10);
-  gtk_grid_attach(GTK_GRID(grid), bold_label_new(ui_string(259)), 0, 0, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), bold_label_new(ui_string(260)), 1, 0, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), bold_label_new(ui_string(STR_SERVER)), 0, 0, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), bold_label_new(ui_string(STR_THIS_COMPUTER)), 1, 0, 1, 1);
   gtk_grid_attach(GTK_GRID(grid),
                   conflict_side_new(k.remote_exists, k.remote_header.c_str(),
                                     k.remote_has_body ? k.remote_body.c_str() : ""),

@@ -9,7 +9,7 @@
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
 #include "interchange/interchange.h"
-#include "model/model.h"
+#include "interchange/vcard_edit.h"
 #include "model/recur.h"
 #include "model/settings.h"
 #include "support/log.h"
@@ -165,7 +165,7 @@ void on_remove_notes(GtkButton*, gpointer p) { contact_show_notes(static_cast<Co
 
 // --- Building ---------------------------------------------------------------------------
 
-GtkWidget* labelled(GtkWidget* grid, int row, int label_id, GtkWidget* field) {
+GtkWidget* labelled(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) {
   GtkWidget* label = form_row(grid, row, label_id, field);
   gtk_widget_show(label);
   gtk_widget_show_all(field);
@@ -173,13 +173,13 @@ GtkWidget* labelled(GtkWidget* grid, int row, int label_id, GtkWidget* field) {
 }
 
 GtkWidget* remove_button(int row, GCallback handler, ContactSection* c) {
-  GtkWidget* b = button_new(75);
+  GtkWidget* b = button_new(STR_DELETE);
   g_object_set_data(G_OBJECT(b), "row", GINT_TO_POINTER(row));
   g_signal_connect(b, "clicked", handler, c);
   return b;
 }
 
-void build_rows(ContactSection* c, GtkWidget* grid, ContactRow* rows, int n, int first_row, int list_id,
+void build_rows(ContactSection* c, GtkWidget* grid, ContactRow* rows, int n, int first_row, StrId list_id,
                 GCallback remove) {
   for (int i = 0; i < n; i++) {
     ContactRow& r = rows[i];
@@ -187,7 +187,7 @@ void build_rows(ContactSection* c, GtkWidget* grid, ContactRow* rows, int n, int
     r.entry = gtk_entry_new();
     gtk_entry_set_activates_default(GTK_ENTRY(r.entry), TRUE);
     gtk_widget_set_hexpand(r.entry, TRUE);
-    set_accessible_name(r.entry, list_id == 154 ? 130 : 131);
+    set_accessible_name(r.entry, list_id == STR_PHONE_KINDS ? STR_ADD_PHONE : STR_ADD_EMAIL);
     r.remove = remove_button(i, remove, c);
     gtk_grid_attach(GTK_GRID(grid), r.combo, 0, first_row + i, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), r.entry, 1, first_row + i, 1, 1);
@@ -196,7 +196,7 @@ void build_rows(ContactSection* c, GtkWidget* grid, ContactRow* rows, int n, int
   }
 }
 
-GtkWidget* attach_button(GtkWidget* grid, int row, int label_id, GCallback handler, ContactSection* c) {
+GtkWidget* attach_button(GtkWidget* grid, int row, StrId label_id, GCallback handler, ContactSection* c) {
   GtkWidget* b = button_new(label_id);
   gtk_widget_set_halign(b, GTK_ALIGN_START);
   g_signal_connect(b, "clicked", handler, c);
@@ -210,38 +210,38 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
   c->ed = ed;
   GtkWidget* grid = form_grid_new();
   c->given = gtk_entry_new();
-  labelled(grid, 0, 137, c->given);
+  labelled(grid, 0, STR_GIVEN_NAME, c->given);
   c->family = gtk_entry_new();
-  labelled(grid, 1, 138, c->family);
+  labelled(grid, 1, STR_FAMILY_NAME, c->family);
   c->formatted = gtk_entry_new();
-  labelled(grid, 2, 139, c->formatted);
+  labelled(grid, 2, STR_DISPLAY_NAME, c->formatted);
   c->url = gtk_entry_new();
-  labelled(grid, 3, 236, c->url);
+  labelled(grid, 3, STR_WEB_ADDRESS, c->url);
   // Return in a one-line field saves, as in the other editors.
   for (GtkWidget* e : {c->given, c->family, c->formatted, c->url})
     gtk_entry_set_activates_default(GTK_ENTRY(e), TRUE);
   c->bday_check = gtk_check_button_new();
-  set_accessible_name(c->bday_check, 237);
+  set_accessible_name(c->bday_check, STR_BIRTHDAY);
   c->bday = date_picker_new();
   date_picker_set_date_only(c->bday, true);
   gtk_widget_set_sensitive(c->bday, FALSE);
-  labelled(grid, 4, 237, button_row({c->bday_check, c->bday}));
+  labelled(grid, 4, STR_BIRTHDAY, button_row({c->bday_check, c->bday}));
   GtkWidget* gap = gtk_label_new("");
   gtk_grid_attach(GTK_GRID(grid), gap, 0, 5, 1, 1);
   gtk_widget_show(gap);
 
-  build_rows(c, grid, c->phones, kVcardMaxPhones, 6, 154, G_CALLBACK(on_remove<0>));
-  c->add_phone = attach_button(grid, 16, 130, G_CALLBACK(on_add_phone), c);
-  build_rows(c, grid, c->emails, kVcardMaxEmails, 17, 155, G_CALLBACK(on_remove<1>));
-  c->add_email = attach_button(grid, 27, 131, G_CALLBACK(on_add_email), c);
+  build_rows(c, grid, c->phones, kVcardMaxPhones, 6, STR_PHONE_KINDS, G_CALLBACK(on_remove<0>));
+  c->add_phone = attach_button(grid, 16, STR_ADD_PHONE, G_CALLBACK(on_add_phone), c);
+  build_rows(c, grid, c->emails, kVcardMaxEmails, 17, STR_EMAIL_KINDS, G_CALLBACK(on_remove<1>));
+  c->add_email = attach_button(grid, 27, STR_ADD_EMAIL, G_CALLBACK(on_add_email), c);
   for (int k = 0; k < kVcardMaxAddresses; k++) {
     ContactAddress& a = c->addresses[k];
-    a.combo = combo_from_list(ui_string(156), 0);
+    a.combo = combo_from_list(ui_string(STR_ADDRESS_KINDS), 0);
     a.label = gtk_label_new("");
     gtk_label_set_line_wrap(GTK_LABEL(a.label), TRUE);
     gtk_widget_set_halign(a.label, GTK_ALIGN_START);
     gtk_label_set_xalign(GTK_LABEL(a.label), 0);
-    a.edit = button_new(282);
+    a.edit = button_new(STR_EDIT);
     g_object_set_data(G_OBJECT(a.edit), "row", GINT_TO_POINTER(k));
     g_signal_connect(a.edit, "clicked", G_CALLBACK(on_edit_address), c);
     a.box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
@@ -253,24 +253,24 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
     gtk_grid_attach(GTK_GRID(grid), a.box, 1, 28 + k, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), a.remove, 2, 28 + k, 1, 1);
   }
-  c->add_address = attach_button(grid, 31, 132, G_CALLBACK(on_add_address), c);
+  c->add_address = attach_button(grid, 31, STR_ADDRESS, G_CALLBACK(on_add_address), c);
 
-  c->notes_label = form_label_new(238);
+  c->notes_label = form_label_new(STR_NOTES);
   gtk_widget_set_valign(c->notes_label, GTK_ALIGN_START);
   c->notes = gtk_text_view_new();
   gtk_widget_set_size_request(c->notes, -1, 100);
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(c->notes), GTK_WRAP_WORD_CHAR);
-  set_accessible_name(c->notes, 238);
+  set_accessible_name(c->notes, STR_NOTES);
   c->notes_box = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(c->notes_box), GTK_SHADOW_IN);
   gtk_widget_set_hexpand(c->notes_box, TRUE);
   gtk_container_add(GTK_CONTAINER(c->notes_box), c->notes);
-  c->notes_remove = button_new(75);
+  c->notes_remove = button_new(STR_DELETE);
   g_signal_connect(c->notes_remove, "clicked", G_CALLBACK(on_remove_notes), c);
   gtk_grid_attach(GTK_GRID(grid), c->notes_label, 0, 32, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), c->notes_box, 1, 32, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), c->notes_remove, 2, 32, 1, 1);
-  c->add_notes = attach_button(grid, 33, 133, G_CALLBACK(on_add_notes), c);
+  c->add_notes = attach_button(grid, 33, STR_ADD_NOTES, G_CALLBACK(on_add_notes), c);
 
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_widget_set_size_request(sw, 400, 300);
@@ -564,7 +564,7 @@ const EditorSpec& contact_editor_spec() {
   static const EditorSpec spec = [] {
     EditorSpec s;
     s.type = ITEM_VCARD;
-    s.title_id = 157;
+    s.title_id = STR_TYPE_CONTACT;
     s.size_index = DLG_VCARD;
     s.title_row = false;
     s.body_rows = false;
@@ -576,9 +576,4 @@ const EditorSpec& contact_editor_spec() {
     return s;
   }();
   return spec;
-}
-
-void vcard_editor(int64_t slot) {
-  int32_t view = model().view;
-  item_edit(ITEM_VCARD, slot, view >= 1 ? view : 0);
 }

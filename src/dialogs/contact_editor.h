@@ -63,8 +63,6 @@ struct ContactSection {
 };
 
 const EditorSpec& contact_editor_spec();
-// The ITEM_VCARD entry of item_editors.
-void vcard_editor(int64_t slot);
 
 // The handlers behind the section's buttons (the window's accessibility
 // harness and the tests press them through these).

@@ -103,8 +103,8 @@ void popup(GtkWidget* w) {
   gtk_window_set_modal(GTK_WINDOW(d), TRUE);
   if (GTK_IS_WINDOW(top)) gtk_window_set_transient_for(GTK_WINDOW(d), GTK_WINDOW(top));
   gtk_window_set_decorated(GTK_WINDOW(d), FALSE);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(d));
 
@@ -181,7 +181,7 @@ void instance_init(GTypeInstance* instance, gpointer) {
   p->text_invalid = 0;
   gtk_orientable_set_orientation(GTK_ORIENTABLE(w), GTK_ORIENTATION_HORIZONTAL);
   s->entry = gtk_entry_new();
-  const char* label = ui_string(99);
+  const char* label = ui_string(STR_CALENDAR);
   s->button = gtk_button_new_with_label(label ? label : "");
   gtk_box_pack_start(GTK_BOX(w), s->entry, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(w), s->button, FALSE, FALSE, 5);

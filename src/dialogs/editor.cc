@@ -21,10 +21,10 @@ namespace {
 
 // A failed save keeps the editor open: the message says so and points at
 // the log, where item_store wrote the cause.
-constexpr int kSaveFailedId = 365;
+constexpr StrId kSaveFailedId = STR_MSG_ITEM_NOT_SAVED;
 // The discard question's buttons name their actions.
-constexpr int kKeepEditingId = 364;
-constexpr int kDiscardId = 363;
+constexpr StrId kKeepEditingId = STR_KEEP_EDITING;
+constexpr StrId kDiscardId = STR_DISCARD;
 
 std::vector<Editor*>& running() {
   static std::vector<Editor*> stack;
@@ -72,13 +72,13 @@ GtkWidget* scrolled(GtkWidget* child) {
 
 void build_body_rows(Editor* ed, int* row) {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  ed->markup_check = gtk_check_button_new_with_label(ui_string(126) ? ui_string(126) : "");
+  ed->markup_check = gtk_check_button_new_with_label(ui_text(STR_MARKUP));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ed->markup_check), ed->baseline.markup != 0);
-  ed->cheat_check = gtk_check_button_new_with_label(ui_string(107) ? ui_string(107) : "");
+  ed->cheat_check = gtk_check_button_new_with_label(ui_text(STR_CHEAT_SHEET_CHECK));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ed->cheat_check), app_core().settings.markup_cheat_sheet != 0);
   gtk_box_pack_start(GTK_BOX(box), ed->markup_check, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), ed->cheat_check, FALSE, FALSE, 0);
-  form_row(ed->grid, (*row)++, 238, box);
+  form_row(ed->grid, (*row)++, STR_NOTES, box);
   g_signal_connect(ed->cheat_check, "toggled", G_CALLBACK(on_cheat_toggled), ed);
 
   GtkWidget* body_box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
@@ -87,7 +87,7 @@ void build_body_rows(Editor* ed, int* row) {
   ed->body_view = gtk_text_view_new();
   gtk_widget_set_size_request(ed->body_view, 200, 200);
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(ed->body_view), GTK_WRAP_WORD_CHAR);
-  set_accessible_name(ed->body_view, 238);
+  set_accessible_name(ed->body_view, STR_NOTES);
   // A new item starts empty whatever the form holds.
   if (ed->slot >= 0) {
     GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(ed->body_view));
@@ -98,7 +98,7 @@ void build_body_rows(Editor* ed, int* row) {
   GtkWidget* sheet = gtk_text_view_new();
   gtk_text_view_set_editable(GTK_TEXT_VIEW(sheet), FALSE);
   gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(sheet), FALSE);
-  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(sheet)), ui_string(108) ? ui_string(108) : "", -1);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(sheet)), ui_text(STR_CHEAT_SHEET), -1);
   ed->cheat_panel = scrolled(sheet);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(ed->cheat_panel), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
   gtk_box_pack_start(GTK_BOX(body_box), ed->cheat_panel, FALSE, FALSE, 0);
@@ -108,14 +108,14 @@ void build_body_rows(Editor* ed, int* row) {
 void build(Editor* ed) {
   const EditorSpec& spec = *ed->spec;
   ed->dialog = dialog_new(spec.title_id);
-  dialog_add_button(ed->dialog, 27, GTK_RESPONSE_CANCEL);
-  ed->ok_button = dialog_add_button(ed->dialog, 308, GTK_RESPONSE_OK);
+  dialog_add_button(ed->dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  ed->ok_button = dialog_add_button(ed->dialog, STR_ACCEPT, GTK_RESPONSE_OK);
   GtkWidget* action = gtk_widget_get_parent(ed->ok_button);
   if (ed->slot < 0) {
-    ed->apply_button = dialog_add_button(ed->dialog, 309, GTK_RESPONSE_APPLY);
+    ed->apply_button = dialog_add_button(ed->dialog, STR_SAVE_AND_NEW, GTK_RESPONSE_APPLY);
     if (GTK_IS_BOX(action)) gtk_box_reorder_child(GTK_BOX(action), ed->apply_button, 1);
   } else if (spec.keep_history && GTK_IS_BOX(action)) {
-    ed->keep_history_check = gtk_check_button_new_with_label(ui_string(274) ? ui_string(274) : "");
+    ed->keep_history_check = gtk_check_button_new_with_label(ui_text(STR_KEEP_PREVIOUS_VERSION));
     gtk_box_pack_start(GTK_BOX(action), ed->keep_history_check, FALSE, FALSE, 0);
     gtk_box_reorder_child(GTK_BOX(action), ed->keep_history_check, 0);
   }
@@ -127,7 +127,7 @@ void build(Editor* ed) {
     ed->title_entry = gtk_entry_new();
     gtk_entry_set_text(GTK_ENTRY(ed->title_entry), ed->baseline.title.c_str());
     gtk_entry_set_activates_default(GTK_ENTRY(ed->title_entry), TRUE);
-    form_row(ed->grid, row++, 117, ed->title_entry);
+    form_row(ed->grid, row++, STR_LABEL_TITLE, ed->title_entry);
     g_signal_connect(ed->title_entry, "changed", G_CALLBACK(on_title_changed), ed);
   }
   for (const EditorSection& s : spec.sections) ed->states.push_back(s.build ? s.build(ed, ed->grid, &row) : nullptr);
@@ -221,7 +221,7 @@ void run_loop(Editor* ed, ModalScope* scope) {
       log_message(LOG_NOTICE, "editor_run: closed by a quit signal, changes not stored");
       return;
     }
-    if (ask_yes_no(340, nullptr, 341, kKeepEditingId, kDiscardId)) return;
+    if (ask_yes_no(STR_ASK_DISCARD, nullptr, STR_ASK_DISCARD_DETAIL, kKeepEditingId, kDiscardId)) return;
   }
 }
 

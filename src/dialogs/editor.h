@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/ops.h"
+#include "support/string_ids.h"
 
 struct Editor;
 
@@ -39,11 +40,11 @@ struct EditorSection {
 
 struct EditorSpec {
   int type = 0;             // ItemType
-  int title_id = 0;         // window title
+  StrId title_id = STR_NONE;  // window title
   int size_index = 0;       // DLG_ index of the remembered size
-  bool title_row = true;    // row 0: the title entry (label 117)
-  bool body_rows = true;    // markup and cheat-sheet row (238) and body row
-  bool keep_history = true; // existing items: the keep-history box (274)
+  bool title_row = true;    // row 0: the title entry (STR_LABEL_TITLE)
+  bool body_rows = true;    // markup and cheat-sheet row (STR_NOTES) and body row
+  bool keep_history = true; // existing items: the keep-history box
   bool show_all = true;     // false: sections show their rows themselves
   std::vector<EditorSection> sections;  // rows between title and markup row
   // Stores a changed form: slot or -1. Null: item_store for the editor's
@@ -111,10 +112,3 @@ int64_t item_edit(int type, int64_t slot, int64_t target_tag);
 // The spec of an item type's editor, or null.
 const EditorSpec* editor_spec(int type);
 
-// The editors by ItemType: task, event, note, contact, key. A new item goes
-// under the selected tag of the model.
-using ItemEditorFn = void (*)(int64_t slot);
-extern const ItemEditorFn item_editors[5];
-void task_editor(int64_t slot);
-void event_editor(int64_t slot);
-void note_editor(int64_t slot);

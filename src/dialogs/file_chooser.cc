@@ -48,7 +48,7 @@ void set_chooser_hook(ChooserHook hook) { g_hook = std::move(hook); }
 std::vector<std::string> choose_files(const ChooserRequest& r) {
   if (g_hook) return g_hook(r);
   const char* title = ui_string(r.title_id);
-  const char* cancel = ui_string(27);
+  const char* cancel = ui_string(STR_CANCEL);
   const char* accept = ui_string(r.accept_id);
   GtkWidget* d = gtk_file_chooser_dialog_new(title ? title : "", top_window(), r.action, cancel ? cancel : "",
                                              GTK_RESPONSE_CANCEL, accept ? accept : "", GTK_RESPONSE_ACCEPT,

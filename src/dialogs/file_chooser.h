@@ -1,6 +1,7 @@
 // The file choosers of the import and export commands: open (one or several
 // files), save (with overwrite confirmation) and select folder, each made
-// under the top-window rule with a cancel (27) and an accept button.
+// under the top-window rule with a cancel (STR_CANCEL) and an accept
+// button.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -8,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "support/string_ids.h"
 
 // What a chooser offers to pick.
 enum ChooserFilter {
@@ -21,8 +24,8 @@ enum ChooserFilter {
 
 struct ChooserRequest {
   GtkFileChooserAction action = GTK_FILE_CHOOSER_ACTION_OPEN;
-  int title_id = 0;
-  int accept_id = 0;
+  StrId title_id = STR_NONE;
+  StrId accept_id = STR_NONE;
   bool multiple = false;
   ChooserFilter filter = CHOOSER_ANY;
   std::string folder;        // where it starts; empty: the chooser's choice

@@ -6,13 +6,12 @@
 
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/list.h"
-#include "model/model.h"
 #include "support/log.h"
 #include "support/slot_array.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 #include "views/icons_gtk.h"
 #include "views/markup_view_gtk.h"
 
@@ -43,7 +42,7 @@ int64_t selected_slot(GtkTreeIter* out = nullptr) {
 void show_selected() {
   int64_t slot = selected_slot();
   gtk_widget_set_sensitive(g_open.remove, slot >= 0);
-  const Item* version = slot >= 0 ? item_get(slot) : nullptr;
+  const Item* version = g_open.view ? history_get(*g_open.view, slot) : nullptr;
   if (!version) {
     markup_render(GTK_TEXT_VIEW(g_open.text), nullptr);
     return;
@@ -64,7 +63,7 @@ GtkWidget* scrolled(GtkWidget* child) {
   return sw;
 }
 
-void add_column(GtkWidget* view, int header_id, int column, bool expand) {
+void add_column(GtkWidget* view, StrId header_id, int column, bool expand) {
   GtkCellRenderer* cell = gtk_cell_renderer_text_new();
   const char* title = ui_string(header_id);
   GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(title ? title : "", cell, "text", column, nullptr);
@@ -79,10 +78,11 @@ const HistoryWidgets& history_widgets() { return g_open; }
 void history_delete_selected() {
   GtkTreeIter it;
   int64_t slot = selected_slot(&it);
-  const Item* version = slot >= 0 ? item_get(slot) : nullptr;
+  const Item* version = g_open.view ? history_get(*g_open.view, slot) : nullptr;
   if (!version) return;
-  if (!ask_yes_no(210, version->title.c_str(), 217, 27, 75)) return;
-  if (history_remove(slot) != 0) return;  // logged; the row stays
+  if (!ask_yes_no(STR_ASK_DELETE_NAMED, version->title.c_str(), STR_ASK_DELETE_VERSION_DETAIL, STR_CANCEL, STR_DELETE))
+    return;
+  if (history_remove(g_open.view, slot) != 0) return;  // logged; the row stays
   GtkTreeModel* m = GTK_TREE_MODEL(g_open.store);
   GtkTreePath* path = gtk_tree_model_get_path(m, &it);
   gtk_list_store_remove(g_open.store, &it);
@@ -99,12 +99,13 @@ void history_delete_selected() {
   show_selected();
 }
 
-void history_dialog() {
+void history_dialog(HistoryView* view) {
   HistoryWidgets w;
-  GtkWidget* d = dialog_new(179);
+  w.view = view;
+  GtkWidget* d = dialog_new(STR_HISTORY);
   w.dialog = d;
-  w.remove = dialog_add_button(d, 75, GTK_RESPONSE_NONE);
-  dialog_add_button(d, 28, GTK_RESPONSE_OK);
+  w.remove = dialog_add_button(d, STR_DELETE, GTK_RESPONSE_NONE);
+  dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* action = gtk_widget_get_parent(w.remove);
   if (GTK_IS_BOX(action)) gtk_box_reorder_child(GTK_BOX(action), w.remove, 0);
@@ -114,8 +115,7 @@ void history_dialog() {
                                G_TYPE_INT64, G_TYPE_INT64);
   int64_t created = 0;
   int64_t c = -1;
-  SlotArray* versions = model().history_items;
-  while (const Item* v = versions ? slot_next<Item>(versions, &c) : nullptr) {
+  while (const Item* v = slot_next<Item>(view->versions, &c)) {
     GtkTreeIter it;
     gtk_list_store_append(w.store, &it);
     gtk_list_store_set(w.store, &it, HIST_COL_ICON, icon_get(v->type), HIST_COL_TITLE, v->title.c_str(), HIST_COL_DUE,
@@ -126,15 +126,15 @@ void history_dialog() {
   gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(w.store), HIST_COL_STAMP, GTK_SORT_DESCENDING);
   w.list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(w.store));
   GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
-  const char* icon_title = ui_string(109);
+  const char* icon_title = ui_string(STR_TYPE);
   GtkTreeViewColumn* ic = gtk_tree_view_column_new();
   gtk_tree_view_column_set_title(ic, icon_title ? icon_title : "");
   gtk_tree_view_column_pack_start(ic, icon, FALSE);
   gtk_tree_view_column_set_cell_data_func(ic, icon, icon_cell_data, GINT_TO_POINTER(HIST_COL_ICON), nullptr);
   gtk_tree_view_append_column(GTK_TREE_VIEW(w.list), ic);
-  add_column(w.list, 110, HIST_COL_TITLE, true);
-  add_column(w.list, 111, HIST_COL_DUE, false);
-  add_column(w.list, 43, HIST_COL_MODIFIED, false);
+  add_column(w.list, STR_COLUMN_TITLE, HIST_COL_TITLE, true);
+  add_column(w.list, STR_DATE, HIST_COL_DUE, false);
+  add_column(w.list, STR_MODIFIED, HIST_COL_MODIFIED, false);
 
   w.text = gtk_text_view_new();
   gtk_text_view_set_editable(GTK_TEXT_VIEW(w.text), FALSE);
@@ -147,7 +147,7 @@ void history_dialog() {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  const char* created_label = ui_string(129);
+  const char* created_label = ui_string(STR_HISTORY_CREATED);
   gtk_box_pack_start(GTK_BOX(row), gtk_label_new(created_label ? created_label : ""), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), gtk_label_new(time_text(created).c_str()), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
@@ -181,9 +181,9 @@ void history_dialog() {
 int item_history(int64_t slot) {
   const Item* item = item_get(slot);
   if (!item) return -1;
-  int n = history_load(item);
-  if (n >= 0) history_dialog();
-  history_end();
+  HistoryView view;
+  int n = history_load(&view, item);
+  if (n >= 0) history_dialog(&view);
   if (n < 0) log_message(LOG_ERROR, "item_history: %lld", static_cast<long long>(slot));
   return n;
 }

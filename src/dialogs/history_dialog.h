@@ -6,12 +6,14 @@
 
 #include <cstdint>
 
-// Shows the versions in the history collection (the caller opened it with
-// history_load and closes it with history_end).
-void history_dialog();
+struct HistoryView;
+
+// Shows the versions of the view (filled by history_load); deleting one
+// takes it out of the view too.
+void history_dialog(HistoryView* view);
 // The item history command's core: loads the versions of the item at
-// `slot`, runs the dialog and restores the item collection. Returns the
-// number of versions shown, or -1 (no such item, or loading failed).
+// `slot` and runs the dialog on them. Returns the number of versions shown,
+// or -1 (no such item, or loading failed).
 int item_history(int64_t slot);
 
 enum { HIST_COL_ICON, HIST_COL_TITLE, HIST_COL_DUE, HIST_COL_MODIFIED, HIST_COL_SLOT, HIST_COL_STAMP, HIST_COL_COUNT };
@@ -22,6 +24,7 @@ struct HistoryWidgets {
   GtkListStore* store = nullptr;
   GtkWidget* text = nullptr;    // the rendered version
   GtkWidget* remove = nullptr;  // delete button
+  HistoryView* view = nullptr;  // the versions shown
 };
 const HistoryWidgets& history_widgets();
 // The delete button's handler (asks, then deletes the selected version).

@@ -6,7 +6,6 @@
 #include "dialogs/key_editor.h"
 #include "dialogs/schedule.h"
 #include "model/item.h"
-#include "model/model.h"
 #include "model/settings.h"
 #include "support/log.h"
 
@@ -16,16 +15,11 @@ const EditorSpec& note_spec() {
   static const EditorSpec spec = [] {
     EditorSpec s;
     s.type = ITEM_NOTE;
-    s.title_id = 136;
+    s.title_id = STR_TYPE_NOTE;
     s.size_index = DLG_NOTE;
     return s;
   }();
   return spec;
-}
-
-int64_t selected_tag() {
-  int32_t view = model().view;
-  return view >= 1 ? view : 0;
 }
 
 }  // namespace
@@ -67,9 +61,3 @@ int64_t item_edit(int type, int64_t slot, int64_t target_tag) {
   }
   return editor_run(*spec, slot, target_tag);
 }
-
-void task_editor(int64_t slot) { item_edit(ITEM_TASK, slot, selected_tag()); }
-void event_editor(int64_t slot) { item_edit(ITEM_EVENT, slot, selected_tag()); }
-void note_editor(int64_t slot) { item_edit(ITEM_NOTE, slot, selected_tag()); }
-
-const ItemEditorFn item_editors[5] = {task_editor, event_editor, note_editor, vcard_editor, key_editor};

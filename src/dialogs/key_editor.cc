@@ -11,13 +11,12 @@
 #include "dialogs/layout.h"
 #include "dialogs/password_generator.h"
 #include "model/key_form.h"
-#include "model/model.h"
 #include "model/settings.h"
 #include "support/strings.h"
 
 namespace {
 
-void set_label(GtkWidget* button, int id) {
+void set_label(GtkWidget* button, StrId id) {
   const char* s = ui_string(id);
   gtk_button_set_label(GTK_BUTTON(button), s ? s : "");
 }
@@ -26,7 +25,7 @@ void on_show(GtkButton*, gpointer p) {
   auto* k = static_cast<KeySection*>(p);
   k->visible = !k->visible;
   gtk_entry_set_visibility(GTK_ENTRY(k->password), k->visible);
-  set_label(k->show, k->visible ? 285 : 284);
+  set_label(k->show, k->visible ? STR_HIDE : STR_SHOW);
 }
 
 void on_generate(GtkButton*, gpointer p) {
@@ -63,38 +62,38 @@ void* key_build(Editor* ed, GtkWidget* grid, int* row) {
   auto* k = new KeySection;
   k->url = gtk_entry_new();
   gtk_entry_set_activates_default(GTK_ENTRY(k->url), TRUE);
-  form_row(grid, (*row)++, 236, k->url);
+  form_row(grid, (*row)++, STR_WEB_ADDRESS, k->url);
   k->user = gtk_entry_new();
   gtk_entry_set_activates_default(GTK_ENTRY(k->user), TRUE);
-  form_row(grid, (*row)++, 239, k->user);
+  form_row(grid, (*row)++, STR_USER_NAME, k->user);
 
   k->password = gtk_entry_new();
   gtk_entry_set_visibility(GTK_ENTRY(k->password), FALSE);
   gtk_entry_set_input_purpose(GTK_ENTRY(k->password), GTK_INPUT_PURPOSE_PASSWORD);
   gtk_entry_set_activates_default(GTK_ENTRY(k->password), TRUE);
-  set_accessible_name(k->password, 240);
-  k->generate = button_new(267);
-  k->show = button_new(284);
+  set_accessible_name(k->password, STR_PASSWORD);
+  k->generate = button_new(STR_GENERATE);
+  k->show = button_new(STR_SHOW);
   k->strength = gtk_level_bar_new_for_interval(0, 4);
   gtk_level_bar_set_mode(GTK_LEVEL_BAR(k->strength), GTK_LEVEL_BAR_MODE_DISCRETE);
   gtk_widget_set_size_request(k->strength, 60, -1);
   gtk_widget_set_valign(k->strength, GTK_ALIGN_CENTER);
   GtkWidget* box = button_row({k->password, k->strength, k->generate, k->show});
   gtk_box_set_child_packing(GTK_BOX(box), k->password, TRUE, TRUE, 0, GTK_PACK_START);
-  form_row(grid, (*row)++, 240, box);
+  form_row(grid, (*row)++, STR_PASSWORD, box);
 
   k->expiry_check = gtk_check_button_new();
-  set_accessible_name(k->expiry_check, 253);
+  set_accessible_name(k->expiry_check, STR_EXPIRES);
   k->expiry = date_picker_new();
   date_picker_set_date_only(k->expiry, true);
   g_signal_connect(k->expiry, "text-validity", G_CALLBACK(on_picker_validity), ed);
-  form_row(grid, (*row)++, 253, button_row({k->expiry_check, k->expiry}));
+  form_row(grid, (*row)++, STR_EXPIRES, button_row({k->expiry_check, k->expiry}));
 
-  gtk_grid_attach(GTK_GRID(grid), form_label_new(238), 0, (*row)++, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), form_label_new(STR_NOTES), 0, (*row)++, 1, 1);
   k->notes = gtk_text_view_new();
   gtk_widget_set_size_request(k->notes, 400, 100);
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(k->notes), GTK_WRAP_WORD_CHAR);
-  set_accessible_name(k->notes, 238);
+  set_accessible_name(k->notes, STR_NOTES);
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
   gtk_widget_set_vexpand(sw, TRUE);
@@ -168,16 +167,11 @@ const EditorSpec& key_editor_spec() {
   static const EditorSpec spec = [] {
     EditorSpec s;
     s.type = ITEM_KEY;
-    s.title_id = 263;
+    s.title_id = STR_TYPE_KEY;
     s.size_index = DLG_KEY;
     s.body_rows = false;
     s.sections = {kKeySection};
     return s;
   }();
   return spec;
-}
-
-void key_editor(int64_t slot) {
-  int32_t view = model().view;
-  item_edit(ITEM_KEY, slot, view >= 1 ? view : 0);
 }

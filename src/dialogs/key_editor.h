@@ -22,6 +22,3 @@ struct KeySection {
 };
 
 const EditorSpec& key_editor_spec();
-// The ITEM_KEY entry of item_editors: a key under the selected tag, or the
-// key at `slot`.
-void key_editor(int64_t slot);

@@ -14,7 +14,7 @@ GtkWidget* form_grid_new() {
   return g;
 }
 
-GtkWidget* form_label_new(int string_id) {
+GtkWidget* form_label_new(StrId string_id) {
   const char* text = ui_string(string_id);
   GtkWidget* l = gtk_label_new(text ? text : "");
   gtk_widget_set_halign(l, GTK_ALIGN_START);
@@ -22,7 +22,7 @@ GtkWidget* form_label_new(int string_id) {
   return l;
 }
 
-GtkWidget* count_unit_label_new(int plural_id, long long n) {
+GtkWidget* count_unit_label_new(StrId plural_id, long long n) {
   GtkWidget* l = gtk_label_new(ui_plural(plural_id, n).c_str());
   gtk_widget_set_halign(l, GTK_ALIGN_START);
   gtk_label_set_xalign(GTK_LABEL(l), 0.0f);
@@ -31,11 +31,11 @@ GtkWidget* count_unit_label_new(int plural_id, long long n) {
 }
 
 void count_unit_label_update(GtkWidget* label, long long n) {
-  int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(label), "plural-id"));
+  auto id = static_cast<StrId>(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(label), "plural-id")));
   gtk_label_set_text(GTK_LABEL(label), ui_plural(id, n).c_str());
 }
 
-GtkWidget* form_row(GtkWidget* grid, int row, int label_id, GtkWidget* field) {
+GtkWidget* form_row(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) {
   GtkWidget* l = form_label_new(label_id);
   gtk_grid_attach(GTK_GRID(grid), l, 0, row, 1, 1);
   gtk_widget_set_hexpand(field, TRUE);
@@ -51,7 +51,7 @@ GtkWidget* button_row(std::initializer_list<GtkWidget*> widgets) {
   return box;
 }
 
-GtkWidget* button_new(int label_id) {
+GtkWidget* button_new(StrId label_id) {
   const char* text = ui_string(label_id);
   return gtk_button_new_with_label(text ? text : "");
 }
@@ -98,7 +98,7 @@ GtkWidget* combo_from_list(const char* list, int active) {
   return c;
 }
 
-void set_accessible_name(GtkWidget* widget, int string_id) {
+void set_accessible_name(GtkWidget* widget, StrId string_id) {
   AtkObject* a = gtk_widget_get_accessible(widget);
   if (a) atk_object_set_name(a, ui_string_line(string_id).c_str());
 }

@@ -7,22 +7,24 @@
 #include <initializer_list>
 #include <string>
 
+#include "support/string_ids.h"
+
 // A grid with border width 5 and row and column spacing 5.
 GtkWidget* form_grid_new();
 // A label with the text of the string id, aligned at the start.
-GtkWidget* form_label_new(int string_id);
+GtkWidget* form_label_new(StrId string_id);
 // The unit word after a number control ("5 [minutes]"): a label showing the
 // plural form of `plural_id` for n, updated when the number changes.
-GtkWidget* count_unit_label_new(int plural_id, long long n);
+GtkWidget* count_unit_label_new(StrId plural_id, long long n);
 void count_unit_label_update(GtkWidget* label, long long n);
 // Puts a label of the string id in column 0 and the field in column 1 of a
 // grid row; the field expands horizontally and is named by the label for
 // accessibility. Returns the label.
-GtkWidget* form_row(GtkWidget* grid, int row, int label_id, GtkWidget* field);
+GtkWidget* form_row(GtkWidget* grid, int row, StrId label_id, GtkWidget* field);
 // A horizontal box (spacing 5) holding the widgets in order.
 GtkWidget* button_row(std::initializer_list<GtkWidget*> widgets);
 // A button labelled with the string id.
-GtkWidget* button_new(int label_id);
+GtkWidget* button_new(StrId label_id);
 // An entry of at most n characters, n+1 characters wide, aligned right, that
 // refuses inserted text holding anything but decimal digits.
 GtkWidget* numeric_entry_new(int n);
@@ -31,7 +33,7 @@ GtkWidget* numeric_entry_new(int n);
 GtkWidget* combo_from_list(const char* list, int active);
 // Sets the accessible name of a widget to the text of the string id
 // (line breaks turned into spaces).
-void set_accessible_name(GtkWidget* widget, int string_id);
+void set_accessible_name(GtkWidget* widget, StrId string_id);
 
 // The whole text of a text view.
 std::string text_view_text(GtkWidget* view);

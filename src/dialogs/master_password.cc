@@ -25,20 +25,20 @@ struct Passwords {
 int master_password_change() {
   log_message(LOG_INFO, "on_master_password");
   Passwords p;
-  if (password_prompt_simple(307, 22, -1, &p.current) != 0) return 1;
+  if (password_prompt_simple(STR_APP_NAME, STR_ENTER_MASTER_PASSWORD, STR_NONE, &p.current) != 0) return 1;
   if (master_password_check(p.current.c_str()) != 0) {
-    show_message(307, 250);
+    show_message(STR_APP_NAME, STR_MSG_WRONG_PASSWORD);
     return 1;
   }
-  if (password_prompt(307, 246, 248, 10, 7, &p.next) != 0) return 1;
-  if (password_prompt_simple(307, 243, -1, &p.confirm) != 0) return 1;
+  if (password_prompt(STR_APP_NAME, STR_CHANGE_MASTER_PASSWORD, STR_PASSWORD_RULES_10, 10, 7, &p.next) != 0) return 1;
+  if (password_prompt_simple(STR_APP_NAME, STR_REPEAT_MASTER_PASSWORD, STR_NONE, &p.confirm) != 0) return 1;
   if (p.next != p.confirm) {
-    show_message(307, 251);
+    show_message(STR_APP_NAME, STR_MSG_PASSWORDS_DIFFER);
     return 1;
   }
   if (change_master_password(p.next.c_str()) != 0) {
     log_message(LOG_ERROR, "master_password_change: the configuration database was not re-created");
-    show_message(307, 252);
+    show_message(STR_APP_NAME, STR_MSG_MASTER_PASSWORD_NOT_SET);
     return -1;
   }
   return 0;

@@ -4,5 +4,5 @@
 #pragma once
 
 // 0 changed; 1 cancelled or refused (a message said why); -1 the change
-// failed (message 252, the old password stays valid).
+// failed (STR_MSG_MASTER_PASSWORD_NOT_SET, the old password stays valid).
 int master_password_change();

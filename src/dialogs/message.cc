@@ -1,7 +1,6 @@
 // Message boxes, the yes/no question, the copyable text box and the opener.
 #include "dialogs/message.h"
 
-#include <cstdarg>
 #include <string>
 
 #include "dialogs/modal.h"
@@ -11,16 +10,16 @@
 
 namespace {
 
-const char* text_of(int id) {
+const char* text_of(StrId id) {
   const char* s = ui_string(id);
   return s ? s : "";
 }
 
-void message_box(GtkMessageType type, int title_id, const std::string& text) {
+void message_box(GtkMessageType type, StrId title_id, const std::string& text) {
   // "%s": the formatted text is shown as it is, never read as a format again.
   GtkWidget* d = gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", text.c_str());
   gtk_window_set_title(GTK_WINDOW(d), text_of(title_id));
-  dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   {
     ModalScope scope(d);
@@ -29,12 +28,12 @@ void message_box(GtkMessageType type, int title_id, const std::string& text) {
   gtk_widget_destroy(d);
 }
 
-bool ask_question(const std::string& primary, int secondary_id, int no_id, int yes_id) {
+bool ask_question(const std::string& primary, StrId secondary_id, StrId no_id, StrId yes_id) {
   GtkWidget* d =
       gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", primary.c_str());
-  if (secondary_id != -1)
+  if (secondary_id != STR_NONE)
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
-  gtk_window_set_title(GTK_WINDOW(d), text_of(307));
+  gtk_window_set_title(GTK_WINDOW(d), text_of(STR_APP_NAME));
   dialog_add_button(d, no_id, GTK_RESPONSE_CANCEL);
   dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
@@ -49,40 +48,24 @@ bool ask_question(const std::string& primary, int secondary_id, int no_id, int y
 
 }  // namespace
 
-void show_message(int title_id, int message_id, ...) {
-  va_list ap;
-  va_start(ap, message_id);
-  std::string text = ui_vformat(message_id, ap);
-  va_end(ap);
-  message_box(GTK_MESSAGE_ERROR, title_id, text);
-}
+void show_message_text(StrId title_id, const std::string& text) { message_box(GTK_MESSAGE_ERROR, title_id, text); }
+void show_info_text(StrId title_id, const std::string& text) { message_box(GTK_MESSAGE_INFO, title_id, text); }
 
-void show_info(int title_id, int message_id, ...) {
-  va_list ap;
-  va_start(ap, message_id);
-  std::string text = ui_vformat(message_id, ap);
-  va_end(ap);
-  message_box(GTK_MESSAGE_INFO, title_id, text);
-}
-
-void show_message_text(int title_id, const std::string& text) { message_box(GTK_MESSAGE_ERROR, title_id, text); }
-void show_info_text(int title_id, const std::string& text) { message_box(GTK_MESSAGE_INFO, title_id, text); }
-
-bool ask_yes_no(int primary_id, const char* arg, int secondary_id, int no_id, int yes_id) {
+bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_id, StrId yes_id) {
   std::string primary = arg ? ui_format(primary_id, arg) : std::string(text_of(primary_id));
   return ask_question(primary, secondary_id, no_id, yes_id);
 }
 
-bool ask_yes_no_text(const std::string& primary, int no_id, int yes_id, int secondary_id) {
+bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrId secondary_id) {
   return ask_question(primary, secondary_id, no_id, yes_id);
 }
 
-void show_data_notice() { message_box(GTK_MESSAGE_INFO, 307, text_of(209)); }
+void show_data_notice() { message_box(GTK_MESSAGE_INFO, STR_APP_NAME, text_of(STR_NEW_REMINDERS_DUE)); }
 
-void show_copyable(int title_id, const char* text) {
+void show_copyable(StrId title_id, const char* text) {
   GtkWidget* d = dialog_new(title_id);
-  dialog_add_button(d, 72, GTK_RESPONSE_APPLY);
-  dialog_add_button(d, 28, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_COPY, GTK_RESPONSE_APPLY);
+  dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);

@@ -17,7 +17,7 @@ bool g_program_ending = false;
 bool program_ending() { return g_program_ending; }
 void set_program_ending(bool ending) { g_program_ending = ending; }
 
-GtkWidget* dialog_new(int title_id) {
+GtkWidget* dialog_new(StrId title_id) {
   GtkWidget* d = gtk_dialog_new();
   const char* title = ui_string(title_id);
   gtk_window_set_title(GTK_WINDOW(d), title ? title : "");
@@ -27,7 +27,7 @@ GtkWidget* dialog_new(int title_id) {
   return d;
 }
 
-GtkWidget* dialog_add_button(GtkWidget* dialog, int label_id, int response) {
+GtkWidget* dialog_add_button(GtkWidget* dialog, StrId label_id, int response) {
   const char* label = ui_string(label_id);
   return gtk_dialog_add_button(GTK_DIALOG(dialog), label ? label : "", response);
 }

@@ -6,6 +6,8 @@
 
 #include <gtk/gtk.h>
 
+#include "support/string_ids.h"
+
 // The window on top: the main window, or the dialog that is running.
 // nullptr until the main window sets itself.
 GtkWindow* top_window();
@@ -19,9 +21,9 @@ void set_program_ending(bool ending);
 
 // A dialog with the title string, modal and transient for top_window(),
 // without buttons. The caller owns it (gtk_widget_destroy).
-GtkWidget* dialog_new(int title_id);
+GtkWidget* dialog_new(StrId title_id);
 // Adds a button with the label of the string id and the response.
-GtkWidget* dialog_add_button(GtkWidget* dialog, int label_id, int response);
+GtkWidget* dialog_add_button(GtkWidget* dialog, StrId label_id, int response);
 
 struct ModalScope {
   // width/height: a remembered size to apply now and to store the dialog's

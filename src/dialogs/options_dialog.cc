@@ -50,9 +50,9 @@ void on_root_changed(GtkEditable* e, gpointer d) {
 
 void on_browse(GtkButton*, gpointer p) {
   auto* o = static_cast<Options*>(p);
-  GtkWidget* fc = gtk_file_chooser_dialog_new(ui_string(314), GTK_WINDOW(o->dialog),
-                                              GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, ui_string(27),
-                                              GTK_RESPONSE_CANCEL, ui_string(31), GTK_RESPONSE_ACCEPT, nullptr);
+  GtkWidget* fc = gtk_file_chooser_dialog_new(ui_string(STR_SELECT_REPOSITORY_FOLDER), GTK_WINDOW(o->dialog),
+                                              GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, ui_string(STR_CANCEL),
+                                              GTK_RESPONSE_CANCEL, ui_string(STR_SELECT), GTK_RESPONSE_ACCEPT, nullptr);
   const char* now = gtk_entry_get_text(GTK_ENTRY(o->root));
   if (*now) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(fc), now);
   {
@@ -81,42 +81,43 @@ bool options_dialog(const std::function<void()>& relabel) {
   AppCore& a = app_core();
   Settings& s = a.settings;
   Options o;
-  o.dialog = dialog_new(184);
-  dialog_add_button(o.dialog, 27, GTK_RESPONSE_CANCEL);
-  dialog_add_button(o.dialog, 26, GTK_RESPONSE_OK);
+  o.dialog = dialog_new(STR_OPTIONS);
+  dialog_add_button(o.dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(o.dialog, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(o.dialog), GTK_RESPONSE_OK);
 
   GtkWidget* notebook = gtk_notebook_new();
   gtk_container_set_border_width(GTK_CONTAINER(notebook), 5);
 
   GtkWidget* grid = form_grid_new();
-  GtkWidget* language = combo_from_list(ui_string(225), s.language >= 0 && s.language < LANGUAGES ? s.language : 0);
+  GtkWidget* language =
+      combo_from_list(ui_string(STR_LANGUAGE_LIST), s.language >= 0 && s.language < LANGUAGES ? s.language : 0);
   gtk_widget_set_name(language, "language");
-  form_row(grid, 0, 224, language);
+  form_row(grid, 0, STR_LANGUAGE, language);
   GtkWidget* alert = gtk_check_button_new();
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(alert), s.new_reminders_alert != 0);
-  form_row(grid, 1, 230, alert);
-  GtkWidget* upcoming = combo_from_list(ui_string(232), list_index(kUpcomingDays, s.upcoming_days));
+  form_row(grid, 1, STR_ALERT_REMINDERS, alert);
+  GtkWidget* upcoming = combo_from_list(ui_string(STR_UPCOMING_DAYS_LIST), list_index(kUpcomingDays, s.upcoming_days));
   gtk_widget_set_name(upcoming, "upcoming");
-  form_row(grid, 2, 231, upcoming);
+  form_row(grid, 2, STR_UPCOMING_DAYS, upcoming);
   std::string old_root = setting_get(config_db(), "repo_root");
   o.root = gtk_entry_new();
   gtk_widget_set_name(o.root, "root");
   gtk_entry_set_text(GTK_ENTRY(o.root), old_root.c_str());
   gtk_widget_set_hexpand(o.root, TRUE);
-  GtkWidget* browse = button_new(283);
-  form_row(grid, 3, 313, button_row({o.root, browse}));
-  set_accessible_name(o.root, 313);
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid, gtk_label_new(ui_string(219)));
+  GtkWidget* browse = button_new(STR_BROWSE);
+  form_row(grid, 3, STR_REPOSITORY_FOLDER, button_row({o.root, browse}));
+  set_accessible_name(o.root, STR_REPOSITORY_FOLDER);
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid, gtk_label_new(ui_string(STR_PAGE_GENERAL)));
 
   GtkWidget* grid2 = form_grid_new();
-  GtkWidget* idle = combo_from_list(ui_string(234), list_index(kIdleMinutes, s.idle_timeout));
+  GtkWidget* idle = combo_from_list(ui_string(STR_IDLE_TIMEOUT_LIST), list_index(kIdleMinutes, s.idle_timeout));
   gtk_widget_set_name(idle, "idle");
-  form_row(grid2, 0, 233, idle);
-  GtkWidget* idle_unit = count_unit_label_new(350, list_value(kIdleMinutes, idle));
+  form_row(grid2, 0, STR_IDLE_TIMEOUT, idle);
+  GtkWidget* idle_unit = count_unit_label_new(STR_UNIT_MINUTE, list_value(kIdleMinutes, idle));
   gtk_grid_attach(GTK_GRID(grid2), idle_unit, 2, 0, 1, 1);
   g_signal_connect(idle, "changed", G_CALLBACK(on_idle_changed), idle_unit);
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid2, gtk_label_new(ui_string(220)));
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid2, gtk_label_new(ui_string(STR_PAGE_SECURITY)));
 
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(o.dialog))), notebook, FALSE, FALSE, 5);
   g_signal_connect(o.root, "changed", G_CALLBACK(on_root_changed), o.dialog);
@@ -133,12 +134,12 @@ bool options_dialog(const std::function<void()>& relabel) {
       if (root.empty()) continue;
       if (root != old_root) {
         if (!folder_ok(root)) {
-          show_message(307, 293);
+          show_message(STR_APP_NAME, STR_MSG_REPO_ROOT_MISSING);
           continue;
         }
         if (setting_put_str(config_db(), "repo_root", root.c_str()) != 0) {
           log_message(LOG_ERROR, "options_dialog: storing repo_root failed");
-          show_message(307, 293);
+          show_message(STR_APP_NAME, STR_MSG_REPO_ROOT_MISSING);
           continue;
         }
         a.repo_root = root;

@@ -9,6 +9,7 @@
 #include "crypto/crypto.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "dialogs/password_row.h"
 #include "support/strings.h"
 
 namespace {
@@ -31,15 +32,6 @@ int classes_of(const Generator* g) {
   for (int i = 0; i < 4; i++)
     if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(g->w.classes[i]))) c |= 1 << i;
   return c;
-}
-
-void wipe_entry(GtkWidget* entry) {
-  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
-  guint n = gtk_entry_buffer_get_bytes(buf);
-  if (n > 0) {
-    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
-    gtk_entry_buffer_delete_text(buf, 0, -1);
-  }
 }
 
 // Draws a password for the current settings into the preview; an empty
@@ -78,21 +70,22 @@ bool password_generator_dialog(GtkWidget* target, int min_length, int classes) {
   Generator g;
   g.min_length = min_length > 0 ? min_length : 1;
 
-  GtkWidget* d = dialog_new(241);
+  GtkWidget* d = dialog_new(STR_PASSWORD_TITLE);
   g.w.dialog = d;
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  g.w.ok = dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  g.w.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
 
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   g.w.length = numeric_entry_new(3);
   gtk_entry_set_text(GTK_ENTRY(g.w.length), std::to_string(s.length).c_str());
-  set_accessible_name(g.w.length, 269);
-  gtk_box_pack_start(GTK_BOX(box), button_row({form_label_new(269), g.w.length, form_label_new(268)}), FALSE, FALSE,
-                     0);
+  set_accessible_name(g.w.length, STR_GEN_LENGTH);
+  gtk_box_pack_start(GTK_BOX(box),
+                     button_row({form_label_new(STR_GEN_LENGTH), g.w.length, form_label_new(STR_GEN_CHARACTERS)}),
+                     FALSE, FALSE, 0);
   for (int i = 0; i < 4; i++) {
-    const char* label = ui_string(270 + i);
+    const char* label = ui_string(str_at(STR_GEN_CLASS_RANGE, i));
     g.w.classes[i] = gtk_check_button_new_with_label(label ? label : "");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(g.w.classes[i]), (s.classes >> i) & 1);
     if (classes != 0 && ((classes >> i) & 1)) gtk_widget_set_sensitive(g.w.classes[i], FALSE);
@@ -103,9 +96,9 @@ bool password_generator_dialog(GtkWidget* target, int min_length, int classes) {
   g.w.preview = gtk_entry_new();
   gtk_editable_set_editable(GTK_EDITABLE(g.w.preview), FALSE);
   gtk_widget_set_can_focus(g.w.preview, TRUE);
-  set_accessible_name(g.w.preview, 240);
-  g.w.redraw = button_new(267);
-  GtkWidget* row = button_row({form_label_new(240), g.w.preview, g.w.redraw});
+  set_accessible_name(g.w.preview, STR_PASSWORD);
+  g.w.redraw = button_new(STR_GENERATE);
+  GtkWidget* row = button_row({form_label_new(STR_PASSWORD), g.w.preview, g.w.redraw});
   gtk_box_set_child_packing(GTK_BOX(row), g.w.preview, TRUE, TRUE, 0, GTK_PACK_START);
   gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 5);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), box, TRUE, TRUE, 0);

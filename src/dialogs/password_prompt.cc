@@ -6,6 +6,7 @@
 #include "crypto/crypto.h"
 #include "dialogs/layout.h"
 #include "dialogs/modal.h"
+#include "dialogs/password_row.h"
 #include "support/strings.h"
 
 namespace {
@@ -29,38 +30,28 @@ void on_show(GtkButton*, gpointer p) {
   auto* pr = static_cast<Prompt*>(p);
   pr->visible = !pr->visible;
   gtk_entry_set_visibility(GTK_ENTRY(pr->entry), pr->visible);
-  const char* label = ui_string(pr->visible ? 285 : 284);
+  const char* label = ui_string(pr->visible ? STR_HIDE : STR_SHOW);
   gtk_button_set_label(GTK_BUTTON(pr->show), label ? label : "");
-}
-
-// Overwrites the entry's buffer before it is freed with the dialog.
-void wipe_entry(GtkWidget* entry) {
-  GtkEntryBuffer* buf = gtk_entry_get_buffer(GTK_ENTRY(entry));
-  guint n = gtk_entry_buffer_get_bytes(buf);
-  if (n > 0) {
-    OPENSSL_cleanse(const_cast<char*>(gtk_entry_buffer_get_text(buf)), n);
-    gtk_entry_buffer_delete_text(buf, 0, -1);
-  }
 }
 
 }  // namespace
 
-int password_prompt(int title_id, int headline_id, int text_id, int min_length, int classes, std::string* out) {
+int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_length, int classes, std::string* out) {
   if (out) {
     OPENSSL_cleanse(out->data(), out->size());
     out->clear();
   }
   GtkWidget* d = dialog_new(title_id);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   Prompt pr{};
-  pr.ok = dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  pr.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   pr.min_length = min_length;
   pr.classes = classes;
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
 
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
-  if (headline_id >= 0) {
+  if (headline_id != STR_NONE) {
     GtkWidget* h = gtk_label_new(ui_string(headline_id));
     PangoAttrList* attrs = pango_attr_list_new();
     pango_attr_list_insert(attrs, pango_attr_weight_new(PANGO_WEIGHT_BOLD));
@@ -70,21 +61,21 @@ int password_prompt(int title_id, int headline_id, int text_id, int min_length, 
     gtk_label_set_line_wrap(GTK_LABEL(h), TRUE);
     gtk_box_pack_start(GTK_BOX(box), h, FALSE, FALSE, 5);
   }
-  if (text_id >= 0) {
+  if (text_id != STR_NONE) {
     GtkWidget* t = gtk_label_new(ui_string(text_id));
     gtk_label_set_line_wrap(GTK_LABEL(t), TRUE);
     gtk_box_pack_start(GTK_BOX(box), t, FALSE, FALSE, 0);
   }
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  GtkWidget* label = form_label_new(240);
+  GtkWidget* label = form_label_new(STR_PASSWORD);
   pr.entry = gtk_entry_new();
   gtk_entry_set_visibility(GTK_ENTRY(pr.entry), FALSE);
   gtk_entry_set_input_purpose(GTK_ENTRY(pr.entry), GTK_INPUT_PURPOSE_PASSWORD);
   gtk_widget_set_size_request(pr.entry, 250, -1);
   gtk_entry_set_activates_default(GTK_ENTRY(pr.entry), TRUE);
   gtk_label_set_mnemonic_widget(GTK_LABEL(label), pr.entry);
-  set_accessible_name(pr.entry, 240);
-  pr.show = button_new(284);
+  set_accessible_name(pr.entry, STR_PASSWORD);
+  pr.show = button_new(STR_SHOW);
   gtk_box_pack_start(GTK_BOX(row), label, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), pr.entry, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(row), pr.show, FALSE, FALSE, 0);
@@ -115,6 +106,6 @@ int password_prompt(int title_id, int headline_id, int text_id, int min_length, 
   return rc;
 }
 
-int password_prompt_simple(int title_id, int headline_id, int text_id, std::string* out) {
+int password_prompt_simple(StrId title_id, StrId headline_id, StrId text_id, std::string* out) {
   return password_prompt(title_id, headline_id, text_id, 1, 0, out);
 }

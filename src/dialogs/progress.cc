@@ -99,7 +99,7 @@ void cancel_worker(ProgressRun* run, GtkWidget* cancel_button) {
 
 }  // namespace
 
-intptr_t run_with_progress(int title_id, int label_id, ProgressWorker worker, void* arg, bool fraction_mode) {
+intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode) {
   if (g_open || !worker) {
     log_message(LOG_ERROR, "run_with_progress: %s", worker ? "busy" : "no worker");
     return -1;
@@ -109,7 +109,7 @@ intptr_t run_with_progress(int title_id, int label_id, ProgressWorker worker, vo
   run->arg = arg;
 
   GtkWidget* d = dialog_new(title_id);
-  GtkWidget* cancel = dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  GtkWidget* cancel = dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   const char* label_text = ui_string(label_id);

@@ -7,15 +7,17 @@
 
 #include <cstdint>
 
+#include "support/string_ids.h"
+
 // The worker's return value becomes the result unless it called
 // progress_done itself before returning.
 using ProgressWorker = intptr_t (*)(void* arg);
 
 // Runs the worker behind a modal dialog (title string, label string, a cancel
-// button 27) and returns its result. Without fraction mode the bar pulses.
+// button) and returns its result. Without fraction mode the bar pulses.
 // Returns -1 without running anything when a progress dialog is already open
 // or the worker cannot be started.
-intptr_t run_with_progress(int title_id, int label_id, ProgressWorker worker, void* arg, bool fraction_mode);
+intptr_t run_with_progress(StrId title_id, StrId label_id, ProgressWorker worker, void* arg, bool fraction_mode);
 
 // Worker side. Percent 0..100 moves the bar (fraction mode).
 void progress_set(int percent);

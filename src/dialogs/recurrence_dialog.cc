@@ -47,7 +47,7 @@ void on_interval_changed(GtkComboBox* combo, gpointer unit) {
 }
 void on_until_validity(GtkWidget*, gpointer p) { update_ok(static_cast<EndControls*>(p)); }
 
-GtkWidget* radio(GtkWidget* group, int label_id) {
+GtkWidget* radio(GtkWidget* group, StrId label_id) {
   const char* t = ui_string(label_id);
   return group ? gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(group), t ? t : "")
                : gtk_radio_button_new_with_label(nullptr, t ? t : "");
@@ -90,25 +90,27 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
   const int64_t remembered_until = rule->until;
   if (rule->end_kind != 2) rule->until = start + kProposedUntil;
 
-  GtkWidget* d = dialog_new(114);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  GtkWidget* ok_button = dialog_add_button(d, 308, GTK_RESPONSE_OK);
+  GtkWidget* d = dialog_new(STR_RECURRENCE_TITLE);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  GtkWidget* ok_button = dialog_add_button(d, STR_ACCEPT, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* grid = form_grid_new();
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), grid, TRUE, TRUE, 5);
 
-  static const int kUnitIds[4] = {351, 352, 353, 354};  // day, week, month, year
-  GtkWidget* interval = combo_from_list(ui_string(186), rule->interval_minus_one);
+  static const StrId kUnitIds[4] = {STR_UNIT_DAY, STR_UNIT_WEEK, STR_UNIT_MONTH,
+                                    STR_UNIT_YEAR};  // day, week, month, year
+  GtkWidget* interval = combo_from_list(ui_string(STR_INTERVAL_LIST), rule->interval_minus_one);
   GtkWidget* interval_unit = count_unit_label_new(kUnitIds[rule->freq - 1], rule->interval_minus_one + 1);
-  form_row(grid, 0, 122, hbox({interval, interval_unit}));
+  form_row(grid, 0, STR_REPEAT_EVERY, hbox({interval, interval_unit}));
   g_signal_connect(interval, "changed", G_CALLBACK(on_interval_changed), interval_unit);
 
   int row = 1;
   GtkWidget* days[7] = {};
   GtkWidget* monthly = nullptr;
   if (rule->freq == 2) {
-    static const int kDayIds[7] = {176, 170, 171, 172, 173, 174, 175};
-    gtk_grid_attach(GTK_GRID(grid), form_label_new(123), 0, 1, 1, 1);
+    static const StrId kDayIds[7] = {STR_SUNDAY,   STR_MONDAY, STR_TUESDAY, STR_WEDNESDAY,
+                                     STR_THURSDAY, STR_FRIDAY, STR_SATURDAY};
+    gtk_grid_attach(GTK_GRID(grid), form_label_new(STR_REPEAT_ON), 0, 1, 1, 1);
     for (int i = 0; i < 7; i++) {
       const char* t = ui_string(kDayIds[i]);
       days[i] = gtk_check_button_new_with_label(t ? t : "");
@@ -117,23 +119,23 @@ bool recurrence_dialog(RecurrenceRule* rule, int64_t start) {
     }
     row = 8;
   } else if (rule->freq == 3) {
-    monthly = combo_from_list(ui_string(187), rule->by_day ? 1 : 0);
-    form_row(grid, 1, 124, monthly);
+    monthly = combo_from_list(ui_string(STR_MONTHLY_MODE_LIST), rule->by_day ? 1 : 0);
+    form_row(grid, 1, STR_REPEAT_BY, monthly);
     row = 2;
   }
 
   EndControls e{};
   e.rule = rule;
   e.ok = ok_button;
-  e.never = radio(nullptr, 196);
-  e.after = radio(e.never, 197);
-  e.on = radio(e.never, 198);
+  e.never = radio(nullptr, STR_END_NEVER);
+  e.after = radio(e.never, STR_END_AFTER);
+  e.on = radio(e.never, STR_END_ON);
   e.count = numeric_entry_new(3);
-  e.count_unit = count_unit_label_new(360, rule->recur_count ? rule->recur_count : 0);
+  e.count_unit = count_unit_label_new(STR_UNIT_OCCURRENCE, rule->recur_count ? rule->recur_count : 0);
   e.until = date_picker_new();
   date_picker_set_date_only(e.until, true);
   date_picker_set(e.until, rule->until);
-  gtk_grid_attach(GTK_GRID(grid), form_label_new(116), 0, row, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), form_label_new(STR_RECURRENCE_ENDS), 0, row, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), e.never, 1, row, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), hbox({e.after, e.count, e.count_unit}), 1, row + 1, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), hbox({e.on, e.until}), 1, row + 2, 1, 1);

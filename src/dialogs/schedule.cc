@@ -6,11 +6,11 @@
 
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "model/recur.h"
 #include "model/settings.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 namespace {
 
@@ -28,7 +28,8 @@ void on_reminder_toggled(GtkToggleButton*, gpointer p) { reminder_sensitivity(st
 // each language's plural forms; the combo's rows are relabelled in place so
 // the chosen unit stays chosen.
 void reminder_units_follow_count(ReminderBox* r) {
-  static const int kUnitIds[4] = {397, 398, 399, 400};  // minute, hour, day, week
+  static const StrId kUnitIds[4] = {STR_REMINDER_UNIT_MINUTE, STR_REMINDER_UNIT_HOUR, STR_REMINDER_UNIT_DAY,
+                                    STR_REMINDER_UNIT_WEEK};  // minute, hour, day, week
   long long n = std::strtoll(gtk_entry_get_text(GTK_ENTRY(r->count)), nullptr, 10);
   GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(r->unit));
   GtkTreeIter it;
@@ -43,10 +44,10 @@ void* reminder_build(Editor*, GtkWidget* grid, int* row) {
   auto* r = new ReminderBox;
   r->check = gtk_check_button_new();
   r->count = numeric_entry_new(3);
-  r->unit = combo_from_list(ui_string(188), 0);
+  r->unit = combo_from_list(ui_string(STR_REMINDER_UNIT_LIST), 0);
   reminder_units_follow_count(r);
-  set_accessible_name(r->check, 125);
-  form_row(grid, (*row)++, 125, button_row({r->check, r->count, r->unit}));
+  set_accessible_name(r->check, STR_LABEL_REMINDER);
+  form_row(grid, (*row)++, STR_LABEL_REMINDER, button_row({r->check, r->count, r->unit}));
   g_signal_connect(r->check, "toggled", G_CALLBACK(on_reminder_toggled), r);
   g_signal_connect(r->count, "changed", G_CALLBACK(on_reminder_count_changed), r);
   return r;
@@ -94,7 +95,7 @@ void* due_build(Editor* ed, GtkWidget* grid, int* row) {
   auto* s = new DueSection;
   s->picker = picker_new(ed);
   ed->start_picker = s->picker;
-  form_row(grid, (*row)++, 118, s->picker);
+  form_row(grid, (*row)++, STR_LABEL_DUE, s->picker);
   return s;
 }
 
@@ -136,8 +137,8 @@ void* event_build(Editor* ed, GtkWidget* grid, int* row) {
   t->start = picker_new(ed);
   t->end = picker_new(ed);
   ed->start_picker = t->start;
-  form_row(grid, (*row)++, 119, t->start);
-  form_row(grid, (*row)++, 120, t->end);
+  form_row(grid, (*row)++, STR_LABEL_START, t->start);
+  form_row(grid, (*row)++, STR_LABEL_END, t->end);
   return c;
 }
 
@@ -220,15 +221,15 @@ void* recurrence_build(Editor* ed, GtkWidget* grid, int* row) {
   auto* b = new RecurrenceBox;
   b->ed = ed;
   b->check = gtk_check_button_new();
-  set_accessible_name(b->check, 121);
-  b->freq = combo_from_list(ui_string(185), 0);
-  b->details = button_new(282);
+  set_accessible_name(b->check, STR_LABEL_RECURRENCE);
+  b->freq = combo_from_list(ui_string(STR_FREQUENCY_LIST), 0);
+  b->details = button_new(STR_EDIT);
   b->description = gtk_label_new("");
   gtk_label_set_xalign(GTK_LABEL(b->description), 0.0f);
   gtk_label_set_line_wrap(GTK_LABEL(b->description), TRUE);
   GtkWidget* box = button_row({b->check, b->freq, b->details});
   gtk_box_pack_start(GTK_BOX(box), b->description, TRUE, TRUE, 0);
-  form_row(grid, (*row)++, 121, box);
+  form_row(grid, (*row)++, STR_LABEL_RECURRENCE, box);
   return b;
 }
 
@@ -277,7 +278,7 @@ const EditorSpec& task_editor_spec() {
   static const EditorSpec spec = [] {
     EditorSpec s;
     s.type = ITEM_TASK;
-    s.title_id = 158;
+    s.title_id = STR_TYPE_TASK;
     s.size_index = DLG_TASK;
     s.sections = {kDueSection, kRecurrenceSection, kReminderSection};
     return s;
@@ -289,7 +290,7 @@ const EditorSpec& event_editor_spec() {
   static const EditorSpec spec = [] {
     EditorSpec s;
     s.type = ITEM_EVENT;
-    s.title_id = 159;
+    s.title_id = STR_TYPE_EVENT;
     s.size_index = DLG_EVENT;
     s.sections = {kEventSection, kRecurrenceSection, kReminderSection};
     return s;

@@ -23,19 +23,19 @@ const SearchWidgets& search_widgets() { return g_open; }
 
 int search_dialog() {
   SearchWidgets w;
-  GtkWidget* d = dialog_new(177);
+  GtkWidget* d = dialog_new(STR_SEARCH);
   w.dialog = d;
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  w.ok = dialog_add_button(d, 308, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  w.ok = dialog_add_button(d, STR_ACCEPT, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   w.entry = gtk_entry_new();
   gtk_entry_set_text(GTK_ENTRY(w.entry), search_text().c_str());
   gtk_entry_set_activates_default(GTK_ENTRY(w.entry), TRUE);
-  set_accessible_name(w.entry, 127);
-  const char* label = ui_string(128);
+  set_accessible_name(w.entry, STR_SEARCH_FOR);
+  const char* label = ui_string(STR_MATCH_CASE);
   w.case_check = gtk_check_button_new_with_label(label ? label : "");
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w.case_check), search_case_sensitive() != 0);
-  GtkWidget* box = button_row({form_label_new(127), w.entry, w.case_check});
+  GtkWidget* box = button_row({form_label_new(STR_SEARCH_FOR), w.entry, w.case_check});
   gtk_box_set_child_packing(GTK_BOX(box), w.entry, TRUE, TRUE, 0, GTK_PACK_START);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), box, TRUE, TRUE, 0);
@@ -61,7 +61,7 @@ int search_dialog() {
         break;
       }
       // The text goes in as an argument: a "%" in it shows as typed.
-      show_message(41, 178, text.c_str());
+      show_message(STR_ROW_SEARCH_RESULTS, STR_MSG_NO_SEARCH_HIT, text.c_str());
     }
   }
   g_open = saved;

@@ -19,9 +19,9 @@ void run_pending() {
 
 void StepProgress::set_interval(int ms) { g_interval_ms = ms < 0 ? 0 : ms; }
 
-StepProgress::StepProgress(int title_id, int label_id) {
+StepProgress::StepProgress(StrId title_id, StrId label_id) {
   dialog_ = dialog_new(title_id);
-  dialog_add_button(dialog_, 27, GTK_RESPONSE_CANCEL);
+  dialog_add_button(dialog_, STR_CANCEL, GTK_RESPONSE_CANCEL);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(box), 5);
   const char* label_text = ui_string(label_id);

@@ -10,11 +10,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/string_ids.h"
+
 class StepProgress {
  public:
-  // The dialog (title string, label string, a cancel button 27, the bar in
+  // The dialog (title string, label string, a cancel button, the bar in
   // fraction mode) is shown at once and becomes the top window.
-  StepProgress(int title_id, int label_id);
+  StepProgress(StrId title_id, StrId label_id);
   ~StepProgress();
   StepProgress(const StepProgress&) = delete;
   StepProgress& operator=(const StepProgress&) = delete;

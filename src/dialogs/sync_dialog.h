@@ -1,4 +1,4 @@
-// The synchronisation dialog: stage 1 and stage 3 of a sync on a worker,
+// The synchronisation dialog: the sync driver's network steps on a worker,
 // the conflicts in between on the main thread, progress and the outcome in
 // one window.
 #pragma once
@@ -9,8 +9,9 @@ struct SyncSession;
 struct SyncConflict;
 
 // Runs one sync of the session's repository under the dialog (headline: the
-// server identifier). Returns 0 on success, 1 when the server's data changed
-// meanwhile (sync again), else a failure. The caller remounts afterwards.
+// server identifier). Returns the driver's result: 0 on success, 1 when the
+// server's copy kept changing through every attempt, else a failure. The
+// caller remounts afterwards.
 int sync_dialog(SyncSession* session, const char* headline);
 
 // sync_dialog for repository table entry `index`, logged in as its owner;

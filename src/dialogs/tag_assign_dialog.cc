@@ -99,10 +99,10 @@ bool tag_assign_dialog(ItemList* list, TagTree* tree) {
   }
 
   Assign a;
-  GtkWidget* d = dialog_new(71);
+  GtkWidget* d = dialog_new(STR_TAGS);
   a.w.dialog = d;
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
-  a.w.ok = dialog_add_button(d, 308, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  a.w.ok = dialog_add_button(d, STR_ACCEPT, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(d), 300, 500);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);

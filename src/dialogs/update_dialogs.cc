@@ -10,7 +10,6 @@
 #include "dialogs/modal.h"
 #include "dialogs/progress.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/version.h"
@@ -59,7 +58,7 @@ int update_check(char* buf, size_t size, std::string* notes) {
   job.buf = buf;
   job.size = size;
   job.notes = notes;
-  int rc = static_cast<int>(run_with_progress(307, 304, check_worker, &job, false));
+  int rc = static_cast<int>(run_with_progress(STR_APP_NAME, STR_CONTACTING_SERVER, check_worker, &job, false));
   log_message(LOG_INFO, "update_check: %d %s %s", rc, program_version(), buf);
   return rc;
 }
@@ -69,13 +68,13 @@ bool update_can_install(const uint8_t* release_key, const char* exe_path) {
 }
 
 bool update_offer(const char* version, const char* notes, bool installable) {
-  GtkWidget* d = dialog_new(307);
+  GtkWidget* d = dialog_new(STR_APP_NAME);
   if (installable) {
-    dialog_add_button(d, 320, GTK_RESPONSE_CANCEL);
-    dialog_add_button(d, 311, GTK_RESPONSE_YES);
+    dialog_add_button(d, STR_NOT_NOW, GTK_RESPONSE_CANCEL);
+    dialog_add_button(d, STR_UPDATE, GTK_RESPONSE_YES);
     gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
   } else {
-    dialog_add_button(d, 28, GTK_RESPONSE_CANCEL);
+    dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_CANCEL);
   }
   GtkWidget* hbox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(hbox), 5);
@@ -87,8 +86,8 @@ bool update_offer(const char* version, const char* notes, bool installable) {
   }
   GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
   gtk_container_set_border_width(GTK_CONTAINER(vbox), 5);
-  gtk_box_pack_start(GTK_BOX(vbox), bold_label_new(ui_string(318), 1.2), FALSE, FALSE, 0);
-  std::string versions = ui_format(319, version ? version : "", program_version());
+  gtk_box_pack_start(GTK_BOX(vbox), bold_label_new(ui_string(STR_UPDATE_AVAILABLE), 1.2), FALSE, FALSE, 0);
+  std::string versions = ui_format(STR_UPDATE_VERSIONS, version ? version : "", program_version());
   if (versions.size() > 255) {
     size_t n = 255;  // cut on a character boundary
     while (n > 0 && (static_cast<unsigned char>(versions[n]) & 0xC0) == 0x80) --n;
@@ -114,7 +113,7 @@ bool update_offer(const char* version, const char* notes, bool installable) {
     gtk_box_pack_start(GTK_BOX(vbox), sw, TRUE, TRUE, 0);
   }
   if (!installable) {
-    GtkWidget* note = bold_label_new(extra_text(EXTRA_UPDATE_PACKAGE_MANAGER));
+    GtkWidget* note = bold_label_new(ui_text(STR_UPDATE_PACKAGE_MANAGER));
     gtk_box_pack_start(GTK_BOX(vbox), note, FALSE, FALSE, 0);
   }
   gtk_box_pack_start(GTK_BOX(hbox), vbox, TRUE, TRUE, 0);
@@ -136,7 +135,7 @@ int update_download(const uint8_t* release_key, const char* dir, std::string* fi
   if (login_for_account(signed_in_account(), &job.login) != 0) return -1;
   job.key = release_key;
   job.dir = dir ? dir : "";
-  int rc = static_cast<int>(run_with_progress(307, 322, download_worker, &job, true));
+  int rc = static_cast<int>(run_with_progress(STR_APP_NAME, STR_DOWNLOADING_UPDATE, download_worker, &job, true));
   if (rc == 0) *file_name = job.file_name;
   log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "update_download: %d %s", rc, job.file_name.c_str());
   return rc;
@@ -144,11 +143,12 @@ int update_download(const uint8_t* release_key, const char* dir, std::string* fi
 
 void update_download_failed(int rc) {
   if (rc == UPDATE_BAD_SIGNATURE)
-    show_message_text(307, extra_text(EXTRA_UPDATE_BAD_SIGNATURE));
+    show_message_text(STR_APP_NAME, ui_text(STR_UPDATE_BAD_SIGNATURE));
   else if (rc == UPDATE_NO_SIGNATURE || rc == UPDATE_NO_KEY)
-    show_message_text(307, extra_text(rc == UPDATE_NO_KEY ? EXTRA_UPDATE_PACKAGE_MANAGER : EXTRA_UPDATE_NO_SIGNATURE));
+    show_message_text(STR_APP_NAME,
+                      ui_text(rc == UPDATE_NO_KEY ? STR_UPDATE_PACKAGE_MANAGER : STR_UPDATE_NO_SIGNATURE));
   else
-    show_message(307, 321);
+    show_message(STR_APP_NAME, STR_MSG_UPDATE_NOT_DOWNLOADED);
 }
 
 int update_run(const char* version, const char* notes, const char* dir) {

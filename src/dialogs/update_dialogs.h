@@ -9,27 +9,28 @@
 #include <cstdint>
 #include <string>
 
-// Asks the account server for a newer version (title 307, label 304):
-// 0 with the version in buf (empty: none) and its notes, or the failure.
+// Asks the account server for a newer version (title STR_APP_NAME, label
+// STR_CONTACTING_SERVER): 0 with the version in buf (empty: none) and its
+// notes, or the failure.
 int update_check(char* buf, size_t size, std::string* notes);
 
 // True when an offered update could be installed here: a release key is
 // given and the program file at exe_path is the user's to replace.
 bool update_can_install(const uint8_t* release_key, const char* exe_path);
 
-// Shows the offer. installable: buttons decline (320) and accept (311),
-// true for accept. Otherwise the package-manager note and a close button,
+// Shows the offer. installable: buttons decline (STR_NOT_NOW) and accept
+// (STR_UPDATE), true for accept. Otherwise the package-manager note and a close button,
 // and always false.
 bool update_offer(const char* version, const char* notes, bool installable);
 
-// Downloads the package for this build into dir in fraction mode (title 307,
-// label 322) and checks its signature with release_key. 0 with *file_name
+// Downloads the package for this build into dir in fraction mode (title
+// STR_APP_NAME, label STR_DOWNLOADING_UPDATE) and checks its signature with release_key. 0 with *file_name
 // set; an UPDATE_ code of sync/update_trust.h or the download's failure,
 // with nothing left behind.
 int update_download(const uint8_t* release_key, const char* dir, std::string* file_name);
 
-// The message for a failed update_download (title 307): 321 or the reason
-// the package was refused.
+// The message for a failed update_download (title STR_APP_NAME):
+// STR_MSG_UPDATE_NOT_DOWNLOADED or the reason the package was refused.
 void update_download_failed(int rc);
 
 // The update after a version was offered: the offer (installable when the

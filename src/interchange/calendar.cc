@@ -11,12 +11,8 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/recur.h"
-#include "model/tag.h"
-#include "support/log.h"
 
 namespace {
-
-constexpr int kCalendarMask = 1 << ITEM_TASK | 1 << ITEM_EVENT;
 
 IcalItem ical_item_of(const Item& item) {
   IcalItem it;
@@ -38,12 +34,6 @@ IcalItem ical_item_of(const Item& item) {
   it.body = item_body_load(&item);
   return it;
 }
-
-struct Collect {
-  std::vector<int64_t> slots;
-};
-
-void collect(int64_t slot, Item*, void* ctx) { static_cast<Collect*>(ctx)->slots.push_back(slot); }
 
 // Drops NUL bytes: stored texts end at the first one.
 std::string no_nul(std::string s) {
@@ -118,46 +108,11 @@ int form_of(IcalEntry* e, ItemForm* f) {
 
 }  // namespace
 
-std::vector<int64_t> calendar_slots(int repo, int64_t item_slot) {
-  std::vector<int64_t> slots;
-  if (item_slot >= 0) {
-    if (item_get(item_slot)) slots.push_back(item_slot);
-    return slots;
-  }
-  int64_t root = repo_root_tag(repo);
-  Collect c;
-  if (root >= 1) items_under_tag(root, kCalendarMask, collect, &c);
-  return std::move(c.slots);
-}
-
 bool calendar_append_item(int64_t slot, int64_t now, std::string* out) {
   const Item* item = item_get(slot);
   if (!item) return false;
   ical_write_item(out, ical_item_of(*item), now);
   return true;
-}
-
-std::string calendar_text(int repo, int64_t item_slot, int* count) {
-  std::string out;
-  ical_begin_calendar(&out);
-  int64_t now = time(nullptr);
-  int n = 0;
-  for (int64_t slot : calendar_slots(repo, item_slot))
-    if (calendar_append_item(slot, now, &out)) n++;
-  ical_end_calendar(&out);
-  if (count) *count = n;
-  return out;
-}
-
-int export_calendar(const char* path, int repo, int64_t item_slot) {
-  int count = 0;
-  std::string text = calendar_text(repo, item_slot, &count);
-  if (write_file_all(path, text) != 0) {
-    log_message(LOG_ERROR, "export_calendar: cannot write the file");
-    return -1;
-  }
-  log_message(LOG_INFO, "export_calendar: %d", count);
-  return count;
 }
 
 void calendar_plan_parse(const char* data, size_t len, ImportPlan* plan) {
@@ -201,37 +156,4 @@ int64_t calendar_entry_store(const ImportEntry& e, ItemBatch* batch, int64_t tag
   int64_t stored = batch->store(slot, e.type, f, 0, tag, flags);
   if (updated) *updated = stored >= 0 && slot >= 0;
   return stored;
-}
-
-int import_calendar_text(const char* data, size_t len, int64_t tag, ImportReport* report) {
-  ImportReport r;
-  if (report) *report = r;
-  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
-  if (!target) {
-    log_message(LOG_ERROR, "import_calendar: no tag %lld", static_cast<long long>(tag));
-    return -1;
-  }
-  ImportPlan plan;
-  calendar_plan_parse(data, len, &plan);
-  r.skipped = plan.skipped;
-  ItemBatch batch(target->repo);
-  import_plan_store(plan, 0, plan.entries.size(), &batch, tag, &r);
-  if (batch.commit() != 0) {
-    log_message(LOG_ERROR, "import_calendar: cannot store the items");
-    return -1;
-  }
-  if (r.skipped) log_message(LOG_NOTICE, "import_calendar: %d components skipped", r.skipped);
-  log_message(LOG_INFO, "import_calendar: %d imported", r.imported);
-  if (report) *report = r;
-  return r.imported;
-}
-
-int import_calendar(const char* path, int64_t tag, ImportReport* report) {
-  std::string text;
-  if (read_file_all(path, &text) != 0) {
-    log_message(LOG_ERROR, "import_calendar: cannot read the file");
-    if (report) *report = ImportReport{};
-    return -1;
-  }
-  return import_calendar_text(text.data(), text.size(), tag, report);
 }

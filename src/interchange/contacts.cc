@@ -4,30 +4,11 @@
 
 #include "interchange/import_internal.h"
 #include "interchange/interchange.h"
+#include "interchange/vcard_edit.h"
 #include "model/item.h"
 #include "model/ops.h"
 #include "model/recur.h"
-#include "model/tag.h"
-#include "support/log.h"
 #include "support/text.h"
-
-namespace {
-
-void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
-
-}  // namespace
-
-std::vector<int64_t> contact_slots(int64_t item_slot, int repo) {
-  std::vector<int64_t> slots;
-  if (item_slot >= 0) {
-    const Item* item = item_get(item_slot);
-    if (item && item->type == ITEM_VCARD) slots.push_back(item_slot);
-    return slots;
-  }
-  int64_t root = repo_root_tag(repo);
-  if (root >= 1) items_under_tag(root, 1 << ITEM_VCARD, collect, &slots);
-  return slots;
-}
 
 bool contact_append(int64_t slot, std::string* out) {
   const Item* item = item_get(slot);
@@ -119,26 +100,6 @@ int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& tex
   return item_store(slot, ITEM_VCARD, f, 0, tag);
 }
 
-std::string contacts_text(int64_t item_slot, int repo, int* count) {
-  std::string out;
-  int n = 0;
-  for (int64_t slot : contact_slots(item_slot, repo))
-    if (contact_append(slot, &out)) n++;
-  if (count) *count = n;
-  return out;
-}
-
-int export_contacts(int64_t item_slot, int repo, const char* path) {
-  int count = 0;
-  std::string text = contacts_text(item_slot, repo, &count);
-  if (write_file_all(path, text) != 0) {
-    log_message(LOG_ERROR, "export_contacts: cannot write the file");
-    return -1;
-  }
-  log_message(LOG_INFO, "export_contacts: %d", count);
-  return count;
-}
-
 void contacts_plan_parse(const char* data, size_t len, ImportPlan* plan) {
   for (const std::string& card : vcard_import_cards(data, len)) {
     plan->found_any = true;
@@ -162,37 +123,4 @@ void contacts_plan_parse(const char* data, size_t len, ImportPlan* plan) {
     vcard_form(-1, edit.edited, vcard_apply_edit(card, edit), &entry.form);
     plan->entries.push_back(std::move(entry));
   }
-}
-
-int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport* report) {
-  ImportReport r;
-  if (report) *report = r;
-  const Tag* target = tag >= 1 ? tag_get(tag) : nullptr;
-  if (!target) {
-    log_message(LOG_ERROR, "import_contacts: no tag %lld", static_cast<long long>(tag));
-    return -1;
-  }
-  ImportPlan plan;
-  contacts_plan_parse(data, len, &plan);
-  r.skipped = plan.skipped;
-  ItemBatch batch(target->repo);
-  import_plan_store(plan, 0, plan.entries.size(), &batch, tag, &r);
-  if (batch.commit() != 0) {
-    log_message(LOG_ERROR, "import_contacts: cannot store the contacts");
-    return -1;
-  }
-  if (r.skipped) log_message(LOG_NOTICE, "import_contacts: %d cards skipped", r.skipped);
-  log_message(LOG_INFO, "import_contacts: %d imported", r.imported);
-  if (report) *report = r;
-  return r.imported;
-}
-
-int import_contacts(const char* path, int64_t tag, ImportReport* report) {
-  std::string text;
-  if (read_file_all(path, &text) != 0) {
-    log_message(LOG_ERROR, "import_contacts: cannot read the file");
-    if (report) *report = ImportReport{};
-    return -1;
-  }
-  return import_contacts_text(text.data(), text.size(), tag, report);
 }

@@ -92,7 +92,7 @@ int export_target_check(const std::string& path, bool dir) {
     return !p.empty() && ::stat(p.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
   };
   if (same(app_core().config_dir)) return EXPORT_TARGET_PROFILE;
-  for (const RepoEntry& e : repo_table)
+  for (const RepoEntry& e : repo_table())
     if (same(e.path)) return EXPORT_TARGET_REPOSITORY;
   return EXPORT_TARGET_OK;
 }

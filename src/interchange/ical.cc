@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "interchange/content_line.h"
 #include "model/recur.h"
 #include "support/log.h"
 #include "support/text.h"
@@ -158,19 +159,6 @@ std::string ical_format_time(int64_t t) {
   return buf;
 }
 
-void ical_append_folded(std::string* out, const char* text, size_t len, size_t column) {
-  for (size_t i = 0; i < len; i++) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (column > 74 && c != ' ' && (c < 0x80 || c > 0xBF)) {
-      *out += "\r\n ";
-      column = 1;
-    }
-    *out += static_cast<char>(c);
-    column++;
-  }
-  *out += "\r\n";
-}
-
 std::string ical_escape_text(const char* text) {
   // TEXT escaping is the same as a vCard value's.
   return vcard_escape(text);
@@ -179,27 +167,7 @@ std::string ical_escape_text(const char* text) {
 void ical_write_text(std::string* out, const char* name, const char* text) {
   *out += name;
   std::string esc = ical_escape_text(text);
-  ical_append_folded(out, esc.data(), esc.size(), std::strlen(name));
-}
-
-std::string ical_unescape_text(const char* text, size_t len) {
-  std::string out;
-  out.reserve(len);
-  for (size_t i = 0; i < len; i++) {
-    if (text[i] != '\\' || i + 1 >= len) {
-      out += text[i];
-      continue;
-    }
-    char c = text[++i];
-    if (c == 'n' || c == 'N') {
-      out += '\n';
-    } else if (c == 't') {
-      out += '\t';
-    } else if (c != 'r') {
-      out += c;
-    }
-  }
-  return out;
+  content_append_folded(out, esc.data(), esc.size(), std::strlen(name));
 }
 
 void ical_reminder_unit(int64_t offset, int* count, char* unit) {
@@ -223,22 +191,9 @@ std::vector<IcalComponent> ical_read_components(const char* data, size_t len) {
   std::vector<IcalComponent> result;
   if (!data) return result;
   // Unfold into logical lines first.
-  std::vector<std::string> lines;
   size_t pos = 0;
   if (len >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) pos = 3;
-  while (pos < len) {
-    const char* nl = static_cast<const char*>(std::memchr(data + pos, '\n', len - pos));
-    size_t line_end = nl ? static_cast<size_t>(nl - data) : len;
-    size_t e = line_end;
-    while (e > pos && (data[e - 1] == '\r' || data[e - 1] == '\n')) e--;
-    if (e > pos && (data[pos] == ' ' || data[pos] == '\t') && !lines.empty()) {
-      // Continuation: exactly one leading blank belongs to the folding.
-      if (lines.back().size() <= kInterchangeItemMax) lines.back().append(data + pos + 1, e - pos - 1);
-    } else {
-      lines.emplace_back(data + pos, e - pos);
-    }
-    pos = line_end + 1;
-  }
+  std::vector<std::string> lines = content_unfold(data + pos, len - pos, kInterchangeItemMax);
 
   bool collecting = false;
   bool oversized = false;
@@ -290,18 +245,6 @@ bool prop_is(const std::string& line, const char* name) {
   return line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && (line[n] == ':' || line[n] == ';');
 }
 
-// Where the value of a content line starts: after the first ":" outside
-// double quotes, since a quoted parameter value may hold ":" and ";"
-// (TZID="(UTC+01:00) Amsterdam, Berlin"). npos for a line without one.
-size_t value_colon(const std::string& line) {
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); i++) {
-    if (line[i] == '"') quoted = !quoted;
-    else if (line[i] == ':' && !quoted) return i;
-  }
-  return std::string::npos;
-}
-
 }  // namespace
 
 int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
@@ -314,7 +257,7 @@ int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
   std::vector<std::string> nested;
   for (const std::string& line : c.lines) {
     if (line.empty()) continue;
-    size_t colon = value_colon(line);
+    size_t colon = content_value_colon(line);
     // One malformed line costs that line, not the component.
     if (colon == std::string::npos) continue;
     const char* v = line.c_str() + colon + 1;
@@ -358,10 +301,10 @@ int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
       if (ical_parse_rrule(v, v + vlen, &out->rule) != 0) return -1;
       out->has_rule = out->rule.freq != 0;
     } else if (prop_is(line, "SUMMARY")) {
-      out->title = ical_unescape_text(v, vlen);
+      out->title = content_unescape(v, vlen);
       has_summary = true;
     } else if (prop_is(line, "DESCRIPTION")) {
-      out->body = ical_unescape_text(v, vlen);
+      out->body = content_unescape(v, vlen);
     }
   }
   if (!has_summary) return -1;

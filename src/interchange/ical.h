@@ -1,5 +1,6 @@
 // iCalendar (RFC 5545) subset: time, duration and rule parsing, the TEXT
-// writer with folding, the component reader, and the VEVENT/VTODO writer.
+// writer, the component reader, and the VEVENT/VTODO writer. Folding and
+// unescaping are content_line.h, shared with vCard.
 #pragma once
 
 #include <cstddef>
@@ -39,17 +40,10 @@ RuleFields ical_rule_fields(const IcalRule& r);
 
 // "%Y%m%dT%H%M%SZ" in UTC; empty for 0.
 std::string ical_format_time(int64_t t);
-// Appends raw bytes as one content line, folded at 75 octets (never before
-// a space or inside a UTF-8 sequence), ending in CR LF. `column` is where
-// the line already stands.
-void ical_append_folded(std::string* out, const char* text, size_t len, size_t column);
 // Appends name (e.g. "SUMMARY:") and the text escaped as TEXT, folded.
 void ical_write_text(std::string* out, const char* name, const char* text);
 // TEXT escaping: LF as "\n", backslash before ",", ";" and backslash, CR dropped.
 std::string ical_escape_text(const char* text);
-// Undoes TEXT escaping: "\n"/"\N" LF, "\r" nothing, "\t" TAB, other escapes
-// the character itself.
-std::string ical_unescape_text(const char* text, size_t len);
 
 // Reminder lead time as the largest unit dividing it: weeks, days, hours,
 // else minutes (truncated). Unit letters "W", "D", "H", "M".

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "interchange/import_plan.h"
 
@@ -16,13 +18,7 @@ void contacts_plan_parse(const char* data, size_t len, ImportPlan* plan);
 bool accounts_plan_parse(const char* data, size_t len, ImportPlan* plan);
 void note_plan_parse(const char* data, size_t len, const char* title, ImportPlan* plan);
 
-#include <string>
-#include <vector>
-
-std::vector<int64_t> calendar_slots(int repo, int64_t item_slot);
+// Each item's text of an export.
 bool calendar_append_item(int64_t slot, int64_t now, std::string* out);
-std::vector<int64_t> contact_slots(int64_t item_slot, int repo);
 bool contact_append(int64_t slot, std::string* out);
-std::vector<int64_t> account_slots(int64_t item_slot, int repo);
 bool account_append(int64_t slot, bool first, std::string* out);
-std::vector<int64_t> note_slots(int64_t item_slot, int repo);

@@ -1,4 +1,4 @@
-// The two halves of an import and the dispatch by kind.
+// The two halves of an import and the slices of an export, by kind.
 #include "interchange/import_plan.h"
 
 #include <strings.h>
@@ -10,19 +10,30 @@
 #include "interchange/ical.h"
 #include "interchange/import_internal.h"
 #include "model/item.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
+
+namespace {
+
+// Each export's item types (bit n: ItemType n), in ExportKind order.
+const int kExportTypes[] = {1 << ITEM_NOTE, 1 << ITEM_TASK | 1 << ITEM_EVENT, 1 << ITEM_VCARD, 1 << ITEM_KEY};
+
+void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
+
+}  // namespace
 
 ImportPlan::~ImportPlan() {
   for (ImportEntry& e : entries) wipe(&e.form.body);
 }
 
-void import_plan_parse(ImportKind kind, const char* data, size_t len, const char* title, ImportPlan* plan) {
+bool import_plan_parse(ImportKind kind, const char* data, size_t len, const char* title, ImportPlan* plan) {
   switch (kind) {
     case IMPORT_NOTES: note_plan_parse(data, len, title, plan); break;
     case IMPORT_CALENDAR: calendar_plan_parse(data, len, plan); break;
     case IMPORT_CONTACTS: contacts_plan_parse(data, len, plan); break;
-    case IMPORT_ACCOUNTS: accounts_plan_parse(data, len, plan); break;
+    case IMPORT_ACCOUNTS: return accounts_plan_parse(data, len, plan);
   }
+  return true;
 }
 
 int import_plan_read(ImportKind kind, const char* path, ImportPlan* plan) {
@@ -67,14 +78,18 @@ ImportKind import_kind_of(const std::string& path) {
   return IMPORT_NOTES;
 }
 
-std::vector<int64_t> export_slots(ExportKind kind, int repo) {
-  switch (kind) {
-    case EXPORT_NOTES: return note_slots(-1, repo);
-    case EXPORT_CALENDAR: return calendar_slots(repo, -1);
-    case EXPORT_CONTACTS: return contact_slots(-1, repo);
-    case EXPORT_ACCOUNTS: return account_slots(-1, repo);
+std::vector<int64_t> export_slots(ExportKind kind, int repo, int64_t item_slot) {
+  int mask = kExportTypes[kind];
+  auto wanted = [mask](const Item* item) { return item->type >= 0 && item->type < 31 && (mask >> item->type & 1); };
+  std::vector<int64_t> slots;
+  if (item_slot >= 0) {
+    const Item* item = item_get(item_slot);
+    if (item && wanted(item)) slots.push_back(item_slot);
+    return slots;
   }
-  return {};
+  int64_t root = repo_root_tag(repo);
+  if (root >= 1) items_under_tag(root, mask, collect, &slots);
+  return slots;
 }
 
 std::string export_head(ExportKind kind) {

@@ -4,8 +4,8 @@
 // the main thread, in as many slices as the caller likes, inside one
 // ItemBatch (one transaction and one undo step, or nothing at all).
 //
-// The one-call imports of interchange.h are these two halves run back to
-// back. Exports come apart the same way: the items to write, then each
+// The one-call imports of interchange.h (interchange.cc) are these two
+// halves run back to back. Exports come apart the same way: the items to write, then each
 // item's text, so that a window can build a large file a slice at a time.
 #pragma once
 
@@ -49,8 +49,10 @@ struct ImportPlan {
 };
 
 // Appends what the text holds. Notes take `title` (the path) as their title.
-// Logs as the one-call imports do. Any thread.
-void import_plan_parse(ImportKind kind, const char* data, size_t len, const char* title, ImportPlan* plan);
+// Logs as the one-call imports do. False when the text cannot be read as
+// this kind at all (accounts: not UTF-8, or NUL bytes); nothing is added
+// then. Any thread.
+bool import_plan_parse(ImportKind kind, const char* data, size_t len, const char* title, ImportPlan* plan);
 // Reads the file and parses it. 0, or -1 when it cannot be read (nothing
 // added). Any thread.
 int import_plan_read(ImportKind kind, const char* path, ImportPlan* plan);
@@ -74,8 +76,10 @@ enum ExportKind {
   EXPORT_ACCOUNTS,
 };
 
-// The items an export of repository `repo` writes, in file order.
-std::vector<int64_t> export_slots(ExportKind kind, int repo);
+// The items an export writes, in file order: the item at item_slot when it
+// is of the export's kind, or (item_slot -1) every such item of repository
+// `repo`.
+std::vector<int64_t> export_slots(ExportKind kind, int repo, int64_t item_slot = -1);
 // The text of a file before the first and after the last item (accounts: the
 // JSON array's brackets; notes: nothing).
 std::string export_head(ExportKind kind);
@@ -84,5 +88,7 @@ std::string export_tail(ExportKind kind);
 // written). False when the item gives nothing (gone, or a contact whose body
 // is no vCard). Main thread.
 bool export_append(ExportKind kind, int64_t slot, bool first, std::string* out);
-// Notes: writes the note into folder `dir` as export_notes does. 0 or -1.
-int export_note_file(int64_t slot, const char* dir);
+// Notes: writes the note into folder `dir` (empty or null: the current
+// one), named after its title or after name_override when given, as
+// export_notes does. 0 or -1.
+int export_note_file(int64_t slot, const char* dir, const char* name_override = nullptr);

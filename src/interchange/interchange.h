@@ -9,6 +9,10 @@
 // is).
 // Exports return the number of items written, or -1 when the file cannot be
 // written.
+//
+// Every import and export takes the file first, then where the items go or
+// come from: import_x(path, tag), export_x(path, repo, item_slot) with
+// item_slot -1 for every item of its kind in the repository.
 #pragma once
 
 #include <cstddef>
@@ -79,19 +83,18 @@ void vcard_form_fields(const VCardRecord& rec, const std::string& text, ItemForm
 // The title a card gets: the formatted name, else "given family" from N,
 // else the first e-mail, else the first phone; empty when it has none.
 std::string vcard_title(const VCardRecord& rec);
-int export_contacts(int64_t item_slot, int repo, const char* path);
-std::string contacts_text(int64_t item_slot, int repo, int* count);
+int export_contacts(const char* path, int repo, int64_t item_slot);
+std::string contacts_text(int repo, int64_t item_slot, int* count);
 int import_contacts(const char* path, int64_t tag, ImportReport* report = nullptr);
 int import_contacts_text(const char* data, size_t len, int64_t tag, ImportReport* report = nullptr);
 
 // --- Accounts (keys) as JSON ----------------------------------------------------
 
-int export_accounts(int64_t item_slot, int repo, const char* path);
-std::string accounts_text(int64_t item_slot, int repo, int* count);
+int export_accounts(const char* path, int repo, int64_t item_slot);
+std::string accounts_text(int repo, int64_t item_slot, int* count);
 // key_import: logs "key_import: invalid UTF-8" (and returns -1), "key_import:
 // JSON parsing error" on a syntax error or unknown key (accounts before it
 // stay), and always "key_import: %d keys imported".
-int import_accounts(const char* path, int64_t tag);
 int key_import(const char* path, int64_t tag);
 int key_import_text(const char* data, size_t len, int64_t tag);
 
@@ -105,11 +108,11 @@ std::string note_file_name(const std::string& title);
 // -1), into folder `dir`, one file per note named after its title (or after
 // name_override when given); an existing file is never replaced: " (1)" to
 // " (99)" is appended, and a note without a free name is skipped (logged).
-int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override = nullptr);
+int export_notes(const char* dir, int repo, int64_t item_slot, const char* name_override = nullptr);
 // Writes one item to path in its natural format: tasks and events as a
 // calendar, contacts as a vCard, notes and accounts as their body text.
 // 0 or -1.
-int save_item_as(int64_t item_slot, const char* path);
+int save_item_as(const char* path, int64_t item_slot);
 // Imports a text file as a note in tag `tag`, titled with the path (a
 // leading UTF-8 byte order mark is dropped). Returns 1 when imported, 0 when
 // refused (not UTF-8, over the item size limit, holding NUL bytes), -1 when

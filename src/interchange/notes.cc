@@ -1,4 +1,4 @@
-// Notes as text files, and saving any one item to a file.
+// Notes as text files.
 #include <fcntl.h>
 #include <openssl/crypto.h>
 #include <unistd.h>
@@ -21,8 +21,6 @@ namespace {
 
 // Room for " (99)" within the usual 255-byte limit of a file name.
 constexpr size_t kNameMax = 200;
-
-void collect(int64_t slot, Item*, void* ctx) { static_cast<std::vector<int64_t>*>(ctx)->push_back(slot); }
 
 // Creates the file only when nothing of that name exists (no overwriting, no
 // following a planted link). 0, 1 when the name is taken, -1 on failure.
@@ -79,18 +77,6 @@ std::string note_file_name(const std::string& title) {
   return name;
 }
 
-std::vector<int64_t> note_slots(int64_t item_slot, int repo) {
-  std::vector<int64_t> slots;
-  if (item_slot >= 0) {
-    const Item* item = item_get(item_slot);
-    if (item && item->type == ITEM_NOTE) slots.push_back(item_slot);
-  } else {
-    int64_t root = repo_root_tag(repo);
-    if (root >= 1) items_under_tag(root, 1 << ITEM_NOTE, collect, &slots);
-  }
-  return slots;
-}
-
 namespace {
 
 int write_one_note(int64_t slot, const std::string& folder, const char* name_override) {
@@ -105,36 +91,8 @@ int write_one_note(int64_t slot, const std::string& folder, const char* name_ove
 
 }  // namespace
 
-int export_note_file(int64_t slot, const char* dir) {
-  return write_one_note(slot, dir && *dir ? dir : ".", nullptr);
-}
-
-int export_notes(int64_t item_slot, int repo, const char* dir, const char* name_override) {
-  std::string folder = dir && *dir ? dir : ".";
-  int written = 0;
-  for (int64_t slot : note_slots(item_slot, repo))
-    if (write_one_note(slot, folder, name_override) == 0) written++;
-  log_message(LOG_INFO, "export_notes: %d", written);
-  return written;
-}
-
-int save_item_as(int64_t item_slot, const char* path) {
-  const Item* item = item_get(item_slot);
-  if (!item || !path) return -1;
-  switch (item->type) {
-    case ITEM_TASK:
-    case ITEM_EVENT:
-      return export_calendar(path, item->repo, item_slot) == 1 ? 0 : -1;
-    case ITEM_VCARD:
-      return export_contacts(item_slot, item->repo, path) == 1 ? 0 : -1;
-    default: {
-      std::string body = item_body_load(item);
-      int rc = write_file_all(path, body);
-      wipe(&body);
-      if (rc != 0) log_message(LOG_ERROR, "save_item_as: cannot write the file");
-      return rc;
-    }
-  }
+int export_note_file(int64_t slot, const char* dir, const char* name_override) {
+  return write_one_note(slot, dir && *dir ? dir : ".", name_override);
 }
 
 void note_plan_parse(const char* data, size_t len, const char* title, ImportPlan* plan) {

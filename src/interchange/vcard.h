@@ -1,5 +1,7 @@
 // vCard (3.0, reading 2.1 and 4.0 too): the contact record, its parser and
 // writer, address text, and the import rewrite of cards from other programs.
+// Applying an editor's changes to a stored card, and the normalised text an
+// export writes, are vcard_edit.h.
 #pragma once
 
 #include <cstddef>
@@ -54,8 +56,7 @@ void vcard_compose(TextBuilder* tb, const VCardRecord& rec);
 // The same with "END:VCARD" and a final LF.
 std::string vcard_compose_full(const VCardRecord& rec);
 
-// Backslash sequences undone: "\n" LF, "\t" TAB, "\r" dropped, others the
-// character.
+// A value of the record unescaped (content_unescape).
 std::string vcard_unescape(const std::string& value);
 // Owned, unescaped copies.
 std::string vcard_given_name(const VCardRecord& rec);
@@ -65,36 +66,8 @@ std::string vcard_url(const VCardRecord& rec);
 // One-line text of an address, laid out by its country.
 std::string vcard_address_text(const VCardAddress& adr);
 
-// An edit of a stored card as the contact editor makes it: the record it
-// showed (parsed from the card) and the record the user left, with values in
-// escaped form. Each edited phone, e-mail and address names the entry of
-// `shown` it came from, or -1 when the user added it.
-struct VCardEdit {
-  VCardRecord shown;
-  VCardRecord edited;
-  std::vector<int> phone_origin;
-  std::vector<int> email_origin;
-  std::vector<int> address_origin;
-  // Also rewrite the unchanged properties the record reads in this writer's
-  // form (3.0, one TYPE parameter per type), as imports and exports do.
-  bool normalise = false;
-};
-// The card with the edit applied: a property the user did not change stays
-// byte for byte, a changed one is rewritten in place (its group and other
-// parameters kept), removed ones go, added ones follow their kind; every
-// property the record does not hold (organisation, photo, nickname, the
-// phones beyond the editor's rows...) and the parts of N the editor does not
-// show are kept. A card that does not parse is replaced by the edited record.
-std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit);
-// The edit that changes nothing: origins 0..n-1 for the parsed entries.
-VCardEdit vcard_edit_of(const VCardRecord& shown);
-
 // Splits a file into the cards it holds, each rewritten to the properties we
 // keep: folding removed, quoted-printable decoded (an encoded line feed
 // becoming an escaped one), BASE64 properties dropped. Cards larger than
 // kInterchangeItemMax are skipped.
 std::vector<std::string> vcard_import_cards(const char* data, size_t len);
-// A contact body as written to an export file: components, URL and note
-// normalised, CR LF line ends, folded at 75 octets. Empty when the body does
-// not parse.
-std::string vcard_export_text(const std::string& body);

@@ -20,15 +20,6 @@
 
 namespace {
 
-enum {
-  MSG_WRONG_PASSWORD = 250,
-  MSG_CONFIRM_DIFFERS = 251,
-  MSG_CREATE_FAILED = 252,
-  MSG_NEW_PASSWORD_RULES = 248,
-  MSG_NO_REPO_ROOT = 305,
-  MSG_MOUNT_ERROR = 306,
-};
-
 struct SecretText {
   std::string text;
   ~SecretText() { clear(); }
@@ -49,7 +40,7 @@ bool valid_profile(const std::string& p) {
   return !p.empty() && p != "." && p != ".." && p.find('/') == std::string::npos;
 }
 
-void message(const StartupIO& io, int id) {
+void message(const StartupIO& io, StrId id) {
   if (io.show_message) io.show_message(id);
 }
 
@@ -59,7 +50,7 @@ int unlock_existing(const StartupIO& io) {
     if (!io.ask_password || io.ask_password(attempt, &pw.text) != 0) return STARTUP_QUIT;
     if (config_unlock(pw.text.c_str()) == 0) return STARTUP_READY;
     log_message(LOG_WARNING, "startup: wrong master password (%d)", attempt);
-    message(io, MSG_WRONG_PASSWORD);
+    message(io, STR_MSG_WRONG_PASSWORD);
   }
   return STARTUP_FAILED;
 }
@@ -70,7 +61,7 @@ int create_config(const StartupIO& io, const std::string& dir) {
     if (!io.ask_new_password || io.ask_new_password(attempt, &pw.text) != 0) return STARTUP_QUIT;
     // The dialog enforces the rule; other callers get the same check.
     if (password_check(pw.text.c_str(), 10, 7) != 0) {
-      message(io, MSG_NEW_PASSWORD_RULES);
+      message(io, STR_PASSWORD_RULES_10);
       if (attempt == 3) return STARTUP_FAILED;
       continue;
     }
@@ -79,7 +70,7 @@ int create_config(const StartupIO& io, const std::string& dir) {
       continue;
     }
     if (pw.text != confirm.text) {
-      message(io, MSG_CONFIRM_DIFFERS);
+      message(io, STR_MSG_PASSWORDS_DIFFER);
       if (attempt == 3) return STARTUP_FAILED;
       continue;
     }
@@ -87,7 +78,7 @@ int create_config(const StartupIO& io, const std::string& dir) {
     if (!db) {
       // config_create removed the half-made file.
       log_message(LOG_ERROR, "startup: config_create");
-      message(io, MSG_CREATE_FAILED);
+      message(io, STR_MSG_MASTER_PASSWORD_NOT_SET);
       return STARTUP_FAILED;
     }
     config_set(db, dir);
@@ -109,6 +100,12 @@ AppCore& app_core() {
   return state;
 }
 
+void app_reset() {
+  app_core() = AppCore();
+  model_reset();
+  repo_state_reset();
+}
+
 int app_startup(const char* profile, const char* home, int locale_language, const StartupIO& io) {
   AppCore& a = app_core();
   a = AppCore();
@@ -118,7 +115,7 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   a.locale_language = locale_language;
   a.settings.language = locale_language;
   strings_set_language(locale_language);
-  last_error = 0;
+  set_last_error(0);
 
   if (!valid_profile(a.profile) || a.home.empty()) {
     log_message(LOG_ERROR, "startup: profile '%s' in '%s'", a.profile.c_str(), a.home.c_str());
@@ -155,14 +152,14 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
     }
   }
   if (a.repo_root.empty()) {
-    message(io, MSG_NO_REPO_ROOT);
+    message(io, STR_MSG_REPO_ROOT_NOT_CREATED);
     return fail(STARTUP_FAILED);
   }
 
   mount_init();
   if (repo_list_count(config_db()) == 0 && repo_create_default(a.repo_root.c_str()) != 0) {
     log_message(LOG_ERROR, "startup: no default repository in %s", a.repo_root.c_str());
-    last_error = -1;
+    set_last_error(-1);
   }
 
   long bits = sysconf(_SC_LONG_BIT);
@@ -171,12 +168,12 @@ int app_startup(const char* profile, const char* home, int locale_language, cons
   log_message(LOG_MARK, "  Log level: %d", a.settings.log_level);
   log_message(LOG_MARK, "  64-bit OS: %d", a.is_64bit);
 
-  a.has_account = parse_cert() == 0;
+  a.has_account = account_load() == 0;
   repo_table_load();
   repo_mount_all();
   settings_restore_selection(&a.settings);
   Model& m = model();
-  if (last_error != 0 || m.duplicate_tag) message(io, MSG_MOUNT_ERROR);
+  if (last_error() != 0 || m.duplicate_tag) message(io, STR_MSG_DATA_NOT_LOADED);
   a.started = true;
   return STARTUP_READY;
 }

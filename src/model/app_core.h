@@ -12,6 +12,7 @@
 #include <string>
 
 #include "model/settings.h"
+#include "support/string_ids.h"
 
 struct AppCore {
   std::string profile = "Ordika";
@@ -29,18 +30,24 @@ struct AppCore {
 
 // The process-wide state.
 AppCore& app_core();
+// Puts every process-wide state back as a fresh process has it: the core
+// state and settings, the model, and the repository layer (table,
+// configuration database, account, last error). The test fixtures' one reset.
+void app_reset();
 
 // The caller's dialogs. A prompt returns 0 with the text, or 1 when the user
 // cancelled.
 struct StartupIO {
-  // Master password of an existing profile (title 307, headline 22).
+  // Master password of an existing profile (title STR_APP_NAME, headline
+  // STR_ENTER_MASTER_PASSWORD).
   std::function<int(int attempt, std::string* password)> ask_password;
-  // First run: the new master password (title 307, headline 247, text 248,
-  // at least 10 characters of classes 7) and its confirmation (headline 243).
+  // First run: the new master password (headline STR_CHOOSE_MASTER_PASSWORD,
+  // text STR_PASSWORD_RULES_10, at least 10 characters of classes 7) and its
+  // confirmation (headline STR_REPEAT_MASTER_PASSWORD).
   std::function<int(int attempt, std::string* password)> ask_new_password;
   std::function<int(int attempt, std::string* password)> ask_confirmation;
-  // A message box with title 307 and the text of the string id.
-  std::function<void(int string_id)> show_message;
+  // A message box with title STR_APP_NAME and the text of the string id.
+  std::function<void(StrId string_id)> show_message;
 };
 
 enum StartupResult {

@@ -266,49 +266,35 @@ void uuid_map_clear(UuidSlotMap* map) {
   map->count = 0;
 }
 
-static SlotArray* active_items() {
-  Model& m = model();
-  return m.history_open ? m.history_items : m.items;
-}
-
 static Item* append_item(int64_t* slot) {
-  Model& m = model();
   int64_t s;
-  void* p = slot_array_add(active_items(), &s);
+  void* p = slot_array_add(model().items, &s);
   if (!p) return nullptr;
   Item* item = new (p) Item{};
   if (slot) *slot = s;
-  (void)m;
   return item;
 }
 
-static void index_item(const Item* item, int64_t slot) {
-  Model& m = model();
-  if (m.history_open) return;
-  uuid_map_set(&m.item_index, item->uuid, slot);
+// Splits and checks a header string; logs what it rejects.
+static bool header_checked(int repo, const uint8_t uuid[16], const char* header, HeaderFields* f,
+                           Recurrence* rec) {
+  bool ok = split_header(header, f);
+  if (ok) {
+    ok = f->type >= 0 && f->type <= 4 && f->flags >= 0 && f->flags <= 4 && f->due >= 0 && f->end >= 0 &&
+         f->recurrence >= 0 && f->remind_offset >= 0 && f->created > 0 && f->modified > 0 &&
+         f->created <= f->modified;
+    // Fields that are 32 bits wide in the record cannot hold more.
+    ok = ok && fits32(f->markup) && fits32(f->recurrence) && fits32(f->remind_offset);
+  }
+  if (ok) {
+    *rec = recurrence_unpack(static_cast<int32_t>(f->recurrence));
+    if (rec->freq != 0 && f->has_field7 && rec->end_kind == RECUR_COUNT) ok = fits32(f->field7);
+  }
+  if (!ok) log_message(LOG_ERROR, "items_add_from_str(%d, %s)", repo, uuid_to_hex(uuid).c_str());
+  return ok;
 }
 
-Item* items_add_from_str(int repo, const uint8_t uuid[16], const char* header, int64_t* slot) {
-  HeaderFields f;
-  bool ok = split_header(header, &f);
-  if (ok) {
-    ok = f.type >= 0 && f.type <= 4 && f.flags >= 0 && f.flags <= 4 && f.due >= 0 && f.end >= 0 &&
-         f.recurrence >= 0 && f.remind_offset >= 0 && f.created > 0 && f.modified > 0 && f.created <= f.modified;
-    // Fields that are 32 bits wide in the record cannot hold more.
-    ok = ok && fits32(f.markup) && fits32(f.recurrence) && fits32(f.remind_offset);
-  }
-  Recurrence rec;
-  if (ok) {
-    rec = recurrence_unpack(static_cast<int32_t>(f.recurrence));
-    if (rec.freq != 0 && f.has_field7 && rec.end_kind == RECUR_COUNT) ok = fits32(f.field7);
-  }
-  if (!ok) {
-    log_message(LOG_ERROR, "items_add_from_str(%d, %s)", repo, uuid_to_hex(uuid).c_str());
-    return nullptr;
-  }
-  int64_t s;
-  Item* item = append_item(&s);
-  if (!item) return nullptr;
+static void fill_item(Item* item, int repo, const uint8_t uuid[16], const HeaderFields& f, const Recurrence& rec) {
   memcpy(item->uuid, uuid, 16);
   item->repo = static_cast<int8_t>(repo);
   item->type = static_cast<int8_t>(f.type);
@@ -328,7 +314,17 @@ Item* items_add_from_str(int repo, const uint8_t uuid[16], const char* header, i
       item->last_occurrence = f.field7;
   }
   item->next_remind = f.has_field9 ? f.field9 : 0;
-  index_item(item, s);
+}
+
+Item* items_add_from_str(int repo, const uint8_t uuid[16], const char* header, int64_t* slot) {
+  HeaderFields f;
+  Recurrence rec;
+  if (!header_checked(repo, uuid, header, &f, &rec)) return nullptr;
+  int64_t s;
+  Item* item = append_item(&s);
+  if (!item) return nullptr;
+  fill_item(item, repo, uuid, f, rec);
+  uuid_map_set(&model().item_index, item->uuid, s);
   if (slot) *slot = s;
   return item;
 }
@@ -404,21 +400,12 @@ Item* item_new(int64_t* slot) {
   Item* item = append_item(&s);
   if (!item) return nullptr;
   memcpy(item->uuid, uuid, 16);
-  index_item(item, s);
+  uuid_map_set(&model().item_index, item->uuid, s);
   if (slot) *slot = s;
   return item;
 }
 
-int64_t item_find(const uint8_t uuid[16]) {
-  Model& m = model();
-  if (!m.history_open) {
-    return uuid_map_find(m.item_index, uuid);
-  }
-  int64_t cursor = -1;
-  while (Item* item = slot_next<Item>(m.history_items, &cursor))
-    if (memcmp(item->uuid, uuid, 16) == 0) return cursor;
-  return -1;
-}
+int64_t item_find(const uint8_t uuid[16]) { return uuid_map_find(model().item_index, uuid); }
 
 int64_t item_find_hex(const char* text) {
   uint8_t uuid[16];
@@ -428,17 +415,22 @@ int64_t item_find_hex(const char* text) {
 
 Item* item_get(int64_t slot) {
   if (slot < 0) return nullptr;
-  return slot_get<Item>(active_items(), slot);
+  return slot_get<Item>(model().items, slot);
+}
+
+// Empties the record's title, marks it deleted and frees its slot.
+static void remove_record(SlotArray* array, Item* item, int64_t slot) {
+  std::string().swap(item->title);
+  item->flags |= ITEM_DELETED;
+  slot_array_remove(array, slot);
 }
 
 void items_remove_slot(int64_t slot) {
   Model& m = model();
   Item* item = item_get(slot);
   if (!item) return;
-  if (!m.history_open) uuid_map_erase(&m.item_index, item->uuid);
-  std::string().swap(item->title);
-  item->flags |= ITEM_DELETED;
-  slot_array_remove(active_items(), slot);
+  uuid_map_erase(&m.item_index, item->uuid);
+  remove_record(m.items, item, slot);
 }
 
 static void free_items(SlotArray* array) {
@@ -485,18 +477,50 @@ void item_set_last_occurrence(Item* item) {
   }
 }
 
-void history_begin() {
-  Model& m = model();
-  if (m.history_open) history_end();
-  m.history_items = slot_array_new(sizeof(Item));
-  m.history_headers.clear();
-  m.history_open = true;
+// --- History view ------------------------------------------------------------------
+
+HistoryView::HistoryView() : versions(slot_array_new(sizeof(Item))) {}
+
+HistoryView::~HistoryView() { free_items(versions); }
+
+Item* history_get(const HistoryView& view, int64_t slot) {
+  if (slot < 0) return nullptr;
+  return slot_get<Item>(view.versions, slot);
 }
 
-void history_end() {
-  Model& m = model();
-  free_items(m.history_items);
-  m.history_items = nullptr;
-  m.history_headers.clear();
-  m.history_open = false;
+void history_clear(HistoryView* view) {
+  free_items(view->versions);
+  view->versions = slot_array_new(sizeof(Item));
+  view->headers.clear();
+}
+
+Item* history_add(HistoryView* view, int repo, const uint8_t uuid[16], const std::string& header,
+                  const uint8_t version_hash[20], int64_t* slot) {
+  HeaderFields f;
+  Recurrence rec;
+  if (!header_checked(repo, uuid, header.c_str(), &f, &rec)) return nullptr;
+  int64_t s;
+  void* p = slot_array_add(view->versions, &s);
+  if (!p) return nullptr;
+  Item* version = new (p) Item{};
+  fill_item(version, repo, uuid, f, rec);
+  memcpy(version->version_hash, version_hash, 20);
+  item_set_last_occurrence(version);
+  if (view->headers.size() <= static_cast<size_t>(s)) view->headers.resize(static_cast<size_t>(s) + 1);
+  view->headers[static_cast<size_t>(s)] = header;
+  if (slot) *slot = s;
+  return version;
+}
+
+void history_remove_slot(HistoryView* view, int64_t slot) {
+  Item* version = history_get(*view, slot);
+  if (!version) return;
+  remove_record(view->versions, version, slot);
+  if (static_cast<size_t>(slot) < view->headers.size()) view->headers[static_cast<size_t>(slot)].clear();
+}
+
+const std::string* history_header(const HistoryView& view, int64_t slot) {
+  if (!history_get(view, slot) || static_cast<size_t>(slot) >= view.headers.size()) return nullptr;
+  const std::string& h = view.headers[static_cast<size_t>(slot)];
+  return h.empty() ? nullptr : &h;
 }

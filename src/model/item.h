@@ -86,8 +86,7 @@ std::vector<uint8_t> pad16(const std::string& text);
 // SHA-1 over the header bytes followed by the stored (CR LF) body bytes.
 void item_version_hash(const std::string& header, const std::string& stored_body, uint8_t hash[20]);
 
-// Parses a header string into a new slot of the active collection (items, or
-// history_items while the history view is open). Rejects, logging
+// Parses a header string into a new slot of the item collection. Rejects, logging
 // "items_add_from_str(%d, %s)": a missing or non-numeric token, type or flags
 // outside 0..4, negative due, end, recurrence or reminder offset, created or
 // modified not positive, created after modified. Times are 64-bit. The caller
@@ -116,10 +115,10 @@ constexpr size_t ITEM_BODY_MAX = size_t(1) << 20;
 
 // Appends a zeroed record with a fresh uuid; nullptr when no random bytes.
 Item* item_new(int64_t* slot);
-// Slot in the active collection, or -1.
+// Slot in the item collection, or -1.
 int64_t item_find(const uint8_t uuid[16]);
 int64_t item_find_hex(const char* text);
-// Record in the active collection, or nullptr for a negative or empty slot.
+// Record in the item collection, or nullptr for a negative or empty slot.
 Item* item_get(int64_t slot);
 // Takes a record out of memory: empties its title, sets ITEM_DELETED and
 // frees the slot (the storage stays readable until the collection is reset).
@@ -131,14 +130,43 @@ void items_inc_count(int type);
 // Works out last_occurrence from due, the recurrence and its end.
 void item_set_last_occurrence(Item* item);
 
-// History view: while open, items_add_from_str, item_get, item_find and
-// item_body_load work on history_items; `items` is left untouched.
-void history_begin();
-void history_end();
+// --- History view ---------------------------------------------------------------
+
+struct SlotArray;
+
+// The stored earlier versions of one item, apart from the item collection:
+// whoever shows them (the history dialog, the tool's history command) owns
+// the view for as long as it does.
+struct HistoryView {
+  SlotArray* versions;  // Item records, each with its version_hash
+  // The stored header string of each version, by slot: it holds what the
+  // parsed record drops (the count or end of a recurrence).
+  std::vector<std::string> headers;
+
+  HistoryView();
+  ~HistoryView();
+  HistoryView(const HistoryView&) = delete;
+  HistoryView& operator=(const HistoryView&) = delete;
+};
+// The version in `slot`, or nullptr.
+Item* history_get(const HistoryView& view, int64_t slot);
+// Parses a stored version's header string into a new slot of the view, as
+// items_add_from_str does (with its checks), and keeps the string; nullptr
+// when it is rejected.
+Item* history_add(HistoryView* view, int repo, const uint8_t uuid[16], const std::string& header,
+                  const uint8_t version_hash[20], int64_t* slot = nullptr);
+// Takes a version out of the view; its stored version stays.
+void history_remove_slot(HistoryView* view, int64_t slot);
+// Empties the view.
+void history_clear(HistoryView* view);
+// The stored header string of the version in `slot` (what the history
+// dialog renders with history_detail_text), or nullptr when there is no
+// such version.
+const std::string* history_header(const HistoryView& view, int64_t slot);
 
 // --- Storage ------------------------------------------------------------------
 
-// Current stored body (or, in the history view, the version named by
+// Current stored body (for a history record, the version named by its
 // version_hash), with CR removed; empty when there is none.
 std::string item_body_load(const Item* item);
 // Stores a new version; must run inside a journal group. 0 or a storage status.
@@ -147,13 +175,8 @@ int item_save(Item* item, const std::string& body, int keep_history);
 int item_update(Item* item);
 // Removes every stored version and link of the item, then the record.
 int item_delete(int64_t slot);
-// Opens the history view and fills history_items with the stored earlier
-// versions of the item (each with its version_hash). Returns the number
-// loaded, or -1; the caller closes the view with history_end either way.
-int history_load(const Item* item);
-// Deletes the stored version shown by a history record and its slot.
-int history_remove(int64_t slot);
-// The stored header string of the version in history slot `slot` (what the
-// history dialog renders with history_detail_text), or nullptr when the
-// history view is closed or there is no such version.
-const std::string* history_header(int64_t slot);
+// Fills the view (emptied first) with the stored earlier versions of the
+// item, each with its version_hash. Returns the number loaded, or -1.
+int history_load(HistoryView* view, const Item* item);
+// Deletes the stored version in the view's slot, and the slot.
+int history_remove(HistoryView* view, int64_t slot);

@@ -28,7 +28,7 @@ bool has_version_hash(const Item* item) {
 std::string item_body_load(const Item* item) {
   RepoRef ref;
   if (!item || repo_ref(item->repo, &ref) != 0) return std::string();
-  std::string raw = model().history_open && has_version_hash(item)
+  std::string raw = has_version_hash(item)
                         ? object_read_version(ref.store, item->uuid, item->version_hash)
                         : object_read_current(ref.store, item->uuid);
   std::string body = body_from_storage(raw.data(), raw.size());
@@ -101,12 +101,16 @@ int item_delete(int64_t slot) {
   return 0;
 }
 
-int history_load(const Item* item) {
-  if (!item) return -1;
+int history_load(HistoryView* view, const Item* item) {
+  if (!item) {
+    history_clear(view);
+    return -1;
+  }
+  // The item may be one of the view's own records.
   uint8_t uuid[16];
   memcpy(uuid, item->uuid, 16);
   int repo = item->repo;
-  history_begin();
+  history_clear(view);
   RepoRef ref;
   if (repo_ref(repo, &ref) != 0) return -1;
   Stmt stmt = object_history_query(ref.store, uuid);
@@ -120,23 +124,13 @@ int history_load(const Item* item) {
       log_message(LOG_ERROR, "history_load: %d", rc);
       return -1;
     }
-    int64_t slot = -1;
-    Item* version = items_add_from_str(repo, row.uuid, row.header.c_str(), &slot);
-    if (!version) continue;
-    memcpy(version->version_hash, row.hash, 20);
-    std::vector<std::string>& headers = model().history_headers;
-    if (headers.size() <= static_cast<size_t>(slot)) headers.resize(static_cast<size_t>(slot) + 1);
-    headers[static_cast<size_t>(slot)] = row.header;
-    item_set_last_occurrence(version);
-    count++;
+    if (history_add(view, repo, row.uuid, row.header, row.hash)) count++;
   }
   return count;
 }
 
-int history_remove(int64_t slot) {
-  Model& m = model();
-  if (!m.history_open) return -1;
-  Item* version = item_get(slot);
+int history_remove(HistoryView* view, int64_t slot) {
+  Item* version = history_get(*view, slot);
   RepoRef ref;
   if (!version || repo_ref(version->repo, &ref) != 0) return -1;
   int rc = object_delete_version(ref.store, version->uuid, version->version_hash);
@@ -144,15 +138,6 @@ int history_remove(int64_t slot) {
     log_message(LOG_ERROR, "history_remove(%d): %d", static_cast<int>(slot), rc);
     return rc;
   }
-  items_remove_slot(slot);
-  if (static_cast<size_t>(slot) < m.history_headers.size()) m.history_headers[static_cast<size_t>(slot)].clear();
+  history_remove_slot(view, slot);
   return 0;
-}
-
-const std::string* history_header(int64_t slot) {
-  const Model& m = model();
-  if (!m.history_open || slot < 0 || static_cast<size_t>(slot) >= m.history_headers.size() || !item_get(slot))
-    return nullptr;
-  const std::string& h = m.history_headers[static_cast<size_t>(slot)];
-  return h.empty() ? nullptr : &h;
 }

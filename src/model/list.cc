@@ -8,24 +8,9 @@
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/tag.h"
+#include "model/view_dates.h"
 
 namespace {
-
-// Where the previous call of a link-based walk stopped, so that the next
-// call continues from that link instead of searching for the item again.
-struct LinkCursor {
-  int32_t view = 0;
-  int64_t item = -1;
-  int64_t link = -1;
-};
-LinkCursor g_link_cursor;
-
-// Items that carry a real tag, worked out once per walk of the untagged list.
-std::vector<bool> g_tagged;
-
-// End of the selected calendar day, recomputed only when the day changes.
-int64_t g_day_start = -1;
-int64_t g_day_end = 0;
 
 bool link_view_qualifies(const Item* item) {
   if (item->flags & ITEM_TRASHED) return false;
@@ -35,12 +20,13 @@ bool link_view_qualifies(const Item* item) {
 
 int64_t next_in_link_view(int64_t position) {
   Model& m = model();
+  ListWalk& walk = m.list_walk;
   int64_t cursor = -1;
   if (position >= 0) {
-    const TagLink* at = slot_get<TagLink>(m.tag_links, g_link_cursor.link);
-    if (g_link_cursor.view == m.view && g_link_cursor.item == position && at && at->tag == m.view &&
+    const TagLink* at = slot_get<TagLink>(m.tag_links, walk.link);
+    if (walk.link_view == m.view && walk.link_item == position && at && at->tag == m.view &&
         at->item == position) {
-      cursor = g_link_cursor.link;
+      cursor = walk.link;
     } else {
       // Not the walk we were following: find the item's link from the start.
       int64_t c = -1;
@@ -58,30 +44,39 @@ int64_t next_in_link_view(int64_t position) {
     if (l->tag != m.view) continue;
     const Item* item = item_get(l->item);
     if (!item || !link_view_qualifies(item)) continue;
-    g_link_cursor = {m.view, l->item, cursor};
+    walk.link_view = m.view;
+    walk.link_item = l->item;
+    walk.link = cursor;
     return l->item;
   }
-  g_link_cursor = {};
+  walk.link_view = 0;
+  walk.link_item = -1;
+  walk.link = -1;
   return -1;
 }
 
 void build_tagged() {
   Model& m = model();
-  g_tagged.assign(static_cast<size_t>(m.items->block_count) * 32, false);
+  std::vector<bool>& tagged = m.list_walk.tagged;
+  tagged.assign(static_cast<size_t>(m.items->block_count) * 32, false);
   int64_t cursor = -1;
   while (const TagLink* l = slot_next<TagLink>(m.tag_links, &cursor))
-    if (l->tag >= 1 && l->item >= 0 && static_cast<size_t>(l->item) < g_tagged.size()) g_tagged[l->item] = true;
+    if (l->tag >= 1 && l->item >= 0 && static_cast<size_t>(l->item) < tagged.size()) tagged[l->item] = true;
 }
 
-bool is_tagged(int64_t slot) { return slot >= 0 && static_cast<size_t>(slot) < g_tagged.size() && g_tagged[slot]; }
+bool is_tagged(const Model& m, int64_t slot) {
+  const std::vector<bool>& tagged = m.list_walk.tagged;
+  return slot >= 0 && static_cast<size_t>(slot) < tagged.size() && tagged[slot];
+}
 
 int64_t calendar_day_end() {
-  const Model& m = model();
-  if (g_day_start != m.calendar_day) {
-    g_day_start = m.calendar_day;
-    g_day_end = local_midnight_after(m.calendar_day, 1);
+  Model& m = model();
+  ListWalk& walk = m.list_walk;
+  if (walk.day_start != m.calendar_day) {
+    walk.day_start = m.calendar_day;
+    walk.day_end = local_midnight_after(m.calendar_day, 1);
   }
-  return g_day_end;
+  return walk.day_end;
 }
 
 bool fixed_qualifies(const Item* item, int64_t slot) {
@@ -109,7 +104,7 @@ bool fixed_qualifies(const Item* item, int64_t slot) {
     case 6:
       return item->type == m.fixed_kind - 2;
     case FIXED_UNTAGGED:
-      return !is_tagged(slot);
+      return !is_tagged(m, slot);
     case FIXED_ALL:
       return true;
     default:
@@ -123,7 +118,7 @@ int64_t list_next(int64_t position) {
   Model& m = model();
   if (position < -1) position = -1;
   if (m.view >= 1 || m.view == VIEW_SEARCH || m.view == VIEW_REMINDERS) return next_in_link_view(position);
-  if (m.view == VIEW_FIXED && m.fixed_kind == FIXED_UNTAGGED && (position == -1 || g_tagged.empty()))
+  if (m.view == VIEW_FIXED && m.fixed_kind == FIXED_UNTAGGED && (position == -1 || m.list_walk.tagged.empty()))
     build_tagged();
   int64_t cursor = position;
   while (const Item* item = slot_next<Item>(m.items, &cursor)) {

@@ -20,6 +20,34 @@ int list_sort_column(int sort_by);
 // 1 none), ties by title collation.
 std::vector<ListRow> list_rows(int sort_column, int64_t now);
 
+// The same order finished part by part, for a window that shows its first
+// rows at once: list_order_start orders the rows by everything but their
+// titles, and each run of rows that ties there gets its collation keys (the
+// dear part) only when the work reaches it.
+// The order of everything but the titles, as one integer, and the row's
+// place when it was found (equal keys keep it).
+struct OrderKey {
+  uint64_t key;
+  uint32_t pos;
+  bool operator<(const OrderKey& o) const { return key != o.key ? key < o.key : pos < o.pos; }
+};
+
+struct ListOrderJob {
+  std::vector<ListRow> rows;  // every row of the view; [0, done) in final order
+  size_t done = 0;
+  // Private to the functions below.
+  size_t sorted = 0;              // rows [0, sorted) ordered but for titles
+  std::vector<OrderKey> tail;     // keys of the rows after them, unsorted
+  std::vector<int8_t> types;      // item type by row, for the type order
+  int sort_column = 2;
+  size_t run_end = 0;             // end of the tied run being keyed, 0 none
+  std::vector<std::string> keys;  // keys made so far for that run
+};
+ListOrderJob list_order_start(int sort_column, int64_t now);
+// Makes at most `budget` collation keys, sorting each run once all its keys
+// are made, and stops once at least `target` rows are final. Returns done.
+size_t list_order_step(ListOrderJob* job, size_t budget, size_t target);
+
 struct TagRow {
   int64_t slot;
   int depth;  // 0 for a repository's root tag

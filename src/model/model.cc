@@ -22,6 +22,41 @@ Model& model() {
   return *instance;
 }
 
+void model_reset() {
+  Model& m = model();
+  items_reset();
+  tags_reset();
+  slot_array_free(m.reminders);
+  m.reminders = slot_array_new(sizeof(Reminder));
+  for (int32_t& c : m.type_counts) c = 0;
+  m.duplicate_tag = false;
+  m.view = VIEW_REMINDERS;
+  m.fixed_kind = FIXED_UPCOMING;
+  m.selected_item = -1;
+  m.calendar_day = 0;
+  m.upcoming_from = 0;
+  m.upcoming_to = 0;
+  m.show_hidden = false;
+  m.list_walk = ListWalk();
+  std::vector<int32_t>().swap(m.clipboard);
+  m.search_text.clear();
+  m.search_case_sensitive = 0;
+  m.repo_lookup = nullptr;
+  m.item_changed = nullptr;
+  m.reminder_changed = nullptr;
+  m.undo_changed = nullptr;
+}
+
+Tag* model_selected_tag() {
+  int32_t view = model().view;
+  return view >= 1 ? tag_get(view) : nullptr;
+}
+
+int model_selected_repo() {
+  const Tag* tag = model_selected_tag();
+  return tag ? tag->repo : -1;
+}
+
 int repo_ref(int repo, RepoRef* out) {
   *out = RepoRef{};
   Model& m = model();

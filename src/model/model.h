@@ -17,6 +17,7 @@
 #include "support/slot_array.h"
 
 struct Item;
+struct Tag;
 
 // View selection values below 1 (tag slots are 1 and above).
 enum {
@@ -51,6 +52,8 @@ using RepoLookup = int (*)(int repo, RepoRef* out);
 using ItemChangedFn = void (*)(Item* item, int kind);
 // Called when a reminder entry is added, changed or removed.
 using ReminderChangedFn = void (*)();
+// Called after a commit, an undo and a redo on a mounted repository.
+using RepoUndoFn = void (*)(int repo, bool undo_possible, bool redo_possible);
 
 // uuid (16 raw bytes) -> slot: open addressing with linear probing in one
 // flat table, so that inserting and finding allocate nothing per entry (a
@@ -84,6 +87,20 @@ void uuid_map_clear(UuidSlotMap* map);
 // Room for n entries without growing.
 void uuid_map_reserve(UuidSlotMap* map, size_t n);
 
+// What the list walk (list_next) keeps between calls.
+struct ListWalk {
+  // Where the previous call of a link-based walk stopped, so that the next
+  // call continues from that link instead of searching for the item again.
+  int32_t link_view = 0;
+  int64_t link_item = -1;
+  int64_t link = -1;
+  // Items that carry a real tag, worked out once per walk of the untagged list.
+  std::vector<bool> tagged;
+  // The selected calendar day and its end, recomputed only when the day changes.
+  int64_t day_start = -1;
+  int64_t day_end = 0;
+};
+
 struct Model {
   // Collections (SlotArray of Item, Tag, TagLink, Reminder; see item.h, tag.h,
   // recur.h). Slots are the handles of records everywhere.
@@ -91,11 +108,6 @@ struct Model {
   SlotArray* tags = nullptr;           // slot 0: the zero root entry
   SlotArray* tag_links = nullptr;      // stored links plus pseudo links (-1, -2)
   SlotArray* reminders = nullptr;      // one entry per item with a pending reminder
-  SlotArray* history_items = nullptr;  // versions of one item while its history is open
-  bool history_open = false;           // slot lookups then work on history_items
-  // The stored header string of each version in history_items, by slot: it
-  // holds what the parsed record drops (the count or end of a recurrence).
-  std::vector<std::string> history_headers;
 
   // uuid (16 raw bytes) -> slot in `items`, kept by the item functions.
   UuidSlotMap item_index;
@@ -113,16 +125,36 @@ struct Model {
   int64_t upcoming_from = 0;
   int64_t upcoming_to = 0;
   bool show_hidden = false;
+  ListWalk list_walk;
+
+  // Copied item slots, or one entry -tag for the whole repository of that
+  // tag (clipboard.h).
+  std::vector<int32_t> clipboard;
+  // The current text search (search.h): kept for the whole run, the search
+  // dialog starts with it.
+  std::string search_text;
+  int search_case_sensitive = 0;
 
   // Hooks installed by the shell and the repository code; any may be null.
   RepoLookup repo_lookup = nullptr;
   ItemChangedFn item_changed = nullptr;
   ReminderChangedFn reminder_changed = nullptr;
+  RepoUndoFn undo_changed = nullptr;  // installed through repo_undo_notify
 };
 
 // The process-wide model; the collections exist from the first call on (tags
 // with the zero root entry in slot 0).
 Model& model();
+// Puts the model back as it was at the first call: collections emptied,
+// view state, hooks and walks at their defaults. A field added to Model is
+// reset here too.
+void model_reset();
+
+// The tag the view shows when it is a real tag (slot 1 and above), else
+// nullptr (a fixed row, or a tag gone since).
+Tag* model_selected_tag();
+// The repository of that tag, or -1.
+int model_selected_repo();
 
 // True when items of this repository count for lists, reminders, calendar
 // marks and timers: it is not hidden, or hidden repositories are shown. A

@@ -8,6 +8,7 @@
 
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
+#include "model/clipboard.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
@@ -24,18 +25,20 @@ namespace {
 constexpr int kMaxRepoIndex = 127;
 
 int lookup(int repo, RepoRef* out) {
-  if (repo < 0 || repo >= static_cast<int>(repo_table.size())) return -1;
-  const RepoEntry& e = repo_table[repo];
+  if (repo < 0 || repo >= static_cast<int>(repo_table().size())) return -1;
+  const RepoEntry& e = repo_table()[repo];
   out->store = RepoDb{e.db, e.key, !e.server_id.empty()};
   out->hidden = e.hidden;
   return 0;
 }
 
 // Deciphers the stored header of each current version into one reused buffer
-// with one reused cipher context and hands it to the item or tag parser.
+// with a few reused cipher contexts, keyed a group of rows at a time, and
+// hands it to the item or tag parser.
 // Links resolve through the item index, taking only slots this load filled
 // (not another repository's copy of a uuid), and the repository's own tag
-// table. No allocation per row here beyond what the records themselves keep.
+// table. No allocation per row here beyond what the records themselves keep
+// (the waiting rows' buffers are reused).
 //
 // With many items the index outgrows the cache, so each uuid's entry is
 // prefetched ahead of its use: before deciphering a row, and for links one
@@ -43,7 +46,6 @@ int lookup(int repo, RepoRef* out) {
 struct Loader {
   int repo;
   const uint8_t* key;
-  CipherContext cipher;
   std::vector<uint8_t> buf;
   std::vector<bool> mine;  // by item slot: loaded from this repository
   UuidSlotMap tags;
@@ -52,30 +54,63 @@ struct Loader {
   uint8_t pending_tag[16];
   uint8_t pending_item[16];
 
+  // Rows wait in groups whose keys are scheduled together (the schedule of
+  // one is a chain of dependent steps; side by side they overlap).
+  struct Row {
+    uint8_t uuid[16];
+    uint8_t hash[20];
+    std::vector<uint8_t> c4;  // as stored: ciphertext
+  };
+  Row rows[kDerivedKeysAtOnce];
+  int waiting = 0;
+  CipherContext ciphers[kDerivedKeysAtOnce];
+
   void object(const uint8_t uuid[16], const uint8_t hash[20], const uint8_t* c4, size_t len) {
     if (!c4 || len == 0 || len % 16) {
       log_message(LOG_WARNING, "repo_mount_all: row of %d with %zu bytes", repo, len);
       return;
     }
     uuid_map_prefetch(model().item_index, uuid);
+    Row& r = rows[waiting++];
+    std::memcpy(r.uuid, uuid, 16);
+    std::memcpy(r.hash, hash, 20);
+    r.c4.assign(c4, c4 + len);
+    if (waiting == kDerivedKeysAtOnce) flush_objects();
+  }
+
+  // Deciphers and parses the waiting rows, in the order they came.
+  void flush_objects() {
+    CipherContext* ctx[kDerivedKeysAtOnce];
+    const uint8_t* uuids[kDerivedKeysAtOnce];
+    const uint8_t* hashes[kDerivedKeysAtOnce];
+    for (int j = 0; j < waiting; j++) {
+      ctx[j] = &ciphers[j];
+      uuids[j] = rows[j].uuid;
+      hashes[j] = rows[j].hash;
+    }
+    object_ciphers(ctx, key, uuids, hashes, waiting, CIPHER_DECRYPT);
+    for (int j = 0; j < waiting; j++) parse(rows[j], &ciphers[j]);
+    waiting = 0;
+  }
+
+  void parse(const Row& r, CipherContext* cipher) {
+    size_t len = r.c4.size();
     if (buf.size() < len + 1) buf.resize(len + 1);
     buf[len] = 0;
     // The row cipher: c4 is the start of the row's CBC stream.
-    if (object_cipher(&cipher, key, uuid, hash, CIPHER_DECRYPT) != 0 ||
-        aes_decrypt(&cipher, c4, buf.data(), len, MODE_CBC) != static_cast<long>(len))
-      return;
+    if (aes_decrypt(cipher, r.c4.data(), buf.data(), len, MODE_CBC) != static_cast<long>(len)) return;
     const char* text = reinterpret_cast<const char*>(buf.data());
     if (text[0] && text[1] == ':') {
       int64_t slot = -1;
-      if (Item* item = items_add_from_str(repo, uuid, text, &slot)) {
+      if (Item* item = items_add_from_str(repo, r.uuid, text, &slot)) {
         item_set_last_occurrence(item);
         if (mine.size() <= static_cast<size_t>(slot)) mine.resize(static_cast<size_t>(slot) + 1 + mine.size() / 2);
         mine[static_cast<size_t>(slot)] = true;
       }
     } else {
-      int64_t slot = tags_add_from_str(repo, uuid, text);
+      int64_t slot = tags_add_from_str(repo, r.uuid, text);
       if (slot > 0) {
-        uuid_map_set(&tags, uuid, slot);
+        uuid_map_set(&tags, r.uuid, slot);
         const Tag* tag = tag_get(slot);
         if (tag && uuid_is_zero(tag->parent)) roots.push_back(slot);
       }
@@ -108,13 +143,14 @@ struct Loader {
 
 // Loads one opened repository; false when it must be left out.
 bool load_repo(int index) {
-  RepoEntry& e = repo_table[index];
+  RepoEntry& e = repo_table()[index];
   Loader loader;
   loader.repo = index;
   loader.key = e.key;
   RepoDb r{e.db, e.key, !e.server_id.empty()};
   int rc = objects_load_current(r, index, [&loader](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4,
                                                     size_t len) { loader.object(uuid, hash, c4, len); });
+  loader.flush_objects();
   if (rc == 0 && !model().duplicate_tag) {
     rc = links_load(r, [&loader](const uint8_t tag[16], const uint8_t item[16]) { loader.link(tag, item); });
     loader.flush_link();
@@ -143,21 +179,22 @@ void mount_init() {
 
 int repo_db_create(int index) {
   mount_init();
-  if (index < 0 || index >= static_cast<int>(repo_table.size())) return -1;
+  if (index < 0 || index >= static_cast<int>(repo_table().size())) return -1;
   sqlite3* db = nullptr;
-  int rc = repo_db_create_file(&repo_table[index], &db);
+  int rc = repo_db_create_file(&repo_table()[index], &db);
   if (rc != 0) return rc;
-  sqlite3* previous = repo_table[index].db;
-  repo_table[index].db = db;
+  sqlite3* previous = repo_table()[index].db;
+  repo_table()[index].db = db;
 
   Tag root;
   rc = random_uuid(root.uuid);
   root.name = "/";
   root.repo = index;
   if (rc == 0) rc = tags_save_tag(&root);
-  if (rc == 0 && repo_table.size() == 1) {
-    static const int kDefaultTags[] = {103, 330, 104, 331};
-    for (int id : kDefaultTags) {
+  if (rc == 0 && repo_table().size() == 1) {
+    static const StrId kDefaultTags[] = {STR_LIST_CONTACTS, STR_DEFAULT_TAG_PERSONAL, STR_LIST_KEYS,
+                                         STR_DEFAULT_TAG_WORK};
+    for (StrId id : kDefaultTags) {
       Tag tag;
       if ((rc = random_uuid(tag.uuid)) != 0) break;
       std::memcpy(tag.parent, root.uuid, 16);
@@ -175,10 +212,10 @@ int repo_db_create(int index) {
     if (rc == 0) rc = tx.commit();
   }
   db_close(db);
-  repo_table[index].db = previous;
+  repo_table()[index].db = previous;
   if (rc != 0) {
     log_message(LOG_ERROR, "repo_db_create: %d", rc);
-    ::unlink((repo_table[index].path + "/data").c_str());
+    ::unlink((repo_table()[index].path + "/data").c_str());
   }
   return rc;
 }
@@ -186,7 +223,7 @@ int repo_db_create(int index) {
 int repo_mount_all() {
   mount_init();
   Model& m = model();
-  std::vector<bool> left_out(repo_table.size(), false);
+  std::vector<bool> left_out(repo_table().size(), false);
   int failed = 0;
   bool saw_duplicate = false;
   for (;;) {
@@ -195,8 +232,8 @@ int repo_mount_all() {
     tags_reset();
     m.selected_item = -1;
     bool restart = false;
-    for (size_t i = 0; i < repo_table.size() && !restart; i++) {
-      RepoEntry& e = repo_table[i];
+    for (size_t i = 0; i < repo_table().size() && !restart; i++) {
+      RepoEntry& e = repo_table()[i];
       int index = static_cast<int>(i);
       if (!e.enabled || left_out[i]) {
         log_message(LOG_NOTICE, "skipping: %d", index);
@@ -224,10 +261,10 @@ int repo_mount_all() {
     }
     if (!restart) break;
   }
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    if (repo_table[i].enabled && left_out[i]) failed++;
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    if (repo_table()[i].enabled && left_out[i]) failed++;
   }
-  if (failed) last_error = -1;
+  if (failed) set_last_error(-1);
   // Each pass starts with the flag cleared; the shell still has to hear of it.
   if (saw_duplicate) m.duplicate_tag = true;
   reminders_rebuild();
@@ -239,11 +276,9 @@ void repo_remount() {
   Model& m = model();
   uint8_t tag_uuid[16], item_uuid[16];
   bool had_tag = false, had_item = false;
-  if (m.view > 0) {
-    if (const Tag* tag = tag_get(m.view)) {
-      std::memcpy(tag_uuid, tag->uuid, 16);
-      had_tag = true;
-    }
+  if (const Tag* tag = model_selected_tag()) {
+    std::memcpy(tag_uuid, tag->uuid, 16);
+    had_tag = true;
   }
   if (const Item* item = item_get(m.selected_item)) {
     std::memcpy(item_uuid, item->uuid, 16);
@@ -261,17 +296,17 @@ void repo_remount() {
 
 void clean_data() {
   repo_reset_journals();
-  for (auto& e : repo_table) repo_close(&e);
+  for (auto& e : repo_table()) repo_close(&e);
   items_reset();
   tags_reset();
   reminders_rebuild();
 }
 
 int repo_journal_step(int index, int redo) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size() || !repo_table[index].mounted ||
-      !repo_table[index].db)
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size() || !repo_table()[index].mounted ||
+      !repo_table()[index].db)
     return -1;
-  sqlite3* db = repo_table[index].db;
+  sqlite3* db = repo_table()[index].db;
   if (!(journal_state(db) & (redo ? 2 : 1))) return 1;
   int rc = redo ? journal_redo(db) : journal_undo(db);
   if (rc != 0) {

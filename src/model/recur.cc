@@ -1,8 +1,8 @@
 #include "model/recur.h"
 
+#include <algorithm>
 #include <ctime>
 
-#include "model/app_core.h"
 #include "model/model.h"
 #include "support/log.h"
 
@@ -384,32 +384,6 @@ int64_t next_half_hour_at(int64_t now) {
 
 int64_t next_half_hour() { return next_half_hour_at(time(nullptr)); }
 
-// --- Displayed occurrence -----------------------------------------------------------
-
-int64_t displayed_occurrence_at(const Item* item, int64_t now) {
-  if (!item->due) return 0;
-  if (!recur_active(item->recurrence)) return item->due;
-  const Model& m = model();
-  bool counts = item->flags == 0 && repo_counts(item->repo);
-  if (m.view == VIEW_FIXED && m.fixed_kind == FIXED_CALENDAR_DAY) {
-    int64_t day_end = local_midnight_after(m.calendar_day, 1);
-    if (item->due >= day_end || item->last_occurrence < m.calendar_day || !counts) return 0;
-    int64_t t = item_occurrence_from(item, m.calendar_day);
-    return t && t < day_end ? t : 0;
-  }
-  if (m.view == VIEW_REMINDERS) {
-    if (item->last_occurrence < item->due || item->last_occurrence < item->next_remind || !counts)
-      return item->due;
-    int64_t t = item_occurrence_from(item, item->next_remind);
-    return t ? t : item->due;
-  }
-  if (item->due >= now || item->last_occurrence < now || !counts) return item->due;
-  int64_t t = item_occurrence_from(item, now);
-  return t ? t : item->due;
-}
-
-int64_t displayed_occurrence(const Item* item) { return displayed_occurrence_at(item, time(nullptr)); }
-
 // --- Timer and calendar --------------------------------------------------------------------
 
 int64_t get_next_timer(int64_t now) {
@@ -447,6 +421,12 @@ uint32_t calendar_month_marks(int year, int month) {
   const uint32_t all = (1u << days_in_month(year, month)) - 1;
   LocalTime first_local;
   if (!first || !local_of(first, &first_local)) return 0;
+  // The local midnight starting each day, so that a single time finds its
+  // day by search instead of a local time conversion per item.
+  const int days = static_cast<int>(next_day - first_day);
+  int64_t starts[32];
+  for (int d = 0; d < days; d++) starts[d] = local_time_of(year, month, d + 1, 0, 0, 0);
+  starts[days] = next;
   uint32_t marks = 0;
   Model& m = model();
   int64_t cursor = -1;
@@ -455,8 +435,10 @@ uint32_t calendar_month_marks(int year, int month) {
     if (!item->due || item->due >= next || item->last_occurrence < first || item->flags || !repo_counts(item->repo))
       continue;
     if (!recur_active(item->recurrence)) {
-      LocalTime lt;
-      if (item->due >= first && local_of(item->due, &lt)) marks |= 1u << (lt.mday - 1);
+      if (item->due >= first) {
+        int d = static_cast<int>(std::upper_bound(starts, starts + days + 1, item->due) - starts) - 1;
+        if (d >= 0 && d < days) marks |= 1u << d;
+      }
       continue;
     }
     Series s;
@@ -476,17 +458,4 @@ uint32_t calendar_month_marks(int year, int month) {
     }
   }
   return marks;
-}
-
-void calendar_select_day(int year, int month, int day) { model().calendar_day = local_time_of(year, month, day, 0, 0, 0); }
-
-void upcoming_window(int64_t now) {
-  Model& m = model();
-  if (m.view == VIEW_FIXED && m.fixed_kind == FIXED_UPCOMING) {
-    m.upcoming_from = local_midnight(now);
-    m.upcoming_to = local_midnight_after(now, app_core().settings.upcoming_days);
-  } else {
-    m.upcoming_from = 0;
-    m.upcoming_to = 0;
-  }
 }

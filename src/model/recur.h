@@ -1,7 +1,7 @@
-// Calendar arithmetic: local dates and times, recurrence series, the
-// occurrence a view shows, the next timer and the calendar marks. Reads the
-// model, never stores (the reminder list is reminders.h, the stored due and
-// reminder moves due_moves.h).
+// Calendar arithmetic: local dates and times, recurrence series, the next
+// timer and the calendar marks. Reads the items, never the view state and
+// never stores (the dates a view shows are view_dates.h, the reminder list
+// reminders.h, the stored due and reminder moves due_moves.h).
 //
 // All calendar arithmetic is in local time through the C library, with
 // daylight saving time left to it. Occurrences of a repeating item are counted
@@ -47,16 +47,8 @@ int week_of_month(int mday);
 int64_t next_half_hour();
 int64_t next_half_hour_at(int64_t now);
 
-// The occurrence shown in lists and the detail view (depends on the view).
-int64_t displayed_occurrence(const Item* item);
-int64_t displayed_occurrence_at(const Item* item, int64_t now);
-
 // Seconds until something changes: a reminder fires, an occurrence comes within
 // 24 hours or arrives, or the day changes; plus 2.
 int64_t get_next_timer(int64_t now);
 // Bit d-1 set when day d of the month (1..12) has an occurrence.
 uint32_t calendar_month_marks(int year, int month);
-// Sets the model's calendar_day to local midnight of the date.
-void calendar_select_day(int year, int month, int day);
-// Sets the upcoming window (only while the upcoming list is selected, else 0).
-void upcoming_window(int64_t now);

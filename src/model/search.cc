@@ -11,13 +11,11 @@
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
+#include "model/tag_ops.h"
 #include "storage/db.h"
 #include "support/log.h"
 
 namespace {
-
-std::string g_search_text;
-int g_search_case_sensitive = 0;
 
 inline bool is_continuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
 
@@ -81,12 +79,12 @@ bool text_contains(const std::string& text, const std::string& pattern, int case
 
 }  // namespace
 
-const std::string& search_text() { return g_search_text; }
-int search_case_sensitive() { return g_search_case_sensitive; }
+const std::string& search_text() { return model().search_text; }
+int search_case_sensitive() { return model().search_case_sensitive; }
 
 void search_state_set(const char* pattern, int case_sensitive) {
-  g_search_text = pattern ? pattern : "";
-  g_search_case_sensitive = case_sensitive ? 1 : 0;
+  model().search_text = pattern ? pattern : "";
+  model().search_case_sensitive = case_sensitive ? 1 : 0;
 }
 
 namespace {
@@ -108,18 +106,7 @@ struct Matcher {
 int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vector<char>* hit) {
   RepoRef ref;
   if (repo_ref(repo, &ref) != 0) return -1;
-  Stmt stmt;
-  if (stmt_prepare(ref.store.db, "SELECT c1, c2, c3, c4, c5 FROM t1 WHERE c3=0 AND c5 IS NOT NULL", &stmt) !=
-      SQLITE_OK)
-    return -1;
-  for (;;) {
-    ObjectRow row;
-    int rc = row_read(stmt.get(), ref.store.key, &row, true);
-    if (rc == 1) break;
-    if (rc != 0) {
-      log_message(LOG_WARNING, "items_search: %d", repo);
-      return -1;
-    }
+  int rc = objects_each_current_body(ref.store, [&](const ObjectRow& row) {
     int64_t slot = item_find(row.uuid);
     const Item* item = item_get(slot);
     if (item && item->repo == repo && static_cast<size_t>(slot) < pending->size() && (*pending)[slot]) {
@@ -128,10 +115,9 @@ int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vecto
       (*pending)[slot] = 0;
       wipe(&body);
     }
-    wipe(&row.header);
-    wipe(&row.body);
-  }
-  return 0;
+  });
+  if (rc == -1) log_message(LOG_WARNING, "items_search: %d", repo);
+  return rc == 0 ? 0 : -1;
 }
 
 }  // namespace
@@ -139,9 +125,9 @@ int scan_bodies(int repo, Matcher* match, std::vector<char>* pending, std::vecto
 int items_search(const char* pattern, int case_sensitive) {
   search_state_set(pattern, case_sensitive);
   tag_links_drop(VIEW_SEARCH);
-  const std::string& pat = g_search_text;
+  const std::string& pat = model().search_text;
   if (pat.empty()) return 0;
-  Matcher match{pat, g_search_case_sensitive, {}, {}};
+  Matcher match{pat, model().search_case_sensitive, {}, {}};
   if (!match.case_sensitive) fold_text(pat.data(), pat.size(), &match.folded_pattern, nullptr);
 
   // Titles first; the items whose title does not match wait for their body.
@@ -220,5 +206,6 @@ std::vector<SearchHit> text_hits(const char* text, const char* pattern, int case
 }
 
 std::vector<SearchHit> search_hits(const char* text) {
-  return text_hits(text, g_search_text.c_str(), g_search_case_sensitive);
+  const Model& m = model();
+  return text_hits(text, m.search_text.c_str(), m.search_case_sensitive);
 }

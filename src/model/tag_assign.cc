@@ -5,6 +5,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/log.h"
 #include "support/slot_array.h"
 

@@ -9,12 +9,11 @@
 
 namespace {
 
-RepoUndoFn undo_fn = nullptr;
-
 void on_journal_state(sqlite3* db, bool undo, bool redo) {
+  RepoUndoFn undo_fn = model().undo_changed;
   if (!undo_fn) return;
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    if (repo_table[i].db == db) {
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    if (repo_table()[i].db == db) {
       undo_fn(static_cast<int>(i), undo, redo);
       return;
     }
@@ -24,13 +23,13 @@ void on_journal_state(sqlite3* db, bool undo, bool redo) {
 }  // namespace
 
 int repo_undo_state(int repo) {
-  if (repo < 0 || static_cast<size_t>(repo) >= repo_table.size()) return 0;
-  sqlite3* db = repo_table[repo].db;
+  if (repo < 0 || static_cast<size_t>(repo) >= repo_table().size()) return 0;
+  sqlite3* db = repo_table()[repo].db;
   return db ? journal_state(db) : 0;
 }
 
 void repo_undo_notify(RepoUndoFn fn) {
-  undo_fn = fn;
+  model().undo_changed = fn;
   journal_set_notify(fn ? on_journal_state : nullptr);
 }
 

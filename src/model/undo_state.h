@@ -6,13 +6,14 @@
 
 #include <cstdint>
 
+#include "model/model.h"
+
 // Bit 1: undo possible, bit 2: redo possible; 0 for a repository that is
 // not mounted.
 int repo_undo_state(int repo);
 
-// Called after a commit, an undo and a redo on a mounted repository.
-using RepoUndoFn = void (*)(int repo, bool undo_possible, bool redo_possible);
-// Installs fn (nullptr removes it).
+// Installs fn (RepoUndoFn of model.h) as model().undo_changed, called after
+// a commit, an undo and a redo on a mounted repository; nullptr removes it.
 void repo_undo_notify(RepoUndoFn fn);
 
 // True when the item's repository holds an earlier version of it.

@@ -9,22 +9,14 @@
 #include <vector>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "crypto/wipe.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
+#include "storage/schema.h"
 #include "support/files.h"
 #include "support/log.h"
 
 namespace {
-
-const char kConfigSchema[] = "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1 INT, c2);CREATE TABLE t2(c1);CREATE TABLE t3(c PRIMARY KEY, v);";
-const char kRepoSchema[] =
-    "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1, c2, c3 INT, c4, c5, PRIMARY KEY(c1, c2, c3));CREATE TABLE t2(c1, c2, "
-    "PRIMARY KEY(c1, c2));CREATE TABLE t3(c1, c2, c3 INT, PRIMARY KEY(c1, c2, c3));CREATE TABLE t4(c1, c2, c3 INT, "
-    "PRIMARY KEY(c1, c2, c3));CREATE TABLE t5(c1, c2, c3 INT, c4, c5, c6 INT, c7 INT);CREATE INDEX t2_i ON t2(c2);";
-const char kSnapshotSchema[] =
-    "CREATE TABLE s1(c1, c2, c3 INT, c4, c5);CREATE TABLE s2(c1, c2);CREATE TABLE s3(c1, c2, c3 INT);CREATE TABLE "
-    "s4(c1, c2, c3 INT);";
 
 constexpr uint32_t kConfigIterations = 20002;
 
@@ -187,7 +179,7 @@ sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* ke
   if (rc == SQLITE_OK) {
     Transaction tx(db.get());
     rc = tx.status();
-    if (rc == SQLITE_OK) rc = db_exec(db.get(), kConfigSchema);
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), schema::kConfig);
     if (rc == SQLITE_OK) rc = key_check_store(db.get(), key.b);
     if (rc == SQLITE_OK) rc = tx.commit();
   }
@@ -200,7 +192,7 @@ sqlite3* db_create_config_v2(const char* file, const char* password, uint8_t* ke
   if (key_out)
     std::memcpy(key_out, key.b, 32);
   else
-    std::memcpy(master_key, key.b, 48);
+    std::memcpy(master_key(), key.b, 48);
   return db.release();
 }
 
@@ -219,7 +211,7 @@ sqlite3* config_open(const char* file, const char* password, int* scheme) {
   if (have_salt) {
     pbkdf2_sha256(password, key.b + 32, 16, kConfigIterations, key.b);
     if (sqlite3* db = open_verified(file, key.b, 48)) {
-      std::memcpy(master_key, key.b, 48);
+      std::memcpy(master_key(), key.b, 48);
       if (scheme) *scheme = CONFIG_SCHEME_CURRENT;
       return db;
     }
@@ -228,7 +220,7 @@ sqlite3* config_open(const char* file, const char* password, int* scheme) {
   Secret<48> legacy;
   derive_key(password, legacy.b);
   if (sqlite3* db = open_verified(file, legacy.b, 32)) {
-    std::memcpy(master_key, legacy.b, 48);
+    std::memcpy(master_key(), legacy.b, 48);
     if (scheme) *scheme = CONFIG_SCHEME_LEGACY;
     return db;
   }
@@ -244,7 +236,7 @@ sqlite3* db_create_repo(const char* file, const uint8_t key[32]) {
   if (rc == SQLITE_OK) {
     Transaction tx(db.get());
     rc = tx.status();
-    if (rc == SQLITE_OK) rc = db_exec(db.get(), kRepoSchema);
+    if (rc == SQLITE_OK) rc = db_exec(db.get(), schema::kRepo);
     if (rc == SQLITE_OK) rc = db_exec(db.get(), "INSERT INTO t5 (c6,c7) VALUES (1,1)");
     if (rc == SQLITE_OK) rc = key_check_store(db.get(), key);
     if (rc == SQLITE_OK) rc = tx.commit();
@@ -263,7 +255,7 @@ sqlite3* db_create_snapshot(const char* file, const uint8_t* key) {
   int rc = open_create(file, &raw);
   DbHandle db(raw);
   if (rc == SQLITE_OK && key) rc = page_db_key(db.get(), key, 32);
-  if (rc == SQLITE_OK) rc = db_exec(db.get(), kSnapshotSchema);
+  if (rc == SQLITE_OK) rc = db_exec(db.get(), schema::kSnapshot);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "db_create_snapshot(%s): %d", file, rc);
     db.reset();
@@ -504,8 +496,8 @@ int objects_load_current(const RepoDb& r, int repo_index, const ObjectLoadFn& fn
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     const uint8_t* uuid = column_fixed(s.get(), 0, 16);
     const uint8_t* hash = column_fixed(s.get(), 1, 20);
-    const uint8_t* c4 = static_cast<const uint8_t*>(sqlite3_column_blob(s.get(), 2));
-    size_t len = static_cast<size_t>(sqlite3_column_bytes(s.get(), 2));
+    size_t len = 0;
+    const uint8_t* c4 = column_blob(s.get(), 2, &len);
     if (!uuid || !hash) {
       log_message(LOG_WARNING, "objects_load_current: bad row in %d", repo_index);
       continue;
@@ -575,6 +567,21 @@ int row_read(sqlite3_stmt* stmt, const uint8_t key[32], ObjectRow* row, bool wit
   wipe(c4.data(), c4.size());
   wipe(c5.data(), c5.size());
   return 0;
+}
+
+int objects_each_current_body(const RepoDb& r, const std::function<void(const ObjectRow& row)>& fn) {
+  Stmt stmt;
+  int prepared = stmt_prepare(r.db, "SELECT c1, c2, c3, c4, c5 FROM t1 WHERE c3=0 AND c5 IS NOT NULL", &stmt);
+  if (prepared != SQLITE_OK) return prepared;
+  for (;;) {
+    ObjectRow row;
+    int rc = row_read(stmt.get(), r.key, &row, true);
+    if (rc == 1) return 0;
+    if (rc != 0) return -1;
+    fn(row);
+    wipe(&row.header);
+    wipe(&row.body);
+  }
 }
 
 bool object_has_history(const RepoDb& r, const uint8_t uuid[16]) {
@@ -842,5 +849,5 @@ int db_exec_uuid_uuid(sqlite3* db, const char* sql, const uint8_t a[16], const u
   return step_done(s.get());
 }
 
-const char* db_repo_schema() { return kRepoSchema; }
-const char* db_snapshot_schema() { return kSnapshotSchema; }
+const char* db_repo_schema() { return schema::kRepo; }
+const char* db_snapshot_schema() { return schema::kSnapshot; }

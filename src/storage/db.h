@@ -2,6 +2,7 @@
 // keying, the key check, the configuration accessors (settings, account
 // record, repository records) and the repository accessors (object versions
 // in t1, tag links in t2, sync change logs in t3/t4) with the row cipher.
+// storage/schema.h names what every table and column holds.
 //
 // Conventions: 0 on success, else a SQLite result code or -1 (a write step
 // that does not finish gives 1 unless said otherwise). Statements are
@@ -152,6 +153,11 @@ Stmt object_history_query(const RepoDb& r, const uint8_t uuid[16]);
 // Steps the statement once: 0 a row (filled), 1 done, -1 error. The body is
 // read when with_body is set and the statement selects a fifth column (c5).
 int row_read(sqlite3_stmt* stmt, const uint8_t key[32], ObjectRow* row, bool with_body = false);
+// Every current version that has a body, deciphered with the body, in one
+// statement: fn(row) per row, the row's texts wiped after each call. 0, the
+// SQLite code when the statement could not be prepared, or -1 when a row could
+// not be read (the rows before it were passed).
+int objects_each_current_body(const RepoDb& r, const std::function<void(const ObjectRow& row)>& fn);
 // True when the object has at least one history version.
 bool object_has_history(const RepoDb& r, const uint8_t uuid[16]);
 

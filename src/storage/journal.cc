@@ -247,6 +247,11 @@ int journal_commit(sqlite3* db) {
   return 0;
 }
 
+int journal_write_out(sqlite3* db) {
+  if (sqlite3_get_autocommit(db)) return -1;
+  return sqlite3_db_cacheflush(db);
+}
+
 int journal_rollback(sqlite3* db) {
   stmt_cache_end(db);
   // A failing statement may already have ended the transaction.

@@ -51,6 +51,10 @@ int64_t journal_last();
 // A journal group for one scope: begun by the constructor, closed by
 // commit(); a group still open when the scope ends is rolled back, data and
 // journal rows together.
+// Inside an open group: the pages changed so far to the database file (see
+// JournalGroup::write_out).
+int journal_write_out(sqlite3* db);
+
 class JournalGroup {
  public:
   explicit JournalGroup(sqlite3* db) : db_(db), status_(db ? journal_begin(db) : -1) {}
@@ -72,6 +76,12 @@ class JournalGroup {
     closed_ = true;
     journal_rollback(db_);
   }
+  // Writes the pages changed so far to the database file, their originals
+  // first going to the rollback journal: the group stays one transaction,
+  // and its commit has that much less to write in one go. 0, or the
+  // engine's status (SQLITE_BUSY while another connection reads: the pages
+  // then wait for the commit).
+  int write_out() { return open() ? journal_write_out(db_) : -1; }
 
  private:
   sqlite3* db_;

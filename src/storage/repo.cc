@@ -12,21 +12,18 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "crypto/wipe.h"
 #include "storage/db.h"
+#include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
 #include "support/files.h"
 
-std::vector<RepoEntry> repo_table;
-int last_error = 0;
-
 namespace repo_detail {
 
-Account g_account;
-sqlite3* g_config = nullptr;
-std::string g_config_dir;
-RepoHooks g_hooks;
+RepoState& repo_state() {
+  static RepoState state;
+  return state;
+}
 
 std::string truncate_password(const char* password) {
   if (!password) return std::string();
@@ -83,6 +80,10 @@ bool check_matches(const uint8_t check[64], const uint8_t key[32]) {
 
 using namespace repo_detail;
 
+std::vector<RepoEntry>& repo_table() { return repo_state().table; }
+int last_error() { return repo_state().last_error; }
+void set_last_error(int code) { repo_state().last_error = code; }
+
 RepoEntry::~RepoEntry() {
   wipe(password, sizeof password);
   wipe(key, sizeof key);
@@ -94,13 +95,22 @@ RepoRecord::~RepoRecord() {
   wipe(account_key, sizeof account_key);
 }
 
-sqlite3* config_db() { return g_config; }
-const std::string& config_dir() { return g_config_dir; }
+sqlite3* config_db() { return repo_state().config; }
+const std::string& config_dir() { return repo_state().config_dir; }
 void config_set(sqlite3* db, const std::string& dir) {
-  if (g_config && g_config != db) db_close(g_config);
-  g_config = db;
-  g_config_dir = dir;
+  if (repo_state().config && repo_state().config != db) db_close(repo_state().config);
+  repo_state().config = db;
+  repo_state().config_dir = dir;
 }
-std::string config_file_path() { return path_join(g_config_dir, "config"); }
+std::string config_file_path() { return path_join(repo_state().config_dir, "config"); }
 
-void repo_set_hooks(const RepoHooks& hooks) { g_hooks = hooks; }
+void repo_set_hooks(const RepoHooks& hooks) { repo_state().hooks = hooks; }
+
+void repo_state_reset() {
+  repo_table_clear();
+  config_set(nullptr, std::string());
+  RepoState& s = repo_state();
+  s.account = Account();
+  s.last_error = 0;
+  s.hooks = RepoHooks();
+}

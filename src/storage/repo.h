@@ -72,10 +72,12 @@ struct Account {
   ~Account();
 };
 
-// Process-wide state of this layer.
-extern std::vector<RepoEntry> repo_table;
+// The repository table: the repositories of the configuration database, in
+// its order. Part of the process-wide state of this layer.
+std::vector<RepoEntry>& repo_table();
 // Last error code left by the repository and server layers (0 none).
-extern int last_error;
+int last_error();
+void set_last_error(int code);
 
 Account& signed_in_account();
 bool has_signed_in_account();
@@ -95,6 +97,10 @@ struct RepoHooks {
   int (*db_create)(int index) = nullptr;
 };
 void repo_set_hooks(const RepoHooks& hooks);
+// Puts the layer's state back as a fresh process has it: table cleared
+// (databases closed), configuration database closed, no account, no last
+// error, no hooks.
+void repo_state_reset();
 
 // ---------------------------------------------------------------------------
 // Records
@@ -135,8 +141,8 @@ int repo_create_dir(const char* root, std::string* path);
 // for a local repository, creates its database. On failure nothing is kept.
 // *index (when given) receives the new entry's index.
 int repo_register(const RepoRecord& rec, int* index);
-// The first repository: fresh directory under root, name string 32, a
-// generated password of 20 characters from all four classes.
+// The first repository: fresh directory under root, named
+// STR_DEFAULT_REPO_NAME, a generated password of 20 characters from all four classes.
 int repo_create_default(const char* root);
 // Creates path/"data" under the entry's key with the empty schema and the
 // journal cursor; the database is left closed. (The model's hook adds tags.)
@@ -181,7 +187,7 @@ bool repo_find_by_check(const uint8_t check[64]);
 int account_store(int32_t number, const char* user, const char* password, const char* host);
 // Loads the account record into the signed-in account; -1 (account cleared)
 // when there is none or it is unreadable.
-int parse_cert();
+int account_load();
 // Deletes the account record and clears the signed-in account. 0 or -1.
 int account_remove();
 

@@ -4,9 +4,9 @@
 
 std::vector<RepoEnabled> repo_enabled_list() {
   std::vector<RepoEnabled> list;
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    if (!repo_table[i].enabled) continue;
-    list.push_back(RepoEnabled{repo_table[i].db, repo_table[i].hidden, static_cast<int>(i)});
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    if (!repo_table()[i].enabled) continue;
+    list.push_back(RepoEnabled{repo_table()[i].db, repo_table()[i].hidden, static_cast<int>(i)});
   }
   return list;
 }

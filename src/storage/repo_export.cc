@@ -20,11 +20,11 @@
 using namespace repo_detail;
 
 int repo_export(const RepoEntry* e, const char* export_password, const char* file) {
-  if (!e || g_account.id <= 0 || !file || !*file || e->account_id == 0 || !export_password) return -1;
-  bool own = e->account_id == g_account.id;
-  const std::string& host = own ? g_account.host : e->account_host;
-  const std::string& user = own ? g_account.user : e->account_user;
-  const uint8_t* login = own ? g_account.user_hash : e->account_key;
+  if (!e || repo_state().account.id <= 0 || !file || !*file || e->account_id == 0 || !export_password) return -1;
+  bool own = e->account_id == repo_state().account.id;
+  const std::string& host = own ? repo_state().account.host : e->account_host;
+  const std::string& user = own ? repo_state().account.user : e->account_user;
+  const uint8_t* login = own ? repo_state().account.user_hash : e->account_key;
   std::string pw = repo_password(e);
   std::string text;
   text.reserve(REPO_EXPORT_SIZE + 256);
@@ -76,7 +76,7 @@ int repo_export_file(const RepoEntry* e, const char* export_password, const char
 }
 
 int parse_repo_import(const char* export_password, const char* file, RepoRecord* out) {
-  if (g_account.id <= 0 || !export_password || !file || !out) return -1;
+  if (repo_state().account.id <= 0 || !export_password || !file || !out) return -1;
   uint8_t buf[REPO_EXPORT_SIZE + 1];
   uint8_t key[32];
   WipeOnExit w1(buf, sizeof buf), w2(key, sizeof key);
@@ -107,7 +107,7 @@ int parse_repo_import(const char* export_password, const char* file, RepoRecord*
   }
   *out = RepoRecord();
   out->account_id = static_cast<int32_t>(number);
-  if (out->account_id != g_account.id) {
+  if (out->account_id != repo_state().account.id) {
     out->account_host = f[2];
     out->account_user = f[3];
     std::memcpy(out->account_key, login, 32);

@@ -17,10 +17,17 @@ constexpr size_t kAccountRecord = 1024;
 constexpr uint32_t kPbkdf2Rounds = 20002;
 constexpr size_t kPasswordMax = 63;
 
-extern Account g_account;
-extern sqlite3* g_config;
-extern std::string g_config_dir;
-extern RepoHooks g_hooks;
+// The layer's process-wide state; repo_table(), last_error(),
+// signed_in_account(), config_db() and config_dir() show it outside.
+struct RepoState {
+  std::vector<RepoEntry> table;
+  int last_error = 0;
+  Account account;
+  sqlite3* config = nullptr;
+  std::string config_dir;
+  RepoHooks hooks;
+};
+RepoState& repo_state();
 
 // The first 63 bytes of a password (what a record keeps).
 std::string truncate_password(const char* password);

@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "crypto/wipe.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
 #include "support/files.h"
 #include "support/log.h"
@@ -101,15 +101,15 @@ int repo_db_create_file(const RepoEntry* e, sqlite3** out_db) {
 }
 
 int repo_register(const RepoRecord& rec, int* index) {
-  if (!g_config || rec.path.empty()) return -1;
+  if (!repo_state().config || rec.path.empty()) return -1;
   // Items carry their repository index in a signed byte.
-  if (repo_table.size() >= 128) {
-    log_message(LOG_ERROR, "repo_register: %zu repositories", repo_table.size());
+  if (repo_table().size() >= 128) {
+    log_message(LOG_ERROR, "repo_register: %zu repositories", repo_table().size());
     return -1;
   }
   RepoEntry e;
   e.account_id = rec.account_id;
-  if (rec.account_id != 0 && rec.account_id != g_account.id) {
+  if (rec.account_id != 0 && rec.account_id != repo_state().account.id) {
     e.account_host = rec.account_host;
     e.account_user = rec.account_user;
     std::memcpy(e.account_key, rec.account_key, 32);
@@ -124,21 +124,21 @@ int repo_register(const RepoRecord& rec, int* index) {
   int rc = repo_record_format(e, pw.c_str(), "", &buf);
   wipe(&pw);
   int64_t rowid = 0;
-  if (rc == 0) rc = repo_list_add(g_config, buf.data(), buf.size(), &rowid);
+  if (rc == 0) rc = repo_list_add(repo_state().config, buf.data(), buf.size(), &rowid);
   if (rc != 0) {
     log_message(LOG_ERROR, "repo_register: %d", rc);
     return rc;
   }
   e.config_row = rowid;
-  repo_table.push_back(e);
-  int idx = static_cast<int>(repo_table.size()) - 1;
+  repo_table().push_back(e);
+  int idx = static_cast<int>(repo_table().size()) - 1;
   if (e.server_id.empty()) {
-    rc = g_hooks.db_create ? g_hooks.db_create(idx) : repo_db_create_file(&repo_table[idx], nullptr);
+    rc = repo_state().hooks.db_create ? repo_state().hooks.db_create(idx) : repo_db_create_file(&repo_table()[idx], nullptr);
     if (rc != 0) {
       log_message(LOG_ERROR, "repo_register: repo_db_create: %d", rc);
-      repo_close(&repo_table[idx]);
-      repo_list_remove(g_config, rowid);
-      repo_table.pop_back();
+      repo_close(&repo_table()[idx]);
+      repo_list_remove(repo_state().config, rowid);
+      repo_table().pop_back();
       return rc;
     }
   }
@@ -154,7 +154,7 @@ int repo_create_default(const char* root) {
     return rc;
   }
   RepoRecord rec;
-  const char* name = ui_string(32);
+  const char* name = ui_string(STR_DEFAULT_REPO_NAME);
   rec.name = name ? name : "Ordika";
   rec.path = path;
   char pw[21];
@@ -167,23 +167,23 @@ int repo_create_default(const char* root) {
 }
 
 void repo_table_clear() {
-  for (auto& e : repo_table) repo_close(&e);
-  repo_table.clear();
+  for (auto& e : repo_table()) repo_close(&e);
+  repo_table().clear();
 }
 
 int repo_table_load() {
   repo_table_clear();
-  if (!g_config) return -1;
-  int n = repo_list_count(g_config);
-  if (n > 0) repo_table.reserve(static_cast<size_t>(n));
-  int rc = repo_list_each(g_config, [](int64_t rowid, const uint8_t* rec, size_t len) { parse_repo(rowid, rec, len); });
+  if (!repo_state().config) return -1;
+  int n = repo_list_count(repo_state().config);
+  if (n > 0) repo_table().reserve(static_cast<size_t>(n));
+  int rc = repo_list_each(repo_state().config, [](int64_t rowid, const uint8_t* rec, size_t len) { parse_repo(rowid, rec, len); });
   if (rc != 0) log_message(LOG_ERROR, "repo_table_load: %d", rc);
   return rc;
 }
 
 int parse_repo(int64_t rowid, const uint8_t* rec, size_t len) {
-  repo_table.emplace_back();
-  RepoEntry* e = &repo_table.back();
+  repo_table().emplace_back();
+  RepoEntry* e = &repo_table().back();
   e->config_row = rowid;
   std::string password, pending;
   int rc = -1;
@@ -259,8 +259,8 @@ int repo_clear_history(RepoEntry* e) {
 
 int repo_reset_journals() {
   int result = 0;
-  for (size_t i = 0; i < repo_table.size(); i++) {
-    RepoEntry& e = repo_table[i];
+  for (size_t i = 0; i < repo_table().size(); i++) {
+    RepoEntry& e = repo_table()[i];
     if (!e.db || !e.mounted || !e.server_id.empty()) continue;
     Transaction tx(e.db);
     int rc = tx.status();
@@ -275,24 +275,24 @@ int repo_reset_journals() {
 }
 
 int repo_delete(int index) {
-  if (index < 0 || index >= static_cast<int>(repo_table.size())) return -1;
-  RepoEntry& e = repo_table[index];
+  if (index < 0 || index >= static_cast<int>(repo_table().size())) return -1;
+  RepoEntry& e = repo_table()[index];
   repo_close(&e);
   if (e.config_row > 0) {
-    if (!g_config) return -1;
-    int rc = repo_list_remove(g_config, e.config_row);
+    if (!repo_state().config) return -1;
+    int rc = repo_list_remove(repo_state().config, e.config_row);
     if (rc != 0) {
       log_message(LOG_ERROR, "repo_delete: %d", rc);
       return rc;
     }
   }
   remove_repo_dir(e.path);
-  repo_table.erase(repo_table.begin() + index);
+  repo_table().erase(repo_table().begin() + index);
   return 0;
 }
 
 bool repo_find_by_check(const uint8_t check[64]) {
-  for (auto& e : repo_table) {
+  for (auto& e : repo_table()) {
     if (e.path.empty()) continue;
     uint8_t c[64];
     int rc = e.db ? key_check_read(e.db, c) : db_get_sign_path(path_join(e.path, "data").c_str(), c, e.key);

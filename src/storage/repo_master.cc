@@ -111,14 +111,14 @@ int64_t count_rows(sqlite3* db, const char* sql) {
 // rewritten, keeping the open databases of the entries (same order).
 void repo_table_reread() {
   std::vector<RepoEntry> old;
-  old.swap(repo_table);
-  int rc = repo_list_each(g_config, [](int64_t rowid, const uint8_t* rec, size_t len) { parse_repo(rowid, rec, len); });
+  old.swap(repo_table());
+  int rc = repo_list_each(repo_state().config, [](int64_t rowid, const uint8_t* rec, size_t len) { parse_repo(rowid, rec, len); });
   if (rc != 0) log_message(LOG_ERROR, "change_master_password: reading the table: %d", rc);
   for (size_t i = 0; i < old.size(); i++) {
-    if (i < repo_table.size() && repo_table[i].path == old[i].path && !repo_table[i].path.empty()) {
-      repo_table[i].db = old[i].db;
-      repo_table[i].mounted = old[i].mounted;
-      repo_table[i].enabled = old[i].enabled;
+    if (i < repo_table().size() && repo_table()[i].path == old[i].path && !repo_table()[i].path.empty()) {
+      repo_table()[i].db = old[i].db;
+      repo_table()[i].mounted = old[i].mounted;
+      repo_table()[i].enabled = old[i].enabled;
     } else if (old[i].db) {
       db_close(old[i].db);
     }
@@ -134,12 +134,12 @@ int config_unlock(const char* password) {
   int scheme = CONFIG_SCHEME_CURRENT;
   sqlite3* db = config_open(file.c_str(), password, &scheme);
   if (!db) return -1;
-  config_set(db, g_config_dir);
+  config_set(db, repo_state().config_dir);
   if (scheme == CONFIG_SCHEME_LEGACY) {
     log_message(LOG_NOTICE, "config_unlock: converting the configuration database");
     if (change_master_password(password) != 0) {
-      config_set(nullptr, g_config_dir);
-      wipe(master_key, sizeof master_key);
+      config_set(nullptr, repo_state().config_dir);
+      wipe(master_key(), kMasterKeySize);
       return -1;
     }
   }
@@ -149,24 +149,24 @@ int config_unlock(const char* password) {
 int master_password_check(const char* password) {
   if (!password) return -1;
   uint8_t key[32];
-  pbkdf2_sha256(password, master_key + 32, 16, kPbkdf2Rounds, key);
-  int rc = CRYPTO_memcmp(key, master_key, 32) == 0 ? 0 : -1;
+  pbkdf2_sha256(password, master_key() + 32, 16, kPbkdf2Rounds, key);
+  int rc = CRYPTO_memcmp(key, master_key(), 32) == 0 ? 0 : -1;
   wipe(key, sizeof key);
   return rc;
 }
 
 int change_master_password(const char* new_password) {
-  if (!g_config || !new_password) return -1;
+  if (!repo_state().config || !new_password) return -1;
   std::string file = config_file_path();
-  std::string tmp = path_join(g_config_dir, "config.tmp");
-  std::string bak = path_join(g_config_dir, "config.bak");
+  std::string tmp = path_join(repo_state().config_dir, "config.tmp");
+  std::string bak = path_join(repo_state().config_dir, "config.bak");
   ::unlink(tmp.c_str());
   ::unlink((tmp + "-journal").c_str());
 
   uint8_t old_master[48], new_key[32];
   WipeOnExit w1(old_master, sizeof old_master), w2(new_key, sizeof new_key);
-  std::memcpy(old_master, master_key, sizeof old_master);
-  auto restore_master = [&] { std::memcpy(master_key, old_master, sizeof old_master); };
+  std::memcpy(old_master, master_key(), sizeof old_master);
+  auto restore_master = [&] { std::memcpy(master_key(), old_master, sizeof old_master); };
 
   sqlite3* t = db_create_config_v2(tmp.c_str(), new_password, new_key);
   if (!t) {
@@ -174,7 +174,7 @@ int change_master_password(const char* new_password) {
     log_message(LOG_ERROR, "change_master_password: create");
     return -1;
   }
-  int rc = copy_config_tables(g_config, t, new_key);
+  int rc = copy_config_tables(repo_state().config, t, new_key);
   static const char* const kCounts[] = {"SELECT count(*) FROM t1;", "SELECT count(*) FROM t2;",
                                         "SELECT count(*) FROM t3;"};
   db_close(t);
@@ -189,7 +189,7 @@ int change_master_password(const char* new_password) {
   int scheme = -1;
   sqlite3* n = config_open(tmp.c_str(), new_password, &scheme);
   bool ok = n && scheme == CONFIG_SCHEME_CURRENT;
-  for (const char* sql : kCounts) ok = ok && count_rows(n, sql) == count_rows(g_config, sql);
+  for (const char* sql : kCounts) ok = ok && count_rows(n, sql) == count_rows(repo_state().config, sql);
   db_close(n);
   restore_master();
   if (!ok) {
@@ -213,7 +213,7 @@ int change_master_password(const char* new_password) {
     ::unlink(tmp.c_str());
     return -1;
   }
-  dir_sync(g_config_dir.empty() ? path_parent(file) : g_config_dir);
+  dir_sync(repo_state().config_dir.empty() ? path_parent(file) : repo_state().config_dir);
   n = config_open(file.c_str(), new_password, &scheme);
   if (!n || scheme != CONFIG_SCHEME_CURRENT) {
     db_close(n);
@@ -224,10 +224,10 @@ int change_master_password(const char* new_password) {
     return -1;
   }
   // master_key now holds the new key; the old connection goes.
-  config_set(n, g_config_dir);
+  config_set(n, repo_state().config_dir);
   ::unlink(bak.c_str());
   // At start (the old-scheme conversion) there is no table yet; it is read
   // later, once the account record is known.
-  if (!repo_table.empty()) repo_table_reread();
+  if (!repo_table().empty()) repo_table_reread();
   return 0;
 }

@@ -11,9 +11,10 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
+#include "crypto/page_codec.h"
 #include "crypto/wipe.h"
 #include "storage/db.h"
+#include "storage/page_vfs.h"
 #include "storage/repo_internal.h"
 #include "support/files.h"
 #include "support/log.h"
@@ -25,7 +26,7 @@ namespace {
 // The entry becomes a local repository of the signed-in account: a changed
 // key makes the server copy unusable.
 void detach_from_server(RepoEntry* e) {
-  e->account_id = g_account.id > 0 ? g_account.id : 0;
+  e->account_id = repo_state().account.id > 0 ? repo_state().account.id : 0;
   e->server_id.clear();
   e->account_host.clear();
   e->account_user.clear();

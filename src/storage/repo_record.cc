@@ -85,12 +85,12 @@ int repo_record_parse(const char* text, size_t len, RepoEntry* e, std::string* p
 }
 
 static int store_record(const RepoEntry* e, const char* pending) {
-  if (!e || !g_config || e->config_row <= 0 || e->path.empty()) return -1;
+  if (!e || !repo_state().config || e->config_row <= 0 || e->path.empty()) return -1;
   std::string pw = repo_password(e);
   std::vector<uint8_t> rec;
   int rc = repo_record_format(*e, pw.c_str(), pending, &rec);
   wipe(&pw);
-  if (rc == 0) rc = repo_list_update(g_config, e->config_row, rec.data(), rec.size());
+  if (rc == 0) rc = repo_list_update(repo_state().config, e->config_row, rec.data(), rec.size());
   if (rc != 0) log_message(LOG_ERROR, "repo_store: %lld: %d", static_cast<long long>(e->config_row), rc);
   return rc;
 }

@@ -78,11 +78,22 @@ inline std::string column_bytes(sqlite3_stmt* s, int i) {
   int n = sqlite3_column_bytes(s, i);
   return p && n > 0 ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
 }
+// Column i as a blob and its length, with one call that takes the
+// connection's mutex instead of two: bulk reads step hundreds of thousands of
+// rows. The value is read at once, on the thread that steps the statement,
+// which is what makes the unprotected value safe to use.
+inline const uint8_t* column_blob(sqlite3_stmt* s, int i, size_t* len) {
+  sqlite3_value* v = sqlite3_column_value(s, i);
+  const void* p = sqlite3_value_blob(v);
+  int n = sqlite3_value_bytes(v);
+  *len = p && n > 0 ? static_cast<size_t>(n) : 0;
+  return static_cast<const uint8_t*>(p);
+}
 // Pointer to column i when it is a blob of exactly n bytes, else nullptr.
 inline const uint8_t* column_fixed(sqlite3_stmt* s, int i, int n) {
-  const void* p = sqlite3_column_blob(s, i);
-  if (!p || sqlite3_column_bytes(s, i) != n) return nullptr;
-  return static_cast<const uint8_t*>(p);
+  size_t len = 0;
+  const uint8_t* p = column_blob(s, i, &len);
+  return p && len == static_cast<size_t>(n) ? p : nullptr;
 }
 
 // The statement cache on for a connection during one scope (a bulk read

@@ -9,9 +9,15 @@ namespace {
 constexpr uint32_t kFull = 0xffffffffu;
 
 bool add_block(SlotArray* a) {
-  auto* blocks = static_cast<SlotBlock*>(std::realloc(a->blocks, sizeof(SlotBlock) * (a->block_count + 1)));
-  if (!blocks) return false;
-  a->blocks = blocks;
+  if (a->block_count == a->block_capacity) {
+    // Geometric growth: a mount adds thousands of blocks one at a time.
+    int64_t capacity = a->block_capacity + a->block_capacity / 2 + 4;
+    auto* blocks = static_cast<SlotBlock*>(std::realloc(a->blocks, sizeof(SlotBlock) * capacity));
+    if (!blocks) return false;
+    a->blocks = blocks;
+    a->block_capacity = capacity;
+  }
+  SlotBlock* blocks = a->blocks;
   auto* storage = static_cast<unsigned char*>(std::malloc(a->element_size * 32));
   if (!storage) return false;
   blocks[a->block_count].storage = storage;

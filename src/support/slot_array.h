@@ -13,6 +13,7 @@ struct SlotBlock {
 struct SlotArray {
   SlotBlock* blocks;
   int64_t block_count;
+  int64_t block_capacity;  // room in `blocks`, grown by half again when full
   int64_t count;
   int64_t freed;
   uint64_t element_size;

@@ -5,7 +5,7 @@
 
 #include "support/log.h"
 
-// Generated at build time from resources/strings.txt.
+// Generated at build time from the language sources (resources/strings/).
 extern const unsigned char ordika_strings_data[];
 extern const size_t ordika_strings_size;
 
@@ -14,18 +14,57 @@ namespace {
 const char kLanguageCodes[] = "enfresderu";
 const char kCountryCodes[] = "BYCADEESFRGBITRUUAUSZZ";
 
+static_assert(STR_COUNTRY_LAST - STR_COUNTRY_FIRST + 1 == COUNTRY_COUNT, "a name for every country");
+
 // Layout index per country 0..10; -1 is the default layout.
 const int kCountryLayout[COUNTRY_COUNT] = {0, 1, 2, 0, 2, 3, 0, 4, 1, 5, -1};
 
 const AddressRow kDefaultLayout[ADDRESS_ROWS] = {
-    {141, 0}, {142, 1}, {143, 2}, {144, 3}, {147, 4}, {150, 5}, {153, 6}};
+    {STR_ADDR_PO_BOX, 0}, {STR_ADDR_EXTENDED, 1},    {STR_ADDR_STREET, 2}, {STR_ADDR_CITY, 3},
+    {STR_ADDR_REGION, 4}, {STR_ADDR_POSTAL_CODE, 5}, {STR_ADDR_COUNTRY, 6}};
 const AddressRow kLayouts[6][ADDRESS_ROWS] = {
-    {{143, 2}, {150, 5}, {144, 3}, {148, 4}, {153, 6}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {144, 3}, {148, 4}, {150, 5}, {153, 6}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {150, 5}, {144, 3}, {153, 6}, {-1, -1}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {144, 3}, {146, 4}, {151, 5}, {153, 6}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {145, 3}, {148, 4}, {153, 6}, {150, 5}, {-1, -1}, {-1, -1}},
-    {{143, 2}, {144, 3}, {149, 4}, {152, 5}, {153, 6}, {-1, -1}, {-1, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_PROVINCE, 4},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_PROVINCE, 4},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_COUNTY, 4},
+     {STR_ADDR_POSTCODE, 5},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_LOCALITY, 3},
+     {STR_ADDR_PROVINCE, 4},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_ADDR_POSTAL_CODE, 5},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
+    {{STR_ADDR_STREET, 2},
+     {STR_ADDR_CITY, 3},
+     {STR_ADDR_STATE, 4},
+     {STR_ADDR_ZIP_CODE, 5},
+     {STR_ADDR_COUNTRY, 6},
+     {STR_NONE, -1},
+     {STR_NONE, -1}},
 };
 
 enum LoadState { NOT_LOADED, LOADED, REJECTED };
@@ -142,25 +181,30 @@ int strings_set_language(int lang) {
   if (t.state != LOADED) return 0;
   if (lang < 0 || lang >= LANGUAGE_COUNT) lang = 0;
   t.language = lang;
-  for (int id = 0; id < STRING_COUNT; id++) t.current[id] = t.entries[entry_index(lang, id)].c_str();
+  for (StrId id : STR_ALL_RANGE) t.current[id] = t.entries[entry_index(lang, id)].c_str();
   return 1;
 }
 
 int strings_language() { return table().language; }
 
-const char* ui_string(int id) {
+const char* ui_string(StrId id) {
   if (id < 0 || id >= STRING_COUNT) return nullptr;
   return table().current[id];
 }
 
-const char* ui_string_in(int lang, int id) {
+const char* ui_text(StrId id) {
+  const char* text = ui_string(id);
+  return text ? text : "";
+}
+
+const char* ui_string_in(int lang, StrId id) {
   const StringTable& t = table();
   if (t.state != LOADED || id < 0 || id >= STRING_COUNT || lang < 0 || lang >= LANGUAGE_COUNT)
     return nullptr;
   return t.entries[entry_index(lang, id)].c_str();
 }
 
-std::string ui_string_line(int id) {
+std::string ui_string_line(StrId id) {
   const char* text = ui_string(id);
   std::string line;
   if (!text) return line;
@@ -171,7 +215,7 @@ std::string ui_string_line(int id) {
   return line;
 }
 
-std::string ui_vformat(int id, va_list args) {
+std::string ui_vformat(StrId id, va_list args) {
   const char* text = ui_string(id);
   if (!text) return std::string();
   va_list sizing;
@@ -185,10 +229,10 @@ std::string ui_vformat(int id, va_list args) {
   return out;
 }
 
-std::string ui_format(int id, ...) {
+std::string strings_internal::format(int id, ...) {
   va_list args;
   va_start(args, id);
-  std::string out = ui_vformat(id, args);
+  std::string out = ui_vformat(static_cast<StrId>(id), args);
   va_end(args);
   return out;
 }
@@ -229,13 +273,13 @@ std::string plural_line(const char* text, int form) {
 
 }  // namespace
 
-std::string ui_plural(int id, long long n) {
+std::string ui_plural(StrId id, long long n) {
   return plural_line(ui_string(id), plural_form(table().language, n));
 }
 
-std::string ui_plural_in(int lang, int id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
+std::string ui_plural_in(int lang, StrId id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
 
-std::string ui_plural_format(int id, long long n) {
+std::string ui_plural_format(StrId id, long long n) {
   std::string form = ui_plural(id, n);
   if (form.empty()) return form;
   // Only a form with exactly one "%d" (and "%%") is used as a format; the

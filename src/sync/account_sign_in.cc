@@ -46,8 +46,8 @@ int account_sign_in(const char* host, int32_t number, const char* user, const ch
   if (rc < 0) {
     // A connection that came up but brought no reply: the server did not
     // take the login (it closes without answering a wrong key).
-    int refused = last_error == 0;
-    log_message(LOG_ERROR, "account_sign_in: %d %d", number, last_error);
+    int refused = last_error() == 0;
+    log_message(LOG_ERROR, "account_sign_in: %d %d", number, last_error());
     return refused ? SIGN_IN_REFUSED : -1;
   }
   // Any reply under the login key shows the server knows the account.

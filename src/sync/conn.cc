@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "storage/repo.h"
+#include "support/bytes.h"
 #include "support/files.h"
 #include "support/log.h"
 
@@ -26,17 +27,6 @@ namespace {
 
 uint8_t g_bootstrap[32];
 std::once_flag g_bootstrap_once;
-
-void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 std::atomic<int> g_timeout{0};
 thread_local bool t_timed_out = false;
@@ -415,23 +405,23 @@ bool conn_timed_out() { return t_timed_out; }
 
 int conn_connect(Connection* c, const char* host, int port, uint32_t account_id, const char* user,
                  const uint8_t* user_hash) {
-  last_error = 0;
+  set_last_error(0);
   t_timed_out = false;
   conn_close(c);
   std::string name;
   if (!host || !*host || conn_split_host(host, port, &name, &port) != 0) {
     log_message(LOG_ERROR, "conn_connect(, %d)", port);
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   if (user && !user_hash) {
     log_message(LOG_ERROR, "conn_connect: no userhash");
-    last_error = CONN_ERR_NO_USERHASH;
+    set_last_error(CONN_ERR_NO_USERHASH);
     return -1;
   }
   if (user && std::strlen(user) > CONN_USER_MAX) {
     log_message(LOG_ERROR, "conn_connect: strlen(username) > 255");
-    last_error = CONN_ERR_USER_TOO_LONG;
+    set_last_error(CONN_ERR_USER_TOO_LONG);
     return -1;
   }
   struct addrinfo hints;
@@ -442,7 +432,7 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
   struct addrinfo* res = nullptr;
   if (getaddrinfo(name.c_str(), nullptr, &hints, &res) != 0 || !res) {
     log_message(LOG_ERROR, "conn_connect: name2addr(%s)", name.c_str());
-    last_error = CONN_ERR_RESOLVE;
+    set_last_error(CONN_ERR_RESOLVE);
     return -1;
   }
   struct sockaddr_in addr;
@@ -452,13 +442,13 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
     log_message(LOG_ERROR, "conn_connect: socket");
-    last_error = CONN_ERR_SOCKET;
+    set_last_error(CONN_ERR_SOCKET);
     return -1;
   }
   if (connect_within(fd, addr, g_timeout.load()) != 0) {
     log_message(LOG_ERROR, "conn_connect: connect%s", t_timed_out ? " (timed out)" : "");
     ::close(fd);
-    last_error = CONN_ERR_CONNECT;
+    set_last_error(CONN_ERR_CONNECT);
     return -1;
   }
   c->socket = fd;
@@ -476,7 +466,7 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
   if (conn_put(c, first, sizeof first) != 0 || conn_send(c) != 0) {
     OPENSSL_cleanse(r, sizeof r);
     conn_close(c);
-    last_error = CONN_ERR_FIRST_FRAME;
+    set_last_error(CONN_ERR_FIRST_FRAME);
     return -1;
   }
   OPENSSL_cleanse(first, sizeof first);
@@ -486,7 +476,7 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
     OPENSSL_cleanse(r, sizeof r);
     log_message(LOG_ERROR, "conn_connect, salt: %ld", got);
     conn_close(c);
-    last_error = CONN_ERR_SALT;
+    set_last_error(CONN_ERR_SALT);
     return -1;
   }
   uint8_t mix[36];
@@ -508,7 +498,7 @@ int conn_connect(Connection* c, const char* host, int port, uint32_t account_id,
                    static_cast<uint8_t>(account_id >> 16), static_cast<uint8_t>(account_id >> 24)};
   if (conn_put(c, id, 4) != 0 || conn_put(c, user, std::strlen(user) + 1) != 0 || conn_send(c) != 0) {
     conn_close(c);
-    last_error = CONN_ERR_LOGIN_FRAME;
+    set_last_error(CONN_ERR_LOGIN_FRAME);
     return -1;
   }
   Sha256Context sc;

@@ -14,22 +14,22 @@ static_assert(REPO_DIR_TOO_LONG == 11 && REPO_DIR_NO_ROOT == 12 && REPO_DIR_EXIS
 std::string error_code_text(int code) {
   // Two causes have words of their own; any other code is shown as its number.
   const char* text = nullptr;
-  if (code == CONN_ERR_NO_HOST) text = ui_string(366);
-  if (code == CONN_ERR_RESOLVE) text = ui_string(367);
+  if (code == CONN_ERR_NO_HOST) text = ui_string(STR_ERR_NO_SERVER_NAME);
+  if (code == CONN_ERR_RESOLVE) text = ui_string(STR_ERR_DNS);
   return text ? std::string(text) : std::to_string(code);
 }
 
-int error_message_id(int code) {
+StrId error_message_id(int code) {
   switch (code) {
-    case 1: return 295;
-    case 2: return 296;
-    case 3: return 297;
-    case 4: return 298;
-    case 5: return 299;
-    case 11: return 292;
-    case 12: return 293;
-    case 13: return 294;
-    case 14: return 250;
-    default: return 291;
+    case 1: return STR_MSG_NO_SYNC_ACCOUNT;
+    case 2: return STR_MSG_ACCOUNT_INCOMPLETE;
+    case 3: return STR_MSG_REQUEST_NOT_COMPLETED;
+    case 4: return STR_MSG_SERVER_OR_FILE_INVALID;
+    case 5: return STR_MSG_NO_CONNECTION_OR_PRESENT;
+    case 11: return STR_MSG_REPO_PATH_TOO_LONG;
+    case 12: return STR_MSG_REPO_ROOT_MISSING;
+    case 13: return STR_MSG_NO_FREE_REPO_NAME;
+    case 14: return STR_MSG_WRONG_PASSWORD;
+    default: return STR_MSG_REQUEST_FAILED;
   }
 }

@@ -5,14 +5,15 @@
 
 #include <string>
 
+#include "support/string_ids.h"
+
 // Words in the current language for code 1 (no server host) and 4 (name not
 // resolved), the decimal number for any other code.
 std::string error_code_text(int code);
 
-// The failure message of a code: 1 no host (295), 2 no user hash (296),
-// 3 user name too long or unexpected clone reply (297), 4 host not resolved
-// (298), 5 no socket or repository already present (299), 11 repository
-// path too long (292), 12 no repository root (293), 13 no free folder name
-// (294), 14 wrong repository password (250); 6 to 10 and every other code
-// the generic 291.
-int error_message_id(int code);
+// The failure message of a code: 1 no host, 2 no user hash, 3 user name too
+// long or unexpected clone reply, 4 host not resolved, 5 no socket or
+// repository already present, 11 repository path too long, 12 no repository
+// root, 13 no free folder name, 14 wrong repository password; 6 to 10 and
+// every other code the generic STR_MSG_REQUEST_FAILED.
+StrId error_message_id(int code);

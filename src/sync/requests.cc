@@ -13,10 +13,9 @@
 #include <ctime>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
-#include "storage/untrusted.h"
 #include "storage/repo.h"
+#include "storage/sync_store.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/version.h"
@@ -63,7 +62,7 @@ std::string default_server_host() {
 
 int login_for_account(const Account& a, ServerLogin* out) {
   if (a.id <= 0 || a.host.empty()) {
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   out->host = a.host;
@@ -75,12 +74,12 @@ int login_for_account(const Account& a, ServerLogin* out) {
 
 int login_for_repo(const RepoEntry& e, const Account& signed_in, ServerLogin* out) {
   if (e.account_id == 0) {
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   if (signed_in.id > 0 && e.account_id == signed_in.id) return login_for_account(signed_in, out);
   if (e.account_host.empty()) {
-    last_error = CONN_ERR_NO_HOST;
+    set_last_error(CONN_ERR_NO_HOST);
     return -1;
   }
   out->host = e.account_host;
@@ -189,13 +188,12 @@ int server_clone_repo(const ServerLogin& login, const char* id, const char* pass
     std::string data = path_join(dir, "data");
     // The received database is read as hostile: pages that do not decrypt
     // are a wrong password, a schema other than the format's a bad reply.
-    DbHandle db(db_open(data.c_str()));
-    if (!db || page_db_key(db.get(), key, 32) != 0 || db_query_state(db.get(), "SELECT 1 FROM sqlite_master") < 0) {
+    int state = sync_store_check_received_repo(data, key);
+    if (state == SYNC_RECEIVED_UNREADABLE) {
       rc = CLONE_WRONG_PASSWORD;
-    } else if (db_open_untrusted_check(db.get(), "main", DB_SCHEMA_REPO) != 0) {
+    } else if (state == SYNC_RECEIVED_FOREIGN) {
       rc = CLONE_BAD_REPLY;
     }
-    db.reset();
     if (rc == 0 && db_get_sign_path(data.c_str(), check, key) != 0) {
       rc = CLONE_WRONG_PASSWORD;  // pages that do not decrypt under the key
     } else if (rc == 0 && already_there && already_there(check)) {
@@ -390,8 +388,8 @@ int account_password_change(const char* new_password) {
 }
 
 int repo_put_on_server(int index, const char* id) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
-  RepoEntry& e = repo_table[static_cast<size_t>(index)];
+  if (index < 0 || static_cast<size_t>(index) >= repo_table().size()) return -1;
+  RepoEntry& e = repo_table()[static_cast<size_t>(index)];
   if (!e.server_id.empty()) return -1;
   ServerLogin login;
   if (login_for_account(signed_in_account(), &login) != 0) return -1;
@@ -437,6 +435,13 @@ int repo_clone_record(const RepoRecord& from, int* index) {
     rec.name = from.name.empty() ? from.server_id : from.name;
     rec.path = dir;
     rc = repo_register(rec, index);
+  }
+  if (rc == 0 && index && *index >= 0) {
+    // A clone starts without the history it came with: no undo steps and no
+    // pending changes of the copy it was made from. The clone itself stands
+    // when this fails: its data is complete.
+    if (repo_clear_history(&repo_table()[static_cast<size_t>(*index)]) != 0)
+      log_message(LOG_ERROR, "repo_clone_record: history of repository %d", *index);
   }
   if (rc != 0) {
     static const char* const kFiles[] = {"data", "data-journal", "list.hash", "file.tmp"};

@@ -109,8 +109,9 @@ int account_password_change(const char* new_password);
 // records the link (server_id, owner) in the entry and its record.
 int repo_put_on_server(int index, const char* id);
 // Clones server repository `id` into a new directory under the repository
-// root ("repo_root" setting) and registers it. The directory is removed on
-// failure. *index receives the new entry.
+// root ("repo_root" setting), registers it and clears its history (undo
+// journal and change logs), the same for every clone. The directory is
+// removed on failure. *index receives the new entry.
 int repo_clone_from_server(const char* id, const char* password, int* index);
 // The same for a record read from a repository file (parse_repo_import): the
 // owner's login comes from the record when it names another account.

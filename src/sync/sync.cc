@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
-#include "storage/untrusted.h"
+#include "storage/journal.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
+#include "storage/sync_store.h"
+#include "storage/untrusted.h"
 #include "support/files.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -27,52 +27,13 @@ void remove_db(const std::string& p) {
   std::remove((p + "-journal").c_str());
 }
 
-// Opens dir/name keyed with the repository key.
-DbHandle open_keyed(const SyncSession* s, const char* name) {
-  std::string p = path_in(s, name);
-  if (!file_exists(p)) return DbHandle();
-  DbHandle db(db_open(p.c_str()));
-  if (db && page_db_key(db.get(), s->key, 32) != 0) db.reset();
-  return db;
-}
-
-// Attaches the server's "sync_1" to the connection, which from then on reads
-// as hostile input: only the snapshot's own tables are accepted.
-int attach_sync1(sqlite3* db, const std::string& file, const uint8_t key[32]) {
-  if (db_distrust(db) != SQLITE_OK) return SQLITE_ERROR;
-  int rc = page_db_attach(db, file.c_str(), "sync1", key, 32);
-  if (rc == SQLITE_OK && db_schema_exact(db, "sync1", DB_SCHEMA_SNAPSHOT) != 0) rc = SQLITE_CORRUPT;
-  return rc;
-}
-
-// Loads (c1, c2) rows: c1 16 bytes, c2 size - 16 bytes; sorted afterwards.
-int load_set(sqlite3* db, const char* sql, size_t size, RecordSet* out) {
-  recordset_init(out, size, 64);
-  Stmt st;
-  int rc = stmt_prepare(db, sql, &st);
-  if (rc != SQLITE_OK) return rc;
-  uint8_t rec[REC_VERSION];
-  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-    const uint8_t* a = column_fixed(st.get(), 0, 16);
-    const uint8_t* b = column_fixed(st.get(), 1, static_cast<int>(size - 16));
-    if (!a || !b) {
-      log_message(LOG_ERROR, "load_set: malformed row");
-      return -1;
-    }
-    std::memcpy(rec, a, 16);
-    std::memcpy(rec + 16, b, size - 16);
-    recordset_append(out, rec);
-  }
-  if (rc != SQLITE_DONE) return rc;
-  recordset_sort(out);
-  return 0;
-}
+DbHandle open_keyed(const SyncSession* s, const char* name) { return sync_store_open(path_in(s, name), s->key); }
 
 // Local sets of "data": T1, A (added) and R (removed).
 int load_local(sqlite3* db, RecordSet* t1, RecordSet* a, RecordSet* r) {
-  int rc = load_set(db, "SELECT c1, c2 FROM t1 ORDER BY 1, 2", REC_VERSION, t1);
-  if (rc == 0) rc = load_set(db, "SELECT c1, c2 FROM t3 WHERE c3=1 ORDER BY 1, 2", REC_VERSION, a);
-  if (rc == 0) rc = load_set(db, "SELECT c1, c2 FROM t3 WHERE c3=0 ORDER BY 1, 2", REC_VERSION, r);
+  int rc = sync_store_load(db, SYNC_SET_VERSIONS, t1);
+  if (rc == 0) rc = sync_store_load(db, SYNC_SET_ADDED, a);
+  if (rc == 0) rc = sync_store_load(db, SYNC_SET_REMOVED, r);
   return rc;
 }
 
@@ -98,55 +59,6 @@ int repo_request(SyncSession* s, Connection* c, const char* command, sqlite3* da
   return 0;
 }
 
-int exec_uuid(sqlite3* db, const char* sql, const uint8_t uuid[16]) {
-  Stmt st;
-  int rc = stmt_prepare(db, sql, &st);
-  if (rc != SQLITE_OK) return rc;
-  bind_blob(st.get(), 1, uuid, 16);
-  rc = sqlite3_step(st.get());
-  return rc == SQLITE_DONE ? 0 : rc;
-}
-
-// Binds the uuid to every parameter (statements like "... c1=? OR c2=?").
-int exec_uuid_all(sqlite3* db, const char* sql, const uint8_t uuid[16]) {
-  Stmt st;
-  int rc = stmt_prepare(db, sql, &st);
-  if (rc != SQLITE_OK) return rc;
-  for (int i = 1; i <= sqlite3_bind_parameter_count(st.get()); ++i) bind_blob(st.get(), i, uuid, 16);
-  rc = sqlite3_step(st.get());
-  return rc == SQLITE_DONE ? 0 : rc;
-}
-
-int exec_pair(sqlite3* db, const char* sql, const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
-  Stmt st;
-  int rc = stmt_prepare(db, sql, &st);
-  if (rc != SQLITE_OK) return rc;
-  bind_blob(st.get(), 1, a, na);
-  bind_blob(st.get(), 2, b, nb);
-  rc = sqlite3_step(st.get());
-  return rc == SQLITE_DONE ? 0 : rc;
-}
-
-// Reads one (c1, c2, c3, c4, c5) row into a deciphered conflict side.
-bool read_version(sqlite3_stmt* st, const uint8_t key[32], std::string* header, std::string* body, bool* has_body) {
-  const uint8_t* u = column_fixed(st, 0, 16);
-  const uint8_t* h = column_fixed(st, 1, 20);
-  if (!u || !h) return false;
-  std::string c4 = column_bytes(st, 3);
-  bool body_present = sqlite3_column_type(st, 4) != SQLITE_NULL;
-  std::string c5 = column_bytes(st, 4);
-  if (c4.empty() || c4.size() % 16 || c5.size() % 16) return false;
-  if (row_decipher(key, u, h, reinterpret_cast<uint8_t*>(&c4[0]), c4.size(),
-                   c5.empty() ? nullptr : reinterpret_cast<uint8_t*>(&c5[0]), c5.size()) != 0)
-    return false;
-  header->assign(c4.c_str());
-  body->assign(c5.empty() ? "" : c5.c_str());
-  *has_body = body_present;
-  OPENSSL_cleanse(&c4[0], c4.size());
-  if (!c5.empty()) OPENSSL_cleanse(&c5[0], c5.size());
-  return true;
-}
-
 // Offset of the start of token k (0-based) of a ":"-separated text and the
 // offset of its end; false when the text has fewer tokens.
 bool token_range(const std::string& t, int k, size_t* start, size_t* end) {
@@ -162,32 +74,11 @@ bool token_range(const std::string& t, int k, size_t* start, size_t* end) {
   return true;
 }
 
-// First current tag of "data" whose parent is the zero uuid.
-int find_root_tag(sqlite3* db, const uint8_t key[32], uint8_t out[16]) {
-  Stmt st;
-  int rc = stmt_prepare(db, "SELECT c1, c2, c4 FROM t1 WHERE c3=0 AND c5 IS NULL ORDER BY rowid", &st);
-  if (rc != SQLITE_OK) return rc;
-  const std::string zero(32, '0');
-  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-    const uint8_t* u = column_fixed(st.get(), 0, 16);
-    const uint8_t* h = column_fixed(st.get(), 1, 20);
-    if (!u || !h) continue;
-    std::string c4 = column_bytes(st.get(), 2);
-    std::string text;
-    if (row_decipher_header(key, u, h, reinterpret_cast<const uint8_t*>(c4.data()), c4.size(), &text) != 0) continue;
-    if (text.size() > 32 && text.compare(0, 32, zero) == 0 && text[32] == ':') {
-      std::memcpy(out, u, 16);
-      return 0;
-    }
-  }
-  return -1;
-}
-
 }  // namespace
 
 struct SyncSession::Stage2 {
   DbHandle db;
-  Stmt remote_stmt, local_stmt;
+  SyncVersionReader reader;
 };
 
 SyncSession::SyncSession() = default;
@@ -230,6 +121,7 @@ void sync_free(SyncSession* s) {
 
 int recv_repo_list(SyncSession* s) {
   sync_free(s);
+  s->fetched = 0;
   for (const char* f : {"list", "sync_1", "sync_2"}) remove_db(path_in(s, f));
   DbHandle data = open_keyed(s, "data");
   if (!data) {
@@ -270,9 +162,9 @@ int recv_repo_list(SyncSession* s) {
     DbHandle list = open_keyed(s, "list");
     int rc = list ? 0 : -1;
     if (rc == 0) rc = db_open_untrusted_check(list.get(), "main", DB_SCHEMA_SNAPSHOT);
-    if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s3 ORDER BY rowid", REC_VERSION, &s->s3);
-    if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s2 ORDER BY rowid", REC_LINK, &s->s2);
-    if (rc == 0) rc = load_set(list.get(), "SELECT c1, c2 FROM s3 WHERE c3=0 ORDER BY rowid", REC_VERSION, &s->current);
+    if (rc == 0) rc = sync_store_load(list.get(), SYNC_SET_LIST_VERSIONS, &s->s3);
+    if (rc == 0) rc = sync_store_load(list.get(), SYNC_SET_LIST_LINKS, &s->s2);
+    if (rc == 0) rc = sync_store_load(list.get(), SYNC_SET_LIST_CURRENT, &s->current);
     if (rc == 0) rc = load_local(data.get(), &t1, &a, &r);
     if (rc != 0) {
       log_message(LOG_ERROR, "recv_repo_list: load: %d", rc);
@@ -296,6 +188,7 @@ int recv_repo_list(SyncSession* s) {
   // server, and taking the server's side would delete it here.
   RecordSet fetch = recordset_union(fresh, s->conflicts);
   recordset_rewind(&s->conflicts);
+  s->fetched = static_cast<int>(fresh.count);
 
   std::string objs = path_in(s, "sync.objs");
   std::string sync1 = path_in(s, "sync_1");
@@ -338,19 +231,20 @@ std::string sync_list_status_text(int rc) {
     case 0:
       return std::string();
     case SYNC_STATUS_NOT_FOUND:
-      return extra_text(EXTRA_SYNC_NOT_ON_SERVER);
+      return ui_text(STR_SYNC_NOT_ON_SERVER);
     case SYNC_STATUS_KEY_CHANGED:
-      return extra_text(EXTRA_SYNC_KEY_CHANGED);
+      return ui_text(STR_SYNC_KEY_CHANGED);
     default:
       break;
   }
   // The connection's own cause, as the sync dialog shows it.
-  if (rc < 0) return ui_format(257, error_code_text(last_error).c_str());
-  return ui_string_line(291);
+  if (rc < 0) return ui_format(STR_SYNC_FAILED, error_code_text(last_error()).c_str());
+  return ui_string_line(STR_MSG_REQUEST_FAILED);
 }
 
 int sync_conflicts_begin(SyncSession* s) {
   if (!s->have_sets) return -1;
+  s->settled = 0;
   recordset_init(&s->decisions, sizeof(SyncDecision), s->conflicts.count);
   s->asking = false;
   recordset_rewind(&s->conflicts);
@@ -364,9 +258,8 @@ int sync_conflicts_begin(SyncSession* s) {
   }
   std::string sync1 = path_in(s, "sync_1");
   int rc = SQLITE_OK;
-  if (file_exists(sync1)) rc = attach_sync1(st.db.get(), sync1, s->key);
-  if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", &st.remote_stmt);
-  if (rc == SQLITE_OK) rc = stmt_prepare(st.db.get(), "SELECT * FROM t1 WHERE c1=? AND c3=0", &st.local_stmt);
+  if (file_exists(sync1)) rc = sync_store_attach_received(st.db.get(), sync1, s->key);
+  if (rc == SQLITE_OK) rc = sync_reader_open(&st.reader, st.db.get());
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "sync_conflicts_begin: %d", rc);
     sync_conflicts_end(s);
@@ -378,26 +271,19 @@ int sync_conflicts_begin(SyncSession* s) {
 int sync_conflicts_next(SyncSession* s, SyncConflict* out) {
   if (!s->have_sets || s->asking) return -1;
   while (const uint8_t* uuid = recordset_next(&s->conflicts)) {
-    if (!s->stage2 || !s->stage2->remote_stmt || !s->stage2->local_stmt) return -1;
+    if (!s->stage2) return -1;
     SyncConflict k;
     std::memcpy(k.uuid, uuid, 16);
     for (int side = 0; side < 2; ++side) {
-      sqlite3_stmt* st = side == 0 ? s->stage2->remote_stmt.get() : s->stage2->local_stmt.get();
-      sqlite3_reset(st);
-      bind_blob(st, 1, uuid, 16);
-      int rc = sqlite3_step(st);
-      if (rc == SQLITE_ROW) {
-        bool ok = side == 0 ? read_version(st, s->key, &k.remote_header, &k.remote_body, &k.remote_has_body)
-                            : read_version(st, s->key, &k.local_header, &k.local_body, &k.local_has_body);
-        if (!ok) {
-          log_message(LOG_ERROR, "sync_conflicts_next: unreadable version");
-          return -1;
-        }
-        (side == 0 ? k.remote_exists : k.local_exists) = true;
-      } else if (rc != SQLITE_DONE) {
+      bool remote = side == 0;
+      int rc = sync_reader_read(&s->stage2->reader, remote, uuid, s->key, remote ? &k.remote_header : &k.local_header,
+                                remote ? &k.remote_body : &k.local_body,
+                                remote ? &k.remote_has_body : &k.local_has_body);
+      if (rc < 0) {
+        log_message(LOG_ERROR, "sync_conflicts_next: unreadable version");
         return -1;
       }
-      sqlite3_reset(st);
+      (remote ? k.remote_exists : k.local_exists) = rc == 1;
     }
     SyncDecision d{};
     std::memcpy(d.uuid, uuid, 16);
@@ -408,6 +294,7 @@ int sync_conflicts_next(SyncSession* s, SyncConflict* out) {
                             k.local_has_body ? &k.local_body : nullptr)) {
       d.choice = SYNC_TAKE_SERVER;
       recordset_append(&s->decisions, &d);
+      s->settled++;
       continue;
     }
     s->pending = d;
@@ -429,9 +316,8 @@ int sync_conflicts_decide(SyncSession* s, int answer) {
 
 void sync_conflicts_end(SyncSession* s) {
   if (!s->stage2) return;
-  s->stage2->remote_stmt.reset();
-  s->stage2->local_stmt.reset();
-  if (s->stage2->db) db_exec(s->stage2->db.get(), "DETACH sync1;");
+  s->stage2->reader = SyncVersionReader();
+  if (s->stage2->db) sync_store_detach_received(s->stage2->db.get());
   s->stage2.reset();
 }
 
@@ -442,71 +328,12 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
   Transaction txn(db);
   int rc = txn.status();
   if (rc != SQLITE_OK) return rc;
-  if ((rc = db_exec(db, "DELETE FROM t5;")) != SQLITE_OK) return rc;
-  if ((rc = db_exec(db, "INSERT INTO t5 (c6,c7) VALUES (1,1)")) != SQLITE_OK) return rc;
+  if ((rc = journal_reset(db)) != SQLITE_OK) return rc;
 
-  // Decisions.
   for (size_t i = 0; i < s->decisions.count; ++i) {
     SyncDecision d;
     std::memcpy(&d, s->decisions.at(i), sizeof d);
-    const uint8_t* u = d.uuid;
-    if (d.choice == SYNC_TAKE_SERVER && !d.remote_exists) {
-      log_message(LOG_DEBUG, "delete_obj: %s", hex_encode(u, 16).c_str());
-      if ((rc = exec_uuid(db, "DELETE FROM t1 WHERE c1=?", u)) != 0) return rc;
-      if ((rc = exec_uuid_all(db, "DELETE FROM t2 WHERE c1=? OR c2=?", u)) != 0) return rc;
-      if ((rc = exec_uuid(db, "DELETE FROM t3 WHERE c1=?", u)) != 0) return rc;
-      if ((rc = exec_uuid_all(db, "DELETE FROM t4 WHERE c1=? OR c2=?", u)) != 0) return rc;
-    } else if (d.choice == SYNC_TAKE_SERVER && !d.local_exists) {
-      if ((rc = exec_uuid(db, "INSERT INTO t1 SELECT * FROM sync1.s1 WHERE c1=?", u)) != 0) return rc;
-      for (size_t k = 0; k < s->s2.count; ++k) {
-        const uint8_t* link = s->s2.at(k);
-        if (std::memcmp(link, u, 16) != 0 && std::memcmp(link + 16, u, 16) != 0) continue;
-        // a link that is already here is what the server has too
-        rc = exec_pair(db, "INSERT INTO t2 VALUES (?,?)", link, 16, link + 16, 16);
-        if (rc != 0 && rc != SQLITE_CONSTRAINT) return rc;
-      }
-      if ((rc = exec_uuid(db, "DELETE FROM t3 WHERE c1=?", u)) != 0) return rc;
-      if ((rc = exec_uuid_all(db, "DELETE FROM t4 WHERE c1=? OR c2=?", u)) != 0) return rc;
-    } else if (d.choice == SYNC_TAKE_SERVER) {
-      Stmt st;
-      if ((rc = stmt_prepare(db, "SELECT c2 FROM t1 WHERE c1=? AND c3=0", &st)) != SQLITE_OK) return rc;
-      bind_blob(st.get(), 1, u, 16);
-      rc = sqlite3_step(st.get());
-      if (rc == SQLITE_ROW) {
-        std::string hash = column_bytes(st.get(), 0);
-        st.reset();
-        if ((rc = exec_pair(db, "DELETE FROM t3 WHERE c1=? AND c2=?", u, 16,
-                            reinterpret_cast<const uint8_t*>(hash.data()), hash.size())) != 0)
-          return rc;
-        if ((rc = exec_uuid(db, "DELETE FROM t1 WHERE c1=? AND c3=0", u)) != 0) return rc;
-      } else if (rc != SQLITE_DONE) {
-        return rc;
-      }
-      st.reset();
-      // The server's current version may be here already as an older one.
-      if ((rc = exec_uuid_all(db, "DELETE FROM t1 WHERE c1=? AND c2 IN (SELECT c2 FROM sync1.s1 WHERE c1=? AND c3=0)",
-                              u)) != 0)
-        return rc;
-      if ((rc = exec_uuid(db, "INSERT INTO t1 SELECT * FROM sync1.s1 WHERE c1=? AND c3=0", u)) != 0) return rc;
-    } else if (!d.local_exists) {
-      // keeping the local state of a deleted object: the deletion stands
-      if ((rc = exec_uuid(db, "INSERT OR IGNORE INTO t3 SELECT c1, c2, 0 FROM sync1.s1 WHERE c1=?", u)) != 0)
-        return rc;
-    } else if (!d.remote_exists) {
-      if ((rc = exec_uuid(db, "DELETE FROM t3 WHERE c1=?", u)) != 0) return rc;
-      if ((rc = exec_uuid_all(db, "DELETE FROM t4 WHERE c1=? OR c2=?", u)) != 0) return rc;
-      if ((rc = exec_uuid(db, "INSERT INTO t3 SELECT c1, c2, 1 FROM t1 WHERE c1=?", u)) != 0) return rc;
-      if ((rc = exec_uuid_all(db, "INSERT INTO t4 SELECT c1, c2, 1 FROM t2 WHERE c1=? OR c2=?", u)) != 0) return rc;
-    } else {
-      // Already recorded when an earlier attempt was refused as stale.
-      if ((rc = exec_uuid(db, "INSERT OR IGNORE INTO t3 SELECT c1, c2, 0 FROM sync1.s1 WHERE c1=? AND c3=0", u)) != 0)
-        return rc;
-      // The version kept may be one the server already has (an older one
-      // there); sending it again makes it the server's current version,
-      // which would otherwise be left without any.
-      if ((rc = exec_uuid(db, "INSERT OR IGNORE INTO t3 SELECT c1, c2, 1 FROM t1 WHERE c1=? AND c3=0", u)) != 0)
-        return rc;
-    }
+    if ((rc = sync_store_apply_decision(db, d, s->s2)) != 0) return rc;
   }
 
   // Versions gone from the server, versions new on the server.
@@ -514,117 +341,40 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
   if ((rc = load_local(db, &t1, &a, &r)) != 0) return rc;
   base_and_new(t1, a, r, s->s3, &base, &fresh);
   RecordSet gone = recordset_difference(base, s->s3);
-  for (size_t i = 0; i < gone.count; ++i) {
-    const uint8_t* g = gone.at(i);
-    if ((rc = exec_pair(db, "DELETE FROM t1 WHERE c1=? AND c2=?", g, 16, g + 16, 20)) != 0) return rc;
-  }
-  for (size_t i = 0; i < fresh.count; ++i) {
-    const uint8_t* v = fresh.at(i);
-    // A version already stored here (an upload whose reply was lost) is
-    // kept as it is rather than inserted twice.
-    Stmt have;
-    if ((rc = stmt_prepare(db, "SELECT 1 FROM t1 WHERE c1=? AND c2=?", &have)) != SQLITE_OK) return rc;
-    bind_blob(have.get(), 1, v, 16);
-    bind_blob(have.get(), 2, v + 16, 20);
-    rc = sqlite3_step(have.get());
-    if (rc == SQLITE_ROW) continue;
-    if (rc != SQLITE_DONE) return rc;
-    Stmt st;
-    if ((rc = stmt_prepare(db, "SELECT c3 FROM sync1.s1 WHERE c1=? AND c2=?", &st)) != SQLITE_OK) return rc;
-    bind_blob(st.get(), 1, v, 16);
-    bind_blob(st.get(), 2, v + 16, 20);
-    rc = sqlite3_step(st.get());
-    if (rc == SQLITE_ROW && sqlite3_column_int(st.get(), 0) == 0) {
-      if ((rc = exec_uuid(db, "UPDATE t1 SET c3=1 WHERE c1=? AND c3=0", v)) != 0) return rc;
-    } else if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-      return rc;
-    }
-    st.reset();
-    if ((rc = exec_pair(db, "INSERT INTO t1 SELECT * FROM sync1.s1 WHERE c1=? AND c2=?", v, 16, v + 16, 20)) != 0)
-      return rc;
-  }
+  for (size_t i = 0; i < gone.count; ++i)
+    if ((rc = sync_store_drop_version(db, gone.at(i))) != 0) return rc;
+  for (size_t i = 0; i < fresh.count; ++i)
+    if ((rc = sync_store_take_version(db, fresh.at(i))) != 0) return rc;
 
   // Which version is current travels only with new versions: when the
   // server's current version is one this copy holds as an older one, the
   // flags are set as the server has them, unless the local current version
   // is still to be sent (the upload makes it the server's).
   RecordSet local_current;
-  if ((rc = load_set(db, "SELECT c1, c2 FROM t1 WHERE c3=0 ORDER BY 1, 2", REC_VERSION, &local_current)) != 0)
-    return rc;
+  if ((rc = sync_store_load(db, SYNC_SET_CURRENT, &local_current)) != 0) return rc;
   RecordSet differing = recordset_difference(s->current, local_current);
-  for (size_t i = 0; i < differing.count; ++i) {
-    const uint8_t* v = differing.at(i);
-    Stmt mine;
-    if ((rc = stmt_prepare(db,
-                           "SELECT 1 FROM t1 INNER JOIN t3 ON (t1.c1=t3.c1 AND t1.c2=t3.c2) WHERE t1.c1=? AND "
-                           "t1.c3=0 AND t3.c3=1",
-                           &mine)) != SQLITE_OK)
-      return rc;
-    bind_blob(mine.get(), 1, v, 16);
-    rc = sqlite3_step(mine.get());
-    if (rc == SQLITE_ROW) continue;
-    if (rc != SQLITE_DONE) return rc;
-    Stmt held;
-    if ((rc = stmt_prepare(db, "SELECT c3 FROM t1 WHERE c1=? AND c2=?", &held)) != SQLITE_OK) return rc;
-    bind_blob(held.get(), 1, v, 16);
-    bind_blob(held.get(), 2, v + 16, 20);
-    rc = sqlite3_step(held.get());
-    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && sqlite3_column_int(held.get(), 0) == 0)) continue;
-    if (rc != SQLITE_ROW) return rc;
-    held.reset();
-    if ((rc = exec_uuid(db, "UPDATE t1 SET c3=1 WHERE c1=? AND c3=0", v)) != 0) return rc;
-    if ((rc = exec_pair(db, "UPDATE t1 SET c3=0 WHERE c1=? AND c2=?", v, 16, v + 16, 20)) != 0) return rc;
-  }
+  for (size_t i = 0; i < differing.count; ++i)
+    if ((rc = sync_store_follow_current(db, differing.at(i))) != 0) return rc;
 
   // Tag links.
-  if ((rc = load_set(db, "SELECT c1, c2 FROM t1 ORDER BY 1, 2", REC_VERSION, &t1)) != 0) return rc;
+  if ((rc = sync_store_load(db, SYNC_SET_VERSIONS, &t1)) != 0) return rc;
   RecordSet l, lr, la;
-  if ((rc = load_set(db, "SELECT c1, c2 FROM t2 ORDER BY c1, c2", REC_LINK, &l)) != 0) return rc;
-  if ((rc = load_set(db, "SELECT c1, c2 FROM t4 WHERE c3=0 ORDER BY c1, c2", REC_LINK, &lr)) != 0) return rc;
-  if ((rc = load_set(db, "SELECT c1, c2 FROM t4 WHERE c3=1 ORDER BY c1, c2", REC_LINK, &la)) != 0) return rc;
+  if ((rc = sync_store_load(db, SYNC_SET_LINKS, &l)) != 0) return rc;
+  if ((rc = sync_store_load(db, SYNC_SET_LINKS_REMOVED, &lr)) != 0) return rc;
+  if ((rc = sync_store_load(db, SYNC_SET_LINKS_ADDED, &la)) != 0) return rc;
   RecordSet add = recordset_difference(recordset_difference(s->s2, l), lr);
   for (size_t i = 0; i < add.count; ++i)
-    if ((rc = exec_pair(db, "INSERT INTO t2 VALUES (?,?)", add.at(i), 16, add.at(i) + 16, 16)) != 0) return rc;
+    if ((rc = sync_store_link(db, add.at(i), true)) != 0) return rc;
   RecordSet drop = recordset_difference(recordset_difference(l, s->s2), la);
   for (size_t i = 0; i < drop.count; ++i)
-    if ((rc = exec_pair(db, "DELETE FROM t2 WHERE c1=? AND c2=?", drop.at(i), 16, drop.at(i) + 16, 16)) != 0)
-      return rc;
+    if ((rc = sync_store_link(db, drop.at(i), false)) != 0) return rc;
   RecordSet orphans = recordset_difference(recordset_uuids(gone), recordset_uuids(t1));
   for (size_t i = 0; i < orphans.count; ++i)
-    if ((rc = exec_uuid_all(db, "DELETE FROM t2 WHERE c1=? OR c2=?", orphans.at(i))) != 0) return rc;
-  {
-    Stmt items, linked;
-    if ((rc = stmt_prepare(db, "SELECT c1 FROM t1 WHERE c3=0 and c5 is not NULL", &items)) != SQLITE_OK) return rc;
-    if ((rc = stmt_prepare(db, "SELECT  1 FROM t2 WHERE c2=?", &linked)) != SQLITE_OK) return rc;
-    bool have_root = false;
-    uint8_t root[16];
-    while ((rc = sqlite3_step(items.get())) == SQLITE_ROW) {
-      const uint8_t* u = column_fixed(items.get(), 0, 16);
-      if (!u) continue;
-      sqlite3_reset(linked.get());
-      bind_blob(linked.get(), 1, u, 16);
-      int lrc = sqlite3_step(linked.get());
-      if (lrc == SQLITE_ROW) continue;
-      if (lrc != SQLITE_DONE) return lrc;
-      if (!have_root) {
-        if (find_root_tag(db, s->key, root) != 0) {
-          log_message(LOG_ERROR, "send_sync_objs: no root tag");
-          return -1;
-        }
-        have_root = true;
-      }
-      if ((rc = exec_pair(db, "INSERT INTO t2 VALUES (?,?)", root, 16, u, 16)) != 0) return rc;
-    }
-    if (rc != SQLITE_DONE) return rc;
-  }
-  if ((rc = db_exec(db, "DELETE FROM t4;")) != SQLITE_OK) return rc;
-  if ((rc = load_set(db, "SELECT c1, c2 FROM t2 ORDER BY c1, c2", REC_LINK, &l)) != 0) return rc;
-  RecordSet up = recordset_difference(l, s->s2);
-  for (size_t i = 0; i < up.count; ++i)
-    if ((rc = exec_pair(db, "INSERT INTO t4 VALUES (?,?,1)", up.at(i), 16, up.at(i) + 16, 16)) != 0) return rc;
-  RecordSet down = recordset_difference(s->s2, l);
-  for (size_t i = 0; i < down.count; ++i)
-    if ((rc = exec_pair(db, "INSERT INTO t4 VALUES (?,?,0)", down.at(i), 16, down.at(i) + 16, 16)) != 0) return rc;
+    if ((rc = sync_store_unlink_all(db, orphans.at(i))) != 0) return rc;
+  if ((rc = sync_store_link_loose_items(db, s->key)) != 0) return rc;
+  if ((rc = sync_store_load(db, SYNC_SET_LINKS, &l)) != 0) return rc;
+  if ((rc = sync_store_record_link_changes(db, recordset_difference(l, s->s2), recordset_difference(s->s2, l))) != 0)
+    return rc;
 
   return txn.commit();
 }
@@ -632,6 +382,7 @@ int apply_stage3(SyncSession* s, sqlite3* db) {
 }  // namespace
 
 int send_sync_objs(SyncSession* s) {
+  s->sent = 0;
   if (!s->have_sets) return -1;
   DbHandle data = open_keyed(s, "data");
   if (!data) {
@@ -640,33 +391,17 @@ int send_sync_objs(SyncSession* s) {
   }
   sqlite3* db = data.get();
   std::string sync1 = path_in(s, "sync_1");
-  int rc = attach_sync1(db, sync1, s->key);
+  int rc = sync_store_attach_received(db, sync1, s->key);
   if (rc == SQLITE_OK) rc = apply_stage3(s, db);
-  db_exec(db, "DETACH sync1;");
+  sync_store_detach_received(db);
   if (rc != 0) {
     log_message(LOG_ERROR, "send_sync_objs: %d", rc);
     return rc < 0 ? -1 : rc;
   }
-  if (db_query_state(db, "SELECT 1 FROM t3;") == 1 && db_query_state(db, "SELECT 1 FROM t4;") == 1) return 0;
+  if (!sync_store_has_changes(db)) return 0;
 
   std::string sync2 = path_in(s, "sync_2");
-  {
-    DbHandle snap(db_create_snapshot(sync2.c_str(), s->key));
-    if (!snap) return -1;
-  }
-  rc = page_db_attach(db, sync2.c_str(), "sync2", s->key, 32);
-  if (rc == SQLITE_OK) {
-    Transaction txn(db);
-    rc = txn.status();
-    if (rc == SQLITE_OK)
-      rc = db_exec(db,
-                   "INSERT INTO sync2.s1 SELECT t1.c1, t1.c2, t1.c3, t1.c4, t1.c5 FROM t1 INNER JOIN t3 ON "
-                   "(t1.c1=t3.c1 AND t1.c2=t3.c2) WHERE t3.c3=1;");
-    if (rc == SQLITE_OK) rc = db_exec(db, "INSERT INTO sync2.s3 SELECT * FROM t3;");
-    if (rc == SQLITE_OK) rc = db_exec(db, "INSERT INTO sync2.s4 SELECT * FROM t4;");
-    if (rc == SQLITE_OK) rc = txn.commit();
-  }
-  db_exec(db, "DETACH sync2;");
+  rc = sync_store_write_upload(db, sync2, s->key, &s->sent);
   if (rc != SQLITE_OK) {
     log_message(LOG_ERROR, "send_sync_objs: sync_2: %d", rc);
     return rc;
@@ -712,42 +447,5 @@ int send_sync_objs(SyncSession* s) {
     conn_close(&c);
   }
   if (result != 0) return result;
-  Transaction txn(db);
-  rc = txn.status();
-  if (rc == SQLITE_OK) rc = db_exec(db, "DELETE FROM t3; DELETE FROM t4;");
-  if (rc == SQLITE_OK) rc = txn.commit();
-  return rc;
-}
-
-int sync_run(SyncSession* s, const SyncResolver& resolve) {
-  int rc = recv_repo_list(s);
-  if (rc != 0) return rc;
-  if (sync_conflicts_begin(s) != 0) {
-    sync_free(s);
-    return -1;
-  }
-  for (;;) {
-    SyncConflict k;
-    int step = sync_conflicts_next(s, &k);
-    if (step == 0) break;
-    int answer = step == 1 && resolve ? resolve(k) : -1;
-    if (step < 0 || sync_conflicts_decide(s, answer) != 0) {
-      sync_conflicts_end(s);
-      sync_free(s);
-      return -1;
-    }
-  }
-  sync_conflicts_end(s);
-  rc = send_sync_objs(s);
-  sync_free(s);
-  return rc;
-}
-
-int sync_repository(int index, const SyncResolver& resolve) {
-  if (index < 0 || static_cast<size_t>(index) >= repo_table.size()) return -1;
-  SyncSession s;
-  if (sync_session_setup(&s, repo_table[static_cast<size_t>(index)], signed_in_account()) != 0) return -1;
-  int rc = sync_run(&s, resolve);
-  log_message(rc == 0 ? LOG_INFO : LOG_ERROR, "sync_repository: %d %d", index, rc);
-  return rc;
+  return sync_store_clear_changes(db);
 }

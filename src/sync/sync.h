@@ -7,7 +7,9 @@
 //   3. send_sync_objs (worker): apply everything to "data" in one
 //      transaction (the undo journal is emptied), upload the local changes
 //      as "sync_2" and empty the change logs once the server accepted them.
-// All files live in the repository's directory.
+// All files live in the repository's directory. Callers run the stages
+// through the sync driver (sync_driver.h), which adds the retry after a
+// stale upload.
 #pragma once
 
 #include <atomic>
@@ -16,22 +18,12 @@
 #include <memory>
 #include <string>
 
-#include "sync/record_set.h"
+#include "storage/sync_decision.h"
+#include "support/record_set.h"
 #include "sync/requests.h"
 
 struct RepoEntry;
 struct Account;
-
-// 19-byte decision record.
-struct SyncDecision {
-  uint8_t uuid[16];
-  uint8_t remote_exists;
-  uint8_t local_exists;
-  uint8_t choice;  // 1 take the server's version, 2 keep the local one
-};
-static_assert(sizeof(SyncDecision) == 19, "decision records are 19 bytes");
-
-enum { SYNC_TAKE_SERVER = 1, SYNC_KEEP_LOCAL = 2 };
 
 // One conflict to put before the user: both current versions, deciphered.
 struct SyncConflict {
@@ -73,6 +65,11 @@ struct SyncSession {
   std::unique_ptr<Stage2> stage2;
   SyncDecision pending{};
   bool asking = false;
+
+  // Counts of the last run of each stage.
+  int fetched = 0;  // versions new on the server, found in stage 1
+  int settled = 0;  // conflicts stage 2 settled without asking
+  int sent = 0;     // versions uploaded in stage 3
 };
 
 // Fills a session for repository entry `e`, logged in as its owner.
@@ -116,11 +113,6 @@ void sync_free(SyncSession* s);
 bool sync_versions_equal(const std::string& h1, const std::string* b1, const std::string& h2,
                          const std::string* b2);
 
-// All three stages; resolve answers each conflict (1, 2, or negative to
-// cancel). 0, 1 (server changed, sync again), or a failure.
+// Answers a conflict: SYNC_TAKE_SERVER, SYNC_KEEP_LOCAL, or negative to
+// cancel (the driver knows one more, sync_driver.h).
 using SyncResolver = std::function<int(const SyncConflict&)>;
-int sync_run(SyncSession* s, const SyncResolver& resolve);
-
-// sync_run for repository table entry `index`, logged in as its owner. The
-// caller remounts afterwards.
-int sync_repository(int index, const SyncResolver& resolve);

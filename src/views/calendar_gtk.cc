@@ -2,6 +2,7 @@
 #include "views/calendar_gtk.h"
 
 #include "model/recur.h"
+#include "model/view_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 
@@ -32,7 +33,7 @@ GtkWidget* calendar_pane_new(const CalendarCallbacks& callbacks) {
   g_signal_connect(cal, "month-changed", G_CALLBACK(on_month_changed), pane);
   // The string table names no calendar; its list type (calendar day) does.
   AtkObject* acc = gtk_widget_get_accessible(cal);
-  if (acc) atk_object_set_name(acc, ui_string_line(99).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_CALENDAR).c_str());
   calendar_pane_refresh(cal);
   return cal;
 }

@@ -1,9 +1,9 @@
 // The detail pane.
 #include "views/detail_view_gtk.h"
 
+#include "markup/detail_text.h"
 #include "model/item.h"
 #include "support/strings.h"
-#include "views/detail_text.h"
 
 GtkWidget* detail_view_new(const MarkupViewCallbacks& callbacks) {
   GtkTextTagTable* table = gtk_text_tag_table_new();
@@ -19,7 +19,7 @@ GtkWidget* detail_view_new(const MarkupViewCallbacks& callbacks) {
   // The string table has no name for the pane: it is named after the item
   // it shows (the title column's name while empty).
   AtkObject* acc = gtk_widget_get_accessible(view);
-  if (acc) atk_object_set_name(acc, ui_string_line(110).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_COLUMN_TITLE).c_str());
   markup_view_init(GTK_TEXT_VIEW(view), callbacks);
   return view;
 }
@@ -33,13 +33,14 @@ void detail_view_show_item(GtkWidget* view, int64_t slot) {
   std::string text = item_detail_text(item);
   markup_render(GTK_TEXT_VIEW(view), text.c_str());
   AtkObject* acc = gtk_widget_get_accessible(view);
-  if (acc) atk_object_set_name(acc, item->title.empty() ? ui_string_line(110).c_str() : item->title.c_str());
+  if (acc)
+    atk_object_set_name(acc, item->title.empty() ? ui_string_line(STR_COLUMN_TITLE).c_str() : item->title.c_str());
 }
 
 void detail_view_clear(GtkWidget* view) {
   markup_render(GTK_TEXT_VIEW(view), nullptr);
   AtkObject* acc = gtk_widget_get_accessible(view);
-  if (acc) atk_object_set_name(acc, ui_string_line(110).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_COLUMN_TITLE).c_str());
 }
 
 std::string detail_view_text(GtkWidget* view) {

@@ -1,12 +1,17 @@
 // The item list pane.
 //
-// The list comes from the core already in its order (list_rows). Every load
-// hands the view a new read-only model over those rows (item_model_gtk.h):
-// no sort function runs per row, no value is copied and no signal emitted
-// per row, and cells are formatted only when drawn. The rows' item slots are
-// kept beside the model, so finding a row reads no model values.
+// The list comes from the core already in its order (list_order_start).
+// Every load hands the view a new read-only model over its first rows
+// (item_model_gtk.h): no sort function runs per row, no value is copied, and
+// cells are formatted only when drawn. A long list adds the rest in idle
+// slices, finishing their order (titles' collation keys) as it goes, so that
+// the window is drawn and answers long before a view of 100,000 rows
+// would have been built. The rows' item slots are kept beside the model, so
+// finding a row reads no model values.
 #include "views/item_list_gtk.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <ctime>
 
 #include "model/app_core.h"
@@ -22,7 +27,14 @@
 
 namespace {
 
-const char* text_of(int id) {
+// Rows shown at once: more than any window shows. The rest come in slices
+// of a few milliseconds, which leave the main loop free between them.
+constexpr size_t kFirstRows = 300;
+constexpr size_t kSliceRows = 2000;
+constexpr size_t kSliceKeys = 1000;
+constexpr gint64 kSliceMicroseconds = 6000;
+
+const char* text_of(StrId id) {
   const char* s = ui_string(id);
   return s ? s : "";
 }
@@ -123,8 +135,70 @@ gboolean on_popup_menu(GtkWidget*, gpointer p) {
   return list->cb.popup_menu && list->cb.popup_menu(list->cb.data);
 }
 
+bool filling(const ItemList* list) { return list->fill_next < list->fill.rows.size(); }
+
+void stop_fill(ItemList* list) {
+  if (list->fill_source) g_source_remove(list->fill_source);
+  list->fill_source = 0;
+  list->fill = ListOrderJob{};
+  list->fill_next = 0;
+}
+
+// The model rows from fill_next on, at most `limit` of the job's rows with a
+// header before each group's first item, their order finished first.
+std::vector<ItemModelRow> next_rows(ItemList* list, size_t limit, size_t key_budget) {
+  ListOrderJob& job = list->fill;
+  size_t target = limit > job.rows.size() - list->fill_next ? job.rows.size() : list->fill_next + limit;
+  size_t end = std::min(list_order_step(&job, key_budget, target), target);
+  std::vector<ItemModelRow> out;
+  out.reserve(end - list->fill_next + 11);
+  for (; list->fill_next < end; list->fill_next++) {
+    const ListRow& r = job.rows[list->fill_next];
+    if (!item_get(r.slot)) continue;
+    if (r.group != list->fill_group) {
+      list->fill_group = r.group;
+      // The undated group gets a header only below dated ones.
+      if (r.group != 10 || list->fill_headers) {
+        out.push_back({-1, r.group, 0});
+        list->row_slots.push_back(-1);
+        list->fill_headers = true;
+      }
+    }
+    out.push_back({static_cast<int>(r.slot), r.group, r.time});
+    list->row_slots.push_back(static_cast<int>(r.slot));
+  }
+  if (!filling(list)) list->fill = ListOrderJob{};
+  return out;
+}
+
+gboolean fill_slice(gpointer p) {
+  auto* list = static_cast<ItemList*>(p);
+  gint64 deadline = g_get_monotonic_time() + kSliceMicroseconds;
+  while (filling(list)) {
+    item_model_append(list->store, next_rows(list, kSliceRows, kSliceKeys));
+    if (g_get_monotonic_time() >= deadline) break;
+  }
+  if (filling(list)) return G_SOURCE_CONTINUE;
+  list->fill_source = 0;
+  return G_SOURCE_REMOVE;
+}
+
+// Whatever the keyboard does to the list (move, select all, type ahead)
+// needs every row there first.
+gboolean on_key_press(GtkWidget*, GdkEventKey*, gpointer p) {
+  item_list_complete(static_cast<ItemList*>(p));
+  return FALSE;
+}
+
+// Connected swapped: the list comes first whatever the action's parameters.
+gboolean before_keyboard_action(gpointer p) {
+  item_list_complete(static_cast<ItemList*>(p));
+  return FALSE;
+}
+
 void on_destroy(GtkWidget*, gpointer p) {
   auto* list = static_cast<ItemList*>(p);
+  stop_fill(list);
   if (list->store) g_object_unref(list->store);
   delete list;
 }
@@ -151,10 +225,10 @@ void make_day_labels(ItemList* list, int64_t now) {
 
 const char* group_label(const ItemList* list, int group) {
   switch (group) {
-    case 1: return text_of(106);
-    case 2: return text_of(63);
-    case 3: return text_of(64);
-    case 9: return text_of(62);
+    case 1: return text_of(STR_GROUP_EARLIER);
+    case 2: return text_of(STR_TODAY);
+    case 3: return text_of(STR_TOMORROW);
+    case 9: return text_of(STR_LATER);
     case 10: return "...";
     default: return group >= 4 && group <= 8 ? list->day_labels[group - 4].c_str() : "";
   }
@@ -183,8 +257,8 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
 
   for (int i = 1; i <= 2; i++) {
     GtkCellRenderer* text = gtk_cell_renderer_text_new();
-    GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(text_of(i == 1 ? 110 : 111), text, "text",
-                                                                    i == 1 ? ITEM_COL_TITLE : ITEM_COL_TIME, nullptr);
+    GtkTreeViewColumn* c = gtk_tree_view_column_new_with_attributes(
+        text_of(i == 1 ? STR_COLUMN_TITLE : STR_DATE), text, "text", i == 1 ? ITEM_COL_TITLE : ITEM_COL_TIME, nullptr);
     gtk_tree_view_column_set_cell_data_func(c, text, text_cell_data, list, nullptr);
     gtk_tree_view_column_set_resizable(c, TRUE);
     gtk_tree_view_column_set_sizing(c, GTK_TREE_VIEW_COLUMN_FIXED);
@@ -209,10 +283,13 @@ ItemList* item_list_new(const ItemListCallbacks& callbacks) {
   g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), list);
   g_signal_connect(view, "style-updated", G_CALLBACK(on_style_updated), list);
   g_signal_connect(view, "popup-menu", G_CALLBACK(on_popup_menu), list);
+  g_signal_connect(view, "key-press-event", G_CALLBACK(on_key_press), list);
+  for (const char* action : {"move-cursor", "select-all", "start-interactive-search"})
+    g_signal_connect_swapped(view, action, G_CALLBACK(before_keyboard_action), list);
   g_signal_connect(view, "destroy", G_CALLBACK(on_destroy), list);
   update_theme_colours(list);
   AtkObject* acc = gtk_widget_get_accessible(view);
-  if (acc) atk_object_set_name(acc, ui_string_line(110).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_COLUMN_TITLE).c_str());
   return list;
 }
 
@@ -233,44 +310,36 @@ int item_list_load(ItemList* list, int64_t now) {
   items_count_reset();
   if (now >= list->day_end) make_day_labels(list, now);
 
-  // 4. The effective sort column.
+  // 4. The effective sort column and the rows, ordered but for ties.
+  stop_fill(list);
   int sort_column = list_sort_column(app_core().settings.sort_by);
   list->sort_column = sort_column;
-  std::vector<ListRow> rows = list_rows(sort_column, now);
+  list->fill = list_order_start(sort_column, now);
 
-  // 5, 6. Rows in list order, a header before each group's first item.
-  std::vector<ItemModelRow> model_rows;
-  model_rows.reserve(rows.size() + 11);
-  std::vector<int>& slots = list->row_slots;
-  slots.clear();
-  slots.reserve(rows.size() + 11);
-  bool headers = false;
-  int group = -1;
+  // 5. Counts over every row, whatever order ties end up in (from the
+  // order's own copies, without visiting 100,000 item records again).
   bool selected_listed = false;
-  for (const ListRow& r : rows) {
-    const Item* item = item_get(r.slot);
-    if (!item) continue;
-    items_inc_count(item->type);
-    if (r.group != group) {
-      group = r.group;
-      // The undated group gets a header only below dated ones.
-      if (group != 10 || headers) {
-        model_rows.push_back({-1, group, 0});
-        slots.push_back(-1);
-        headers = true;
-      }
-    }
+  const ListOrderJob& order = list->fill;
+  for (size_t i = 0; i < order.rows.size(); i++) {
+    const ListRow& r = order.rows[i];
+    items_inc_count(order.types[i]);
     if (r.group >= 0 && r.group <= 10) list->group_counts[r.group]++;
-    model_rows.push_back({static_cast<int>(r.slot), r.group, r.time});
-    slots.push_back(static_cast<int>(r.slot));
     if (r.slot == m.selected_item) selected_listed = true;
   }
+
+  // 6. The first rows now, a header before each group's first item; the
+  // rest in idle slices.
+  list->row_slots.clear();
+  list->fill_group = -1;
+  list->fill_headers = false;
+  std::vector<ItemModelRow> model_rows = next_rows(list, kFirstRows, SIZE_MAX);
   std::string labels[11];
   for (int g = 0; g <= 10; g++) labels[g] = group_label(list, g);
   GtkTreeModel* store = item_model_new(std::move(model_rows), labels, now);
   gtk_tree_view_set_model(GTK_TREE_VIEW(list->view), store);
   g_object_unref(list->store);
   list->store = store;
+  if (filling(list)) list->fill_source = g_idle_add(fill_slice, list);
 
   // 7. The selection to restore, and the sort indicator.
   if (selected_listed) list->candidate = m.selected_item;
@@ -304,24 +373,33 @@ void item_list_reload(ItemList* list, int64_t now) {
 
 void item_list_relabel(ItemList* list) {
   gtk_tree_view_column_set_title(list->columns[0], "");
-  gtk_tree_view_column_set_title(list->columns[1], text_of(110));
-  gtk_tree_view_column_set_title(list->columns[2], text_of(111));
+  gtk_tree_view_column_set_title(list->columns[1], text_of(STR_COLUMN_TITLE));
+  gtk_tree_view_column_set_title(list->columns[2], text_of(STR_DATE));
   AtkObject* acc = gtk_widget_get_accessible(list->view);
-  if (acc) atk_object_set_name(acc, ui_string_line(110).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_COLUMN_TITLE).c_str());
+}
+
+void item_list_complete(ItemList* list) {
+  if (!filling(list)) return;
+  if (list->fill_source) g_source_remove(list->fill_source);
+  list->fill_source = 0;
+  item_model_append(list->store, next_rows(list, SIZE_MAX, SIZE_MAX));
 }
 
 bool item_list_select_item(ItemList* list, int64_t item) {
   if (item < 0) return false;
   const std::vector<int>& rows = list->row_slots;
-  for (size_t i = 0; i < rows.size(); i++) {
-    if (rows[i] != item) continue;
-    GtkTreePath* p = gtk_tree_path_new_from_indices(static_cast<int>(i), -1);
-    gtk_tree_view_set_cursor(GTK_TREE_VIEW(list->view), p, nullptr, FALSE);
-    gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(list->view), p, nullptr, FALSE, 0, 0);
-    gtk_tree_path_free(p);
-    return true;
+  auto it = std::find(rows.begin(), rows.end(), static_cast<int>(item));
+  if (it == rows.end() && filling(list)) {
+    item_list_complete(list);
+    it = std::find(rows.begin(), rows.end(), static_cast<int>(item));
   }
-  return false;
+  if (it == rows.end()) return false;
+  GtkTreePath* p = gtk_tree_path_new_from_indices(static_cast<int>(it - rows.begin()), -1);
+  gtk_tree_view_set_cursor(GTK_TREE_VIEW(list->view), p, nullptr, FALSE);
+  gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(list->view), p, nullptr, FALSE, 0, 0);
+  gtk_tree_path_free(p);
+  return true;
 }
 
 int64_t item_list_item_at(ItemList* list, GtkTreePath* path) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "model/list_order.h"
+
 enum ItemListColumn {
   ITEM_COL_ICON = 0,   // GdkPixbuf
   ITEM_COL_TITLE = 1,  // string
@@ -48,6 +50,14 @@ struct ItemList {
   std::string day_labels[5];
   int group_counts[11] = {};
   int item_rows = 0;
+  // A long list shows its first rows at once and adds the rest in idle
+  // slices: the rows in list order (finished as they are reached), the next
+  // one to add, and the header state carried from slice to slice.
+  ListOrderJob fill;
+  size_t fill_next = 0;
+  int fill_group = -1;
+  bool fill_headers = false;
+  guint fill_source = 0;
   // Header rows: the light yellow of the light themes, a dark yellow with the
   // theme's text colour on dark themes.
   GdkRGBA header_bg = {1.0, 1.0, 0.866, 1.0};
@@ -59,14 +69,20 @@ struct ItemList {
 // date columns with clickable headers, vertical grid lines, multiple
 // selection, rows of one fixed height so that long lists need no measuring). The list owns itself and is freed when its view is destroyed.
 ItemList* item_list_new(const ItemListCallbacks& callbacks);
-// Refills the store from the current view; returns the number of item rows.
+// Refills the store from the current view; returns the number of item rows
+// (all of them, also while the last rows are still being added).
 int item_list_load(ItemList* list, int64_t now);
+// Adds at once the rows a long list has still to add; a key pressed in the
+// list does so first, so that navigation, select-all and type-ahead see
+// every row.
+void item_list_complete(ItemList* list);
 // Reload and restore the cursor: the selected item's row, or the first item
 // row; with no items the selection becomes -1 and `emptied` runs.
 void item_list_reload(ItemList* list, int64_t now);
 // Relabels the column titles (after a language change).
 void item_list_relabel(ItemList* list);
-// Puts the cursor on the row of the item; false when it has none.
+// Puts the cursor on the row of the item (adding the rest of a long list if
+// the item is not shown yet); false when it has none.
 bool item_list_select_item(ItemList* list, int64_t item);
 // The item of a row path, or -1 (header rows, no row).
 int64_t item_list_item_at(ItemList* list, GtkTreePath* path);

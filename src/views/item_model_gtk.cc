@@ -192,3 +192,16 @@ GtkTreeModel* item_model_new(std::vector<ItemModelRow> rows, const std::string (
   m->d->now = now;
   return GTK_TREE_MODEL(m);
 }
+
+void item_model_append(GtkTreeModel* model, const std::vector<ItemModelRow>& rows) {
+  ItemModelData* d = data_of(model);
+  for (const ItemModelRow& r : rows) {
+    d->rows.push_back(r);
+    size_t i = d->rows.size() - 1;
+    GtkTreeIter it;
+    set_iter(d, &it, i);
+    GtkTreePath* path = gtk_tree_path_new_from_indices(static_cast<int>(i), -1);
+    gtk_tree_model_row_inserted(model, path, &it);
+    gtk_tree_path_free(path);
+  }
+}

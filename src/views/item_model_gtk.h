@@ -1,7 +1,7 @@
 // The item list's tree model: a read-only list over the rows that the core
 // computed, answering the five store columns from the item records when the
-// view asks. A reload builds a new one; nothing is copied per row and no
-// signal is emitted per row.
+// view asks. A reload builds a new one; nothing is copied per row. A long
+// list starts with its first rows and grows at its end.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -19,3 +19,5 @@ struct ItemModelRow {
 // A model over the rows. labels[g] is the header text of group g (0..10);
 // `now` decides the items' due-state icons.
 GtkTreeModel* item_model_new(std::vector<ItemModelRow> rows, const std::string (&labels)[11], int64_t now);
+// Appends rows at the end, telling the view of each.
+void item_model_append(GtkTreeModel* model, const std::vector<ItemModelRow>& rows);

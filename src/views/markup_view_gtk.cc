@@ -6,10 +6,10 @@
 #include <cstring>
 #include <memory>
 
+#include "markup/detail_text.h"
 #include "model/model.h"
 #include "model/search.h"
 #include "support/log.h"
-#include "views/detail_text.h"
 
 namespace {
 

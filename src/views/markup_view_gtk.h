@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "views/markup.h"
+#include "markup/markup.h"
 
 // What a link click does, supplied by the window.
 struct MarkupViewCallbacks {

@@ -9,6 +9,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "storage/repo.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -17,12 +18,12 @@
 namespace {
 
 const int kFixedIds[4] = {VIEW_FIXED, VIEW_TRASH, VIEW_REMINDERS, VIEW_SEARCH};
-const int kFixedText[4] = {38, 39, 40, 41};
+const StrId kFixedText[4] = {STR_ROW_LISTS, STR_ROW_TRASH, STR_ROW_REMINDERS, STR_ROW_SEARCH_RESULTS};
 
 bool is_root(const Tag* t) { return uuid_is_zero(t->parent); }
 
 std::string repo_display_name(int repo) {
-  if (repo >= 0 && static_cast<size_t>(repo) < repo_table.size()) return repo_table[static_cast<size_t>(repo)].name;
+  if (repo >= 0 && static_cast<size_t>(repo) < repo_table().size()) return repo_table()[static_cast<size_t>(repo)].name;
   return std::string();
 }
 
@@ -112,7 +113,7 @@ TagTree* tag_tree_new(const TagTreeCallbacks& callbacks) {
 
   tree->view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(tree->store));
   GtkWidget* view = tree->view;
-  const char* title = ui_string(71);
+  const char* title = ui_string(STR_TAGS);
   tree->column = gtk_tree_view_column_new();
   gtk_tree_view_column_set_title(tree->column, title ? title : "");
   GtkCellRenderer* icon = gtk_cell_renderer_pixbuf_new();
@@ -130,7 +131,7 @@ TagTree* tag_tree_new(const TagTreeCallbacks& callbacks) {
   g_signal_connect(view, "popup-menu", G_CALLBACK(on_popup_menu), tree);
   g_signal_connect(view, "destroy", G_CALLBACK(on_destroy), tree);
   AtkObject* acc = gtk_widget_get_accessible(view);
-  if (acc) atk_object_set_name(acc, ui_string_line(71).c_str());
+  if (acc) atk_object_set_name(acc, ui_string_line(STR_TAGS).c_str());
   return tree;
 }
 
@@ -208,11 +209,11 @@ void tag_tree_set_fixed_text(TagTree* tree, int id, const char* text) {
 
 void tag_tree_relabel(TagTree* tree) {
   for (int i = 1; i < 4; i++) tag_tree_set_fixed_text(tree, kFixedIds[i], ui_string(kFixedText[i]));
-  const char* title = ui_string(71);
+  const char* title = ui_string(STR_TAGS);
   if (tree->column) gtk_tree_view_column_set_title(tree->column, title ? title : "");
   if (tree->view) {
     AtkObject* acc = gtk_widget_get_accessible(tree->view);
-    if (acc) atk_object_set_name(acc, ui_string_line(71).c_str());
+    if (acc) atk_object_set_name(acc, ui_string_line(STR_TAGS).c_str());
   }
 }
 

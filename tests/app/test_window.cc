@@ -7,6 +7,7 @@
 #include "model/list.h"
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "support/strings.h"
 #include "window_fixture.h"
 
@@ -167,11 +168,11 @@ TEST_F(Window, StatusBarAndDetailFollowTheItemSelection) {
   select(static_cast<int>(work));
   select_item(a);
   std::string s = status_text();
-  EXPECT_EQ(s.find(std::string(ui_string(42)) + ": "), 0u);
-  EXPECT_NE(s.find(std::string("  |  ") + ui_string(43) + ": "), std::string::npos);
-  EXPECT_EQ(s.find(ui_string(45)), std::string::npos);  // no due time
+  EXPECT_EQ(s.find(std::string(ui_string(STR_CREATED)) + ": "), 0u);
+  EXPECT_NE(s.find(std::string("  |  ") + ui_string(STR_MODIFIED) + ": "), std::string::npos);
+  EXPECT_EQ(s.find(ui_string(STR_STATUS_REMINDER)), std::string::npos);  // no due time
   select_item(t);
-  EXPECT_NE(status_text().find(std::string("  |  ") + ui_string(45) + ": "), std::string::npos);
+  EXPECT_NE(status_text().find(std::string("  |  ") + ui_string(STR_STATUS_REMINDER) + ": "), std::string::npos);
 
   // Two rows: no item, empty detail, empty status.
   GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(w.item_list));
@@ -183,16 +184,16 @@ TEST_F(Window, StatusBarAndDetailFollowTheItemSelection) {
 }
 
 TEST_F(Window, ListTypeRowAndCalendar) {
-  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string(38)) + ": " + ui_string(98));
+  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string(STR_ROW_LISTS)) + ": " + ui_string(STR_LIST_UPCOMING));
   ASSERT_EQ(command_run(&w, CMD_LIST_TYPE, 8), 0);
   EXPECT_EQ(model().fixed_kind, 8);
-  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string(38)) + ": " + ui_string(97));
+  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string(STR_ROW_LISTS)) + ": " + ui_string(STR_LIST_ALL));
   select(static_cast<int>(work));
   on_calendar_day(&w);
   pump();
   EXPECT_EQ(model().view, VIEW_FIXED);
   EXPECT_EQ(model().fixed_kind, FIXED_CALENDAR_DAY);
-  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string(38)) + ": " + ui_string(99));
+  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string(STR_ROW_LISTS)) + ": " + ui_string(STR_CALENDAR));
 }
 
 TEST_F(Window, SortHandlerKeepsReminderAndUpcomingOrder) {
@@ -218,34 +219,35 @@ TEST_F(Window, CompletedToggleRelabelsAndReloads) {
   app_core().settings.show_completed = 1;
   commands_relabel(&w);
   select(static_cast<int>(work));
-  EXPECT_EQ(label(widget_of(CMD_COMPLETED)), ui_string(287));
+  EXPECT_EQ(label(widget_of(CMD_COMPLETED)), ui_string(STR_HIDE_COMPLETED));
   EXPECT_EQ(w.items->item_rows, 2);
   // Ctrl+T through the window's accelerators.
   ASSERT_TRUE(gtk_accel_groups_activate(G_OBJECT(w.window), GDK_KEY_t, GDK_CONTROL_MASK));
   pump();
   EXPECT_EQ(app_core().settings.show_completed, 0);
-  EXPECT_EQ(label(widget_of(CMD_COMPLETED)), ui_string(286));
+  EXPECT_EQ(label(widget_of(CMD_COMPLETED)), ui_string(STR_SHOW_COMPLETED));
   EXPECT_EQ(w.items->item_rows, 1);
 }
 
 TEST_F(Window, RelabelAfterALanguageChange) {
   ASSERT_EQ(strings_set_language(3), 1);
   main_window_relabel(&w);
-  EXPECT_EQ(label(widget_of(CMD_BACK)), ui_string_in(3, 207));
-  EXPECT_EQ(label(widget_of(CMD_QUIT)), ui_string_in(3, 183));
-  EXPECT_EQ(label(widget_of(CMD_SHOW_HIDDEN)), ui_string_in(3, 288));
-  EXPECT_EQ(fixed_row_text(VIEW_TRASH), ui_string_in(3, 39));
-  EXPECT_EQ(fixed_row_text(VIEW_SEARCH), ui_string_in(3, 41));
-  EXPECT_EQ(fixed_row_text(VIEW_FIXED), std::string(ui_string_in(3, 38)) + ": " + ui_string_in(3, 98));
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string_in(3, 40)) + " (0)");
+  EXPECT_EQ(label(widget_of(CMD_BACK)), ui_string_in(3, STR_BACK));
+  EXPECT_EQ(label(widget_of(CMD_QUIT)), ui_string_in(3, STR_QUIT));
+  EXPECT_EQ(label(widget_of(CMD_SHOW_HIDDEN)), ui_string_in(3, STR_SHOW_HIDDEN_REPOS));
+  EXPECT_EQ(fixed_row_text(VIEW_TRASH), ui_string_in(3, STR_ROW_TRASH));
+  EXPECT_EQ(fixed_row_text(VIEW_SEARCH), ui_string_in(3, STR_ROW_SEARCH_RESULTS));
+  EXPECT_EQ(fixed_row_text(VIEW_FIXED),
+            std::string(ui_string_in(3, STR_ROW_LISTS)) + ": " + ui_string_in(3, STR_LIST_UPCOMING));
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string_in(3, STR_ROW_REMINDERS)) + " (0)");
   // The menu-bar titles too.
   GList* menus = gtk_container_get_children(GTK_CONTAINER(w.menubar));
-  EXPECT_EQ(std::string(gtk_menu_item_get_label(GTK_MENU_ITEM(menus->data))), ui_string_in(3, 51));
+  EXPECT_EQ(std::string(gtk_menu_item_get_label(GTK_MENU_ITEM(menus->data))), ui_string_in(3, STR_MENU_FILE));
   g_list_free(menus);
-  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), ui_string_in(3, 307));
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), ui_string_in(3, STR_APP_NAME));
   // And the names a screen reader gives the two bars.
-  EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.menubar)), ui_string_in(3, 402));
-  EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.toolbar)), ui_string_in(3, 403));
+  EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.menubar)), ui_string_in(3, STR_MAIN_MENU));
+  EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.toolbar)), ui_string_in(3, STR_TOOLBAR));
   strings_set_language(0);
 }
 
@@ -261,8 +263,9 @@ TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
   for (GList* l = kids; l; l = l->next)
     if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)));
   g_list_free(kids);
-  std::vector<std::string> want = {ui_string(62),  ui_string(282), ui_string(384), ui_string(179), ui_string(75),
-                                   ui_string(76),  ui_string(72),  ui_string(74), ui_string(310)};
+  std::vector<std::string> want = {ui_string(STR_LATER),   ui_string(STR_EDIT),   ui_string(STR_SET_TAGS),
+                                   ui_string(STR_HISTORY), ui_string(STR_DELETE), ui_string(STR_MOVE_TO_TRASH),
+                                   ui_string(STR_COPY),    ui_string(STR_ATTACH), ui_string(STR_SAVE_AS)};
   EXPECT_EQ(labels, want);
   gtk_widget_destroy(menu);
 
@@ -275,7 +278,7 @@ TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
   for (GList* l = kids; l; l = l->next)
     if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)));
   g_list_free(kids);
-  want = {ui_string(384), ui_string(75), ui_string(76), ui_string(72)};
+  want = {ui_string(STR_SET_TAGS), ui_string(STR_DELETE), ui_string(STR_MOVE_TO_TRASH), ui_string(STR_COPY)};
   EXPECT_EQ(labels, want);
   gtk_widget_destroy(menu);
 }
@@ -412,7 +415,7 @@ namespace {
 TEST_F(Window, TrayAlertAndRemindersRowFollowDueReminders) {
   tray_refresh(&w, time(nullptr));
   EXPECT_FALSE(w.tray_alert);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (0)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (0)");
   int32_t view = model().view;
   model().view = static_cast<int32_t>(work);
   ItemForm f;
@@ -427,7 +430,7 @@ TEST_F(Window, TrayAlertAndRemindersRowFollowDueReminders) {
   // The reminder notification refreshes on idle.
   pump();
   EXPECT_FALSE(w.tray_alert);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (1)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (1)");
   // Once the due time has passed too, the tray shows the alert.
   tray_refresh(&w, now + 600);
   EXPECT_TRUE(w.tray_alert);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/file_commands.h"
+#include "app/sliced_job.h"
 #include "dialogs/file_chooser.h"
 #include "interchange/interchange.h"
 #include "model/ops.h"
@@ -17,6 +18,7 @@
 #include "storage/journal.h"
 #include "support/files.h"
 #include "support/log.h"
+#include "support/string_ids.h"
 #include "window_fixture.h"
 
 namespace {
@@ -27,7 +29,7 @@ const std::string kCorpora = ORDIKA_SOURCE_DIR "/tests/data/corpora";
 // dialogs are left to run (or cancelled once `cancel_when` holds).
 struct Dialogs {
   std::vector<std::string> messages;
-  std::vector<int> chooser_titles;
+  std::vector<StrId> chooser_titles;
   std::function<bool()> cancel_when;
   std::string password;  // typed into a password prompt
   int prompts = 0;
@@ -146,7 +148,7 @@ TEST_F(FileCommands, RealCalendarAndAddressBookImportIntoTheTagAsOneUndoStepEach
   d.choose({ics});
   ASSERT_EQ(0, command_run(&w, CMD_IMPORT_CALENDAR));
   pump();
-  EXPECT_EQ((std::vector<int>{82}), d.chooser_titles);
+  EXPECT_EQ((std::vector<StrId>{STR_IMPORT_CALENDAR}), d.chooser_titles);
   EXPECT_TRUE(d.messages.empty()) << d.messages.front();
   int imported = count_type(ITEM_EVENT) + count_type(ITEM_TASK) - events_before;
   EXPECT_GT(imported, 0);
@@ -194,7 +196,7 @@ TEST_F(FileCommands, ExportsArePrivateFilesThatImportBackToTheSameItems) {
   d.choose({json});
   ASSERT_EQ(0, command_run(&w, CMD_EXPORT_ACCOUNTS));
   pump();
-  EXPECT_EQ((std::vector<int>{83, 87, 85}), d.chooser_titles);
+  EXPECT_EQ((std::vector<StrId>{STR_EXPORT_CALENDAR, STR_EXPORT_CONTACTS, STR_EXPORT_KEYS}), d.chooser_titles);
   EXPECT_TRUE(d.messages.empty());
   for (const std::string& f : {ics, vcf, json}) EXPECT_EQ(0600, mode_of(f)) << f;
   EXPECT_EQ(std::string::npos, read_all(ics).find("old content"));
@@ -372,7 +374,7 @@ TEST_F(FileCommands, NotesExportAndSaveAsWriteTheItemsFormats) {
   ASSERT_EQ(0, command_run(&w, CMD_SAVE_AS));
   pump();
   EXPECT_EQ("milk\neggs", read_all(txt));
-  EXPECT_EQ((std::vector<int>{81, 310, 310}), d.chooser_titles);
+  EXPECT_EQ((std::vector<StrId>{STR_EXPORT_NOTES, STR_SAVE_AS, STR_SAVE_AS}), d.chooser_titles);
   EXPECT_TRUE(d.messages.empty());
 
   // Never into the profile folder, where the configuration database lives.
@@ -441,9 +443,9 @@ TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
   signed_in_account().host = "me.example";
   signed_in_account().user = "me";
   app_core().has_account = true;
-  repo_table[0].server_id = "srv-own";
-  repo_table[0].account_id = 11;
-  repo_set_password(&repo_table[0], "Repo-Password-123");
+  repo_table()[0].server_id = "srv-own";
+  repo_table()[0].account_id = 11;
+  repo_set_password(&repo_table()[0], "Repo-Password-123");
   select(static_cast<int>(g_repos[0].root));
   ASSERT_TRUE(command_enabled(CMD_EXPORT_REPO, command_state(w)));
   select(static_cast<int>(work));
@@ -461,7 +463,7 @@ TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
   d.password = "Export-Pass-123";
   ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
   pump();
-  EXPECT_EQ((std::vector<int>{88, 88}), d.chooser_titles);
+  EXPECT_EQ((std::vector<StrId>{STR_EXPORT_REPOSITORY, STR_EXPORT_REPOSITORY}), d.chooser_titles);
   EXPECT_TRUE(d.messages.empty());
   EXPECT_EQ(0600, mode_of(file));
   RepoRecord rec;
@@ -469,8 +471,8 @@ TEST_F(FileCommands, RepositoryExportAsksForAPasswordAndWritesAPrivateFile) {
   EXPECT_EQ("srv-own", rec.server_id);
   EXPECT_EQ("Repo-Password-123", rec.password);
 
-  // Refused by the layer below: message 290, the earlier file stays.
-  repo_table[0].account_id = 0;
+  // Refused by the layer below: STR_MSG_EXPORT_REPO_FAILED, the earlier file stays.
+  repo_table()[0].account_id = 0;
   ASSERT_EQ(0, command_run(&w, CMD_EXPORT_REPO));
   pump();
   EXPECT_EQ(1u, d.messages.size());

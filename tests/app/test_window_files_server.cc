@@ -29,7 +29,7 @@ class TraceServer : public WindowTest {
     cfg.port = 0;
     cfg.io_timeout = 5;
     cfg.fail_delay_ms = 0;
-    ASSERT_EQ(0, server_user_add(cfg.data_dir, "alice", "pw-alice", &alice_id_));
+    ASSERT_EQ(0, server_user_add(cfg, "alice", "pw-alice", &alice_id_));
     server_ = server_create(cfg);
     ASSERT_NE(nullptr, server_);
     thread_ = std::thread([this] { server_run(server_); });
@@ -43,7 +43,6 @@ class TraceServer : public WindowTest {
     commands_refresh(&w);
   }
   void TearDown() override {
-    signed_in_account() = Account();
     if (server_) {
       server_stop(server_);
       thread_.join();

@@ -7,6 +7,7 @@
 
 #include "dialogs/step_progress.h"
 #include "gtk/editor_driver.h"
+#include "model/clipboard.h"
 #include "model/ops.h"
 #include "model/tag.h"
 #include "storage/journal.h"

@@ -7,6 +7,7 @@
 
 #include "model/ops.h"
 #include "model/tag.h"
+#include "model/tag_ops.h"
 #include "storage/journal.h"
 #include "window_fixture.h"
 
@@ -38,7 +39,7 @@ TEST_F(TagCommands, NewTagGoesUnderTheSelectedTagAndIsRenamedInPlace) {
   std::vector<int64_t> kids = children_of(work);
   ASSERT_EQ(1u, kids.size());
   int64_t tag = kids[0];
-  EXPECT_EQ(ui_string(47), tag_get(tag)->name);
+  EXPECT_EQ(ui_string(STR_NEW_TAG_NAME), tag_get(tag)->name);
   EXPECT_EQ(tag, tag_tree_cursor_id(w.tags)) << "the cursor is on the new row";
   EXPECT_TRUE(w.tag_editing);
   auto created = dump(0);

@@ -42,7 +42,7 @@ TEST_F(WindowTexts, DeleteQuestionForOneAndForSeveralItems) {
     EXPECT_EQ(0, s.unexpected);
   }
   EXPECT_EQ("Delete “Alpha”?", one.primary);
-  EXPECT_EQ(ui_string(362), one.secondary);
+  EXPECT_EQ(ui_string(STR_ASK_DELETE_ITEM_DETAIL), one.secondary);
   EXPECT_EQ(std::string::npos, one.secondary.find("items")) << one.secondary;
 
   gtk_tree_selection_select_all(gtk_tree_view_get_selection(GTK_TREE_VIEW(w.item_list)));
@@ -57,7 +57,7 @@ TEST_F(WindowTexts, DeleteQuestionForOneAndForSeveralItems) {
     EXPECT_EQ(0, s.unexpected);
   }
   EXPECT_EQ("Delete 2 items?", two.primary);
-  EXPECT_EQ(ui_string(216), two.secondary);
+  EXPECT_EQ(ui_string(STR_ASK_DELETE_ITEMS_DETAIL), two.secondary);
 
   ASSERT_EQ(1, strings_set_language(4));
   {

@@ -89,13 +89,13 @@ class Timers : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    timers_install();
-    TimerState& st = timer_state();
+    timers_install(&w);
+    ::Timers& st = w.timers;
     g_now = time(nullptr);
     start = g_now;
     st.now = fake_now;
-    st.quit = fake_quit;
-    st.run_update = fake_update;
+    st.idle.quit = fake_quit;
+    st.update.run = fake_update;
     g_quits = 0;
     g_updates_run.clear();
     // Nothing of the tests reaches a desktop the run may have.
@@ -105,8 +105,6 @@ class Timers : public WindowTest {
 
   void TearDown() override {
     timers_stop(&w);
-    timer_state() = TimerState();
-    app_hooks() = AppHooks();
     desktop_notify_use_session_bus();
     WindowTest::TearDown();
   }
@@ -139,12 +137,12 @@ class Timers : public WindowTest {
 };
 
 TEST_F(Timers, RemindersComingTogetherGiveOneAlert) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   add_reminder("first", start + 3600, 10);
   add_reminder("second", start + 3600, 10);
   // The item change armed the data timer for the reminders' time.
-  EXPECT_NEAR(static_cast<double>(st.data_delay), 3000 + 2, 2);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (0)");
+  EXPECT_NEAR(static_cast<double>(st.data.delay), 3000 + 2, 2);
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (0)");
 
   g_now = start + 3002;
   std::string text;
@@ -158,15 +156,15 @@ TEST_F(Timers, RemindersComingTogetherGiveOneAlert) {
     EXPECT_EQ(0, s.unexpected);
     EXPECT_TRUE(s.steps.empty());
   }
-  EXPECT_EQ(1, st.alerts);
-  EXPECT_EQ(ui_string(209), text);
-  EXPECT_EQ(2, st.reminded);
-  std::string row = std::string(ui_string(40)) + " (2)";
+  EXPECT_EQ(1, st.data.alerts);
+  EXPECT_EQ(ui_string(STR_NEW_REMINDERS_DUE), text);
+  EXPECT_EQ(2, st.data.reminded);
+  std::string row = std::string(ui_string(STR_ROW_REMINDERS)) + " (2)";
   EXPECT_EQ(row, fixed_row_text(VIEW_REMINDERS));
   EXPECT_EQ(row, tray_row_label());
   EXPECT_FALSE(w.tray_alert);
   // Armed again for the due time.
-  EXPECT_EQ(598 + 2, st.data_delay);
+  EXPECT_EQ(598 + 2, st.data.delay);
 
   // Nothing new at the next firing: no second alert, and the due time
   // turns the tray icon.
@@ -176,13 +174,13 @@ TEST_F(Timers, RemindersComingTogetherGiveOneAlert) {
     data_timer_fire(&w);
     EXPECT_EQ(0, s.unexpected);
   }
-  EXPECT_EQ(1, st.alerts);
+  EXPECT_EQ(1, st.data.alerts);
   EXPECT_TRUE(w.tray_alert);
-  EXPECT_EQ(2, st.due);
+  EXPECT_EQ(2, st.data.due);
 }
 
 TEST_F(Timers, ANewReminderAfterOthersWereDoneStillAlerts) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   int64_t a = add_reminder("a", start + 3600, 10);
   add_reminder("b", start + 3600, 10);
   g_now = start + 3002;
@@ -191,7 +189,7 @@ TEST_F(Timers, ANewReminderAfterOthersWereDoneStillAlerts) {
     s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
     data_timer_fire(&w);
   }
-  ASSERT_EQ(1, st.alerts);
+  ASSERT_EQ(1, st.data.alerts);
   // One is done: fewer reminders than were counted.
   ItemForm f;
   item_form_fill(a, ITEM_TASK, &f);
@@ -207,8 +205,8 @@ TEST_F(Timers, ANewReminderAfterOthersWereDoneStillAlerts) {
     data_timer_fire(&w);
     EXPECT_EQ(0, s.unexpected);
   }
-  EXPECT_EQ(2, st.alerts);
-  EXPECT_EQ(2, st.reminded);
+  EXPECT_EQ(2, st.data.alerts);
+  EXPECT_EQ(2, st.data.reminded);
 }
 
 TEST_F(Timers, TheTrayRowOpensTheReminders) {
@@ -224,25 +222,25 @@ TEST_F(Timers, TheTrayRowOpensTheReminders) {
 }
 
 TEST_F(Timers, WhatWasDueAtStartRaisesNoAlert) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   add_reminder("early", start + 3600, 10);
   // A new run of the window after the reminder time.
   timers_stop(&w);
   st.now = fake_now;
-  st.run_update = fake_update;
+  st.update.run = fake_update;
   g_now = start + 3100;
   w.reminders_shown = -1;
   tray_refresh(&w, g_now);
   data_timer_arm(&w, g_now);
-  EXPECT_EQ(1, st.reminded);
+  EXPECT_EQ(1, st.data.reminded);
   g_now = start + 3200;
   {
     Script s;
     data_timer_fire(&w);
     EXPECT_EQ(0, s.unexpected);
   }
-  EXPECT_EQ(0, st.alerts);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (1)");
+  EXPECT_EQ(0, st.data.alerts);
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (1)");
 
   // With the alert switched off, a reminder that comes later changes the
   // counts and the tray but raises nothing.
@@ -254,14 +252,14 @@ TEST_F(Timers, WhatWasDueAtStartRaisesNoAlert) {
     data_timer_fire(&w);
     EXPECT_EQ(0, s.unexpected);
   }
-  EXPECT_EQ(0, st.alerts);
-  EXPECT_EQ(2, st.reminded);
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (2)");
+  EXPECT_EQ(0, st.data.alerts);
+  EXPECT_EQ(2, st.data.reminded);
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (2)");
   EXPECT_TRUE(w.tray_alert) << "the first one's due time has passed";
 }
 
 TEST_F(Timers, AlertWaitsForTheDialogAndFollowsItWithinTwoSeconds) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   add_reminder("meeting", start + 3600, 10);
   g_now = start + 3002;
 
@@ -281,8 +279,8 @@ TEST_F(Timers, AlertWaitsForTheDialogAndFollowsItWithinTwoSeconds) {
       },
       &alert_at);
 
-  GtkWidget* d = dialog_new(307);
-  dialog_add_button(d, 26, GTK_RESPONSE_OK);
+  GtkWidget* d = dialog_new(STR_APP_NAME);
+  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   struct Ctx {
     MainWindow* w;
     GtkWidget* d;
@@ -299,8 +297,8 @@ TEST_F(Timers, AlertWaitsForTheDialogAndFollowsItWithinTwoSeconds) {
   // The dialog stays longer than one busy period, then closes.
   g_timeout_add(BUSY_INTERVAL_MS + 500, [](gpointer p) -> gboolean {
     auto* c = static_cast<Ctx*>(p);
-    *c->alerts = timer_state().alerts;
-    *c->pending = timer_state().pending;
+    *c->alerts = c->w->timers.data.alerts;
+    *c->pending = c->w->timers.busy.pending;
     *c->closed_at = g_get_monotonic_time();
     gtk_dialog_response(GTK_DIALOG(c->d), GTK_RESPONSE_OK);
     return G_SOURCE_REMOVE;
@@ -310,63 +308,63 @@ TEST_F(Timers, AlertWaitsForTheDialogAndFollowsItWithinTwoSeconds) {
     scope.run();
   }
   gtk_widget_destroy(d);
-  ASSERT_TRUE(pump_until([&] { return st.alerts > 0; }, 4.0));
+  ASSERT_TRUE(pump_until([&] { return st.data.alerts > 0; }, 4.0));
   g_source_remove(answer);
 
   EXPECT_EQ(0, alerts_while_open);
   EXPECT_EQ(PENDING_DATA, pending_while_open);
-  EXPECT_EQ(1, st.alerts);
-  EXPECT_EQ(0, st.pending);
-  EXPECT_EQ(0u, st.busy_timer);
+  EXPECT_EQ(1, st.data.alerts);
+  EXPECT_EQ(0, st.busy.pending);
+  EXPECT_EQ(0u, st.busy.source);
   ASSERT_GT(alert_at, closed_at);
   EXPECT_LE(alert_at - closed_at, static_cast<gint64>(BUSY_INTERVAL_MS + 400) * 1000);
-  EXPECT_NE(0u, st.data_timer) << "armed again";
+  EXPECT_NE(0u, st.data.source) << "armed again";
 }
 
 TEST_F(Timers, AReminderDueDuringASuspendComesRightAfterIt) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   add_reminder("standup", start + 3600, 10);
   // Before its time the watch leaves the timer alone.
   g_now = start + 60;
   timers_clock_check(&w);
-  EXPECT_NE(0u, st.data_timer);
-  EXPECT_EQ(0, st.alerts);
+  EXPECT_NE(0u, st.data.source);
+  EXPECT_EQ(0, st.data.alerts);
   // The machine slept through the reminder: the timer's source has not
   // counted that time, the clock has.
   g_now = start + 4000;
   Script s;
   s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
   timers_clock_check(&w);
-  EXPECT_EQ(1, st.alerts);
+  EXPECT_EQ(1, st.data.alerts);
   EXPECT_EQ(0, s.unexpected);
-  EXPECT_NE(0u, st.data_timer) << "armed again";
-  EXPECT_GT(st.data_due, g_now);
+  EXPECT_NE(0u, st.data.source) << "armed again";
+  EXPECT_GT(st.data.fires_at, g_now);
 }
 
 TEST_F(Timers, TagRenameHoldsTheWorkBack) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   add_reminder("call", start + 3600, 10);
   g_now = start + 3002;
   w.tag_editing = true;
   data_timer_fire(&w);
-  EXPECT_EQ(0, st.alerts);
-  EXPECT_EQ(PENDING_DATA, st.pending);
-  EXPECT_NE(0u, st.busy_timer);
+  EXPECT_EQ(0, st.data.alerts);
+  EXPECT_EQ(PENDING_DATA, st.busy.pending);
+  EXPECT_NE(0u, st.busy.source);
   // The tray follows at once; the list waits.
-  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(40)) + " (1)");
+  EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string(STR_ROW_REMINDERS)) + " (1)");
   w.tag_editing = false;
   Script s;
   s.then([](GtkWindow* dlg) { respond(dlg, GTK_RESPONSE_OK); });
-  ASSERT_TRUE(pump_until([&] { return st.alerts > 0; }, 4.0));
+  ASSERT_TRUE(pump_until([&] { return st.data.alerts > 0; }, 4.0));
   EXPECT_EQ(0, s.unexpected);
 }
 
 TEST_F(Timers, TheChangeOfDayRefreshesTheList) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   int64_t evening = local_time_of(2031, 1, 15, 23, 59, 50);
   g_now = evening;
   data_timer_arm(&w, g_now);
-  EXPECT_EQ(12, st.data_delay);
+  EXPECT_EQ(12, st.data.delay);
 
   select(static_cast<int>(work));
   // A change the window was not told about shows after the refresh.
@@ -379,8 +377,8 @@ TEST_F(Timers, TheChangeOfDayRefreshesTheList) {
   g_now = local_time_of(2031, 1, 16, 0, 0, 2);
   data_timer_fire(&w);
   EXPECT_TRUE(item_list_select_item(w.items, quiet));
-  EXPECT_EQ(local_midnight_after(g_now, 1) - g_now + 2, st.data_delay);
-  EXPECT_EQ(local_time_of(2031, 1, 16, 0, 0, 0), st.day);
+  EXPECT_EQ(local_midnight_after(g_now, 1) - g_now + 2, st.data.delay);
+  EXPECT_EQ(local_time_of(2031, 1, 16, 0, 0, 0), st.data.day);
 }
 
 TEST_F(Timers, UpdateCheckRetriesAfterFiveMinutesThenEightHours) {
@@ -406,7 +404,7 @@ int fake_check(const ServerLogin& login, const char*, char* name, size_t size, s
 }
 
 TEST_F(Timers, UpdateChecksFollowTheScheduleAndWaitForDialogs) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   Account& acc = signed_in_account();
   Account saved = acc;
   acc.id = 7;
@@ -414,20 +412,20 @@ TEST_F(Timers, UpdateChecksFollowTheScheduleAndWaitForDialogs) {
   acc.host = "updates.example:4443";
   g_answers = {{-1, ""}, {0, ""}, {-1, ""}, {0, "9.9.9"}};
   g_checks = 0;
-  st.check = fake_check;
+  st.update.check = fake_check;
   LogCapture log;
 
   auto check = [&] {
     update_check_now(&w);
-    return pump_until([&] { return !st.check_running; });
+    return pump_until([&] { return !st.update.running; });
   };
   ASSERT_TRUE(check());
-  EXPECT_EQ(300, st.news_delay);
-  EXPECT_NE(0u, st.news_timer);
+  EXPECT_EQ(300, st.update.delay);
+  EXPECT_NE(0u, st.update.source);
   ASSERT_TRUE(check());
-  EXPECT_EQ(28800, st.news_delay);
+  EXPECT_EQ(28800, st.update.delay);
   ASSERT_TRUE(check());
-  EXPECT_EQ(28800, st.news_delay) << "after one success, failures wait eight hours";
+  EXPECT_EQ(28800, st.update.delay) << "after one success, failures wait eight hours";
   EXPECT_EQ(1, log.count("schedule_news_timer: 300"));
   EXPECT_EQ(2, log.count("schedule_news_timer: 28800"));
   EXPECT_EQ(3, log.count("check_update: "));
@@ -435,9 +433,9 @@ TEST_F(Timers, UpdateChecksFollowTheScheduleAndWaitForDialogs) {
   // An offer while a dialog runs waits for it; no further check follows.
   w.tag_editing = true;
   ASSERT_TRUE(check());
-  EXPECT_EQ(-1, st.news_delay);
+  EXPECT_EQ(-1, st.update.delay);
   EXPECT_TRUE(g_updates_run.empty());
-  EXPECT_EQ(PENDING_UPDATE, st.pending);
+  EXPECT_EQ(PENDING_UPDATE, st.busy.pending);
   w.tag_editing = false;
   ASSERT_TRUE(pump_until([&] { return !g_updates_run.empty(); }, 4.0));
   EXPECT_EQ(std::vector<std::string>{"9.9.9"}, g_updates_run);
@@ -446,7 +444,7 @@ TEST_F(Timers, UpdateChecksFollowTheScheduleAndWaitForDialogs) {
   // Signed out: the chain ends.
   acc.id = 0;
   update_check_now(&w);
-  EXPECT_FALSE(st.check_running);
+  EXPECT_FALSE(st.update.running);
   EXPECT_EQ(4, g_checks);
   acc = saved;
 }
@@ -462,27 +460,27 @@ TEST_F(Timers, IdleTimerWaitsOutTheRestOfTheTimeout) {
   EXPECT_EQ(-1, idle_next_delay(0, 4000));
   EXPECT_EQ(-1, idle_next_delay(-3, 0));
 
-  TimerState& st = timer_state();
-  st.idle_probed = true;
-  st.idle_query = fake_idle;
+  ::Timers& st = w.timers;
+  st.idle.probed = true;
+  st.idle.query = fake_idle;
   Settings& s = app_core().settings;
   s.idle_timeout = 5;
   idle_start(&w);
-  EXPECT_EQ(300, st.idle_delay);
+  EXPECT_EQ(300, st.idle.delay);
 
   // The options shorten the timeout: the timer follows at once, counting
   // the time the user has been away already.
   s.idle_timeout = 1;
   g_idle_ms = 20500;
-  ASSERT_NE(nullptr, app_hooks().idle_rearm);
-  app_hooks().idle_rearm(&w);
-  EXPECT_EQ(40, st.idle_delay);
-  EXPECT_NE(0u, st.idle_timer);
+  ASSERT_NE(nullptr, w.hooks.idle_rearm);
+  w.hooks.idle_rearm(&w);
+  EXPECT_EQ(40, st.idle.delay);
+  EXPECT_NE(0u, st.idle.source);
 
   // The user came back meanwhile: another wait, no quit.
   g_idle_ms = 15000;
   idle_timer_fire(&w);
-  EXPECT_EQ(45, st.idle_delay);
+  EXPECT_EQ(45, st.idle.delay);
   EXPECT_EQ(0, g_quits);
 
   LogCapture log;
@@ -493,20 +491,20 @@ TEST_F(Timers, IdleTimerWaitsOutTheRestOfTheTimeout) {
 
   // Switched off: the chain ends.
   s.idle_timeout = 0;
-  app_hooks().idle_rearm(&w);
-  EXPECT_EQ(0u, st.idle_timer);
-  EXPECT_EQ(-1, st.idle_delay);
+  w.hooks.idle_rearm(&w);
+  EXPECT_EQ(0u, st.idle.source);
+  EXPECT_EQ(-1, st.idle.delay);
 }
 
 TEST_F(Timers, IdleTimeoutClosesDialogsButLeavesQuestionsToTheUser) {
-  TimerState& st = timer_state();
-  st.idle_probed = true;
-  st.idle_query = fake_idle;
+  ::Timers& st = w.timers;
+  st.idle.probed = true;
+  st.idle.query = fake_idle;
   app_core().settings.idle_timeout = 1;
   g_idle_ms = 90000;
   // A dialog is cancelled, then the program quits.
-  GtkWidget* d = dialog_new(307);
-  dialog_add_button(d, 27, GTK_RESPONSE_CANCEL);
+  GtkWidget* d = dialog_new(STR_APP_NAME);
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   int response = 0;
   g_timeout_add(20, [](gpointer p) -> gboolean {
     idle_timer_fire(static_cast<MainWindow*>(p));
@@ -519,7 +517,7 @@ TEST_F(Timers, IdleTimeoutClosesDialogsButLeavesQuestionsToTheUser) {
   gtk_widget_destroy(d);
   EXPECT_EQ(GTK_RESPONSE_CANCEL, response);
   EXPECT_EQ(0, g_quits);
-  EXPECT_EQ(1, st.idle_delay);
+  EXPECT_EQ(1, st.idle.delay);
   ASSERT_TRUE(pump_until([] { return g_quits == 1; }, 3.0));
 
   // A question stays until the user answers it; no quit meanwhile.
@@ -535,34 +533,34 @@ TEST_F(Timers, IdleTimeoutClosesDialogsButLeavesQuestionsToTheUser) {
     if (top && GTK_IS_DIALOG(top)) gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_YES);
     return G_SOURCE_REMOVE;
   }, &answered);
-  EXPECT_TRUE(ask_yes_no(340, nullptr, 341, 207, 49));
+  EXPECT_TRUE(ask_yes_no(STR_ASK_DISCARD, nullptr, STR_ASK_DISCARD_DETAIL, STR_BACK, STR_YES));
   EXPECT_TRUE(answered) << "answered by the user, not by the timeout";
   EXPECT_EQ(0, g_quits);
-  EXPECT_EQ(60, st.idle_delay);
+  EXPECT_EQ(60, st.idle.delay);
 }
 
 TEST_F(Timers, MissingScreenSaverLibraryTurnsTheIdleTimeoutOffOnce) {
-  TimerState& st = timer_state();
+  ::Timers& st = w.timers;
   app_core().settings.idle_timeout = 5;
-  idle_reset();
+  idle_reset(&w);
   {
     LogCapture log;
-    EXPECT_FALSE(idle_probe({"libOrdikaNoSuchXss.so.1", "libOrdikaNoSuchXss.so"}));
+    EXPECT_FALSE(idle_probe(&w, {"libOrdikaNoSuchXss.so.1", "libOrdikaNoSuchXss.so"}));
     idle_start(&w);
     idle_rearm(&w);
-    EXPECT_EQ(0u, st.idle_timer);
+    EXPECT_EQ(0u, st.idle.source);
     EXPECT_EQ(1, log.count("No X11 Screen Saver extension"));
   }
   // With the library of the system (runtime name first), the query answers.
-  idle_reset();
+  idle_reset(&w);
   void* lib = dlopen("libXss.so.1", RTLD_LAZY);
   if (!lib) GTEST_SKIP() << "libXss.so.1 not installed";
   dlclose(lib);
-  ASSERT_TRUE(idle_probe());
-  ASSERT_NE(nullptr, st.idle_query);
-  EXPECT_GE(st.idle_query(), -1);
+  ASSERT_TRUE(idle_probe(&w));
+  ASSERT_NE(nullptr, st.idle.query);
+  EXPECT_GE(st.idle.query(), -1);
   idle_start(&w);
-  EXPECT_EQ(300, st.idle_delay);
+  EXPECT_EQ(300, st.idle.delay);
 }
 
 // A notification service of our own on a private session bus: it records
@@ -700,7 +698,7 @@ TEST_F(Notifications, AReminderReachesTheDesktopAndItsActionOpensTheItem) {
   // The reminders view reads the real clock: the reminder's time has come
   // on it too, since the last look ten minutes ago.
   int64_t slot = add_reminder("Dentist <3pm> & co", start + 300, 10);
-  timer_state().checked_until = start - 600;
+  w.timers.data.checked_until = start - 600;
   g_now = start + 1;
   // The window is away in the tray.
   gtk_widget_hide(w.window);
@@ -712,7 +710,7 @@ TEST_F(Notifications, AReminderReachesTheDesktopAndItsActionOpensTheItem) {
   ASSERT_TRUE(pump_until([&] { return !fake.got.empty(); }));
   ASSERT_EQ(1u, fake.got.size());
   const Received& r = fake.got[0];
-  EXPECT_EQ(ui_string(307), r.app);
+  EXPECT_EQ(ui_string(STR_APP_NAME), r.app);
   EXPECT_EQ("Dentist <3pm> & co", r.summary) << "the summary is plain text";
   time_t due = static_cast<time_t>(start + 300);
   struct tm tm;
@@ -731,7 +729,7 @@ TEST_F(Notifications, AReminderReachesTheDesktopAndItsActionOpensTheItem) {
   ASSERT_TRUE(pump_until([&] { return model().view == VIEW_REMINDERS; }));
   EXPECT_EQ(slot, model().selected_item);
   EXPECT_TRUE(gtk_widget_get_visible(w.window));
-  EXPECT_EQ(1, timer_state().alerts);
+  EXPECT_EQ(1, w.timers.data.alerts);
 }
 
 TEST_F(Notifications, WithoutAServiceTheFailureIsLoggedOnce) {
@@ -741,7 +739,7 @@ TEST_F(Notifications, WithoutAServiceTheFailureIsLoggedOnce) {
   uint8_t uuid[16] = {1};
   EXPECT_EQ(0, desktop_notify_item(uuid, "second", g_now));
   ASSERT_TRUE(pump_until([&] { return desktop_notify_failures() == 2; }));
-  EXPECT_EQ(1, timer_state().alerts) << "the window's own alert is shown all the same";
+  EXPECT_EQ(1, w.timers.data.alerts) << "the window's own alert is shown all the same";
   EXPECT_EQ(1, log.count("desktop_notify: "));
   EXPECT_EQ(0, log.count("first"));
   EXPECT_EQ(0, log.count("second"));

@@ -27,7 +27,7 @@ Fake g_fake;
 int fake_check(char* buf, size_t size, std::string* notes) {
   snprintf(buf, size, "%s", g_fake.offered);
   *notes = "fixes";
-  last_error = g_fake.error;
+  set_last_error(g_fake.error);
   return g_fake.check_rc;
 }
 
@@ -43,15 +43,10 @@ class UpdateCommand : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     g_fake = Fake();
-    saved_ = update_calls();
-    update_calls().check = fake_check;
-    update_calls().run = fake_run;
+    w.update_calls.check = fake_check;
+    w.update_calls.run = fake_run;
     app_core().has_account = true;
     commands_refresh(&w);
-  }
-  void TearDown() override {
-    update_calls() = saved_;
-    WindowTest::TearDown();
   }
   // Runs the command and returns the text of the message box it showed
   // ("" when none).
@@ -77,7 +72,6 @@ class UpdateCommand : public WindowTest {
     g_source_remove(source);
     return seen.text;
   }
-  UpdateCalls saved_;
 };
 
 TEST_F(UpdateCommand, NeedsAnAccount) {
@@ -90,7 +84,7 @@ TEST_F(UpdateCommand, NeedsAnAccount) {
 TEST_F(UpdateCommand, CurrentVersionSaysSoAndOffersNothing) {
   EXPECT_TRUE(sensitive(CMD_CHECK_UPDATE));
   std::string shown = run_and_read();
-  EXPECT_EQ(ui_format(317, program_version()), shown);
+  EXPECT_EQ(ui_format(STR_MSG_LATEST_VERSION, program_version()), shown);
   EXPECT_EQ(0, g_fake.runs);
   EXPECT_FALSE(w.quitting);
 }
@@ -113,9 +107,9 @@ TEST_F(UpdateCommand, NewerVersionIsOfferedAndQuitsOnlyOnceInstalled) {
 TEST_F(UpdateCommand, FailureNamesTheErrorAndCancelIsSilent) {
   g_fake.check_rc = -1;
   g_fake.error = 4;
-  EXPECT_EQ(ui_format(291, "DNS"), run_and_read());
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, "DNS"), run_and_read());
   g_fake.error = 7;
-  EXPECT_EQ(ui_format(291, "7"), run_and_read());
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, "7"), run_and_read());
   g_fake.check_rc = 1;
   EXPECT_EQ("", run_and_read());
   EXPECT_EQ(0, g_fake.runs);

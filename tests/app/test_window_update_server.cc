@@ -35,7 +35,7 @@ class UpdateFromServer : public WindowTest {
     update_dir_ = cfg.update_dir;
     publish("9.0.0", 999999);
     int32_t id = 0;
-    ASSERT_EQ(0, server_user_add(cfg.data_dir, "alice", "pw-alice", &id));
+    ASSERT_EQ(0, server_user_add(cfg, "alice", "pw-alice", &id));
     server_ = server_create(cfg);
     ASSERT_NE(nullptr, server_);
     thread_ = std::thread([this] { server_run(server_); });
@@ -46,14 +46,12 @@ class UpdateFromServer : public WindowTest {
     ASSERT_NE(nullptr, config);
     config_set(config, profile);
     ASSERT_EQ(0, account_store(id, "alice", "pw-alice", host_.c_str()));
-    ASSERT_EQ(0, parse_cert());
+    ASSERT_EQ(0, account_load());
     app_core().has_account = true;
     commands_refresh(&w);
   }
   void TearDown() override {
     stop_server();
-    config_set(nullptr, "");
-    parse_cert();
     WindowTest::TearDown();
   }
   void stop_server() {
@@ -119,14 +117,14 @@ TEST_F(UpdateFromServer, NewerVersionIsOfferedCurrentOneIsSaidAndFailureNamed) {
   EXPECT_FALSE(w.quitting) << "nothing was installed";
 
   publish("0.0.1", 1);
-  EXPECT_EQ(ui_format(317, program_version()), run_and_read());
+  EXPECT_EQ(ui_format(STR_MSG_LATEST_VERSION, program_version()), run_and_read());
   EXPECT_TRUE(message_);
 
   stop_server();
   std::string failed = run_and_read();
   EXPECT_TRUE(message_);
-  EXPECT_EQ(ui_format(291, error_code_text(last_error).c_str()), failed);
-  EXPECT_NE(0, last_error);
+  EXPECT_EQ(ui_format(STR_MSG_REQUEST_FAILED, error_code_text(last_error()).c_str()), failed);
+  EXPECT_NE(0, last_error());
   EXPECT_FALSE(w.quitting);
 }
 

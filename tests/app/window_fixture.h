@@ -27,8 +27,8 @@ class WindowTest : public GtkModelTest {
     app_core().settings = Settings();
     app_core().has_account = false;
     // The undo state is read through the repository table.
-    repo_table.resize(2);
-    for (int i = 0; i < 2; i++) repo_table[i].db = g_repos[i].db;
+    repo_table().resize(2);
+    for (int i = 0; i < 2; i++) repo_table()[i].db = g_repos[i].db;
     model().view = VIEW_REMINDERS;
     model().fixed_kind = 0;
     work = make_tag(g_repos[0].root, "Work");
@@ -48,8 +48,8 @@ class WindowTest : public GtkModelTest {
   void TearDown() override {
     window_stop(&w);
     pump();
-    for (RepoEntry& e : repo_table) e.db = nullptr;
-    repo_table.clear();
+    for (RepoEntry& e : repo_table()) e.db = nullptr;
+    repo_table().clear();
     GtkModelTest::TearDown();
   }
 

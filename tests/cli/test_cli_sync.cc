@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "cli_runner.h"
+#include "server/fault_proxy.h"
 
 namespace {
 
@@ -311,6 +313,43 @@ TEST_F(CliSync, LongKeyNotesSurviveImportExportAndSync) {
   ASSERT_EQ(b.run({"sync", idx}).status, 0);
   ASSERT_EQ(a.run({"sync", "0"}).status, 0);
   expect_notes(a, root);
+}
+
+// Another device syncs between this one's "get list" and its "put sync":
+// the server refuses the stale upload, and the tool fetches the newer
+// state, merges it and sends its change again, as the window does.
+TEST_F(CliSync, SyncOvertakenByAnotherDeviceFetchesAgainAndSends) {
+  std::string note = a.run({"add", "note", root_tag(a, "0"), "--title", "Base"}).line(0);
+  std::string idx = share();
+  FaultProxy proxy(port);
+  ASSERT_EQ(a.run({"account", "set", account, "alice", proxy.host()}).status, 0);
+  ASSERT_EQ(a.run({"edit", note, "--title", "From A"}).status, 0);
+  std::string task = b.run({"add", "task", root_tag(b, idx), "--title", "From B"}).line(0);
+
+  proxy.arm(Cut{});
+  CliResult between;
+  proxy.before(1, [&] { between = b.run({"sync", idx}); });  // A's "put sync"
+  CliResult r = a.run({"sync", "0"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(between.status, 0) << between.err;
+  EXPECT_EQ(proxy.profile().size(), 5u) << "get list, put sync refused, get list, get sync, put sync";
+  EXPECT_EQ(titles(a)[task], "From B");
+  ASSERT_EQ(b.run({"sync", idx}).status, 0);
+  EXPECT_EQ(titles(b)[note], "From A");
+}
+
+// A clone starts with the earlier versions the server holds and without
+// anything to undo, as one made in the window.
+TEST_F(CliSync, CloneKeepsEarlierVersionsAndStartsWithNothingToUndo) {
+  std::string note = a.run({"add", "note", root_tag(a, "0"), "--title", "First"}).line(0);
+  ASSERT_EQ(a.run({"edit", note, "--title", "Second", "--keep-history"}).status, 0);
+  std::string idx = share();
+  std::string earlier = a.run({"history", note}).out;
+  ASSERT_EQ(std::count(earlier.begin(), earlier.end(), '\n'), 1) << earlier;
+  EXPECT_EQ(b.run({"history", note}).out, earlier);
+  CliResult undo = b.run({"undo", idx});
+  EXPECT_EQ(undo.status, 1);
+  EXPECT_NE(undo.err.find("nothing to undo"), std::string::npos) << undo.err;
 }
 
 }  // namespace

@@ -43,11 +43,24 @@ def load_strings():
     return table
 
 
+def load_names():
+    """The string ids by name, from resources/strings/names.txt."""
+    names = {}
+    with open(os.path.join(SOURCE, "resources", "strings", "names.txt"), encoding="utf-8") as f:
+        for line in f:
+            words = line.split("#", 1)[0].split()
+            if len(words) == 2 and words[0].isdigit():
+                names[words[1]] = int(words[0])
+    return names
+
+
 STRINGS = load_strings()
+NAMES = load_names()
 
 
-def S(sid, lang=0):
-    return STRINGS[(sid, lang)]
+def S(name, lang=0):
+    """The text of the string id named (STR_...) in a language."""
+    return STRINGS[(NAMES[name], lang)]
 
 
 # --- Session: accessibility bus, settings, tray ---------------------------
@@ -222,15 +235,15 @@ class Ordika:
                 if d.roleName == "dialog" and d.showing and self.find("label", S(headline, self.lang), within=d):
                     return d
             return None
-        return wait_for(find, "the prompt %d" % headline)
+        return wait_for(find, "the prompt %s" % headline)
 
-    def type_password(self, text, headline=22):
+    def type_password(self, text, headline="STR_ENTER_MASTER_PASSWORD"):
         dlg = self.prompt(headline)
         entry = self.wait("password text", within=dlg)
         entry.click()
         rawinput.typeText(text)
         rawinput.pressKey("Return")
-        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %d to close" % headline)
+        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %s to close" % headline)
 
     def trees(self):
         frame = self.main_frame()
@@ -292,17 +305,17 @@ def log_text():
 def journey_first_start():
     o = Ordika()
     # A confirmation that differs is refused and the next attempt asked.
-    o.type_password(PASSWORD, 247)           # the new master password
-    o.type_password(PASSWORD + "x", 243)     # a different confirmation
+    o.type_password(PASSWORD, "STR_CHOOSE_MASTER_PASSWORD")           # the new master password
+    o.type_password(PASSWORD + "x", "STR_REPEAT_MASTER_PASSWORD")     # a different confirmation
     box = o.wait("alert")
-    o.wait("push button", S(26), within=box).click()
+    o.wait("push button", S("STR_OK"), within=box).click()
     o.gone("alert")
-    o.type_password(PASSWORD, 247)
-    o.type_password(PASSWORD, 243)
+    o.type_password(PASSWORD, "STR_CHOOSE_MASTER_PASSWORD")
+    o.type_password(PASSWORD, "STR_REPEAT_MASTER_PASSWORD")
     frame = o.main_frame()
-    check(frame.name == S(307), "window title %r" % frame.name)
+    check(frame.name == S("STR_APP_NAME"), "window title %r" % frame.name)
     tags, _ = o.trees()
-    o.row(tags, S(32))                       # the default repository
+    o.row(tags, S("STR_DEFAULT_REPO_NAME"))                       # the default repository
     check(os.path.isdir(os.path.join(HOME, "Ordika")), "the repository root")
     check(len(os.listdir(os.path.join(HOME, "Ordika"))) == 1, "one default repository")
     rawinput.keyCombo("<Control>q")
@@ -315,7 +328,7 @@ def journey_wrong_password():
     o = Ordika()
     o.type_password("not the password")
     box = o.wait("alert")                     # wrong password
-    o.wait("push button", S(26), within=box).click()
+    o.wait("push button", S("STR_OK"), within=box).click()
     o.gone("alert")
     unlock(o)
     rawinput.keyCombo("<Control>q")
@@ -326,13 +339,13 @@ def journey_cancel():
     cli("init")
     started = log_text().count("Started")
     o = Ordika()
-    dlg = o.prompt(22)
-    o.wait("push button", S(27), within=dlg).click()
+    dlg = o.prompt("STR_ENTER_MASTER_PASSWORD")
+    o.wait("push button", S("STR_CANCEL"), within=dlg).click()
     check(o.wait_exit() == 0, "cancel exits with 0")
     check(log_text().count("Started") == started, "nothing opened after a cancel")
     # SIGTERM at the prompt ends the program as a cancel does.
     o = Ordika()
-    o.prompt(22)
+    o.prompt("STR_ENTER_MASTER_PASSWORD")
     o.proc.send_signal(signal.SIGTERM)
     check(o.wait_exit() == 0, "SIGTERM at the prompt exits with 0")
     check(log_text().count("Started") == started, "nothing opened after SIGTERM at the prompt")
@@ -343,7 +356,7 @@ def journey_browse():
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
-    o.row(tags, S(39)).click()                # the trash: empty
+    o.row(tags, S("STR_ROW_TRASH")).click()                # the trash: empty
     wait_for(lambda: not [c for c in items.findChildren(GenericPredicate(roleName="table cell"))
                           if c.name == "Shopping list" and c.showing], "empty trash list")
     o.row(tags, work[4]).click()
@@ -354,8 +367,8 @@ def journey_browse():
     # Another place: the upcoming list, which shows the task. Back returns to
     # the note in its tag, forward to the task in the list.
     frame = o.main_frame()
-    back = o.wait("push button", S(207), within=frame)
-    fwd = o.find("push button", S(208), within=frame)
+    back = o.wait("push button", S("STR_BACK"), within=frame)
+    fwd = o.find("push button", S("STR_FORWARD"), within=frame)
     check(not fwd.sensitive, "forward insensitive")
     first = [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0]
     first.click()
@@ -371,32 +384,32 @@ def journey_browse():
     # Context menus: the list types on the first row (choosing "all" lists
     # every item), the tag menu on a tag.
     first.click(button=3)
-    o.wait("menu item", S(98))
-    o.wait("menu item", S(97)).click()
+    o.wait("menu item", S("STR_LIST_UPCOMING"))
+    o.wait("menu item", S("STR_LIST_ALL")).click()
     o.row(items, "Webmail")
-    o.row(tags, "%s: %s" % (S(38), S(97)))
+    o.row(tags, "%s: %s" % (S("STR_ROW_LISTS"), S("STR_LIST_ALL")))
     first.click(button=3)
-    o.wait("menu item", S(98))
-    o.close_menu(S(98))
+    o.wait("menu item", S("STR_LIST_UPCOMING"))
+    o.close_menu(S("STR_LIST_UPCOMING"))
     o.row(tags, work[4]).click(button=3)
-    o.wait("menu item", S(89))
-    o.close_menu(S(89))
+    o.wait("menu item", S("STR_TAG_MENU_NEW_NOTE"))
+    o.close_menu(S("STR_TAG_MENU_NEW_NOTE"))
     # The item popup by pointer and by keyboard (Shift+F10).
     o.row(items, "Call the plumber").click(button=3)
-    o.wait("menu item", S(282))
-    o.close_menu(S(282))
+    o.wait("menu item", S("STR_EDIT"))
+    o.close_menu(S("STR_EDIT"))
     rawinput.keyCombo("<Shift>F10")
-    o.wait("menu item", S(282))
-    o.close_menu(S(282))
+    o.wait("menu item", S("STR_EDIT"))
+    o.close_menu(S("STR_EDIT"))
 
     # The key's password link reveals its password.
     o.row(items, "Webmail").click()
     wait_for(lambda: "mail.example.org" in o.detail_text(), "the key's detail")
     click_password_link(o)
-    box = o.wait("dialog", S(241))
+    box = o.wait("dialog", S("STR_PASSWORD_TITLE"))
     o.wait("label", "s3cret-Pa55", within=box)
-    o.wait("push button", S(28), within=box).click()
-    o.gone("dialog", S(241))
+    o.wait("push button", S("STR_CLOSE"), within=box).click()
+    o.gone("dialog", S("STR_PASSWORD_TITLE"))
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
 
@@ -475,7 +488,7 @@ def wait_tray_icon(d):
         tray = find_x_window(d, None, wm_class="trayer")
         return tray if tray and find_x_window(d, None, under=tray, prop="_XEMBED_INFO") else None
     tray = wait_for(embedded, "the icon in the tray")
-    return find_x_window(d, S(307), skip=tray)
+    return find_x_window(d, S("STR_APP_NAME"), skip=tray)
 
 
 def journey_no_tray_close_quits():
@@ -484,7 +497,7 @@ def journey_no_tray_close_quits():
     unlock(o)
     from Xlib import X, display, protocol
     d = display.Display()
-    target = find_x_window(d, S(307))
+    target = find_x_window(d, S("STR_APP_NAME"))
     ev = protocol.event.ClientMessage(window=target, client_type=d.intern_atom("WM_PROTOCOLS"),
                                       data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
     target.send_event(ev, event_mask=X.NoEventMask)
@@ -516,7 +529,7 @@ def journey_sigterm():
     o.row(items, "Webmail").click()
     wait_for(lambda: "mail.example.org" in o.detail_text(), "the key's detail")
     click_password_link(o)
-    o.wait("dialog", S(241))
+    o.wait("dialog", S("STR_PASSWORD_TITLE"))
     finished = log_text().count("Finished")
     o.proc.send_signal(signal.SIGINT)
     check(o.wait_exit() == 0, "SIGINT ends through the quit path")
@@ -564,14 +577,14 @@ def journey_reminder():
     check(n[0]["body"] == due, "the time: %r" % n[0])
     check(n[0]["actions"][:1] == ["default"], "a default action")
     # The window's own alert, once.
-    alert = o.wait("label", S(209), timeout=10)
+    alert = o.wait("label", S("STR_NEW_REMINDERS_DUE"), timeout=10)
     rawinput.pressKey("Return")
     wait_for(lambda: alert.dead or not alert.showing, "the alert answered")
     open(trigger, "w").close()
     frame = o.main_frame()
     o.shown("Water <the> plants")
     check(not os.path.exists(trigger), "the click was played")
-    check(o.find("label", S(209)) is None, "no second alert")
+    check(o.find("label", S("STR_NEW_REMINDERS_DUE")) is None, "no second alert")
     check("Water" not in log_text(), "the title stays out of the log")
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
@@ -609,8 +622,8 @@ def journey_screenshots():
         o.row(tags, work[4]).click()
         o.row(items, "Shopping list").click()
         wait_for(lambda: "bread" in o.detail_text(), "the note's detail")
-        check(o.main_frame().name == S(307, idx), "title in %s" % lang)
-        o.wait("menu", S(51, idx))
+        check(o.main_frame().name == S("STR_APP_NAME", idx), "title in %s" % lang)
+        o.wait("menu", S("STR_MENU_FILE", idx))
         time.sleep(0.5)
         o.screenshot("screenshot-%s.png" % lang)
         rawinput.keyCombo("<Control>q")
@@ -726,7 +739,8 @@ def journey_dialogs(lang):
 
     def manager():
         d = t.keys("<Control>o")
-        if o.find("label", t.s(22), within=d):  # the manager asks for the master password first
+        # The manager asks for the master password first.
+        if o.find("label", t.s("STR_ENTER_MASTER_PASSWORD"), within=d):
             rawinput.typeText(PASSWORD)
             rawinput.pressKey("Return")
             wait_for(lambda: d.dead or not d.showing, "the master password taken")
@@ -742,12 +756,12 @@ def journey_dialogs(lang):
     silent.listen(4)
 
     def progress():
-        form = t.menu(51, 245)
-        t.fill(form, 371, "127.0.0.1:%d" % silent.getsockname()[1])
-        t.fill(form, 372, "7")
-        t.fill(form, 373, "tour")
-        t.fill(form, 374, "tour-password", "password text")
-        o.wait("push button", t.s(26), within=form).click()
+        form = t.menu("STR_MENU_FILE", "STR_SYNC_ACCOUNT")
+        t.fill(form, "STR_SIGN_IN_SERVER", "127.0.0.1:%d" % silent.getsockname()[1])
+        t.fill(form, "STR_SIGN_IN_NUMBER", "7")
+        t.fill(form, "STR_SIGN_IN_USER", "tour")
+        t.fill(form, "STR_SIGN_IN_PASSWORD", "tour-password", "password text")
+        o.wait("push button", t.s("STR_OK"), within=form).click()
         bar = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing and d != form
                                      and o.find("progress bar", within=d)), None), "the progress dialog")
         point_at(bar)
@@ -762,23 +776,23 @@ def journey_dialogs(lang):
     # (name, title id, how to open: the dialogs it leaves open, innermost
     # last; how to close them when Escape on each in turn does not)
     tour = [
-        ("note", 136, lambda: t.keys("<Control><Shift>n")),
-        ("task", 158, lambda: t.keys("<Control><Shift>t")),
-        ("event", 159, lambda: t.keys("<Control><Shift>e")),
-        ("key", 263, lambda: t.keys("<Control><Shift>a")),
-        ("contact", 157, lambda: t.keys("<Control><Shift>c")),
-        ("password-generator", 241, nested(lambda: t.keys("<Control><Shift>a"), 267)),
-        ("set-tags", 71, lambda: t.popup("Shopping list", 384)),
-        ("history", 179, lambda: t.popup("Call the plumber again", 179)),
-        ("delete", 307, lambda: t.popup("Shopping list", 75)),
-        ("search", 177, lambda: t.keys("<Control>f")),
-        ("options", 184, lambda: t.menu(52, 181)),
-        ("repositories", 275, manager),
-        ("new-repository", 276, nested(manager, 33)),
-        ("account", 245, lambda: t.menu(51, 245)),
-        ("master-password", 307, lambda: t.menu(51, 246)),
-        ("about", 401, lambda: t.menu(53, 182)),
-        ("progress", 245, progress, close_progress),
+        ("note", "STR_TYPE_NOTE", lambda: t.keys("<Control><Shift>n")),
+        ("task", "STR_TYPE_TASK", lambda: t.keys("<Control><Shift>t")),
+        ("event", "STR_TYPE_EVENT", lambda: t.keys("<Control><Shift>e")),
+        ("key", "STR_TYPE_KEY", lambda: t.keys("<Control><Shift>a")),
+        ("contact", "STR_TYPE_CONTACT", lambda: t.keys("<Control><Shift>c")),
+        ("password-generator", "STR_PASSWORD_TITLE", nested(lambda: t.keys("<Control><Shift>a"), "STR_GENERATE")),
+        ("set-tags", "STR_TAGS", lambda: t.popup("Shopping list", "STR_SET_TAGS")),
+        ("history", "STR_HISTORY", lambda: t.popup("Call the plumber again", "STR_HISTORY")),
+        ("delete", "STR_APP_NAME", lambda: t.popup("Shopping list", "STR_DELETE")),
+        ("search", "STR_SEARCH", lambda: t.keys("<Control>f")),
+        ("options", "STR_OPTIONS", lambda: t.menu("STR_MENU_EDIT", "STR_OPTIONS_MENU")),
+        ("repositories", "STR_REPOSITORIES", manager),
+        ("new-repository", "STR_NEW_REPOSITORY", nested(manager, "STR_NEW_REPOSITORY_BUTTON")),
+        ("account", "STR_SYNC_ACCOUNT", lambda: t.menu("STR_MENU_FILE", "STR_SYNC_ACCOUNT")),
+        ("master-password", "STR_APP_NAME", lambda: t.menu("STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")),
+        ("about", "STR_ABOUT_TITLE", lambda: t.menu("STR_MENU_HELP", "STR_ABOUT")),
+        ("progress", "STR_SYNC_ACCOUNT", progress, close_progress),
     ]
     for name, title_id, open_dialogs, *close in tour:
         opened = open_dialogs()
@@ -831,11 +845,11 @@ def journey_import_undo():
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
-    tag_menu_item(o, tags, work[4], 78, 82)
-    choose_in_file_chooser(o, S(82), ics)
+    tag_menu_item(o, tags, work[4], "STR_IMPORT", "STR_IMPORT_CALENDAR")
+    choose_in_file_chooser(o, S("STR_IMPORT_CALENDAR"), ics)
     o.row(items, "New Year's Day", timeout=20)
-    tag_menu_item(o, tags, work[4], 78, 86)
-    choose_in_file_chooser(o, S(86), vcf)
+    tag_menu_item(o, tags, work[4], "STR_IMPORT", "STR_IMPORT_CONTACTS")
+    choose_in_file_chooser(o, S("STR_IMPORT_CONTACTS"), vcf)
     o.row(items, contact, timeout=20)
 
     # The list is rebuilt after an undo: its cells are looked up afresh, in
@@ -900,7 +914,7 @@ def keyboard_to_tag(o, tag, title):
     """Keyboard only: the master password, the list focused at start, Tab to
     the tag tree and its type-ahead to the tag, whose item `title` is then
     listed. Returns the tag tree and the item list."""
-    point_at(o.prompt(22))
+    point_at(o.prompt("STR_ENTER_MASTER_PASSWORD"))
     rawinput.typeText(PASSWORD)               # the entry has the focus
     rawinput.pressKey("Return")
     point_at(o.main_frame())
@@ -925,7 +939,7 @@ def journey_keyboard():
     rawinput.keyCombo("<Control><Shift>n")
     editor = top_dialog(o)
     rawinput.typeText("Keyboard note")        # the title has the focus
-    body = o.wait("text", S(238), within=editor)
+    body = o.wait("text", S("STR_NOTES"), within=editor)
     for _ in range(4):                        # past the two check boxes
         rawinput.pressKey("Tab")
         time.sleep(0.2)
@@ -1058,13 +1072,13 @@ def journey_keyboard_tags():
     wait_for(lambda: has_focus(items), "Tab to the item list")
     rawinput.keyCombo("<Control>a")
     rawinput.keyCombo("<Shift>F10")
-    menu_to(o, S(384))
+    menu_to(o, S("STR_SET_TAGS"))
     rawinput.pressKey("Return")
     dialog = top_dialog(o)
     box = o.wait("check box", "Personal", within=dialog)
     tab_to(box, "the Personal tag")
     rawinput.pressKey("space")
-    tab_to(o.wait("push button", S(308), within=dialog), "the OK button")
+    tab_to(o.wait("push button", S("STR_ACCEPT"), within=dialog), "the OK button")
     rawinput.pressKey("Return")
     wait_for(lambda: dialog.dead or not dialog.showing, "the set-tags dialog closed")
     point_at(o.main_frame())
@@ -1090,14 +1104,14 @@ def journey_keyboard_history():
     rawinput.pressKey("Escape")
     wait_for(lambda: o.detail().name == "Shopping list, revised", "the note selected by type-ahead")
     rawinput.keyCombo("<Shift>F10")
-    menu_to(o, S(179))
+    menu_to(o, S("STR_HISTORY"))
     rawinput.pressKey("Return")
     dialog = top_dialog(o)
     versions = o.wait("table", within=dialog)
     tab_to(versions, "the list of versions")
     rawinput.pressKey("Home")
     o.row(versions, "Shopping list")
-    tab_to(o.wait("push button", S(75), within=dialog), "the delete button")
+    tab_to(o.wait("push button", S("STR_DELETE"), within=dialog), "the delete button")
     rawinput.pressKey("Return")
     question = top_dialog(o, not_this=dialog)
     rawinput.pressKey("Return")                # the default answer: delete
@@ -1213,48 +1227,49 @@ def journey_sign_in():
     the stored account; the same command then signs out."""
     server = Server()
     o = Ordika()
-    o.type_password(PASSWORD, 247)
-    o.type_password(PASSWORD, 243)
+    o.type_password(PASSWORD, "STR_CHOOSE_MASTER_PASSWORD")
+    o.type_password(PASSWORD, "STR_REPEAT_MASTER_PASSWORD")
     o.main_frame()
-    menu_command(o, 51, 245)
+    menu_command(o, "STR_MENU_FILE", "STR_SYNC_ACCOUNT")
     form = top_dialog(o)
-    ok = o.wait("push button", S(26), within=form)
+    ok = o.wait("push button", S("STR_OK"), within=form)
     check(not ok.sensitive, "OK waits for the form")
     # A server that cannot be reached stores nothing.
-    fill_entry(o, form, S(371), "127.0.0.1:1")
-    fill_entry(o, form, S(372), server.number)
-    fill_entry(o, form, S(373), "alice")
-    fill_entry(o, form, S(374), ACCOUNT_PASSWORD, "password text")
+    fill_entry(o, form, S("STR_SIGN_IN_SERVER"), "127.0.0.1:1")
+    fill_entry(o, form, S("STR_SIGN_IN_NUMBER"), server.number)
+    fill_entry(o, form, S("STR_SIGN_IN_USER"), "alice")
+    fill_entry(o, form, S("STR_SIGN_IN_PASSWORD"), ACCOUNT_PASSWORD, "password text")
     wait_for(lambda: ok.sensitive, "OK sensitive once the form is filled")
     ok.click()
-    answer(o, message_with(o, S(377).split("%s")[0], prefix=True), 26)
+    answer(o, message_with(o, S("STR_SIGN_IN_UNREACHABLE").split("%s")[0], prefix=True), "STR_OK")
     check(not cli("account", "show", check_rc=False).strip(), "nothing stored when unreachable")
     point_at(form)
-    fill_entry(o, form, S(371), server.host)
+    fill_entry(o, form, S("STR_SIGN_IN_SERVER"), server.host)
     # A wrong password is refused and stores nothing.
-    fill_entry(o, form, S(374), "not the password", "password text")
+    fill_entry(o, form, S("STR_SIGN_IN_PASSWORD"), "not the password", "password text")
     ok.click()
-    refused = message_with(o, S(376))
-    answer(o, refused, 26)
+    refused = message_with(o, S("STR_SIGN_IN_REFUSED"))
+    answer(o, refused, "STR_OK")
     check(not cli("account", "show", check_rc=False).strip(), "nothing stored after a refusal")
     point_at(form)
-    fill_entry(o, form, S(374), ACCOUNT_PASSWORD, "password text")
+    fill_entry(o, form, S("STR_SIGN_IN_PASSWORD"), ACCOUNT_PASSWORD, "password text")
     ok.click()
-    answer(o, message_with(o, S(375)), 26)
+    answer(o, message_with(o, S("STR_SIGN_IN_DONE")), "STR_OK")
     wait_for(lambda: form.dead or not form.showing, "the form closed")
     check(refused is not None, "refused")
     shown = cli("account", "show").strip()
     check(shown == "%s\talice\t%s" % (server.number, server.host), "the stored account: %r" % shown)
     # Signed in, the same command asks for the master password and offers
     # to sign out, after a question.
-    menu_command(o, 51, 245)
-    point_at(o.prompt(22))
+    menu_command(o, "STR_MENU_FILE", "STR_SYNC_ACCOUNT")
+    point_at(o.prompt("STR_ENTER_MASTER_PASSWORD"))
     o.type_password(PASSWORD)
     account = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing
-                                     and o.find("push button", S(378), within=d)), None), "the account dialog")
+                                     and o.find("push button", S("STR_SIGN_OUT"), within=d)), None),
+                       "the account dialog")
     point_at(account)
-    o.wait("push button", S(378), within=account).click()
-    answer(o, message_with(o, S(379)), 26)
+    o.wait("push button", S("STR_SIGN_OUT"), within=account).click()
+    answer(o, message_with(o, S("STR_SIGN_OUT_QUESTION")), "STR_OK")
     wait_for(lambda: account.dead or not account.showing, "the account dialog closed")
     check(not cli("account", "show", check_rc=False).strip(), "signed out")
     point_at(o.main_frame())
@@ -1290,12 +1305,12 @@ def sync_with_conflict(o, button):
     """Synchronise All; the conflict is answered with the button."""
     point_at(o.main_frame())
     rawinput.keyCombo("<Control><Shift>s")
-    conflict = wait_for(lambda: o.find("dialog", S(262)), "the conflict dialog", timeout=40)
+    conflict = wait_for(lambda: o.find("dialog", S("STR_SYNC_CONFLICT")), "the conflict dialog", timeout=40)
     point_at(conflict)
-    o.wait("label", S(260), within=conflict)
+    o.wait("label", S("STR_THIS_COMPUTER"), within=conflict)
     answer(o, conflict, button)
     # A sync that succeeded closes its dialog by itself.
-    o.gone("dialog", S(254), timeout=40)
+    o.gone("dialog", S("STR_SYNCHRONISE"), timeout=40)
     point_at(o.main_frame())
 
 
@@ -1304,11 +1319,11 @@ def sync_cancelled_at_conflict(o):
     sync: its dialog stays to say so until closed."""
     point_at(o.main_frame())
     rawinput.keyCombo("<Control><Shift>s")
-    conflict = wait_for(lambda: o.find("dialog", S(262)), "the conflict dialog", timeout=40)
+    conflict = wait_for(lambda: o.find("dialog", S("STR_SYNC_CONFLICT")), "the conflict dialog", timeout=40)
     point_at(conflict)
-    answer(o, conflict, 27)
-    run = message_with(o, S(257).split("%s")[0], prefix=True)
-    answer(o, run, 28)
+    answer(o, conflict, "STR_CANCEL")
+    run = message_with(o, S("STR_SYNC_FAILED").split("%s")[0], prefix=True)
+    answer(o, run, "STR_CLOSE")
     point_at(o.main_frame())
 
 
@@ -1321,25 +1336,25 @@ def journey_put_sync_conflict():
     server.account()
     o = Ordika()
     unlock(o)
-    menu_command(o, 51, 275)
+    menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
-    repo_row_menu(o, manager, S(32), 35)
-    answer(o, message_with(o, S(303)), 26)
+    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_UPLOAD_TO_SERVER")
+    answer(o, message_with(o, S("STR_MSG_REPO_ON_SERVER")), "STR_OK")
     point_at(manager)
     server_id = cli("repos").splitlines()[0].split("\t")[3]
     check(server_id and server_id in cli("server", "ls"), "the repository on the server: %r" % server_id)
     check(server.users() == [[server.number, "alice", "1"]], "the server's records: %r" % server.users())
     o.row(o.wait("table", within=manager), server_id)
     # The repository password, as the user reads it for the other device.
-    repo_row_menu(o, manager, S(32), 266)
-    shown = wait_for(lambda: o.find("dialog", S(241)), "the repository password")
+    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_SHOW_PASSWORD")
+    shown = wait_for(lambda: o.find("dialog", S("STR_PASSWORD_TITLE")), "the repository password")
     point_at(shown)
     labels = [l.name for l in shown.findChildren(GenericPredicate(roleName="label"))
-              if l.showing and l.name and l.name not in (S(72), S(28))]
+              if l.showing and l.name and l.name not in (S("STR_COPY"), S("STR_CLOSE"))]
     check(len(labels) == 1, "one password shown: %d" % len(labels))
-    answer(o, shown, 28)
+    answer(o, shown, "STR_CLOSE")
     point_at(manager)
-    answer(o, manager, 28)
+    answer(o, manager, "STR_CLOSE")
 
     laptop = ("--profile", "laptop")
     cli(*laptop, "init")
@@ -1362,7 +1377,7 @@ def journey_put_sync_conflict():
     check(item_line("Shopping list, desktop"), "the local title kept after the cancel")
     cli(*laptop, "sync")
     check(laptop_title() == "Shopping list, laptop", "the server unchanged by the cancel: %r" % laptop_title())
-    sync_with_conflict(o, 259)
+    sync_with_conflict(o, "STR_SERVER")
     wait_for(lambda: item_line("Shopping list, laptop"), "the server's title taken")
     check(item_line("Shopping list, desktop") is None, "the local title gone")
     cli(*laptop, "sync")
@@ -1372,13 +1387,168 @@ def journey_put_sync_conflict():
     cli(*laptop, "edit", ids["note"], "--title", "Shopping list, laptop again")
     cli(*laptop, "sync")
     edit_title(o, work, "Shopping list, laptop", "Shopping list, desktop again")
-    sync_with_conflict(o, 260)
+    sync_with_conflict(o, "STR_THIS_COMPUTER")
     check(item_line("Shopping list, desktop again"), "the local title kept")
     cli(*laptop, "sync")
     check(laptop_title() == "Shopping list, desktop again", "the laptop receives it: %r" % laptop_title())
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
     check(item_line("Shopping list, desktop again") and item_line("Webmail"), "everything stored after the end")
+class Relay:
+    """A relay on 127.0.0.1 between the window and the server that runs
+    another device's work before it passes a given connection on: that work
+    then falls exactly between two requests of the window."""
+
+    def __init__(self, upstream):
+        import socket
+        import threading
+        host, port = upstream.rsplit(":", 1)
+        self.upstream = (host, int(port))
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(16)
+        self.host = "127.0.0.1:%d" % self.sock.getsockname()[1]
+        self.lock = threading.Lock()
+        self.count = 0
+        self.active = 0
+        self.hooks = {}
+        self.failures = []
+        threading.Thread(target=self.accept_loop, daemon=True).start()
+
+    def arm(self, hooks):
+        """Numbers the connections from 0 again; hooks maps a number to the
+        work to run before that connection reaches the server."""
+        with self.lock:
+            self.count = 0
+            self.hooks = dict(hooks)
+
+    def idle(self):
+        with self.lock:
+            return self.active == 0
+
+    def accept_loop(self):
+        import socket
+        import threading
+        while True:
+            client, _ = self.sock.accept()
+            with self.lock:
+                hook = self.hooks.pop(self.count, None)
+                self.count += 1
+                self.active += 1
+            if hook:
+                try:
+                    hook()
+                except Exception as e:  # reported by the journey
+                    self.failures.append(e)
+            up = socket.create_connection(self.upstream)
+            threading.Thread(target=self.pipe, args=(client, up), daemon=True).start()
+
+    def pipe(self, a, b):
+        import select
+        import socket
+        peer = {a: b, b: a}
+        try:
+            while peer:
+                ready, _, _ = select.select(list(peer), [], [], 30)
+                if not ready:
+                    break
+                for s in ready:
+                    data = s.recv(65536)
+                    if data:
+                        peer[s].sendall(data)
+                        continue
+                    try:
+                        peer[s].shutdown(socket.SHUT_WR)
+                    except OSError:
+                        pass
+                    del peer[s]
+        except OSError:
+            pass
+        finally:
+            a.close()
+            b.close()
+            with self.lock:
+                self.active -= 1
+
+
+def journey_sync_overtaken():
+    """The window's sync is overtaken by the laptop between its "get list"
+    and its "put sync": the dialog fetches the newer state, merges it, sends
+    its own change and closes by itself, as the tool does. A repository
+    cloned in the window then starts as one cloned by the tool: the same
+    earlier versions, nothing to undo."""
+    server = Server()
+    relay = Relay(server.host)
+    _, work, ids = seed_profile()
+    cli("account", "set", server.number, "alice", relay.host, env={"ORDIKA_ACCOUNT_PASSWORD": ACCOUNT_PASSWORD})
+    server_id = cli("server", "create", "0").strip()
+    export = {"ORDIKA_EXPORT_PASSWORD": "Export123pw"}
+    shared = os.path.join(HOME, "shared.repo")
+    cli("repo-export", "0", shared, env=export)
+    laptop = ("--profile", "laptop")
+    cli(*laptop, "init")
+    server.account("laptop")
+    cli(*laptop, "repo-import", shared, env=export)
+
+    def laptop_titles():
+        return {l.split("\t")[0]: l.split("\t")[4] for l in cli(*laptop, "items").splitlines()}
+    cli(*laptop, "edit", ids["task"], "--title", "Call the plumber, laptop")
+    cli("edit", ids["note"], "--title", "Shopping list, desktop")
+
+    o = Ordika()
+    unlock(o)
+    # The update check at start-up goes through the relay first.
+    wait_for(lambda: relay.count >= 1 and relay.idle(), "the update check done")
+    relay.arm({1: lambda: cli(*laptop, "sync")})  # before the window's "put sync"
+    point_at(o.main_frame())
+    rawinput.keyCombo("<Control><Shift>s")
+    o.wait("dialog", S("STR_SYNCHRONISE"))
+    o.gone("dialog", S("STR_SYNCHRONISE"), timeout=60)  # closed by itself: the sync succeeded
+    check(not relay.failures, "the laptop's sync in between: %r" % relay.failures)
+    check(relay.count == 5, "get list, put sync refused, get list, get sync, put sync: %d" % relay.count)
+    wait_for(lambda: item_line("Call the plumber, laptop"), "the laptop's change merged")
+    check(item_line("Shopping list, desktop"), "the local change kept")
+    cli(*laptop, "sync")
+    check(laptop_titles()[ids["note"]] == "Shopping list, desktop", "the laptop receives the window's change")
+
+    # The laptop shares a second repository with an earlier version of its
+    # note; the tablet clones it with the tool, the window from the file.
+    cli(*laptop, "repo-add", "Travel")
+    travel = next(t for t in (l.split("\t") for l in cli(*laptop, "tags").splitlines())
+                  if t[3] == "0" and t[4] == "Travel")
+    passport = cli(*laptop, "add", "note", travel[0], "--title", "Passport").strip()
+    cli(*laptop, "edit", passport, "--title", "Passport, renewed", "--keep-history")
+    cli(*laptop, "server", "create", travel[2])
+    travel_file = os.path.join(HOME, "travel.repo")
+    cli(*laptop, "repo-export", travel[2], travel_file, env=export)
+    earlier = cli(*laptop, "history", passport)
+    check(len(earlier.splitlines()) == 1, "one earlier version: %r" % earlier)
+    tablet = ("--profile", "tablet")
+    cli(*tablet, "init")
+    server.account("tablet")
+    cli(*tablet, "repo-import", travel_file, env=export)
+
+    menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
+    manager = top_dialog(o)
+    o.wait("push button", S("STR_IMPORT"), within=manager).click()
+    imp = top_dialog(o, not_this=manager)
+    fill_entry(o, imp, S("STR_IMPORT"), travel_file)
+    o.wait("push button", S("STR_IMPORT"), within=imp).click()
+    o.type_password(export["ORDIKA_EXPORT_PASSWORD"], "STR_REPOSITORY_FILE")
+    answer(o, message_with(o, S("STR_MSG_REPO_ADDED")), "STR_OK")
+    wait_for(lambda: imp.dead or not imp.showing, "the import dialog closed")
+    point_at(manager)
+    answer(o, manager, "STR_CLOSE")
+    rawinput.keyCombo("<Control>q")
+    check(o.wait_exit() == 0, "exit status")
+    for who in ((), tablet):
+        index = next(l.split("\t")[0] for l in cli(*who, "repos").splitlines() if l.split("\t")[1] == "Travel")
+        check(cli(*who, "history", passport) == earlier, "%r: the same earlier version" % (who,))
+        undo = subprocess.run([CLI, *who, "undo", index], env=dict(os.environ, ORDIKA_PASSWORD=PASSWORD),
+                              capture_output=True, text=True, timeout=60)
+        check(undo.returncode == 1 and "nothing to undo" in undo.stderr, "%r: nothing to undo: %r" % (who, undo.stderr))
+
+
 def expand_repos(o, tags, names):
     """With more than one repository the tree starts folded: each root is
     opened from the keyboard."""
@@ -1412,13 +1582,13 @@ def journey_export_reimport():
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
-    expand_repos(o, tags, ["Archive", S(32)])
-    tag_menu_item(o, tags, work[4], 79, 83)
-    choose_in_file_chooser(o, S(83), path)
+    expand_repos(o, tags, ["Archive", S("STR_DEFAULT_REPO_NAME")])
+    tag_menu_item(o, tags, work[4], "STR_EXPORT", "STR_EXPORT_CALENDAR")
+    choose_in_file_chooser(o, S("STR_EXPORT_CALENDAR"), path)
     wait_for(lambda: os.path.exists(path) and "END:VCALENDAR" in open(path).read(), "the calendar written")
     point_at(o.main_frame())
-    tag_menu_item(o, tags, "Old calendar", 78, 82)
-    choose_in_file_chooser(o, S(82), path)
+    tag_menu_item(o, tags, "Old calendar", "STR_IMPORT", "STR_IMPORT_CALENDAR")
+    choose_in_file_chooser(o, S("STR_IMPORT_CALENDAR"), path)
     o.row(items, "Team meeting", timeout=20)
     o.row(items, "Dentist, upstairs; 2nd floor")
     rawinput.keyCombo("<Control>q")
@@ -1443,17 +1613,17 @@ def journey_paste_between():
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
-    expand_repos(o, tags, ["Archive", S(32)])
+    expand_repos(o, tags, ["Archive", S("STR_DEFAULT_REPO_NAME")])
     o.row(tags, work[4]).click()
     o.row(items, "Shopping list").click()
     rawinput.keyCombo("<Control>a")
     o.row(items, "Webmail").click(button=3)
-    o.wait("menu item", S(76))
-    o.wait("menu item", S(72)).click()
-    o.gone("menu item", S(76))
+    o.wait("menu item", S("STR_MOVE_TO_TRASH"))
+    o.wait("menu item", S("STR_COPY")).click()
+    o.gone("menu item", S("STR_MOVE_TO_TRASH"))
     o.row(tags, "Copies").click(button=3)
-    o.wait("menu item", S(73)).click()
-    o.gone("menu item", S(73))
+    o.wait("menu item", S("STR_PASTE")).click()
+    o.gone("menu item", S("STR_PASTE"))
 
     def in_target():
         return sorted(p[4] for p in (l.split("\t") for l in cli("items", "tag:" + target).splitlines()) if len(p) >= 5)
@@ -1491,7 +1661,7 @@ def journey_move_due():
         o.row(items, title).click()
         o.shown(title)
         o.row(items, title).click(button=3)
-        o.wait("menu", S(62)).click()
+        o.wait("menu", S("STR_LATER")).click()
         o.wait("menu item", S(entry)).click()
         o.gone("menu item", S(entry))
 
@@ -1500,7 +1670,7 @@ def journey_move_due():
     tags, items = o.trees()
     o.row(tags, work[4]).click()
     start = time.time()
-    move("Call the plumber", 63)
+    move("Call the plumber", "STR_TODAY")
     half = wait_for(lambda: (lambda d: d if d != "2020-01-06 09:15" else None)(due(ids["task"])),
                     "the due on the next half hour")
     t = time.mktime(time.strptime(half, "%Y-%m-%d %H:%M"))
@@ -1508,15 +1678,15 @@ def journey_move_due():
           "the half hour at least 30 minutes on: %r" % half)
 
     days = [time.strftime("%Y-%m-%d", time.localtime(time.time() + 2 * 86400))]
-    move("Call the plumber", 65)
+    move("Call the plumber", "STR_IN_2_DAYS")
     days.append(time.strftime("%Y-%m-%d", time.localtime(time.time() + 2 * 86400)))
     moved = wait_for(lambda: (lambda d: d if d != half else None)(due(ids["task"])), "the due two days on")
     check(moved in [d + half[10:] for d in days], "two days on at %s: %r" % (half[11:], moved))
 
-    move("Renew the passport", 63)
+    move("Renew the passport", "STR_TODAY")
     time.sleep(1.0)
     check(due(later) == "2039-05-01 16:45", "a later due stays where it is: %r" % due(later))
-    move("Renew the passport", 64)
+    move("Renew the passport", "STR_TOMORROW")
     wait_for(lambda: due(later) != "2039-05-01 16:45", "the later due moved to tomorrow")
     tomorrow = [time.strftime("%Y-%m-%d", time.localtime(time.time() + d)) for d in (86400, 86400 - 120)]
     check(due(later) in [d + " 16:45" for d in tomorrow], "tomorrow at 16:45: %r" % due(later))
@@ -1547,11 +1717,11 @@ def prompt_answer(o, headline, text, accepted=True):
     wait_for(lambda: len(entry.text or "") == len(text), "%d characters typed" % len(text))
     rawinput.pressKey("Return")
     if accepted:
-        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %d to close" % headline)
+        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %s to close" % headline)
         return None
     time.sleep(0.5)
-    check(dlg.showing, "the prompt %d stays for a weak password" % headline)
-    check(not o.find("push button", S(26), within=dlg).sensitive, "OK insensitive for a weak password")
+    check(dlg.showing, "the prompt %s stays for a weak password" % headline)
+    check(not o.find("push button", S("STR_OK"), within=dlg).sensitive, "OK insensitive for a weak password")
     return dlg
 
 
@@ -1570,40 +1740,40 @@ def journey_master_password():
     _, work, ids = seed_profile()
     o = Ordika()
     unlock(o)
-    menu_command(o, 51, 246)
-    prompt_answer(o, 22, "not the password")
-    answer(o, message_with(o, S(250)), 26)
+    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
+    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", "not the password")
+    answer(o, message_with(o, S("STR_MSG_WRONG_PASSWORD")), "STR_OK")
     check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a wrong current password changes nothing")
 
-    menu_command(o, 51, 246)
-    prompt_answer(o, 22, PASSWORD)
-    prompt_answer(o, 246, "short", accepted=False)
-    prompt_answer(o, 246, NEW_PASSWORD)
-    prompt_answer(o, 243, NEW_PASSWORD + "x")
-    answer(o, message_with(o, S(251)), 26)
+    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
+    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", PASSWORD)
+    prompt_answer(o, "STR_CHANGE_MASTER_PASSWORD", "short", accepted=False)
+    prompt_answer(o, "STR_CHANGE_MASTER_PASSWORD", NEW_PASSWORD)
+    prompt_answer(o, "STR_REPEAT_MASTER_PASSWORD", NEW_PASSWORD + "x")
+    answer(o, message_with(o, S("STR_MSG_PASSWORDS_DIFFER")), "STR_OK")
     check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a differing confirmation changes nothing")
 
-    menu_command(o, 51, 275)
+    menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
-    repo_pw = shown_repo_password(o, manager, S(32))
-    answer(o, manager, 28)
-    menu_command(o, 51, 246)
-    prompt_answer(o, 22, PASSWORD)
-    prompt_answer(o, 246, NEW_PASSWORD)
-    prompt_answer(o, 243, NEW_PASSWORD)
+    repo_pw = shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME"))
+    answer(o, manager, "STR_CLOSE")
+    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
+    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", PASSWORD)
+    prompt_answer(o, "STR_CHANGE_MASTER_PASSWORD", NEW_PASSWORD)
+    prompt_answer(o, "STR_REPEAT_MASTER_PASSWORD", NEW_PASSWORD)
     point_at(o.main_frame())
     wait_for(lambda: opens_with(NEW_PASSWORD), "the new master password stored")
     check(not opens_with(PASSWORD), "the old master password refused by the tool")
 
     # In the same run: the new password is the current one, the repository
     # keeps its password and the window keeps storing.
-    menu_command(o, 51, 246)
-    prompt_answer(o, 22, NEW_PASSWORD)
-    answer(o, o.prompt(246), 27)
-    menu_command(o, 51, 275)
+    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
+    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", NEW_PASSWORD)
+    answer(o, o.prompt("STR_CHANGE_MASTER_PASSWORD"), "STR_CANCEL")
+    menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
-    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password kept")
-    answer(o, manager, 28)
+    check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == repo_pw, "the repository password kept")
+    answer(o, manager, "STR_CLOSE")
     new = {"ORDIKA_PASSWORD": NEW_PASSWORD}
     edit_title(o, work, "Call the plumber", "Call the plumber today", env=new)
     rawinput.keyCombo("<Control>q")
@@ -1612,7 +1782,7 @@ def journey_master_password():
     o = Ordika()
     o.type_password(PASSWORD)
     box = o.wait("alert")
-    o.wait("push button", S(26), within=box).click()
+    o.wait("push button", S("STR_OK"), within=box).click()
     o.gone("alert")
     o.type_password(NEW_PASSWORD)
     check_reopened(o, work, "Webmail", "mail.example.org", repo_pw)
@@ -1636,10 +1806,11 @@ def check_reopened(o, work, title, word, repo_pw):
         o.row(items, t)
     o.row(items, title).click()
     wait_for(lambda: word in o.detail_text(), "%s readable" % title)
-    menu_command(o, 51, 275)
+    menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
-    check(shown_repo_password(o, manager, S(32)) == repo_pw, "the repository password after a restart")
-    answer(o, manager, 28)
+    check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == repo_pw,
+          "the repository password after a restart")
+    answer(o, manager, "STR_CLOSE")
     point_at(o.main_frame())
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
@@ -1647,12 +1818,12 @@ def check_reopened(o, work, title, word, repo_pw):
 
 def shown_repo_password(o, manager, name):
     """The password the manager's "show password" displays for the row."""
-    repo_row_menu(o, manager, name, 266)
-    shown = wait_for(lambda: o.find("dialog", S(241)), "the repository password")
+    repo_row_menu(o, manager, name, "STR_SHOW_PASSWORD")
+    shown = wait_for(lambda: o.find("dialog", S("STR_PASSWORD_TITLE")), "the repository password")
     point_at(shown)
     labels = [l.name for l in shown.findChildren(GenericPredicate(roleName="label"))
-              if l.showing and l.name and l.name not in (S(72), S(28))]
-    answer(o, shown, 28)
+              if l.showing and l.name and l.name not in (S("STR_COPY"), S("STR_CLOSE"))]
+    answer(o, shown, "STR_CLOSE")
     point_at(manager)
     check(len(labels) == 1, "one password shown: %d" % len(labels))
     return labels[0]
@@ -1660,8 +1831,8 @@ def shown_repo_password(o, manager, name):
 
 def undo_item(o):
     """The Edit menu's undo item, read without opening the menu."""
-    undo = o.wait("menu", S(52)).children[0]
-    check(undo.name == S(54), "the first Edit item is undo: %r" % undo.name)
+    undo = o.wait("menu", S("STR_MENU_EDIT")).children[0]
+    check(undo.name == S("STR_UNDO"), "the first Edit item is undo: %r" % undo.name)
     return undo
 
 
@@ -1682,36 +1853,36 @@ def journey_repo_password():
     edit_title(o, work, "Call the plumber", "Call the plumber soon")
     wait_for(lambda: undo_item(o).sensitive, "undo sensitive after the edit")
     before = first_block(path)
-    menu_command(o, 51, 275)
+    menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
-    old = shown_repo_password(o, manager, S(32))
+    old = shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME"))
     check(old and old != NEW_REPO_PASSWORD, "a generated password to start with")
 
     # Cancelled, the dialog changes nothing.
-    repo_row_menu(o, manager, S(32), 244)
-    dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
+    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_CHANGE_PASSWORD")
+    dlg = wait_for(lambda: o.find("dialog", S("STR_CHANGE_PASSWORD")), "the change password dialog")
     point_at(dlg)
-    fill_entry(o, dlg, S(241), NEW_REPO_PASSWORD, "password text")
-    answer(o, dlg, 27)
+    fill_entry(o, dlg, S("STR_PASSWORD_TITLE"), NEW_REPO_PASSWORD, "password text")
+    answer(o, dlg, "STR_CANCEL")
     point_at(manager)
-    check(shown_repo_password(o, manager, S(32)) == old, "the password kept after a cancel")
+    check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == old, "the password kept after a cancel")
     check(first_block(path) == before, "the file untouched by a cancel")
 
-    repo_row_menu(o, manager, S(32), 244)
-    dlg = wait_for(lambda: o.find("dialog", S(244)), "the change password dialog")
+    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_CHANGE_PASSWORD")
+    dlg = wait_for(lambda: o.find("dialog", S("STR_CHANGE_PASSWORD")), "the change password dialog")
     point_at(dlg)
-    ok = o.wait("push button", S(26), within=dlg)
-    fill_entry(o, dlg, S(241), "Short-Pass-1", "password text")
+    ok = o.wait("push button", S("STR_OK"), within=dlg)
+    fill_entry(o, dlg, S("STR_PASSWORD_TITLE"), "Short-Pass-1", "password text")
     wait_for(lambda: not ok.sensitive, "OK insensitive for a weak password")
-    fill_entry(o, dlg, S(241), NEW_REPO_PASSWORD, "password text")
+    fill_entry(o, dlg, S("STR_PASSWORD_TITLE"), NEW_REPO_PASSWORD, "password text")
     wait_for(lambda: ok.sensitive, "OK sensitive for a strong password")
-    o.wait("push button", S(284), within=dlg).click()
-    entry = o.wait("text", S(241), within=dlg)
+    o.wait("push button", S("STR_SHOW"), within=dlg).click()
+    entry = o.wait("text", S("STR_PASSWORD_TITLE"), within=dlg)
     check(entry.text == NEW_REPO_PASSWORD, "the typed password shown: %r" % entry.text)
-    answer(o, dlg, 26)
+    answer(o, dlg, "STR_OK")
     point_at(manager)
-    check(shown_repo_password(o, manager, S(32)) == NEW_REPO_PASSWORD, "the new password shown")
-    answer(o, manager, 28)
+    check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == NEW_REPO_PASSWORD, "the new password shown")
+    answer(o, manager, "STR_CLOSE")
     check(first_block(path) != before, "the file re-encoded")
 
     # The change began a new history: the edit before it is no undo step.
@@ -1742,9 +1913,12 @@ def journey_repo_password():
 # (completed tasks shown and hidden repositories not: the default labels of
 # their toggles).
 MENU_BAR = [
-    (51, [315, 245, 246, 275, 255, 183]),
-    (52, [54, 55, 56, 57, 58, 59, 60, 61, 264, 265, 383, 287, 288, 181]),
-    (53, [326, 327, 182]),
+    ("STR_MENU_FILE", ["STR_CHECK_FOR_UPDATES", "STR_SYNC_ACCOUNT", "STR_CHANGE_MASTER_PASSWORD",
+                       "STR_REPOSITORIES", "STR_SYNCHRONISE_ALL", "STR_QUIT"]),
+    ("STR_MENU_EDIT", ["STR_UNDO", "STR_REDO", "STR_NEW_NOTE", "STR_NEW_TASK", "STR_NEW_EVENT", "STR_NEW_CONTACT",
+                       "STR_NEW_KEY", "STR_NEW_TAG", "STR_COPY_USER_NAME", "STR_COPY_PASSWORD", "STR_SEARCH_MENU",
+                       "STR_HIDE_COMPLETED", "STR_SHOW_HIDDEN_REPOS", "STR_OPTIONS_MENU"]),
+    ("STR_MENU_HELP", ["STR_USER_GUIDE", "STR_SEND_LOG", "STR_ABOUT"]),
 ]
 GERMAN = 3
 
@@ -1769,10 +1943,10 @@ def check_language(o, lang):
     except Failure:
         raise Failure("the menus in language %d: %r, expected %r" % (lang, got, want))
     frame = o.main_frame()
-    check(frame.name == S(307, lang), "the window title %r" % frame.name)
-    o.wait("push button", S(184, lang), within=frame)
+    check(frame.name == S("STR_APP_NAME", lang), "the window title %r" % frame.name)
+    o.wait("push button", S("STR_OPTIONS", lang), within=frame)
     tags, _ = o.trees()
-    check(any(c.showing and (c.name or "").startswith(S(38, lang))
+    check(any(c.showing and (c.name or "").startswith(S("STR_ROW_LISTS", lang))
               for c in tags.findChildren(GenericPredicate(roleName="table cell"))), "the list row relabelled")
 
 
@@ -1786,14 +1960,14 @@ def choose(o, dlg, combo_name, entry):
 
 def options(o, lang=0):
     point_at(o.main_frame())
-    o.wait("push button", S(184, lang), within=o.main_frame()).click()
-    dlg = wait_for(lambda: o.find("dialog", S(184, lang)), "the options dialog")
+    o.wait("push button", S("STR_OPTIONS", lang), within=o.main_frame()).click()
+    dlg = wait_for(lambda: o.find("dialog", S("STR_OPTIONS", lang)), "the options dialog")
     point_at(dlg)
     return dlg
 
 
 def options_ok(o, dlg, lang=0):
-    o.wait("push button", S(26, lang), within=dlg).click()
+    o.wait("push button", S("STR_OK", lang), within=dlg).click()
     wait_for(lambda: dlg.dead or not dlg.showing, "the options dialog closed")
     point_at(o.main_frame())
 
@@ -1819,30 +1993,30 @@ def journey_options():
     check_language(o, 0)
 
     # The toolbar button opens the dialog; its menu twin sits in the Edit menu.
-    menu_command(o, 52, 181)
-    dlg = wait_for(lambda: o.find("dialog", S(184)), "the options dialog from the menu")
+    menu_command(o, "STR_MENU_EDIT", "STR_OPTIONS_MENU")
+    dlg = wait_for(lambda: o.find("dialog", S("STR_OPTIONS")), "the options dialog from the menu")
     point_at(dlg)
-    answer(o, dlg, 27)
+    answer(o, dlg, "STR_CANCEL")
     # A choice cancelled changes nothing.
     dlg = options(o)
-    choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
-    answer(o, dlg, 27)
+    choose(o, dlg, S("STR_LANGUAGE"), S("STR_LANGUAGE_LIST").split("\n")[GERMAN])
+    answer(o, dlg, "STR_CANCEL")
     point_at(o.main_frame())
     check_language(o, 0)
     dlg = options(o)
-    choose(o, dlg, S(224), S(225).split("\n")[GERMAN])
+    choose(o, dlg, S("STR_LANGUAGE"), S("STR_LANGUAGE_LIST").split("\n")[GERMAN])
     options_ok(o, dlg)
     check_language(o, GERMAN)
     de = GERMAN
     # The popup menus built at the start follow too.
     tags, _ = o.trees()
     o.row(tags, work[4]).click(button=3)
-    o.wait("menu", S(78, de))
-    o.wait("menu", S(79, de))
-    o.close_menu(S(89, de))
+    o.wait("menu", S("STR_IMPORT", de))
+    o.wait("menu", S("STR_EXPORT", de))
+    o.close_menu(S("STR_TAG_MENU_NEW_NOTE", de))
     [r for r in tags.findChildren(GenericPredicate(roleName="table cell")) if r.showing and r.name][0].click(button=3)
-    o.wait("menu item", S(102, de))
-    o.close_menu(S(97, de))
+    o.wait("menu item", S("STR_LIST_NOTES", de))
+    o.close_menu(S("STR_LIST_ALL", de))
 
     # The upcoming list, shown in the first row of the tag tree.
     tags, items = o.trees()
@@ -1855,12 +2029,12 @@ def journey_options():
     o.row(items, "Call the plumber")
     check(not listed("Dentist in ten days"), "ten days ahead not upcoming in five days")
     dlg = options(o, de)
-    choose(o, dlg, S(231, de), S(232, de).split("\n")[7])
+    choose(o, dlg, S("STR_UPCOMING_DAYS", de), S("STR_UPCOMING_DAYS_LIST", de).split("\n")[7])
     options_ok(o, dlg, de)
     o.row(o.trees()[1], "Dentist in ten days")
     check(upcoming_titles() == ["Call the plumber", "Dentist in ten days"], "14 days stored: %r" % upcoming_titles())
     dlg = options(o, de)
-    choose(o, dlg, S(231, de), S(232, de).split("\n")[5])
+    choose(o, dlg, S("STR_UPCOMING_DAYS", de), S("STR_UPCOMING_DAYS_LIST", de).split("\n")[5])
     options_ok(o, dlg, de)
     wait_for(lambda: not listed("Dentist in ten days"), "ten days ahead gone from seven upcoming days")
     check(listed("Call the plumber"), "the task stays upcoming")
@@ -1869,14 +2043,14 @@ def journey_options():
     # The repository folder: one that does not exist is refused and the
     # dialog stays; an existing one is taken.
     dlg = options(o, de)
-    fill_entry(o, dlg, S(313, de), os.path.join(HOME, "Nowhere"))
-    o.wait("push button", S(26, de), within=dlg).click()
-    refused = message_with(o, S(293, de))
-    o.wait("push button", S(26, de), within=refused).click()
+    fill_entry(o, dlg, S("STR_REPOSITORY_FOLDER", de), os.path.join(HOME, "Nowhere"))
+    o.wait("push button", S("STR_OK", de), within=dlg).click()
+    refused = message_with(o, S("STR_MSG_REPO_ROOT_MISSING", de))
+    o.wait("push button", S("STR_OK", de), within=refused).click()
     wait_for(lambda: refused.dead or not refused.showing, "the refusal answered")
     check(dlg.showing, "the options dialog stays after a refused folder")
     point_at(dlg)
-    fill_entry(o, dlg, S(313, de), elsewhere)
+    fill_entry(o, dlg, S("STR_REPOSITORY_FOLDER", de), elsewhere)
     options_ok(o, dlg, de)
     rawinput.keyCombo("<Control>q")
     check(o.wait_exit() == 0, "exit status")
@@ -1896,8 +2070,9 @@ def journey_options():
     tags, _ = o.trees()
     o.row(tags, "Travel")
     dlg = options(o, de)
-    check(o.wait("text", S(313, de), within=dlg).text == elsewhere, "the folder shown after a restart")
-    choose(o, dlg, S(224, de), S(225, de).split("\n")[0])
+    check(o.wait("text", S("STR_REPOSITORY_FOLDER", de), within=dlg).text == elsewhere,
+          "the folder shown after a restart")
+    choose(o, dlg, S("STR_LANGUAGE", de), S("STR_LANGUAGE_LIST", de).split("\n")[0])
     options_ok(o, dlg, de)
     check_language(o, 0)
     rawinput.keyCombo("<Control>q")
@@ -1925,6 +2100,7 @@ JOURNEYS = {
     "keyboard_history": journey_keyboard_history,
     "sign_in": journey_sign_in,
     "put_sync_conflict": journey_put_sync_conflict,
+    "sync_overtaken": journey_sync_overtaken,
     "export_reimport": journey_export_reimport,
     "paste_between": journey_paste_between,
     "move_due": journey_move_due,

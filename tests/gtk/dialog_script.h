@@ -18,7 +18,7 @@
 // One step of a scripted run: it acts on the first top dialog with this
 // title (a message box, or any other dialog) that appears.
 struct Step {
-  int title_id;
+  StrId title_id;
   bool message;
   std::function<void(GtkWindow*)> act;
 };
@@ -85,13 +85,13 @@ inline bool ok_sensitive(GtkWindow* w) {
 
 // Types a password into a prompt and accepts it.
 inline Step prompt_answer(std::string text) {
-  return Step{307, false, [text](GtkWindow* w) {
+  return Step{STR_APP_NAME, false, [text](GtkWindow* w) {
                 gtk_entry_set_text(entry_at(w, 0), text.c_str());
                 respond(w, GTK_RESPONSE_OK);
               }};
 }
 
-inline Step message_seen(int title_id, int* seen) {
+inline Step message_seen(StrId title_id, int* seen) {
   return Step{title_id, true, [seen](GtkWindow* w) {
                 ++*seen;
                 respond(w, GTK_RESPONSE_OK);
@@ -129,7 +129,7 @@ inline void toggle(GtkWindow* w, int column, const std::string& path) {
 
 // Selects the row and opens its context menu from the keyboard; the labels
 // of its items, and a later activation of the item with `label_id`.
-inline std::vector<std::string> open_menu(GtkWindow* w, const std::string& name, int label_id) {
+inline std::vector<std::string> open_menu(GtkWindow* w, const std::string& name, StrId label_id) {
   GtkTreeView* view = manager_list(w);
   GtkTreePath* path = gtk_tree_path_new_from_string(row_of(w, name).c_str());
   gtk_tree_selection_select_path(gtk_tree_view_get_selection(view), path);
@@ -144,7 +144,7 @@ inline std::vector<std::string> open_menu(GtkWindow* w, const std::string& name,
   for (GList* l = items; l; l = l->next) {
     const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(l->data));
     labels.push_back(label ? label : "");
-    if (label_id >= 0 && labels.back() == ui_string(label_id)) {
+    if (label_id != STR_NONE && labels.back() == ui_string(label_id)) {
       gtk_menu_shell_deactivate(GTK_MENU_SHELL(menu));
       // Activated from the main loop: its dialog runs a loop of its own.
       g_idle_add(

@@ -102,16 +102,13 @@ inline Stored read_back(const uint8_t uuid[16]) {
       if (memcmp(u, uuid, 16) != 0) return;
       std::string header;
       if (row_decipher_header(r.key, u, hash, c4, len, &header) != 0 || header.size() < 2 || header[1] != ':') return;
-      // Parsed as the loader does, into the history collection so that the
-      // live records stay as they are.
-      history_begin();
-      Item* it = items_add_from_str(repo, u, header.c_str());
-      if (it) {
-        item_set_last_occurrence(it);
+      // Parsed as the loader does, into a view of its own so that the live
+      // records stay as they are.
+      HistoryView scratch;
+      if (Item* it = history_add(&scratch, repo, u, header, hash)) {
         out.item = *it;
         out.found = true;
       }
-      history_end();
       if (!out.found) return;
       std::string stored = object_read_current(r, u);
       out.body = body_from_storage(stored.data(), stored.size());

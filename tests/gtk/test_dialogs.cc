@@ -54,20 +54,20 @@ TEST_F(DialogTest, MessageTextIsShownLiterallyAndTopWindowRestored) {
     return true;
   });
   // 178 takes the search text as its argument.
-  show_message(41, 178, "100%s %d");
+  show_message(STR_ROW_SEARCH_RESULTS, STR_MSG_NO_SEARCH_HIT, "100%s %d");
   EXPECT_NE(std::string::npos, seen.find("100%s %d")) << seen;
-  EXPECT_EQ(ui_string(41), title);
+  EXPECT_EQ(ui_string(STR_ROW_SEARCH_RESULTS), title);
   EXPECT_NE(GTK_WINDOW(main), during);
   EXPECT_EQ(GTK_WINDOW(main), top_window());
 }
 
 TEST_F(DialogTest, AskYesNoIsTrueOnlyForYes) {
   respond_next(GTK_RESPONSE_YES);
-  EXPECT_TRUE(ask_yes_no(210, "Repo", 218, 27, 75));
+  EXPECT_TRUE(ask_yes_no(STR_ASK_DELETE_NAMED, "Repo", STR_ASK_DELETE_REPO_DETAIL, STR_CANCEL, STR_DELETE));
   respond_next(GTK_RESPONSE_CANCEL);
-  EXPECT_FALSE(ask_yes_no(210, "Repo", 218, 27, 75));
+  EXPECT_FALSE(ask_yes_no(STR_ASK_DELETE_NAMED, "Repo", STR_ASK_DELETE_REPO_DETAIL, STR_CANCEL, STR_DELETE));
   respond_next(GTK_RESPONSE_DELETE_EVENT);
-  EXPECT_FALSE(ask_yes_no(210, "Repo", -1, 27, 75));
+  EXPECT_FALSE(ask_yes_no(STR_ASK_DELETE_NAMED, "Repo", STR_NONE, STR_CANCEL, STR_DELETE));
 }
 
 TEST_F(DialogTest, CopyablePutsTheTextOnTheClipboardEachTime) {
@@ -87,7 +87,7 @@ TEST_F(DialogTest, CopyablePutsTheTextOnTheClipboardEachTime) {
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
     return true;
   });
-  show_copyable(241, "s3cret");
+  show_copyable(STR_PASSWORD_TITLE, "s3cret");
   EXPECT_EQ(2, applies);
 }
 
@@ -106,7 +106,7 @@ TEST_F(DialogTest, PasswordPromptAcceptsOnlyPasswordsThatPassTheRule) {
     return true;
   });
   std::string pw;
-  EXPECT_EQ(0, password_prompt(307, 247, 248, 10, 7, &pw));
+  EXPECT_EQ(0, password_prompt(STR_APP_NAME, STR_CHOOSE_MASTER_PASSWORD, STR_PASSWORD_RULES_10, 10, 7, &pw));
   EXPECT_FALSE(weak_ok);
   EXPECT_TRUE(strong_ok);
   EXPECT_EQ("LongEnough12", pw);
@@ -114,7 +114,7 @@ TEST_F(DialogTest, PasswordPromptAcceptsOnlyPasswordsThatPassTheRule) {
 
   pw = "left over";
   respond_next(GTK_RESPONSE_CANCEL);
-  EXPECT_EQ(1, password_prompt_simple(307, 22, -1, &pw));
+  EXPECT_EQ(1, password_prompt_simple(STR_APP_NAME, STR_ENTER_MASTER_PASSWORD, STR_NONE, &pw));
   EXPECT_TRUE(pw.empty());
 }
 
@@ -125,7 +125,7 @@ TEST_F(DialogTest, PasswordPromptShowButtonFlipsVisibility) {
     GtkButton* show = nullptr;
     each_widget(GTK_WIDGET(w), [&](GtkWidget* x) {
       if (GTK_IS_BUTTON(x) && gtk_button_get_label(GTK_BUTTON(x)) &&
-          std::string(gtk_button_get_label(GTK_BUTTON(x))) == ui_string(284))
+          std::string(gtk_button_get_label(GTK_BUTTON(x))) == ui_string(STR_SHOW))
         show = GTK_BUTTON(x);
     });
     if (!e || !show) {
@@ -134,14 +134,14 @@ TEST_F(DialogTest, PasswordPromptShowButtonFlipsVisibility) {
     }
     hidden_at_start = !gtk_entry_get_visibility(e);
     gtk_button_clicked(show);
-    shown = gtk_entry_get_visibility(e) && std::string(gtk_button_get_label(show)) == ui_string(285);
+    shown = gtk_entry_get_visibility(e) && std::string(gtk_button_get_label(show)) == ui_string(STR_HIDE);
     gtk_button_clicked(show);
     hidden_again = !gtk_entry_get_visibility(e);
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
     return true;
   });
   std::string pw;
-  password_prompt_simple(307, 22, -1, &pw);
+  password_prompt_simple(STR_APP_NAME, STR_ENTER_MASTER_PASSWORD, STR_NONE, &pw);
   EXPECT_TRUE(hidden_at_start);
   EXPECT_TRUE(shown);
   EXPECT_TRUE(hidden_again);
@@ -172,7 +172,7 @@ intptr_t quick_worker(void*) { return 0; }
 TEST_F(DialogTest, TwoCancelsSendOneSignalAndTheDialogWaitsForTheWorker) {
   // A first run installs the worker's own SIGALRM handler; this test counts
   // the signals with its own in its place.
-  run_with_progress(34, 304, quick_worker, nullptr, false);
+  run_with_progress(STR_IMPORT_REPOSITORY, STR_CONTACTING_SERVER, quick_worker, nullptr, false);
   struct sigaction sa = {}, old = {};
   sa.sa_handler = count_alarm;
   sigemptyset(&sa.sa_mask);
@@ -188,7 +188,7 @@ TEST_F(DialogTest, TwoCancelsSendOneSignalAndTheDialogWaitsForTheWorker) {
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
     return ++presses == 2;
   });
-  intptr_t r = run_with_progress(34, 304, sleepy_worker, nullptr, false);
+  intptr_t r = run_with_progress(STR_IMPORT_REPOSITORY, STR_CONTACTING_SERVER, sleepy_worker, nullptr, false);
   sigaction(SIGALRM, &old, nullptr);
   EXPECT_EQ(42, r);
   EXPECT_EQ(2, presses);
@@ -221,19 +221,19 @@ TEST_F(DialogTest, WorkerReportsItsResultAndProgress) {
     if (bar && gtk_progress_bar_get_fraction(bar) >= 1.0) g_full_seen = true;
     return g_full_seen.load();
   });
-  EXPECT_EQ(7, run_with_progress(35, 304, reporting_worker, &seen, true));
+  EXPECT_EQ(7, run_with_progress(STR_UPLOAD_TO_SERVER, STR_CONTACTING_SERVER, reporting_worker, &seen, true));
   EXPECT_TRUE(g_full_seen.load());
   EXPECT_EQ(1, seen.load());
   // A second run works: the first left nothing behind.
   g_full_seen = true;
-  EXPECT_EQ(7, run_with_progress(35, 304, reporting_worker, &seen, true));
+  EXPECT_EQ(7, run_with_progress(STR_UPLOAD_TO_SERVER, STR_CONTACTING_SERVER, reporting_worker, &seen, true));
 }
 
 intptr_t silent_worker(void*) { return 5; }
 
 TEST_F(DialogTest, WorkerThatForgetsToReportStillEndsTheDialog) {
-  EXPECT_EQ(5, run_with_progress(35, 304, silent_worker, nullptr, false));
-  EXPECT_EQ(-1, run_with_progress(35, 304, nullptr, nullptr, false));
+  EXPECT_EQ(5, run_with_progress(STR_UPLOAD_TO_SERVER, STR_CONTACTING_SERVER, silent_worker, nullptr, false));
+  EXPECT_EQ(-1, run_with_progress(STR_UPLOAD_TO_SERVER, STR_CONTACTING_SERVER, nullptr, nullptr, false));
 }
 
 TEST_F(DialogTest, OpenAddressRefusesOptionsAndEmptyText) {
@@ -308,7 +308,7 @@ namespace {
 
 TEST_F(DialogTest, ModalScopeAppliesAndStoresTheDialogSize) {
   int w = 420, h = 260;
-  GtkWidget* d = dialog_new(275);
+  GtkWidget* d = dialog_new(STR_REPOSITORIES);
   EXPECT_EQ(GTK_WINDOW(main), gtk_window_get_transient_for(GTK_WINDOW(d)));
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(d)));
   {

@@ -119,9 +119,9 @@ TEST_F(KeyContactTest, ShortKeyBodyShowButtonAndLongNotes) {
   EXPECT_EQ("user", user);
   EXPECT_EQ("", pw);
   EXPECT_TRUE(visible_once);
-  EXPECT_EQ(ui_string(285), label_once);
+  EXPECT_EQ(ui_string(STR_HIDE), label_once);
   EXPECT_FALSE(visible_twice);
-  EXPECT_EQ(ui_string(284), label_twice);
+  EXPECT_EQ(ui_string(STR_SHOW), label_twice);
 
   // Notes far beyond 4095 bytes are stored whole.
   std::string notes(9000, 'n');
@@ -347,7 +347,7 @@ TEST_F(KeyContactTest, EditingOnePhoneOfAnImportedCardKeepsTheRest) {
   EXPECT_NE(before, after);
 
   int n = 0;
-  std::string out = contacts_text(slot, 0, &n);
+  std::string out = contacts_text(0, slot, &n);
   ASSERT_EQ(1, n);
   std::string unfolded;
   for (size_t i = 0; i < out.size(); i++) {

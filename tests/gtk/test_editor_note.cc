@@ -249,7 +249,7 @@ TEST_F(NoteEditorTest, AnExistingItemOpensInTheEditorOfItsOwnType) {
     respond(w, GTK_RESPONSE_OK);
   });
   EXPECT_EQ(slot, item_edit(ITEM_NOTE, slot, 0));
-  EXPECT_EQ(ui_string(158), title);
+  EXPECT_EQ(ui_string(STR_TYPE_TASK), title);
   Stored st = read_back_slot(slot);
   EXPECT_EQ(ITEM_TASK, st.item.type);
   EXPECT_EQ("renamed", st.item.title);

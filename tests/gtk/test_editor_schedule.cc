@@ -200,7 +200,7 @@ TEST_F(ScheduleEditorTest, RecurrenceBoxShowsDetailsOnlyWhenOnAndWeeklyWithoutDa
 // The radio buttons of the end controls in the dialog: 0 never, 1 after,
 // 2 on a date, found by their labels.
 GtkWidget* end_radio(GtkWindow* w, int i) {
-  const char* label = ui_string(196 + i);
+  const char* label = ui_string(str_at(STR_END_KIND_RANGE, i));
   GtkWidget* found = nullptr;
   each_widget(GTK_WIDGET(w), [&](GtkWidget* x) {
     if (!found && GTK_IS_RADIO_BUTTON(x) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(x)), label) == 0) found = x;

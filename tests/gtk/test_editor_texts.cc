@@ -50,11 +50,11 @@ TEST_F(EditorTextTest, DiscardQuestionButtonsAndSaveFailure) {
     g_repos[0].db = saved;
     EXPECT_EQ(0, s.unexpected);
   }
-  EXPECT_EQ(ui_string(363), yes);
-  EXPECT_EQ(ui_string(364), no);
+  EXPECT_EQ(ui_string(STR_DISCARD), yes);
+  EXPECT_EQ(ui_string(STR_KEEP_EDITING), no);
   EXPECT_EQ("Discard", yes);
   EXPECT_EQ("Keep Editing", no);
-  EXPECT_EQ(ui_string(365), failure);
+  EXPECT_EQ(ui_string(STR_MSG_ITEM_NOT_SAVED), failure);
   EXPECT_EQ(0, count_items(ITEM_NOTE));
 }
 

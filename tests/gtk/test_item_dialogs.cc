@@ -9,6 +9,7 @@
 #include "editor_driver.h"
 #include "model/ops.h"
 #include "model/search.h"
+#include "model/tag_ops.h"
 #include "views/item_list_gtk.h"
 #include "views/tag_tree_gtk.h"
 
@@ -162,9 +163,8 @@ TEST_F(ItemDialogTest, SearchByBodyTextAndAnEmptyResultKeepsTheDialog) {
 }
 
 int count_versions(int64_t slot) {
-  int n = history_load(item_get(slot));
-  history_end();
-  return n;
+  HistoryView view;
+  return history_load(&view, item_get(slot));
 }
 
 TEST_F(ItemDialogTest, HistoryShowsVersionsAndDeletesThem) {

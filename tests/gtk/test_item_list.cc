@@ -1,10 +1,14 @@
 // The item list: order, day headers, cell appearance and the selection rules
 // of a reload.
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "gtk_fixture.h"
 #include "model/app_core.h"
+#include "model/item.h"
 #include "views/icons_gtk.h"
 #include "views/item_list_gtk.h"
 
@@ -102,10 +106,10 @@ TEST_F(ItemListTest, DateOrderGroupsUnderDayHeaders) {
   model().view = static_cast<int32_t>(g_repos[0].root);
   ItemList* l = make();
   EXPECT_EQ(6, item_list_load(l, now));
-  std::string h = "[" + std::string(ui_string(106)) + "]";
-  EXPECT_EQ((std::vector<std::string>{h, "yesterday", "[" + std::string(ui_string(63)) + "]", "today early",
+  std::string h = "[" + std::string(ui_string(STR_GROUP_EARLIER)) + "]";
+  EXPECT_EQ((std::vector<std::string>{h, "yesterday", "[" + std::string(ui_string(STR_TODAY)) + "]", "today early",
                                       "today late", "[2026-03-13]", "in three days",
-                                      "[" + std::string(ui_string(62)) + "]", "next month", "[...]", "undated"}),
+                                      "[" + std::string(ui_string(STR_LATER)) + "]", "next month", "[...]", "undated"}),
             rows(l));
   // The date column shows the list time.
   GtkTreeIter it;
@@ -132,7 +136,7 @@ TEST_F(ItemListTest, CompletedTasksAreGreyAndStruckHeadersCentred) {
   model().view = static_cast<int32_t>(g_repos[0].root);
   ItemList* l = make();
   item_list_load(l, now);
-  ASSERT_EQ((std::vector<std::string>{"[" + std::string(ui_string(63)) + "]", "done", "event"}), rows(l));
+  ASSERT_EQ((std::vector<std::string>{"[" + std::string(ui_string(STR_TODAY)) + "]", "done", "event"}), rows(l));
   EXPECT_TRUE(cell_property<gboolean>(l, 1, 1, "strikethrough"));
   EXPECT_TRUE(cell_property<gboolean>(l, 1, 1, "foreground-set"));
   EXPECT_FALSE(cell_property<gboolean>(l, 1, 2, "strikethrough"));
@@ -284,6 +288,141 @@ TEST_F(ItemListTest, RowsOfItemsRemovedBeforeTheNextReloadReadAsEmpty) {
   GtkTreePath* path = gtk_tree_model_get_path(l->store, &it);
   EXPECT_EQ(nullptr, path);
   if (path) gtk_tree_path_free(path);
+}
+
+// A list longer than the first rows a load shows: pairs of dated items that
+// tie on their times, then undated items that all tie, each added in
+// reverse title order so that only the titles' collation puts them right.
+class LongItemList : public ItemListTest {
+ public:
+  using ItemListTest::now;
+  using ItemListTest::rows;
+  static constexpr int kPairs = 100;
+  static constexpr int kUndated = 300;
+  void SetUp() override {
+    ItemListTest::SetUp();
+    for (int p = kPairs - 1; p >= 0; p--)
+      for (const char* half : {"b", "a"}) add(title("d%03d-", p) + half, lt(2026, 5, 1, 9, 0) + p * 60);
+    for (int u = kUndated - 1; u >= 0; u--) {
+      add(title("u%03d", u), 0);
+      if (u == kUndated - 1) last_row = last_slot;  // the last title in list order
+    }
+    model().view = VIEW_FIXED;
+    model().fixed_kind = FIXED_ALL;
+  }
+  static std::string title(const char* fmt, int n) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, fmt, n);
+    return buf;
+  }
+  void add(const std::string& name, int64_t due) {
+    Item item;
+    item.type = ITEM_TASK;
+    item.title = name;
+    item.due = due;
+    item.created = item.modified = now;
+    uint8_t uuid[16] = {0x5a};
+    int n = ++added;
+    std::memcpy(uuid + 8, &n, sizeof n);
+    int64_t slot = -1;
+    ASSERT_NE(nullptr, items_add_from_str(0, uuid, item_header_format(item).c_str(), &slot));
+    last_slot = slot;
+  }
+  std::vector<std::string> expected() {
+    std::vector<std::string> out{"[" + std::string(ui_string(STR_LATER)) + "]"};
+    for (int p = 0; p < kPairs; p++)
+      for (const char* half : {"a", "b"}) out.push_back(title("d%03d-", p) + half);
+    out.push_back("[...]");
+    for (int u = 0; u < kUndated; u++) out.push_back(title("u%03d", u));
+    return out;
+  }
+  void wait_filled(ItemList* l) {
+    while (l->fill_source) gtk_main_iteration_do(TRUE);
+  }
+  // The list as the focus of an active window (no window manager here to
+  // activate it), which the keyboard's actions require.
+  void focus(ItemList* l) {
+    GtkWidget* top = gtk_widget_get_toplevel(l->view);
+    GdkEvent* fe = gdk_event_new(GDK_FOCUS_CHANGE);
+    fe->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(top)));
+    fe->focus_change.send_event = TRUE;
+    fe->focus_change.in = TRUE;
+    gtk_widget_send_focus_change(top, fe);
+    gdk_event_free(fe);
+    gtk_widget_grab_focus(l->view);
+  }
+  // A key press as the keyboard delivers it to the list.
+  void press(ItemList* l, guint keyval, GdkModifierType state = GdkModifierType(0)) {
+    GdkEvent* ev = gdk_event_new(GDK_KEY_PRESS);
+    ev->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(l->view)));
+    ev->key.keyval = keyval;
+    ev->key.state = state;
+    GdkDisplay* display = gtk_widget_get_display(l->view);
+    GdkKeymapKey* keys = nullptr;
+    gint n = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &n) && n > 0) {
+      ev->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+      ev->key.group = static_cast<guint8>(keys[0].group);
+    }
+    g_free(keys);
+    gdk_event_set_device(ev, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+    gtk_widget_grab_focus(l->view);
+    gtk_widget_event(l->view, ev);
+    gdk_event_free(ev);
+  }
+  int added = 0;
+  int64_t last_slot = -1;
+  int64_t last_row = -1;
+};
+
+TEST_F(LongItemList, ShowsItsFirstRowsAtOnceAndTheRestInListOrder) {
+  ItemList* l = make();
+  EXPECT_EQ(2 * kPairs + kUndated, item_list_load(l, now));
+  EXPECT_EQ(2 * kPairs + kUndated, model().type_counts[ITEM_TASK]) << "counts cover rows not shown yet";
+  std::vector<std::string> first = rows(l), want = expected();
+  ASSERT_LT(first.size(), want.size());
+  EXPECT_EQ(first, std::vector<std::string>(want.begin(), want.begin() + long(first.size())));
+  wait_filled(l);
+  EXPECT_EQ(want, rows(l));
+}
+
+// Whatever needs every row finds it there, however far the slices got.
+TEST_F(LongItemList, KeysAndSelectionFinishTheListFirst) {
+  struct Case {
+    const char* name;
+    std::function<void(LongItemList*, ItemList*)> act;
+    std::function<void(LongItemList*, ItemList*)> check;
+  };
+  const Case cases[] = {
+      {"End goes to the last row",
+       [](LongItemList*, ItemList* l) { gtk_bindings_activate(G_OBJECT(l->view), GDK_KEY_End, GdkModifierType(0)); },
+       [](LongItemList* t, ItemList* l) { EXPECT_EQ(std::vector<int64_t>{t->last_row}, item_list_selected(l)); }},
+      {"Ctrl+A selects every item",
+       [](LongItemList*, ItemList* l) { gtk_bindings_activate(G_OBJECT(l->view), GDK_KEY_a, GDK_CONTROL_MASK); },
+       [](LongItemList*, ItemList* l) { EXPECT_EQ(size_t(2 * kPairs + kUndated), item_list_selected(l).size()); }},
+      {"typing searches every title", [](LongItemList* t, ItemList* l) { t->press(l, GDK_KEY_u); },
+       [](LongItemList*, ItemList*) {}},
+      {"an item not shown yet is selected",
+       [](LongItemList* t, ItemList* l) { EXPECT_TRUE(item_list_select_item(l, t->last_row)); },
+       [](LongItemList* t, ItemList* l) { EXPECT_EQ(std::vector<int64_t>{t->last_row}, item_list_selected(l)); }},
+      {"a reload starts the order over", [](LongItemList* t, ItemList* l) { item_list_reload(l, t->now); },
+       [](LongItemList* t, ItemList* l) {
+         t->wait_filled(l);
+         EXPECT_EQ(t->expected(), t->rows(l));
+       }},
+  };
+  ItemList* l = make();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model().selected_item = -1;
+    item_list_reload(l, now);
+    ASSERT_NE(0u, l->fill_source);
+    focus(l);
+    c.act(this, l);
+    pump();
+    EXPECT_EQ(expected().size(), rows(l).size());
+    c.check(this, l);
+  }
 }
 
 TEST_F(ItemListTest, ColumnHeadersReportTheirIndexAndIconColumnIsMarked) {

@@ -84,7 +84,7 @@ TEST_F(AccessTest, PanesHaveAccessibleNamesAndKeyboardMenus) {
     ASSERT_NE(nullptr, name);
     EXPECT_STRNE("", name) << G_OBJECT_TYPE_NAME(w);
   }
-  EXPECT_STREQ(ui_string(71), atk_object_get_name(gtk_widget_get_accessible(tree->view)));
+  EXPECT_STREQ(ui_string(STR_TAGS), atk_object_get_name(gtk_widget_get_accessible(tree->view)));
   // The detail pane is named after the item it shows.
   int64_t note = make_item(g_repos[0].root, ITEM_NOTE, "Shopping", "milk");
   detail_view_show_item(detail, note);

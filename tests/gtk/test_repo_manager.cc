@@ -7,14 +7,15 @@
 #include <string>
 
 #include "crypto/crypto.h"
+#include "dialog_script.h"
 #include "dialogs/master_password.h"
 #include "dialogs/message.h"
 #include "dialogs/options_dialog.h"
 #include "dialogs/password_generator.h"
 #include "dialogs/repo_manager.h"
 #include "dialogs/secret_clipboard.h"
-#include "dialog_script.h"
 #include "gtk_fixture.h"
+#include "model/clipboard.h"
 #include "model/test_startup_fixture.h"
 #include "storage/db.h"
 #include "storage/repo.h"
@@ -40,19 +41,19 @@ class ManagerTest : public startup_test::StartupTest {
     StartupTest::TearDown();
   }
   int index_of(const std::string& name) {
-    for (size_t i = 0; i < repo_table.size(); i++)
-      if (repo_table[i].name == name) return static_cast<int>(i);
+    for (size_t i = 0; i < repo_table().size(); i++)
+      if (repo_table()[i].name == name) return static_cast<int>(i);
     return -1;
   }
   GtkWidget* main = nullptr;
 };
 
 TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
-  size_t before = repo_table.size();
+  size_t before = repo_table().size();
   bool ok_without_name = true, ok_with_name = false, ok_weak = true;
   std::string password;
-  script({{275, false, [](GtkWindow* w) { respond(w, 1); }},
-          {276, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 1); }},
+          {STR_NEW_REPOSITORY, false,
            [&](GtkWindow* w) {
              ok_without_name = ok_sensitive(w);
              gtk_entry_set_text(entry(w, "name"), "Work");
@@ -63,22 +64,22 @@ TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
              gtk_entry_set_text(entry(w, "password"), password.c_str());
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_FALSE(ok_without_name);
   EXPECT_TRUE(ok_with_name) << "the generated password passes the rule";
   EXPECT_FALSE(ok_weak);
-  ASSERT_EQ(before + 1, repo_table.size());
+  ASSERT_EQ(before + 1, repo_table().size());
   int i = index_of("Work");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(password, repo_password(&repo_table[i]));
-  EXPECT_EQ(0u, repo_table[i].path.rfind(app_core().repo_root, 0)) << repo_table[i].path;
+  EXPECT_EQ(password, repo_password(&repo_table()[i]));
+  EXPECT_EQ(0u, repo_table()[i].path.rfind(app_core().repo_root, 0)) << repo_table()[i].path;
   // Kept in the configuration database and opened with that password.
   ASSERT_EQ(0, repo_table_load());
   i = index_of("Work");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(0, repo_open(&repo_table[i]));
-  repo_close(&repo_table[i]);
+  EXPECT_EQ(0, repo_open(&repo_table()[i]));
+  repo_close(&repo_table()[i]);
   EXPECT_EQ(GTK_WINDOW(main), top_window());
 }
 
@@ -86,9 +87,9 @@ TEST_F(ManagerTest, TogglesAreStoredAtOnce) {
   add_repository("Flags");
   int i = index_of("Flags");
   ASSERT_GE(i, 0);
-  ASSERT_TRUE(repo_table[i].enabled);
-  ASSERT_FALSE(repo_table[i].hidden);
-  script({{275, false,
+  ASSERT_TRUE(repo_table()[i].enabled);
+  ASSERT_FALSE(repo_table()[i].hidden);
+  script({{STR_REPOSITORIES, false,
            [](GtkWindow* w) {
              std::string path = row_of(w, "Flags");
              toggle(w, 3, path);
@@ -96,58 +97,60 @@ TEST_F(ManagerTest, TogglesAreStoredAtOnce) {
              respond(w, GTK_RESPONSE_OK);
            }}});
   repo_manager();
-  EXPECT_FALSE(repo_table[i].enabled);
-  EXPECT_TRUE(repo_table[i].hidden);
+  EXPECT_FALSE(repo_table()[i].enabled);
+  EXPECT_TRUE(repo_table()[i].hidden);
   ASSERT_EQ(0, repo_table_load());
   i = index_of("Flags");
   ASSERT_GE(i, 0);
-  EXPECT_FALSE(repo_table[i].enabled);
-  EXPECT_TRUE(repo_table[i].hidden);
+  EXPECT_FALSE(repo_table()[i].enabled);
+  EXPECT_TRUE(repo_table()[i].hidden);
 }
 
 TEST_F(ManagerTest, ChangedRepositoryPasswordOpensTheRepositoryAfterReload) {
   add_repository("Keys");
   std::vector<std::string> labels;
   std::string chosen;
-  script({{275, false, [&](GtkWindow* w) { labels = open_menu(w, "Keys", 244); }},
-          {244, false,
+  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) { labels = open_menu(w, "Keys", STR_CHANGE_PASSWORD); }},
+          {STR_CHANGE_PASSWORD, false,
            [&](GtkWindow* w) {
              chosen = gtk_entry_get_text(entry(w, "password"));
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   // No account: no put-on-server item.
-  EXPECT_EQ((std::vector<std::string>{ui_string(266), ui_string(244), ui_string(75)}), labels);
+  EXPECT_EQ(
+      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD), ui_string(STR_DELETE)}),
+      labels);
   ASSERT_EQ(20u, chosen.size());
   ASSERT_NE("Repo-Password-123456!", chosen);
   int i = index_of("Keys");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(chosen, repo_password(&repo_table[i]));
+  EXPECT_EQ(chosen, repo_password(&repo_table()[i]));
   restart();
   i = index_of("Keys");
   ASSERT_GE(i, 0);
-  EXPECT_EQ(chosen, repo_password(&repo_table[i]));
-  EXPECT_TRUE(repo_table[i].mounted) << "the re-keyed repository mounts again";
+  EXPECT_EQ(chosen, repo_password(&repo_table()[i]));
+  EXPECT_TRUE(repo_table()[i].mounted) << "the re-keyed repository mounts again";
 }
 
 TEST_F(ManagerTest, DeleteAsksFirstAndRemovesRecordAndDirectory) {
   add_repository("Gone");
   int i = index_of("Gone");
   ASSERT_GE(i, 0);
-  std::string dir = repo_table[i].path;
-  size_t before = repo_table.size();
-  script({{275, false, [](GtkWindow* w) { open_menu(w, "Gone", 75); }},
-          {307, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
-          {275, false, [](GtkWindow* w) { open_menu(w, "Gone", 75); }},
-          {307, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
-          {275, false,
+  std::string dir = repo_table()[i].path;
+  size_t before = repo_table().size();
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Gone", STR_DELETE); }},
+          {STR_APP_NAME, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Gone", STR_DELETE); }},
+          {STR_APP_NAME, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
+          {STR_REPOSITORIES, false,
            [](GtkWindow* w) {
              EXPECT_EQ("", row_of(w, "Gone")) << "the row went";
              respond(w, GTK_RESPONSE_OK);
            }}});
   repo_manager();
-  EXPECT_EQ(before - 1, repo_table.size());
+  EXPECT_EQ(before - 1, repo_table().size());
   EXPECT_LT(index_of("Gone"), 0);
   EXPECT_FALSE(startup_test::exists(dir));
   ASSERT_EQ(0, repo_table_load());
@@ -158,14 +161,14 @@ TEST_F(ManagerTest, LockAsksForTheMasterPassword) {
   ASSERT_EQ(0, setting_put_str(config_db(), "lock_db_manager", "1"));
   int manager_seen = 0, wrong = 0;
   // Cancelled: nothing opens.
-  script({{307, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }}});
+  script({{STR_APP_NAME, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }}});
   repo_manager();
-  // A wrong password: message 250 and no manager.
-  script({prompt_answer("not the master"), message_seen(275, &wrong)});
+  // A wrong password: STR_MSG_WRONG_PASSWORD and no manager.
+  script({prompt_answer("not the master"), message_seen(STR_REPOSITORIES, &wrong)});
   repo_manager();
   EXPECT_EQ(1, wrong);
   // The right one opens it; clearing the check box stores an empty text.
-  script({prompt_answer(kMaster), {275, false, [&](GtkWindow* w) {
+  script({prompt_answer(kMaster), {STR_REPOSITORIES, false, [&](GtkWindow* w) {
                                      manager_seen++;
                                      GtkToggleButton* lock =
                                          find_widget<GtkToggleButton>(GTK_WIDGET(w), GTK_TYPE_CHECK_BUTTON);
@@ -177,7 +180,7 @@ TEST_F(ManagerTest, LockAsksForTheMasterPassword) {
   EXPECT_EQ(1, manager_seen);
   EXPECT_EQ("", setting_get(config_db(), "lock_db_manager"));
   // Unlocked: the manager opens straight away.
-  script({{275, false, [&](GtkWindow* w) {
+  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) {
              manager_seen++;
              respond(w, GTK_RESPONSE_OK);
            }}});
@@ -203,17 +206,17 @@ TEST_F(ManagerTest, ShownRepositoryPasswordLeavesTheClipboardAfterTheDelay) {
   };
   add_repository("Shown");
   std::string copied;
-  script({{275, false, [](GtkWindow* w) { open_menu(w, "Shown", 266); }},
-          {241, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { open_menu(w, "Shown", STR_SHOW_PASSWORD); }},
+          {STR_PASSWORD_TITLE, false,
            [&](GtkWindow* w) {
              respond(w, GTK_RESPONSE_APPLY);  // copy
            }},
-          {241, false,
+          {STR_PASSWORD_TITLE, false,
            [&](GtkWindow* w) {
              copied = clipboard();
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_EQ("Repo-Password-123456!", copied);
   wait_ms(400);
@@ -230,12 +233,12 @@ TEST_F(ManagerTest, ShownRepositoryPasswordLeavesTheClipboardAfterTheDelay) {
 TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) {
   const char* next = "NewMaster-456";
   int messages_seen = 0;
-  // Wrong current password: message 250, nothing changes.
-  script({prompt_answer("wrong"), message_seen(307, &messages_seen)});
+  // Wrong current password: STR_MSG_WRONG_PASSWORD, nothing changes.
+  script({prompt_answer("wrong"), message_seen(STR_APP_NAME, &messages_seen)});
   EXPECT_EQ(1, master_password_change());
-  // A confirmation that differs: message 251.
+  // A confirmation that differs: STR_MSG_PASSWORDS_DIFFER.
   script({prompt_answer(kMaster), prompt_answer(next), prompt_answer("NewMaster-457"),
-          message_seen(307, &messages_seen)});
+          message_seen(STR_APP_NAME, &messages_seen)});
   EXPECT_EQ(1, master_password_change());
   EXPECT_EQ(2, messages_seen);
   EXPECT_EQ(0, master_password_check(kMaster));
@@ -246,14 +249,13 @@ TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) 
   EXPECT_EQ(0, master_password_check(next));
   EXPECT_NE(0, master_password_check(kMaster));
   app_shutdown();
-  repo_table_clear();
   model_clean();
   passwords = {{next}};
   ASSERT_EQ(STARTUP_READY, start());
   int i = index_of("Kept");
   ASSERT_GE(i, 0);
-  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[i]));
-  EXPECT_TRUE(repo_table[i].mounted);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table()[i]));
+  EXPECT_TRUE(repo_table()[i].mounted);
 }
 
 TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
@@ -268,7 +270,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
     return GTK_COMBO_BOX(named(w, names[i]));
   };
   // Cancel changes nothing.
-  script({{184, false,
+  script({{STR_OPTIONS, false,
            [&](GtkWindow* w) {
              gtk_combo_box_set_active(combo(w, 1), 0);
              respond(w, GTK_RESPONSE_CANCEL);
@@ -276,7 +278,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
   EXPECT_FALSE(options_dialog());
   EXPECT_EQ(5, app_core().settings.upcoming_days);
 
-  script({{184, false,
+  script({{STR_OPTIONS, false,
            [&](GtkWindow* w) {
              idle_index = gtk_combo_box_get_active(combo(w, 2));
              gtk_combo_box_set_active(combo(w, 0), 2);     // the third language
@@ -287,19 +289,19 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
              gtk_entry_set_text(entry(w, "root"), (home + "/missing").c_str());
              respond(w, GTK_RESPONSE_OK);
            }},
-          message_seen(307, &bad_root),
-          {184, false,
+          message_seen(STR_APP_NAME, &bad_root),
+          {STR_OPTIONS, false,
            [&](GtkWindow* w) {
              gtk_entry_set_text(entry(w, "root"), new_root.c_str());
              respond(w, GTK_RESPONSE_OK);
            }}});
-  std::string english = ui_string(184);
+  std::string english = ui_string(STR_OPTIONS);
   EXPECT_TRUE(options_dialog([&] { relabels++; }));
   EXPECT_EQ(4, idle_index) << "a stored 4 shows the entry for 5 minutes";
   EXPECT_FALSE(ok_empty);
   EXPECT_EQ(1, bad_root);
   EXPECT_EQ(1, relabels);
-  EXPECT_NE(english, ui_string(184)) << "the new language's table is loaded";
+  EXPECT_NE(english, ui_string(STR_OPTIONS)) << "the new language's table is loaded";
   const Settings& s = app_core().settings;
   EXPECT_EQ(2, s.language);
   EXPECT_EQ(7, s.upcoming_days);
@@ -315,7 +317,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
   EXPECT_EQ(new_root, app_core().repo_root);
   // New repositories are made under the new root.
   add_repository("Moved");
-  EXPECT_EQ(0u, repo_table[index_of("Moved")].path.rfind(new_root, 0));
+  EXPECT_EQ(0u, repo_table()[index_of("Moved")].path.rfind(new_root, 0));
   (void)old_root;
 }
 
@@ -324,7 +326,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
 namespace {
 
 // The button with the string id's label inside the window, or null.
-GtkWidget* button_labelled(GtkWindow* w, int label_id) {
+GtkWidget* button_labelled(GtkWindow* w, StrId label_id) {
   GtkWidget* found = nullptr;
   each_widget(GTK_WIDGET(w), [&](GtkWidget* c) {
     if (!found && GTK_IS_BUTTON(c) && gtk_button_get_label(GTK_BUTTON(c)) &&
@@ -338,16 +340,16 @@ TEST_F(ManagerTest, GenerateOpensTheGeneratorWithTheRepositoryRule) {
   std::string before, after, preview;
   int length = 0;
   bool classes_locked = false;
-  script({{275, false, [](GtkWindow* w) { respond(w, 1); }},
-          {276, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 1); }},
+          {STR_NEW_REPOSITORY, false,
            [&](GtkWindow* w) {
              before = gtk_entry_get_text(entry(w, "password"));
-             GtkWidget* generate = button_labelled(w, 267);
+             GtkWidget* generate = button_labelled(w, STR_GENERATE);
              ASSERT_NE(nullptr, generate);
              // Clicked from the loop, so that this script drives the generator.
              g_idle_add_once([](gpointer b) { gtk_button_clicked(GTK_BUTTON(b)); }, generate);
            }},
-          {241, false,
+          {STR_PASSWORD_TITLE, false,
            [&](GtkWindow* w) {
              const GeneratorWidgets& g = generator_widgets();
              length = std::atoi(gtk_entry_get_text(GTK_ENTRY(g.length)));
@@ -355,12 +357,12 @@ TEST_F(ManagerTest, GenerateOpensTheGeneratorWithTheRepositoryRule) {
              preview = gtk_entry_get_text(GTK_ENTRY(g.preview));
              respond(w, GTK_RESPONSE_OK);
            }},
-          {276, false,
+          {STR_NEW_REPOSITORY, false,
            [&](GtkWindow* w) {
              after = gtk_entry_get_text(entry(w, "password"));
              respond(w, GTK_RESPONSE_CANCEL);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_GE(length, 20);
   EXPECT_TRUE(classes_locked);

@@ -35,9 +35,7 @@ class ManagerServerTest : public ServerFixture {
     set_top_window(nullptr);
     gtk_widget_destroy(main_);
     pump();
-    repo_table_clear();
-    config_set(nullptr, "");
-    signed_in_account() = Account();
+    app_reset();
     ::unsetenv("ORDIKA_SERVER");
     ServerFixture::TearDown();
   }
@@ -85,9 +83,9 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
   int put_done = 0, cloned = 0;
   std::vector<std::string> menu, listed;
   bool clone_of_linked = true, server_column_set = false;
-  script({{275, false, [&](GtkWindow* w) { menu = open_menu(w, "Shared", 35); }},
-          message_seen(35, &put_done),
-          {275, false,
+  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) { menu = open_menu(w, "Shared", STR_UPLOAD_TO_SERVER); }},
+          message_seen(STR_UPLOAD_TO_SERVER, &put_done),
+          {STR_REPOSITORIES, false,
            [&](GtkWindow* w) {
              // The row shows the new link at once.
              GtkTreeModel* model = gtk_tree_view_get_model(manager_list(w));
@@ -100,48 +98,52 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
              EXPECT_TRUE(sensitive(w, 3)) << "server repositories need an account, which exists";
              respond(w, 3);
            }},
-          {259, false,
+          {STR_SERVER, false,
            [&](GtkWindow* w) {
              listed = rows(w);
              clone_of_linked = sensitive(w, 1);
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
-  EXPECT_EQ((std::vector<std::string>{ui_string(266), ui_string(244), ui_string(35), ui_string(75)}), menu);
+  EXPECT_EQ((std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD),
+                                      ui_string(STR_UPLOAD_TO_SERVER), ui_string(STR_DELETE)}),
+            menu);
   EXPECT_EQ(1, put_done);
   EXPECT_TRUE(server_column_set);
-  std::string id = repo_table[index].server_id;
+  std::string id = repo_table()[index].server_id;
   ASSERT_FALSE(id.empty());
   EXPECT_EQ(std::vector<std::string>{id}, server_ids());
   EXPECT_EQ(std::vector<std::string>{id}, listed);
   EXPECT_FALSE(clone_of_linked) << "a repository already here cannot be cloned again";
   // A linked repository offers no put-on-server item.
-  script({{275, false,
+  script({{STR_REPOSITORIES, false,
            [&](GtkWindow* w) {
-             menu = open_menu(w, "Shared", -1);
+             menu = open_menu(w, "Shared", STR_NONE);
              respond(w, GTK_RESPONSE_OK);
            }}});
   repo_manager();
-  EXPECT_EQ((std::vector<std::string>{ui_string(266), ui_string(244), ui_string(75)}), menu);
+  EXPECT_EQ(
+      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD), ui_string(STR_DELETE)}),
+      menu);
 
   // Removed here, it can be cloned back with its password.
   ASSERT_EQ(0, repo_delete(index));
-  ASSERT_TRUE(repo_table.empty());
-  script({{275, false, [](GtkWindow* w) { respond(w, 3); }},
-          {259, false,
+  ASSERT_TRUE(repo_table().empty());
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 3); }},
+          {STR_SERVER, false,
            [&](GtkWindow* w) {
              clone_of_linked = sensitive(w, 1);
              respond(w, 1);
            }},
           prompt_answer("Repo-Password-123456!"),
-          message_seen(34, &cloned),
-          {259, false,
+          message_seen(STR_IMPORT_REPOSITORY, &cloned),
+          {STR_SERVER, false,
            [&](GtkWindow* w) {
              EXPECT_FALSE(sensitive(w, 1)) << "cloned once";
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false,
+          {STR_REPOSITORIES, false,
            [&](GtkWindow* w) {
              EXPECT_NE("", row_of(w, "Shared")) << "the manager's list shows the clone";
              respond(w, GTK_RESPONSE_OK);
@@ -149,22 +151,22 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
   repo_manager();
   EXPECT_TRUE(clone_of_linked);
   EXPECT_EQ(1, cloned);
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(id, repo_table[0].server_id);
-  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[0]));
-  ASSERT_EQ(0, repo_open(&repo_table[0]));
-  repo_close(&repo_table[0]);
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(id, repo_table()[0].server_id);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table()[0]));
+  ASSERT_EQ(0, repo_open(&repo_table()[0]));
+  repo_close(&repo_table()[0]);
 
   // Deleting on the server asks first, then the row and the server copy go.
-  script({{275, false, [](GtkWindow* w) { respond(w, 3); }},
-          {259, false, [](GtkWindow* w) { respond(w, 2); }},
-          {307, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
-          {259, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 3); }},
+          {STR_SERVER, false, [](GtkWindow* w) { respond(w, 2); }},
+          {STR_APP_NAME, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
+          {STR_SERVER, false,
            [&](GtkWindow* w) {
              listed = rows(w);
              respond(w, GTK_RESPONSE_OK);
            }},
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_TRUE(listed.empty());
   EXPECT_TRUE(server_ids().empty());
@@ -176,9 +178,9 @@ TEST_F(ManagerServerTest, UnreachableServerIsReportedWithTheErrorText) {
   server_destroy(server_);
   server_ = nullptr;
   int failed = 0;
-  script({{275, false, [](GtkWindow* w) { respond(w, 3); }},
-          message_seen(259, &failed),
-          {275, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 3); }},
+          message_seen(STR_SERVER, &failed),
+          {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
   EXPECT_EQ(1, failed);
 }
@@ -187,31 +189,31 @@ TEST_F(ManagerServerTest, ImportOfARepositoryFileAsksItsPasswordUntilRightOrCanc
   int index = add_repository("Exported");
   ASSERT_EQ(0, repo_put_on_server(index, ""));
   std::string file = dir_.file("exported.repo");
-  ASSERT_EQ(0, repo_export(&repo_table[index], "Export-Pass-1234", file.c_str()));
-  std::string id = repo_table[index].server_id;
+  ASSERT_EQ(0, repo_export(&repo_table()[index], "Export-Pass-1234", file.c_str()));
+  std::string id = repo_table()[index].server_id;
   ASSERT_EQ(0, repo_delete(index));
   bool ok_empty = true;
   std::string kept;
   int wrong = 0, imported = 0;
-  script({{275, false, [](GtkWindow* w) { respond(w, 2); }},
-          {34, false,
+  script({{STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, 2); }},
+          {STR_IMPORT_REPOSITORY, false,
            [&](GtkWindow* w) {
              ok_empty = ok_sensitive(w);
              gtk_entry_set_text(entry(w, "file"), file.c_str());
              respond(w, GTK_RESPONSE_OK);
            }},
-          {307, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
-          {34, false,
+          {STR_APP_NAME, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_CANCEL); }},
+          {STR_IMPORT_REPOSITORY, false,
            [&](GtkWindow* w) {
              kept = gtk_entry_get_text(entry(w, "file"));
              respond(w, GTK_RESPONSE_OK);
            }},
           prompt_answer("not-the-export-password"),
-          message_seen(307, &wrong),
-          {34, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }},
+          message_seen(STR_APP_NAME, &wrong),
+          {STR_IMPORT_REPOSITORY, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }},
           prompt_answer("Export-Pass-1234"),
-          message_seen(34, &imported),
-          {275, false,
+          message_seen(STR_IMPORT_REPOSITORY, &imported),
+          {STR_REPOSITORIES, false,
            [](GtkWindow* w) {
              EXPECT_NE("", row_of(w, "Exported"));
              respond(w, GTK_RESPONSE_OK);
@@ -221,9 +223,9 @@ TEST_F(ManagerServerTest, ImportOfARepositoryFileAsksItsPasswordUntilRightOrCanc
   EXPECT_EQ(file, kept) << "a cancelled password keeps the file name";
   EXPECT_EQ(1, wrong);
   EXPECT_EQ(1, imported);
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(id, repo_table[0].server_id);
-  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table[0]));
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(id, repo_table()[0].server_id);
+  EXPECT_EQ("Repo-Password-123456!", repo_password(&repo_table()[0]));
 }
 
 }  // namespace

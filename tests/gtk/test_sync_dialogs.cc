@@ -21,10 +21,9 @@
 #include "repo_helpers.h"
 #include "server_fixture.h"
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/strings.h"
 #include "support/version.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 #include "sync/update_trust.h"
 
 namespace {
@@ -55,7 +54,9 @@ std::string buffer_text(GtkTextView* v) {
   return out;
 }
 
-bool titled(GtkWindow* w, int id) { return ui_string(id) && std::string(gtk_window_get_title(w) ?: "") == ui_string(id); }
+bool titled(GtkWindow* w, StrId id) {
+  return ui_string(id) && std::string(gtk_window_get_title(w) ?: "") == ui_string(id);
+}
 
 // The sign-in form's field in grid row `row` (server, number, user, password).
 void set_entry(GtkWidget* root, int row, const char* text) {
@@ -83,7 +84,7 @@ class SyncDialogs : public ServerFixture {
     ASSERT_NE(nullptr, cfg);
     config_set(cfg, profile_);
     ASSERT_EQ(0, setting_put_str(cfg, "repo_root", root_.c_str()));
-    parse_cert();  // no account record yet: signed out
+    account_load();  // no account record yet: signed out
     main_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     set_top_window(GTK_WINDOW(main_));
   }
@@ -92,8 +93,7 @@ class SyncDialogs : public ServerFixture {
     set_top_window(nullptr);
     gtk_widget_destroy(main_);
     pump();
-    repo_table_clear();
-    config_set(nullptr, "");
+    app_reset();
     ServerFixture::TearDown();
   }
 
@@ -107,7 +107,7 @@ class SyncDialogs : public ServerFixture {
     rec.password = "repo-pw";
     int idx = -1;
     if (repo_register(rec, &idx) != 0) return -1;
-    RepoEntry& e = repo_table[idx];
+    RepoEntry& e = repo_table()[idx];
     if (repo_open(&e) != 0) return -1;
     put_object(e.db, e.key, false, 1, tag_string(zero_hex(), 1, "/"), nullptr);
     put_object(e.db, e.key, false, 2, item_header("note", 2), "original");
@@ -133,10 +133,10 @@ class SyncDialogs : public ServerFixture {
   // A second client of the same server repository: a copy of the directory
   // taken now, with its own sync session.
   RepoEntry second_client(int idx) {
-    RepoEntry other = repo_table[idx];
+    RepoEntry other = repo_table()[idx];
     other.db = nullptr;
     other.path = dir_.subdir("other");
-    std::string cmd = "cp '" + repo_table[idx].path + "/data' '" + repo_table[idx].path + "/list.hash' '" +
+    std::string cmd = "cp '" + repo_table()[idx].path + "/data' '" + repo_table()[idx].path + "/list.hash' '" +
                       other.path + "/'";
     EXPECT_EQ(0, std::system(cmd.c_str()));
     return other;
@@ -144,12 +144,14 @@ class SyncDialogs : public ServerFixture {
   int sync_plain(const RepoEntry& e) {
     SyncSession s;
     if (sync_session_setup(&s, e, signed_in_account()) != 0) return -1;
-    return sync_run(&s, nullptr);
+    SyncDriver d;
+    sync_begin(&d, &s);
+    return sync_drive(&d, nullptr);
   }
   // Answers every conflict dialog with `answer`, checking it shows both sides.
   void answer_conflicts(int answer) {
     when_dialog([this, answer](GtkWindow* w) {
-      if (!titled(w, 262)) return false;
+      if (!titled(w, STR_SYNC_CONFLICT)) return false;
       GtkGrid* grid = find_widget<GtkGrid>(GTK_WIDGET(w), GTK_TYPE_GRID);
       GtkWidget* left = grid ? gtk_grid_get_child_at(grid, 0, 1) : nullptr;
       GtkWidget* right = grid ? gtk_grid_get_child_at(grid, 1, 1) : nullptr;
@@ -166,9 +168,9 @@ class SyncDialogs : public ServerFixture {
   // Records the sync dialog's status once it finished.
   void watch_sync_status() {
     when_dialog([this](GtkWindow* w) {
-      if (!titled(w, 254)) return false;
+      if (!titled(w, STR_SYNCHRONISE)) return false;
       std::string t = label_texts(GTK_WIDGET(w));
-      const char* ok = ui_string(258);
+      const char* ok = ui_string(STR_SYNC_DONE);
       if (ok && t.find(ok) != std::string::npos) {
         sync_status_ = ok;
         return true;
@@ -192,7 +194,7 @@ TEST_F(SyncDialogs, ConflictResolvedWithTheServersVersion) {
   RepoEntry other = second_client(idx);
   change_item(&other, "theirs", "server side text", 5);
   ASSERT_EQ(0, sync_plain(other));
-  change_item(&repo_table[idx], "mine", "local side text", 6);
+  change_item(&repo_table()[idx], "mine", "local side text", 6);
 
   answer_conflicts(SYNC_TAKE_SERVER);
   watch_sync_status();
@@ -200,8 +202,8 @@ TEST_F(SyncDialogs, ConflictResolvedWithTheServersVersion) {
   ASSERT_EQ(2u, conflict_texts_.size());
   EXPECT_NE(std::string::npos, conflict_texts_[0].find("server side text")) << conflict_texts_[0];
   EXPECT_NE(std::string::npos, conflict_texts_[1].find("local side text")) << conflict_texts_[1];
-  EXPECT_EQ(ui_string(258), sync_status_);
-  EXPECT_EQ("server side text", item_text(&repo_table[idx]));
+  EXPECT_EQ(ui_string(STR_SYNC_DONE), sync_status_);
+  EXPECT_EQ("server side text", item_text(&repo_table()[idx]));
   // the other client has nothing new to learn
   EXPECT_EQ(0, sync_plain(other));
   EXPECT_EQ("server side text", item_text(&other));
@@ -214,12 +216,12 @@ TEST_F(SyncDialogs, ConflictResolvedWithTheLocalVersionReachesTheOtherClient) {
   RepoEntry other = second_client(idx);
   change_item(&other, "theirs", "server side text", 5);
   ASSERT_EQ(0, sync_plain(other));
-  change_item(&repo_table[idx], "mine", "local side text", 6);
+  change_item(&repo_table()[idx], "mine", "local side text", 6);
 
   answer_conflicts(SYNC_KEEP_LOCAL);
   EXPECT_EQ(0, sync_repo_dialog(idx));
   EXPECT_EQ(2u, conflict_texts_.size());
-  EXPECT_EQ("local side text", item_text(&repo_table[idx]));
+  EXPECT_EQ("local side text", item_text(&repo_table()[idx]));
   EXPECT_EQ(0, sync_plain(other));
   EXPECT_EQ("local side text", item_text(&other));
 }
@@ -231,25 +233,25 @@ TEST_F(SyncDialogs, CancelledConflictChangesNothingAndALaterSyncWorks) {
   RepoEntry other = second_client(idx);
   change_item(&other, "theirs", "server side text", 5);
   ASSERT_EQ(0, sync_plain(other));
-  change_item(&repo_table[idx], "mine", "local side text", 6);
+  change_item(&repo_table()[idx], "mine", "local side text", 6);
 
   answer_conflicts(GTK_RESPONSE_CANCEL);
   std::string failed;
   when_dialog([&](GtkWindow* w) {
-    if (!titled(w, 254)) return false;
+    if (!titled(w, STR_SYNCHRONISE)) return false;
     GtkButton* b = GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL));
-    if (!b || std::string(gtk_button_get_label(b)) != ui_string(28)) return false;
+    if (!b || std::string(gtk_button_get_label(b)) != ui_string(STR_CLOSE)) return false;
     failed = label_texts(GTK_WIDGET(w));
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);  // the close button
     return true;
   });
   EXPECT_NE(0, sync_repo_dialog(idx));
-  EXPECT_EQ(std::string::npos, failed.find(ui_string(258))) << failed;
-  EXPECT_EQ("local side text", item_text(&repo_table[idx]));
+  EXPECT_EQ(std::string::npos, failed.find(ui_string(STR_SYNC_DONE))) << failed;
+  EXPECT_EQ("local side text", item_text(&repo_table()[idx]));
 
   answer_conflicts(SYNC_KEEP_LOCAL);
   EXPECT_EQ(0, sync_repo_dialog(idx));
-  EXPECT_EQ("local side text", item_text(&repo_table[idx]));
+  EXPECT_EQ("local side text", item_text(&repo_table()[idx]));
   EXPECT_EQ(0, sync_plain(other));
   EXPECT_EQ("local side text", item_text(&other));
 }
@@ -258,7 +260,7 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
   int idx = make_linked_repo();
   ASSERT_GE(idx, 0);
-  change_item(&repo_table[idx], "mine", "local change", 6);
+  change_item(&repo_table()[idx], "mine", "local change", 6);
 
   // A listener that never answers: the handshake blocks until the cancel.
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -272,13 +274,13 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
 
   SyncSession s;
-  ASSERT_EQ(0, sync_session_setup(&s, repo_table[idx], signed_in_account()));
+  ASSERT_EQ(0, sync_session_setup(&s, repo_table()[idx], signed_in_account()));
   s.login.host = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
   std::string after;
   int peer = -1, ticks = 0;
   bool cancelled = false;
   when_dialog([&](GtkWindow* w) {
-    if (!titled(w, 254)) return false;
+    if (!titled(w, STR_SYNCHRONISE)) return false;
     if (!cancelled) {
       // Cancel once the client has sent its first frame and waits for the
       // salt: a signal between two calls would be lost.
@@ -291,7 +293,7 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
       return false;
     }
     GtkButton* b = GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL));
-    if (!b || std::string(gtk_button_get_label(b)) != ui_string(28)) return false;
+    if (!b || std::string(gtk_button_get_label(b)) != ui_string(STR_CLOSE)) return false;
     after = label_texts(GTK_WIDGET(w));
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
     return true;
@@ -301,10 +303,10 @@ TEST_F(SyncDialogs, CancelWhileTheServerStallsLeavesTheRepositoryAsItWas) {
   if (peer >= 0) ::close(peer);
   ::close(fd);
   // the failure text, whatever the interrupted call was
-  std::string failed = ui_format(257, "");
+  std::string failed = ui_format(STR_SYNC_FAILED, "");
   EXPECT_NE(std::string::npos, after.find(failed.substr(0, failed.find('\n')))) << after;
-  EXPECT_EQ(std::string::npos, after.find(ui_string(258))) << after;
-  EXPECT_EQ("local change", item_text(&repo_table[idx]));
+  EXPECT_EQ(std::string::npos, after.find(ui_string(STR_SYNC_DONE))) << after;
+  EXPECT_EQ("local change", item_text(&repo_table()[idx]));
 
   // the next sync, against the real server, sends the change
   EXPECT_EQ(0, sync_repo_dialog(idx));
@@ -323,7 +325,7 @@ TEST_F(SyncDialogs, SignInVerifiesBeforeStoringAndWrongPasswordStoresNothing) {
       gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
       return false;
     }
-    if (!titled(w, 245) || !find_widget<GtkEntry>(GTK_WIDGET(w), GTK_TYPE_ENTRY, 3)) return false;
+    if (!titled(w, STR_SYNC_ACCOUNT) || !find_widget<GtkEntry>(GTK_WIDGET(w), GTK_TYPE_ENTRY, 3)) return false;
     GtkWidget* root = GTK_WIDGET(w);
     GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
     set_entry(root, 0, host_.c_str());
@@ -345,9 +347,9 @@ TEST_F(SyncDialogs, SignInVerifiesBeforeStoringAndWrongPasswordStoresNothing) {
   });
   EXPECT_EQ(0, account_dialog());
   ASSERT_EQ(2u, messages.size());
-  EXPECT_EQ(extra_text(EXTRA_SIGN_IN_REFUSED), messages[0]);
-  EXPECT_EQ(extra_text(EXTRA_SIGN_IN_DONE), messages[1]);
-  ASSERT_EQ(0, parse_cert());
+  EXPECT_EQ(ui_text(STR_SIGN_IN_REFUSED), messages[0]);
+  EXPECT_EQ(ui_text(STR_SIGN_IN_DONE), messages[1]);
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ(alice_id_, signed_in_account().id);
   EXPECT_EQ("pw-alice", signed_in_account().password);
   EXPECT_EQ(host_, signed_in_account().host);
@@ -355,7 +357,7 @@ TEST_F(SyncDialogs, SignInVerifiesBeforeStoringAndWrongPasswordStoresNothing) {
 
 TEST_F(SyncDialogs, CancelledSignInStoresNothing) {
   when_dialog([&](GtkWindow* w) {
-    if (!titled(w, 245)) return false;
+    if (!titled(w, STR_SYNC_ACCOUNT)) return false;
     set_entry(GTK_WIDGET(w), 0, host_.c_str());
     set_entry(GTK_WIDGET(w), 1, std::to_string(alice_id_).c_str());
     set_entry(GTK_WIDGET(w), 2, "alice");
@@ -364,7 +366,7 @@ TEST_F(SyncDialogs, CancelledSignInStoresNothing) {
     return true;
   });
   EXPECT_EQ(1, account_dialog());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 }
 
 TEST_F(SyncDialogs, PasswordChangeNeedsTheMasterPasswordAndANewStrongPassword) {
@@ -403,8 +405,8 @@ TEST_F(SyncDialogs, PasswordChangeNeedsTheMasterPasswordAndANewStrongPassword) {
   EXPECT_TRUE(insensitive_at_first);
   EXPECT_TRUE(insensitive_weak);
   EXPECT_TRUE(insensitive_same);
-  EXPECT_EQ(ui_string(20), info);
-  ASSERT_EQ(0, parse_cert());
+  EXPECT_EQ(ui_string(STR_MSG_ACCOUNT_PASSWORD_CHANGED), info);
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("NewPassw0rd1", signed_in_account().password);
   ServerLogin l = Login("alice", alice_id_, "NewPassw0rd1");
   std::vector<std::string> ids;
@@ -431,7 +433,7 @@ TEST_F(SyncDialogs, SignOutAfterConfirmation) {
   });
   EXPECT_EQ(0, account_dialog());
   EXPECT_FALSE(has_signed_in_account());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 }
 
 TEST_F(SyncDialogs, WrongMasterPasswordOpensNothing) {
@@ -450,8 +452,8 @@ TEST_F(SyncDialogs, WrongMasterPasswordOpensNothing) {
     return false;
   });
   EXPECT_EQ(1, account_dialog());
-  EXPECT_EQ(ui_string(250), shown);
-  ASSERT_EQ(0, parse_cert());
+  EXPECT_EQ(ui_string(STR_MSG_WRONG_PASSWORD), shown);
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("pw-alice", signed_in_account().password);
 }
 
@@ -498,7 +500,7 @@ TEST_F(SyncDialogs, UpdateCheckAndTheOfferWithoutInstalling) {
   });
   EXPECT_FALSE(update_offer(version, notes.c_str(), false));
   EXPECT_FALSE(has_accept);
-  EXPECT_NE(std::string::npos, labels.find(extra_text(EXTRA_UPDATE_PACKAGE_MANAGER))) << labels;
+  EXPECT_NE(std::string::npos, labels.find(ui_text(STR_UPDATE_PACKAGE_MANAGER))) << labels;
   EXPECT_NE(std::string::npos, labels.find("9.0.0")) << labels;
   EXPECT_NE(std::string::npos, labels.find(program_version())) << labels;
   EXPECT_EQ("Faster sync", shown_notes);
@@ -528,10 +530,10 @@ TEST_F(SyncDialogs, AboutBoxShowsTheVersionAndTheAccountState) {
   };
   read_about();
   EXPECT_EQ(program_version(), version);
-  EXPECT_EQ(ui_string(16), comments);
+  EXPECT_EQ(ui_string(STR_ABOUT_WITHOUT_ACCOUNT), comments);
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
   read_about();
-  EXPECT_EQ(ui_string(15), comments);
+  EXPECT_EQ(ui_string(STR_ABOUT_WITH_ACCOUNT), comments);
   // Its title is the table's in every language, not the toolkit's.
   ASSERT_EQ(1, strings_set_language(3));
   read_about();
@@ -542,7 +544,7 @@ TEST_F(SyncDialogs, AboutBoxShowsTheVersionAndTheAccountState) {
 TEST_F(SyncDialogs, ConflictSideWithoutAVersionShowsTheMissingText) {
   GtkWidget* missing = conflict_side_new(false, "", "");
   g_object_ref_sink(missing);
-  EXPECT_EQ(std::string(ui_string(261)) + "\n", label_texts(missing));
+  EXPECT_EQ(std::string(ui_string(STR_NOT_PRESENT)) + "\n", label_texts(missing));
   g_object_unref(missing);
   GtkWidget* side = conflict_side_new(true, item_header("Title here", 3).c_str(), "body **bold**");
   g_object_ref_sink(side);
@@ -558,18 +560,18 @@ TEST_F(SyncDialogs, ARepositoryGoneFromTheServerIsNamedAndStaysOpenUntilClosed) 
   ASSERT_EQ(0, account_store(alice_id_, "alice", "pw-alice", host_.c_str()));
   int idx = make_linked_repo();
   ASSERT_GE(idx, 0);
-  change_item(&repo_table[idx], "mine", "kept here", 6);
+  change_item(&repo_table()[idx], "mine", "kept here", 6);
   ASSERT_EQ(0, server_delete_repo(alice_, "mine"));
   std::string shown;
   when_dialog([&](GtkWindow* w) {
-    if (!titled(w, 254)) return false;
+    if (!titled(w, STR_SYNCHRONISE)) return false;
     GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
-    if (!b || std::string(gtk_button_get_label(GTK_BUTTON(b))) != ui_string(28)) return false;
+    if (!b || std::string(gtk_button_get_label(GTK_BUTTON(b))) != ui_string(STR_CLOSE)) return false;
     shown = label_texts(GTK_WIDGET(w));
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);
     return true;
   });
   EXPECT_EQ(SYNC_STATUS_NOT_FOUND, sync_repo_dialog(idx));
-  EXPECT_NE(std::string::npos, shown.find(extra_text(EXTRA_SYNC_NOT_ON_SERVER))) << shown;
-  EXPECT_EQ("kept here", item_text(&repo_table[idx]));
+  EXPECT_NE(std::string::npos, shown.find(ui_text(STR_SYNC_NOT_ON_SERVER))) << shown;
+  EXPECT_EQ("kept here", item_text(&repo_table()[idx]));
 }

@@ -70,10 +70,10 @@ TEST_F(TagTreeTest, FixedRowsFirstThenTagsUnderTheirRepositoriesByName) {
   TagTree* t = make();
   std::vector<std::string> top = rows(t, nullptr);
   ASSERT_GE(top.size(), 6u);
-  EXPECT_EQ(std::string(ui_string(38)) + "(-4)", top[0]);
-  EXPECT_EQ(std::string(ui_string(39)) + "(-3)", top[1]);
-  EXPECT_EQ(std::string(ui_string(40)) + "(-2)", top[2]);
-  EXPECT_EQ(std::string(ui_string(41)) + "(-1)", top[3]);
+  EXPECT_EQ(std::string(ui_string(STR_ROW_LISTS)) + "(-4)", top[0]);
+  EXPECT_EQ(std::string(ui_string(STR_ROW_TRASH)) + "(-3)", top[1]);
+  EXPECT_EQ(std::string(ui_string(STR_ROW_REMINDERS)) + "(-2)", top[2]);
+  EXPECT_EQ(std::string(ui_string(STR_ROW_SEARCH_RESULTS)) + "(-1)", top[3]);
   GtkTreeIter repo_row;
   ASSERT_TRUE(tag_tree_find(t, static_cast<int>(root), &repo_row));
   EXPECT_EQ((std::vector<std::string>{"Alpha(" + std::to_string(alpha) + ")", "zeta(" + std::to_string(zeta) + ")"}),
@@ -118,7 +118,7 @@ TEST_F(TagTreeTest, EmptyNamesAndFixedRowsChangeNothing) {
   EXPECT_EQ(0, on_tag_edited(t, p.c_str(), ""));
   EXPECT_EQ("keep", tag_get(a)->name);
   EXPECT_EQ(0, on_tag_edited(t, "1", "Bin"));
-  EXPECT_EQ(std::string(ui_string(39)) + "(-3)", rows(t, nullptr)[1]);
+  EXPECT_EQ(std::string(ui_string(STR_ROW_TRASH)) + "(-3)", rows(t, nullptr)[1]);
   EXPECT_EQ(0, on_tag_edited(t, "99:3", "x"));
   EXPECT_EQ(before, dump(0));
   EXPECT_TRUE(events.renamed.empty());
@@ -140,9 +140,9 @@ TEST_F(TagTreeTest, RepositoryRowRenamesTheRepositoryAndKeepsTheRowOnFailure) {
 }
 
 TEST_F(TagTreeTest, RepositoryRowsShowTheRepositoryName) {
-  repo_table.resize(2);
-  repo_table[0].name = "Work";
-  repo_table[1].name = "Home";
+  repo_table().resize(2);
+  repo_table()[0].name = "Work";
+  repo_table()[1].name = "Home";
   TagTree* t = make();
   std::vector<std::string> top = rows(t, nullptr);
   ASSERT_EQ(6u, top.size());
@@ -153,7 +153,7 @@ TEST_F(TagTreeTest, RepositoryRowsShowTheRepositoryName) {
   std::string p = path_of(t, static_cast<int>(g_repos[0].root));
   EXPECT_EQ(0, on_tag_edited(t, p.c_str(), "Work"));
   EXPECT_TRUE(events.failures.empty());
-  repo_table.clear();
+  repo_table().clear();
 }
 
 TEST_F(TagTreeTest, AddedTagAppearsUnderTheSelectedRowWithItsIcon) {
@@ -183,7 +183,7 @@ TEST_F(TagTreeTest, FixedRowTextsCanBeReplaced) {
   EXPECT_EQ("Reminders (3)(-2)", rows(t, nullptr)[2]);
   model().view = VIEW_TRASH;
   tag_tree_fill(t);
-  EXPECT_EQ(std::string(ui_string(40)) + "(-2)", rows(t, nullptr)[2]);
+  EXPECT_EQ(std::string(ui_string(STR_ROW_REMINDERS)) + "(-2)", rows(t, nullptr)[2]);
   GtkTreePath* sel = tag_tree_selected_row(t);
   ASSERT_NE(nullptr, sel);
   EXPECT_EQ(1, gtk_tree_path_get_indices(sel)[0]);
@@ -193,8 +193,8 @@ TEST_F(TagTreeTest, FixedRowTextsCanBeReplaced) {
   tag_tree_set_fixed_text(t, VIEW_TRASH, "old");
   ASSERT_EQ(1, strings_set_language(3));
   tag_tree_relabel(t);
-  EXPECT_EQ(std::string(ui_string_in(3, 39)) + "(-3)", rows(t, nullptr)[1]);
-  EXPECT_STREQ(ui_string_in(3, 71), gtk_tree_view_column_get_title(t->column));
+  EXPECT_EQ(std::string(ui_string_in(3, STR_ROW_TRASH)) + "(-3)", rows(t, nullptr)[1]);
+  EXPECT_STREQ(ui_string_in(3, STR_TAGS), gtk_tree_view_column_get_title(t->column));
   strings_set_language(0);
 }
 

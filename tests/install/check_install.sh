@@ -3,8 +3,9 @@
 # exactly the expected files, a desktop entry and metainfo that the
 # freedesktop validators accept and that name each other, icons of the sizes
 # their directories claim, manual pages that groff reads without a warning
-# and that cover every command and option of the programs, and a systemd
-# unit that starts the installed server with options it knows.
+# and that cover every command and option of the programs, systemd units
+# that start the installed server with options it knows, and a balancer's
+# example that haproxy accepts.
 # Usage: check_install.sh BUILD_DIR PREFIX APP_ID [gui]
 # Exit 77 (skipped) when a validator of tools/deps.sh is missing.
 set -euo pipefail
@@ -120,34 +121,51 @@ grep -o -- '--[a-z-]*' "$tmp/server.usage" | sort -u >"$tmp/server.options"
 while read -r opt; do
   grep -qF -- "\\-\\-${opt#--}" "$tmp/server.1" || fail "ordika-server.1 lacks $opt"
 done <"$tmp/server.options"
-for cmd in serve useradd userdel users; do
+for cmd in serve useradd userdel users migrate publish traces; do
   grep -q "^\.BI\? $cmd" "$tmp/server.1" || fail "ordika-server.1 has no entry for $cmd"
 done
 
-# --- The server's unit ------------------------------------------------------------------
-unit="$root/lib/systemd/system/ordika-server.service"
-exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
-[ "${exec_start%% *}" = "$prefix/bin/ordika-server" ] || fail "unit starts '${exec_start%% *}', not $prefix/bin/ordika-server"
-[ "$(echo "$exec_start" | awk '{ print $2 }')" = serve ] || fail "unit does not run 'serve'"
-for opt in $(echo "$exec_start" | grep -o -- '--[a-z-]*'); do
-  grep -qx -- "$opt" "$tmp/server.options" || fail "unit passes $opt, which ordika-server does not know"
-done
-data=$(echo "$exec_start" | sed -n 's/.*--data \([^ ]*\).*/\1/p')
-state=$(sed -n 's/^StateDirectory=//p' "$unit")
-[ "$data" = "/var/lib/$state" ] || fail "unit's data directory $data is not its state directory /var/lib/$state"
-user=$(sed -n 's/^User=//p' "$unit")
-grep -q "^u $user " "$root/lib/sysusers.d/ordika-server.conf" || fail "sysusers.d does not create the unit's user $user"
-for key in NoNewPrivileges=true ProtectSystem=strict ProtectHome=true PrivateTmp=true CapabilityBoundingSet=CAP_NET_BIND_SERVICE; do
-  grep -qx "$key" "$unit" || fail "unit lacks $key"
-done
-if command -v systemd-analyze >/dev/null; then
-  # Offline: the unit's syntax and directives, on a copy that starts the
-  # staged binary (the installed path is checked above).
-  sed "s|^ExecStart=$prefix/|ExecStart=$root/|" "$unit" >"$tmp/ordika-server.service"
-  if ! SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no "$tmp/ordika-server.service" >"$tmp/verify" 2>&1; then
-    fail "systemd-analyze verify:"; cat "$tmp/verify"
+# --- The server's units ------------------------------------------------------------------
+# ordika-server.service, and the template of one instance per port on a
+# shared database.
+for name in ordika-server.service ordika-server@.service; do
+  unit="$root/lib/systemd/system/$name"
+  exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+  [ "${exec_start%% *}" = "$prefix/bin/ordika-server" ] || fail "$name starts '${exec_start%% *}', not $prefix/bin/ordika-server"
+  [ "$(echo "$exec_start" | awk '{ print $2 }')" = serve ] || fail "$name does not run 'serve'"
+  for opt in $(echo "$exec_start" | grep -o -- '--[a-z-]*'); do
+    grep -qx -- "$opt" "$tmp/server.options" || fail "$name passes $opt, which ordika-server does not know"
+  done
+  data=$(echo "$exec_start" | sed -n 's/.*--data \([^ ]*\).*/\1/p')
+  state=$(sed -n 's/^StateDirectory=//p' "$unit")
+  [ "$data" = "/var/lib/$state" ] || fail "$name's data directory $data is not its state directory /var/lib/$state"
+  user=$(sed -n 's/^User=//p' "$unit")
+  grep -q "^u $user " "$root/lib/sysusers.d/ordika-server.conf" || fail "sysusers.d does not create $name's user $user"
+  for key in NoNewPrivileges=true ProtectSystem=strict ProtectHome=true PrivateTmp=true; do
+    grep -qx "$key" "$unit" || fail "$name lacks $key"
+  done
+  if command -v systemd-analyze >/dev/null; then
+    # Offline: the unit's syntax and directives, on a copy (an instance of
+    # the template) that starts the staged binary (the installed path is
+    # checked above).
+    copy="$tmp/${name/@/@8001}"
+    sed "s|^ExecStart=$prefix/|ExecStart=$root/|" "$unit" >"$copy"
+    if ! SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no "$copy" >"$tmp/verify" 2>&1; then
+      fail "systemd-analyze verify $name:"; cat "$tmp/verify"
+    fi
   fi
+done
+grep -qx "CapabilityBoundingSet=CAP_NET_BIND_SERVICE" "$root/lib/systemd/system/ordika-server.service" ||
+  fail "ordika-server.service may do more than bind port 443"
+grep -qx "CapabilityBoundingSet=" "$root/lib/systemd/system/ordika-server@.service" ||
+  fail "ordika-server@.service keeps capabilities"
+# The balancer's example is a configuration haproxy takes, sending the
+# PROXY line the instances are told to expect.
+if command -v haproxy >/dev/null; then
+  haproxy -c -q -f "$root/share/doc/ordika/examples/haproxy.cfg" >"$tmp/haproxy" 2>&1 ||
+    { fail "haproxy -c examples/haproxy.cfg:"; cat "$tmp/haproxy"; }
 fi
+grep -q "send-proxy" "$root/share/doc/ordika/examples/haproxy.cfg" || fail "examples/haproxy.cfg sends no PROXY line"
 
 if [ "$failures" -gt 0 ]; then
   echo "install check: $failures failure(s)"

@@ -45,7 +45,7 @@ class AccountsNotesTest : public InterchangeTest {
 
 TEST_F(AccountsNotesTest, AccountsExportLayout) {
   std::string path = dir.file("keys.json");
-  ASSERT_EQ(export_accounts(-1, 0, path.c_str()), 0);
+  ASSERT_EQ(export_accounts(path.c_str(), 0, -1), 0);
   EXPECT_EQ(read(path), "[\r\n]\r\n");
 
   KeyBody a;
@@ -58,7 +58,7 @@ TEST_F(AccountsNotesTest, AccountsExportLayout) {
   KeyBody b;
   b.password = "x";
   ASSERT_GE(key("Mail", b), 0);
-  ASSERT_EQ(export_accounts(-1, 0, path.c_str()), 2);
+  ASSERT_EQ(export_accounts(path.c_str(), 0, -1), 2);
   std::string text = read(path);
   EXPECT_EQ(text,
             "[\r\n\t{\r\n\t\t\"group\": \"General\",\r\n\t\t\"title\": \"Bank\",\r\n\t\t\"username\": \"me\","
@@ -69,7 +69,7 @@ TEST_F(AccountsNotesTest, AccountsExportLayout) {
 
   // Back into the second repository.
   model().view = static_cast<int32_t>(g_repos[1].root);
-  EXPECT_EQ(import_accounts(path.c_str(), model().view), 2);
+  EXPECT_EQ(key_import(path.c_str(), model().view), 2);
   int64_t c = -1;
   int seen = 0;
   while (Item* item = slot_next<Item>(model().items, &c)) {
@@ -96,7 +96,7 @@ TEST_F(AccountsNotesTest, AccountsImportStopsAtAnUnknownKeyAndLogs) {
       "{\"title\":\"B\",\"expires\":20300115},"
       "{\"bogus\":1},{\"title\":\"C\"}]";
   int n = -2;
-  std::string log = logged([&] { n = import_accounts(write("k.json", json).c_str(), model().view); });
+  std::string log = logged([&] { n = key_import(write("k.json", json).c_str(), model().view); });
   EXPECT_EQ(n, 2);
   EXPECT_NE(log.find("key_import: JSON parsing error"), std::string::npos) << log;
   EXPECT_NE(log.find("key_import: 2 keys imported"), std::string::npos) << log;
@@ -105,19 +105,19 @@ TEST_F(AccountsNotesTest, AccountsImportStopsAtAnUnknownKeyAndLogs) {
   EXPECT_FALSE(titled("C"));
   EXPECT_EQ(titled("B")->due, lt(2030, 1, 15));
 
-  log = logged([&] { n = import_accounts(write("bad.json", "[{\"title\":\"\xFF\"}]").c_str(), model().view); });
+  log = logged([&] { n = key_import(write("bad.json", "[{\"title\":\"\xFF\"}]").c_str(), model().view); });
   EXPECT_EQ(n, -1);
   EXPECT_NE(log.find("key_import: invalid UTF-8"), std::string::npos) << log;
   EXPECT_NE(log.find("key_import: 0 keys imported"), std::string::npos) << log;  // logged in every case
 
   // No title: nothing; a compact entry ending in a number is taken.
-  EXPECT_EQ(import_accounts(write("c.json", "{\"url\":\"x\"}{\"title\":\"D\",\"expires\":1893456000}").c_str(), model().view), 1);
+  EXPECT_EQ(key_import(write("c.json", "{\"url\":\"x\"}{\"title\":\"D\",\"expires\":1893456000}").c_str(), model().view), 1);
   ASSERT_TRUE(titled("D"));
   EXPECT_EQ(titled("D")->due, 1893456000);
-  EXPECT_EQ(import_accounts(dir.file("none.json").c_str(), model().view), -1);
+  EXPECT_EQ(key_import(dir.file("none.json").c_str(), model().view), -1);
 
   // A line break inside the password must not shift the fields after it.
-  EXPECT_EQ(import_accounts(write("lf.json", "{\"title\":\"E\",\"password\":\"pw\\n\",\"url\":\"u\",\"notes\":\"n1\\nn2\",\"expires\":\"20300115\"}").c_str(), model().view), 1);
+  EXPECT_EQ(key_import(write("lf.json", "{\"title\":\"E\",\"password\":\"pw\\n\",\"url\":\"u\",\"notes\":\"n1\\nn2\",\"expires\":\"20300115\"}").c_str(), model().view), 1);
   ASSERT_TRUE(titled("E"));
   KeyBody k;
   std::string body = item_body_load(titled("E"));
@@ -143,7 +143,7 @@ TEST_F(AccountsNotesTest, NotesExportKeepsInsideTheFolderAndNeverOverwrites) {
   write("out/Existing", "precious");
   ASSERT_GE(note("Existing", "new"), 0);
 
-  EXPECT_EQ(export_notes(-1, 0, out.c_str()), 9);
+  EXPECT_EQ(export_notes(out.c_str(), 0, -1), 9);
   std::map<std::string, std::string> files;
   for (auto& e : fs::recursive_directory_iterator(dir.path())) {
     if (!e.is_regular_file()) continue;
@@ -166,9 +166,9 @@ TEST_F(AccountsNotesTest, NotesExportKeepsInsideTheFolderAndNeverOverwrites) {
   // One note under a name of the caller's choosing.
   int64_t s = note("Single", "one");
   ASSERT_GE(s, 0);
-  EXPECT_EQ(export_notes(s, 0, out.c_str(), "Chosen"), 1);
+  EXPECT_EQ(export_notes(out.c_str(), 0, s, "Chosen"), 1);
   EXPECT_EQ(read(out + "/Chosen"), "one");
-  EXPECT_EQ(export_notes(-1, 0, (dir.path() + "/missing").c_str()), 0);
+  EXPECT_EQ(export_notes((dir.path() + "/missing").c_str(), 0, -1), 0);
 }
 
 TEST_F(AccountsNotesTest, NoteFileNames) {
@@ -218,16 +218,16 @@ TEST_F(AccountsNotesTest, SaveItemAs) {
   int64_t ns = note("Note", "body\ntext");
 
   std::string p = dir.file("saved");
-  ASSERT_EQ(save_item_as(es, p.c_str()), 0);
+  ASSERT_EQ(save_item_as(p.c_str(), es), 0);
   EXPECT_NE(read(p).find("BEGIN:VEVENT\r\n"), std::string::npos);
-  ASSERT_EQ(save_item_as(cs, p.c_str()), 0);
+  ASSERT_EQ(save_item_as(p.c_str(), cs), 0);
   EXPECT_EQ(read(p).rfind("BEGIN:VCARD\r\nVERSION:3.0\r\n", 0), 0u);
-  ASSERT_EQ(save_item_as(ks, p.c_str()), 0);
+  ASSERT_EQ(save_item_as(p.c_str(), ks), 0);
   EXPECT_EQ(read(p), key_body_format(k));
-  ASSERT_EQ(save_item_as(ns, p.c_str()), 0);
+  ASSERT_EQ(save_item_as(p.c_str(), ns), 0);
   EXPECT_EQ(read(p), "body\ntext");
-  EXPECT_EQ(save_item_as(ns, (dir.path() + "/no/dir").c_str()), -1);
-  EXPECT_EQ(save_item_as(-1, p.c_str()), -1);
+  EXPECT_EQ(save_item_as((dir.path() + "/no/dir").c_str(), ns), -1);
+  EXPECT_EQ(save_item_as(p.c_str(), -1), -1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "interchange_fixture.h"
+#include "model/view_dates.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ TEST_F(ContactsTest, ExportFoldsNormalisesAndRoundTrips) {
   ASSERT_GE(item_store(-1, ITEM_NOTE, n, 0, model().view), 0);
 
   std::string path = dir.file("out.vcf");
-  ASSERT_EQ(export_contacts(-1, 0, path.c_str()), 2);
+  ASSERT_EQ(export_contacts(path.c_str(), 0, -1), 2);
   std::string text = read(path);
   size_t cards = 0;
   for (size_t p = text.find("BEGIN:VCARD\r\n"); p != std::string::npos; p = text.find("BEGIN:VCARD\r\n", p + 1)) cards++;
@@ -161,7 +162,7 @@ TEST_F(ContactsTest, ExportFoldsNormalisesAndRoundTrips) {
   // One contact only.
   Item* jane = titled("Jane Roe");
   int64_t js = item_find(jane->uuid);
-  ASSERT_EQ(export_contacts(js, 0, path.c_str()), 1);
+  ASSERT_EQ(export_contacts(path.c_str(), 0, js), 1);
   EXPECT_EQ(read(path).find("Second"), std::string::npos);
 }
 

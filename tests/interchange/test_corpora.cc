@@ -104,7 +104,7 @@ TEST_F(CorporaTest, EveryAddressBookImportsAndRoundTrips) {
     int64_t c = -1;
     while (Item* item = slot_next<Item>(model().items, &c)) bodies[item->title] = item_body_load(item);
     std::string out = dir.file("rt.vcf");
-    ASSERT_EQ(export_contacts(-1, 0, out.c_str()), n);
+    ASSERT_EQ(export_contacts(out.c_str(), 0, -1), n);
     clear();
     EXPECT_EQ(import_contacts(out.c_str(), model().view), n);
     std::map<std::string, std::string> again;

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "interchange/content_line.h"
 #include "interchange/ical.h"
 
 namespace {
@@ -144,7 +145,7 @@ TEST(IcalText, EscapingAndFoldingNeverSplitsCharactersOrFoldsBeforeSpace) {
 
 TEST(IcalText, UnescapeHandlesAllSequences) {
   std::string s = "a\\nb\\Nc\\rd\\te\\,f\\;g\\\\h";
-  EXPECT_EQ(ical_unescape_text(s.data(), s.size()), "a\nb\ncd\te,f;g\\h");
+  EXPECT_EQ(content_unescape(s.data(), s.size()), "a\nb\ncd\te,f;g\\h");
 }
 
 TEST(IcalReminder, UnitsAreLargestExactDivisor) {

@@ -107,8 +107,8 @@ TEST_F(ImportPlanTest, ExportSlicesMakeTheSameFilesAsTheOneCallExports) {
       if (export_append(kind, slot, first, &out)) first = false;
     return out + export_tail(kind);
   };
-  EXPECT_EQ(accounts_text(-1, 0, nullptr), sliced(EXPORT_ACCOUNTS));
-  EXPECT_EQ(contacts_text(-1, 0, nullptr), sliced(EXPORT_CONTACTS));
+  EXPECT_EQ(accounts_text(0, -1, nullptr), sliced(EXPORT_ACCOUNTS));
+  EXPECT_EQ(contacts_text(0, -1, nullptr), sliced(EXPORT_CONTACTS));
   // DTSTAMP is the time of writing: compared without it.
   auto no_stamp = [](std::string s) {
     size_t p;
@@ -129,12 +129,39 @@ TEST_F(ImportPlanTest, ExportSlicesMakeTheSameFilesAsTheOneCallExports) {
   EXPECT_EQ("step one", read(folder + "/Plan (1)"));
 }
 
+TEST_F(ImportPlanTest, AnExportOfOneItemTakesItOnlyWhenItIsOfTheKind) {
+  int64_t root = g_repos[0].root;
+  auto stored = [&](int type) {
+    ItemForm f;
+    f.title = "one";
+    if (type == ITEM_VCARD) f.body = "BEGIN:VCARD\nVERSION:3.0\nFN:one\nEND:VCARD\n";
+    return item_store(-1, type, f, 0, root);
+  };
+  const int64_t task = stored(ITEM_TASK), event = stored(ITEM_EVENT), note = stored(ITEM_NOTE),
+                card = stored(ITEM_VCARD), key = stored(ITEM_KEY);
+  struct Case {
+    ExportKind kind;
+    int64_t slot;
+    bool taken;
+  } cases[] = {
+      {EXPORT_CALENDAR, task, true}, {EXPORT_CALENDAR, event, true}, {EXPORT_CALENDAR, note, false},
+      {EXPORT_CONTACTS, card, true}, {EXPORT_CONTACTS, key, false},  {EXPORT_ACCOUNTS, key, true},
+      {EXPORT_ACCOUNTS, card, false}, {EXPORT_NOTES, note, true},    {EXPORT_NOTES, task, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<int64_t> want;
+    if (c.taken) want.push_back(c.slot);
+    EXPECT_EQ(export_slots(c.kind, 0, c.slot), want) << c.kind << " " << c.slot;
+  }
+  EXPECT_TRUE(export_slots(EXPORT_CALENDAR, 0, 999999).empty());
+}
+
 TEST_F(ImportPlanTest, ExportTargetsStayOutOfTheProfileAndRepositories) {
   std::string profile = dir.subdir("profile"), repo = dir.subdir("repo"), out = dir.subdir("out");
   std::string saved = app_core().config_dir;
   app_core().config_dir = profile;
-  repo_table.resize(1);
-  repo_table[0].path = repo;
+  repo_table().resize(1);
+  repo_table()[0].path = repo;
   EXPECT_EQ(EXPORT_TARGET_OK, export_target_check(out + "/a.ics", false));
   EXPECT_EQ(EXPORT_TARGET_OK, export_target_check(out, true));
   EXPECT_EQ(EXPORT_TARGET_PROFILE, export_target_check(profile + "/config", false));
@@ -143,7 +170,7 @@ TEST_F(ImportPlanTest, ExportTargetsStayOutOfTheProfileAndRepositories) {
   EXPECT_EQ(EXPORT_TARGET_REPOSITORY, export_target_check(repo, true));
   EXPECT_EQ(EXPORT_TARGET_NO_FOLDER, export_target_check(dir.file("none/x.ics"), false));
   EXPECT_EQ(EXPORT_TARGET_NO_FOLDER, export_target_check("", false));
-  repo_table.clear();
+  repo_table().clear();
   app_core().config_dir = saved;
 }
 

@@ -81,7 +81,7 @@ TEST_F(IndependentParsersTest, IcalendarAndVobjectReadOurExports) {
   std::string ics = dir.file("out.ics"), vcf = dir.file("out.vcf"), py = dir.file("check.py"),
               out = dir.file("check.out");
   ASSERT_EQ(export_calendar(ics.c_str(), 0, -1), 3);
-  ASSERT_EQ(export_contacts(-1, 0, vcf.c_str()), 1);
+  ASSERT_EQ(export_contacts(vcf.c_str(), 0, -1), 1);
   write("check.py", kScript);
   std::string cmd = std::string(python()) + " " + py + " " + ics + " " + vcf + " > " + out + " 2>&1";
   int status = std::system(cmd.c_str());

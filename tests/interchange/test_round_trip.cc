@@ -65,7 +65,7 @@ TEST_F(RoundTripTest, ContactsKeepEveryField) {
   int64_t slot = vcard_store(-1, rec, stored, model().view);
   ASSERT_GE(slot, 0);
   std::string path = dir.file("all.vcf");
-  ASSERT_EQ(export_contacts(-1, 0, path.c_str()), 1);
+  ASSERT_EQ(export_contacts(path.c_str(), 0, -1), 1);
   int64_t t = target();
   ASSERT_EQ(import_contacts(path.c_str(), t), 1);
   std::vector<int32_t> back = linked_items(static_cast<int32_t>(t));
@@ -104,7 +104,7 @@ TEST_F(RoundTripTest, TabEscapesOfOtherProgramsReadAsTabs) {
   for (const Item* item = first; item;) {
     int64_t slot = item_find(item->uuid);
     std::string path = dir.file("again.vcf");
-    ASSERT_EQ(export_contacts(slot, 0, path.c_str()), 1);
+    ASSERT_EQ(export_contacts(path.c_str(), 0, slot), 1);
     int64_t t = tag_create(1, g_repos[1].root, "round");
     ASSERT_EQ(import_contacts(path.c_str(), t), 1);
     std::vector<int32_t> back = linked_items(static_cast<int32_t>(t));
@@ -139,8 +139,8 @@ TEST_F(RoundTripTest, ExportsReplaceAnEarlierFileDurably) {
     std::function<int(const char*)> run;
   } cases[] = {
       {"out.ics", [](const char* p) { return export_calendar(p, 0, -1); }},
-      {"out.vcf", [](const char* p) { return export_contacts(-1, 0, p); }},
-      {"out.json", [](const char* p) { return export_accounts(-1, 0, p); }},
+      {"out.vcf", [](const char* p) { return export_contacts(p, 0, -1); }},
+      {"out.json", [](const char* p) { return export_accounts(p, 0, -1); }},
   };
   const std::string folder = std::filesystem::canonical(dir.path()).string();
   for (const Case& c : cases) {

@@ -5,6 +5,7 @@
 
 #include "common/test_support.h"
 #include "interchange/vcard.h"
+#include "interchange/vcard_edit.h"
 #include "support/strings.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "interchange/vcard_edit.h"
 #include "interchange_fixture.h"
 
 namespace {
@@ -203,7 +204,7 @@ TEST_F(WholeCardTest, ImportEditExportKeepsTheCard) {
   ASSERT_EQ(vcard_store(slot, e.edited, text, 0), slot);
 
   std::string out = read(dir.file("out.vcf"));
-  ASSERT_EQ(export_contacts(slot, 0, dir.file("out.vcf").c_str()), 1);
+  ASSERT_EQ(export_contacts(dir.file("out.vcf").c_str(), 0, slot), 1);
   out = read(dir.file("out.vcf"));
   for (const char* kept : {"ORG:Acme Robotics;Research", "TITLE:Head of Sensors", "NICKNAME:Mia",
                            "N:Lindqvist;Maria;Elisabet;Dr.;PhD", "X-SOCIALPROFILE", "item1.X-ABLabel:Work",

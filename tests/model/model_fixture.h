@@ -14,22 +14,11 @@
 #include "model/recur.h"
 #include "model/tag.h"
 
+// Every process-wide state reset, with the view on the list of all items.
 inline void model_clean() {
-  history_end();
-  items_reset();
-  tags_reset();
-  reminders_rebuild();
-  Model& m = model();
-  m.duplicate_tag = false;
-  m.view = VIEW_FIXED;
-  m.fixed_kind = FIXED_ALL;
-  m.calendar_day = 0;
-  app_core().settings.upcoming_days = 5;
-  m.show_hidden = false;
-  app_core().settings.show_completed = 1;
-  m.repo_lookup = nullptr;
-  m.item_changed = nullptr;
-  m.reminder_changed = nullptr;
+  app_reset();
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
 }
 
 // Sets TZ for the scope (and restores the previous value).

@@ -1,6 +1,7 @@
 // Stores into an explicit tag, batches of stores, and the bulk forms of
 // trashing and deleting a selection: one journal group per repository,
 // and nothing half done in the database or in memory when a batch fails.
+#include "model/clipboard.h"
 #include "test_ops_fixture.h"
 
 namespace {
@@ -96,6 +97,34 @@ TEST_F(BulkTest, UncommittedBatchLeavesDatabaseAndMemoryAsBefore) {
   EXPECT_EQ(item_body_load(back), "old body");
   // The repository takes the next change normally.
   EXPECT_GE(make_item(t, ITEM_NOTE, "after"), 0);
+}
+
+// Pages written out in the middle of a batch are still the batch's: its
+// commit is one undo step, and a batch never committed leaves nothing.
+TEST_F(BulkTest, BatchWrittenOutInPiecesIsOneUndoStepOrNothing) {
+  int64_t t = make_tag(g_repos[0].root, "t");
+  for (bool commit : {true, false}) {
+    SCOPED_TRACE(commit);
+    auto rows = dump();
+    auto store = [&] {
+      ItemBatch batch(0);
+      for (int i = 0; i < 60; i++) {
+        std::string title = "n" + std::to_string(i);
+        ASSERT_GE(batch.store(-1, ITEM_NOTE, form(title.c_str()), 0, t), 0);
+        if (i % 20 == 19) batch.write_out();
+      }
+      ASSERT_EQ(batch.status(), 0);
+      if (commit) {
+        ASSERT_EQ(batch.commit(), 0);
+      }
+    };
+    if (commit) {
+      expect_one_undo_step(0, store);
+    } else {
+      store();
+      EXPECT_EQ(dump(), rows);
+    }
+  }
 }
 
 TEST_F(BulkTest, BatchRefusesItemsOfOtherRepositoriesAndGoesOn) {

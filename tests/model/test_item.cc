@@ -344,20 +344,45 @@ TEST_F(Collections, DuplicateTagUuidRaisesTheFlag) {
   EXPECT_EQ(slot_array_count(model().tags), 2);
 }
 
-TEST_F(Collections, HistoryViewSwitchesSlotLookups) {
-  Item* current = items_add_from_str(0, kUuid, "2:0:0:0:0:0;0:0;0:100:300:now");
-  ASSERT_NE(current, nullptr);
-  int64_t cur_slot = item_find(kUuid);
-  history_begin();
-  EXPECT_EQ(item_find(kUuid), -1);
-  int64_t s1, s2;
-  ASSERT_NE(items_add_from_str(0, kUuid, "2:0:0:0:0:0;0:0;0:100:100:v1", &s1), nullptr);
-  ASSERT_NE(items_add_from_str(0, kUuid, "2:0:0:0:0:0;0:0;0:100:200:v2", &s2), nullptr);
-  EXPECT_EQ(item_get(s2)->title, "v2");
+TEST_F(Collections, SelectedTagIsTheViewsRealTag) {
+  uint8_t u[16] = {9};
+  int64_t slot = tags_add_from_str(3, u, "00000000000000000000000000000000:1:/");
+  ASSERT_GT(slot, 0);
+  const struct {
+    int64_t view;
+    const Tag* tag;
+    int repo;
+  } cases[] = {
+      {slot, tag_get(slot), 3},      {VIEW_FIXED, nullptr, -1}, {VIEW_SEARCH, nullptr, -1},
+      {VIEW_REMINDERS, nullptr, -1}, {0, nullptr, -1},          {slot + 5, nullptr, -1},  // gone since
+  };
+  for (const auto& c : cases) {
+    model().view = static_cast<int32_t>(c.view);
+    EXPECT_EQ(model_selected_tag(), c.tag) << c.view;
+    EXPECT_EQ(model_selected_repo(), c.repo) << c.view;
+  }
+}
+
+TEST_F(Collections, HistoryViewKeepsVersionsApartFromTheItems) {
+  ASSERT_NE(items_add_from_str(0, kUuid, "2:0:0:0:0:0;0:0;0:100:300:now"), nullptr);
+  int64_t current = item_find(kUuid);
+  HistoryView view;
+  const uint8_t hash[20] = {7};
+  const std::string v1 = "2:0:0:0:0:0;0:0;0:100:100:v1";
+  int64_t s1;
+  ASSERT_NE(history_add(&view, 0, kUuid, v1, hash, &s1), nullptr);
+  EXPECT_EQ(history_get(view, s1)->title, "v1");
+  EXPECT_EQ(history_get(view, s1)->version_hash[0], 7);
+  ASSERT_NE(history_header(view, s1), nullptr);
+  EXPECT_EQ(*history_header(view, s1), v1);
+  EXPECT_EQ(history_add(&view, 0, kUuid, "2:9:0:0:0:0;0:0;0:100:100:bad flags", hash), nullptr);
+  EXPECT_EQ(slot_array_count(view.versions), 1);
+  EXPECT_EQ(item_find(kUuid), current);
+  EXPECT_EQ(item_get(current)->title, "now");
   EXPECT_EQ(slot_array_count(model().items), 1);
-  history_end();
-  EXPECT_EQ(item_get(cur_slot)->title, "now");
-  EXPECT_EQ(item_find(kUuid), cur_slot);
+  history_remove_slot(&view, s1);
+  EXPECT_EQ(history_get(view, s1), nullptr);
+  EXPECT_EQ(history_header(view, s1), nullptr);
 }
 
 TEST(Uuid, HexConversions) {

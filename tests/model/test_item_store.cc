@@ -124,15 +124,18 @@ TEST_F(Stored, UpdateReplacesAndHistoryKeepsVersions) {
   ASSERT_EQ(0, journal_commit(g_db));
   EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=? AND c3=1", item->uuid), 1);
 
-  EXPECT_EQ(history_load(item), 1);
+  HistoryView history;
+  EXPECT_EQ(history_load(&history, item), 1);
   int64_t cursor = -1;
-  Item* old = slot_next<Item>(model().history_items, &cursor);
+  Item* old = slot_next<Item>(history.versions, &cursor);
   ASSERT_NE(old, nullptr);
   EXPECT_EQ(old->title, "v2");
   EXPECT_EQ(item_body_load(old), "first body");
-  EXPECT_EQ(0, history_remove(cursor));
-  EXPECT_EQ(slot_array_count(model().history_items), 0);
-  history_end();
+  // The item collection answers as before while the versions are shown.
+  EXPECT_EQ(item_find(item->uuid), slot);
+  EXPECT_EQ(item_get(slot)->title, "v3");
+  EXPECT_EQ(0, history_remove(&history, cursor));
+  EXPECT_EQ(slot_array_count(history.versions), 0);
   EXPECT_EQ(count_for("SELECT count(*) FROM t1 WHERE c1=? AND c3=1", item->uuid), 0);
   EXPECT_EQ(item_get(slot)->title, "v3");
   EXPECT_EQ(item_body_load(item_get(slot)), "third body");

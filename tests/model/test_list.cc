@@ -2,6 +2,8 @@
 
 #include "model/list.h"
 #include "model/ops.h"
+#include "model/tag_ops.h"
+#include "model/view_dates.h"
 #include "model_fixture.h"
 
 namespace {
@@ -150,7 +152,7 @@ TEST_F(ListTest, TypeListsAndUntagged) {
 TEST_F(ListTest, UpcomingWindowIsOpenAtBothEnds) {
   app_core().settings.upcoming_days = 7;
   show(VIEW_FIXED, FIXED_UPCOMING);
-  upcoming_window(now);
+  upcoming_window(now, 7);
   int64_t today = local_midnight(now);
   ASSERT_EQ(model().upcoming_from, today);
   ASSERT_EQ(model().upcoming_to, local_midnight_after(today, 7));
@@ -164,7 +166,7 @@ TEST_F(ListTest, UpcomingWindowIsOpenAtBothEnds) {
 
   // In any other view the window is closed.
   show(2);
-  upcoming_window(now);
+  upcoming_window(now, 7);
   EXPECT_EQ(model().upcoming_from, 0);
   EXPECT_EQ(model().upcoming_to, 0);
 }

@@ -4,6 +4,7 @@
 #include <glib.h>
 
 #include <clocale>
+#include <cstdio>
 
 #include "model/due_moves.h"
 #include "model/list_order.h"
@@ -116,6 +117,67 @@ TEST_F(ListOrder, ByTypeThenTitleAndByTitleAlone) {
   EXPECT_EQ(slots(by_type), (std::vector<int64_t>{task_a, task_b, event, note, key}));
   EXPECT_EQ(groups(by_type), (std::vector<int>(5, 10)));  // no day groups outside the date sort
   EXPECT_EQ(slots(list_rows(1, now)), (std::vector<int64_t>{key, note, task_a, task_b, event}));
+}
+
+// Finished a few keys at a time, the order grows only by whole tied runs,
+// each prefix already final, and ends as list_rows has it, for every sort.
+TEST_F(ListOrder, StepsFinishWholeRunsAndEndInTheListOrder) {
+  for (int i = 0; i < 6; i++) {
+    std::string n = std::to_string(5 - i);
+    item(ITEM_TASK, ("task " + n).c_str(), lt(2030, 1, 12, 9));
+    item(ITEM_NOTE, ("note " + n).c_str());
+    item(ITEM_EVENT, ("event " + n).c_str(), lt(2030, 1, 10, 8 + i));
+  }
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
+  for (int column : {0, 1, 2}) {
+    SCOPED_TRACE(column);
+    std::vector<int64_t> want = slots(list_rows(column, now));
+    ListOrderJob job = list_order_start(column, now);
+    ASSERT_EQ(want.size(), job.rows.size());
+    size_t done = 0;
+    for (int steps = 0; done < job.rows.size(); steps++) {
+      ASSERT_LT(steps, 100);
+      size_t next = list_order_step(&job, 2, SIZE_MAX);
+      ASSERT_GE(next, done);
+      for (size_t k = 0; k < next; k++) EXPECT_EQ(want[k], job.rows[k].slot) << k;
+      done = next;
+    }
+    // A target stops the work once that many rows are final.
+    ListOrderJob first = list_order_start(column, now);
+    size_t reached = list_order_step(&first, SIZE_MAX, 1);
+    EXPECT_GE(reached, 1u);
+    EXPECT_LE(reached, column == 1 ? want.size() : 6u);
+  }
+}
+
+// A long list orders its first rows at once and the rest when the work gets
+// there, a tied run that crosses from one to the other included.
+TEST_F(ListOrder, LongListsOrderTheRestWhenReached) {
+  std::vector<int64_t> dated, tied, undated;
+  for (int i = 2039; i >= 0; i--) dated.insert(dated.begin(), item(ITEM_TASK, "dated", lt(2030, 2, 1) + i * 60));
+  char title[16];
+  for (int i = 99; i >= 0; i--) {
+    std::snprintf(title, sizeof title, "t%03d", i);
+    tied.insert(tied.begin(), item(ITEM_TASK, title, lt(2030, 3, 1)));
+  }
+  for (int i = 899; i >= 0; i--) {
+    std::snprintf(title, sizeof title, "u%03d", i);
+    undated.insert(undated.begin(), item(ITEM_NOTE, title));
+  }
+  model().view = VIEW_FIXED;
+  model().fixed_kind = FIXED_ALL;
+  std::vector<int64_t> want = dated;
+  want.insert(want.end(), tied.begin(), tied.end());
+  want.insert(want.end(), undated.begin(), undated.end());
+  EXPECT_EQ(slots(list_rows(2, now)), want);
+  ListOrderJob job = list_order_start(2, now);
+  EXPECT_EQ(list_order_step(&job, SIZE_MAX, 300), 300u);
+  for (size_t k = 0; k < 300; k++) ASSERT_EQ(want[k], job.rows[k].slot) << k;
+  list_order_step(&job, 7, SIZE_MAX);
+  while (list_order_step(&job, 7, SIZE_MAX) < want.size()) {
+  }
+  EXPECT_EQ(slots(job.rows), want);
 }
 
 TEST_F(ListOrder, EqualTitlesKeepTheirListOrder) {

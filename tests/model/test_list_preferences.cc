@@ -1,6 +1,7 @@
 // The list preferences have one home, the settings: what the options dialog
 // writes there is what the lists use, and what the next run starts with.
 #include "model/list.h"
+#include "model/list_order.h"
 #include "test_startup_fixture.h"
 
 using namespace startup_test;
@@ -29,7 +30,7 @@ TEST_F(ListPreferences, OptionsWrittenDuringARunSurviveShutdown) {
   model().view = VIEW_FIXED;
   model().fixed_kind = FIXED_UPCOMING;
   int64_t now = time(nullptr);
-  upcoming_window(now);
+  list_rows(0, now);
   EXPECT_EQ(local_midnight_after(now, 9), model().upcoming_to);
 
   restart();

@@ -1,7 +1,9 @@
 // Mounting: remounting with the selection kept, deleting and disabling
 // repositories, undo seen through a remount, and the journal reset at
 // shutdown.
+#include "model/clipboard.h"
 #include "storage/journal.h"
+#include "support/string_ids.h"
 #include "test_startup_fixture.h"
 
 using namespace startup_test;
@@ -44,7 +46,7 @@ TEST_F(MountTest, DeletingTheFirstOfThreeRenumbersTheOthers) {
   ASSERT_GE(add_note(root_tag(c), "note c"), 0);
   ASSERT_EQ(0, repo_delete(0));
   repo_remount();
-  ASSERT_EQ(2u, repo_table.size());
+  ASSERT_EQ(2u, repo_table().size());
   EXPECT_EQ("b", tag_get(root_tag(0))->name);
   EXPECT_EQ("c", tag_get(root_tag(1))->name);
   int64_t cursor = -1;
@@ -64,18 +66,18 @@ TEST_F(MountTest, DisabledAndHiddenRepositories) {
   int b = add_repository("b");
   repo_remount();
   ASSERT_GE(add_note(root_tag(b), "in b"), 0);
-  repo_table[b].enabled = false;
-  ASSERT_EQ(0, repo_store(&repo_table[b]));
+  repo_table()[b].enabled = false;
+  ASSERT_EQ(0, repo_store(&repo_table()[b]));
   repo_remount();
-  EXPECT_FALSE(repo_table[b].mounted);
-  EXPECT_EQ(nullptr, repo_table[b].db);
+  EXPECT_FALSE(repo_table()[b].mounted);
+  EXPECT_EQ(nullptr, repo_table()[b].db);
   EXPECT_EQ(0, count_items());
-  EXPECT_EQ(0, last_error);  // skipping is not a failure
+  EXPECT_EQ(0, last_error());  // skipping is not a failure
 
-  repo_table[b].enabled = true;
-  repo_table[b].hidden = true;
+  repo_table()[b].enabled = true;
+  repo_table()[b].hidden = true;
   repo_remount();
-  EXPECT_TRUE(repo_table[b].mounted);
+  EXPECT_TRUE(repo_table()[b].mounted);
   EXPECT_EQ(1, count_items());
   EXPECT_FALSE(repo_counts(b));
   EXPECT_TRUE(repo_counts(0));
@@ -89,7 +91,7 @@ TEST_F(MountTest, UndoIsSeenAfterRemount) {
   item_form_fill(note, ITEM_NOTE, &form);
   form.title = "second title";
   ASSERT_GE(item_store(note, ITEM_NOTE, form, 0, model().view), 0);
-  ASSERT_EQ(0, journal_undo(repo_table[0].db));
+  ASSERT_EQ(0, journal_undo(repo_table()[0].db));
   repo_remount();
   ASSERT_EQ(1, count_items());
   int64_t cursor = -1;
@@ -103,17 +105,17 @@ TEST_F(MountTest, ShutdownResetsJournalsOfLocalRepositoriesOnly) {
   ASSERT_GE(add_note(root_tag(0), "local change"), 0);
   ASSERT_GE(add_note(root_tag(b), "linked change"), 0);
   // Linked to a server from now on (the change logs then matter).
-  repo_table[b].server_id = "srv-9";
-  ASSERT_EQ(0, repo_store(&repo_table[b]));
-  EXPECT_NE(0, journal_state(repo_table[0].db));
-  EXPECT_NE(0, journal_state(repo_table[b].db));
+  repo_table()[b].server_id = "srv-9";
+  ASSERT_EQ(0, repo_store(&repo_table()[b]));
+  EXPECT_NE(0, journal_state(repo_table()[0].db));
+  EXPECT_NE(0, journal_state(repo_table()[b].db));
   restart();
-  EXPECT_EQ(0, journal_state(repo_table[0].db));
-  EXPECT_NE(0, journal_state(repo_table[b].db));
+  EXPECT_EQ(0, journal_state(repo_table()[0].db));
+  EXPECT_NE(0, journal_state(repo_table()[b].db));
   EXPECT_EQ(2, count_items());
 
   clean_data();
-  EXPECT_EQ(nullptr, repo_table[0].db);
+  EXPECT_EQ(nullptr, repo_table()[0].db);
   EXPECT_EQ(0, count_items());
   EXPECT_EQ(0, slot_array_count(model().reminders));
 }
@@ -121,14 +123,14 @@ TEST_F(MountTest, ShutdownResetsJournalsOfLocalRepositoriesOnly) {
 TEST_F(MountTest, PasswordChangeThenRemountLoadsEverything) {
   first_run();
   for (int i = 0; i < 20; i++) ASSERT_GE(add_note(root_tag(0), "n" + std::to_string(i)), 0);
-  ASSERT_EQ(0, change_repo_password(&repo_table[0], "Brand-New-Password-42!"));
+  ASSERT_EQ(0, change_repo_password(&repo_table()[0], "Brand-New-Password-42!"));
   repo_remount();
-  EXPECT_TRUE(repo_table[0].mounted);
+  EXPECT_TRUE(repo_table()[0].mounted);
   EXPECT_EQ(20, count_items());
   EXPECT_EQ(5, count_tags(0));
   restart();
   EXPECT_EQ(20, count_items());
-  EXPECT_EQ("Brand-New-Password-42!", repo_password(&repo_table[0]));
+  EXPECT_EQ("Brand-New-Password-42!", repo_password(&repo_table()[0]));
 }
 
 TEST_F(MountTest, MasterPasswordChangeKeepsMountedRepositories) {
@@ -137,14 +139,13 @@ TEST_F(MountTest, MasterPasswordChangeKeepsMountedRepositories) {
   ASSERT_EQ(0, change_master_password("Another-Master-77"));
   // Still mounted, and writing still works.
   ASSERT_GE(add_note(root_tag(0), "after"), 0);
-  repo_table[0].name = "renamed";
-  ASSERT_EQ(0, repo_store(&repo_table[0]));
+  repo_table()[0].name = "renamed";
+  ASSERT_EQ(0, repo_store(&repo_table()[0]));
   app_shutdown();
-  repo_table_clear();
   model_clean();
   passwords = {{kMaster}, {"Another-Master-77"}};
   ASSERT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{250}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_WRONG_PASSWORD}), messages);
   EXPECT_EQ(2, count_items());
   EXPECT_EQ("renamed", tag_get(root_tag(0))->name);
 }

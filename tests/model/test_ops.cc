@@ -1,6 +1,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "model/clipboard.h"
+#include "model/tag_ops.h"
 #include "test_ops_fixture.h"
 
 namespace {

@@ -6,13 +6,14 @@
 #include <functional>
 
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
+#include "model/clipboard.h"
 #include "model/list.h"
 #include "model/ops.h"
 #include "model/search.h"
 #include "model_fixture.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "storage/storage_fixture.h"
 
 struct TestRepo {
@@ -37,8 +38,6 @@ class RepoModelTest : public ModelTest {
  protected:
   void SetUp() override {
     ModelTest::SetUp();
-    clipboard_clear();
-    search_state_set("", 0);
     for (int i = 0; i < 2; i++) {
       TestRepo& r = g_repos[i];
       r = TestRepo{};
@@ -55,7 +54,6 @@ class RepoModelTest : public ModelTest {
   }
   void TearDown() override {
     model_clean();
-    clipboard_clear();
     for (TestRepo& r : g_repos) {
       db_close(r.db);
       r.db = nullptr;

@@ -1,5 +1,6 @@
 #include <vector>
 
+#include "model/view_dates.h"
 #include "model_fixture.h"
 
 namespace {
@@ -342,6 +343,16 @@ TEST_F(Calendar, MonthMarks) {
   EXPECT_EQ(calendar_month_marks(2026, 13), 0u);
 }
 
+// Sao Paulo moved its clocks from 00:00 to 01:00 on 4 November 2018: that
+// day has no midnight, and items either side of the gap keep their days.
+TEST_F(Calendar, MarksOnADayWithoutMidnight) {
+  ScopedTz tz("America/Sao_Paulo");
+  add_item(ITEM_TASK, lt(2018, 11, 3, 23, 30));
+  add_item(ITEM_TASK, lt(2018, 11, 4, 1, 30));
+  add_item(ITEM_EVENT, lt(2018, 11, 30, 23, 59));
+  EXPECT_EQ(calendar_month_marks(2018, 11), 1u << 2 | 1u << 3 | 1u << 29);
+}
+
 TEST_F(Calendar, DailyItemMarksEveryDay) {
   ScopedTz tz("America/New_York");
   add_item(ITEM_TASK, lt(2020, 2, 1, 8), rule(FREQ_DAILY));
@@ -355,12 +366,11 @@ TEST_F(Calendar, SelectedDayAndUpcomingWindow) {
   EXPECT_EQ(model().calendar_day, lt(2026, 3, 29));
   model().view = VIEW_FIXED;
   model().fixed_kind = FIXED_UPCOMING;
-  app_core().settings.upcoming_days = 5;
-  upcoming_window(lt(2026, 3, 28, 15));
+  upcoming_window(lt(2026, 3, 28, 15), 5);
   EXPECT_EQ(model().upcoming_from, lt(2026, 3, 28));
   EXPECT_EQ(model().upcoming_to, lt(2026, 4, 2));
   model().view = 3;
-  upcoming_window(lt(2026, 3, 28, 15));
+  upcoming_window(lt(2026, 3, 28, 15), 5);
   EXPECT_EQ(model().upcoming_from, 0);
   EXPECT_EQ(model().upcoming_to, 0);
 }

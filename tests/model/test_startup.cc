@@ -4,8 +4,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "model/tag_ops.h"
 #include "storage/journal.h"
 #include "support/log.h"
+#include "support/string_ids.h"
 #include "test_startup_fixture.h"
 
 using namespace startup_test;
@@ -31,18 +33,19 @@ TEST_F(StartupTest, FirstRunMakesProfileRootAndDefaultRepository) {
   EXPECT_EQ(home + "/Ordika", a.repo_root);
   EXPECT_EQ(a.repo_root, setting_get(config_db(), "repo_root"));
 
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_TRUE(repo_table[0].mounted);
-  EXPECT_STREQ(ui_string(32), repo_table[0].name.c_str());
-  EXPECT_EQ(20u, repo_password(&repo_table[0]).size());
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_TRUE(repo_table()[0].mounted);
+  EXPECT_STREQ(ui_string(STR_DEFAULT_REPO_NAME), repo_table()[0].name.c_str());
+  EXPECT_EQ(20u, repo_password(&repo_table()[0]).size());
   // Root tag shown with the repository's name, and the four default tags.
   int64_t root = root_tag(0);
   ASSERT_GT(root, 0);
-  EXPECT_EQ(repo_table[0].name, tag_get(root)->name);
+  EXPECT_EQ(repo_table()[0].name, tag_get(root)->name);
   EXPECT_EQ(5, count_tags(0));
-  for (int id : {103, 330, 104, 331}) EXPECT_GT(tag_named(ui_string(id)), 0) << id;
+  for (StrId id : {STR_LIST_CONTACTS, STR_DEFAULT_TAG_PERSONAL, STR_LIST_KEYS, STR_DEFAULT_TAG_WORK})
+    EXPECT_GT(tag_named(ui_string(id)), 0) << id;
   // Nothing to undo in a fresh repository.
-  EXPECT_EQ(0, journal_state(repo_table[0].db));
+  EXPECT_EQ(0, journal_state(repo_table()[0].db));
 
   log_message(LOG_INFO, "probe");
   ASSERT_EQ(0, log_flush());
@@ -51,13 +54,13 @@ TEST_F(StartupTest, FirstRunMakesProfileRootAndDefaultRepository) {
 
 TEST_F(StartupTest, ExistingProfileAsksOnceAndKeepsItsRepository) {
   first_run();
-  std::string path = repo_table[0].path;
+  std::string path = repo_table()[0].path;
   restart();
   EXPECT_EQ(1, asked_password);
   EXPECT_FALSE(app_core().first_run);
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(path, repo_table[0].path);
-  EXPECT_TRUE(repo_table[0].mounted);
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(path, repo_table()[0].path);
+  EXPECT_TRUE(repo_table()[0].mounted);
   EXPECT_EQ(5, count_tags(0));
 }
 
@@ -83,14 +86,14 @@ TEST_F(StartupTest, WrongPasswordsThreeTimesFail) {
   }
   passwords = {{"wrong-1"}, {"wrong-2"}, {"Wrong-3"}};
   EXPECT_EQ(STARTUP_FAILED, start());
-  EXPECT_EQ((std::vector<int>{250, 250, 250}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_WRONG_PASSWORD, STR_MSG_WRONG_PASSWORD, STR_MSG_WRONG_PASSWORD}), messages);
   EXPECT_EQ(1, startup_exit_status(STARTUP_FAILED));
   std::ifstream f(home + "/.config/test/config", std::ios::binary);
   EXPECT_EQ(before, std::string(std::istreambuf_iterator<char>(f), {}));
 
   passwords = {{"wrong-1"}, {kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{250}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_WRONG_PASSWORD}), messages);
 }
 
 TEST_F(StartupTest, FirstRunPromptRules) {
@@ -103,7 +106,7 @@ TEST_F(StartupTest, FirstRunPromptRules) {
   new_passwords = {{kMaster}, {kMaster}, {kMaster}};
   confirmations = {{"Other-Pass-123"}, cancel(), {kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{251}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_PASSWORDS_DIFFER}), messages);
   app_shutdown();
   repo_table_clear();
   std::filesystem::remove_all(home + "/.config/test");
@@ -118,14 +121,15 @@ TEST_F(StartupTest, FirstRunPromptRules) {
   new_passwords = {{kMaster}, {kMaster}, {kMaster}};
   confirmations = {{"x"}, {"y"}, {"z"}};
   EXPECT_EQ(STARTUP_FAILED, start());
-  EXPECT_EQ((std::vector<int>{251, 251, 251}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_PASSWORDS_DIFFER, STR_MSG_PASSWORDS_DIFFER, STR_MSG_PASSWORDS_DIFFER}),
+            messages);
   EXPECT_FALSE(exists(home + "/.config/test/config"));
 
   // A password that breaks the rule is refused before it is confirmed.
   new_passwords = {{"short"}, {kMaster}};
   confirmations = {{kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ((std::vector<int>{248}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_PASSWORD_RULES_10}), messages);
 }
 
 TEST_F(StartupTest, UnusableDirectoriesFailCleanly) {
@@ -137,13 +141,13 @@ TEST_F(StartupTest, UnusableDirectoriesFailCleanly) {
   // A file where the repository root should be.
   std::ofstream(home + "/Ordika") << "not a directory";
   EXPECT_EQ(STARTUP_FAILED, start());
-  EXPECT_EQ((std::vector<int>{305}), messages);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_REPO_ROOT_NOT_CREATED}), messages);
   EXPECT_EQ(nullptr, config_db());
   // The profile itself was created and reopens once the root can be made.
   std::filesystem::remove(home + "/Ordika");
   passwords = {{kMaster}};
   EXPECT_EQ(STARTUP_READY, start());
-  EXPECT_EQ(1u, repo_table.size());
+  EXPECT_EQ(1u, repo_table().size());
 
   app_shutdown();
   repo_table_clear();
@@ -197,7 +201,7 @@ TEST_F(StartupTest, ProfileReopensWithEveryItemTagLinkAndReminder) {
 
   restart();
   EXPECT_TRUE(messages.empty());
-  ASSERT_EQ(2u, repo_table.size());
+  ASSERT_EQ(2u, repo_table().size());
   EXPECT_EQ(items_before, count_items());
   EXPECT_EQ(links_before, slot_array_count(model().tag_links));
   EXPECT_EQ(7, count_tags(0));
@@ -242,11 +246,11 @@ TEST_F(StartupTest, BrokenRepositoriesDoNotStopTheOthers) {
   int c = add_repository("gone");
   ASSERT_EQ(1, b);
   ASSERT_EQ(2, c);
-  std::string b_path = repo_table[b].path;
-  std::string c_path = repo_table[c].path;
+  std::string b_path = repo_table()[b].path;
+  std::string c_path = repo_table()[c].path;
   restart();
   ASSERT_GE(add_note(root_tag(0), "survivor"), 0);
-  EXPECT_EQ(3u, repo_table.size());
+  EXPECT_EQ(3u, repo_table().size());
   app_shutdown();
 
   // Garbage in one database, a missing directory for another.
@@ -256,11 +260,11 @@ TEST_F(StartupTest, BrokenRepositoriesDoNotStopTheOthers) {
   }
   std::filesystem::remove_all(c_path);
   restart();
-  EXPECT_EQ((std::vector<int>{306}), messages);
-  EXPECT_NE(0, last_error);
-  EXPECT_TRUE(repo_table[0].mounted);
-  EXPECT_FALSE(repo_table[1].mounted);
-  EXPECT_FALSE(repo_table[2].mounted);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_DATA_NOT_LOADED}), messages);
+  EXPECT_NE(0, last_error());
+  EXPECT_TRUE(repo_table()[0].mounted);
+  EXPECT_FALSE(repo_table()[1].mounted);
+  EXPECT_FALSE(repo_table()[2].mounted);
   EXPECT_EQ(1, count_items());
   // Nothing stored was changed: the records keep their flags, the file its bytes.
   EXPECT_EQ(3, repo_list_count(config_db()));
@@ -269,8 +273,8 @@ TEST_F(StartupTest, BrokenRepositoriesDoNotStopTheOthers) {
   model_clean();
   passwords = {{kMaster}};
   ASSERT_EQ(STARTUP_READY, start());
-  EXPECT_TRUE(repo_table[1].enabled);
-  EXPECT_TRUE(repo_table[2].enabled);
+  EXPECT_TRUE(repo_table()[1].enabled);
+  EXPECT_TRUE(repo_table()[2].enabled);
   std::ifstream f(b_path + "/data", std::ios::binary);
   EXPECT_EQ(std::string(4096, 'g'), std::string(std::istreambuf_iterator<char>(f), {}));
 }
@@ -282,26 +286,26 @@ TEST_F(StartupTest, DuplicateTagUuidLeavesThatRepositoryOut) {
   ASSERT_GE(add_note(root_tag(0), "in first"), 0);
   ASSERT_GE(add_note(root_tag(b), "in second"), 0);
   // The second repository also stores a tag with a uuid of the first.
-  int64_t dup = tag_named(ui_string(103));
+  int64_t dup = tag_named(ui_string(STR_LIST_CONTACTS));
   Tag copy = *tag_get(dup);
   copy.repo = b;
   ASSERT_EQ(0, tags_save_tag(&copy));
   restart();
   EXPECT_TRUE(model().duplicate_tag);
-  EXPECT_EQ((std::vector<int>{306}), messages);
-  EXPECT_TRUE(repo_table[0].mounted);
-  EXPECT_FALSE(repo_table[1].mounted);
+  EXPECT_EQ((std::vector<StrId>{STR_MSG_DATA_NOT_LOADED}), messages);
+  EXPECT_TRUE(repo_table()[0].mounted);
+  EXPECT_FALSE(repo_table()[1].mounted);
   EXPECT_EQ(1, count_items());
   EXPECT_EQ(5, count_tags(0));
   EXPECT_EQ(0, count_tags(1));
   // The second repository's rows are all still there.
-  ASSERT_EQ(0, repo_open(&repo_table[1]));
+  ASSERT_EQ(0, repo_open(&repo_table()[1]));
   sqlite3_stmt* s = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(repo_table[1].db, "SELECT count(*) FROM t1", -1, &s, nullptr));
+  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(repo_table()[1].db, "SELECT count(*) FROM t1", -1, &s, nullptr));
   ASSERT_EQ(SQLITE_ROW, sqlite3_step(s));
   EXPECT_EQ(3, sqlite3_column_int(s, 0));  // root tag, note, the copied tag
   sqlite3_finalize(s);
-  repo_close(&repo_table[1]);
+  repo_close(&repo_table()[1]);
 }
 
 }  // namespace

@@ -51,11 +51,7 @@ class StartupTest : public ::testing::Test {
   }
   void TearDown() override {
     app_shutdown();
-    repo_table_clear();
-    config_set(nullptr, "");
     model_clean();
-    signed_in_account() = Account();
-    last_error = 0;
     ASSERT_EQ(0, chdir(cwd));
     std::error_code ec;
     std::filesystem::remove_all(home, ec);
@@ -66,7 +62,7 @@ class StartupTest : public ::testing::Test {
     s.ask_password = [this](int, std::string* pw) { return next(&passwords, pw, &asked_password); };
     s.ask_new_password = [this](int, std::string* pw) { return next(&new_passwords, pw, &asked_new); };
     s.ask_confirmation = [this](int, std::string* pw) { return next(&confirmations, pw, &asked_confirm); };
-    s.show_message = [this](int id) { messages.push_back(id); };
+    s.show_message = [this](StrId id) { messages.push_back(id); };
     return s;
   }
 
@@ -84,7 +80,6 @@ class StartupTest : public ::testing::Test {
 
   void restart(const char* profile = "test") {
     app_shutdown();
-    repo_table_clear();
     model_clean();
     passwords = {{kMaster}};
     ASSERT_EQ(STARTUP_READY, start(profile));
@@ -139,7 +134,7 @@ class StartupTest : public ::testing::Test {
   char cwd[4096];
   std::deque<Answer> passwords, new_passwords, confirmations;
   int asked_password = 0, asked_new = 0, asked_confirm = 0;
-  std::vector<int> messages;
+  std::vector<StrId> messages;
 
  private:
   static int next(std::deque<Answer>* q, std::string* out, int* counter) {

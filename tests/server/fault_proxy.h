@@ -1,7 +1,11 @@
 // A TCP relay on 127.0.0.1 between a client and the server that can cut a
 // conversation after a given number of bytes in one direction of one of its
 // connections, and that records where the peers' writes ended (about one
-// frame each) so that cuts can be placed at and inside every frame.
+// frame each) so that cuts can be placed at and inside every frame. A hook
+// can run before a connection reaches the server: another client's work,
+// placed exactly between two requests of the one under test. Its
+// connections to the server can come from another loopback address, as
+// clients elsewhere would.
 #pragma once
 
 #include <arpa/inet.h>
@@ -13,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -34,7 +39,12 @@ struct ConnProfile {
 
 class FaultProxy {
  public:
-  explicit FaultProxy(int upstream_port) : upstream_(upstream_port) {
+  // source: the address the server sees (127.0.0.2, ...); 127.0.0.1 when
+  // null. prefix: bytes sent to the server first on every connection (a
+  // balancer's PROXY line).
+  explicit FaultProxy(int upstream_port, const char* source = nullptr, std::string prefix = "")
+      : upstream_(upstream_port), prefix_(std::move(prefix)) {
+    if (source) inet_pton(AF_INET, source, &source_);
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -67,9 +77,15 @@ class FaultProxy {
     wait_idle();
     std::lock_guard<std::mutex> g(mu_);
     cut_ = cut;
+    hooks_.clear();
     next_conn_ = 0;
     profile_.clear();
     cut_done_ = false;
+  }
+  // Runs fn before connection `conn` of this run is passed on (once).
+  void before(int conn, std::function<void()> fn) {
+    std::lock_guard<std::mutex> g(mu_);
+    hooks_.emplace_back(conn, std::move(fn));
   }
   // Connections of the last run, once they have all ended.
   std::vector<ConnProfile> profile() {
@@ -93,7 +109,14 @@ class FaultProxy {
       if (::poll(&p, 1, 50) <= 0) continue;
       int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) continue;
+      run_hook();
       int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (source_.s_addr) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr = source_;
+        ::bind(up, reinterpret_cast<sockaddr*>(&from), sizeof from);
+      }
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_port = htons(static_cast<uint16_t>(upstream_));
@@ -103,6 +126,7 @@ class FaultProxy {
         ::close(c);
         continue;
       }
+      if (!prefix_.empty()) ::send(up, prefix_.data(), prefix_.size(), MSG_NOSIGNAL);
       int one = 1;
       setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       setsockopt(up, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -155,7 +179,20 @@ class FaultProxy {
     active_--;
   }
 
+  // The hook of the connection about to be numbered, outside the lock.
+  void run_hook() {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      for (auto& h : hooks_)
+        if (h.first == next_conn_ && h.second) fn = std::move(h.second);
+    }
+    if (fn) fn();
+  }
+
   int upstream_;
+  std::string prefix_;
+  in_addr source_{};
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -165,6 +202,7 @@ class FaultProxy {
   std::vector<std::thread> threads_;
   std::vector<ConnProfile> profile_;
   Cut cut_;
+  std::vector<std::pair<int, std::function<void()>>> hooks_;
   int next_conn_ = 0;
   bool cut_done_ = false;
 };

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "storage/db.h"
+#include "storage/page_vfs.h"
 #include "support/text.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 
 // uuid of object `n` of client `client` (byte 1 non-zero keeps it apart
 // from uuid_of).
@@ -110,30 +110,37 @@ struct SyncClient {
   }
 };
 
-// One sync of c with server repository id; conflicts answered by `answer`
-// (and appended to *asked when given). Returns the result of sync_run.
+// One sync of c with server repository id through the driver; conflicts
+// answered by `answer` (and appended to *asked when given). Returns the
+// driver's result; *summary receives its counts when given.
 inline int sync_once(const SyncClient& c, const ServerLogin& login, const std::string& id, int answer,
-                     std::vector<SyncConflict>* asked = nullptr) {
+                     std::vector<SyncConflict>* asked = nullptr, SyncSummary* summary = nullptr) {
   SyncSession s;
   s.dir = c.dir;
   std::memcpy(s.key, c.key, 32);
   s.server_id = id;
   s.login = login;
-  return sync_run(&s, [answer, asked](const SyncConflict& k) {
+  SyncDriver d;
+  sync_begin(&d, &s);
+  int rc = sync_drive(&d, [answer, asked](const SyncConflict& k) {
     if (asked) asked->push_back(k);
     return answer;
   });
+  if (summary) *summary = d.summary;
+  return rc;
 }
 
-// Syncs until the server takes the upload: retries a stale refusal (1), at
-// most `tries` times; *stale counts the refusals. The last result.
+// Syncs until the server takes the upload: the driver retries a stale
+// refusal itself, this retries a driver that ran out of attempts (1), at
+// most `tries` times; *stale counts every refusal. The last result.
 inline int sync_until_done(const SyncClient& c, const ServerLogin& login, const std::string& id, int answer,
                            int tries, int* stale = nullptr) {
   int rc = -1;
   for (int i = 0; i < tries; ++i) {
-    rc = sync_once(c, login, id, answer);
-    if (rc != 1) return rc;
-    if (stale) ++*stale;
+    SyncSummary sum;
+    rc = sync_once(c, login, id, answer, nullptr, &sum);
+    if (stale) *stale += sum.attempts - 1 + (rc == SYNC_REMOTE_CHANGED ? 1 : 0);
+    if (rc != SYNC_REMOTE_CHANGED) return rc;
     std::this_thread::sleep_for(std::chrono::milliseconds(1 + (i * 7) % 13));
   }
   return rc;

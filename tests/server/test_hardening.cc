@@ -16,13 +16,17 @@
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <map>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-#include "crypto/page_vfs.h"
+#include "fault_proxy.h"
+#include "raw_requests.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "server_process.h"
+#include "storage/page_vfs.h"
 #include "support/log.h"
 
 namespace {
@@ -31,11 +35,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-long long file_size(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
 std::string slurp(const std::string& p) {
@@ -85,8 +84,26 @@ class Hardening : public ServerFixture {
     cfg->work_limit = 3;
     cfg->quota = 4u << 20;
   }
-  std::string store() const { return cfg_.data_dir + "/server.db"; }
-  long long store_size() const { return file_size(store()) + file_size(store() + "-wal"); }
+  long long store_size() const { return Probe().size(); }
+  // Repository "work" made of a good repository under "repo-pw": its key
+  // check and state.
+  void CreateWork(uint8_t check[64], std::string* state) {
+    uint8_t key[32];
+    derive_key("repo-pw", key);
+    std::string src = dir_.subdir("src");
+    make_good(src, key);
+    ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
+    ASSERT_EQ(0, db_get_sign_path((src + "/data").c_str(), check, key));
+    *state = slurp(src + "/list.hash");
+  }
+  int PutSnapshot(const uint8_t check[64], const std::string& state, const std::string& file) {
+    return put_snapshot(alice_, "work", check, state, file);
+  }
+  std::string Snapshot(const std::string& name, const std::string& sql) {
+    std::string file = make_snapshot(dir_.file(name), sql);
+    EXPECT_FALSE(file.empty()) << sql;
+    return file;
+  }
   std::vector<std::string> ids() {
     std::vector<std::string> out;
     EXPECT_EQ(0, server_list_repos(alice_, &out));
@@ -125,7 +142,7 @@ TEST_F(Hardening, UploadsOutsideTheFormatAreRefusedAndNothingIsStored) {
         << c.what;
   }
   EXPECT_TRUE(ids().empty());
-  EXPECT_LT(store_size() - before, 64 * 1024) << "server.db grew";
+  EXPECT_LT(store_size() - before, 64 * 1024) << "the store grew";
   // a good repository still goes in
   std::string good = dir_.subdir("good");
   make_good(good, key);
@@ -134,7 +151,7 @@ TEST_F(Hardening, UploadsOutsideTheFormatAreRefusedAndNothingIsStored) {
 
 TEST_F(Hardening, AnUploadThatNeverEndsBlocksNoOtherAccount) {
   int32_t bob_id = 0;
-  ASSERT_EQ(0, server_user_add(cfg_.data_dir, "bob", "pw-bob", &bob_id));
+  ASSERT_EQ(0, server_user_add(cfg_, "bob", "pw-bob", &bob_id));
   uint8_t key[32];
   derive_key("repo-pw", key);
   std::string evil = dir_.subdir("evil");
@@ -166,6 +183,29 @@ TEST_F(Hardening, QuotaBoundsWhatAnAccountStores) {
   std::string small = dir_.subdir("small");
   make_good(small, key);
   EXPECT_EQ(0, server_create_repo(alice_, "small", small.c_str(), key));
+}
+
+// The quota holds for changes too: a sync whose versions would pass it is
+// refused after the upload and nothing of it is stored.
+TEST_F(Hardening, SyncUploadPastTheQuotaIsRefused) {
+  uint8_t check[64];
+  std::string state;
+  ASSERT_NO_FATAL_FAILURE(CreateWork(check, &state));
+  // n new versions of 1 MiB each (the quota is 4 MiB)
+  auto versions = [&](int n) {
+    return Snapshot("big" + std::to_string(n),
+                    "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r LIMIT " + std::to_string(n) +
+                        ") INSERT INTO s1 SELECT randomblob(16), randomblob(20), 0, zeroblob(16), zeroblob(1048576) "
+                        "FROM r; INSERT INTO s3 SELECT c1, c2, 1 FROM s1;");
+  };
+  long long before = store_size();
+  EXPECT_EQ(SRV_BAD_REQUEST, PutSnapshot(check, state, versions(5)));
+  EXPECT_LT(store_size() - before, 64 * 1024) << "the refused sync was stored";
+  std::string d = dir_.subdir("clone");
+  ASSERT_EQ(0, server_clone_repo(alice_, "work", "repo-pw", d.c_str(), nullptr));
+  EXPECT_EQ(state, slurp(d + "/list.hash")) << "the repository changed";
+  // within the quota the same repository takes a sync
+  EXPECT_EQ(SRV_OK, PutSnapshot(check, state, versions(2)));
 }
 
 TEST_F(Hardening, ALostCreateReplyCanBeRetriedButATakenIdentifierStaysTaken) {
@@ -202,47 +242,17 @@ TEST_F(Hardening, ALostCreateReplyCanBeRetriedButATakenIdentifierStaysTaken) {
 }
 
 TEST_F(Hardening, PutSyncAnswersTheDocumentedStatuses) {
-  uint8_t key[32];
-  derive_key("repo-pw", key);
-  std::string src = dir_.subdir("src");
-  make_good(src, key);
-  ASSERT_EQ(0, server_create_repo(alice_, "work", src.c_str(), key));
   uint8_t check[64];
-  ASSERT_EQ(0, db_get_sign_path((src + "/data").c_str(), check, key));
-  std::string state = slurp(src + "/list.hash");
-  auto put_sync = [&](const char* id, const uint8_t kc[64]) {
-    Connection c;
-    if (server_connect(&c, alice_) != 0) return -1;
-    std::string text = std::string("put sync\n") + id + "\n";
-    conn_put(&c, text.data(), text.size());
-    conn_put(&c, kc, 64);
-    conn_put(&c, state.data(), 20);
-    int rc = -1;
-    if (conn_send(&c) == 0 && conn_recv(&c) == 0 && c.recv_size == 1) rc = c.recv_frame[CONN_HEADER];
-    conn_close(&c);
-    return rc;
-  };
+  std::string state;
+  ASSERT_NO_FATAL_FAILURE(CreateWork(check, &state));
   uint8_t wrong[64];
   std::memcpy(wrong, check, 64);
   wrong[10] ^= 1;
-  EXPECT_EQ(SRV_KEY_MISMATCH, put_sync("work", wrong));
-  EXPECT_EQ(SRV_NOT_FOUND, put_sync("none", check));
+  // refused before any upload
+  EXPECT_EQ(SRV_KEY_MISMATCH, put_snapshot(alice_, "work", wrong, state, ""));
+  EXPECT_EQ(SRV_NOT_FOUND, put_snapshot(alice_, "none", check, state, ""));
 
   // snapshots outside the format are refused after the upload
-  auto put_snapshot = [&](const std::string& file) {
-    Connection c;
-    if (server_connect(&c, alice_) != 0) return -1;
-    std::string text = "put sync\nwork\n";
-    conn_put(&c, text.data(), text.size());
-    conn_put(&c, check, 64);
-    conn_put(&c, state.data(), 20);
-    int rc = -1;
-    if (conn_send(&c) == 0 && conn_recv(&c) == 0 && c.recv_size == 1 && c.recv_frame[CONN_HEADER] == 0 &&
-        conn_send_file(&c, file.c_str(), "sync_2") == 0 && conn_recv(&c) == 0 && c.recv_size == 1)
-      rc = c.recv_frame[CONN_HEADER];
-    conn_close(&c);
-    return rc;
-  };
   const char* extras[] = {
       "CREATE VIEW v AS SELECT 1;",
       "DROP TABLE s3; CREATE VIEW s3(c1, c2, c3) AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r "
@@ -251,15 +261,8 @@ TEST_F(Hardening, PutSyncAnswersTheDocumentedStatuses) {
   };
   long long before = store_size();
   int n = 0;
-  for (const char* extra : extras) {
-    std::string file = dir_.file("snap" + std::to_string(n++));
-    {
-      DbHandle snap(db_create_snapshot(file.c_str(), nullptr));
-      ASSERT_TRUE(snap);
-      ASSERT_EQ(SQLITE_OK, db_exec(snap.get(), extra)) << extra;
-    }
-    EXPECT_EQ(SRV_BAD_REQUEST, put_snapshot(file)) << extra;
-  }
+  for (const char* extra : extras)
+    EXPECT_EQ(SRV_BAD_REQUEST, PutSnapshot(check, state, Snapshot("snap" + std::to_string(n++), extra))) << extra;
   EXPECT_LT(store_size() - before, 64 * 1024);
   // the repository is as it was: same state, a clone has its rows
   std::string d = dir_.subdir("clone");
@@ -283,6 +286,88 @@ TEST_F(Hardening, PasswordChangeGivesOneAnswerAndLimitsGuesses) {
   std::string log = slurp(cfg_.data_dir + "/server.log");
   EXPECT_EQ(std::string::npos, log.find('\x1b'));
   EXPECT_NE(std::string::npos, log.find("ev\\x1b[2Jil"));
+}
+
+// Failed password changes count against the account from whatever address
+// they come, and against the address whatever names they try.
+TEST_F(Hardening, PasswordGuessesCountPerAccountAndPerAddress) {
+  int32_t bob_id = 0;
+  ASSERT_EQ(0, server_user_add(cfg_, "bob", "pw-bob", &bob_id));
+  // relays that reach the server from other loopback addresses
+  FaultProxy from2(server_port(server_), "127.0.0.2"), from3(server_port(server_), "127.0.0.3");
+  std::map<std::string, std::string> via = {{"1", host_}, {"2", from2.host()}, {"3", from3.host()}};
+  struct Guess {
+    const char* from;
+    const char* user;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Guess> guesses;
+    Guess then;     // the right password, afterwards
+    bool refused;
+  } cases[] = {
+      {"bob guessed from two addresses", {{"1", "bob"}, {"2", "bob"}, {"1", "bob"}, {"2", "bob"}, {"1", "bob"}},
+       {"1", "bob"}, true},
+      {"many names guessed from one address", {{"3", "n1"}, {"3", "n2"}, {"3", "n3"}, {"3", "n4"}, {"3", "n5"}},
+       {"3", "alice"}, true},
+      {"alice from an address that guessed nothing for her", {}, {"2", "alice"}, false},
+  };
+  for (const Case& c : cases) {
+    for (const Guess& g : c.guesses)
+      EXPECT_NE(0, server_password_change(via[g.from].c_str(), g.user, "guess", "new-pw")) << c.what;
+    std::string pw = std::string("pw-") + c.then.user;
+    int rc = server_password_change(via[c.then.from].c_str(), c.then.user, pw.c_str(), pw.c_str());
+    EXPECT_EQ(c.refused, rc != 0) << c.what;
+  }
+}
+
+namespace {
+
+// A balancer at 127.0.0.5 that names its clients in PROXY lines.
+class Balanced : public Hardening {
+ protected:
+  void Configure(ServerConfig* cfg) override {
+    Hardening::Configure(cfg);
+    cfg->proxies = {"127.0.0.5"};
+    cfg->io_timeout = 1;  // a line that never ends waits this long
+  }
+  // alice through a relay from the balancer's address that sends `line`.
+  bool LogsIn(const std::string& line) {
+    FaultProxy relay(server_port(server_), "127.0.0.5", line);
+    ServerLogin via = alice_;
+    via.host = relay.host();
+    std::vector<std::string> out;
+    return server_list_repos(via, &out) == 0;
+  }
+};
+
+}  // namespace
+
+TEST_F(Balanced, TheBalancersLineNamesTheClient) {
+  struct Case {
+    const char* line;
+    bool works;
+  } cases[] = {
+      {"PROXY TCP4 10.9.8.7 127.0.0.1 4000 443\r\n", true},
+      {"PROXY TCP6 2001:db8::7 2001:db8::1 4000 443\r\n", true},
+      {"PROXY UNKNOWN\r\n", true},
+      {"", false},
+      {"PROXY TCP4 10.9.8.777 127.0.0.1 4000 443\r\n", false},
+      {"PROXY TCP4 10.9.8.7 127.0.0.1 port 443\r\n", false},
+      {"GET / HTTP/1.0\r\n", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.works, LogsIn(c.line)) << c.line;
+  EXPECT_FALSE(LogsIn("PROXY " + std::string(120, 'x') + "\r\n")) << "a line past the protocol's 107 bytes";
+  // the limits per address count the client named, not the balancer
+  FaultProxy guesser(server_port(server_), "127.0.0.5", "PROXY TCP4 10.9.8.7 127.0.0.1 4000 443\r\n");
+  FaultProxy other(server_port(server_), "127.0.0.5", "PROXY TCP4 10.9.8.8 127.0.0.1 4001 443\r\n");
+  for (const char* name : {"n1", "n2", "n3", "n4", "n5"})
+    EXPECT_NE(0, server_password_change(guesser.host().c_str(), name, "guess", "new-pw"));
+  EXPECT_NE(0, server_password_change(guesser.host().c_str(), "alice", "pw-alice", "pw-alice"));
+  EXPECT_EQ(0, server_password_change(other.host().c_str(), "alice", "pw-alice", "pw-alice"));
+  // and a client that is not the balancer sends no such line
+  std::vector<std::string> out;
+  EXPECT_EQ(0, server_list_repos(alice_, &out));
 }
 
 namespace {
@@ -414,14 +499,8 @@ TEST_F(Hardening, StopEndsConversationsInProgressAndKeepsTheStoreWhole) {
   EXPECT_LT(seconds_since(start), 3.0);
   for (auto& c : quiet) conn_close(&c);
   conn_close(&upload);
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(store().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr));
-  DbHandle db(raw);
-  EXPECT_EQ(1, count_rows(db.get(), "SELECT * FROM repos"));
-  Stmt s;
-  ASSERT_EQ(SQLITE_OK, stmt_prepare(db.get(), "PRAGMA integrity_check", &s));
-  ASSERT_EQ(SQLITE_ROW, sqlite3_step(s.get()));
-  EXPECT_EQ("ok", column_bytes(s.get(), 0));
+  EXPECT_EQ(1, Probe().rows("repos"));
+  EXPECT_EQ("ok", Probe().check());
 }
 
 // The client reads a cloned database as hostile too: one with an object the
@@ -482,77 +561,23 @@ TEST_F(Hardening, ACloneOutsideTheFormatIsNotTaken) {
 }
 
 // The executable under SIGTERM while clients hold conversations open: it
-// ends within seconds and server.db stays whole.
+// ends within seconds and the store stays whole.
 TEST(ServerProcess, SigtermUnderLoadEndsWithinSeconds) {
-  std::string binary = std::string(ORDIKA_BINARY_DIR) + "/server/ordika-server";
   struct stat st;
-  if (::stat(binary.c_str(), &st) != 0) GTEST_SKIP() << "ordika-server not built";
+  if (::stat(server_binary().c_str(), &st) != 0) GTEST_SKIP() << "ordika-server not built";
   ScratchDir dir("sigterm");
-  std::string data = dir.subdir("data");
+  ServerConfig cfg;
+  cfg.data_dir = dir.subdir("data");
+  cfg.database = test_database();
   int32_t id = 0;
-  ASSERT_EQ(0, server_user_add(data, "alice", "pw-alice", &id));
-  // A free port (asked of the kernel, then handed over; a lost race is
-  // retried), and the server listening on it.
-  pid_t pid = -1;
-  int port = 0;
-  for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
-    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    ::close(probe);
-    std::string listen = "127.0.0.1:" + std::to_string(port);
-    pid = fork();
-    if (pid == 0) {
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(binary.c_str(), binary.c_str(), "serve", "--listen", listen.c_str(), "--data", data.c_str(), nullptr);
-      _exit(127);
-    }
-    // Up when it answers; gone when the port was taken meanwhile.
-    ServerLogin probe_login;
-    probe_login.host = listen;
-    probe_login.account_id = static_cast<uint32_t>(id);
-    probe_login.user = "alice";
-    sha256(probe_login.user_hash, "pw-alice", 8);
-    bool up = false;
-    for (int i = 0; i < 250 && !up; ++i) {
-      int st = 0;
-      if (waitpid(pid, &st, WNOHANG) == pid) break;
-      std::vector<std::string> none;
-      up = server_list_repos(probe_login, &none) == 0;
-      if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!up) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      pid = -1;
-    }
-  }
-  ASSERT_GT(pid, 0) << "the server did not start";
-  // Never left running, whatever fails below.
-  struct Reap {
-    pid_t pid;
-    ~Reap() {
-      if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  } reap{pid};
+  ASSERT_EQ(0, server_user_add(cfg, "alice", "pw-alice", &id));
   ServerLogin alice;
-  alice.host = "127.0.0.1:" + std::to_string(port);
   alice.account_id = static_cast<uint32_t>(id);
   alice.user = "alice";
   sha256(alice.user_hash, "pw-alice", 8);
-  std::vector<std::string> ids;
-  ASSERT_EQ(0, server_list_repos(alice, &ids));
+  ChildProcess server;
+  ASSERT_TRUE(start_server_process(&server, cfg.data_dir, cfg.database, alice)) << "the server did not start";
+  alice.host = server.host();
   std::vector<Connection> quiet(3);
   for (auto& c : quiet) ASSERT_EQ(0, server_connect(&c, alice));
   Connection upload;
@@ -566,30 +591,14 @@ TEST(ServerProcess, SigtermUnderLoadEndsWithinSeconds) {
   conn_send(&upload);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   auto start = Clock::now();
-  ASSERT_EQ(0, kill(pid, SIGTERM));
   int status = -1;
-  while (seconds_since(start) < 10) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  bool ended = seconds_since(start) < 10;
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  reap.pid = -1;
-  EXPECT_TRUE(ended) << "still running 10 s after SIGTERM";
+  EXPECT_TRUE(server.end(SIGTERM, 10, &status)) << "still running 10 s after SIGTERM";
   EXPECT_LT(seconds_since(start), 5.0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (auto& c : quiet) conn_close(&c);
   conn_close(&upload);
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2((data + "/server.db").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr));
-  DbHandle db(raw);
-  EXPECT_EQ(1, count_rows(db.get(), "SELECT * FROM accounts"));
-  EXPECT_EQ(0, count_rows(db.get(), "SELECT * FROM repos"));
-  Stmt s;
-  ASSERT_EQ(SQLITE_OK, stmt_prepare(db.get(), "PRAGMA integrity_check", &s));
-  ASSERT_EQ(SQLITE_ROW, sqlite3_step(s.get()));
-  EXPECT_EQ("ok", column_bytes(s.get(), 0));
+  StoreProbe probe{cfg};
+  EXPECT_EQ(1, probe.rows("accounts"));
+  EXPECT_EQ(0, probe.rows("repos"));
+  EXPECT_EQ("ok", probe.check());
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "load_run.h"
 #include "server_fixture.h"
 #include "support/log.h"
 #include "sync_client.h"
@@ -22,14 +23,6 @@ sqlite3* db_open_plain_for_test(const char* file) {
 
 bool never_there(const uint8_t*) { return false; }
 
-constexpr int kRepos = 4;
-constexpr int kPerRepo = 6;  // 24 clients
-constexpr int kRounds = 3;
-
-// Conflicts on the shared item: even clients take the server's version,
-// odd clients keep their own.
-int answer_for(int client) { return client % 2 ? SYNC_KEEP_LOCAL : SYNC_TAKE_SERVER; }
-
 class Load : public ServerFixture {
  protected:
   void Configure(ServerConfig* cfg) override {
@@ -42,100 +35,12 @@ class Load : public ServerFixture {
 
 TEST_F(Load, TwentyFourClientsConverge) {
   if (const char* log = std::getenv("ORDIKA_LOAD_LOG")) log_set_file(log);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-  uint8_t key[32];
-  derive_key("load-pw", key);
-  uint8_t shared[16];
-  client_uuid(shared, 200, 1);
-
-  // One seed per repository, put on the server; every client clones it.
-  std::vector<SyncClient> clients(kRepos * kPerRepo);
-  for (int r = 0; r < kRepos; ++r) {
-    std::string seed = dir_.subdir("seed" + std::to_string(r));
-    {
-      DbHandle db(db_create_repo((seed + "/data").c_str(), key));
-      ASSERT_TRUE(db);
-      ASSERT_EQ(0, put_object(db.get(), key, false, 1, tag_string(zero_hex(), 10, "/"), nullptr));
-      ASSERT_EQ(0, put_item(db.get(), key, shared, item_header("shared", 11), "start"));
-    }
-    std::string id = "load" + std::to_string(r);
-    ASSERT_EQ(0, server_create_repo(alice_, id.c_str(), seed.c_str(), key));
-    for (int k = 0; k < kPerRepo; ++k) {
-      SyncClient& c = clients[r * kPerRepo + k];
-      c.dir = dir_.subdir("c" + std::to_string(r * kPerRepo + k));
-      std::memcpy(c.key, key, 32);
-      ASSERT_EQ(0, server_clone_repo(alice_, id.c_str(), "load-pw", c.dir.c_str(), never_there));
-    }
-  }
-
-  std::atomic<int> stale{0}, failures{0};
-  std::mutex fail_mu;
-  std::vector<std::string> fail_notes;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kRepos * kPerRepo; ++i) {
-    threads.emplace_back([&, i] {
-      SyncClient& c = clients[i];
-      std::string id = "load" + std::to_string(i / kPerRepo);
-      if (!c.open()) {
-        failures++;
-        return;
-      }
-      for (int round = 0; round < kRounds && std::chrono::steady_clock::now() < deadline; ++round) {
-        uint8_t own[16];
-        client_uuid(own, i, round);
-        std::string tag = std::to_string(i) + "." + std::to_string(round);
-        if (put_item(c.db.get(), c.key, own, item_header("own " + tag, 100 + round), "own " + tag) != 0 ||
-            put_item(c.db.get(), c.key, shared, item_header("shared", 200 + i * 10 + round), "shared " + tag) != 0) {
-          failures++;
-          return;
-        }
-        int n = 0;
-        int rc = sync_until_done(c, alice_, id, answer_for(i), 60, &n);
-        stale += n;
-        if (rc != 0) {
-          failures++;
-          std::lock_guard<std::mutex> g(fail_mu);
-          fail_notes.push_back("client " + std::to_string(i) + " round " + std::to_string(round) + ": " +
-                               std::to_string(rc));
-        }
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  for (auto& n : fail_notes) ADD_FAILURE() << n;
-  EXPECT_EQ(0, failures.load());
-  ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the load did not finish in time";
-
-  // Final round, one client after another, twice: the first pass brings the
-  // server every pending change, the second brings every client the result.
-  for (int pass = 0; pass < 2; ++pass)
-    for (int i = 0; i < kRepos * kPerRepo; ++i)
-      ASSERT_EQ(0, sync_until_done(clients[i], alice_, "load" + std::to_string(i / kPerRepo), SYNC_TAKE_SERVER, 5))
-          << "client " << i;
-
-  for (int r = 0; r < kRepos; ++r) {
-    const SyncClient& first = clients[r * kPerRepo];
-    std::set<std::string> want = first.rows();
-    for (int k = 0; k < kPerRepo; ++k) {
-      const SyncClient& c = clients[r * kPerRepo + k];
-      EXPECT_EQ(0, c.pending()) << "client " << r * kPerRepo + k;
-      EXPECT_TRUE(want == c.rows()) << "client " << r * kPerRepo + k << " differs from client " << r * kPerRepo;
-      // every client's own items arrived everywhere
-      for (int j = 0; j < kPerRepo; ++j)
-        for (int round = 0; round < kRounds; ++round) {
-          uint8_t own[16];
-          client_uuid(own, r * kPerRepo + j, round);
-          std::string tag = std::to_string(r * kPerRepo + j) + "." + std::to_string(round);
-          EXPECT_EQ("own " + tag, c.body(own)) << "client " << r * kPerRepo + k;
-        }
-    }
-  }
-  // Repositories do not mix.
-  uint8_t foreign[16];
-  client_uuid(foreign, kPerRepo, 0);  // client 0 of repository 1
-  EXPECT_EQ("", clients[0].body(foreign));
-  RecordProperty("stale_refusals", stale.load());
-  std::printf("load: %d stale refusals retried\n", stale.load());
+  LoadRun load({6, 6, 6, 6}, 3);
+  ASSERT_NO_FATAL_FAILURE(load.Prepare(dir_, alice_));
+  load.Run(alice_, std::chrono::seconds(40));
+  ASSERT_NO_FATAL_FAILURE(load.Converge(alice_));
+  RecordProperty("stale_refusals", load.stale.load());
+  std::printf("load: %d stale refusals retried\n", load.stale.load());
 }
 
 // Clients taking turns at random (several edits between syncs, conflicts
@@ -242,7 +147,7 @@ TEST_F(Load, RandomTurnsConverge) {
       ASSERT_EQ(0, sync_once(c, alice_, "turns", answer, &asked));
       EXPECT_EQ(0, c.pending());
     }
-    if (trace) {
+    if (trace && cfg_.database.empty()) {
       DbHandle sdb(db_open_plain_for_test((cfg_.data_dir + "/server.db").c_str()));
       auto show = [&](sqlite3* db, const char* sql) {
         Stmt st;

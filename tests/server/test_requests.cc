@@ -17,9 +17,9 @@
 #include "common/test_support.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
-#include "support/log.h"
-#include "crypto/page_vfs.h"
+#include "storage/page_vfs.h"
 #include "storage/repo.h"
+#include "support/log.h"
 
 namespace {
 
@@ -47,7 +47,26 @@ bool always_there(const uint8_t*) { return true; }
 
 }  // namespace
 
-using Requests = ServerFixture;
+class Requests : public ServerFixture {
+ protected:
+  // The contents of alice's stored traces, as the store keeps them.
+  std::vector<std::string> Traces() {
+    std::string dir = cfg_.data_dir + "/traces";
+    if (!cfg_.database.empty()) {
+      dir = dir_.file("exported" + std::to_string(exports_++));
+      if (server_export_traces(cfg_, dir) != 0) return {};
+    }
+    dir += "/" + std::to_string(alice_id_);
+    std::vector<std::string> out;
+    if (DIR* d = ::opendir(dir.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.') out.push_back(read_file(dir + "/" + e->d_name));
+      ::closedir(d);
+    }
+    return out;
+  }
+  int exports_ = 0;
+};
 
 TEST_F(Requests, PasswordChangeNeedsTheCurrentPassword) {
   EXPECT_NE(0, server_password_change(host_.c_str(), "alice", "not-it", "new-pw"));
@@ -112,8 +131,8 @@ TEST_F(Requests, CreateListCloneDelete) {
 
 TEST_F(Requests, AccountsSeeOnlyTheirOwnRepositories) {
   int32_t bob_id = 0;
-  ASSERT_EQ(0, server_user_add(cfg_.data_dir, "bob", "pw-bob", &bob_id));
-  EXPECT_EQ(1, server_user_add(cfg_.data_dir, "bob", "other", nullptr));
+  ASSERT_EQ(0, server_user_add(cfg_, "bob", "pw-bob", &bob_id));
+  EXPECT_EQ(1, server_user_add(cfg_, "bob", "other", nullptr));
   ServerLogin bob = Login("bob", bob_id, "pw-bob");
   std::string src = dir_.subdir("src");
   uint8_t key[32];
@@ -126,12 +145,12 @@ TEST_F(Requests, AccountsSeeOnlyTheirOwnRepositories) {
   std::string d = dir_.subdir("c");
   EXPECT_NE(0, server_clone_repo(bob, "shared-name", "repo-pw", d.c_str(), never_there));
   std::vector<ServerUser> users;
-  ASSERT_EQ(0, server_users(cfg_.data_dir, &users));
+  ASSERT_EQ(0, server_users(cfg_, &users));
   ASSERT_EQ(2u, users.size());
   EXPECT_EQ("alice", users[0].name);
   EXPECT_EQ(1, users[0].repos);
-  EXPECT_EQ(0, server_user_del(cfg_.data_dir, "alice"));
-  EXPECT_EQ(1, server_user_del(cfg_.data_dir, "alice"));
+  EXPECT_EQ(0, server_user_del(cfg_, "alice"));
+  EXPECT_EQ(1, server_user_del(cfg_, "alice"));
   EXPECT_EQ(-1, server_list_repos(alice_, &ids));
 }
 
@@ -281,18 +300,13 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
 
   std::ofstream(log, std::ios::binary) << "short trace\n";
   ASSERT_EQ(0, trace_send(alice_, log.c_str(), work.c_str()));
-  std::string dir = cfg_.data_dir + "/traces/" + std::to_string(alice_id_);
-  std::string listing;
-  for (int i = 0; i < 100 && listing.empty(); ++i) {
+  std::vector<std::string> stored;
+  for (int i = 0; i < 100 && stored.empty(); ++i) {
     usleep(20000);
-    if (DIR* d = ::opendir(dir.c_str())) {
-      while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') listing = dir + "/" + e->d_name;
-      ::closedir(d);
-    }
+    stored = Traces();
   }
-  ASSERT_FALSE(listing.empty());
-  EXPECT_EQ("short trace\n", read_file(listing));
+  ASSERT_EQ(1u, stored.size());
+  EXPECT_EQ("short trace\n", stored[0]);
   // the temporary "%lld.log" is gone from the work directory
   int left = 0;
   if (DIR* d = ::opendir(work.c_str())) {
@@ -308,19 +322,9 @@ TEST_F(Requests, TraceUploadSendsTheLogTailAndIsCapped) {
   trace_send(alice_, log.c_str(), work.c_str());
   std::ofstream(log, std::ios::binary) << "after the cap\n";
   ASSERT_EQ(0, trace_send(alice_, log.c_str(), work.c_str()));
-  std::vector<std::string> stored;
   for (int i = 0; i < 200; ++i) {
-    stored.clear();
-    bool after = false;
-    if (DIR* d = ::opendir(dir.c_str())) {
-      while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') {
-          stored.push_back(read_file(dir + "/" + e->d_name));
-          after = after || stored.back() == "after the cap\n";
-        }
-      ::closedir(d);
-    }
-    if (after) break;
+    stored = Traces();
+    if (std::find(stored.begin(), stored.end(), "after the cap\n") != stored.end()) break;
     usleep(20000);
   }
   // (traces sent within one second share a name: the later one replaces)

@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "common/test_support.h"
-#include "crypto/page_vfs.h"
 #include "repo_helpers.h"
 #include "server_fixture.h"
+#include "storage/page_vfs.h"
 #include "support/strings.h"
-#include "sync/sync.h"
+#include "sync/sync_driver.h"
 
 namespace {
 
@@ -88,16 +88,20 @@ class SyncTest : public ServerFixture {
   }
 
   // A full sync of a client; conflicts are answered by `answer` (counted).
-  int Sync(Client* c, int answer = -1) {
+  int Sync(Client* c, int answer = -1, SyncSummary* summary = nullptr) {
     SyncSession s;
     s.dir = c->dir;
     std::memcpy(s.key, c->key, 32);
     s.server_id = "r";
     s.login = alice_;
-    return sync_run(&s, [&](const SyncConflict& k) {
+    SyncDriver d;
+    sync_begin(&d, &s);
+    int rc = sync_drive(&d, [&](const SyncConflict& k) {
       asked_.push_back(k);
       return answer;
     });
+    if (summary) *summary = d.summary;
+    return rc;
   }
 
   Client a_, b_;
@@ -162,6 +166,46 @@ TEST_F(SyncTest, ChangesTravelBothWays) {
   EXPECT_EQ(a_.links(), b_.links());
   EXPECT_EQ("", a_.current_body(3));
   EXPECT_TRUE(asked_.empty());
+}
+
+// What each sync reports: attempts, versions new on the server, versions
+// sent, conflicts asked and settled without asking.
+TEST_F(SyncTest, SummaryCountsWhatTheSyncDid) {
+  struct Edit {
+    Client* client;
+    int object;
+    const char* body;
+    long long modified;
+  };
+  struct Step {
+    const char* what;
+    std::vector<Edit> edits;
+    Client* who;
+    int answer;
+    int fetched, sent, asked, settled;
+  };
+  const Step steps[] = {
+      {"nothing to do", {}, &a_, -1, 0, 0, 0, 0},
+      {"an edit here", {{&a_, 2, "second", 20}}, &a_, -1, 0, 1, 0, 0},
+      {"an edit on the server", {}, &b_, -1, 1, 0, 0, 0},
+      {"the same edit, sent first", {{&a_, 3, "same", 30}, {&b_, 3, "same", 31}}, &a_, -1, 0, 1, 0, 0},
+      {"the same edit, settled", {}, &b_, -1, 1, 0, 0, 1},
+      {"two edits, sent first", {{&a_, 2, "from a", 40}, {&b_, 2, "from b", 41}}, &a_, -1, 0, 1, 0, 0},
+      {"two edits, the local one kept", {}, &b_, SYNC_KEEP_LOCAL, 1, 1, 1, 0},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    for (const Edit& e : s.edits)
+      ASSERT_EQ(0, put_object(e.client->db.get(), e.client->key, true, e.object, item_header("note", e.modified),
+                              e.body, true));
+    SyncSummary sum;
+    ASSERT_EQ(0, Sync(s.who, s.answer, &sum));
+    EXPECT_EQ(1, sum.attempts);
+    EXPECT_EQ(s.fetched, sum.fetched);
+    EXPECT_EQ(s.sent, sum.sent);
+    EXPECT_EQ(s.asked, sum.asked);
+    EXPECT_EQ(s.settled, sum.settled);
+  }
 }
 
 TEST_F(SyncTest, VersionsDifferingOnlyInModifiedAreSettledForTheServer) {

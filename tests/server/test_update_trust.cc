@@ -53,6 +53,7 @@ TEST_F(SignedUpdates, InstallsOnlyWhatTheReleaseKeySigned) {
 
   // a package changed after signing
   ReleaseSigner::publish(cfg_.update_dir, "lin64", package_ + "x", nullptr);
+  PublishUpdates();
   EXPECT_EQ(UPDATE_BAD_SIGNATURE, update_fetch_verified(alice_, "lin64", dl.c_str(), signer_.pub, nullptr, &file));
   EXPECT_FALSE(file_there(dl + "/ordika.gz"));
 
@@ -65,9 +66,11 @@ TEST_F(SignedUpdates, MissingOrMalformedSignatureInstallsNothing) {
   std::string dl = dir_.subdir("dl");
   std::string file;
   std::remove((cfg_.update_dir + "/lin64.sig").c_str());
+  PublishUpdates();
   EXPECT_EQ(UPDATE_NO_SIGNATURE, update_fetch_verified(alice_, "lin64", dl.c_str(), signer_.pub, nullptr, &file));
   EXPECT_FALSE(file_there(dl + "/ordika.gz"));
   std::ofstream(cfg_.update_dir + "/lin64.sig") << "short";
+  PublishUpdates();
   std::string sig;
   EXPECT_EQ(UPDATE_NO_SIGNATURE, update_get_signature(alice_, "lin64", &sig));
   EXPECT_TRUE(sig.empty());
@@ -143,25 +146,25 @@ class SignIn : public ServerFixture {
 TEST_F(SignIn, StoresTheAccountOnlyAfterTheServerTookTheLogin) {
   EXPECT_EQ(SIGN_IN_REFUSED, account_sign_in(host_.c_str(), alice_id_, "alice", "wrong"));
   EXPECT_FALSE(has_signed_in_account());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
   EXPECT_EQ(SIGN_IN_REFUSED, account_sign_in(host_.c_str(), alice_id_ + 1, "alice", "pw-alice"));
   EXPECT_EQ(SIGN_IN_REFUSED, account_sign_in(host_.c_str(), alice_id_, "bob", "pw-alice"));
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
   // nobody listening
   EXPECT_EQ(-1, account_sign_in("127.0.0.1:1", alice_id_, "alice", "pw-alice"));
-  EXPECT_NE(0, last_error);
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_NE(0, last_error());
+  EXPECT_EQ(-1, account_load());
 
   ASSERT_EQ(0, account_sign_in(host_.c_str(), alice_id_, "alice", "pw-alice"));
   EXPECT_TRUE(has_signed_in_account());
-  ASSERT_EQ(0, parse_cert());  // read back from the configuration database
+  ASSERT_EQ(0, account_load());  // read back from the configuration database
   EXPECT_EQ(alice_id_, signed_in_account().id);
   EXPECT_EQ("alice", signed_in_account().user);
   EXPECT_EQ(host_, signed_in_account().host);
 
   ASSERT_EQ(0, account_sign_out());
   EXPECT_FALSE(has_signed_in_account());
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 }
 
 TEST_F(SignIn, MalformedInputNeverReachesTheServer) {
@@ -174,7 +177,7 @@ TEST_F(SignIn, MalformedInputNeverReachesTheServer) {
   EXPECT_EQ(SIGN_IN_BAD_INPUT, account_sign_in(host_.c_str(), alice_id_, "al\nice", "pw-alice"));
   EXPECT_EQ(SIGN_IN_BAD_INPUT, account_sign_in(host_.c_str(), alice_id_, "alice", "pw\n"));
   EXPECT_EQ(SIGN_IN_BAD_INPUT, account_sign_in(host_.c_str(), alice_id_, "alice", ""));
-  EXPECT_EQ(-1, parse_cert());
+  EXPECT_EQ(-1, account_load());
 
   EXPECT_TRUE(server_host_valid("sync.example.org"));
   EXPECT_TRUE(server_host_valid("127.0.0.1:4443"));
@@ -197,7 +200,7 @@ TEST_F(SignIn, PasswordChangeGoesToTheAccountsOwnServer) {
   int rc = account_password_change("NewPassw0rd1");
   ::unsetenv("ORDIKA_SERVER");
   ASSERT_EQ(0, rc);
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("NewPassw0rd1", signed_in_account().password);
   ServerLogin l = Login("alice", alice_id_, "NewPassw0rd1");
   std::vector<std::string> ids;

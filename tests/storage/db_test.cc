@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "crypto/page_codec.h"
 #include "storage_fixture.h"
 
 using namespace storage_test;
@@ -424,7 +425,7 @@ TEST(SnapshotTest, CreateReplacesOldFileAndHasSnapshotTables) {
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::memset(master_key, 0, sizeof master_key);
+    std::memset(master_key(), 0, kMasterKeySize);
     file = dir.file("config");
   }
   TempDir dir;
@@ -435,7 +436,7 @@ TEST_F(ConfigTest, CreateThenOpenWithRightAndWrongPassword) {
   sqlite3* cfg = config_create(dir.path().c_str(), "correct horse");
   ASSERT_NE(nullptr, cfg);
   uint8_t created_key[48];
-  std::memcpy(created_key, master_key, 48);
+  std::memcpy(created_key, master_key(), 48);
   // The salt is kept in clear at the start of the file.
   db_close(cfg);
   {
@@ -445,17 +446,17 @@ TEST_F(ConfigTest, CreateThenOpenWithRightAndWrongPassword) {
     EXPECT_EQ(0, std::memcmp(head, created_key + 32, 16));
   }
 
-  std::memset(master_key, 0x55, sizeof master_key);
+  std::memset(master_key(), 0x55, kMasterKeySize);
   EXPECT_EQ(nullptr, config_open(file.c_str(), "wrong horse", nullptr));
   uint8_t untouched[48];
   std::memset(untouched, 0x55, 48);
-  EXPECT_EQ(0, std::memcmp(master_key, untouched, 48));  // a wrong password leaves master_key
+  EXPECT_EQ(0, std::memcmp(master_key(), untouched, 48));  // a wrong password leaves master_key
 
   int scheme = -1;
   cfg = config_open(file.c_str(), "correct horse", &scheme);
   ASSERT_NE(nullptr, cfg);
   EXPECT_EQ(CONFIG_SCHEME_CURRENT, scheme);
-  EXPECT_EQ(0, std::memcmp(master_key, created_key, 48));
+  EXPECT_EQ(0, std::memcmp(master_key(), created_key, 48));
   EXPECT_EQ(0, repo_list_count(cfg));
   db_close(cfg);
 }
@@ -469,11 +470,11 @@ TEST_F(ConfigTest, CreateRefusesToOverwriteAndKeyOutLeavesMasterKey) {
   EXPECT_EQ(size, std::filesystem::file_size(file));  // the existing file survives
 
   uint8_t before[48], key_out[32];
-  std::memcpy(before, master_key, 48);
+  std::memcpy(before, master_key(), 48);
   std::string tmp = dir.file("config.tmp");
   cfg = db_create_config_v2(tmp.c_str(), "new pw", key_out);
   ASSERT_NE(nullptr, cfg);
-  EXPECT_EQ(0, std::memcmp(before, master_key, 48));
+  EXPECT_EQ(0, std::memcmp(before, master_key(), 48));
   uint8_t check[64];
   ASSERT_EQ(0, key_check_read(cfg, check));
   EXPECT_EQ(0, key_check_verify(key_out, check));
@@ -503,7 +504,7 @@ TEST_F(ConfigTest, LegacyFileIsRecognised) {
   sqlite3* cfg = config_open(file.c_str(), "old password", &scheme);
   ASSERT_NE(nullptr, cfg);
   EXPECT_EQ(CONFIG_SCHEME_LEGACY, scheme);
-  EXPECT_EQ(0, std::memcmp(master_key, legacy, 32));
+  EXPECT_EQ(0, std::memcmp(master_key(), legacy, 32));
   EXPECT_EQ("/home/x/Ordika", setting_get(cfg, "repo_root"));
   db_close(cfg);
   EXPECT_EQ(nullptr, config_open(dir.file("absent").c_str(), "old password", nullptr));

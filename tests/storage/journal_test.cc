@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "crypto/page_vfs.h"
+#include "storage/page_vfs.h"
 #include "storage_fixture.h"
 
 using namespace storage_test;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,11 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "common/file_calls.h"
 #include "common/test_support.h"
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
+#include "storage/repo.h"
+#include "support/strings.h"
 
 namespace storage_test {
 
@@ -156,6 +160,59 @@ class RepoFixture : public ::testing::Test {
   sqlite3* db = nullptr;
   RepoDb repo;
   uint8_t item[16], tag[16];
+};
+
+inline constexpr char kMaster[] = "Master-Pass-123";
+
+// A profile directory with a fresh configuration database under kMaster and
+// an empty repository root; the repository layer's state is reset around it.
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    repo_state_reset();
+    strings_set_language(0);
+    root = dir.path() + "/repos";
+    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
+    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
+    ASSERT_NE(nullptr, cfg);
+    config_set(cfg, dir.path());
+  }
+  void TearDown() override {
+    file_calls::stop();
+    repo_state_reset();
+  }
+
+  // Registers a repository named `name` with `password` under the root; its index.
+  int add_repo(const char* name, const char* password, int32_t account = 0, const char* server_id = "") {
+    std::string path;
+    EXPECT_EQ(0, repo_create_dir(root.c_str(), &path));
+    RepoRecord rec;
+    rec.name = name;
+    rec.path = path;
+    rec.password = password;
+    rec.account_id = account;
+    rec.server_id = server_id;
+    int index = -1;
+    EXPECT_EQ(0, repo_register(rec, &index));
+    return index;
+  }
+
+  // Rows of t1 whose header deciphers under the entry's key and reads as a
+  // note; -1 when the database does not open.
+  static int readable_rows(RepoEntry* e) {
+    if (repo_open(e) != 0) return -1;
+    RepoDb r{e->db, e->key, false};
+    int n = 0;
+    objects_load_current(r, 0, [&](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4, size_t len) {
+      std::string text;
+      if (row_decipher_header(e->key, uuid, hash, c4, len, &text) == 0 && text.rfind("2:", 0) == 0) n++;
+    });
+    repo_close(e);
+    return n;
+  }
+
+  TempDir dir;
+  std::string root;
 };
 
 }  // namespace storage_test

@@ -16,45 +16,18 @@
 #include "storage/db.h"
 #include "storage/journal.h"
 #include "storage/repo.h"
+#include "storage_fixture.h"
 #include "support/strings.h"
 
 namespace {
 
 using file_calls::Event;
 using file_calls::find;
-using test_support::TempDir;
+using storage_test::kMaster;
 
-const char kMaster[] = "Master-Pass-123";
-
-class Durability : public ::testing::Test {
+class Durability : public storage_test::ProfileTest {
  protected:
-  void SetUp() override {
-    strings_set_language(0);
-    root = dir.path() + "/repos";
-    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
-    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
-    ASSERT_NE(nullptr, cfg);
-    config_set(cfg, dir.path());
-    repo_set_hooks(RepoHooks());
-    signed_in_account() = Account();
-  }
-  void TearDown() override {
-    file_calls::stop();
-    repo_table_clear();
-    config_set(nullptr, "");
-  }
-
-  int add_repo(const char* password) {
-    std::string path;
-    EXPECT_EQ(0, repo_create_dir(root.c_str(), &path));
-    RepoRecord rec;
-    rec.name = "r";
-    rec.path = path;
-    rec.password = password;
-    int index = -1;
-    EXPECT_EQ(0, repo_register(rec, &index));
-    return index;
-  }
+  int add_repo(const char* password) { return ProfileTest::add_repo("r", password); }
 
   // The new file `from` is synced before it is renamed onto `to`, and the
   // directory holding both after the rename.
@@ -69,32 +42,29 @@ class Durability : public ::testing::Test {
     char buf[4096];
     return ::realpath(p.c_str(), buf) ? std::string(buf) : p;
   }
-
-  TempDir dir{"ordika-durability"};
-  std::string root;
 };
 
 TEST_F(Durability, RepositoryPasswordChangeSyncsTheReencodedFileBeforeAndTheDirectoryAfterTheRename) {
   int i = add_repo("Old-Password-1234567!");
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
-  ASSERT_EQ(SQLITE_OK, db_exec(repo_table[i].db, "CREATE TABLE filler(x); INSERT INTO filler VALUES(zeroblob(20000));"));
-  repo_close(&repo_table[i]);
-  std::string path = real(repo_table[i].path);
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
+  ASSERT_EQ(SQLITE_OK, db_exec(repo_table()[i].db, "CREATE TABLE filler(x); INSERT INTO filler VALUES(zeroblob(20000));"));
+  repo_close(&repo_table()[i]);
+  std::string path = real(repo_table()[i].path);
 
   file_calls::watch(path);
-  ASSERT_EQ(0, change_repo_password(&repo_table[i], "New-Password-7654321?"));
+  ASSERT_EQ(0, change_repo_password(&repo_table()[i], "New-Password-7654321?"));
   std::vector<Event> ev = file_calls::stop();
   expect_durable_replace(ev, path + "/temp", path + "/data", path);
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
-  repo_close(&repo_table[i]);
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
+  repo_close(&repo_table()[i]);
 }
 
 TEST_F(Durability, ReencodeAloneSyncsInTheSameOrder) {
   int i = add_repo("Old-Password-1234567!");
   uint8_t old_key[32], new_key[32];
-  std::memcpy(old_key, repo_table[i].key, 32);
+  std::memcpy(old_key, repo_table()[i].key, 32);
   derive_key("Another-Password-99!", new_key);
-  std::string path = real(repo_table[i].path);
+  std::string path = real(repo_table()[i].path);
   file_calls::watch(path);
   ASSERT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
   expect_durable_replace(file_calls::stop(), path + "/temp", path + "/data", path);
@@ -104,7 +74,7 @@ TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesD
   const char* kOld = "Old-Password-1234567!";
   const char* kNew = "New-Password-7654321?";
   int i = add_repo(kOld);
-  RepoEntry* e = &repo_table[i];
+  RepoEntry* e = &repo_table()[i];
   uint8_t old_key[32], new_key[32];
   std::memcpy(old_key, e->key, 32);
   derive_key(kNew, new_key);
@@ -122,8 +92,8 @@ TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesD
   file_calls::watch(path);
   ASSERT_EQ(0, repo_table_load());
   std::vector<Event> ev = file_calls::stop();
-  ASSERT_TRUE(repo_table[0].enabled);
-  EXPECT_EQ(kNew, repo_password(&repo_table[0]));
+  ASSERT_TRUE(repo_table()[0].enabled);
+  EXPECT_EQ(kNew, repo_password(&repo_table()[0]));
   expect_durable_replace(ev, path + "/temp", path + "/data", path);
 }
 
@@ -142,15 +112,15 @@ TEST_F(Durability, MasterPasswordChangeSyncsTheNewConfigurationBeforeAndTheDirec
 TEST_F(Durability, RepositoryExportSyncsTheFileBeforeAndTheFolderAfterTheRename) {
   signed_in_account().id = 11;
   int i = add_repo("Own-Repo-Password-1!");
-  repo_table[i].account_id = 11;
-  repo_table[i].server_id = "srv-own";
+  repo_table()[i].account_id = 11;
+  repo_table()[i].server_id = "srv-own";
   std::string out = real(dir.path()) + "/out";
   ASSERT_EQ(0, mkdir(out.c_str(), 0700));
   std::string target = out + "/export.bin";
   std::ofstream(target) << "earlier export";
 
   file_calls::watch(out);
-  ASSERT_EQ(0, repo_export_file(&repo_table[i], "Export-Pass-1", target.c_str()));
+  ASSERT_EQ(0, repo_export_file(&repo_table()[i], "Export-Pass-1", target.c_str()));
   EXPECT_EQ("", file_calls::replace_fault(file_calls::stop(), target, out));
 }
 

@@ -15,9 +15,9 @@
 #include "common/file_calls.h"
 #include "common/test_support.h"
 #include "crypto/crypto.h"
-#include "crypto/page_vfs.h"
 #include "storage/db.h"
 #include "storage/journal.h"
+#include "storage/page_vfs.h"
 #include "storage/repo.h"
 #include "storage_fixture.h"
 #include "support/log.h"
@@ -199,28 +199,15 @@ TEST_F(IoErrors, UndoAndRedoFailingAtEveryCallKeepTheStoredRows) {
 
 // --- Repository lifecycle ----------------------------------------------------
 
-const char kMaster[] = "Master-Pass-123";
+using storage_test::kMaster;
 
-class LifecycleIoErrors : public ::testing::Test {
+class LifecycleIoErrors : public storage_test::ProfileTest {
  protected:
   void SetUp() override {
     log_stop();
-    strings_set_language(0);
-    root = dir.path() + "/repos";
-    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
-    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
-    ASSERT_NE(nullptr, cfg);
-    config_set(cfg, dir.path());
-    repo_set_hooks(RepoHooks());
-    signed_in_account() = Account();
-    std::string path;
-    ASSERT_EQ(0, repo_create_dir(root.c_str(), &path));
-    RepoRecord rec;
-    rec.name = "r";
-    rec.path = path;
-    rec.password = kPasswords[0];
-    ASSERT_EQ(0, repo_register(rec, nullptr));
-    RepoEntry* e = &repo_table[0];
+    ProfileTest::SetUp();
+    ASSERT_EQ(0, add_repo("r", kPasswords[0]));
+    RepoEntry* e = &repo_table()[0];
     ASSERT_EQ(0, repo_open(e));
     RepoDb r{e->db, e->key, false};
     ASSERT_EQ(0, journal_begin(e->db));
@@ -229,28 +216,11 @@ class LifecycleIoErrors : public ::testing::Test {
     repo_close(e);
   }
   void TearDown() override {
-    file_calls::stop();
-    repo_table_clear();
-    config_set(nullptr, "");
+    ProfileTest::TearDown();
     log_reenable();
   }
 
-  // Items whose stored header deciphers under the entry's key.
-  static int readable(RepoEntry* e) {
-    if (repo_open(e) != 0) return -1;
-    RepoDb r{e->db, e->key, false};
-    int n = 0;
-    objects_load_current(r, 0, [&](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4, size_t len) {
-      std::string text;
-      if (row_decipher_header(e->key, uuid, hash, c4, len, &text) == 0 && text.rfind("2:", 0) == 0) n++;
-    });
-    repo_close(e);
-    return n;
-  }
-
   static constexpr const char* kPasswords[2] = {"First-Password-12345!", "Second-Password-6789?"};
-  TempDir dir{"ordika-io-lifecycle"};
-  std::string root;
 };
 
 TEST_F(LifecycleIoErrors, RepositoryPasswordChangeFailingAtEveryCallLosesNothing) {
@@ -261,14 +231,14 @@ TEST_F(LifecycleIoErrors, RepositoryPasswordChangeFailingAtEveryCallLosesNothing
       int next = 1 - current;
       file_calls::watch(dir.path());
       file_calls::fail_at(n, persistent ? ENOSPC : EIO, persistent);
-      int rc = change_repo_password(&repo_table[0], kPasswords[next]);
+      int rc = change_repo_password(&repo_table()[0], kPasswords[next]);
       bool injected = file_calls::injected();
       file_calls::stop();
       if (rc != 0) failures++;
       // The next start, with the disk working again.
       ASSERT_EQ(0, repo_table_load());
-      ASSERT_EQ(1u, repo_table.size());
-      RepoEntry* e = &repo_table[0];
+      ASSERT_EQ(1u, repo_table().size());
+      RepoEntry* e = &repo_table()[0];
       ASSERT_TRUE(e->enabled);
       std::string pw = repo_password(e);
       if (rc == 0) {
@@ -276,7 +246,7 @@ TEST_F(LifecycleIoErrors, RepositoryPasswordChangeFailingAtEveryCallLosesNothing
       }
       ASSERT_TRUE(pw == kPasswords[0] || pw == kPasswords[1]) << pw;
       current = pw == kPasswords[0] ? 0 : 1;
-      ASSERT_EQ(12, readable(e));
+      ASSERT_EQ(12, readable_rows(e));
       if (!injected) break;
     }
   }
@@ -310,9 +280,9 @@ TEST_F(LifecycleIoErrors, MasterPasswordChangeFailingAtEveryCallLeavesAWorkingCo
       }
       current = opened;
       ASSERT_EQ(0, repo_table_load());
-      ASSERT_EQ(1u, repo_table.size());
-      EXPECT_EQ(kPasswords[0], repo_password(&repo_table[0]));
-      EXPECT_EQ(12, readable(&repo_table[0]));
+      ASSERT_EQ(1u, repo_table().size());
+      EXPECT_EQ(kPasswords[0], repo_password(&repo_table()[0]));
+      EXPECT_EQ(12, readable_rows(&repo_table()[0]));
       if (!injected) break;
     }
   }
@@ -320,10 +290,10 @@ TEST_F(LifecycleIoErrors, MasterPasswordChangeFailingAtEveryCallLeavesAWorkingCo
 }
 
 TEST_F(LifecycleIoErrors, ReadOnlyDirectoriesRefuseChangesAndKeepWhatIsStored) {
-  std::string path = repo_table[0].path;
+  std::string path = repo_table()[0].path;
   file_calls::watch(dir.path());
   file_calls::fail_at(1, EACCES, true, "open");
-  EXPECT_NE(0, change_repo_password(&repo_table[0], kPasswords[1]));
+  EXPECT_NE(0, change_repo_password(&repo_table()[0], kPasswords[1]));
   EXPECT_NE(0, change_master_password("Other-Master-Pass-99"));
   std::string fresh;
   int created = repo_create_dir(root.c_str(), &fresh);
@@ -337,9 +307,9 @@ TEST_F(LifecycleIoErrors, ReadOnlyDirectoriesRefuseChangesAndKeepWhatIsStored) {
   EXPECT_TRUE(file_calls::injected());
   file_calls::stop();
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ(kPasswords[0], repo_password(&repo_table[0]));
-  EXPECT_EQ(12, readable(&repo_table[0]));
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ(kPasswords[0], repo_password(&repo_table()[0]));
+  EXPECT_EQ(12, readable_rows(&repo_table()[0]));
   config_set(nullptr, dir.path());
   repo_table_clear();
   EXPECT_EQ(0, config_unlock(kMaster));

@@ -15,47 +15,12 @@ using namespace storage_test;
 
 namespace {
 
-const char kMaster[] = "Master-Pass-123";
-
 using test_support::read_file;
 using test_support::file_exists;
 using test_support::write_file;
 
-// A profile directory with a fresh configuration database and a repository
-// root; the process-wide state of the repository layer is reset around it.
-class RepoTest : public ::testing::Test {
+class RepoTest : public ProfileTest {
  protected:
-  void SetUp() override {
-    strings_set_language(0);
-    root = dir.path() + "/repos";
-    ASSERT_EQ(0, mkdir(root.c_str(), 0700));
-    sqlite3* cfg = config_create(dir.path().c_str(), kMaster);
-    ASSERT_NE(nullptr, cfg);
-    config_set(cfg, dir.path());
-    repo_set_hooks(RepoHooks());
-    signed_in_account() = Account();
-  }
-  void TearDown() override {
-    repo_table_clear();
-    config_set(nullptr, "");
-    signed_in_account() = Account();
-  }
-
-  // Registers a local repository named `name` with `password`; its index.
-  int add_repo(const char* name, const char* password, int32_t account = 0, const char* server_id = "") {
-    std::string path;
-    EXPECT_EQ(0, repo_create_dir(root.c_str(), &path));
-    RepoRecord rec;
-    rec.name = name;
-    rec.path = path;
-    rec.password = password;
-    rec.account_id = account;
-    rec.server_id = server_id;
-    int index = -1;
-    EXPECT_EQ(0, repo_register(rec, &index));
-    return index;
-  }
-
   // Writes `n` item-like rows with bodies into the repository's database.
   void fill(RepoEntry* e, int n) {
     ASSERT_EQ(0, repo_open(e));
@@ -72,19 +37,6 @@ class RepoTest : public ::testing::Test {
     repo_close(e);
   }
 
-  // Number of t1 rows whose header deciphers under the entry's key.
-  int readable_rows(RepoEntry* e) {
-    if (repo_open(e) != 0) return -1;
-    RepoDb r{e->db, e->key, false};
-    int n = 0;
-    objects_load_current(r, 0, [&](int, const uint8_t* uuid, const uint8_t* hash, const uint8_t* c4, size_t len) {
-      std::string text;
-      if (row_decipher_header(e->key, uuid, hash, c4, len, &text) == 0 && text.rfind("2:", 0) == 0) n++;
-    });
-    repo_close(e);
-    return n;
-  }
-
   // The stored record of an entry: password and pending password.
   void stored_passwords(int64_t row, std::string* pw, std::string* pending) {
     bool found = false;
@@ -98,9 +50,6 @@ class RepoTest : public ::testing::Test {
     });
     ASSERT_TRUE(found);
   }
-
-  TempDir dir;
-  std::string root;
 };
 
 TEST_F(RepoTest, RecordsRoundTripThroughTheTable) {
@@ -108,29 +57,29 @@ TEST_F(RepoTest, RecordsRoundTripThroughTheTable) {
   int b = add_repo("Private", "Bb2?bbbbbbbbbbbbbbbbbbbb");
   ASSERT_EQ(0, a);
   ASSERT_EQ(1, b);
-  repo_table[b].hidden = true;
-  repo_table[b].enabled = false;
-  ASSERT_EQ(0, repo_store(&repo_table[b]));
-  std::string path_a = repo_table[a].path;
+  repo_table()[b].hidden = true;
+  repo_table()[b].enabled = false;
+  ASSERT_EQ(0, repo_store(&repo_table()[b]));
+  std::string path_a = repo_table()[a].path;
   uint8_t key_a[32];
-  std::memcpy(key_a, repo_table[a].key, 32);
+  std::memcpy(key_a, repo_table()[a].key, 32);
 
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(2u, repo_table.size());
-  EXPECT_EQ("Work: notes ü", repo_table[0].name);
-  EXPECT_EQ(path_a, repo_table[0].path);
-  EXPECT_TRUE(repo_table[0].enabled);
-  EXPECT_FALSE(repo_table[0].hidden);
-  EXPECT_EQ(0, std::memcmp(key_a, repo_table[0].key, 32));
-  EXPECT_EQ("Aa1!aaaaaaaaaaaaaaaaaaaa-long", repo_password(&repo_table[0]));
-  EXPECT_TRUE(repo_table[1].hidden);
-  EXPECT_FALSE(repo_table[1].enabled);
-  EXPECT_EQ("Bb2?bbbbbbbbbbbbbbbbbbbb", repo_password(&repo_table[1]));
-  EXPECT_EQ(0, repo_open(&repo_table[0]));
+  ASSERT_EQ(2u, repo_table().size());
+  EXPECT_EQ("Work: notes ü", repo_table()[0].name);
+  EXPECT_EQ(path_a, repo_table()[0].path);
+  EXPECT_TRUE(repo_table()[0].enabled);
+  EXPECT_FALSE(repo_table()[0].hidden);
+  EXPECT_EQ(0, std::memcmp(key_a, repo_table()[0].key, 32));
+  EXPECT_EQ("Aa1!aaaaaaaaaaaaaaaaaaaa-long", repo_password(&repo_table()[0]));
+  EXPECT_TRUE(repo_table()[1].hidden);
+  EXPECT_FALSE(repo_table()[1].enabled);
+  EXPECT_EQ("Bb2?bbbbbbbbbbbbbbbbbbbb", repo_password(&repo_table()[1]));
+  EXPECT_EQ(0, repo_open(&repo_table()[0]));
 
   // The in-memory password is not stored in clear.
   std::string clear = "Aa1!aaaaaaaaaaaaaaaaaaaa-long";
-  EXPECT_EQ(nullptr, memmem(repo_table[0].password, 64, clear.data(), clear.size()));
+  EXPECT_EQ(nullptr, memmem(repo_table()[0].password, 64, clear.data(), clear.size()));
 }
 
 TEST_F(RepoTest, RecordsRefuseLineFeedsAndOversizeAndCutLongPasswords) {
@@ -147,10 +96,10 @@ TEST_F(RepoTest, RecordsRefuseLineFeedsAndOversizeAndCutLongPasswords) {
 
   std::string longpw(100, 'x');
   int i = add_repo("long", longpw.c_str());
-  EXPECT_EQ(std::string(63, 'x'), repo_password(&repo_table[i]));
+  EXPECT_EQ(std::string(63, 'x'), repo_password(&repo_table()[i]));
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_EQ(std::string(63, 'x'), repo_password(&repo_table[0]));
-  EXPECT_EQ(0, repo_open(&repo_table[0]));
+  EXPECT_EQ(std::string(63, 'x'), repo_password(&repo_table()[0]));
+  EXPECT_EQ(0, repo_open(&repo_table()[0]));
 }
 
 TEST_F(RepoTest, UnreadableRecordLeavesAnEmptyDisabledEntry) {
@@ -159,12 +108,12 @@ TEST_F(RepoTest, UnreadableRecordLeavesAnEmptyDisabledEntry) {
   int64_t row = 0;
   ASSERT_EQ(0, repo_list_add(config_db(), junk.data(), junk.size(), &row));
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(2u, repo_table.size());
-  EXPECT_TRUE(repo_table[0].enabled);
-  EXPECT_FALSE(repo_table[1].enabled);
-  EXPECT_TRUE(repo_table[1].path.empty());
+  ASSERT_EQ(2u, repo_table().size());
+  EXPECT_TRUE(repo_table()[0].enabled);
+  EXPECT_FALSE(repo_table()[1].enabled);
+  EXPECT_TRUE(repo_table()[1].path.empty());
   // Storing the empty entry must not overwrite the record.
-  EXPECT_NE(0, repo_store(&repo_table[1]));
+  EXPECT_NE(0, repo_store(&repo_table()[1]));
   EXPECT_EQ(2, repo_list_count(config_db()));
 }
 
@@ -192,7 +141,7 @@ TEST_F(RepoTest, RegisterNeverKeysAnExistingDatabaseAndKeepsNothingOnFailure) {
   EXPECT_NE(0, repo_register(rec, nullptr));
   EXPECT_EQ("precious", read_file(path + "/data"));
   EXPECT_EQ(0, repo_list_count(config_db()));
-  EXPECT_TRUE(repo_table.empty());
+  EXPECT_TRUE(repo_table().empty());
 }
 
 TEST_F(RepoTest, RegisterKeepsForeignAccountDetailsOnly) {
@@ -206,54 +155,54 @@ TEST_F(RepoTest, RegisterKeepsForeignAccountDetailsOnly) {
   rec.password = "Aa1!aaaaaaaaaaaaaaaaaaaa";
   int i = -1;
   ASSERT_EQ(0, repo_register(rec, &i));
-  EXPECT_EQ("srv-1", repo_table[i].name);  // no name: the server id
-  EXPECT_TRUE(repo_table[i].account_host.empty());
+  EXPECT_EQ("srv-1", repo_table()[i].name);  // no name: the server id
+  EXPECT_TRUE(repo_table()[i].account_host.empty());
   EXPECT_FALSE(file_exists(root + "/data"));
   rec.account_id = 9;
   ASSERT_EQ(0, repo_register(rec, &i));
-  EXPECT_EQ("h", repo_table[i].account_host);
-  EXPECT_EQ("u", repo_table[i].account_user);
+  EXPECT_EQ("h", repo_table()[i].account_host);
+  EXPECT_EQ("u", repo_table()[i].account_user);
 }
 
 TEST_F(RepoTest, DefaultRepositoryHasGeneratedPasswordAndLocalizedName) {
   ASSERT_EQ(0, repo_create_default(root.c_str()));
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_STREQ(ui_string(32), repo_table[0].name.c_str());
-  std::string pw = repo_password(&repo_table[0]);
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_STREQ(ui_string(STR_DEFAULT_REPO_NAME), repo_table()[0].name.c_str());
+  std::string pw = repo_password(&repo_table()[0]);
   EXPECT_EQ(20u, pw.size());
   EXPECT_EQ(0, password_check(pw.c_str(), 20, 15));
-  EXPECT_EQ(0, repo_open(&repo_table[0]));
+  EXPECT_EQ(0, repo_open(&repo_table()[0]));
 }
 
 TEST_F(RepoTest, ChangePasswordRekeysFileAndRecordAndDropsServerLink) {
   signed_in_account().id = 5;
   int i = add_repo("r", "Old-Password-1234567!", 5, "");
-  repo_table[i].server_id = "srv";
-  repo_table[i].account_id = 9;
-  ASSERT_EQ(0, repo_store(&repo_table[i]));
-  fill(&repo_table[i], 30);
+  repo_table()[i].server_id = "srv";
+  repo_table()[i].account_id = 9;
+  ASSERT_EQ(0, repo_store(&repo_table()[i]));
+  fill(&repo_table()[i], 30);
   uint8_t old_key[32];
-  std::memcpy(old_key, repo_table[i].key, 32);
+  std::memcpy(old_key, repo_table()[i].key, 32);
 
-  ASSERT_EQ(0, change_repo_password(&repo_table[i], "New-Password-7654321?"));
-  EXPECT_EQ("New-Password-7654321?", repo_password(&repo_table[i]));
-  EXPECT_TRUE(repo_table[i].server_id.empty());
-  EXPECT_EQ(5, repo_table[i].account_id);
-  EXPECT_EQ(30, readable_rows(&repo_table[i]));
-  EXPECT_FALSE(file_exists(repo_table[i].path + "/temp"));
+  ASSERT_EQ(0, change_repo_password(&repo_table()[i], "New-Password-7654321?"));
+  EXPECT_EQ("New-Password-7654321?", repo_password(&repo_table()[i]));
+  EXPECT_TRUE(repo_table()[i].server_id.empty());
+  EXPECT_EQ(5, repo_table()[i].account_id);
+  EXPECT_EQ(30, readable_rows(&repo_table()[i]));
+  EXPECT_FALSE(file_exists(repo_table()[i].path + "/temp"));
 
   // Only the new key opens it; journal cursor only; change logs empty.
   uint8_t check[64];
-  EXPECT_NE(0, db_get_sign_path((repo_table[i].path + "/data").c_str(), check, old_key));
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
-  EXPECT_EQ(1, count_in(repo_table[i].db, "t5"));
-  EXPECT_EQ(0, count_in(repo_table[i].db, "t3"));
-  repo_close(&repo_table[i]);
+  EXPECT_NE(0, db_get_sign_path((repo_table()[i].path + "/data").c_str(), check, old_key));
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
+  EXPECT_EQ(1, count_in(repo_table()[i].db, "t5"));
+  EXPECT_EQ(0, count_in(repo_table()[i].db, "t3"));
+  repo_close(&repo_table()[i]);
 
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_EQ("New-Password-7654321?", repo_password(&repo_table[0]));
-  EXPECT_TRUE(repo_table[0].server_id.empty());
-  EXPECT_EQ(30, readable_rows(&repo_table[0]));
+  EXPECT_EQ("New-Password-7654321?", repo_password(&repo_table()[0]));
+  EXPECT_TRUE(repo_table()[0].server_id.empty());
+  EXPECT_EQ(30, readable_rows(&repo_table()[0]));
 }
 
 // --- Crash points of a repository password change ---------------------------
@@ -263,10 +212,10 @@ class CrashTest : public RepoTest {
   void SetUp() override {
     RepoTest::SetUp();
     index = add_repo("r", kOld, 0, "");
-    repo_table[index].server_id = "srv-keep";
-    ASSERT_EQ(0, repo_store(&repo_table[index]));
-    fill(&repo_table[index], 200);
-    e = &repo_table[index];
+    repo_table()[index].server_id = "srv-keep";
+    ASSERT_EQ(0, repo_store(&repo_table()[index]));
+    fill(&repo_table()[index], 200);
+    e = &repo_table()[index];
     std::memcpy(old_key, e->key, 32);
     derive_key(kNew, new_key);
   }
@@ -283,7 +232,7 @@ class CrashTest : public RepoTest {
 
   void expect_new_password() {
     ASSERT_EQ(0, repo_table_load());
-    RepoEntry& r = repo_table[0];
+    RepoEntry& r = repo_table()[0];
     ASSERT_TRUE(r.enabled);
     EXPECT_EQ(kNew, repo_password(&r));
     EXPECT_TRUE(r.server_id.empty());
@@ -295,7 +244,7 @@ class CrashTest : public RepoTest {
     EXPECT_FALSE(file_exists(r.path + "/temp"));
     // A second start finds nothing left to do.
     ASSERT_EQ(0, repo_table_load());
-    EXPECT_EQ(200, readable_rows(&repo_table[0]));
+    EXPECT_EQ(200, readable_rows(&repo_table()[0]));
   }
 
   static constexpr const char* kOld = "Old-Password-1234567!";
@@ -329,7 +278,7 @@ TEST_F(CrashTest, BeforeCommitKeepsOldPasswordAndServerLink) {
   EXPECT_TRUE(file_exists(path + "/data-journal"));
 
   ASSERT_EQ(0, repo_table_load());
-  RepoEntry& r = repo_table[0];
+  RepoEntry& r = repo_table()[0];
   ASSERT_TRUE(r.enabled);
   EXPECT_EQ(kOld, repo_password(&r));
   EXPECT_EQ("srv-keep", r.server_id);
@@ -368,7 +317,7 @@ TEST_F(CrashTest, TempWithoutDataIsUsedOnlyWhenComplete) {
   ASSERT_EQ(0, rename((path + "/data").c_str(), (path + "/hold").c_str()));
   write_file(path + "/temp", good.substr(0, 2048));
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_FALSE(repo_table[0].enabled);
+  EXPECT_FALSE(repo_table()[0].enabled);
   EXPECT_TRUE(file_exists(path + "/temp"));
   // A complete one is.
   write_file(path + "/temp", good);
@@ -381,9 +330,9 @@ TEST_F(CrashTest, MissingDirectoryKeepsThePendingRecordForLater) {
   std::string path = e->path;
   ASSERT_EQ(0, rename(path.c_str(), (path + ".away").c_str()));
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_FALSE(repo_table[0].enabled);
+  EXPECT_FALSE(repo_table()[0].enabled);
   std::string pw, pending;
-  stored_passwords(repo_table[0].config_row, &pw, &pending);
+  stored_passwords(repo_table()[0].config_row, &pw, &pending);
   EXPECT_EQ(kOld, pw);
   EXPECT_EQ(kNew, pending);
   // Back in place, the next start finishes the change.
@@ -395,21 +344,21 @@ TEST_F(CrashTest, UnrelatedKeyLeavesOldPasswordAndNothingLost) {
   // The pending password is not the one the file was re-keyed with.
   ASSERT_EQ(0, repo_store_pending(e, "Some-Other-Password-1!"));
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_TRUE(repo_table[0].enabled);  // the key check matched the old key
-  EXPECT_EQ(kOld, repo_password(&repo_table[0]));
-  EXPECT_EQ(200, readable_rows(&repo_table[0]));
+  ASSERT_TRUE(repo_table()[0].enabled);  // the key check matched the old key
+  EXPECT_EQ(kOld, repo_password(&repo_table()[0]));
+  EXPECT_EQ(200, readable_rows(&repo_table()[0]));
 }
 
 TEST_F(RepoTest, FailedPasswordChangeLeavesRepositoryAsItWas) {
   int i = add_repo("r", "Old-Password-1234567!");
-  std::string path = repo_table[i].path;
+  std::string path = repo_table()[i].path;
   std::string data = read_file(path + "/data");
   unlink((path + "/data").c_str());
-  EXPECT_NE(0, change_repo_password(&repo_table[i], "New-Password-7654321?"));
+  EXPECT_NE(0, change_repo_password(&repo_table()[i], "New-Password-7654321?"));
   write_file(path + "/data", data);
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_EQ("Old-Password-1234567!", repo_password(&repo_table[0]));
-  EXPECT_EQ(0, repo_open(&repo_table[0]));
+  EXPECT_EQ("Old-Password-1234567!", repo_password(&repo_table()[0]));
+  EXPECT_EQ(0, repo_open(&repo_table()[0]));
 }
 
 TEST_F(RepoTest, ReencodeRefusesMissingOrTornFiles) {
@@ -423,36 +372,36 @@ TEST_F(RepoTest, ReencodeRefusesMissingOrTornFiles) {
 
 TEST_F(RepoTest, ClearHistoryEmptiesJournalAndChangeLogs) {
   int i = add_repo("r", "Aa1!aaaaaaaaaaaaaaaaaaaa");
-  fill(&repo_table[i], 5);
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
+  fill(&repo_table()[i], 5);
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
   uint8_t u[16] = {1}, h[20] = {2};
-  ASSERT_EQ(0, db_exec_uuid_hash(repo_table[i].db, "INSERT INTO t3 VALUES (?,?,1)", u, h));
-  repo_close(&repo_table[i]);
-  ASSERT_EQ(0, repo_clear_history(&repo_table[i]));
-  EXPECT_EQ(nullptr, repo_table[i].db);  // opened here, closed again
-  ASSERT_EQ(0, repo_open(&repo_table[i]));
-  EXPECT_EQ(1, count_in(repo_table[i].db, "t5"));
-  EXPECT_EQ(0, count_in(repo_table[i].db, "t3"));
-  EXPECT_EQ(5, count_in(repo_table[i].db, "t1"));
-  EXPECT_EQ(0, repo_clear_history(&repo_table[i]));
-  EXPECT_NE(nullptr, repo_table[i].db);  // was open: stays open
+  ASSERT_EQ(0, db_exec_uuid_hash(repo_table()[i].db, "INSERT INTO t3 VALUES (?,?,1)", u, h));
+  repo_close(&repo_table()[i]);
+  ASSERT_EQ(0, repo_clear_history(&repo_table()[i]));
+  EXPECT_EQ(nullptr, repo_table()[i].db);  // opened here, closed again
+  ASSERT_EQ(0, repo_open(&repo_table()[i]));
+  EXPECT_EQ(1, count_in(repo_table()[i].db, "t5"));
+  EXPECT_EQ(0, count_in(repo_table()[i].db, "t3"));
+  EXPECT_EQ(5, count_in(repo_table()[i].db, "t1"));
+  EXPECT_EQ(0, repo_clear_history(&repo_table()[i]));
+  EXPECT_NE(nullptr, repo_table()[i].db);  // was open: stays open
 }
 
 TEST_F(RepoTest, DeleteFirstOfThreeShiftsTheOthers) {
   add_repo("a", "Aa1!aaaaaaaaaaaaaaaaaaaa");
   add_repo("b", "Bb1!bbbbbbbbbbbbbbbbbbbb");
   add_repo("c", "Cc1!cccccccccccccccccccc");
-  std::string gone = repo_table[0].path;
+  std::string gone = repo_table()[0].path;
   ASSERT_EQ(0, repo_delete(0));
   EXPECT_FALSE(file_exists(gone));
-  ASSERT_EQ(2u, repo_table.size());
-  EXPECT_EQ("b", repo_table[0].name);
-  EXPECT_EQ("c", repo_table[1].name);
+  ASSERT_EQ(2u, repo_table().size());
+  EXPECT_EQ("b", repo_table()[0].name);
+  EXPECT_EQ("c", repo_table()[1].name);
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(2u, repo_table.size());
-  EXPECT_EQ("b", repo_table[0].name);
-  EXPECT_EQ("c", repo_table[1].name);
-  EXPECT_EQ(0, repo_open(&repo_table[1]));
+  ASSERT_EQ(2u, repo_table().size());
+  EXPECT_EQ("b", repo_table()[0].name);
+  EXPECT_EQ("c", repo_table()[1].name);
+  EXPECT_EQ(0, repo_open(&repo_table()[1]));
 }
 
 TEST_F(RepoTest, DeleteOfAnOddlyNamedDirectoryRemovesOnlyRepositoryFiles) {
@@ -473,9 +422,9 @@ TEST_F(RepoTest, FindByCheckSeesOpenAndClosedRepositories) {
   int a = add_repo("a", "Aa1!aaaaaaaaaaaaaaaaaaaa");
   int b = add_repo("b", "Bb1!bbbbbbbbbbbbbbbbbbbb");
   uint8_t ca[64], cb[64], other[64];
-  ASSERT_EQ(0, db_get_sign_path((repo_table[a].path + "/data").c_str(), ca, repo_table[a].key));
-  ASSERT_EQ(0, db_get_sign_path((repo_table[b].path + "/data").c_str(), cb, repo_table[b].key));
-  ASSERT_EQ(0, repo_open(&repo_table[a]));
+  ASSERT_EQ(0, db_get_sign_path((repo_table()[a].path + "/data").c_str(), ca, repo_table()[a].key));
+  ASSERT_EQ(0, db_get_sign_path((repo_table()[b].path + "/data").c_str(), cb, repo_table()[b].key));
+  ASSERT_EQ(0, repo_open(&repo_table()[a]));
   EXPECT_TRUE(repo_find_by_check(ca));
   EXPECT_TRUE(repo_find_by_check(cb));
   uint8_t k[32] = {9};
@@ -484,7 +433,7 @@ TEST_F(RepoTest, FindByCheckSeesOpenAndClosedRepositories) {
 }
 
 TEST_F(RepoTest, AccountRecordRoundTrip) {
-  EXPECT_NE(0, parse_cert());
+  EXPECT_NE(0, account_load());
   EXPECT_FALSE(has_signed_in_account());
   EXPECT_EQ(-1, account_store(0, "u", "p", "h"));
   EXPECT_EQ(-1, account_store(3, "u", "p", nullptr));
@@ -492,7 +441,7 @@ TEST_F(RepoTest, AccountRecordRoundTrip) {
   EXPECT_EQ(-1, account_store(3, "u\nx", "p", "h"));
   ASSERT_EQ(0, account_store(42, "alice", "Sync-Pass-1", "sync.example"));
   signed_in_account() = Account();
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   const Account& a = signed_in_account();
   EXPECT_EQ(42, a.id);
   EXPECT_EQ("alice", a.user);
@@ -514,7 +463,7 @@ TEST_F(RepoTest, UnlockRightAndWrongPassword) {
   EXPECT_EQ(0, master_password_check(kMaster));
   EXPECT_EQ(-1, master_password_check("Master-Pass-124"));
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_EQ("Aa1!aaaaaaaaaaaaaaaaaaaa", repo_password(&repo_table[0]));
+  EXPECT_EQ("Aa1!aaaaaaaaaaaaaaaaaaaa", repo_password(&repo_table()[0]));
 }
 
 TEST_F(RepoTest, LegacyConfigurationIsConvertedOnUnlock) {
@@ -533,8 +482,8 @@ TEST_F(RepoTest, LegacyConfigurationIsConvertedOnUnlock) {
     uint8_t check[64];
     key_check_make(legacy, check);
     ASSERT_EQ(0, key_check_write(db, check));
-    std::memset(master_key, 0, sizeof master_key);
-    std::memcpy(master_key, legacy, 32);
+    std::memset(master_key(), 0, kMasterKeySize);
+    std::memcpy(master_key(), legacy, 32);
     RepoEntry e;
     e.name = "legacy repo";
     e.path = root + "/0000abcd";
@@ -551,9 +500,9 @@ TEST_F(RepoTest, LegacyConfigurationIsConvertedOnUnlock) {
   EXPECT_FALSE(file_exists(dir.path() + "/config.bak"));
   EXPECT_EQ(1234, setting_get_int(config_db(), "win.width", 0));
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(1u, repo_table.size());
-  EXPECT_EQ("legacy repo", repo_table[0].name);
-  EXPECT_EQ("Legacy-Repo-Password-1", repo_password(&repo_table[0]));
+  ASSERT_EQ(1u, repo_table().size());
+  EXPECT_EQ("legacy repo", repo_table()[0].name);
+  EXPECT_EQ("Legacy-Repo-Password-1", repo_password(&repo_table()[0]));
 
   // The file is now of the current scheme.
   config_set(nullptr, dir.path());
@@ -571,29 +520,29 @@ TEST_F(RepoTest, ChangeMasterPasswordRenumbersRowsAndKeepsStoresOnTarget) {
   ASSERT_EQ(0, account_store(4, "bob", "Sync-Pass-2", "host"));
   ASSERT_EQ(0, setting_put_str(config_db(), "repo_root", root.c_str()));
   ASSERT_EQ(0, repo_delete(0));  // rowids 2 and 3 remain
-  ASSERT_EQ(0, repo_open(&repo_table[0]));
-  sqlite3* open_db = repo_table[0].db;
+  ASSERT_EQ(0, repo_open(&repo_table()[0]));
+  sqlite3* open_db = repo_table()[0].db;
 
   ASSERT_EQ(0, change_master_password("New-Master-99"));
   EXPECT_EQ(0, master_password_check("New-Master-99"));
   EXPECT_NE(0, master_password_check(kMaster));
-  ASSERT_EQ(2u, repo_table.size());
-  EXPECT_EQ(open_db, repo_table[0].db);  // open databases survive
-  EXPECT_EQ("Bb1!bbbbbbbbbbbbbbbbbbbb", repo_password(&repo_table[0]));
-  repo_table[1].name = "renamed";
-  ASSERT_EQ(0, repo_store(&repo_table[1]));
+  ASSERT_EQ(2u, repo_table().size());
+  EXPECT_EQ(open_db, repo_table()[0].db);  // open databases survive
+  EXPECT_EQ("Bb1!bbbbbbbbbbbbbbbbbbbb", repo_password(&repo_table()[0]));
+  repo_table()[1].name = "renamed";
+  ASSERT_EQ(0, repo_store(&repo_table()[1]));
   EXPECT_EQ(root, setting_get(config_db(), "repo_root"));
 
   config_set(nullptr, dir.path());
   repo_table_clear();
   EXPECT_EQ(-1, config_unlock(kMaster));
   ASSERT_EQ(0, config_unlock("New-Master-99"));
-  ASSERT_EQ(0, parse_cert());
+  ASSERT_EQ(0, account_load());
   EXPECT_EQ("bob", signed_in_account().user);
   ASSERT_EQ(0, repo_table_load());
-  ASSERT_EQ(2u, repo_table.size());
-  EXPECT_EQ("b", repo_table[0].name);
-  EXPECT_EQ("renamed", repo_table[1].name);
+  ASSERT_EQ(2u, repo_table().size());
+  EXPECT_EQ("b", repo_table()[0].name);
+  EXPECT_EQ("renamed", repo_table()[1].name);
   EXPECT_FALSE(file_exists(dir.path() + "/config.bak"));
 }
 
@@ -622,11 +571,11 @@ TEST_F(RepoTest, ChangeMasterPasswordFailuresLeaveAWorkingConfig) {
 
   EXPECT_EQ(0, master_password_check(kMaster));
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_EQ("Aa1!aaaaaaaaaaaaaaaaaaaa", repo_password(&repo_table[0]));
+  EXPECT_EQ("Aa1!aaaaaaaaaaaaaaaaaaaa", repo_password(&repo_table()[0]));
   config_set(nullptr, dir.path());
   ASSERT_EQ(0, config_unlock(kMaster));
   ASSERT_EQ(0, repo_table_load());
-  EXPECT_EQ(1u, repo_table.size());
+  EXPECT_EQ(1u, repo_table().size());
 }
 
 // --- Export file ----------------------------------------------------------------
@@ -637,15 +586,15 @@ TEST_F(RepoTest, ExportImportRoundTripAndRefusals) {
   signed_in_account().user = "me";
   int own = add_repo("own", "Own-Repo-Password-1!", 11, "srv-own");
   int foreign = add_repo("foreign", "Foreign-Repo-Pass-1!", 12, "srv-foreign");
-  repo_table[foreign].account_host = "them.example";
-  repo_table[foreign].account_user = "them";
-  std::memset(repo_table[foreign].account_key, 0xab, 32);
+  repo_table()[foreign].account_host = "them.example";
+  repo_table()[foreign].account_user = "them";
+  std::memset(repo_table()[foreign].account_key, 0xab, 32);
   int local = add_repo("local", "Local-Repo-Passwd-1!", 0, "");
   std::string file = dir.path() + "/export.bin";
 
-  EXPECT_EQ(-1, repo_export(&repo_table[local], "Export-Pass-1", file.c_str()));
-  EXPECT_EQ(-1, repo_export(&repo_table[own], "Export-Pass-1", ""));
-  ASSERT_EQ(0, repo_export(&repo_table[own], "Export-Pass-1", file.c_str()));
+  EXPECT_EQ(-1, repo_export(&repo_table()[local], "Export-Pass-1", file.c_str()));
+  EXPECT_EQ(-1, repo_export(&repo_table()[own], "Export-Pass-1", ""));
+  ASSERT_EQ(0, repo_export(&repo_table()[own], "Export-Pass-1", file.c_str()));
   std::string bytes = read_file(file);
   ASSERT_EQ(2048u, bytes.size());
   EXPECT_EQ(std::string::npos, bytes.find("Own-Repo-Password-1!"));
@@ -659,7 +608,7 @@ TEST_F(RepoTest, ExportImportRoundTripAndRefusals) {
   EXPECT_TRUE(rec.account_host.empty());  // the signed-in account's own
   EXPECT_TRUE(rec.account_user.empty());
 
-  ASSERT_EQ(0, repo_export(&repo_table[foreign], "Export-Pass-1", file.c_str()));
+  ASSERT_EQ(0, repo_export(&repo_table()[foreign], "Export-Pass-1", file.c_str()));
   ASSERT_EQ(0, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
   EXPECT_EQ(12, rec.account_id);
   EXPECT_EQ("them.example", rec.account_host);
@@ -673,7 +622,7 @@ TEST_F(RepoTest, ExportImportRoundTripAndRefusals) {
   write_file(file, bytes);
   signed_in_account() = Account();
   EXPECT_EQ(-1, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
-  EXPECT_EQ(-1, repo_export(&repo_table[own], "Export-Pass-1", file.c_str()));
+  EXPECT_EQ(-1, repo_export(&repo_table()[own], "Export-Pass-1", file.c_str()));
 }
 
 TEST_F(RepoTest, ExportFileIsPrivateAndReplacesTheTargetOnlyWhenWritten) {
@@ -686,11 +635,11 @@ TEST_F(RepoTest, ExportFileIsPrivateAndReplacesTheTargetOnlyWhenWritten) {
   ASSERT_EQ(0, chmod(file.c_str(), 0644));
 
   // A failed export leaves the earlier file and no temporary behind.
-  EXPECT_EQ(-1, repo_export_file(&repo_table[local], "Export-Pass-1", file.c_str()));
+  EXPECT_EQ(-1, repo_export_file(&repo_table()[local], "Export-Pass-1", file.c_str()));
   EXPECT_EQ("earlier export", read_file(file));
-  EXPECT_EQ(-1, repo_export_file(&repo_table[own], "Export-Pass-1", (dir.path() + "/none/x.bin").c_str()));
+  EXPECT_EQ(-1, repo_export_file(&repo_table()[own], "Export-Pass-1", (dir.path() + "/none/x.bin").c_str()));
 
-  ASSERT_EQ(0, repo_export_file(&repo_table[own], "Export-Pass-1", file.c_str()));
+  ASSERT_EQ(0, repo_export_file(&repo_table()[own], "Export-Pass-1", file.c_str()));
   struct stat st {};
   ASSERT_EQ(0, stat(file.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
@@ -712,15 +661,15 @@ TEST_F(RepoTest, EnabledListComparison) {
   add_repo("b", "Bb1!bbbbbbbbbbbbbbbbbbbb");
   std::vector<RepoEnabled> before = repo_enabled_list();
   EXPECT_EQ(0, repo_enabled_changed(before, -1, false));
-  repo_table[1].hidden = true;
+  repo_table()[1].hidden = true;
   EXPECT_EQ(2, repo_enabled_changed(before, 1, false));
   EXPECT_EQ(2, repo_enabled_changed(before, -1, false));
   EXPECT_EQ(0, repo_enabled_changed(before, 0, false));
   EXPECT_EQ(0, repo_enabled_changed(before, 1, true));
-  repo_table[1].hidden = false;
-  repo_table[0].enabled = false;
+  repo_table()[1].hidden = false;
+  repo_table()[0].enabled = false;
   EXPECT_EQ(1, repo_enabled_changed(before, -1, false));
-  repo_table[0].enabled = true;
+  repo_table()[0].enabled = true;
   add_repo("c", "Cc1!cccccccccccccccccccc");
   EXPECT_EQ(1, repo_enabled_changed(before, -1, false));
 }

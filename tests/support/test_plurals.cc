@@ -15,7 +15,28 @@ const char* const kLang[LANGUAGE_COUNT] = {"en", "fr", "es", "de", "ru"};
 const long long kGrid[] = {0, 1, 2, 3, 4, 5, 11, 12, 14, 21, 22, 25, 101, 111};
 
 // Ids whose text holds one plural form per line.
-const int kPluralIds[] = {346, 347, 348, 349, 350, 351, 352, 353, 354, 355, 356, 357, 358, 359, 360, 361, 390, 394, 397, 398, 399, 400};
+const StrId kPluralIds[] = {STR_REMIND_N_MINUTES_BEFORE,
+                            STR_REMIND_N_HOURS_BEFORE,
+                            STR_REMIND_N_DAYS_BEFORE,
+                            STR_REMIND_N_WEEKS_BEFORE,
+                            STR_UNIT_MINUTE,
+                            STR_UNIT_DAY,
+                            STR_UNIT_WEEK,
+                            STR_UNIT_MONTH,
+                            STR_UNIT_YEAR,
+                            STR_EVERY_N_DAYS,
+                            STR_EVERY_N_WEEKS,
+                            STR_EVERY_N_MONTHS,
+                            STR_EVERY_N_YEARS,
+                            STR_ENDS_AFTER_N,
+                            STR_UNIT_OCCURRENCE,
+                            STR_ASK_DELETE_N_ITEMS,
+                            STR_IMPORT_DONE,
+                            STR_EXPORT_DONE,
+                            STR_REMINDER_UNIT_MINUTE,
+                            STR_REMINDER_UNIT_HOUR,
+                            STR_REMINDER_UNIT_DAY,
+                            STR_REMINDER_UNIT_WEEK};
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -70,7 +91,7 @@ TEST_F(Plurals, FormIndexOverTheGridInEveryLanguage) {
 }
 
 TEST_F(Plurals, EveryPluralTextGivesItsOwnFormForEachCount) {
-  for (int id : kPluralIds) {
+  for (StrId id : kPluralIds) {
     for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
       std::vector<std::string> forms = lines(ui_string_in(lang, id));
       ASSERT_EQ(static_cast<int>(forms.size()), plural_form_count(lang)) << kLang[lang] << " id " << id;
@@ -95,38 +116,39 @@ TEST_F(Plurals, EveryPluralTextGivesItsOwnFormForEachCount) {
 
 TEST_F(Plurals, RussianAndFrenchReadRightAcrossTheGrid) {
   ASSERT_EQ(strings_set_language(4), 1);
-  EXPECT_EQ(ui_plural_format(356, 1), "каждую 1 неделю");
-  EXPECT_EQ(ui_plural_format(356, 3), "каждые 3 недели");
-  EXPECT_EQ(ui_plural_format(356, 12), "каждые 12 недель");
-  EXPECT_EQ(ui_plural_format(356, 22), "каждые 22 недели");
-  EXPECT_EQ(ui_plural_format(356, 101), "каждую 101 неделю");
-  EXPECT_EQ(ui_plural_format(358, 5), "каждые 5 лет");
-  EXPECT_EQ(ui_plural_format(361, 21), "Удалить 21 запись?");
-  EXPECT_EQ(ui_plural_format(361, 14), "Удалить 14 записей?");
-  EXPECT_EQ(ui_plural(360, 2), "раза");
+  EXPECT_EQ(ui_plural_format(STR_EVERY_N_WEEKS, 1), "каждую 1 неделю");
+  EXPECT_EQ(ui_plural_format(STR_EVERY_N_WEEKS, 3), "каждые 3 недели");
+  EXPECT_EQ(ui_plural_format(STR_EVERY_N_WEEKS, 12), "каждые 12 недель");
+  EXPECT_EQ(ui_plural_format(STR_EVERY_N_WEEKS, 22), "каждые 22 недели");
+  EXPECT_EQ(ui_plural_format(STR_EVERY_N_WEEKS, 101), "каждую 101 неделю");
+  EXPECT_EQ(ui_plural_format(STR_EVERY_N_YEARS, 5), "каждые 5 лет");
+  EXPECT_EQ(ui_plural_format(STR_ASK_DELETE_N_ITEMS, 21), "Удалить 21 запись?");
+  EXPECT_EQ(ui_plural_format(STR_ASK_DELETE_N_ITEMS, 14), "Удалить 14 записей?");
+  EXPECT_EQ(ui_plural(STR_UNIT_OCCURRENCE, 2), "раза");
   ASSERT_EQ(strings_set_language(1), 1);
-  EXPECT_EQ(ui_plural_format(359, 0), "se termine après 0 occurrence");
-  EXPECT_EQ(ui_plural_format(359, 2), "se termine après 2 occurrences");
+  EXPECT_EQ(ui_plural_format(STR_ENDS_AFTER_N, 0), "se termine après 0 occurrence");
+  EXPECT_EQ(ui_plural_format(STR_ENDS_AFTER_N, 2), "se termine après 2 occurrences");
   ASSERT_EQ(strings_set_language(0), 1);
-  EXPECT_EQ(ui_plural_format(359, 1), "ends after 1 occurrence");
-  EXPECT_EQ(ui_plural_format(361, 2), "Delete 2 items?");
-  EXPECT_EQ(ui_plural(351, 1), "day");
-  EXPECT_EQ(ui_plural(351, 0), "days");
+  EXPECT_EQ(ui_plural_format(STR_ENDS_AFTER_N, 1), "ends after 1 occurrence");
+  EXPECT_EQ(ui_plural_format(STR_ASK_DELETE_N_ITEMS, 2), "Delete 2 items?");
+  EXPECT_EQ(ui_plural(STR_UNIT_DAY, 1), "day");
+  EXPECT_EQ(ui_plural(STR_UNIT_DAY, 0), "days");
 }
 
 TEST_F(Plurals, TextsWithoutFormsAndInvalidIds) {
   // A text of one line serves every count.
-  EXPECT_EQ(ui_plural_in(4, 26, 5), ui_string_in(4, 26));
-  EXPECT_EQ(ui_plural(-1, 1), "");
-  EXPECT_EQ(ui_plural(STRING_COUNT, 1), "");
-  EXPECT_EQ(ui_plural_in(LANGUAGE_COUNT, 346, 1), "");
-  EXPECT_EQ(ui_plural_format(STRING_COUNT, 3), "");
+  EXPECT_EQ(ui_plural_in(4, STR_OK, 5), ui_string_in(4, STR_OK));
+  EXPECT_EQ(ui_plural(STR_NONE, 1), "");
+  const auto past_the_table = static_cast<StrId>(STRING_COUNT);
+  EXPECT_EQ(ui_plural(past_the_table, 1), "");
+  EXPECT_EQ(ui_plural_in(LANGUAGE_COUNT, STR_REMIND_N_MINUTES_BEFORE, 1), "");
+  EXPECT_EQ(ui_plural_format(past_the_table, 3), "");
   // A text that is not a format of one count is shown as it is.
   ASSERT_EQ(strings_set_language(0), 1);
-  EXPECT_EQ(ui_plural_format(178, 2), ui_string(178));  // "%s"
-  EXPECT_EQ(ui_plural_format(26, 2), "OK");
+  EXPECT_EQ(ui_plural_format(STR_MSG_NO_SEARCH_HIT, 2), ui_string(STR_MSG_NO_SEARCH_HIT));  // "%s"
+  EXPECT_EQ(ui_plural_format(STR_OK, 2), "OK");
   // The count is filled in whole, beyond the range of an int.
-  EXPECT_EQ(ui_plural_format(346, 5000000000LL), "5000000000 minutes before");
+  EXPECT_EQ(ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 5000000000LL), "5000000000 minutes before");
 }
 
 // Every text of every language through the formatting lookup with sample
@@ -135,12 +157,12 @@ TEST_F(Plurals, TextsWithoutFormsAndInvalidIds) {
 TEST_F(Plurals, EveryTextRendersWithEnglishsArguments) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
     ASSERT_EQ(strings_set_language(lang), 1);
-    for (int id = 0; id < STRING_COUNT; id++) {
+    for (StrId id : STR_ALL_RANGE) {
       std::string where = std::string(kLang[lang]) + " id " + std::to_string(id);
       std::string text = ui_string(id);
       EXPECT_FALSE(text.empty()) << where;
       bool plural = false;
-      for (int p : kPluralIds) plural = plural || p == id;
+      for (StrId p : kPluralIds) plural = plural || p == id;
       std::string want = conversions(plural ? lines(ui_string_in(0, id))[0] : ui_string_in(0, id));
       if (plural) {
         for (const std::string& f : lines(text)) EXPECT_EQ(conversions(f), want) << where << ": " << f;

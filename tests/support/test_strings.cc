@@ -16,70 +16,234 @@ namespace {
 const char* const kLangNames[LANGUAGE_COUNT] = {"en", "fr", "es", "de", "ru"};
 
 // The printf conversions each caller passes: one letter per argument.
-const std::map<int, std::string> kConversions = {
-    {21, "s"},  {178, "s"}, {189, "d"}, {190, "d"}, {191, "d"}, {192, "d"},
-    {193, "d"}, {194, "s"}, {201, "d"}, {210, "s"}, {211, "s"}, {212, "s"},
-    {214, "s"}, {257, "s"}, {317, "s"}, {319, "ss"}, {329, "s"},
+const std::map<StrId, std::string> kConversions = {
+    {STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED, "s"},
+    {STR_MSG_NO_SEARCH_HIT, "s"},
+    {STR_OLD_EVERY_N_DAYS, "d"},
+    {STR_OLD_EVERY_N_WEEKS, "d"},
+    {STR_OLD_EVERY_N_MONTHS, "d"},
+    {STR_OLD_EVERY_N_YEARS, "d"},
+    {STR_OLD_ENDS_AFTER_N, "d"},
+    {STR_UNTIL_DATE, "s"},
+    {STR_ON_DAY_N, "d"},
+    {STR_ASK_DELETE_NAMED, "s"},
+    {STR_ASK_DELETE_ITEMS, "s"},
+    {STR_ASK_DELETE_SERVER_REPO, "s"},
+    {STR_ASK_DELETE_TAG, "s"},
+    {STR_SYNC_FAILED, "s"},
+    {STR_MSG_LATEST_VERSION, "s"},
+    {STR_UPDATE_VERSIONS, "ss"},
+    {STR_MSG_LOG_NOT_SENT, "s"},
     // Plural texts: the conversions of each form.
-    {346, "d"}, {347, "d"}, {348, "d"}, {349, "d"}, {355, "d"}, {356, "d"},
-    {357, "d"}, {358, "d"}, {359, "d"}, {361, "d"}, {377, "s"},
+    {STR_REMIND_N_MINUTES_BEFORE, "d"},
+    {STR_REMIND_N_HOURS_BEFORE, "d"},
+    {STR_REMIND_N_DAYS_BEFORE, "d"},
+    {STR_REMIND_N_WEEKS_BEFORE, "d"},
+    {STR_EVERY_N_DAYS, "d"},
+    {STR_EVERY_N_WEEKS, "d"},
+    {STR_EVERY_N_MONTHS, "d"},
+    {STR_EVERY_N_YEARS, "d"},
+    {STR_ENDS_AFTER_N, "d"},
+    {STR_ASK_DELETE_N_ITEMS, "d"},
+    {STR_SIGN_IN_UNREACHABLE, "s"},
     // Import and export reports: file names and counts.
-    {386, "s"}, {387, "s"}, {388, "s"}, {390, "d"}, {391, "dd"}, {392, "s"},
-    {393, "s"}, {394, "d"}, {395, "s"},
+    {STR_IMPORT_UNREADABLE, "s"},
+    {STR_IMPORT_NOTHING, "s"},
+    {STR_IMPORT_MALFORMED, "s"},
+    {STR_IMPORT_DONE, "d"},
+    {STR_IMPORT_DONE_SKIPPED, "dd"},
+    {STR_EXPORT_FAILED, "s"},
+    {STR_EXPORT_REFUSED, "s"},
+    {STR_EXPORT_DONE, "d"},
+    {STR_SAVE_DONE, "s"},
 };
 
 // Plural texts: one form per line, as many as the language has.
-bool is_plural(int id) { return (id >= 346 && id <= 361) || id == 390 || id == 394 || (id >= 397 && id <= 400); }
+bool is_plural(StrId id) {
+  return (id >= STR_REMIND_N_MINUTES_BEFORE && id <= STR_ASK_DELETE_N_ITEMS) || id == STR_IMPORT_DONE ||
+         id == STR_EXPORT_DONE || (id >= STR_REMINDER_UNIT_MINUTE && id <= STR_REMINDER_UNIT_WEEK);
+}
 
 // List texts: one entry per line, and how many entries their users expect.
-// 186 covers every interval a rule can hold (interval_minus_one 0..127).
-const std::map<int, int> kLists = {
-    {154, 9}, {155, 3}, {156, 3}, {185, 4}, {186, 128},
-    {187, 2}, {188, 4}, {225, 5}, {232, 8}, {234, 10},
+// STR_INTERVAL_LIST covers every interval a rule can hold (interval_minus_one
+// 0..127).
+const std::map<StrId, int> kLists = {
+    {STR_PHONE_KINDS, 9},        {STR_EMAIL_KINDS, 3},        {STR_ADDRESS_KINDS, 3},      {STR_FREQUENCY_LIST, 4},
+    {STR_INTERVAL_LIST, 128},    {STR_MONTHLY_MODE_LIST, 2},  {STR_REMINDER_UNIT_LIST, 4}, {STR_LANGUAGE_LIST, 5},
+    {STR_UPCOMING_DAYS_LIST, 8}, {STR_IDLE_TIMEOUT_LIST, 10},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
-const std::set<int> kMultiLine = {
-    15,  16,  20,  21,  22,  37,  108, 178, 209, 210, 211, 212, 213, 214, 215, 216, 217,
-    218, 243, 247, 248, 249, 250, 251, 252, 256, 257, 258, 261, 277, 290, 291, 292, 293,
-    294, 295, 296, 297, 298, 299, 302, 303, 304, 305, 306, 317, 318, 319, 321, 322, 328,
-    329, 339, 340, 341, 362,
+const std::set<StrId> kMultiLine = {
+    STR_ABOUT_WITH_ACCOUNT,
+    STR_ABOUT_WITHOUT_ACCOUNT,
+    STR_MSG_ACCOUNT_PASSWORD_CHANGED,
+    STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED,
+    STR_ENTER_MASTER_PASSWORD,
+    STR_REPO_MANAGER_HINT,
+    STR_CHEAT_SHEET,
+    STR_MSG_NO_SEARCH_HIT,
+    STR_NEW_REMINDERS_DUE,
+    STR_ASK_DELETE_NAMED,
+    STR_ASK_DELETE_ITEMS,
+    STR_ASK_DELETE_SERVER_REPO,
+    STR_ASK_DELETE_SERVER_REPO_DETAIL,
+    STR_ASK_DELETE_TAG,
+    STR_ASK_DELETE_TAG_DETAIL,
+    STR_ASK_DELETE_ITEMS_DETAIL,
+    STR_ASK_DELETE_VERSION_DETAIL,
+    STR_ASK_DELETE_REPO_DETAIL,
+    STR_REPEAT_MASTER_PASSWORD,
+    STR_CHOOSE_MASTER_PASSWORD,
+    STR_PASSWORD_RULES_10,
+    STR_PASSWORD_RULES_20,
+    STR_MSG_WRONG_PASSWORD,
+    STR_MSG_PASSWORDS_DIFFER,
+    STR_MSG_MASTER_PASSWORD_NOT_SET,
+    STR_SYNC_CANCELLING,
+    STR_SYNC_FAILED,
+    STR_SYNC_DONE,
+    STR_NOT_PRESENT,
+    STR_ENTER_REPO_PASSWORD,
+    STR_MSG_EXPORT_REPO_FAILED,
+    STR_MSG_REQUEST_FAILED,
+    STR_MSG_REPO_PATH_TOO_LONG,
+    STR_MSG_REPO_ROOT_MISSING,
+    STR_MSG_NO_FREE_REPO_NAME,
+    STR_MSG_NO_SYNC_ACCOUNT,
+    STR_MSG_ACCOUNT_INCOMPLETE,
+    STR_MSG_REQUEST_NOT_COMPLETED,
+    STR_MSG_SERVER_OR_FILE_INVALID,
+    STR_MSG_NO_CONNECTION_OR_PRESENT,
+    STR_MSG_REPO_ADDED,
+    STR_MSG_REPO_ON_SERVER,
+    STR_CONTACTING_SERVER,
+    STR_MSG_REPO_ROOT_NOT_CREATED,
+    STR_MSG_DATA_NOT_LOADED,
+    STR_MSG_LATEST_VERSION,
+    STR_UPDATE_AVAILABLE,
+    STR_UPDATE_VERSIONS,
+    STR_MSG_UPDATE_NOT_DOWNLOADED,
+    STR_DOWNLOADING_UPDATE,
+    STR_MSG_LOG_SENT,
+    STR_MSG_LOG_NOT_SENT,
+    STR_MSG_NO_EARLIER_VERSIONS,
+    STR_ASK_DISCARD,
+    STR_ASK_DISCARD_DETAIL,
+    STR_ASK_DELETE_ITEM_DETAIL,
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
-// take effect; the kind names of 154..156 are too (checked per entry).
-const std::set<int> kInMarkup = {
-    44,  48,  49,  70,  109, 117, 118, 119, 120, 121, 125, 126, 136, 157, 158, 159,
-    160, 161, 162, 163, 164, 165, 166, 167, 170, 171, 172, 173, 174, 175, 176, 189,
-    190, 191, 192, 193, 194, 200, 201, 202, 203, 204, 205, 206, 222, 236, 237, 239,
-    240, 253, 263, 346, 347, 348, 349, 355, 356, 357, 358, 359,
+// take effect; the kind names of the phone, e-mail and address lists are too
+// (checked per entry).
+const std::set<StrId> kInMarkup = {
+    STR_DETAIL_MODIFIED,
+    STR_NONE_WORD,
+    STR_YES,
+    STR_TYPE_TAG,
+    STR_TYPE,
+    STR_LABEL_TITLE,
+    STR_LABEL_DUE,
+    STR_LABEL_START,
+    STR_LABEL_END,
+    STR_LABEL_RECURRENCE,
+    STR_LABEL_REMINDER,
+    STR_MARKUP,
+    STR_TYPE_NOTE,
+    STR_TYPE_CONTACT,
+    STR_TYPE_TASK,
+    STR_TYPE_EVENT,
+    STR_FREQ_DAILY,
+    STR_FREQ_WEEKLY,
+    STR_FREQ_MONTHLY,
+    STR_FREQ_YEARLY,
+    STR_MINUTES,
+    STR_HOURS,
+    STR_DAYS,
+    STR_WEEKS,
+    STR_MONDAY,
+    STR_TUESDAY,
+    STR_WEDNESDAY,
+    STR_THURSDAY,
+    STR_FRIDAY,
+    STR_SATURDAY,
+    STR_SUNDAY,
+    STR_OLD_EVERY_N_DAYS,
+    STR_OLD_EVERY_N_WEEKS,
+    STR_OLD_EVERY_N_MONTHS,
+    STR_OLD_EVERY_N_YEARS,
+    STR_OLD_ENDS_AFTER_N,
+    STR_UNTIL_DATE,
+    STR_ON_WEEKDAYS,
+    STR_ON_DAY_N,
+    STR_ON_THE_FIRST,
+    STR_ON_THE_SECOND,
+    STR_ON_THE_THIRD,
+    STR_ON_THE_FOURTH,
+    STR_ON_THE_FIFTH,
+    STR_DETAIL_NAME,
+    STR_WEB_ADDRESS,
+    STR_BIRTHDAY,
+    STR_USER_NAME,
+    STR_PASSWORD,
+    STR_EXPIRES,
+    STR_TYPE_KEY,
+    STR_REMIND_N_MINUTES_BEFORE,
+    STR_REMIND_N_HOURS_BEFORE,
+    STR_REMIND_N_DAYS_BEFORE,
+    STR_REMIND_N_WEEKS_BEFORE,
+    STR_EVERY_N_DAYS,
+    STR_EVERY_N_WEEKS,
+    STR_EVERY_N_MONTHS,
+    STR_EVERY_N_YEARS,
+    STR_ENDS_AFTER_N,
 };
 
 // Texts that are rightly the same in a translation as in English.
-const std::set<std::pair<int, int>> kSameAsEnglish = {
-    {0, 3},                                  // Belarus
-    {1, 1},                                  // Canada
-    {4, 1},                                  // France
-    {8, 1},   {8, 3},                        // Ukraine
-    {26, 1},  {26, 3},  {308, 1}, {308, 3},  // OK
-    {307, 1}, {307, 2}, {307, 3}, {307, 4},  // program name
-    {225, 1}, {225, 2}, {225, 3}, {225, 4},  // language names, each in its own language
-    {186, 1}, {186, 2}, {186, 3}, {186, 4},  // numbers
-    {234, 1}, {234, 2}, {234, 3}, {234, 4},  // numbers
-    {102, 1}, {238, 1},                      // Notes
-    {103, 1},                                // Contacts
-    {136, 1},                                // Note
-    {157, 1},                                // Contact
-    {109, 1},                                // Type
-    {111, 1},                                // Date
-    {164, 1},                                // minutes
-    {219, 2},                                // General
-    {330, 2},                                // Personal
-    {332, 2},                                // Ideas
-    {134, 3}, {222, 3},                      // Name
-    {147, 3},                                // Region
-    {259, 3},                                // Server
-    {350, 1}, {360, 1}, {397, 1},            // minute, occurrence
+const std::set<std::pair<StrId, int>> kSameAsEnglish = {
+    {STR_COUNTRY_BELARUS, 3},  // Belarus
+    {STR_COUNTRY_CANADA, 1},   // Canada
+    {STR_COUNTRY_FRANCE, 1},   // France
+    {STR_COUNTRY_UKRAINE, 1},
+    {STR_COUNTRY_UKRAINE, 3},  // Ukraine
+    {STR_OK, 1},
+    {STR_OK, 3},
+    {STR_ACCEPT, 1},
+    {STR_ACCEPT, 3},  // OK
+    {STR_APP_NAME, 1},
+    {STR_APP_NAME, 2},
+    {STR_APP_NAME, 3},
+    {STR_APP_NAME, 4},  // program name
+    {STR_LANGUAGE_LIST, 1},
+    {STR_LANGUAGE_LIST, 2},
+    {STR_LANGUAGE_LIST, 3},
+    {STR_LANGUAGE_LIST, 4},  // language names, each in its own language
+    {STR_INTERVAL_LIST, 1},
+    {STR_INTERVAL_LIST, 2},
+    {STR_INTERVAL_LIST, 3},
+    {STR_INTERVAL_LIST, 4},  // numbers
+    {STR_IDLE_TIMEOUT_LIST, 1},
+    {STR_IDLE_TIMEOUT_LIST, 2},
+    {STR_IDLE_TIMEOUT_LIST, 3},
+    {STR_IDLE_TIMEOUT_LIST, 4},  // numbers
+    {STR_LIST_NOTES, 1},
+    {STR_NOTES, 1},                 // Notes
+    {STR_LIST_CONTACTS, 1},         // Contacts
+    {STR_TYPE_NOTE, 1},             // Note
+    {STR_TYPE_CONTACT, 1},          // Contact
+    {STR_TYPE, 1},                  // Type
+    {STR_DATE, 1},                  // Date
+    {STR_MINUTES, 1},               // minutes
+    {STR_PAGE_GENERAL, 2},          // General
+    {STR_DEFAULT_TAG_PERSONAL, 2},  // Personal
+    {STR_IDEAS, 2},                 // Ideas
+    {STR_NAME, 3},
+    {STR_DETAIL_NAME, 3},  // Name
+    {STR_ADDR_REGION, 3},  // Region
+    {STR_SERVER, 3},       // Server
+    {STR_UNIT_MINUTE, 1},
+    {STR_UNIT_OCCURRENCE, 1},
+    {STR_REMINDER_UNIT_MINUTE, 1},  // minute, occurrence
 };
 
 class StringsTest : public ::testing::Test {
@@ -143,7 +307,7 @@ std::string numbered_table(int count) {
 
 TEST_F(StringsTest, EveryTextHoldsExactlyTheConversionsItsCallersPass) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    for (int id = 0; id < STRING_COUNT; id++) {
+    for (StrId id : STR_ALL_RANGE) {
       const char* text = ui_string_in(lang, id);
       ASSERT_NE(text, nullptr);
       auto it = kConversions.find(id);
@@ -172,7 +336,7 @@ TEST_F(StringsTest, ConversionCheckCatchesStrayAndMissingConversions) {
 
 TEST_F(StringsTest, LineAndListShapes) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    for (int id = 0; id < STRING_COUNT; id++) {
+    for (StrId id : STR_ALL_RANGE) {
       const char* text = ui_string_in(lang, id);
       ASSERT_NE(text, nullptr);
       std::string where = std::string(kLangNames[lang]) + " id " + std::to_string(id);
@@ -194,11 +358,11 @@ TEST_F(StringsTest, LineAndListShapes) {
         for (const std::string& e : entries) {
           EXPECT_FALSE(e.empty()) << where;
           EXPECT_EQ(e.find('\r'), std::string::npos) << where;
-          if (id >= 154 && id <= 156) {
+          if (id >= STR_PHONE_KINDS && id <= STR_ADDRESS_KINDS) {
             EXPECT_FALSE(has_markup(e)) << where << ": " << e;
           }
         }
-      } else if (!kMultiLine.count(id) && id != 108) {
+      } else if (!kMultiLine.count(id) && id != STR_CHEAT_SHEET) {
         EXPECT_EQ(strpbrk(text, "\r\n"), nullptr) << where << ": " << text;
       }
       if (kInMarkup.count(id) && !is_plural(id)) {
@@ -214,7 +378,7 @@ TEST_F(StringsTest, LineAndListShapes) {
 
 TEST_F(StringsTest, TranslationsDifferFromEnglish) {
   for (int lang = 1; lang < LANGUAGE_COUNT; lang++) {
-    for (int id = 0; id < STRING_COUNT; id++) {
+    for (StrId id : STR_ALL_RANGE) {
       bool same = strcmp(ui_string_in(0, id), ui_string_in(lang, id)) == 0;
       bool allowed = kSameAsEnglish.count({id, lang}) > 0;
       EXPECT_EQ(same, allowed) << kLangNames[lang] << " id " << id << ": " << ui_string_in(lang, id);
@@ -228,7 +392,7 @@ TEST_F(StringsTest, CheatSheetShowsEveryMarkupConstruct) {
       "\n|= ", " | ", "[[", "|", "]]", "{{{", "}}}", "<<", ">>", "\\\\",
   };
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    std::string sheet = ui_string_in(lang, 108);
+    std::string sheet = ui_string_in(lang, STR_CHEAT_SHEET);
     for (const char* c : constructs)
       EXPECT_NE(sheet.find(c), std::string::npos) << kLangNames[lang] << " lacks " << c;
     // Shown as plain text in a narrow panel: short lines, no CR LF.
@@ -240,61 +404,62 @@ TEST_F(StringsTest, CompositeLabelsStayWithinTheirBuffers) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
     std::string where = kLangNames[lang];
     // "%s: %s" of the lists row and a list-type name, within 64 bytes.
-    for (int id = 97; id <= 105; id++)
-      EXPECT_LE(strlen(ui_string_in(lang, 38)) + 2 + strlen(ui_string_in(lang, id)), 63u) << where << id;
+    for (StrId id : STR_LIST_NAME_RANGE)
+      EXPECT_LE(strlen(ui_string_in(lang, STR_ROW_LISTS)) + 2 + strlen(ui_string_in(lang, id)), 63u) << where << id;
     // "%s (%d)" of the reminders row.
-    EXPECT_LE(strlen(ui_string_in(lang, 40)) + strlen(" (99999)"), 63u) << where;
+    EXPECT_LE(strlen(ui_string_in(lang, STR_ROW_REMINDERS)) + strlen(" (99999)"), 63u) << where;
     // reminder_text: at most 30 characters.
-    for (int id = 346; id <= 349; id++)
+    for (StrId id : STR_REMIND_BEFORE_RANGE)
       for (const std::string& form : split_lines(ui_string_in(lang, id)))
         EXPECT_LE(utf8_chars(form) - 2 + 4, 30u) << where << id;
   }
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
     strings_set_language(lang);
-    EXPECT_LE(utf8_chars(ui_format(319, "10.20.300", "1.3.3")), 255u);
+    EXPECT_LE(utf8_chars(ui_format(STR_UPDATE_VERSIONS, "10.20.300", "1.3.3")), 255u);
   }
 }
 
 TEST_F(StringsTest, LookupsAndFormatting) {
-  EXPECT_EQ(ui_string(-1), nullptr);
-  EXPECT_EQ(ui_string(STRING_COUNT), nullptr);
-  EXPECT_EQ(ui_string_in(0, STRING_COUNT), nullptr);
-  EXPECT_EQ(ui_string_in(5, 0), nullptr);
-  EXPECT_EQ(ui_string_in(-1, 0), nullptr);
-  EXPECT_EQ(ui_format(-1), "");
-  EXPECT_EQ(ui_format(STRING_COUNT, 1, 2), "");
-  EXPECT_EQ(ui_string_line(1000), "");
-  EXPECT_STREQ(ui_string(307), "Ordika");
-  EXPECT_STREQ(ui_string(26), "OK");
+  EXPECT_EQ(ui_string(STR_NONE), nullptr);
+  const auto past_the_table = static_cast<StrId>(STRING_COUNT);
+  EXPECT_EQ(ui_string(past_the_table), nullptr);
+  EXPECT_EQ(ui_string_in(0, past_the_table), nullptr);
+  EXPECT_EQ(ui_string_in(5, STR_COUNTRY_BELARUS), nullptr);
+  EXPECT_EQ(ui_string_in(-1, STR_COUNTRY_BELARUS), nullptr);
+  EXPECT_EQ(ui_format(STR_NONE), "");
+  EXPECT_EQ(ui_format(past_the_table, 1, 2), "");
+  EXPECT_EQ(ui_string_line(static_cast<StrId>(1000)), "");
+  EXPECT_STREQ(ui_string(STR_APP_NAME), "Ordika");
+  EXPECT_STREQ(ui_string(STR_OK), "OK");
 
   // A percent sign inside an argument is shown as it is.
-  std::string hit = ui_format(178, "50% off");
+  std::string hit = ui_format(STR_MSG_NO_SEARCH_HIT, "50% off");
   EXPECT_NE(hit.find("50% off"), std::string::npos) << hit;
   EXPECT_EQ(hit.find("%s"), std::string::npos);
   // Arguments keep their order.
-  std::string offer = ui_format(319, "2.0.0", "1.3.3");
+  std::string offer = ui_format(STR_UPDATE_VERSIONS, "2.0.0", "1.3.3");
   size_t a = offer.find("2.0.0"), b = offer.find("1.3.3");
   ASSERT_NE(a, std::string::npos);
   ASSERT_NE(b, std::string::npos);
   EXPECT_LT(a, b);
-  EXPECT_NE(ui_format(189, 3).find('3'), std::string::npos);
+  EXPECT_NE(ui_format(STR_OLD_EVERY_N_DAYS, 3).find('3'), std::string::npos);
 
   // Line breaks become single spaces.
-  std::string one = ui_string_line(21);
+  std::string one = ui_string_line(STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED);
   EXPECT_EQ(one.find_first_of("\r\n"), std::string::npos);
-  EXPECT_EQ(one.size(), strlen(ui_string(21)));
+  EXPECT_EQ(one.size(), strlen(ui_string(STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED)));
 
   // The current language switches every lookup; out-of-range selects English.
   ASSERT_EQ(strings_set_language(3), 1);
   EXPECT_EQ(strings_language(), 3);
-  EXPECT_STREQ(ui_string(39), ui_string_in(3, 39));
+  EXPECT_STREQ(ui_string(STR_ROW_TRASH), ui_string_in(3, STR_ROW_TRASH));
   ASSERT_EQ(strings_set_language(9), 1);
   EXPECT_EQ(strings_language(), 0);
-  EXPECT_STREQ(ui_string(39), ui_string_in(0, 39));
+  EXPECT_STREQ(ui_string(STR_ROW_TRASH), ui_string_in(0, STR_ROW_TRASH));
 }
 
-// The compiled-in table must match the per-language sources it is generated
-// from, so an edit without rerunning tools/gen_strings.py is caught.
+// The compiled-in table must match the per-language sources: the build
+// generates it from them in the text form's order.
 TEST_F(StringsTest, CompiledTableMatchesTheLanguageSources) {
   std::vector<std::vector<std::string>> sources(LANGUAGE_COUNT);
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
@@ -317,11 +482,10 @@ TEST_F(StringsTest, CompiledTableMatchesTheLanguageSources) {
       for (int lang = 0; lang < LANGUAGE_COUNT; lang++) grouped += sources[lang][id] + "\n";
   std::vector<std::string> parsed;
   ASSERT_EQ(strings_parse(grouped.data(), grouped.size(), &parsed), 0);
-  for (int id = 0; id < STRING_COUNT; id++)
+  for (StrId id : STR_ALL_RANGE)
     for (int lang = 0; lang < LANGUAGE_COUNT; lang++)
       EXPECT_EQ(parsed[static_cast<size_t>(id / 2 * 10 + id % 2 * 5 + lang)], ui_string_in(lang, id))
-          << "resources/strings.txt is stale at " << kLangNames[lang] << " id " << id
-          << "; run tools/gen_strings.py";
+          << "the compiled table differs at " << kLangNames[lang] << " id " << id;
 }
 
 TEST(StringsParse, LineBreaksEscapesAndCarriageReturns) {
@@ -362,7 +526,7 @@ TEST(StringsParse, ShortTablesAreRejectedAndTheRestIgnored) {
   ASSERT_EQ(strings_parse(exact.data(), exact.size(), &out), 0);
   EXPECT_EQ(out.back(), "e" + std::to_string(STRING_ENTRY_COUNT - 1));
 
-  // Anything after entry 1730 is ignored, even an unfinished escape.
+  // Anything after the last entry is ignored, even an unfinished escape.
   std::string longer = numbered_table(STRING_ENTRY_COUNT) + "extra\nmore|\\";
   ASSERT_EQ(strings_parse(longer.data(), longer.size(), &out), 0);
   EXPECT_EQ(out.size(), static_cast<size_t>(STRING_ENTRY_COUNT));
@@ -406,26 +570,28 @@ TEST(StringsCodes, LanguageAndCountryCodes) {
 
 TEST(StringsAddress, LayoutsPerCountry) {
   auto rows = [](const char* code) {
-    std::vector<std::pair<int, int>> v;
+    std::vector<std::pair<StrId, int>> v;
     const AddressRow* r = address_layout(country_from_code(code));
     for (int i = 0; i < ADDRESS_ROWS; i++) v.push_back({r[i].label_id, r[i].component});
     return v;
   };
-  using R = std::vector<std::pair<int, int>>;
-  const std::pair<int, int> none = {-1, -1};
-  EXPECT_EQ(rows("ES"), (R{{143, 2}, {150, 5}, {144, 3}, {148, 4}, {153, 6}, none, none}));
+  using R = std::vector<std::pair<StrId, int>>;
+  const std::pair<StrId, int> none = {STR_NONE, -1};
+  const std::pair<StrId, int> street = {STR_ADDR_STREET, 2}, city = {STR_ADDR_CITY, 3},
+                              postal = {STR_ADDR_POSTAL_CODE, 5}, country = {STR_ADDR_COUNTRY, 6};
+  EXPECT_EQ(rows("ES"), (R{street, postal, city, {STR_ADDR_PROVINCE, 4}, country, none, none}));
   EXPECT_EQ(rows("BY"), rows("IT"));
-  EXPECT_EQ(rows("UA"), (R{{143, 2}, {144, 3}, {148, 4}, {150, 5}, {153, 6}, none, none}));
+  EXPECT_EQ(rows("UA"), (R{street, city, {STR_ADDR_PROVINCE, 4}, postal, country, none, none}));
   EXPECT_EQ(rows("CA"), rows("UA"));
-  EXPECT_EQ(rows("FR"), (R{{143, 2}, {150, 5}, {144, 3}, {153, 6}, none, none, none}));
+  EXPECT_EQ(rows("FR"), (R{street, postal, city, country, none, none, none}));
   EXPECT_EQ(rows("DE"), rows("FR"));
-  EXPECT_EQ(rows("GB"), (R{{143, 2}, {144, 3}, {146, 4}, {151, 5}, {153, 6}, none, none}));
-  EXPECT_EQ(rows("RU"), (R{{143, 2}, {145, 3}, {148, 4}, {153, 6}, {150, 5}, none, none}));
-  EXPECT_EQ(rows("US"), (R{{143, 2}, {144, 3}, {149, 4}, {152, 5}, {153, 6}, none, none}));
-  const R full = {{141, 0}, {142, 1}, {143, 2}, {144, 3}, {147, 4}, {150, 5}, {153, 6}};
+  EXPECT_EQ(rows("GB"), (R{street, city, {STR_ADDR_COUNTY, 4}, {STR_ADDR_POSTCODE, 5}, country, none, none}));
+  EXPECT_EQ(rows("RU"), (R{street, {STR_ADDR_LOCALITY, 3}, {STR_ADDR_PROVINCE, 4}, country, postal, none, none}));
+  EXPECT_EQ(rows("US"), (R{street, city, {STR_ADDR_STATE, 4}, {STR_ADDR_ZIP_CODE, 5}, country, none, none}));
+  const R full = {{STR_ADDR_PO_BOX, 0}, {STR_ADDR_EXTENDED, 1}, street, city, {STR_ADDR_REGION, 4}, postal, country};
   EXPECT_EQ(rows("ZZ"), full);
   EXPECT_EQ(rows("XX"), full);  // unknown code: -1
-  EXPECT_EQ(address_layout(99)[0].label_id, 141);
+  EXPECT_EQ(address_layout(99)[0].label_id, STR_ADDR_PO_BOX);
 }
 
 TEST_F(StringsTest, CountryOrderIsKeptAfterALanguageChange) {
@@ -437,7 +603,9 @@ TEST_F(StringsTest, CountryOrderIsKeptAfterALanguageChange) {
   std::sort(sorted_copy.begin(), sorted_copy.end());
   for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) EXPECT_EQ(sorted_copy[i], i);
   for (int i = 1; i < SORTED_COUNTRY_COUNT; i++)
-    EXPECT_LT(strcmp(ui_string_in(0, first[i - 1]), ui_string_in(0, first[i])), 0);
+    EXPECT_LT(strcmp(ui_string_in(0, str_at(STR_COUNTRY_RANGE, first[i - 1])),
+                     ui_string_in(0, str_at(STR_COUNTRY_RANGE, first[i]))),
+              0);
   EXPECT_EQ(first, (std::vector<int>{0, 1, 4, 2, 6, 7, 3, 8, 5, 9}));
 
   ASSERT_EQ(strings_set_language(3), 1);

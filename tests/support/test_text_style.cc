@@ -13,17 +13,118 @@
 namespace {
 
 // Menu items, buttons, window titles and column headers.
-const int kHeaderIds[] = {
-    17,  26,  27,  28,  30,  31,  33,  34,  35,  51,  52,  53,  54,  55,  56,  57,  58,  59,  60,  61,
-    65,  66,  67,  68,  69,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82,  83,  84,  85,  86,
-    87,  88,  89,  90,  91,  92,  93,  94,  95,  97,  110, 111, 114, 130, 131, 133, 177, 179, 181, 182,
-    183, 184, 207, 208, 244, 245, 246, 254, 255, 259, 260, 262, 264, 265, 266, 267, 275, 276, 278, 279,
-    281, 282, 283, 284, 285, 286, 287, 288, 289, 308, 309, 310, 311, 314, 315, 316, 320, 326, 327, 363,
-    364, 378, 383, 384, 385, 401,
+const StrId kHeaderIds[] = {
+    STR_SYNC_ACCOUNT_TITLE,
+    STR_OK,
+    STR_CANCEL,
+    STR_CLOSE,
+    STR_OPEN,
+    STR_SELECT,
+    STR_NEW_REPOSITORY_BUTTON,
+    STR_IMPORT_REPOSITORY,
+    STR_UPLOAD_TO_SERVER,
+    STR_MENU_FILE,
+    STR_MENU_EDIT,
+    STR_MENU_HELP,
+    STR_UNDO,
+    STR_REDO,
+    STR_NEW_NOTE,
+    STR_NEW_TASK,
+    STR_NEW_EVENT,
+    STR_NEW_CONTACT,
+    STR_NEW_KEY,
+    STR_NEW_TAG,
+    STR_IN_2_DAYS,
+    STR_IN_3_DAYS,
+    STR_IN_4_DAYS,
+    STR_IN_5_DAYS,
+    STR_DISMISS_REMINDER,
+    STR_COPY,
+    STR_PASTE,
+    STR_ATTACH,
+    STR_DELETE,
+    STR_MOVE_TO_TRASH,
+    STR_RESTORE_FROM_TRASH,
+    STR_IMPORT,
+    STR_EXPORT,
+    STR_IMPORT_NOTES,
+    STR_EXPORT_NOTES,
+    STR_IMPORT_CALENDAR,
+    STR_EXPORT_CALENDAR,
+    STR_IMPORT_KEYS,
+    STR_EXPORT_KEYS,
+    STR_IMPORT_CONTACTS,
+    STR_EXPORT_CONTACTS,
+    STR_EXPORT_REPOSITORY,
+    STR_TAG_MENU_NEW_NOTE,
+    STR_TAG_MENU_NEW_TASK,
+    STR_TAG_MENU_NEW_EVENT,
+    STR_TAG_MENU_NEW_KEY,
+    STR_TAG_MENU_NEW_CONTACT,
+    STR_TAG_MENU_NEW_TAG,
+    STR_DELETE_TAG,
+    STR_LIST_ALL,
+    STR_COLUMN_TITLE,
+    STR_DATE,
+    STR_RECURRENCE_TITLE,
+    STR_ADD_PHONE,
+    STR_ADD_EMAIL,
+    STR_ADD_NOTES,
+    STR_SEARCH,
+    STR_HISTORY,
+    STR_OPTIONS_MENU,
+    STR_ABOUT,
+    STR_QUIT,
+    STR_OPTIONS,
+    STR_BACK,
+    STR_FORWARD,
+    STR_CHANGE_PASSWORD,
+    STR_SYNC_ACCOUNT,
+    STR_CHANGE_MASTER_PASSWORD,
+    STR_SYNCHRONISE,
+    STR_SYNCHRONISE_ALL,
+    STR_SERVER,
+    STR_THIS_COMPUTER,
+    STR_SYNC_CONFLICT,
+    STR_COPY_USER_NAME,
+    STR_COPY_PASSWORD,
+    STR_SHOW_PASSWORD,
+    STR_GENERATE,
+    STR_REPOSITORIES,
+    STR_NEW_REPOSITORY,
+    STR_REPOSITORY_FILE,
+    STR_COLUMN_ENABLED,
+    STR_LOCATION,
+    STR_EDIT,
+    STR_BROWSE,
+    STR_SHOW,
+    STR_HIDE,
+    STR_SHOW_COMPLETED,
+    STR_HIDE_COMPLETED,
+    STR_SHOW_HIDDEN_REPOS,
+    STR_STOP_SHOWING_HIDDEN_REPOS,
+    STR_ACCEPT,
+    STR_SAVE_AND_NEW,
+    STR_SAVE_AS,
+    STR_UPDATE,
+    STR_SELECT_REPOSITORY_FOLDER,
+    STR_CHECK_FOR_UPDATES,
+    STR_UP_TO_DATE,
+    STR_NOT_NOW,
+    STR_USER_GUIDE,
+    STR_SEND_LOG,
+    STR_DISCARD,
+    STR_KEEP_EDITING,
+    STR_SIGN_OUT,
+    STR_SEARCH_MENU,
+    STR_SET_TAGS,
+    STR_COLUMN_HIDDEN,
+    STR_ABOUT_TITLE,
 };
 
 // Commands that open a dialog asking for more before they act.
-const int kEllipsisIds[] = {33, 181, 267, 283, 383, 384};
+const StrId kEllipsisIds[] = {STR_NEW_REPOSITORY_BUTTON, STR_OPTIONS_MENU, STR_GENERATE, STR_BROWSE,
+                              STR_SEARCH_MENU,           STR_SET_TAGS};
 
 class TextStyle : public ::testing::Test {
  protected:
@@ -50,7 +151,7 @@ TEST_F(TextStyle, EnglishHeadersUseHeaderCapitalisation) {
   const std::set<std::string> small = {"a", "an", "and", "as", "at", "for", "from", "in",
                                        "of", "on", "or", "the", "to", "with"};
   const std::set<std::string> names = {"vCard", "iCalendar"};
-  for (int id : kHeaderIds) {
+  for (StrId id : kHeaderIds) {
     std::string text = ui_string_in(0, id);
     std::vector<std::string> w = words(text);
     ASSERT_FALSE(w.empty()) << id;
@@ -66,7 +167,7 @@ TEST_F(TextStyle, EnglishHeadersUseHeaderCapitalisation) {
 
 TEST_F(TextStyle, CommandsThatAskFirstEndInAnEllipsis) {
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    for (int id : kEllipsisIds) {
+    for (StrId id : kEllipsisIds) {
       std::string text = ui_string_in(lang, id);
       ASSERT_GE(text.size(), 3u);
       EXPECT_EQ(text.substr(text.size() - 3), "…") << lang << " " << id << ": " << text;
@@ -74,7 +175,8 @@ TEST_F(TextStyle, CommandsThatAskFirstEndInAnEllipsis) {
     }
   }
   // Titles never carry one: the dialogs those commands open are named without.
-  for (int id : {71, 114, 177, 179, 184, 244, 276, 278, 310, 314}) {
+  for (StrId id : {STR_TAGS, STR_RECURRENCE_TITLE, STR_SEARCH, STR_HISTORY, STR_OPTIONS, STR_CHANGE_PASSWORD,
+                   STR_NEW_REPOSITORY, STR_REPOSITORY_FILE, STR_SAVE_AS, STR_SELECT_REPOSITORY_FOLDER}) {
     std::string text = ui_string_in(0, id);
     EXPECT_NE(text.substr(text.size() - 3), "…") << id << ": " << text;
   }
@@ -83,18 +185,18 @@ TEST_F(TextStyle, CommandsThatAskFirstEndInAnEllipsis) {
 TEST_F(TextStyle, ToggleLabelsNameWhatTheyDo) {
   // The hidden-repositories toggle never tells the user to hide what is hidden.
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    std::string on = ui_string_in(lang, 289);
-    EXPECT_NE(on, ui_string_in(lang, 288)) << lang;
+    std::string on = ui_string_in(lang, STR_STOP_SHOWING_HIDDEN_REPOS);
+    EXPECT_NE(on, ui_string_in(lang, STR_SHOW_HIDDEN_REPOS)) << lang;
   }
-  EXPECT_EQ(std::string(ui_string_in(0, 289)).find("Hide Hidden"), std::string::npos);
-  EXPECT_STRNE(ui_string_in(0, 285), ui_string_in(0, 385));  // button "Hide", column "Hidden"
+  EXPECT_EQ(std::string(ui_string_in(0, STR_STOP_SHOWING_HIDDEN_REPOS)).find("Hide Hidden"), std::string::npos);
+  EXPECT_STRNE(ui_string_in(0, STR_HIDE), ui_string_in(0, STR_COLUMN_HIDDEN));  // button "Hide", column "Hidden"
 }
 
 // French typography: a narrow no-break space before ; ! ? and inside « »,
 // a no-break space before a colon; never a plain space there.
 TEST_F(TextStyle, FrenchSpacesBeforeHighPunctuation) {
   const std::string nnbsp = "\u202f", nbsp = "\u00a0";
-  for (int id = 0; id < STRING_COUNT; id++) {
+  for (StrId id : STR_ALL_RANGE) {
     std::string t = ui_string_in(1, id);
     for (const char* bad : {" ;", " !", " ?", " :", "« ", " »"})
       EXPECT_EQ(t.find(bad), std::string::npos) << id << ": " << t;
@@ -114,7 +216,7 @@ TEST_F(TextStyle, FrenchSpacesBeforeHighPunctuation) {
   }
   ASSERT_EQ(strings_set_language(1), 1);
   EXPECT_EQ(ui_colon(), nbsp + ":");
-  EXPECT_NE(std::string(ui_string(21)).find(nbsp + ": %s"), std::string::npos);
+  EXPECT_NE(std::string(ui_string(STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED)).find(nbsp + ": %s"), std::string::npos);
   ASSERT_EQ(strings_set_language(3), 1);
   EXPECT_STREQ(ui_colon(), ":");
   ASSERT_EQ(strings_set_language(0), 1);
@@ -124,32 +226,33 @@ TEST_F(TextStyle, FrenchSpacesBeforeHighPunctuation) {
 TEST_F(TextStyle, ReviewedWordingsHold) {
   // The idle timeout's note never stands between the preposition and the number.
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    std::string t = ui_string_in(lang, 233);
+    std::string t = ui_string_in(lang, STR_IDLE_TIMEOUT);
     EXPECT_TRUE(lang == 0 || lang == 3 || t.back() != ')') << lang << ": " << t;
   }
-  EXPECT_STREQ(ui_string_in(1, 207), "Précédent");
-  EXPECT_STREQ(ui_string_in(1, 208), "Suivant");
-  EXPECT_STREQ(ui_string_in(4, 255), "Синхронизировать всё");
-  EXPECT_STRNE(ui_string_in(4, 256), ui_string_in(4, 27));  // not the Cancel button's word
+  EXPECT_STREQ(ui_string_in(1, STR_BACK), "Précédent");
+  EXPECT_STREQ(ui_string_in(1, STR_FORWARD), "Suivant");
+  EXPECT_STREQ(ui_string_in(4, STR_SYNCHRONISE_ALL), "Синхронизировать всё");
+  EXPECT_STRNE(ui_string_in(4, STR_SYNC_CANCELLING), ui_string_in(4, STR_CANCEL));  // not the Cancel button's word
   // The messages that send the user to a command name it as the menu does.
   for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
-    std::string path = std::string(ui_string_in(lang, 51)) + " › " + ui_string_in(lang, 245);
-    for (int id : {295, 296})
+    std::string path = std::string(ui_string_in(lang, STR_MENU_FILE)) + " › " + ui_string_in(lang, STR_SYNC_ACCOUNT);
+    for (StrId id : {STR_MSG_NO_SYNC_ACCOUNT, STR_MSG_ACCOUNT_INCOMPLETE})
       EXPECT_NE(std::string(ui_string_in(lang, id)).find(path), std::string::npos) << lang << " " << id;
   }
   // The cheat sheet states what the renderer does with unclosed markup.
-  std::string sheet = ui_string_in(0, 108);
+  std::string sheet = ui_string_in(0, STR_CHEAT_SHEET);
   EXPECT_EQ(sheet.find("Incomplete markup is shown as typed"), std::string::npos);
   for (const char* fact : {"Several empty lines show as one.", "a lone << is dropped.", "Links may also point to files."})
     EXPECT_NE(sheet.find(fact), std::string::npos) << fact;
   // Russian recurrence weeks read as words, not abbreviations.
-  for (int id = 202; id <= 206; id++) EXPECT_EQ(std::string(ui_string_in(4, id)).find("-я"), std::string::npos) << id;
+  for (StrId id : STR_WEEK_OF_MONTH_RANGE)
+    EXPECT_EQ(std::string(ui_string_in(4, id)).find("-я"), std::string::npos) << id;
 }
 
 TEST_F(TextStyle, CountryNamesSortAsReadersExpect) {
   auto sorted = [](int lang) {
     std::vector<std::string> names;
-    for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) names.push_back(ui_string_in(lang, i));
+    for (int i = 0; i < SORTED_COUNTRY_COUNT; i++) names.push_back(ui_string_in(lang, str_at(STR_COUNTRY_RANGE, i)));
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return ui_collate(a.c_str(), b.c_str()) < 0; });
     return names;

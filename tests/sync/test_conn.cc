@@ -192,15 +192,15 @@ TEST(ConnHandshake, LoginWithWrongPasswordIsRefusedByThePeer) {
 
 TEST(ConnHandshake, ArgumentErrorsComeBeforeAnyNetworkActivity) {
   Connection c;
-  last_error = 99;
+  set_last_error(99);
   EXPECT_EQ(-1, conn_connect(&c, "", 443, 0, nullptr, nullptr));
-  EXPECT_EQ(CONN_ERR_NO_HOST, last_error);
+  EXPECT_EQ(CONN_ERR_NO_HOST, last_error());
   EXPECT_EQ(-1, conn_connect(&c, "127.0.0.1", 1, 1, "user", nullptr));
-  EXPECT_EQ(CONN_ERR_NO_USERHASH, last_error);
+  EXPECT_EQ(CONN_ERR_NO_USERHASH, last_error());
   uint8_t h[32] = {};
   std::string long_user(256, 'u');
   EXPECT_EQ(-1, conn_connect(&c, "127.0.0.1", 1, 1, long_user.c_str(), h));
-  EXPECT_EQ(CONN_ERR_USER_TOO_LONG, last_error);
+  EXPECT_EQ(CONN_ERR_USER_TOO_LONG, last_error());
   EXPECT_EQ(-1, c.socket);
   // a port nobody listens on
   int port;
@@ -212,7 +212,7 @@ TEST(ConnHandshake, ArgumentErrorsComeBeforeAnyNetworkActivity) {
   }
   std::string host = "127.0.0.1:" + std::to_string(port);
   EXPECT_EQ(-1, conn_connect(&c, host.c_str(), 443, 0, nullptr, nullptr));
-  EXPECT_EQ(CONN_ERR_CONNECT, last_error);
+  EXPECT_EQ(CONN_ERR_CONNECT, last_error());
 }
 
 TEST(ConnHandshake, PeerThatClosesBeforeTheSaltGivesCode8) {
@@ -223,7 +223,7 @@ TEST(ConnHandshake, PeerThatClosesBeforeTheSaltGivesCode8) {
   });
   Connection c;
   EXPECT_EQ(-1, conn_connect(&c, peer.host().c_str(), 443, 0, nullptr, nullptr));
-  EXPECT_EQ(CONN_ERR_SALT, last_error);
+  EXPECT_EQ(CONN_ERR_SALT, last_error());
   EXPECT_EQ(-1, c.socket);
 }
 
@@ -489,7 +489,7 @@ void* connect_worker(void* p) {
   st->started = true;
   Connection c;
   st->rc = conn_connect(&c, st->host.c_str(), 443, 0, nullptr, nullptr);
-  st->code = last_error;
+  st->code = last_error();
   st->done = true;
   return nullptr;
 }

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "storage/repo.h"
-#include "support/extra_texts.h"
 #include "support/strings.h"
 #include "sync/conn.h"
 #include "sync/error_text.h"
@@ -14,12 +13,17 @@
 
 namespace {
 
+// The sentences the window and the tool both show: sync, sign-in and update
+// reasons, and the reports of imports and exports.
+const StrRange kSharedSentences[] = {{STR_SYNC_NOT_ON_SERVER, STR_UPDATE_NO_SIGNATURE},
+                                     {STR_IMPORT_UNREADABLE, STR_GUIDE_MISSING}};
+
 class ErrorTextTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(strings_set_language(0), 1); }
   void TearDown() override {
     strings_set_language(0);
-    last_error = 0;
+    set_last_error(0);
   }
 };
 
@@ -50,48 +54,47 @@ TEST_F(ErrorTextTest, EveryCodeHasItsMessage) {
 
 TEST_F(ErrorTextTest, StageOneSentencesComeFromTheTableInTheCurrentLanguage) {
   EXPECT_EQ(sync_list_status_text(0), "");
-  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(291));
-  EXPECT_EQ(sync_list_status_text(7), ui_string_line(291));
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(STR_MSG_REQUEST_FAILED));
+  EXPECT_EQ(sync_list_status_text(7), ui_string_line(STR_MSG_REQUEST_FAILED));
 
-  last_error = CONN_ERR_RESOLVE;
-  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "server name not found (DNS)"));
-  last_error = CONN_ERR_CONNECT;
-  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "6"));
+  set_last_error(CONN_ERR_RESOLVE);
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "server name not found (DNS)"));
+  set_last_error(CONN_ERR_CONNECT);
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "6"));
 
   ASSERT_EQ(strings_set_language(1), 1);
-  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(291));
-  EXPECT_NE(sync_list_status_text(SYNC_STATUS_FAILED), std::string(ui_string_in(0, 291)));
-  EXPECT_EQ(sync_list_status_text(-1), ui_format(257, "6"));
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(STR_MSG_REQUEST_FAILED));
+  EXPECT_NE(sync_list_status_text(SYNC_STATUS_FAILED), std::string(ui_string_in(0, STR_MSG_REQUEST_FAILED)));
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "6"));
   EXPECT_NE(sync_list_status_text(-1).find("6"), std::string::npos);
 }
 
 TEST_F(ErrorTextTest, CodeWordsAndSentencesFollowTheLanguage) {
   ASSERT_EQ(strings_set_language(3), 1);
   EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "Servername nicht gefunden (DNS)");
-  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), ui_string(366));
+  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), ui_string(STR_ERR_NO_SERVER_NAME));
   EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
-  EXPECT_STREQ(extra_text(EXTRA_SYNC_NOT_ON_SERVER), "Die Sammlung ist nicht auf dem Server.");
+  EXPECT_STREQ(ui_text(STR_SYNC_NOT_ON_SERVER), "Die Sammlung ist nicht auf dem Server.");
   for (int lang = 1; lang < LANGUAGE_COUNT; lang++) {
     ASSERT_EQ(strings_set_language(lang), 1);
-    for (int id = 0; id < EXTRA_TEXT_COUNT; id++) {
-      EXPECT_STREQ(extra_text(id), ui_string_in(lang, extra_text_id(id))) << lang << " " << id;
-      EXPECT_STRNE(extra_text(id), ui_string_in(0, extra_text_id(id))) << lang << " " << id;
-    }
-    EXPECT_NE(error_code_text(CONN_ERR_RESOLVE), ui_string_in(0, 367));
+    for (StrRange shared : kSharedSentences)
+      for (StrId id : shared) {
+        EXPECT_STREQ(ui_text(id), ui_string_in(lang, id)) << lang << " " << id;
+        EXPECT_STRNE(ui_text(id), ui_string_in(0, id)) << lang << " " << id;
+      }
+    EXPECT_NE(error_code_text(CONN_ERR_RESOLVE), ui_string_in(0, STR_ERR_DNS));
   }
   ASSERT_EQ(strings_set_language(0), 1);
   // A sign-in that cannot reach the server names the cause.
-  std::string shown = ui_format(extra_text_id(EXTRA_SIGN_IN_UNREACHABLE), error_code_text(CONN_ERR_RESOLVE).c_str());
+  std::string shown = ui_format(STR_SIGN_IN_UNREACHABLE, error_code_text(CONN_ERR_RESOLVE).c_str());
   EXPECT_EQ(shown, "The server could not be reached: server name not found (DNS). Nothing was stored.");
-  EXPECT_EQ(extra_text_id(EXTRA_TEXT_COUNT), -1);
 }
 
 TEST_F(ErrorTextTest, ReasonsWithoutAStringIdAreKeptInOnePlace) {
-  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_NOT_FOUND), extra_text(EXTRA_SYNC_NOT_ON_SERVER));
-  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_KEY_CHANGED), extra_text(EXTRA_SYNC_KEY_CHANGED));
-  for (int id = 0; id < EXTRA_TEXT_COUNT; id++) EXPECT_STRNE(extra_text(id), "") << id;
-  EXPECT_STREQ(extra_text(EXTRA_TEXT_COUNT), "");
-  EXPECT_STREQ(extra_text(-1), "");
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_NOT_FOUND), ui_text(STR_SYNC_NOT_ON_SERVER));
+  EXPECT_EQ(sync_list_status_text(SYNC_STATUS_KEY_CHANGED), ui_text(STR_SYNC_KEY_CHANGED));
+  EXPECT_STREQ(ui_text(static_cast<StrId>(STRING_COUNT)), "");
+  EXPECT_STREQ(ui_text(STR_NONE), "");
 }
 
 }  // namespace

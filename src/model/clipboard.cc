@@ -1,0 +1,163 @@
+// The clipboard: its entries, paste into another repository, and links to
+// the copied items put into the selected item.
+#include "model/clipboard.h"
+
+#include <memory>
+
+#include "crypto/wipe.h"
+#include "model/item.h"
+#include "model/model.h"
+#include "model/ops.h"
+#include "model/tag.h"
+#include "storage/db.h"
+#include "storage/repo.h"
+#include "support/log.h"
+#include "support/text.h"
+
+namespace {
+
+// Bodies may hold passwords (keys): wipe the copies this module makes.
+void wipe_body(ItemForm* f) {
+  wipe(&f->body);
+}
+
+}  // namespace
+
+const std::vector<int32_t>& clipboard() { return model().clipboard; }
+
+void clipboard_clear() { std::vector<int32_t>().swap(model().clipboard); }
+
+void copy_items(const std::vector<int32_t>& slots) {
+  std::vector<int32_t>& entries = model().clipboard;
+  entries.clear();
+  for (int32_t s : slots)
+    if (s >= 0) entries.push_back(s);
+}
+
+void copy_all_items() {
+  int32_t tag = model().view;
+  log_message(LOG_DEBUG, "copy_all_items: %d", tag);
+  if (tag < 1 || !tag_get(tag)) return;  // -t of a fixed row would name an item slot
+  model().clipboard.assign(1, -tag);
+}
+
+int paste_repo(int64_t tag) {
+  // A copy: the clipboard may change under the paste (an item removed).
+  std::vector<int32_t> entries = model().clipboard;
+  return paste_items(tag, entries);
+}
+
+size_t paste_size(const std::vector<int32_t>& entries) {
+  if (!(entries.size() == 1 && entries[0] < 0)) return entries.size();
+  const Tag* src_tag = tag_get(-static_cast<int64_t>(entries[0]));
+  if (!src_tag) return 0;
+  size_t n = 0;
+  int64_t cursor = -1;
+  while (const Item* item = slot_next<Item>(model().items, &cursor))
+    if (item->repo == src_tag->repo) n++;
+  return n;
+}
+
+// A paste that reports its progress writes its pages out every so many
+// items, so that no piece of it, the commit included, holds the window long.
+constexpr size_t kPasteWriteOut = 250;
+
+int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress progress, void* ctx) {
+  Model& m = model();
+  const Tag* target_tag = tag >= 1 ? tag_get(tag) : nullptr;
+  if (!target_tag) return -1;
+  int target = target_tag->repo;
+  std::vector<int64_t> sources;
+  if (entries.size() == 1 && entries[0] < 0) {
+    const Tag* src_tag = tag_get(-static_cast<int64_t>(entries[0]));
+    int source = src_tag ? src_tag->repo : -1;
+    log_message(LOG_INFO, "paste_repo: %d -> %d", source, target);
+    if (source < 0 || source == target) return 0;
+    int64_t cursor = -1;
+    while (const Item* item = slot_next<Item>(m.items, &cursor))
+      if (item->repo == source) sources.push_back(cursor);
+  } else {
+    log_message(LOG_INFO, "paste_items: -> %d (%d)", target, static_cast<int>(entries.size()));
+    for (int32_t s : entries) {
+      const Item* item = item_get(s);
+      if (item && item->repo != target) sources.push_back(s);
+    }
+  }
+  if (sources.empty()) return 0;
+
+  // The bodies are read item by item from the source repositories: one read
+  // transaction and one set of statements each, not a lock per body.
+  std::vector<std::unique_ptr<StmtCacheScope>> statements;
+  std::vector<std::unique_ptr<Transaction>> reads;
+  std::unordered_set<int> source_repos;
+  for (int64_t s : sources) {
+    RepoRef ref;
+    int repo = item_get(s)->repo;
+    if (!source_repos.insert(repo).second || repo_ref(repo, &ref) != 0) continue;
+    reads.push_back(std::make_unique<Transaction>(ref.store.db));
+    statements.push_back(std::make_unique<StmtCacheScope>(ref.store.db));
+  }
+  // The whole paste is one journal group: one undo step takes it back.
+  ItemBatch batch(target);
+  for (size_t i = 0; i < sources.size(); i++) {
+    // The caller may let the window draw here: the items are looked up again.
+    if (progress && !progress(i, sources.size(), ctx)) {
+      log_message(LOG_INFO, "paste_items: cancelled at %d", static_cast<int>(i));
+      return -2;  // the batch rolls back
+    }
+    int64_t s = sources[i];
+    const Item* item = item_get(s);
+    if (!item) continue;
+    ItemForm form;
+    form_from_item(item, &form);
+    int type = item->type;
+    int flags = item->flags & (ITEM_COMPLETED | ITEM_TRASHED);
+    batch.store(-1, type, form, 0, tag, flags);
+    wipe_body(&form);
+    if (batch.status() != 0) break;
+    if (progress && (i + 1) % kPasteWriteOut == 0) batch.write_out();
+  }
+  size_t n = batch.size();
+  int rc = batch.commit();
+  if (rc != 0) {
+    log_message(LOG_ERROR, "paste_repo: %d", rc);
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+int attach_items() {
+  Model& m = model();
+  log_message(LOG_DEBUG, "attach_items: %d", static_cast<int>(m.clipboard.size()));
+  int64_t sel = m.selected_item;
+  const Item* item = item_get(sel);
+  if (!item || m.clipboard.empty() || m.clipboard[0] < 0) return -1;
+  if (item->type != ITEM_TASK && item->type != ITEM_EVENT && item->type != ITEM_NOTE) return -1;
+  const Item* first = item_get(m.clipboard[0]);
+  if (!first || first->repo != item->repo) return -1;
+  ItemForm form;
+  form_from_item(item, &form);
+  std::string lines;
+  for (int32_t s : m.clipboard) {
+    const Item* other = item_get(s);
+    if (!other || s == sel) continue;
+    lines += "[[ordika:" + uuid_to_hex(other->uuid) + "]]\r\n";
+  }
+  if (lines.empty()) {
+    wipe_body(&form);
+    return 0;
+  }
+  form.body.insert(0, lines);
+  int64_t rc = item_store(sel, item->type, form, 0, m.view);
+  wipe_body(&form);
+  return rc >= 0 ? 0 : -1;
+}
+
+void clipboard_forget(const std::unordered_set<int64_t>& slots) {
+  std::vector<int32_t>& entries = model().clipboard;
+  size_t kept = 0;
+  for (int32_t c : entries)
+    if (!slots.count(c)) entries[kept++] = c;
+  entries.resize(kept);
+  if (entries.empty()) clipboard_clear();
+}

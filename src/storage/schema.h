@@ -1,0 +1,56 @@
+// The three database schemas and what their opaque names mean. The names are
+// part of the file format (other readers and old files depend on them), so
+// they stay short and meaningless on disk and are explained here, once.
+// Columns have no types except those declared INT; values are blobs (uuids,
+// hashes, enciphered texts) or integers, setting names text.
+//
+// Configuration database (file "config"):
+//   t0  key check: c1, c2 the two 32-byte halves of the check made from the
+//       database key; exactly one row.
+//   t1  account record: c1 the record number (only 0, the sync account),
+//       c2 the 1024-byte record enciphered with the master key.
+//   t2  repository records: c1 one enciphered record per row; the rowid is
+//       the repository's config row number.
+//   t3  settings: c the name (text, primary key), v the value (texts and
+//       decimal numbers with their terminating zero).
+//
+// Repository database (file "data"):
+//   t0  key check, as in the configuration database, from the repository key.
+//   t1  object versions: c1 object uuid (16 bytes, item or tag), c2 version
+//       hash (20 bytes), c3 0 current version (at most one per uuid) or 1
+//       history version, c4 the padded header (item header or tag string),
+//       c5 the padded item body (NULL for tags); c4 and c5 are one CBC stream
+//       of the row cipher keyed by repository key, uuid and hash.
+//   t2  tag links: c1 tag uuid, c2 item uuid; index t2_i on c2.
+//   t3  sync change log of versions: c1 uuid, c2 version hash, c3 1 added or
+//       0 removed since the last synchronisation.
+//   t4  sync change log of links: c1 tag uuid, c2 item uuid, c3 1 added or
+//       0 removed.
+//   t5  undo journal (storage/journal.h). Rowid 1 is the cursor: c6 the rowid
+//       of the last applied entry, c7 that of the last entry. A row with only
+//       c6 = 0 opens a group. An entry is one change to one row of t1..t4:
+//       c1 first key (object or tag uuid), c2 second key (version hash or
+//       item uuid), c3 the row's c3 (t1, t3, t4; 0 for t2), c4 and c5 the
+//       row's enciphered c4 and c5 (t1 only), c6 1 inserted or 2 deleted,
+//       c7 the table (1..4).
+//
+// Snapshot database (synchronisation, sync/sync.h):
+//   s1  object versions, the columns of t1.
+//   s2  tag links, the columns of t2.
+//   s3  version change log, the columns of t3.
+//   s4  link change log, the columns of t4.
+#pragma once
+
+namespace schema {
+
+inline constexpr char kConfig[] =
+    "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1 INT, c2);CREATE TABLE t2(c1);CREATE TABLE t3(c PRIMARY KEY, v);";
+inline constexpr char kRepo[] =
+    "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1, c2, c3 INT, c4, c5, PRIMARY KEY(c1, c2, c3));CREATE TABLE t2(c1, c2, "
+    "PRIMARY KEY(c1, c2));CREATE TABLE t3(c1, c2, c3 INT, PRIMARY KEY(c1, c2, c3));CREATE TABLE t4(c1, c2, c3 INT, "
+    "PRIMARY KEY(c1, c2, c3));CREATE TABLE t5(c1, c2, c3 INT, c4, c5, c6 INT, c7 INT);CREATE INDEX t2_i ON t2(c2);";
+inline constexpr char kSnapshot[] =
+    "CREATE TABLE s1(c1, c2, c3 INT, c4, c5);CREATE TABLE s2(c1, c2);CREATE TABLE s3(c1, c2, c3 INT);CREATE TABLE "
+    "s4(c1, c2, c3 INT);";
+
+}  // namespace schema
