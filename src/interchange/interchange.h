@@ -38,7 +38,9 @@ int64_t repo_root_tag(int repo);
 // Reads a whole file. 0 and *text (an empty file gives an empty text), or -1
 // (text empty) when it cannot be opened or read whole.
 int read_file_all(const char* path, std::string* text);
-// Writes bytes to a file opened "wb". 0 or -1.
+// Replaces a file with bytes durably (a synced temporary renamed over it,
+// then the folder synced). 0, or -1 when any step fails, the folder's sync
+// included.
 int write_file_all(const char* path, const std::string& bytes);
 
 // Whether an export may write `path` (a file, or with dir a folder for

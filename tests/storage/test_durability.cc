@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -122,6 +123,13 @@ TEST_F(Durability, RepositoryExportSyncsTheFileBeforeAndTheFolderAfterTheRename)
   file_calls::watch(out);
   ASSERT_EQ(0, repo_export_file(&repo_table()[i], "Export-Pass-1", target.c_str()));
   EXPECT_EQ("", file_calls::replace_fault(file_calls::stop(), target, out));
+
+  // The folder's sync failing, the export fails: the new name may not last.
+  file_calls::watch(out);
+  file_calls::fail_at(2, EIO, false, "fsync");  // the first is the file's own
+  EXPECT_EQ(-1, repo_export_file(&repo_table()[i], "Export-Pass-1", target.c_str()));
+  std::vector<Event> ev = file_calls::stop();
+  EXPECT_GE(find(ev, "fsync!failed", out), 0) << file_calls::describe(ev);
 }
 
 }  // namespace
