@@ -320,6 +320,7 @@ TEST_F(Cli, PasswordsFromStandardInput) {
 
 TEST_F(Cli, ErrorsAreClearAndLoseNothing) {
   std::string task = add({"task", work, "--title", "Safe", "--due", "2031-05-05 10:00"});
+  std::string undated = add({"task", work, "--title", "Loose", "--due", ""});
   auto before = items();
   struct Case {
     std::vector<std::string> args;
@@ -336,6 +337,9 @@ TEST_F(Cli, ErrorsAreClearAndLoseNothing) {
       {{"add", "note", work, "--title", "x", "--body-file", "/nonexistent/file"}, 1, "cannot read"},
       {{"edit", task, "--remind", "5x"}, 1, "bad reminder"},
       {{"edit", task, "--rrule", "FREQ=DAILY;"}, 1, "bad recurrence"},
+      {{"edit", undated, "--remind", "1h"}, 1, "a reminder needs a due time"},
+      {{"add", "task", work, "--title", "x", "--due", "", "--remind", "1h"}, 1, "a reminder needs a due time"},
+      {{"add", "event", work, "--title", "x", "--due", ""}, 1, "an event with an end needs a start"},
       {{"import", "ics", "/nonexistent.ics", work}, 1, "cannot read"},
       {{"import", "note", "/nonexistent.txt", work}, 1, "cannot read"},
       {{"export", "notes", work, "/nonexistent/dir"}, 1, "not a folder"},
