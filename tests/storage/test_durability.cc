@@ -18,6 +18,7 @@
 #include "storage/journal.h"
 #include "storage/repo.h"
 #include "storage_fixture.h"
+#include "support/log.h"
 #include "support/strings.h"
 
 namespace {
@@ -69,6 +70,31 @@ TEST_F(Durability, ReencodeAloneSyncsInTheSameOrder) {
   file_calls::watch(path);
   ASSERT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
   expect_durable_replace(file_calls::stop(), path + "/temp", path + "/data", path);
+}
+
+// The rename has put the data under the new key in place: a folder that
+// cannot be synced after it is logged, and the change stands.
+TEST_F(Durability, ReencodeWithAFolderThatCannotBeSyncedLogsAndStands) {
+  int i = add_repo("Old-Password-1234567!");
+  uint8_t old_key[32], new_key[32];
+  std::memcpy(old_key, repo_table()[i].key, 32);
+  derive_key("Another-Password-99!", new_key);
+  std::string path = real(repo_table()[i].path);
+  std::string log = dir.file("reencode.log");
+  log_stop();
+  log_reenable();
+  log_set_file(log.c_str());
+  file_calls::watch(path);
+  file_calls::fail_at(2, EIO, false, "fsync");  // the first is the new file's own
+  EXPECT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
+  std::vector<Event> ev = file_calls::stop();
+  log_stop();
+  log_reenable();
+  EXPECT_GE(find(ev, "fsync!failed", path), 0) << file_calls::describe(ev);
+  EXPECT_NE(test_support::read_file(log).find("reencode_dbfile: sync the folder"), std::string::npos);
+  long renamed = find(ev, "rename", path + "/temp");
+  ASSERT_GE(renamed, 0) << file_calls::describe(ev);
+  EXPECT_EQ(path + "/data", ev[size_t(renamed)].to);
 }
 
 TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesData) {
