@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `edit` changes only what its options name: every other field of the item,
 // shown by the window's editors or not, stays as stored. The records are
 // read in this process from the profile the tool wrote.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an editor does not change stays as it was: an untouched editor asks
 // nothing and stores nothing, and a save changes only the field the user
 // changed, whatever the kind of item and whatever the editor shows.
