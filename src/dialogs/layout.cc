@@ -43,8 +43,10 @@ GtkWidget* focus_target(GtkWidget* w) {
 
 GtkWidget* form_label_for(StrId string_id, GtkWidget* field) {
   GtkWidget* l = form_label_new(string_id);
-  gtk_label_set_mnemonic_widget(GTK_LABEL(l), focus_target(field));
+  GtkWidget* target = focus_target(field);
+  gtk_label_set_mnemonic_widget(GTK_LABEL(l), target);
   set_accessible_name(field, string_id);
+  if (target != field) set_accessible_name(target, string_id);
   return l;
 }
 

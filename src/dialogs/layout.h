@@ -18,8 +18,9 @@ enum { HIG_BORDER = 12, HIG_ROW_SPACING = 6, HIG_COLUMN_SPACING = 12 };
 GtkWidget* form_grid_new();
 // A label with the text of the string id, aligned at the start.
 GtkWidget* form_label_new(StrId string_id);
-// A label of the string id for `field`: its mnemonic reaches the field, and
-// the field is named by it for accessibility.
+// A label of the string id for `field`: its mnemonic reaches the field (in
+// a composite field, the first control that takes the focus), and both are
+// named by it for accessibility.
 GtkWidget* form_label_for(StrId string_id, GtkWidget* field);
 // The unit word after a number control ("5 [minutes]"): a label showing the
 // plural form of `plural_id` for n, updated when the number changes.

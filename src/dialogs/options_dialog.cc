@@ -104,21 +104,26 @@ bool options_dialog(const std::function<void()>& relabel) {
   gtk_label_set_line_wrap(GTK_LABEL(note), TRUE);
   gtk_label_set_max_width_chars(GTK_LABEL(note), 50);
   gtk_style_context_add_class(gtk_widget_get_style_context(note), GTK_STYLE_CLASS_DIM_LABEL);
-  gtk_grid_attach(GTK_GRID(grid), note, 1, 4, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), note, 1, 1, 1, 1);
   GtkWidget* alert = gtk_check_button_new();
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(alert), s.new_reminders_alert != 0);
-  form_row(grid, 1, STR_ALERT_REMINDERS, alert);
+  form_row(grid, 2, STR_ALERT_REMINDERS, alert);
   GtkWidget* upcoming = combo_from_list(ui_string(STR_UPCOMING_DAYS_LIST), list_index(kUpcomingDays, s.upcoming_days));
   gtk_widget_set_name(upcoming, "upcoming");
-  form_row(grid, 2, STR_UPCOMING_DAYS, upcoming);
+  form_row(grid, 3, STR_UPCOMING_DAYS, upcoming);
   std::string old_root = setting_get(config_db(), "repo_root");
   o.root = gtk_entry_new();
   gtk_widget_set_name(o.root, "root");
   gtk_entry_set_text(GTK_ENTRY(o.root), old_root.c_str());
   gtk_widget_set_hexpand(o.root, TRUE);
-  GtkWidget* browse = button_new(STR_BROWSE);
-  form_row(grid, 3, STR_REPOSITORY_FOLDER, button_row({o.root, browse}));
-  set_accessible_name(o.root, STR_REPOSITORY_FOLDER);
+  gtk_entry_set_width_chars(GTK_ENTRY(o.root), 36);
+  // The folder in full, typed or picked with the folder button beside it.
+  GtkWidget* browse = gtk_button_new_from_icon_name("folder-open-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_tooltip_text(browse, ui_text(STR_SELECT_REPOSITORY_FOLDER));
+  set_accessible_name(browse, STR_SELECT_REPOSITORY_FOLDER);
+  GtkWidget* folder_row = button_row({o.root, browse});
+  gtk_box_set_child_packing(GTK_BOX(folder_row), o.root, TRUE, TRUE, 0, GTK_PACK_START);
+  form_row(grid, 4, STR_REPOSITORY_FOLDER, folder_row);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid, gtk_label_new(ui_string(STR_PAGE_GENERAL)));
 
   GtkWidget* grid2 = form_grid_new();
