@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages needed to build, test and run Ordika.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config
       libgtk-3-dev libglib2.0-dev libglib2.0-dev-bin librsvg2-common libsqlite3-dev libssl-dev
+      libcurl4-openssl-dev libxml2-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth clang libclang-rt-14-dev
       python3 python3-icalendar python3-vobject python3-cryptography sqlite3
+      radicale xandikos python3-caldav vdirsyncer openssl
       python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 dbus-daemon libatk-adaptor trayer
       libxss1
       locales

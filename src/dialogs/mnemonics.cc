@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mnemonics chosen from each language's own texts.
 #include "dialogs/mnemonics.h"
 

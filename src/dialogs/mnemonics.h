@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mnemonics (Alt+letter) for every button, menu item, notebook tab and field
 // label, chosen from the text the language gives, so that every language has
 // them and no two clash inside one window or one menu.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The user guide names the program's menus, buttons and fields exactly as
 the program labels them, in each language: every step of a
 <span class="menu">File &gt; Quit</span> path and every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every dialog in every language follows the desktop's conventions: each
 // button and field label has an Alt+letter of its own, Cancel comes first,
 // and a destructive button is never the one Enter presses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/strings.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +57,15 @@ const std::map<StrId, std::string> kConversions = {
     {STR_EXPORT_REFUSED, "s"},
     {STR_EXPORT_DONE, "d"},
     {STR_SAVE_DONE, "s"},
+    // Calendar and contacts servers: host names, addresses, fingerprints, statuses.
+    {STR_DAV_RESOLVE, "s"},
+    {STR_DAV_CONNECT, "s"},
+    {STR_DAV_TLS, "s"},
+    {STR_DAV_TLS_UNTRUSTED, "ss"},
+    {STR_DAV_OTHER_HOST, "s"},
+    {STR_DAV_SERVER, "d"},
+    {STR_DAV_HTTP, "d"},
+    {STR_DAV_NO_SERVICE, "s"},
     // The password strength and an unnamed failure.
     {STR_STRENGTH_BITS, "d"},
     {STR_STRENGTH_TEXT, "s"},
@@ -140,6 +150,7 @@ const std::set<StrId> kMultiLine = {
     STR_ASK_DISCARD,
     STR_ASK_DISCARD_DETAIL,
     STR_ASK_DELETE_ITEM_DETAIL,
+    STR_DAV_TLS_UNTRUSTED,
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
