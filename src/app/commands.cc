@@ -3,6 +3,7 @@
 #include "app/commands.h"
 
 #include "app/window.h"
+#include "dialogs/mnemonics.h"
 #include "model/app_core.h"
 #include "model/clipboard.h"
 #include "model/item.h"
@@ -261,6 +262,7 @@ GtkWidget* menubar_build(MainWindow* w) {
     fill_menu(w, menu, m.entries, m.n, true);
     gtk_menu_shell_append(GTK_MENU_SHELL(bar), titled_menu(w, m.label, menu));
   }
+  assign_mnemonics(bar);
   return bar;
 }
 
@@ -292,6 +294,7 @@ GtkWidget* tag_menu_build(MainWindow* w) {
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), titled_menu(w, STR_EXPORT, exp));
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), command_menu_item(w, CMD_SYNC_REPO, STR_NONE, 0, true));
+  assign_mnemonics(menu);
   gtk_widget_show_all(menu);
   return menu;
 }
@@ -301,6 +304,7 @@ GtkWidget* list_type_menu_build(MainWindow* w) {
   for (int i = 0; i < 9; i++)
     gtk_menu_shell_append(GTK_MENU_SHELL(menu),
                           command_menu_item(w, CMD_LIST_TYPE, kListTypeLabels[i], i, true));
+  assign_mnemonics(menu);
   gtk_widget_show_all(menu);
   return menu;
 }
@@ -356,6 +360,7 @@ GtkWidget* item_popup_build(MainWindow* w) {
     add(CMD_COPY_ITEMS, STR_NONE, 0);
   }
   commands_refresh(w);
+  assign_mnemonics(menu);
   gtk_widget_show_all(menu);
   return menu;
 }
@@ -369,4 +374,7 @@ void commands_relabel(MainWindow* w) {
       gtk_tool_item_set_tooltip_text(GTK_TOOL_ITEM(r.widget), ui_string(id));
     }
   }
+  // The new language's texts choose their own mnemonics.
+  if (w->menubar) assign_mnemonics(w->menubar);
+  if (w->tray_menu) assign_mnemonics(w->tray_menu);
 }

@@ -146,7 +146,7 @@ int desktop_notify_item(const uint8_t uuid[16], const char* title, int64_t when)
   GVariantBuilder actions;
   g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
   g_variant_builder_add(&actions, "s", "default");
-  g_variant_builder_add(&actions, "s", ui_string(STR_APP_NAME));
+  g_variant_builder_add(&actions, "s", ui_string(STR_OPEN));
   GVariantBuilder hints;
   g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
   // The installed desktop file and icon carry the application id.

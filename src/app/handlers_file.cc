@@ -221,7 +221,7 @@ std::string export_file_target(StrId title, ChooserFilter filter, const std::str
   ChooserRequest r;
   r.action = GTK_FILE_CHOOSER_ACTION_SAVE;
   r.title_id = title;
-  r.accept_id = STR_ACCEPT;
+  r.accept_id = STR_EXPORT;
   r.filter = filter;
   r.folder = app_core().home;
   r.suggested = suggested;
@@ -342,7 +342,7 @@ void on_export_repo(MainWindow*, int) {
   std::string path = export_file_target(STR_EXPORT_REPOSITORY, CHOOSER_REPO_FILE, note_file_name(repo_name(repo)));
   if (path.empty()) return;
   RepoExportJob job;
-  if (password_prompt(STR_APP_NAME, STR_EXPORT_REPOSITORY, STR_PASSWORD_RULES_10, 10, 7, &job.password) != 0) return;
+  if (password_prompt(STR_APP_NAME, STR_EXPORT_REPOSITORY, STR_PASSWORD_RULES_10, 10, 7, &job.password, STR_EXPORT) != 0) return;
   job.entry = &repo_table()[repo];
   job.path = path;
   intptr_t rc = run_with_progress(STR_EXPORT_REPOSITORY, STR_CONTACTING_SERVER, repo_export_worker, &job, false);

@@ -22,13 +22,13 @@ namespace {
 
 struct TraceJob {
   ServerLogin login;
-  std::string log_file;
+  std::string text;
   std::string dir;
 };
 
 intptr_t trace_worker(void* p) {
   auto* job = static_cast<TraceJob*>(p);
-  return trace_send(job->login, job->log_file.c_str(), job->dir.c_str());
+  return trace_send_text(job->login, job->text, job->dir.c_str());
 }
 
 }  // namespace
@@ -75,12 +75,14 @@ void on_send_trace(MainWindow*, int) {
     return;
   }
   job.dir = app_core().config_dir;
-  job.log_file = path_join(job.dir, "ordika.log");
   // Everything logged so far reaches the file before it is read.
   log_stop();
+  trace_extract(path_join(job.dir, "ordika.log").c_str(), &job.text);
+  log_reenable();
+  // Exactly what the user saw is what is sent.
+  if (!ask_showing_text(STR_ASK_SEND_LOG, STR_ASK_SEND_LOG_DETAIL, job.text, STR_SEND)) return;
   set_last_error(0);
   intptr_t rc = run_with_progress(STR_APP_NAME, STR_CONTACTING_SERVER, trace_worker, &job, false);
-  log_reenable();
   if (rc != 0) {
     show_message(STR_APP_NAME, STR_MSG_LOG_NOT_SENT, error_code_text(last_error()).c_str());
     return;

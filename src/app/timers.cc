@@ -54,15 +54,20 @@ void on_notification_open(const uint8_t uuid[16], void* data) {
   item_list_select_item(w->items, slot);
 }
 
-void notify_desktop(const std::vector<int64_t>& come) {
+// True when the reminders went to the desktop's notification service and
+// that service has not failed in this run: the window's own box is then not
+// needed.
+bool notify_desktop(const std::vector<int64_t>& come) {
   size_t sent = 0;
+  bool handed = false;
   for (int64_t r : come) {
     const Reminder* rem = slot_get<Reminder>(model().reminders, r);
     const Item* it = rem ? item_get(rem->item) : nullptr;
     if (!it) continue;
     if (sent++ == kMaxNotifications) break;
-    desktop_notify_item(it->uuid, it->title.c_str(), rem->due_at);
+    if (desktop_notify_item(it->uuid, it->title.c_str(), rem->due_at) == 0) handed = true;
   }
+  return handed && desktop_notify_failures() == 0;
 }
 
 void remember_counts(DataTimer* t, int64_t now) { reminders_counts(now, &t->reminded, &t->due); }
@@ -78,13 +83,16 @@ void data_run(MainWindow* w) {
   // A clock set back must not announce the same reminders again.
   st.checked_until = now;
   if (!come.empty() && app_core().settings.new_reminders_alert == 1) {
-    notify_desktop(come);
+    bool notified = notify_desktop(come);
     st.alerts++;
     log_message(LOG_INFO, "data_run: %d new reminders", static_cast<int>(come.size()));
-    show_data_notice();
-    // The alert ran a loop of its own: the window may have gone meanwhile.
-    if (!w->built) return;
-    now = timers_now(w);
+    // One alert, not two: the box only where the desktop cannot show them.
+    if (!notified) {
+      show_data_notice();
+      // The alert ran a loop of its own: the window may have gone meanwhile.
+      if (!w->built) return;
+      now = timers_now(w);
+    }
   }
   tray_refresh(w, now);
   remember_counts(&st, now);

@@ -6,6 +6,7 @@
 #include "app/commands.h"
 #include "app/main_window.h"
 #include "app/window.h"
+#include "dialogs/mnemonics.h"
 #include "dialogs/modal.h"
 #include "model/list.h"
 #include "model/model.h"
@@ -75,6 +76,7 @@ void tray_create(MainWindow* w) {
   gtk_menu_shell_append(shell, command_menu_item(w, CMD_OPTIONS, STR_OPTIONS, 0, true));
   gtk_menu_shell_append(shell, gtk_separator_menu_item_new());
   gtk_menu_shell_append(shell, command_menu_item(w, CMD_QUIT, STR_NONE, 0, true));
+  assign_mnemonics(w->tray_menu);
   gtk_widget_show_all(w->tray_menu);
 }
 

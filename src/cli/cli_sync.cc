@@ -218,8 +218,9 @@ int cmd_repo_import(int argc, char** argv) {
   RepoRecord rec;
   rc = parse_repo_import(pw.c_str(), cli_path(argv[1]).c_str(), &rec);
   wipe(&pw);
-  if (rc != 0) return cli_fail("cannot read the repository file %s (wrong export password or not a repository file)",
-                               argv[1]);
+  if (rc == REPO_IMPORT_WRONG_PASSWORD) return cli_fail("the export password does not open %s", argv[1]);
+  if (rc == REPO_IMPORT_NOT_A_FILE) return cli_fail("%s is not a repository export file", argv[1]);
+  if (rc != 0) return cli_fail("cannot read the repository file %s", argv[1]);
   int index = -1;
   rc = repo_clone_record(rec, &index);
   wipe(&rec.password);

@@ -34,16 +34,6 @@ void wipe_string(std::string* s) {
   s->clear();
 }
 
-GtkWidget* text_row(GtkWidget* grid, int row, StrId text_id, GtkWidget* field) {
-  GtkWidget* l = gtk_label_new(ui_text(text_id));
-  gtk_widget_set_halign(l, GTK_ALIGN_START);
-  gtk_grid_attach(GTK_GRID(grid), l, 0, row, 1, 1);
-  gtk_widget_set_hexpand(field, TRUE);
-  gtk_grid_attach(GTK_GRID(grid), field, 1, row, 1, 1);
-  AtkObject* acc = gtk_widget_get_accessible(field);
-  if (acc) atk_object_set_name(acc, ui_text(text_id));
-  return l;
-}
 
 // --- sign-in ---------------------------------------------------------------
 
@@ -109,13 +99,14 @@ int sign_in_dialog() {
   GtkWidget* d = dialog_new(STR_SYNC_ACCOUNT);
   dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   SignInForm f{};
-  f.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
+  f.ok = dialog_add_button(d, STR_SIGN_IN, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_widget_set_sensitive(f.ok, FALSE);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   gtk_box_pack_start(GTK_BOX(box), bold_label_new(ui_text(STR_SIGN_IN_HEADLINE), 1.2), FALSE, FALSE, 5);
   GtkWidget* grid = form_grid_new();
+  gtk_container_set_border_width(GTK_CONTAINER(grid), 0);
   f.host = gtk_entry_new();
   gtk_entry_set_text(GTK_ENTRY(f.host), default_server_host().c_str());
   f.number = numeric_entry_new(10);
@@ -125,10 +116,10 @@ int sign_in_dialog() {
   gtk_entry_set_visibility(GTK_ENTRY(f.password), FALSE);
   gtk_entry_set_activates_default(GTK_ENTRY(f.password), TRUE);
   gtk_widget_set_size_request(f.password, 250, -1);
-  text_row(grid, 0, STR_SIGN_IN_SERVER, f.host);
-  text_row(grid, 1, STR_SIGN_IN_NUMBER, f.number);
-  text_row(grid, 2, STR_SIGN_IN_USER, f.user);
-  text_row(grid, 3, STR_SIGN_IN_PASSWORD, f.password);
+  form_row(grid, 0, STR_SIGN_IN_SERVER, f.host);
+  form_row(grid, 1, STR_SIGN_IN_NUMBER, f.number);
+  form_row(grid, 2, STR_SIGN_IN_USER, f.user);
+  form_row(grid, 3, STR_SIGN_IN_PASSWORD, f.password);
   for (GtkWidget* e : {f.host, f.number, f.user, f.password})
     g_signal_connect(e, "changed", G_CALLBACK(on_sign_in_changed), &f);
   gtk_box_pack_start(GTK_BOX(box), grid, FALSE, FALSE, 5);
@@ -175,15 +166,14 @@ int account_password_dialog() {
     return 1;
   }
   GtkWidget* d = dialog_new(STR_APP_NAME);
-  const char* sign_out = ui_text(STR_SIGN_OUT);
-  gtk_dialog_add_button(GTK_DIALOG(d), sign_out, ACCOUNT_RESPONSE_SIGN_OUT);
   dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_SIGN_OUT, ACCOUNT_RESPONSE_SIGN_OUT);
   PasswordForm f{};
-  f.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
+  f.ok = dialog_add_button(d, STR_CHANGE_PASSWORD, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_widget_set_sensitive(f.ok, FALSE);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   gtk_box_pack_start(GTK_BOX(box), bold_label_new(ui_string(STR_SYNC_ACCOUNT), 1.2), FALSE, FALSE, 5);
   GtkWidget* text = gtk_label_new(ui_text(STR_PASSWORD_RULES_10));
   gtk_label_set_line_wrap(GTK_LABEL(text), TRUE);
@@ -193,11 +183,10 @@ int account_password_dialog() {
   gtk_entry_set_text(GTK_ENTRY(f.entry), signed_in_account().password.c_str());
   gtk_widget_set_size_request(f.entry, 250, -1);
   gtk_entry_set_activates_default(GTK_ENTRY(f.entry), TRUE);
-  set_accessible_name(f.entry, STR_ACCOUNT_PASSWORD);
   GtkWidget* generate = button_new(STR_GENERATE);
   f.show = button_new(STR_SHOW);
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  gtk_box_pack_start(GTK_BOX(row), form_label_new(STR_ACCOUNT_PASSWORD), FALSE, FALSE, 0);
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_COLUMN_SPACING);
+  gtk_box_pack_start(GTK_BOX(row), form_label_for(STR_ACCOUNT_PASSWORD, f.entry), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), f.entry, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(row), generate, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), f.show, FALSE, FALSE, 0);
@@ -214,7 +203,7 @@ int account_password_dialog() {
     for (;;) {
       int response = scope.run();
       if (response == ACCOUNT_RESPONSE_SIGN_OUT) {
-        if (!ask_yes_no_text(ui_text(STR_SIGN_OUT_QUESTION), STR_CANCEL, STR_OK)) continue;
+        if (!ask_yes_no_text(ui_text(STR_SIGN_OUT_QUESTION), STR_CANCEL, STR_SIGN_OUT)) continue;
         if (account_sign_out() == 0) result = 0;
         break;
       }

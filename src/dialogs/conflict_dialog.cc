@@ -41,12 +41,12 @@ GtkWidget* conflict_side_new(bool exists, const char* header, const char* body) 
 
 int conflict_dialog(const SyncConflict& k) {
   GtkWidget* d = dialog_new(STR_SYNC_CONFLICT);
-  dialog_add_button(d, STR_SERVER, SYNC_TAKE_SERVER);
-  dialog_add_button(d, STR_THIS_COMPUTER, SYNC_KEEP_LOCAL);
   dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, STR_KEEP_SERVER_VERSION, SYNC_TAKE_SERVER);
+  dialog_add_button(d, STR_KEEP_LOCAL_VERSION, SYNC_KEEP_LOCAL);
   GtkWidget* grid = form_grid_new();
-  gtk_grid_set_row_spacing(GTK_GRID(grid), 10);
-  gtk_grid_set_column_spacing(GTK_GRID(grid), 10);
+  gtk_grid_set_row_spacing(GTK_GRID(grid), HIG_ROW_SPACING);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), HIG_BORDER);
   gtk_grid_attach(GTK_GRID(grid), bold_label_new(ui_string(STR_SERVER)), 0, 0, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), bold_label_new(ui_string(STR_THIS_COMPUTER)), 1, 0, 1, 1);
   gtk_grid_attach(GTK_GRID(grid),

@@ -174,7 +174,11 @@ GtkWidget* labelled(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) 
 }
 
 GtkWidget* remove_button(int row, GCallback handler, ContactSection* c) {
-  GtkWidget* b = button_new(STR_DELETE);
+  // An icon keeps the rows narrow; the tooltip and the accessible name say
+  // what it does.
+  GtkWidget* b = gtk_button_new_from_icon_name("edit-delete-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_tooltip_text(b, ui_text(STR_DELETE_ROW));
+  set_accessible_name(b, STR_DELETE_ROW);
   g_object_set_data(G_OBJECT(b), "row", GINT_TO_POINTER(row));
   g_signal_connect(b, "clicked", handler, c);
   return b;
@@ -254,7 +258,7 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
     gtk_grid_attach(GTK_GRID(grid), a.box, 1, 28 + k, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), a.remove, 2, 28 + k, 1, 1);
   }
-  c->add_address = attach_button(grid, 31, STR_ADDRESS, G_CALLBACK(on_add_address), c);
+  c->add_address = attach_button(grid, 31, STR_ADD_ADDRESS, G_CALLBACK(on_add_address), c);
 
   c->notes_label = form_label_new(STR_NOTES);
   gtk_widget_set_valign(c->notes_label, GTK_ALIGN_START);
@@ -277,6 +281,9 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
   gtk_widget_set_size_request(sw, 400, 300);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(sw), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+  // A new contact's rows fit without scrolling; only a long card scrolls.
+  gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(sw), TRUE);
+  gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(sw), 560);
   gtk_widget_set_hexpand(sw, TRUE);
   gtk_widget_set_vexpand(sw, TRUE);
   gtk_container_add(GTK_CONTAINER(sw), grid);

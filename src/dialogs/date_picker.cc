@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dialogs/date_text.h"
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "model/recur.h"
 #include "support/strings.h"
@@ -119,13 +120,13 @@ void popup(GtkWidget* w) {
   GtkWidget* hours = nullptr;
   GtkWidget* minutes = nullptr;
   if (!p->date_only) {
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_COLUMN_SPACING);
     hours = spin_new(23, tm.tm_hour);
     minutes = spin_new(59, tm.tm_min);
-    gtk_box_pack_start(GTK_BOX(box), gtk_label_new("Hours:"), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), form_label_for(STR_PICKER_HOURS, hours), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), hours, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0), TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(box), gtk_label_new("Minutes:"), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), form_label_for(STR_PICKER_MINUTES, minutes), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), minutes, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(content), box, TRUE, TRUE, 0);
   }
@@ -182,10 +183,13 @@ void instance_init(GTypeInstance* instance, gpointer) {
   p->text_invalid = 0;
   gtk_orientable_set_orientation(GTK_ORIENTABLE(w), GTK_ORIENTATION_HORIZONTAL);
   s->entry = gtk_entry_new();
-  const char* label = ui_string(STR_CALENDAR);
-  s->button = gtk_button_new_with_label(label ? label : "");
+  // An icon: a dialog with several pickers would show the same word on each
+  // button; the tooltip and the accessible name still say it.
+  s->button = gtk_button_new_from_icon_name("x-office-calendar-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_tooltip_text(s->button, ui_text(STR_CALENDAR));
+  set_accessible_name(s->button, STR_CALENDAR);
   gtk_box_pack_start(GTK_BOX(w), s->entry, TRUE, TRUE, 0);
-  gtk_box_pack_start(GTK_BOX(w), s->button, FALSE, FALSE, 5);
+  gtk_box_pack_start(GTK_BOX(w), s->button, FALSE, FALSE, HIG_ROW_SPACING);
   g_signal_connect(s->button, "clicked", G_CALLBACK(on_button_clicked), w);
   g_signal_connect(s->entry, "activate", G_CALLBACK(on_entry_activate), w);
   g_signal_connect(s->entry, "focus-out-event", G_CALLBACK(on_entry_focus_out), w);

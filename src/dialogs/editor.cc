@@ -99,9 +99,14 @@ void build_body_rows(Editor* ed, int* row) {
   GtkWidget* sheet = gtk_text_view_new();
   gtk_text_view_set_editable(GTK_TEXT_VIEW(sheet), FALSE);
   gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(sheet), FALSE);
+  // Markup is typed character by character: the sheet shows it in the
+  // typewriter font, its sentences wrapped to the panel.
+  gtk_text_view_set_monospace(GTK_TEXT_VIEW(sheet), TRUE);
+  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(sheet), GTK_WRAP_WORD_CHAR);
   gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(sheet)), ui_text(STR_CHEAT_SHEET), -1);
   ed->cheat_panel = scrolled(sheet);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(ed->cheat_panel), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
+  gtk_widget_set_size_request(ed->cheat_panel, 300, -1);
   gtk_box_pack_start(GTK_BOX(body_box), ed->cheat_panel, FALSE, FALSE, 0);
   gtk_grid_attach(GTK_GRID(ed->grid), body_box, 0, (*row)++, 2, 1);
 }
@@ -110,7 +115,7 @@ void build(Editor* ed) {
   const EditorSpec& spec = *ed->spec;
   ed->dialog = dialog_new(spec.title_id);
   dialog_add_button(ed->dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
-  ed->ok_button = dialog_add_button(ed->dialog, STR_ACCEPT, GTK_RESPONSE_OK);
+  ed->ok_button = dialog_add_button(ed->dialog, STR_SAVE, GTK_RESPONSE_OK);
   GtkWidget* action = gtk_widget_get_parent(ed->ok_button);
   if (ed->slot < 0) {
     ed->apply_button = dialog_add_button(ed->dialog, STR_SAVE_AND_NEW, GTK_RESPONSE_APPLY);

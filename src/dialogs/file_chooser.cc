@@ -15,20 +15,21 @@ struct FilterSpec {
   const char* mime;
 };
 
+// Format names are the same in every language; the others are translated.
 const FilterSpec kFilters[] = {
-    {"*", {"*", nullptr, nullptr}, nullptr},
-    {"Text", {"*.txt", "*.text", "*.md"}, "text/plain"},
+    {nullptr, {"*", nullptr, nullptr}, nullptr},
+    {nullptr, {"*.txt", "*.text", "*.md"}, "text/plain"},
     {"iCalendar", {"*.ics", "*.ical", "*.ifb"}, "text/calendar"},
     {"vCard", {"*.vcf", "*.vcard", nullptr}, "text/vcard"},
     {"JSON", {"*.json", nullptr, nullptr}, "application/json"},
-    {"*", {"*", nullptr, nullptr}, nullptr},
+    {nullptr, {"*", nullptr, nullptr}, nullptr},
 };
 
 void add_filters(GtkFileChooser* chooser, ChooserFilter which) {
   if (which == CHOOSER_ANY || which == CHOOSER_REPO_FILE) return;
   const FilterSpec& f = kFilters[which];
   GtkFileFilter* own = gtk_file_filter_new();
-  gtk_file_filter_set_name(own, f.name);
+  gtk_file_filter_set_name(own, f.name ? f.name : ui_text(STR_FILTER_TEXT_FILES));
   for (const char* p : f.patterns)
     if (p) gtk_file_filter_add_pattern(own, p);
   if (f.mime) gtk_file_filter_add_mime_type(own, f.mime);
@@ -36,7 +37,7 @@ void add_filters(GtkFileChooser* chooser, ChooserFilter which) {
   // Files of other programs often carry other names: everything stays one
   // choice away.
   GtkFileFilter* all = gtk_file_filter_new();
-  gtk_file_filter_set_name(all, "*");
+  gtk_file_filter_set_name(all, ui_text(STR_FILTER_ALL_FILES));
   gtk_file_filter_add_pattern(all, "*");
   gtk_file_chooser_add_filter(chooser, all);
   gtk_file_chooser_set_filter(chooser, own);

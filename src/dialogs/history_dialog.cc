@@ -5,11 +5,14 @@
 #include <ctime>
 #include <string>
 
+#include "dialogs/layout.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
 #include "markup/detail_text.h"
+#include "model/forms.h"
 #include "model/item.h"
 #include "model/list.h"
+#include "model/ops.h"
 #include "support/log.h"
 #include "support/slot_array.h"
 #include "support/strings.h"
@@ -43,6 +46,7 @@ int64_t selected_slot(GtkTreeIter* out = nullptr) {
 void show_selected() {
   int64_t slot = selected_slot();
   gtk_widget_set_sensitive(g_open.remove, slot >= 0);
+  gtk_widget_set_sensitive(g_open.restore, slot >= 0);
   const Item* version = g_open.view ? history_get(*g_open.view, slot) : nullptr;
   if (!version) {
     markup_render(GTK_TEXT_VIEW(g_open.text), nullptr);
@@ -55,6 +59,7 @@ void show_selected() {
 
 void on_selection(GtkTreeSelection*, gpointer) { show_selected(); }
 void on_delete(GtkButton*, gpointer) { history_delete_selected(); }
+void on_restore(GtkButton*, gpointer) { history_restore_selected(); }
 
 GtkWidget* scrolled(GtkWidget* child) {
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
@@ -100,12 +105,30 @@ void history_delete_selected() {
   show_selected();
 }
 
-void history_dialog(HistoryView* view) {
+void history_restore_selected() {
+  const Item* version = g_open.view ? history_get(*g_open.view, selected_slot()) : nullptr;
+  const Item* item = item_get(g_open.item_slot);
+  if (!version || !item) return;
+  ItemForm form;
+  form_from_item(version, &form);
+  // The present version goes into the history: restoring loses nothing.
+  if (item_store(g_open.item_slot, item->type, form, 1, -1) < 0) {
+    log_message(LOG_ERROR, "history_restore_selected: %lld", static_cast<long long>(g_open.item_slot));
+    show_message(STR_HISTORY, STR_MSG_VERSION_NOT_RESTORED);
+    return;
+  }
+  gtk_dialog_response(GTK_DIALOG(g_open.dialog), GTK_RESPONSE_OK);
+}
+
+void history_dialog(HistoryView* view, int64_t item_slot) {
   HistoryWidgets w;
   w.view = view;
+  w.item_slot = item_slot;
   GtkWidget* d = dialog_new(STR_HISTORY);
   w.dialog = d;
   w.remove = dialog_add_button(d, STR_DELETE, GTK_RESPONSE_NONE);
+  set_destructive(w.remove);
+  w.restore = dialog_add_button(d, STR_RESTORE_VERSION, GTK_RESPONSE_NONE);
   dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   GtkWidget* action = gtk_widget_get_parent(w.remove);
@@ -145,9 +168,9 @@ void history_dialog(HistoryView* view) {
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w.text), GTK_WRAP_WORD_CHAR);
   markup_view_init(GTK_TEXT_VIEW(w.text), MarkupViewCallbacks{});
 
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_COLUMN_SPACING);
   const char* created_label = ui_string(STR_HISTORY_CREATED);
   gtk_box_pack_start(GTK_BOX(row), gtk_label_new(created_label ? created_label : ""), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), gtk_label_new(time_text(created).c_str()), FALSE, FALSE, 0);
@@ -160,7 +183,9 @@ void history_dialog(HistoryView* view) {
   g_open = w;
   g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(w.list)), "changed", G_CALLBACK(on_selection), nullptr);
   g_signal_connect(w.remove, "clicked", G_CALLBACK(on_delete), nullptr);
+  g_signal_connect(w.restore, "clicked", G_CALLBACK(on_restore), nullptr);
   gtk_widget_show_all(d);
+  gtk_widget_set_visible(w.restore, item_slot >= 0);
   GtkTreePath* first = gtk_tree_path_new_first();
   GtkTreeIter it;
   if (gtk_tree_model_get_iter(GTK_TREE_MODEL(w.store), &it, first))
@@ -169,8 +194,8 @@ void history_dialog(HistoryView* view) {
   show_selected();
   {
     ModalScope scope(d);
-    // The delete button answers NONE and keeps the dialog; anything else
-    // closes it.
+    // The delete and restore buttons answer NONE and keep the dialog;
+    // anything else closes it.
     while (scope.run() == GTK_RESPONSE_NONE) {
     }
   }
@@ -184,7 +209,7 @@ int item_history(int64_t slot) {
   if (!item) return -1;
   HistoryView view;
   int n = history_load(&view, item);
-  if (n >= 0) history_dialog(&view);
+  if (n >= 0) history_dialog(&view, slot);
   if (n < 0) log_message(LOG_ERROR, "item_history: %lld", static_cast<long long>(slot));
   return n;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The item history dialog: the stored earlier versions of one item, each
-// shown rendered with its stored header, and deleting versions.
+// shown rendered with its stored header; restoring one, and deleting
+// versions.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,8 +11,10 @@
 struct HistoryView;
 
 // Shows the versions of the view (filled by history_load); deleting one
-// takes it out of the view too.
-void history_dialog(HistoryView* view);
+// takes it out of the view too. With the item's slot, a version can be
+// restored: it becomes the item's current version, the present one kept in
+// the history, and the dialog closes.
+void history_dialog(HistoryView* view, int64_t item_slot = -1);
 // The item history command's core: loads the versions of the item at
 // `slot` and runs the dialog on them. Returns the number of versions shown,
 // or -1 (no such item, or loading failed).
@@ -25,8 +28,14 @@ struct HistoryWidgets {
   GtkListStore* store = nullptr;
   GtkWidget* text = nullptr;    // the rendered version
   GtkWidget* remove = nullptr;  // delete button
+  GtkWidget* restore = nullptr;  // restore button (hidden without an item)
   HistoryView* view = nullptr;  // the versions shown
+  int64_t item_slot = -1;       // the item whose versions these are
 };
 const HistoryWidgets& history_widgets();
 // The delete button's handler (asks, then deletes the selected version).
 void history_delete_selected();
+// The restore button's handler: the selected version is stored as the
+// item's current one (one undo step) and the dialog closes; a failure is
+// said and the dialog stays.
+void history_restore_selected();

@@ -36,9 +36,14 @@ void on_generate(GtkButton*, gpointer p) {
 void on_password_changed(GtkEditable*, gpointer p) {
   auto* k = static_cast<KeySection*>(p);
   int bits = password_bits(gtk_entry_get_text(GTK_ENTRY(k->password)));
-  gtk_level_bar_set_value(GTK_LEVEL_BAR(k->strength), password_level(bits));
-  std::string tip = std::to_string(bits) + " bit";
+  int level = password_level(bits);
+  gtk_level_bar_set_value(GTK_LEVEL_BAR(k->strength), level);
+  // Levels 0 and 1 are both weak: the words go weak, fair, good, strong.
+  std::string words = ui_format(STR_STRENGTH_TEXT, ui_line(STR_STRENGTH_LEVELS, level > 0 ? level - 1 : 0).c_str());
+  gtk_label_set_text(GTK_LABEL(k->strength_text), words.c_str());
+  std::string tip = ui_plural_format(STR_STRENGTH_BITS, bits);
   gtk_widget_set_tooltip_text(k->strength, tip.c_str());
+  gtk_widget_set_tooltip_text(k->strength_text, tip.c_str());
 }
 
 // The password leaves no copy in freed memory when the editor closes.
@@ -72,23 +77,28 @@ void* key_build(Editor* ed, GtkWidget* grid, int* row) {
   gtk_entry_set_visibility(GTK_ENTRY(k->password), FALSE);
   gtk_entry_set_input_purpose(GTK_ENTRY(k->password), GTK_INPUT_PURPOSE_PASSWORD);
   gtk_entry_set_activates_default(GTK_ENTRY(k->password), TRUE);
-  set_accessible_name(k->password, STR_PASSWORD);
   k->generate = button_new(STR_GENERATE);
   k->show = button_new(STR_SHOW);
   k->strength = gtk_level_bar_new_for_interval(0, 4);
   gtk_level_bar_set_mode(GTK_LEVEL_BAR(k->strength), GTK_LEVEL_BAR_MODE_DISCRETE);
   gtk_widget_set_size_request(k->strength, 60, -1);
   gtk_widget_set_valign(k->strength, GTK_ALIGN_CENTER);
-  GtkWidget* box = button_row({k->password, k->strength, k->generate, k->show});
-  gtk_box_set_child_packing(GTK_BOX(box), k->password, TRUE, TRUE, 0, GTK_PACK_START);
-  form_row(grid, (*row)++, STR_PASSWORD, box);
+  k->strength_text = gtk_label_new("");
+  gtk_label_set_xalign(GTK_LABEL(k->strength_text), 0.0f);
+  // The entry is as wide as the fields above; its tools go on the row below.
+  form_row(grid, (*row)++, STR_PASSWORD, k->password);
+  GtkWidget* tools = button_row({k->strength_text, k->strength, k->generate, k->show});
+  gtk_box_set_child_packing(GTK_BOX(tools), k->strength_text, TRUE, TRUE, 0, GTK_PACK_START);
+  gtk_grid_attach(GTK_GRID(grid), tools, 1, (*row)++, 1, 1);
 
   k->expiry_check = gtk_check_button_new();
   set_accessible_name(k->expiry_check, STR_EXPIRES);
   k->expiry = date_picker_new();
   date_picker_set_date_only(k->expiry, true);
   g_signal_connect(k->expiry, "text-validity", G_CALLBACK(on_picker_validity), ed);
-  form_row(grid, (*row)++, STR_EXPIRES, button_row({k->expiry_check, k->expiry}));
+  GtkWidget* expiry_label = form_row(grid, (*row)++, STR_EXPIRES, button_row({k->expiry_check, k->expiry}));
+  // Alt+letter of the row ticks the box that turns the date on.
+  gtk_label_set_mnemonic_widget(GTK_LABEL(expiry_label), k->expiry_check);
 
   gtk_grid_attach(GTK_GRID(grid), form_label_new(STR_NOTES), 0, (*row)++, 1, 1);
   k->notes = gtk_text_view_new();
@@ -107,6 +117,7 @@ void* key_build(Editor* ed, GtkWidget* grid, int* row) {
   g_signal_connect(k->password, "changed", G_CALLBACK(on_password_changed), k);
   g_signal_connect(k->password, "destroy", G_CALLBACK(on_password_destroy), nullptr);
   g_signal_connect(k->expiry_check, "toggled", G_CALLBACK(on_expiry_toggled), k);
+  on_password_changed(nullptr, k);
   return k;
 }
 

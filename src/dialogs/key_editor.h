@@ -16,6 +16,7 @@ struct KeySection {
   GtkWidget* generate = nullptr;
   GtkWidget* show = nullptr;
   GtkWidget* strength = nullptr;  // level bar, 0..4
+  GtkWidget* strength_text = nullptr;  // "Strength: good"
   GtkWidget* expiry_check = nullptr;
   GtkWidget* expiry = nullptr;    // date-only picker
   GtkWidget* notes = nullptr;     // text view

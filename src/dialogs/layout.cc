@@ -5,13 +5,14 @@
 #include <cstring>
 #include <string>
 
+#include "dialogs/modal.h"
 #include "support/strings.h"
 
 GtkWidget* form_grid_new() {
   GtkWidget* g = gtk_grid_new();
-  gtk_container_set_border_width(GTK_CONTAINER(g), 5);
-  gtk_grid_set_row_spacing(GTK_GRID(g), 5);
-  gtk_grid_set_column_spacing(GTK_GRID(g), 5);
+  gtk_container_set_border_width(GTK_CONTAINER(g), HIG_BORDER);
+  gtk_grid_set_row_spacing(GTK_GRID(g), HIG_ROW_SPACING);
+  gtk_grid_set_column_spacing(GTK_GRID(g), HIG_COLUMN_SPACING);
   return g;
 }
 
@@ -20,6 +21,34 @@ GtkWidget* form_label_new(StrId string_id) {
   GtkWidget* l = gtk_label_new(text ? text : "");
   gtk_widget_set_halign(l, GTK_ALIGN_START);
   gtk_label_set_xalign(GTK_LABEL(l), 0.0f);
+  return l;
+}
+
+namespace {
+
+// The widget a label's mnemonic should reach inside a composite field (a
+// box of controls, a date picker): the field itself when it takes the focus,
+// else its first descendant that does.
+GtkWidget* focus_target(GtkWidget* w) {
+  if (GTK_IS_COMBO_BOX(w) || gtk_widget_get_can_focus(w) || !GTK_IS_CONTAINER(w)) return w;
+  GtkWidget* found = nullptr;
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(w));
+  for (GList* l = kids; l && !found; l = l->next) {
+    GtkWidget* t = focus_target(static_cast<GtkWidget*>(l->data));
+    if (GTK_IS_COMBO_BOX(t) || gtk_widget_get_can_focus(t)) found = t;
+  }
+  g_list_free(kids);
+  return found ? found : w;
+}
+
+}  // namespace
+
+GtkWidget* form_label_for(StrId string_id, GtkWidget* field) {
+  GtkWidget* l = form_label_new(string_id);
+  GtkWidget* target = focus_target(field);
+  gtk_label_set_mnemonic_widget(GTK_LABEL(l), target);
+  set_accessible_name(field, string_id);
+  if (target != field) set_accessible_name(target, string_id);
   return l;
 }
 
@@ -37,12 +66,10 @@ void count_unit_label_update(GtkWidget* label, long long n) {
 }
 
 GtkWidget* form_row(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) {
-  GtkWidget* l = form_label_new(label_id);
+  GtkWidget* l = form_label_for(label_id, field);
   gtk_grid_attach(GTK_GRID(grid), l, 0, row, 1, 1);
   gtk_widget_set_hexpand(field, TRUE);
   gtk_grid_attach(GTK_GRID(grid), field, 1, row, 1, 1);
-  gtk_label_set_mnemonic_widget(GTK_LABEL(l), field);
-  set_accessible_name(field, label_id);
   return l;
 }
 
@@ -66,12 +93,12 @@ std::string mnemonic_plain(StrId string_id) {
 }
 
 void button_set_destructive(GtkWidget* button) {
-  gtk_style_context_add_class(gtk_widget_get_style_context(button), GTK_STYLE_CLASS_DESTRUCTIVE_ACTION);
+  set_destructive(button);
   gtk_widget_set_can_default(button, FALSE);
 }
 
 GtkWidget* button_row(std::initializer_list<GtkWidget*> widgets) {
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_ROW_SPACING);
   for (GtkWidget* w : widgets) gtk_box_pack_start(GTK_BOX(box), w, FALSE, FALSE, 0);
   return box;
 }

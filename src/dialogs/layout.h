@@ -10,10 +10,19 @@
 
 #include "support/string_ids.h"
 
-// A grid with border width 5 and row and column spacing 5.
+// The desktop's spacing: the border of a dialog's content, between rows,
+// and between a label and its field.
+enum { HIG_BORDER = 12, HIG_ROW_SPACING = 6, HIG_COLUMN_SPACING = 12 };
+
+// A grid with border HIG_BORDER, HIG_ROW_SPACING between rows and
+// HIG_COLUMN_SPACING between columns.
 GtkWidget* form_grid_new();
 // A label with the text of the string id, aligned at the start.
 GtkWidget* form_label_new(StrId string_id);
+// A label of the string id for `field`: its mnemonic reaches the field (in
+// a composite field, the first control that takes the focus), and both are
+// named by it for accessibility.
+GtkWidget* form_label_for(StrId string_id, GtkWidget* field);
 // The unit word after a number control ("5 [minutes]"): a label showing the
 // plural form of `plural_id` for n, updated when the number changes.
 GtkWidget* count_unit_label_new(StrId plural_id, long long n);
@@ -30,7 +39,7 @@ std::string mnemonic_plain(StrId string_id);
 // Styles a dialog button as one that destroys something (red in the theme);
 // such a button is never a dialog's default.
 void button_set_destructive(GtkWidget* button);
-// A horizontal box (spacing 5) holding the widgets in order.
+// A horizontal box (spacing HIG_ROW_SPACING) holding the widgets in order.
 GtkWidget* button_row(std::initializer_list<GtkWidget*> widgets);
 // A button labelled with the string id.
 GtkWidget* button_new(StrId label_id);

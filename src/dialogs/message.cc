@@ -37,8 +37,11 @@ bool ask_question(const std::string& primary, StrId secondary_id, StrId no_id, S
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
   gtk_window_set_title(GTK_WINDOW(d), text_of(STR_APP_NAME));
   dialog_add_button(d, no_id, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
-  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
+  GtkWidget* yes = dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
+  // Every question here guards an act that cannot be taken back: Enter keeps
+  // the safe answer.
+  set_destructive(yes);
+  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
   int response;
   {
     ModalScope scope(d);
@@ -95,6 +98,34 @@ bool ask_safe_default(const SafeQuestion& q) {
   return response == GTK_RESPONSE_ACCEPT;
 }
 
+bool ask_showing_text(StrId primary_id, StrId secondary_id, const std::string& text, StrId yes_id) {
+  GtkWidget* d = gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s",
+                                        text_of(primary_id));
+  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
+  gtk_window_set_title(GTK_WINDOW(d), text_of(STR_APP_NAME));
+  dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
+  dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
+  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
+  GtkWidget* view = gtk_text_view_new();
+  gtk_widget_set_name(view, "shown-text");
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+  gtk_text_view_set_monospace(GTK_TEXT_VIEW(view), TRUE);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), text.c_str(), -1);
+  GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
+  gtk_widget_set_size_request(sw, 560, 280);
+  gtk_container_add(GTK_CONTAINER(sw), view);
+  gtk_box_pack_start(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(d))), sw, TRUE, TRUE, 0);
+  gtk_widget_show_all(sw);
+  int response;
+  {
+    ModalScope scope(d);
+    response = scope.run();
+  }
+  gtk_widget_destroy(d);
+  return response == GTK_RESPONSE_YES;
+}
+
 void show_data_notice() { message_box(GTK_MESSAGE_INFO, STR_APP_NAME, text_of(STR_NEW_REMINDERS_DUE)); }
 
 void show_copyable(StrId title_id, const char* text) {
@@ -102,8 +133,8 @@ void show_copyable(StrId title_id, const char* text) {
   dialog_add_button(d, STR_COPY, GTK_RESPONSE_APPLY);
   dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   gtk_widget_set_size_request(box, 300, -1);
   GtkWidget* label = gtk_label_new(text ? text : "");
   PangoAttrList* attrs = pango_attr_list_new();

@@ -23,9 +23,10 @@ template <typename... Args>
 void show_info(StrId title_id, StrId message_id, Args... args) {
   show_info_text(title_id, ui_format(message_id, args...));
 }
-// A question: primary string formatted with `arg` (nullptr: shown as it is),
-// secondary string unless STR_NONE, title STR_APP_NAME, the no button
-// (cancel) then the yes button (default). True exactly for yes.
+// A question before a destructive act: primary string formatted with `arg`
+// (nullptr: shown as it is), secondary string unless STR_NONE, title
+// STR_APP_NAME, the no button (cancel, the default) then the yes button in
+// the destructive style. True exactly for yes.
 bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_id, StrId yes_id);
 // The same question with a complete primary text (and a secondary id or
 // STR_NONE).
@@ -46,6 +47,10 @@ struct SafeQuestion {
   GtkWidget* extra = nullptr;
 };
 bool ask_safe_default(const SafeQuestion& q);
+// Asks before text leaves the computer, showing that text read-only in a
+// scrolled monospace view: primary and secondary strings, Cancel then the
+// yes button (the default). True exactly for yes.
+bool ask_showing_text(StrId primary_id, StrId secondary_id, const std::string& text, StrId yes_id);
 // The information box of the data timer (STR_NEW_REMINDERS_DUE, title
 // STR_APP_NAME).
 void show_data_notice();

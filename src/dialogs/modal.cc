@@ -2,6 +2,7 @@
 // The modal scope and the process-wide top window.
 #include "dialogs/modal.h"
 
+#include "dialogs/mnemonics.h"
 #include "support/strings.h"
 
 namespace {
@@ -33,9 +34,15 @@ GtkWidget* dialog_add_button(GtkWidget* dialog, StrId label_id, int response) {
   return gtk_dialog_add_button(GTK_DIALOG(dialog), label ? label : "", response);
 }
 
+void set_destructive(GtkWidget* button) {
+  gtk_style_context_add_class(gtk_widget_get_style_context(button), GTK_STYLE_CLASS_DESTRUCTIVE_ACTION);
+}
+
 ModalScope::ModalScope(GtkWidget* d, int* w, int* h) : dialog(d), saved(g_top_window), width(w), height(h) {
   if (width && height && *width > 0 && *height > 0) gtk_window_set_default_size(GTK_WINDOW(dialog), *width, *height);
   g_top_window = GTK_WINDOW(dialog);
+  // Built in full by now: every button and field label gets its Alt+letter.
+  assign_mnemonics(dialog);
 }
 
 ModalScope::~ModalScope() {

@@ -25,6 +25,8 @@ void set_program_ending(bool ending);
 GtkWidget* dialog_new(StrId title_id);
 // Adds a button with the label of the string id and the response.
 GtkWidget* dialog_add_button(GtkWidget* dialog, StrId label_id, int response);
+// Draws a button as one that destroys or throws away what the user stored.
+void set_destructive(GtkWidget* button);
 
 struct ModalScope {
   // width/height: a remembered size to apply now and to store the dialog's

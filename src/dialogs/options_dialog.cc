@@ -42,8 +42,12 @@ struct Options {
   GtkWidget* root = nullptr;
 };
 
+// "Quit after [5] minutes of inactivity": the words after the choice agree
+// with it, and go with "Never".
 void on_idle_changed(GtkComboBox* combo, gpointer unit) {
-  count_unit_label_update(static_cast<GtkWidget*>(unit), list_value(kIdleMinutes, GTK_WIDGET(combo)));
+  int minutes = list_value(kIdleMinutes, GTK_WIDGET(combo));
+  count_unit_label_update(static_cast<GtkWidget*>(unit), minutes);
+  gtk_widget_set_visible(static_cast<GtkWidget*>(unit), minutes > 0);
 }
 
 void on_root_changed(GtkEditable* e, gpointer d) {
@@ -68,9 +72,11 @@ void on_browse(GtkButton*, gpointer p) {
   gtk_widget_destroy(fc);
 }
 
-bool folder_ok(const std::string& path) {
+// Why the folder cannot hold the collections, or STR_NONE when it can.
+StrId folder_fault(const std::string& path) {
+  if (path.size() > MAX_ROOT_LEN) return STR_MSG_REPO_PATH_TOO_LONG;
   struct stat st;
-  return path.size() <= MAX_ROOT_LEN && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? STR_NONE : STR_MSG_REPO_ROOT_MISSING;
 }
 
 void store_int(const char* name, int value) {
@@ -89,39 +95,54 @@ bool options_dialog(const std::function<void()>& relabel) {
   gtk_dialog_set_default_response(GTK_DIALOG(o.dialog), GTK_RESPONSE_OK);
 
   GtkWidget* notebook = gtk_notebook_new();
-  gtk_container_set_border_width(GTK_CONTAINER(notebook), 5);
+  gtk_container_set_border_width(GTK_CONTAINER(notebook), HIG_BORDER);
 
   GtkWidget* grid = form_grid_new();
   GtkWidget* language =
       combo_from_list(ui_string(STR_LANGUAGE_LIST), s.language >= 0 && s.language < LANGUAGES ? s.language : 0);
   gtk_widget_set_name(language, "language");
   form_row(grid, 0, STR_LANGUAGE, language);
+  GtkWidget* note = form_label_new(STR_LANGUAGE_DESKTOP_NOTE);
+  gtk_label_set_line_wrap(GTK_LABEL(note), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(note), 50);
+  gtk_style_context_add_class(gtk_widget_get_style_context(note), GTK_STYLE_CLASS_DIM_LABEL);
+  gtk_grid_attach(GTK_GRID(grid), note, 1, 1, 1, 1);
   GtkWidget* alert = gtk_check_button_new();
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(alert), s.new_reminders_alert != 0);
-  form_row(grid, 1, STR_ALERT_REMINDERS, alert);
+  form_row(grid, 2, STR_ALERT_REMINDERS, alert);
   GtkWidget* upcoming = combo_from_list(ui_string(STR_UPCOMING_DAYS_LIST), list_index(kUpcomingDays, s.upcoming_days));
   gtk_widget_set_name(upcoming, "upcoming");
-  form_row(grid, 2, STR_UPCOMING_DAYS, upcoming);
+  form_row(grid, 3, STR_UPCOMING_DAYS, upcoming);
   std::string old_root = setting_get(config_db(), "repo_root");
   o.root = gtk_entry_new();
   gtk_widget_set_name(o.root, "root");
   gtk_entry_set_text(GTK_ENTRY(o.root), old_root.c_str());
   gtk_widget_set_hexpand(o.root, TRUE);
-  GtkWidget* browse = button_new(STR_BROWSE);
-  form_row(grid, 3, STR_REPOSITORY_FOLDER, button_row({o.root, browse}));
-  set_accessible_name(o.root, STR_REPOSITORY_FOLDER);
+  gtk_entry_set_width_chars(GTK_ENTRY(o.root), 36);
+  // The folder in full, typed or picked with the folder button beside it.
+  GtkWidget* browse = gtk_button_new_from_icon_name("folder-open-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_tooltip_text(browse, ui_text(STR_SELECT_REPOSITORY_FOLDER));
+  set_accessible_name(browse, STR_SELECT_REPOSITORY_FOLDER);
+  GtkWidget* folder_row = button_row({o.root, browse});
+  gtk_box_set_child_packing(GTK_BOX(folder_row), o.root, TRUE, TRUE, 0, GTK_PACK_START);
+  form_row(grid, 4, STR_REPOSITORY_FOLDER, folder_row);
   GtkWidget* dav_sync =
       combo_from_list(ui_string(STR_DAV_SYNC_EVERY_LIST), dav_sync_minutes_index(s.dav_sync_minutes));
   gtk_widget_set_name(dav_sync, "dav-sync");
-  form_row(grid, 4, STR_DAV_SYNC_EVERY, dav_sync);
+  form_row(grid, 5, STR_DAV_SYNC_EVERY, dav_sync);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid, gtk_label_new(ui_string(STR_PAGE_GENERAL)));
 
   GtkWidget* grid2 = form_grid_new();
-  GtkWidget* idle = combo_from_list(ui_string(STR_IDLE_TIMEOUT_LIST), list_index(kIdleMinutes, s.idle_timeout));
+  GtkWidget* idle = combo_from_list(ui_string(STR_IDLE_CHOICES), list_index(kIdleMinutes, s.idle_timeout));
   gtk_widget_set_name(idle, "idle");
-  form_row(grid2, 0, STR_IDLE_TIMEOUT, idle);
-  GtkWidget* idle_unit = count_unit_label_new(STR_UNIT_MINUTE, list_value(kIdleMinutes, idle));
-  gtk_grid_attach(GTK_GRID(grid2), idle_unit, 2, 0, 1, 1);
+  GtkWidget* idle_unit = count_unit_label_new(STR_IDLE_QUIT_AFTER, list_value(kIdleMinutes, idle));
+  gtk_widget_set_no_show_all(idle_unit, TRUE);
+  gtk_widget_set_visible(idle_unit, list_value(kIdleMinutes, idle) > 0);
+  GtkWidget* sentence = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_ROW_SPACING);
+  gtk_box_pack_start(GTK_BOX(sentence), form_label_for(STR_IDLE_QUIT_BEFORE, idle), FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(sentence), idle, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(sentence), idle_unit, FALSE, FALSE, 0);
+  gtk_grid_attach(GTK_GRID(grid2), sentence, 0, 0, 1, 1);
   g_signal_connect(idle, "changed", G_CALLBACK(on_idle_changed), idle_unit);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), grid2, gtk_label_new(ui_string(STR_PAGE_SECURITY)));
 
@@ -139,13 +160,13 @@ bool options_dialog(const std::function<void()>& relabel) {
       std::string root = gtk_entry_get_text(GTK_ENTRY(o.root));
       if (root.empty()) continue;
       if (root != old_root) {
-        if (!folder_ok(root)) {
-          show_message(STR_APP_NAME, STR_MSG_REPO_ROOT_MISSING);
+        if (StrId fault = folder_fault(root); fault != STR_NONE) {
+          show_message(STR_OPTIONS, fault);
           continue;
         }
         if (setting_put_str(config_db(), "repo_root", root.c_str()) != 0) {
           log_message(LOG_ERROR, "options_dialog: storing repo_root failed");
-          show_message(STR_APP_NAME, STR_MSG_REPO_ROOT_MISSING);
+          show_message(STR_OPTIONS, STR_MSG_SETTING_NOT_STORED);
           continue;
         }
         a.repo_root = root;

@@ -21,6 +21,7 @@ GeneratorWidgets g_open;
 
 struct Generator {
   GeneratorWidgets w;
+  GtkWidget* unit = nullptr;  // "characters" after the length, in its plural
   int min_length = 1;
 };
 
@@ -39,6 +40,7 @@ int classes_of(const Generator* g) {
 // preview (and OK insensitive) when the settings cannot give one.
 void redraw(Generator* g) {
   int len = length_of(g);
+  if (g->unit) count_unit_label_update(g->unit, len);
   int classes = classes_of(g);
   bool ok = len >= g->min_length && len <= kMaxLength && classes != 0;
   wipe_entry(g->w.preview);
@@ -77,13 +79,12 @@ bool password_generator_dialog(GtkWidget* target, int min_length, int classes) {
   g.w.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
 
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   g.w.length = numeric_entry_new(3);
   gtk_entry_set_text(GTK_ENTRY(g.w.length), std::to_string(s.length).c_str());
-  set_accessible_name(g.w.length, STR_GEN_LENGTH);
-  gtk_box_pack_start(GTK_BOX(box),
-                     button_row({form_label_new(STR_GEN_LENGTH), g.w.length, form_label_new(STR_GEN_CHARACTERS)}),
+  g.unit = count_unit_label_new(STR_GEN_CHARACTERS, s.length);
+  gtk_box_pack_start(GTK_BOX(box), button_row({form_label_for(STR_GEN_LENGTH, g.w.length), g.w.length, g.unit}),
                      FALSE, FALSE, 0);
   for (int i = 0; i < 4; i++) {
     const char* label = ui_string(str_at(STR_GEN_CLASS_RANGE, i));
@@ -97,9 +98,8 @@ bool password_generator_dialog(GtkWidget* target, int min_length, int classes) {
   g.w.preview = gtk_entry_new();
   gtk_editable_set_editable(GTK_EDITABLE(g.w.preview), FALSE);
   gtk_widget_set_can_focus(g.w.preview, TRUE);
-  set_accessible_name(g.w.preview, STR_PASSWORD);
-  g.w.redraw = button_new(STR_GENERATE);
-  GtkWidget* row = button_row({form_label_new(STR_PASSWORD), g.w.preview, g.w.redraw});
+  g.w.redraw = button_new(STR_GENERATE_AGAIN);
+  GtkWidget* row = button_row({form_label_for(STR_PASSWORD, g.w.preview), g.w.preview, g.w.redraw});
   gtk_box_set_child_packing(GTK_BOX(row), g.w.preview, TRUE, TRUE, 0, GTK_PACK_START);
   gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 5);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), box, TRUE, TRUE, 0);

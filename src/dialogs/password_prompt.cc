@@ -37,7 +37,8 @@ void on_show(GtkButton*, gpointer p) {
 
 }  // namespace
 
-int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_length, int classes, std::string* out) {
+int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_length, int classes, std::string* out,
+                    StrId accept_id) {
   if (out) {
     OPENSSL_cleanse(out->data(), out->size());
     out->clear();
@@ -45,13 +46,13 @@ int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_le
   GtkWidget* d = dialog_new(title_id);
   dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   Prompt pr{};
-  pr.ok = dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
+  pr.ok = dialog_add_button(d, accept_id, GTK_RESPONSE_OK);
   pr.min_length = min_length;
   pr.classes = classes;
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
 
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   if (headline_id != STR_NONE) {
     GtkWidget* h = gtk_label_new(ui_string(headline_id));
     PangoAttrList* attrs = pango_attr_list_new();
@@ -67,7 +68,7 @@ int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_le
     gtk_label_set_line_wrap(GTK_LABEL(t), TRUE);
     gtk_box_pack_start(GTK_BOX(box), t, FALSE, FALSE, 0);
   }
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_COLUMN_SPACING);
   GtkWidget* label = form_label_new(STR_PASSWORD);
   pr.entry = gtk_entry_new();
   gtk_entry_set_visibility(GTK_ENTRY(pr.entry), FALSE);
@@ -108,5 +109,5 @@ int password_prompt(StrId title_id, StrId headline_id, StrId text_id, int min_le
 }
 
 int password_prompt_simple(StrId title_id, StrId headline_id, StrId text_id, std::string* out) {
-  return password_prompt(title_id, headline_id, text_id, 1, 0, out);
+  return password_prompt(title_id, headline_id, text_id, 1, 0, out, STR_UNLOCK);
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -119,8 +120,8 @@ intptr_t run_with_progress_hook(StrId title_id, StrId label_id, ProgressWorker w
 
   GtkWidget* d = dialog_new(title_id);
   GtkWidget* cancel = dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   const char* label_text = ui_string(label_id);
   GtkWidget* label = gtk_label_new(label_text ? label_text : "");
   gtk_box_pack_start(GTK_BOX(box), label, TRUE, TRUE, 5);

@@ -80,7 +80,8 @@ void import_repository_dialog(RepoManager* m) {
       int rc = parse_repo_import(password.c_str(), path.c_str(), &rec);
       wipe(&password);
       if (rc != 0) {
-        show_message(STR_APP_NAME, STR_MSG_SERVER_OR_FILE_INVALID);
+        show_message(STR_IMPORT_REPOSITORY, rc == REPO_IMPORT_WRONG_PASSWORD ? STR_MSG_WRONG_PASSWORD
+                                                                             : STR_MSG_REPO_FILE_INVALID);
         continue;
       }
       ImportJob job;
@@ -88,7 +89,7 @@ void import_repository_dialog(RepoManager* m) {
       intptr_t result =
           run_with_progress(STR_IMPORT_REPOSITORY, STR_CONTACTING_SERVER, clone_record_worker, &job, false);
       if (result != 0) {
-        show_message(STR_IMPORT_REPOSITORY, error_message_id(static_cast<int>(result)));
+        show_message(STR_IMPORT_REPOSITORY, error_message_id(static_cast<int>(result), ERRORS_OF_CLONE));
         continue;
       }
       show_info(STR_IMPORT_REPOSITORY, STR_MSG_REPO_ADDED);

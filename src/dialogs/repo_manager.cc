@@ -8,7 +8,9 @@
 #include <string>
 
 #include "crypto/wipe.h"
+#include "dialogs/layout.h"
 #include "dialogs/message.h"
+#include "dialogs/mnemonics.h"
 #include "dialogs/modal.h"
 #include "dialogs/password_prompt.h"
 #include "dialogs/progress.h"
@@ -99,6 +101,7 @@ void on_put_on_server(GtkMenuItem*, gpointer p) {
   }
   show_info(STR_UPLOAD_TO_SERVER, STR_MSG_REPO_ON_SERVER);
   gtk_list_store_set(m->store, &iter, COL_SERVER, repo_table()[index].server_id.c_str(), -1);
+  repo_manager_row_commands(m);
 }
 
 void on_delete(GtkMenuItem*, gpointer p) {
@@ -117,6 +120,21 @@ void on_delete(GtkMenuItem*, gpointer p) {
   repo_manager_fill(m);
 }
 
+void on_selection_changed(GtkTreeSelection*, gpointer p) { repo_manager_row_commands(static_cast<RepoManager*>(p)); }
+
+// A button that is on, or off with the reason as its tooltip.
+void command_state(GtkWidget* button, StrId why_not) {
+  gtk_widget_set_sensitive(button, why_not == STR_NONE);
+  gtk_widget_set_tooltip_text(button, why_not == STR_NONE ? nullptr : ui_text(why_not));
+}
+
+GtkWidget* row_button(GtkWidget* row, StrId label_id, GCallback cb, RepoManager* m) {
+  GtkWidget* b = button_new(label_id);
+  g_signal_connect(b, "clicked", cb, m);
+  gtk_box_pack_start(GTK_BOX(row), b, FALSE, FALSE, 0);
+  return b;
+}
+
 void add_item(GtkWidget* menu, StrId label_id, GCallback cb, RepoManager* m) {
   GtkWidget* item = gtk_menu_item_new_with_label(ui_string(label_id));
   g_signal_connect(item, "activate", cb, m);
@@ -129,11 +147,12 @@ GtkWidget* build_menu(RepoManager* m, int index) {
   GtkWidget* menu = gtk_menu_new();
   if (e.account_user.empty() || e.account_user == signed_in_account().user)
     add_item(menu, STR_SHOW_PASSWORD, G_CALLBACK(on_show_password), m);
-  add_item(menu, STR_CHANGE_PASSWORD, G_CALLBACK(on_change_password), m);
+  add_item(menu, STR_CHANGE_PASSWORD_MENU, G_CALLBACK(on_change_password), m);
   if (has_signed_in_account() && e.server_id.empty())
     add_item(menu, STR_UPLOAD_TO_SERVER, G_CALLBACK(on_put_on_server), m);
   add_item(menu, STR_DELETE, G_CALLBACK(on_delete), m);
   gtk_menu_attach_to_widget(GTK_MENU(menu), m->view, nullptr);
+  assign_mnemonics(menu);
   gtk_widget_show_all(menu);
   m->menu = menu;
   return menu;
@@ -195,6 +214,24 @@ void repo_manager_fill(RepoManager* m) {
   }
 }
 
+void repo_manager_row_commands(RepoManager* m) {
+  if (!m->show_password) return;
+  int index = current(m);
+  if (index < 0) {
+    for (GtkWidget* b : {m->show_password, m->change_password, m->upload, m->remove})
+      command_state(b, STR_TIP_SELECT_COLLECTION);
+    return;
+  }
+  const RepoEntry& e = repo_table()[index];
+  bool own = e.account_user.empty() || e.account_user == signed_in_account().user;
+  command_state(m->show_password, own ? STR_NONE : STR_TIP_OTHER_ACCOUNT);
+  command_state(m->change_password, STR_NONE);
+  command_state(m->upload, !has_signed_in_account()  ? STR_TIP_SIGN_IN_FIRST
+                           : !e.server_id.empty()    ? STR_TIP_ALREADY_ON_SERVER
+                                                     : STR_NONE);
+  command_state(m->remove, STR_NONE);
+}
+
 void repo_manager() {
   if (!unlock_manager()) return;
   RepoManager m;
@@ -209,8 +246,8 @@ void repo_manager() {
   gtk_widget_set_sensitive(import_button, account);
   gtk_widget_set_sensitive(server_button, account);
 
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   GtkWidget* lock = gtk_check_button_new_with_label(ui_string(STR_LOCK_REPO_MANAGER));
   gtk_widget_set_halign(lock, GTK_ALIGN_CENTER);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(lock), locked);
@@ -246,7 +283,15 @@ void repo_manager() {
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
   gtk_container_add(GTK_CONTAINER(sw), m.view);
   gtk_box_pack_start(GTK_BOX(box), sw, TRUE, TRUE, 0);
+  GtkWidget* commands = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_ROW_SPACING);
+  m.show_password = row_button(commands, STR_SHOW_PASSWORD, G_CALLBACK(on_show_password), &m);
+  m.change_password = row_button(commands, STR_CHANGE_PASSWORD_MENU, G_CALLBACK(on_change_password), &m);
+  m.upload = row_button(commands, STR_UPLOAD_TO_SERVER, G_CALLBACK(on_put_on_server), &m);
+  m.remove = row_button(commands, STR_DELETE, G_CALLBACK(on_delete), &m);
+  set_destructive(m.remove);
+  gtk_box_pack_start(GTK_BOX(box), commands, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(m.dialog))), box, TRUE, TRUE, 0);
+  g_signal_connect(gtk_tree_view_get_selection(tv), "changed", G_CALLBACK(on_selection_changed), &m);
 
   repo_manager_fill(&m);
   gtk_widget_show_all(m.dialog);
@@ -254,6 +299,7 @@ void repo_manager() {
   GtkTreePath* first = gtk_tree_path_new_first();
   gtk_tree_view_set_cursor(tv, first, nullptr, FALSE);
   gtk_tree_path_free(first);
+  repo_manager_row_commands(&m);
   DialogSizes& sizes = app_core().dialog_sizes;
   {
     ModalScope scope(m.dialog, &sizes.width[DLG_REPO], &sizes.height[DLG_REPO]);

@@ -10,7 +10,15 @@ struct RepoManager {
   GtkWidget* view = nullptr;
   GtkListStore* store = nullptr;
   GtkWidget* menu = nullptr;
+  // The selected row's commands, as buttons below the list (and in its
+  // context menu); a disabled one says why in its tooltip.
+  GtkWidget* show_password = nullptr;
+  GtkWidget* change_password = nullptr;
+  GtkWidget* upload = nullptr;
+  GtkWidget* remove = nullptr;
 };
+// Makes the row buttons fit the selected row.
+void repo_manager_row_commands(RepoManager* m);
 
 // Refills the table from the repository table.
 void repo_manager_fill(RepoManager* m);

@@ -19,7 +19,7 @@ void change_password_dialog(RepoManager* m, int index) {
   GtkWidget* d = dialog_new(STR_CHANGE_PASSWORD);
   gtk_window_set_transient_for(GTK_WINDOW(d), GTK_WINDOW(m->dialog));
   dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
-  dialog_add_button(d, STR_OK, GTK_RESPONSE_OK);
+  dialog_add_button(d, STR_CHANGE_PASSWORD, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(d), 320, -1);
   GtkWidget* grid = form_grid_new();

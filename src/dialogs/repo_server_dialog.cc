@@ -87,7 +87,7 @@ void server_clone(ServerDialog* s) {
   intptr_t result = run_with_progress(STR_IMPORT_REPOSITORY, STR_CONTACTING_SERVER, clone_server_worker, &job, false);
   wipe(&job.password);
   if (result != 0) {
-    show_message(STR_IMPORT_REPOSITORY, error_message_id(static_cast<int>(result)));
+    show_message(STR_IMPORT_REPOSITORY, error_message_id(static_cast<int>(result), ERRORS_OF_CLONE));
     return;
   }
   show_info(STR_IMPORT_REPOSITORY, STR_MSG_REPO_ADDED);
@@ -119,7 +119,7 @@ bool server_dialog(RepoManager* m, const ServerLogin& login, const std::vector<s
   s.dialog = dialog_new(STR_SERVER);
   gtk_window_set_transient_for(GTK_WINDOW(s.dialog), GTK_WINDOW(m->dialog));
   dialog_add_button(s.dialog, STR_IMPORT_REPOSITORY, 1);
-  dialog_add_button(s.dialog, STR_DELETE, 2);
+  set_destructive(dialog_add_button(s.dialog, STR_DELETE, 2));
   dialog_add_button(s.dialog, STR_CLOSE, GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(s.dialog), 350, 200);
   s.store = gtk_list_store_new(1, G_TYPE_STRING);
@@ -133,8 +133,8 @@ bool server_dialog(RepoManager* m, const ServerLogin& login, const std::vector<s
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
   gtk_container_add(GTK_CONTAINER(sw), s.view);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   gtk_box_pack_start(GTK_BOX(box), sw, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(s.dialog))), box, TRUE, TRUE, 0);
   GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(s.view));

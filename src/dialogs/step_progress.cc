@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/step_progress.h"
 
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -23,8 +24,8 @@ void StepProgress::set_interval(int ms) { g_interval_ms = ms < 0 ? 0 : ms; }
 StepProgress::StepProgress(StrId title_id, StrId label_id) {
   dialog_ = dialog_new(title_id);
   dialog_add_button(dialog_, STR_CANCEL, GTK_RESPONSE_CANCEL);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   const char* label_text = ui_string(label_id);
   gtk_box_pack_start(GTK_BOX(box), gtk_label_new(label_text ? label_text : ""), TRUE, TRUE, 5);
   bar_ = gtk_progress_bar_new();

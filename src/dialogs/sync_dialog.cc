@@ -12,6 +12,7 @@
 
 #include "dialogs/bold_label.h"
 #include "dialogs/conflict_dialog.h"
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "storage/repo.h"
 #include "support/log.h"
@@ -144,8 +145,8 @@ int sync_dialog_run(const std::function<void(SyncDriver*)>& begin, const char* h
   begin(&run.driver);
   run.dialog = dialog_new(STR_SYNCHRONISE);
   run.button = dialog_add_button(run.dialog, STR_CANCEL, GTK_RESPONSE_CANCEL);
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(box), HIG_BORDER);
   GtkWidget* head = bold_label_new(headline ? headline : "", 1.2);
   gtk_widget_set_size_request(head, 300, 30);
   gtk_box_pack_start(GTK_BOX(box), head, TRUE, TRUE, 5);

@@ -4,12 +4,14 @@
 
 #include <string>
 
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
 #include "model/tag_assign.h"
+#include "support/strings.h"
 #include "views/item_list_gtk.h"
 #include "views/tag_tree_gtk.h"
 
@@ -105,7 +107,15 @@ bool tag_assign_dialog(ItemList* list, TagTree* tree) {
   dialog_add_button(d, STR_CANCEL, GTK_RESPONSE_CANCEL);
   a.w.ok = dialog_add_button(d, STR_ACCEPT, GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
-  gtk_window_set_default_size(GTK_WINDOW(d), 300, 500);
+  // Which items get the tags, in words.
+  const Item* only = items.size() == 1 ? item_get(items[0]) : nullptr;
+  std::string what = only ? ui_format(STR_SET_TAGS_FOR_ONE, only->title.c_str())
+                          : ui_plural_format(STR_SET_TAGS_FOR_MANY, static_cast<long long>(items.size()));
+  GtkWidget* headline = gtk_label_new(what.c_str());
+  gtk_label_set_xalign(GTK_LABEL(headline), 0.0f);
+  gtk_label_set_line_wrap(GTK_LABEL(headline), TRUE);
+  gtk_label_set_max_width_chars(GTK_LABEL(headline), 40);
+  gtk_widget_set_name(headline, "tagged");
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_widget_set_vexpand(box, TRUE);
   GtkTreeIter top;
@@ -119,10 +129,20 @@ bool tag_assign_dialog(ItemList* list, TagTree* tree) {
       }
     } while (gtk_tree_model_iter_next(m, &top));
   }
+  // Sized to its rows: a few tags need no scrolling, many scroll within
+  // the height of a small screen.
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_IN);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(sw), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(sw), TRUE);
+  gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(sw), 480);
+  gtk_widget_set_size_request(sw, 280, -1);
   gtk_container_add(GTK_CONTAINER(sw), box);
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), sw, TRUE, TRUE, 0);
+  GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(content), HIG_BORDER);
+  gtk_box_pack_start(GTK_BOX(content), headline, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(content), sw, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(d))), content, TRUE, TRUE, 0);
   bool any = false;
   for (const Choice& c : a.choices) any = any || c.chosen;
   gtk_widget_set_sensitive(a.w.ok, any);

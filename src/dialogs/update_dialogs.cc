@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dialogs/bold_label.h"
+#include "dialogs/layout.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
 #include "dialogs/progress.h"
@@ -77,16 +78,16 @@ bool update_offer(const char* version, const char* notes, bool installable) {
   } else {
     dialog_add_button(d, STR_CLOSE, GTK_RESPONSE_CANCEL);
   }
-  GtkWidget* hbox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(hbox), 5);
+  GtkWidget* hbox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, HIG_COLUMN_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(hbox), HIG_BORDER);
   if (GdkPixbuf* icon = icon_get(ICON_SLOT_APP_48)) {
     GtkWidget* img = gtk_image_new_from_pixbuf(icon);
     gtk_widget_set_halign(img, GTK_ALIGN_START);
     gtk_widget_set_valign(img, GTK_ALIGN_START);
     gtk_box_pack_start(GTK_BOX(hbox), img, FALSE, FALSE, 0);
   }
-  GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
-  gtk_container_set_border_width(GTK_CONTAINER(vbox), 5);
+  GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, HIG_ROW_SPACING);
+  gtk_container_set_border_width(GTK_CONTAINER(vbox), HIG_BORDER);
   gtk_box_pack_start(GTK_BOX(vbox), bold_label_new(ui_string(STR_UPDATE_AVAILABLE), 1.2), FALSE, FALSE, 0);
   std::string versions = ui_format(STR_UPDATE_VERSIONS, version ? version : "", program_version());
   if (versions.size() > 255) {

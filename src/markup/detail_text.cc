@@ -175,10 +175,9 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
     case FREQ_MONTHLY:
       if (interval > 1) s += ui_plural_format(STR_EVERY_N_MONTHS, interval) + " ";
       if (r.by_day) {
-        // The week the series repeats on, as the recurrence counts it.
-        s += label(str_at(STR_WEEK_OF_MONTH_RANGE, week_of_month(tm.tm_mday)));
-        s += " ";
-        s += label(kWeekdayIds[tm.tm_wday]);
+        // The week the series repeats on, as the recurrence counts it; one
+        // text per weekday, as ordinals agree with the weekday's gender.
+        s += ui_line(str_at(STR_NTH_WEEKDAY_RANGE, tm.tm_wday), week_of_month(tm.tm_mday));
       } else {
         s += ui_format(STR_ON_DAY_N, tm.tm_mday);
       }
@@ -382,7 +381,7 @@ std::string history_detail_text(const char* stored, const std::string& body) {
     labelled(&out, STR_DETAIL_MODIFIED, date_time(rec.modified));
     labelled(&out, STR_TYPE, label(type_name_id(rec.type)), true);
     if (rec.type == ITEM_TASK || rec.type == ITEM_EVENT || rec.type == ITEM_NOTE)
-      labelled(&out, STR_MARKUP, label(rec.markup ? STR_YES : STR_NONE_WORD), true);
+      labelled(&out, STR_MARKUP, label(rec.markup ? STR_YES : STR_NO), true);
     if (rec.type == ITEM_TASK || rec.type == ITEM_EVENT) {
       labelled(&out, STR_LABEL_REMINDER, reminder_text(rec.remind_offset));
       if (rec.type == ITEM_TASK) {

@@ -223,6 +223,11 @@ int repo_export(const RepoEntry* e, const char* export_password, const char* fil
 // Safe on a worker thread while the main thread leaves the table alone.
 // 0, or -1 (also when the folder cannot be synced after the rename).
 int repo_export_file(const RepoEntry* e, const char* export_password, const char* target);
+// Reads an export file into *out: 0, or why it could not: not signed in or
+// the file unreadable (-1), not the size of an export file
+// (REPO_IMPORT_NOT_A_FILE), or one that does not read back under the
+// password (REPO_IMPORT_WRONG_PASSWORD).
+enum { REPO_IMPORT_NOT_A_FILE = -2, REPO_IMPORT_WRONG_PASSWORD = -3 };
 int parse_repo_import(const char* export_password, const char* file, RepoRecord* out);
 
 // ---------------------------------------------------------------------------

@@ -93,10 +93,12 @@ int parse_repo_import(const char* export_password, const char* file, RepoRecord*
   }
   if (n != REPO_EXPORT_SIZE) {
     log_message(LOG_ERROR, "parse_repo_import: %zu bytes", n);
-    return -1;
+    return REPO_IMPORT_NOT_A_FILE;
   }
   pbkdf2_sha256(export_password, buf, 16, kPbkdf2Rounds, key);
-  if (secret_decipher(buf + 16, REPO_EXPORT_SIZE - 16, key) != 0) return -1;
+  // A file of exactly the export size that does not read back after
+  // deciphering was, as good as always, made under another password.
+  if (secret_decipher(buf + 16, REPO_EXPORT_SIZE - 16, key) != 0) return REPO_IMPORT_WRONG_PASSWORD;
   const char* text = reinterpret_cast<const char*>(buf + 16);
   std::vector<std::string> f;
   long version = 0, number = 0;
@@ -108,7 +110,7 @@ int parse_repo_import(const char* export_password, const char* file, RepoRecord*
   if (!ok) {
     log_message(LOG_ERROR, "parse_repo_import");
     wipe(&f);
-    return -1;
+    return REPO_IMPORT_WRONG_PASSWORD;
   }
   *out = RepoRecord();
   out->account_id = static_cast<int32_t>(number);

@@ -280,6 +280,8 @@ std::string ui_plural(StrId id, long long n) {
 
 std::string ui_plural_in(int lang, StrId id, long long n) { return plural_line(ui_string_in(lang, id), plural_form(lang, n)); }
 
+std::string ui_line(StrId id, int index) { return plural_line(ui_string(id), index < 0 ? 0 : index); }
+
 std::string ui_plural_format(StrId id, long long n) {
   std::string form = ui_plural(id, n);
   if (form.empty()) return form;

@@ -89,6 +89,9 @@ std::string ui_plural(StrId id, long long n);
 std::string ui_plural_in(int lang, StrId id, long long n);
 // That form used as a printf format with n as its one "%d" (any size of n).
 std::string ui_plural_format(StrId id, long long n);
+// Line `index` of a list text ("weak|fair|good|strong"), the last line when
+// the text has fewer; "" for an invalid id.
+std::string ui_line(StrId id, int index);
 
 // Index of the language named by the first two characters ("fr_FR.UTF-8"
 // gives 1); 0 for anything else.

@@ -356,11 +356,15 @@ int trace_extract(const char* log_file, std::string* out) {
 }
 
 int trace_send(const ServerLogin& login, const char* log_file, const char* dir) {
+  std::string text;
+  trace_extract(log_file, &text);  // a missing log gives an empty trace
+  return trace_send_text(login, text, dir);
+}
+
+int trace_send_text(const ServerLogin& login, const std::string& text, const char* dir) {
   char name[32];
   std::snprintf(name, sizeof name, "%lld.log", static_cast<long long>(std::time(nullptr)));
   std::string path = path_join(dir ? dir : "", name);
-  std::string text;
-  trace_extract(log_file, &text);  // a missing log gives an empty trace
   if (write_bytes(path, reinterpret_cast<const uint8_t*>(text.data()), text.size()) != 0) {
     log_message(LOG_ERROR, "trace_send (%s)", name);
     return -1;

@@ -94,6 +94,8 @@ int update_install(const char* dir);
 // "put trace": sends the end of log_file (at most its last 32000 bytes, from
 // a line start) as "%lld.log" made in dir, then removes that file.
 int trace_send(const ServerLogin& login, const char* log_file, const char* dir);
+// The same for a trace text already extracted (the one the user was shown).
+int trace_send_text(const ServerLogin& login, const std::string& text, const char* dir);
 // The trace text of a log file: whole when at most 32000 bytes, else from
 // the first line start in its last 32000 bytes. -1 when unreadable.
 int trace_extract(const char* log_file, std::string* out);

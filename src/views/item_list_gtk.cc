@@ -40,14 +40,6 @@ const char* text_of(StrId id) {
   return s ? s : "";
 }
 
-void format_time(int64_t t, char* out, size_t size, const char* fmt) {
-  out[0] = '\0';
-  if (t == 0) return;
-  time_t tt = static_cast<time_t>(t);
-  struct tm tmv;
-  if (localtime_r(&tt, &tmv)) strftime(out, size, fmt, &tmv);
-}
-
 // Reads what a cell data function needs of a row: its item (-1 for a header).
 const Item* row_item(GtkTreeModel* m, GtkTreeIter* it, bool* header) {
   int slot = -1;
@@ -217,10 +209,15 @@ void make_day_labels(ItemList* list, int64_t now) {
   int64_t today = local_midnight(now);
   for (int i = 0; i < 8; i++) list->bounds[i] = local_midnight_after(today, i);
   list->day_end = list->bounds[1];
+  // The days after tomorrow fall within the coming week: their weekdays
+  // name them.
+  static const StrId kWeekdays[7] = {STR_SUNDAY,   STR_MONDAY, STR_TUESDAY, STR_WEDNESDAY,
+                                     STR_THURSDAY, STR_FRIDAY, STR_SATURDAY};
   for (int g = 4; g <= 8; g++) {
-    char buf[32];
-    format_time(list->bounds[g - 2], buf, sizeof buf, "%Y-%m-%d");
-    list->day_labels[g - 4] = buf;
+    time_t t = static_cast<time_t>(list->bounds[g - 2]);
+    struct tm tm {};
+    localtime_r(&t, &tm);
+    list->day_labels[g - 4] = text_of(kWeekdays[tm.tm_wday % 7]);
   }
 }
 
@@ -230,7 +227,7 @@ const char* group_label(const ItemList* list, int group) {
     case 2: return text_of(STR_TODAY);
     case 3: return text_of(STR_TOMORROW);
     case 9: return text_of(STR_LATER);
-    case 10: return "...";
+    case 10: return text_of(STR_GROUP_NO_DATE);
     default: return group >= 4 && group <= 8 ? list->day_labels[group - 4].c_str() : "";
   }
 }

@@ -4,7 +4,10 @@
 // calendar and sort handlers, keys and pointer, and the notification hub.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "app/nav_ring.h"
+#include "dialogs/mnemonics.h"
 #include "model/list.h"
 #include "model/ops.h"
 #include "model/tag.h"
@@ -243,13 +246,53 @@ TEST_F(Window, RelabelAfterALanguageChange) {
   EXPECT_EQ(fixed_row_text(VIEW_REMINDERS), std::string(ui_string_in(3, STR_ROW_REMINDERS)) + " (0)");
   // The menu-bar titles too.
   GList* menus = gtk_container_get_children(GTK_CONTAINER(w.menubar));
-  EXPECT_EQ(std::string(gtk_menu_item_get_label(GTK_MENU_ITEM(menus->data))), ui_string_in(3, STR_MENU_FILE));
+  EXPECT_EQ(plain_label(gtk_menu_item_get_label(GTK_MENU_ITEM(menus->data))), ui_string_in(3, STR_MENU_FILE));
   g_list_free(menus);
   EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(w.window)), ui_string_in(3, STR_APP_NAME));
   // And the names a screen reader gives the two bars.
   EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.menubar)), ui_string_in(3, STR_MAIN_MENU));
   EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(w.toolbar)), ui_string_in(3, STR_TOOLBAR));
   strings_set_language(0);
+}
+
+// Every item of one menu shell has a mnemonic and no two share one; the
+// submenus are checked as menus of their own.
+void expect_menu_mnemonics(GtkWidget* shell, int lang) {
+  std::set<gunichar> keys;
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(shell));
+  for (GList* l = kids; l; l = l->next) {
+    if (GTK_IS_SEPARATOR_MENU_ITEM(l->data)) continue;
+    GtkMenuItem* item = GTK_MENU_ITEM(l->data);
+    const char* label = gtk_menu_item_get_label(item);
+    gunichar key = gtk_menu_item_get_use_underline(item) ? mnemonic_of(label) : 0;
+    EXPECT_NE(0u, key) << lang << ": " << label;
+    if (key) {
+      EXPECT_TRUE(keys.insert(key).second) << lang << ": clash at " << label;
+    }
+    if (GtkWidget* sub = gtk_menu_item_get_submenu(item)) expect_menu_mnemonics(sub, lang);
+  }
+  g_list_free(kids);
+}
+
+TEST_F(Window, MenusHaveMnemonicsWithoutClashInEveryLanguage) {
+  int64_t t = add(work, ITEM_TASK, "t", "", time(nullptr) + 3600);
+  pump();
+  for (int lang = 0; lang < LANGUAGE_COUNT; lang++) {
+    ASSERT_EQ(strings_set_language(lang), 1);
+    main_window_relabel(&w);
+    expect_menu_mnemonics(w.menubar, lang);
+    select(static_cast<int>(work));
+    select_item(t);
+    GtkWidget* popup = item_popup_build(&w);
+    expect_menu_mnemonics(popup, lang);
+    gtk_widget_destroy(popup);
+  }
+  // Alt+F opens File.
+  ASSERT_EQ(strings_set_language(0), 1);
+  main_window_relabel(&w);
+  GList* menus = gtk_container_get_children(GTK_CONTAINER(w.menubar));
+  EXPECT_EQ(static_cast<gunichar>('f'), mnemonic_of(gtk_menu_item_get_label(GTK_MENU_ITEM(menus->data))));
+  g_list_free(menus);
 }
 
 TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
@@ -262,11 +305,11 @@ TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
   std::vector<std::string> labels;
   GList* kids = gtk_container_get_children(GTK_CONTAINER(menu));
   for (GList* l = kids; l; l = l->next)
-    if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)));
+    if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(plain_label(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data))));
   g_list_free(kids);
   std::vector<std::string> want = {ui_string(STR_LATER),   ui_string(STR_EDIT),   ui_string(STR_SET_TAGS),
                                    ui_string(STR_HISTORY), ui_string(STR_DELETE), ui_string(STR_MOVE_TO_TRASH),
-                                   ui_string(STR_COPY),    ui_string(STR_ATTACH), ui_string(STR_SAVE_AS)};
+                                   ui_string(STR_COPY),    ui_string(STR_ATTACH), ui_string(STR_SAVE_AS_MENU)};
   EXPECT_EQ(labels, want);
   gtk_widget_destroy(menu);
 
@@ -277,7 +320,7 @@ TEST_F(Window, ItemPopupForOneTaskAndForSeveralItems) {
   labels.clear();
   kids = gtk_container_get_children(GTK_CONTAINER(menu));
   for (GList* l = kids; l; l = l->next)
-    if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)));
+    if (!GTK_IS_SEPARATOR_MENU_ITEM(l->data)) labels.push_back(plain_label(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data))));
   g_list_free(kids);
   want = {ui_string(STR_SET_TAGS), ui_string(STR_DELETE), ui_string(STR_MOVE_TO_TRASH), ui_string(STR_COPY)};
   EXPECT_EQ(labels, want);

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "crypto/crypto.h"
+#include "dialogs/layout.h"
 #include "dialogs/modal.h"
 #include "server.h"
 #include "support/log.h"
@@ -76,31 +77,52 @@ class TraceServer : public WindowTest {
   int32_t alice_id_ = 0;
 };
 
-// Answers the message boxes that come on top, keeping their kind.
+// Answers the message boxes that come on top, keeping their kind; a
+// question is answered with `answer` and the text it shows is kept.
 struct Boxes {
   std::vector<GtkMessageType> seen;
+  std::string shown;
+  int answer = GTK_RESPONSE_YES;
   guint source = g_timeout_add(5, tick, this);
   ~Boxes() { g_source_remove(source); }
   static gboolean tick(gpointer p) {
+    auto* b = static_cast<Boxes*>(p);
     GtkWindow* w = top_window();
     if (w && GTK_IS_MESSAGE_DIALOG(w) && gtk_widget_get_mapped(GTK_WIDGET(w))) {
       GtkMessageType type;
       g_object_get(w, "message-type", &type, nullptr);
-      static_cast<Boxes*>(p)->seen.push_back(type);
-      gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_OK);
+      b->seen.push_back(type);
+      if (type == GTK_MESSAGE_QUESTION) {
+        each_widget(GTK_WIDGET(w), [b](GtkWidget* x) {
+          if (GTK_IS_TEXT_VIEW(x)) b->shown = text_view_text(x);
+        });
+      }
+      gtk_dialog_response(GTK_DIALOG(w), type == GTK_MESSAGE_QUESTION ? b->answer : GTK_RESPONSE_OK);
     }
     return G_SOURCE_CONTINUE;
   }
 };
 
-TEST_F(TraceServer, TheLogReachesTheServerAndLoggingGoesOn) {
+TEST_F(TraceServer, TheLogShownFirstReachesTheServerAndLoggingGoesOn) {
   std::ofstream(app_core().config_dir + "/ordika.log") << "line one\nsync_repo: 3 7\n";
   ASSERT_TRUE(command_enabled(CMD_SEND_TRACE, command_state(w)));
+  {
+    // Cancelled after seeing it: nothing is sent.
+    Boxes boxes;
+    boxes.answer = GTK_RESPONSE_CANCEL;
+    ASSERT_EQ(0, command_run(&w, CMD_SEND_TRACE));
+    pump();
+    EXPECT_EQ((std::vector<GtkMessageType>{GTK_MESSAGE_QUESTION}), boxes.seen);
+    EXPECT_EQ("line one\nsync_repo: 3 7\n", boxes.shown);
+  }
+  g_usleep(100000);
+  EXPECT_TRUE(traces().empty());
+  std::ofstream(app_core().config_dir + "/ordika.log") << "line one\nsync_repo: 3 7\n";
   {
     Boxes boxes;
     ASSERT_EQ(0, command_run(&w, CMD_SEND_TRACE));
     pump();
-    EXPECT_EQ((std::vector<GtkMessageType>{GTK_MESSAGE_INFO}), boxes.seen);
+    EXPECT_EQ((std::vector<GtkMessageType>{GTK_MESSAGE_QUESTION, GTK_MESSAGE_INFO}), boxes.seen);
   }
   // The trace has no reply: the server may store it a moment after the
   // client is done.
@@ -119,7 +141,7 @@ TEST_F(TraceServer, TheLogReachesTheServerAndLoggingGoesOn) {
   Boxes boxes;
   ASSERT_EQ(0, command_run(&w, CMD_SEND_TRACE));
   pump();
-  EXPECT_EQ((std::vector<GtkMessageType>{GTK_MESSAGE_ERROR}), boxes.seen);
+  EXPECT_EQ((std::vector<GtkMessageType>{GTK_MESSAGE_QUESTION, GTK_MESSAGE_ERROR}), boxes.seen);
   EXPECT_EQ(1u, traces().size());
 }
 

@@ -88,7 +88,7 @@ class WindowTest : public GtkModelTest {
   }
 
   std::string label(GtkWidget* wd) {
-    if (GTK_IS_MENU_ITEM(wd)) return gtk_menu_item_get_label(GTK_MENU_ITEM(wd));
+    if (GTK_IS_MENU_ITEM(wd)) return plain_label(gtk_menu_item_get_label(GTK_MENU_ITEM(wd)));
     if (GTK_IS_TOOL_BUTTON(wd)) return gtk_tool_button_get_label(GTK_TOOL_BUTTON(wd));
     return "";
   }

@@ -757,12 +757,12 @@ def journey_dialogs(lang):
     silent.listen(4)
 
     def progress():
-        form = t.menu("STR_MENU_FILE", "STR_SYNC_ACCOUNT")
+        form = t.menu("STR_MENU_FILE", "STR_SYNC_ACCOUNT_MENU")
         t.fill(form, "STR_SIGN_IN_SERVER", "127.0.0.1:%d" % silent.getsockname()[1])
         t.fill(form, "STR_SIGN_IN_NUMBER", "7")
         t.fill(form, "STR_SIGN_IN_USER", "tour")
         t.fill(form, "STR_SIGN_IN_PASSWORD", "tour-password", "password text")
-        o.wait("push button", t.s("STR_OK"), within=form).click()
+        o.wait("push button", t.s("STR_SIGN_IN"), within=form).click()
         bar = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing and d != form
                                      and o.find("progress bar", within=d)), None), "the progress dialog")
         point_at(bar)
@@ -790,8 +790,8 @@ def journey_dialogs(lang):
         ("options", "STR_OPTIONS", lambda: t.menu("STR_MENU_EDIT", "STR_OPTIONS_MENU")),
         ("repositories", "STR_REPOSITORIES", manager),
         ("new-repository", "STR_NEW_REPOSITORY", nested(manager, "STR_NEW_REPOSITORY_BUTTON")),
-        ("account", "STR_SYNC_ACCOUNT", lambda: t.menu("STR_MENU_FILE", "STR_SYNC_ACCOUNT")),
-        ("master-password", "STR_APP_NAME", lambda: t.menu("STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")),
+        ("account", "STR_SYNC_ACCOUNT", lambda: t.menu("STR_MENU_FILE", "STR_SYNC_ACCOUNT_MENU")),
+        ("master-password", "STR_CHANGE_MASTER_PASSWORD", lambda: t.menu("STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD_MENU")),
         ("about", "STR_ABOUT_TITLE", lambda: t.menu("STR_MENU_HELP", "STR_ABOUT")),
         ("progress", "STR_SYNC_ACCOUNT", progress, close_progress),
     ]
@@ -846,10 +846,10 @@ def journey_import_undo():
     o = Ordika()
     unlock(o)
     tags, items = o.trees()
-    tag_menu_item(o, tags, work[4], "STR_IMPORT", "STR_IMPORT_CALENDAR")
+    tag_menu_item(o, tags, work[4], "STR_IMPORT", "STR_IMPORT_CALENDAR_MENU")
     choose_in_file_chooser(o, S("STR_IMPORT_CALENDAR"), ics)
     o.row(items, "New Year's Day", timeout=20)
-    tag_menu_item(o, tags, work[4], "STR_IMPORT", "STR_IMPORT_CONTACTS")
+    tag_menu_item(o, tags, work[4], "STR_IMPORT", "STR_IMPORT_CONTACTS_MENU")
     choose_in_file_chooser(o, S("STR_IMPORT_CONTACTS"), vcf)
     o.row(items, contact, timeout=20)
 
@@ -978,11 +978,20 @@ def journey_keyboard():
     point_at(o.main_frame())
     wait_for(lambda: item_line("Keyboard note, edited"), "the new title stored")
 
-    # Delete asks; Return takes the default answer, and Ctrl+Z brings it back.
+    # Delete asks; Return takes the safe answer and keeps the note, the
+    # Delete button deletes it, and Ctrl+Z brings it back.
     wait_for(lambda: has_focus(items), "the item list focused after the editor")
     wait_for(lambda: o.detail().name == "Keyboard note, edited", "the edited note selected")
     rawinput.pressKey("Delete")
     question = top_dialog(o)
+    rawinput.pressKey("Return")
+    wait_for(lambda: question.dead or not question.showing, "the delete question answered")
+    point_at(o.main_frame())
+    check(item_line("Keyboard note, edited"), "Return keeps the note")
+    wait_for(lambda: has_focus(items), "the item list focused after the question")
+    rawinput.pressKey("Delete")
+    question = top_dialog(o)
+    tab_to(o.wait("push button", S("STR_DELETE"), within=question), "the delete answer")
     rawinput.pressKey("Return")
     wait_for(lambda: question.dead or not question.showing, "the delete question answered")
     point_at(o.main_frame())
@@ -1115,7 +1124,9 @@ def journey_keyboard_history():
     tab_to(o.wait("push button", S("STR_DELETE"), within=dialog), "the delete button")
     rawinput.pressKey("Return")
     question = top_dialog(o, not_this=dialog)
-    rawinput.pressKey("Return")                # the default answer: delete
+    # Enter alone keeps the version: the safe answer is the default.
+    tab_to(o.wait("push button", S("STR_DELETE"), within=question), "the delete answer")
+    rawinput.pressKey("Return")
     wait_for(lambda: question.dead or not question.showing, "the question answered")
     point_at(dialog)
     wait_for(lambda: "Shopping list" not in cli("history", ids["note"]), "the version deleted")
@@ -1231,9 +1242,9 @@ def journey_sign_in():
     o.type_password(PASSWORD, "STR_CHOOSE_MASTER_PASSWORD")
     o.type_password(PASSWORD, "STR_REPEAT_MASTER_PASSWORD")
     o.main_frame()
-    menu_command(o, "STR_MENU_FILE", "STR_SYNC_ACCOUNT")
+    menu_command(o, "STR_MENU_FILE", "STR_SYNC_ACCOUNT_MENU")
     form = top_dialog(o)
-    ok = o.wait("push button", S("STR_OK"), within=form)
+    ok = o.wait("push button", S("STR_SIGN_IN"), within=form)
     check(not ok.sensitive, "OK waits for the form")
     # A server that cannot be reached stores nothing.
     fill_entry(o, form, S("STR_SIGN_IN_SERVER"), "127.0.0.1:1")
@@ -1262,7 +1273,7 @@ def journey_sign_in():
     check(shown == "%s\talice\t%s" % (server.number, server.host), "the stored account: %r" % shown)
     # Signed in, the same command asks for the master password and offers
     # to sign out, after a question.
-    menu_command(o, "STR_MENU_FILE", "STR_SYNC_ACCOUNT")
+    menu_command(o, "STR_MENU_FILE", "STR_SYNC_ACCOUNT_MENU")
     point_at(o.prompt("STR_ENTER_MASTER_PASSWORD"))
     o.type_password(PASSWORD)
     account = wait_for(lambda: next((d for d in o.app.children if d.roleName == "dialog" and d.showing
@@ -1270,7 +1281,7 @@ def journey_sign_in():
                        "the account dialog")
     point_at(account)
     o.wait("push button", S("STR_SIGN_OUT"), within=account).click()
-    answer(o, message_with(o, S("STR_SIGN_OUT_QUESTION")), "STR_OK")
+    answer(o, message_with(o, S("STR_SIGN_OUT_QUESTION")), "STR_SIGN_OUT")
     wait_for(lambda: account.dead or not account.showing, "the account dialog closed")
     check(not cli("account", "show", check_rc=False).strip(), "signed out")
     point_at(o.main_frame())
@@ -1378,7 +1389,7 @@ def journey_put_sync_conflict():
     check(item_line("Shopping list, desktop"), "the local title kept after the cancel")
     cli(*laptop, "sync")
     check(laptop_title() == "Shopping list, laptop", "the server unchanged by the cancel: %r" % laptop_title())
-    sync_with_conflict(o, "STR_SERVER")
+    sync_with_conflict(o, "STR_KEEP_SERVER_VERSION")
     wait_for(lambda: item_line("Shopping list, laptop"), "the server's title taken")
     check(item_line("Shopping list, desktop") is None, "the local title gone")
     cli(*laptop, "sync")
@@ -1388,7 +1399,7 @@ def journey_put_sync_conflict():
     cli(*laptop, "edit", ids["note"], "--title", "Shopping list, laptop again")
     cli(*laptop, "sync")
     edit_title(o, work, "Shopping list, laptop", "Shopping list, desktop again")
-    sync_with_conflict(o, "STR_THIS_COMPUTER")
+    sync_with_conflict(o, "STR_KEEP_LOCAL_VERSION")
     check(item_line("Shopping list, desktop again"), "the local title kept")
     cli(*laptop, "sync")
     check(laptop_title() == "Shopping list, desktop again", "the laptop receives it: %r" % laptop_title())
@@ -1584,11 +1595,11 @@ def journey_export_reimport():
     unlock(o)
     tags, items = o.trees()
     expand_repos(o, tags, ["Archive", S("STR_DEFAULT_REPO_NAME")])
-    tag_menu_item(o, tags, work[4], "STR_EXPORT", "STR_EXPORT_CALENDAR")
+    tag_menu_item(o, tags, work[4], "STR_EXPORT", "STR_EXPORT_CALENDAR_MENU")
     choose_in_file_chooser(o, S("STR_EXPORT_CALENDAR"), path)
     wait_for(lambda: os.path.exists(path) and "END:VCALENDAR" in open(path).read(), "the calendar written")
     point_at(o.main_frame())
-    tag_menu_item(o, tags, "Old calendar", "STR_IMPORT", "STR_IMPORT_CALENDAR")
+    tag_menu_item(o, tags, "Old calendar", "STR_IMPORT", "STR_IMPORT_CALENDAR_MENU")
     choose_in_file_chooser(o, S("STR_IMPORT_CALENDAR"), path)
     o.row(items, "Team meeting", timeout=20)
     o.row(items, "Dentist, upstairs; 2nd floor")
@@ -1706,26 +1717,6 @@ def journey_move_due():
 NEW_PASSWORD = "Fresh7Lantern7Orbit"
 
 
-def prompt_answer(o, headline, text, accepted=True):
-    """Types the text into the prompt showing the headline and presses
-    Return; an unacceptable text leaves the prompt open with OK insensitive."""
-    dlg = o.prompt(headline)
-    point_at(dlg)
-    entry = o.wait("password text", within=dlg)
-    entry.click()
-    rawinput.keyCombo("<Control>a")
-    rawinput.typeText(text)
-    wait_for(lambda: len(entry.text or "") == len(text), "%d characters typed" % len(text))
-    rawinput.pressKey("Return")
-    if accepted:
-        wait_for(lambda: dlg.dead or not dlg.showing, "the prompt %s to close" % headline)
-        return None
-    time.sleep(0.5)
-    check(dlg.showing, "the prompt %s stays for a weak password" % headline)
-    check(not o.find("push button", S("STR_OK"), within=dlg).sensitive, "OK insensitive for a weak password")
-    return dlg
-
-
 def opens_with(password):
     """The tool opens the profile with this master password."""
     r = subprocess.run([CLI, "items"], env=dict(os.environ, ORDIKA_PASSWORD=password), capture_output=True,
@@ -1733,44 +1724,55 @@ def opens_with(password):
     return r.returncode == 0
 
 
+def master_password_dialog(o, current, new, repeat):
+    """The change dialog from the File menu with its three fields filled."""
+    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD_MENU")
+    dlg = top_dialog(o)
+    fill_entry(o, dlg, S("STR_CURRENT_PASSWORD"), current, "password text")
+    fill_entry(o, dlg, S("STR_NEW_PASSWORD"), new, "password text")
+    fill_entry(o, dlg, S("STR_REPEAT_NEW_PASSWORD"), repeat, "password text")
+    return dlg
+
+
 def journey_master_password():
-    """The master password changed from the File menu: a wrong current
-    password and a confirmation that differs each change nothing; the real
-    change holds after a restart, where the old password is refused and
-    everything is still there."""
+    """The master password changed in one dialog from the File menu: a wrong
+    current password is said and changes nothing, a weak or differing new
+    password keeps Change Password insensitive; the real change holds after a
+    restart, where the old password is refused and everything is still
+    there."""
     _, work, ids = seed_profile()
     o = Ordika()
     unlock(o)
-    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
-    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", "not the password")
+    dlg = master_password_dialog(o, "not the password", NEW_PASSWORD, NEW_PASSWORD)
+    rawinput.pressKey("Return")
     answer(o, message_with(o, S("STR_MSG_WRONG_PASSWORD")), "STR_OK")
+    check(dlg.showing, "the dialog stays after a wrong current password")
+    answer(o, dlg, "STR_CANCEL")
     check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a wrong current password changes nothing")
 
-    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
-    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", PASSWORD)
-    prompt_answer(o, "STR_CHANGE_MASTER_PASSWORD", "short", accepted=False)
-    prompt_answer(o, "STR_CHANGE_MASTER_PASSWORD", NEW_PASSWORD)
-    prompt_answer(o, "STR_REPEAT_MASTER_PASSWORD", NEW_PASSWORD + "x")
-    answer(o, message_with(o, S("STR_MSG_PASSWORDS_DIFFER")), "STR_OK")
+    dlg = master_password_dialog(o, PASSWORD, "short", "short")
+    check(not o.find("push button", S("STR_CHANGE_PASSWORD"), within=dlg).sensitive, "a weak password refused")
+    fill_entry(o, dlg, S("STR_NEW_PASSWORD"), NEW_PASSWORD, "password text")
+    fill_entry(o, dlg, S("STR_REPEAT_NEW_PASSWORD"), NEW_PASSWORD + "x", "password text")
+    o.wait("label", S("STR_MSG_PASSWORDS_DIFFER"), within=dlg)
+    check(not o.find("push button", S("STR_CHANGE_PASSWORD"), within=dlg).sensitive, "a differing repetition refused")
+    answer(o, dlg, "STR_CANCEL")
     check(opens_with(PASSWORD) and not opens_with(NEW_PASSWORD), "a differing confirmation changes nothing")
 
     menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
     repo_pw = shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME"))
     answer(o, manager, "STR_CLOSE")
-    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
-    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", PASSWORD)
-    prompt_answer(o, "STR_CHANGE_MASTER_PASSWORD", NEW_PASSWORD)
-    prompt_answer(o, "STR_REPEAT_MASTER_PASSWORD", NEW_PASSWORD)
+    dlg = master_password_dialog(o, PASSWORD, NEW_PASSWORD, NEW_PASSWORD)
+    rawinput.pressKey("Return")
+    wait_for(lambda: dlg.dead or not dlg.showing, "the change dialog closed by Return")
     point_at(o.main_frame())
     wait_for(lambda: opens_with(NEW_PASSWORD), "the new master password stored")
     check(not opens_with(PASSWORD), "the old master password refused by the tool")
 
     # In the same run: the new password is the current one, the repository
     # keeps its password and the window keeps storing.
-    menu_command(o, "STR_MENU_FILE", "STR_CHANGE_MASTER_PASSWORD")
-    prompt_answer(o, "STR_ENTER_MASTER_PASSWORD", NEW_PASSWORD)
-    answer(o, o.prompt("STR_CHANGE_MASTER_PASSWORD"), "STR_CANCEL")
+    answer(o, master_password_dialog(o, NEW_PASSWORD, "", ""), "STR_CANCEL")
     menu_command(o, "STR_MENU_FILE", "STR_REPOSITORIES")
     manager = top_dialog(o)
     check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == repo_pw, "the repository password kept")
@@ -1860,7 +1862,7 @@ def journey_repo_password():
     check(old and old != NEW_REPO_PASSWORD, "a generated password to start with")
 
     # Cancelled, the dialog changes nothing.
-    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_CHANGE_PASSWORD")
+    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_CHANGE_PASSWORD_MENU")
     dlg = wait_for(lambda: o.find("dialog", S("STR_CHANGE_PASSWORD")), "the change password dialog")
     point_at(dlg)
     fill_entry(o, dlg, S("STR_PASSWORD_TITLE"), NEW_REPO_PASSWORD, "password text")
@@ -1869,7 +1871,7 @@ def journey_repo_password():
     check(shown_repo_password(o, manager, S("STR_DEFAULT_REPO_NAME")) == old, "the password kept after a cancel")
     check(first_block(path) == before, "the file untouched by a cancel")
 
-    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_CHANGE_PASSWORD")
+    repo_row_menu(o, manager, S("STR_DEFAULT_REPO_NAME"), "STR_CHANGE_PASSWORD_MENU")
     dlg = wait_for(lambda: o.find("dialog", S("STR_CHANGE_PASSWORD")), "the change password dialog")
     point_at(dlg)
     ok = o.wait("push button", S("STR_OK"), within=dlg)
@@ -1914,7 +1916,7 @@ def journey_repo_password():
 # (completed tasks shown and hidden repositories not: the default labels of
 # their toggles).
 MENU_BAR = [
-    ("STR_MENU_FILE", ["STR_CHECK_FOR_UPDATES", "STR_SYNC_ACCOUNT", "STR_CHANGE_MASTER_PASSWORD",
+    ("STR_MENU_FILE", ["STR_CHECK_FOR_UPDATES", "STR_SYNC_ACCOUNT_MENU", "STR_CHANGE_MASTER_PASSWORD_MENU",
                        "STR_REPOSITORIES", "STR_SYNCHRONISE_ALL", "STR_QUIT"]),
     ("STR_MENU_EDIT", ["STR_UNDO", "STR_REDO", "STR_NEW_NOTE", "STR_NEW_TASK", "STR_NEW_EVENT", "STR_NEW_CONTACT",
                        "STR_NEW_KEY", "STR_NEW_TAG", "STR_COPY_USER_NAME", "STR_COPY_PASSWORD", "STR_SEARCH_MENU",

@@ -143,8 +143,7 @@ inline std::vector<std::string> open_menu(GtkWindow* w, const std::string& name,
   GtkWidget* menu = static_cast<GtkWidget*>(g_list_last(menus)->data);
   GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
   for (GList* l = items; l; l = l->next) {
-    const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(l->data));
-    labels.push_back(label ? label : "");
+    labels.push_back(plain_label(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data))));
     if (label_id != STR_NONE && labels.back() == ui_string(label_id)) {
       gtk_menu_shell_deactivate(GTK_MENU_SHELL(menu));
       // Activated from the main loop: its dialog runs a loop of its own.

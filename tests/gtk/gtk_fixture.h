@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "dialogs/modal.h"
 #include "model/test_ops_fixture.h"
@@ -38,6 +39,17 @@ inline void respond_next(int response) {
     gtk_dialog_response(GTK_DIALOG(w), response);
     return true;
   });
+}
+
+// A button's or menu item's label as shown: mnemonic underscores dropped
+// ("__" is a literal one).
+inline std::string plain_label(const char* label) {
+  std::string out;
+  for (const char* p = label; p && *p; p++) {
+    if (*p == '_' && p[1]) p++;
+    out += *p;
+  }
+  return out;
 }
 
 // Widgets below a container, depth first.

@@ -125,8 +125,7 @@ TEST_F(DialogTest, PasswordPromptShowButtonFlipsVisibility) {
     GtkEntry* e = find_widget<GtkEntry>(GTK_WIDGET(w), GTK_TYPE_ENTRY);
     GtkButton* show = nullptr;
     each_widget(GTK_WIDGET(w), [&](GtkWidget* x) {
-      if (GTK_IS_BUTTON(x) && gtk_button_get_label(GTK_BUTTON(x)) &&
-          std::string(gtk_button_get_label(GTK_BUTTON(x))) == ui_string(STR_SHOW))
+      if (GTK_IS_BUTTON(x) && plain_label(gtk_button_get_label(GTK_BUTTON(x))) == ui_string(STR_SHOW))
         show = GTK_BUTTON(x);
     });
     if (!e || !show) {
@@ -135,7 +134,7 @@ TEST_F(DialogTest, PasswordPromptShowButtonFlipsVisibility) {
     }
     hidden_at_start = !gtk_entry_get_visibility(e);
     gtk_button_clicked(show);
-    shown = gtk_entry_get_visibility(e) && std::string(gtk_button_get_label(show)) == ui_string(STR_HIDE);
+    shown = gtk_entry_get_visibility(e) && plain_label(gtk_button_get_label(show)) == ui_string(STR_HIDE);
     gtk_button_clicked(show);
     hidden_again = !gtk_entry_get_visibility(e);
     gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_CANCEL);

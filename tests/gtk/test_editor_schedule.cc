@@ -204,7 +204,8 @@ GtkWidget* end_radio(GtkWindow* w, int i) {
   const char* label = ui_string(str_at(STR_END_KIND_RANGE, i));
   GtkWidget* found = nullptr;
   each_widget(GTK_WIDGET(w), [&](GtkWidget* x) {
-    if (!found && GTK_IS_RADIO_BUTTON(x) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(x)), label) == 0) found = x;
+    if (!found && GTK_IS_RADIO_BUTTON(x) && plain_label(gtk_button_get_label(GTK_BUTTON(x))) == label)
+      found = x;
   });
   return found;
 }

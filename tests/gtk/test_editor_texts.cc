@@ -17,7 +17,7 @@ std::string message_text(GtkWindow* w) {
 
 std::string button_label(GtkWindow* w, int response) {
   GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), response);
-  return b ? gtk_button_get_label(GTK_BUTTON(b)) : "";
+  return b ? plain_label(gtk_button_get_label(GTK_BUTTON(b))) : "";
 }
 
 TEST_F(EditorTextTest, DiscardQuestionButtonsAndSaveFailure) {

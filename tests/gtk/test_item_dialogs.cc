@@ -242,6 +242,40 @@ TEST_F(ItemDialogTest, HistoryShowsVersionsAndDeletesThem) {
   EXPECT_EQ("v3", item_get(slot)->title);
 }
 
+TEST_F(ItemDialogTest, HistoryRestoresAVersionAndKeepsThePresentOne) {
+  int64_t slot = new_note("v1", "first body", tag);
+  ASSERT_GE(slot, 0);
+  ItemForm f;
+  item_form_fill(slot, ITEM_NOTE, &f);
+  f.title = "v2";
+  f.body = "second body";
+  f.markup = 1;
+  ASSERT_EQ(slot, item_store(slot, ITEM_NOTE, f, 1, 0));
+  bool restore_shown = false;
+  {
+    Script s;
+    s.then([&](GtkWindow*) {
+      const HistoryWidgets& h = history_widgets();
+      restore_shown = gtk_widget_get_visible(h.restore) && sensitive(h.restore);
+      history_restore_selected();  // the only version: v1; closes the dialog
+    });
+    EXPECT_EQ(1, item_history(slot));
+    EXPECT_EQ(0, s.unexpected);
+  }
+  EXPECT_TRUE(restore_shown);
+  Stored st = read_back_slot(slot);
+  EXPECT_EQ("v1", st.item.title);
+  EXPECT_EQ("first body", st.body);
+  EXPECT_EQ(0, st.item.markup);
+  // v2 is now an earlier version: nothing was lost.
+  HistoryView view;
+  ASSERT_EQ(2, history_load(&view, item_get(slot)));
+  bool kept = false;
+  int64_t c = -1;
+  while (const Item* v = slot_next<Item>(view.versions, &c)) kept = kept || v->title == "v2";
+  EXPECT_TRUE(kept);
+}
+
 }  // namespace
 
 namespace {

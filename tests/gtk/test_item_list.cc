@@ -109,8 +109,9 @@ TEST_F(ItemListTest, DateOrderGroupsUnderDayHeaders) {
   EXPECT_EQ(6, item_list_load(l, now));
   std::string h = "[" + std::string(ui_string(STR_GROUP_EARLIER)) + "]";
   EXPECT_EQ((std::vector<std::string>{h, "yesterday", "[" + std::string(ui_string(STR_TODAY)) + "]", "today early",
-                                      "today late", "[2026-03-13]", "in three days",
-                                      "[" + std::string(ui_string(STR_LATER)) + "]", "next month", "[...]", "undated"}),
+                                      "today late", "[" + std::string(ui_string(STR_FRIDAY)) + "]", "in three days",
+                                      "[" + std::string(ui_string(STR_LATER)) + "]", "next month",
+                                      "[" + std::string(ui_string(STR_GROUP_NO_DATE)) + "]", "undated"}),
             rows(l));
   // The date column shows the list time.
   GtkTreeIter it;
@@ -333,7 +334,7 @@ class LongItemList : public ItemListTest {
     std::vector<std::string> out{"[" + std::string(ui_string(STR_LATER)) + "]"};
     for (int p = 0; p < kPairs; p++)
       for (const char* half : {"a", "b"}) out.push_back(title("d%03d-", p) + half);
-    out.push_back("[...]");
+    out.push_back("[" + std::string(ui_string(STR_GROUP_NO_DATE)) + "]");
     for (int u = 0; u < kUndated; u++) out.push_back(title("u%03d", u));
     return out;
   }

@@ -111,7 +111,7 @@ TEST_F(ManagerTest, ChangedRepositoryPasswordOpensTheRepositoryAfterReload) {
   add_repository("Keys");
   std::vector<std::string> labels;
   std::string chosen;
-  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) { labels = open_menu(w, "Keys", STR_CHANGE_PASSWORD); }},
+  script({{STR_REPOSITORIES, false, [&](GtkWindow* w) { labels = open_menu(w, "Keys", STR_CHANGE_PASSWORD_MENU); }},
           {STR_CHANGE_PASSWORD, false,
            [&](GtkWindow* w) {
              chosen = gtk_entry_get_text(entry(w, "password"));
@@ -121,7 +121,7 @@ TEST_F(ManagerTest, ChangedRepositoryPasswordOpensTheRepositoryAfterReload) {
   repo_manager();
   // No account: no put-on-server item.
   EXPECT_EQ(
-      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD), ui_string(STR_DELETE)}),
+      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD_MENU), ui_string(STR_DELETE)}),
       labels);
   ASSERT_EQ(20u, chosen.size());
   ASSERT_NE("Repo-Password-123456!", chosen);
@@ -231,21 +231,44 @@ TEST_F(ManagerTest, ShownRepositoryPasswordLeavesTheClipboardAfterTheDelay) {
   clipboard_secret_set_delay(30000);
 }
 
-TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingConfirmation) {
+TEST_F(ManagerTest, MasterPasswordChangeNeedsTheOldOneAndAMatchingRepetition) {
   const char* next = "NewMaster-456";
-  int messages_seen = 0;
-  // Wrong current password: STR_MSG_WRONG_PASSWORD, nothing changes.
-  script({prompt_answer("wrong"), message_seen(STR_APP_NAME, &messages_seen)});
+  int wrong_seen = 0;
+  bool differing_refused = false, weak_refused = false, current_emptied = false;
+  // One dialog: a repetition that differs or a weak new password leaves
+  // Change Password insensitive; a wrong current password is said and the
+  // dialog stays with that field emptied.
+  script({{STR_CHANGE_MASTER_PASSWORD, false,
+           [&](GtkWindow* w) {
+             gtk_entry_set_text(entry(w, "current"), "wrong");
+             gtk_entry_set_text(entry(w, "new"), "short");
+             gtk_entry_set_text(entry(w, "repeat"), "short");
+             weak_refused = !ok_sensitive(w);
+             gtk_entry_set_text(entry(w, "new"), next);
+             gtk_entry_set_text(entry(w, "repeat"), "NewMaster-457");
+             differing_refused = !ok_sensitive(w);
+             gtk_entry_set_text(entry(w, "repeat"), next);
+             respond(w, GTK_RESPONSE_OK);
+           }},
+          message_seen(STR_CHANGE_MASTER_PASSWORD, &wrong_seen),
+          {STR_CHANGE_MASTER_PASSWORD, false, [&](GtkWindow* w) {
+             current_emptied = std::string(gtk_entry_get_text(entry(w, "current"))).empty();
+             respond(w, GTK_RESPONSE_CANCEL);
+           }}});
   EXPECT_EQ(1, master_password_change());
-  // A confirmation that differs: STR_MSG_PASSWORDS_DIFFER.
-  script({prompt_answer(kMaster), prompt_answer(next), prompt_answer("NewMaster-457"),
-          message_seen(STR_APP_NAME, &messages_seen)});
-  EXPECT_EQ(1, master_password_change());
-  EXPECT_EQ(2, messages_seen);
+  EXPECT_TRUE(weak_refused);
+  EXPECT_TRUE(differing_refused);
+  EXPECT_EQ(1, wrong_seen);
+  EXPECT_TRUE(current_emptied);
   EXPECT_EQ(0, master_password_check(kMaster));
   // The real change; the repositories stay readable after a restart.
   add_repository("Kept");
-  script({prompt_answer(kMaster), prompt_answer(next), prompt_answer(next)});
+  script({{STR_CHANGE_MASTER_PASSWORD, false, [&](GtkWindow* w) {
+             gtk_entry_set_text(entry(w, "current"), kMaster);
+             gtk_entry_set_text(entry(w, "new"), next);
+             gtk_entry_set_text(entry(w, "repeat"), next);
+             respond(w, GTK_RESPONSE_OK);
+           }}});
   EXPECT_EQ(0, master_password_change());
   EXPECT_EQ(0, master_password_check(next));
   EXPECT_NE(0, master_password_check(kMaster));
@@ -290,7 +313,7 @@ TEST_F(ManagerTest, OptionsAreWrittenAndReadBack) {
              gtk_entry_set_text(entry(w, "root"), (home + "/missing").c_str());
              respond(w, GTK_RESPONSE_OK);
            }},
-          message_seen(STR_APP_NAME, &bad_root),
+          message_seen(STR_OPTIONS, &bad_root),
           {STR_OPTIONS, false,
            [&](GtkWindow* w) {
              gtk_entry_set_text(entry(w, "root"), new_root.c_str());
@@ -330,8 +353,7 @@ namespace {
 GtkWidget* button_labelled(GtkWindow* w, StrId label_id) {
   GtkWidget* found = nullptr;
   each_widget(GTK_WIDGET(w), [&](GtkWidget* c) {
-    if (!found && GTK_IS_BUTTON(c) && gtk_button_get_label(GTK_BUTTON(c)) &&
-        std::string(gtk_button_get_label(GTK_BUTTON(c))) == ui_string(label_id))
+    if (!found && GTK_IS_BUTTON(c) && plain_label(gtk_button_get_label(GTK_BUTTON(c))) == ui_string(label_id))
       found = c;
   });
   return found;

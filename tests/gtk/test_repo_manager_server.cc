@@ -107,7 +107,7 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
            }},
           {STR_REPOSITORIES, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }}});
   repo_manager();
-  EXPECT_EQ((std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD),
+  EXPECT_EQ((std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD_MENU),
                                       ui_string(STR_UPLOAD_TO_SERVER), ui_string(STR_DELETE)}),
             menu);
   EXPECT_EQ(1, put_done);
@@ -125,7 +125,7 @@ TEST_F(ManagerServerTest, PutOnServerListCloneAndDelete) {
            }}});
   repo_manager();
   EXPECT_EQ(
-      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD), ui_string(STR_DELETE)}),
+      (std::vector<std::string>{ui_string(STR_SHOW_PASSWORD), ui_string(STR_CHANGE_PASSWORD_MENU), ui_string(STR_DELETE)}),
       menu);
 
   // Removed here, it can be cloned back with its password.
@@ -210,7 +210,7 @@ TEST_F(ManagerServerTest, ImportOfARepositoryFileAsksItsPasswordUntilRightOrCanc
              respond(w, GTK_RESPONSE_OK);
            }},
           prompt_answer("not-the-export-password"),
-          message_seen(STR_APP_NAME, &wrong),
+          message_seen(STR_IMPORT_REPOSITORY, &wrong),
           {STR_IMPORT_REPOSITORY, false, [](GtkWindow* w) { respond(w, GTK_RESPONSE_OK); }},
           prompt_answer("Export-Pass-1234"),
           message_seen(STR_IMPORT_REPOSITORY, &imported),

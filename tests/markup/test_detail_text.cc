@@ -85,11 +85,11 @@ TEST_F(DetailTest, RecurrencePhrases) {
   // Monthly on the second Tuesday, every 3 months, 5 times.
   int64_t tuesday = lt(2030, 3, 12, 18);
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 2, 1, RECUR_COUNT), 5, 0, tuesday),
-            ui_plural_format(STR_EVERY_N_MONTHS, 3) + " " + L(STR_ON_THE_SECOND) + " " + L(STR_TUESDAY) + ", " +
+            ui_plural_format(STR_EVERY_N_MONTHS, 3) + " " + ui_line(STR_NTH_TUESDAY, 1) + ", " +
                 ui_plural_format(STR_ENDS_AFTER_N, 5));
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY), 0, 0, lt(2030, 3, 31)), ui_format(STR_ON_DAY_N, 31));
   EXPECT_EQ(recurrence_text(rule(FREQ_MONTHLY, 0, 1), 0, 0, lt(2030, 3, 31)),
-            L(STR_ON_THE_FOURTH) + " " + L(STR_SUNDAY));  // the 5th Sunday repeats on the 4th
+            ui_line(STR_NTH_SUNDAY, 3));  // the 5th Sunday repeats on the 4th
   EXPECT_EQ(recurrence_text(rule(FREQ_DAILY), 0, 0, monday), "");
   EXPECT_EQ(recurrence_text(rule(FREQ_DAILY, 2), 0, 0, monday), ui_plural_format(STR_EVERY_N_DAYS, 3));
   EXPECT_EQ(recurrence_text(rule(FREQ_YEARLY, 0, 0, RECUR_COUNT), 7, 0, monday), ui_plural_format(STR_ENDS_AFTER_N, 7));
@@ -290,7 +290,7 @@ TEST_F(DetailTest, HistoryTexts) {
   std::string header = item_header_format(ev);
   EXPECT_EQ(history_detail_text(header.c_str(), "was\nthis"),
             row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) +
-                ":**|" + L(STR_TYPE_EVENT) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NONE_WORD) + "\n" +
+                ":**|" + L(STR_TYPE_EVENT) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NO) + "\n" +
                 row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 10)) +
                 row(STR_LABEL_START, "2030-03-04 10:00") + row(STR_LABEL_END, "2030-03-04 11:00") +
                 row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)) +

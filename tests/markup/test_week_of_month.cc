@@ -49,7 +49,7 @@ TEST_F(WeekOfMonthUse, RecurrenceDescriptionAndExportAgree) {
 
     // Its description names the same week.
     std::string text = recurrence_text(r, 0, 0, start);
-    EXPECT_EQ(0u, text.find(std::string(ui_string(str_at(STR_WEEK_OF_MONTH_RANGE, week))) + " ")) << d << ": " << text;
+    EXPECT_EQ(0u, text.find(ui_line(str_at(STR_NTH_WEEKDAY_RANGE, st.tm_wday), week))) << d << ": " << text;
 
     // And so does its export.
     IcalItem it;

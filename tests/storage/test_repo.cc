@@ -601,7 +601,7 @@ TEST_F(RepoTest, ExportImportRoundTripAndRefusals) {
   EXPECT_EQ(std::string::npos, bytes.find("Own-Repo-Password-1!"));
 
   RepoRecord rec;
-  EXPECT_EQ(-1, parse_repo_import("Wrong-Pass-1", file.c_str(), &rec));
+  EXPECT_EQ(REPO_IMPORT_WRONG_PASSWORD, parse_repo_import("Wrong-Pass-1", file.c_str(), &rec));
   ASSERT_EQ(0, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
   EXPECT_EQ(11, rec.account_id);
   EXPECT_EQ("srv-own", rec.server_id);
@@ -617,9 +617,10 @@ TEST_F(RepoTest, ExportImportRoundTripAndRefusals) {
   EXPECT_EQ(0xab, rec.account_key[31]);
 
   write_file(file, bytes.substr(0, 2047));
-  EXPECT_EQ(-1, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
+  EXPECT_EQ(REPO_IMPORT_NOT_A_FILE, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
   write_file(file, bytes + "x");
-  EXPECT_EQ(-1, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
+  EXPECT_EQ(REPO_IMPORT_NOT_A_FILE, parse_repo_import("Export-Pass-1", file.c_str(), &rec));
+  EXPECT_EQ(-1, parse_repo_import("Export-Pass-1", (file + ".missing").c_str(), &rec));
   write_file(file, bytes);
   signed_in_account() = Account();
   EXPECT_EQ(-1, parse_repo_import("Export-Pass-1", file.c_str(), &rec));

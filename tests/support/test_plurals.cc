@@ -37,7 +37,11 @@ const StrId kPluralIds[] = {STR_REMIND_N_MINUTES_BEFORE,
                             STR_REMINDER_UNIT_MINUTE,
                             STR_REMINDER_UNIT_HOUR,
                             STR_REMINDER_UNIT_DAY,
-                            STR_REMINDER_UNIT_WEEK};
+                            STR_REMINDER_UNIT_WEEK,
+                            STR_STRENGTH_BITS,
+                            STR_IDLE_QUIT_AFTER,
+                            STR_GEN_CHARACTERS,
+                            STR_SET_TAGS_FOR_MANY};
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

@@ -121,11 +121,35 @@ const StrId kHeaderIds[] = {
     STR_SET_TAGS,
     STR_COLUMN_HIDDEN,
     STR_ABOUT_TITLE,
+    STR_SAVE,
+    STR_SIGN_IN,
+    STR_SEARCH_BUTTON,
+    STR_UNLOCK,
+    STR_KEEP_SERVER_VERSION,
+    STR_KEEP_LOCAL_VERSION,
+    STR_RESTORE_VERSION,
+    STR_SEND,
+    STR_SEND_LOG,
+    STR_GENERATE_AGAIN,
+    STR_ADD_ADDRESS,
+    STR_FILTER_TEXT_FILES,
+    STR_FILTER_ALL_FILES,
+    STR_GROUP_NO_DATE,
+    STR_SYNC_ACCOUNT_MENU,
+    STR_CHANGE_MASTER_PASSWORD_MENU,
+    STR_SAVE_AS_MENU,
+    STR_CHANGE_PASSWORD_MENU,
+    STR_EXPORT_REPOSITORY_MENU,
 };
 
 // Commands that open a dialog asking for more before they act.
-const StrId kEllipsisIds[] = {STR_NEW_REPOSITORY_BUTTON, STR_OPTIONS_MENU, STR_GENERATE, STR_BROWSE,
-                              STR_SEARCH_MENU,           STR_SET_TAGS};
+const StrId kEllipsisIds[] = {
+    STR_NEW_REPOSITORY_BUTTON, STR_OPTIONS_MENU,          STR_GENERATE,          STR_BROWSE,
+    STR_SEARCH_MENU,           STR_SET_TAGS,              STR_SEND_LOG,          STR_SYNC_ACCOUNT_MENU,
+    STR_CHANGE_MASTER_PASSWORD_MENU, STR_SAVE_AS_MENU,    STR_CHANGE_PASSWORD_MENU, STR_EDIT,
+    STR_IMPORT_NOTES_MENU,     STR_EXPORT_NOTES_MENU,     STR_IMPORT_CALENDAR_MENU, STR_EXPORT_CALENDAR_MENU,
+    STR_IMPORT_KEYS_MENU,      STR_EXPORT_KEYS_MENU,      STR_IMPORT_CONTACTS_MENU, STR_EXPORT_CONTACTS_MENU,
+    STR_EXPORT_REPOSITORY_MENU};
 
 class TextStyle : public ::testing::Test {
  protected:
@@ -246,8 +270,37 @@ TEST_F(TextStyle, ReviewedWordingsHold) {
   for (const char* fact : {"Several empty lines show as one.", "a lone << is dropped.", "Links may also point to files."})
     EXPECT_NE(sheet.find(fact), std::string::npos) << fact;
   // Russian recurrence weeks read as words, not abbreviations.
-  for (StrId id : STR_WEEK_OF_MONTH_RANGE)
+  for (StrId id : STR_NTH_WEEKDAY_RANGE)
     EXPECT_EQ(std::string(ui_string_in(4, id)).find("-я"), std::string::npos) << id;
+}
+
+TEST_F(TextStyle, YesNoAndMissingValuesUseDifferentWords) {
+  // "Markup: No", but "Reminder: None"; Russian says "Нет" for both.
+  for (int lang = 0; lang < 4; lang++)
+    EXPECT_STRNE(ui_string_in(lang, STR_NO), ui_string_in(lang, STR_NONE_WORD)) << lang;
+  EXPECT_STREQ(ui_string_in(1, STR_NONE_WORD), "Aucun");
+  EXPECT_STREQ(ui_string_in(2, STR_NONE_WORD), "Ninguno");
+}
+
+TEST_F(TextStyle, MonthlyRulesAgreeWithTheWeekdaysGender) {
+  struct Case {
+    int lang;
+    StrId day;
+    int week;
+    const char* text;
+  };
+  const Case cases[] = {
+      {4, STR_NTH_MONDAY, 0, "в первый понедельник месяца"},
+      {4, STR_NTH_WEDNESDAY, 1, "во вторую среду месяца"},
+      {4, STR_NTH_SUNDAY, 2, "в третье воскресенье месяца"},
+      {0, STR_NTH_FRIDAY, 4, "on the fifth Friday"},
+      {3, STR_NTH_THURSDAY, 3, "am vierten Donnerstag"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(1, strings_set_language(c.lang));
+    EXPECT_EQ(c.text, ui_line(c.day, c.week));
+  }
+  ASSERT_EQ(1, strings_set_language(0));
 }
 
 TEST_F(TextStyle, CountryNamesSortAsReadersExpect) {

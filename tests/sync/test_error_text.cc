@@ -28,22 +28,55 @@ class ErrorTextTest : public ::testing::Test {
   }
 };
 
-TEST_F(ErrorTextTest, CodeTextNamesHostAndResolverElseTheNumber) {
-  EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), "no server name");
-  EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "server name not found (DNS)");
-  EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
-  EXPECT_EQ(error_code_text(0), "0");
-  EXPECT_EQ(error_code_text(-1), "-1");
-  EXPECT_EQ(error_code_text(255), "255");
+TEST_F(ErrorTextTest, CodeTextNamesEveryCauseInWords) {
+  const std::pair<int, const char*> cases[] = {
+      {CONN_ERR_NO_HOST, "no server name"},
+      {CONN_ERR_NO_USERHASH, "the account’s sign-in details are missing"},
+      {CONN_ERR_USER_TOO_LONG, "the user name is too long"},
+      {CONN_ERR_RESOLVE, "server name not found (DNS)"},
+      {CONN_ERR_SOCKET, "no network connection could be opened"},
+      {CONN_ERR_CONNECT, "the server did not accept the connection"},
+      {CONN_ERR_FIRST_FRAME, "the server did not answer"},
+      {CONN_ERR_SALT, "the server refused the account’s sign-in"},
+      {CONN_ERR_LOGIN_FRAME, "the server refused the account’s sign-in"},
+      {0, "an unexpected failure (code 0)"},
+      {-1, "an unexpected failure (code -1)"},
+      {255, "an unexpected failure (code 255)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(error_code_text(c.first), c.second) << c.first;
+}
+
+TEST_F(ErrorTextTest, ACloneGivesSharedCodesTheirOwnMessages) {
+  EXPECT_EQ(STR_MSG_REPLY_NOT_UNDERSTOOD, error_message_id(CLONE_BAD_REPLY, ERRORS_OF_CLONE));
+  EXPECT_EQ(STR_MSG_REPO_ALREADY_HERE, error_message_id(CLONE_ALREADY_THERE, ERRORS_OF_CLONE));
+  EXPECT_EQ(STR_MSG_SERVER_NOT_FOUND, error_message_id(CONN_ERR_RESOLVE, ERRORS_OF_CLONE));
+  EXPECT_EQ(STR_MSG_WRONG_PASSWORD, error_message_id(CLONE_WRONG_PASSWORD, ERRORS_OF_CLONE));
+  // A message never merges two causes with "or".
+  for (int code = -1; code < 20; code++)
+    for (ErrorContext c : {ERRORS_OF_REQUEST, ERRORS_OF_CLONE})
+      EXPECT_EQ(std::string(ui_text(error_message_id(code, c))).find(", or "), std::string::npos) << code;
 }
 
 TEST_F(ErrorTextTest, EveryCodeHasItsMessage) {
   const int expected[][2] = {
-      {CONN_ERR_NO_HOST, 295},  {CONN_ERR_NO_USERHASH, 296}, {CONN_ERR_USER_TOO_LONG, 297}, {CLONE_BAD_REPLY, 297},
-      {CONN_ERR_RESOLVE, 298},  {CONN_ERR_SOCKET, 299},      {CLONE_ALREADY_THERE, 299},    {CONN_ERR_CONNECT, 291},
-      {CONN_ERR_FIRST_FRAME, 291}, {CONN_ERR_SALT, 291},     {CONN_ERR_LOGIN_FRAME, 291},   {10, 291},
-      {REPO_DIR_TOO_LONG, 292}, {REPO_DIR_NO_ROOT, 293},     {REPO_DIR_EXISTS, 294},        {CLONE_WRONG_PASSWORD, 250},
-      {0, 291},                 {-1, 291},                   {15, 291},                     {255, 291},
+      {CONN_ERR_NO_HOST, STR_MSG_NO_SYNC_ACCOUNT},
+      {CONN_ERR_NO_USERHASH, STR_MSG_ACCOUNT_INCOMPLETE},
+      {CONN_ERR_USER_TOO_LONG, STR_MSG_REQUEST_NOT_COMPLETED},
+      {CONN_ERR_RESOLVE, STR_MSG_SERVER_NOT_FOUND},
+      {CONN_ERR_SOCKET, STR_MSG_NO_CONNECTION},
+      {CONN_ERR_CONNECT, STR_MSG_REQUEST_FAILED},
+      {CONN_ERR_FIRST_FRAME, STR_MSG_REQUEST_FAILED},
+      {CONN_ERR_SALT, STR_MSG_REQUEST_FAILED},
+      {CONN_ERR_LOGIN_FRAME, STR_MSG_REQUEST_FAILED},
+      {10, STR_MSG_REQUEST_FAILED},
+      {REPO_DIR_TOO_LONG, STR_MSG_REPO_PATH_TOO_LONG},
+      {REPO_DIR_NO_ROOT, STR_MSG_REPO_ROOT_MISSING},
+      {REPO_DIR_EXISTS, STR_MSG_NO_FREE_REPO_NAME},
+      {CLONE_WRONG_PASSWORD, STR_MSG_WRONG_PASSWORD},
+      {0, STR_MSG_REQUEST_FAILED},
+      {-1, STR_MSG_REQUEST_FAILED},
+      {15, STR_MSG_REQUEST_FAILED},
+      {255, STR_MSG_REQUEST_FAILED},
   };
   for (const auto& e : expected) {
     EXPECT_EQ(error_message_id(e[0]), e[1]) << "code " << e[0];
@@ -61,20 +94,20 @@ TEST_F(ErrorTextTest, StageOneSentencesComeFromTheTableInTheCurrentLanguage) {
   set_last_error(CONN_ERR_RESOLVE);
   EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "server name not found (DNS)"));
   set_last_error(CONN_ERR_CONNECT);
-  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "6"));
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "the server did not accept the connection"));
 
   ASSERT_EQ(strings_set_language(1), 1);
   EXPECT_EQ(sync_list_status_text(SYNC_STATUS_FAILED), ui_string_line(STR_MSG_REQUEST_FAILED));
   EXPECT_NE(sync_list_status_text(SYNC_STATUS_FAILED), std::string(ui_string_in(0, STR_MSG_REQUEST_FAILED)));
-  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, "6"));
-  EXPECT_NE(sync_list_status_text(-1).find("6"), std::string::npos);
+  EXPECT_EQ(sync_list_status_text(-1), ui_format(STR_SYNC_FAILED, ui_text(STR_ERR_CONNECT)));
+  EXPECT_EQ(sync_list_status_text(-1).find("6"), std::string::npos);
 }
 
 TEST_F(ErrorTextTest, CodeWordsAndSentencesFollowTheLanguage) {
   ASSERT_EQ(strings_set_language(3), 1);
   EXPECT_EQ(error_code_text(CONN_ERR_RESOLVE), "Servername nicht gefunden (DNS)");
   EXPECT_EQ(error_code_text(CONN_ERR_NO_HOST), ui_string(STR_ERR_NO_SERVER_NAME));
-  EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "6");
+  EXPECT_EQ(error_code_text(CONN_ERR_CONNECT), "Der Server hat die Verbindung nicht angenommen");
   EXPECT_STREQ(ui_text(STR_SYNC_NOT_ON_SERVER), "Die Sammlung ist nicht auf dem Server.");
   for (int lang = 1; lang < LANGUAGE_COUNT; lang++) {
     ASSERT_EQ(strings_set_language(lang), 1);
