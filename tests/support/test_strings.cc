@@ -66,6 +66,9 @@ const std::map<StrId, std::string> kConversions = {
     {STR_DAV_SERVER, "d"},
     {STR_DAV_HTTP, "d"},
     {STR_DAV_NO_SERVICE, "s"},
+    {STR_DAV_REFUSES_NOTES_KEYS, "s"},
+    {STR_DAV_REPOSITORY_NAME, "ss"},
+    {STR_DAV_SYNC_NOT_READY, "s"},
 };
 
 // Plural texts: one form per line, as many as the language has.
