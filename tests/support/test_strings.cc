@@ -72,6 +72,9 @@ const std::map<StrId, std::string> kConversions = {
     {STR_ERR_OTHER, "d"},
     {STR_SET_TAGS_FOR_ONE, "s"},
     {STR_SET_TAGS_FOR_MANY, "d"},
+    {STR_DAV_REFUSES_NOTES_KEYS, "s"},
+    {STR_DAV_REPOSITORY_NAME, "ss"},
+    {STR_DAV_SYNC_NOT_READY, "s"},
 };
 
 // Plural texts: one form per line, as many as the language has.
