@@ -217,7 +217,7 @@ int repo_export(const RepoEntry* e, const char* export_password, const char* fil
 // private (0600) as a temporary beside the target, synced and renamed over
 // it, so that a failure never leaves half a file or replaces the old one.
 // Safe on a worker thread while the main thread leaves the table alone.
-// 0 or -1.
+// 0, or -1 (also when the folder cannot be synced after the rename).
 int repo_export_file(const RepoEntry* e, const char* export_password, const char* target);
 // Reads an export file into *out: 0, or why it could not: not signed in or
 // the file unreadable (-1), not the size of an export file
