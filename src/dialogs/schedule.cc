@@ -7,6 +7,7 @@
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
 #include "markup/detail_text.h"
+#include "model/full_rule.h"
 #include "model/item.h"
 #include "model/settings.h"
 #include "support/strings.h"
@@ -115,6 +116,10 @@ struct EventCtx {
 };
 
 void describe(EventTimes* t) {
+  if (!t->full_rule_text.empty()) {
+    gtk_label_set_text(GTK_LABEL(t->description), t->full_rule_text.c_str());
+    return;
+  }
   Recurrence r{};
   r.freq = static_cast<uint8_t>(t->rule.freq);
   r.interval_minus_one = static_cast<uint8_t>(t->rule.interval_minus_one);
@@ -126,8 +131,10 @@ void describe(EventTimes* t) {
 
 void recurrence_visibility(EventTimes* t) {
   bool on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check));
-  gtk_widget_set_sensitive(t->freq, on);
-  gtk_widget_set_visible(t->details, on);
+  bool own = t->full_rule_text.empty();
+  gtk_widget_set_sensitive(t->recur_check, own);
+  gtk_widget_set_sensitive(t->freq, on && own);
+  gtk_widget_set_visible(t->details, on && own);
   gtk_widget_set_visible(t->description, on);
 }
 
@@ -182,20 +189,26 @@ void* event_build(Editor* ed, GtkWidget* grid, int* row) {
   return c;
 }
 
-void event_fill(Editor*, void* st, const ItemForm& form) {
+void event_fill(Editor* ed, void* st, const ItemForm& form) {
   auto* c = static_cast<EventCtx*>(st);
   EventTimes* t = &c->times;
+  if (const Item* item = item_get(ed->slot)) {
+    if (const FullRule* full = item_full_rule(item)) {
+      t->full_rule_text = full_rule_text(*full, item->due);
+      gtk_widget_set_tooltip_text(t->description, ui_text(STR_RULE_READ_ONLY));
+    }
+  }
   date_picker_set(t->start, form.due);
   date_picker_set(t->end, form.end);
   t->duration = form.end - form.due;
-  t->rule.freq = form.freq > 0 ? form.freq : 1;
+  t->rule.freq = form.freq > 0 || !t->full_rule_text.empty() ? form.freq : 1;
   t->rule.interval_minus_one = form.interval_minus_one;
   t->rule.by_day = form.by_day;
   t->rule.end_kind = form.end_kind;
   t->rule.recur_count = form.recur_count;
   t->rule.until = form.until;
   gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), t->rule.freq >= 1 && t->rule.freq <= 4 ? t->rule.freq - 1 : 0);
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), form.freq > 0);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), form.freq > 0 || !t->full_rule_text.empty());
   // Connected after filling, so that setting the combo keeps the stored rule.
   g_signal_connect(t->start, "changed", G_CALLBACK(on_start_changed), c);
   g_signal_connect(t->end, "changed", G_CALLBACK(on_end_changed), c);
@@ -214,7 +227,8 @@ void event_gather(Editor*, void* st, ItemForm* form) {
   EventTimes* t = &static_cast<EventCtx*>(st)->times;
   form->due = date_picker_get(t->start);
   form->end = date_picker_get(t->end);
-  if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check))) return;
+  bool keep = !t->full_rule_text.empty();
+  if (!keep && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check))) return;
   form->freq = t->rule.freq;
   form->interval_minus_one = t->rule.interval_minus_one;
   form->by_day = t->rule.by_day;

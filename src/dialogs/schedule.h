@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <string>
 
 #include "dialogs/editor.h"
 #include "dialogs/recurrence_dialog.h"
@@ -33,6 +34,9 @@ struct EventTimes {
   GtkWidget* description = nullptr;  // the rule as text for the start date
   int64_t duration = 0;              // end - start; negative: end stays put
   RecurrenceRule rule;               // the working rule
+  // A rule from another calendar that the box cannot say: shown as text,
+  // read-only, and kept as it is on save.
+  std::string full_rule_text;
 };
 
 // Opens the recurrence dialog on the event's working rule (the details

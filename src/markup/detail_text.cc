@@ -10,6 +10,7 @@
 #include "crypto/wipe.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
+#include "model/full_rule.h"
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/tag.h"
@@ -88,6 +89,11 @@ void cap_structured(std::string* text, const char* who) {
 
 // The recurrence line's value for an event.
 std::string recurrence_value(const Item& item) {
+  // A rule from another calendar says it in its own words.
+  if (const FullRule* full = item_full_rule(&item)) {
+    std::string text = full_rule_text(*full, item.due);
+    if (!text.empty()) return text;
+  }
   const Recurrence& r = item.recurrence;
   if (r.freq < FREQ_DAILY || r.freq > FREQ_YEARLY) return label(STR_NONE_WORD);
   std::string s = label(str_at(STR_FREQ_RANGE, r.freq - 1));
