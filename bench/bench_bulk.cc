@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bulk work against what the hardware allows: importing 10,000 events or
 // contacts, pasting, trashing and deleting 10,000 items, each next to a
 // baseline run in the same process: parsing the same file (imports only)

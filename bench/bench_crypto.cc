@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the cipher on database pages and network frames, and of the key
 // derivations run once per password entry.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar client against a local Radicale holding 5,000 events: the
 // first full fetch (changes from nothing, then multiget in batches), an
 // incremental fetch after another client changed 10 of them, and, for

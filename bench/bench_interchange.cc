@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Import and export of 10,000 events and of 10,000 contacts through an
 // encrypted repository database, and the parsing alone for comparison.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // List computation over a large view and the item search over stored bodies.
 #include <benchmark/benchmark.h>
 #include <unistd.h>

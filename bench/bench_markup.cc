@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Markup parsing throughput on 1 MB texts: a typical mix of constructs, and
 // inputs built to hit the rescanning paths (unfinished links, blank runs).
 #include <benchmark/benchmark.h>

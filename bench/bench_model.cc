@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The next timer and the calendar marks over 10,000 repeating items.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mounting a repository of 10,000 and 100,000 items with tags, links and
 // reminders (open, key check, page decryption, row decryption, parsing into
 // the model, reminder list) against a plain, unencrypted SQLite read of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the page transform (AES-256-CBC of one 1024-byte page, zero
 // chaining value), as run on every database page read or written; and of
 // whole pages going through the encrypted VFS.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Client repositories for the server benchmarks: items under a fixed
 // key, written and changed in one journal group, and a sync that retries
 // while the server reports that the state moved.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account server on its two stores. Syncs per second and the latency of
 // one sync with 20 and 100 clients at once (each an account of its own with
 // a repository of 100 items, changing 10 of them and syncing, every round),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From the accepted master password to the main window drawn, with a
 // repository of 100,000 items all listed (the fixed list of every item),
 // against mounting alone. Run under a display (xvfb-run -a), in each locale

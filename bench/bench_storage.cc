@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Object rows through the storage layer on an encrypted repository database
 // against the same work on an unkeyed one (same page layer, no page cipher).
 // The row cipher runs in both, so the ratio is the cost of page encryption.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sync throughput: file objects through encrypted frames over loopback TCP
 // (plain and page mode, 4 MiB per transfer), the handshake with login, and
 // the record-set merges of stage 1 on 100,000 version records; end to end

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's panes under a display (run with xvfb-run -a): reloading the
 // item list of a 10,000-item view, and selecting an item with the rendering
 // of its detail text.

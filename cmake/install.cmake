@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation as a desktop application: the three programs, the desktop
 # entry, AppStream metadata, the icon in the hicolor theme, manual pages, the
 # user guide, the account server's systemd unit, and a Debian package of it

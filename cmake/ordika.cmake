@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One static library per subsystem folder: its sources are every *.cc in the
 # folder, and it links only the subsystems below it.
 function(ordika_subsystem name)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The string table: tools/gen_strings.py builds it and the header of named
 # string ids from the per-language sources, and the table is compiled into
 # the program as a byte array.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary server replies fed to the client's frame reader, line reader
 // and file-object receiver through a socketpair. The input is the plain
 // stream the fake server sends: repeated [4-byte announced length][payload]

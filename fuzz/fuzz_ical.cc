@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the calendar component reader and parser, the
 // time, duration and rule parsers, and checks that what the writer makes of
 // a parsed title and description reads back unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the calendar, contact and account imports, which
 // store what they find in a real (encrypted) repository database, then
 // exports it again and empties the repository for the next input.

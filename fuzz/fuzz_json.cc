@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the JSON scanner and the account reader, and
 // checks that any text written as a JSON string scans back as itself.
 #include <cstddef>

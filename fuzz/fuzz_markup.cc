@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the markup parser and checks the shape of what it
 // returns: valid UTF-8 text, ordered and terminated records, links inside the
 // text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary header and tag strings to the model's readers, and key
 // bodies and history versions to the detail text.
 #include <cstddef>

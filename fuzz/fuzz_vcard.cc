@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the vCard parser and the import rewriter, then
 // runs every card through the writer, the export normalisation, the address
 // text and the detail text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ordika-server: the account server and its administration commands.
 #include <signal.h>
 #include <termios.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, the libraries instrumented for coverage) and
 # runs each for the given number of seconds (default 20), starting from its

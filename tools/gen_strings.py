@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Builds the string table and the header of named string ids.
 
 Sources, under resources/strings/:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that Ordika installs, starts and uninstalls like a desktop
 # application: the staged install (tests/install/check_install.sh: file list,
 # validators, manual pages, systemd unit), then the Debian package installed

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Rewrites string ids written as numbers into their names (one-off tool).
 
 Run from anywhere; it edits the checkout it sits in:

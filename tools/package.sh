@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of Ordika (CPack, DEB generator) and prints its
 # path. Usage: tools/package.sh [BUILD_DIR] (default build-package).
 # The build directory is configured for the prefix /usr, where the package

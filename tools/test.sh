@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the dependencies, builds and runs every test; with --sanitize the
 # build uses AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account server: accounts, server repositories with their versions,
 // links, key checks and state identifiers in a store (one SQLite database
 // under the data directory, or a PostgreSQL database shared by any number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: administration of the accounts and of the update offer
 // in the store (the server may be running).
 #include <openssl/crypto.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal pieces of the account server shared by its files: the snapshot
 // files exchanged with clients, the request handlers and the connection
 // service. The store is store.h.

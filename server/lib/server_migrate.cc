@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: moving a data directory's store into PostgreSQL. Both
 // sides are read through the store interface; each repository is copied in
 // one transaction of the target and compared with its source afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: the request handlers, one per request text.
 #include <dirent.h>
 #include <openssl/crypto.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: the connection service (listening, one thread per
 // connection, deadlines) and its lifecycle.
 #include <arpa/inet.h>

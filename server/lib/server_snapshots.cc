@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: the files exchanged with clients. Uploads (repository
 // databases and "sync_2" snapshots of the page layer) are checked and
 // applied to the store; downloads ("list", "sync_1", a clone's repository

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: the store of a process and its pool of connections.
 #include "store.h"
 

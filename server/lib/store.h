@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account server's store: accounts, repositories with their versions
 // and links, the password-change throttle, traces and the update offer.
 // The request handlers, the administration and the migration see only this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: the store on PostgreSQL, shared by any number of server
 // processes. Writes of one account are serialised by an advisory lock held
 // until the transaction ends, so a process that dies releases it with its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Account server: the store on SQLite. server.db in the data directory
 // holds accounts, repositories, versions and links; traces are files under
 // traces/, the update offer is the folder given by --updates, and failed

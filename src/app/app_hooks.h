@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Places where the timers, the idle detection and the update check plug into
 // start-up and the refreshes. Each hook may be absent.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one command table. Later commands get their handler here; until then
 // their entry has none and their menu items stay insensitive.
 #include "app/commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Menus, toolbar and their sensitivity, all built from the command table.
 #include "app/commands.h"
 

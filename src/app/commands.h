@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command table of the main window: every command the menus, toolbar,
 // context menus, keys and tray can run, with its label, accelerator, handler
 // and the condition under which it is enabled. Menus and the toolbar are

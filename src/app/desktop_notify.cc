@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Desktop notifications through org.freedesktop.Notifications over GDBus.
 // Every call is asynchronous so that a slow or missing service never stalls
 // the window; the titles sent stay out of the log.

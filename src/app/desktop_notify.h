@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reminders on the desktop's notification service (org.freedesktop.
 // Notifications on the session bus), so that they are seen while the window
 // is hidden or on another workspace. Without a service nothing is shown and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items dragged from the item list onto a tag of the tag tree, within the
 // program only: the items' uuids travel as text under the target
 // "application/x-ordika-items". On a tag of their own repository they get

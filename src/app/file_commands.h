@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The import path shared by the import commands and files dropped on the tag
 // tree, and the pieces of the file commands that tests reach directly.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files dropped on the tag tree: a real tag under the pointer takes them,
 // each kind of file as one import.
 #include <gtk/gtk.h>

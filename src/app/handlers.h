@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command handlers, grouped by subject in handlers_*.cc. Each takes the
 // window and the argument bound when its menu item was made.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clipboards. Copy user name and copy password use the desktop's: it is
 // emptied first, so a failed copy never leaves an older secret in place, and
 // passwords go through the secret clipboard, which clears them again after a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File commands: imports and exports of the selected tag through file
 // choosers, the repository export and save as. Files dropped on the tag tree
 // are file_drop.cc, the help commands handlers_help.cc, the work in slices

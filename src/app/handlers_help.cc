@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help commands: the user guide in the browser, and the trace (the log)
 // sent to the account server.
 #include <glib.h>

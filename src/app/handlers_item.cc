@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Item commands: new items and editing through the item editors, delete and
 // trash on the list's selection, tag assignment, history and search, and
 // the moves of a due date and of a reminder.

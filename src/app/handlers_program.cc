@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program commands: quit, options, the repository manager, master password,
 // account, sync, the update check and about; and the full reload that
 // follows a remount.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag commands: a new tag under the selected one, named in place, and the
 // deletion of the selected tag with its subtree. Each is one undo step.
 #include <string>

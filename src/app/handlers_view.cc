@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // View commands: back and forward, the list type, completed tasks and
 // hidden repositories shown or not.
 #include "app/commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The idle timeout: after the configured minutes without user input the
 // program quits, which locks every repository behind the master password
 // again. The user's idle time comes from the X screen-saver extension,

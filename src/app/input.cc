@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keys and pointer of the main window: Tab between tag tree and item list,
 // F6 through every pane, Delete, the context menus (right button, Menu key,
 // Shift+F10) and the completed toggle on a task's icon.

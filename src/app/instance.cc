@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single instance per profile: a file lock decides, a Unix socket carries the
 // request to come forward.
 #include "app/instance.h"

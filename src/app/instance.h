@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One running program per profile. The first start locks "ordika.lock" in the
 // profile directory and listens on the socket "ordika.sock" beside it; a
 // second start of the same profile finds the lock taken, asks the running

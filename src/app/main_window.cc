@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's layout and wiring: menu bar, toolbar, the two paneds
 // with tag tree and calendar, item list and detail view, and the status bar.
 #include "app/main_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: layout, selection reactions, navigation, keys and
 // pointer, tray and the notification hub. Internal to the program; the
 // handlers are static functions taking the window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Navigation ring rules.
 #include "app/nav_ring.h"
 

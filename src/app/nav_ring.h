@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The back/forward history of the main window: a ring of the last 32 places
 // (tag, item, list type, calendar day) the user looked at. Free of GTK so the
 // ring rules can be checked on their own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Back and forward through the places the user looked at.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notification hub: the only place the core calls the window. Changes
 // arriving in a burst are merged into one refresh on idle; bulk commands
 // pause the item notifications and refresh once at the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reactions to selection: the tag tree, the item list, the calendar and the
 // column headers; the list type shown in the first tag-tree row; the status
 // bar.

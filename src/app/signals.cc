@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal blocking and the quit-signal watch.
 #include "app/signals.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signals of the program: every signal is blocked in every thread (workers
 // unblock SIGALRM themselves), and SIGTERM, SIGINT and SIGHUP are read from a
 // signalfd on the main loop so that a logout or `kill` ends the program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker and the main-loop slices of a sliced job.
 #include "app/sliced_job.h"
 

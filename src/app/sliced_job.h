@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Work behind the progress dialog in slices: files are read or written on
 // the dialog's worker, the model is touched on the main loop a few tens of
 // milliseconds at a time, so the window keeps drawing and a cancel stops

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's start and end around the core's app_startup: GTK, signals,
 // one instance per profile, the password prompts, the window, the main loop
 // and the shutdown order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data timer, the busy timer and the new-reminder alert: the views follow
 // the clock (a reminder or due time arriving, the change of day) without a
 // user command, and work that would disturb a running dialog or a tag rename

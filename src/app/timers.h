@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything the window does without a user command: the data timer at the
 // next reminder or due time and at the change of day, the busy timer that
 // holds that work back while a dialog runs or a tag is being renamed, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon: toggles the window, offers options and quit, and turns to
 // the alert image while something is due.
 #include <string>

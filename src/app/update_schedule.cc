@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The background update check: one request on a worker, its result handed
 // to the main loop, which offers the update (once no dialog runs) or
 // schedules the next check.

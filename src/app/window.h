@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's own state, in one place: its widgets, the menus built
 // from the command table, the relabel list, the navigation ring, the view
 // flags, the timers and the start-up hooks. The program's main function owns

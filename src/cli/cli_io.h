@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commands of ordika-cli that read or write files, and the detail text.
 #pragma once
 

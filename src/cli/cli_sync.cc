@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account and server commands of ordika-cli, and synchronisation.
 #include "cli/cli_sync.h"
 

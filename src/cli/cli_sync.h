@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account, server and sync commands of ordika-cli.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of ordika-cli that read and change the model.
 #include <openssl/crypto.h>
 #include <stdlib.h>

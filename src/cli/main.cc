@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ordika-cli: the command-line companion of the Ordika window. It works on
 // the same profile, configuration database and repositories, and every
 // change is one journal group, exactly as the window's command.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Secrets for the command-line tool: an environment variable when set, else
 // a prompt on the terminal without echo, else the next line of standard
 // input.

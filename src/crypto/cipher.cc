@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AES in CBC and ECB modes on a context whose chaining value carries across
 // calls. With the CPU's AES instructions, 128- and 256-bit keys are scheduled
 // and run here: libcrypto's re-initialisation costs far more than the key

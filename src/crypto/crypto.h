@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AES-CBC/ECB, SHA-1, SHA-256, HMAC-SHA-256, PBKDF2, our key derivation and
 // key checks, and the random source. Primitives come from libcrypto; the ways
 // keys, chaining values and salts are put together are ours.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SHA-1 and SHA-256 (FIPS 180-4), HMAC-SHA-256 (RFC 2104) and one block of
 // PBKDF2-HMAC-SHA-256 (RFC 8018). Written here because callers hold the
 // contexts by value and resume them (derive_key_continue), which needs a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our constructions on top of the primitives: the password-to-key function,
 // the page and object ciphers and the key check record.
 #include <openssl/crypto.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page cipher: one key schedule per codec, every page from a zero
 // chaining value.
 #include "crypto/page_codec.h"

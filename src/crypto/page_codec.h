@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page cipher of encrypted databases: AES-256-CBC per page with a zero
 // chaining value, as the storage layer's VFS and the password change apply it
 // to every page of a file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Password policy check and random password generator over four classes.
 #include <openssl/crypto.h>
 

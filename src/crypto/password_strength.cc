@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The strength estimate of a typed password.
 #include "crypto/password_strength.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A password's strength as typed: an estimate in bits from its length and the
 // character classes it draws from, for the editors to show.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operating system's random source, opened once for the whole process.
 #include <fcntl.h>
 #include <unistd.h>

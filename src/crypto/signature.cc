@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ed25519 through libcrypto's one-shot verify (Ed25519 takes the whole
 // message, no separate digest).
 #include "crypto/signature.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ed25519 signature checks, for release packages signed with the project's
 // release key.
 #pragma once

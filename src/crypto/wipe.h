@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wiping secrets: passwords, keys and plaintext bodies are overwritten in a
 // way the compiler may not drop before their memory is released or reused.
 #pragma once

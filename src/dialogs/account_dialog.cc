@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account dialog. Sign-in verifies the account with one login on a
 // worker before anything is stored; the password change talks to the
 // default server and stores the record only once the server accepted it.

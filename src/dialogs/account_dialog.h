@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sync account: without one, the sign-in form; with one, the change of
 // its password (after the master password) and the offer to sign out.
 #pragma once

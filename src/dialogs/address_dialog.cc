@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address dialog.
 #include "dialogs/address_dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The address dialog of the contact editor: seven rows laid out by the
 // address's country, and the country combo.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/bold_label.h"
 
 GtkWidget* bold_label_new(const char* text, double scale) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bold labels: headlines (12-point, scale 1.2) and column headings.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conflict dialog: two columns, the server's version and the local one,
 // each rendered as the detail view would show it.
 #include "dialogs/conflict_dialog.h"

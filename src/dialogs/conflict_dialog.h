@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The choice between the server's and the local version of one object
 // during a synchronisation, both shown rendered.
 #pragma once

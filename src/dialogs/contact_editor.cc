@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contact editor: a section on the editor shell that shows a card's
 // fields in rows and saves the user's changes into the stored card through
 // vcard_apply_edit, so that everything the rows do not show is kept.

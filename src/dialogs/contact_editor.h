@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contact editor: names, web address, birthday, up to ten phones and ten
 // e-mail addresses, three postal addresses and notes, saved as a change to
 // the stored card (what the editor does not show is kept).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GtkDatePicker, the program's one GObject subclass.
 #include "dialogs/date_picker.h"
 

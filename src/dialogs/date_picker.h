@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GtkDatePicker: a box holding a text field that shows a point in time and a
 // button that opens a popup calendar (with hour and minute unless the picker
 // is in date-only mode). Times are seconds since the epoch, local time; 0 is

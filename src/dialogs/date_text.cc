@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed dates of the date picker.
 #include "dialogs/date_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dates and times as the user types and reads them in a date picker: shown
 // in ISO form, typed in ISO form or in the user's locale.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item editor shell: frame, common widgets, validation, gathering, the
 // change test and the run loop with save-and-new and the discard question.
 #include "dialogs/editor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item editor shell: one modal dialog frame (title entry, markup and
 // cheat-sheet row, body, buttons, run loop, change test, save) that every
 // item editor shares. What differs between the kinds of item lives in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File choosers made under the top-window rule.
 #include "dialogs/file_chooser.h"
 

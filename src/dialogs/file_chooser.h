@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file choosers of the import and export commands: open (one or several
 // files), save (with overwrite confirmation) and select folder, each made
 // under the top-window rule with a cancel (STR_CANCEL) and an accept

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item history dialog.
 #include "dialogs/history_dialog.h"
 

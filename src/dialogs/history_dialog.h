@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item history dialog: the stored earlier versions of one item, each
 // shown rendered with its stored header, and deleting versions.
 #pragma once

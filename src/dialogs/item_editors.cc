@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editors by item type and the entry point of the window's commands.
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key editor: one section on the editor shell; the form rule (expiry
 // means due with a reminder three days before) is the model's.
 #include "dialogs/key_editor.h"

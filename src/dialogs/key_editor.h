@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key (account) editor: web address, user name, password with its
 // generator, show button and strength, expiry date, notes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Layout helpers shared by the dialogs.
 #include "dialogs/layout.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small layout helpers shared by the dialogs, so that labelled rows, grids
 // and button rows are built the same way everywhere.
 #pragma once

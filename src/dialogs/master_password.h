@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The change of the master password: the current password, the new one
 // (at least 10 characters of three classes) and its confirmation, then the
 // configuration database is re-created under it.

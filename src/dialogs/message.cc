@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes, the yes/no question, the copyable text box and the opener.
 #include "dialogs/message.h"
 

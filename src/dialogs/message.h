@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes, the yes/no question, the data-timer notice, the copyable
 // text box, and opening addresses and files with the desktop's handler.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal scope and the process-wide top window.
 #include "dialogs/modal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal scope every dialog runs in: it makes the dialog modal and
 // transient for the window on top, sets the process-wide top window to it
 // for as long as it runs (timers and the tray treat any other top window as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options dialog: language, new-reminders alert, upcoming days and the
 // repository root on the first page, the idle timeout on the second.
 #pragma once

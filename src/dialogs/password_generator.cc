@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password generator dialog.
 #include "dialogs/password_generator.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password generator dialog: length and character classes, with the
 // password it will give shown (and redrawable) before it is accepted.
 #pragma once

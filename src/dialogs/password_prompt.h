@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password prompt: master password at start and on change, repository
 // and export-file passwords.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password entries of the dialogs: the row of the new-repository and
 // change-password dialogs (an entry pre-filled with a generated password,
 // generate and show buttons, the rule above it), and the wipe every

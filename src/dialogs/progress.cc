@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress dialog and its worker protocol.
 //
 // Each run has a shared record: the worker's thread keeps its own reference

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress dialog: the one place that starts workers. A worker runs on a
 // detached thread with SIGALRM unblocked, touches no widget and reaches the
 // main thread only through progress_set and progress_done, which post to the

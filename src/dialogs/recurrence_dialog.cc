@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recurrence details dialog.
 #include "dialogs/recurrence_dialog.h"
 

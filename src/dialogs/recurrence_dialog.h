@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recurrence details dialog of the event editor: interval, weekdays or
 // monthly mode, and the end of the series.
 #pragma once

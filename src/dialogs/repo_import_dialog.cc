@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The import of a repository file in the repository manager: the file, its
 // export password, then a clone of the server repository it names.
 #include <gtk/gtk.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository manager's table and its context menu; the dialogs it
 // opens have files of their own (repo_*_dialog.cc).
 #include "dialogs/repo_manager.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository manager: the table of repositories with their enabled and
 // hidden flags, new repository, import of a repository file, the account's
 // server repositories, and per repository show / change password, put on

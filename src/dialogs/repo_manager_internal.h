@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the repository manager's dialogs, each in a file of its own, share
 // with the manager's table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-repository dialog of the repository manager: a name and a
 // password following the rule, registered in a new directory under the
 // repository root.

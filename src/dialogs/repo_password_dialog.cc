@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The change of a repository's password in the repository manager: a new
 // password following the rule, pre-filled with a generated one.
 #include <gtk/gtk.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account's server repositories in the repository manager: the list the
 // server gives, clone (behind the repository password) and delete.
 #include <gtk/gtk.h>

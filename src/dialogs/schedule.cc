@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The task and event editors: their schedule sections and specs.
 #include "dialogs/schedule.h"
 

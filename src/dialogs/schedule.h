@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The schedule sections of the task and event editors: due time, start and
 // end with the recurrence box, and the reminder box; and the two editors'
 // specs built from them.

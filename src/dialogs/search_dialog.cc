@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search dialog.
 #include "dialogs/search_dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search dialog: asks for a text and fills the search results.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Passwords put on the clipboard do not stay there: a timer clears the
 // clipboard once the delay has passed, when it still holds that password.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress dialog for work that has to stay on the main thread because
 // it changes the model (a large paste): the work runs in the caller and
 // reports between its pieces; each report may run the pending events, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sync dialog: the sync driver's network steps run on a worker, each
 // reporting back with the OK response, posted to the main loop from its done
 // event; the conflicts are put to the user on the main thread in between. A

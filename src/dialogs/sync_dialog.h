@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The synchronisation dialog: the sync driver's network steps on a worker,
 // the conflicts in between on the main thread, progress and the outcome in
 // one window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag assignment dialog.
 #include "dialogs/tag_assign_dialog.h"
 

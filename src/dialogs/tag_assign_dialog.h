@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag assignment dialog: which tags of one repository the selected items
 // carry.
 #pragma once

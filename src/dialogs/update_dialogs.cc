@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update check, offer and download.
 #include "dialogs/update_dialogs.h"
 

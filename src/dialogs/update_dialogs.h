@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update dialogs: the version request and the download under the
 // progress dialog, and the offer. An update is installed only from a package
 // signed with the release key built into the program, and only when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Accounts (keys) to and from JSON files.
 
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Accounts as JSON, in the layout password managers exchange: the token
 // scanner, the string writer, and the account records read and written.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tasks and events to and from iCalendar files.
 #include <algorithm>
 #include <ctime>

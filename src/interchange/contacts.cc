@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Contacts to and from vCard files, and the contact store operation.
 #include <ctime>
 #include <vector>

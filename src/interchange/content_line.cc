@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Content-line syntax shared by the iCalendar and vCard readers and writers.
 #include "interchange/content_line.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Content lines as iCalendar and vCard both write them: logical lines
 // unfolded from physical ones, the colon that ends a property's name and
 // parameters, lines folded at 75 octets, and TEXT values unescaped. Escaping

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File helpers shared by the imports and exports.
 #include <fcntl.h>
 #include <sys/stat.h>

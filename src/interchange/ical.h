@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // iCalendar (RFC 5545) subset: time, duration and rule parsing, the TEXT
 // writer, the component reader, and the VEVENT/VTODO writer. Folding and
 // unescaping are content_line.h, shared with vCard.

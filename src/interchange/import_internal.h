@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parse and store halves of each import and the item halves of each
 // export, shared by the one-call forms and the plans.
 #pragma once

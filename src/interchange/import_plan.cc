@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two halves of an import and the slices of an export, by kind.
 #include "interchange/import_plan.h"
 

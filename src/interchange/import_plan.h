@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Imports in two halves, for a caller that must keep a window drawing while a
 // large file comes in: reading and parsing a file into entries touches no
 // model state and may run on a worker thread; storing the entries happens on

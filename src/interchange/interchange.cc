@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one-call imports and exports of interchange.h: the halves of
 // import_plan.h run back to back, logged under each kind's own name.
 #include "interchange/interchange.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Import and export of items as files of other programs: iCalendar for tasks
 // and events, vCard for contacts, JSON for accounts, plain text for notes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notes as text files.
 #include <fcntl.h>
 #include <openssl/crypto.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vCard (3.0, reading 2.1 and 4.0 too): the contact record, its parser and
 // writer, address text, and the import rewrite of cards from other programs.
 // Applying an editor's changes to a stored card, and the normalised text an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An edit of a stored card applied in place: what the user did not change
 // stays byte for byte.
 #include "interchange/vcard_edit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Edits of stored cards: the contact editor, the importers and the export
 // change the properties the record holds and keep everything else of the
 // card.

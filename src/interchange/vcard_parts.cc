@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Type tables and property-head parsing shared by the vCard reader and the
 // edit logic.
 #include "interchange/vcard_parts.h"

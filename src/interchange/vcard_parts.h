@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of a card's property lines that the vCard reader and the edit
 // logic share: the type names of TEL, EMAIL and ADR (bit i of a flags word
 // for entry i), and the head of a property (group, name, parameters).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The markup text of the detail view for each kind of item, and for stored
 // history versions of items and tags. Labels come from the localized string
 // table in the current language.

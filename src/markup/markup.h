@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The detail view's wiki markup: parsing into plain text, format records and
 // links, and the tab stops of table blocks. Free of GTK; the view draws it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GTK-free half of start-up and shutdown, shared by the window and the
 // command-line tool: profile directory, master password (unlock, or first-run
 // creation), settings, repository root, default repository, mounting and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clipboard: its entries, paste into another repository, and links to
 // the copied items put into the selected item.
 #include "model/clipboard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clipboard of copied items and what is done with it: pasting the items
 // into another repository as new items, or linking them from the selected
 // item's body.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stored moves of due and reminder times: the reminder shown moves on, the
 // due date moves to another day. Each stores the item, keeps its reminder
 // entry right and tells the views.

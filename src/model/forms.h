@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editable form of an item and its rules, shared by the editors, the
 // importers, the operations and the command-line tool: filling a form from
 // an item, what counts as a change, what can be stored, reminder units, a

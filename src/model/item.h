@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items: the record, its serialized forms (header string, body, key body), the
 // version hash, and the process-wide item collection.
 #pragma once

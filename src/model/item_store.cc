@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items in the repository databases: saving versions, deleting, bodies and
 // the stored history of an item.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form rule of a key item.
 #include "model/key_form.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The form rule of a key (account) item: its body is the written KeyBody, it
 // is always markup, and an expiry date makes it due then with a reminder
 // three days before.

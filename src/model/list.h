@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which items belong to the current view (a tag, the search results, the
 // reminders view, the trash or one of the fixed lists), the icon of each
 // item's due state, the time shown beside it, and the readers of the

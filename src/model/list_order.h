@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The order in which the item list and the tag tree show their rows, shared
 // by the window and the command-line tool.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The in-memory item model shared by every part of the program: the
 // collections of items, tags, tag links and reminder entries of all mounted
 // repositories, the view state that decides which occurrence of an item is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mounting the repositories into the item model.
 #include "model/mount.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mounting: opening the enabled repositories and filling the item model from
 // them, creating a new repository's database with its tags, and closing
 // everything at shutdown. The repository table itself is storage/repo.h.

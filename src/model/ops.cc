@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Journal groups and the item changes made inside them: one store, a batch
 // of stores, flags, deletion.
 #include "model/ops.h"

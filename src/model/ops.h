@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operations that change items: journal groups, storing an edited item
 // (one at a time or many as one batch), completing and trashing, deleting.
 // Tags and their links are tag_ops.h, the copied items clipboard.h, the form

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar arithmetic: local dates and times, recurrence series, the next
 // timer and the calendar marks. Reads the items, never the view state and
 // never stores (the dates a view shows are view_dates.h, the reminder list

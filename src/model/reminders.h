@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reminders: the next reminder time of an item and the list of pending
 // reminder entries that the timer, the tray and the reminders view read.
 // Memory only; storing the moved times is due_moves.h and ops.h.

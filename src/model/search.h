@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text search over all items (the search results view) and the ranges of the
 // current search text in a shown text (highlighting).
 #pragma once

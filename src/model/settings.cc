@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings of the configuration database.
 #include "model/settings.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // User preferences and window layout: loaded from the configuration
 // database's settings table after unlock, used in memory, written back at
 // shutdown (only what changed). The selection is kept across runs by uuid.

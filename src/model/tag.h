@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tags, their serialized form and the links between tags and items.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag assignment of several items in one journal group.
 #include "model/tag_assign.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Setting which tags of one repository a set of items carries, as one
 // command: one journal group, so one undo step, and all or nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag links in memory and storage, renaming and deleting tags, the items
 // under a tag.
 #include "model/tag_ops.h"

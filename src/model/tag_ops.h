@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operations on tags: links between tags and items, renaming a tag or
 // a repository, deleting a tag with its subtree, and walking the items
 // under a tag.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repository-index view of the journal state.
 #include "model/undo_state.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The journal as the window sees it: whether a repository can undo or redo,
 // the notification after every commit, undo and redo by repository index,
 // and whether an item has stored earlier versions. The window reaches the

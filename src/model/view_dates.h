@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dates that depend on what the window shows: the occurrence of an item
 // that a list row and the detail view show for the selected view, the
 // calendar's selected day and the upcoming list's window. The arithmetic

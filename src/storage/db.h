@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration, repository and snapshot databases: schemas, opening and
 // keying, the key check, the configuration accessors (settings, account
 // record, repository records) and the repository accessors (object versions

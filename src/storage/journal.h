@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The undo/redo journal of a repository database (table t5): every change to
 // t1..t4 is recorded inside a group; one group is one transaction and one
 // undo step.

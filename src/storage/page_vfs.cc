@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Page-encrypting VFS shim. The engine sees plain pages with its usual magic
 // text; the disk holds pages encrypted at their own offsets and, on page 1,
 // the file's own 16 leading bytes (salt or random) instead of the magic.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Page encryption for SQLite databases, as a layer below the engine: every
 // page of the database file and of its rollback journal is encrypted at its
 // own offset, page 1 keeping 16 leading bytes (salt or random) in place of

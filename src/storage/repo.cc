@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository layer's process-wide state: the repository table, the
 // signed-in account, the configuration database and the hooks, and the
 // helpers its files share. The concerns live beside it, one a file:

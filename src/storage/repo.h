@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repositories: the repository table and its records in the configuration
 // database, creation, the password change with its crash recovery, clearing
 // and deleting, the sync account record, the master password of the

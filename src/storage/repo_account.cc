@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sync account record: record 0 of configuration table t1, enciphered
 // under the master key, and the signed-in account it makes.
 #include "storage/repo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A mounted repository as the storage accessors see it, without the SQLite
 // interface: the item model and the window hold these and never call SQLite
 // themselves.

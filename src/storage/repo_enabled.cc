@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of enabled repositories that the repository manager takes
 // before it opens and compares afterwards.
 #include "storage/repo.h"

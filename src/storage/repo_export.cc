@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository export file: 2048 bytes naming a server repository, its
 // owner and its password, enciphered under a key from the export password.
 #include "storage/repo.h"

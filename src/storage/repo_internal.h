@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the repository files of this folder (repo*.cc) and nothing
 // else: the layer's process-wide state, the limits of its records and the
 // small parsers the records, the account record and the export file share.

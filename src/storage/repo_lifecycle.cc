@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repository lifecycle: making a repository directory and database,
 // registering, loading the table from the configuration database, opening
 // and closing, clearing the history, deleting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master password of the configuration database: unlocking it,
 // checking a password, and re-creating the database under a new one.
 #include "storage/repo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The change of a repository's password: re-keying the rows in one
 // transaction, re-encoding the file page by page, and finishing (or undoing)
 // a change that a crash interrupted, at the next start.

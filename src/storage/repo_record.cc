@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repository records: one row of configuration table t2 per repository,
 // enciphered under the master key, and the repository password kept
 // enciphered in memory.

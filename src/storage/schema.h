@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three database schemas and what their opaque names mean. The names are
 // part of the file format (other readers and old files depend on them), so
 // they stay short and meaningless on disk and are explained here, once.

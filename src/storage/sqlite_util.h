@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small RAII and binding helpers around the SQLite C interface, shared by the
 // storage layer and its callers. Header only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statements kept for the length of a journal group (or of an undo, a redo
 // or a bulk read): a bulk command (an import, a paste) runs the same dozen
 // statements for every item, and preparing them again each time costs

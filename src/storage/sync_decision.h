@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a sync settles one conflict, as the sync layer records it and the
 // storage layer applies it; free of SQLite, so that the dialogs including
 // the sync headers see none.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synchronisation's statements on the repository and snapshot databases.
 #include "storage/sync_store.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository tables as synchronisation reads and changes them, and the
 // snapshot databases it exchanges with the server ("list" and "sync_1"
 // received, "sync_2" sent). The sync layer decides what to do with record

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Databases received from the other side of a connection (uploads on the
 // server; "list", "sync_1" and a cloned "data" on the client) are read as
 // hostile: SQLite's defensive mode without trusted schemas, and a schema that

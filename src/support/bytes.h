@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Big-endian integers in byte buffers: frame lengths on the wire, page
 // header fields, hash words.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small file and path helpers used by every layer: an owning FILE handle,
 // joining a folder and a name, existence tests and syncing a folder.
 #pragma once

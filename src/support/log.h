@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Leveled log lines, written to "ordika.log" by a writer thread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Record sets and their merge operations.
 #include "support/record_set.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sorted sets of fixed-size records (version records of uuid and hash, link
 // records of two uuids, uuid records) and the merge operations that
 // synchronisation combines them with. Records compare by memcmp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Growable array of fixed-size elements whose slot index stays valid while the
 // element lives; slots are the handles of items, tags, links and reminders.
 #pragma once

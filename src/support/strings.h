@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Localized user-visible texts: the string ids in five languages, plural
 // forms chosen by count, the language and country codes, and the address
 // layouts of the contact dialogs.

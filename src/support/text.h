@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bounded text building and small text helpers shared by every layer.
 #pragma once
 

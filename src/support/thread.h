@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Detached worker threads, and the worker a progress dialog follows and
 // interrupts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's version, in one place: the project version of the build
 // (CMakeLists.txt). The about box shows it, the update check compares it and
 // sends the build number.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sign-in and sign-out of the sync account.
 #include "sync/account_sign_in.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signing in to the account server from the window: the account is stored
 // only after one login with it succeeded.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection, handshake, frames and file objects.
 #include "sync/conn.h"
 

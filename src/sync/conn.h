@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection to the account server: handshake and keys, encrypted frames,
 // byte readers on the frame stream, and whole files sent and received inside
 // the stream (optionally page-encrypted on our side).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding an account's calendars and address books: from the address the
 // user entered (a bare host is enough) through /.well-known/caldav and
 // /.well-known/carddav, the current-user-principal, and its

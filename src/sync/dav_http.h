@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Requests to calendar and contacts (WebDAV) servers over HTTP and HTTPS.
 //
 // One client per account, used by one thread at a time (the sync worker):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The members of a calendar or address book: what changed since the last
 // sync, fetching them in batches, and conditional writes.
 //

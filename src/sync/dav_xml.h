@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WebDAV XML: the request bodies sent to calendar and contacts servers and
 // the multistatus answers read back.
 //

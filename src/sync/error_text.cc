@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sync/error_text.h"
 
 #include "storage/repo.h"

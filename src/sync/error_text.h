@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the window and the tool name a failure code of the server requests and
 // of repository creation: the text that fills the "%s" of a failure message,
 // and the string id of the message that explains a code.

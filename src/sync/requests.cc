@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single request/reply conversations with the account server.
 #include "sync/requests.h"
 

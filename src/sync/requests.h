@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single requests to the account server: password change, repository list,
 // create, clone and delete, the version check and update download with the
 // self-update script, and the trace upload. Each is one connection.

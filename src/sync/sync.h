@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synchronisation of one repository with its server copy, in three stages:
 //   1. recv_repo_list (worker): the server's listing into "list", the
 //      differences against "data", the changed server versions into "sync_1";

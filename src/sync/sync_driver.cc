@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The synchronisation driver and its repository kind.
 #include "sync/sync_driver.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one synchronisation driver: the window, the tool, tests and benchmarks
 // all sync through it.
 //

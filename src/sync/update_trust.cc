@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The signature check of downloaded updates and the question whether this
 // installation may replace itself at all.
 #include "sync/update_trust.h"

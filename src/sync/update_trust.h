@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether an update from the server may replace the program: only a package
 // that carries a valid Ed25519 signature by the release key built into the
 // program, and only when the program's own file may be replaced by the user.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar pane.
 #include "views/calendar_gtk.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar pane: a month calendar whose marked days have an occurrence
 // of a task or event.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The detail pane.
 #include "views/detail_view_gtk.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The detail pane: a read-only text view that shows the selected item's
 // detail text in the markup renderer.
 #pragma once

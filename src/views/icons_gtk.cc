@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The icon table: SVG images from the resource bundle, rendered once at the
 // screen's scale. Tree views draw them through surfaces of that scale, so a
 // 32-pixel image at scale 2 covers 16 logical pixels and stays sharp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sixteen images of the resource bundle ("/icons/..."), loaded once at the
 // screen's scale so that they stay crisp on HiDPI screens.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item list pane.
 //
 // The list comes from the core already in its order (list_order_start).

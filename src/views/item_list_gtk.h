@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item list: icon, title and date of the items of the current view, in
 // list order, grouped under day headers when ordered by date.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item list's tree model.
 #include "views/item_model_gtk.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item list's tree model: a read-only list over the rows that the core
 // computed, answering the five store columns from the item records when the
 // view asks. A reload builds a new one; nothing is copied per row. A long

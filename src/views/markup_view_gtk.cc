@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws parsed markup into a read-only text view.
 #include "views/markup_view_gtk.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws parsed markup into a read-only text view: text tags for the styles,
 // tab stops measured with Pango for tables, the pointer cursor over links and
 // clicks on links.

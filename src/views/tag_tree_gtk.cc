@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag tree pane.
 #include "views/tag_tree_gtk.h"
 

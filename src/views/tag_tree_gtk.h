@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag tree: four fixed rows (the fixed lists, the trash, the reminders
 // view, the search results), then one row per repository with its tags below
 // it. Names are edited in place: a repository row renames the repository,

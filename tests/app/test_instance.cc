@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One instance per profile: a second claim of the same profile reaches the
 // first, which is asked to come forward; another profile is its own owner.
 #include <gtest/gtest.h>

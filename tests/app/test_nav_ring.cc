@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The navigation ring: pushes, overwrites within a tag, wrap-around after
 // 32 entries, and back/forward limits.
 #include <gtest/gtest.h>

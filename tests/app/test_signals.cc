@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quit signals reach the main loop through the watch although every signal
 // is blocked; other blocked signals stay pending and unseen.
 #include <gtest/gtest.h>

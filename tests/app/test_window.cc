@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven through its handlers: sensitivities from the
 // selection, navigation through the real panes, relabelling, the list type,
 // calendar and sort handlers, keys and pointer, and the notification hub.

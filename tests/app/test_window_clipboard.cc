@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copy user name and copy password through the command table: what reaches
 // the clipboard for a key, and that it is emptied first for anything else.
 #include <gtest/gtest.h>

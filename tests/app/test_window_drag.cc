@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items dragged onto a tag: the list offers them, the tag tree takes them,
 // and the drop tags items of the same repository (one undo step) and copies
 // those of another.

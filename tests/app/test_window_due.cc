@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Move due date and next reminder through the command table: the stored due
 // time, the series of a repeating task, the reminder entry and the undo step.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file commands run through the command table on a real window, with the
 // file choosers answered through their hook: imports of real calendars and
 // address books land in the selected tag as one undo step, exports are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Send trace from the window to an account server on 127.0.0.1: the end of
 // the log arrives under the account, and the window says so.
 #ifdef ORDIKA_WITH_SERVER

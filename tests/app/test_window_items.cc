@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item commands run through the command table on a real window: the
 // editors open for new and selected items, delete asks first, trash toggles
 // each selected item, tag assignment and search reach the store and the view.

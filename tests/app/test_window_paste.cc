@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item clipboard through the command table: copy a selection or a whole
 // repository, paste it into a tag of another repository as one undo step,
 // and attach links; the paste and attach commands follow the clipboard.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program commands run through the command table: which are offered
 // without a sync account, and that each dialog they open can be left
 // without changing what is stored or shown.

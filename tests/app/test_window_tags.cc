@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // New tag and delete tag through the command table: the new tag is named in
 // place, deleting asks first, and each command is one undo step of the store.
 #include <gtest/gtest.h>

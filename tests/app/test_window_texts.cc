@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The delete question reads right for one item and for several, in the
 // language's own plural form.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The timers of the window on a simulated clock: the new-reminder alert
 // (once for reminders coming together, none for what was due at start,
 // held back while a dialog runs), the change of day, the update-check

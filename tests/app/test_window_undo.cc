@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Undo and redo from the window on a repository made by a real first start:
 // the journal step is taken and the window shows the remounted model, with
 // the selected tag kept.

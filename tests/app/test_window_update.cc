@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Check for update through the command table, with the server side of the
 // check replaced: the three outcomes (current, newer, failed) and quitting
 // only after an installer was started.

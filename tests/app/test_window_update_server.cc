@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Check for update from the window against an ordika-server on 127.0.0.1:
 // the version request under the progress dialog, the offer of a newer
 // version, the note when there is none, and the message when the server

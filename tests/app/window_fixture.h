@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A main window built on the test repositories of the model fixture, shown
 // on the test display, with the notification hub installed.
 #pragma once

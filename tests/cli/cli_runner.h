@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built ordika-cli in a private HOME and captures what it prints.
 #pragma once
 

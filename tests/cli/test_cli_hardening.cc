@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ordika-cli as a careless user or a hostile file would drive it: relative
 // paths, exports over existing files or over the profile's own files, key
 // passwords kept out of the process list, control characters in imported

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account, server and sync commands against a real ordika-server on
 // the loopback interface.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording and failing the file calls of the code under test. The calls that
 // make data durable or replace files (fsync, fdatasync, rename, link, fopen,
 // fwrite, fflush, fclose) are interposed in the test program itself, and the

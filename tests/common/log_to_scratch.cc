@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every test program logs into a scratch directory of its own, removed at
 // the end, instead of leaving "ordika.log" in the working directory. Tests
 // of the log itself name their own files.

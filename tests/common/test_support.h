@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers every test program shares: temporary directories, whole-file
 // reading and writing, row counts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our key constructions, each recomputed step by step with plain libcrypto
 // calls so that the byte layout of keys, seeds and chaining values is pinned.
 #include <fcntl.h>

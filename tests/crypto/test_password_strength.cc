@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The strength estimate shown as a password is typed.
 #include <gtest/gtest.h>
 

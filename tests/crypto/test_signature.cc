@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ed25519 verification against keys and signatures made by libcrypto here.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

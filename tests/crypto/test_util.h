@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the crypto tests: hex parsing and reference primitives
 // computed directly with libcrypto, independent of the code under test.
 #pragma once

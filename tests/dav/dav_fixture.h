@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar and contacts servers for the tests, on loopback in temporary
 // directories: Debian's Radicale (with basic authentication, over http or
 // https with a self-signed certificate made for the run) and Xandikos, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One server per test suite: started before the suite's first test, stopped
 // after its last; the tests skip where the server cannot run here.
 #pragma once

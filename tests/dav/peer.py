@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A second, independent client of a calendar and contacts server.
 
 Changes things on the server side between the tested client's requests,

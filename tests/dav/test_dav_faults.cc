@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What no real server does on demand, from a scripted one: refusals of
 // every kind, stalls, cancels, redirects to another host, answers too large
 // or broken, and what goes over the wire (and into the log) with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The client against Debian's Radicale with basic authentication: discovery
 // from every kind of starting address, the collections' kinds and colours,
 // conditional writes racing another client, changes by sync token and by

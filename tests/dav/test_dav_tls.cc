@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Radicale over https with a self-signed certificate made for another name:
 // refused at first with the fingerprint it showed, trusted once the user
 // confirms that fingerprint, and refused again when the server shows

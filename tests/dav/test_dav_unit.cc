@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of the calendar and contacts client that need no server: what
 // it makes of addresses, fingerprints, colours and statuses, how it reads
 // multistatus answers whatever their prefixes, what it refuses to parse,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The client against Debian's Xandikos, a server of another make: its own
 // well-known redirect, separate home sets for calendars and address books,
 // and changes by sync token racing another client.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A stand-in for the desktop's notification service on the session bus.
 
 Usage: fake_notifications.py RECORD TRIGGER

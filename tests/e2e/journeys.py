@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end journeys of the ordika window, driven as a user would: real
 pointer and key events, read back through the accessibility tree.
 

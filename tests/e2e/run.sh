@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one end-to-end journey of the ordika window: a private X server, a
 # session bus with the accessibility bus, and a temporary HOME.
 # Usage: run.sh JOURNEY ORDIKA ORDIKA_CLI OUT_DIR [ORDIKA_SERVER]

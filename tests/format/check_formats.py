@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Cross-checks of Ordika's stored formats against ordika-cli.
 
 1. files written by the program are read back with the independent reader of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Preloaded into ordika-cli by check_formats.py: ends the process when
    SQLite is about to delete the rollback journal whose path ends with
    $ORDIKA_CRASH_JOURNAL, i.e. right after a commit has written the database

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A second, independent reading and writing of Ordika's stored formats.
 
 Written apart from the C++ code, on Python's standard library and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scripted answers to the dialogs of the repository manager and its
 // relatives: each step acts on the first dialog with its title that comes on
 // top, nested dialogs included; the manager's list and context menu.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the item editors through their own modal loops: a script of steps,
 // one per run of whatever dialog is on top, and a read-back of items from
 // the repository databases.

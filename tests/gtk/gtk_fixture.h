@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the window tests: GTK under Xvfb, the model fixture with
 // real repository databases, and a driver for modal dialogs.
 #pragma once

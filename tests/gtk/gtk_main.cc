@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GTK must be initialised once, with a display (CTest runs this under Xvfb).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unit words after number controls follow the number with the language's
 // plural rules: the recurrence dialog's interval and occurrence count.
 #include "dialogs/recurrence_dialog.h"

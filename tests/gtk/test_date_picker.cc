@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The date picker: display, modes, the popup, typed dates and the signals.
 #include <clocale>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes, the password prompt and the progress dialog's worker
 // protocol, driven through their own modal loops.
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key and contact editors, the password generator and the address
 // dialog through their handlers, each checked on the item read back from its
 // database (and, for a contact, on its exported card).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor shell through the note editor: enabling rules, save, the change
 // test with the discard question, save-and-new, keep-history and a failed
 // save, each checked on the item read back from its database.

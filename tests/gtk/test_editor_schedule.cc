@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The task and event editors: reminder box, due time, start and end, the
 // recurrence box and the recurrence dialog, each checked on the item read
 // back from its database.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's discard question names its actions on its buttons, and a
 // failed save says the changes are still in the editor.
 #include "editor_driver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A new item's editor closed untouched goes without a question and stores
 // nothing, whatever its kind.
 #include "editor_driver.h"

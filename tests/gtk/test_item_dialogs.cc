@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag assignment, search and history dialogs through their handlers,
 // checked on the links, search results and versions in the repository.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The item list: order, day headers, cell appearance and the selection rules
 // of a reload.
 #include <cstdio>

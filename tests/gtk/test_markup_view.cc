@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The markup renderer in a real text view: tags, tab stops, links and clicks.
 #include <string>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar's marks and the icon table.
 #include "gtk_fixture.h"
 #include "views/calendar_gtk.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reminder's unit words follow the count typed beside them, in the
 // language's plural forms, and the unit chosen stays chosen while they change.
 #include "dialogs/schedule.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository manager, the master password change and the options
 // dialog, driven through their dialogs against a real profile (configuration
 // database, repository root, repositories) and checked through the core.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repository manager's server commands against an account server on
 // 127.0.0.1: put on server, the server list, clone and delete.
 #ifdef ORDIKA_WITH_SERVER

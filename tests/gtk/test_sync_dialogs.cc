@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sync, conflict, account, about and update dialogs against a real
 // ordika-server on 127.0.0.1, driven through their own modal loops; the
 // outcome is checked in the stored repositories and account record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag tree: fixed rows, tags in collation order, in-place renaming.
 #include <string>
 #include <vector>

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the installed user guide: every page is well-formed enough to
 parse, declares the language of its directory and a title, and every link
 inside the guide (page#anchor, #anchor) resolves. Prints one line per

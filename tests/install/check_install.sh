@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary DESTDIR and checks what lands there:
 # exactly the expected files, a desktop entry and metainfo that the
 # freedesktop validators accept and that name each other, icons of the sizes
@@ -89,6 +90,11 @@ fi
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
   "$root/share/doc/ordika/copyright" || fail "copyright: no format line"
 grep -q '^Files: \*$' "$root/share/doc/ordika/copyright" || fail "copyright: no stanza for every file"
+# Free software: the same licence in the copyright file and the metainfo.
+grep -q '^License: GPL-3.0-or-later$' "$root/share/doc/ordika/copyright" || fail "copyright: not GPL-3.0-or-later"
+if [ -n "${metainfo:-}" ]; then
+  grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" || fail "metainfo: not GPL-3.0-or-later"
+fi
 
 # --- Manual pages --------------------------------------------------------------------
 for gz in "$root"/share/man/man1/*.1.gz; do

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interchange tests on real repository databases: the model's two-repository
 // fixture with repository 0's root tag selected, and file helpers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Accounts as JSON and notes as text files: export layout, import with its
 // log lines, safe note file names, never overwriting, and save-as.
 #include <sys/stat.h>

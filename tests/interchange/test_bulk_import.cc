@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole import is one journal group: one undo step takes it back, the
 // change logs hold every row, and a process that dies in the middle leaves
 // the repository as it was before the import.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tasks and events through calendar files: export layout, re-import by UID,
 // the import rules and the mended faults (dates before 1970, missing UIDs,
 // large intervals, alarm texts, oversized components).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Contacts through vCard files: titles (escaped names, cards without FN),
 // birthdays, kept types, quoted-printable values, export folding and round
 // trips.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Content lines as both calendar and contact files write them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real calendar and address-book files written by other programs: every one
 // imports without a crash, a hang or a sanitizer report, and what a person
 // would expect of a good number of them comes through.

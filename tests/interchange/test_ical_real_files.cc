@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar files shaped like the exports of widespread programs: quoted
 // parameter values holding ":" and ";", vendor lines without a value, and
 // lines that break the grammar, each costing no more than itself.

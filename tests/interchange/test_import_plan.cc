@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two halves of an import: parsing on another thread touches no model
 // state, storing in slices inside one batch gives what the one-call import
 // gives, and a batch dropped half-way leaves nothing. Export targets never

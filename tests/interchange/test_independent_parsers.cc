@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our exported calendars and address books must be read by other programs:
 // Python's icalendar and vobject parse them and report what they see.
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repeating events that start long before 1970 move to their first
 // occurrence after it, counted series keeping only what is left of their
 // count, without a walk over the centuries in between.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Export followed by import gives back identical items, for every kind of
 // file and every control character and escape a text may hold.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Applying an editor's changes to a stored card: what the editor does not
 // show survives, unchanged properties stay byte for byte, changed ones are
 // rewritten in place; and the import and export keep whole cards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The detail text of an item as shown when it is selected in its own tag.
 #include "markup/detail_text.h"
 #include "model/list_order.h"

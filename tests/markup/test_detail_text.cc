@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Detail texts of items, keys, contacts and history versions, in English.
 #include <fstream>
 #include <functional>

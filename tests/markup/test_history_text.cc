@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The history view renders each stored version from its own stored header:
 // what the parsed record drops (the count of a recurrence) still shows.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The week of the month of a monthly rule by weekday: the recurrence, its
 // description and its iCalendar form agree on every day of the month.
 #include "interchange/ical.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The headers the window includes leave SQLite out: a window file reaches the
 // databases only through the model.
 #include "interchange/accounts_json.h"

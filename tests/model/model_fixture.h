@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the model tests: a clean model per test and a scoped
 // time zone.
 #pragma once

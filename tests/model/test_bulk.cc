@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stores into an explicit tag, batches of stores, and the bulk forms of
 // trashing and deleting a selection: one journal group per repository,
 // and nothing half done in the database or in memory when a batch fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Form rules shared by the editors, importers and the tool: a recurrence
 // rule into the form, a key's expiry, a new contact's body, and undo/redo
 // seen by the model.

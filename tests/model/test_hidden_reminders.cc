@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hiding a repository is a display choice: storing its items keeps their
 // reminders, which come back into the reminder list once it counts again.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Items and tags stored in a real (encrypted) repository database.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key form rule: expiry makes the key due with a reminder three days
 // before; bodies are kept whole.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The order of the rows the window shows: the item list (day groups, date,
 // type and title sorts, collation ties) and the tag tree; and the stored
 // moves of due and reminder times behind the list's commands.

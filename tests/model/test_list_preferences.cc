@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list preferences have one home, the settings: what the options dialog
 // writes there is what the lists use, and what the next run starts with.
 #include "model/list.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mounting: remounting with the selection kept, deleting and disabling
 // repositories, undo seen through a remount, and the journal reset at
 // shutdown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Model tests backed by real repository databases: up to two repositories
 // (index 0 and 1) in a temporary directory, installed through the model's
 // repository lookup, each with its root tag.

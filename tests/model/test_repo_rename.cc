@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renaming a repository: the record name the tag tree shows for its root row,
 // kept across a restart, while the root tag itself cannot be renamed.
 #include "model/tag_ops.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings: defaults, clamps, saving only what changed, the selection kept by
 // uuid, and the dialog sizes.
 #include <sqlite3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and shutdown without widgets: profile directory, master password
 // prompts, first run, repository root, default repository, and a profile
 // that reopens with everything it held.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A temporary home directory and scripted password prompts for the start-up,
 // mounting and settings tests.
 #pragma once

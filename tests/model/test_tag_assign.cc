@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag assignment of several items: one undo step, and all or nothing.
 #include "model/tag_assign.h"
 #include "test_ops_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A TCP relay on 127.0.0.1 between a client and the server that can cut a
 // conversation after a given number of bytes in one direction of one of its
 // connections, and that records where the peers' writes ended (about one

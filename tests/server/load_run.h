@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many clients syncing the same and different repositories at once: each
 // round a client adds an item of its own and edits an item its repository
 // shares, then syncs until the server takes it. Afterwards every client of

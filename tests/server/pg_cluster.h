@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A PostgreSQL cluster of a test program or benchmark of its own: initdb
 // into a temporary directory, served only on a Unix socket inside it, run
 // by "nobody" when the program runs as root (PostgreSQL refuses root). The

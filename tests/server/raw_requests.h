@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Requests put together by hand, for what the client library never sends
 // or never shows: snapshots of any content, downloads as their bytes.
 #pragma once

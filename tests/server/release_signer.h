@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A throw-away Ed25519 release key for tests: signs packages the way the
 // release process does and hands out the public key the client checks with.
 #pragma once

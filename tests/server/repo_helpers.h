@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building repository databases for server and sync tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A running ordika-server on 127.0.0.1 with a fresh data directory and one
 // account, for end-to-end tests of the client requests and sync, on either
 // store.

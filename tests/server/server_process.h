@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Programs a test runs as processes of their own, on free ports of
 // 127.0.0.1: the built ordika-server and a haproxy in front of several of
 // them. Each is killed when its object goes, or by the kernel when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A client repository for load and fault tests: objects under arbitrary
 // uuids, the stored rows as comparable text, and a full sync that retries
 // while the server reports that its state moved meanwhile.

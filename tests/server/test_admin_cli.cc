@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The administration commands of the ordika-server executable.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Several ordika-server processes on one PostgreSQL database, most behind
 // a real haproxy on loopback: clients converge while a process is killed or
 // the database restarts, a process killed inside a request leaves nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The entry points on the repository table and the signed-in account:
 // put on server, clone, sync and account password change.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connections dropped at every step of every request: a relay between the
 // client and the server cuts each conversation after N bytes, at and inside
 // every frame, in either direction (the handshake and login included).

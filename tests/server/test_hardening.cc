@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server against hostile clients: uploads whose schema is not the
 // format's, oversized rows, sockets that never log in, password guessing,
 // a stop while conversations run; and the statuses a client relies on.

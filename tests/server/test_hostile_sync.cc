@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sync against a server that answers badly at one step (frames announcing
 // 0 or 1393 bytes, a wrong digest, a page-mode body that is not whole pages,
 // names aimed at the client's own files, a junk listing, a dropped reply):

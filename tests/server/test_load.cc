@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many clients syncing the same and different repositories at once through
 // one server on loopback: stale refusals are retried, and after a final
 // round every client of a repository holds the same rows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A failed login is answered only after the configured delay, which slows
 // password guessing; the other server tests run without it.
 #include <gtest/gtest.h>

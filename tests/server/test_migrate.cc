@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving a data directory's store into PostgreSQL with `ordika-server
 // migrate`: afterwards the database serves what the data directory served,
 // byte for byte; a filled database is refused, and an interrupted

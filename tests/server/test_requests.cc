@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The single requests end to end against ordika-server on loopback.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synchronisation of two clients through ordika-server on loopback.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

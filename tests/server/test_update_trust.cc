@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signed updates end to end against a server on loopback, the release key
 // text, the self-replace test and signing in.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up for the storage tests: a fresh repository database in a
 // temporary directory, padded texts, hashes and table dumps.
 #pragma once

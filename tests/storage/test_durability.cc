@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every path that puts a new file in the place of an old one makes the new
 // file durable before the rename and the rename durable after it: otherwise
 // a power loss can leave the name pointing at a file whose pages never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scope guards: a transaction and a journal group end with the scope,
 // committed only when asked.
 #include "storage/sqlite_util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Failing I/O, injected at the n-th write, sync, open or rename for every n
 // until the operation gets through: each failure is reported, the database
 // stays sound, and what was stored before is still there (or, for a change

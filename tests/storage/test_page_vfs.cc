@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encrypted database pages: the file format on disk, journals, keys of
 // attached databases, failures and resource release.
 #include <dirent.h>

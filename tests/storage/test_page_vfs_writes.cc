@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encrypted pages written by the connection that reads them: a transaction
 // larger than the page cache spills pages to the file and reads them back
 // while it scans and updates, and must see exactly what a plain database

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repository records and table, creation, password change and its crash
 // recovery, clearing, deleting, the account record, the master password and
 // the export file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // German names a repository "Sammlung": "Ablage" is the desktop's File menu
 // elsewhere and half of "Zwischenablage" (clipboard), which keeps its name.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plural forms chosen by count, and every text of every language rendered
 // with sample arguments of the types its callers pass.
 #include <gtest/gtest.h>

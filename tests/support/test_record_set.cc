@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Record sets: growth, sorting, search and the merge operations of sync.
 #include <gtest/gtest.h>
 

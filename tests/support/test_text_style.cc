@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // English follows the desktop's conventions: header capitalisation for menu
 // items, buttons, window titles and column headers, and an ellipsis on the
 // commands that ask for more before they act.

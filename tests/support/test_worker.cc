@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker behind the progress dialog: events, result, and cancelling a
 // blocking call with SIGALRM.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A loopback peer for connection tests: listens on 127.0.0.1, accepts one
 // client on a thread and runs a script on the accepted socket.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection: handshake bytes, login keys, frame limits, file objects and
 // hostile input, over loopback TCP.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window and the tool say about a failed server request: the code
 // text, the message of each code, and the stage 1 sentences.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A server that names its files after the client's own ones: the client
 // writes only the file each request expects.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The string table generator: what it rejects in the sources, what --check
 reports of the tree, and that the header makes every id in code a name.
 

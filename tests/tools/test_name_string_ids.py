@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The rewrite of string ids given as numbers: what it names, what it leaves
 alone and what it lists as left over."""
 import os
