@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A year of occurrences of 10,000 repeating events whose rules only the full
 // rule engine says (last Friday, numbered weekdays, month-day lists, set
 // positions, exceptions), as the list and the calendar ask for them: each

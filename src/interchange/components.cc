@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kept components: splitting files into components, the entries they make,
 // and writing a kept component back with the item's changes.
 #include "interchange/components.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kept components: what a calendar file or server said about an item, and
 // the way back. An import (a file, or an account sync) stores the item as
 // always and keeps its whole source component beside it (storage/

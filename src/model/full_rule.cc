@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full recurrence rules: the kept text, expansion with libical in local time
 // with a cache per item, and the text for people.
 #include "model/full_rule.h"

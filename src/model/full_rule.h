@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recurrences in full, for items whose Recurrence cannot say them: a
 // recurrence rule as iCalendar writes it (last Friday of the month, several
 // numbered weekdays, month-day lists, set positions...), with occurrences

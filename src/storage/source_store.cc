@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source store: one encrypted SQLite file per repository beside "data".
 #include "storage/source_store.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source store: beside a repository's "data", the file "sources" keeps
 // what a file or a calendar server said about each item (its whole
 // component), the state of account sync, and the account's collections. It

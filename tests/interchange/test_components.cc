@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kept components: files split per UID, imports keeping what they read,
 // edits written back with only the changed properties, contacts' labels,
 // and full rules coming in from files.

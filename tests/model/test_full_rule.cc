@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full recurrence rules: expansion against known dates, what counts as more
 // than an item's own Recurrence, the item's last occurrence and calendar
 // marks, and the rule's text in the five languages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source store beside a repository: records, collections, transactions,
 // encryption under the repository key, and the password change.
 #include "storage/source_store.h"
