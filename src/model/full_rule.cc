@@ -33,35 +33,6 @@ bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
 
 int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-int64_t days_from_civil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  int64_t era = floor_div(y, 400);
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void civil_from_days(int64_t z, int64_t* y, int* m, int* d) {
-  z += 719468;
-  int64_t era = floor_div(z, 146097);
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = yoe + era * 400 + (*m <= 2);
-}
-
-int weekday_of(int64_t day) { return static_cast<int>(floor_div(day + 4, 7) * -7 + day + 4); }  // 0 Sunday
-
-int days_in_month(int64_t y, int m) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : kDays[m - 1];
-}
-
 struct DayRule {
   int freq = 0;  // ICAL_DAILY_RECURRENCE .. ICAL_YEARLY_RECURRENCE
   int interval = 1;
