@@ -368,8 +368,9 @@ int parse_time_option(const char* name, const char* text, int64_t* out) {
   return 0;
 }
 
-// Applies the options to a form filled from the item (or the defaults).
-int apply_options(const ItemOptions& o, int type, ItemForm* f) {
+// Applies the options to a form: a new item's defaults (creating), or an
+// item as stored, of which only what an option names changes.
+int apply_options(const ItemOptions& o, int type, bool creating, ItemForm* f) {
   if (o.title) f->title = o.title;
   if (o.body_file) {
     int rc = read_text_file(cli_path(o.body_file).c_str(), &f->body);
@@ -386,7 +387,12 @@ int apply_options(const ItemOptions& o, int type, ItemForm* f) {
   if ((o.due || o.end || o.remind || o.rrule) && type != ITEM_TASK && type != ITEM_EVENT)
     return cli_fail("--due, --end, --remind and --rrule are for tasks and events");
   if (o.end && type != ITEM_EVENT) return cli_fail("--end is for events");
-  if (type == ITEM_KEY) {
+  // The model keeps no reminder without an occurrence to remind of.
+  if (o.remind && f->remind_unit && !f->due) return cli_fail("a reminder needs a due time (--due)");
+  // A key's body is its fields: rewritten when one of them is given (or the
+  // whole body), else kept byte for byte.
+  bool key_fields = o.url || o.user || o.password || o.expires || o.notes || o.body_file;
+  if (type == ITEM_KEY && (creating || key_fields)) {
     KeyBody kb;
     key_body_parse(f->body.c_str(), &kb);
     if (o.url) kb.url = o.url;
@@ -407,8 +413,13 @@ int apply_options(const ItemOptions& o, int type, ItemForm* f) {
     if (!kb.password.empty()) OPENSSL_cleanse(&kb.password[0], kb.password.size());
     f->markup = 1;
   }
-  if (type == ITEM_VCARD && f->body.empty()) f->body = contact_default_body(f->title);
-  if (type == ITEM_EVENT && f->end != 0 && f->end < f->due) return cli_fail("the end is before the start");
+  if (creating && type == ITEM_VCARD && f->body.empty()) f->body = contact_default_body(f->title);
+  // The times are checked when the options change them: an item stored
+  // otherwise stays editable.
+  if (type == ITEM_EVENT && (o.due || o.end) && f->end != 0) {
+    if (f->due == 0) return cli_fail("an event with an end needs a start (--due)");
+    if (f->end < f->due) return cli_fail("the end is before the start");
+  }
   if (!utf8_valid(f->title.c_str())) return cli_fail("the title is not valid UTF-8");
   return 0;
 }
@@ -428,7 +439,7 @@ int cmd_add(int argc, char** argv) {
   ItemForm form;
   item_form_fill(-1, type, &form);
   if (type == ITEM_KEY) form.remind_unit = form.remind_count = 0;
-  rc = apply_options(o, type, &form);
+  rc = apply_options(o, type, true, &form);
   if (rc != 0) return rc;
   int64_t slot = item_store(-1, type, form, 0, tag);
   if (slot < 0) return cli_fail("the item was not stored");
@@ -445,10 +456,12 @@ int cmd_edit(int argc, char** argv) {
   if (o.title && !*o.title) return cli_fail("the title cannot be empty");
   const Item* it = item_get(slot);
   int type = it->type;
+  // The item as stored, not an editor's form: a task without a due time
+  // keeps none, an event its missing end.
   ItemForm before, form;
-  item_form_fill(slot, type, &before);
+  form_from_item(it, &before);
   form = before;
-  rc = apply_options(o, type, &form);
+  rc = apply_options(o, type, false, &form);
   if (rc != 0) return rc;
   if (!item_form_differs(before, form)) return 0;
   if (item_store(slot, type, form, o.keep_history ? 1 : 0, -1) < 0) return cli_fail("the item was not stored");

@@ -144,7 +144,8 @@ const CommandHelp kHelp[] = {
     {"edit",
      "ordika-cli edit UUID [OPTIONS] [--keep-history]\n"
      "  Changes an item with the options of 'add' (and --title); --keep-history keeps\n"
-     "  the previous version.\n"},
+     "  the previous version. Only what the options name changes: a task without a\n"
+     "  due time keeps none, a key's fields stay as stored unless one is given.\n"},
     {"done", "ordika-cli done UUID\n  Toggles the completed flag.\n"},
     {"trash", "ordika-cli trash UUID\n  Moves the item to the trash, or back.\n"},
     {"rm", "ordika-cli rm UUID\n  Deletes the item with all its versions.\n"},

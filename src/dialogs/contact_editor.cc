@@ -410,17 +410,13 @@ VCardEdit gather_edit(ContactSection* c) {
   return e;
 }
 
-void contact_gather(Editor* ed, void* st, ItemForm* form) {
+// The card as edited, with the title and the birthday's yearly date it
+// gives. Without a name (which cannot be saved) the form stays empty.
+void contact_gather(Editor*, void* st, ItemForm* form) {
   auto* c = static_cast<ContactSection*>(st);
-  if (entry_text(c->given).empty() && entry_text(c->family).empty()) {
-    // Never stored without a name: the form stays as loaded.
-    form->title = ed->baseline.title;
-    form->body = ed->baseline.body;
-    return;
-  }
+  if (entry_text(c->given).empty() && entry_text(c->family).empty()) return;
   VCardEdit e = gather_edit(c);
-  form->body = vcard_apply_edit(c->card, e);
-  form->title = vcard_title(e.edited);
+  vcard_form_fields(e.edited, vcard_apply_edit(c->card, e), form);
 }
 
 bool contact_valid(Editor*, void* st) {
@@ -469,7 +465,7 @@ int64_t contact_store(Editor* ed, const ItemForm& form, int) {
     return -1;
   }
   // A new contact goes under the editor's target tag.
-  return vcard_store(ed->slot, rec, form.body, ed->target_tag);
+  return item_store(ed->slot, ITEM_VCARD, form, 0, ed->target_tag);
 }
 
 }  // namespace

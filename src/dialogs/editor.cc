@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The item editor shell: frame, common widgets, validation, gathering, the
 // change test and the run loop with save-and-new and the discard question.
+// A save starts from the stored item and takes only what the widgets
+// changed, so that no editor drops a field it does not show.
 #include "dialogs/editor.h"
 
 #include <string>
 
+#include "crypto/wipe.h"
 #include "dialogs/date_picker.h"
 #include "dialogs/message.h"
 #include "dialogs/modal.h"
 #include "dialogs/layout.h"
 #include "model/app_core.h"
+#include "model/forms.h"
 #include "model/item.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -29,6 +33,26 @@ std::vector<Editor*>& running() {
 }
 
 void on_title_changed(GtkEditable*, gpointer p) { editor_validate(static_cast<Editor*>(p)); }
+
+// What the widgets show: title, body, markup, then every section, on an
+// empty form.
+void gather_widgets(Editor* ed, ItemForm* form) {
+  *form = ItemForm{};
+  if (ed->title_entry) form->title = gtk_entry_get_text(GTK_ENTRY(ed->title_entry));
+  if (ed->body_view) form->body = editor_body_text(ed);
+  if (ed->markup_check) form->markup = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ed->markup_check)) ? 1 : 0;
+  for (size_t i = 0; i < ed->spec->sections.size(); i++)
+    if (ed->spec->sections[i].gather) ed->spec->sections[i].gather(ed, ed->states[i], form);
+}
+
+// What the widgets show now becomes the form they were filled with, and the
+// baseline takes what they changed: the next change is measured from here.
+void rebase(Editor* ed) {
+  ItemForm now;
+  gather_widgets(ed, &now);
+  form_take_changes(&ed->baseline, ed->shown, now);
+  ed->shown = std::move(now);
+}
 
 void apply_cheat_sheet(Editor* ed) {
   if (!ed->cheat_check) return;
@@ -126,6 +150,7 @@ void show(Editor* ed) {
   apply_cheat_sheet(ed);
   for (size_t i = 0; i < ed->spec->sections.size(); i++)
     if (ed->spec->sections[i].shown) ed->spec->sections[i].shown(ed, ed->states[i]);
+  gather_widgets(ed, &ed->shown);
   editor_validate(ed);
   if (ed->title_entry) gtk_widget_grab_focus(ed->title_entry);
 }
@@ -175,7 +200,7 @@ void prepare_next(Editor* ed) {
   for (size_t i = 0; i < ed->spec->sections.size(); i++)
     if (ed->spec->sections[i].saved_new) ed->spec->sections[i].saved_new(ed, ed->states[i]);
   // What stays in the widgets for the next item is not a change of it.
-  editor_gather(ed, &ed->baseline);
+  rebase(ed);
   editor_validate(ed);
   if (ed->title_entry) gtk_widget_grab_focus(ed->title_entry);
 }
@@ -213,6 +238,12 @@ int64_t editor_run(const EditorSpec& spec, int64_t slot, int64_t target_tag) {
     return -1;
   }
   item_form_fill(slot, spec.type, &ed.baseline);
+  // The stored times, not the defaults a form offers for missing ones: a
+  // time the user does not set stays unset.
+  if (const Item* item = slot >= 0 ? item_get(slot) : nullptr) {
+    ed.baseline.due = item->due;
+    ed.baseline.end = item->end;
+  }
   build(&ed);
   DialogSizes& sizes = app_core().dialog_sizes;
   int idx = spec.size_index >= 0 && spec.size_index < DLG_COUNT ? spec.size_index : DLG_NOTE;
@@ -223,6 +254,8 @@ int64_t editor_run(const EditorSpec& spec, int64_t slot, int64_t target_tag) {
     run_loop(&ed, &scope);
   }
   running().pop_back();
+  wipe(&ed.baseline.body);
+  wipe(&ed.shown.body);
   gtk_widget_destroy(ed.dialog);
   for (size_t i = 0; i < spec.sections.size(); i++)
     if (spec.sections[i].destroy) spec.sections[i].destroy(ed.states[i]);
@@ -245,12 +278,11 @@ std::string editor_body_text(Editor* ed) {
 }
 
 void editor_gather(Editor* ed, ItemForm* form) {
-  *form = ItemForm{};
-  if (ed->title_entry) form->title = gtk_entry_get_text(GTK_ENTRY(ed->title_entry));
-  if (ed->body_view) form->body = editor_body_text(ed);
-  if (ed->markup_check) form->markup = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ed->markup_check)) ? 1 : 0;
-  for (size_t i = 0; i < ed->spec->sections.size(); i++)
-    if (ed->spec->sections[i].gather) ed->spec->sections[i].gather(ed, ed->states[i], form);
+  ItemForm now;
+  gather_widgets(ed, &now);
+  *form = ed->baseline;
+  form_take_changes(form, ed->shown, now);
+  wipe(&now.body);  // a key's password
 }
 
 bool editor_changed(Editor* ed) {

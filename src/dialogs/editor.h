@@ -25,7 +25,8 @@ struct EditorSection {
   void* (*build)(Editor* ed, GtkWidget* grid, int* row);
   // Sets the section's widgets from the form (the loaded baseline).
   void (*fill)(Editor* ed, void* state, const ItemForm& form);
-  // Writes the section's fields of a freshly gathered form.
+  // Writes the section's fields of a form gathered from the widgets (it
+  // starts empty: a section writes what its widgets show).
   void (*gather)(Editor* ed, void* state, ItemForm* form);
   // False while the section's values must not be saved (OK insensitive).
   bool (*valid)(Editor* ed, void* state);
@@ -58,7 +59,12 @@ struct Editor {
   const EditorSpec* spec = nullptr;
   int64_t slot = -1;        // item being edited, -1 for a new one
   int64_t target_tag = 0;   // where a new item goes (tag slot)
-  ItemForm baseline;        // what the change test compares with
+  // The item as stored (a new item's defaults): what the change test
+  // compares with and what a save starts from.
+  ItemForm baseline;
+  // The widgets' form as they were filled: a save takes from the widgets
+  // only what differs from it (form_take_changes).
+  ItemForm shown;
   int64_t stored = -1;      // slot of the last item stored, -1 for none
 
   GtkWidget* dialog = nullptr;
@@ -71,6 +77,9 @@ struct Editor {
   GtkWidget* ok_button = nullptr;
   GtkWidget* apply_button = nullptr;  // save-and-new, new items only
   GtkWidget* keep_history_check = nullptr;
+  // The picker a recurrence starts from (the task's due time, the event's
+  // start), set by the section that builds it.
+  GtkWidget* start_picker = nullptr;
 
   std::vector<void*> states;  // one per section, in spec order
 };
@@ -86,7 +95,9 @@ Editor* editor_current();
 // Recomputes the sensitivity of OK and save-and-new: a non-empty title (with
 // a title row) and every section valid. Sections call it on their changes.
 void editor_validate(Editor* ed);
-// A fresh form from the widgets: title, body, markup, then every section.
+// The form to save: the baseline with every group of fields the widgets
+// changed since they were filled, so that nothing the editor does not show,
+// or shows but was not changed, differs from the stored item.
 void editor_gather(Editor* ed, ItemForm* form);
 // True when the widgets differ from the baseline by the spec's change test.
 bool editor_changed(Editor* ed);

@@ -142,17 +142,11 @@ void key_gather(Editor*, void* st, ItemForm* form) {
 
 bool key_valid(Editor*, void* st) { return date_picker_text_valid(static_cast<KeySection*>(st)->expiry); }
 
-// A stored body with missing lines, or a key stored without its due time,
-// is what the editor shows, not a change; so is the empty body of a new key,
-// which the fields give back as empty lines.
+// A new key starts as its empty fields give it back (all lines of the body,
+// markup on), so that an untouched one is no change. An existing key keeps
+// what it stored; the shell saves only what the fields changed.
 void key_shown(Editor* ed, void* st) {
-  if (ed->slot < 0) {
-    key_gather(ed, st, &ed->baseline);
-    return;
-  }
-  KeyBody key = key_form_read(ed->baseline.body);
-  key_form_apply(key, &ed->baseline);
-  OPENSSL_cleanse(key.password.data(), key.password.size());
+  if (ed->slot < 0) key_gather(ed, st, &ed->baseline);
 }
 
 void key_saved_new(Editor*, void* st) {

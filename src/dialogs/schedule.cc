@@ -10,6 +10,7 @@
 #include "markup/detail_text.h"
 #include "model/full_rule.h"
 #include "model/item.h"
+#include "model/recur.h"
 #include "model/settings.h"
 #include "support/strings.h"
 
@@ -95,10 +96,12 @@ GtkWidget* picker_new(Editor* ed) {
 void* due_build(Editor* ed, GtkWidget* grid, int* row) {
   auto* s = new DueSection;
   s->picker = picker_new(ed);
+  ed->start_picker = s->picker;
   form_row(grid, (*row)++, STR_LABEL_DUE, s->picker);
   return s;
 }
 
+// A task without a due time shows an empty field and keeps none.
 void due_fill(Editor*, void* st, const ItemForm& form) { date_picker_set(static_cast<DueSection*>(st)->picker, form.due); }
 
 void due_gather(Editor*, void* st, ItemForm* form) { form->due = date_picker_get(static_cast<DueSection*>(st)->picker); }
@@ -109,42 +112,18 @@ void due_destroy(void* st) { delete static_cast<DueSection*>(st); }
 
 const EditorSection kDueSection = {due_build, due_fill, due_gather, due_valid, nullptr, nullptr, due_destroy};
 
-// --- Event: start, end, recurrence --------------------------------------------------------
+// --- Event: start and end ----------------------------------------------------------------
 
 struct EventCtx {
   Editor* ed;
   EventTimes times;
 };
 
-void describe(EventTimes* t) {
-  if (!t->full_rule_text.empty()) {
-    gtk_label_set_text(GTK_LABEL(t->description), t->full_rule_text.c_str());
-    return;
-  }
-  Recurrence r{};
-  r.freq = static_cast<uint8_t>(t->rule.freq);
-  r.interval_minus_one = static_cast<uint8_t>(t->rule.interval_minus_one);
-  r.by_day = static_cast<uint8_t>(t->rule.by_day);
-  r.end_kind = static_cast<uint8_t>(t->rule.end_kind);
-  std::string text = recurrence_text(r, t->rule.recur_count, t->rule.until, date_picker_get(t->start));
-  gtk_label_set_text(GTK_LABEL(t->description), text.c_str());
-}
-
-void recurrence_visibility(EventTimes* t) {
-  bool on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check));
-  bool own = t->full_rule_text.empty();
-  gtk_widget_set_sensitive(t->recur_check, own);
-  gtk_widget_set_sensitive(t->freq, on && own);
-  gtk_widget_set_visible(t->details, on && own);
-  gtk_widget_set_visible(t->description, on);
-}
-
 void on_start_changed(GtkWidget*, gpointer p) {
   auto* c = static_cast<EventCtx*>(p);
   EventTimes* t = &c->times;
   if (t->duration >= 0) date_picker_set(t->end, date_picker_get(t->start) + t->duration);
   editor_validate(c->ed);
-  describe(t);
 }
 
 void on_end_changed(GtkWidget*, gpointer p) {
@@ -153,89 +132,36 @@ void on_end_changed(GtkWidget*, gpointer p) {
   editor_validate(c->ed);
 }
 
-void on_recur_toggled(GtkToggleButton*, gpointer p) { recurrence_visibility(&static_cast<EventCtx*>(p)->times); }
-
-void on_freq_changed(GtkComboBox* combo, gpointer p) {
-  EventTimes* t = &static_cast<EventCtx*>(p)->times;
-  int idx = gtk_combo_box_get_active(combo);
-  t->rule.freq = (idx < 0 ? 0 : idx) + 1;
-  t->rule.interval_minus_one = 0;
-  t->rule.by_day = 0;
-  describe(t);
-}
-
-void on_details(GtkButton*, gpointer p) {
-  auto* c = static_cast<EventCtx*>(p);
-  event_times_details(c->ed, &c->times);
-}
-
 void* event_build(Editor* ed, GtkWidget* grid, int* row) {
   auto* c = new EventCtx;
   c->ed = ed;
   EventTimes* t = &c->times;
   t->start = picker_new(ed);
   t->end = picker_new(ed);
+  ed->start_picker = t->start;
   form_row(grid, (*row)++, STR_LABEL_START, t->start);
   form_row(grid, (*row)++, STR_LABEL_END, t->end);
-  t->recur_check = gtk_check_button_new();
-  set_accessible_name(t->recur_check, STR_LABEL_RECURRENCE);
-  t->freq = combo_from_list(ui_string(STR_FREQUENCY_LIST), 0);
-  t->details = button_new(STR_EDIT);
-  t->description = gtk_label_new("");
-  gtk_label_set_xalign(GTK_LABEL(t->description), 0.0f);
-  gtk_label_set_line_wrap(GTK_LABEL(t->description), TRUE);
-  GtkWidget* box = button_row({t->recur_check, t->freq, t->details});
-  gtk_box_pack_start(GTK_BOX(box), t->description, TRUE, TRUE, 0);
-  form_row(grid, (*row)++, STR_LABEL_RECURRENCE, box);
   return c;
 }
 
-void event_fill(Editor* ed, void* st, const ItemForm& form) {
+// An event stored without a start or an end shows the defaults of a new one;
+// they are stored only when the user changes the times.
+void event_fill(Editor*, void* st, const ItemForm& form) {
   auto* c = static_cast<EventCtx*>(st);
   EventTimes* t = &c->times;
-  if (const Item* item = item_get(ed->slot)) {
-    if (const FullRule* full = item_full_rule(item)) {
-      t->full_rule_text = full_rule_text(*full, item->due);
-      gtk_widget_set_tooltip_text(t->description, ui_text(STR_RULE_READ_ONLY));
-    }
-  }
-  date_picker_set(t->start, form.due);
-  date_picker_set(t->end, form.end);
-  t->duration = form.end - form.due;
-  t->rule.freq = form.freq > 0 || !t->full_rule_text.empty() ? form.freq : 1;
-  t->rule.interval_minus_one = form.interval_minus_one;
-  t->rule.by_day = form.by_day;
-  t->rule.end_kind = form.end_kind;
-  t->rule.recur_count = form.recur_count;
-  t->rule.until = form.until;
-  gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), t->rule.freq >= 1 && t->rule.freq <= 4 ? t->rule.freq - 1 : 0);
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), form.freq > 0 || !t->full_rule_text.empty());
-  // Connected after filling, so that setting the combo keeps the stored rule.
+  int64_t start = form.due ? form.due : next_half_hour();
+  int64_t end = form.end ? form.end : start + 3600;
+  date_picker_set(t->start, start);
+  date_picker_set(t->end, end);
+  t->duration = end - start;
   g_signal_connect(t->start, "changed", G_CALLBACK(on_start_changed), c);
   g_signal_connect(t->end, "changed", G_CALLBACK(on_end_changed), c);
-  g_signal_connect(t->recur_check, "toggled", G_CALLBACK(on_recur_toggled), c);
-  g_signal_connect(t->freq, "changed", G_CALLBACK(on_freq_changed), c);
-  g_signal_connect(t->details, "clicked", G_CALLBACK(on_details), c);
-}
-
-void event_shown(Editor*, void* st) {
-  EventTimes* t = &static_cast<EventCtx*>(st)->times;
-  recurrence_visibility(t);
-  if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check))) describe(t);
 }
 
 void event_gather(Editor*, void* st, ItemForm* form) {
   EventTimes* t = &static_cast<EventCtx*>(st)->times;
   form->due = date_picker_get(t->start);
   form->end = date_picker_get(t->end);
-  bool keep = !t->full_rule_text.empty();
-  if (!keep && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check))) return;
-  form->freq = t->rule.freq;
-  form->interval_minus_one = t->rule.interval_minus_one;
-  form->by_day = t->rule.by_day;
-  form->end_kind = t->rule.end_kind;
-  form->recur_count = t->rule.recur_count;
-  form->until = t->rule.until;
 }
 
 bool event_valid(Editor*, void* st) {
@@ -246,14 +172,123 @@ bool event_valid(Editor*, void* st) {
 
 void event_destroy(void* st) { delete static_cast<EventCtx*>(st); }
 
-const EditorSection kEventSection = {event_build,  event_fill, event_gather, event_valid,
-                                     event_shown, nullptr,    event_destroy};
+const EditorSection kEventSection = {event_build, event_fill, event_gather, event_valid,
+                                     nullptr,     nullptr,    event_destroy};
+
+// --- Recurrence (task and event) ------------------------------------------------------------
+
+// The date a series starts on: the start picker's, or for a task without a
+// due time the time a new one would get.
+int64_t rule_start(const RecurrenceBox* b) {
+  int64_t t = b->ed->start_picker ? date_picker_get(b->ed->start_picker) : 0;
+  return t ? t : next_half_hour();
+}
+
+void describe(RecurrenceBox* b) {
+  if (!b->full_rule_text.empty()) {
+    gtk_label_set_text(GTK_LABEL(b->description), b->full_rule_text.c_str());
+    return;
+  }
+  Recurrence r{};
+  r.freq = static_cast<uint8_t>(b->rule.freq);
+  r.interval_minus_one = static_cast<uint8_t>(b->rule.interval_minus_one);
+  r.by_day = static_cast<uint8_t>(b->rule.by_day);
+  r.end_kind = static_cast<uint8_t>(b->rule.end_kind);
+  std::string text = recurrence_text(r, b->rule.recur_count, b->rule.until, rule_start(b));
+  gtk_label_set_text(GTK_LABEL(b->description), text.c_str());
+}
+
+void recurrence_visibility(RecurrenceBox* b) {
+  bool on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b->check));
+  bool own = b->full_rule_text.empty();
+  gtk_widget_set_sensitive(b->check, own);
+  gtk_widget_set_sensitive(b->freq, on && own);
+  gtk_widget_set_visible(b->details, on && own);
+  gtk_widget_set_visible(b->description, on);
+}
+
+void on_rule_start_changed(GtkWidget*, gpointer p) { describe(static_cast<RecurrenceBox*>(p)); }
+
+void on_recur_toggled(GtkToggleButton*, gpointer p) { recurrence_visibility(static_cast<RecurrenceBox*>(p)); }
+
+void on_freq_changed(GtkComboBox* combo, gpointer p) {
+  auto* b = static_cast<RecurrenceBox*>(p);
+  int idx = gtk_combo_box_get_active(combo);
+  b->rule.freq = (idx < 0 ? 0 : idx) + 1;
+  b->rule.interval_minus_one = 0;
+  b->rule.by_day = 0;
+  describe(b);
+}
+
+void on_details(GtkButton*, gpointer p) {
+  auto* b = static_cast<RecurrenceBox*>(p);
+  if (recurrence_dialog(&b->rule, rule_start(b))) describe(b);
+}
+
+void* recurrence_build(Editor* ed, GtkWidget* grid, int* row) {
+  auto* b = new RecurrenceBox;
+  b->ed = ed;
+  b->check = gtk_check_button_new();
+  set_accessible_name(b->check, STR_LABEL_RECURRENCE);
+  b->freq = combo_from_list(ui_string(STR_FREQUENCY_LIST), 0);
+  b->details = button_new(STR_EDIT);
+  b->description = gtk_label_new("");
+  gtk_label_set_xalign(GTK_LABEL(b->description), 0.0f);
+  gtk_label_set_line_wrap(GTK_LABEL(b->description), TRUE);
+  GtkWidget* box = button_row({b->check, b->freq, b->details});
+  gtk_box_pack_start(GTK_BOX(box), b->description, TRUE, TRUE, 0);
+  form_row(grid, (*row)++, STR_LABEL_RECURRENCE, box);
+  return b;
+}
+
+void recurrence_fill(Editor* ed, void* st, const ItemForm& form) {
+  auto* b = static_cast<RecurrenceBox*>(st);
+  if (const Item* item = item_get(ed->slot)) {
+    if (const FullRule* full = item_full_rule(item)) {
+      b->full_rule_text = full_rule_text(*full, item->due);
+      gtk_widget_set_tooltip_text(b->description, ui_text(STR_RULE_READ_ONLY));
+    }
+  }
+  bool full = !b->full_rule_text.empty();
+  b->rule.freq = form.freq > 0 || full ? form.freq : 1;
+  b->rule.interval_minus_one = form.interval_minus_one;
+  b->rule.by_day = form.by_day;
+  b->rule.end_kind = form.end_kind;
+  b->rule.recur_count = form.recur_count;
+  b->rule.until = form.until;
+  gtk_combo_box_set_active(GTK_COMBO_BOX(b->freq), b->rule.freq >= 1 && b->rule.freq <= 4 ? b->rule.freq - 1 : 0);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(b->check), form.freq > 0 || full);
+  // Connected after filling, so that setting the combo keeps the stored rule.
+  if (ed->start_picker) g_signal_connect(ed->start_picker, "changed", G_CALLBACK(on_rule_start_changed), b);
+  g_signal_connect(b->check, "toggled", G_CALLBACK(on_recur_toggled), b);
+  g_signal_connect(b->freq, "changed", G_CALLBACK(on_freq_changed), b);
+  g_signal_connect(b->details, "clicked", G_CALLBACK(on_details), b);
+}
+
+void recurrence_shown(Editor*, void* st) {
+  auto* b = static_cast<RecurrenceBox*>(st);
+  recurrence_visibility(b);
+  if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b->check))) describe(b);
+}
+
+void recurrence_gather(Editor*, void* st, ItemForm* form) {
+  auto* b = static_cast<RecurrenceBox*>(st);
+  bool keep = !b->full_rule_text.empty();
+  if (!keep && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b->check))) return;
+  form->freq = b->rule.freq;
+  form->interval_minus_one = b->rule.interval_minus_one;
+  form->by_day = b->rule.by_day;
+  form->end_kind = b->rule.end_kind;
+  form->recur_count = b->rule.recur_count;
+  form->until = b->rule.until;
+}
+
+void recurrence_destroy(void* st) { delete static_cast<RecurrenceBox*>(st); }
+
+const EditorSection kRecurrenceSection = {recurrence_build, recurrence_fill, recurrence_gather, nullptr,
+                                          recurrence_shown, nullptr,         recurrence_destroy};
 
 }  // namespace
-
-void event_times_details(Editor*, EventTimes* t) {
-  if (recurrence_dialog(&t->rule, date_picker_get(t->start))) describe(t);
-}
 
 const EditorSpec& task_editor_spec() {
   static const EditorSpec spec = [] {
@@ -261,7 +296,7 @@ const EditorSpec& task_editor_spec() {
     s.type = ITEM_TASK;
     s.title_id = STR_TYPE_TASK;
     s.size_index = DLG_TASK;
-    s.sections = {kDueSection, kReminderSection};
+    s.sections = {kDueSection, kRecurrenceSection, kReminderSection};
     return s;
   }();
   return spec;
@@ -273,7 +308,7 @@ const EditorSpec& event_editor_spec() {
     s.type = ITEM_EVENT;
     s.title_id = STR_TYPE_EVENT;
     s.size_index = DLG_EVENT;
-    s.sections = {kEventSection, kReminderSection};
+    s.sections = {kEventSection, kRecurrenceSection, kReminderSection};
     return s;
   }();
   return spec;

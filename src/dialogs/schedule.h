@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The schedule sections of the task and event editors: due time, start and
-// end with the recurrence box, and the reminder box; and the two editors'
-// specs built from them.
+// end, the recurrence box and the reminder box; and the two editors' specs
+// built from them.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -25,24 +25,27 @@ struct DueSection {
   GtkWidget* picker = nullptr;
 };
 
-// The event's start and end, and its recurrence box.
+// The event's start and end.
 struct EventTimes {
   GtkWidget* start = nullptr;
   GtkWidget* end = nullptr;
-  GtkWidget* recur_check = nullptr;
+  int64_t duration = 0;  // end - start; negative: end stays put
+};
+
+// The recurrence box of both: check box, frequency combo, details button
+// and the rule as text for the date of the editor's start picker (the
+// task's due time, the event's start).
+struct RecurrenceBox {
+  Editor* ed = nullptr;
+  GtkWidget* check = nullptr;
   GtkWidget* freq = nullptr;         // entry i is freq i + 1
   GtkWidget* details = nullptr;      // opens recurrence_dialog
   GtkWidget* description = nullptr;  // the rule as text for the start date
-  int64_t duration = 0;              // end - start; negative: end stays put
   RecurrenceRule rule;               // the working rule
   // A rule from another calendar that the box cannot say: shown as text,
   // read-only, and kept as it is on save.
   std::string full_rule_text;
 };
-
-// Opens the recurrence dialog on the event's working rule (the details
-// button) and describes the result.
-void event_times_details(Editor* ed, EventTimes* times);
 
 const EditorSpec& task_editor_spec();
 const EditorSpec& event_editor_spec();

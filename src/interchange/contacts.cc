@@ -55,13 +55,8 @@ std::string vcard_title(const VCardRecord& rec) {
   return std::string();
 }
 
-namespace {
-
-// The form of a contact: title, body and the birthday's yearly due date.
-void vcard_form(int64_t slot, const VCardRecord& rec, const std::string& text, ItemForm* out) {
+void vcard_form_fields(const VCardRecord& rec, const std::string& text, ItemForm* out) {
   ItemForm& f = *out;
-  f = ItemForm{};
-  if (slot >= 0) item_form_fill(slot, ITEM_VCARD, &f);
   f.title = vcard_title(rec);
   f.body = text;
   f.due = f.end = 0;
@@ -90,6 +85,15 @@ void vcard_form(int64_t slot, const VCardRecord& rec, const std::string& text, I
     f.remind_unit = 3;  // days
     f.remind_count = 1;
   }
+}
+
+namespace {
+
+// The form of a contact: the item's own fields, with those the card decides.
+void vcard_form(int64_t slot, const VCardRecord& rec, const std::string& text, ItemForm* out) {
+  *out = ItemForm{};
+  if (slot >= 0) item_form_fill(slot, ITEM_VCARD, out);
+  vcard_form_fields(rec, text, out);
 }
 
 }  // namespace

@@ -76,10 +76,11 @@ int write_file_all(const char* path, const std::string& bytes) {
     std::remove(temp.c_str());
     return -1;
   }
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
+  // Until the folder is synced the new name may not survive a power loss:
+  // the caller must not report the file as saved.
+  if (dir_sync(dir) != 0) {
+    log_message(LOG_WARNING, "write_file_all: cannot sync the folder (%d)", errno);
+    return -1;
   }
   return 0;
 }

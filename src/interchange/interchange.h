@@ -22,6 +22,8 @@
 
 #include "interchange/vcard.h"
 
+struct ItemForm;
+
 // What an import did, for callers that want more than the count.
 struct ImportReport {
   int imported = 0;  // created or updated
@@ -37,7 +39,9 @@ int64_t repo_root_tag(int repo);
 // Reads a whole file. 0 and *text (an empty file gives an empty text), or -1
 // (text empty) when it cannot be opened or read whole.
 int read_file_all(const char* path, std::string* text);
-// Writes bytes to a file opened "wb". 0 or -1.
+// Replaces a file with bytes durably (a synced temporary renamed over it,
+// then the folder synced). 0, or -1 when any step fails, the folder's sync
+// included.
 int write_file_all(const char* path, const std::string& bytes);
 
 // Whether an export may write `path` (a file, or with dir a folder for
@@ -75,6 +79,10 @@ int import_calendar_text(const char* data, size_t len, int64_t tag, ImportReport
 // birthday with a reminder one day before. slot -1 creates a contact in tag
 // `tag`. Returns the slot or -1.
 int64_t vcard_store(int64_t slot, const VCardRecord& rec, const std::string& text, int64_t tag);
+// The fields of a contact's form that its card decides, as vcard_store sets
+// them: title, body, and the birthday's due date, recurrence and reminder
+// (all 0 without a birthday).
+void vcard_form_fields(const VCardRecord& rec, const std::string& text, ItemForm* form);
 // The title a card gets: the formatted name, else "given family" from N,
 // else the first e-mail, else the first phone; empty when it has none.
 std::string vcard_title(const VCardRecord& rec);

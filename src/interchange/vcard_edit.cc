@@ -123,6 +123,31 @@ std::string n_value(const VCardRecord& shown, const VCardRecord& edited) {
   return v;
 }
 
+// A raw line break in a value would end its property and start another
+// (a note line "TEL:123" becoming a phone): one a caller left unescaped is
+// written as the escape.
+std::string one_line(const std::string& v) {
+  if (v.find_first_of("\r\n") == std::string::npos) return v;
+  std::string out;
+  for (size_t i = 0; i < v.size(); i++) {
+    if (v[i] == '\r' && i + 1 < v.size() && v[i + 1] == '\n') continue;
+    out += v[i] == '\r' || v[i] == '\n' ? std::string("\\n") : std::string(1, v[i]);
+  }
+  return out;
+}
+
+VCardRecord one_line_values(VCardRecord r) {
+  r.fn = one_line(r.fn);
+  for (std::string& n : r.n) n = one_line(n);
+  r.url = one_line(r.url);
+  r.note = one_line(r.note);
+  for (auto* list : {&r.phones, &r.emails})
+    for (VCardTyped& t : *list) t.value = one_line(t.value);
+  for (VCardAddress& a : r.addresses)
+    for (std::string& p : a.part) p = one_line(p);
+  return r;
+}
+
 enum Kind { K_OTHER, K_END, K_N, K_FN, K_BDAY, K_URL, K_NOTE, K_TEL, K_EMAIL, K_ADR };
 
 }  // namespace
@@ -139,7 +164,7 @@ VCardEdit vcard_edit_of(const VCardRecord& shown) {
 
 std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
   const VCardRecord& shown = edit.shown;
-  const VCardRecord& ed = edit.edited;
+  const VCardRecord ed = one_line_values(edit.edited);
   VCardRecord check;
   if (card.empty() || vcard_parse(card.data(), card.size(), &check) != 0) return vcard_compose_full(ed);
   auto props = split_properties(card);

@@ -88,7 +88,13 @@ void cap_structured(std::string* text, const char* who) {
   text->resize(cut);
 }
 
-// The recurrence line's value for an event.
+// An event always has a recurrence line ("none" without); a task has one
+// when it repeats.
+bool shows_recurrence(const Item& item) {
+  return item.type == ITEM_EVENT || (item.type == ITEM_TASK && item.recurrence.freq != FREQ_NONE);
+}
+
+// The recurrence line's value.
 std::string recurrence_value(const Item& item) {
   // A rule from another calendar says it in its own words.
   if (const FullRule* full = item_full_rule(&item)) {
@@ -337,7 +343,7 @@ std::string item_detail_text(const Item* item, bool nested) {
       labelled(&out, STR_LABEL_END, occurrence ? date_time(item->end + occurrence - item->due) : std::string());
     if (item->remind_offset) labelled(&out, STR_LABEL_REMINDER, reminder_text(item->remind_offset));
   }
-  if (item->type == ITEM_EVENT) labelled(&out, STR_LABEL_RECURRENCE, recurrence_value(*item));
+  if (shows_recurrence(*item)) labelled(&out, STR_LABEL_RECURRENCE, recurrence_value(*item));
   if (body.empty()) return out;
 
   // Leading links to other items.
@@ -390,10 +396,10 @@ std::string history_detail_text(const char* stored, const std::string& body) {
       } else {
         labelled(&out, STR_LABEL_START, date_time(rec.due));
         labelled(&out, STR_LABEL_END, date_time(rec.end));
-        if (rec.recurrence.end_kind == RECUR_COUNT) rec.recur_count = static_cast<int32_t>(field7);
-        else if (rec.recurrence.end_kind == RECUR_UNTIL) rec.last_occurrence = field7;
-        labelled(&out, STR_LABEL_RECURRENCE, recurrence_value(rec));
       }
+      if (rec.recurrence.end_kind == RECUR_COUNT) rec.recur_count = static_cast<int32_t>(field7);
+      else if (rec.recurrence.end_kind == RECUR_UNTIL) rec.last_occurrence = field7;
+      if (shows_recurrence(rec)) labelled(&out, STR_LABEL_RECURRENCE, recurrence_value(rec));
     }
     if (rec.type == ITEM_VCARD || rec.type == ITEM_KEY) {
       if (!body.empty()) out += "\n" + (rec.type == ITEM_VCARD ? vcard_markup(body) : key_markup(body));

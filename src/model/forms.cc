@@ -32,6 +32,40 @@ void form_clear_rule(ItemForm* f) {
   f->until = 0;
 }
 
+namespace {
+
+bool same_reminder(const ItemForm& a, const ItemForm& b) {
+  return a.remind_unit == b.remind_unit && a.remind_count == b.remind_count;
+}
+
+bool same_rule(const ItemForm& a, const ItemForm& b) {
+  return a.freq == b.freq && a.interval_minus_one == b.interval_minus_one && a.by_day == b.by_day &&
+         a.end_kind == b.end_kind && a.recur_count == b.recur_count && a.until == b.until;
+}
+
+}  // namespace
+
+void form_take_changes(ItemForm* form, const ItemForm& shown, const ItemForm& now) {
+  if (now.title != shown.title) form->title = now.title;
+  if (now.body != shown.body) form->body = now.body;
+  if (now.markup != shown.markup) form->markup = now.markup;
+  if (now.due != shown.due) form->due = now.due;
+  if (now.end != shown.end) form->end = now.end;
+  if (now.flags != shown.flags) form->flags = now.flags;
+  if (!same_reminder(now, shown)) {
+    form->remind_unit = now.remind_unit;
+    form->remind_count = now.remind_count;
+  }
+  if (!same_rule(now, shown)) {
+    form->freq = now.freq;
+    form->interval_minus_one = now.interval_minus_one;
+    form->by_day = now.by_day;
+    form->end_kind = now.end_kind;
+    form->recur_count = now.recur_count;
+    form->until = now.until;
+  }
+}
+
 void key_form_set_expiry(ItemForm* f, int64_t expiry) {
   if (expiry < 0) expiry = 0;
   f->due = expiry;

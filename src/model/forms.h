@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The editable form of an item and its rules, shared by the editors, the
 // importers, the operations and the command-line tool: filling a form from
-// an item, what counts as a change, what can be stored, reminder units, a
-// recurrence rule into the form, what a key's expiry means for its due time
-// and reminder, and the body of a new contact.
+// an item, what counts as a change, what an editor's widgets changed, what
+// can be stored, reminder units, a recurrence rule into the form, what a
+// key's expiry means for its due time and reminder, and the body of a new
+// contact.
 #pragma once
 
 #include <cstdint>
@@ -75,6 +76,14 @@ constexpr int32_t kRecurCountMax = 100000;
 int form_set_rule(ItemForm* f, const RuleFields& r);
 // No recurrence.
 void form_clear_rule(ItemForm* f);
+
+// How an editor saves: `form` holds the item as stored and takes from `now`
+// each group of fields that differs between `shown` (the editor's widgets
+// as first filled) and `now` (the widgets as they are), so that a field no
+// widget changed stays as stored. The groups: title, body, markup, due, end,
+// flags, the reminder (unit and count) and the recurrence (its four fields,
+// count and until).
+void form_take_changes(ItemForm* form, const ItemForm& shown, const ItemForm& now);
 
 // A key's expiry is also its due time, with a reminder three days ahead; no
 // expiry (0) means no due time and no reminder.

@@ -81,6 +81,11 @@ int store_apply(int64_t slot, int type, const ItemForm& form, int repo, int flag
     }
     st->before = *item;
     st->kind = change_kind(item, form);
+    // A reminder the form holds as it was read keeps its exact offset, which
+    // whole minutes may not express (a reminder 90 seconds ahead).
+    int32_t unit = 0, count = 0;
+    remind_split(item->remind_offset, &unit, &count);
+    if (unit && unit == form.remind_unit && count == form.remind_count) offset = item->remind_offset;
   }
   st->slot = slot;
   st->item = item;

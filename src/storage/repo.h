@@ -221,7 +221,7 @@ int repo_export(const RepoEntry* e, const char* export_password, const char* fil
 // private (0600) as a temporary beside the target, synced and renamed over
 // it, so that a failure never leaves half a file or replaces the old one.
 // Safe on a worker thread while the main thread leaves the table alone.
-// 0 or -1.
+// 0, or -1 (also when the folder cannot be synced after the rename).
 int repo_export_file(const RepoEntry* e, const char* export_password, const char* target);
 int parse_repo_import(const char* export_password, const char* file, RepoRecord* out);
 

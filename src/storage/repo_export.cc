@@ -72,7 +72,11 @@ int repo_export_file(const RepoEntry* e, const char* export_password, const char
     std::remove(temp.c_str());
     return -1;
   }
-  dir_sync(path_parent(target));
+  // As for any export: a rename the folder may not keep is not a saved file.
+  if (dir_sync(path_parent(target)) != 0) {
+    log_message(LOG_ERROR, "repo_export_file: cannot sync the folder (%d)", errno);
+    return -1;
+  }
   return 0;
 }
 

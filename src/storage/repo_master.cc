@@ -214,7 +214,10 @@ int change_master_password(const char* new_password) {
     ::unlink(tmp.c_str());
     return -1;
   }
-  dir_sync(repo_state().config_dir.empty() ? path_parent(file) : repo_state().config_dir);
+  // Should a power loss undo the rename, "config" is the old database whole,
+  // under the old password: logged, not failed.
+  if (dir_sync(repo_state().config_dir.empty() ? path_parent(file) : repo_state().config_dir) != 0)
+    log_message(LOG_WARNING, "change_master_password: sync the folder: %d", errno);
   n = config_open(file.c_str(), new_password, &scheme);
   if (!n || scheme != CONFIG_SCHEME_CURRENT) {
     db_close(n);

@@ -165,12 +165,12 @@ int rename_tmp(Connection* c, const std::string& tmp) {
     log_message(LOG_ERROR, "rename_tmp: rename(file.tmp, %s)", name.c_str());
     return -1;
   }
-  // The new name must survive a power loss as well as the content did.
+  // The new name must survive a power loss as well as the content did; a
+  // receive that cannot promise it fails, and the caller fetches again.
   size_t slash = target.rfind('/');
-  int dfd = ::open(slash == std::string::npos ? "." : target.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
+  if (dir_sync(slash == std::string::npos ? "." : target.substr(0, slash)) != 0) {
+    log_message(LOG_ERROR, "rename_tmp: cannot sync the folder (%d)", errno);
+    return -1;
   }
   log_message(LOG_DEBUG, "rename_tmp: %s", name.c_str());
   return 0;

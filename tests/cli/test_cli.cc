@@ -131,6 +131,11 @@ TEST_F(Cli, ItemsOfEveryTypeWithTimesRemindersAndRecurrence) {
   EXPECT_EQ(h.run({"items", "bogus"}).status, 2);
   EXPECT_EQ(h.run({"items", "day:2031-02-30x"}).status, 1);
 
+  CliResult shown_task = h.run({"show", task});
+  ASSERT_EQ(shown_task.status, 0) << shown_task.err;
+  EXPECT_NE(shown_task.out.find("Weekly"), std::string::npos) << "the task's recurrence\n" << shown_task.out;
+  EXPECT_NE(shown_task.out.find("4 occurrences"), std::string::npos) << shown_task.out;
+
   CliResult show = h.run({"show", key});
   ASSERT_EQ(show.status, 0) << show.err;
   EXPECT_NE(show.out.find("bank.example"), std::string::npos) << show.out;
@@ -316,6 +321,7 @@ TEST_F(Cli, PasswordsFromStandardInput) {
 
 TEST_F(Cli, ErrorsAreClearAndLoseNothing) {
   std::string task = add({"task", work, "--title", "Safe", "--due", "2031-05-05 10:00"});
+  std::string undated = add({"task", work, "--title", "Loose", "--due", ""});
   auto before = items();
   struct Case {
     std::vector<std::string> args;
@@ -332,6 +338,9 @@ TEST_F(Cli, ErrorsAreClearAndLoseNothing) {
       {{"add", "note", work, "--title", "x", "--body-file", "/nonexistent/file"}, 1, "cannot read"},
       {{"edit", task, "--remind", "5x"}, 1, "bad reminder"},
       {{"edit", task, "--rrule", "FREQ=DAILY;"}, 1, "bad recurrence"},
+      {{"edit", undated, "--remind", "1h"}, 1, "a reminder needs a due time"},
+      {{"add", "task", work, "--title", "x", "--due", "", "--remind", "1h"}, 1, "a reminder needs a due time"},
+      {{"add", "event", work, "--title", "x", "--due", ""}, 1, "an event with an end needs a start"},
       {{"import", "ics", "/nonexistent.ics", work}, 1, "cannot read"},
       {{"import", "note", "/nonexistent.txt", work}, 1, "cannot read"},
       {{"export", "notes", work, "/nonexistent/dir"}, 1, "not a folder"},

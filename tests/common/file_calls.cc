@@ -198,6 +198,26 @@ std::string describe(const std::vector<Event>& ev) {
   return out;
 }
 
+std::string replace_fault(const std::vector<Event>& ev, const std::string& target, const std::string& dir,
+                          std::string* source) {
+  long rename_at = -1;
+  for (size_t i = 0; i < ev.size(); i++)
+    if (ev[i].call == "rename" && ev[i].to == target) rename_at = long(i);
+  if (rename_at < 0) return "no rename onto " + target + "\n" + describe(ev);
+  const std::string& from = ev[size_t(rename_at)].path;
+  if (source) *source = from;
+  long synced = -1;
+  for (long i = 0; i < rename_at; i++)
+    if (ev[size_t(i)].call == "fsync" && ev[size_t(i)].path == from) synced = i;
+  if (synced < 0) return from + " not synced before its rename\n" + describe(ev);
+  for (long i = synced + 1; i < rename_at; i++)
+    if (ev[size_t(i)].call == "write" && ev[size_t(i)].path == from)
+      return from + " written after its sync\n" + describe(ev);
+  for (size_t i = size_t(rename_at) + 1; i < ev.size(); i++)
+    if (ev[i].call == "fsync" && ev[i].path == dir) return std::string();
+  return dir + " not synced after the rename\n" + describe(ev);
+}
+
 }  // namespace file_calls
 
 // The interposed C library calls: the program's own definitions take the

@@ -41,6 +41,13 @@ bool injected();
 long find(const std::vector<Event>& ev, const std::string& call, const std::string& path_suffix, long from = 0);
 std::string describe(const std::vector<Event>& ev);
 
+// What keeps the last rename onto `target` from being a durable replace: its
+// source not synced before it (or written after that sync), or `dir` not
+// synced after it. Empty when it is one; *source, when given, is the
+// renamed file.
+std::string replace_fault(const std::vector<Event>& ev, const std::string& target, const std::string& dir,
+                          std::string* source = nullptr);
+
 // Installs the engine's replaceable system calls; done by watch() too.
 void install_engine_hooks();
 

@@ -437,12 +437,11 @@ def journey_tray():
     cli("init")
     o = Ordika()
     frame = unlock(o)
-    time.sleep(1.0)  # the tray embeds the icon
     from Xlib import X, display, protocol
     d = display.Display()
+    target = wait_tray_icon(d)
     wm_delete = d.intern_atom("WM_DELETE_WINDOW")
     wm_protocols = d.intern_atom("WM_PROTOCOLS")
-    target = find_x_window(d, S("STR_APP_NAME"))
     check(target is not None, "the main window on the X server")
     ev = protocol.event.ClientMessage(window=target, client_type=wm_protocols, data=(32, [wm_delete, X.CurrentTime, 0, 0, 0]))
     target.send_event(ev, event_mask=X.NoEventMask)
@@ -460,10 +459,12 @@ def journey_tray():
     check(o.wait_exit() == 0, "exit status")
 
 
-def find_x_window(d, name, wm_class=None):
-    stack = [d.screen().root]
+def find_x_window(d, name, wm_class=None, under=None, prop=None, skip=None):
+    stack = [under or d.screen().root]
     while stack:
         w = stack.pop()
+        if skip is not None and w.id == skip.id:
+            continue
         try:
             if name is not None and w.get_wm_name() == name and w.get_attributes().map_state != 0:
                 return w
@@ -471,10 +472,24 @@ def find_x_window(d, name, wm_class=None):
                 c = w.get_wm_class()
                 if c and wm_class in c:
                     return w
+            if prop is not None and w.get_full_property(d.intern_atom(prop), 0) is not None:
+                return w
             stack.extend(w.query_tree().children)
         except Exception:
             pass
     return None
+
+
+def wait_tray_icon(d):
+    """Waits until the status icon is embedded in the tray (an XEmbed client
+    inside the tray's window), for before that closing the window quits.
+    Returns the main window, found outside the tray: the icon bears the
+    program's name too."""
+    def embedded():
+        tray = find_x_window(d, None, wm_class="trayer")
+        return tray if tray and find_x_window(d, None, under=tray, prop="_XEMBED_INFO") else None
+    tray = wait_for(embedded, "the icon in the tray")
+    return find_x_window(d, S("STR_APP_NAME"), skip=tray)
 
 
 def journey_no_tray_close_quits():
@@ -546,16 +561,16 @@ def journey_reminder():
     wait_for(lambda: os.path.exists(record), "the notification service")
     o = Ordika()
     frame = unlock(o)
-    check(time.time() < remind_at - 3, "started before the reminder time")
-    time.sleep(1.0)  # the tray embeds the icon
     from Xlib import X, display, protocol
     d = display.Display()
-    target = find_x_window(d, S("STR_APP_NAME"))
+    target = wait_tray_icon(d)
     ev = protocol.event.ClientMessage(window=target, client_type=d.intern_atom("WM_PROTOCOLS"),
                                       data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
     target.send_event(ev, event_mask=X.NoEventMask)
     d.flush()
     wait_for(lambda: not frame.showing, "the window hidden to the tray")
+    check(o.proc.poll() is None, "still running in the tray")
+    check(time.time() < remind_at - 1, "hidden before the reminder time")
     wait_for(lambda: notifications(record), "the notification", timeout=remind_at - time.time() + 30)
     n = notifications(record)
     check(len(n) == 1, "one notification: %r" % n)

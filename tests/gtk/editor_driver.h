@@ -10,6 +10,7 @@
 
 #include "dialogs/date_picker.h"
 #include "dialogs/editor.h"
+#include "dialogs/schedule.h"
 #include "gtk_fixture.h"
 #include "model/item.h"
 #include "model/model.h"
@@ -160,3 +161,16 @@ inline int type_time(GtkWidget* picker, const std::string& text) {
   gtk_entry_set_text(GTK_ENTRY(date_picker_entry(picker)), text.c_str());
   return date_picker_commit_text(picker);
 }
+
+// The sections of the task and event editors: times, recurrence, reminder.
+inline DueSection* due_of(Editor* ed) { return static_cast<DueSection*>(ed->states[0]); }
+// The event section's state starts with its Editor pointer.
+inline EventTimes* times_of(Editor* ed) {
+  struct Ctx {
+    Editor* ed;
+    EventTimes times;
+  };
+  return &static_cast<Ctx*>(ed->states[0])->times;
+}
+inline RecurrenceBox* recur_of(Editor* ed) { return static_cast<RecurrenceBox*>(ed->states[1]); }
+inline ReminderBox* reminder_of(Editor* ed) { return static_cast<ReminderBox*>(ed->states[2]); }

@@ -424,4 +424,49 @@ TEST_F(KeyContactTest, BirthdayNotesAndAddressesOfAnExistingContact) {
   EXPECT_NE(st.body.find("NICKNAME:Yu"), std::string::npos);
 }
 
+// A contact stored with one phone and one e-mail address, both preferred.
+int64_t preferred_contact(int64_t tag) {
+  std::string card =
+      "BEGIN:VCARD\nVERSION:3.0\nN:Lind;Eva\nFN:Eva Lind\nTEL;TYPE=CELL;TYPE=PREF:+46 70 111\n"
+      "EMAIL;TYPE=INTERNET;TYPE=PREF:eva@example.se\nEND:VCARD\n";
+  VCardRecord rec;
+  EXPECT_EQ(0, vcard_parse(card.data(), card.size(), &rec));
+  return vcard_store(-1, rec, card, tag);
+}
+
+TEST_F(KeyContactTest, UntouchedPhoneAndEmailRowsKeepTheirTypesWhenAnotherFieldIsEdited) {
+  int64_t slot = preferred_contact(tag);
+  ASSERT_GE(slot, 0);
+  Script s;
+  s.then([](GtkWindow* w) {
+    set_text(contact()->url, "https://eva.example");
+    respond(w, GTK_RESPONSE_OK);
+  });
+  EXPECT_EQ(slot, item_edit(ITEM_VCARD, slot, tag));
+  VCardRecord r = parse_stored(slot);
+  EXPECT_EQ("https://eva.example", r.url);
+  ASSERT_EQ(1u, r.phones.size());
+  EXPECT_EQ(TEL_CELL | TEL_PREF, r.phones[0].flags);
+  ASSERT_EQ(1u, r.emails.size());
+  EXPECT_EQ(EMAIL_INTERNET | EMAIL_PREF, r.emails[0].flags);
+}
+
+TEST_F(KeyContactTest, NoteLinesThatLookLikePropertiesStayNoteText) {
+  static const char kNote[] = "met at the fair, hall 2; C:\\notes\nTEL:123";
+  int64_t slot = preferred_contact(tag);
+  ASSERT_GE(slot, 0);
+  Script s;
+  s.then([](GtkWindow* w) {
+    ContactSection* c = contact();
+    contact_show_notes(c, true);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->notes)), kNote, -1);
+    respond(w, GTK_RESPONSE_OK);
+  });
+  EXPECT_EQ(slot, item_edit(ITEM_VCARD, slot, tag));
+  VCardRecord r = parse_stored(slot);
+  EXPECT_EQ(kNote, vcard_unescape(r.note));
+  ASSERT_EQ(1u, r.phones.size());
+  EXPECT_EQ("+46 70 111", r.phones[0].value);
+}
+
 }  // namespace

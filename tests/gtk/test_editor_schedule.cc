@@ -11,17 +11,6 @@ namespace {
 
 using ScheduleEditorTest = EditorTest;
 
-ReminderBox* reminder_of(Editor* ed) { return static_cast<ReminderBox*>(ed->states[1]); }
-DueSection* due_of(Editor* ed) { return static_cast<DueSection*>(ed->states[0]); }
-// The event section's state starts with its Editor pointer.
-EventTimes* times_of(Editor* ed) {
-  struct Ctx {
-    Editor* ed;
-    EventTimes times;
-  };
-  return &static_cast<Ctx*>(ed->states[0])->times;
-}
-
 std::string entry_text(GtkWidget* e) { return gtk_entry_get_text(GTK_ENTRY(e)); }
 
 int64_t store_task(int64_t tag, int unit, int count, int64_t due) {
@@ -176,16 +165,17 @@ TEST_F(ScheduleEditorTest, RecurrenceBoxShowsDetailsOnlyWhenOnAndWeeklyWithoutDa
   s.then([&](GtkWindow*) {
      Editor* ed = editor_current();
      EventTimes* t = times_of(ed);
+     RecurrenceBox* rb = recur_of(editor_current());
      set_text(ed->title_entry, "gym");
      type_time(t->start, date_text_format(start, false));
-     combo_off = !sensitive(t->freq);
-     details_hidden = !gtk_widget_get_visible(t->details) && !gtk_widget_get_visible(t->description);
-     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), TRUE);
-     details_shown = gtk_widget_get_visible(t->details) && sensitive(t->freq);
-     empty_desc = gtk_label_get_text(GTK_LABEL(t->description));
-     gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), 1);  // weekly
-     weekly_desc = gtk_label_get_text(GTK_LABEL(t->description));
-     gtk_button_clicked(GTK_BUTTON(t->details));
+     combo_off = !sensitive(rb->freq);
+     details_hidden = !gtk_widget_get_visible(rb->details) && !gtk_widget_get_visible(rb->description);
+     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(rb->check), TRUE);
+     details_shown = gtk_widget_get_visible(rb->details) && sensitive(rb->freq);
+     empty_desc = gtk_label_get_text(GTK_LABEL(rb->description));
+     gtk_combo_box_set_active(GTK_COMBO_BOX(rb->freq), 1);  // weekly
+     weekly_desc = gtk_label_get_text(GTK_LABEL(rb->description));
+     gtk_button_clicked(GTK_BUTTON(rb->details));
    })
       .then([](GtkWindow* w) {
         // Weekly: seven day boxes, none checked; the series never ends.
@@ -321,11 +311,12 @@ TEST_F(ScheduleEditorTest, EventRecurrenceEndingByDateIsStoredAndReopened) {
   s.then([&](GtkWindow*) {
      Editor* ed = editor_current();
      EventTimes* t = times_of(ed);
+     RecurrenceBox* rb = recur_of(editor_current());
      set_text(ed->title_entry, "course");
      type_time(t->start, date_text_format(start, false));
-     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), TRUE);
-     gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), 2);  // monthly
-     gtk_button_clicked(GTK_BUTTON(t->details));
+     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(rb->check), TRUE);
+     gtk_combo_box_set_active(GTK_COMBO_BOX(rb->freq), 2);  // monthly
+     gtk_button_clicked(GTK_BUTTON(rb->details));
    })
       .then([](GtkWindow* w) {
         ASSERT_NE(nullptr, combo_with(w, 2));
@@ -354,15 +345,74 @@ TEST_F(ScheduleEditorTest, EventRecurrenceEndingByDateIsStoredAndReopened) {
   bool on = false;
   std::string desc;
   again.then([&](GtkWindow* w) {
-    EventTimes* t = times_of(editor_current());
-    on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check)) && gtk_widget_get_visible(t->details);
-    desc = gtk_label_get_text(GTK_LABEL(t->description));
+    RecurrenceBox* rb = recur_of(editor_current());
+    on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(rb->check)) && gtk_widget_get_visible(rb->details);
+    desc = gtk_label_get_text(GTK_LABEL(rb->description));
     respond(w, GTK_RESPONSE_CANCEL);
   });
   item_edit(ITEM_EVENT, slot, 0);
   EXPECT_EQ(0, again.unexpected);
   EXPECT_TRUE(on);
   EXPECT_FALSE(desc.empty());
+}
+
+// A rule stored elsewhere (the command-line tool, an import) survives an
+// edit of the title; a change of frequency keeps how the series ends.
+TEST_F(ScheduleEditorTest, EditsKeepHowATaskOrEventRepeatsAndEnds) {
+  const int64_t start = lt(2031, 3, 13, 18, 0);  // a Thursday
+  struct Case {
+    int type;
+    int freq, by_day, end_kind, count;
+    int64_t until;
+  } cases[] = {
+      {ITEM_EVENT, FREQ_WEEKLY, 0, RECUR_COUNT, 5, 0},
+      {ITEM_EVENT, FREQ_DAILY, 0, RECUR_UNTIL, 0, lt(2031, 4, 30) - 1},
+      {ITEM_TASK, FREQ_WEEKLY, 1 << 4, RECUR_FOREVER, 0, 0},
+      {ITEM_TASK, FREQ_MONTHLY, 1, RECUR_COUNT, 5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.type << " " << c.freq << " " << c.end_kind);
+    ItemForm f;
+    f.title = "before";
+    f.due = start;
+    f.end = c.type == ITEM_EVENT ? start + 3600 : 0;
+    f.freq = c.freq;
+    f.by_day = c.by_day;
+    f.end_kind = c.end_kind;
+    f.recur_count = c.count;
+    f.until = c.until;
+    int64_t slot = item_store(-1, c.type, f, 0, tag);
+    ASSERT_GE(slot, 0);
+    const Item before = read_back_slot(slot).item;
+    ASSERT_EQ(c.count, before.recur_count);
+
+    Script s;
+    s.then([](GtkWindow* w) {
+      set_text(editor_current()->title_entry, "after");
+      respond(w, GTK_RESPONSE_OK);
+    });
+    EXPECT_EQ(slot, item_edit(c.type, slot, 0));
+    Item after = read_back_slot(slot).item;
+    EXPECT_EQ("after", after.title);
+    EXPECT_EQ(recurrence_pack(before.recurrence), recurrence_pack(after.recurrence));
+    EXPECT_EQ(before.recur_count, after.recur_count);
+    EXPECT_EQ(before.last_occurrence, after.last_occurrence);
+
+    // Yearly now, ending as before.
+    s.then([](GtkWindow* w) {
+      gtk_combo_box_set_active(GTK_COMBO_BOX(recur_of(editor_current())->freq), 3);
+      respond(w, GTK_RESPONSE_OK);
+    });
+    EXPECT_EQ(slot, item_edit(c.type, slot, 0));
+    after = read_back_slot(slot).item;
+    EXPECT_EQ(FREQ_YEARLY, after.recurrence.freq);
+    EXPECT_EQ(c.end_kind, after.recurrence.end_kind);
+    EXPECT_EQ(c.count, after.recur_count);
+    if (c.end_kind == RECUR_UNTIL) {
+      EXPECT_EQ(c.until, after.last_occurrence);
+    }
+    EXPECT_EQ(0, s.unexpected);
+  }
 }
 
 TEST_F(ScheduleEditorTest, EventSaveAndNewKeepsTimesAndRuleAndATypedNonDateBlocksSaving) {
@@ -374,22 +424,24 @@ TEST_F(ScheduleEditorTest, EventSaveAndNewKeepsTimesAndRuleAndATypedNonDateBlock
   s.then([&](GtkWindow* w) {
      Editor* ed = editor_current();
      EventTimes* t = times_of(ed);
+     RecurrenceBox* rb = recur_of(editor_current());
      set_text(ed->title_entry, "lunch");
      type_time(t->start, date_text_format(start, false));
      EXPECT_EQ(-1, type_time(t->end, "noonish"));
      ok_with_bad_text = sensitive(ed->ok_button) || sensitive(ed->apply_button);
      type_time(t->end, date_text_format(start + 1800, false));
      ok_fixed = sensitive(ed->ok_button);
-     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(t->recur_check), TRUE);
-     gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), 0);  // daily
-     gtk_combo_box_set_active(GTK_COMBO_BOX(t->freq), 3);  // yearly
+     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(rb->check), TRUE);
+     gtk_combo_box_set_active(GTK_COMBO_BOX(rb->freq), 0);  // daily
+     gtk_combo_box_set_active(GTK_COMBO_BOX(rb->freq), 3);  // yearly
      respond(w, GTK_RESPONSE_APPLY);
    })
       .then([&](GtkWindow* w) {
         Editor* ed = editor_current();
         EventTimes* t = times_of(ed);
+        RecurrenceBox* rb = recur_of(editor_current());
         start_kept = date_text_format(date_picker_get(t->start), false);
-        rule_kept = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(t->recur_check)) && t->rule.freq == 4;
+        rule_kept = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(rb->check)) && rb->rule.freq == 4;
         set_text(ed->title_entry, "dinner");
         respond(w, GTK_RESPONSE_OK);
       });

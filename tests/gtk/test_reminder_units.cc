@@ -29,7 +29,7 @@ std::vector<Rows> rows_for_counts(int type, int64_t tag, const std::vector<const
   std::vector<Rows> seen;
   Script s;
   s.then([&](GtkWindow* w) {
-    auto* r = static_cast<ReminderBox*>(editor_current()->states[1]);
+    auto* r = reminder_of(editor_current());
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(r->check), TRUE);
     gtk_combo_box_set_active(GTK_COMBO_BOX(r->unit), 1);
     for (const char* c : counts) {
@@ -78,7 +78,7 @@ TEST_F(ReminderUnitTest, StoredReminderOpensWithMatchingUnitWords) {
   std::string shown;
   Script s;
   s.then([&](GtkWindow* w) {
-    auto* r = static_cast<ReminderBox*>(editor_current()->states[1]);
+    auto* r = reminder_of(editor_current());
     rows = unit_rows(r->unit);
     GtkTreeIter it;
     gtk_combo_box_get_active_iter(GTK_COMBO_BOX(r->unit), &it);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "interchange/ical.h"
 #include "interchange/interchange.h"
 #include "model/test_ops_fixture.h"
+#include "support/log.h"
 
 class InterchangeTest : public RepoModelTest {
  protected:
@@ -29,6 +31,22 @@ class InterchangeTest : public RepoModelTest {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+  }
+
+  // Log lines written while fn runs.
+  std::string logged(const std::function<void()>& fn) {
+    std::string path = dir.file("test.log");
+    log_stop();
+    log_reenable();
+    log_set_file(path.c_str());
+    int level = log_get_level();
+    log_set_level(LOG_DEBUG);
+    fn();
+    log_flush();
+    log_set_level(level);
+    log_stop();
+    log_reenable();
+    return read(path);
   }
 
   // Slots of the items of a type, in slot order.

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "interchange_fixture.h"
-#include "support/log.h"
 
 namespace {
 
@@ -26,21 +25,6 @@ class AccountsNotesTest : public InterchangeTest {
     f.title = title;
     f.body = body;
     return item_store(-1, ITEM_NOTE, f, 0, model().view);
-  }
-  // Log lines written while fn runs.
-  std::string logged(const std::function<void()>& fn) {
-    std::string path = dir.file("test.log");
-    log_stop();
-    log_reenable();
-    log_set_file(path.c_str());
-    int level = log_get_level();
-    log_set_level(LOG_DEBUG);
-    fn();
-    log_flush();
-    log_set_level(level);
-    log_stop();
-    log_reenable();
-    return read(path);
   }
 };
 

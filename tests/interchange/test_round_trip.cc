@@ -2,6 +2,9 @@
 // Export followed by import gives back identical items, for every kind of
 // file and every control character and escape a text may hold.
 #include <filesystem>
+#include <functional>
+
+#include "common/file_calls.h"
 
 #include "interchange_fixture.h"
 
@@ -115,6 +118,89 @@ TEST_F(RoundTripTest, TabEscapesOfOtherProgramsReadAsTabs) {
     if (from >= 0) break;
     from = back[0];
     item = item_get(back[0]);
+  }
+}
+
+// Every path that writes an export file: calendar, contacts and accounts,
+// and a note saved as a file of its own; each is given one item to write.
+struct ExportCase {
+  const char* name;
+  std::function<int(const char*)> run;
+};
+
+std::vector<ExportCase> export_cases() {
+  auto slot_titled = [](const char* title) {
+    int64_t c = -1;
+    while (Item* item = slot_next<Item>(model().items, &c))
+      if (item->title == title) return c;
+    return int64_t(-1);
+  };
+  return {
+      {"out.ics", [](const char* p) { return export_calendar(p, 0, -1); }},
+      {"out.vcf", [](const char* p) { return export_contacts(p, 0, -1); }},
+      {"out.json", [](const char* p) { return export_accounts(p, 0, -1); }},
+      {"out.txt", [slot_titled](const char* p) { return save_item_as(p, slot_titled("idea")) == 0 ? 1 : -1; }},
+  };
+}
+
+class ExportFileTest : public RoundTripTest {
+ protected:
+  void SetUp() override {
+    RoundTripTest::SetUp();
+    ItemForm f;
+    f.title = "call";
+    f.due = lt(2030, 5, 6, 7, 8);
+    ASSERT_GE(item_store(-1, ITEM_TASK, f, 0, model().view), 0);
+    ASSERT_EQ(1, import_vcf("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Ola\nFN:Ola Berg\nEND:VCARD\n"));
+    ItemForm k;
+    k.title = "bank";
+    k.body = key_body_format({"https://bank.example", "me", "pw", 0, ""});
+    k.markup = 1;
+    ASSERT_GE(item_store(-1, ITEM_KEY, k, 0, model().view), 0);
+    ItemForm n;
+    n.title = "idea";
+    n.body = "a note of its own";
+    ASSERT_GE(item_store(-1, ITEM_NOTE, n, 0, model().view), 0);
+    // A folder of its own, so that the log the test reads is not watched.
+    folder = std::filesystem::canonical(dir.path()).string() + "/out";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+  }
+  std::string earlier(const char* name) {
+    std::string path = folder + "/" + name;
+    std::ofstream(path, std::ios::binary) << "earlier export";
+    return path;
+  }
+  std::string folder;
+};
+
+// An export over an earlier file puts the new one in its place only once it
+// is on the disk, and makes the rename itself durable.
+TEST_F(ExportFileTest, ExportsReplaceAnEarlierFileDurably) {
+  for (const ExportCase& c : export_cases()) {
+    std::string path = earlier(c.name);
+    file_calls::watch(folder);
+    EXPECT_EQ(1, c.run(path.c_str())) << c.name;
+    EXPECT_EQ("", file_calls::replace_fault(file_calls::stop(), path, folder)) << c.name;
+    EXPECT_NE("earlier export", read(path)) << c.name;
+  }
+}
+
+// The folder's sync after the rename failing: the new file may not survive
+// a power loss, so the export says it failed and the log says where.
+TEST_F(ExportFileTest, AFolderSyncThatFailsFailsTheExport) {
+  for (const ExportCase& c : export_cases()) {
+    std::string path = earlier(c.name);
+    int rc = 0;
+    std::vector<file_calls::Event> ev;
+    std::string log = logged([&] {
+      file_calls::watch(folder);
+      file_calls::fail_at(2, EIO, false, "fsync");  // the first is the file's own
+      rc = c.run(path.c_str());
+      ev = file_calls::stop();
+    });
+    EXPECT_EQ(-1, rc) << c.name;
+    EXPECT_GE(file_calls::find(ev, "fsync!failed", folder), 0) << c.name << "\n" << file_calls::describe(ev);
+    EXPECT_NE(log.find("write_file_all: cannot sync the folder"), std::string::npos) << c.name << "\n" << log;
   }
 }
 

@@ -4,6 +4,8 @@
 // rewritten in place; and the import and export keep whole cards.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "interchange/vcard_edit.h"
 #include "interchange_fixture.h"
 
@@ -130,6 +132,31 @@ TEST(VcardEdit, NamesTypesRemovalsAndAdditions) {
   EXPECT_EQ(out2.find("BDAY"), std::string::npos);
   EXPECT_EQ(out2.find("NOTE"), std::string::npos);
   EXPECT_NE(out2.find("ORG:Acme Robotics;Research\n"), std::string::npos);
+}
+
+// A line break left raw in an edited value, changed or added, existing card
+// or new, stays inside its property: it can never add one.
+TEST(VcardEdit, ARawLineBreakInAValueNeverStartsAProperty) {
+  const std::string card = "BEGIN:VCARD\nVERSION:3.0\nN:Roe;Jan\nFN:Jan Roe\nTEL:123\nNOTE:old\nEND:VCARD\n";
+  struct Case {
+    const char* what;
+    std::function<void(VCardRecord&)> edit;
+    std::function<std::string(const VCardRecord&)> read;
+  } cases[] = {
+      {"note", [](VCardRecord& r) { r.note = "a\nTEL:999"; }, [](const VCardRecord& r) { return r.note; }},
+      {"web address", [](VCardRecord& r) { r.url = "x\r\nTEL:999"; }, [](const VCardRecord& r) { return r.url; }},
+      {"phone", [](VCardRecord& r) { r.phones[0].value = "1\rTEL:999"; },
+       [](const VCardRecord& r) { return r.phones[0].value; }},
+  };
+  for (const Case& c : cases) {
+    for (bool fresh : {false, true}) {
+      VCardEdit e = vcard_edit_of(parsed(card));
+      c.edit(e.edited);
+      VCardRecord back = parsed(vcard_apply_edit(fresh ? std::string() : card, e));
+      EXPECT_EQ(1u, back.phones.size()) << c.what << fresh;
+      EXPECT_NE(std::string::npos, c.read(back).find("\\nTEL:999")) << c.what << fresh;
+    }
+  }
 }
 
 TEST(VcardEdit, OldStyleTypesAndCardsWithoutEnd) {

@@ -129,6 +129,14 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   t.due = lt(2030, 1, 2, 8);
   int64_t ts = item_store(-1, ITEM_TASK, t, 0, model().view);
   EXPECT_EQ(item_detail_text(item_get(ts)), row(STR_LABEL_DUE, "2030-01-02 08:00"));
+  // A task that repeats says so as an event does.
+  t.freq = FREQ_DAILY;
+  t.end_kind = RECUR_COUNT;
+  t.recur_count = 4;
+  int64_t rs = item_store(-1, ITEM_TASK, t, 0, model().view);
+  EXPECT_EQ(item_detail_text(item_get(rs)),
+            row(STR_LABEL_DUE, "2030-01-02 08:00") +
+                row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)));
   ItemForm e;
   e.title = "Once";
   e.due = lt(2030, 1, 2, 8);
@@ -301,6 +309,17 @@ TEST_F(DetailTest, HistoryTexts) {
                 row(STR_LABEL_START, "2030-03-04 10:00") + row(STR_LABEL_END, "2030-03-04 11:00") +
                 row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)) +
                 "\n{{{was\nthis}}}");
+
+  Item task = ev;
+  task.type = ITEM_TASK;
+  task.end = 0;
+  header = item_header_format(task);
+  EXPECT_EQ(history_detail_text(header.c_str(), ""),
+            row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) +
+                ":**|" + L(STR_TYPE_TASK) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NONE_WORD) + "\n" +
+                row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 10)) +
+                row(STR_LABEL_DUE, "2030-03-04 10:00") +
+                row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)));
 
   Item key;
   key.type = ITEM_KEY;

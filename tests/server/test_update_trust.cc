@@ -104,6 +104,26 @@ TEST(ReleaseKey, HexTextAndSelfReplace) {
   EXPECT_FALSE(program_file_path().empty());
 }
 
+TEST(ReleaseKey, TheSignatureCoversEveryByteOfALargePackage) {
+  ReleaseSigner signer;
+  ScratchDir d("largepackage");
+  std::string package(200 * 1024, '\0');
+  for (size_t i = 0; i < package.size(); i++) package[i] = static_cast<char>(i * 131 + i / 977);
+  const std::string sig = signer.sign(package);
+  // Byte flipped, -1 for none, and what the check says.
+  struct Case {
+    long flip;
+    int verified;
+  } cases[] = {{-1, 0}, {0, -1}, {40000, -1}, {65535, -1}, {65536, -1}, {long(package.size()) - 1, -1}};
+  for (const Case& c : cases) {
+    std::string bytes = package;
+    if (c.flip >= 0) bytes[size_t(c.flip)] ^= 0x20;
+    std::string path = d.file("ordika.gz");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(c.verified, update_verify_file(path.c_str(), sig, signer.pub)) << c.flip;
+  }
+}
+
 namespace {
 
 class SignIn : public ServerFixture {

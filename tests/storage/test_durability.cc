@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "common/file_calls.h"
@@ -17,6 +19,7 @@
 #include "storage/journal.h"
 #include "storage/repo.h"
 #include "storage_fixture.h"
+#include "support/log.h"
 #include "support/strings.h"
 
 namespace {
@@ -33,21 +36,9 @@ class Durability : public storage_test::ProfileTest {
   // directory holding both after the rename.
   static void expect_durable_replace(const std::vector<Event>& ev, const std::string& from, const std::string& to,
                                      const std::string& dir) {
-    long rename_at = -1;
-    for (size_t i = 0; i < ev.size(); i++)
-      if (ev[i].call == "rename" && ev[i].path == from && ev[i].to == to) rename_at = long(i);
-    ASSERT_GE(rename_at, 0) << "no rename " << from << " -> " << to << "\n" << file_calls::describe(ev);
-    long synced = -1;
-    for (long i = 0; i < rename_at; i++)
-      if (ev[size_t(i)].call == "fsync" && ev[size_t(i)].path == from) synced = i;
-    EXPECT_GE(synced, 0) << from << " not synced before its rename\n" << file_calls::describe(ev);
-    for (long i = synced + 1; synced >= 0 && i < rename_at; i++)
-      EXPECT_NE(ev[size_t(i)].call == "write" && ev[size_t(i)].path == from, true)
-          << from << " written after its sync\n" << file_calls::describe(ev);
-    bool dir_synced = false;
-    for (size_t i = size_t(rename_at) + 1; i < ev.size(); i++)
-      if (ev[i].call == "fsync" && ev[i].path == dir) dir_synced = true;
-    EXPECT_TRUE(dir_synced) << dir << " not synced after the rename\n" << file_calls::describe(ev);
+    std::string source;
+    EXPECT_EQ("", file_calls::replace_fault(ev, to, dir, &source));
+    EXPECT_EQ(from, source);
   }
 
   static std::string real(const std::string& p) {
@@ -80,6 +71,31 @@ TEST_F(Durability, ReencodeAloneSyncsInTheSameOrder) {
   file_calls::watch(path);
   ASSERT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
   expect_durable_replace(file_calls::stop(), path + "/temp", path + "/data", path);
+}
+
+// The rename has put the data under the new key in place: a folder that
+// cannot be synced after it is logged, and the change stands.
+TEST_F(Durability, ReencodeWithAFolderThatCannotBeSyncedLogsAndStands) {
+  int i = add_repo("Old-Password-1234567!");
+  uint8_t old_key[32], new_key[32];
+  std::memcpy(old_key, repo_table()[i].key, 32);
+  derive_key("Another-Password-99!", new_key);
+  std::string path = real(repo_table()[i].path);
+  std::string log = dir.file("reencode.log");
+  log_stop();
+  log_reenable();
+  log_set_file(log.c_str());
+  file_calls::watch(path);
+  file_calls::fail_at(2, EIO, false, "fsync");  // the first is the new file's own
+  EXPECT_EQ(0, reencode_dbfile(path.c_str(), old_key, new_key));
+  std::vector<Event> ev = file_calls::stop();
+  log_stop();
+  log_reenable();
+  EXPECT_GE(find(ev, "fsync!failed", path), 0) << file_calls::describe(ev);
+  EXPECT_NE(test_support::read_file(log).find("reencode_dbfile: sync the folder"), std::string::npos);
+  long renamed = find(ev, "rename", path + "/temp");
+  ASSERT_GE(renamed, 0) << file_calls::describe(ev);
+  EXPECT_EQ(path + "/data", ev[size_t(renamed)].to);
 }
 
 TEST_F(Durability, InterruptedPasswordChangeSyncsTheCompleteTempBeforeItBecomesData) {
@@ -119,6 +135,28 @@ TEST_F(Durability, MasterPasswordChangeSyncsTheNewConfigurationBeforeAndTheDirec
   config_set(nullptr, dir.path());
   repo_table_clear();
   EXPECT_EQ(0, config_unlock("New-Master-99"));
+}
+
+TEST_F(Durability, RepositoryExportSyncsTheFileBeforeAndTheFolderAfterTheRename) {
+  signed_in_account().id = 11;
+  int i = add_repo("Own-Repo-Password-1!");
+  repo_table()[i].account_id = 11;
+  repo_table()[i].server_id = "srv-own";
+  std::string out = real(dir.path()) + "/out";
+  ASSERT_EQ(0, mkdir(out.c_str(), 0700));
+  std::string target = out + "/export.bin";
+  std::ofstream(target) << "earlier export";
+
+  file_calls::watch(out);
+  ASSERT_EQ(0, repo_export_file(&repo_table()[i], "Export-Pass-1", target.c_str()));
+  EXPECT_EQ("", file_calls::replace_fault(file_calls::stop(), target, out));
+
+  // The folder's sync failing, the export fails: the new name may not last.
+  file_calls::watch(out);
+  file_calls::fail_at(2, EIO, false, "fsync");  // the first is the file's own
+  EXPECT_EQ(-1, repo_export_file(&repo_table()[i], "Export-Pass-1", target.c_str()));
+  std::vector<Event> ev = file_calls::stop();
+  EXPECT_GE(find(ev, "fsync!failed", out), 0) << file_calls::describe(ev);
 }
 
 }  // namespace

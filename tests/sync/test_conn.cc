@@ -524,7 +524,8 @@ TEST(ConnCancel, SigalrmInterruptsABlockingReceive) {
 
 // A received file (a cloned repository's "data") reaches the disk under its
 // temporary name, takes its name, and the directory entry is synced; a
-// write or sync that fails leaves neither name behind and reports failure.
+// write or sync that fails leaves neither name behind and reports failure, and
+// a folder that cannot be synced after the rename fails the receive.
 TEST(ConnObjects, ReceivedFilesAreDurableBeforeAndAfterTheirRename) {
   ScratchDir dir("conn-sync");
   std::string body(5000, 'd');
@@ -569,4 +570,11 @@ TEST(ConnObjects, ReceivedFilesAreDurableBeforeAndAfterTheirRename) {
     EXPECT_FALSE(exists(in + "/other")) << call;
     EXPECT_FALSE(exists(in + "/file.tmp")) << call;
   }
+
+  // The folder's sync after the rename failing: the receive fails too.
+  file_calls::watch(in);
+  file_calls::fail_at(2, EIO, false, "fsync");  // the first is the file's own
+  EXPECT_EQ(-1, receive("third"));
+  ev = file_calls::stop();
+  EXPECT_GE(file_calls::find(ev, "fsync!failed", in), 0) << file_calls::describe(ev);
 }
