@@ -746,8 +746,9 @@ std::string date_text(int64_t t) {
   struct tm today {};
   localtime_r(&now, &today);
   std::string month = line_of(STR_RULE_MONTHS_OF, tm.tm_mon);
-  if (tm.tm_year == today.tm_year) return ui_format(STR_RULE_DATE, tm.tm_mday, month.c_str());
-  return ui_format(STR_RULE_DATE_YEAR, tm.tm_mday, month.c_str(), tm.tm_year + 1900);
+  std::string date = ui_format(STR_RULE_DATE, std::to_string(tm.tm_mday).c_str(), month.c_str());
+  if (tm.tm_year == today.tm_year) return date;
+  return ui_format(STR_RULE_DATE_YEAR, date.c_str(), std::to_string(tm.tm_year + 1900).c_str());
 }
 
 std::string dates_text(const std::vector<int64_t>& ts) {

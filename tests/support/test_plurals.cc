@@ -37,7 +37,8 @@ const StrId kPluralIds[] = {STR_REMIND_N_MINUTES_BEFORE,
                             STR_REMINDER_UNIT_MINUTE,
                             STR_REMINDER_UNIT_HOUR,
                             STR_REMINDER_UNIT_DAY,
-                            STR_REMINDER_UNIT_WEEK};
+                            STR_REMINDER_UNIT_WEEK,
+                            STR_RULE_N_CHANGED};
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

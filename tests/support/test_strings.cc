@@ -66,12 +66,27 @@ const std::map<StrId, std::string> kConversions = {
     {STR_DAV_SERVER, "d"},
     {STR_DAV_HTTP, "d"},
     {STR_DAV_NO_SERVICE, "s"},
+    // Full recurrence rules: lists of days, ordinals and weekdays, dates.
+    {STR_RULE_EVERY_WEEKDAYS, "s"},
+    {STR_RULE_ON, "s"},
+    {STR_RULE_NTH_WEEKDAY, "ss"},
+    {STR_RULE_OF_MONTH, "s"},
+    {STR_RULE_OF_YEAR, "s"},
+    {STR_RULE_ON_MONTH_DAYS, "s"},
+    {STR_RULE_SETPOS, "s"},
+    {STR_RULE_IN_MONTHS, "s"},
+    {STR_RULE_DATE, "ss"},
+    {STR_RULE_DATE_YEAR, "ss"},
+    {STR_RULE_EXCEPT, "s"},
+    {STR_RULE_ALSO, "s"},
+    {STR_RULE_N_CHANGED, "d"},
 };
 
 // Plural texts: one form per line, as many as the language has.
 bool is_plural(StrId id) {
   return (id >= STR_REMIND_N_MINUTES_BEFORE && id <= STR_ASK_DELETE_N_ITEMS) || id == STR_IMPORT_DONE ||
-         id == STR_EXPORT_DONE || (id >= STR_REMINDER_UNIT_MINUTE && id <= STR_REMINDER_UNIT_WEEK);
+         id == STR_EXPORT_DONE || (id >= STR_REMINDER_UNIT_MINUTE && id <= STR_REMINDER_UNIT_WEEK) ||
+         id == STR_RULE_N_CHANGED;
 }
 
 // List texts: one entry per line, and how many entries their users expect.
@@ -81,6 +96,8 @@ const std::map<StrId, int> kLists = {
     {STR_PHONE_KINDS, 9},        {STR_EMAIL_KINDS, 3},        {STR_ADDRESS_KINDS, 3},      {STR_FREQUENCY_LIST, 4},
     {STR_INTERVAL_LIST, 128},    {STR_MONTHLY_MODE_LIST, 2},  {STR_REMINDER_UNIT_LIST, 4}, {STR_LANGUAGE_LIST, 5},
     {STR_UPCOMING_DAYS_LIST, 8}, {STR_IDLE_TIMEOUT_LIST, 10},
+    {STR_RULE_WEEKDAYS_EVERY, 7}, {STR_RULE_WEEKDAYS_NTH, 7},  {STR_RULE_ORDINALS, 7},       {STR_RULE_ORDINALS_F, 7},
+    {STR_RULE_ORDINALS_N, 7},     {STR_RULE_MONTHS_IN, 12},    {STR_RULE_MONTHS_OF, 12},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
@@ -212,6 +229,16 @@ const std::set<StrId> kInMarkup = {
 
 // Texts that are rightly the same in a translation as in English.
 const std::set<std::pair<StrId, int>> kSameAsEnglish = {
+    {STR_RULE_WEEKDAY_GENDERS, 1},
+    {STR_RULE_WEEKDAY_GENDERS, 2},
+    {STR_RULE_WEEKDAY_GENDERS, 3},  // all weekdays masculine
+    {STR_RULE_OF_MONTH, 1},
+    {STR_RULE_OF_MONTH, 2},
+    {STR_RULE_OF_MONTH, 3},  // nothing added after the days
+    {STR_RULE_DATE, 1},
+    {STR_RULE_DATE, 4},
+    {STR_RULE_DATE_YEAR, 1},
+    {STR_RULE_DATE_YEAR, 3},  // day, month and year in the same order
     {STR_COUNTRY_BELARUS, 3},  // Belarus
     {STR_COUNTRY_CANADA, 1},   // Canada
     {STR_COUNTRY_FRANCE, 1},   // France
