@@ -8,6 +8,7 @@
 #include "dialogs/date_picker.h"
 #include "dialogs/layout.h"
 #include "markup/detail_text.h"
+#include "model/full_rule.h"
 #include "model/item.h"
 #include "model/recur.h"
 #include "model/settings.h"
@@ -184,6 +185,10 @@ int64_t rule_start(const RecurrenceBox* b) {
 }
 
 void describe(RecurrenceBox* b) {
+  if (!b->full_rule_text.empty()) {
+    gtk_label_set_text(GTK_LABEL(b->description), b->full_rule_text.c_str());
+    return;
+  }
   Recurrence r{};
   r.freq = static_cast<uint8_t>(b->rule.freq);
   r.interval_minus_one = static_cast<uint8_t>(b->rule.interval_minus_one);
@@ -195,8 +200,10 @@ void describe(RecurrenceBox* b) {
 
 void recurrence_visibility(RecurrenceBox* b) {
   bool on = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b->check));
-  gtk_widget_set_sensitive(b->freq, on);
-  gtk_widget_set_visible(b->details, on);
+  bool own = b->full_rule_text.empty();
+  gtk_widget_set_sensitive(b->check, own);
+  gtk_widget_set_sensitive(b->freq, on && own);
+  gtk_widget_set_visible(b->details, on && own);
   gtk_widget_set_visible(b->description, on);
 }
 
@@ -236,14 +243,21 @@ void* recurrence_build(Editor* ed, GtkWidget* grid, int* row) {
 
 void recurrence_fill(Editor* ed, void* st, const ItemForm& form) {
   auto* b = static_cast<RecurrenceBox*>(st);
-  b->rule.freq = form.freq > 0 ? form.freq : 1;
+  if (const Item* item = item_get(ed->slot)) {
+    if (const FullRule* full = item_full_rule(item)) {
+      b->full_rule_text = full_rule_text(*full, item->due);
+      gtk_widget_set_tooltip_text(b->description, ui_text(STR_RULE_READ_ONLY));
+    }
+  }
+  bool full = !b->full_rule_text.empty();
+  b->rule.freq = form.freq > 0 || full ? form.freq : 1;
   b->rule.interval_minus_one = form.interval_minus_one;
   b->rule.by_day = form.by_day;
   b->rule.end_kind = form.end_kind;
   b->rule.recur_count = form.recur_count;
   b->rule.until = form.until;
   gtk_combo_box_set_active(GTK_COMBO_BOX(b->freq), b->rule.freq >= 1 && b->rule.freq <= 4 ? b->rule.freq - 1 : 0);
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(b->check), form.freq > 0);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(b->check), form.freq > 0 || full);
   // Connected after filling, so that setting the combo keeps the stored rule.
   if (ed->start_picker) g_signal_connect(ed->start_picker, "changed", G_CALLBACK(on_rule_start_changed), b);
   g_signal_connect(b->check, "toggled", G_CALLBACK(on_recur_toggled), b);
@@ -259,7 +273,8 @@ void recurrence_shown(Editor*, void* st) {
 
 void recurrence_gather(Editor*, void* st, ItemForm* form) {
   auto* b = static_cast<RecurrenceBox*>(st);
-  if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b->check))) return;
+  bool keep = !b->full_rule_text.empty();
+  if (!keep && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(b->check))) return;
   form->freq = b->rule.freq;
   form->interval_minus_one = b->rule.interval_minus_one;
   form->by_day = b->rule.by_day;

@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <string>
 
 #include "dialogs/editor.h"
 #include "dialogs/recurrence_dialog.h"
@@ -41,6 +42,9 @@ struct RecurrenceBox {
   GtkWidget* details = nullptr;      // opens recurrence_dialog
   GtkWidget* description = nullptr;  // the rule as text for the start date
   RecurrenceRule rule;               // the working rule
+  // A rule from another calendar that the box cannot say: shown as text,
+  // read-only, and kept as it is on save.
+  std::string full_rule_text;
 };
 
 const EditorSpec& task_editor_spec();

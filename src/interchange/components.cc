@@ -18,6 +18,7 @@
 #include "model/forms.h"
 #include "model/full_rule.h"
 #include "model/item.h"
+#include "model/model.h"
 #include "model/ops.h"
 #include "model/recur.h"
 #include "support/log.h"
@@ -400,6 +401,7 @@ int calendar_entry_of(const std::string& component, ImportEntry* out) {
   if (ical_entry_form(&e, &out->form) != 0) return -1;
   out->type = e.kind == ICAL_EVENT ? ITEM_EVENT : ITEM_TASK;
   out->has_uuid = !e.uid.empty() && ical_uid_uuid(e.uid, out->uuid) == 0;
+  out->uid = e.uid;
   out->completed = e.completed;
   out->component = text_of(p.lines);
   FullRule rule = rule_of(p, out->form.due);
@@ -646,6 +648,10 @@ std::string calendar_with_changes(const Item* item, const std::string& kept) {
     if (completed) m.set("COMPLETED", ical_format_time(time(nullptr)));
     else m.remove_all("COMPLETED");
   }
+  // A series needs a UID to be found again (a file of ours re-imported, a
+  // server); one without gets the item's.
+  if (m.find("UID") == std::string::npos)
+    m.insert(make_line("UID:" + uuid_to_hex(item->uuid) + "@" + kIcalVendorDomain));
   return text_of(p.lines);
 }
 

@@ -4,12 +4,15 @@
 
 #include <strings.h>
 
+#include <array>
 #include <cstring>
+#include <map>
 #include <ctime>
 #include <memory>
 
 #include "crypto/wipe.h"
 #include "interchange/accounts_json.h"
+#include "interchange/components.h"
 #include "interchange/ical.h"
 #include "interchange/import_internal.h"
 #include "model/item.h"
@@ -72,9 +75,32 @@ void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch
   // The kept components of a slice are one write to the source store. They
   // describe the file, not an edit: an undone import leaves them, unused.
   std::unique_ptr<SourceTransaction> sources;
+  // Items kept from other programs' files are found again by their UID.
+  std::map<std::string, std::array<uint8_t, 16>> uids;
+  bool uids_read = false;
   for (size_t i = from; i < to; i++) {
     if (batch->status() != 0) return;
-    const ImportEntry& e = plan.entries[i];
+    const ImportEntry* ep = &plan.entries[i];
+    ImportEntry matched;
+    if (!ep->has_uuid && !ep->uid.empty()) {
+      if (!uids_read) {
+        uids_read = true;
+        source_each(batch->repo(), [&uids](const SourceRecord& r) {
+          std::string uid = component_uid(r.component);
+          if (!uid.empty() && component_kind(r.component) != COMPONENT_CARD)
+            std::copy(r.uuid, r.uuid + 16, uids[uid].begin());
+          return 0;
+        });
+      }
+      auto found = uids.find(ep->uid);
+      if (found != uids.end()) {
+        matched = *ep;
+        matched.has_uuid = true;
+        std::copy(found->second.begin(), found->second.end(), matched.uuid);
+        ep = &matched;
+      }
+    }
+    const ImportEntry& e = *ep;
     bool updated = false;
     int64_t slot = e.type == ITEM_TASK || e.type == ITEM_EVENT ? calendar_entry_store(e, batch, tag, &updated)
                                                                : batch->store(-1, e.type, e.form, 0, tag);

@@ -38,6 +38,7 @@ struct ImportEntry {
   // and the full recurrence rule when the item's own cannot say it.
   std::string component;
   std::string rule;
+  std::string uid;  // calendar: the component's UID, ours or another's
 };
 
 struct ImportPlan {

@@ -11,6 +11,7 @@
 #include "crypto/wipe.h"
 #include "interchange/interchange.h"
 #include "interchange/vcard.h"
+#include "model/full_rule.h"
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/tag.h"
@@ -95,6 +96,11 @@ bool shows_recurrence(const Item& item) {
 
 // The recurrence line's value.
 std::string recurrence_value(const Item& item) {
+  // A rule from another calendar says it in its own words.
+  if (const FullRule* full = item_full_rule(&item)) {
+    std::string text = full_rule_text(*full, item.due);
+    if (!text.empty()) return text;
+  }
   const Recurrence& r = item.recurrence;
   if (r.freq < FREQ_DAILY || r.freq > FREQ_YEARLY) return label(STR_NONE_WORD);
   std::string s = label(str_at(STR_FREQ_RANGE, r.freq - 1));

@@ -22,18 +22,323 @@
 
 namespace {
 
+bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
+
+// --- Day rules ---------------------------------------------------------------
+// The rules of whole days (DAILY to YEARLY with BYMONTH, BYMONTHDAY, BYDAY and
+// BYSETPOS) are expanded here, period by period on day numbers: libical does
+// the same through a general calendar library at several microseconds an
+// occurrence, which a year of ten thousand series cannot afford. Anything
+// finer (BYHOUR, BYWEEKNO, BYYEARDAY, other calendars) goes to libical.
+
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+struct DayRule {
+  int freq = 0;  // ICAL_DAILY_RECURRENCE .. ICAL_YEARLY_RECURRENCE
+  int interval = 1;
+  std::vector<int> months, monthdays, setpos;
+  std::vector<std::pair<int, int>> weekdays;  // (position, weekday 0 Sunday)
+  int wkst = 1;                              // Monday
+  int count = 0;
+  int64_t until = 0;  // 0: none
+};
+
+bool day_rule_of(const icalrecurrencetype& r, DayRule* out) {
+  if (r.freq < ICAL_DAILY_RECURRENCE || r.freq > ICAL_YEARLY_RECURRENCE || r.rscale || !array_empty(r.by_second) ||
+      !array_empty(r.by_minute) || !array_empty(r.by_hour) || !array_empty(r.by_year_day) ||
+      !array_empty(r.by_week_no))
+    return false;
+  out->freq = r.freq;
+  out->interval = r.interval > 0 ? r.interval : 1;
+  for (int i = 0; r.by_month[i] != ICAL_RECURRENCE_ARRAY_MAX; i++) {
+    if (r.by_month[i] < 1 || r.by_month[i] > 12) return false;  // leap months of other calendars
+    out->months.push_back(r.by_month[i]);
+  }
+  for (int i = 0; r.by_month_day[i] != ICAL_RECURRENCE_ARRAY_MAX; i++) out->monthdays.push_back(r.by_month_day[i]);
+  for (int i = 0; r.by_set_pos[i] != ICAL_RECURRENCE_ARRAY_MAX; i++) out->setpos.push_back(r.by_set_pos[i]);
+  for (int i = 0; r.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; i++)
+    out->weekdays.emplace_back(icalrecurrencetype_day_position(r.by_day[i]),
+                               static_cast<int>(icalrecurrencetype_day_day_of_week(r.by_day[i])) - 1);
+  if (r.week_start >= ICAL_SUNDAY_WEEKDAY && r.week_start <= ICAL_SATURDAY_WEEKDAY)
+    out->wkst = static_cast<int>(r.week_start) - 1;
+  out->count = r.count;
+  if (!icaltime_is_null_time(r.until))
+    out->until = local_time_of(r.until.year, r.until.month, r.until.day, r.until.is_date ? 23 : r.until.hour,
+                               r.until.is_date ? 59 : r.until.minute, r.until.is_date ? 59 : r.until.second);
+  return true;
+}
+
+bool has(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+
+// The days of the weekday entries within [first, last], positions counted
+// in that range.
+void weekdays_in(const DayRule& r, int64_t first, int64_t last, std::vector<int64_t>* out) {
+  for (const auto& [pos, wd] : r.weekdays) {
+    int64_t f = first + ((wd - weekday_of(first)) % 7 + 7) % 7;
+    int64_t l = last - ((weekday_of(last) - wd) % 7 + 7) % 7;
+    if (pos == 0) {
+      for (int64_t d = f; d <= last; d += 7) out->push_back(d);
+    } else if (pos > 0) {
+      int64_t d = f + int64_t(pos - 1) * 7;
+      if (d <= last) out->push_back(d);
+    } else {
+      int64_t d = l + int64_t(pos + 1) * 7;
+      if (d >= first) out->push_back(d);
+    }
+  }
+}
+
+// BYMONTHDAY of one month, negatives from its end.
+void monthdays_in(const DayRule& r, int64_t y, int m, std::vector<int64_t>* out) {
+  int dim = days_in_month(y, m);
+  int64_t first = days_from_civil(y, m, 1);
+  for (int md : r.monthdays) {
+    int d = md > 0 ? md : dim + md + 1;
+    if (d >= 1 && d <= dim) out->push_back(first + d - 1);
+  }
+}
+
+// The candidate days of one month: its month days, weekdays, both, or the
+// start's day of the month.
+void month_days(const DayRule& r, int64_t y, int m, int start_mday, std::vector<int64_t>* out) {
+  int64_t first = days_from_civil(y, m, 1), last = first + days_in_month(y, m) - 1;
+  if (!r.monthdays.empty()) {
+    std::vector<int64_t> days;
+    monthdays_in(r, y, m, &days);
+    if (r.weekdays.empty()) {
+      out->insert(out->end(), days.begin(), days.end());
+      return;
+    }
+    std::vector<int64_t> wds;
+    weekdays_in(r, first, last, &wds);
+    for (int64_t d : days)
+      if (std::find(wds.begin(), wds.end(), d) != wds.end()) out->push_back(d);
+  } else if (!r.weekdays.empty()) {
+    weekdays_in(r, first, last, out);
+  } else if (start_mday <= days_in_month(y, m)) {
+    out->push_back(first + start_mday - 1);
+  }
+}
+
+// The candidates of period `key` (a day, a week's first day, months since
+// year 0, or a year), sorted, BYSETPOS applied.
+void period_days(const DayRule& r, int64_t key, int64_t start_day, std::vector<int64_t>* out) {
+  out->clear();
+  int64_t sy;
+  int sm, sd;
+  civil_from_days(start_day, &sy, &sm, &sd);
+  switch (r.freq) {
+    case ICAL_DAILY_RECURRENCE: {
+      int64_t y;
+      int m, d;
+      civil_from_days(key, &y, &m, &d);
+      if (!r.months.empty() && !has(r.months, m)) return;
+      if (!r.monthdays.empty()) {
+        std::vector<int64_t> md;
+        monthdays_in(r, y, m, &md);
+        if (std::find(md.begin(), md.end(), key) == md.end()) return;
+      }
+      if (!r.weekdays.empty()) {
+        bool ok = false;
+        for (const auto& w : r.weekdays) ok = ok || w.second == weekday_of(key);
+        if (!ok) return;
+      }
+      out->push_back(key);
+      break;
+    }
+    case ICAL_WEEKLY_RECURRENCE: {
+      if (r.weekdays.empty()) {
+        out->push_back(key + ((weekday_of(start_day) - r.wkst) % 7 + 7) % 7);
+      } else {
+        for (const auto& w : r.weekdays) out->push_back(key + ((w.second - r.wkst) % 7 + 7) % 7);
+      }
+      if (!r.months.empty()) {
+        std::vector<int64_t> kept;
+        for (int64_t d : *out) {
+          int64_t y;
+          int m, dd;
+          civil_from_days(d, &y, &m, &dd);
+          if (has(r.months, m)) kept.push_back(d);
+        }
+        out->swap(kept);
+      }
+      break;
+    }
+    case ICAL_MONTHLY_RECURRENCE: {
+      int64_t y = floor_div(key, 12);
+      int m = static_cast<int>(key - y * 12) + 1;
+      if (!r.months.empty() && !has(r.months, m)) return;
+      month_days(r, y, m, sd, out);
+      break;
+    }
+    default: {  // yearly
+      int64_t y = key;
+      if (!r.months.empty()) {
+        for (int m : r.months) month_days(r, y, m, sd, out);
+      } else if (!r.monthdays.empty()) {
+        month_days(r, y, sm, sd, out);  // the start's month, as libical reads it
+      } else if (!r.weekdays.empty()) {
+        weekdays_in(r, days_from_civil(y, 1, 1), days_from_civil(y, 12, 31), out);
+      } else if (sd <= days_in_month(y, sm)) {
+        out->push_back(days_from_civil(y, sm, sd));
+      }
+      break;
+    }
+  }
+  std::sort(out->begin(), out->end());
+  out->erase(std::unique(out->begin(), out->end()), out->end());
+  if (!r.setpos.empty() && !out->empty()) {
+    std::vector<int64_t> picked;
+    int n = static_cast<int>(out->size());
+    for (int p : r.setpos) {
+      int i = p > 0 ? p - 1 : n + p;
+      if (i >= 0 && i < n) picked.push_back((*out)[static_cast<size_t>(i)]);
+    }
+    std::sort(picked.begin(), picked.end());
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    out->swap(picked);
+  }
+}
+
+// Expansion state of a day rule: the period under way and its days.
+struct DayIter {
+  DayRule rule;
+  int64_t start = 0;      // the series' start
+  int64_t start_day = 0;  // its day number
+  int hour = 0, minute = 0, second = 0;
+  int64_t key = 0;
+  std::vector<int64_t> days;
+  size_t next = 0;
+  int emitted = 0;  // rule days so far, the start's own included
+  bool done = false;
+
+  DayIter(const DayRule& r, int64_t due) : rule(r), start(due) {
+    time_t tt = static_cast<time_t>(due);
+    struct tm tm {};
+    localtime_r(&tt, &tm);
+    start_day = days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    hour = tm.tm_hour;
+    minute = tm.tm_min;
+    second = tm.tm_sec;
+    switch (r.freq) {
+      case ICAL_DAILY_RECURRENCE: key = start_day; break;
+      case ICAL_WEEKLY_RECURRENCE: key = start_day - ((weekday_of(start_day) - r.wkst) % 7 + 7) % 7; break;
+      case ICAL_MONTHLY_RECURRENCE: key = int64_t(tm.tm_year + 1900) * 12 + tm.tm_mon; break;
+      default: key = tm.tm_year + 1900; break;
+    }
+    period_days(rule, key, start_day, &days);
+  }
+
+  // The local time of day `d` at the start's clock: the last offset from UTC
+  // is tried first (one conversion instead of two), then the full search.
+  int64_t local_at(int64_t d) {
+    int64_t wall = d * 86400 + hour * 3600 + minute * 60 + second;
+    if (have_offset) {
+      time_t t = static_cast<time_t>(wall - offset);
+      struct tm tm {};
+      if (localtime_r(&t, &tm) && tm.tm_gmtoff == offset && tm.tm_hour == hour && tm.tm_min == minute &&
+          tm.tm_sec == second)
+        return t;
+    }
+    int64_t y;
+    int m, dd;
+    civil_from_days(d, &y, &m, &dd);
+    int64_t t = local_time_of(static_cast<int>(y), m, dd, hour, minute, second);
+    if (t) {
+      offset = wall - t;
+      have_offset = true;
+    }
+    return t;
+  }
+  long offset = 0;
+  bool have_offset = false;
+
+  // Moves to the last period that starts on or before `day` (a rule without
+  // COUNT only: a count needs every occurrence before). False when it
+  // cannot move forward.
+  bool skip_to(int64_t day) {
+    if (rule.count > 0 || done) return false;
+    int64_t target, k;
+    int64_t y;
+    int m, d;
+    civil_from_days(day, &y, &m, &d);
+    switch (rule.freq) {
+      case ICAL_DAILY_RECURRENCE: target = day; break;
+      case ICAL_WEEKLY_RECURRENCE: target = day - ((weekday_of(day) - rule.wkst) % 7 + 7) % 7; break;
+      case ICAL_MONTHLY_RECURRENCE: target = y * 12 + m - 1; break;
+      default: target = y; break;
+    }
+    int64_t unit = rule.freq == ICAL_WEEKLY_RECURRENCE ? 7 * int64_t(rule.interval) : rule.interval;
+    k = floor_div(target - key, unit);
+    if (k <= 0) return false;
+    key += k * unit;
+    period_days(rule, key, start_day, &days);
+    next = 0;
+    return true;
+  }
+  // The first day of the period under way.
+  int64_t period_start() const {
+    switch (rule.freq) {
+      case ICAL_MONTHLY_RECURRENCE: return days_from_civil(floor_div(key, 12), static_cast<int>(key - floor_div(key, 12) * 12) + 1, 1);
+      case ICAL_YEARLY_RECURRENCE: return days_from_civil(key, 1, 1);
+      default: return key;
+    }
+  }
+
+  // The next occurrence after the start; false when the rule has ended.
+  bool step(int64_t* out) {
+    if (done) return false;
+    int empty_periods = 0;
+    for (;;) {
+      while (next < days.size()) {
+        if (rule.count > 0 && emitted >= rule.count) return done = true, false;
+        int64_t d = days[next++];
+        if (d < start_day) continue;
+        if (d == start_day) {
+          emitted++;  // the start, which the series has already
+          continue;
+        }
+        int64_t t = local_at(d);
+        if (!t) continue;
+        if (rule.until && t > rule.until) return done = true, false;
+        emitted++;
+        *out = t;
+        return true;
+      }
+      // A rule whose days never come (31 February) ends.
+      if (++empty_periods > 2000) return done = true, false;
+      switch (rule.freq) {
+        case ICAL_DAILY_RECURRENCE: key += rule.interval; break;
+        case ICAL_WEEKLY_RECURRENCE: key += 7 * int64_t(rule.interval); break;
+        default: key += rule.interval; break;
+      }
+      period_days(rule, key, start_day, &days);
+      next = 0;
+      if (!days.empty()) empty_periods = 0;
+    }
+  }
+};
+
 // A rule with what has been expanded of it so far. Occurrences below
 // `covered` are all in `occ`; the added and moved ones are there from the
 // start, since they can fall anywhere.
 struct Compiled {
-  FullRule rule;
-  bool has_rrule = false;
-  icalrecurrencetype recur{};
+  // What every query reads comes first: the parsed rule is kilobytes.
   int64_t anchor = -1;  // the due time the cache was made from
-  icalrecur_iterator* it = nullptr;
-  std::vector<int64_t> occ;
   int64_t covered = 0;
+  // Occurrences from here on are known (an open series is not expanded
+  // through the years nobody looks at); a query before it starts again.
+  int64_t known_from = INT64_MIN;
   bool complete = false;
+  std::vector<int64_t> occ;
+  bool has_rrule = false;
+  bool day_rule = false;
+  bool open_ended = false;  // neither COUNT nor UNTIL
+  FullRule rule;
+  std::unique_ptr<icalrecurrencetype> recur;  // for libical's expansion only
+  icalrecur_iterator* it = nullptr;
+  std::unique_ptr<DayIter> days;  // instead of `it` for rules of whole days
+  DayRule day;
 
   Compiled() = default;
   Compiled(const Compiled&) = delete;
@@ -42,6 +347,7 @@ struct Compiled {
   void drop_iterator() {
     if (it) icalrecur_iterator_free(it);
     it = nullptr;
+    days.reset();
   }
 };
 
@@ -54,14 +360,15 @@ std::vector<std::unique_ptr<Compiled>>& rules() {
 // More occurrences than this count as a rule without an end: a daily rule
 // over centuries is not worth the memory.
 constexpr size_t kMaxOccurrences = 200000;
-constexpr int kBatch = 256;
+// Each expansion step reaches this far past what was asked for, so that the
+// queries of one view (a month of the calendar, the upcoming days) rarely
+// expand twice.
+constexpr int64_t kLookAhead = 35 * 86400;
 
 Compiled* compiled_of(const Item* item) {
   if (!item || item->full_rule <= 0 || static_cast<size_t>(item->full_rule) > rules().size()) return nullptr;
   return rules()[static_cast<size_t>(item->full_rule - 1)].get();
 }
-
-bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
 
 icaltimetype local_ical(int64_t t) {
   time_t tt = static_cast<time_t>(t);
@@ -93,6 +400,7 @@ void reset_cache(Compiled* c, int64_t due) {
   c->occ.clear();
   c->complete = false;
   c->covered = INT64_MIN;
+  c->known_from = INT64_MIN;
   const FullRule& r = c->rule;
   // The start is an occurrence of its own, unless taken out or moved.
   if (due && !contains(r.exdates, due) && !is_moved(r, due)) c->occ.push_back(due);
@@ -101,26 +409,37 @@ void reset_cache(Compiled* c, int64_t due) {
   for (const auto& m : r.moved) c->occ.push_back(m.second);
   std::sort(c->occ.begin(), c->occ.end());
   c->occ.erase(std::unique(c->occ.begin(), c->occ.end()), c->occ.end());
-  if (c->has_rrule && due) {
-    c->it = icalrecur_iterator_new(c->recur, local_ical(due));
+  if (c->has_rrule && due && c->day_rule) {
+    c->days = std::make_unique<DayIter>(c->day, due);
+  } else if (c->has_rrule && due) {
+    c->it = icalrecur_iterator_new(*c->recur, local_ical(due));
     if (!c->it) log_message(LOG_ERROR, "full_rule: no iterator");
   }
-  if (!c->it) {
+  if (!c->it && !c->days) {
     c->complete = true;
     c->covered = INT64_MAX;
   }
 }
 
-// Expands one batch further.
-void extend(Compiled* c) {
+// Expands until `until` is covered (at least one occurrence further).
+void extend(Compiled* c, int64_t until) {
   std::vector<int64_t> got;
-  for (int i = 0; i < kBatch; i++) {
-    icaltimetype v = icalrecur_iterator_next(c->it);
-    if (icaltime_is_null_time(v)) {
-      c->complete = true;
-      break;
+  for (int i = 0;; i++) {
+    if (i > 0 && c->covered >= until) break;
+    int64_t t = 0;
+    if (c->days) {
+      if (!c->days->step(&t)) {
+        c->complete = true;
+        break;
+      }
+    } else {
+      icaltimetype v = icalrecur_iterator_next(c->it);
+      if (icaltime_is_null_time(v)) {
+        c->complete = true;
+        break;
+      }
+      t = ical_local(v);
     }
-    int64_t t = ical_local(v);
     if (!t) continue;
     c->covered = t;
     if (contains(c->rule.exdates, t) || is_moved(c->rule, t)) continue;
@@ -141,9 +460,26 @@ void extend(Compiled* c) {
   if (c->complete) c->drop_iterator();
 }
 
-Compiled* ready(const Item* item) {
+// A series expanded this far behind a query is skipped ahead instead.
+constexpr int64_t kSkipAfter = 62 * 86400;
+
+// The item's rule, ready for a query from `from`.
+Compiled* ready(const Item* item, int64_t from = INT64_MIN) {
   Compiled* c = compiled_of(item);
-  if (c && c->anchor != item->due) reset_cache(c, item->due);
+  if (!c) return nullptr;
+  if (c->anchor != item->due || from < c->known_from) reset_cache(c, item->due);
+  int64_t reached = c->covered == INT64_MIN ? c->anchor : c->covered;
+  if (c->days && !c->complete && from != INT64_MIN && from - reached > kSkipAfter) {
+    time_t tt = static_cast<time_t>(from - 86400);
+    struct tm tm {};
+    localtime_r(&tt, &tm);
+    if (c->days->skip_to(days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday))) {
+      int64_t y;
+      int m, d;
+      civil_from_days(c->days->period_start(), &y, &m, &d);
+      c->known_from = c->covered = local_time_of(static_cast<int>(y), m, d, 0, 0, 0);
+    }
+  }
   return c;
 }
 
@@ -299,7 +635,11 @@ int item_full_rule_set(int64_t slot, const std::string& text) {
       rc = -1;
       item->full_rule = 0;
     } else {
-      c->has_rrule = !c->rule.rrule.empty() && parse_rrule(c->rule.rrule, &c->recur);
+      auto recur = std::make_unique<icalrecurrencetype>();
+      c->has_rrule = !c->rule.rrule.empty() && parse_rrule(c->rule.rrule, recur.get());
+      c->day_rule = c->has_rrule && day_rule_of(*recur, &c->day);
+      c->open_ended = c->has_rrule && recur->count == 0 && icaltime_is_null_time(recur->until);
+      if (c->has_rrule && !c->day_rule) c->recur = std::move(recur);
       if (compiled_of(item)) {
         rules()[static_cast<size_t>(item->full_rule - 1)] = std::move(c);
       } else {
@@ -319,22 +659,38 @@ const FullRule* item_full_rule(const Item* item) {
 
 void full_rules_reset() { rules().clear(); }
 
+void full_rules_expire() {
+  for (auto& c : rules())
+    if (c) {
+      c->drop_iterator();
+      c->anchor = -1;
+    }
+}
+
 int64_t full_rule_from(const Item* item, int64_t from) {
-  Compiled* c = ready(item);
+  Compiled* c = ready(item, from);
   if (!c) return 0;
   for (;;) {
     auto it = std::lower_bound(c->occ.begin(), c->occ.end(), from);
     if (it != c->occ.end() && (*it <= c->covered || c->complete)) return *it;
     if (c->complete) return 0;
-    extend(c);
+    int64_t need = std::max(from, c->covered == INT64_MIN ? c->anchor : c->covered);
+    extend(c, need > INT64_MAX - kLookAhead ? INT64_MAX : need + kLookAhead);
   }
+}
+
+void full_rule_each(const Item* item, int64_t from, int64_t to, const std::function<void(int64_t)>& fn) {
+  Compiled* c = ready(item, from);
+  if (!c || to <= from) return;
+  while (!c->complete && c->covered < to) extend(c, to > INT64_MAX - kLookAhead ? INT64_MAX : to + kLookAhead);
+  for (auto it = std::lower_bound(c->occ.begin(), c->occ.end(), from); it != c->occ.end() && *it < to; ++it) fn(*it);
 }
 
 int64_t full_rule_last(const Item* item) {
   Compiled* c = ready(item);
   if (!c) return 0;
-  if (c->has_rrule && c->recur.count == 0 && icaltime_is_null_time(c->recur.until)) return RECUR_FOREVER_TIME;
-  while (!c->complete) extend(c);
+  if (c->open_ended) return RECUR_FOREVER_TIME;
+  while (!c->complete) extend(c, INT64_MAX);
   if (c->occ.size() > kMaxOccurrences) return RECUR_FOREVER_TIME;
   return c->occ.empty() ? 0 : c->occ.back();
 }
@@ -390,8 +746,9 @@ std::string date_text(int64_t t) {
   struct tm today {};
   localtime_r(&now, &today);
   std::string month = line_of(STR_RULE_MONTHS_OF, tm.tm_mon);
-  if (tm.tm_year == today.tm_year) return ui_format(STR_RULE_DATE, tm.tm_mday, month.c_str());
-  return ui_format(STR_RULE_DATE_YEAR, tm.tm_mday, month.c_str(), tm.tm_year + 1900);
+  std::string date = ui_format(STR_RULE_DATE, std::to_string(tm.tm_mday).c_str(), month.c_str());
+  if (tm.tm_year == today.tm_year) return date;
+  return ui_format(STR_RULE_DATE_YEAR, date.c_str(), std::to_string(tm.tm_year + 1900).c_str());
 }
 
 std::string dates_text(const std::vector<int64_t>& ts) {

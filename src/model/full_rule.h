@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +52,8 @@ int item_full_rule_set(int64_t slot, const std::string& text);
 const FullRule* item_full_rule(const Item* item);
 // Forgets every attached rule (the item collection is reset).
 void full_rules_reset();
+// Forgets what was expanded (the local time zone changed); the rules stay.
+void full_rules_expire();
 
 // The item's first occurrence at or after `from`; 0 for none. Only for an
 // item with a rule.
@@ -58,10 +61,7 @@ int64_t full_rule_from(const Item* item, int64_t from);
 // The item's last occurrence, or RECUR_FOREVER_TIME when the rule has no end.
 int64_t full_rule_last(const Item* item);
 // Calls fn(t) for each occurrence in [from, to), in order.
-template <class F>
-void full_rule_each(const Item* item, int64_t from, int64_t to, F fn) {
-  for (int64_t t = full_rule_from(item, from); t && t < to; t = full_rule_from(item, t + 1)) fn(t);
-}
+void full_rule_each(const Item* item, int64_t from, int64_t to, const std::function<void(int64_t)>& fn);
 
 // The rule for people in the current language: "Monthly, on the last
 // Friday", "Every Monday and Thursday, except 24 December".

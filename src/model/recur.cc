@@ -12,7 +12,7 @@
 
 static int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-static int64_t days_from_civil(int64_t y, int m, int d) {
+int64_t days_from_civil(int64_t y, int m, int d) {
   y -= m <= 2;
   int64_t era = floor_div(y, 400);
   int64_t yoe = y - era * 400;
@@ -21,7 +21,7 @@ static int64_t days_from_civil(int64_t y, int m, int d) {
   return era * 146097 + doe - 719468;
 }
 
-static void civil_from_days(int64_t z, int64_t* y, int* m, int* d) {
+void civil_from_days(int64_t z, int64_t* y, int* m, int* d) {
   z += 719468;
   int64_t era = floor_div(z, 146097);
   int64_t doe = z - era * 146097;
@@ -33,14 +33,14 @@ static void civil_from_days(int64_t z, int64_t* y, int* m, int* d) {
   *y = yoe + era * 400 + (*m <= 2);
 }
 
-static int weekday_of(int64_t day) {  // 0 = Sunday; day 0 was a Thursday
+int weekday_of(int64_t day) {  // day 0 was a Thursday
   int64_t w = (day + 4) % 7;
   return static_cast<int>(w < 0 ? w + 7 : w);
 }
 
 static bool leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
-static int days_in_month(int64_t y, int m) {
+int days_in_month(int64_t y, int m) {
   static const int len[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && leap(y) ? 29 : len[m - 1];
 }

@@ -31,6 +31,14 @@ int64_t recur_advance(int64_t due, const Recurrence& r, int64_t steps);
 // none (also without a due time).
 int64_t item_occurrence_from(const Item* item, int64_t from);
 
+// Civil dates (proleptic Gregorian) as day numbers from 1 January 1970:
+// the number of a date, the date of a number, its weekday (0 Sunday), and
+// the length of a month (1..12).
+int64_t days_from_civil(int64_t y, int m, int d);
+void civil_from_days(int64_t day, int64_t* y, int* m, int* d);
+int weekday_of(int64_t day);
+int days_in_month(int64_t y, int m);
+
 // Local midnight starting the day of t, and the local midnight `days` later.
 int64_t local_midnight(int64_t t);
 int64_t local_midnight_after(int64_t t, int days);

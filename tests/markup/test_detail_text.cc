@@ -6,6 +6,7 @@
 #include "interchange/vcard.h"
 #include "markup/detail_text.h"
 #include "markup/markup.h"
+#include "model/full_rule.h"
 #include "model/test_ops_fixture.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -146,6 +147,19 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   int64_t ns = store(ITEM_NOTE, "N", "== Heading\ntext", 1);
   EXPECT_EQ(item_detail_text(item_get(ns)), "\n== Heading\ntext");
   EXPECT_EQ(item_detail_text(item_get(store(ITEM_NOTE, "Empty", ""))), "");
+}
+
+TEST_F(DetailTest, AFullRuleIsShownInItsOwnWords) {
+  ItemForm f;
+  f.title = "Review";
+  f.due = lt(2030, 1, 25, 16);
+  f.freq = FREQ_MONTHLY;
+  f.by_day = 1;
+  int64_t s = item_store(-1, ITEM_EVENT, f, 0, model().view);
+  ASSERT_GE(s, 0);
+  ASSERT_EQ(0, item_full_rule_set(s, "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n"));
+  EXPECT_EQ(item_detail_text(item_get(s)),
+            row(STR_LABEL_START, "2030-01-25 16:00") + row(STR_LABEL_RECURRENCE, "Monthly, on the last Friday"));
 }
 
 TEST_F(DetailTest, LinkedItemsExpandOneLevelAndMissingOnesVanish) {

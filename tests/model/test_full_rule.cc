@@ -90,6 +90,21 @@ TEST_F(FullRuleTest, LastOccurrenceEndsCountedAndOpenRules) {
   }
 }
 
+TEST_F(FullRuleTest, QueriesFarAheadAndBackAgreeWithTheSeries) {
+  int64_t slot = event(lt(2026, 1, 30, 18), "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n");
+  const Item* item = item_get(slot);
+  struct Case {
+    int64_t from;
+    const char* first;
+  } cases[] = {
+      {lt(2030, 6, 1), "2030-06-28 18:00:00"},
+      {lt(2031, 1, 1), "2031-01-31 18:00:00"},
+      {lt(2026, 2, 1), "2026-02-27 18:00:00"},
+      {lt(2030, 6, 29), "2030-07-26 18:00:00"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(fmt(item_occurrence_from(item, c.from)), c.first) << fmt(c.from);
+}
+
 TEST_F(FullRuleTest, OccurrencesAfterTheLastAreNone) {
   int64_t slot = event(lt(2026, 1, 30, 18), "RRULE:FREQ=MONTHLY;BYDAY=-1FR;COUNT=2\n");
   EXPECT_EQ(item_occurrence_from(item_get(slot), lt(2026, 2, 28)), 0);
@@ -195,6 +210,63 @@ TEST_F(FullRuleTest, TextInEveryLanguage) {
     EXPECT_EQ(full_rule_text(*c.rule, 0), c.text) << c.lang;
   }
   strings_set_language(0);
+}
+
+}  // namespace
+
+#include <libical/ical.h>
+
+namespace {
+
+// libical's own expansion in local floating time, as the reference for the
+// rules of whole days that the model expands itself.
+std::vector<std::string> libical_first(const char* rrule, int64_t due, size_t n) {
+  icalrecurrencetype r = icalrecurrencetype_from_string(rrule);
+  time_t tt = static_cast<time_t>(due);
+  struct tm tm {};
+  localtime_r(&tt, &tm);
+  icaltimetype start = icaltime_null_time();
+  start.year = tm.tm_year + 1900;
+  start.month = tm.tm_mon + 1;
+  start.day = tm.tm_mday;
+  start.hour = tm.tm_hour;
+  start.minute = tm.tm_min;
+  icalrecur_iterator* it = icalrecur_iterator_new(r, start);
+  std::vector<std::string> out;
+  out.push_back(fmt(due));
+  for (icaltimetype v = icalrecur_iterator_next(it); !icaltime_is_null_time(v) && out.size() < n;
+       v = icalrecur_iterator_next(it)) {
+    std::string s = fmt(lt(v.year, v.month, v.day, v.hour, v.minute));
+    if (s != out.front()) out.push_back(s);
+  }
+  icalrecur_iterator_free(it);
+  return out;
+}
+
+TEST_F(FullRuleTest, DayRulesAgreeWithLibical) {
+  const char* const rules[] = {
+      "FREQ=MONTHLY;BYDAY=-1FR",
+      "FREQ=MONTHLY;BYDAY=2MO,-2MO",
+      "FREQ=MONTHLY;INTERVAL=2;BYMONTHDAY=1,15,-1",
+      "FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1",
+      "FREQ=MONTHLY;BYDAY=SA,SU;BYSETPOS=1,-1",
+      "FREQ=MONTHLY;BYMONTHDAY=13;BYDAY=FR",
+      "FREQ=YEARLY;BYMONTH=3,6,9,12;BYDAY=1TH",
+      "FREQ=YEARLY;BYMONTH=11;BYDAY=4TH",
+      "FREQ=YEARLY;BYDAY=20MO",
+      "FREQ=YEARLY;BYMONTHDAY=-1",
+      "FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TH;WKST=SU",
+      "FREQ=WEEKLY;BYDAY=TU;BYMONTH=1,7",
+      "FREQ=DAILY;BYDAY=MO,WE,FR;COUNT=20",
+      "FREQ=DAILY;BYMONTHDAY=1,2;UNTIL=20270101T000000",
+      "FREQ=MONTHLY;BYMONTHDAY=31;COUNT=8",
+  };
+  const int64_t starts[] = {lt(2026, 1, 1, 9), lt(2026, 3, 27, 18, 30), lt(2026, 10, 25, 2, 30)};
+  for (const char* rule : rules)
+    for (int64_t due : starts) {
+      int64_t slot = event(due, std::string("RRULE:") + rule + "\n");
+      EXPECT_EQ(first(slot, due, 30), libical_first(rule, due, 30)) << rule << " from " << fmt(due);
+    }
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ const StrId kPluralIds[] = {STR_REMIND_N_MINUTES_BEFORE,
                             STR_STRENGTH_BITS,
                             STR_IDLE_QUIT_AFTER,
                             STR_GEN_CHARACTERS,
-                            STR_SET_TAGS_FOR_MANY};
+                            STR_SET_TAGS_FOR_MANY,
+                            STR_RULE_N_CHANGED};
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;

@@ -75,13 +75,28 @@ const std::map<StrId, std::string> kConversions = {
     {STR_DAV_REFUSES_NOTES_KEYS, "s"},
     {STR_DAV_REPOSITORY_NAME, "ss"},
     {STR_DAV_SYNC_NOT_READY, "s"},
+    // Full recurrence rules: lists of days, ordinals and weekdays, dates.
+    {STR_RULE_EVERY_WEEKDAYS, "s"},
+    {STR_RULE_ON, "s"},
+    {STR_RULE_NTH_WEEKDAY, "ss"},
+    {STR_RULE_OF_MONTH, "s"},
+    {STR_RULE_OF_YEAR, "s"},
+    {STR_RULE_ON_MONTH_DAYS, "s"},
+    {STR_RULE_SETPOS, "s"},
+    {STR_RULE_IN_MONTHS, "s"},
+    {STR_RULE_DATE, "ss"},
+    {STR_RULE_DATE_YEAR, "ss"},
+    {STR_RULE_EXCEPT, "s"},
+    {STR_RULE_ALSO, "s"},
+    {STR_RULE_N_CHANGED, "d"},
 };
 
 // Plural texts: one form per line, as many as the language has.
 bool is_plural(StrId id) {
   return (id >= STR_REMIND_N_MINUTES_BEFORE && id <= STR_ASK_DELETE_N_ITEMS) || id == STR_IMPORT_DONE ||
          id == STR_EXPORT_DONE || (id >= STR_REMINDER_UNIT_MINUTE && id <= STR_REMINDER_UNIT_WEEK) ||
-         id == STR_STRENGTH_BITS || id == STR_IDLE_QUIT_AFTER || id == STR_GEN_CHARACTERS || id == STR_SET_TAGS_FOR_MANY;
+         id == STR_STRENGTH_BITS || id == STR_IDLE_QUIT_AFTER || id == STR_GEN_CHARACTERS || id == STR_SET_TAGS_FOR_MANY ||
+         id == STR_RULE_N_CHANGED;
 }
 
 // List texts: one entry per line, and how many entries their users expect.
@@ -93,6 +108,8 @@ const std::map<StrId, int> kLists = {
     {STR_UPCOMING_DAYS_LIST, 8}, {STR_IDLE_TIMEOUT_LIST, 10},  {STR_IDLE_CHOICES, 10},     {STR_STRENGTH_LEVELS, 4},
     {STR_NTH_SUNDAY, 5},         {STR_NTH_MONDAY, 5},         {STR_NTH_TUESDAY, 5},        {STR_NTH_WEDNESDAY, 5},
     {STR_NTH_THURSDAY, 5},       {STR_NTH_FRIDAY, 5},         {STR_NTH_SATURDAY, 5},
+    {STR_RULE_WEEKDAYS_EVERY, 7}, {STR_RULE_WEEKDAYS_NTH, 7},  {STR_RULE_ORDINALS, 7},       {STR_RULE_ORDINALS_F, 7},
+    {STR_RULE_ORDINALS_N, 7},     {STR_RULE_MONTHS_IN, 12},    {STR_RULE_MONTHS_OF, 12},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
@@ -224,6 +241,16 @@ const std::set<StrId> kInMarkup = {
 
 // Texts that are rightly the same in a translation as in English.
 const std::set<std::pair<StrId, int>> kSameAsEnglish = {
+    {STR_RULE_WEEKDAY_GENDERS, 1},
+    {STR_RULE_WEEKDAY_GENDERS, 2},
+    {STR_RULE_WEEKDAY_GENDERS, 3},  // all weekdays masculine
+    {STR_RULE_OF_MONTH, 1},
+    {STR_RULE_OF_MONTH, 2},
+    {STR_RULE_OF_MONTH, 3},  // nothing added after the days
+    {STR_RULE_DATE, 1},
+    {STR_RULE_DATE, 4},
+    {STR_RULE_DATE_YEAR, 1},
+    {STR_RULE_DATE_YEAR, 3},  // day, month and year in the same order
     {STR_COUNTRY_BELARUS, 3},  // Belarus
     {STR_COUNTRY_CANADA, 1},   // Canada
     {STR_COUNTRY_FRANCE, 1},   // France
