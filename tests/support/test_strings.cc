@@ -66,6 +66,12 @@ const std::map<StrId, std::string> kConversions = {
     {STR_DAV_SERVER, "d"},
     {STR_DAV_HTTP, "d"},
     {STR_DAV_NO_SERVICE, "s"},
+    // The account dialogs: repository names, counts, reasons.
+    {STR_DAV_CHOOSE_HEADLINE, "s"},
+    {STR_DAV_ASK_REMOVE, "s"},
+    {STR_DAV_SYNC_SUMMARY, "ddddd"},
+    {STR_DAV_SYNC_CONFLICTS, "s"},
+    {STR_DAV_SYNC_FAILED, "ss"},
 };
 
 // Plural texts: one form per line, as many as the language has.
@@ -80,7 +86,7 @@ bool is_plural(StrId id) {
 const std::map<StrId, int> kLists = {
     {STR_PHONE_KINDS, 9},        {STR_EMAIL_KINDS, 3},        {STR_ADDRESS_KINDS, 3},      {STR_FREQUENCY_LIST, 4},
     {STR_INTERVAL_LIST, 128},    {STR_MONTHLY_MODE_LIST, 2},  {STR_REMINDER_UNIT_LIST, 4}, {STR_LANGUAGE_LIST, 5},
-    {STR_UPCOMING_DAYS_LIST, 8}, {STR_IDLE_TIMEOUT_LIST, 10},
+    {STR_UPCOMING_DAYS_LIST, 8}, {STR_IDLE_TIMEOUT_LIST, 10}, {STR_DAV_SYNC_EVERY_LIST, 6},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
@@ -142,6 +148,9 @@ const std::set<StrId> kMultiLine = {
     STR_ASK_DISCARD_DETAIL,
     STR_ASK_DELETE_ITEM_DETAIL,
     STR_DAV_TLS_UNTRUSTED,
+    STR_DAV_SYNC_SUMMARY,
+    STR_DAV_SYNC_CONFLICTS,
+    STR_DAV_SYNC_FAILED,
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
@@ -219,6 +228,7 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_COUNTRY_UKRAINE, 3},  // Ukraine
     {STR_OK, 1},
     {STR_OK, 3},
+    {STR_DAV_KIND_CONTACTS, 1},  // Contacts
     {STR_ACCEPT, 1},
     {STR_ACCEPT, 3},  // OK
     {STR_APP_NAME, 1},
