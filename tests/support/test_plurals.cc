@@ -191,6 +191,9 @@ TEST_F(Plurals, EveryTextRendersWithEnglishsArguments) {
       } else if (want == "dd") {
         shown = ui_format(id, 4242, 4343);
         args = {"4242", "4343"};
+      } else if (want == "ddddd") {
+        shown = ui_format(id, 4242, 4343, 4444, 4545, 4646);
+        args = {"4242", "4343", "4444", "4545", "4646"};
       } else {
         ADD_FAILURE() << where << ": English conversions " << want;
         continue;

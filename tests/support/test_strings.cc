@@ -89,6 +89,12 @@ const std::map<StrId, std::string> kConversions = {
     {STR_RULE_EXCEPT, "s"},
     {STR_RULE_ALSO, "s"},
     {STR_RULE_N_CHANGED, "d"},
+    // The account dialogs: repository names, counts, reasons.
+    {STR_DAV_CHOOSE_HEADLINE, "s"},
+    {STR_DAV_ASK_REMOVE, "s"},
+    {STR_DAV_SYNC_SUMMARY, "ddddd"},
+    {STR_DAV_SYNC_CONFLICTS, "s"},
+    {STR_DAV_SYNC_FAILED, "ss"},
 };
 
 // Plural texts: one form per line, as many as the language has.
@@ -110,6 +116,7 @@ const std::map<StrId, int> kLists = {
     {STR_NTH_THURSDAY, 5},       {STR_NTH_FRIDAY, 5},         {STR_NTH_SATURDAY, 5},
     {STR_RULE_WEEKDAYS_EVERY, 7}, {STR_RULE_WEEKDAYS_NTH, 7},  {STR_RULE_ORDINALS, 7},       {STR_RULE_ORDINALS_F, 7},
     {STR_RULE_ORDINALS_N, 7},     {STR_RULE_MONTHS_IN, 12},    {STR_RULE_MONTHS_OF, 12},
+    {STR_DAV_SYNC_EVERY_LIST, 6},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
@@ -171,6 +178,9 @@ const std::set<StrId> kMultiLine = {
     STR_ASK_DISCARD_DETAIL,
     STR_ASK_DELETE_ITEM_DETAIL,
     STR_DAV_TLS_UNTRUSTED,
+    STR_DAV_SYNC_SUMMARY,
+    STR_DAV_SYNC_CONFLICTS,
+    STR_DAV_SYNC_FAILED,
 };
 
 // Labels pasted into the detail view's markup, where markup characters would
@@ -258,6 +268,7 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_COUNTRY_UKRAINE, 3},  // Ukraine
     {STR_OK, 1},
     {STR_OK, 3},
+    {STR_DAV_KIND_CONTACTS, 1},  // Contacts
     {STR_ACCEPT, 1},
     {STR_ACCEPT, 3},  // OK
     {STR_APP_NAME, 1},
