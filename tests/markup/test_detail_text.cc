@@ -316,7 +316,7 @@ TEST_F(DetailTest, HistoryTexts) {
   header = item_header_format(task);
   EXPECT_EQ(history_detail_text(header.c_str(), ""),
             row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) +
-                ":**|" + L(STR_TYPE_TASK) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NONE_WORD) + "\n" +
+                ":**|" + L(STR_TYPE_TASK) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NO) + "\n" +
                 row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 10)) +
                 row(STR_LABEL_DUE, "2030-03-04 10:00") +
                 row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)));
