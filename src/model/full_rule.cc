@@ -10,6 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
 
 #include "model/item.h"
 #include "model/model.h"
@@ -519,9 +522,21 @@ bool parse_list(const std::string& value, std::vector<int64_t>* out) {
   return true;
 }
 
+// libical hands an RSCALE value over as a fresh copy that nothing frees: keep
+// one copy per calendar name for the process instead.
+char* interned_rscale(char* owned) {
+  static std::mutex lock;
+  static std::set<std::string> names;
+  std::lock_guard<std::mutex> guard(lock);
+  const char* kept = names.insert(owned).first->c_str();
+  icalmemory_free_buffer(owned);
+  return const_cast<char*>(kept);
+}
+
 bool parse_rrule(const std::string& value, icalrecurrencetype* out) {
   icalerror_clear_errno();
   *out = icalrecurrencetype_from_string(value.c_str());
+  if (out->rscale) out->rscale = interned_rscale(out->rscale);
   return out->freq != ICAL_NO_RECURRENCE && icalerrno == ICAL_NO_ERROR;
 }
 
