@@ -307,6 +307,7 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_REMINDER_UNIT_MINUTE, 1},  // minute, occurrence
     {STR_PICKER_MINUTES, 1},        // Minutes
     {STR_REPOSITORIES, 1},          // Collections
+    {STR_DAV_COLUMN_REPOSITORY, 1},  // Collection
     {STR_NO, 2},                    // No
     {STR_STRENGTH_BITS, 1},
     {STR_STRENGTH_BITS, 2},  // bit, bits
