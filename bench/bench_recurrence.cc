@@ -11,6 +11,7 @@
 #include <string>
 
 #include "model/full_rule.h"
+#include "bench_time.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/recur.h"
@@ -18,17 +19,6 @@
 namespace {
 
 constexpr int kItems = 10000;
-
-int64_t local(int y, int mon, int d, int h, int mi) {
-  struct tm tm = {};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mon - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_isdst = -1;
-  return mktime(&tm);
-}
 
 const char* const kRules[] = {
     "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n",
