@@ -14,6 +14,7 @@
 
 #include "dialogs/modal.h"
 #include "gtk_fixture.h"
+#include "model/test_startup_fixture.h"
 #include "support/strings.h"
 
 // One step of a scripted run: it acts on the first top dialog with this
@@ -159,3 +160,25 @@ inline std::vector<std::string> open_menu(GtkWindow* w, const std::string& name,
   return labels;
 }
 
+
+// A started profile in English with a main window for the scripted dialogs
+// to sit on.
+class ScriptedDialogTest : public startup_test::StartupTest {
+ protected:
+  void SetUp() override {
+    StartupTest::SetUp();
+    script_new_test();
+    ASSERT_EQ(1, strings_set_language(0));
+    main = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    set_top_window(GTK_WINDOW(main));
+    first_run();
+  }
+  void TearDown() override {
+    set_top_window(nullptr);
+    gtk_widget_destroy(main);
+    pump();
+    strings_set_language(0);
+    StartupTest::TearDown();
+  }
+  GtkWidget* main = nullptr;
+};

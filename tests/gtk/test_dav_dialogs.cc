@@ -111,22 +111,8 @@ TEST(DavTexts, MnemonicsAreDroppedFromAccessibleNames) {
 
 // --- the dialogs -------------------------------------------------------------
 
-class DavDialogs : public startup_test::StartupTest {
+class DavDialogs : public ScriptedDialogTest {
  protected:
-  void SetUp() override {
-    StartupTest::SetUp();
-    script_new_test();
-    ASSERT_EQ(1, strings_set_language(0));
-    main = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    set_top_window(GTK_WINDOW(main));
-    first_run();
-  }
-  void TearDown() override {
-    set_top_window(nullptr);
-    gtk_widget_destroy(main);
-    pump();
-    StartupTest::TearDown();
-  }
   static bool sensitive(GtkWindow* w, int response) {
     GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(w), response);
     return b && gtk_widget_get_sensitive(b);
@@ -153,7 +139,6 @@ class DavDialogs : public startup_test::StartupTest {
     gtk_entry_set_text(entry(w, "dav-user"), user.c_str());
     gtk_entry_set_text(entry(w, "dav-password"), pw.c_str());
   }
-  GtkWidget* main = nullptr;
 };
 
 constexpr int kConnect = 1, kTrust = GTK_RESPONSE_ACCEPT, kAddAccount = 3;

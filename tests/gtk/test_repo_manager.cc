@@ -24,29 +24,13 @@
 
 namespace {
 
-class ManagerTest : public startup_test::StartupTest {
+class ManagerTest : public ScriptedDialogTest {
  protected:
-  void SetUp() override {
-    StartupTest::SetUp();
-    script_new_test();
-    ASSERT_EQ(1, strings_set_language(0));
-    main = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    set_top_window(GTK_WINDOW(main));
-    first_run();
-  }
-  void TearDown() override {
-    set_top_window(nullptr);
-    gtk_widget_destroy(main);
-    pump();
-    strings_set_language(0);
-    StartupTest::TearDown();
-  }
   int index_of(const std::string& name) {
     for (size_t i = 0; i < repo_table().size(); i++)
       if (repo_table()[i].name == name) return static_cast<int>(i);
     return -1;
   }
-  GtkWidget* main = nullptr;
 };
 
 TEST_F(ManagerTest, NewRepositoryNeedsANameAndIsRegisteredWithItsPassword) {
