@@ -186,9 +186,12 @@ ORDIKA_AESNI void native_cbc_encrypt(CipherContext* ctx, const uint8_t* in, uint
 
 #define ORDIKA_VAES __attribute__((target("aes,sse4.1,avx2,vaes")))
 
+// VAES is read from CPUID itself: not every compiler knows it by name.
 bool cpu_has_vaes() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vaes");
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__builtin_cpu_supports("avx2") || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  return (c & (1u << 9)) != 0;
 }
 
 const bool kHaveVaes = cpu_has_vaes();
