@@ -5,6 +5,7 @@
 // the job.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <mutex>
 
 #include "dav/dav_sync_journeys.h"
@@ -19,6 +20,7 @@ struct FaultProxy {
   std::string method;  // the method that fails; "" none
   std::string body;    // and only when its body holds this
   int status = 0;      // its answer; 0: it stalls
+  std::string reply;   // the answer's body
   std::unique_ptr<DavClient> upstream;
   std::unique_ptr<StubServer> stub;
 
@@ -27,16 +29,17 @@ struct FaultProxy {
     upstream->stall_timeout = 60;
     stub = std::make_unique<StubServer>([this](const StubRequest& r) { return forward(r); });
   }
-  void fail(const std::string& m, int st, const std::string& in_body = "") {
+  void fail(const std::string& m, int st, const std::string& in_body = "", const std::string& answer = "") {
     std::lock_guard<std::mutex> g(mu);
     method = m;
     status = st;
     body = in_body;
+    reply = answer;
   }
   std::string forward(const StubRequest& r) {
     {
       std::lock_guard<std::mutex> g(mu);
-      if (r.method == method && r.body.find(body) != std::string::npos) return status ? StubServer::answer(status) : std::string();
+      if (r.method == method && r.body.find(body) != std::string::npos) return status ? StubServer::answer(status, reply) : std::string();
     }
     DavRequest req;
     req.method = r.method.c_str();
@@ -70,6 +73,8 @@ class DavSyncFaults : public RadicaleJourneys<DavSyncFaults> {
     int repo = -1;
     std::vector<DavBoundCollection> bound;
     EXPECT_EQ(0, dav_account_create(proxy->stub->url(), "alice", "unused", "", {through}, &repo, &bound));
+    tags.clear();
+    for (const DavBoundCollection& b : bound) tags.push_back(tag_find(b.tag));
     EXPECT_EQ(1, sync(repo).pulled);
     return repo;
   }
@@ -114,6 +119,31 @@ TEST_F(DavSyncFaults, AFailedPushEndsWithItsMessageAndIsPushedNextTime) {
     EXPECT_EQ(1, sync(repo).pushed);
     EXPECT_EQ("ok X here", peer_summary(col, prefix + "x"));
   }
+}
+
+// A server that refuses a new member for a UID it holds elsewhere with the
+// error body of RFC 4791 (403 naming the member): the item here becomes
+// that member's, as a conflict, and the next sync is quiet.
+TEST_F(DavSyncFaults, AUidRefusedAsForbiddenBindsTheItemToTheMemberHeld) {
+  FaultProxy proxy(server_->url());
+  DavCollection col;
+  int repo = proxied_account(&proxy, &col);
+  // A copy of X beside its own item, as an older sync left one.
+  SourceRecord kept;
+  std::memcpy(kept.uuid, item_get(new_event(tags[0], "Mine"))->uuid, 16);
+  kept.component = event_text(prefix + "x", "Mine");
+  ASSERT_EQ(0, source_put(repo, kept));
+  proxy.fail("PUT", 403, "",
+             "<?xml version=\"1.0\"?><d:error xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\">"
+             "<c:no-uid-conflict><d:href>/elsewhere.ics</d:href></c:no-uid-conflict></d:error>");
+  DavSyncSummary s = sync(repo);
+  EXPECT_EQ(1, s.conflicts);
+  EXPECT_EQ(std::vector<std::string>{"Mine"}, s.names);
+  EXPECT_EQ(1, items_in(repo));
+  EXPECT_GE(item_titled(repo, "X"), 0);
+  s = sync(repo);
+  EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
+  EXPECT_EQ("ok X", peer_summary(col, prefix + "x"));
 }
 
 TEST_F(DavSyncFaults, AFailedFetchChangesNothingHere) {

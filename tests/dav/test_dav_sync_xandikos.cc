@@ -39,5 +39,6 @@ TEST_F(DavSyncXandikos, AMoveBetweenCalendarsMovesTheMember) { moves(); }
 TEST_F(DavSyncXandikos, DeletionsGoBothWaysAndTheTrashKeepsTheMember) { deletions(); }
 TEST_F(DavSyncXandikos, ConflictsKeepBothVersionsAndEditsBeatDeletions) { conflicts(); }
 TEST_F(DavSyncXandikos, AnEditChangesOnlyTheEditedPropertyOnTheServer) { rich_event_keeps_everything(); }
+TEST_F(DavSyncXandikos, AnItemTheServerHoldsBecomesItsMemberAsAConflict) { an_item_the_server_holds_becomes_its_member(); }
 
 }  // namespace
