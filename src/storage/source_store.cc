@@ -136,6 +136,11 @@ int source_open(RepoEntry* e) {
   if (e->sources) return 0;
   std::string file = path_join(e->path, kSourcesFile);
   sqlite3* db = file_exists(file) ? open_existing(file, e->key) : create_file(file, e->key);
+  // A store made before the sync kept its records pending gains the table.
+  if (db && db_exec(db, schema::kSourcesPending) != SQLITE_OK) {
+    db_close(db);
+    db = nullptr;
+  }
   if (!db) {
     log_message(LOG_ERROR, "source_open: %s", e->path.c_str());
     return -1;
@@ -171,12 +176,17 @@ int source_get(int repo, const uint8_t uuid[16], SourceRecord* out) {
   return 0;
 }
 
-int source_put(int repo, const SourceRecord& r) {
+namespace {
+
+// The record into t1, or with `drop` >= 0 into t3 with c8 = drop.
+int write_record(int repo, const SourceRecord& r, int drop, const char* what) {
   sqlite3* db = store_of(repo, true);
   if (!db) return -1;
   Stmt st;
-  if (stmt_prepare(db, "INSERT OR REPLACE INTO t1 VALUES (?,?,?,?,?,?,?)", &st) != SQLITE_OK) {
-    log_message(LOG_ERROR, "source_put: %s", sqlite3_errmsg(db));
+  const char* sql = drop < 0 ? "INSERT OR REPLACE INTO t1 VALUES (?,?,?,?,?,?,?)"
+                             : "INSERT OR REPLACE INTO t3 VALUES (?,?,?,?,?,?,?,?)";
+  if (stmt_prepare(db, sql, &st) != SQLITE_OK) {
+    log_message(LOG_ERROR, "%s: %s", what, sqlite3_errmsg(db));
     return -1;
   }
   bind_blob(st.get(), 1, r.uuid, 16);
@@ -186,7 +196,40 @@ int source_put(int repo, const SourceRecord& r) {
   bind_str(st.get(), 5, r.etag);
   bind_optional(st.get(), 6, r.collection, 16);
   bind_optional(st.get(), 7, r.synced_hash, 20);
-  return step_done(st.get(), "source_put");
+  if (drop >= 0) sqlite3_bind_int(st.get(), 8, drop);
+  return step_done(st.get(), what);
+}
+
+}  // namespace
+
+int source_put(int repo, const SourceRecord& r) { return write_record(repo, r, -1, "source_put"); }
+
+int source_pending_put(int repo, const SourceRecord& r, bool drop) {
+  return write_record(repo, r, drop ? 1 : 0, "source_pending_put");
+}
+
+int source_pending_each(int repo, const std::function<int(const SourceRecord&, bool drop)>& fn) {
+  if (!entry_of(repo)) return -1;
+  sqlite3* db = store_of(repo, false);
+  if (!db) return source_exists(repo) ? -1 : 0;
+  Stmt st;
+  if (stmt_prepare(db, "SELECT c1, c2, c3, c4, c5, c6, c7, c8 FROM t3 ORDER BY c1", &st) != SQLITE_OK) return -1;
+  int rc;
+  SourceRecord r;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    if (read_record(st.get(), &r) != 0) continue;
+    int stop = fn(r, sqlite3_column_int(st.get(), 7) != 0);
+    if (stop != 0) return stop;
+  }
+  return rc == SQLITE_DONE ? 0 : -1;
+}
+
+int source_pending_clear(int repo) {
+  sqlite3* db = store_of(repo, false);
+  if (!db) return entry_of(repo) ? 0 : -1;
+  int rc = db_exec(db, "DELETE FROM t3;");
+  if (rc != SQLITE_OK) log_message(LOG_ERROR, "source_pending_clear: %d", rc);
+  return rc == SQLITE_OK ? 0 : -1;
 }
 
 int source_remove(int repo, const uint8_t uuid[16]) {

@@ -184,11 +184,69 @@ int fail(DavSyncSession* s, int rc) {
   return rc;
 }
 
+// --- records kept across the two commits --------------------------------
+
+// The records an apply keeps, written ahead of its items' commit.
+int write_pending(int repo, const std::vector<SourceRecord>& put, const std::vector<Uuid>& drop) {
+  if (put.empty() && drop.empty()) return 0;
+  SourceTransaction tx(repo);
+  if (tx.status() != 0 || source_pending_clear(repo) != 0) return -1;
+  for (const SourceRecord& r : put)
+    if (source_pending_put(repo, r, false) != 0) return -1;
+  SourceRecord gone;
+  for (const Uuid& u : drop) {
+    std::memcpy(gone.uuid, u.data(), 16);
+    if (source_pending_put(repo, gone, true) != 0) return -1;
+  }
+  return tx.commit();
+}
+
+// True when the repository holds the version the record says last matched
+// the server: current, or history since (edited after the sync).
+bool holds_version(const State& st, const RepoDb& db, const SourceRecord& r) {
+  auto it = st.hashes.find(uuid_of(r.uuid));
+  if (it == st.hashes.end()) return false;
+  if (std::memcmp(it->second.data(), r.synced_hash, 20) == 0) return true;
+  Stmt q = object_history_query(db, r.uuid);
+  ObjectRow row;
+  while (row_read(q.get(), db.key, &row) == 0)
+    if (std::memcmp(row.hash, r.synced_hash, 20) == 0) return true;
+  return false;
+}
+
+// Records an apply left pending (the source store failed, or the program
+// stopped, after the repository's commit) are kept when the repository
+// holds what they describe and forgotten otherwise, so that the items
+// committed without them are neither conflicts nor new here next time.
+int settle_pending(State& st) {
+  std::vector<std::pair<SourceRecord, bool>> pending;
+  int rc = source_pending_each(st.repo, [&pending](const SourceRecord& r, bool drop) {
+    pending.emplace_back(r, drop);
+    return 0;
+  });
+  if (rc != 0 || pending.empty()) return rc;
+  RepoRef ref;
+  if (st.load_hashes() != 0 || repo_ref(st.repo, &ref) != 0) return -1;
+  SourceTransaction tx(st.repo);
+  if (tx.status() != 0) return -1;
+  size_t kept = 0;
+  for (const auto& [r, drop] : pending) {
+    bool take = drop ? !st.hashes.count(uuid_of(r.uuid)) : holds_version(st, ref.store, r);
+    if (!take) continue;
+    kept++;
+    if ((drop ? source_remove(st.repo, r.uuid) : source_put(st.repo, r)) != 0) return -1;
+  }
+  if (source_pending_clear(st.repo) != 0 || tx.commit() != 0) return -1;
+  log_message(LOG_NOTICE, "dav_sync: %zu of %zu pending records kept", kept, pending.size());
+  return 0;
+}
+
 // --- fetch -------------------------------------------------------------------
 
 int fetch(DavSyncSession* s) {
   State& st = *s->state;
   st.clear_attempt();
+  if (settle_pending(st) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   int rc = source_each(st.repo, [&st](const SourceRecord& r) {
     if (r.href.empty()) {  // an imported item's kept source, no member
       std::string uid = dav_member_uid(r.component);
@@ -401,8 +459,6 @@ void set_synced(const State& st, SourceRecord* r) {
 int apply_steps(DavSyncSession* s, const std::vector<Step>& pulls, bool collections) {
   State& st = *s->state;
   Stopwatch w;
-  SourceTransaction tx(st.repo);
-  if (tx.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   std::vector<SourceRecord> put;
   std::vector<Uuid> drop;
   std::vector<int64_t> remove;
@@ -436,19 +492,30 @@ int apply_steps(DavSyncSession* s, const std::vector<Step>& pulls, bool collecti
       }
     }
     log_message(LOG_INFO, "dav_sync: stored %zu in %lld ms", pulls.size(), w.ms());
-    if (batch.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    // The records go ahead of the items, pending, with the hashes of the
+    // versions just stored (seen inside the open group): whatever fails
+    // from here on, the next sync finds them and keeps those the repository
+    // agrees with (settle_pending).
+    if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    for (SourceRecord& r : put) set_synced(st, &r);
+    if (write_pending(st.repo, put, drop) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    if (batch.commit() != 0) {
+      source_pending_clear(st.repo);
+      return fail(s, DAV_SYNC_LOCAL_ERROR);
+    }
   }
   if (!remove.empty()) {
     if (items_remove(remove) < 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
     s->summary.deleted_here += static_cast<int>(remove.size());
   }
-  if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  SourceTransaction tx(st.repo);
+  if (tx.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   for (const Uuid& u : drop)
     if (source_remove(st.repo, u.data()) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
-  for (SourceRecord& r : put) {
-    set_synced(st, &r);
+  for (const SourceRecord& r : put)
     if (source_put(st.repo, r) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
-  }
+  if (!put.empty() || !drop.empty())
+    if (source_pending_clear(st.repo) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   for (Col& c : st.cols) {
     if (!collections) break;
     c.sc.sync_token = c.changes.sync_token;

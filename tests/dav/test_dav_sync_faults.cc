@@ -8,7 +8,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <sqlite3.h>
+
 #include "dav/dav_sync_journeys.h"
+#include "storage/repo.h"
 
 namespace {
 
@@ -57,6 +60,18 @@ struct FaultProxy {
     if (!reply.etag.empty()) headers += "ETag: " + reply.etag + "\r\n";
     if (!reply.content_type.empty()) headers += "Content-Type: " + reply.content_type + "\r\n";
     return StubServer::answer(static_cast<int>(reply.status), reply.body, headers);
+  }
+};
+
+// Fails the n-th commit (from 1) of a connection while it lives.
+struct CommitFault {
+  sqlite3* db;
+  int n, seen = 0;
+  CommitFault(sqlite3* d, int nth) : db(d), n(nth) { sqlite3_commit_hook(db, &hook, this); }
+  ~CommitFault() { sqlite3_commit_hook(db, nullptr, nullptr); }
+  static int hook(void* p) {
+    auto* f = static_cast<CommitFault*>(p);
+    return ++f->seen == f->n ? 1 : 0;
   }
 };
 
@@ -144,6 +159,49 @@ TEST_F(DavSyncFaults, AUidRefusedAsForbiddenBindsTheItemToTheMemberHeld) {
   s = sync(repo);
   EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
   EXPECT_EQ("ok X", peer_summary(col, prefix + "x"));
+}
+
+// A sync's changes here are the items' commit and their records' (written
+// ahead, then kept): whichever of them fails, the next sync ends where one
+// whole sync would have, with no conflict, no item twice and every member's
+// component kept.
+TEST_F(DavSyncFaults, AFailureBetweenTheItemsAndTheirRecordsLeavesNoConflict) {
+  struct Case {
+    const char* name;
+    bool sources;  // the source store's commit, else the repository's
+    int commit;    // which one of the sync
+  } cases[] = {
+      {"records-ahead", true, 1},
+      {"items", false, 1},
+      {"records-after-items", true, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DavCollection col = collection(c.name);
+    put_events(col, {{"x", "X"}, {"z", "Z"}});
+    int repo = add_account({col});
+    ASSERT_EQ(2, sync(repo).pulled);
+    put_events(col, {{"x", "X2"}, {"y", "Y"}});
+    ASSERT_EQ(1u, peer_ops({{"delete-event", col.href, prefix + "z"}}).size());
+    {
+      RepoEntry& e = repo_table()[repo];
+      CommitFault fault(c.sources ? e.sources : e.db, c.commit);
+      sync(repo, DAV_SYNC_LOCAL_ERROR);
+    }
+    DavSyncSummary s = sync(repo);
+    EXPECT_EQ(0, s.conflicts + s.pushed + s.deleted_there);
+    EXPECT_EQ(2, items_in(repo));
+    EXPECT_GE(item_titled(repo, "X2"), 0);
+    int64_t y = item_titled(repo, "Y");
+    ASSERT_GE(y, 0);
+    SourceRecord kept;
+    ASSERT_EQ(0, source_get(repo, item_get(y)->uuid, &kept));
+    EXPECT_NE(std::string::npos, kept.component.find("SUMMARY:Y"));
+    EXPECT_FALSE(kept.href.empty());
+    s = sync(repo);
+    EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
+    EXPECT_EQ(2, peer_count(col));
+  }
 }
 
 TEST_F(DavSyncFaults, AFailedFetchChangesNothingHere) {
