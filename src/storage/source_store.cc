@@ -4,7 +4,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
@@ -318,6 +322,67 @@ int source_collection_put(int repo, const SourceCollection& c) {
 
 int source_collection_remove(int repo, const uint8_t tag[16]) {
   return exec_tag(repo, "DELETE FROM t2 WHERE c1=?", tag, "source_collection_remove");
+}
+
+namespace {
+
+using Key = std::array<uint8_t, 16>;
+
+// The first column of every row of the query, as 16-byte keys.
+int keys_of(sqlite3* db, const char* sql, std::set<Key>* out) {
+  Stmt st;
+  if (stmt_prepare(db, sql, &st) != SQLITE_OK) return -1;
+  int rc;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    const uint8_t* k = column_fixed(st.get(), 0, 16);
+    Key key;
+    if (k) std::copy(k, k + 16, key.begin());
+    if (k) out->insert(key);
+  }
+  return rc == SQLITE_DONE ? 0 : -1;
+}
+
+}  // namespace
+
+int source_sweep(int repo) {
+  RepoEntry* e = entry_of(repo);
+  if (!e || !e->db) return -1;
+  sqlite3* db = store_of(repo, false);
+  if (!db) return 0;
+  std::set<Key> synced, journaled, held;
+  // Journal entries of t1 name the object first.
+  if (keys_of(db, "SELECT c1 FROM t2", &synced) != 0 ||
+      keys_of(e->db, "SELECT DISTINCT c1 FROM t5 WHERE c7=1", &journaled) != 0 ||
+      keys_of(e->db, "SELECT DISTINCT c1 FROM t1", &held) != 0) {
+    log_message(LOG_ERROR, "source_sweep: %s", sqlite3_errmsg(db));
+    return -1;
+  }
+  std::vector<Key> gone;
+  {
+    Stmt st;
+    if (stmt_prepare(db, "SELECT c1, length(c4), c6 FROM t1", &st) != SQLITE_OK) return -1;
+    while (sqlite3_step(st.get()) == SQLITE_ROW) {
+      const uint8_t* u = column_fixed(st.get(), 0, 16);
+      if (!u) continue;
+      Key uuid, col{};
+      std::copy(u, u + 16, uuid.begin());
+      if (const uint8_t* c = column_fixed(st.get(), 2, 16)) std::copy(c, c + 16, col.begin());
+      bool member = sqlite3_column_int(st.get(), 1) > 0 && synced.count(col);
+      if (!member && !held.count(uuid) && !journaled.count(uuid)) gone.push_back(uuid);
+    }
+  }
+  if (gone.empty()) return 0;
+  Transaction tx(db);
+  int rc = tx.status();
+  for (const Key& k : gone)
+    if (rc == SQLITE_OK && exec_tag(repo, "DELETE FROM t1 WHERE c1=?", k.data(), "source_sweep") != 0) rc = -1;
+  if (rc == SQLITE_OK) rc = tx.commit();
+  if (rc != SQLITE_OK) {
+    log_message(LOG_ERROR, "source_sweep: %d", rc);
+    return -1;
+  }
+  log_message(LOG_INFO, "source_sweep: %zu records of items gone", gone.size());
+  return 0;
 }
 
 int source_begin(int repo) {

@@ -659,6 +659,9 @@ int send(DavSyncSession* s) {
     }
     if (rc != 0) return fail(s, rc);
   }
+  // Kept sources of items gone for good (imported, then undone and past
+  // redo) are no longer wanted.
+  if (source_sweep(s->state->repo) != 0) log_message(LOG_ERROR, "dav_sync: sweep");
   s->summary.error = 0;
   s->summary.message.clear();
   s->account.last_sync = time(nullptr);
