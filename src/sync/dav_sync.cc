@@ -22,6 +22,7 @@
 #include "storage/source_store.h"
 #include "support/log.h"
 #include "support/slot_array.h"
+#include "support/text.h"
 #include "sync/dav_http.h"
 #include "sync/dav_items.h"
 #include "sync/dav_map.h"
@@ -552,7 +553,9 @@ int apply(DavSyncSession* s) {
 // unchanged since (it is the member's copy); a changed one is pushed first
 // and the pair settled next time. 0, SYNC_REMOTE_CHANGED when the member was
 // not fetched (it appeared meanwhile: the next attempt pairs it by UID), or
-// the error.
+// the error; kHrefTaken when the member at our href has another UID.
+constexpr int kHrefTaken = 1;
+
 int bind_existing(DavSyncSession* s, const Step& p, const std::string& tried, const std::string& uid) {
   State& st = *s->state;
   size_t ri = tried.empty() ? kNone : st.record_of(tried);
@@ -562,10 +565,7 @@ int bind_existing(DavSyncSession* s, const Step& p, const std::string& tried, co
       ri = i;
   if (ri == kNone) return SYNC_REMOTE_CHANGED;
   const SourceRecord rec = st.records[ri];
-  if (dav_member_uid(rec.component) != uid) {
-    log_message(LOG_WARNING, "dav_sync: a member of another UID holds the href");
-    return 0;
-  }
+  if (dav_member_uid(rec.component) != uid) return kHrefTaken;
   int64_t other = item_find(rec.uuid);
   if (other >= 0 && st.changed_here(rec, other)) {
     log_message(LOG_NOTICE, "dav_sync: two items of one UID, the bound one changed");
@@ -628,9 +628,17 @@ int push(DavSyncSession* s, const Step& p) {
     r.href = dav_new_href(col.dc, uid);
   }
   int rc = dav_put(c, col.dc, &r);
+  if (p.kind == PUSH_NEW && p.rec == kNone && (rc == DAV_ERR_PRECONDITION || c->condition == "no-uid-conflict")) {
+    rc = bind_existing(s, p, rc == DAV_ERR_PRECONDITION ? r.href : "", uid);
+    if (rc != kHrefTaken) {
+      wipe(&text);
+      return rc;
+    }
+    // A member of another UID sits where ours would go: ours goes beside it.
+    r.href = dav_new_href(col.dc, uid + "-" + hex_encode(item_get(p.slot)->uuid, 4));
+    rc = dav_put(c, col.dc, &r);
+  }
   wipe(&text);
-  if (p.kind == PUSH_NEW && p.rec == kNone && (rc == DAV_ERR_PRECONDITION || c->condition == "no-uid-conflict"))
-    return bind_existing(s, p, rc == DAV_ERR_PRECONDITION ? r.href : "", uid);
   if (rc == DAV_ERR_PRECONDITION) return SYNC_REMOTE_CHANGED;
   if (rc != 0) return rc;
   if (p.kind == PUSH_MOVE) {

@@ -192,6 +192,31 @@ class DavSyncJourneys : public DavSyncFixture {
     }
   }
 
+  // A member of another UID where the item's new member would go: the
+  // item's member goes beside it, nothing is bound or lost.
+  void a_new_member_goes_beside_another_uid_at_its_href() {
+    DavCollection col = collection("beside");
+    std::string uid = prefix + "beside";
+    DavResource r;
+    r.href = dav_new_href(col, uid);
+    r.data = event_text(prefix + "other", "Other");
+    ASSERT_EQ(0, dav_put(client.get(), col, &r));
+    int repo = add_account({col});
+    ASSERT_EQ(1, sync(repo).pulled);
+    SourceRecord kept;
+    std::memcpy(kept.uuid, item_get(new_event(tags[0], "Mine"))->uuid, 16);
+    kept.component = event_text(uid, "Mine");
+    ASSERT_EQ(0, source_put(repo, kept));
+    DavSyncSummary s = sync(repo);
+    EXPECT_EQ(1, s.pushed);
+    EXPECT_EQ(0, s.conflicts);
+    EXPECT_EQ(2, items_in(repo));
+    EXPECT_EQ("ok Mine", peer_summary(col, uid));
+    EXPECT_EQ("ok Other", peer_summary(col, prefix + "other"));
+    s = sync(repo);
+    EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
+  }
+
   // The server's text as a sorted list of unfolded lines, without the
   // stamps a writer renews.
   static std::vector<std::string> lines_of(const std::string& text) {
