@@ -212,20 +212,34 @@ int source_pending_put(int repo, const SourceRecord& r, bool drop) {
   return write_record(repo, r, drop ? 1 : 0, "source_pending_put");
 }
 
-int source_pending_each(int repo, const std::function<int(const SourceRecord&, bool drop)>& fn) {
+namespace {
+
+// fn(record, row) for every row of the query, whose first columns are those
+// of kSelect; a non-zero return of fn stops the walk and is returned.
+int walk_records(int repo, const char* sql, const std::function<int(const SourceRecord&, sqlite3_stmt*)>& fn) {
   if (!entry_of(repo)) return -1;
   sqlite3* db = store_of(repo, false);
   if (!db) return source_exists(repo) ? -1 : 0;
   Stmt st;
-  if (stmt_prepare(db, "SELECT c1, c2, c3, c4, c5, c6, c7, c8 FROM t3 ORDER BY c1", &st) != SQLITE_OK) return -1;
+  if (stmt_prepare(db, sql, &st) != SQLITE_OK) return -1;
   int rc;
   SourceRecord r;
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-    if (read_record(st.get(), &r) != 0) continue;
-    int stop = fn(r, sqlite3_column_int(st.get(), 7) != 0);
+    if (read_record(st.get(), &r) != 0) {
+      log_message(LOG_ERROR, "source_each: malformed row");
+      continue;
+    }
+    int stop = fn(r, st.get());
     if (stop != 0) return stop;
   }
   return rc == SQLITE_DONE ? 0 : -1;
+}
+
+}  // namespace
+
+int source_pending_each(int repo, const std::function<int(const SourceRecord&, bool drop)>& fn) {
+  return walk_records(repo, "SELECT c1, c2, c3, c4, c5, c6, c7, c8 FROM t3 ORDER BY c1",
+                      [&fn](const SourceRecord& r, sqlite3_stmt* row) { return fn(r, sqlite3_column_int(row, 7) != 0); });
 }
 
 int source_pending_clear(int repo) {
@@ -241,23 +255,8 @@ int source_remove(int repo, const uint8_t uuid[16]) {
 }
 
 int source_each(int repo, const std::function<int(const SourceRecord&)>& fn) {
-  if (!entry_of(repo)) return -1;
-  sqlite3* db = store_of(repo, false);
-  if (!db) return source_exists(repo) ? -1 : 0;
-  Stmt st;
   std::string sql = std::string(kSelect) + " ORDER BY c1";
-  if (stmt_prepare(db, sql.c_str(), &st) != SQLITE_OK) return -1;
-  int rc;
-  SourceRecord r;
-  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-    if (read_record(st.get(), &r) != 0) {
-      log_message(LOG_ERROR, "source_each: malformed row");
-      continue;
-    }
-    int stop = fn(r);
-    if (stop != 0) return stop;
-  }
-  return rc == SQLITE_DONE ? 0 : -1;
+  return walk_records(repo, sql.c_str(), [&fn](const SourceRecord& r, sqlite3_stmt*) { return fn(r); });
 }
 
 int source_rules(int repo, const std::function<void(const uint8_t uuid[16], const std::string& rule)>& fn) {

@@ -122,14 +122,7 @@ class DavSyncJourneys : public DavSyncFixture {
     std::sort(s.names.begin(), s.names.end());
     EXPECT_EQ((std::vector<std::string>{"Both local", "Gone here server", "Gone there local"}), s.names);
     // Edited on both sides: the server's version is current, ours in history.
-    int64_t both = item_titled(repo, "Both server");
-    ASSERT_GE(both, 0);
-    HistoryView h;
-    ASSERT_EQ(1, history_load(&h, item_get(both)));
-    int64_t cursor = -1;
-    const Item* old = slot_next<Item>(h.versions, &cursor);
-    ASSERT_TRUE(old);
-    EXPECT_EQ("Both local", old->title);
+    EXPECT_EQ("Both local", history_title(repo, "Both server"));
     // An edit beats a deletion, on either side.
     EXPECT_GE(item_titled(repo, "Gone here server"), 0);
     EXPECT_EQ("ok Gone there local", peer_summary(col, prefix + "gone-there"));
@@ -177,14 +170,7 @@ class DavSyncJourneys : public DavSyncFixture {
       EXPECT_EQ(std::vector<std::string>{"Mine"}, s.names);
       EXPECT_EQ(0, s.pushed);
       EXPECT_EQ(1, items_in(repo));
-      int64_t slot = item_titled(repo, "Server");
-      ASSERT_GE(slot, 0);
-      HistoryView h;
-      ASSERT_EQ(1, history_load(&h, item_get(slot)));
-      int64_t cursor = -1;
-      const Item* old = slot_next<Item>(h.versions, &cursor);
-      ASSERT_TRUE(old);
-      EXPECT_EQ("Mine", old->title);
+      EXPECT_EQ("Mine", history_title(repo, "Server"));
       EXPECT_EQ(1, peer_count(col));
       EXPECT_EQ("ok Server", peer_summary(col, uid));
       s = sync(repo);
