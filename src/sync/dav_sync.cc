@@ -454,9 +454,9 @@ void set_synced(const State& st, SourceRecord* r) {
   if (it != st.hashes.end()) std::memcpy(r->synced_hash, it->second.data(), 20);
 }
 
-// Server changes here: items in one journal group, records (and with
-// collections, the collections' new state) in one source transaction,
-// committed after it.
+// Server changes here: items in one journal group; their records pending
+// ahead of its commit and in place after it, in one source transaction with
+// (when `collections`) the collections' new state.
 int apply_steps(DavSyncSession* s, const std::vector<Step>& pulls, bool collections) {
   State& st = *s->state;
   Stopwatch w;
@@ -546,6 +546,8 @@ int apply(DavSyncSession* s) {
   return any ? apply_steps(s, st.pulls, true) : 0;
 }
 
+constexpr int kHrefTaken = 1;
+
 // A new member the server refused because the collection holds its UID
 // already: at our href (412) or elsewhere (no-uid-conflict). The member it
 // holds becomes the item's, settled as a conflict: its version current, the
@@ -554,8 +556,6 @@ int apply(DavSyncSession* s) {
 // and the pair settled next time. 0, SYNC_REMOTE_CHANGED when the member was
 // not fetched (it appeared meanwhile: the next attempt pairs it by UID), or
 // the error; kHrefTaken when the member at our href has another UID.
-constexpr int kHrefTaken = 1;
-
 int bind_existing(DavSyncSession* s, const Step& p, const std::string& tried, const std::string& uid) {
   State& st = *s->state;
   size_t ri = tried.empty() ? kNone : st.record_of(tried);
