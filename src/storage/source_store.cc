@@ -334,9 +334,10 @@ int keys_of(sqlite3* db, const char* sql, std::set<Key>* out) {
   int rc;
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
     const uint8_t* k = column_fixed(st.get(), 0, 16);
+    if (!k) continue;
     Key key;
-    if (k) std::copy(k, k + 16, key.begin());
-    if (k) out->insert(key);
+    std::copy(k, k + 16, key.begin());
+    out->insert(key);
   }
   return rc == SQLITE_DONE ? 0 : -1;
 }
@@ -348,14 +349,9 @@ int source_sweep(int repo) {
   if (!e || !e->db) return -1;
   sqlite3* db = store_of(repo, false);
   if (!db) return 0;
-  std::set<Key> synced, journaled, held;
-  // Journal entries of t1 name the object first.
-  if (keys_of(db, "SELECT c1 FROM t2", &synced) != 0 ||
-      keys_of(e->db, "SELECT DISTINCT c1 FROM t5 WHERE c7=1", &journaled) != 0 ||
-      keys_of(e->db, "SELECT DISTINCT c1 FROM t1", &held) != 0) {
-    log_message(LOG_ERROR, "source_sweep: %s", sqlite3_errmsg(db));
-    return -1;
-  }
+  std::set<Key> synced;
+  if (keys_of(db, "SELECT c1 FROM t2", &synced) != 0) return -1;
+  // Records that are no synced member, the only ones that may go.
   std::vector<Key> gone;
   {
     Stmt st;
@@ -366,10 +362,20 @@ int source_sweep(int repo) {
       Key uuid, col{};
       std::copy(u, u + 16, uuid.begin());
       if (const uint8_t* c = column_fixed(st.get(), 2, 16)) std::copy(c, c + 16, col.begin());
-      bool member = sqlite3_column_int(st.get(), 1) > 0 && synced.count(col);
-      if (!member && !held.count(uuid) && !journaled.count(uuid)) gone.push_back(uuid);
+      if (sqlite3_column_int(st.get(), 1) == 0 || !synced.count(col)) gone.push_back(uuid);
     }
   }
+  if (gone.empty()) return 0;
+  // Journal entries of t1 name the object first.
+  std::set<Key> held, journaled;
+  if (keys_of(e->db, "SELECT DISTINCT c1 FROM t1", &held) != 0 ||
+      keys_of(e->db, "SELECT DISTINCT c1 FROM t5 WHERE c7=1", &journaled) != 0) {
+    log_message(LOG_ERROR, "source_sweep: %s", sqlite3_errmsg(e->db));
+    return -1;
+  }
+  gone.erase(std::remove_if(gone.begin(), gone.end(),
+                            [&](const Key& k) { return held.count(k) || journaled.count(k); }),
+             gone.end());
   if (gone.empty()) return 0;
   Transaction tx(db);
   int rc = tx.status();
