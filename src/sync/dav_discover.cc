@@ -218,6 +218,13 @@ int discover_at(DavClient* c, DavDiscovery* out) {
   return 0;
 }
 
+// Errors after which the next server of the records is worth a try: this
+// one is down, unreachable or no such service.
+bool try_other_server(int rc) {
+  return try_next(rc) || rc == DAV_ERR_NO_SERVICE || rc == DAV_ERR_RESOLVE || rc == DAV_ERR_CONNECT ||
+         rc == DAV_ERR_TIMEOUT || rc == DAV_ERR_NETWORK || rc == DAV_ERR_TLS;
+}
+
 }  // namespace
 
 int dav_discover(DavClient* c, DavDiscovery* out) {
@@ -230,8 +237,9 @@ int dav_discover(DavClient* c, DavDiscovery* out) {
     return DAV_ERR_NO_SERVICE;
   }
   // Each server the records name, in their order; then the domain's own
-  // host as for any address. When all fail, the first server's error is
-  // the one to show: the records said that is where the service lives.
+  // host as for any address. When all are down or no service, the first
+  // server's error is the one to show: the records said that is where the
+  // service lives.
   std::string typed = c->url;
   std::string first_url;
   int first_rc = 0;
@@ -240,9 +248,7 @@ int dav_discover(DavClient* c, DavDiscovery* out) {
     if (dav_retarget(c, url) != 0) continue;
     int rc = discover_at(c, out);
     if (rc == 0) return 0;
-    bool next = try_next(rc) || rc == DAV_ERR_NO_SERVICE || rc == DAV_ERR_RESOLVE || rc == DAV_ERR_CONNECT ||
-                rc == DAV_ERR_TIMEOUT || rc == DAV_ERR_NETWORK || rc == DAV_ERR_TLS;
-    if (!next) return rc;
+    if (!try_other_server(rc)) return rc;
     if (!first_rc) {
       first_rc = rc;
       first_url = url;
@@ -251,7 +257,7 @@ int dav_discover(DavClient* c, DavDiscovery* out) {
   }
   dav_retarget(c, typed);
   int rc = discover_at(c, out);
-  if (rc == 0 || !first_rc) return rc;
+  if (rc == 0 || !first_rc || !try_other_server(rc)) return rc;
   dav_retarget(c, first_url);
   c->status = first_status;
   return first_rc;

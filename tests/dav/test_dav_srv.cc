@@ -21,7 +21,8 @@ constexpr const char* kDnsmasq = "/usr/sbin/dnsmasq";
 //   example.test: calendars at a dead port (priority 0), then at Radicale
 //     (priority 10) with the context path /alice/; address books at
 //     Radicale;
-//   none.test: both services decidedly not offered (target ".").
+//   none.test: both services decidedly not offered (target ".");
+//   down.test: calendars at the dead port only.
 struct SrvWorld {
   Radicale radicale;
   Process dns;
@@ -46,7 +47,8 @@ struct SrvWorld {
                                        "--srv-host=_caldavs._tcp.example.test,localhost," + port + ",10,0",
                                        "--txt-record=_caldavs._tcp.example.test,path=/alice/",
                                        "--srv-host=_carddavs._tcp.example.test,localhost," + port + ",0,0",
-                                       "--srv-host=_caldavs._tcp.none.test", "--srv-host=_carddavs._tcp.none.test"};
+                                       "--srv-host=_caldavs._tcp.none.test", "--srv-host=_carddavs._tcp.none.test",
+                                       "--srv-host=_caldavs._tcp.down.test,localhost," + std::to_string(dead_port)};
       // As root it would change to its own user; the test's is as good.
       if (geteuid() == 0) args.push_back("--user=root");
       if (dns.start(args, dir.file("dnsmasq.log"), dns_port)) return true;
@@ -111,6 +113,15 @@ TEST_F(DavSrv, ADomainWhoseRecordsOfferNoServiceIsNotAskedAtAll) {
   EXPECT_EQ(dav_discover(c.get(), &d), DAV_ERR_NO_SERVICE);
   EXPECT_EQ(c->requests, 0);
   EXPECT_EQ(c->host, "none.test");
+}
+
+TEST_F(DavSrv, WhenTheServerOfTheRecordsIsDownItsErrorIsTheOneShown) {
+  // The domain's own host was asked too, and is no host at all.
+  auto c = client("down.test", server_->radicale.certificate().fingerprint);
+  ASSERT_TRUE(c);
+  DavDiscovery d;
+  EXPECT_EQ(dav_discover(c.get(), &d), DAV_ERR_CONNECT);
+  EXPECT_EQ(c->host, "localhost");
 }
 
 }  // namespace
