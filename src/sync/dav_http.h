@@ -72,8 +72,8 @@ struct DavClient {
   uint8_t pin[32] = {};
   // Set by dav_open when the address was a domain alone ("example.org",
   // "http://example.org", "alice@example.org"): discovery asks the
-  // domain's SRV records for its servers first. Plain http services only
-  // when the user wrote http:// himself.
+  // domain's SRV records for its servers first; plain http services only
+  // when the address itself said http://.
   std::string domain;
   bool domain_plain = false;
   // Where discovery's DNS queries go; null: the system's resolver.
@@ -103,10 +103,11 @@ struct DavClient {
 // DAV_ERR_BAD_URL, DAV_ERR_BAD_FINGERPRINT or DAV_ERR_INTERNAL.
 int dav_open(DavClient* c, const DavAccount& account);
 
-// Moves the account to another address before discovery sent it anything
-// that matters: the server that the SRV record of the user's own domain
-// names is the account's host from then on (its certificate must match
-// it, and redirects elsewhere are refused as before). 0 or DAV_ERR_BAD_URL.
+// Points the client at another address. Discovery moves it to the server
+// that an SRV record of the user's own domain names, which is the
+// account's host from then on: its certificate must match it, and
+// redirects elsewhere are refused as before. 0, DAV_ERR_BAD_URL or
+// DAV_ERR_INTERNAL.
 int dav_retarget(DavClient* c, const std::string& url);
 
 // "https://host[:port]/path" from what a user typed: scheme http or https

@@ -18,11 +18,13 @@ enum { ANSWER_MAX = 65535 };
 
 // One query of `type` for `name`: 0 with the answer, 1 when the name or the
 // record does not exist, -1 when the resolver failed.
-int query(const std::string& address, int port, const std::string& name, int type, std::vector<unsigned char>* out) {
+int dns_query(const std::string& address, int port, const std::string& name, int type,
+              std::vector<unsigned char>* out) {
   struct __res_state st {};
+  // A failed res_ninit leaves nothing to close (and a zeroed state names
+  // fd 0 as its socket).
   if (res_ninit(&st) != 0) {
-    res_nclose(&st);
-    log_message(LOG_WARNING, "dav_dns: no resolver");
+    log_message(LOG_WARNING, "dns_query: no resolver");
     return -1;
   }
   if (!address.empty()) {
@@ -47,7 +49,7 @@ int query(const std::string& address, int port, const std::string& name, int typ
   if (n < 0) {
     out->clear();
     if (herr == HOST_NOT_FOUND || herr == NO_DATA) return 1;
-    log_message(LOG_WARNING, "dav_dns: %s failed (%d)", type == ns_t_srv ? "SRV" : "TXT", herr);
+    log_message(LOG_WARNING, "dns_query: %s failed (%d)", type == ns_t_srv ? "SRV" : "TXT", herr);
     return -1;
   }
   out->resize(static_cast<size_t>(std::min(n, static_cast<int>(ANSWER_MAX))));
@@ -58,13 +60,13 @@ DavDns make_dns(const std::string& address, int port) {
   DavDns d;
   d.srv = [address, port](const std::string& name, std::vector<DavSrvRecord>* out) {
     std::vector<unsigned char> msg;
-    int rc = query(address, port, name, ns_t_srv, &msg);
+    int rc = dns_query(address, port, name, ns_t_srv, &msg);
     if (rc) return rc > 0 ? 0 : -1;
     return dav_dns_parse_srv(msg.data(), msg.size(), out);
   };
   d.txt = [address, port](const std::string& name, std::vector<std::string>* out) {
     std::vector<unsigned char> msg;
-    int rc = query(address, port, name, ns_t_txt, &msg);
+    int rc = dns_query(address, port, name, ns_t_txt, &msg);
     if (rc) return rc > 0 ? 0 : -1;
     return dav_dns_parse_txt(msg.data(), msg.size(), out);
   };
@@ -147,7 +149,8 @@ std::vector<DavSrvRecord> dav_srv_order(std::vector<DavSrvRecord> records,
     while (end < records.size() && records[end].priority == records[start].priority) end++;
     // Weight 0 first, so that it is picked only by a draw of 0 or when
     // alone (RFC 2782).
-    std::vector<DavSrvRecord> group(records.begin() + static_cast<long>(start), records.begin() + static_cast<long>(end));
+    std::vector<DavSrvRecord> group(records.begin() + static_cast<long>(start),
+                                    records.begin() + static_cast<long>(end));
     std::stable_sort(group.begin(), group.end(),
                      [](const DavSrvRecord& a, const DavSrvRecord& b) { return a.weight == 0 && b.weight != 0; });
     while (!group.empty()) {

@@ -32,7 +32,8 @@ struct SrvWorld {
   bool start() {
     if (access(kDnsmasq, X_OK) != 0 || access("/usr/bin/openssl", X_OK) != 0 || !radicale.start(true)) return false;
     auto alice = open_client(radicale.url(), Radicale::kUser, Radicale::kPassword, radicale.certificate().fingerprint);
-    if (!alice || make_collection(alice.get(), radicale.url() + "alice/found/", true, "Found by SRV") != 0) return false;
+    if (!alice || make_collection(alice.get(), radicale.url() + "alice/found/", true, "Found by SRV") != 0)
+      return false;
     dead_port = free_port();
     std::string port = std::to_string(radicale.port());
     for (int attempt = 0; attempt < 3; attempt++) {
