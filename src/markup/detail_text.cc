@@ -261,6 +261,8 @@ std::string vcard_markup(const std::string& body) {
   // Cards without N (common from phones) are headed by what names them.
   if (heading.empty()) heading = vcard_title(rec);
   out += "==" + heading + "\n||\n";
+  std::string org = vcard_org_name(rec);
+  if (!org.empty()) labelled(&out, STR_ORGANIZATION, org);
   if (rec.birthday) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%d-%02d-%02d", rec.birthday / 10000, rec.birthday / 100 % 100,
@@ -270,7 +272,7 @@ std::string vcard_markup(const std::string& body) {
   if (!rec.url.empty()) {
     labelled(&out, STR_WEB_ADDRESS, "[[" + vcard_url(rec) + "]]");
     out += "||\n";
-  } else if (rec.birthday) {
+  } else if (rec.birthday || !org.empty()) {
     out += "||\n";
   }
   int n = 0;
