@@ -89,7 +89,7 @@ TEST(DavTexts, LastSyncIsLocalTimeOrNever) {
   ASSERT_EQ(1, strings_set_language(0));
   ScopedTz tz{"Europe/Berlin"};
   EXPECT_EQ("Never", dav_last_sync_text(0));
-  EXPECT_EQ("2026-12-08 14:30", dav_last_sync_text(1796736600));  // 13:30 UTC
+  EXPECT_EQ("Dec 8, 2026, 2:30 PM", dav_last_sync_text(1796736600));  // 13:30 UTC
 }
 
 TEST(DavTexts, TimerChoicesMapStoredMinutes) {

@@ -89,6 +89,8 @@ const std::map<StrId, std::string> kConversions = {
     {STR_RULE_EXCEPT, "s"},
     {STR_RULE_ALSO, "s"},
     {STR_RULE_N_CHANGED, "d"},
+    {STR_DATE_TIME_SHORT, "ss"},
+    {STR_DATE_TIME_LONG, "ss"},
     // The account dialogs: repository names, counts, reasons.
     {STR_DAV_CHOOSE_HEADLINE, "s"},
     {STR_DAV_ASK_REMOVE, "s"},
@@ -116,7 +118,7 @@ const std::map<StrId, int> kLists = {
     {STR_NTH_THURSDAY, 5},       {STR_NTH_FRIDAY, 5},         {STR_NTH_SATURDAY, 5},
     {STR_RULE_WEEKDAYS_EVERY, 7}, {STR_RULE_WEEKDAYS_NTH, 7},  {STR_RULE_ORDINALS, 7},       {STR_RULE_ORDINALS_F, 7},
     {STR_RULE_ORDINALS_N, 7},     {STR_RULE_MONTHS_IN, 12},    {STR_RULE_MONTHS_OF, 12},
-    {STR_DAV_SYNC_EVERY_LIST, 6},
+    {STR_DAV_SYNC_EVERY_LIST, 6}, {STR_MONTHS_SHORT, 12},     {STR_AM_PM, 2},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
@@ -261,6 +263,13 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_RULE_DATE, 4},
     {STR_RULE_DATE_YEAR, 1},
     {STR_RULE_DATE_YEAR, 3},  // day, month and year in the same order
+    {STR_DATE_TIME_SHORT, 1},
+    {STR_DATE_TIME_SHORT, 2},
+    {STR_DATE_TIME_SHORT, 3},
+    {STR_DATE_TIME_SHORT, 4},  // date, then time
+    {STR_AM_PM, 1},
+    {STR_AM_PM, 3},
+    {STR_AM_PM, 4},  // not shown: these languages count hours to 24
     {STR_COUNTRY_BELARUS, 3},  // Belarus
     {STR_COUNTRY_CANADA, 1},   // Canada
     {STR_COUNTRY_FRANCE, 1},   // France
