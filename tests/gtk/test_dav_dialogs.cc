@@ -141,7 +141,7 @@ class DavDialogs : public ScriptedDialogTest {
   }
 };
 
-constexpr int kConnect = 1, kTrust = GTK_RESPONSE_ACCEPT, kAddAccount = 3;
+constexpr int kConnect = 1, kTrust = GTK_RESPONSE_YES, kAddAccount = 3;
 constexpr int kAdd = 1, kSync = 2, kRemove = 3;
 
 TEST_F(DavDialogs, ConnectNeedsServerAndUser) {
@@ -243,13 +243,13 @@ TEST_F(DavDialogs, RemovingAnAccountAsksFirstAndKeepsTheRepository) {
            }},
           {STR_DAV_ACCOUNTS, true,
            [&](GtkWindow* w) {
-             red = destructive(w, GTK_RESPONSE_ACCEPT);
+             red = destructive(w, GTK_RESPONSE_YES);
              cancel_default = is_default(w, GTK_RESPONSE_CANCEL);
-             yes_default = is_default(w, GTK_RESPONSE_ACCEPT);
+             yes_default = is_default(w, GTK_RESPONSE_YES);
              respond(w, GTK_RESPONSE_CANCEL);
            }},
           {STR_DAV_ACCOUNTS, false, remove},
-          {STR_DAV_ACCOUNTS, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_ACCEPT); }},
+          {STR_DAV_ACCOUNTS, true, [](GtkWindow* w) { respond(w, GTK_RESPONSE_YES); }},
           {STR_DAV_ACCOUNTS, false, [&](GtkWindow* w) {
              empty_after = !sensitive(w, kRemove);
              respond(w, GTK_RESPONSE_CLOSE);
