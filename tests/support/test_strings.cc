@@ -20,15 +20,9 @@ const char* const kLangNames[LANGUAGE_COUNT] = {"en", "fr", "es", "de", "ru"};
 const std::map<StrId, std::string> kConversions = {
     {STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED, "s"},
     {STR_MSG_NO_SEARCH_HIT, "s"},
-    {STR_OLD_EVERY_N_DAYS, "d"},
-    {STR_OLD_EVERY_N_WEEKS, "d"},
-    {STR_OLD_EVERY_N_MONTHS, "d"},
-    {STR_OLD_EVERY_N_YEARS, "d"},
-    {STR_OLD_ENDS_AFTER_N, "d"},
     {STR_UNTIL_DATE, "s"},
     {STR_ON_DAY_N, "d"},
     {STR_ASK_DELETE_NAMED, "s"},
-    {STR_ASK_DELETE_ITEMS, "s"},
     {STR_ASK_DELETE_SERVER_REPO, "s"},
     {STR_ASK_DELETE_TAG, "s"},
     {STR_SYNC_FAILED, "s"},
@@ -133,7 +127,6 @@ const std::set<StrId> kMultiLine = {
     STR_MSG_NO_SEARCH_HIT,
     STR_NEW_REMINDERS_DUE,
     STR_ASK_DELETE_NAMED,
-    STR_ASK_DELETE_ITEMS,
     STR_ASK_DELETE_SERVER_REPO,
     STR_ASK_DELETE_SERVER_REPO_DETAIL,
     STR_ASK_DELETE_TAG,
@@ -209,10 +202,6 @@ const std::set<StrId> kInMarkup = {
     STR_FREQ_WEEKLY,
     STR_FREQ_MONTHLY,
     STR_FREQ_YEARLY,
-    STR_MINUTES,
-    STR_HOURS,
-    STR_DAYS,
-    STR_WEEKS,
     STR_MONDAY,
     STR_TUESDAY,
     STR_WEDNESDAY,
@@ -220,11 +209,6 @@ const std::set<StrId> kInMarkup = {
     STR_FRIDAY,
     STR_SATURDAY,
     STR_SUNDAY,
-    STR_OLD_EVERY_N_DAYS,
-    STR_OLD_EVERY_N_WEEKS,
-    STR_OLD_EVERY_N_MONTHS,
-    STR_OLD_EVERY_N_YEARS,
-    STR_OLD_ENDS_AFTER_N,
     STR_UNTIL_DATE,
     STR_ON_WEEKDAYS,
     STR_ON_DAY_N,
@@ -303,10 +287,8 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_TYPE_CONTACT, 1},          // Contact
     {STR_TYPE, 1},                  // Type
     {STR_DATE, 1},                  // Date
-    {STR_MINUTES, 1},               // minutes
     {STR_PAGE_GENERAL, 2},          // General
     {STR_DEFAULT_TAG_PERSONAL, 2},  // Personal
-    {STR_IDEAS, 2},                 // Ideas
     {STR_NAME, 3},
     {STR_DETAIL_NAME, 3},  // Name
     {STR_ADDR_REGION, 3},  // Region
@@ -525,7 +507,7 @@ TEST_F(StringsTest, LookupsAndFormatting) {
   ASSERT_NE(a, std::string::npos);
   ASSERT_NE(b, std::string::npos);
   EXPECT_LT(a, b);
-  EXPECT_NE(ui_format(STR_OLD_EVERY_N_DAYS, 3).find('3'), std::string::npos);
+  EXPECT_NE(ui_format(STR_RULE_N_CHANGED, 3).find('3'), std::string::npos);
 
   // Line breaks become single spaces.
   std::string one = ui_string_line(STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED);
