@@ -7,6 +7,8 @@
 
 namespace {
 
+bool g_iso = false;
+
 std::string two_digits(int n) { return std::string(1, static_cast<char>('0' + n / 10 % 10)) + char('0' + n % 10); }
 
 // Expands a pattern of the string table (see names.txt) for one date and
@@ -51,13 +53,18 @@ bool local(int64_t t, struct tm* tm) {
   return localtime_r(&tt, tm) != nullptr;
 }
 
-StrId date_pattern(DateLength length) { return length == DATE_LONG ? STR_DATE_LONG : STR_DATE_SHORT; }
+const char* date_pattern(DateLength length) {
+  if (g_iso) return "y-MM-dd";
+  return ui_text(length == DATE_LONG ? STR_DATE_LONG : STR_DATE_SHORT);
+}
+
+const char* time_pattern() { return g_iso ? "HH:mm" : ui_text(STR_TIME_SHORT); }
 
 }  // namespace
 
 std::string shown_date(int64_t t, DateLength length) {
   struct tm tm {};
-  return local(t, &tm) ? expand(ui_text(date_pattern(length)), tm) : std::string();
+  return local(t, &tm) ? expand(date_pattern(length), tm) : std::string();
 }
 
 std::string shown_ymd(int year, int month, int day, DateLength length) {
@@ -65,17 +72,20 @@ std::string shown_ymd(int year, int month, int day, DateLength length) {
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
   tm.tm_mday = day;
-  return expand(ui_text(date_pattern(length)), tm);
+  return expand(date_pattern(length), tm);
 }
 
 std::string shown_time(int64_t t) {
   struct tm tm {};
-  return local(t, &tm) ? expand(ui_text(STR_TIME_SHORT), tm) : std::string();
+  return local(t, &tm) ? expand(time_pattern(), tm) : std::string();
 }
+
+void shown_dates_iso(bool on) { g_iso = on; }
 
 std::string shown_date_time(int64_t t, DateLength length) {
   struct tm tm {};
   if (!local(t, &tm)) return std::string();
-  std::string date = expand(ui_text(date_pattern(length)), tm), time = expand(ui_text(STR_TIME_SHORT), tm);
+  std::string date = expand(date_pattern(length), tm), time = expand(time_pattern(), tm);
+  if (g_iso) return date + " " + time;
   return ui_format(length == DATE_LONG ? STR_DATE_TIME_LONG : STR_DATE_TIME_SHORT, date.c_str(), time.c_str());
 }

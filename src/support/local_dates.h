@@ -19,3 +19,8 @@ std::string shown_ymd(int year, int month, int day, DateLength length);
 std::string shown_time(int64_t t);
 // Date and time joined; "" for 0.
 std::string shown_date_time(int64_t t, DateLength length);
+
+// ISO forms for every call above ("2026-12-08", "15:00", "2026-12-08
+// 15:00"), whatever the language: the command-line tool's output is read by
+// scripts and keeps the form it has always had.
+void shown_dates_iso(bool on);

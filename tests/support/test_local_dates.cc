@@ -62,6 +62,20 @@ TEST_F(LocalDatesTest, EachLanguageWritesDatesAndTimesItsOwnWay) {
   }
 }
 
+// The command-line tool prints ISO forms in every language.
+TEST_F(LocalDatesTest, TheIsoSwitchGivesTheSameFormsInEveryLanguage) {
+  const int64_t t = local_time(2026, 12, 8, 15, 0);
+  shown_dates_iso(true);
+  for (const LanguageCase& c : kCases) {
+    ASSERT_EQ(1, strings_set_language(c.lang));
+    EXPECT_EQ("2026-12-08", shown_date(t, DATE_LONG)) << c.lang;
+    EXPECT_EQ("2026-12-08", shown_ymd(2026, 12, 8, DATE_SHORT)) << c.lang;
+    EXPECT_EQ("15:00", shown_time(t)) << c.lang;
+    EXPECT_EQ("2026-12-08 15:00", shown_date_time(t, DATE_LONG)) << c.lang;
+  }
+  shown_dates_iso(false);
+}
+
 TEST_F(LocalDatesTest, NoTimeIsShownAsNothing) {
   EXPECT_EQ("", shown_date(0, DATE_LONG));
   EXPECT_EQ("", shown_time(0));
