@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "support/local_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 
@@ -121,12 +122,7 @@ void on_notify_reply(GObject* source, GAsyncResult* res, gpointer data) {
 }
 
 std::string time_text(int64_t when) {
-  if (when <= 0) return "";
-  char buf[64] = "";
-  time_t t = static_cast<time_t>(when);
-  struct tm tm;
-  if (localtime_r(&t, &tm)) strftime(buf, sizeof buf, "%F %H:%M", &tm);
-  return buf;
+  return when <= 0 ? std::string() : shown_date_time(when, DATE_SHORT);
 }
 
 }  // namespace

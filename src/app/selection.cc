@@ -14,6 +14,7 @@
 #include "model/model.h"
 #include "model/tag.h"
 #include "model/undo_state.h"
+#include "support/local_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "views/detail_view_gtk.h"
@@ -31,13 +32,7 @@ std::string utf8_limit(std::string text, size_t max) {
   return text;
 }
 
-std::string local_time_text(int64_t t) {
-  time_t tt = static_cast<time_t>(t);
-  struct tm tm;
-  char buf[64] = "";
-  if (localtime_r(&tt, &tm)) strftime(buf, sizeof buf, "%F %H:%M", &tm);
-  return buf;
-}
+std::string local_time_text(int64_t t) { return shown_date_time(t, DATE_SHORT); }
 
 void show_item_status(MainWindow* w, int64_t slot) {
   Item* item = item_get(slot);

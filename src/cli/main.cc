@@ -35,6 +35,7 @@
 #include "storage/journal.h"
 #include "storage/repo.h"
 #include "support/files.h"
+#include "support/local_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/thread.h"
@@ -488,6 +489,7 @@ int run_command(Session* session, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  shown_dates_iso(true);
   Session session;
   block_all_signals();
   // The tool has no dialog to cancel from: interrupting, terminating or

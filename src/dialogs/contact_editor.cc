@@ -220,25 +220,27 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
   labelled(grid, 1, STR_FAMILY_NAME, c->family);
   c->formatted = gtk_entry_new();
   labelled(grid, 2, STR_DISPLAY_NAME, c->formatted);
+  c->org = gtk_entry_new();
+  labelled(grid, 3, STR_ORGANIZATION, c->org);
   c->url = gtk_entry_new();
-  labelled(grid, 3, STR_WEB_ADDRESS, c->url);
+  labelled(grid, 4, STR_WEB_ADDRESS, c->url);
   // Return in a one-line field saves, as in the other editors.
-  for (GtkWidget* e : {c->given, c->family, c->formatted, c->url})
+  for (GtkWidget* e : {c->given, c->family, c->formatted, c->org, c->url})
     gtk_entry_set_activates_default(GTK_ENTRY(e), TRUE);
   c->bday_check = gtk_check_button_new();
   set_accessible_name(c->bday_check, STR_BIRTHDAY);
   c->bday = date_picker_new();
   date_picker_set_date_only(c->bday, true);
   gtk_widget_set_sensitive(c->bday, FALSE);
-  labelled(grid, 4, STR_BIRTHDAY, button_row({c->bday_check, c->bday}));
+  labelled(grid, 5, STR_BIRTHDAY, button_row({c->bday_check, c->bday}));
   GtkWidget* gap = gtk_label_new("");
-  gtk_grid_attach(GTK_GRID(grid), gap, 0, 5, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), gap, 0, 6, 1, 1);
   gtk_widget_show(gap);
 
-  build_rows(c, grid, c->phones, kVcardMaxPhones, 6, STR_PHONE_KINDS, G_CALLBACK(on_remove<0>));
-  c->add_phone = attach_button(grid, 16, STR_ADD_PHONE, G_CALLBACK(on_add_phone), c);
-  build_rows(c, grid, c->emails, kVcardMaxEmails, 17, STR_EMAIL_KINDS, G_CALLBACK(on_remove<1>));
-  c->add_email = attach_button(grid, 27, STR_ADD_EMAIL, G_CALLBACK(on_add_email), c);
+  build_rows(c, grid, c->phones, kVcardMaxPhones, 7, STR_PHONE_KINDS, G_CALLBACK(on_remove<0>));
+  c->add_phone = attach_button(grid, 17, STR_ADD_PHONE, G_CALLBACK(on_add_phone), c);
+  build_rows(c, grid, c->emails, kVcardMaxEmails, 18, STR_EMAIL_KINDS, G_CALLBACK(on_remove<1>));
+  c->add_email = attach_button(grid, 28, STR_ADD_EMAIL, G_CALLBACK(on_add_email), c);
   for (int k = 0; k < kVcardMaxAddresses; k++) {
     ContactAddress& a = c->addresses[k];
     a.combo = combo_from_list(ui_string(STR_ADDRESS_KINDS), 0);
@@ -254,11 +256,11 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
     gtk_box_pack_start(GTK_BOX(a.box), a.edit, FALSE, FALSE, 0);
     gtk_widget_set_hexpand(a.box, TRUE);
     a.remove = remove_button(k, G_CALLBACK(on_remove<2>), c);
-    gtk_grid_attach(GTK_GRID(grid), a.combo, 0, 28 + k, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), a.box, 1, 28 + k, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), a.remove, 2, 28 + k, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), a.combo, 0, 29 + k, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), a.box, 1, 29 + k, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), a.remove, 2, 29 + k, 1, 1);
   }
-  c->add_address = attach_button(grid, 31, STR_ADD_ADDRESS, G_CALLBACK(on_add_address), c);
+  c->add_address = attach_button(grid, 32, STR_ADD_ADDRESS, G_CALLBACK(on_add_address), c);
 
   c->notes_label = form_label_new(STR_NOTES);
   gtk_widget_set_valign(c->notes_label, GTK_ALIGN_START);
@@ -272,10 +274,10 @@ void* contact_build(Editor* ed, GtkWidget* outer, int* row) {
   gtk_container_add(GTK_CONTAINER(c->notes_box), c->notes);
   c->notes_remove = button_new(STR_DELETE);
   g_signal_connect(c->notes_remove, "clicked", G_CALLBACK(on_remove_notes), c);
-  gtk_grid_attach(GTK_GRID(grid), c->notes_label, 0, 32, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), c->notes_box, 1, 32, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), c->notes_remove, 2, 32, 1, 1);
-  c->add_notes = attach_button(grid, 33, STR_ADD_NOTES, G_CALLBACK(on_add_notes), c);
+  gtk_grid_attach(GTK_GRID(grid), c->notes_label, 0, 33, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), c->notes_box, 1, 33, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), c->notes_remove, 2, 33, 1, 1);
+  c->add_notes = attach_button(grid, 34, STR_ADD_NOTES, G_CALLBACK(on_add_notes), c);
 
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_widget_set_size_request(sw, 400, 300);
@@ -322,6 +324,7 @@ void load(ContactSection* c) {
   gtk_entry_set_text(GTK_ENTRY(c->given), vcard_given_name(r).c_str());
   gtk_entry_set_text(GTK_ENTRY(c->family), vcard_family_name(r).c_str());
   gtk_entry_set_text(GTK_ENTRY(c->formatted), vcard_formatted_name(r).c_str());
+  gtk_entry_set_text(GTK_ENTRY(c->org), vcard_org_name(r).c_str());
   gtk_entry_set_text(GTK_ENTRY(c->url), vcard_url(r).c_str());
   if (r.birthday) {
     date_picker_set(c->bday, local_time_of(r.birthday / 10000, r.birthday / 100 % 100, r.birthday % 100, 0, 0, 0));
@@ -391,6 +394,10 @@ VCardEdit gather_edit(ContactSection* c) {
   std::string fn = entry_text(c->formatted);
   if (fn.empty()) fn = joined_name(given, family);
   r.fn = vcard_escape(fn.c_str());
+  // Only the name is shown: the units after it stay as written, and an
+  // untouched name keeps its own escapes.
+  std::string org = entry_text(c->org);
+  r.org = org == vcard_org_name(c->shown) ? c->shown.org : vcard_org_with_name(c->shown.org, vcard_escape(org.c_str()));
   r.url = entry_text(c->url);
   if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c->bday_check))) {
     time_t t = static_cast<time_t>(date_picker_get(c->bday));
@@ -443,7 +450,7 @@ void contact_saved_new(Editor*, void* st) {
   auto* c = static_cast<ContactSection*>(st);
   c->card.clear();
   c->shown = VCardRecord();
-  for (GtkWidget* e : {c->given, c->family, c->formatted, c->url}) gtk_entry_set_text(GTK_ENTRY(e), "");
+  for (GtkWidget* e : {c->given, c->family, c->formatted, c->org, c->url}) gtk_entry_set_text(GTK_ENTRY(e), "");
   gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->notes)), "", -1);
   date_picker_set(c->bday, 0);
   for (auto& r : c->phones) reset_row(&r);

@@ -41,6 +41,7 @@ struct ContactSection {
   GtkWidget* given = nullptr;
   GtkWidget* family = nullptr;
   GtkWidget* formatted = nullptr;
+  GtkWidget* org = nullptr;
   GtkWidget* url = nullptr;
   GtkWidget* bday_check = nullptr;
   GtkWidget* bday = nullptr;

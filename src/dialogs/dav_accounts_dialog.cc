@@ -80,7 +80,7 @@ void fill(AccountsDialog* a, int select_repo) {
 // is styled as destructive, and the repository stays unless the user also
 // asks for it to go.
 bool ask_remove(const std::string& name, bool* delete_repo) {
-  GtkWidget* also = gtk_check_button_new_with_mnemonic(ui_string(STR_DAV_REMOVE_DELETE_REPO));
+  GtkWidget* also = gtk_check_button_new_with_label(ui_text(STR_DAV_REMOVE_DELETE_REPO));
   gtk_widget_set_name(also, "dav-delete-repo");
   g_object_ref_sink(also);
   SafeQuestion q;

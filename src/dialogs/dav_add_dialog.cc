@@ -54,7 +54,7 @@ void build_form(AddForm* f) {
   gtk_widget_set_name(f->server, "dav-server");
   gtk_entry_set_placeholder_text(GTK_ENTRY(f->server), "dav.example.org");
   gtk_entry_set_input_purpose(GTK_ENTRY(f->server), GTK_INPUT_PURPOSE_URL);
-  form_row_mnemonic(grid, 0, STR_DAV_FIELD_SERVER, f->server);
+  form_row(grid, 0, STR_DAV_FIELD_SERVER, f->server);
   GtkWidget* hint = gtk_label_new(ui_string(STR_DAV_SERVER_HINT));
   gtk_label_set_line_wrap(GTK_LABEL(hint), TRUE);
   gtk_label_set_max_width_chars(GTK_LABEL(hint), 50);
@@ -63,12 +63,12 @@ void build_form(AddForm* f) {
   gtk_grid_attach(GTK_GRID(grid), hint, 1, 1, 1, 1);
   f->user = gtk_entry_new();
   gtk_widget_set_name(f->user, "dav-user");
-  form_row_mnemonic(grid, 2, STR_DAV_FIELD_USER, f->user);
+  form_row(grid, 2, STR_DAV_FIELD_USER, f->user);
   f->password = gtk_entry_new();
   gtk_widget_set_name(f->password, "dav-password");
   gtk_entry_set_visibility(GTK_ENTRY(f->password), FALSE);
   gtk_entry_set_input_purpose(GTK_ENTRY(f->password), GTK_INPUT_PURPOSE_PASSWORD);
-  form_row_mnemonic(grid, 3, STR_DAV_FIELD_PASSWORD, f->password);
+  form_row(grid, 3, STR_DAV_FIELD_PASSWORD, f->password);
   for (GtkWidget* e : {f->server, f->user, f->password}) {
     gtk_entry_set_activates_default(GTK_ENTRY(e), TRUE);
     g_signal_connect(e, "changed", G_CALLBACK(on_form_changed), f);

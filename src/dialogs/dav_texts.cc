@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dialogs/dav_dialogs.h"
+#include "support/local_dates.h"
 #include "support/strings.h"
 #include "sync/dav_discover.h"
 #include "sync/dav_http.h"
@@ -58,11 +59,6 @@ std::string dav_failure_text(const DavSyncSummary& s, int result) {
 }
 
 std::string dav_last_sync_text(int64_t when) {
-  if (when <= 0) return ui_string_line(STR_DAV_NEVER_SYNCED);
-  time_t t = static_cast<time_t>(when);
-  struct tm local;
-  if (!localtime_r(&t, &local)) return ui_string_line(STR_DAV_NEVER_SYNCED);
-  char buf[32];
-  strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
-  return buf;
+  std::string text = when <= 0 ? std::string() : shown_date_time(when, DATE_SHORT);
+  return text.empty() ? ui_string_line(STR_DAV_NEVER_SYNCED) : text;
 }

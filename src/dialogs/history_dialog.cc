@@ -13,6 +13,7 @@
 #include "model/item.h"
 #include "model/list.h"
 #include "model/ops.h"
+#include "support/local_dates.h"
 #include "support/log.h"
 #include "support/slot_array.h"
 #include "support/strings.h"
@@ -23,14 +24,7 @@ namespace {
 
 HistoryWidgets g_open;
 
-std::string time_text(int64_t t) {
-  if (t == 0) return std::string();
-  time_t tt = static_cast<time_t>(t);
-  struct tm tm {};
-  char buf[64] = "";
-  if (localtime_r(&tt, &tm)) strftime(buf, sizeof buf, "%F %H:%M", &tm);
-  return buf;
-}
+std::string time_text(int64_t t) { return shown_date_time(t, DATE_SHORT); }
 
 int64_t selected_slot(GtkTreeIter* out = nullptr) {
   GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(g_open.list));

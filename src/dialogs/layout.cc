@@ -73,25 +73,6 @@ GtkWidget* form_row(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) 
   return l;
 }
 
-GtkWidget* form_row_mnemonic(GtkWidget* grid, int row, StrId label_id, GtkWidget* field) {
-  GtkWidget* l = form_row(grid, row, label_id, field);
-  gtk_label_set_text_with_mnemonic(GTK_LABEL(l), ui_string(label_id) ? ui_string(label_id) : "");
-  gtk_label_set_mnemonic_widget(GTK_LABEL(l), field);
-  AtkObject* a = gtk_widget_get_accessible(field);
-  if (a) atk_object_set_name(a, mnemonic_plain(label_id).c_str());
-  return l;
-}
-
-std::string mnemonic_plain(StrId string_id) {
-  std::string text = ui_string_line(string_id), out;
-  for (size_t i = 0; i < text.size(); i++) {
-    if (text[i] == '_' && i + 1 < text.size()) i++;
-    else if (text[i] == '_') continue;
-    out += text[i];
-  }
-  return out;
-}
-
 void button_set_destructive(GtkWidget* button) {
   set_destructive(button);
   gtk_widget_set_can_default(button, FALSE);

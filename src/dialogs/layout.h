@@ -31,11 +31,6 @@ void count_unit_label_update(GtkWidget* label, long long n);
 // grid row; the field expands horizontally and is named by the label for
 // accessibility. Returns the label.
 GtkWidget* form_row(GtkWidget* grid, int row, StrId label_id, GtkWidget* field);
-// form_row for a label with a mnemonic ("_User name"): the key moves the
-// focus to the field, and the accessible name is the text without "_".
-GtkWidget* form_row_mnemonic(GtkWidget* grid, int row, StrId label_id, GtkWidget* field);
-// The text of a string id without its mnemonic underscores ("__" stays "_").
-std::string mnemonic_plain(StrId string_id);
 // Styles a dialog button as one that destroys something (red in the theme);
 // such a button is never a dialog's default.
 void button_set_destructive(GtkWidget* button);

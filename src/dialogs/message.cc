@@ -30,39 +30,25 @@ void message_box(GtkMessageType type, StrId title_id, const std::string& text) {
   gtk_widget_destroy(d);
 }
 
-bool ask_question(const std::string& primary, StrId secondary_id, StrId no_id, StrId yes_id) {
-  GtkWidget* d =
-      gtk_message_dialog_new(top_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", primary.c_str());
-  if (secondary_id != STR_NONE)
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", text_of(secondary_id));
-  gtk_window_set_title(GTK_WINDOW(d), text_of(STR_APP_NAME));
-  dialog_add_button(d, no_id, GTK_RESPONSE_CANCEL);
-  GtkWidget* yes = dialog_add_button(d, yes_id, GTK_RESPONSE_YES);
-  // Every question here guards an act that cannot be taken back: Enter keeps
-  // the safe answer.
-  set_destructive(yes);
-  gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
-  int response;
-  {
-    ModalScope scope(d);
-    response = scope.run();
-  }
-  gtk_widget_destroy(d);
-  return response == GTK_RESPONSE_YES;
-}
-
 }  // namespace
 
 void show_message_text(StrId title_id, const std::string& text) { message_box(GTK_MESSAGE_ERROR, title_id, text); }
 void show_info_text(StrId title_id, const std::string& text) { message_box(GTK_MESSAGE_INFO, title_id, text); }
 
 bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_id, StrId yes_id) {
-  std::string primary = arg ? ui_format(primary_id, arg) : std::string(text_of(primary_id));
-  return ask_question(primary, secondary_id, no_id, yes_id);
+  return ask_yes_no_text(arg ? ui_format(primary_id, arg) : std::string(text_of(primary_id)), no_id, yes_id,
+                         secondary_id);
 }
 
 bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrId secondary_id) {
-  return ask_question(primary, secondary_id, no_id, yes_id);
+  SafeQuestion q;
+  q.primary = primary;
+  if (secondary_id != STR_NONE) q.secondary = text_of(secondary_id);
+  q.cancel_id = no_id;
+  q.yes_id = yes_id;
+  // Every such question guards an act that cannot be taken back.
+  q.destructive = true;
+  return ask_safe_default(q);
 }
 
 bool ask_safe_default(const SafeQuestion& q) {
@@ -82,7 +68,7 @@ bool ask_safe_default(const SafeQuestion& q) {
     gtk_widget_show_all(q.extra);
   }
   dialog_add_button(d, q.cancel_id, GTK_RESPONSE_CANCEL);
-  GtkWidget* yes = dialog_add_button(d, q.yes_id, GTK_RESPONSE_ACCEPT);
+  GtkWidget* yes = dialog_add_button(d, q.yes_id, GTK_RESPONSE_YES);
   if (q.destructive) button_set_destructive(yes);
   gtk_dialog_set_default_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
   int response;
@@ -95,7 +81,7 @@ bool ask_safe_default(const SafeQuestion& q) {
   // it whole to be read.
   if (q.extra) gtk_container_remove(GTK_CONTAINER(area), q.extra);
   gtk_widget_destroy(d);
-  return response == GTK_RESPONSE_ACCEPT;
+  return response == GTK_RESPONSE_YES;
 }
 
 bool ask_showing_text(StrId primary_id, StrId secondary_id, const std::string& text, StrId yes_id) {

@@ -23,20 +23,13 @@ template <typename... Args>
 void show_info(StrId title_id, StrId message_id, Args... args) {
   show_info_text(title_id, ui_format(message_id, args...));
 }
-// A question before a destructive act: primary string formatted with `arg`
-// (nullptr: shown as it is), secondary string unless STR_NONE, title
-// STR_APP_NAME, the no button (cancel, the default) then the yes button in
-// the destructive style. True exactly for yes.
-bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_id, StrId yes_id);
-// The same question with a complete primary text (and a secondary id or
-// STR_NONE).
-bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrId secondary_id = STR_NONE);
-// A question whose safe answer is the default: the cancel button has the
-// focus and Return, the yes button (GTK_RESPONSE_ACCEPT) must be chosen and
-// is styled as destructive when it destroys something. The secondary text
-// can be selected (a fingerprint to compare); `extra` (or nullptr), a widget
-// the caller holds a reference to, goes below the texts and is taken out
-// again before this returns, to be read. True exactly for yes.
+// A question whose safe answer is the default: the cancel button comes
+// first and has the focus and Return, the yes button (GTK_RESPONSE_YES) must
+// be chosen and is styled as destructive when it destroys something. The
+// secondary text can be selected (a fingerprint to compare); `extra` (or
+// nullptr), a widget the caller holds a reference to, goes below the texts
+// and is taken out again before this returns, to be read. True exactly for
+// yes.
 struct SafeQuestion {
   GtkMessageType type = GTK_MESSAGE_QUESTION;
   StrId title_id = STR_APP_NAME;
@@ -47,6 +40,12 @@ struct SafeQuestion {
   GtkWidget* extra = nullptr;
 };
 bool ask_safe_default(const SafeQuestion& q);
+// That question before a destructive act: primary string formatted with
+// `arg` (nullptr: shown as it is), secondary string unless STR_NONE, title
+// STR_APP_NAME, the no button then the yes button in the destructive style.
+bool ask_yes_no(StrId primary_id, const char* arg, StrId secondary_id, StrId no_id, StrId yes_id);
+// The same with a complete primary text (and a secondary id or STR_NONE).
+bool ask_yes_no_text(const std::string& primary, StrId no_id, StrId yes_id, StrId secondary_id = STR_NONE);
 // Asks before text leaves the computer, showing that text read-only in a
 // scrolled monospace view: primary and secondary strings, Cancel then the
 // yes button (the default). True exactly for yes.

@@ -118,6 +118,8 @@ int vcard_parse(const char* text, size_t len, VCardRecord* rec) {
       rec->url = value;
     } else if (ieq(name, "NOTE")) {
       rec->note = value;
+    } else if (ieq(name, "ORG")) {
+      rec->org = value;
     } else if (ieq(name, "TEL")) {
       if (static_cast<int>(rec->phones.size()) >= kVcardMaxPhones) continue;
       if (value.compare(0, 4, "tel:") == 0) value = value.substr(4);
@@ -145,6 +147,7 @@ void vcard_compose(TextBuilder* tb, const VCardRecord& rec) {
   line("VERSION:3.0");
   line("N:" + rec.n[0] + ";" + rec.n[1]);
   line("FN:" + rec.fn);
+  if (!rec.org.empty()) line("ORG:" + rec.org);
   if (rec.birthday) line("BDAY:" + std::to_string(rec.birthday));
   if (!rec.url.empty()) line("URL:" + rec.url);
   for (auto& p : rec.phones) {
@@ -201,6 +204,29 @@ std::string vcard_family_name(const VCardRecord& rec) { return vcard_unescape(re
 std::string vcard_formatted_name(const VCardRecord& rec) { return vcard_unescape(rec.fn); }
 std::string vcard_url(const VCardRecord& rec) { return vcard_unescape(rec.url); }
 
+namespace {
+// Where the first component of a structured value ends (an unescaped ";").
+size_t first_component_end(const std::string& v) {
+  for (size_t i = 0; i < v.size(); i++) {
+    if (v[i] == '\\') i++;
+    else if (v[i] == ';') return i;
+  }
+  return v.size();
+}
+}  // namespace
+
+std::string vcard_org_name(const VCardRecord& rec) {
+  return vcard_unescape(rec.org.substr(0, first_component_end(rec.org)));
+}
+
+std::string vcard_org_with_name(const std::string& org, const std::string& name) {
+  std::string units = org.substr(first_component_end(org));
+  // Units without a name are still the user's; only "" and lone ";"s are
+  // nothing.
+  if (name.empty() && units.find_first_not_of(';') == std::string::npos) return std::string();
+  return name + units;
+}
+
 std::string vcard_address_text(const VCardAddress& adr) {
   const AddressRow* rows = address_layout(country_from_code(adr.part[7].c_str()));
   std::string out;
@@ -232,7 +258,7 @@ std::string vcard_address_text(const VCardAddress& adr) {
 namespace {
 
 const char* const kKeptProperties[] = {"BEGIN", "END", "VERSION", "N", "FN", "BDAY",
-                                       "URL", "TEL", "EMAIL", "ADR", "NOTE", nullptr};
+                                       "URL", "TEL", "EMAIL", "ADR", "NOTE", "ORG", nullptr};
 
 bool kept_property(const std::string& name) {
   for (int i = 0; kKeptProperties[i]; i++)

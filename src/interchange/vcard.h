@@ -46,6 +46,8 @@ struct VCardRecord {
   int32_t birthday = 0;  // year * 10000 + month * 100 + day
   std::string url;
   std::string note;
+  // ORG as written: the organisation's name, then its units (";"-separated).
+  std::string org;
 };
 
 // 0 and *rec filled, or -1 when the text is not a vCard. Unknown properties
@@ -64,6 +66,11 @@ std::string vcard_given_name(const VCardRecord& rec);
 std::string vcard_family_name(const VCardRecord& rec);
 std::string vcard_formatted_name(const VCardRecord& rec);
 std::string vcard_url(const VCardRecord& rec);
+// The organisation's name: the first component of ORG, unescaped.
+std::string vcard_org_name(const VCardRecord& rec);
+// An ORG value with its first component replaced by `name` (escaped) and
+// the units after it kept byte for byte; empty when nothing is left.
+std::string vcard_org_with_name(const std::string& org, const std::string& name);
 // One-line text of an address, laid out by its country.
 std::string vcard_address_text(const VCardAddress& adr);
 

@@ -141,6 +141,7 @@ VCardRecord one_line_values(VCardRecord r) {
   for (std::string& n : r.n) n = one_line(n);
   r.url = one_line(r.url);
   r.note = one_line(r.note);
+  r.org = one_line(r.org);
   for (auto* list : {&r.phones, &r.emails})
     for (VCardTyped& t : *list) t.value = one_line(t.value);
   for (VCardAddress& a : r.addresses)
@@ -148,7 +149,7 @@ VCardRecord one_line_values(VCardRecord r) {
   return r;
 }
 
-enum Kind { K_OTHER, K_END, K_N, K_FN, K_BDAY, K_URL, K_NOTE, K_TEL, K_EMAIL, K_ADR };
+enum Kind { K_OTHER, K_END, K_N, K_FN, K_BDAY, K_URL, K_NOTE, K_ORG, K_TEL, K_EMAIL, K_ADR };
 
 }  // namespace
 
@@ -205,6 +206,8 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
       k = K_URL;
     } else if (ieq(name, "NOTE")) {
       k = K_NOTE;
+    } else if (ieq(name, "ORG")) {
+      k = K_ORG;
     } else if (ieq(name, "TEL") && tels < kVcardMaxPhones) {
       k = K_TEL;
       ordinal[i] = tels++;
@@ -216,9 +219,9 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
       ordinal[i] = adrs++;
     }
     if (k == K_OTHER) continue;
-    // Of several N, BDAY, URL or NOTE lines the parser keeps the last; the
-    // earlier ones are left as they are.
-    if (k == K_N || k == K_BDAY || k == K_URL || k == K_NOTE) {
+    // Of several N, BDAY, URL, NOTE or ORG lines the parser keeps the last;
+    // the earlier ones are left as they are.
+    if (k == K_N || k == K_BDAY || k == K_URL || k == K_NOTE || k == K_ORG) {
       if (last_of[k] >= 0) kind[last_of[k]] = K_OTHER;
     }
     kind[i] = k;
@@ -256,6 +259,8 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
   const bool norm = edit.normalise;
   auto same_text = [norm](const std::string& a, const std::string& b) { return !norm && ::same_text(a, b); };
   auto same_typed = [norm](const VCardTyped& a, const VCardTyped& b) { return !norm && ::same_typed(a, b); };
+  // ORG's units are compared as written: an escaped ";" is no separator.
+  auto same_org = [norm](const std::string& a, const std::string& b) { return !norm && a == b; };
   auto same_address = [norm](const VCardAddress& a, const VCardAddress& b) {
     return !norm && ::same_address(a, b);
   };
@@ -289,6 +294,10 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
         if (same_text(ed.note, shown.note)) out += raw;
         else if (!ed.note.empty()) out += h + ":" + ed.note + "\n";
         break;
+      case K_ORG:
+        if (same_org(ed.org, shown.org)) out += raw;
+        else if (!ed.org.empty()) out += h + ":" + ed.org + "\n";
+        break;
       case K_TEL: {
         int j = find_origin(edit.phone_origin, ordinal[i]);
         if (j >= 0 && static_cast<size_t>(j) < ed.phones.size() && !ed.phones[j].value.empty()) {
@@ -320,6 +329,7 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
         // What the card did not have yet goes before its end.
         if (last_of[K_N] < 0 && (!ed.n[0].empty() || !ed.n[1].empty())) out += "N:" + n_value(shown, ed) + "\n";
         if (last_of[K_FN] < 0 && !ed.fn.empty()) out += "FN:" + ed.fn + "\n";
+        if (last_of[K_ORG] < 0 && !ed.org.empty()) out += "ORG:" + ed.org + "\n";
         if (last_of[K_BDAY] < 0 && ed.birthday) out += "BDAY:" + std::to_string(ed.birthday) + "\n";
         if (last_of[K_URL] < 0 && !ed.url.empty()) out += "URL:" + ed.url + "\n";
         if (last_of[K_TEL] < 0) out += added_tels();
@@ -343,6 +353,7 @@ std::string vcard_apply_edit(const std::string& card, const VCardEdit& edit) {
              if (last_of[K_BDAY] >= 0) rest.edited.birthday = 0;
              if (last_of[K_URL] >= 0) rest.edited.url.clear();
              if (last_of[K_NOTE] >= 0) rest.edited.note.clear();
+             if (last_of[K_ORG] >= 0) rest.edited.org.clear();
              if (last_of[K_TEL] >= 0) rest.edited.phones.clear();
              if (last_of[K_EMAIL] >= 0) rest.edited.emails.clear();
              if (last_of[K_ADR] >= 0) rest.edited.addresses.clear();

@@ -16,6 +16,7 @@
 #include "model/recur.h"
 #include "model/tag.h"
 #include "model/view_dates.h"
+#include "support/local_dates.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"
@@ -47,17 +48,7 @@ StrId type_name_id(int type) {
   }
 }
 
-std::string format_time(int64_t t, const char* fmt) {
-  if (t == 0) return std::string();
-  time_t tt = static_cast<time_t>(t);
-  struct tm tm {};
-  if (!localtime_r(&tt, &tm)) return std::string();
-  char buf[64];
-  size_t n = std::strftime(buf, sizeof buf, fmt, &tm);
-  return std::string(buf, n);
-}
-
-std::string date_time(int64_t t) { return format_time(t, "%Y-%m-%d %H:%M"); }
+std::string date_time(int64_t t) { return shown_date_time(t, DATE_LONG); }
 
 void labelled(std::string* out, StrId id, const std::string& value, bool colon = false) {
   *out += "|**";
@@ -196,7 +187,7 @@ std::string recurrence_text(const Recurrence& r, int32_t count, int64_t until, i
   }
   if (r.end_kind == RECUR_UNTIL) {
     if (!s.empty()) s += ", ";
-    s += ui_format(STR_UNTIL_DATE, format_time(until, "%Y-%m-%d").c_str());
+    s += ui_format(STR_UNTIL_DATE, shown_date(until, DATE_LONG).c_str());
   } else if (r.end_kind == RECUR_COUNT) {
     if (!s.empty()) s += ", ";
     s += ui_plural_format(STR_ENDS_AFTER_N, count);
@@ -232,7 +223,7 @@ std::string key_markup(const std::string& body) {
     wipe(&hex);
     wipe(&key.password);
   }
-  if (key.date != 0) labelled(&out, STR_EXPIRES, format_time(key.date, "%Y-%m-%d"));
+  if (key.date != 0) labelled(&out, STR_EXPIRES, shown_date(key.date, DATE_LONG));
   if (!key.notes.empty()) out += "\n" + key.notes + "\n";
   cap_structured(&out, "key_markup");
   return out;
@@ -261,16 +252,16 @@ std::string vcard_markup(const std::string& body) {
   // Cards without N (common from phones) are headed by what names them.
   if (heading.empty()) heading = vcard_title(rec);
   out += "==" + heading + "\n||\n";
+  std::string org = vcard_org_name(rec);
+  if (!org.empty()) labelled(&out, STR_ORGANIZATION, org);
   if (rec.birthday) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%d-%02d-%02d", rec.birthday / 10000, rec.birthday / 100 % 100,
-                  rec.birthday % 100);
-    labelled(&out, STR_BIRTHDAY, buf);
+    labelled(&out, STR_BIRTHDAY,
+             shown_ymd(rec.birthday / 10000, rec.birthday / 100 % 100, rec.birthday % 100, DATE_LONG));
   }
   if (!rec.url.empty()) {
     labelled(&out, STR_WEB_ADDRESS, "[[" + vcard_url(rec) + "]]");
     out += "||\n";
-  } else if (rec.birthday) {
+  } else if (rec.birthday || !org.empty()) {
     out += "||\n";
   }
   int n = 0;

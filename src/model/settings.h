@@ -44,7 +44,7 @@ struct Settings {
 enum { DLG_NOTE, DLG_TASK, DLG_EVENT, DLG_KEY, DLG_VCARD, DLG_REPO, DLG_COUNT };
 struct DialogSizes {
   int width[DLG_COUNT] = {600, 600, 600, 600, 600, 600};
-  int height[DLG_COUNT] = {500, 500, 500, 500, 500, 300};
+  int height[DLG_COUNT] = {500, 500, 500, 500, 600, 300};  // a new contact fits whole
 };
 
 // Reads the settings with their defaults and clamps. locale_language is the

@@ -7,6 +7,7 @@
 
 #include "model/item.h"
 #include "model/list.h"
+#include "support/local_dates.h"
 #include "views/icons_gtk.h"
 #include "views/item_list_gtk.h"
 
@@ -103,16 +104,9 @@ void get_value(GtkTreeModel* m, GtkTreeIter* it, gint column, GValue* value) {
       else
         g_value_set_string(value, item ? item->title.c_str() : "");
       break;
-    case ITEM_COL_TIME: {
-      char buf[32] = "";
-      if (r.time != 0) {
-        time_t t = static_cast<time_t>(r.time);
-        struct tm tmv;
-        if (localtime_r(&t, &tmv)) strftime(buf, sizeof buf, "%F %H:%M", &tmv);
-      }
-      g_value_set_string(value, buf);
+    case ITEM_COL_TIME:
+      g_value_set_string(value, shown_date_time(r.time, DATE_SHORT).c_str());
       break;
-    }
     case ITEM_COL_SLOT: g_value_set_int(value, r.slot); break;
     case ITEM_COL_GROUP: g_value_set_int(value, r.group); break;
     default: break;

@@ -22,6 +22,7 @@
 #include "gtk/editor_driver.h"
 #include "model/ops.h"
 #include "model/recur.h"
+#include "support/local_dates.h"
 #include "support/log.h"
 #include "sync/requests.h"
 #include "window_fixture.h"
@@ -715,12 +716,7 @@ TEST_F(Notifications, AReminderReachesTheDesktopAndItsActionOpensTheItem) {
   const Received& r = fake.got[0];
   EXPECT_EQ(ui_string(STR_APP_NAME), r.app);
   EXPECT_EQ("Dentist <3pm> & co", r.summary) << "the summary is plain text";
-  time_t due = static_cast<time_t>(start + 300);
-  struct tm tm;
-  localtime_r(&due, &tm);
-  char when[32];
-  strftime(when, sizeof when, "%F %H:%M", &tm);
-  EXPECT_EQ(when, r.body);
+  EXPECT_EQ(shown_date_time(start + 300, DATE_SHORT), r.body) << "the due time as the window shows it";
   ASSERT_GE(r.actions.size(), 2u);
   EXPECT_EQ("default", r.actions[0]);
   EXPECT_EQ(ui_string(STR_OPEN), r.actions[1]);

@@ -576,7 +576,11 @@ def journey_reminder():
     n = notifications(record)
     check(len(n) == 1, "one notification: %r" % n)
     check(n[0]["summary"] == "Water <the> plants", "the title: %r" % n[0])
-    check(n[0]["body"] == due, "the time: %r" % n[0])
+    # The time as the window shows it in English ("Dec 8, 2026, 3:05 PM").
+    t = time.localtime(remind_at + 60)
+    shown = "%s %d, %d, %d:%02d %s" % ("Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()[t.tm_mon - 1], t.tm_mday,
+                                        t.tm_year, (t.tm_hour + 11) % 12 + 1, t.tm_min, "AM" if t.tm_hour < 12 else "PM")
+    check(n[0]["body"] == shown, "the time: %r" % n[0])
     check(n[0]["actions"][:2] == ["default", S("STR_OPEN")], "the default action says Open: %r" % n[0])
     # One alert, not two: the window shows no box of its own.
     time.sleep(2.0)

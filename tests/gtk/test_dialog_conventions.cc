@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialogs/account_dialog.h"
+#include "dialogs/dav_dialogs.h"
 #include "dialogs/address_dialog.h"
 #include "dialogs/conflict_dialog.h"
 #include "dialogs/history_dialog.h"
@@ -76,6 +77,12 @@ std::vector<DialogCase> dialog_cases(int64_t tag, int64_t note) {
       {"existing note", [note] { item_edit(ITEM_NOTE, note, -1); }},
       {"history", [note] { item_history(note); }},
       {"collections", [] { repo_manager(); }},
+      {"accounts", [] { dav_accounts_dialog(); }},
+      {"add account",
+       [] {
+         int repo = -1;
+         dav_add_account(&repo);
+       }},
   };
   for (int type : {ITEM_NOTE, ITEM_TASK, ITEM_EVENT, ITEM_VCARD, ITEM_KEY})
     out.push_back({"new item", [type, tag] { item_edit(type, -1, tag); }});
@@ -234,7 +241,8 @@ TEST_F(DialogConventionsTest, DestructiveButtonsAreMarkedAndNeverTheDefault) {
   each_dialog([](GtkWindow* w) {
     for (GtkWidget* b : action_buttons(w)) {
       std::string label = plain(gtk_button_get_label(GTK_BUTTON(b)));
-      bool named = label == ui_string(STR_DELETE) || label == ui_string(STR_DISCARD);
+      bool named = label == ui_string(STR_DELETE) || label == ui_string(STR_DISCARD) ||
+                   label == ui_string(STR_DAV_BUTTON_REMOVE);
       EXPECT_EQ(named, destructive(b)) << label;
       if (destructive(b)) {
         EXPECT_FALSE(gtk_widget_has_default(b)) << label;

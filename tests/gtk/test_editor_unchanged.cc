@@ -54,7 +54,7 @@ std::string key_body(const char* user) {
 
 // A card with what the contact editor shows and what it does not.
 const char kCard[] =
-    "BEGIN:VCARD\nVERSION:3.0\nN:Okafor;Chidi;Ike;Mr.;\nFN:Chidi Okafor\nORG:Lagos Tiles Ltd.\n"
+    "BEGIN:VCARD\nVERSION:3.0\nN:Okafor;Chidi;Ike;Mr.;\nFN:Chidi Okafor\nORG:Lagos Tiles Ltd.;Sales\n"
     "item1.TEL;TYPE=CELL;TYPE=PREF:+234 803 555 0101\nEMAIL;TYPE=INTERNET;TYPE=PREF:chidi@tiles.example\n"
     "URL:http://old.example\nBDAY:1980-07-21\nNOTE:call after six\nX-CUSTOM-ID:8731\nEND:VCARD\n";
 
@@ -77,6 +77,9 @@ std::vector<KindCase> kind_cases() {
       {"contact: web address", ITEM_VCARD, kCard,
        [](Editor* ed) { set_text(static_cast<ContactSection*>(ed->states[0])->url, "https://new.example"); },
        [replace](Stored* s) { s->body = replace(s->body, "URL:http://old.example", "URL:https://new.example"); }},
+      {"contact: organization", ITEM_VCARD, kCard,
+       [](Editor* ed) { set_text(static_cast<ContactSection*>(ed->states[0])->org, "Lagos Tiles Plc"); },
+       [replace](Stored* s) { s->body = replace(s->body, "ORG:Lagos Tiles Ltd.;", "ORG:Lagos Tiles Plc;"); }},
   };
 }
 

@@ -118,7 +118,7 @@ TEST_F(ItemListTest, DateOrderGroupsUnderDayHeaders) {
   gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(l->store), &it, nullptr, 1);
   gchar* when = nullptr;
   gtk_tree_model_get(GTK_TREE_MODEL(l->store), &it, ITEM_COL_TIME, &when, -1);
-  EXPECT_STREQ("2026-03-09 09:00", when);
+  EXPECT_STREQ("Mar 9, 2026, 9:00 AM", when);
   g_free(when);
 }
 

@@ -252,6 +252,32 @@ TEST_F(ComponentsTest, ContactsKeepEveryTypeLabel) {
   EXPECT_EQ(lines_not_in(out, kCard), (std::vector<std::string>{"TEL;TYPE=X-EVOLUTION-ASSISTANT:+1 555 0199", "N:;;;;"}));
 }
 
+// ORG is written anew only when the item's organisation changed, and then
+// with the units the card had.
+TEST_F(ComponentsTest, TheOrganisationIsReplacedOnlyWhenItChanged) {
+  const std::string card =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Fox;Dana;;;\r\nFN:Dana Fox\r\n"
+      "ORG:Fox \\, Sons;Sales;EMEA\r\nTEL:+1 555 0100\r\nEND:VCARD\r\n";
+  struct Case {
+    const char* from;
+    const char* to;
+    std::vector<std::string> gone, added;
+  } cases[] = {
+      {"+1 555 0100", "+1 555 0199", {"TEL:+1 555 0100"}, {"TEL:+1 555 0199"}},
+      {"ORG:Fox \\, Sons;", "ORG:Fox Bros;", {"ORG:Fox \\, Sons;Sales;EMEA"}, {"ORG:Fox Bros;Sales;EMEA"}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(import_vcf(card), 1);
+    Item* item = item_get(items_of(ITEM_VCARD).back());
+    ASSERT_TRUE(item);
+    edit(item, [&](ItemForm* f) { f->body.replace(f->body.find(c.from), std::strlen(c.from), c.to); });
+    SourceRecord kept = kept_of(item);
+    std::string out = component_for_item(item_find(item->uuid), &kept);
+    EXPECT_EQ(lines_not_in(card, out), c.gone) << out;
+    EXPECT_EQ(lines_not_in(out, card), c.added) << out;
+  }
+}
+
 TEST_F(ComponentsTest, CardsWithoutNameGetOneOnExport) {
   struct Case {
     std::string card;

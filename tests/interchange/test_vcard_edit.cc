@@ -134,6 +134,37 @@ TEST(VcardEdit, NamesTypesRemovalsAndAdditions) {
   EXPECT_NE(out2.find("ORG:Acme Robotics;Research\n"), std::string::npos);
 }
 
+// The editor shows the organisation's name only: typing a name replaces the
+// first component of ORG and keeps the units after it as written.
+TEST(VcardEdit, TheOrganisationNameIsEditedAndItsUnitsKept) {
+  struct Case {
+    const char* stored;  // ORG value, nullptr: no ORG line
+    const char* shown;   // the name the editor shows
+    const char* typed;   // the name the user leaves (unescaped)
+    const char* line;    // the ORG line written, nullptr: none
+  } cases[] = {
+      {"Acme Robotics;Research", "Acme Robotics", "Acme Labs", "ORG:Acme Labs;Research\n"},
+      {"Acme\\, Inc.;R&D;Sensors", "Acme, Inc.", "Acme, Inc.", "ORG:Acme\\, Inc.;R&D;Sensors\n"},
+      {"Acme;Research", "Acme", "", "ORG:;Research\n"},
+      {"Acme", "Acme", "", nullptr},
+      {"Acme;;", "Acme", "", nullptr},
+      {nullptr, "", "Tiles; Ltd.", "ORG:Tiles\\; Ltd.\n"},
+  };
+  for (const Case& c : cases) {
+    std::string card = "BEGIN:VCARD\nVERSION:3.0\nN:Roe;Jan\nFN:Jan Roe\n";
+    if (c.stored) card += std::string("ORG:") + c.stored + "\n";
+    card += "TEL:123\nEND:VCARD\n";
+    VCardEdit e = vcard_edit_of(parsed(card));
+    EXPECT_EQ(vcard_org_name(e.shown), c.shown) << card;
+    if (vcard_org_name(e.shown) != c.typed)
+      e.edited.org = vcard_org_with_name(e.shown.org, vcard_escape(c.typed));
+    std::string out = vcard_apply_edit(card, e);
+    if (c.line) EXPECT_NE(out.find(c.line), std::string::npos) << out;
+    else EXPECT_EQ(out.find("ORG"), std::string::npos) << out;
+    expect_lines_kept(card, out, {"ORG"});
+  }
+}
+
 // A line break left raw in an edited value, changed or added, existing card
 // or new, stays inside its property: it can never add one.
 TEST(VcardEdit, ARawLineBreakInAValueNeverStartsAProperty) {

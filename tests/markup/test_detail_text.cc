@@ -80,7 +80,7 @@ TEST_F(DetailTest, RecurrencePhrases) {
   Recurrence w = rule(FREQ_WEEKLY, 1, 2 | 8, RECUR_UNTIL);
   EXPECT_EQ(recurrence_text(w, 0, lt(2030, 6, 30, 10), monday),
             ui_plural_format(STR_EVERY_N_WEEKS, 2) + " " + L(STR_ON_WEEKDAYS) + " " + L(STR_MONDAY) + ", " +
-                L(STR_WEDNESDAY) + ", " + ui_format(STR_UNTIL_DATE, "2030-06-30"));
+                L(STR_WEDNESDAY) + ", " + ui_format(STR_UNTIL_DATE, "June 30, 2030"));
   // No weekday set: the start's.
   EXPECT_EQ(recurrence_text(rule(FREQ_WEEKLY), 0, 0, monday), L(STR_ON_WEEKDAYS) + " " + L(STR_MONDAY));
   // Monthly on the second Tuesday, every 3 months, 5 times.
@@ -115,34 +115,34 @@ TEST_F(DetailTest, EventLinesAndVerbatimBody) {
   int64_t s = item_store(-1, ITEM_EVENT, f, 0, model().view);
   ASSERT_GE(s, 0);
   std::string text = item_detail_text(item_get(s));
-  EXPECT_EQ(text, row(STR_LABEL_START, "2030-03-04 10:00") + row(STR_LABEL_END, "2030-03-04 11:30") +
+  EXPECT_EQ(text, row(STR_LABEL_START, "March 4, 2030 at 10:00 AM") + row(STR_LABEL_END, "March 4, 2030 at 11:30 AM") +
                       row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 90)) +
                       row(STR_LABEL_RECURRENCE,
                           L(STR_FREQ_WEEKLY) + ", " +
                               recurrence_text(item_get(s)->recurrence, 0, item_get(s)->last_occurrence, f.due)) +
                       "\n{{{Room 4\n**not bold**}}}");
-  EXPECT_NE(text.find(ui_format(STR_UNTIL_DATE, "2030-06-30")), std::string::npos);
+  EXPECT_NE(text.find(ui_format(STR_UNTIL_DATE, "June 30, 2030")), std::string::npos);
 
   // A task without reminder or body; an event without recurrence.
   ItemForm t;
   t.title = "Task";
   t.due = lt(2030, 1, 2, 8);
   int64_t ts = item_store(-1, ITEM_TASK, t, 0, model().view);
-  EXPECT_EQ(item_detail_text(item_get(ts)), row(STR_LABEL_DUE, "2030-01-02 08:00"));
+  EXPECT_EQ(item_detail_text(item_get(ts)), row(STR_LABEL_DUE, "January 2, 2030 at 8:00 AM"));
   // A task that repeats says so as an event does.
   t.freq = FREQ_DAILY;
   t.end_kind = RECUR_COUNT;
   t.recur_count = 4;
   int64_t rs = item_store(-1, ITEM_TASK, t, 0, model().view);
   EXPECT_EQ(item_detail_text(item_get(rs)),
-            row(STR_LABEL_DUE, "2030-01-02 08:00") +
+            row(STR_LABEL_DUE, "January 2, 2030 at 8:00 AM") +
                 row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)));
   ItemForm e;
   e.title = "Once";
   e.due = lt(2030, 1, 2, 8);
   int64_t es = item_store(-1, ITEM_EVENT, e, 0, model().view);
   EXPECT_EQ(item_detail_text(item_get(es)),
-            row(STR_LABEL_START, "2030-01-02 08:00") + row(STR_LABEL_RECURRENCE, L(STR_NONE_WORD)));
+            row(STR_LABEL_START, "January 2, 2030 at 8:00 AM") + row(STR_LABEL_RECURRENCE, L(STR_NONE_WORD)));
   // A note with markup on: the body as it is.
   int64_t ns = store(ITEM_NOTE, "N", "== Heading\ntext", 1);
   EXPECT_EQ(item_detail_text(item_get(ns)), "\n== Heading\ntext");
@@ -159,7 +159,7 @@ TEST_F(DetailTest, AFullRuleIsShownInItsOwnWords) {
   ASSERT_GE(s, 0);
   ASSERT_EQ(0, item_full_rule_set(s, "RRULE:FREQ=MONTHLY;BYDAY=-1FR\n"));
   EXPECT_EQ(item_detail_text(item_get(s)),
-            row(STR_LABEL_START, "2030-01-25 16:00") + row(STR_LABEL_RECURRENCE, "Monthly, on the last Friday"));
+            row(STR_LABEL_START, "January 25, 2030 at 4:00 PM") + row(STR_LABEL_RECURRENCE, "Monthly, on the last Friday"));
 }
 
 TEST_F(DetailTest, LinkedItemsExpandOneLevelAndMissingOnesVanish) {
@@ -209,7 +209,7 @@ TEST_F(DetailTest, KeyMarkup) {
   std::string dots = "\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F\xE2\x97\x8F";
   EXPECT_EQ(key_markup(key_body_format(k)), row(STR_WEB_ADDRESS, "[[https://bank.example]]") +
                                                 row(STR_USER_NAME, "{{{me}}}") + "|**" + L(STR_PASSWORD) +
-                                                "**|[[password:7077|" + dots + "]]\n" + row(STR_EXPIRES, "2030-01-15") +
+                                                "**|[[password:7077|" + dots + "]]\n" + row(STR_EXPIRES, "January 15, 2030") +
                                                 "\nPIN below\n");
   KeyBody bare;
   EXPECT_EQ(key_markup(key_body_format(bare)), row(STR_WEB_ADDRESS, ""));
@@ -264,7 +264,7 @@ TEST_F(DetailTest, VcardMarkup) {
       "EMAIL;TYPE=INTERNET;TYPE=HOME:h@x\nEMAIL;TYPE=INTERNET;TYPE=WORK:w@x\nEMAIL;TYPE=INTERNET:o@x\n"
       "ADR;TYPE=HOME:;;1 Main St\\, Apt 2;Springfield;;12345;USA;US\nNOTE:first\\nsecond\\tx\\;y\nEND:VCARD\n";
   std::string expect =
-      "==Doe, John\n||\n" + row(STR_BIRTHDAY, "1980-05-17") + row(STR_WEB_ADDRESS, "[[https://example.org]]") + "||\n";
+      "==Doe, John\n||\n" + row(STR_BIRTHDAY, "May 17, 1980") + row(STR_WEB_ADDRESS, "[[https://example.org]]") + "||\n";
   int kinds[] = {0, 4, 5, 6, 1, 2, 3, 7, 8};
   for (int i = 0; i < 9; i++)
     expect += "|**" + line_of(STR_PHONE_KINDS, kinds[i]) + ":**|" + std::to_string(i + 1) + "\n";
@@ -281,7 +281,10 @@ TEST_F(DetailTest, VcardMarkup) {
   // Name only; a birthday without a web address.
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:;Ann\nFN:Ann\nEND:VCARD\n"), "==Ann\n||\n");
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:Roe\nBDAY:2001-02-03\nEND:VCARD\n"),
-            "==Roe\n||\n" + row(STR_BIRTHDAY, "2001-02-03") + "||\n");
+            "==Roe\n||\n" + row(STR_BIRTHDAY, "February 3, 2001") + "||\n");
+  // The organisation's name, without its units.
+  EXPECT_EQ(vcard_markup("BEGIN:VCARD\nN:Roe\nORG:Acme\\, Inc.;Sales\nEND:VCARD\n"),
+            "==Roe\n||\n" + row(STR_ORGANIZATION, "Acme, Inc.") + "||\n");
   EXPECT_EQ(vcard_markup("not a card"), "");
   // Without N the heading is the formatted name, else the first e-mail.
   EXPECT_EQ(vcard_markup("BEGIN:VCARD\nFN:Ann Lee\nEND:VCARD\n"), "==Ann Lee\n||\n");
@@ -303,10 +306,10 @@ TEST_F(DetailTest, HistoryTexts) {
   ev.title = "Old title";
   std::string header = item_header_format(ev);
   EXPECT_EQ(history_detail_text(header.c_str(), "was\nthis"),
-            row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) +
+            row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "January 2, 2030 at 9:15 AM") + "|**" + L(STR_TYPE) +
                 ":**|" + L(STR_TYPE_EVENT) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NO) + "\n" +
                 row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 10)) +
-                row(STR_LABEL_START, "2030-03-04 10:00") + row(STR_LABEL_END, "2030-03-04 11:00") +
+                row(STR_LABEL_START, "March 4, 2030 at 10:00 AM") + row(STR_LABEL_END, "March 4, 2030 at 11:00 AM") +
                 row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)) +
                 "\n{{{was\nthis}}}");
 
@@ -315,10 +318,10 @@ TEST_F(DetailTest, HistoryTexts) {
   task.end = 0;
   header = item_header_format(task);
   EXPECT_EQ(history_detail_text(header.c_str(), ""),
-            row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) +
+            row(STR_LABEL_TITLE, "Old title") + row(STR_DETAIL_MODIFIED, "January 2, 2030 at 9:15 AM") + "|**" + L(STR_TYPE) +
                 ":**|" + L(STR_TYPE_TASK) + "\n" + "|**" + L(STR_MARKUP) + ":**|" + L(STR_NO) + "\n" +
                 row(STR_LABEL_REMINDER, ui_plural_format(STR_REMIND_N_MINUTES_BEFORE, 10)) +
-                row(STR_LABEL_DUE, "2030-03-04 10:00") +
+                row(STR_LABEL_DUE, "March 4, 2030 at 10:00 AM") +
                 row(STR_LABEL_RECURRENCE, L(STR_FREQ_DAILY) + ", " + ui_plural_format(STR_ENDS_AFTER_N, 4)));
 
   Item key;
@@ -329,7 +332,7 @@ TEST_F(DetailTest, HistoryTexts) {
   kb.password = "pw";
   header = item_header_format(key);
   EXPECT_EQ(history_detail_text(header.c_str(), key_body_format(kb)),
-            row(STR_LABEL_TITLE, "K") + row(STR_DETAIL_MODIFIED, "2030-01-02 09:15") + "|**" + L(STR_TYPE) + ":**|" +
+            row(STR_LABEL_TITLE, "K") + row(STR_DETAIL_MODIFIED, "January 2, 2030 at 9:15 AM") + "|**" + L(STR_TYPE) + ":**|" +
                 L(STR_TYPE_KEY) + "\n\n" + key_markup(key_body_format(kb)));
 
   Tag tag;
@@ -338,7 +341,7 @@ TEST_F(DetailTest, HistoryTexts) {
   std::string ts = tag_string_format(tag);
   EXPECT_EQ(history_detail_text(ts.c_str(), ""), "|**" + L(STR_TYPE) + ":**|" + L(STR_TYPE_TAG) + "\n" +
                                                      row(STR_DETAIL_NAME, "Projects") +
-                                                     row(STR_DETAIL_MODIFIED, "2030-01-02 09:15"));
+                                                     row(STR_DETAIL_MODIFIED, "January 2, 2030 at 9:15 AM"));
   tag.modified = 0;
   ts = tag_string_format(tag);
   EXPECT_EQ(history_detail_text(ts.c_str(), ""), "|**" + L(STR_TYPE) + ":**|" + L(STR_TYPE_TAG) + "\n" +

@@ -182,7 +182,7 @@ TEST_F(SettingsTest, DialogSizesRoundTrip) {
   DialogSizes d;
   dialog_sizes_load(cfg, &d);
   EXPECT_EQ(600, d.width[DLG_NOTE]);
-  EXPECT_EQ(500, d.height[DLG_VCARD]);
+  EXPECT_EQ(600, d.height[DLG_VCARD]);
   EXPECT_EQ(300, d.height[DLG_REPO]);
   d.width[DLG_KEY] = 777;
   d.height[DLG_REPO] = 333;

@@ -20,15 +20,9 @@ const char* const kLangNames[LANGUAGE_COUNT] = {"en", "fr", "es", "de", "ru"};
 const std::map<StrId, std::string> kConversions = {
     {STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED, "s"},
     {STR_MSG_NO_SEARCH_HIT, "s"},
-    {STR_OLD_EVERY_N_DAYS, "d"},
-    {STR_OLD_EVERY_N_WEEKS, "d"},
-    {STR_OLD_EVERY_N_MONTHS, "d"},
-    {STR_OLD_EVERY_N_YEARS, "d"},
-    {STR_OLD_ENDS_AFTER_N, "d"},
     {STR_UNTIL_DATE, "s"},
     {STR_ON_DAY_N, "d"},
     {STR_ASK_DELETE_NAMED, "s"},
-    {STR_ASK_DELETE_ITEMS, "s"},
     {STR_ASK_DELETE_SERVER_REPO, "s"},
     {STR_ASK_DELETE_TAG, "s"},
     {STR_SYNC_FAILED, "s"},
@@ -89,6 +83,8 @@ const std::map<StrId, std::string> kConversions = {
     {STR_RULE_EXCEPT, "s"},
     {STR_RULE_ALSO, "s"},
     {STR_RULE_N_CHANGED, "d"},
+    {STR_DATE_TIME_SHORT, "ss"},
+    {STR_DATE_TIME_LONG, "ss"},
     // The account dialogs: repository names, counts, reasons.
     {STR_DAV_CHOOSE_HEADLINE, "s"},
     {STR_DAV_ASK_REMOVE, "s"},
@@ -116,7 +112,7 @@ const std::map<StrId, int> kLists = {
     {STR_NTH_THURSDAY, 5},       {STR_NTH_FRIDAY, 5},         {STR_NTH_SATURDAY, 5},
     {STR_RULE_WEEKDAYS_EVERY, 7}, {STR_RULE_WEEKDAYS_NTH, 7},  {STR_RULE_ORDINALS, 7},       {STR_RULE_ORDINALS_F, 7},
     {STR_RULE_ORDINALS_N, 7},     {STR_RULE_MONTHS_IN, 12},    {STR_RULE_MONTHS_OF, 12},
-    {STR_DAV_SYNC_EVERY_LIST, 6},
+    {STR_DAV_SYNC_EVERY_LIST, 6}, {STR_MONTHS_SHORT, 12},     {STR_AM_PM, 2},
 };
 
 // Message, question and free-standing texts, where line breaks may stand.
@@ -131,7 +127,6 @@ const std::set<StrId> kMultiLine = {
     STR_MSG_NO_SEARCH_HIT,
     STR_NEW_REMINDERS_DUE,
     STR_ASK_DELETE_NAMED,
-    STR_ASK_DELETE_ITEMS,
     STR_ASK_DELETE_SERVER_REPO,
     STR_ASK_DELETE_SERVER_REPO_DETAIL,
     STR_ASK_DELETE_TAG,
@@ -207,10 +202,6 @@ const std::set<StrId> kInMarkup = {
     STR_FREQ_WEEKLY,
     STR_FREQ_MONTHLY,
     STR_FREQ_YEARLY,
-    STR_MINUTES,
-    STR_HOURS,
-    STR_DAYS,
-    STR_WEEKS,
     STR_MONDAY,
     STR_TUESDAY,
     STR_WEDNESDAY,
@@ -218,11 +209,6 @@ const std::set<StrId> kInMarkup = {
     STR_FRIDAY,
     STR_SATURDAY,
     STR_SUNDAY,
-    STR_OLD_EVERY_N_DAYS,
-    STR_OLD_EVERY_N_WEEKS,
-    STR_OLD_EVERY_N_MONTHS,
-    STR_OLD_EVERY_N_YEARS,
-    STR_OLD_ENDS_AFTER_N,
     STR_UNTIL_DATE,
     STR_ON_WEEKDAYS,
     STR_ON_DAY_N,
@@ -261,6 +247,13 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_RULE_DATE, 4},
     {STR_RULE_DATE_YEAR, 1},
     {STR_RULE_DATE_YEAR, 3},  // day, month and year in the same order
+    {STR_DATE_TIME_SHORT, 1},
+    {STR_DATE_TIME_SHORT, 2},
+    {STR_DATE_TIME_SHORT, 3},
+    {STR_DATE_TIME_SHORT, 4},  // date, then time
+    {STR_AM_PM, 1},
+    {STR_AM_PM, 3},
+    {STR_AM_PM, 4},  // not shown: these languages count hours to 24
     {STR_COUNTRY_BELARUS, 3},  // Belarus
     {STR_COUNTRY_CANADA, 1},   // Canada
     {STR_COUNTRY_FRANCE, 1},   // France
@@ -294,10 +287,8 @@ const std::set<std::pair<StrId, int>> kSameAsEnglish = {
     {STR_TYPE_CONTACT, 1},          // Contact
     {STR_TYPE, 1},                  // Type
     {STR_DATE, 1},                  // Date
-    {STR_MINUTES, 1},               // minutes
     {STR_PAGE_GENERAL, 2},          // General
     {STR_DEFAULT_TAG_PERSONAL, 2},  // Personal
-    {STR_IDEAS, 2},                 // Ideas
     {STR_NAME, 3},
     {STR_DETAIL_NAME, 3},  // Name
     {STR_ADDR_REGION, 3},  // Region
@@ -516,7 +507,7 @@ TEST_F(StringsTest, LookupsAndFormatting) {
   ASSERT_NE(a, std::string::npos);
   ASSERT_NE(b, std::string::npos);
   EXPECT_LT(a, b);
-  EXPECT_NE(ui_format(STR_OLD_EVERY_N_DAYS, 3).find('3'), std::string::npos);
+  EXPECT_NE(ui_format(STR_RULE_N_CHANGED, 3).find('3'), std::string::npos);
 
   // Line breaks become single spaces.
   std::string one = ui_string_line(STR_MSG_ACCOUNT_PASSWORD_NOT_CHANGED);
