@@ -65,7 +65,10 @@ const TimeZone* time_zone_find(const std::string& tzid, const std::string& vtime
   auto found = zones().find(key);
   if (found != zones().end()) return found->second.get();
   auto z = std::make_unique<TimeZone>();
-  if (!vtimezone.empty()) {
+  // A definition without observances says nothing libical could use.
+  bool defines = vtimezone.find("BEGIN:STANDARD") != std::string::npos ||
+                 vtimezone.find("BEGIN:DAYLIGHT") != std::string::npos;
+  if (defines) {
     z->zone = from_definition(vtimezone);
     z->owned = z->zone != nullptr;
   }

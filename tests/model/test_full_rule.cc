@@ -135,12 +135,38 @@ TEST_F(FullRuleTest, MalformedTextIsRefusedAndRoundTripsWhenWellFormed) {
   r.exdates = {5, 9};
   r.rdates = {7};
   r.moved = {{11, 12}};
+  r.tzid = "Eastern";
+  r.vtimezone = "BEGIN:VTIMEZONE\r\nTZID:Eastern\r\nEND:VTIMEZONE\r\n";
   FullRule back;
   ASSERT_EQ(0, full_rule_parse(full_rule_format(r), &back));
   EXPECT_EQ(back.rrule, r.rrule);
   EXPECT_EQ(back.exdates, r.exdates);
   EXPECT_EQ(back.rdates, r.rdates);
   EXPECT_EQ(back.moved, r.moved);
+  EXPECT_EQ(back.tzid, r.tzid);
+  EXPECT_EQ(back.vtimezone, r.vtimezone);
+}
+
+TEST_F(FullRuleTest, ZonedSeriesKeepTheirZonesClockInBothEngines) {
+  // 09:00 in New York, seen from Berlin: New York changes its clocks on 14
+  // March 2027, Berlin on the 28th. Whole-day rules expand here, finer ones
+  // in libical.
+  const char* const rules[] = {"FREQ=WEEKLY;BYDAY=TH", "FREQ=DAILY;INTERVAL=7;BYHOUR=9"};
+  for (const char* rule : rules) {
+    FullRule r;
+    r.rrule = rule;
+    r.tzid = "America/New_York";
+    int64_t due = lt(2027, 3, 4, 15);
+    int64_t slot = event(due, full_rule_format(r));
+    EXPECT_EQ(first(slot, due, 5), (std::vector<std::string>{"2027-03-04 15:00:00", "2027-03-11 15:00:00",
+                                                             "2027-03-18 14:00:00", "2027-03-25 14:00:00",
+                                                             "2027-04-01 15:00:00"}))
+        << rule;
+    // Far ahead, after a skip: autumn's gap is a week in November.
+    EXPECT_EQ(first(slot, lt(2031, 10, 29), 3),
+              (std::vector<std::string>{"2031-10-30 14:00:00", "2031-11-06 15:00:00", "2031-11-13 15:00:00"}))
+        << rule;
+  }
 }
 
 TEST_F(FullRuleTest, NeededOnlyForWhatTheItemCannotSay) {
@@ -168,6 +194,18 @@ TEST_F(FullRuleTest, NeededOnlyForWhatTheItemCannotSay) {
     FullRule r;
     r.rrule = c.rrule;
     EXPECT_EQ(full_rule_needed(r, c.start), c.needed) << c.rrule;
+  }
+  // A zone is more than the item's own rule only where its clock parts from
+  // the local one.
+  struct ZoneCase {
+    const char* tzid;
+    bool needed;
+  } zones[] = {{"Europe/Berlin", false}, {"Europe/Paris", false}, {"America/New_York", true}, {"UTC", true}};
+  for (const ZoneCase& z : zones) {
+    FullRule r;
+    r.rrule = "FREQ=WEEKLY";
+    r.tzid = z.tzid;
+    EXPECT_EQ(full_rule_needed(r, friday_30th), z.needed) << z.tzid;
   }
   FullRule with_exception;
   with_exception.rrule = "FREQ=DAILY";
