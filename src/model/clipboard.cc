@@ -3,15 +3,20 @@
 // the copied items put into the selected item.
 #include "model/clipboard.h"
 
+#include <array>
+#include <cstring>
+#include <map>
 #include <memory>
 
 #include "crypto/wipe.h"
+#include "model/full_rule.h"
 #include "model/item.h"
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/tag.h"
 #include "storage/db.h"
 #include "storage/repo.h"
+#include "storage/source_store.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -20,6 +25,58 @@ namespace {
 // Bodies may hold passwords (keys): wipe the copies this module makes.
 void wipe_body(ItemForm* f) {
   wipe(&f->body);
+}
+
+using Uuid = std::array<uint8_t, 16>;
+
+// The kept sources pastes of this session added, by repository and item: an
+// undo of the paste takes them out with the items (holding them here), a
+// redo puts them back.
+struct PastedSource {
+  bool parked = false;
+  SourceRecord record;  // while parked
+};
+std::map<int, std::map<Uuid, PastedSource>>& pasted_sources() {
+  static std::map<int, std::map<Uuid, PastedSource>> p;
+  return p;
+}
+
+Uuid uuid_of(const uint8_t* u) {
+  Uuid out;
+  std::memcpy(out.data(), u, 16);
+  return out;
+}
+
+// Keeps the source of each pasted item (the copy of its original's kept
+// component, without the original's sync state: the copy is a new member
+// wherever it goes) in the target's source store, in one write. The
+// component keeps its UID: the event is the same one in another calendar.
+void keep_pasted_sources(int target, const std::vector<std::pair<int64_t, SourceRecord>>& kept) {
+  if (kept.empty()) return;
+  SourceTransaction tx(target);
+  if (tx.status() != 0) {
+    log_message(LOG_ERROR, "paste_items: sources: %d", tx.status());
+    return;
+  }
+  for (const auto& [slot, from] : kept) {
+    const Item* item = item_get(slot);
+    if (!item) continue;
+    SourceRecord r;
+    std::memcpy(r.uuid, item->uuid, 16);
+    r.component = from.component;
+    r.rule = from.rule;
+    if (source_put(target, r) != 0) return;  // rolled back
+  }
+  if (tx.commit() != 0) {
+    log_message(LOG_ERROR, "paste_items: sources not kept");
+    return;
+  }
+  for (const auto& [slot, from] : kept) {
+    const Item* item = item_get(slot);
+    if (!item) continue;
+    pasted_sources()[target][uuid_of(item->uuid)] = PastedSource();
+    if (!from.rule.empty()) item_full_rule_set(slot, from.rule);
+  }
 }
 
 }  // namespace
@@ -100,6 +157,7 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
   }
   // The whole paste is one journal group: one undo step takes it back.
   ItemBatch batch(target);
+  std::vector<std::pair<int64_t, SourceRecord>> kept;
   for (size_t i = 0; i < sources.size(); i++) {
     // The caller may let the window draw here: the items are looked up again.
     if (progress && !progress(i, sources.size(), ctx)) {
@@ -113,9 +171,12 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
     form_from_item(item, &form);
     int type = item->type;
     int flags = item->flags & (ITEM_COMPLETED | ITEM_TRASHED);
-    batch.store(-1, type, form, 0, tag, flags);
+    SourceRecord source;
+    bool has_source = source_get(item->repo, item->uuid, &source) == 0 && !source.component.empty();
+    int64_t stored = batch.store(-1, type, form, 0, tag, flags);
     wipe_body(&form);
     if (batch.status() != 0) break;
+    if (stored >= 0 && has_source) kept.emplace_back(stored, std::move(source));
     if (progress && (i + 1) % kPasteWriteOut == 0) batch.write_out();
   }
   size_t n = batch.size();
@@ -124,7 +185,40 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
     log_message(LOG_ERROR, "paste_repo: %d", rc);
     return -1;
   }
+  keep_pasted_sources(target, kept);
   return static_cast<int>(n);
+}
+
+void paste_sources_follow(int repo) {
+  auto found = pasted_sources().find(repo);
+  if (found == pasted_sources().end() || !source_exists(repo)) return;
+  SourceTransaction tx(repo);
+  if (tx.status() != 0) return;
+  std::vector<Uuid> parked, restored;
+  for (auto& [uuid, p] : found->second) {
+    const Item* item = item_get(item_find(uuid.data()));
+    bool present = item && item->repo == repo;
+    if (!present && !p.parked) {
+      if (source_get(repo, uuid.data(), &p.record) != 0) continue;
+      // A pasted item pushed to a server since is the sync's to delete there.
+      if (!p.record.href.empty() || source_remove(repo, uuid.data()) != 0) continue;
+      parked.push_back(uuid);
+    } else if (present && p.parked) {
+      if (source_put(repo, p.record) != 0) continue;
+      restored.push_back(uuid);
+    }
+  }
+  if (tx.commit() != 0) {
+    log_message(LOG_ERROR, "paste_sources_follow: %d", repo);
+    return;
+  }
+  for (const Uuid& u : parked) found->second[u].parked = true;
+  for (const Uuid& u : restored) {
+    PastedSource& p = found->second[u];
+    int64_t slot = item_find(u.data());
+    if (!p.record.rule.empty()) item_full_rule_set(slot, p.record.rule);
+    p = PastedSource();
+  }
 }
 
 int attach_items() {

@@ -330,5 +330,6 @@ int repo_journal_step(int index, int redo) {
     return rc;
   }
   repo_remount();
+  paste_sources_follow(index);
   return 0;
 }
