@@ -63,7 +63,7 @@ const TimeZone* time_zone_find(const std::string& tzid, const std::string& vtime
   std::lock_guard<std::mutex> guard(zone_lock());
   const std::string key = vtimezone.empty() ? "\x01" + tzid : vtimezone;
   auto found = zones().find(key);
-  if (found != zones().end()) return found->second.get();
+  if (found != zones().end()) return found->second->zone ? found->second.get() : nullptr;
   auto z = std::make_unique<TimeZone>();
   // A definition without observances says nothing libical could use.
   bool defines = vtimezone.find("BEGIN:STANDARD") != std::string::npos ||
@@ -79,14 +79,11 @@ const TimeZone* time_zone_find(const std::string& tzid, const std::string& vtime
     if (!z->zone) z->zone = icaltimezone_get_builtin_timezone_from_tzid(tzid.c_str());
   }
   icalerror_clear_errno();
-  if (!z->zone) {
-    log_message(LOG_WARNING, "time_zone_find: unknown zone");
-    return nullptr;
-  }
-  return (zones()[key] = std::move(z)).get();
+  // An unknown zone is remembered too, so that it is looked up and logged once.
+  if (!z->zone) log_message(LOG_WARNING, "time_zone_find: unknown zone");
+  const TimeZone* made = (zones()[key] = std::move(z)).get();
+  return made->zone ? made : nullptr;
 }
-
-const TimeZone* time_zone_utc() { return time_zone_find("UTC", std::string()); }
 
 int64_t time_zone_time_of(const TimeZone* zone, const WallTime& w) {
   icaltimetype v = icaltime_null_time();

@@ -21,8 +21,6 @@ struct WallTime {
 // BEGIN:VTIMEZONE .. END:VTIMEZONE block), else the system zone of that
 // Olson name ("UTC" included). nullptr when neither knows it.
 const TimeZone* time_zone_find(const std::string& tzid, const std::string& vtimezone);
-// UTC.
-const TimeZone* time_zone_utc();
 
 // The UTC seconds of a wall time in the zone.
 int64_t time_zone_time_of(const TimeZone* zone, const WallTime& w);
