@@ -653,7 +653,7 @@ std::string calendar_with_changes(const Item* item, const std::string& kept) {
   // A series needs a UID to be found again (a file of ours re-imported, a
   // server); one without gets the item's.
   if (m.find("UID") == std::string::npos)
-    m.insert(make_line("UID:" + uuid_to_hex(item->uuid) + "@" + kIcalVendorDomain));
+    m.insert(make_line("UID:" + item_uid(item->uuid)));
   return text_of(p.lines);
 }
 

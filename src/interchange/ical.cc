@@ -14,7 +14,6 @@
 #include "support/log.h"
 #include "support/text.h"
 
-const char kIcalVendorDomain[] = "ordika.app";
 
 namespace {
 
@@ -452,7 +451,7 @@ void write_time(std::string* out, const char* name, int64_t t) {
 }
 
 void write_uid(std::string* out, const IcalItem& it) {
-  *out += "UID:" + hex_encode(it.uuid, 16) + "@" + kIcalVendorDomain + "\r\n";
+  *out += "UID:" + item_uid(it.uuid) + "\r\n";
 }
 
 }  // namespace

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "model/forms.h"
+#include "model/model.h"
 
-// Written after the at sign of exported UIDs; imports recognise it to update
-// the item with that uuid.
-extern const char kIcalVendorDomain[];
+// Written after the at sign of exported UIDs (item_uid); imports recognise
+// it to update the item with that uuid.
+inline constexpr const char* kIcalVendorDomain = kItemUidDomain;
 
 // "YYYYMMDD" (local midnight), "YYYYMMDDTHHMMSS" (local) or the same with
 // "Z" (UTC). 0 and *out set, or -1. Times before 1970 are negative, so the

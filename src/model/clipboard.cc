@@ -3,10 +3,13 @@
 // the copied items put into the selected item.
 #include "model/clipboard.h"
 
+#include <strings.h>
+
 #include <array>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "crypto/wipe.h"
 #include "model/full_rule.h"
@@ -47,12 +50,75 @@ Uuid uuid_of(const uint8_t* u) {
   return out;
 }
 
+// The UID lines of a kept source: [begin, end) of each, continuation lines
+// included, found by the property name (case-insensitive).
+std::vector<std::pair<size_t, size_t>> uid_lines(const std::string& text) {
+  std::vector<std::pair<size_t, size_t>> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = pos;
+    do {
+      size_t nl = text.find('\n', end);
+      end = nl == std::string::npos ? text.size() : nl + 1;
+    } while (end < text.size() && (text[end] == ' ' || text[end] == '\t'));
+    if (end - pos > 4 && strncasecmp(text.c_str() + pos, "UID", 3) == 0 && (text[pos + 3] == ':' || text[pos + 3] == ';'))
+      out.emplace_back(pos, end);
+    pos = end;
+  }
+  return out;
+}
+
+// The value of the first UID (unfolded), empty when there is none.
+std::string first_uid(const std::string& text) {
+  auto lines = uid_lines(text);
+  if (lines.empty()) return std::string();
+  std::string line;
+  for (size_t i = lines[0].first; i < lines[0].second; i++) {
+    if (text[i] == '\r') continue;
+    if (text[i] == '\n') {
+      i++;  // the blank that folded the line
+      continue;
+    }
+    line += text[i];
+  }
+  size_t colon = line.find(':');
+  return colon == std::string::npos ? std::string() : line.substr(colon + 1);
+}
+
+// The text with every UID (a series' master and its overrides alike) made
+// `uid`; every other line as it was.
+std::string with_uid(const std::string& text, const std::string& uid) {
+  std::string out;
+  size_t at = 0;
+  for (const auto& [begin, end] : uid_lines(text)) {
+    out.append(text, at, begin - at);
+    out += "UID:" + uid + "\r\n";
+    at = end;
+  }
+  return out + text.substr(at);
+}
+
+// The UIDs the repository's kept sources hold.
+std::set<std::string> uids_in(int repo) {
+  std::set<std::string> out;
+  if (!source_exists(repo)) return out;
+  source_each(repo, [&out](const SourceRecord& r) {
+    std::string uid = first_uid(r.component);
+    if (!uid.empty()) out.insert(uid);
+    return 0;
+  });
+  return out;
+}
+
 // Keeps the source of each pasted item (the copy of its original's kept
 // component, without the original's sync state: the copy is a new member
 // wherever it goes) in the target's source store, in one write. The
-// component keeps its UID: the event is the same one in another calendar.
+// component keeps its UID, as the same event does in another calendar,
+// unless the target holds that UID already: then it gets the copy's own, so
+// that no two items of a repository share one.
 void keep_pasted_sources(int target, const std::vector<std::pair<int64_t, SourceRecord>>& kept) {
   if (kept.empty()) return;
+  std::set<std::string> taken = uids_in(target);
   SourceTransaction tx(target);
   if (tx.status() != 0) {
     log_message(LOG_ERROR, "paste_items: sources: %d", tx.status());
@@ -63,7 +129,9 @@ void keep_pasted_sources(int target, const std::vector<std::pair<int64_t, Source
     if (!item) continue;
     SourceRecord r;
     std::memcpy(r.uuid, item->uuid, 16);
-    r.component = from.component;
+    std::string uid = first_uid(from.component);
+    bool own = uid.empty() || taken.insert(uid).second;
+    r.component = own ? from.component : with_uid(from.component, item_uid(item->uuid));
     r.rule = from.rule;
     if (source_put(target, r) != 0) return;  // rolled back
   }

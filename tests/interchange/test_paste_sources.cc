@@ -2,6 +2,7 @@
 // Items pasted into another repository take what their source said along:
 // the pasted copy exports everything the original's file held, and undo and
 // redo of the paste take the kept source out and back with the copy.
+#include <algorithm>
 #include <cstring>
 
 #include "interchange/components.h"
@@ -45,7 +46,10 @@ const char kMeeting[] =
     "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Soon\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"
     "BEGIN:VALARM\r\nACTION:EMAIL\r\nSUMMARY:Tomorrow\r\nDESCRIPTION:Review tomorrow\r\n"
     "ATTENDEE:mailto:ana@example.org\r\nTRIGGER:-P1D\r\nEND:VALARM\r\n"
-    "END:VEVENT\r\nEND:VCALENDAR\r\n";
+    "END:VEVENT\r\n"
+    "BEGIN:VEVENT\r\nUID:meeting-7@example.org\r\nDTSTAMP:20300101T000000Z\r\n"
+    "RECURRENCE-ID:20300125T090000Z\r\nDTSTART:20300124T090000Z\r\nSUMMARY:Review (early)\r\nEND:VEVENT\r\n"
+    "END:VCALENDAR\r\n";
 
 const char kCard[] =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Dana Fox\r\nN:Fox;Dana;;;\r\n"
@@ -86,6 +90,32 @@ TEST_F(PasteSourcesTest, PastedItemsExportWhatTheirSourceSaid) {
   const Item* copy = item_get(titled_in(other, "Review"));
   ASSERT_NE(item_full_rule(copy), nullptr);
   EXPECT_EQ(item_occurrence_from(copy, copy->due + 1), item_occurrence_from(original, original->due + 1));
+}
+
+TEST_F(PasteSourcesTest, ASecondCopyInOneRepositoryGetsItsOwnUid) {
+  first_run();
+  int other = add_repository("other");
+  repo_remount();
+  ASSERT_EQ(1, import_calendar_text(kMeeting, sizeof kMeeting - 1, root_tag(0)));
+  int32_t original = static_cast<int32_t>(titled_in(0, "Review"));
+  ASSERT_EQ(1, paste_items(root_tag(other), {original}));
+  ASSERT_EQ(1, paste_items(root_tag(other), {original}));
+  std::vector<std::string> uids;
+  int64_t cursor = -1;
+  while (const Item* item = slot_next<Item>(model().items, &cursor)) {
+    if (item->repo != other) continue;
+    SourceRecord r;
+    ASSERT_EQ(0, source_get(other, item->uuid, &r));
+    std::string uid = component_uid(r.component);
+    bool own = uid == item_uid(item->uuid);
+    // The series and its overridden instance keep sharing one UID.
+    if (own) {
+      EXPECT_EQ(r.component.find("meeting-7"), std::string::npos);
+    }
+    uids.push_back(own ? "own" : uid);
+  }
+  std::sort(uids.begin(), uids.end());
+  EXPECT_EQ(uids, (std::vector<std::string>{"meeting-7@example.org", "own"}));
 }
 
 TEST_F(PasteSourcesTest, UndoAndRedoOfThePasteTakeTheSourceAlong) {
