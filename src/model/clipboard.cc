@@ -239,8 +239,10 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
     form_from_item(item, &form);
     int type = item->type;
     int flags = item->flags & (ITEM_COMPLETED | ITEM_TRASHED);
+    // Only tasks, events and contacts come from calendar and address files.
     SourceRecord source;
-    bool has_source = source_get(item->repo, item->uuid, &source) == 0 && !source.component.empty();
+    bool has_source = (type == ITEM_TASK || type == ITEM_EVENT || type == ITEM_VCARD) && source_exists(item->repo) &&
+                      source_get(item->repo, item->uuid, &source) == 0 && !source.component.empty();
     int64_t stored = batch.store(-1, type, form, 0, tag, flags);
     wipe_body(&form);
     if (batch.status() != 0) break;
