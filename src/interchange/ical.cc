@@ -87,14 +87,8 @@ int ical_parse_time_zoned(const TimeZone* zone, const char* text, size_t len, in
   if (ical_parse_time(text, len, &t) != 0) return -1;
   // Dates are whole local days, and a "Z" time is UTC whatever the zone.
   if (zone && len == 15) {
-    WallTime w;
-    w.year = num(text, 4);
-    w.month = num(text + 4, 2);
-    w.day = num(text + 6, 2);
-    w.hour = num(text + 9, 2);
-    w.minute = num(text + 11, 2);
-    w.second = num(text + 13, 2);
-    t = time_zone_time_of(zone, w);
+    t = time_zone_time_of(zone, WallTime{num(text, 4), num(text + 4, 2), num(text + 6, 2), num(text + 9, 2),
+                                         num(text + 11, 2), num(text + 13, 2)});
   }
   *out = t;
   return 0;

@@ -52,14 +52,7 @@ struct SeriesClock {
   }
   int64_t time_of(int y, int m, int d, int h, int mi, int sec) const {
     if (!zone) return local_time_of(y, m, d, h, mi, sec);
-    WallTime w;
-    w.year = y;
-    w.month = m;
-    w.day = d;
-    w.hour = h;
-    w.minute = mi;
-    w.second = sec;
-    return time_zone_time_of(zone, w);
+    return time_zone_time_of(zone, WallTime{y, m, d, h, mi, sec});
   }
 };
 

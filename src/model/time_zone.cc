@@ -87,13 +87,9 @@ const TimeZone* time_zone_find(const std::string& tzid, const std::string& vtime
 
 int64_t time_zone_time_of(const TimeZone* zone, const WallTime& w) {
   icaltimetype v = icaltime_null_time();
-  v.year = w.year;
-  v.month = w.month;
-  v.day = w.day;
-  v.hour = w.hour;
-  v.minute = w.minute;
-  v.second = w.second;
   v.is_date = 0;
+  v.year = w.year, v.month = w.month, v.day = w.day;
+  v.hour = w.hour, v.minute = w.minute, v.second = w.second;
   v = icaltime_normalize(v);
   std::lock_guard<std::mutex> guard(zone_lock());
   return static_cast<int64_t>(icaltime_as_timet_with_zone(v, zone ? zone->zone : nullptr));
@@ -105,14 +101,7 @@ WallTime time_zone_wall(const TimeZone* zone, int64_t t) {
     std::lock_guard<std::mutex> guard(zone_lock());
     v = icaltime_from_timet_with_zone(static_cast<time_t>(t), 0, zone ? zone->zone : nullptr);
   }
-  WallTime w;
-  w.year = v.year;
-  w.month = v.month;
-  w.day = v.day;
-  w.hour = v.hour;
-  w.minute = v.minute;
-  w.second = v.second;
-  return w;
+  return WallTime{v.year, v.month, v.day, v.hour, v.minute, v.second};
 }
 
 namespace {
