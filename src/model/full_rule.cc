@@ -945,5 +945,8 @@ std::string full_rule_text(const FullRule& rule, int64_t start) {
   if (!rule.rdates.empty()) add(ui_format(STR_RULE_ALSO, dates_text(rule.rdates).c_str()));
   if (!rule.exdates.empty()) add(ui_format(STR_RULE_EXCEPT, dates_text(rule.exdates).c_str()));
   if (!rule.moved.empty()) add(ui_plural_format(STR_RULE_N_CHANGED, static_cast<long long>(rule.moved.size())));
+  // The series keeps another clock than this one: say whose, since that is
+  // why its times move against local ones.
+  if (!out.empty() && !rule.tzid.empty()) out += " (" + rule.tzid + ")";
   return out;
 }

@@ -218,12 +218,14 @@ TEST_F(FullRuleTest, TextInEveryLanguage) {
   struct tm tm {};
   localtime_r(&now, &tm);
   const int year = tm.tm_year + 1900;
-  FullRule last_friday, mon_thu, first_monday, every_other;
+  FullRule last_friday, mon_thu, first_monday, every_other, thursdays_new_york;
   last_friday.rrule = "FREQ=MONTHLY;BYDAY=-1FR";
   mon_thu.rrule = "FREQ=WEEKLY;BYDAY=MO,TH";
   mon_thu.exdates = {lt(year, 12, 24, 10)};
   first_monday.rrule = "FREQ=MONTHLY;BYDAY=1MO;COUNT=5";
   every_other.rrule = "FREQ=WEEKLY;INTERVAL=2;BYDAY=1SU";
+  thursdays_new_york.rrule = "FREQ=WEEKLY;BYDAY=TH";
+  thursdays_new_york.tzid = "America/New_York";
   struct Case {
     int lang;
     const FullRule* rule;
@@ -232,6 +234,7 @@ TEST_F(FullRuleTest, TextInEveryLanguage) {
       {0, &last_friday, "Monthly, on the last Friday"},
       {0, &mon_thu, "Every Monday and Thursday, except 24 December"},
       {0, &first_monday, "Monthly, on the first Monday, ends after 5 occurrences"},
+      {0, &thursdays_new_york, "Every Thursday (America/New_York)"},
       {1, &last_friday, "Mensuel, le dernier vendredi"},
       {1, &mon_thu, "Tous les lundis et jeudis, sauf le 24 décembre"},
       {2, &last_friday, "Mensual, el último viernes"},
