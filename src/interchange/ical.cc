@@ -14,7 +14,6 @@
 #include "support/log.h"
 #include "support/text.h"
 
-
 namespace {
 
 bool digits(const char* p, size_t n) {
@@ -82,20 +81,17 @@ const TimeZone* ical_zone_of(const std::string& head, const IcalZones& zones) {
   return time_zone_find(tzid, found == zones.end() ? std::string() : found->second);
 }
 
-int ical_parse_time_zoned(const TimeZone* zone, const char* text, size_t len, int64_t* out) {
+int ical_parse_time_in(const std::string& head, const char* text, size_t len, const IcalZones& zones, int64_t* out) {
   int64_t t;
   if (ical_parse_time(text, len, &t) != 0) return -1;
   // Dates are whole local days, and a "Z" time is UTC whatever the zone.
-  if (zone && len == 15) {
+  const TimeZone* zone = len == 15 ? ical_zone_of(head, zones) : nullptr;
+  if (zone) {
     t = time_zone_time_of(zone, WallTime{num(text, 4), num(text + 4, 2), num(text + 6, 2), num(text + 9, 2),
                                          num(text + 11, 2), num(text + 13, 2)});
   }
   *out = t;
   return 0;
-}
-
-int ical_parse_time_in(const std::string& head, const char* text, size_t len, const IcalZones& zones, int64_t* out) {
-  return ical_parse_time_zoned(len == 15 ? ical_zone_of(head, zones) : nullptr, text, len, out);
 }
 
 int64_t ical_parse_duration(const char* text, size_t len) {

@@ -35,8 +35,6 @@ const TimeZone* ical_zone_of(const std::string& head, const IcalZones& zones);
 // "Z" time as UTC, and a time with a TZID as the wall time of that zone (an
 // unknown zone reads as local). 0, or -1 as ical_parse_time.
 int ical_parse_time_in(const std::string& head, const char* text, size_t len, const IcalZones& zones, int64_t* out);
-// The same in a given zone (nullptr: local).
-int ical_parse_time_zoned(const TimeZone* zone, const char* text, size_t len, int64_t* out);
 // "[+|-]P[nW][nD][T[nH][nM][nS]]" to signed seconds; 0 when it does not match
 // or a part exceeds its limit (52 W, 365 D, 8760 H, 525600 M).
 int64_t ical_parse_duration(const char* text, size_t len);

@@ -50,10 +50,16 @@ Uuid uuid_of(const uint8_t* u) {
   return out;
 }
 
-// The UID lines of a kept source: [begin, end) of each, continuation lines
-// included, found by the property name (case-insensitive).
+// The UID lines of the events, tasks or card of a kept source (not those an
+// alarm may have of its own): [begin, end) of each, continuation lines
+// included.
 std::vector<std::pair<size_t, size_t>> uid_lines(const std::string& text) {
   std::vector<std::pair<size_t, size_t>> out;
+  std::vector<bool> item_level;  // per open component: whether it is the item
+  auto named = [&text](size_t pos, size_t end, const char* name) {
+    size_t n = std::strlen(name);
+    return end - pos > n && strncasecmp(text.c_str() + pos, name, n) == 0;
+  };
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = pos;
@@ -61,8 +67,14 @@ std::vector<std::pair<size_t, size_t>> uid_lines(const std::string& text) {
       size_t nl = text.find('\n', end);
       end = nl == std::string::npos ? text.size() : nl + 1;
     } while (end < text.size() && (text[end] == ' ' || text[end] == '\t'));
-    if (end - pos > 4 && strncasecmp(text.c_str() + pos, "UID", 3) == 0 && (text[pos + 3] == ':' || text[pos + 3] == ';'))
+    if (named(pos, end, "BEGIN:")) {
+      item_level.push_back(named(pos, end, "BEGIN:VEVENT") || named(pos, end, "BEGIN:VTODO") ||
+                           named(pos, end, "BEGIN:VCARD"));
+    } else if (named(pos, end, "END:")) {
+      if (!item_level.empty()) item_level.pop_back();
+    } else if (!item_level.empty() && item_level.back() && (named(pos, end, "UID:") || named(pos, end, "UID;"))) {
       out.emplace_back(pos, end);
+    }
     pos = end;
   }
   return out;

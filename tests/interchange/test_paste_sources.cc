@@ -43,7 +43,7 @@ const char kMeeting[] =
     "ORGANIZER;CN=Ana:mailto:ana@example.org\r\n"
     "ATTENDEE;CN=Bo;PARTSTAT=ACCEPTED:mailto:bo@example.org\r\n"
     "X-MOZ-GENERATION:4\r\n"
-    "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Soon\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"
+    "BEGIN:VALARM\r\nUID:alarm-1\r\nACTION:DISPLAY\r\nDESCRIPTION:Soon\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"
     "BEGIN:VALARM\r\nACTION:EMAIL\r\nSUMMARY:Tomorrow\r\nDESCRIPTION:Review tomorrow\r\n"
     "ATTENDEE:mailto:ana@example.org\r\nTRIGGER:-P1D\r\nEND:VALARM\r\n"
     "END:VEVENT\r\n"
@@ -108,9 +108,11 @@ TEST_F(PasteSourcesTest, ASecondCopyInOneRepositoryGetsItsOwnUid) {
     ASSERT_EQ(0, source_get(other, item->uuid, &r));
     std::string uid = component_uid(r.component);
     bool own = uid == item_uid(item->uuid);
-    // The series and its overridden instance keep sharing one UID.
+    // The series and its overridden instance keep sharing one UID; an
+    // alarm keeps its own.
     if (own) {
       EXPECT_EQ(r.component.find("meeting-7"), std::string::npos);
+      EXPECT_NE(r.component.find("\r\nUID:alarm-1\r\n"), std::string::npos);
     }
     uids.push_back(own ? "own" : uid);
   }
