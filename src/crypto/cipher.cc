@@ -184,15 +184,61 @@ ORDIKA_AESNI void native_cbc_encrypt(CipherContext* ctx, const uint8_t* in, uint
   store(ctx->chain, v);
 }
 
+#define ORDIKA_VAES __attribute__((target("aes,sse4.1,avx2,vaes")))
+
+// VAES is read from CPUID itself: not every compiler knows it by name.
+bool cpu_has_vaes() {
+  __builtin_cpu_init();
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__builtin_cpu_supports("avx2") || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  return (c & (1u << 9)) != 0;
+}
+
+const bool kHaveVaes = cpu_has_vaes();
+
+// CBC decryption of the leading 256-byte pieces two blocks to a register:
+// the wide instructions decipher twice the blocks in the same time. Returns
+// the bytes done; ctx->chain is left at the last ciphertext block done.
+ORDIKA_VAES size_t vaes_cbc_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
+  constexpr int kLanes = 8;  // of two blocks
+  const uint8_t* rk = ctx->round_keys;
+  const int rounds = ctx->rounds;
+  __m256i prev = _mm256_castsi128_si256(load(ctx->chain));  // low half
+  size_t off = 0;
+  for (; off + 32 * kLanes <= len; off += 32 * kLanes) {
+    __m256i c[kLanes], x[kLanes], chain[kLanes];
+    __m256i k = _mm256_broadcastsi128_si256(load(rk));
+    for (int j = 0; j < kLanes; j++) {
+      c[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + off + 32 * j));
+      x[j] = _mm256_xor_si256(c[j], k);
+    }
+    // Each block is XORed with the ciphertext block before it: the high
+    // half of the previous register and the low half of its own.
+    chain[0] = _mm256_permute2x128_si256(prev, c[0], 0x20);
+    for (int j = 1; j < kLanes; j++) chain[j] = _mm256_permute2x128_si256(c[j - 1], c[j], 0x21);
+    for (int i = 1; i < rounds; i++) {
+      k = _mm256_broadcastsi128_si256(load(rk + 16 * i));
+      for (int j = 0; j < kLanes; j++) x[j] = _mm256_aesdec_epi128(x[j], k);
+    }
+    k = _mm256_broadcastsi128_si256(load(rk + 16 * rounds));
+    for (int j = 0; j < kLanes; j++)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + off + 32 * j),
+                          _mm256_xor_si256(_mm256_aesdeclast_epi128(x[j], k), chain[j]));
+    prev = _mm256_permute2x128_si256(c[kLanes - 1], c[kLanes - 1], 0x11);
+  }
+  if (off) store(ctx->chain, _mm256_castsi256_si128(prev));
+  return off;
+}
+
 // CBC decryption of whole blocks (in may equal out), eight at a time so the
 // independent blocks fill the pipeline (a page is 64 blocks); advances
 // ctx->chain.
 ORDIKA_AESNI void native_cbc_decrypt(CipherContext* ctx, const uint8_t* in, uint8_t* out, size_t len) {
   constexpr int kLanes = 8;
+  size_t off = kHaveVaes ? vaes_cbc_decrypt(ctx, in, out, len) : 0;
   const uint8_t* rk = ctx->round_keys;
   const int rounds = ctx->rounds;
   __m128i prev = load(ctx->chain);
-  size_t off = 0;
   for (; off + 16 * kLanes <= len; off += 16 * kLanes) {
     __m128i c[kLanes], x[kLanes];
     __m128i k = load(rk);

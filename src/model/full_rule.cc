@@ -18,6 +18,7 @@
 #include "model/model.h"
 #include "model/recur.h"
 #include "model/time_zone.h"
+#include "model/zone_offsets.h"
 #include "support/log.h"
 #include "support/strings.h"
 #include "support/text.h"
@@ -27,6 +28,8 @@
 namespace {
 
 bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
+
+int64_t local_wall_of(int64_t t);
 
 // The wall clock a series keeps: its zone's, else the local one.
 struct SeriesClock {
@@ -49,6 +52,12 @@ struct SeriesClock {
     tm.tm_sec = w.second;
     tm.tm_wday = weekday_of(days_from_civil(w.year, w.month, w.day));
     return tm;
+  }
+  // Wall seconds (day number * 86400 + seconds into the day) of t.
+  int64_t wall_of(int64_t t) const {
+    if (!zone) return local_wall_of(t);
+    WallTime w = time_zone_wall(zone, t);
+    return days_from_civil(w.year, w.month, w.day) * 86400 + w.hour * 3600 + w.minute * 60 + w.second;
   }
   int64_t time_of(int y, int m, int d, int h, int mi, int sec) const {
     if (!zone) return local_time_of(y, m, d, h, mi, sec);
@@ -154,11 +163,9 @@ void month_days(const DayRule& r, int64_t y, int m, int start_mday, std::vector<
 
 // The candidates of period `key` (a day, a week's first day, months since
 // year 0, or a year), sorted, BYSETPOS applied.
-void period_days(const DayRule& r, int64_t key, int64_t start_day, std::vector<int64_t>* out) {
+// `sm` and `sd`: the month and day of the month of `start_day`.
+void period_days(const DayRule& r, int64_t key, int64_t start_day, int sm, int sd, std::vector<int64_t>* out) {
   out->clear();
-  int64_t sy;
-  int sm, sd;
-  civil_from_days(start_day, &sy, &sm, &sd);
   switch (r.freq) {
     case ICAL_DAILY_RECURRENCE: {
       int64_t y;
@@ -232,11 +239,24 @@ void period_days(const DayRule& r, int64_t key, int64_t start_day, std::vector<i
   }
 }
 
+// The local wall seconds (day number * 86400 + seconds into the day) of UTC
+// time `t`.
+int64_t local_wall_of(int64_t t) {
+  int64_t wall;
+  if (zone_wall_of(t, &wall)) return wall;
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  localtime_r(&tt, &tm);
+  return days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 86400 + tm.tm_hour * 3600 + tm.tm_min * 60 +
+         tm.tm_sec;
+}
+
 // Expansion state of a day rule: the period under way and its days.
 struct DayIter {
-  DayRule rule;
+  const DayRule& rule;  // the Compiled's own, which outlives this
   int64_t start = 0;      // the series' start
   int64_t start_day = 0;  // its day number
+  int start_month = 1, start_mday = 1;
   int hour = 0, minute = 0, second = 0;
   int64_t key = 0;
   std::vector<int64_t> days;
@@ -245,21 +265,28 @@ struct DayIter {
   bool done = false;
 
   DayIter(const DayRule& r, int64_t due, const SeriesClock& c) : rule(r), start(due), clock(c) {
-    struct tm tm = clock.wall(due);
-    start_day = days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    hour = tm.tm_hour;
-    minute = tm.tm_min;
-    second = tm.tm_sec;
+    int64_t wall = clock.wall_of(due);
+    start_day = floor_div(wall, 86400);
+    int64_t secs = wall - start_day * 86400;
+    hour = static_cast<int>(secs / 3600);
+    minute = static_cast<int>(secs / 60 % 60);
+    second = static_cast<int>(secs % 60);
+    int64_t y;
+    int m, d;
+    civil_from_days(start_day, &y, &m, &d);
+    start_month = m;
+    start_mday = d;
     switch (r.freq) {
       case ICAL_DAILY_RECURRENCE: key = start_day; break;
       case ICAL_WEEKLY_RECURRENCE: key = start_day - ((weekday_of(start_day) - r.wkst) % 7 + 7) % 7; break;
-      case ICAL_MONTHLY_RECURRENCE: key = int64_t(tm.tm_year + 1900) * 12 + tm.tm_mon; break;
-      default: key = tm.tm_year + 1900; break;
+      case ICAL_MONTHLY_RECURRENCE: key = y * 12 + m - 1; break;
+      default: key = y; break;
     }
-    period_days(rule, key, start_day, &days);
+    period_days(rule, key, start_day, start_month, start_mday, &days);
   }
 
-  // The local time of day `d` at the start's clock: the last offset from UTC
+  // The local time of day `d` at the start's clock: by the zone's table
+  // where the clock shows that time once; otherwise the last offset from UTC
   // is tried first (one conversion instead of two), then the full search.
   int64_t local_at(int64_t d) {
     int64_t wall = d * 86400 + hour * 3600 + minute * 60 + second;
@@ -268,6 +295,11 @@ struct DayIter {
       int m, dd;
       civil_from_days(d, &y, &m, &dd);
       return clock.time_of(static_cast<int>(y), m, dd, hour, minute, second);
+    }
+    if ((wall >= span.wall_from && wall < span.wall_to) || zone_span_of(wall, &span)) {
+      offset = span.offset;
+      have_offset = true;
+      return wall - span.offset;
     }
     if (have_offset) {
       time_t t = static_cast<time_t>(wall - offset);
@@ -288,6 +320,7 @@ struct DayIter {
   }
   long offset = 0;
   bool have_offset = false;
+  ZoneSpan span;  // the last span of the zone's table used
   SeriesClock clock;
 
   // Moves to the last period that starts on or before `day` (a rule without
@@ -309,7 +342,7 @@ struct DayIter {
     k = floor_div(target - key, unit);
     if (k <= 0) return false;
     key += k * unit;
-    period_days(rule, key, start_day, &days);
+    period_days(rule, key, start_day, start_month, start_mday, &days);
     next = 0;
     return true;
   }
@@ -349,7 +382,7 @@ struct DayIter {
         case ICAL_WEEKLY_RECURRENCE: key += 7 * int64_t(rule.interval); break;
         default: key += rule.interval; break;
       }
-      period_days(rule, key, start_day, &days);
+      period_days(rule, key, start_day, start_month, start_mday, &days);
       next = 0;
       if (!days.empty()) empty_periods = 0;
     }
@@ -461,7 +494,9 @@ void reset_cache(Compiled* c, int64_t due) {
 
 // Expands until `until` is covered (at least one occurrence further).
 void extend(Compiled* c, int64_t until) {
-  std::vector<int64_t> got;
+  // New occurrences go straight after the known ones and are merged in.
+  std::vector<int64_t>& got = c->occ;
+  const size_t mid = got.size();
   for (int i = 0;; i++) {
     if (i > 0 && c->covered >= until) break;
     int64_t t = 0;
@@ -484,9 +519,7 @@ void extend(Compiled* c, int64_t until) {
     got.push_back(t);
   }
   if (c->complete) c->covered = INT64_MAX;
-  if (!got.empty()) {
-    size_t mid = c->occ.size();
-    c->occ.insert(c->occ.end(), got.begin(), got.end());
+  if (got.size() > mid) {
     std::inplace_merge(c->occ.begin(), c->occ.begin() + static_cast<std::ptrdiff_t>(mid), c->occ.end());
     c->occ.erase(std::unique(c->occ.begin(), c->occ.end()), c->occ.end());
   }
@@ -508,12 +541,17 @@ Compiled* ready(const Item* item, int64_t from = INT64_MIN) {
   if (c->anchor != item->due || from < c->known_from) reset_cache(c, item->due);
   int64_t reached = c->covered == INT64_MIN ? c->anchor : c->covered;
   if (c->days && !c->complete && from != INT64_MIN && from - reached > kSkipAfter) {
-    struct tm tm = c->clock.wall(from - 86400);
-    if (c->days->skip_to(days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday))) {
-      int64_t y;
-      int m, d;
-      civil_from_days(c->days->period_start(), &y, &m, &d);
-      c->known_from = c->covered = c->clock.time_of(static_cast<int>(y), m, d, 0, 0, 0);
+    if (c->days->skip_to(floor_div(c->clock.wall_of(from - 86400), 86400))) {
+      int64_t day = c->days->period_start();
+      ZoneSpan span;
+      if (!c->clock.zone && zone_span_of(day * 86400, &span)) {
+        c->known_from = c->covered = day * 86400 - span.offset;
+      } else {
+        int64_t y;
+        int m, d;
+        civil_from_days(day, &y, &m, &d);
+        c->known_from = c->covered = c->clock.time_of(static_cast<int>(y), m, d, 0, 0, 0);
+      }
     }
   }
   return c;
@@ -737,6 +775,7 @@ const FullRule* item_full_rule(const Item* item) {
 void full_rules_reset() { rules().clear(); }
 
 void full_rules_expire() {
+  zone_offsets_reset();
   for (auto& c : rules())
     if (c) {
       c->drop_iterator();

@@ -44,8 +44,8 @@ int lookup(int repo, RepoRef* out) {
 // (the waiting rows' buffers are reused).
 //
 // With many items the index outgrows the cache, so each uuid's entry is
-// prefetched ahead of its use: before deciphering a row, and for links one
-// link ahead (the database reads the next while the entry arrives).
+// prefetched ahead of its use: before deciphering a row, and for links a
+// ring of links ahead.
 struct Loader {
   int repo;
   const uint8_t* key;
@@ -53,9 +53,16 @@ struct Loader {
   std::vector<bool> mine;  // by item slot: loaded from this repository
   UuidSlotMap tags;
   std::vector<int64_t> roots;  // tags of this repository whose parent is zero
-  bool link_pending = false;
-  uint8_t pending_tag[16];
-  uint8_t pending_item[16];
+
+  // Links wait in a ring so that each item's index entry is fetched that
+  // many links before it is needed; they are resolved in the order read.
+  static constexpr size_t kLinksAhead = 16;
+  struct PendingLink {
+    uint8_t tag[16];
+    uint8_t item[16];
+  };
+  PendingLink links[kLinksAhead];
+  size_t links_in = 0, links_out = 0;
 
   // Rows wait in groups whose keys are scheduled together (the schedule of
   // one is a chain of dependent steps; side by side they overlap).
@@ -120,21 +127,23 @@ struct Loader {
     }
   }
 
-  // Queues the link and resolves the one before it.
+  // Queues the link, resolving the oldest when the ring is full.
   void link(const uint8_t tag_uuid[16], const uint8_t item_uuid[16]) {
     uuid_map_prefetch(model().item_index, item_uuid);
-    flush_link();
-    std::memcpy(pending_tag, tag_uuid, 16);
-    std::memcpy(pending_item, item_uuid, 16);
-    link_pending = true;
+    if (links_in - links_out == kLinksAhead) resolve(links[links_out++ % kLinksAhead]);
+    PendingLink& p = links[links_in++ % kLinksAhead];
+    std::memcpy(p.tag, tag_uuid, 16);
+    std::memcpy(p.item, item_uuid, 16);
   }
 
-  void flush_link() {
-    if (!link_pending) return;
-    link_pending = false;
-    int64_t tag = uuid_map_find(tags, pending_tag);
+  void flush_links() {
+    while (links_out < links_in) resolve(links[links_out++ % kLinksAhead]);
+  }
+
+  void resolve(const PendingLink& p) {
+    int64_t tag = uuid_map_find(tags, p.tag);
     if (tag < 0) return;
-    int64_t item = uuid_map_find(model().item_index, pending_item);
+    int64_t item = uuid_map_find(model().item_index, p.item);
     if (item < 0 || static_cast<size_t>(item) >= mine.size() || !mine[static_cast<size_t>(item)]) return;
     tag_link_append(static_cast<int32_t>(tag), static_cast<int32_t>(item));
   }
@@ -168,7 +177,7 @@ bool load_repo(int index) {
   loader.flush_objects();
   if (rc == 0 && !model().duplicate_tag) {
     rc = links_load(r, [&loader](const uint8_t tag[16], const uint8_t item[16]) { loader.link(tag, item); });
-    loader.flush_link();
+    loader.flush_links();
   }
   if (rc != 0) {
     log_message(LOG_ERROR, "repo_mount_all: %d: %d", index, rc);

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The zone's offset table: clock times around the changes of several zones,
+// the spans it hands out, and a change of zone.
+#include "model/zone_offsets.h"
+
+#include <string>
+
+#include "model_fixture.h"
+
+namespace {
+
+int64_t wall(int y, int mon, int d, int h, int mi = 0, int s = 0) {
+  return days_from_civil(y, mon, d) * 86400 + h * 3600 + mi * 60 + s;
+}
+
+constexpr long kNone = -1;  // the clock skips the time or shows it twice
+
+TEST(ZoneOffsets, ClockTimesAroundChanges) {
+  struct Case {
+    const char* zone;
+    int64_t wall;
+    long offset;  // or kNone
+  } cases[] = {
+      {"Europe/Berlin", wall(2026, 3, 29, 1, 59, 59), 3600},
+      {"Europe/Berlin", wall(2026, 3, 29, 2, 0, 0), kNone},
+      {"Europe/Berlin", wall(2026, 3, 29, 2, 59, 59), kNone},
+      {"Europe/Berlin", wall(2026, 3, 29, 3, 0, 0), 7200},
+      {"Europe/Berlin", wall(2026, 10, 25, 1, 59, 59), 7200},
+      {"Europe/Berlin", wall(2026, 10, 25, 2, 0, 0), kNone},
+      {"Europe/Berlin", wall(2026, 10, 25, 2, 59, 59), kNone},
+      {"Europe/Berlin", wall(2026, 10, 25, 3, 0, 0), 3600},
+      {"Europe/Berlin", wall(2027, 1, 1, 0, 0, 0), 3600},
+      {"America/New_York", wall(2026, 3, 8, 2, 30), kNone},
+      {"America/New_York", wall(2026, 3, 8, 3, 0), -4 * 3600},
+      {"America/New_York", wall(2026, 11, 1, 1, 30), kNone},
+      {"America/New_York", wall(2025, 12, 31, 23, 59, 59), -5 * 3600},
+      {"Australia/Lord_Howe", wall(2026, 4, 5, 1, 45), kNone},  // half an hour back
+      {"Australia/Lord_Howe", wall(2026, 4, 5, 2, 0), 10 * 3600 + 1800},
+      {"Australia/Sydney", wall(2026, 1, 15, 12, 0), 11 * 3600},
+      {"Pacific/Apia", wall(2011, 12, 30, 12, 0), kNone},  // the day the island skipped
+      {"Pacific/Apia", wall(2011, 12, 31, 12, 0), 14 * 3600},
+      {"UTC", wall(2026, 3, 29, 2, 30), 0},
+  };
+  for (const Case& c : cases) {
+    ScopedTz tz(c.zone);
+    ZoneSpan span;
+    bool found = zone_span_of(c.wall, &span);
+    std::string what = std::string(c.zone) + " " + std::to_string(c.wall);
+    ASSERT_EQ(found, c.offset != kNone) << what;
+    if (!found) continue;
+    EXPECT_EQ(span.offset, c.offset) << what;
+    EXPECT_TRUE(span.wall_from <= c.wall && c.wall < span.wall_to) << what;
+    int64_t back = 0;
+    ASSERT_TRUE(zone_wall_of(c.wall - span.offset, &back)) << what;
+    EXPECT_EQ(back, c.wall) << what;
+  }
+}
+
+TEST(ZoneOffsets, SpansEndAtTheChangesAndTheYear) {
+  struct Case {
+    const char* zone;
+    int64_t wall;
+    int64_t from, to;
+  } cases[] = {
+      {"Europe/Berlin", wall(2026, 6, 1, 12), wall(2026, 3, 29, 3), wall(2026, 10, 25, 2)},
+      {"Europe/Berlin", wall(2026, 2, 1, 12), wall(2026, 1, 1, 0), wall(2026, 3, 29, 2)},
+      {"Europe/Berlin", wall(2026, 12, 1, 12), wall(2026, 10, 25, 3), wall(2027, 1, 1, 0)},
+      {"UTC", wall(2026, 6, 1, 12), wall(2026, 1, 1, 0), wall(2027, 1, 1, 0)},
+  };
+  for (const Case& c : cases) {
+    ScopedTz tz(c.zone);
+    ZoneSpan span;
+    ASSERT_TRUE(zone_span_of(c.wall, &span)) << c.zone;
+    EXPECT_EQ(span.wall_from, c.from) << c.zone;
+    EXPECT_EQ(span.wall_to, c.to) << c.zone;
+  }
+}
+
+TEST(ZoneOffsets, FollowsAChangeOfZone) {
+  const int64_t noon = wall(2026, 7, 1, 12);
+  ZoneSpan span;
+  {
+    ScopedTz tz("Europe/Berlin");
+    ASSERT_TRUE(zone_span_of(noon, &span));
+    EXPECT_EQ(span.offset, 7200);
+  }
+  {
+    ScopedTz tz("Asia/Tokyo");
+    ASSERT_TRUE(zone_span_of(noon, &span));
+    EXPECT_EQ(span.offset, 9 * 3600);
+  }
+}
+
+TEST(ZoneOffsets, YearsOutOfReachAreLeftToTheCLibrary) {
+  ScopedTz tz("Europe/Berlin");
+  ZoneSpan span;
+  int64_t w = 0;
+  EXPECT_FALSE(zone_span_of(wall(1800, 6, 1, 12), &span));
+  EXPECT_FALSE(zone_wall_of(wall(2400, 6, 1, 12), &w));
+}
+
+}  // namespace
