@@ -73,7 +73,8 @@ void import_plan_store(const ImportPlan& plan, size_t from, size_t to, ItemBatch
                        ImportReport* report) {
   if (to > plan.entries.size()) to = plan.entries.size();
   // The kept components of a slice are one write to the source store. They
-  // describe the file, not an edit: an undone import leaves them, unused.
+  // describe the file, not an edit: an undone import leaves them for its
+  // redo, and they go once nothing can bring the items back (source_sweep).
   std::unique_ptr<SourceTransaction> sources;
   // Items kept from other programs' files are found again by their UID.
   std::map<std::string, std::array<uint8_t, 16>> uids;

@@ -164,6 +164,8 @@ void attach_full_rules(int index) {
     if (item && item->repo == index) item_full_rule_set(slot, rule);
   });
   if (rc != 0) log_message(LOG_ERROR, "repo_mount_all: sources: %d", rc);
+  // The kept sources of items that can no longer come back go.
+  if (source_sweep(index) != 0) log_message(LOG_ERROR, "repo_mount_all: sweep");
 }
 
 bool load_repo(int index) {
@@ -321,6 +323,8 @@ void repo_remount() {
 
 void clean_data() {
   repo_reset_journals();
+  for (size_t i = 0; i < repo_table().size(); i++)
+    if (repo_table()[i].db && repo_table()[i].mounted) source_sweep(static_cast<int>(i));
   for (auto& e : repo_table()) repo_close(&e);
   items_reset();
   tags_reset();

@@ -48,6 +48,9 @@
 //       when never synced).
 //   t2  account collections: c1 tag uuid (primary key), c2 href, c3 display
 //       name, c4 colour, c5 kind, c6 sync token, c7 ctag.
+//   t3  records an account sync keeps once the repository committed what
+//       they describe: the columns of t1, and c8 1 when the record goes
+//       instead; empty between syncs.
 //
 // Snapshot database (synchronisation, sync/sync.h):
 //   s1  object versions, the columns of t1.
@@ -67,6 +70,7 @@ inline constexpr char kRepo[] =
 inline constexpr char kSources[] =
     "CREATE TABLE t0(c1, c2);CREATE TABLE t1(c1 PRIMARY KEY, c2, c3, c4, c5, c6, c7);CREATE TABLE t2(c1 PRIMARY KEY, "
     "c2, c3, c4, c5, c6, c7);";
+inline constexpr char kSourcesPending[] = "CREATE TABLE IF NOT EXISTS t3(c1 PRIMARY KEY, c2, c3, c4, c5, c6, c7, c8 INT);";
 inline constexpr char kSnapshot[] =
     "CREATE TABLE s1(c1, c2, c3 INT, c4, c5);CREATE TABLE s2(c1, c2);CREATE TABLE s3(c1, c2, c3 INT);CREATE TABLE "
     "s4(c1, c2, c3 INT);";

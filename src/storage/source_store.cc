@@ -4,7 +4,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
@@ -136,6 +140,11 @@ int source_open(RepoEntry* e) {
   if (e->sources) return 0;
   std::string file = path_join(e->path, kSourcesFile);
   sqlite3* db = file_exists(file) ? open_existing(file, e->key) : create_file(file, e->key);
+  // A store made before the sync kept its records pending gains the table.
+  if (db && db_exec(db, schema::kSourcesPending) != SQLITE_OK) {
+    db_close(db);
+    db = nullptr;
+  }
   if (!db) {
     log_message(LOG_ERROR, "source_open: %s", e->path.c_str());
     return -1;
@@ -171,12 +180,17 @@ int source_get(int repo, const uint8_t uuid[16], SourceRecord* out) {
   return 0;
 }
 
-int source_put(int repo, const SourceRecord& r) {
+namespace {
+
+// The record into t1, or with `drop` >= 0 into t3 with c8 = drop.
+int write_record(int repo, const SourceRecord& r, int drop, const char* what) {
   sqlite3* db = store_of(repo, true);
   if (!db) return -1;
   Stmt st;
-  if (stmt_prepare(db, "INSERT OR REPLACE INTO t1 VALUES (?,?,?,?,?,?,?)", &st) != SQLITE_OK) {
-    log_message(LOG_ERROR, "source_put: %s", sqlite3_errmsg(db));
+  const char* sql = drop < 0 ? "INSERT OR REPLACE INTO t1 VALUES (?,?,?,?,?,?,?)"
+                             : "INSERT OR REPLACE INTO t3 VALUES (?,?,?,?,?,?,?,?)";
+  if (stmt_prepare(db, sql, &st) != SQLITE_OK) {
+    log_message(LOG_ERROR, "%s: %s", what, sqlite3_errmsg(db));
     return -1;
   }
   bind_blob(st.get(), 1, r.uuid, 16);
@@ -186,20 +200,28 @@ int source_put(int repo, const SourceRecord& r) {
   bind_str(st.get(), 5, r.etag);
   bind_optional(st.get(), 6, r.collection, 16);
   bind_optional(st.get(), 7, r.synced_hash, 20);
-  return step_done(st.get(), "source_put");
+  if (drop >= 0) sqlite3_bind_int(st.get(), 8, drop);
+  return step_done(st.get(), what);
 }
 
-int source_remove(int repo, const uint8_t uuid[16]) {
-  return exec_tag(repo, "DELETE FROM t1 WHERE c1=?", uuid, "source_remove");
+}  // namespace
+
+int source_put(int repo, const SourceRecord& r) { return write_record(repo, r, -1, "source_put"); }
+
+int source_pending_put(int repo, const SourceRecord& r, bool drop) {
+  return write_record(repo, r, drop ? 1 : 0, "source_pending_put");
 }
 
-int source_each(int repo, const std::function<int(const SourceRecord&)>& fn) {
+namespace {
+
+// fn(record, row) for every row of the query, whose first columns are those
+// of kSelect; a non-zero return of fn stops the walk and is returned.
+int walk_records(int repo, const char* sql, const std::function<int(const SourceRecord&, sqlite3_stmt*)>& fn) {
   if (!entry_of(repo)) return -1;
   sqlite3* db = store_of(repo, false);
   if (!db) return source_exists(repo) ? -1 : 0;
   Stmt st;
-  std::string sql = std::string(kSelect) + " ORDER BY c1";
-  if (stmt_prepare(db, sql.c_str(), &st) != SQLITE_OK) return -1;
+  if (stmt_prepare(db, sql, &st) != SQLITE_OK) return -1;
   int rc;
   SourceRecord r;
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
@@ -207,10 +229,34 @@ int source_each(int repo, const std::function<int(const SourceRecord&)>& fn) {
       log_message(LOG_ERROR, "source_each: malformed row");
       continue;
     }
-    int stop = fn(r);
+    int stop = fn(r, st.get());
     if (stop != 0) return stop;
   }
   return rc == SQLITE_DONE ? 0 : -1;
+}
+
+}  // namespace
+
+int source_pending_each(int repo, const std::function<int(const SourceRecord&, bool drop)>& fn) {
+  return walk_records(repo, "SELECT c1, c2, c3, c4, c5, c6, c7, c8 FROM t3 ORDER BY c1",
+                      [&fn](const SourceRecord& r, sqlite3_stmt* row) { return fn(r, sqlite3_column_int(row, 7) != 0); });
+}
+
+int source_pending_clear(int repo) {
+  sqlite3* db = store_of(repo, false);
+  if (!db) return entry_of(repo) ? 0 : -1;
+  int rc = db_exec(db, "DELETE FROM t3;");
+  if (rc != SQLITE_OK) log_message(LOG_ERROR, "source_pending_clear: %d", rc);
+  return rc == SQLITE_OK ? 0 : -1;
+}
+
+int source_remove(int repo, const uint8_t uuid[16]) {
+  return exec_tag(repo, "DELETE FROM t1 WHERE c1=?", uuid, "source_remove");
+}
+
+int source_each(int repo, const std::function<int(const SourceRecord&)>& fn) {
+  std::string sql = std::string(kSelect) + " ORDER BY c1";
+  return walk_records(repo, sql.c_str(), [&fn](const SourceRecord& r, sqlite3_stmt*) { return fn(r); });
 }
 
 int source_rules(int repo, const std::function<void(const uint8_t uuid[16], const std::string& rule)>& fn) {
@@ -275,6 +321,73 @@ int source_collection_put(int repo, const SourceCollection& c) {
 
 int source_collection_remove(int repo, const uint8_t tag[16]) {
   return exec_tag(repo, "DELETE FROM t2 WHERE c1=?", tag, "source_collection_remove");
+}
+
+namespace {
+
+using Key = std::array<uint8_t, 16>;
+
+// The first column of every row of the query, as 16-byte keys.
+int keys_of(sqlite3* db, const char* sql, std::set<Key>* out) {
+  Stmt st;
+  if (stmt_prepare(db, sql, &st) != SQLITE_OK) return -1;
+  int rc;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    const uint8_t* k = column_fixed(st.get(), 0, 16);
+    if (!k) continue;
+    Key key;
+    std::copy(k, k + 16, key.begin());
+    out->insert(key);
+  }
+  return rc == SQLITE_DONE ? 0 : -1;
+}
+
+}  // namespace
+
+int source_sweep(int repo) {
+  RepoEntry* e = entry_of(repo);
+  if (!e || !e->db) return -1;
+  sqlite3* db = store_of(repo, false);
+  if (!db) return 0;
+  std::set<Key> synced;
+  if (keys_of(db, "SELECT c1 FROM t2", &synced) != 0) return -1;
+  // Records that are no synced member, the only ones that may go.
+  std::vector<Key> gone;
+  {
+    Stmt st;
+    if (stmt_prepare(db, "SELECT c1, length(c4), c6 FROM t1", &st) != SQLITE_OK) return -1;
+    while (sqlite3_step(st.get()) == SQLITE_ROW) {
+      const uint8_t* u = column_fixed(st.get(), 0, 16);
+      if (!u) continue;
+      Key uuid, col{};
+      std::copy(u, u + 16, uuid.begin());
+      if (const uint8_t* c = column_fixed(st.get(), 2, 16)) std::copy(c, c + 16, col.begin());
+      if (sqlite3_column_int(st.get(), 1) == 0 || !synced.count(col)) gone.push_back(uuid);
+    }
+  }
+  if (gone.empty()) return 0;
+  // Journal entries of t1 name the object first.
+  std::set<Key> held, journaled;
+  if (keys_of(e->db, "SELECT DISTINCT c1 FROM t1", &held) != 0 ||
+      keys_of(e->db, "SELECT DISTINCT c1 FROM t5 WHERE c7=1", &journaled) != 0) {
+    log_message(LOG_ERROR, "source_sweep: %s", sqlite3_errmsg(e->db));
+    return -1;
+  }
+  gone.erase(std::remove_if(gone.begin(), gone.end(),
+                            [&](const Key& k) { return held.count(k) || journaled.count(k); }),
+             gone.end());
+  if (gone.empty()) return 0;
+  Transaction tx(db);
+  int rc = tx.status();
+  for (const Key& k : gone)
+    if (rc == SQLITE_OK && exec_tag(repo, "DELETE FROM t1 WHERE c1=?", k.data(), "source_sweep") != 0) rc = -1;
+  if (rc == SQLITE_OK) rc = tx.commit();
+  if (rc != SQLITE_OK) {
+    log_message(LOG_ERROR, "source_sweep: %d", rc);
+    return -1;
+  }
+  log_message(LOG_INFO, "source_sweep: %zu records of items gone", gone.size());
+  return 0;
 }
 
 int source_begin(int repo) {

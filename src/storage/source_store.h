@@ -81,6 +81,22 @@ int source_collections(int repo, std::vector<SourceCollection>* out);
 int source_collection_put(int repo, const SourceCollection& c);
 int source_collection_remove(int repo, const uint8_t tag[16]);
 
+// Records an account sync keeps only once the repository's changes they
+// describe are committed: written (and committed) here before the
+// repository's commit, moved into place after it, so that a failure between
+// the two leaves them for the next sync to settle by what the repository
+// holds. A record with `drop` set means the item's record goes.
+int source_pending_put(int repo, const SourceRecord& r, bool drop);
+int source_pending_each(int repo, const std::function<int(const SourceRecord&, bool drop)>& fn);
+int source_pending_clear(int repo);
+
+// Removes the records of items gone for good: no version of the item left
+// in the repository and no journal entry that could bring one back (the
+// undo of its deletion, the redo of its import). Records of members an
+// account still syncs stay: the next sync deletes the member and then its
+// record. Needs the repository open. 0 or -1.
+int source_sweep(int repo);
+
 // One transaction over several writes (a sync's apply step, an import).
 // Transactions do not nest. source_rollback of a store without an open
 // transaction does nothing.

@@ -80,6 +80,8 @@ struct DavClient {
   long status = 0;          // HTTP status of the last answer (0: none)
   std::string fingerprint;  // SHA-256 of the last certificate seen, "AB:CD:…"
   std::string refused_url;  // the address DAV_ERR_OTHER_HOST refused
+  // The precondition a refused write named ("no-uid-conflict"), else "".
+  std::string condition;
   long requests = 0;        // HTTP requests sent, retries and redirects included
 
   struct Impl;

@@ -203,10 +203,14 @@ int dav_put(DavClient* c, const DavCollection& col, DavResource* r) {
   if (r->etag.empty()) req.if_none_match = true;
   else req.if_match = r->etag;
   DavReply reply;
+  c->condition.clear();
   int rc = dav_send(c, req, &reply);
   if (rc == 0) rc = dav_status_error(reply.status);
+  // A refusal names its reason in the body; one server sends it as a 207.
+  if (rc == 0 && reply.status == 207) rc = DAV_ERR_HTTP;
+  if (rc && rc != DAV_ERR_PRECONDITION && !reply.body.empty()) c->condition = dav_error_condition(reply.body);
   if (rc) {
-    log_message(LOG_WARNING, "dav_put: %d (%ld)", rc, reply.status);
+    log_message(LOG_WARNING, "dav_put: %d (%ld) %s", rc, reply.status, c->condition.c_str());
     return rc;
   }
   // A weak or missing ETag: the server stored something else than was sent

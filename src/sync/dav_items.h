@@ -68,7 +68,9 @@ int dav_get(DavClient* c, const std::string& href, DavResource* out);
 // the member at r->href. On success r->etag is the new version's: from the
 // reply, else (the server changed what it stored, or did not say) a GET,
 // which also puts the server's text in r->data. DAV_ERR_PRECONDITION when
-// the member changed or appeared on the server meanwhile.
+// the member changed or appeared on the server meanwhile; another refusal
+// leaves the precondition it named in c->condition ("no-uid-conflict": the
+// collection holds the UID at another href).
 int dav_put(DavClient* c, const DavCollection& col, DavResource* r);
 
 // Deletes the member, only in version `etag` when one is given. A member

@@ -3,6 +3,7 @@
 // applied here in one go and pushed there member by member.
 #include "sync/dav_sync.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "storage/source_store.h"
 #include "support/log.h"
 #include "support/slot_array.h"
+#include "support/text.h"
 #include "sync/dav_http.h"
 #include "sync/dav_items.h"
 #include "sync/dav_map.h"
@@ -119,6 +121,9 @@ struct DavSyncSession::State {
   std::vector<SourceRecord> records;
   std::unordered_map<std::string, size_t> by_href;  // resource key → record
   std::unordered_map<Uuid, Hash, UuidHasher> hashes;  // current version of each object
+  // Items imported here that are no member yet, by the UID of their kept
+  // component: a member with that UID is theirs.
+  std::unordered_map<std::string, Uuid> unbound;
   std::vector<Step> pulls, pushes;
 
   void clear_attempt() {
@@ -129,6 +134,7 @@ struct DavSyncSession::State {
     }
     records.clear();
     by_href.clear();
+    unbound.clear();
     hashes.clear();
     pulls.clear();
     pushes.clear();
@@ -179,13 +185,75 @@ int fail(DavSyncSession* s, int rc) {
   return rc;
 }
 
+// --- records kept across the two commits --------------------------------
+
+// The records an apply keeps, written ahead of its items' commit.
+int write_pending(int repo, const std::vector<SourceRecord>& put, const std::vector<Uuid>& drop) {
+  if (put.empty() && drop.empty()) return 0;
+  SourceTransaction tx(repo);
+  if (tx.status() != 0 || source_pending_clear(repo) != 0) return -1;
+  for (const SourceRecord& r : put)
+    if (source_pending_put(repo, r, false) != 0) return -1;
+  SourceRecord gone;
+  for (const Uuid& u : drop) {
+    std::memcpy(gone.uuid, u.data(), 16);
+    if (source_pending_put(repo, gone, true) != 0) return -1;
+  }
+  return tx.commit();
+}
+
+// True when the repository holds the version the record says last matched
+// the server: current, or history since (edited after the sync).
+bool holds_version(const State& st, const RepoDb& db, const SourceRecord& r) {
+  auto it = st.hashes.find(uuid_of(r.uuid));
+  if (it == st.hashes.end()) return false;
+  if (std::memcmp(it->second.data(), r.synced_hash, 20) == 0) return true;
+  Stmt q = object_history_query(db, r.uuid);
+  ObjectRow row;
+  while (row_read(q.get(), db.key, &row) == 0)
+    if (std::memcmp(row.hash, r.synced_hash, 20) == 0) return true;
+  return false;
+}
+
+// Records an apply left pending (the source store failed, or the program
+// stopped, after the repository's commit) are kept when the repository
+// holds what they describe and forgotten otherwise, so that the items
+// committed without them are neither conflicts nor new here next time.
+int settle_pending(State& st) {
+  std::vector<std::pair<SourceRecord, bool>> pending;
+  int rc = source_pending_each(st.repo, [&pending](const SourceRecord& r, bool drop) {
+    pending.emplace_back(r, drop);
+    return 0;
+  });
+  if (rc != 0 || pending.empty()) return rc;
+  RepoRef ref;
+  if (st.load_hashes() != 0 || repo_ref(st.repo, &ref) != 0) return -1;
+  SourceTransaction tx(st.repo);
+  if (tx.status() != 0) return -1;
+  size_t kept = 0;
+  for (const auto& [r, drop] : pending) {
+    bool take = drop ? !st.hashes.count(uuid_of(r.uuid)) : holds_version(st, ref.store, r);
+    if (!take) continue;
+    kept++;
+    if ((drop ? source_remove(st.repo, r.uuid) : source_put(st.repo, r)) != 0) return -1;
+  }
+  if (source_pending_clear(st.repo) != 0 || tx.commit() != 0) return -1;
+  log_message(LOG_NOTICE, "dav_sync: %zu of %zu pending records kept", kept, pending.size());
+  return 0;
+}
+
 // --- fetch -------------------------------------------------------------------
 
 int fetch(DavSyncSession* s) {
   State& st = *s->state;
   st.clear_attempt();
+  if (settle_pending(st) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   int rc = source_each(st.repo, [&st](const SourceRecord& r) {
-    if (r.href.empty()) return 0;  // an imported item's kept source, no member
+    if (r.href.empty()) {  // an imported item's kept source, no member
+      std::string uid = dav_member_uid(r.component);
+      if (!uid.empty()) st.unbound[uid] = uuid_of(r.uuid);
+      return 0;
+    }
     st.by_href[dav_resource_key(r.href)] = st.records.size();
     st.records.push_back(r);
     return 0;
@@ -241,10 +309,28 @@ std::unordered_map<int64_t, std::vector<size_t>> item_collections(const State& s
   return out;
 }
 
+// The item imported here, filed in collection ci and no member yet, whose
+// UID the member has; -1 when none. Each such item pairs once.
+int64_t unbound_item(State& st, const std::unordered_map<int64_t, std::vector<size_t>>& filed, size_t ci,
+                     const DavResource& r, std::set<Uuid>* paired) {
+  if (st.unbound.empty()) return -1;
+  auto it = st.unbound.find(dav_member_uid(r.data));
+  if (it == st.unbound.end() || paired->count(it->second)) return -1;
+  int64_t slot = item_find(it->second.data());
+  auto in = filed.find(slot);
+  if (slot < 0 || in == filed.end() || std::find(in->second.begin(), in->second.end(), ci) == in->second.end())
+    return -1;
+  paired->insert(it->second);
+  return slot;
+}
+
 int resolve(DavSyncSession* s) {
   State& st = *s->state;
   if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   std::vector<bool> handled(st.records.size(), false);
+  auto filed = item_collections(st);
+  // Imported items that a member of the same UID takes over.
+  std::set<Uuid> recorded;
   // What the server changed.
   for (size_t ci = 0; ci < st.cols.size(); ci++) {
     Col& c = st.cols[ci];
@@ -254,6 +340,14 @@ int resolve(DavSyncSession* s) {
       p.res = &r;
       p.rec = st.record_of(r.href);
       if (p.rec == kNone) {
+        // The server holds an item imported here too: its version becomes
+        // current, the imported one is kept in history, as in a conflict.
+        p.slot = unbound_item(st, filed, ci, r, &recorded);
+        if (p.slot >= 0) {
+          p.kind = PULL_UPDATE;
+          p.conflict = true;
+          note_conflict(s, item_get(p.slot)->title);
+        }
         st.pulls.push_back(p);
         continue;
       }
@@ -294,8 +388,6 @@ int resolve(DavSyncSession* s) {
     }
   }
   // What changed here.
-  auto filed = item_collections(st);
-  std::set<Uuid> recorded;
   for (size_t ri = 0; ri < st.records.size(); ri++) {
     const SourceRecord& rec = st.records[ri];
     recorded.insert(uuid_of(rec.uuid));
@@ -362,24 +454,19 @@ void set_synced(const State& st, SourceRecord* r) {
   if (it != st.hashes.end()) std::memcpy(r->synced_hash, it->second.data(), 20);
 }
 
-// The server's changes, here: items in one journal group, records and the
-// collections' new state in one source transaction, committed after it.
-int apply(DavSyncSession* s) {
+// Server changes here: items in one journal group; their records pending
+// ahead of its commit and in place after it, in one source transaction with
+// (when `collections`) the collections' new state.
+int apply_steps(DavSyncSession* s, const std::vector<Step>& pulls, bool collections) {
   State& st = *s->state;
-  bool any = !st.pulls.empty();
-  for (const Col& c : st.cols)
-    any = any || c.changes.sync_token != c.sc.sync_token || c.changes.ctag != c.sc.ctag;
-  if (!any) return 0;
   Stopwatch w;
-  SourceTransaction tx(st.repo);
-  if (tx.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   std::vector<SourceRecord> put;
   std::vector<Uuid> drop;
   std::vector<int64_t> remove;
   {
     ItemBatch batch(st.repo);
     if (batch.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
-    for (const Step& p : st.pulls) {
+    for (const Step& p : pulls) {
       const Col& c = st.cols[p.col];
       if (p.kind == PULL_NEW || p.kind == PULL_UPDATE) {
         SourceRecord kept;
@@ -405,27 +492,39 @@ int apply(DavSyncSession* s) {
         drop.push_back(uuid_of(st.records[p.rec].uuid));
       }
     }
-    log_message(LOG_INFO, "dav_sync: stored %zu in %lld ms", st.pulls.size(), w.ms());
-    if (batch.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    log_message(LOG_INFO, "dav_sync: stored %zu in %lld ms", pulls.size(), w.ms());
+    // The records go ahead of the items, pending, with the hashes of the
+    // versions just stored (seen inside the open group): whatever fails
+    // from here on, the next sync finds them and keeps those the repository
+    // agrees with (settle_pending).
+    if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    for (SourceRecord& r : put) set_synced(st, &r);
+    if (write_pending(st.repo, put, drop) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+    if (batch.commit() != 0) {
+      source_pending_clear(st.repo);
+      return fail(s, DAV_SYNC_LOCAL_ERROR);
+    }
   }
   if (!remove.empty()) {
     if (items_remove(remove) < 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
     s->summary.deleted_here += static_cast<int>(remove.size());
   }
-  if (st.load_hashes() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
+  SourceTransaction tx(st.repo);
+  if (tx.status() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   for (const Uuid& u : drop)
     if (source_remove(st.repo, u.data()) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
-  for (SourceRecord& r : put) {
-    set_synced(st, &r);
+  for (const SourceRecord& r : put)
     if (source_put(st.repo, r) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
-  }
+  if (!put.empty() || !drop.empty())
+    if (source_pending_clear(st.repo) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   for (Col& c : st.cols) {
+    if (!collections) break;
     c.sc.sync_token = c.changes.sync_token;
     c.sc.ctag = c.changes.ctag;
     if (source_collection_put(st.repo, c.sc) != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
   }
   if (tx.commit() != 0) return fail(s, DAV_SYNC_LOCAL_ERROR);
-  log_message(LOG_INFO, "dav_sync: applied %zu in %lld ms", st.pulls.size(), w.ms());
+  log_message(LOG_INFO, "dav_sync: applied %zu in %lld ms", pulls.size(), w.ms());
   // The pushes below go on from the applied state.
   for (const SourceRecord& r : put) {
     size_t ri = st.record_of(r.href);
@@ -439,6 +538,61 @@ int apply(DavSyncSession* s) {
   return 0;
 }
 
+int apply(DavSyncSession* s) {
+  State& st = *s->state;
+  bool any = !st.pulls.empty();
+  for (const Col& c : st.cols)
+    any = any || c.changes.sync_token != c.sc.sync_token || c.changes.ctag != c.sc.ctag;
+  return any ? apply_steps(s, st.pulls, true) : 0;
+}
+
+constexpr int kHrefTaken = 1;
+
+// A new member the server refused because the collection holds its UID
+// already: at our href (412) or elsewhere (no-uid-conflict). The member it
+// holds becomes the item's, settled as a conflict: its version current, the
+// item's own kept in history. An item that member was bound to goes when
+// unchanged since (it is the member's copy); a changed one is pushed first
+// and the pair settled next time. 0, SYNC_REMOTE_CHANGED when the member was
+// not fetched (it appeared meanwhile: the next attempt pairs it by UID), or
+// the error; kHrefTaken when the member at our href has another UID.
+int bind_existing(DavSyncSession* s, const Step& p, const std::string& tried, const std::string& uid) {
+  State& st = *s->state;
+  size_t ri = tried.empty() ? kNone : st.record_of(tried);
+  for (size_t i = 0; ri == kNone && i < st.records.size(); i++)
+    if (std::memcmp(st.records[i].collection, st.cols[p.col].sc.tag, 16) == 0 &&
+        dav_member_uid(st.records[i].component) == uid)
+      ri = i;
+  if (ri == kNone) return SYNC_REMOTE_CHANGED;
+  const SourceRecord rec = st.records[ri];
+  if (dav_member_uid(rec.component) != uid) return kHrefTaken;
+  int64_t other = item_find(rec.uuid);
+  if (other >= 0 && st.changed_here(rec, other)) {
+    log_message(LOG_NOTICE, "dav_sync: two items of one UID, the bound one changed");
+    return 0;
+  }
+  DavResource res;
+  int rc = dav_get(s->client.get(), rec.href, &res);
+  if (rc == DAV_ERR_NOT_FOUND) return SYNC_REMOTE_CHANGED;
+  if (rc != 0) return rc;
+  note_conflict(s, item_get(p.slot)->title);
+  std::vector<Step> steps;
+  Step pull{PULL_UPDATE};
+  pull.col = p.col;
+  pull.slot = p.slot;
+  pull.res = &res;
+  pull.conflict = true;
+  steps.push_back(pull);
+  if (other >= 0) {
+    Step dup{DELETE_HERE};
+    dup.col = p.col;
+    dup.rec = ri;
+    dup.slot = other;
+    steps.push_back(dup);
+  }
+  return apply_steps(s, steps, false) == 0 ? 0 : DAV_SYNC_LOCAL_ERROR;
+}
+
 // One push; 0, SYNC_REMOTE_CHANGED when the server's member moved on
 // meanwhile, or the error.
 int push(DavSyncSession* s, const Step& p) {
@@ -446,6 +600,9 @@ int push(DavSyncSession* s, const Step& p) {
   DavClient* c = s->client.get();
   const Col& col = st.cols[p.col];
   SourceRecord rec = p.rec != kNone ? st.records[p.rec] : SourceRecord();
+  // An imported item's first push starts from the component it was
+  // imported from, and keeps its rule.
+  bool imported = p.rec == kNone && p.slot >= 0 && source_get(st.repo, item_get(p.slot)->uuid, &rec) == 0;
   if (p.kind == DELETE_THERE) {
     int rc = dav_delete(c, rec.href, rec.etag);
     if (rc == DAV_ERR_PRECONDITION) return SYNC_REMOTE_CHANGED;
@@ -454,11 +611,12 @@ int push(DavSyncSession* s, const Step& p) {
     s->summary.deleted_there++;
     return 0;
   }
-  std::string text = dav_member_text(p.slot, p.rec != kNone ? &rec : nullptr);
+  std::string text = dav_member_text(p.slot, p.rec != kNone || imported ? &rec : nullptr);
   if (text.empty()) {
     log_message(LOG_WARNING, "dav_sync: item %lld gives no member", static_cast<long long>(p.slot));
     return 0;
   }
+  std::string uid = dav_member_uid(text);
   DavResource r;
   r.data = text;
   if (p.kind == PUSH_UPDATE) {
@@ -467,9 +625,19 @@ int push(DavSyncSession* s, const Step& p) {
   } else if (p.kind == PUSH_NEW && p.rec != kNone) {
     r.href = rec.href;  // re-created where it was
   } else {
-    r.href = dav_new_href(col.dc, dav_member_uid(text));
+    r.href = dav_new_href(col.dc, uid);
   }
   int rc = dav_put(c, col.dc, &r);
+  if (p.kind == PUSH_NEW && p.rec == kNone && (rc == DAV_ERR_PRECONDITION || c->condition == "no-uid-conflict")) {
+    rc = bind_existing(s, p, rc == DAV_ERR_PRECONDITION ? r.href : "", uid);
+    if (rc != kHrefTaken) {
+      wipe(&text);
+      return rc;
+    }
+    // A member of another UID sits where ours would go: ours goes beside it.
+    r.href = dav_new_href(col.dc, uid + "-" + hex_encode(item_get(p.slot)->uuid, 4));
+    rc = dav_put(c, col.dc, &r);
+  }
   wipe(&text);
   if (rc == DAV_ERR_PRECONDITION) return SYNC_REMOTE_CHANGED;
   if (rc != 0) return rc;
@@ -499,6 +667,9 @@ int send(DavSyncSession* s) {
     }
     if (rc != 0) return fail(s, rc);
   }
+  // Kept sources of items gone for good (imported, then undone and past
+  // redo) are no longer wanted.
+  if (source_sweep(s->state->repo) != 0) log_message(LOG_ERROR, "dav_sync: sweep");
   s->summary.error = 0;
   s->summary.message.clear();
   s->account.last_sync = time(nullptr);
@@ -565,12 +736,13 @@ void dav_sync_begin(SyncDriver* d, DavSyncSession* s) {
     return rc;
   };
   d->send = [s, requests_before](SyncSummary* sum) {
-    int pulled = s->summary.pulled, pushed = s->summary.pushed;
+    int pulled = s->summary.pulled, pushed = s->summary.pushed, conflicts = s->summary.conflicts;
     Stopwatch w;
     int rc = send(s);
     log_message(LOG_INFO, "dav_sync: send %d, %lld ms", rc, w.ms());
     sum->fetched += s->summary.pulled - pulled;
     sum->sent += s->summary.pushed - pushed;
+    sum->settled += s->summary.conflicts - conflicts;  // a refused create bound to its member
     s->summary.requests = s->client->requests - requests_before;
     return rc;
   };

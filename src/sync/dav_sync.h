@@ -16,8 +16,11 @@
 // A write the server refuses because the member moved meanwhile (412) goes
 // back to fetch, as a stale upload does for the account server. A failed or
 // cancelled sync leaves the repository and the server as consistent as
-// before: the pull is applied whole or not at all, and a push not confirmed
-// is simply pushed again next time.
+// before: the pull is applied whole or not at all (its source records are
+// written ahead of the items' commit and settled by the next sync when the
+// store failed after it), and a push not confirmed is simply pushed again
+// next time. A new member refused for a UID the collection holds already
+// binds the item to that member, as a conflict.
 #pragma once
 
 #include <atomic>

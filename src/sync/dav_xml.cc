@@ -224,11 +224,21 @@ std::string dav_error_condition(const std::string& xml) {
   Doc d;
   if (!parse(xml, &d)) return "";
   const xmlNode* root = xmlDocGetRootElement(d.doc);
-  if (!is(root, kDav, "error")) return "";
   std::string name;
-  each_child(root, [&](const xmlNode* c) {
+  auto first_child = [&name](const xmlNode* c) {
     if (name.empty()) name = reinterpret_cast<const char*>(c->name);
-  });
+  };
+  if (is(root, kDav, "error")) {
+    each_child(root, first_child);
+  } else if (is(root, kDav, "multistatus")) {
+    // A refusal some servers send as 207, the error inside the response.
+    each_child(root, [&](const xmlNode* r) {
+      if (is(r, kDav, "response"))
+        each_child(r, [&](const xmlNode* e) {
+          if (is(e, kDav, "error")) each_child(e, first_child);
+        });
+    });
+  }
   return name;
 }
 

@@ -45,7 +45,7 @@ struct DavMultistatus {
 int dav_parse_multistatus(const std::string& xml, DavMultistatus* out);
 
 // The name of the precondition in a DAV:error body ("valid-sync-token"), or
-// "" when the body is no such document.
+// in the error of a multistatus' response, or "" when the body has none.
 std::string dav_error_condition(const std::string& xml);
 
 // The property sets PROPFIND asks for.

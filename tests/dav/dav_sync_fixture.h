@@ -13,6 +13,7 @@
 
 #include "dav/dav_fixture.h"
 #include "model/test_startup_fixture.h"
+#include "model/item.h"
 #include "model/tag_ops.h"
 #include "storage/source_store.h"
 #include "sync/dav_account.h"
@@ -113,6 +114,16 @@ class DavSyncFixture : public startup_test::StartupTest {
     item_form_fill(-1, ITEM_EVENT, &form);
     form.title = title;
     return item_store(-1, ITEM_EVENT, form, 0, tag);
+  }
+  // The title of the one history version of the item titled `title`;
+  // "(none)" unless it has exactly one.
+  static std::string history_title(int repo, const std::string& title) {
+    int64_t slot = item_titled(repo, title);
+    HistoryView h;
+    if (slot < 0 || history_load(&h, item_get(slot)) != 1) return "(none)";
+    int64_t cursor = -1;
+    const Item* old = slot_next<Item>(h.versions, &cursor);
+    return old ? old->title : "(none)";
   }
   // The uid the server knows the item by.
   static std::string uid_of(int64_t slot) {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "dav/dav_sync_fixture.h"
+#include "interchange/interchange.h"
 #include "model/item.h"
 #include "model/ops.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace dav_test {
 
@@ -120,18 +122,83 @@ class DavSyncJourneys : public DavSyncFixture {
     std::sort(s.names.begin(), s.names.end());
     EXPECT_EQ((std::vector<std::string>{"Both local", "Gone here server", "Gone there local"}), s.names);
     // Edited on both sides: the server's version is current, ours in history.
-    int64_t both = item_titled(repo, "Both server");
-    ASSERT_GE(both, 0);
-    HistoryView h;
-    ASSERT_EQ(1, history_load(&h, item_get(both)));
-    int64_t cursor = -1;
-    const Item* old = slot_next<Item>(h.versions, &cursor);
-    ASSERT_TRUE(old);
-    EXPECT_EQ("Both local", old->title);
+    EXPECT_EQ("Both local", history_title(repo, "Both server"));
     // An edit beats a deletion, on either side.
     EXPECT_GE(item_titled(repo, "Gone here server"), 0);
     EXPECT_EQ("ok Gone there local", peer_summary(col, prefix + "gone-there"));
     EXPECT_EQ("ok Both server", peer_summary(col, prefix + "both"));
+    s = sync(repo);
+    EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
+  }
+
+  // An item here whose UID the collection holds already (imported from a
+  // file before the first sync, or made beside the member's own copy by an
+  // older sync) becomes that member's: the server's version current, ours
+  // in history, named as a conflict; nothing pushed twice, the next sync
+  // quiet.
+  void an_item_the_server_holds_becomes_its_member() {
+    struct Case {
+      const char* name;
+      bool imported;     // else a copy made beside the member's own item
+      bool at_our_href;  // the member is where a new one of its UID would go
+    } cases[] = {
+        {"imported", true, false},
+        {"copy-here", false, true},
+        {"copy-elsewhere", false, false},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      DavCollection col = collection(c.name);
+      std::string uid = prefix + c.name;
+      DavResource r;
+      r.href = c.at_our_href ? dav_new_href(col, uid) : col.href + "elsewhere.ics";
+      r.data = event_text(uid, "Server");
+      ASSERT_EQ(0, dav_put(client.get(), col, &r));
+      int repo = add_account({col});
+      std::string mine = event_text(uid, "Mine");
+      if (c.imported) {
+        ASSERT_EQ(1, import_calendar_text(mine.data(), mine.size(), tags[0]));
+      } else {
+        ASSERT_EQ(1, sync(repo).pulled);
+        SourceRecord kept;
+        std::memcpy(kept.uuid, item_get(new_event(tags[0], "Mine"))->uuid, 16);
+        kept.component = mine;
+        ASSERT_EQ(0, source_put(repo, kept));
+      }
+      DavSyncSummary s = sync(repo);
+      EXPECT_EQ(1, s.conflicts);
+      EXPECT_EQ(std::vector<std::string>{"Mine"}, s.names);
+      EXPECT_EQ(0, s.pushed);
+      EXPECT_EQ(1, items_in(repo));
+      EXPECT_EQ("Mine", history_title(repo, "Server"));
+      EXPECT_EQ(1, peer_count(col));
+      EXPECT_EQ("ok Server", peer_summary(col, uid));
+      s = sync(repo);
+      EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
+    }
+  }
+
+  // A member of another UID where the item's new member would go: the
+  // item's member goes beside it, nothing is bound or lost.
+  void a_new_member_goes_beside_another_uid_at_its_href() {
+    DavCollection col = collection("beside");
+    std::string uid = prefix + "beside";
+    DavResource r;
+    r.href = dav_new_href(col, uid);
+    r.data = event_text(prefix + "other", "Other");
+    ASSERT_EQ(0, dav_put(client.get(), col, &r));
+    int repo = add_account({col});
+    ASSERT_EQ(1, sync(repo).pulled);
+    SourceRecord kept;
+    std::memcpy(kept.uuid, item_get(new_event(tags[0], "Mine"))->uuid, 16);
+    kept.component = event_text(uid, "Mine");
+    ASSERT_EQ(0, source_put(repo, kept));
+    DavSyncSummary s = sync(repo);
+    EXPECT_EQ(1, s.pushed);
+    EXPECT_EQ(0, s.conflicts);
+    EXPECT_EQ(2, items_in(repo));
+    EXPECT_EQ("ok Mine", peer_summary(col, uid));
+    EXPECT_EQ("ok Other", peer_summary(col, prefix + "other"));
     s = sync(repo);
     EXPECT_EQ(0, s.pulled + s.pushed + s.conflicts + s.deleted_here + s.deleted_there);
   }

@@ -17,6 +17,8 @@ TEST_F(DavSyncRadicale, AMoveBetweenCalendarsMovesTheMember) { moves(); }
 TEST_F(DavSyncRadicale, DeletionsGoBothWaysAndTheTrashKeepsTheMember) { deletions(); }
 TEST_F(DavSyncRadicale, ConflictsKeepBothVersionsAndEditsBeatDeletions) { conflicts(); }
 TEST_F(DavSyncRadicale, AnEditChangesOnlyTheEditedPropertyOnTheServer) { rich_event_keeps_everything(); }
+TEST_F(DavSyncRadicale, AnItemTheServerHoldsBecomesItsMemberAsAConflict) { an_item_the_server_holds_becomes_its_member(); }
+TEST_F(DavSyncRadicale, ANewMemberGoesBesideAnotherUidAtItsHref) { a_new_member_goes_beside_another_uid_at_its_href(); }
 TEST_F(DavSyncRadicale, AWrongPasswordChangesNothing) { wrong_password(); }
 
 }  // namespace

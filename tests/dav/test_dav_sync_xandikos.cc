@@ -39,5 +39,7 @@ TEST_F(DavSyncXandikos, AMoveBetweenCalendarsMovesTheMember) { moves(); }
 TEST_F(DavSyncXandikos, DeletionsGoBothWaysAndTheTrashKeepsTheMember) { deletions(); }
 TEST_F(DavSyncXandikos, ConflictsKeepBothVersionsAndEditsBeatDeletions) { conflicts(); }
 TEST_F(DavSyncXandikos, AnEditChangesOnlyTheEditedPropertyOnTheServer) { rich_event_keeps_everything(); }
+TEST_F(DavSyncXandikos, AnItemTheServerHoldsBecomesItsMemberAsAConflict) { an_item_the_server_holds_becomes_its_member(); }
+TEST_F(DavSyncXandikos, ANewMemberGoesBesideAnotherUidAtItsHref) { a_new_member_goes_beside_another_uid_at_its_href(); }
 
 }  // namespace

@@ -245,6 +245,11 @@ TEST(DavUnit, ErrorBodiesNameTheirPrecondition) {
             "valid-sync-token");
   EXPECT_EQ(dav_error_condition(R"(<d:error xmlns:d="DAV:"><c:no-uid-conflict xmlns:c="urn:ietf:params:xml:ns:caldav"/></d:error>)"),
             "no-uid-conflict");
+  // Refused with a 207 whose response carries the error.
+  EXPECT_EQ(dav_error_condition("<m:multistatus xmlns:m=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\"><m:response>"
+                                "<m:href>/a.ics</m:href><m:status>HTTP/1.1 412 Precondition Failed</m:status>"
+                                "<m:error><c:no-uid-conflict/></m:error></m:response></m:multistatus>"),
+            "no-uid-conflict");
   EXPECT_EQ(dav_error_condition("<multistatus xmlns=\"DAV:\"/>"), "");
   EXPECT_EQ(dav_error_condition("Forbidden"), "");
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "storage/repo.h"
 #include "storage_fixture.h"
 #include "support/files.h"
 
@@ -158,6 +159,40 @@ TEST_F(SourceStoreTest, TransactionsCommitOrRollBackTogether) {
     SourceRecord got;
     EXPECT_EQ(c.expect_get, source_get(repo, a.uuid, &got)) << c.commit;
     EXPECT_EQ(c.expect_get, source_get(repo, b.uuid, &got)) << c.commit;
+  }
+}
+
+// Records of items the repository no longer holds (nor its journal) go,
+// except those of members a synced collection still has: their deletion is
+// the next sync's to push.
+TEST_F(SourceStoreTest, SweepRemovesTheRecordsOfItemsGoneButNotOfSyncedMembers) {
+  struct Case {
+    const char* href;
+    int collection;  // 0 none, 1 synced, 2 no longer synced
+    bool stays;
+  } cases[] = {
+      {"", 0, false},
+      {"/cal/a.ics", 1, true},
+      {"/cal/b.ics", 2, false},
+  };
+  SourceCollection synced;
+  fill_uuid(synced.tag, 100 + 1);
+  synced.href = "/cal/";
+  ASSERT_EQ(0, source_collection_put(repo, synced));
+  for (size_t i = 0; i < std::size(cases); i++) {
+    SourceRecord r = record(static_cast<int>(i) + 1, kEvent);
+    r.href = cases[i].href;
+    if (cases[i].collection) fill_uuid(r.collection, 100 + cases[i].collection);
+    ASSERT_EQ(0, source_put(repo, r));
+  }
+  ASSERT_EQ(0, repo_open(&repo_table()[repo]));
+  ASSERT_EQ(0, source_sweep(repo));
+  for (size_t i = 0; i < std::size(cases); i++) {
+    SCOPED_TRACE(i);
+    uint8_t uuid[16];
+    fill_uuid(uuid, static_cast<int>(i) + 1);
+    SourceRecord r;
+    EXPECT_EQ(cases[i].stays ? 0 : 1, source_get(repo, uuid, &r));
   }
 }
 
