@@ -5,9 +5,7 @@
 
 #include <strings.h>
 
-#include <array>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <set>
 
@@ -28,26 +26,6 @@ namespace {
 // Bodies may hold passwords (keys): wipe the copies this module makes.
 void wipe_body(ItemForm* f) {
   wipe(&f->body);
-}
-
-using Uuid = std::array<uint8_t, 16>;
-
-// The kept sources pastes of this session added, by repository and item: an
-// undo of the paste takes them out with the items (holding them here), a
-// redo puts them back.
-struct PastedSource {
-  bool parked = false;
-  SourceRecord record;  // while parked
-};
-std::map<int, std::map<Uuid, PastedSource>>& pasted_sources() {
-  static std::map<int, std::map<Uuid, PastedSource>> p;
-  return p;
-}
-
-Uuid uuid_of(const uint8_t* u) {
-  Uuid out;
-  std::memcpy(out.data(), u, 16);
-  return out;
 }
 
 // The UID lines of the events, tasks or card of a kept source (not those an
@@ -151,12 +129,8 @@ void keep_pasted_sources(int target, const std::vector<std::pair<int64_t, Source
     log_message(LOG_ERROR, "paste_items: sources not kept");
     return;
   }
-  for (const auto& [slot, from] : kept) {
-    const Item* item = item_get(slot);
-    if (!item) continue;
-    pasted_sources()[target][uuid_of(item->uuid)] = PastedSource();
+  for (const auto& [slot, from] : kept)
     if (!from.rule.empty()) item_full_rule_set(slot, from.rule);
-  }
 }
 
 }  // namespace
@@ -269,38 +243,6 @@ int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress 
   }
   keep_pasted_sources(target, kept);
   return static_cast<int>(n);
-}
-
-void paste_sources_follow(int repo) {
-  auto found = pasted_sources().find(repo);
-  if (found == pasted_sources().end() || !source_exists(repo)) return;
-  SourceTransaction tx(repo);
-  if (tx.status() != 0) return;
-  std::vector<Uuid> parked, restored;
-  for (auto& [uuid, p] : found->second) {
-    const Item* item = item_get(item_find(uuid.data()));
-    bool present = item && item->repo == repo;
-    if (!present && !p.parked) {
-      if (source_get(repo, uuid.data(), &p.record) != 0) continue;
-      // A pasted item pushed to a server since is the sync's to delete there.
-      if (!p.record.href.empty() || source_remove(repo, uuid.data()) != 0) continue;
-      parked.push_back(uuid);
-    } else if (present && p.parked) {
-      if (source_put(repo, p.record) != 0) continue;
-      restored.push_back(uuid);
-    }
-  }
-  if (tx.commit() != 0) {
-    log_message(LOG_ERROR, "paste_sources_follow: %d", repo);
-    return;
-  }
-  for (const Uuid& u : parked) found->second[u].parked = true;
-  for (const Uuid& u : restored) {
-    PastedSource& p = found->second[u];
-    int64_t slot = item_find(u.data());
-    if (!p.record.rule.empty()) item_full_rule_set(slot, p.record.rule);
-    p = PastedSource();
-  }
 }
 
 int attach_items() {

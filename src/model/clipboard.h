@@ -20,7 +20,9 @@ void copy_all_items();
 // Copies the clipboard's items into the repository of tag `tag` (the
 // selected tag), as new items linked to it, in one journal group; items
 // already there are skipped. What an item's source said (its kept
-// component and full rule) goes with it. Returns the number copied, or -1 when `tag` is
+// component and full rule) goes with it; as an import's, those records stay
+// while an undone paste can be redone, and the sweep of the source store
+// takes them once nothing can bring the items back. Returns the number copied, or -1 when `tag` is
 // no real tag or the copy could not be stored (then nothing is copied).
 int paste_repo(int64_t tag);
 // The same for the given entries (item slots, or the single entry -t)
@@ -30,10 +32,6 @@ int paste_repo(int64_t tag);
 using PasteProgress = bool (*)(size_t done, size_t total, void* ctx);
 int paste_items(int64_t tag, const std::vector<int32_t>& entries, PasteProgress progress = nullptr,
                 void* ctx = nullptr);
-// After an undo or redo step of repository `repo`: the kept sources a paste
-// of this session added leave the source store with their items, and come
-// back with them.
-void paste_sources_follow(int repo);
 // The number of items a paste of these entries would look at.
 size_t paste_size(const std::vector<int32_t>& entries);
 // Puts a link line "[[ordika:<uuid>]]" CR LF for every other clipboard item

@@ -343,6 +343,5 @@ int repo_journal_step(int index, int redo) {
     return rc;
   }
   repo_remount();
-  paste_sources_follow(index);
   return 0;
 }

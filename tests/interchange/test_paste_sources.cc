@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Items pasted into another repository take what their source said along:
-// the pasted copy exports everything the original's file held, and undo and
-// redo of the paste take the kept source out and back with the copy.
+// the pasted copy exports everything the original's file held, a second copy
+// in one repository gets its own UID, and the copy's source follows undo and
+// redo of the paste until nothing can bring the copy back.
 #include <algorithm>
 #include <cstring>
 
@@ -129,17 +130,23 @@ TEST_F(PasteSourcesTest, UndoAndRedoOfThePasteTakeTheSourceAlong) {
   ASSERT_TRUE(has_source(other, titled_in(other, "Review")));
   uint8_t uuid[16];
   std::memcpy(uuid, item_get(titled_in(other, "Review"))->uuid, 16);
+  SourceRecord r;
 
+  // Undone, the copy can still be redone: its source waits for it.
   ASSERT_EQ(0, repo_journal_step(other, 0));
   EXPECT_LT(titled_in(other, "Review"), 0);
-  SourceRecord r;
-  EXPECT_EQ(1, source_get(other, uuid, &r)) << "the undone paste leaves no source behind";
-
+  EXPECT_EQ(0, source_get(other, uuid, &r));
   ASSERT_EQ(0, repo_journal_step(other, 1));
   int64_t copy = titled_in(other, "Review");
   ASSERT_GE(copy, 0);
   EXPECT_TRUE(has_source(other, copy));
   EXPECT_NE(item_full_rule(item_get(copy)), nullptr);
+
+  // Undone and then out of reach of redo (a later change), it goes.
+  ASSERT_EQ(0, repo_journal_step(other, 0));
+  ASSERT_GE(add_note(root_tag(other), "later"), 0);
+  repo_remount();
+  EXPECT_EQ(1, source_get(other, uuid, &r));
   // The original's source was never touched.
   EXPECT_TRUE(has_source(0, titled_in(0, "Review")));
 }
