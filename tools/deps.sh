@@ -8,7 +8,7 @@ pkgs=(build-essential cmake ninja-build pkg-config
       libgtest-dev libgmock-dev libbenchmark-dev
       xvfb xauth clang libclang-rt-14-dev
       python3 python3-icalendar python3-vobject python3-cryptography sqlite3
-      radicale xandikos python3-caldav vdirsyncer openssl
+      radicale xandikos python3-caldav vdirsyncer openssl dnsmasq-base
       python3-dogtail python3-pyatspi python3-xlib at-spi2-core dbus-x11 dbus-daemon libatk-adaptor trayer
       libxss1
       locales

@@ -37,7 +37,9 @@ struct AddForm {
 
 void on_form_changed(GtkEditable*, gpointer p) {
   auto* f = static_cast<AddForm*>(p);
-  bool ready = *gtk_entry_get_text(GTK_ENTRY(f->server)) && *gtk_entry_get_text(GTK_ENTRY(f->user));
+  // A user name such as alice@example.org names the domain itself.
+  const char* user = gtk_entry_get_text(GTK_ENTRY(f->user));
+  bool ready = *user && !dav_account_address(gtk_entry_get_text(GTK_ENTRY(f->server)), user).empty();
   gtk_dialog_set_response_sensitive(GTK_DIALOG(f->dialog), RESPONSE_CONNECT, ready);
 }
 
@@ -277,8 +279,8 @@ std::vector<DavCollection> choose(const DavDiscovery& found, const std::string& 
 // What the form holds, the password read into memory that is wiped later.
 DavAccount gather(const AddForm& f) {
   DavAccount a;
-  a.url = gtk_entry_get_text(GTK_ENTRY(f.server));
   a.user = gtk_entry_get_text(GTK_ENTRY(f.user));
+  a.url = dav_account_address(gtk_entry_get_text(GTK_ENTRY(f.server)), a.user);
   a.password = gtk_entry_get_text(GTK_ENTRY(f.password));
   return a;
 }

@@ -7,6 +7,7 @@
 #include "support/log.h"
 #include "support/strings.h"
 #include "sync/dav_http.h"
+#include "sync/dav_srv.h"
 #include "sync/dav_xml.h"
 
 namespace {
@@ -134,7 +135,10 @@ int dav_list_collections(DavClient* c, const std::string& url, int depth, std::v
   return 0;
 }
 
-int dav_discover(DavClient* c, DavDiscovery* out) {
+namespace {
+
+// Discovery on the client's host, from its address.
+int discover_at(DavClient* c, DavDiscovery* out) {
   *out = DavDiscovery();
   std::vector<std::string> candidates;
   if (dav_url_path(c->url) != "/") candidates.push_back(c->url);
@@ -212,4 +216,59 @@ int dav_discover(DavClient* c, DavDiscovery* out) {
                    });
   log_message(LOG_INFO, "dav_discover: %zu collections", out->collections.size());
   return 0;
+}
+
+// Errors after which the next server of the records is worth a try: this
+// one is down, unreachable or no such service.
+bool try_other_server(int rc) {
+  return try_next(rc) || rc == DAV_ERR_NO_SERVICE || rc == DAV_ERR_RESOLVE || rc == DAV_ERR_CONNECT ||
+         rc == DAV_ERR_TIMEOUT || rc == DAV_ERR_NETWORK || rc == DAV_ERR_TLS;
+}
+
+}  // namespace
+
+int dav_discover(DavClient* c, DavDiscovery* out) {
+  if (c->domain.empty()) return discover_at(c, out);
+  DavServices found;
+  dav_srv_lookup(c->dns ? *c->dns : dav_dns_system(), c->domain, c->domain_plain, &found);
+  if (found.refused) {
+    *out = DavDiscovery();
+    log_message(LOG_WARNING, "dav_discover: the domain offers no service");
+    return DAV_ERR_NO_SERVICE;
+  }
+  // Each server the records name, in their order; then the domain's own
+  // host as for any address. When all are down or no service, the first
+  // server's error is the one to show: the records said that is where the
+  // service lives.
+  std::string typed = c->url;
+  std::string first_url;
+  int first_rc = 0;
+  long first_status = 0;
+  for (const std::string& url : found.urls) {
+    if (dav_retarget(c, url) != 0) continue;
+    int rc = discover_at(c, out);
+    if (rc == 0) return 0;
+    if (!try_other_server(rc)) return rc;
+    if (!first_rc) {
+      first_rc = rc;
+      first_url = url;
+      first_status = c->status;
+    }
+  }
+  dav_retarget(c, typed);
+  int rc = discover_at(c, out);
+  if (rc == 0 || !first_rc || !try_other_server(rc)) return rc;
+  dav_retarget(c, first_url);
+  c->status = first_status;
+  return first_rc;
+}
+
+std::string dav_account_address(const std::string& server, const std::string& user) {
+  size_t a = server.find_first_not_of(" \t");
+  if (a != std::string::npos) return server.substr(a, server.find_last_not_of(" \t") + 1 - a);
+  size_t at = user.rfind('@');
+  if (at == std::string::npos) return "";
+  std::string domain = user.substr(at + 1);
+  while (!domain.empty() && (domain.back() == ' ' || domain.back() == '\t')) domain.pop_back();
+  return domain.find('.') != std::string::npos && domain.find_first_of(" \t/:@") == std::string::npos ? domain : "";
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Finding an account's calendars and address books: from the address the
-// user entered (a bare host is enough) through /.well-known/caldav and
+// user entered (a bare host is enough; for a domain alone, first the
+// servers its SRV records name) through /.well-known/caldav and
 // /.well-known/carddav, the current-user-principal, and its
 // calendar-home-set and addressbook-home-set, to the collections in them.
 #pragma once
@@ -32,8 +33,20 @@ struct DavDiscovery {
 
 // 0 with at least a principal or a collection found, else the first error
 // that stops it (wrong password, TLS, other host, network), or
-// DAV_ERR_NO_SERVICE when no candidate address answered as a service.
+// DAV_ERR_NO_SERVICE when no candidate address answered as a service, or
+// the domain's SRV records say it offers none.
+//
+// For an address that is a domain alone (DavClient::domain) the servers of
+// its SRV records come first, each from its TXT context path, then its
+// well-known addresses; the first that answers becomes the client's
+// address (c->url, c->host), which the account keeps. Without records, or
+// when none of their servers answers, the domain's own host is asked.
 int dav_discover(DavClient* c, DavDiscovery* out);
+
+// The address to discover from: what the user gave as the server, else the
+// domain of a user name such as "alice@example.org"; "" when neither gives
+// one.
+std::string dav_account_address(const std::string& server, const std::string& user);
 
 // The calendars and address books at `url` (Depth 1: a home set's members;
 // Depth 0: the collection itself), skipping calendars that hold neither

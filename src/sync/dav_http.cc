@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <arpa/inet.h>
 #include <malloc.h>
 
 #include <chrono>
@@ -192,6 +193,28 @@ std::string dav_format_fingerprint(const uint8_t fp[32]) {
 
 namespace {
 void setup_handle(DavClient* c);
+
+// The domain of an address that names nothing but one (no port, no path,
+// no IP address), for the SRV records; "" for any other.
+std::string domain_of(const Url& u) {
+  std::string host = u.get(CURLUPART_HOST);
+  if (!u.get(CURLUPART_PORT).empty() || u.get(CURLUPART_PATH) != "/") return "";
+  if (host.find('.') == std::string::npos || host.front() == '[') return "";
+  in_addr v4;
+  return inet_pton(AF_INET, host.c_str(), &v4) == 1 ? "" : host;
+}
+
+// The client's host, scheme and first authentication from its url.
+void take_url(DavClient* c) {
+  Url u;
+  u.set(CURLUPART_URL, c->url.c_str());
+  c->host = u.get(CURLUPART_HOST);
+  c->impl->https = u.get(CURLUPART_SCHEME) == "https";
+  // Over https the password goes with the first request; over plain http
+  // the server first says which scheme it takes, so that a digest server
+  // never sees it in clear.
+  if (!c->user.empty()) c->impl->auth = c->impl->https ? AUTH_BASIC : AUTH_NONE;
+}
 }  // namespace
 
 int dav_open(DavClient* c, const DavAccount& account) {
@@ -209,9 +232,9 @@ int dav_open(DavClient* c, const DavAccount& account) {
   }
   Url u;
   u.set(CURLUPART_URL, c->url.c_str());
-  c->host = u.get(CURLUPART_HOST);
+  c->domain = domain_of(u);
+  c->domain_plain = u.get(CURLUPART_SCHEME) == "http";
   c->impl = std::make_unique<DavClient::Impl>();
-  c->impl->https = u.get(CURLUPART_SCHEME) == "https";
   c->impl->curl = curl_easy_init();
   if (!c->impl->curl) return DAV_ERR_INTERNAL;
   setup_handle(c);
@@ -229,11 +252,21 @@ int dav_open(DavClient* c, const DavAccount& account) {
     c->impl->basic.append(encoded.data(), n > 0 ? static_cast<size_t>(n) : 0);
     wipe(&plain);
     wipe(&encoded);
-    // Over https the password goes with the first request; over plain http
-    // the server first says which scheme it takes, so that a digest server
-    // never sees it in clear.
-    c->impl->auth = c->impl->https ? AUTH_BASIC : AUTH_NONE;
   }
+  take_url(c);
+  return 0;
+}
+
+int dav_retarget(DavClient* c, const std::string& url) {
+  if (!c->impl || !c->impl->curl) return DAV_ERR_INTERNAL;
+  std::string norm;
+  if (dav_normalize_url(url, &norm) != 0) return DAV_ERR_BAD_URL;
+  c->url = norm;
+  take_url(c);
+  // A digest round with the previous host leaves nothing for the next.
+  curl_easy_setopt(c->impl->curl, CURLOPT_USERNAME, nullptr);
+  curl_easy_setopt(c->impl->curl, CURLOPT_PASSWORD, nullptr);
+  curl_easy_setopt(c->impl->curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
   return 0;
 }
 

@@ -21,6 +21,8 @@
 
 #include "support/strings.h"
 
+struct DavDns;
+
 enum DavError {
   DAV_OK = 0,
   DAV_ERR_BAD_URL = -1,          // not an http(s) address or host name
@@ -68,6 +70,14 @@ struct DavClient {
   std::string user, password;
   bool pinned = false;
   uint8_t pin[32] = {};
+  // Set by dav_open when the address was a domain alone ("example.org",
+  // "http://example.org", "alice@example.org"): discovery asks the
+  // domain's SRV records for its servers first; plain http services only
+  // when the address itself said http://.
+  std::string domain;
+  bool domain_plain = false;
+  // Where discovery's DNS queries go; null: the system's resolver.
+  const DavDns* dns = nullptr;
 
   // Limits, set before the first request.
   long connect_timeout = 20;  // seconds to connect
@@ -92,6 +102,13 @@ struct DavClient {
 // keeps the credentials, and sets up the connection handle. 0,
 // DAV_ERR_BAD_URL, DAV_ERR_BAD_FINGERPRINT or DAV_ERR_INTERNAL.
 int dav_open(DavClient* c, const DavAccount& account);
+
+// Points the client at another address. Discovery moves it to the server
+// that an SRV record of the user's own domain names, which is the
+// account's host from then on: its certificate must match it, and
+// redirects elsewhere are refused as before. 0, DAV_ERR_BAD_URL or
+// DAV_ERR_INTERNAL.
+int dav_retarget(DavClient* c, const std::string& url);
 
 // "https://host[:port]/path" from what a user typed: scheme http or https
 // (https when none is given), no user name, password, query or fragment,

@@ -238,6 +238,8 @@ class Xandikos {
     return port_ != 0;
   }
   const std::string& url() const { return url_; }
+  // The collections' folders (each a git repository) are below data/.
+  const test_support::TempDir& dir() const { return dir_; }
 
  private:
   test_support::TempDir dir_{"ordika-xandikos"};

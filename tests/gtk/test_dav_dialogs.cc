@@ -145,10 +145,13 @@ constexpr int kConnect = 1, kTrust = GTK_RESPONSE_ACCEPT, kAddAccount = 3;
 constexpr int kAdd = 1, kSync = 2, kRemove = 3;
 
 TEST_F(DavDialogs, ConnectNeedsServerAndUser) {
+  // A user name that is a mail address gives the server's domain itself.
   const struct {
     const char *server, *user;
     bool ready;
-  } cases[] = {{"", "", false}, {"dav.example.org", "", false}, {"", "alice", false}, {"dav.example.org", "alice", true}};
+  } cases[] = {{"", "", false},           {"dav.example.org", "", false},       {"", "alice", false},
+               {"dav.example.org", "alice", true}, {"", "alice@example.org", true}, {"", "alice@", false}};
+  const size_t n = sizeof cases / sizeof cases[0];
   std::vector<bool> seen;
   bool connect_default = false;
   script({{STR_DAV_ADD_TITLE, false, [&](GtkWindow* w) {
@@ -160,8 +163,8 @@ TEST_F(DavDialogs, ConnectNeedsServerAndUser) {
              respond(w, GTK_RESPONSE_CANCEL);
            }}});
   EXPECT_EQ(1, dav_add_account(nullptr));
-  ASSERT_EQ(4u, seen.size());
-  for (size_t i = 0; i < 4; i++) EXPECT_EQ(cases[i].ready, seen[i]) << cases[i].server << "/" << cases[i].user;
+  ASSERT_EQ(n, seen.size());
+  for (size_t i = 0; i < n; i++) EXPECT_EQ(cases[i].ready, seen[i]) << cases[i].server << "/" << cases[i].user;
   EXPECT_TRUE(connect_default);
 }
 
