@@ -30,8 +30,8 @@ const char* const kRules[] = {
 };
 
 // Events starting over the last year, one rule each; weekly ones with an
-// exception.
-void fill() {
+// exception. Zoned: each keeps New York's clock, seen from Berlin.
+void fill(bool zoned = false) {
   setenv("TZ", "Europe/Berlin", 1);
   tzset();
   items_reset();
@@ -45,6 +45,7 @@ void fill() {
     item->created = item->modified = 1;
     std::string rule = kRules[i % 6];
     if (i % 6 == 5) rule += "EXDATE:" + std::to_string(item->due + 7 * 86400) + "\n";
+    if (zoned) rule += "TZID:America/New_York\n";
     item_full_rule_set(slot, rule);
   }
 }
@@ -60,7 +61,7 @@ int64_t year(int64_t from, int64_t to) {
 }
 
 void BM_FullRuleYearCold(benchmark::State& state) {
-  fill();
+  fill(state.range(0) != 0);
   int64_t from = local(2026, 1, 1, 0, 0), to = local(2027, 1, 1, 0, 0);
   int64_t n = 0;
   for (auto _ : state) {
@@ -70,16 +71,17 @@ void BM_FullRuleYearCold(benchmark::State& state) {
   state.counters["occurrences"] = static_cast<double>(n);
   items_reset();
 }
-BENCHMARK(BM_FullRuleYearCold)->Unit(benchmark::kMillisecond);
+// 0: local series; 1: series in another zone.
+BENCHMARK(BM_FullRuleYearCold)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_FullRuleYearWarm(benchmark::State& state) {
-  fill();
+  fill(state.range(0) != 0);
   int64_t from = local(2026, 1, 1, 0, 0), to = local(2027, 1, 1, 0, 0);
   year(from, to);
   for (auto _ : state) benchmark::DoNotOptimize(year(from, to));
   items_reset();
 }
-BENCHMARK(BM_FullRuleYearWarm)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullRuleYearWarm)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Attaching the rules at mount: parsing and working out last occurrences.
 void BM_FullRuleAttach(benchmark::State& state) {

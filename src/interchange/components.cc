@@ -21,6 +21,7 @@
 #include "model/model.h"
 #include "model/ops.h"
 #include "model/recur.h"
+#include "model/time_zone.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -88,31 +89,6 @@ std::string upper(std::string s) {
   return s;
 }
 
-// A parameter's value from a head ("DTSTART;TZID=Europe/Paris"), unquoted;
-// empty when absent.
-std::string param_of(const std::string& head, const char* name) {
-  std::string out;
-  bool quoted = false;
-  size_t start = 0;
-  auto check = [&](size_t from, size_t to) {
-    std::string p = head.substr(from, to - from);
-    size_t eq = p.find('=');
-    if (eq != std::string::npos && strcasecmp(p.substr(0, eq).c_str(), name) == 0) {
-      out = p.substr(eq + 1);
-      if (out.size() >= 2 && out.front() == '"' && out.back() == '"') out = out.substr(1, out.size() - 2);
-    }
-  };
-  for (size_t i = 0; i < head.size(); i++) {
-    if (head[i] == '"') quoted = !quoted;
-    if (head[i] == ';' && !quoted) {
-      if (start) check(start, i);
-      start = i + 1;
-    }
-  }
-  if (start) check(start, head.size());
-  return out;
-}
-
 // A component: [begin, end] are its BEGIN and END lines.
 struct Block {
   std::string kind;  // upper case
@@ -162,6 +138,7 @@ struct CalendarParts {
   std::vector<Line> lines;
   std::vector<Block> items;
   int master = -1;
+  IcalZones zones;
 };
 
 bool calendar_parts(const std::string& text, CalendarParts* p) {
@@ -172,8 +149,13 @@ bool calendar_parts(const std::string& text, CalendarParts* p) {
     if (b.kind == "VCALENDAR") {
       std::vector<Block> inner;
       blocks_in(p->lines, b.begin + 1, b.end, &inner, nullptr);
-      for (const Block& c : inner)
+      for (const Block& c : inner) {
         if (c.kind == "VEVENT" || c.kind == "VTODO") p->items.push_back(c);
+        size_t tz = c.kind == "VTIMEZONE" ? prop_in(p->lines, c, "TZID") : std::string::npos;
+        if (tz == std::string::npos) continue;
+        std::string& zone = p->zones[value_of(p->lines[tz].text)];
+        for (size_t i = c.begin; i <= c.end; i++) zone += p->lines[i].text + "\r\n";
+      }
     } else if (b.kind == "VEVENT" || b.kind == "VTODO") {
       p->items.push_back(b);
     }
@@ -189,6 +171,7 @@ IcalComponent ical_component_of(const CalendarParts& p, const Block& b) {
   IcalComponent c;
   c.kind = b.kind == "VEVENT" ? ICAL_EVENT : ICAL_TODO;
   for (size_t i = b.begin + 1; i < b.end; i++) c.lines.push_back(p.lines[i].text);
+  c.zones = p.zones;
   return c;
 }
 
@@ -196,17 +179,19 @@ std::string text_of(const std::vector<Line>& lines) { return join(lines, 0, line
 
 // A time of a content line; DATE values at the clock of `clock` (the
 // series' start), as the occurrences of a series fall.
-bool line_time(const std::string& head, const std::string& value, int64_t clock, int64_t* out) {
-  if (ical_parse_time(value.data(), value.size(), out) != 0) return false;
-  if (value.size() == 8 || strcasecmp(param_of(head, "VALUE").c_str(), "DATE") == 0) {
+bool line_time(const CalendarParts& p, const std::string& head, const std::string& value, int64_t clock,
+               int64_t* out) {
+  if (ical_parse_time_in(head, value.data(), value.size(), p.zones, out) != 0) return false;
+  if (value.size() == 8 || strcasecmp(content_param(head, "VALUE").c_str(), "DATE") == 0) {
     int64_t t = local_day_at(*out, 0, clock);
     if (t) *out = t;
   }
   return true;
 }
 
-// UNTIL as the local time the expansion compares it with.
-std::string rrule_local_until(const std::string& rrule) {
+// UNTIL as the wall time the expansion compares it with: local, or that of
+// the series' zone.
+std::string rrule_wall_until(const std::string& rrule, const TimeZone* zone) {
   size_t at = upper(rrule).find("UNTIL=");
   if (at == std::string::npos) return rrule;
   size_t v = at + 6;
@@ -215,18 +200,33 @@ std::string rrule_local_until(const std::string& rrule) {
   std::string value = rrule.substr(v, end - v);
   int64_t t;
   if (value.size() != 16 || ical_parse_time(value.data(), value.size(), &t) != 0) return rrule;
-  time_t tt = static_cast<time_t>(t);
-  struct tm tm {};
-  localtime_r(&tt, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%S", &tm);
-  return rrule.substr(0, v) + buf + rrule.substr(end);
+  return rrule.substr(0, v) + ical_format_wall(zone, t) + rrule.substr(end);
+}
+
+// The zone whose wall clock a series keeps: its start's TZID (defined by the
+// calendar's VTIMEZONE, else known by name), UTC for a start in UTC; none for
+// a floating start or a date.
+void series_zone(const CalendarParts& p, const Block& m, FullRule* r) {
+  size_t ds = prop_in(p.lines, m, "DTSTART");
+  if (ds == std::string::npos) return;
+  std::string head = head_of(p.lines[ds].text), value = value_of(p.lines[ds].text);
+  if (value.size() == 16 && (value[15] == 'Z' || value[15] == 'z')) {
+    r->tzid = "UTC";
+    return;
+  }
+  std::string tzid = content_param(head, "TZID");
+  if (value.size() != 15 || tzid.empty() || !ical_zone_of(head, p.zones)) return;
+  r->tzid = tzid;
+  auto found = p.zones.find(tzid);
+  if (found != p.zones.end()) r->vtimezone = found->second;
 }
 
 // The full rule of the master and its overridden instances.
 FullRule rule_of(const CalendarParts& p, int64_t start) {
   FullRule r;
   const Block& m = p.items[static_cast<size_t>(p.master)];
+  series_zone(p, m, &r);
+  const TimeZone* zone = full_rule_zone(r);
   int depth = 0;
   for (size_t i = m.begin + 1; i < m.end; i++) {
     const Line& l = p.lines[i];
@@ -235,15 +235,15 @@ FullRule rule_of(const CalendarParts& p, int64_t start) {
     if (depth != 0 || is_end(l)) continue;
     std::string name = name_of(l.text), head = head_of(l.text), value = value_of(l.text);
     if (name == "RRULE" && r.rrule.empty()) {
-      r.rrule = rrule_local_until(value);
+      r.rrule = rrule_wall_until(value, zone);
     } else if (name == "EXDATE" || name == "RDATE") {
-      if (strcasecmp(param_of(head, "VALUE").c_str(), "PERIOD") == 0) continue;
+      if (strcasecmp(content_param(head, "VALUE").c_str(), "PERIOD") == 0) continue;
       size_t pos = 0;
       while (pos <= value.size()) {
         size_t comma = value.find(',', pos);
         if (comma == std::string::npos) comma = value.size();
         int64_t t;
-        if (line_time(head, value.substr(pos, comma - pos), start, &t))
+        if (line_time(p, head, value.substr(pos, comma - pos), start, &t))
           (name == "EXDATE" ? r.exdates : r.rdates).push_back(t);
         pos = comma + 1;
       }
@@ -255,10 +255,10 @@ FullRule rule_of(const CalendarParts& p, int64_t start) {
     if (rid == std::string::npos) continue;
     int64_t id, at;
     const std::string& t = p.lines[rid].text;
-    if (!line_time(head_of(t), value_of(t), start, &id)) continue;
+    if (!line_time(p, head_of(t), value_of(t), start, &id)) continue;
     at = id;
     size_t ds = prop_in(p.lines, p.items[k], "DTSTART");
-    if (ds != std::string::npos) line_time(head_of(p.lines[ds].text), value_of(p.lines[ds].text), start, &at);
+    if (ds != std::string::npos) line_time(p, head_of(p.lines[ds].text), value_of(p.lines[ds].text), start, &at);
     r.moved.emplace_back(id, at);
   }
   std::sort(r.exdates.begin(), r.exdates.end());
@@ -373,7 +373,7 @@ std::vector<std::string> component_split(const std::string& text) {
       for (const Block* b : g.blocks) {
         body += join(lines, b->begin, b->end + 1);
         for (size_t i = b->begin; i <= b->end; i++) {
-          std::string tzid = param_of(head_of(lines[i].text), "TZID");
+          std::string tzid = content_param(head_of(lines[i].text), "TZID");
           if (!tzid.empty() && used.find("\n" + tzid + "\n") == std::string::npos) used += "\n" + tzid + "\n";
         }
       }
@@ -452,12 +452,14 @@ std::string local_format(int64_t t, const char* fmt) {
   return buf;
 }
 
-// A time in the form the property had: a date, a local time for a zone or
-// floating time (the importer reads both as local), else UTC.
-std::string time_like(const std::string& head, const std::string& old_value, int64_t t) {
-  if (strcasecmp(param_of(head, "VALUE").c_str(), "DATE") == 0 || old_value.size() == 8)
+// A time in the form the property had: a date, the wall time of its TZID's
+// zone, a floating time (local), else UTC.
+std::string time_like(const std::string& head, const std::string& old_value, int64_t t, const IcalZones& zones) {
+  if (strcasecmp(content_param(head, "VALUE").c_str(), "DATE") == 0 || old_value.size() == 8)
     return local_format(t, "%Y%m%d");
-  if (!param_of(head, "TZID").empty() || (old_value.size() == 15)) return local_format(t, "%Y%m%dT%H%M%S");
+  if (const TimeZone* zone = ical_zone_of(head, zones)) return ical_format_wall(zone, t);
+  // A zone nobody knows was read as local time.
+  if (!content_param(head, "TZID").empty() || (old_value.size() == 15)) return ical_format_wall(nullptr, t);
   return ical_format_time(t);
 }
 
@@ -488,7 +490,7 @@ class MasterEdit {
     size_t i = find(name);
     std::string head = i == std::string::npos ? name : head_of(p_->lines[i].text);
     std::string old = i == std::string::npos ? std::string() : value_of(p_->lines[i].text);
-    set(name, time_like(head, old, t));
+    set(name, time_like(head, old, t, p_->zones));
   }
   void set_text(const char* name, const std::string& text) {
     if (text.empty()) {
@@ -631,7 +633,7 @@ std::string calendar_with_changes(const Item* item, const std::string& kept) {
       if (t != std::string::npos) {
         // A relative trigger keeps its parameters; an absolute one becomes relative.
         std::string head = head_of(p.lines[t].text);
-        bool absolute = strcasecmp(param_of(head, "VALUE").c_str(), "DATE-TIME") == 0;
+        bool absolute = strcasecmp(content_param(head, "VALUE").c_str(), "DATE-TIME") == 0;
         p.lines[t] = make_line(absolute ? trigger : head + ":" + ical_trigger_value(lead_now));
       } else {
         m.insert_at(alarm.end, {make_line(trigger)});
@@ -651,7 +653,7 @@ std::string calendar_with_changes(const Item* item, const std::string& kept) {
   // A series needs a UID to be found again (a file of ours re-imported, a
   // server); one without gets the item's.
   if (m.find("UID") == std::string::npos)
-    m.insert(make_line("UID:" + uuid_to_hex(item->uuid) + "@" + kIcalVendorDomain));
+    m.insert(make_line("UID:" + item_uid(item->uuid)));
   return text_of(p.lines);
 }
 

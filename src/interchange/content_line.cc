@@ -2,6 +2,8 @@
 // Content-line syntax shared by the iCalendar and vCard readers and writers.
 #include "interchange/content_line.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 std::vector<std::string> content_unfold(const char* text, size_t len, size_t max_line) {
@@ -61,5 +63,28 @@ std::string content_unescape(const char* text, size_t len) {
       out += c;
     }
   }
+  return out;
+}
+
+std::string content_param(const std::string& head, const char* name) {
+  std::string out;
+  bool quoted = false;
+  size_t start = 0;
+  auto check = [&](size_t from, size_t to) {
+    std::string p = head.substr(from, to - from);
+    size_t eq = p.find('=');
+    if (eq != std::string::npos && strcasecmp(p.substr(0, eq).c_str(), name) == 0) {
+      out = p.substr(eq + 1);
+      if (out.size() >= 2 && out.front() == '"' && out.back() == '"') out = out.substr(1, out.size() - 2);
+    }
+  };
+  for (size_t i = 0; i < head.size(); i++) {
+    if (head[i] == '"') quoted = !quoted;
+    if (head[i] == ';' && !quoted) {
+      if (start) check(start, i);
+      start = i + 1;
+    }
+  }
+  if (start) check(start, head.size());
   return out;
 }

@@ -25,3 +25,6 @@ void content_append_folded(std::string* out, const char* text, size_t len, size_
 // Undoes TEXT escaping: "\n"/"\N" LF, "\r" nothing, "\t" TAB, other escapes
 // the character itself.
 std::string content_unescape(const char* text, size_t len);
+// A parameter's value from a property's head ("DTSTART;TZID=Europe/Paris"),
+// the name compared without case, double quotes removed; empty when absent.
+std::string content_param(const std::string& head, const char* name);

@@ -10,10 +10,9 @@
 
 #include "interchange/content_line.h"
 #include "model/recur.h"
+#include "model/time_zone.h"
 #include "support/log.h"
 #include "support/text.h"
-
-const char kIcalVendorDomain[] = "ordika.app";
 
 namespace {
 
@@ -32,6 +31,12 @@ int num(const char* p, size_t n) {
 // Case-insensitive comparison of [p, p+n) with a literal.
 bool ieq(const char* p, size_t n, const char* lit) {
   return std::strlen(lit) == n && strncasecmp(p, lit, n) == 0;
+}
+
+// Name of a content line (before the first ";" or ":"), compared whole.
+bool prop_is(const std::string& line, const char* name) {
+  size_t n = std::strlen(name);
+  return line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && (line[n] == ':' || line[n] == ';');
 }
 
 const char* const kDayNames[7] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
@@ -66,6 +71,26 @@ int ical_parse_time(const char* text, size_t len, int64_t* out) {
     t = mktime(&tm);
   }
   *out = static_cast<int64_t>(t);
+  return 0;
+}
+
+const TimeZone* ical_zone_of(const std::string& head, const IcalZones& zones) {
+  std::string tzid = content_param(head, "TZID");
+  if (tzid.empty()) return nullptr;
+  auto found = zones.find(tzid);
+  return time_zone_find(tzid, found == zones.end() ? std::string() : found->second);
+}
+
+int ical_parse_time_in(const std::string& head, const char* text, size_t len, const IcalZones& zones, int64_t* out) {
+  int64_t t;
+  if (ical_parse_time(text, len, &t) != 0) return -1;
+  // Dates are whole local days, and a "Z" time is UTC whatever the zone.
+  const TimeZone* zone = len == 15 ? ical_zone_of(head, zones) : nullptr;
+  if (zone) {
+    t = time_zone_time_of(zone, WallTime{num(text, 4), num(text + 4, 2), num(text + 6, 2), num(text + 9, 2),
+                                         num(text + 11, 2), num(text + 13, 2)});
+  }
+  *out = t;
   return 0;
 }
 
@@ -150,6 +175,20 @@ int ical_parse_rrule(const char* text, const char* end, IcalRule* rule) {
   return 0;
 }
 
+std::string ical_format_wall(const TimeZone* zone, int64_t t) {
+  char buf[32];
+  if (zone) {
+    WallTime w = time_zone_wall(zone, t);
+    std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02d", w.year, w.month, w.day, w.hour, w.minute, w.second);
+    return buf;
+  }
+  time_t tt = static_cast<time_t>(t);
+  struct tm tm {};
+  localtime_r(&tt, &tm);
+  std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%S", &tm);
+  return buf;
+}
+
 std::string ical_format_time(int64_t t) {
   if (t == 0) return std::string();
   time_t tt = static_cast<time_t>(t);
@@ -200,7 +239,24 @@ std::vector<IcalComponent> ical_read_components(const char* data, size_t len) {
   bool oversized = false;
   size_t size = 0;
   IcalComponent cur;
+  IcalZones zones;
+  std::string zone, zone_id;
   for (auto& line : lines) {
+    if (!collecting && !zone.empty()) {
+      zone += line + "\r\n";
+      size_t colon = content_value_colon(line);
+      if (prop_is(line, "TZID") && zone_id.empty() && colon != std::string::npos) zone_id = line.substr(colon + 1);
+      if (strcasecmp(line.c_str(), "END:VTIMEZONE") == 0) {
+        if (!zone_id.empty()) zones[zone_id] = zone;
+        zone.clear();
+        zone_id.clear();
+      }
+      continue;
+    }
+    if (!collecting && strcasecmp(line.c_str(), "BEGIN:VTIMEZONE") == 0) {
+      zone = line + "\r\n";
+      continue;
+    }
     if (!collecting) {
       if (strcasecmp(line.c_str(), "BEGIN:VEVENT") == 0 || strcasecmp(line.c_str(), "BEGIN:VTODO") == 0) {
         collecting = true;
@@ -235,18 +291,9 @@ std::vector<IcalComponent> ical_read_components(const char* data, size_t len) {
     }
     cur.lines.push_back(line);
   }
+  for (IcalComponent& c : result) c.zones = zones;
   return result;
 }
-
-namespace {
-
-// Name of a content line (before the first ";" or ":"), compared whole.
-bool prop_is(const std::string& line, const char* name) {
-  size_t n = std::strlen(name);
-  return line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && (line[n] == ':' || line[n] == ';');
-}
-
-}  // namespace
 
 int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
   *out = IcalEntry();
@@ -288,13 +335,13 @@ int ical_parse_component(const IcalComponent& c, IcalEntry* out) {
     if (prop_is(line, "UID")) {
       out->uid.assign(v, vlen);
     } else if (prop_is(line, "DTSTART")) {
-      if (ical_parse_time(v, vlen, &start) != 0) return -1;
+      if (ical_parse_time_in(line.substr(0, colon), v, vlen, c.zones, &start) != 0) return -1;
       has_start = true;
     } else if (prop_is(line, "DTEND")) {
-      if (ical_parse_time(v, vlen, &end) != 0) return -1;
+      if (ical_parse_time_in(line.substr(0, colon), v, vlen, c.zones, &end) != 0) return -1;
       has_end = true;
     } else if (prop_is(line, "DUE")) {
-      if (ical_parse_time(v, vlen, &due) != 0) return -1;
+      if (ical_parse_time_in(line.substr(0, colon), v, vlen, c.zones, &due) != 0) return -1;
       has_due = true;
     } else if (prop_is(line, "DURATION")) {
       duration = ical_parse_duration(v, vlen);
@@ -394,7 +441,7 @@ void write_time(std::string* out, const char* name, int64_t t) {
 }
 
 void write_uid(std::string* out, const IcalItem& it) {
-  *out += "UID:" + hex_encode(it.uuid, 16) + "@" + kIcalVendorDomain + "\r\n";
+  *out += "UID:" + item_uid(it.uuid) + "\r\n";
 }
 
 }  // namespace

@@ -6,19 +6,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "model/forms.h"
+#include "model/model.h"
 
-// Written after the at sign of exported UIDs; imports recognise it to update
-// the item with that uuid.
-extern const char kIcalVendorDomain[];
+// Written after the at sign of exported UIDs (item_uid); imports recognise
+// it to update the item with that uuid.
+inline constexpr const char* kIcalVendorDomain = kItemUidDomain;
 
 // "YYYYMMDD" (local midnight), "YYYYMMDDTHHMMSS" (local) or the same with
 // "Z" (UTC). 0 and *out set, or -1. Times before 1970 are negative, so the
 // result is kept apart from the status.
 int ical_parse_time(const char* text, size_t len, int64_t* out);
+
+struct TimeZone;
+// The time zones a calendar defines: TZID -> its VTIMEZONE block (CR LF
+// lines, unfolded).
+using IcalZones = std::map<std::string, std::string>;
+// The zone a property's head names with TZID: its VTIMEZONE in `zones`,
+// else the system's zone of that name; nullptr without a TZID or for a zone
+// neither knows.
+const TimeZone* ical_zone_of(const std::string& head, const IcalZones& zones);
+// A DATE or DATE-TIME value of the property whose name and parameters are
+// `head`: a date at local midnight, a floating time as local wall time, a
+// "Z" time as UTC, and a time with a TZID as the wall time of that zone (an
+// unknown zone reads as local). 0, or -1 as ical_parse_time.
+int ical_parse_time_in(const std::string& head, const char* text, size_t len, const IcalZones& zones, int64_t* out);
 // "[+|-]P[nW][nD][T[nH][nM][nS]]" to signed seconds; 0 when it does not match
 // or a part exceeds its limit (52 W, 365 D, 8760 H, 525600 M).
 int64_t ical_parse_duration(const char* text, size_t len);
@@ -39,6 +55,8 @@ int ical_parse_rrule(const char* text, const char* end, IcalRule* rule);
 // The rule's values for form_set_rule.
 RuleFields ical_rule_fields(const IcalRule& r);
 
+// "YYYYMMDDTHHMMSS" as the wall time in the zone (nullptr: local).
+std::string ical_format_wall(const TimeZone* zone, int64_t t);
 // "%Y%m%dT%H%M%SZ" in UTC; empty for 0.
 std::string ical_format_time(int64_t t);
 // Appends name (e.g. "SUMMARY:") and the text escaped as TEXT, folded.
@@ -60,10 +78,12 @@ enum IcalKind { ICAL_EVENT = 1, ICAL_TODO = 0 };
 struct IcalComponent {
   IcalKind kind = ICAL_EVENT;
   std::vector<std::string> lines;
+  IcalZones zones;  // the calendar's VTIMEZONEs
 };
 // Splits the text of a calendar file into its VEVENT and VTODO components.
 // Folded lines are joined (exactly one leading space or tab removed). Lines
-// outside those components are ignored; a component larger than
+// outside those components are ignored, but for VTIMEZONEs, which every
+// component gets in `zones`; a component larger than
 // kInterchangeItemMax or not valid UTF-8 is skipped.
 std::vector<IcalComponent> ical_read_components(const char* data, size_t len);
 

@@ -19,7 +19,10 @@ void copy_items(const std::vector<int32_t>& slots);
 void copy_all_items();
 // Copies the clipboard's items into the repository of tag `tag` (the
 // selected tag), as new items linked to it, in one journal group; items
-// already there are skipped. Returns the number copied, or -1 when `tag` is
+// already there are skipped. What an item's source said (its kept
+// component and full rule) goes with it; as an import's, those records stay
+// while an undone paste can be redone, and the sweep of the source store
+// takes them once nothing can bring the items back. Returns the number copied, or -1 when `tag` is
 // no real tag or the copy could not be stored (then nothing is copied).
 int paste_repo(int64_t tag);
 // The same for the given entries (item slots, or the single entry -t)

@@ -17,6 +17,7 @@
 #include "model/item.h"
 #include "model/model.h"
 #include "model/recur.h"
+#include "model/time_zone.h"
 #include "model/zone_offsets.h"
 #include "support/log.h"
 #include "support/strings.h"
@@ -27,6 +28,42 @@
 namespace {
 
 bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
+
+int64_t local_wall_of(int64_t t);
+
+// The wall clock a series keeps: its zone's, else the local one.
+struct SeriesClock {
+  const TimeZone* zone = nullptr;
+
+  // tm_year, tm_mon, tm_mday, tm_wday and the time of day of t.
+  struct tm wall(int64_t t) const {
+    struct tm tm {};
+    if (!zone) {
+      time_t tt = static_cast<time_t>(t);
+      localtime_r(&tt, &tm);
+      return tm;
+    }
+    WallTime w = time_zone_wall(zone, t);
+    tm.tm_year = w.year - 1900;
+    tm.tm_mon = w.month - 1;
+    tm.tm_mday = w.day;
+    tm.tm_hour = w.hour;
+    tm.tm_min = w.minute;
+    tm.tm_sec = w.second;
+    tm.tm_wday = weekday_of(days_from_civil(w.year, w.month, w.day));
+    return tm;
+  }
+  // Wall seconds (day number * 86400 + seconds into the day) of t.
+  int64_t wall_of(int64_t t) const {
+    if (!zone) return local_wall_of(t);
+    WallTime w = time_zone_wall(zone, t);
+    return days_from_civil(w.year, w.month, w.day) * 86400 + w.hour * 3600 + w.minute * 60 + w.second;
+  }
+  int64_t time_of(int y, int m, int d, int h, int mi, int sec) const {
+    if (!zone) return local_time_of(y, m, d, h, mi, sec);
+    return time_zone_time_of(zone, WallTime{y, m, d, h, mi, sec});
+  }
+};
 
 // --- Day rules ---------------------------------------------------------------
 // The rules of whole days (DAILY to YEARLY with BYMONTH, BYMONTHDAY, BYDAY and
@@ -47,7 +84,7 @@ struct DayRule {
   int64_t until = 0;  // 0: none
 };
 
-bool day_rule_of(const icalrecurrencetype& r, DayRule* out) {
+bool day_rule_of(const icalrecurrencetype& r, const SeriesClock& clock, DayRule* out) {
   if (r.freq < ICAL_DAILY_RECURRENCE || r.freq > ICAL_YEARLY_RECURRENCE || r.rscale || !array_empty(r.by_second) ||
       !array_empty(r.by_minute) || !array_empty(r.by_hour) || !array_empty(r.by_year_day) ||
       !array_empty(r.by_week_no))
@@ -67,7 +104,7 @@ bool day_rule_of(const icalrecurrencetype& r, DayRule* out) {
     out->wkst = static_cast<int>(r.week_start) - 1;
   out->count = r.count;
   if (!icaltime_is_null_time(r.until))
-    out->until = local_time_of(r.until.year, r.until.month, r.until.day, r.until.is_date ? 23 : r.until.hour,
+    out->until = clock.time_of(r.until.year, r.until.month, r.until.day, r.until.is_date ? 23 : r.until.hour,
                                r.until.is_date ? 59 : r.until.minute, r.until.is_date ? 59 : r.until.second);
   return true;
 }
@@ -227,8 +264,8 @@ struct DayIter {
   int emitted = 0;  // rule days so far, the start's own included
   bool done = false;
 
-  DayIter(const DayRule& r, int64_t due) : rule(r), start(due) {
-    int64_t wall = local_wall_of(due);
+  DayIter(const DayRule& r, int64_t due, const SeriesClock& c) : rule(r), start(due), clock(c) {
+    int64_t wall = clock.wall_of(due);
     start_day = floor_div(wall, 86400);
     int64_t secs = wall - start_day * 86400;
     hour = static_cast<int>(secs / 3600);
@@ -253,6 +290,12 @@ struct DayIter {
   // is tried first (one conversion instead of two), then the full search.
   int64_t local_at(int64_t d) {
     int64_t wall = d * 86400 + hour * 3600 + minute * 60 + second;
+    if (clock.zone) {
+      int64_t y;
+      int m, dd;
+      civil_from_days(d, &y, &m, &dd);
+      return clock.time_of(static_cast<int>(y), m, dd, hour, minute, second);
+    }
     if ((wall >= span.wall_from && wall < span.wall_to) || zone_span_of(wall, &span)) {
       offset = span.offset;
       have_offset = true;
@@ -278,6 +321,7 @@ struct DayIter {
   long offset = 0;
   bool have_offset = false;
   ZoneSpan span;  // the last span of the zone's table used
+  SeriesClock clock;
 
   // Moves to the last period that starts on or before `day` (a rule without
   // COUNT only: a count needs every occurrence before). False when it
@@ -365,6 +409,7 @@ struct Compiled {
   icalrecur_iterator* it = nullptr;
   std::unique_ptr<DayIter> days;  // instead of `it` for rules of whole days
   DayRule day;
+  SeriesClock clock;
 
   Compiled() = default;
   Compiled(const Compiled&) = delete;
@@ -396,10 +441,8 @@ Compiled* compiled_of(const Item* item) {
   return rules()[static_cast<size_t>(item->full_rule - 1)].get();
 }
 
-icaltimetype local_ical(int64_t t) {
-  time_t tt = static_cast<time_t>(t);
-  struct tm tm {};
-  localtime_r(&tt, &tm);
+icaltimetype wall_ical(const SeriesClock& clock, int64_t t) {
+  struct tm tm = clock.wall(t);
   icaltimetype v = icaltime_null_time();
   v.year = tm.tm_year + 1900;
   v.month = tm.tm_mon + 1;
@@ -411,7 +454,9 @@ icaltimetype local_ical(int64_t t) {
   return v;
 }
 
-int64_t ical_local(const icaltimetype& v) { return local_time_of(v.year, v.month, v.day, v.hour, v.minute, v.second); }
+int64_t ical_wall(const SeriesClock& clock, const icaltimetype& v) {
+  return clock.time_of(v.year, v.month, v.day, v.hour, v.minute, v.second);
+}
 
 bool contains(const std::vector<int64_t>& sorted, int64_t t) { return std::binary_search(sorted.begin(), sorted.end(), t); }
 
@@ -436,9 +481,9 @@ void reset_cache(Compiled* c, int64_t due) {
   std::sort(c->occ.begin(), c->occ.end());
   c->occ.erase(std::unique(c->occ.begin(), c->occ.end()), c->occ.end());
   if (c->has_rrule && due && c->day_rule) {
-    c->days = std::make_unique<DayIter>(c->day, due);
+    c->days = std::make_unique<DayIter>(c->day, due, c->clock);
   } else if (c->has_rrule && due) {
-    c->it = icalrecur_iterator_new(*c->recur, local_ical(due));
+    c->it = icalrecur_iterator_new(*c->recur, wall_ical(c->clock, due));
     if (!c->it) log_message(LOG_ERROR, "full_rule: no iterator");
   }
   if (!c->it && !c->days) {
@@ -466,7 +511,7 @@ void extend(Compiled* c, int64_t until) {
         c->complete = true;
         break;
       }
-      t = ical_local(v);
+      t = ical_wall(c->clock, v);
     }
     if (!t) continue;
     c->covered = t;
@@ -496,16 +541,16 @@ Compiled* ready(const Item* item, int64_t from = INT64_MIN) {
   if (c->anchor != item->due || from < c->known_from) reset_cache(c, item->due);
   int64_t reached = c->covered == INT64_MIN ? c->anchor : c->covered;
   if (c->days && !c->complete && from != INT64_MIN && from - reached > kSkipAfter) {
-    if (c->days->skip_to(floor_div(local_wall_of(from - 86400), 86400))) {
+    if (c->days->skip_to(floor_div(c->clock.wall_of(from - 86400), 86400))) {
       int64_t day = c->days->period_start();
       ZoneSpan span;
-      if (zone_span_of(day * 86400, &span)) {
+      if (!c->clock.zone && zone_span_of(day * 86400, &span)) {
         c->known_from = c->covered = day * 86400 - span.offset;
       } else {
         int64_t y;
         int m, d;
         civil_from_days(day, &y, &m, &d);
-        c->known_from = c->covered = local_time_of(static_cast<int>(y), m, d, 0, 0, 0);
+        c->known_from = c->covered = c->clock.time_of(static_cast<int>(y), m, d, 0, 0, 0);
       }
     }
   }
@@ -566,6 +611,17 @@ bool parse_rrule(const std::string& value, icalrecurrencetype* out) {
   return out->freq != ICAL_NO_RECURRENCE && icalerrno == ICAL_NO_ERROR;
 }
 
+// About how far a rule runs from `start`: to its UNTIL, over its COUNT, or
+// open (INT64_MAX).
+int64_t series_reach(const icalrecurrencetype& r, const SeriesClock& clock, int64_t start) {
+  if (!icaltime_is_null_time(r.until)) return clock.time_of(r.until.year, r.until.month, r.until.day, 23, 59, 59);
+  if (r.count <= 0) return INT64_MAX;
+  static const int64_t kPeriod[] = {0, 0, 0, 86400, 7 * 86400, 31 * 86400, 366 * 86400};
+  int64_t period = r.freq >= ICAL_DAILY_RECURRENCE && r.freq <= ICAL_YEARLY_RECURRENCE ? kPeriod[r.freq] : 86400;
+  int64_t span = period * (r.interval > 0 ? r.interval : 1) * r.count;
+  return span > INT64_MAX - start ? INT64_MAX : start + span;
+}
+
 }  // namespace
 
 std::string full_rule_format(const FullRule& rule) {
@@ -581,7 +637,20 @@ std::string full_rule_format(const FullRule& rule) {
     }
     out += '\n';
   }
+  if (!rule.tzid.empty()) out += "TZID:" + rule.tzid + "\n";
+  size_t pos = 0;
+  while (pos < rule.vtimezone.size()) {
+    size_t end = rule.vtimezone.find('\n', pos);
+    if (end == std::string::npos) end = rule.vtimezone.size();
+    size_t e = end > pos && rule.vtimezone[end - 1] == '\r' ? end - 1 : end;
+    if (e > pos) out += "VTIMEZONE:" + rule.vtimezone.substr(pos, e - pos) + "\n";
+    pos = end + 1;
+  }
   return out;
+}
+
+const TimeZone* full_rule_zone(const FullRule& rule) {
+  return rule.tzid.empty() ? nullptr : time_zone_find(rule.tzid, rule.vtimezone);
 }
 
 int full_rule_parse(const std::string& text, FullRule* out) {
@@ -618,6 +687,10 @@ int full_rule_parse(const std::string& text, FullRule* out) {
         p = comma + 1;
       }
       std::sort(out->moved.begin(), out->moved.end());
+    } else if (name == "TZID") {
+      out->tzid = value;
+    } else if (name == "VTIMEZONE") {
+      out->vtimezone += value + "\r\n";
     } else {
       return -1;
     }
@@ -631,12 +704,12 @@ bool full_rule_needed(const FullRule& rule, int64_t start) {
   icalrecurrencetype r;
   if (!parse_rrule(rule.rrule, &r)) return true;
   if (r.freq < ICAL_DAILY_RECURRENCE || r.freq > ICAL_YEARLY_RECURRENCE) return true;
+  SeriesClock clock{full_rule_zone(rule)};
+  if (clock.zone && !time_zone_same_as_local(clock.zone, start, series_reach(r, clock, start))) return true;
   if (r.rscale || !array_empty(r.by_second) || !array_empty(r.by_minute) || !array_empty(r.by_hour) ||
       !array_empty(r.by_year_day) || !array_empty(r.by_week_no) || !array_empty(r.by_set_pos))
     return true;
-  time_t st = static_cast<time_t>(start);
-  struct tm tm {};
-  localtime_r(&st, &tm);
+  struct tm tm = clock.wall(start);
   // A BYMONTH or BYMONTHDAY that names only the start's own month or day
   // says nothing more.
   if (!array_empty(r.by_month) && (r.freq != ICAL_YEARLY_RECURRENCE || r.by_month[0] != tm.tm_mon + 1 ||
@@ -678,7 +751,8 @@ int item_full_rule_set(int64_t slot, const std::string& text) {
     } else {
       auto recur = std::make_unique<icalrecurrencetype>();
       c->has_rrule = !c->rule.rrule.empty() && parse_rrule(c->rule.rrule, recur.get());
-      c->day_rule = c->has_rrule && day_rule_of(*recur, &c->day);
+      c->clock.zone = full_rule_zone(c->rule);
+      c->day_rule = c->has_rrule && day_rule_of(*recur, c->clock, &c->day);
       c->open_ended = c->has_rrule && recur->count == 0 && icaltime_is_null_time(recur->until);
       if (c->has_rrule && !c->day_rule) c->recur = std::move(recur);
       if (compiled_of(item)) {
@@ -910,5 +984,8 @@ std::string full_rule_text(const FullRule& rule, int64_t start) {
   if (!rule.rdates.empty()) add(ui_format(STR_RULE_ALSO, dates_text(rule.rdates).c_str()));
   if (!rule.exdates.empty()) add(ui_format(STR_RULE_EXCEPT, dates_text(rule.exdates).c_str()));
   if (!rule.moved.empty()) add(ui_plural_format(STR_RULE_N_CHANGED, static_cast<long long>(rule.moved.size())));
+  // The series keeps another clock than this one: say whose, since that is
+  // why its times move against local ones.
+  if (!out.empty() && !rule.tzid.empty()) out += " (" + rule.tzid + ")";
   return out;
 }

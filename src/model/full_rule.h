@@ -6,9 +6,10 @@
 //
 // The rule is kept in the source store beside the item and attached to the
 // item when its repository mounts; lists, calendar marks, reminders and the
-// detail text then follow it. Expansion is in local time from the item's due
-// time, as every other recurrence here, and is cached per item: a query
-// after the first costs a binary search.
+// detail text then follow it. Expansion keeps the wall clock of the series'
+// zone (its start's TZID, or UTC), else local time as every other recurrence
+// here, and is cached per item: a query after the first costs a binary
+// search.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <vector>
 
 struct Item;
+struct TimeZone;
 
 struct FullRule {
   std::string rrule;             // RRULE value; UNTIL as local time; empty: only rdates
@@ -26,11 +28,19 @@ struct FullRule {
   // Overridden instances: (the occurrence it replaces, its own start), sorted
   // by the first.
   std::vector<std::pair<int64_t, int64_t>> moved;
+  // The zone whose wall clock the series keeps ("UTC" for a start in UTC);
+  // empty: local. Its VTIMEZONE when the calendar defined it.
+  std::string tzid;
+  std::string vtimezone;
 };
 
+// The rule's zone; nullptr for local time (also for a zone nobody knows).
+const TimeZone* full_rule_zone(const FullRule& rule);
+
 // The text kept in the source store: lines "RRULE:<value>", "EXDATE:<t>,<t>",
-// "RDATE:<t>,..." and "MOVED:<t>=<t>,..." (times as decimal seconds), each
-// ended by LF, empty parts left out.
+// "RDATE:<t>,...", "MOVED:<t>=<t>,..." (times as decimal seconds), "TZID:<id>"
+// and one "VTIMEZONE:<line>" per unfolded line of its definition, each ended
+// by LF, empty parts left out.
 std::string full_rule_format(const FullRule& rule);
 // 0, or -1 when a line is malformed or the RRULE does not parse.
 int full_rule_parse(const std::string& text, FullRule* out);
@@ -39,7 +49,8 @@ int full_rule_parse(const std::string& text, FullRule* out);
 // says more than the item's own Recurrence can: anything but FREQ,
 // INTERVAL, COUNT, UNTIL, WKST and plain weekdays of a weekly rule. A
 // monthly rule on one numbered weekday 1..4 is the item's own when it is the
-// weekday and week of `start`.
+// weekday and week of `start`. A series in a zone whose clock differs from
+// the local one while it runs needs its rule too.
 bool full_rule_needed(const FullRule& rule, int64_t start);
 
 // --- Items ---------------------------------------------------------------------

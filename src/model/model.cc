@@ -73,6 +73,8 @@ bool repo_counts(int repo) {
   return !ref.hidden;
 }
 
+std::string item_uid(const uint8_t uuid[16]) { return uuid_to_hex(uuid) + "@" + kItemUidDomain; }
+
 std::string uuid_to_hex(const uint8_t uuid[16]) {
   static const char digits[] = "0123456789abcdef";
   std::string s(32, '0');

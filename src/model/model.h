@@ -169,3 +169,7 @@ std::string uuid_to_hex(const uint8_t uuid[16]);
 // Accepts upper- and lowercase digits; 0 only for exactly 32 digits, else -1.
 int hex_to_uuid(const char* text, uint8_t uuid[16]);
 bool uuid_is_zero(const uint8_t uuid[16]);
+// The UID the item with this uuid has in calendar files and on servers when
+// its source gave it none of its own: "<uuid in hex>@ordika.app".
+inline constexpr char kItemUidDomain[] = "ordika.app";
+std::string item_uid(const uint8_t uuid[16]);

@@ -297,3 +297,140 @@ TEST_F(ComponentsTest, CardsWithoutNameGetOneOnExport) {
 }
 
 }  // namespace
+
+// --- Time zones ------------------------------------------------------------------
+
+// New York as a calendar defines it, under a name of the caller's.
+std::string new_york_zone(const std::string& tzid, const char* standard = "-0500", const char* daylight = "-0400") {
+  return "BEGIN:VTIMEZONE\r\nTZID:" + tzid +
+         "\r\nBEGIN:DAYLIGHT\r\nTZOFFSETFROM:" + standard + "\r\nTZOFFSETTO:" + daylight +
+         "\r\nDTSTART:19700308T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\r\nEND:DAYLIGHT\r\n"
+         "BEGIN:STANDARD\r\nTZOFFSETFROM:" + daylight + "\r\nTZOFFSETTO:" + standard +
+         "\r\nDTSTART:19701101T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\r\nEND:STANDARD\r\n"
+         "END:VTIMEZONE\r\n";
+}
+
+// One event with the given zones and start and end lines; its title names
+// its UID too.
+std::string zoned_event(const std::string& title, const std::string& zones, const std::string& times,
+                        const std::string& extra = "") {
+  return vcalendar(zones + "BEGIN:VEVENT\r\nUID:" + title + "@example.org\r\n" + times + extra + "SUMMARY:" + title +
+                   "\r\nEND:VEVENT\r\n");
+}
+
+TEST_F(ComponentsTest, TimesAreReadInTheirZone) {
+  // Seen from Berlin (ahead of New York by six hours in December).
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string start, end;
+  } cases[] = {
+      {"zone defined by the calendar",
+       zoned_event("zone defined by the calendar", new_york_zone("America/New_York"), "DTSTART;TZID=America/New_York:20261210T090000\r\n"
+                                                      "DTEND;TZID=America/New_York:20261210T100000\r\n"),
+       "2026-12-10 15:00:00", "2026-12-10 16:00:00"},
+      {"system zone by name",
+       zoned_event("system zone by name", "", "DTSTART;TZID=America/New_York:20261210T090000\r\nDTEND;TZID=America/New_York:20261210T100000\r\n"),
+       "2026-12-10 15:00:00", "2026-12-10 16:00:00"},
+      {"quoted name", zoned_event("quoted name", "", "DTSTART;TZID=\"America/New_York\":20261210T090000\r\nDURATION:PT1H\r\n"),
+       "2026-12-10 15:00:00", "2026-12-10 16:00:00"},
+      {"a name only the calendar defines",
+       zoned_event("a name only the calendar defines", new_york_zone("Eastern Standard Time"), "DTSTART;TZID=Eastern Standard Time:20261210T090000\r\n"
+                                                           "DTEND;TZID=Eastern Standard Time:20261210T100000\r\n"),
+       "2026-12-10 15:00:00", "2026-12-10 16:00:00"},
+      {"the calendar's definition before the system's",
+       zoned_event("the calendar's definition before the system's", new_york_zone("America/New_York", "-0300", "-0200"),
+                   "DTSTART;TZID=America/New_York:20261210T090000\r\nDTEND;TZID=America/New_York:20261210T100000\r\n"),
+       "2026-12-10 13:00:00", "2026-12-10 14:00:00"},
+      {"UTC", zoned_event("UTC", "", "DTSTART:20261210T090000Z\r\nDTEND:20261210T100000Z\r\n"), "2026-12-10 10:00:00",
+       "2026-12-10 11:00:00"},
+      {"floating", zoned_event("floating", "", "DTSTART:20261210T090000\r\nDTEND:20261210T100000\r\n"), "2026-12-10 09:00:00",
+       "2026-12-10 10:00:00"},
+      {"all day", zoned_event("all day", "", "DTSTART;VALUE=DATE:20261210\r\nDTEND;VALUE=DATE:20261211\r\n"),
+       "2026-12-10 00:00:00", "2026-12-11 00:00:00"},
+      {"a zone nobody knows",
+       zoned_event("a zone nobody knows", "", "DTSTART;TZID=Mars/Olympus:20261210T090000\r\nDTEND;TZID=Mars/Olympus:20261210T100000\r\n"),
+       "2026-12-10 09:00:00", "2026-12-10 10:00:00"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(import_ics(c.text), 1) << c.name;
+    const Item* item = titled(c.name);
+    ASSERT_TRUE(item) << c.name;
+    EXPECT_EQ(fmt(item->due), c.start) << c.name;
+    EXPECT_EQ(fmt(item->end), c.end) << c.name;
+  }
+}
+
+TEST_F(ComponentsTest, SeriesKeepTheirZonesClockAcrossDaylightSaving) {
+  // New York changes its clocks on 14 March 2027, Berlin on the 28th.
+  const std::string weekly = "RRULE:FREQ=WEEKLY;BYDAY=TH\r\n";
+  const std::vector<std::string> new_york = {"2027-03-04 15:00:00", "2027-03-11 15:00:00", "2027-03-18 14:00:00",
+                                             "2027-03-25 14:00:00", "2027-04-01 15:00:00"};
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> expect;
+    bool full_rule;
+  } cases[] = {
+      {"zone defined by the calendar",
+       zoned_event("zone defined by the calendar", new_york_zone("America/New_York"), "DTSTART;TZID=America/New_York:20270304T090000\r\n", weekly),
+       new_york, true},
+      {"system zone", zoned_event("system zone", "", "DTSTART;TZID=America/New_York:20270304T090000\r\n", weekly), new_york, true},
+      {"until in UTC",
+       zoned_event("until in UTC", "", "DTSTART;TZID=America/New_York:20270304T090000\r\n",
+                   "RRULE:FREQ=WEEKLY;UNTIL=20270318T130000Z\r\n"),
+       {"2027-03-04 15:00:00", "2027-03-11 15:00:00", "2027-03-18 14:00:00"}, true},
+      {"UTC", zoned_event("UTC", "", "DTSTART:20270304T140000Z\r\n", weekly),
+       {"2027-03-04 15:00:00", "2027-03-11 15:00:00", "2027-03-18 15:00:00", "2027-03-25 15:00:00",
+        "2027-04-01 16:00:00"},
+       true},
+      {"floating", zoned_event("floating", "", "DTSTART:20270304T090000\r\n", weekly),
+       {"2027-03-04 09:00:00", "2027-03-11 09:00:00", "2027-03-18 09:00:00", "2027-03-25 09:00:00",
+        "2027-04-01 09:00:00"},
+       false},
+      {"the local zone", zoned_event("the local zone", "", "DTSTART;TZID=Europe/Berlin:20270304T090000\r\n", weekly),
+       {"2027-03-04 09:00:00", "2027-03-11 09:00:00", "2027-03-18 09:00:00", "2027-03-25 09:00:00",
+        "2027-04-01 09:00:00"},
+       false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(import_ics(c.text), 1) << c.name;
+    const Item* item = titled(c.name);
+    ASSERT_TRUE(item) << c.name;
+    // Only a zone whose clock parts from the local one needs more than the
+    // editor's own rule.
+    EXPECT_EQ(item_full_rule(item) != nullptr, c.full_rule) << c.name;
+    std::vector<std::string> got;
+    for (int64_t t = item_occurrence_from(item, item->due); t && got.size() < 5; t = item_occurrence_from(item, t + 1))
+      got.push_back(fmt(t));
+    EXPECT_EQ(got, c.expect) << c.name;
+  }
+}
+
+TEST_F(ComponentsTest, EditedTimesAreWrittenInTheirOwnZone) {
+  struct Case {
+    const char* name;
+    std::string times;
+    std::vector<std::string> written;
+  } cases[] = {
+      {"zone", "DTSTART;TZID=America/New_York:20261210T090000\r\nDTEND;TZID=America/New_York:20261210T100000\r\n",
+       {"DTSTART;TZID=America/New_York:20261210T100000", "DTEND;TZID=America/New_York:20261210T110000"}},
+      {"UTC", "DTSTART:20261210T090000Z\r\nDTEND:20261210T100000Z\r\n",
+       {"DTSTART:20261210T100000Z", "DTEND:20261210T110000Z"}},
+      {"floating", "DTSTART:20261210T090000\r\nDTEND:20261210T100000\r\n",
+       {"DTSTART:20261210T100000", "DTEND:20261210T110000"}},
+  };
+  for (const Case& c : cases) {
+    std::string text = zoned_event(c.name, "", c.times);
+    ASSERT_EQ(import_ics(text), 1) << c.name;
+    Item* item = titled(c.name);
+    ASSERT_TRUE(item) << c.name;
+    SourceRecord kept = kept_of(item);
+    edit(item, [](ItemForm* f) {
+      f->due += 3600;
+      f->end += 3600;
+    });
+    std::string out = component_for_item(item_find(item->uuid), &kept);
+    EXPECT_EQ(lines_not_in(out, kept.component), c.written) << c.name;
+  }
+}

@@ -205,6 +205,25 @@ TEST(IcalReader, SkipsInvalidUtf8AndOversizedComponentsButKeepsLargeOnes) {
   EXPECT_TRUE(comps.empty());
 }
 
+TEST(IcalReader, EveryComponentReadsTheZonesItsCalendarDefines) {
+  // A zone five hours behind UTC all year, under a name no system knows.
+  auto comps = read(
+      "BEGIN:VCALENDAR\r\n"
+      "BEGIN:VTIMEZONE\r\nTZID:Office\r\nBEGIN:STANDARD\r\nDTSTART:19700101T000000\r\n"
+      "TZOFFSETFROM:-0500\r\nTZOFFSETTO:-0500\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+      "BEGIN:VEVENT\r\nSUMMARY:a\r\nDTSTART;TZID=Office:20260701T090000\r\nEND:VEVENT\r\n"
+      "BEGIN:VTODO\r\nSUMMARY:b\r\nDUE;TZID=Office:20260701T100000\r\nEND:VTODO\r\n"
+      "END:VCALENDAR\r\n");
+  ASSERT_EQ(comps.size(), 2u);
+  const int64_t expect[] = {1782914400, 1782918000};  // 14:00 and 15:00 UTC
+  for (size_t i = 0; i < comps.size(); i++) {
+    EXPECT_EQ(comps[i].zones.count("Office"), 1u);
+    IcalEntry e;
+    ASSERT_EQ(ical_parse_component(comps[i], &e), 0);
+    EXPECT_EQ(e.start, expect[i]) << i;
+  }
+}
+
 IcalEntry parse(const std::string& body, IcalKind kind, int* rc) {
   auto comps = read(std::string(kind == ICAL_EVENT ? "BEGIN:VEVENT\r\n" : "BEGIN:VTODO\r\n") + body +
                     (kind == ICAL_EVENT ? "END:VEVENT\r\n" : "END:VTODO\r\n"));
@@ -233,7 +252,7 @@ TEST(IcalComponent, EventWithDurationTzidAndAlarm) {
   EXPECT_EQ(e.uid, "abc");
   EXPECT_EQ(e.title, "Lunch, with Ann");
   EXPECT_EQ(e.body, "line1\nline2");
-  EXPECT_EQ(e.start, 1705327200);  // 09:00 local New York
+  EXPECT_EQ(e.start, 1705305600);  // 09:00 in Paris, whatever the local zone
   EXPECT_EQ(e.end, e.start + 5400);
   EXPECT_TRUE(e.has_reminder);
   EXPECT_EQ(e.remind_offset, 900);

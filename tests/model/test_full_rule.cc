@@ -135,12 +135,38 @@ TEST_F(FullRuleTest, MalformedTextIsRefusedAndRoundTripsWhenWellFormed) {
   r.exdates = {5, 9};
   r.rdates = {7};
   r.moved = {{11, 12}};
+  r.tzid = "Eastern";
+  r.vtimezone = "BEGIN:VTIMEZONE\r\nTZID:Eastern\r\nEND:VTIMEZONE\r\n";
   FullRule back;
   ASSERT_EQ(0, full_rule_parse(full_rule_format(r), &back));
   EXPECT_EQ(back.rrule, r.rrule);
   EXPECT_EQ(back.exdates, r.exdates);
   EXPECT_EQ(back.rdates, r.rdates);
   EXPECT_EQ(back.moved, r.moved);
+  EXPECT_EQ(back.tzid, r.tzid);
+  EXPECT_EQ(back.vtimezone, r.vtimezone);
+}
+
+TEST_F(FullRuleTest, ZonedSeriesKeepTheirZonesClockInBothEngines) {
+  // 09:00 in New York, seen from Berlin: New York changes its clocks on 14
+  // March 2027, Berlin on the 28th. Whole-day rules expand here, finer ones
+  // in libical.
+  const char* const rules[] = {"FREQ=WEEKLY;BYDAY=TH", "FREQ=DAILY;INTERVAL=7;BYHOUR=9"};
+  for (const char* rule : rules) {
+    FullRule r;
+    r.rrule = rule;
+    r.tzid = "America/New_York";
+    int64_t due = lt(2027, 3, 4, 15);
+    int64_t slot = event(due, full_rule_format(r));
+    EXPECT_EQ(first(slot, due, 5), (std::vector<std::string>{"2027-03-04 15:00:00", "2027-03-11 15:00:00",
+                                                             "2027-03-18 14:00:00", "2027-03-25 14:00:00",
+                                                             "2027-04-01 15:00:00"}))
+        << rule;
+    // Far ahead, after a skip: autumn's gap is a week in November.
+    EXPECT_EQ(first(slot, lt(2031, 10, 29), 3),
+              (std::vector<std::string>{"2031-10-30 14:00:00", "2031-11-06 15:00:00", "2031-11-13 15:00:00"}))
+        << rule;
+  }
 }
 
 TEST_F(FullRuleTest, NeededOnlyForWhatTheItemCannotSay) {
@@ -169,6 +195,18 @@ TEST_F(FullRuleTest, NeededOnlyForWhatTheItemCannotSay) {
     r.rrule = c.rrule;
     EXPECT_EQ(full_rule_needed(r, c.start), c.needed) << c.rrule;
   }
+  // A zone is more than the item's own rule only where its clock parts from
+  // the local one.
+  struct ZoneCase {
+    const char* tzid;
+    bool needed;
+  } zones[] = {{"Europe/Berlin", false}, {"Europe/Paris", false}, {"America/New_York", true}, {"UTC", true}};
+  for (const ZoneCase& z : zones) {
+    FullRule r;
+    r.rrule = "FREQ=WEEKLY";
+    r.tzid = z.tzid;
+    EXPECT_EQ(full_rule_needed(r, friday_30th), z.needed) << z.tzid;
+  }
   FullRule with_exception;
   with_exception.rrule = "FREQ=DAILY";
   with_exception.exdates = {friday_30th + 86400};
@@ -180,12 +218,14 @@ TEST_F(FullRuleTest, TextInEveryLanguage) {
   struct tm tm {};
   localtime_r(&now, &tm);
   const int year = tm.tm_year + 1900;
-  FullRule last_friday, mon_thu, first_monday, every_other;
+  FullRule last_friday, mon_thu, first_monday, every_other, thursdays_new_york;
   last_friday.rrule = "FREQ=MONTHLY;BYDAY=-1FR";
   mon_thu.rrule = "FREQ=WEEKLY;BYDAY=MO,TH";
   mon_thu.exdates = {lt(year, 12, 24, 10)};
   first_monday.rrule = "FREQ=MONTHLY;BYDAY=1MO;COUNT=5";
   every_other.rrule = "FREQ=WEEKLY;INTERVAL=2;BYDAY=1SU";
+  thursdays_new_york.rrule = "FREQ=WEEKLY;BYDAY=TH";
+  thursdays_new_york.tzid = "America/New_York";
   struct Case {
     int lang;
     const FullRule* rule;
@@ -194,6 +234,7 @@ TEST_F(FullRuleTest, TextInEveryLanguage) {
       {0, &last_friday, "Monthly, on the last Friday"},
       {0, &mon_thu, "Every Monday and Thursday, except 24 December"},
       {0, &first_monday, "Monthly, on the first Monday, ends after 5 occurrences"},
+      {0, &thursdays_new_york, "Every Thursday (America/New_York)"},
       {1, &last_friday, "Mensuel, le dernier vendredi"},
       {1, &mon_thu, "Tous les lundis et jeudis, sauf le 24 décembre"},
       {2, &last_friday, "Mensual, el último viernes"},
