@@ -30,6 +30,7 @@ namespace {
 bool array_empty(const short* a) { return a[0] == ICAL_RECURRENCE_ARRAY_MAX; }
 
 int64_t local_wall_of(int64_t t);
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 // The wall clock a series keeps: its zone's, else the local one.
 struct SeriesClock {
@@ -43,24 +44,32 @@ struct SeriesClock {
       localtime_r(&tt, &tm);
       return tm;
     }
-    WallTime w = time_zone_wall(zone, t);
-    tm.tm_year = w.year - 1900;
-    tm.tm_mon = w.month - 1;
-    tm.tm_mday = w.day;
-    tm.tm_hour = w.hour;
-    tm.tm_min = w.minute;
-    tm.tm_sec = w.second;
-    tm.tm_wday = weekday_of(days_from_civil(w.year, w.month, w.day));
+    int64_t w = wall_of(t), day = floor_div(w, 86400), y, secs = w - day * 86400;
+    int m, d;
+    civil_from_days(day, &y, &m, &d);
+    tm.tm_year = static_cast<int>(y) - 1900;
+    tm.tm_mon = m - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = static_cast<int>(secs / 3600);
+    tm.tm_min = static_cast<int>(secs / 60 % 60);
+    tm.tm_sec = static_cast<int>(secs % 60);
+    tm.tm_wday = weekday_of(day);
     return tm;
   }
   // Wall seconds (day number * 86400 + seconds into the day) of t.
   int64_t wall_of(int64_t t) const {
     if (!zone) return local_wall_of(t);
+    int64_t wall;
+    if (zone_wall_of(zone, t, &wall)) return wall;
     WallTime w = time_zone_wall(zone, t);
     return days_from_civil(w.year, w.month, w.day) * 86400 + w.hour * 3600 + w.minute * 60 + w.second;
   }
+  // By the zone's table where its clock shows the time once.
   int64_t time_of(int y, int m, int d, int h, int mi, int sec) const {
     if (!zone) return local_time_of(y, m, d, h, mi, sec);
+    ZoneSpan span;
+    int64_t wall = days_from_civil(y, m, d) * 86400 + h * 3600 + mi * 60 + sec;
+    if (m >= 1 && m <= 12 && zone_span_of(zone, wall, &span)) return wall - span.offset;
     return time_zone_time_of(zone, WallTime{y, m, d, h, mi, sec});
   }
 };
@@ -71,8 +80,6 @@ struct SeriesClock {
 // the same through a general calendar library at several microseconds an
 // occurrence, which a year of ten thousand series cannot afford. Anything
 // finer (BYHOUR, BYWEEKNO, BYYEARDAY, other calendars) goes to libical.
-
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 struct DayRule {
   int freq = 0;  // ICAL_DAILY_RECURRENCE .. ICAL_YEARLY_RECURRENCE
@@ -290,16 +297,16 @@ struct DayIter {
   // is tried first (one conversion instead of two), then the full search.
   int64_t local_at(int64_t d) {
     int64_t wall = d * 86400 + hour * 3600 + minute * 60 + second;
+    if ((wall >= span.wall_from && wall < span.wall_to) || zone_span_of(clock.zone, wall, &span)) {
+      offset = span.offset;
+      have_offset = true;
+      return wall - span.offset;
+    }
     if (clock.zone) {
       int64_t y;
       int m, dd;
       civil_from_days(d, &y, &m, &dd);
-      return clock.time_of(static_cast<int>(y), m, dd, hour, minute, second);
-    }
-    if ((wall >= span.wall_from && wall < span.wall_to) || zone_span_of(wall, &span)) {
-      offset = span.offset;
-      have_offset = true;
-      return wall - span.offset;
+      return time_zone_time_of(clock.zone, WallTime{static_cast<int>(y), m, dd, hour, minute, second});
     }
     if (have_offset) {
       time_t t = static_cast<time_t>(wall - offset);
@@ -544,7 +551,7 @@ Compiled* ready(const Item* item, int64_t from = INT64_MIN) {
     if (c->days->skip_to(floor_div(c->clock.wall_of(from - 86400), 86400))) {
       int64_t day = c->days->period_start();
       ZoneSpan span;
-      if (!c->clock.zone && zone_span_of(day * 86400, &span)) {
+      if (zone_span_of(c->clock.zone, day * 86400, &span)) {
         c->known_from = c->covered = day * 86400 - span.offset;
       } else {
         int64_t y;

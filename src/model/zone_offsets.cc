@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "model/recur.h"
+#include "model/time_zone.h"
 
 namespace {
 
@@ -35,20 +37,30 @@ struct YearTable {
   std::vector<Segment> segments;
 };
 
-struct Zone {
+using YearTables = std::vector<YearTable>;  // by year - kFirstYear
+
+// One lock for every zone's tables: a lookup is a short walk over a handful
+// of segments, and expansion runs on the main thread and a worker.
+struct Tables {
   std::mutex lock;
-  bool known = false;  // `tz` says which zone the tables are of
+  bool known = false;  // `tz` says which zone the local tables are of
   bool tz_set = false;
   std::string tz;
-  std::vector<YearTable> years;  // by year - kFirstYear
+  YearTables local;
+  // Zones live for the process and are one per definition, so the pointer
+  // names the zone: its TZID and the VTIMEZONE it came from.
+  std::map<const TimeZone*, YearTables> zoned;
 };
 
-Zone& zone() {
-  static Zone z;
-  return z;
+Tables& tables() {
+  static Tables t;
+  return t;
 }
 
-bool offset_at(int64_t t, long* out) {
+// The offset from UTC of `zone` (nullptr: the local one) at UTC time `t`.
+using Probe = bool (*)(const TimeZone* zone, int64_t t, long* out);
+
+bool local_offset_at(const TimeZone*, int64_t t, long* out) {
   time_t tt = static_cast<time_t>(t);
   struct tm tm;
   if (!localtime_r(&tt, &tm)) return false;
@@ -56,32 +68,42 @@ bool offset_at(int64_t t, long* out) {
   return true;
 }
 
+// Through the very conversion the exact path uses, so that table and
+// libical agree.
+bool zoned_offset_at(const TimeZone* zone, int64_t t, long* out) {
+  WallTime w = time_zone_wall(zone, t);
+  int64_t off = days_from_civil(w.year, w.month, w.day) * kDay + w.hour * 3600 + w.minute * 60 + w.second - t;
+  if (off <= -kDay || off >= kDay) return false;
+  *out = static_cast<long>(off);
+  return true;
+}
+
 // Probes [lo, hi] every kStep; a change between two probes is narrowed down
 // to its first second, and searched again from there should the offset
 // have changed twice.
-bool build(int64_t year, YearTable* y) {
+bool build(Probe offset_at, const TimeZone* zone, int64_t year, YearTable* y) {
   y->lo = days_from_civil(year, 1, 1) * kDay - kMargin;
   y->hi = days_from_civil(year + 1, 1, 1) * kDay + kMargin;
   long off;
-  if (!offset_at(y->lo, &off)) return false;
+  if (!offset_at(zone, y->lo, &off)) return false;
   y->segments.push_back({y->lo, off});
   for (int64_t a = y->lo; a < y->hi; a += kStep) {
     int64_t b = a + kStep;
     long ob;
-    if (!offset_at(b, &ob)) return false;
+    if (!offset_at(zone, b, &ob)) return false;
     int64_t from = a;
     while (off != ob) {
       int64_t lo = from, hi = b;  // offset(lo) == off, offset(hi) != off
       while (hi - lo > 1) {
         int64_t mid = lo + (hi - lo) / 2;
         long om;
-        if (!offset_at(mid, &om)) return false;
+        if (!offset_at(zone, mid, &om)) return false;
         if (om == off)
           lo = mid;
         else
           hi = mid;
       }
-      if (!offset_at(hi, &off)) return false;
+      if (!offset_at(zone, hi, &off)) return false;
       y->segments.push_back({hi, off});
       from = hi;
     }
@@ -89,21 +111,28 @@ bool build(int64_t year, YearTable* y) {
   return true;
 }
 
-// The table of `year` for the zone in force, or nullptr. Caller holds the lock.
-const YearTable* table(Zone& z, int64_t year) {
+// The table of `year` for `zone` (nullptr: the local zone in force), or
+// nullptr. Caller holds the lock.
+const YearTable* table(Tables& z, const TimeZone* zone, int64_t year) {
   if (year < kFirstYear || year > kLastYear) return nullptr;
-  const char* tz = std::getenv("TZ");
-  if (!z.known || z.tz_set != (tz != nullptr) || (tz && z.tz != tz)) {
-    z.years.clear();
-    z.known = true;
-    z.tz_set = tz != nullptr;
-    z.tz = tz ? tz : "";
+  YearTables* years;
+  if (zone) {
+    years = &z.zoned[zone];
+  } else {
+    const char* tz = std::getenv("TZ");
+    if (!z.known || z.tz_set != (tz != nullptr) || (tz && z.tz != tz)) {
+      z.local.clear();
+      z.known = true;
+      z.tz_set = tz != nullptr;
+      z.tz = tz ? tz : "";
+    }
+    years = &z.local;
   }
-  if (z.years.empty()) z.years.resize(static_cast<size_t>(kLastYear - kFirstYear + 1));
-  YearTable& y = z.years[static_cast<size_t>(year - kFirstYear)];
+  if (years->empty()) years->resize(static_cast<size_t>(kLastYear - kFirstYear + 1));
+  YearTable& y = (*years)[static_cast<size_t>(year - kFirstYear)];
   if (!y.built) {
     y.built = true;
-    y.ok = build(year, &y);
+    y.ok = zone ? build(zoned_offset_at, zone, year, &y) : build(local_offset_at, nullptr, year, &y);
   }
   return y.ok ? &y : nullptr;
 }
@@ -117,11 +146,15 @@ int64_t year_of_day(int64_t day) {
 
 }  // namespace
 
-bool zone_span_of(int64_t wall, ZoneSpan* out) {
-  Zone& z = zone();
+bool zone_span_of(int64_t wall, ZoneSpan* out) { return zone_span_of(nullptr, wall, out); }
+
+bool zone_wall_of(int64_t t, int64_t* wall) { return zone_wall_of(nullptr, t, wall); }
+
+bool zone_span_of(const TimeZone* zone, int64_t wall, ZoneSpan* out) {
+  Tables& z = tables();
   std::lock_guard<std::mutex> guard(z.lock);
   int64_t year = year_of_day(floor_div(wall, kDay));
-  const YearTable* y = table(z, year);
+  const YearTable* y = table(z, zone, year);
   if (!y) return false;
   const auto& segs = y->segments;
   // Each segment shows the wall times [from + offset, to + offset); `wall`
@@ -155,10 +188,10 @@ bool zone_span_of(int64_t wall, ZoneSpan* out) {
   return true;
 }
 
-bool zone_wall_of(int64_t t, int64_t* wall) {
-  Zone& z = zone();
+bool zone_wall_of(const TimeZone* zone, int64_t t, int64_t* wall) {
+  Tables& z = tables();
   std::lock_guard<std::mutex> guard(z.lock);
-  const YearTable* y = table(z, year_of_day(floor_div(t, kDay)));
+  const YearTable* y = table(z, zone, year_of_day(floor_div(t, kDay)));
   if (!y) return false;
   const auto& segs = y->segments;
   size_t i = segs.size();
@@ -168,8 +201,9 @@ bool zone_wall_of(int64_t t, int64_t* wall) {
 }
 
 void zone_offsets_reset() {
-  Zone& z = zone();
+  Tables& z = tables();
   std::lock_guard<std::mutex> guard(z.lock);
   z.known = false;
-  z.years.clear();
+  z.local.clear();
+  z.zoned.clear();
 }
