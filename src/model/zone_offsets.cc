@@ -69,7 +69,8 @@ bool local_offset_at(const TimeZone*, int64_t t, long* out) {
 }
 
 // Through the very conversion the exact path uses, so that table and
-// libical agree.
+// libical agree. It takes libical's lock inside this one; nothing holding
+// libical's lock ever asks for a table.
 bool zoned_offset_at(const TimeZone* zone, int64_t t, long* out) {
   WallTime w = time_zone_wall(zone, t);
   int64_t off = days_from_civil(w.year, w.month, w.day) * kDay + w.hour * 3600 + w.minute * 60 + w.second - t;
