@@ -5,6 +5,8 @@
 #include "model/zone_offsets.h"
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "model/time_zone.h"
 #include "model_fixture.h"
@@ -158,6 +160,29 @@ TEST(ZoneOffsets, ZonedSpansEndWhereTheClockIsAmbiguous) {
   ASSERT_TRUE(zone_span_of(ny, wall(2026, 6, 1, 12), &span));
   EXPECT_EQ(span.wall_from, wall(2026, 3, 8, 3));
   EXPECT_EQ(span.wall_to, wall(2026, 11, 1, 1));
+}
+
+// The worker and the main thread expand at once, one of them perhaps
+// starting cold: both see the same offsets.
+TEST(ZoneOffsets, ZonedTablesAreSharedBetweenThreads) {
+  ScopedTz tz("Europe/Berlin");
+  const TimeZone* zones[] = {time_zone_find("America/New_York", ""), time_zone_find("Custom/Half", kCustomZone)};
+  std::vector<long> seen[2];
+  auto expand = [&zones](std::vector<long>* out, bool cold) {
+    for (int day = 0; day < 730; day++) {
+      if (cold && day % 100 == 0) zone_offsets_reset();
+      for (const TimeZone* zone : zones) {
+        ZoneSpan span;
+        out->push_back(zone_span_of(zone, wall(2025, 1, 1, 12) + day * 86400, &span) ? span.offset : kNone);
+      }
+    }
+  };
+  std::thread worker(expand, &seen[0], true);
+  expand(&seen[1], false);
+  worker.join();
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_EQ(seen[0][0], -5 * 3600);
+  EXPECT_EQ(seen[0][1], 3 * 3600);
 }
 
 TEST(ZoneOffsets, YearsOutOfReachAreLeftToTheCLibrary) {
